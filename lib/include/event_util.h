@@ -1,0 +1,150 @@
+// DAQ event utilities: structure kinds of events and data, the in-memory
+// channel description block, the channel description records, and the
+// operations of the event-utility library libQAL3evutl.
+//
+// This tree ships a stand-in for libQAL3evutl (folder evutl/): a working
+// library that names every event and sub-block type and reads the server
+// block layout documented in evutl/qal3_evutl_blocks.h. A site links its own
+// libQAL3evutl instead; it must provide every function declared at the end
+// of this header with the same signature and the guarantees stated there.
+#ifndef QAL3_EVENT_UTIL_H
+#define QAL3_EVENT_UTIL_H
+
+#include <cstdint>
+#include <vector>
+
+#include "event.h"
+#include "qal3_export.h"
+
+// Structure kind of an event type (get_event_struct_type).
+enum QAL3_EV_STRUCT_TYPE : int32_t {
+  QAL3_EV_STRUCT_UNKNOWN = 0,
+  QAL3_EV_STRUCT_LOCAL = 1,
+  QAL3_EV_STRUCT_GLOBAL = 2,
+  QAL3_EV_STRUCT_ML = 3,
+  QAL3_EV_STRUCT_UNDEF = 4
+};
+
+// Kind of data a server block carries (get_data_structure_type).
+enum qal_daq_struct_type : int32_t {
+  QAL3_DATA_NAMVAL = 16,
+  QAL3_DATA_IMAGE = 22,
+  QAL3_DATA_IMAGE_EXT = 22,
+  QAL3_DATA_SLOW = 103,
+  QAL3_DATA_SPECTRUM = 1013,
+  QAL3_DATA_GSPECTRUM = 1015
+};
+
+// Block markers accepted for a channel description held in memory.
+constexpr uint32_t QAL3_XML_CHAN_DESCR_PATTERN = 0xCDECDEF2u;
+constexpr uint32_t QAL3_XML_CHAN_DESCR_PATTERN_2 = 0xCDECDEF3u;
+
+// A channel description document in one memory block: the text runs on
+// past the declared end of the record (length - 8 bytes, not necessarily
+// NUL-terminated), so such blocks are only handled through a pointer.
+struct qal3_xml_chan_descr_header {
+  uint32_t pattern;
+  int32_t length;
+  char xml[1];
+};
+
+// One named bit of a bit-pattern channel.
+struct bit_descr {
+  int bit;
+  char bit_name[64];
+  char bit_desc[80];
+};
+
+// One statistic computed over a dimension.
+struct stat_descr {
+  int stat;
+  char stat_name[64];
+  char stat_desc[80];
+  char units[16];
+};
+
+// One dimension (axis) of a multi-dimensional channel; owns its statistics.
+struct dim_descr {
+  int dim;
+  char dim_name[64];
+  char dim_desc[80];
+  char units[16];
+  int nstats;
+  std::vector<stat_descr*> stats;
+};
+
+// One DAQ channel; owns its bit and dimension records.
+struct chan_descr_2010 {
+  int stream;
+  unsigned int ev_type;
+  int count;
+  unsigned int dtype;
+  int db_key;
+  char prop_name[256];
+  char daq_name[256];
+  char prop_desc[256];
+  char units[16];
+  int max_size;
+  int nbits;
+  std::vector<bit_descr*> bits;
+  int ndims;
+  std::vector<dim_descr*> dims;
+  char sb_name[256];
+  int set_point;
+  char subsystem[64];
+};
+
+struct qal3_user_case_trigger;
+
+// ---------------------------------------------------------------------------
+// Operations of libQAL3evutl.
+
+// Name of event type 0..32; never null, owned by the library ("UNKNOWN"
+// outside the range).
+QAL3_API const char* event_name_itoa(int evtype);
+
+// Name of sub-block type 0..62; never null, owned by the library ("UNKNOWN"
+// for unassigned numbers and outside the range).
+QAL3_API const char* block_name_itoa(int sbtype);
+
+// Structure kind (QAL3_EV_STRUCT_TYPE) of an event type; UNKNOWN outside 0..31.
+QAL3_API int get_event_struct_type(int evtype);
+
+// Kind of data (qal_daq_struct_type) of a block whose sub-header has `dtype`;
+// 0 for an unknown code.
+QAL3_API int get_data_structure_type(int dtype);
+
+// Pointer to the floats of `subchannel` in the block, or null when the block
+// has no such subchannel or no float data.
+QAL3_API float* get_pointer_to_data_2010(qal3_serv_block_subhead_2010* sh, int subchannel);
+
+// Axis of a spectrum subchannel. Outputs may be null; `reserved` is unused.
+// Returns 0 when found, -1 otherwise (outputs then keep their presets).
+QAL3_API int get_spect_params_for_data_type_2010(qal3_serv_block_subhead_2010* sh, float* start,
+                                                 float* inc, void* reserved, int* ndata,
+                                                 int* groups, float* group_inc,
+                                                 qal3_spect_statistics_2010** stat,
+                                                 int subchannel);
+
+// Image parameters of an image block. Returns 0 when the block is an image.
+QAL3_API int get_image_params_2010(qal3_serv_block_subhead_2010* sh, int* x, int* y, int* bpp,
+                                   int* ev_num, unsigned char** chd);
+
+// Update value of the trigger's channel in a slow block. Returns 0 and sets
+// *out when found.
+QAL3_API int find_upd_channel_2010(qal3_serv_block_subhead_2010* sh,
+                                   qal3_user_case_trigger* usert,
+                                   qal3_upd_data_block_2010** out);
+
+// Environment value of the trigger's channel in a slow block, found through
+// the environment dictionary `dict` (may be null: then nothing is found).
+// Returns 0 and sets *out when found.
+QAL3_API int find_slow_channel_2010(qal3_serv_block_subhead_2010* sh, char* dict,
+                                    qal3_user_case_trigger* usert,
+                                    qal3_env_data_block_2010** out);
+
+static_assert(sizeof(QAL3_EV_STRUCT_TYPE) == 4 && sizeof(qal_daq_struct_type) == 4,
+              "enums are 32-bit");
+static_assert(sizeof(bit_descr) == 148 && sizeof(stat_descr) == 164, "description records");
+
+#endif  // QAL3_EVENT_UTIL_H

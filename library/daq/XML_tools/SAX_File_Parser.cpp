@@ -1,0 +1,36 @@
+// Pull parser over a document in a file.
+#include "SAX_File_Parser.h"
+
+#include "sax_pull_common.h"
+
+SAX_File_Parser::SAX_File_Parser() {
+  if (!qal3::pull::initialize_platform()) return;
+  try {
+    parser = qal3::pull::make_parser(handler);
+    init = true;
+  } catch (...) {
+    // Out of memory while building: the parser owns nothing.
+  }
+}
+
+bool SAX_File_Parser::start(char* file) {
+  if (!init) return true;
+  return qal3::pull::start(*parser, file, token, handler);
+}
+
+int SAX_File_Parser::parse(char** tag, char** value) {
+  if (!init) {
+    if (tag) *tag = nullptr;
+    if (value) *value = nullptr;
+    return -1;
+  }
+  return qal3::pull::step(*parser, token, gotMore, handler, tag, value);
+}
+
+int SAX_File_Parser::get_attr(char* name, char** value) {
+  if (!init) {
+    if (value) *value = nullptr;
+    return -1;
+  }
+  return qal3::pull::get_attr(handler, name, value);
+}

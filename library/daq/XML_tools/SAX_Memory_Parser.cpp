@@ -1,0 +1,51 @@
+// Pull parser over a document held in memory.
+#include "SAX_Memory_Parser.h"
+
+#include <cstring>
+#include <memory>
+
+#include "sax_pull_common.h"
+
+namespace {
+const char kBufferId[] = "my_mem_info";
+const char kEmptyDocument[] = "";
+}  // namespace
+
+SAX_Memory_Parser::SAX_Memory_Parser(char* xml) {
+  if (!qal3::pull::initialize_platform()) return;
+  try {
+    std::unique_ptr<MemParseHandlers> h(new MemParseHandlers);
+    std::unique_ptr<xercesc::SAXParser> p(qal3::pull::make_parser(*h));
+    const char* text = xml ? xml : kEmptyDocument;
+    memBufIS = new xercesc::MemBufInputSource(reinterpret_cast<const XMLByte*>(text),
+                                              std::strlen(text), kBufferId, false,
+                                              xercesc::XMLPlatformUtils::fgMemoryManager);
+    parser = p.release();
+    handler = h.release();
+    init = true;
+  } catch (...) {
+    // Out of memory while building: the parser owns nothing.
+  }
+}
+
+bool SAX_Memory_Parser::start() {
+  if (!init) return true;
+  return qal3::pull::start(*parser, *memBufIS, token, *handler);
+}
+
+int SAX_Memory_Parser::parse(char** tag, char** value) {
+  if (!init) {
+    if (tag) *tag = nullptr;
+    if (value) *value = nullptr;
+    return -1;
+  }
+  return qal3::pull::step(*parser, token, gotMore, *handler, tag, value);
+}
+
+int SAX_Memory_Parser::get_attr(char* name, char** value) {
+  if (!init) {
+    if (value) *value = nullptr;
+    return -1;
+  }
+  return qal3::pull::get_attr(*handler, name, value);
+}

@@ -1,0 +1,151 @@
+// Pull parser over the Xerces-C SAX parser for a document held in memory.
+//
+// Each parse() call advances the SAX parser by one token and hands out the
+// name of the current element, its text and (through get_attr) its
+// attributes. Strings handed out belong to the parser and stay valid until
+// the next parse() call or the parser's destruction.
+//
+// Every parser object makes one XMLPlatformUtils::Initialize call when it is
+// built and one Terminate call when it is destroyed, so callers need not
+// initialise Xerces; parsers must not be built or destroyed concurrently from
+// several threads. Documents are read without loading any external DTD or
+// entity, and entity expansion is bounded: such documents end as an error.
+#ifndef QAL3_SAX_MEMORY_PARSER_H
+#define QAL3_SAX_MEMORY_PARSER_H
+
+#include <xercesc/framework/MemBufInputSource.hpp>
+#include <xercesc/framework/XMLPScanToken.hpp>
+#include <xercesc/parsers/SAXParser.hpp>
+#include <xercesc/sax/HandlerBase.hpp>
+#include <xercesc/util/PlatformUtils.hpp>
+
+#include <vector>
+
+#include "qal3_export.h"
+
+// One attribute of the most recent start tag; strings owned by the handler.
+struct attr {
+  const char* name;
+  const char* type;
+  const char* value;
+};
+
+// SAX handler that reduces the callbacks to the pull state: current element
+// name and text, its attributes, an error count and an end-of-element flag.
+// Shared by the memory and the file parser.
+class QAL3_API QAL3PullHandler : public xercesc::HandlerBase {
+ public:
+  QAL3PullHandler();
+  ~QAL3PullHandler() override;
+  QAL3PullHandler(const QAL3PullHandler&) = delete;
+  QAL3PullHandler& operator=(const QAL3PullHandler&) = delete;
+
+  unsigned int getElementCount() const { return fElementCount; }
+  unsigned int getAttrCount() const { return fAttrCount; }
+  unsigned int getCharacterCount() const { return fCharacterCount; }
+  unsigned int getSpaceCount() const { return fSpaceCount; }
+  const char* getTag() const { return tag; }
+  const char* getValue() const { return value; }
+  // Both current strings at once; either out-pointer may be null.
+  void getTagValue(const char** t, const char** v) const;
+  // Number of warnings, errors and fatal errors since the document began.
+  int getErrorCount() const;
+  // Value of the first attribute of the last start tag named `name`, or null.
+  const char* getAttr(char* name) const;
+
+  // Releases tag and value (and the attributes) when the last step brought
+  // text or an end tag; otherwise keeps them for the next step.
+  void reset_end_tag_flag();
+  void resetTagValue();
+  void resetTag();
+  void resetValue();
+  // Releases the attributes, value and tag (as the destructor does).
+  void releaseAll();
+
+  // Ends a pull step: text gathered during the step becomes the value.
+  void finishStep();
+  // Counts a failure that did not come through the error callbacks.
+  void countError();
+
+  // SAX callbacks.
+  void characters(const XMLCh* chars, XMLSize_t length) override;
+  void endElement(const XMLCh* name) override;
+  void ignorableWhitespace(const XMLCh* chars, XMLSize_t length) override;
+  void resetDocument() override;
+  void startElement(const XMLCh* name, xercesc::AttributeList& attributes) override;
+  void error(const xercesc::SAXParseException& exc) override;
+  void fatalError(const xercesc::SAXParseException& exc) override;
+  void warning(const xercesc::SAXParseException& exc) override;
+
+ private:
+  void report(const char* prefix, const xercesc::SAXParseException& exc);
+  void releaseAttributes();
+  void flushText();
+
+  unsigned int fElementCount = 0;
+  unsigned int fAttrCount = 0;
+  unsigned int fCharacterCount = 0;
+  unsigned int fSpaceCount = 0;
+  const char* tag = nullptr;
+  const char* value = nullptr;
+  std::vector<attr*> vattr;
+  int error_count = 0;
+  bool end_flag = false;
+  // Text of the current element gathered within one step: the SAX layer
+  // splits text at entity and character references and in long runs.
+  std::vector<XMLCh> fText;
+  bool fTextPending = false;
+  bool fTextTooLong = false;
+};
+
+// Handler of the memory parser.
+class QAL3_API MemParseHandlers : public QAL3PullHandler {
+ public:
+  MemParseHandlers() = default;
+  ~MemParseHandlers() override;
+};
+
+class QAL3_API SAX_Memory_Parser {
+ public:
+  // Prepares a parse of the NUL-terminated document `xml` (null reads as an
+  // empty document). The buffer is not copied: it must stay alive and
+  // unchanged until the parser is destroyed. A failed Xerces initialisation
+  // shows in init_ok(), never as an exception.
+  explicit SAX_Memory_Parser(char* xml);
+  SAX_Memory_Parser(const SAX_Memory_Parser&) = delete;
+  SAX_Memory_Parser& operator=(const SAX_Memory_Parser&) = delete;
+
+  // True when construction succeeded.
+  bool init_ok() { return init; }
+  // Begins the parse (reads the prolog). False on success, true on failure.
+  bool start();
+  // One pull step: 0 with *tag/*value set (either may be null); a positive
+  // error count when the document is to be abandoned; -1 once the document
+  // is exhausted. Out-pointers may be null.
+  int parse(char** tag, char** value);
+  // Attribute `name` of the most recent start tag: 0 with *value set, or -1
+  // with *value null (also for null arguments or after any counted error).
+  int get_attr(char* name, char** value);
+  // Warnings, errors and fatal errors counted so far.
+  int get_error_counter() { return handler ? handler->getErrorCount() : 0; }
+
+  ~SAX_Memory_Parser() {
+    if (init) {
+      handler->resetTagValue();
+      delete parser;
+      delete memBufIS;
+    }
+    delete handler;
+    xercesc::XMLPlatformUtils::Terminate();
+  }
+
+ private:
+  bool init = false;
+  bool gotMore = true;
+  xercesc::MemBufInputSource* memBufIS = nullptr;
+  xercesc::SAXParser* parser = nullptr;
+  xercesc::XMLPScanToken token;
+  MemParseHandlers* handler = nullptr;
+};
+
+#endif  // QAL3_SAX_MEMORY_PARSER_H

@@ -1,0 +1,1 @@
+#include "chan_selector.h"

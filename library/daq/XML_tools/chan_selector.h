@@ -1,0 +1,3 @@
+#ifndef QAL3_CHAN_SELECTOR_H
+#define QAL3_CHAN_SELECTOR_H
+#endif

@@ -1,0 +1,1 @@
+#include "descr_extractor.h"

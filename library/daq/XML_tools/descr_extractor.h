@@ -1,0 +1,3 @@
+#ifndef QAL3_DESCR_EXTRACTOR_H
+#define QAL3_DESCR_EXTRACTOR_H
+#endif

@@ -1,0 +1,1 @@
+#include "parse_env_index_dictionary.h"

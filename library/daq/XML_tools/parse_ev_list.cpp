@@ -1,0 +1,181 @@
+// Event list reader, printer and clean.
+#include "parse_ev_list.h"
+
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <memory>
+#include <new>
+
+#include "event_util.h"
+#include "pull_reader.h"
+
+namespace {
+
+using qal3::reader::Document;
+using qal3::reader::Step;
+
+// Reads an unsigned number: hexadecimal "0x..." when the text holds a
+// lower-case x, else decimal. A text that does not scan leaves `field`.
+void scan_number(const char* text, u_int& field) {
+  unsigned int v = 0;
+  const int n = std::strchr(text, 'x') ? std::sscanf(text, " 0x%X ", &v) : std::sscanf(text, "%u", &v);
+  if (n == 1) field = v;
+}
+
+// The element loop of one BMR document.
+class EventListBuilder {
+ public:
+  explicit EventListBuilder(std::vector<qal3_ev_entry*>& list) : list_(list) {}
+
+  bool operator()(const Step& s) {
+    if (s.is("EVENT")) {
+      event_open_ = true;
+      type_seen_ = block_open_ = chlist_open_ = false;
+    } else if (s.is("TYPE")) {
+      on_type(s.value);
+    } else if (event_open_ && type_seen_) {
+      if (s.value) on_field(s);
+      if (block_open_ && s.is("CHLIST")) chlist_open_ = true;
+    }
+    return true;
+  }
+
+ private:
+  void on_type(const char* value) {
+    if (!event_open_) return;
+    if (!type_seen_) {
+      type_seen_ = true;
+      return;
+    }
+    if (!value) return;
+    const long t = std::strtol(value, nullptr, 10);
+    if (t < 0 || t > QAL3_EV_EVMAX) {
+      type_seen_ = false;
+      return;
+    }
+    auto blocks = std::make_unique<std::vector<qal3_ev_sb_list*>>();
+    auto entry = std::make_unique<qal3_ev_entry>();
+    entry->evtype = static_cast<QAL3_EVTYPE>(t);
+    entry->sb_list = blocks.get();
+    entry->min_ev_time = {0, 0};
+    entry->tmask = 0;
+    entry->priority = 0;
+    list_.push_back(entry.get());
+    blocks.release();
+    latest_entry_ = entry.release();
+    latest_block_ = nullptr;
+  }
+
+  void on_field(const Step& s) {
+    if (!latest_entry_) return;
+    if (s.is("SBLOCK")) {
+      auto channels = std::make_unique<std::vector<char*>>();
+      auto block = std::make_unique<qal3_ev_sb_list>();
+      std::snprintf(block->sb_list, 255, "%s", s.value);
+      block->ch_list = channels.get();
+      latest_entry_->sb_list->push_back(block.get());
+      channels.release();
+      latest_block_ = block.release();
+      block_open_ = true;
+      chlist_open_ = false;
+    } else if (s.is("CHAN")) {
+      if (!chlist_open_ || !latest_block_) return;
+      const std::size_t n = std::strlen(s.value);
+      auto name = std::make_unique<char[]>(n + 1);
+      std::memcpy(name.get(), s.value, n + 1);
+      latest_block_->ch_list->push_back(name.get());
+      name.release();
+    } else if (s.is("TMASK")) {
+      scan_number(s.value, latest_entry_->tmask);
+    } else if (s.is("MINTIMESEC")) {
+      scan_number(s.value, latest_entry_->min_ev_time.timeup);
+    } else if (s.is("MINTIMEUSEC")) {
+      scan_number(s.value, latest_entry_->min_ev_time.timelow);
+    } else if (s.is("PRIORITY")) {
+      scan_number(s.value, latest_entry_->priority);
+    }
+  }
+
+  std::vector<qal3_ev_entry*>& list_;
+  bool event_open_ = false;
+  bool type_seen_ = false;
+  bool block_open_ = false;
+  bool chlist_open_ = false;
+  qal3_ev_entry* latest_entry_ = nullptr;
+  qal3_ev_sb_list* latest_block_ = nullptr;
+};
+
+int read_event_list(const Document& doc, std::vector<qal3_ev_entry*>* list) {
+  if (!doc.source || !list) return 1;
+  try {
+    EventListBuilder builder(*list);
+    auto root = [](const char* tag) {
+      if (tag && std::strcmp(tag, "BMR") == 0) return true;
+      std::fprintf(stderr, "WRONG root tag: %s must be 'BMR'\n", tag ? tag : "");
+      std::fflush(stderr);
+      return false;
+    };
+    return qal3::reader::read(doc, root, builder).sum();
+  } catch (const std::bad_alloc&) {
+    return 1;
+  }
+}
+
+}  // namespace
+
+int qal3_parse_ev_list_read(char* xml, std::vector<qal3_ev_entry*>* list) {
+  return read_event_list(Document::in_memory(xml), list);
+}
+
+int qal3_parse_ev_list_readf(char* file, std::vector<qal3_ev_entry*>* list) {
+  return read_event_list(Document::in_file(file), list);
+}
+
+void qal3_print_ev_list(std::vector<qal3_ev_entry*>* list) {
+  if (!list) return;
+  int i = 0;
+  for (const qal3_ev_entry* e : *list) {
+    std::printf("Entry[%d]\n", i++);
+    std::printf("EVENT TYPE:\t%s\n", event_name_itoa(e->evtype));
+    std::printf("Trigger mask:\t0x%x (%u)\n", e->tmask, e->tmask);
+    std::printf("Min event time:\t%d sec %d usec\n", static_cast<int>(e->min_ev_time.timeup),
+                static_cast<int>(e->min_ev_time.timelow));
+    std::printf("Priority:\t0x%x (%u)\n", e->priority, e->priority);
+    if (!e->sb_list) {
+      std::puts("No server block list -> Full event");
+      continue;
+    }
+    std::printf("Server Blocks: %d\n", static_cast<int>(e->sb_list->size()));
+    int j = 0;
+    for (const qal3_ev_sb_list* sb : *e->sb_list) {
+      std::printf("Server block[%d]: '%s'\n", j++, sb->sb_list);
+      if (sb->ch_list && !sb->ch_list->empty()) {
+        std::printf("Channels: %d\n", static_cast<int>(sb->ch_list->size()));
+        int k = 0;
+        for (const char* ch : *sb->ch_list) std::printf("Channel[%d]:\t'%s'\n", k++, ch);
+      } else {
+        std::puts("No channel list -> ALL channels");
+      }
+    }
+  }
+}
+
+void qal3_clean_ev_list(std::vector<qal3_ev_entry*>* list) {
+  if (!list) return;
+  for (qal3_ev_entry* e : *list) {
+    if (e && e->sb_list) {
+      for (qal3_ev_sb_list* sb : *e->sb_list) {
+        if (!sb) continue;
+        if (sb->ch_list) {
+          for (char* ch : *sb->ch_list) delete[] ch;
+          delete sb->ch_list;
+        }
+        delete sb;
+      }
+      delete e->sb_list;
+    }
+    delete e;
+  }
+  list->clear();
+}

@@ -1,0 +1,114 @@
+// The one reading loop of every SAX-based reader: parser set-up over a
+// document in memory or in a file, start, root check, the pull loop over the
+// steps that name an element, and the error sum. Each reader gives only its
+// root check and what it does per element. Not installed.
+#ifndef QAL3_PULL_READER_H
+#define QAL3_PULL_READER_H
+
+#include <cstdio>
+#include <cstring>
+
+#include "SAX_File_Parser.h"
+#include "SAX_Memory_Parser.h"
+
+namespace qal3 {
+namespace reader {
+
+// Where a document comes from: NUL-terminated text in memory, or a file path.
+struct Document {
+  enum class Kind { memory, file };
+  Kind kind;
+  char* source;
+
+  static Document in_memory(char* xml) { return {Kind::memory, xml}; }
+  static Document in_file(char* path) { return {Kind::file, path}; }
+};
+
+// One pull step that named an element: its name, its text (or null), and
+// the attributes of the most recent start tag.
+class Step {
+ public:
+  const char* tag = nullptr;
+  const char* value = nullptr;
+
+  bool is(const char* name) const { return std::strcmp(tag, name) == 0; }
+  // Attribute `name`, or null when absent (or after a counted parser error).
+  const char* attr(const char* name) const {
+    char* v = nullptr;
+    return lookup_(parser_, const_cast<char*>(name), &v) == 0 ? v : nullptr;
+  }
+
+  template <class Parser>
+  explicit Step(Parser& p)
+      : parser_(&p), lookup_([](void* q, char* n, char** v) {
+          return static_cast<Parser*>(q)->get_attr(n, v);
+        }) {}
+
+ private:
+  void* parser_;
+  int (*lookup_)(void*, char*, char**);
+};
+
+// Result of one read.
+struct Outcome {
+  bool init_failed = false;  // the parser could not be built
+  int structural = 0;        // 1: start, first step or root check failed
+  int parser_errors = 0;     // the parser's error count at the end
+
+  // The readers' usual result: 1 without a parser, else the error sum.
+  int sum() const { return init_failed ? 1 : structural + parser_errors; }
+};
+
+namespace detail {
+
+template <class Parser, class Start, class Root, class Element>
+Outcome run(Parser& parser, Start start, Root& root, Element& element) {
+  Outcome out;
+  if (!parser.init_ok()) {
+    out.init_failed = true;
+    return out;
+  }
+  char* tag = nullptr;
+  char* value = nullptr;
+  if (start() || parser.parse(&tag, &value) != 0 || !root(static_cast<const char*>(tag))) {
+    out.structural = 1;
+  } else {
+    Step step(parser);
+    while (parser.parse(&tag, &value) == 0) {
+      if (!tag) continue;
+      step.tag = tag;
+      step.value = value;
+      if (!element(step)) break;
+    }
+  }
+  out.parser_errors = parser.get_error_counter();
+  return out;
+}
+
+}  // namespace detail
+
+// Reads `doc`. `root(tag)` sees the first element's name (null when the first
+// step named none) and returns whether the document is of the right kind,
+// printing its own message when not. `element(step)` is called for every
+// later step that names an element and returns false to stop reading.
+template <class Root, class Element>
+Outcome read(const Document& doc, Root&& root, Element&& element) {
+  if (doc.kind == Document::Kind::memory) {
+    SAX_Memory_Parser parser(doc.source);
+    return detail::run(parser, [&] { return parser.start(); }, root, element);
+  }
+  SAX_File_Parser parser;
+  return detail::run(parser, [&] { return parser.start(doc.source); }, root, element);
+}
+
+// Prints the usual wrong-root message: "WRONG root tag: '<tag>' must be
+// '<expected>'" on standard error.
+inline void print_wrong_root(const char* tag, const char* expected) {
+  std::fprintf(stderr, "WRONG root tag: '%s' must be '%s'\n", tag ? tag : "", expected);
+  std::fflush(stderr);
+}
+
+}  // namespace reader
+}  // namespace qal3
+
+#endif  // QAL3_PULL_READER_H

@@ -1,0 +1,1 @@
+#include "qal3_gige_descr.h"

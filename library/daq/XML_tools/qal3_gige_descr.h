@@ -1,0 +1,3 @@
+#ifndef QAL3_QAL3_GIGE_DESCR_H
+#define QAL3_QAL3_GIGE_DESCR_H
+#endif

@@ -1,0 +1,365 @@
+// The pull handler and the parser plumbing shared by SAX_Memory_Parser and
+// SAX_File_Parser.
+#include "sax_pull_common.h"
+
+#include "SAX_File_Parser.h"
+
+#include <xercesc/sax/AttributeList.hpp>
+#include <xercesc/sax/SAXParseException.hpp>
+#include <xercesc/util/OutOfMemoryException.hpp>
+#include <xercesc/util/SecurityManager.hpp>
+#include <xercesc/util/XMLString.hpp>
+
+#include <cstdio>
+#include <cstring>
+#include <memory>
+
+using xercesc::XMLString;
+
+namespace {
+
+// Texts longer than this (in UTF-16 units) end the document as an error:
+// no reader keeps more, and only entity amplification produces such text.
+constexpr std::size_t kMaxTextUnits = 1u << 20;
+
+// Entity expansions allowed per document. The formats read here use no
+// entities; the bound stops nested-entity documents early.
+constexpr XMLSize_t kEntityExpansionLimit = 1000;
+
+xercesc::SecurityManager& security_manager() {
+  static xercesc::SecurityManager manager;
+  static const bool configured = (manager.setEntityExpansionLimit(kEntityExpansionLimit), true);
+  (void)configured;
+  return manager;
+}
+
+void release_string(const char*& s) {
+  if (s) {
+    char* p = const_cast<char*>(s);
+    XMLString::release(&p);
+    s = nullptr;
+  }
+}
+
+// Transcodes to the local code page; null for null input.
+const char* transcode(const XMLCh* text) {
+  return text ? XMLString::transcode(text) : nullptr;
+}
+
+// Writes a transcoded Xerces text to standard error (nothing for null).
+void put_transcoded(const XMLCh* text) {
+  if (!text) return;
+  char* s = XMLString::transcode(text);
+  if (s) {
+    std::fputs(s, stderr);
+    XMLString::release(&s);
+  }
+}
+
+void report_exception_text(const char* intro, const XMLCh* message) {
+  std::fputs(intro, stderr);
+  std::fputs("Exception message is:  \n", stderr);
+  put_transcoded(message);
+  std::fputs("\n", stderr);
+  std::fflush(stderr);
+}
+
+bool all_blank(const char* s) {
+  return std::strspn(s, " \n\t") == std::strlen(s);
+}
+
+}  // namespace
+
+// ---------------------------------------------------------------------------
+// QAL3PullHandler
+
+QAL3PullHandler::QAL3PullHandler() = default;
+
+QAL3PullHandler::~QAL3PullHandler() { releaseAll(); }
+
+MemParseHandlers::~MemParseHandlers() = default;
+
+FileParseHandlers::~FileParseHandlers() = default;
+
+void FileParseHandlers::resetErrors() { fSawErrors = false; }
+
+void QAL3PullHandler::getTagValue(const char** t, const char** v) const {
+  if (t) *t = tag;
+  if (v) *v = value;
+}
+
+int QAL3PullHandler::getErrorCount() const { return error_count; }
+
+const char* QAL3PullHandler::getAttr(char* name) const {
+  if (!name) return nullptr;
+  for (const attr* a : vattr) {
+    if (a->name && std::strcmp(a->name, name) == 0) return a->value;
+  }
+  return nullptr;
+}
+
+void QAL3PullHandler::releaseAttributes() {
+  for (attr* a : vattr) {
+    release_string(a->name);
+    release_string(a->type);
+    release_string(a->value);
+    delete a;
+  }
+  vattr.clear();
+}
+
+void QAL3PullHandler::releaseAll() {
+  releaseAttributes();
+  release_string(value);
+  release_string(tag);
+  fText.clear();
+  fTextPending = false;
+  fTextTooLong = false;
+}
+
+void QAL3PullHandler::reset_end_tag_flag() {
+  if (end_flag || value) {
+    release_string(tag);
+    release_string(value);
+    releaseAttributes();
+    end_flag = false;
+  }
+}
+
+void QAL3PullHandler::resetTagValue() {
+  release_string(tag);
+  release_string(value);
+}
+
+void QAL3PullHandler::resetTag() { release_string(tag); }
+
+void QAL3PullHandler::resetValue() { release_string(value); }
+
+void QAL3PullHandler::countError() { ++error_count; }
+
+// Text gathered since the last event other than characters becomes the
+// element's value; text made only of blanks drops the element instead.
+void QAL3PullHandler::flushText() {
+  if (!fTextPending) return;
+  fTextPending = false;
+  if (fTextTooLong) {
+    fTextTooLong = false;
+    std::fputs("\nError: element text longer than 1048576 characters\n", stderr);
+    std::fflush(stderr);
+    ++error_count;
+  }
+  fText.push_back(0);
+  release_string(value);
+  value = transcode(fText.data());
+  fText.clear();
+  if (!value || all_blank(value)) {
+    release_string(value);
+    release_string(tag);
+  }
+}
+
+void QAL3PullHandler::finishStep() { flushText(); }
+
+void QAL3PullHandler::characters(const XMLCh* chars, XMLSize_t length) {
+  fCharacterCount += static_cast<unsigned int>(length);
+  if (!tag && !fTextPending) return;
+  fTextPending = true;
+  if (fText.size() + length > kMaxTextUnits) {
+    fTextTooLong = true;
+    return;
+  }
+  fText.insert(fText.end(), chars, chars + length);
+}
+
+void QAL3PullHandler::endElement(const XMLCh*) {
+  flushText();
+  end_flag = true;
+}
+
+void QAL3PullHandler::ignorableWhitespace(const XMLCh*, XMLSize_t length) {
+  fSpaceCount += static_cast<unsigned int>(length);
+}
+
+void QAL3PullHandler::resetDocument() {
+  fElementCount = fAttrCount = fCharacterCount = fSpaceCount = 0;
+  error_count = 0;
+  release_string(value);
+  release_string(tag);
+  fText.clear();
+  fTextPending = false;
+  fTextTooLong = false;
+}
+
+void QAL3PullHandler::startElement(const XMLCh* name, xercesc::AttributeList& attributes) {
+  flushText();
+  release_string(tag);
+  tag = transcode(name);
+  ++fElementCount;
+  const XMLSize_t n = attributes.getLength();
+  fAttrCount += static_cast<unsigned int>(n);
+  releaseAttributes();
+  vattr.reserve(n);
+  for (XMLSize_t i = 0; i < n; ++i) {
+    auto a = std::make_unique<attr>();
+    a->name = transcode(attributes.getName(i));
+    a->type = transcode(attributes.getType(i));
+    a->value = transcode(attributes.getValue(i));
+    vattr.push_back(a.release());
+  }
+}
+
+void QAL3PullHandler::report(const char* prefix, const xercesc::SAXParseException& exc) {
+  std::fputs(prefix, stderr);
+  put_transcoded(exc.getSystemId());
+  std::fprintf(stderr, ", line %llu, char %llu): ",
+               static_cast<unsigned long long>(exc.getLineNumber()),
+               static_cast<unsigned long long>(exc.getColumnNumber()));
+  put_transcoded(exc.getMessage());
+  std::fputs("\n", stderr);
+  std::fflush(stderr);
+  ++error_count;
+}
+
+void QAL3PullHandler::error(const xercesc::SAXParseException& exc) {
+  report("\nError at (file ", exc);
+}
+
+void QAL3PullHandler::fatalError(const xercesc::SAXParseException& exc) {
+  report("\nFatal Error at (file ", exc);
+}
+
+void QAL3PullHandler::warning(const xercesc::SAXParseException& exc) {
+  report("\nWarning at (file ", exc);
+}
+
+// ---------------------------------------------------------------------------
+// Parser plumbing
+
+namespace qal3 {
+namespace pull {
+
+bool initialize_platform() {
+  try {
+    xercesc::XMLPlatformUtils::Initialize();
+    return true;
+  } catch (const xercesc::XMLException& e) {
+    std::fputs("Error during initialization! Message:\n", stderr);
+    put_transcoded(e.getMessage());
+    std::fputs("\n", stderr);
+    std::fflush(stderr);
+  } catch (...) {
+    std::fputs("Error during initialization! Message:\n\n", stderr);
+    std::fflush(stderr);
+  }
+  return false;
+}
+
+xercesc::SAXParser* make_parser(QAL3PullHandler& handler) {
+  auto parser = std::make_unique<xercesc::SAXParser>(nullptr, xercesc::XMLPlatformUtils::fgMemoryManager,
+                                                     nullptr);
+  parser->setDocumentHandler(&handler);
+  parser->setErrorHandler(&handler);
+  parser->setValidationScheme(xercesc::SAXParser::Val_Auto);
+  parser->setDoNamespaces(false);
+  parser->setDoSchema(false);
+  parser->setValidationSchemaFullChecking(false);
+  // Untrusted documents: nothing is fetched from files or the network, and
+  // entity expansion is bounded.
+  parser->setDisableDefaultEntityResolution(true);
+  parser->setLoadExternalDTD(false);
+  parser->setSecurityManager(&security_manager());
+  return parser.release();
+}
+
+namespace {
+
+template <class Source>
+bool start_with(xercesc::SAXParser& parser, const Source& source, xercesc::XMLPScanToken& token,
+                QAL3PullHandler& handler) {
+  bool started = false;
+  try {
+    started = parser.parseFirst(source, token);
+  } catch (const xercesc::XMLException& e) {
+    handler.finishStep();
+    report_exception_text("\nError during parsing memory stream:\n", e.getMessage());
+    return true;
+  } catch (const xercesc::OutOfMemoryException&) {
+    handler.finishStep();
+    report_exception_text("\nError during parsing memory stream:\n", nullptr);
+    return true;
+  } catch (...) {
+    handler.finishStep();
+    report_exception_text("\nError during parsing memory stream:\n", nullptr);
+    return true;
+  }
+  handler.finishStep();
+  if (!started) {
+    std::fputs("scanFirst() failed\n", stderr);
+    std::fflush(stderr);
+    return true;
+  }
+  return false;
+}
+
+}  // namespace
+
+bool start(xercesc::SAXParser& parser, const xercesc::InputSource& source,
+           xercesc::XMLPScanToken& token, QAL3PullHandler& handler) {
+  return start_with(parser, source, token, handler);
+}
+
+bool start(xercesc::SAXParser& parser, const char* path, xercesc::XMLPScanToken& token,
+           QAL3PullHandler& handler) {
+  if (!path) {
+    std::fputs("scanFirst() failed\n", stderr);
+    std::fflush(stderr);
+    return true;
+  }
+  return start_with(parser, path, token, handler);
+}
+
+int step(xercesc::SAXParser& parser, xercesc::XMLPScanToken& token, bool& gotMore,
+         QAL3PullHandler& handler, char** tag, char** value) {
+  if (tag) *tag = nullptr;
+  if (value) *value = nullptr;
+  handler.reset_end_tag_flag();
+  if (!gotMore) return -1;
+  try {
+    gotMore = parser.parseNext(token);
+  } catch (const xercesc::XMLException& e) {
+    report_exception_text("\nError during parsing memory stream:\n", e.getMessage());
+    handler.countError();
+    gotMore = false;
+  } catch (...) {
+    report_exception_text("\nError during parsing memory stream:\n", nullptr);
+    handler.countError();
+    gotMore = false;
+  }
+  handler.finishStep();
+  if (!gotMore) {
+    try {
+      parser.parseReset(token);
+    } catch (...) {
+      // The scanner is finished either way; its resources go with the parser.
+    }
+  }
+  if (const int errors = handler.getErrorCount()) return errors;
+  const char* t = nullptr;
+  const char* v = nullptr;
+  handler.getTagValue(&t, &v);
+  if (tag) *tag = const_cast<char*>(t);
+  if (value) *value = const_cast<char*>(v);
+  return 0;
+}
+
+int get_attr(const QAL3PullHandler& handler, char* name, char** value) {
+  if (value) *value = nullptr;
+  if (!name || handler.getErrorCount() != 0 || !value) return -1;
+  const char* found = handler.getAttr(name);
+  if (!found) return -1;
+  *value = const_cast<char*>(found);
+  return 0;
+}
+
+}  // namespace pull
+}  // namespace qal3

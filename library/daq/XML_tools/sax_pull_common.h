@@ -1,0 +1,42 @@
+// Internals shared by the two pull parsers: the hardened SAX parser set-up,
+// the start and the pull step. Not installed.
+#ifndef QAL3_SAX_PULL_COMMON_H
+#define QAL3_SAX_PULL_COMMON_H
+
+#include <xercesc/framework/XMLPScanToken.hpp>
+#include <xercesc/parsers/SAXParser.hpp>
+#include <xercesc/sax/InputSource.hpp>
+
+#include "SAX_Memory_Parser.h"
+
+namespace qal3 {
+namespace pull {
+
+// Initialises the Xerces platform; prints the initialisation message and
+// returns false when that fails. Either way the caller owes one Terminate.
+bool initialize_platform();
+
+// A SAX parser configured for the pull readers (automatic validation, no
+// namespaces or schema) that never loads external DTDs or entities and
+// bounds entity expansion. `handler` is installed as document and error
+// handler. Throws only what Xerces throws on allocation.
+xercesc::SAXParser* make_parser(QAL3PullHandler& handler);
+
+// parseFirst over `source` or the file `path`; prints the start messages.
+// False on success, true on failure.
+bool start(xercesc::SAXParser& parser, const xercesc::InputSource& source,
+           xercesc::XMLPScanToken& token, QAL3PullHandler& handler);
+bool start(xercesc::SAXParser& parser, const char* path, xercesc::XMLPScanToken& token,
+           QAL3PullHandler& handler);
+
+// One pull step (see SAX_Memory_Parser::parse).
+int step(xercesc::SAXParser& parser, xercesc::XMLPScanToken& token, bool& gotMore,
+         QAL3PullHandler& handler, char** tag, char** value);
+
+// Attribute lookup (see SAX_Memory_Parser::get_attr).
+int get_attr(const QAL3PullHandler& handler, char* name, char** value);
+
+}  // namespace pull
+}  // namespace qal3
+
+#endif  // QAL3_SAX_PULL_COMMON_H

@@ -1,0 +1,1 @@
+#include "user_case_trigger.h"

@@ -1,0 +1,28 @@
+# Installs the build tree into a scratch prefix, builds the consumer project
+# against it with find_package(QAL3 CONFIG) and runs it on an example.
+file(REMOVE_RECURSE ${QAL3_WORK_DIR})
+set(prefix ${QAL3_WORK_DIR}/prefix)
+execute_process(COMMAND ${CMAKE_COMMAND} --install ${QAL3_BINARY_DIR} --prefix ${prefix}
+  RESULT_VARIABLE rc OUTPUT_QUIET)
+if(rc)
+  message(FATAL_ERROR "install failed: ${rc}")
+endif()
+execute_process(COMMAND ${CMAKE_COMMAND} -S ${QAL3_CONSUMER_SOURCE} -B ${QAL3_WORK_DIR}/build
+  -DCMAKE_PREFIX_PATH=${prefix} RESULT_VARIABLE rc)
+if(rc)
+  message(FATAL_ERROR "configure of the consumer failed: ${rc}")
+endif()
+execute_process(COMMAND ${CMAKE_COMMAND} --build ${QAL3_WORK_DIR}/build RESULT_VARIABLE rc)
+if(rc)
+  message(FATAL_ERROR "build of the consumer failed: ${rc}")
+endif()
+execute_process(COMMAND ${QAL3_WORK_DIR}/build/consumer ${QAL3_EXAMPLE} RESULT_VARIABLE rc)
+if(rc)
+  message(FATAL_ERROR "consumer failed: ${rc}")
+endif()
+if(NOT EXISTS ${prefix}/lib/pkgconfig/QAL3XML.pc AND NOT EXISTS ${prefix}/lib64/pkgconfig/QAL3XML.pc)
+  file(GLOB_RECURSE pcs ${prefix}/*QAL3XML.pc)
+  if(NOT pcs)
+    message(FATAL_ERROR "QAL3XML.pc not installed")
+  endif()
+endif()

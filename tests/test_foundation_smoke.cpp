@@ -1,0 +1,3 @@
+#include <gtest/gtest.h>
+#include "SAX_Memory_Parser.h"
+TEST(Smoke, Builds) { SUCCEED(); }
