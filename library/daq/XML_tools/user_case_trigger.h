@@ -32,4 +32,10 @@ struct qal3_user_case_trigger {
   u_int* iresult;
 };
 
+// ---------------------------------------------------------------------------
+// Registry and evaluation (user_case_trigger.cpp).
+
+// ---------------------------------------------------------------------------
+// Trigger records and trigger list XML (user_trigger_list.cpp).
+
 #endif  // QAL3_USER_CASE_TRIGGER_H

@@ -1,0 +1,2 @@
+// Trigger records and trigger list XML.
+#include "user_case_trigger.h"
