@@ -94,6 +94,17 @@ struct chan_descr_2010 {
   char subsystem[64];
 };
 
+// Axis parameters a caller may pass to the channel description writer
+// (dump_chan_desr) for the channel whose DAQ name is `name`: `num` entries in
+// each of the arrays that is given, entry k for dimension number k. Not
+// owned by the writer.
+struct dim_params {
+  char* name;
+  int num;
+  qal3_spect_header_2010* params;
+  qal3_image_ext_frame_head* iparams;
+};
+
 struct qal3_user_case_trigger;
 
 // ---------------------------------------------------------------------------

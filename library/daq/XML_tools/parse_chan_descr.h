@@ -1,6 +1,14 @@
-// Channel descriptions: reading, writing, merging and printing of the
-// CHANDESCRIPTIONS and DAQvariables documents; also the XML declaration and
-// ISO time stamp helpers shared by every writer.
+// Channel descriptions (Parts 3.1 to 3.4): the tag table of the
+// CHANDESCRIPTIONS format, reading of CHANDESCRIPTIONS and DAQvariables
+// documents, writing, merging, printing and loading of description lists;
+// also the XML declaration and ISO time stamp helpers shared by every writer
+// (Part 2.2).
+//
+// The records (chan_descr_2010, bit_descr, dim_descr, stat_descr and
+// dim_params) are declared in event_util.h. A list is a caller-owned
+// std::vector<chan_descr_2010*>; the records in it are allocated with `new`
+// by the readers and the clone functions and released with
+// clean_chan_desr_list.
 #ifndef QAL3_PARSE_CHAN_DESCR_H
 #define QAL3_PARSE_CHAN_DESCR_H
 
@@ -11,6 +19,9 @@
 #include "attr_tags_functions.h"
 #include "event_util.h"
 #include "qal3_export.h"
+
+// ---------------------------------------------------------------------------
+// Part 2.2: declaration and time stamps.
 
 // Replaces the content of `str` with the XML declaration line
 // "<?xml version=\"1.0\" encoding=\"ISO-8859-1\" ?>\n".
@@ -25,5 +36,114 @@ QAL3_API void create_isodate(char* isodate_str, time_t* t);
 
 // As above for the current time.
 QAL3_API void create_isodate(char* isodate_str);
+
+// ---------------------------------------------------------------------------
+// Part 3.1: the element names of the CHANDESCRIPTIONS format.
+
+// Number of rows and columns of `tags`.
+constexpr int QAL3_CHAN_DESCR_TAG_ROWS = 18;
+constexpr int QAL3_CHAN_DESCR_TAG_COLS = 3;
+
+// The tag table: row 0 "CHANDESCRIPTIONS", 1 "CHANNEL", 2 "EVTYPE",
+// 3 "STREAM", 4 "PROP", 5 "NAME", 6 "DESC", 7 "UNITS"/"DIM_UNITS"/"STAT_UNITS",
+// 8 "SIZE", 9 "BIT"/"DIM"/"STAT", 10 "BIT_NAME"/"DIM_NAME"/"STAT_NAME",
+// 11 "BIT_DESCR"/"DIM_DESCR"/"STAT_DESCR", 12 "SB_NAME", 13 "DTYPE",
+// 14 "COUNT", 15 "SETPOINT", 16 "SUBSYSTEM", 17 "DB_KEY". Columns 1 and 2
+// are null where a row has no dimension/statistic variant.
+QAL3_API extern const char* const tags[QAL3_CHAN_DESCR_TAG_ROWS][QAL3_CHAN_DESCR_TAG_COLS];
+
+// ---------------------------------------------------------------------------
+// Part 3.2: reader.
+
+// Reads the CHANDESCRIPTIONS or DAQvariables document `xml` (NUL-terminated,
+// unchanged for the call) and appends one new record per new property to
+// *list. `shift`: store event and data types as masks (event type n ->
+// 1 << n for 0..31, else 0; data type n -> 1 << n for 0..31,
+// 0x80000000 | 1 << (n - 32) for 32..62, else 0). `delete_duplicated`:
+// in CHANDESCRIPTIONS, merge a channel whose property is already in the list
+// instead of appending it (DAQvariables always merges).
+// Returns 0 on success, 2 when `list` is null, 1 when the parser cannot be
+// initialised, else the structural error (1: start, first step or root
+// failed; else the number of "No attribute" messages) plus the parser's
+// error count.
+QAL3_API int parse_descr_list_read(char* xml, std::vector<chan_descr_2010*>* list, bool shift,
+                                   bool delete_duplicated);
+
+// As parse_descr_list_read for the document in the file at path `file`, with
+// the file reader's differences of Part 3.2 (DAQvariables merging ORs event
+// type, stream and data type; "STAT_DESCR" only with a current statistic;
+// "STAT_UNITS" needs only a current statistic; "DIM" keeps the current
+// statistic; no message for a bitTitle without text). 2 when `list` is null.
+QAL3_API int parse_descr_list_readf(char* file, std::vector<chan_descr_2010*>* list, bool shift,
+                                    bool delete_duplicated);
+
+// The first description in *list whose prop_name equals `prop` (linear,
+// exact, case-sensitive), or null (also for a null list or `prop`).
+QAL3_API chan_descr_2010* find_chan_entry(std::vector<chan_descr_2010*>* list, char* prop);
+
+// ---------------------------------------------------------------------------
+// Part 3.3: writer.
+
+// Writes *chdscr_list. `mode` 1: tab-separated listing to the file; 2: XML
+// document (`format` 0 CHANDESCRIPTIONS, 1 DAQvariables) to the file, to `fd`
+// (-1: none) and appended to *sout (null: none); 3: name, size and data type
+// table to the file; other modes write nothing per channel. `format` must be
+// 0 or 1 in every mode. `file_name` null or empty: no file. With no file, no
+// `sout` and `fd` -1 the list is printed with print_qal3_chan_descr instead.
+// `dims`: axis parameters of spectra and images for CHANDESCRIPTIONS
+// (null: none). A property already written earlier in the list is skipped.
+// Returns 0 on success, 1 when the file cannot be opened, 2 for an invalid
+// argument or a failed write (file or descriptor).
+QAL3_API int dump_chan_desr(std::vector<chan_descr_2010*>* chdscr_list, char* file_name, int mode,
+                            int format, int fd = -1, std::string* sout = nullptr,
+                            std::vector<dim_params*>* dims = nullptr);
+
+// Reads `xml` with parse_descr_list_read(xml, list, true, false) and writes
+// the result with dump_chan_desr(list, file_name, mode, format, fd, null,
+// null). 3 (after "Failed to parse CHANDESCR list\n" on standard output) when
+// the reader reports an error; else the writer's result.
+QAL3_API int dump_chan_desr_from_xml(char* xml, char* file_name, int mode, int format, int fd = -1);
+
+// Row `n` (0..13), column `m` (0..2) of `tags`, else null; also null for an
+// empty cell. The text belongs to the library and must not be changed.
+QAL3_API char* get_chan_descr_root_tag(int n, int m);
+
+// ---------------------------------------------------------------------------
+// Part 3.4: list utilities.
+
+// New copies (allocated with `new`), or null when `in` is null. The dimension
+// copy is deep: it holds new copies of the statistics, nstats counting them.
+QAL3_API bit_descr* qal3_clone_bit_descr(bit_descr* in);
+QAL3_API stat_descr* qal3_clone_stat_descr(stat_descr* in);
+QAL3_API dim_descr* qal3_clone_dim_descr(dim_descr* in);
+
+// Releases every description of *chdscr_list with its sub-records (the
+// counts nbits, ndims and nstats decide what is released; a count of 0 with a
+// non-empty vector is reported on standard output and its records are not
+// released) and empties the list. Nothing for a null list.
+QAL3_API void clean_chan_desr_list(std::vector<chan_descr_2010*>* chdscr_list);
+
+// Prints *list in the "QAL3 XML Channel Description (XCD)" format on
+// standard output. Nothing for a null list.
+QAL3_API void print_qal3_chan_descr(std::vector<chan_descr_2010*>* list);
+
+// Merges `from` into `in` (same prop_name): with `force` from's non-empty
+// values override, without it they fill in's gaps; bits and dimensions are
+// cloned. `from` is not changed. Returns false when merged, true when either
+// pointer is null or the property names differ.
+QAL3_API bool extend_channel_description(chan_descr_2010* in, chan_descr_2010* from, bool force);
+
+// Reads the document carried in the block `tab` (pattern 0xCDECDEF2 or
+// 0xCDECDEF3; `length` counts its 8 header bytes plus the text) with
+// parse_descr_list_read(text, list, false, false). -1 for a null argument,
+// -3 for a wrong pattern, -4 for a length of 8 or less; else the reader's
+// result.
+QAL3_API int qal3_load_chan_descr(qal3_xml_chan_descr_header* tab,
+                                  std::vector<chan_descr_2010*>* list);
+
+// parse_descr_list_readf(file, list, false, false); -1 when `list` or `file`
+// is null or `file` is empty.
+QAL3_API int qal3_load_master_daq_channel_description_file(std::vector<chan_descr_2010*>* list,
+                                                           char* file);
 
 #endif  // QAL3_PARSE_CHAN_DESCR_H
