@@ -1,1 +1,225 @@
 #include "chan_selector.h"
+
+#include <cstdint>
+#include <cstdio>
+#include <cstring>
+#include <new>
+#include <string_view>
+#include <unordered_map>
+
+#include "parse_chan_descr.h"
+
+namespace {
+
+constexpr int kEventTypes = 32;
+// Event types BOR, EOR, ENV and UPD.
+constexpr std::uint32_t kSlowMask = 0x3c;
+
+// A name as held in a fixed, terminated record array.
+template <std::size_t N>
+std::string_view field(const char (&text)[N]) {
+  return std::string_view(text, strnlen(text, N));
+}
+
+bool bit_set(std::uint32_t mask, int bit) { return (mask >> bit) & 1u; }
+
+// Event types whose channels are known by their DAQ name only.
+bool matched_by_daq_name(int ev_type) {
+  const int kind = get_event_struct_type(ev_type);
+  return kind == QAL3_EV_STRUCT_LOCAL || kind == QAL3_EV_STRUCT_ML;
+}
+
+// Mask of the event types whose channels are also known by their property.
+std::uint32_t prop_matched_types() {
+  std::uint32_t mask = 0;
+  for (int i = 0; i < kEventTypes; ++i)
+    if (!matched_by_daq_name(i)) mask |= 1u << i;
+  return mask;
+}
+
+// For one name, the positions in the list of the first description that
+//  - has it as DAQ name (daq_any), and also has an event type (daq_typed);
+//  - has it as property (prop_any), and also has an event type matched by
+//    property (prop_typed).
+// -1 where there is none. These answer every lookup of the selector exactly
+// as a front-to-back scan of the list does.
+struct first_matches {
+  int daq_any = -1;
+  int daq_typed = -1;
+  int prop_any = -1;
+  int prop_typed = -1;
+
+  void add_daq(int pos, const chan_descr_2010& d) {
+    if (daq_any < 0) daq_any = pos;
+    if (daq_typed < 0 && d.ev_type != 0) daq_typed = pos;
+  }
+  void add_prop(int pos, const chan_descr_2010& d, std::uint32_t prop_types) {
+    if (prop_any < 0) prop_any = pos;
+    if (prop_typed < 0 && (d.ev_type & prop_types) != 0) prop_typed = pos;
+  }
+};
+
+first_matches scan_first_matches(const std::vector<chan_descr_2010*>& list, std::string_view name) {
+  first_matches m;
+  const std::uint32_t prop_types = prop_matched_types();
+  for (std::size_t i = 0; i < list.size(); ++i) {
+    const chan_descr_2010* d = list[i];
+    if (d == nullptr) continue;
+    if (field(d->daq_name) == name) m.add_daq(static_cast<int>(i), *d);
+    if (field(d->prop_name) == name) m.add_prop(static_cast<int>(i), *d, prop_types);
+  }
+  return m;
+}
+
+}  // namespace
+
+// Hash index from every DAQ and property name of the list to its first
+// matches, so that a lookup costs the same however many descriptions are
+// loaded. Keys view the names inside the records, which the selector owns
+// and which keep their names once read. When the index cannot be built
+// (out of memory) lookups fall back to scanning the list.
+class chan_selector::name_index {
+ public:
+  void build(const std::vector<chan_descr_2010*>& list) {
+    valid_ = false;
+    map_.clear();
+    try {
+      map_.reserve(list.size() * 2);
+      const std::uint32_t prop_types = prop_matched_types();
+      for (std::size_t i = 0; i < list.size(); ++i) {
+        const chan_descr_2010* d = list[i];
+        if (d == nullptr) continue;
+        map_[field(d->daq_name)].add_daq(static_cast<int>(i), *d);
+        map_[field(d->prop_name)].add_prop(static_cast<int>(i), *d, prop_types);
+      }
+      valid_ = true;
+    } catch (...) {
+      map_.clear();
+    }
+  }
+
+  first_matches lookup(const std::vector<chan_descr_2010*>& list, std::string_view name) const {
+    if (!valid_) return scan_first_matches(list, name);
+    const auto it = map_.find(name);
+    return it == map_.end() ? first_matches{} : it->second;
+  }
+
+ private:
+  std::unordered_map<std::string_view, first_matches> map_;
+  bool valid_ = false;
+};
+
+chan_selector::chan_selector()
+    : ev_types(0), shift(true), index_(new (std::nothrow) name_index) {}
+
+chan_selector::~chan_selector() { clean_chan_desr_list(&descr); }
+
+int chan_selector::size() { return static_cast<int>(descr.size()); }
+
+void chan_selector::set_shift(bool s) { shift = s; }
+
+bool chan_selector::change_mode(int m) { return set_mode(m); }
+
+void chan_selector::reindex() {
+  if (index_) index_->build(descr);
+}
+
+bool chan_selector::set_descriptions(std::vector<char*>* soure, int* total) {
+  const bool failed = get_descriptions(soure, total, &descr, shift);
+  // Readers keep what they read before a failure, and merging may change
+  // the event types of records loaded earlier: index the whole list again.
+  reindex();
+  if (failed) return true;
+  std::uint32_t types = static_cast<std::uint32_t>(ev_types);
+  for (const chan_descr_2010* d : descr)
+    if (d != nullptr) types |= d->ev_type;
+  ev_types = static_cast<int>(types);
+  return false;
+}
+
+bool chan_selector::find_channel(int ev_type, char* chan) {
+  if (descr.empty()) return true;
+  if (ev_type < 0 || ev_type >= kEventTypes) return false;
+  if (!bit_set(static_cast<std::uint32_t>(ev_types), ev_type)) return false;
+  if (chan == nullptr) return false;
+  const first_matches m = index_ ? index_->lookup(descr, chan) : scan_first_matches(descr, chan);
+  return matched_by_daq_name(ev_type) ? m.daq_any >= 0 : m.prop_any >= 0;
+}
+
+bool chan_selector::set_counter(int num, int cnt) {
+  if (num < 0 || num >= size() || descr[num] == nullptr) return true;
+  descr[num]->count = cnt;
+  return false;
+}
+
+int chan_selector::get_event_type(char* chan) {
+  if (descr.empty()) {
+    std::printf("get_event_type() No descroption !!!!\n");
+    return 0;
+  }
+  if (chan != nullptr) {
+    const first_matches m =
+        index_ ? index_->lookup(descr, chan) : scan_first_matches(descr, chan);
+    int pos = m.daq_typed;
+    if (m.prop_typed >= 0 && (pos < 0 || m.prop_typed < pos)) pos = m.prop_typed;
+    if (pos >= 0) return static_cast<int>(descr[pos]->ev_type);
+  }
+  std::printf("CHANNEL %s NOT FOUND\n", chan != nullptr ? chan : "(null)");
+  return 0;
+}
+
+int chan_selector::get_data_type(char* chan) {
+  if (descr.empty()) {
+    std::printf("get_event_type() No descroption !!!!\n");
+    return 0;
+  }
+  if (chan == nullptr) return 0;
+  const first_matches m = index_ ? index_->lookup(descr, chan) : scan_first_matches(descr, chan);
+  return m.daq_any >= 0 ? static_cast<int>(descr[m.daq_any]->dtype) : 0;
+}
+
+char* chan_selector::get_channel(int num) {
+  if (num < 0 || num >= size() || descr[num] == nullptr) return nullptr;
+  return descr[num]->daq_name;
+}
+
+char* chan_selector::get_prop(int num) {
+  if (num < 0 || num >= size() || descr[num] == nullptr) return nullptr;
+  return descr[num]->prop_name;
+}
+
+int chan_selector::is_channel_slow(int num) {
+  char* name = get_channel(num);
+  if (name == nullptr) return -1;
+  const std::uint32_t mask = static_cast<std::uint32_t>(get_event_type(name));
+  if (mask == 0) return -1;
+  return (mask & kSlowMask) != 0 ? 1 : 0;
+}
+
+int chan_selector::is_channel_ml(int num) {
+  char* name = get_channel(num);
+  if (name == nullptr) return -1;
+  const std::uint32_t mask = static_cast<std::uint32_t>(get_event_type(name));
+  if (mask == 0) return -1;
+  const bool ml_name = field(descr[num]->daq_name).find(".ML") != std::string_view::npos;
+  for (int i = 0; i < kEventTypes; ++i) {
+    if (!bit_set(mask, i)) continue;
+    const int kind = get_event_struct_type(i);
+    if (kind == QAL3_EV_STRUCT_ML || (kind >= 10 && kind <= 15) || ml_name) return 1;
+  }
+  return 0;
+}
+
+int chan_selector::get_subchannels(int num) {
+  const int slow = is_channel_slow(num);
+  if (slow == 1) return 1;
+  if (slow == -1) return 0;
+  return static_cast<int>(descr[num]->dims.size());
+}
+
+void chan_selector::dump(char* file, int dump_mode, int format) {
+  try {
+    dump_chan_desr(&descr, file, dump_mode, format, -1, nullptr, nullptr);
+  } catch (...) {
+  }
+}
