@@ -1,2 +1,513 @@
-// Trigger records and trigger list XML.
+// Trigger records and trigger list XML: release, copy and comparison of
+// records, the trigger list readers and the writer with its screen, text
+// and XML forms.
+#include <cerrno>
+#include <cstdarg>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <ctime>
+#include <limits>
+#include <memory>
+#include <new>
+
+#include "attr_tags_functions.h"
+#include "parse_chan_descr.h"
+#include "pull_reader.h"
 #include "user_case_trigger.h"
+#include "xml_output.h"
+
+namespace {
+
+using qal3::reader::Document;
+using qal3::reader::Step;
+
+constexpr const char* kRoot = "QAL3USERTRIGGERLIST";
+constexpr const char* kTrigger = "USERTRIGGER";
+constexpr int kParams = 16;
+constexpr std::size_t kText = 256;  // size of the record's text fields
+
+// Attribute names tried, left to right, for each function parameter.
+const char* const tags_aliasses[kParams][5] = {
+    {"param0", "start", "x0", "position", ""},
+    {"param1", "end", "y0", "", ""},
+    {"param2", "incr", "halfwidthX", "a", ""},
+    {"param3", "halfwidthY", "b", "", ""},
+    {"param4", "form", "", "", ""},
+    {"param5", "", "", "", ""},
+    {"param6", "", "", "", ""},
+    {"param7", "", "", "", ""},
+    {"param8", "", "", "", ""},
+    {"param9", "", "", "", ""},
+    {"param10", "", "", "", ""},
+    {"param11", "", "", "", ""},
+    {"param12", "", "", "", ""},
+    {"param13", "", "", "", ""},
+    {"param14", "", "", "", ""},
+    {"param15", "", "", "", ""},
+};
+
+// ---------------------------------------------------------------------------
+// Small helpers.
+
+// Copies at most 255 characters of `src` into a record text field; longer
+// values are cut. Reads no further than that, so `src` may be a full field.
+void copy_text(char (&dst)[kText], const char* src) {
+  std::size_t n = 0;
+  while (n < kText - 1 && src[n] != '\0') ++n;
+  std::memcpy(dst, src, n);
+  dst[n] = '\0';
+}
+
+bool same_text(const char (&a)[kText], const char (&b)[kText]) {
+  return std::strncmp(a, b, kText) == 0;
+}
+
+// "%d": an optionally signed decimal number after leading white space,
+// clamped to the int range. A text without digits leaves `field`.
+void scan_int(const char* text, int& field) {
+  char* end = nullptr;
+  const long v = std::strtol(text, &end, 10);
+  if (end == text) return;
+  using limits = std::numeric_limits<int>;
+  if (v > limits::max()) field = limits::max();
+  else if (v < limits::min()) field = limits::min();
+  else field = static_cast<int>(v);
+}
+
+// "%f": a floating-point number after leading white space (nan and inf
+// included). A text that does not convert leaves `field`.
+void scan_float(const char* text, float& field) {
+  char* end = nullptr;
+  const float v = std::strtof(text, &end);
+  if (end != text) field = v;
+}
+
+// "0x%X": the text must start with "0x", followed by a hexadecimal number.
+void scan_mask(const char* text, u_int& field) {
+  if (text[0] != '0' || text[1] != 'x') return;
+  const char* digits = text + 2;
+  char* end = nullptr;
+  const unsigned long v = std::strtoul(digits, &end, 16);
+  if (end != digits) field = static_cast<u_int>(v);
+}
+
+// printf-style formatting into a new string.
+std::string format(const char* fmt, ...) {
+  va_list args;
+  va_start(args, fmt);
+  char small[128];
+  va_list again;
+  va_copy(again, args);
+  const int n = std::vsnprintf(small, sizeof small, fmt, args);
+  va_end(args);
+  std::string out;
+  if (n < 0) {
+    va_end(again);
+    return out;
+  }
+  if (static_cast<std::size_t>(n) < sizeof small) {
+    out.assign(small, static_cast<std::size_t>(n));
+  } else {
+    out.resize(static_cast<std::size_t>(n) + 1);
+    std::vsnprintf(&out[0], out.size(), fmt, again);
+    out.resize(static_cast<std::size_t>(n));
+  }
+  va_end(again);
+  return out;
+}
+
+const char* or_empty(const char* s) { return s ? s : ""; }
+
+const char* function_name(int function) { return or_empty(qal3_get_function_string(function)); }
+const char* operation_name(int operation) { return or_empty(qal3_get_operation_string(operation)); }
+
+// ---------------------------------------------------------------------------
+// Reading.
+
+struct RecordDeleter {
+  void operator()(qal3_user_case_trigger* p) const { QAL3_FREE_USER(p); }
+};
+using Record = std::unique_ptr<qal3_user_case_trigger, RecordDeleter>;
+
+// The element handling of one trigger list document.
+class TriggerListBuilder {
+ public:
+  explicit TriggerListBuilder(std::vector<qal3_user_case_trigger*>& list) : list_(list) {}
+
+  // Appends the record in progress, if any.
+  void finish() {
+    if (!current_) return;
+    list_.push_back(current_.get());
+    current_.release();
+  }
+
+  bool allocation_failed() const { return allocation_failed_; }
+
+  bool operator()(const Step& s) {
+    if (s.is(kTrigger)) return begin_record();
+    if (!current_) return true;
+    qal3_user_case_trigger& t = *current_;
+    if (s.is("Chan")) {
+      if (const char* v = s.attr("name")) copy_text(t.channel, v);
+      if (const char* v = s.attr("subchan")) scan_int(v, t.subchannel);
+    } else if (s.is("Description")) {
+      if (const char* v = s.attr("text")) copy_text(t.description, v);
+    } else if (s.is("Group")) {
+      if (const char* v = s.attr("name")) copy_text(t.group, v);
+    } else if (s.is("PreMode")) {
+      if (const char* v = s.attr("events")) scan_int(v, t.pre_mode);
+    } else if (s.is("PostMode")) {
+      if (const char* v = s.attr("events")) scan_int(v, t.post_mode);
+    } else if (s.is("Function")) {
+      read_function(s, t);
+    } else if (s.is("Operation")) {
+      if (const char* v = s.attr("name")) {
+        const int op = qal3_get_operation_index(const_cast<char*>(v));
+        if (op >= 0) t.operation = op;
+      }
+    } else if (s.is("LowLimit")) {
+      if (const char* v = s.attr("value")) scan_float(v, t.low);
+    } else if (s.is("UpperLimit")) {
+      if (const char* v = s.attr("value")) scan_float(v, t.upper);
+    } else if (s.is("BitMask")) {
+      if (const char* v = s.attr("mask")) scan_mask(v, t.bitmask);
+    }
+    return true;
+  }
+
+ private:
+  bool begin_record() {
+    finish();
+    Record r(static_cast<qal3_user_case_trigger*>(std::calloc(1, sizeof(qal3_user_case_trigger))));
+    if (!r) {
+      std::printf("Failed to allocate memory for qal3_user_case_trigger\n");
+      std::fflush(stdout);
+      allocation_failed_ = true;
+      return false;
+    }
+    r->subchannel = 0;
+    r->function = 2;   // MEAN
+    r->operation = 0;  // GT
+    r->time = std::time(nullptr);
+    current_ = std::move(r);
+    return true;
+  }
+
+  static void read_function(const Step& s, qal3_user_case_trigger& t) {
+    for (int i = 0; i < kParams; ++i) {
+      for (const char* alias : tags_aliasses[i]) {
+        if (alias[0] == '\0') break;
+        if (const char* v = s.attr(alias)) {
+          scan_float(v, t.fparam[i]);
+          break;
+        }
+      }
+    }
+    if (const char* v = s.attr("name")) {
+      const int f = qal3_get_function_index(const_cast<char*>(v));
+      if (f >= 0) t.function = f;
+    }
+  }
+
+  std::vector<qal3_user_case_trigger*>& list_;
+  Record current_;
+  bool allocation_failed_ = false;
+};
+
+bool read_trigger_list(const Document& doc, std::vector<qal3_user_case_trigger*>* list) {
+  if (!doc.source || !list) return true;
+  try {
+    TriggerListBuilder builder(*list);
+    auto root = [](const char* tag) {
+      if (tag && std::strcmp(tag, kRoot) == 0) return true;
+      qal3::reader::print_wrong_root(tag, kRoot);
+      return false;
+    };
+    auto element = [&builder](const Step& s) { return builder(s); };
+    const qal3::reader::Outcome out = qal3::reader::read(doc, root, element);
+    builder.finish();
+    return out.sum() != 0 || builder.allocation_failed();
+  } catch (...) {
+    return true;
+  }
+}
+
+// ---------------------------------------------------------------------------
+// Writing.
+
+// Appends an empty element with the given attribute names and values.
+void add_element(std::string& body, const char* tag, std::vector<const char*> names,
+                 const std::vector<std::string>& values) {
+  std::vector<char*> at;
+  std::vector<char*> v;
+  at.reserve(names.size());
+  v.reserve(values.size());
+  for (const char* n : names) at.push_back(const_cast<char*>(n));
+  for (const std::string& s : values) v.push_back(const_cast<char*>(s.c_str()));
+  START_TAG_ATTRN(body, tag, &at, &v);
+}
+
+void add_function_element(std::string& body, const qal3_user_case_trigger& t) {
+  static const char* const names[kParams + 1] = {
+      "name",    "param0",  "param1",  "param2",  "param3",  "param4",
+      "param5",  "param6",  "param7",  "param8",  "param9",  "param10",
+      "param11", "param12", "param13", "param14", "param15"};
+  std::vector<std::string> values;
+  values.reserve(kParams + 1);
+  values.push_back(xml_escaped(function_name(t.function)));
+  for (float p : t.fparam) values.push_back(format("%f", static_cast<double>(p)));
+  add_element(body, "Function", std::vector<const char*>(names, names + kParams + 1), values);
+}
+
+// The XML block of one record.
+void add_xml_block(std::string& body, const qal3_user_case_trigger& t) {
+  START_TAGN(body, kTrigger);
+  add_element(body, "Chan", {"name", "subchan"},
+              {xml_escaped(t.channel), format("%d", t.subchannel)});
+  add_function_element(body, t);
+  add_element(body, "Operation", {"name"}, {xml_escaped(operation_name(t.operation))});
+  add_element(body, "LowLimit", {"value"}, {format("%f", static_cast<double>(t.low))});
+  add_element(body, "UpperLimit", {"value"}, {format("%f", static_cast<double>(t.upper))});
+  add_element(body, "BitMask", {"mask"}, {format("0x%X", t.bitmask)});
+  add_element(body, "Creation", {"time"}, {format("%u", static_cast<unsigned>(t.time))});
+  add_element(body, "Description", {"text"}, {xml_escaped(t.description)});
+  add_element(body, "PreMode", {"events"}, {format("%u", static_cast<unsigned>(t.pre_mode))});
+  add_element(body, "PostMode", {"events"}, {format("%d", t.post_mode)});
+  add_element(body, "Group", {"name"}, {xml_escaped(t.group)});
+  END_TAGN(body, kTrigger);
+}
+
+std::string parameters_line(const qal3_user_case_trigger& t) {
+  std::string line;
+  for (int k = 0; k < kParams; ++k) line += format("[%d]:%f\t", k, static_cast<double>(t.fparam[k]));
+  return line + "\n";
+}
+
+// The text block of one record (mode 1).
+std::string text_block(const qal3_user_case_trigger& t) {
+  std::string out = format("%s\t%d\t%s\n", t.channel, t.subchannel, function_name(t.function));
+  out += parameters_line(t);
+  out += format("%s\n", operation_name(t.operation));
+  out += format("%f\t%f\t0x%X\n", static_cast<double>(t.low), static_cast<double>(t.upper),
+                t.bitmask);
+  return out;
+}
+
+// The screen block of record number n. Low and upper are shown as the
+// standard stream shows a float (six significant digits, no trailing zeros).
+void print_screen_block(const qal3_user_case_trigger& t, int n) {
+  std::printf("-------------- %d -----------------\n", n);
+  std::printf(" Channel: %s\tsubchannel: %d\n", t.channel, t.subchannel);
+  std::printf(" Function: %s\n", function_name(t.function));
+  std::printf(" Parameters: \n");
+  std::fputs(parameters_line(t).c_str(), stdout);
+  std::printf(" Operation: %s\n", operation_name(t.operation));
+  std::printf(" Limits: \n");
+  std::printf(" Low: %g\tUpper: %g\n", static_cast<double>(t.low), static_cast<double>(t.upper));
+  std::printf("BitMask: 0x%X\n", t.bitmask);
+}
+
+// A record copy with its text fields terminated, so that a caller's record
+// whose arrays are full cannot make the writer read past them.
+qal3_user_case_trigger terminated(const qal3_user_case_trigger& t) {
+  qal3_user_case_trigger c = t;
+  c.channel[kText - 1] = '\0';
+  c.description[kText - 1] = '\0';
+  c.group[kText - 1] = '\0';
+  return c;
+}
+
+void say(const char* text) {
+  std::fputs(text, stdout);
+  std::fflush(stdout);
+}
+
+void say_file(const char* name, const char* what) {
+  std::printf("dump_user_trigger_list()  file: '%s' has been %s\n", name, what);
+  std::fflush(stdout);
+}
+
+int write_failed() {
+  say("dump_user_trigger_list()  write failed\n");
+  return 2;
+}
+
+int write_list(const std::vector<qal3_user_case_trigger*>& list, const char* file_name, int mode,
+               int fd, std::string* xml_str) {
+  qal3::output::File file;
+  const bool has_file = file_name && file_name[0] != '\0';
+  if (has_file) {
+    if (!file.open(file_name)) {
+      const int err = errno;
+      std::printf("dump_user_trigger_list() failed to open file: '%s'\n", file_name);
+      std::fflush(stdout);
+      errno = err;
+      std::perror("fopen");
+      return 1;
+    }
+    say_file(file_name, "created");
+  }
+
+  std::string body;
+  START_TAGN(body, kRoot);
+  add_iso_date(body);
+
+  const bool screen = !has_file && !xml_str && fd == -1;
+  const bool xml = mode == USER_TRIG_DUMP_XML_FILE || mode == USER_TRIG_DUMP_XML_STRING;
+  std::string text;  // mode 1 without a file: for the descriptor and the string
+  int n = 0;
+  for (const qal3_user_case_trigger* p : list) {
+    ++n;
+    if (!p) continue;
+    const qal3_user_case_trigger t = terminated(*p);
+    if (screen) {
+      print_screen_block(t, n);
+    } else if (mode == USER_TRIG_DUMP_TXT_FILE) {
+      if (has_file) file.put(text_block(t));
+      else text += text_block(t);
+    } else if (xml) {
+      add_xml_block(body, t);
+    }
+  }
+  if (screen) std::fflush(stdout);
+
+  if (!screen && mode == USER_TRIG_DUMP_TXT_FILE && !has_file) {
+    if (fd != -1 && !qal3::output::write_all(fd, text)) return write_failed();
+    if (xml_str) *xml_str = text;
+  }
+
+  if (xml) {
+    END_TAGN(body, kRoot);
+    std::string doc;
+    set_xml_header(doc);
+    doc += body;
+    if (mode == USER_TRIG_DUMP_XML_FILE) {
+      if (has_file) file.put(doc);
+      if (fd != -1 && !qal3::output::write_all(fd, doc)) return write_failed();
+    } else if (xml_str) {
+      *xml_str = doc;
+    }
+  }
+
+  if (has_file) {
+    if (!file.close()) return write_failed();
+    say_file(file_name, "closed");
+  }
+  return 0;
+}
+
+}  // namespace
+
+// ---------------------------------------------------------------------------
+// Records.
+
+void QAL3_FREE_USER(qal3_user_case_trigger* inp) {
+  if (!inp) return;
+  std::free(inp->fprevresult);
+  std::free(inp->fresult);
+  std::free(inp->iresult);
+  std::free(inp);
+}
+
+bool QAL3_USER_COPY(qal3_user_case_trigger* inp, qal3_user_case_trigger* outp) {
+  if (!inp || !outp) return true;
+  if (inp == outp) return false;
+  outp->function = inp->function;
+  outp->operation = inp->operation;
+  outp->low = inp->low;
+  outp->upper = inp->upper;
+  outp->bitmask = inp->bitmask;
+  copy_text(outp->channel, inp->channel);
+  copy_text(outp->description, inp->description);
+  copy_text(outp->group, inp->group);
+  outp->valid = inp->valid;
+  outp->pre_mode = inp->pre_mode;
+  outp->post_mode = inp->post_mode;
+  outp->subchannel = inp->subchannel;
+  std::memcpy(outp->fparam, inp->fparam, sizeof outp->fparam);
+  outp->time = inp->time;
+
+  if (inp->fresult && !outp->fresult) {
+    outp->fresult = static_cast<float*>(std::malloc(sizeof(float)));
+    if (!outp->fresult) return true;
+    *outp->fresult = *inp->fresult;
+  } else if (!inp->fresult && outp->fresult) {
+    std::free(outp->fresult);
+    outp->fresult = nullptr;
+  }
+  return false;
+}
+
+bool QAL3_USER_THESAME(qal3_user_case_trigger* inp, qal3_user_case_trigger* outp) {
+  if (!inp || !outp) return false;
+  if (!same_text(inp->channel, outp->channel) || !same_text(inp->description, outp->description) ||
+      !same_text(inp->group, outp->group))
+    return false;
+  if (inp->subchannel != outp->subchannel || inp->function != outp->function ||
+      inp->operation != outp->operation || !(inp->low == outp->low) ||
+      !(inp->upper == outp->upper) || inp->bitmask != outp->bitmask)
+    return false;
+  for (int i = 0; i < kParams; ++i)
+    if (!(inp->fparam[i] == outp->fparam[i])) return false;
+  return true;
+}
+
+// ---------------------------------------------------------------------------
+// Documents.
+
+int get_user_trigger_empty_header(std::string* xml_str) {
+  if (!xml_str) {
+    say("get_user_trigger_empty_header() invalid argument: '\n");
+    return 2;
+  }
+  try {
+    std::string body;
+    START_TAGN(body, kRoot);
+    add_iso_date(body);
+    END_TAGN(body, kRoot);
+    set_xml_header(*xml_str);
+    *xml_str += body;
+    return 0;
+  } catch (...) {
+    return 2;
+  }
+}
+
+bool parse_trigger_list_read(char* xml, std::vector<qal3_user_case_trigger*>* list) {
+  return read_trigger_list(Document::in_memory(xml), list);
+}
+
+bool parse_trigger_list_readf(char* file, std::vector<qal3_user_case_trigger*>* list) {
+  return read_trigger_list(Document::in_file(file), list);
+}
+
+int dump_user_trigger_list(std::vector<qal3_user_case_trigger*>* list, char* file_name, int mode,
+                           int fd, std::string* xml_str) {
+  if (!list) {
+    say("dump_user_trigger_list() invalid argument: '\n");
+    return 2;
+  }
+  try {
+    return write_list(*list, file_name, mode, fd, xml_str);
+  } catch (...) {
+    return 2;
+  }
+}
+
+int dump_user_triggers(char* xml, char* file_name, int mode, int fd) {
+  std::vector<qal3_user_case_trigger*> list;
+  bool failed = true;
+  try {
+    failed = parse_trigger_list_read(xml, &list);
+  } catch (...) {
+  }
+  if (failed) {
+    for (qal3_user_case_trigger* t : list) QAL3_FREE_USER(t);
+    say("Failed to parse USER TRIGGER list\n");
+    return 3;
+  }
+  const int rc = dump_user_trigger_list(&list, file_name, mode, fd, nullptr);
+  for (qal3_user_case_trigger* t : list) QAL3_FREE_USER(t);
+  return rc;
+}
