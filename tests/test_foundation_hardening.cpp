@@ -1,0 +1,127 @@
+// Hostile documents: nothing is read from outside the document, entity
+// expansion is bounded, and every failure ends as a counted error.
+#include <arpa/inet.h>
+#include <fcntl.h>
+#include <netinet/in.h>
+#include <sys/socket.h>
+#include <unistd.h>
+
+#include <gtest/gtest.h>
+
+#include <string>
+
+#include "SAX_File_Parser.h"
+#include "SAX_Memory_Parser.h"
+#include "parse_ev_list.h"
+#include "test_util.h"
+
+namespace {
+
+const char kSentinel[] = "SENTINEL-SECRET-CONTENT";
+
+// Reads the whole document; returns the parser's final result and all texts seen.
+int read_all(std::string doc, std::string& texts) {
+  SAX_Memory_Parser p(&doc[0]);
+  if (!p.init_ok()) return -100;
+  if (p.start()) return 1000;
+  int rc = 0;
+  for (int i = 0; i < 100000; ++i) {
+    char* t = nullptr;
+    char* v = nullptr;
+    rc = p.parse(&t, &v);
+    if (rc != 0) break;
+    if (v) texts += v;
+  }
+  return rc;
+}
+
+TEST(Hardening, ExternalEntitiesAndDtdsAreNeverLoaded) {
+  testutil::TempFile secret(kSentinel, ".txt");
+  testutil::TempFile dtd("<!ENTITY leak SYSTEM \"" + secret.path() + "\">", ".dtd");
+  const std::string docs[] = {
+      // general entity in the internal subset naming a local file
+      "<!DOCTYPE R [<!ELEMENT R ANY><!ENTITY x SYSTEM \"" + secret.path() + "\">]><R>&x;</R>",
+      "<!DOCTYPE R [<!ENTITY x SYSTEM \"file://" + secret.path() + "\">]><R>&x;</R>",
+      // external DTD declaring the entity
+      "<!DOCTYPE R SYSTEM \"" + dtd.path() + "\"><R>&leak;</R>",
+      // parameter entity pulling a file into the DTD
+      "<!DOCTYPE R [<!ENTITY % p SYSTEM \"" + dtd.path() + "\"> %p;]><R>&leak;</R>",
+  };
+  for (const std::string& doc : docs) {
+    std::string texts;
+    int rc = 0;
+    testutil::capture_stderr([&] { rc = read_all(doc, texts); });
+    EXPECT_NE(rc, 0) << doc;
+    EXPECT_EQ(texts.find(kSentinel), std::string::npos) << doc;
+  }
+}
+
+TEST(Hardening, NoNetworkConnectionForRemoteDtd) {
+  const int server = socket(AF_INET, SOCK_STREAM, 0);
+  ASSERT_GE(server, 0);
+  sockaddr_in addr{};
+  addr.sin_family = AF_INET;
+  addr.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+  ASSERT_EQ(bind(server, reinterpret_cast<sockaddr*>(&addr), sizeof addr), 0);
+  ASSERT_EQ(listen(server, 4), 0);
+  socklen_t len = sizeof addr;
+  ASSERT_EQ(getsockname(server, reinterpret_cast<sockaddr*>(&addr), &len), 0);
+  fcntl(server, F_SETFL, O_NONBLOCK);
+  const std::string url = "http://127.0.0.1:" + std::to_string(ntohs(addr.sin_port)) + "/x.dtd";
+
+  std::string texts;
+  int rc = 0;
+  testutil::capture_stderr([&] {
+    rc = read_all("<!DOCTYPE R SYSTEM \"" + url + "\"><R>x</R>", texts);
+  });
+  EXPECT_NE(rc, 0);
+  EXPECT_LT(accept(server, nullptr, nullptr), 0) << "the parser connected to " << url;
+  close(server);
+}
+
+TEST(Hardening, NestedEntitiesEndAsAnError) {
+  // Ten references per level, eight levels: 10^8 expansions if unbounded.
+  std::string dtd = "<!ENTITY e0 \"lol\">";
+  for (int level = 1; level <= 8; ++level) {
+    std::string refs;
+    for (int i = 0; i < 10; ++i) refs += "&e" + std::to_string(level - 1) + ";";
+    dtd += "<!ENTITY e" + std::to_string(level) + " \"" + refs + "\">";
+  }
+  const std::string doc = "<!DOCTYPE R [" + dtd + "]><R><X>&e8;</X></R>";
+  std::string texts;
+  int rc = 0;
+  testutil::capture_stderr([&] { rc = read_all(doc, texts); });
+  EXPECT_GT(rc, 0);
+  EXPECT_LT(texts.size(), 1u << 21);
+}
+
+TEST(Hardening, InternalEntitiesStillWork) {
+  std::string texts;
+  const int rc = read_all("<!DOCTYPE R [<!ENTITY who \"world\">]><R><X>hello &who;</X></R>", texts);
+  EXPECT_EQ(rc, -1);
+  EXPECT_EQ(texts, "hello world");
+}
+
+TEST(Hardening, MalformedAndTruncatedDocumentsFailCleanly) {
+  const std::string good =
+      "<?xml version=\"1.0\"?><BMR><EVENT><TYPE>1</TYPE><SBLOCK>S<CHLIST><CHAN>c</CHAN>"
+      "</CHLIST></SBLOCK></EVENT></BMR>";
+  testutil::capture_stderr([&] {
+    for (std::size_t n = 0; n < good.size(); ++n) {
+      std::string doc = good.substr(0, n);
+      std::vector<qal3_ev_entry*> list;
+      EXPECT_NE(qal3_parse_ev_list_read(&doc[0], &list), 0) << n;
+      qal3_clean_ev_list(&list);
+    }
+    const char* junk[] = {"\xff\xfe<", "<a", "<<<>>>", "<a b=>", "<a>&undefined;</a>", "<a>&#0;</a>",
+                          "<a>\x01</a>", "<?xml version=\"9\"?><a/>", "<a></b>", "<!DOCTYPE"};
+    for (const char* j : junk) {
+      std::string doc = j;
+      std::vector<qal3_ev_entry*> list;
+      EXPECT_NE(qal3_parse_ev_list_read(&doc[0], &list), 0) << j;
+      qal3_clean_ev_list(&list);
+    }
+  });
+}
+
+}  // namespace
