@@ -1,6 +1,7 @@
 // Tag-writing helpers, escaping, the declaration and the ISO date.
 #include <gtest/gtest.h>
 
+#include <cstring>
 #include <regex>
 #include <stdexcept>
 #include <string>
