@@ -1,1 +1,350 @@
+// Environment index dictionary: readers and writers of both layouts. Every
+// operation is written once over the entry type; EntryLayout holds what
+// differs between the layouts (names in messages; the name length follows
+// from the record itself).
 #include "parse_env_index_dictionary.h"
+
+#include <cerrno>
+#include <climits>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <iostream>
+
+#include "attr_tags_functions.h"
+#include "parse_chan_descr.h"
+#include "pull_reader.h"
+#include "xml_output.h"
+
+namespace {
+
+using qal3::reader::Document;
+using qal3::reader::Step;
+
+constexpr const char* kRoot = "ENVINDEXDICT";
+
+template <class Entry>
+struct EntryLayout;
+
+template <>
+struct EntryLayout<qal3_env_index_dictionary_entry> {
+  static constexpr const char* alloc_failed =
+      "Failed to allocate memory for qal3_env_index_dictionary_entry\n";
+  static constexpr const char* writer = "dump_env_index_dict()";
+  static constexpr const char* write_failed = "dump_env_index_dict() failed to write \n";
+};
+
+template <>
+struct EntryLayout<qal3_env_index_dictionary_entry_2010> {
+  static constexpr const char* alloc_failed =
+      "Failed to allocate memory for qal3_env_index_dictionary_entry_2010\n";
+  static constexpr const char* writer = "dump_env_index_dict_2010()";
+  static constexpr const char* write_failed = "dump_env_index_dict_2010()  failed to write\n";
+};
+
+// Property name of an entry as stored, never read past its array.
+template <class Entry>
+std::string prop_of(const Entry& e) {
+  return std::string(e.data.env_prop, strnlen(e.data.env_prop, sizeof e.data.env_prop));
+}
+
+template <class Entry>
+void reset_entry(Entry& e) {
+  e.index = -1;
+  std::memset(e.data.env_prop, 0, sizeof e.data.env_prop);
+  e.data.env_ch_abs_delta = 0.0f;
+  e.data.env_ch_rel_delta = 0.0f;
+}
+
+// Decimal integer with leading blanks; stops at the first non-digit, no
+// digits give 0, out-of-range values are clamped.
+int read_index(const char* text) {
+  const long v = std::strtol(text, nullptr, 10);
+  if (v > INT_MAX) return INT_MAX;
+  if (v < INT_MIN) return INT_MIN;
+  return static_cast<int>(v);
+}
+
+// A number as "%f" reads it; a text that is no number leaves `field`.
+void read_delta(const char* text, float& field) {
+  char* end = nullptr;
+  const float v = std::strtof(text, &end);
+  if (end != text) field = v;
+}
+
+// Frees the entries of a list that this file made for its own use.
+template <class Entry>
+struct OwnedList {
+  std::vector<Entry*> items;
+  OwnedList() = default;
+  OwnedList(const OwnedList&) = delete;
+  OwnedList& operator=(const OwnedList&) = delete;
+  ~OwnedList() {
+    for (Entry* e : items) std::free(e);
+  }
+};
+
+// ---------------------------------------------------------------- reading
+
+// The element loop of one ENVINDEXDICT document. An entry goes into the
+// list once, when the second of its INDEX and PROP arrives; later fields up
+// to the next CHANNEL still update it. A record never appended is reused
+// for the next CHANNEL or freed at the end.
+template <class Entry>
+class DictionaryBuilder {
+ public:
+  explicit DictionaryBuilder(std::vector<Entry*>& list) : list_(list) {}
+  DictionaryBuilder(const DictionaryBuilder&) = delete;
+  DictionaryBuilder& operator=(const DictionaryBuilder&) = delete;
+  ~DictionaryBuilder() {
+    if (!pushed_) std::free(ent_);
+  }
+
+  bool operator()(const Step& s) {
+    if (s.is("CHANNEL")) {
+      on_channel();
+    } else if (f_ch_ && s.value) {
+      if (s.is("INDEX")) {
+        ent_->index = read_index(s.value);
+        note_field(f_indx_, f_prop_);
+      } else if (s.is("PROP")) {
+        std::snprintf(ent_->data.env_prop, sizeof ent_->data.env_prop, "%s", s.value);
+        note_field(f_prop_, f_indx_);
+      } else if (s.is("DABS")) {
+        read_delta(s.value, ent_->data.env_ch_abs_delta);
+      } else if (s.is("DREL")) {
+        read_delta(s.value, ent_->data.env_ch_rel_delta);
+      }
+    }
+    return true;
+  }
+
+ private:
+  void on_channel() {
+    if (!ent_ || pushed_) {
+      ent_ = static_cast<Entry*>(std::calloc(1, sizeof(Entry)));
+      pushed_ = false;
+      if (!ent_) {
+        std::fputs(EntryLayout<Entry>::alloc_failed, stdout);
+        std::fflush(stdout);
+        f_ch_ = f_indx_ = f_prop_ = false;
+        return;
+      }
+    }
+    reset_entry(*ent_);
+    pushed_ = f_indx_ = f_prop_ = false;
+    f_ch_ = true;
+  }
+
+  // Marks one of INDEX/PROP as seen; appends the entry when the other one
+  // was seen already.
+  void note_field(bool& mine, bool other) {
+    if (other && !pushed_) {
+      list_.push_back(ent_);
+      pushed_ = true;
+    }
+    mine = true;
+  }
+
+  std::vector<Entry*>& list_;
+  Entry* ent_ = nullptr;
+  bool f_ch_ = false;
+  bool f_indx_ = false;
+  bool f_prop_ = false;
+  bool pushed_ = false;
+};
+
+template <class Entry>
+int read_dictionary(const Document& doc, std::vector<Entry*>* list) {
+  if (!doc.source || !list) return 1;
+  try {
+    DictionaryBuilder<Entry> builder(*list);
+    auto root = [](const char* tag) {
+      if (tag && std::strcmp(tag, kRoot) == 0) return true;
+      qal3::reader::print_wrong_root(tag, kRoot);
+      return false;
+    };
+    return qal3::reader::read(doc, root, builder).sum();
+  } catch (...) {
+    return 1;
+  }
+}
+
+// ---------------------------------------------------------------- writing
+
+void say(const std::string& line) {
+  std::fputs(line.c_str(), stdout);
+  std::fflush(stdout);
+}
+
+template <class Entry>
+void list_on_console(const Entry& e, int n) {
+  std::cout << "-------------- " << n << " -----------------" << std::endl;
+  std::cout << " Index : " << e.index << std::endl;
+  std::cout << " Channel: " << prop_of(e) << " DABS " << e.data.env_ch_abs_delta << " DREL "
+            << e.data.env_ch_rel_delta << std::endl;
+}
+
+template <class Entry>
+void text_line(qal3::output::File& file, const Entry& e) {
+  std::string prop = prop_of(e);
+  if (prop.empty()) prop = "!!!UNDEFINED!!!";
+  file.printf("%d\t%s\t%f\t%f\n", e.index, prop.c_str(), static_cast<double>(e.data.env_ch_abs_delta),
+              static_cast<double>(e.data.env_ch_rel_delta));
+}
+
+void field_line(std::string& body, const char* tag, const std::string& text) {
+  START_TAG(body, tag);
+  body += text;
+  END_TAGN(body, tag);
+}
+
+std::string decimal(double v) {
+  char buf[64];
+  std::snprintf(buf, sizeof buf, "%f", v);
+  return buf;
+}
+
+template <class Entry>
+void channel_element(std::string& body, const Entry& e) {
+  START_TAGN(body, "CHANNEL");
+  field_line(body, "INDEX", std::to_string(e.index));
+  field_line(body, "PROP", xml_escaped(prop_of(e).c_str()));
+  field_line(body, "DABS", decimal(e.data.env_ch_abs_delta));
+  field_line(body, "DREL", decimal(e.data.env_ch_rel_delta));
+  END_TAGN(body, "CHANNEL");
+}
+
+// The whole XML document: declaration, body, and an empty last line.
+std::string finish_document(std::string& body) {
+  END_TAGN(body, kRoot);
+  std::string doc;
+  set_xml_header(doc);
+  doc += body;
+  doc += "\n";
+  return doc;
+}
+
+template <class Entry>
+int write_dictionary(std::vector<Entry*>* list, const char* file_name, int mode, int fd,
+                     std::string* xml_str) {
+  using Layout = EntryLayout<Entry>;
+  const std::string who = Layout::writer;
+  if (!list) {
+    say(who + " invalid argument: '\n");
+    return 2;
+  }
+  qal3::output::File file;
+  const bool named = file_name && *file_name;
+  if (named) {
+    if (!file.open(file_name)) {
+      const int err = errno;
+      say(who + " failed to open file: '" + file_name + "'\n");
+      errno = err;
+      std::perror("fopen");
+      return 1;
+    }
+    say(who + "  file: '" + file_name + "'" + " has been created\n");
+  }
+
+  const bool console = !named && fd == -1 && !xml_str;
+  const bool xml = !console && (mode == 2 || mode == 3);
+  std::string body;
+  START_TAGN(body, kRoot);
+  add_iso_date(body);
+  int n = 0;
+  for (const Entry* e : *list) {
+    ++n;
+    if (!e) continue;
+    if (console)
+      list_on_console(*e, n);
+    else if (mode == 1)
+      text_line(file, *e);
+    else if (xml)
+      channel_element(body, *e);
+  }
+
+  if (xml) {
+    const std::string doc = finish_document(body);
+    if (mode == 3 && xml_str) *xml_str = doc;
+    if (mode == 2) {
+      file.put(doc);
+      if (fd != -1 && !qal3::output::write_all(fd, doc)) {
+        file.close();
+        say(Layout::write_failed);
+        return 2;
+      }
+    }
+  }
+  if (named) {
+    if (!file.close()) {
+      say(who + " failed to write file: '" + file_name + "'\n");
+      return 2;
+    }
+    say(who + "  file: '" + file_name + "'" + " has been closed\n");
+  }
+  return 0;
+}
+
+template <class Entry>
+int convert_dictionary(char* xml, char* file_name, int mode, int fd) {
+  OwnedList<Entry> own;
+  if (read_dictionary<Entry>(Document::in_memory(xml), &own.items) != 0) {
+    say("Failed to parse ENV INDEX DICT list\n");
+    return 3;
+  }
+  return write_dictionary(&own.items, file_name, mode, fd, nullptr);
+}
+
+// Writers report an exception (only allocation failure is possible) as a
+// failed write.
+template <class Fn>
+int guarded_write(Fn fn) {
+  try {
+    return fn();
+  } catch (...) {
+    return 2;
+  }
+}
+
+}  // namespace
+
+int parse_env_index_dict_list_read(char* xml, std::vector<qal3_env_index_dictionary_entry*>* list) {
+  return read_dictionary(Document::in_memory(xml), list);
+}
+
+int parse_env_index_dict_readf(char* file, std::vector<qal3_env_index_dictionary_entry*>* list) {
+  return read_dictionary(Document::in_file(file), list);
+}
+
+int parse_env_index_dict_list_read_2010(char* xml,
+                                        std::vector<qal3_env_index_dictionary_entry_2010*>* list) {
+  return read_dictionary(Document::in_memory(xml), list);
+}
+
+int parse_env_index_dict_readf_2010(char* file,
+                                    std::vector<qal3_env_index_dictionary_entry_2010*>* list) {
+  return read_dictionary(Document::in_file(file), list);
+}
+
+int dump_env_index_dict(std::vector<qal3_env_index_dictionary_entry*>* list, char* file_name,
+                        int mode, int fd, std::string* xml_str) {
+  return guarded_write([&] { return write_dictionary(list, file_name, mode, fd, xml_str); });
+}
+
+int dump_env_index_dict_2010(std::vector<qal3_env_index_dictionary_entry_2010*>* list,
+                             char* file_name, int mode, int fd, std::string* xml_str) {
+  return guarded_write([&] { return write_dictionary(list, file_name, mode, fd, xml_str); });
+}
+
+int dump_env_index_dict(char* xml, char* file_name, int mode, int fd) {
+  return guarded_write([&] {
+    return convert_dictionary<qal3_env_index_dictionary_entry>(xml, file_name, mode, fd);
+  });
+}
+
+int dump_env_index_dict_2010(char* xml, char* file_name, int mode, int fd) {
+  return guarded_write([&] {
+    return convert_dictionary<qal3_env_index_dictionary_entry_2010>(xml, file_name, mode, fd);
+  });
+}

@@ -1,1 +1,398 @@
+// GigE feature file reader over the Xerces DOM parser, printer and clean.
 #include "qal3_gige_descr.h"
+
+#include <xercesc/dom/DOM.hpp>
+#include <xercesc/parsers/XercesDOMParser.hpp>
+#include <xercesc/sax/HandlerBase.hpp>
+#include <xercesc/sax/SAXParseException.hpp>
+#include <xercesc/util/OutOfMemoryException.hpp>
+#include <xercesc/util/PlatformUtils.hpp>
+#include <xercesc/util/SecurityManager.hpp>
+#include <xercesc/util/XMLString.hpp>
+
+#include <cstdio>
+#include <cstring>
+#include <memory>
+#include <string>
+#include <utility>
+#include <vector>
+
+using xercesc::DOMNode;
+using xercesc::DOMNodeList;
+using xercesc::XMLString;
+
+const char* const FeatureTags[FEATURE_TYPE_MAX] = {"Undefined", "Integer",   "Float",
+                                                   "Enumeration", "Boolean", "StringReg",
+                                                   "Command",   "IntReg",    "Int64"};
+const char* const MoreTags[MORE_TAGS_MAX] = {"Extension", "PvRename", "ToolTip", "Description"};
+const char* const Attributes[ATTRIBUTE_MAX] = {"Name"};
+
+QAL3GigEFeature::QAL3GigEFeature() : type(FEATURE_TYPE_UNDEF) {}
+QAL3GigEFeature::~QAL3GigEFeature() = default;
+
+namespace {
+
+// Field states while a file is read: nothing given yet, and element seen
+// with its text still to come. Neither survives the read.
+const char kUnknown[] = "Unknown";
+const char kWaiting[] = "Waiting";
+
+// Entity expansions allowed per feature file; real files use few or none.
+constexpr XMLSize_t kEntityExpansionLimit = 1000;
+
+xercesc::SecurityManager& security_manager() {
+  static xercesc::SecurityManager manager;
+  static const bool configured = (manager.setEntityExpansionLimit(kEntityExpansionLimit), true);
+  (void)configured;
+  return manager;
+}
+
+// A Xerces string in the local code page, released when it goes.
+class Local {
+ public:
+  explicit Local(const XMLCh* text) : s_(text ? XMLString::transcode(text) : nullptr) {}
+  Local(const Local&) = delete;
+  Local& operator=(const Local&) = delete;
+  ~Local() {
+    if (s_) XMLString::release(&s_);
+  }
+  bool valid() const { return s_ != nullptr; }
+  const char* get() const { return s_ ? s_ : ""; }
+  bool equals(const char* other) const { return s_ && std::strcmp(s_, other) == 0; }
+
+ private:
+  char* s_;
+};
+
+// Text that DOMImplementation has for a DOM exception code, if any.
+bool dom_message(short code, std::string& text) {
+  XMLCh buf[2048];
+  if (!xercesc::DOMImplementation::loadDOMExceptionMsg(code, buf, 2047)) return false;
+  text = Local(buf).get();
+  return true;
+}
+
+// Index of `name` in `table`, or -1.
+template <std::size_t N>
+int find_in(const char* const (&table)[N], const Local& name) {
+  for (std::size_t i = 0; i < N; ++i)
+    if (name.equals(table[i])) return static_cast<int>(i);
+  return -1;
+}
+
+// ---------------------------------------------------------------- walking
+
+class FeatureCollector {
+ public:
+  explicit FeatureCollector(std::vector<QAL3GigEFeature*>& out) : out_(out) {}
+
+  void visit(const DOMNode& node) {
+    switch (node.getNodeType()) {
+      case DOMNode::ELEMENT_NODE:
+        on_element(node);
+        break;
+      case DOMNode::TEXT_NODE:
+        on_text(node);
+        break;
+      default:
+        break;
+    }
+  }
+
+ private:
+  QAL3GigEFeature* current() const { return out_.empty() ? nullptr : out_.back(); }
+
+  void on_element(const DOMNode& node) {
+    const Local tag(node.getNodeName());
+    const int feature = find_in(FeatureTags, tag);
+    if (feature >= 0) {
+      start_feature(feature);
+    } else if (QAL3GigEFeature* f = current()) {
+      switch (find_in(MoreTags, tag)) {
+        case MORE_TAGS_PVRENAME:
+          f->extension = kWaiting;
+          break;
+        case MORE_TAGS_TOOLTIP:
+          f->tooltip = kWaiting;
+          break;
+        case MORE_TAGS_DESCRIPTION:
+          f->description = kWaiting;
+          break;
+        default:
+          break;
+      }
+    }
+    on_attributes(node);
+  }
+
+  void start_feature(int type) {
+    auto f = std::make_unique<QAL3GigEFeature>();
+    f->type = type;
+    f->name = f->extension = f->tooltip = f->description = kUnknown;
+    out_.push_back(f.get());
+    f.release();
+  }
+
+  // A "Name" names the feature while it has none, else fills an awaited
+  // extension; otherwise it is dropped.
+  void on_attributes(const DOMNode& node) {
+    const xercesc::DOMNamedNodeMap* attrs = node.getAttributes();
+    if (!attrs) return;
+    const XMLSize_t n = attrs->getLength();
+    for (XMLSize_t i = 0; i < n; ++i) {
+      QAL3GigEFeature* f = current();
+      const DOMNode* attr = attrs->item(i);
+      if (!f || !attr) continue;
+      if (!Local(attr->getNodeName()).equals(Attributes[ATTRIBUTE_NAME])) continue;
+      const Local value(attr->getNodeValue());
+      if (f->name == kUnknown)
+        f->name = value.get();
+      else if (f->extension == kWaiting)
+        f->extension = value.get();
+    }
+  }
+
+  void on_text(const DOMNode& node) {
+    QAL3GigEFeature* f = current();
+    const XMLCh* text = node.getNodeValue();
+    if (!f || !text) return;
+    for (std::string* field : {&f->extension, &f->tooltip, &f->description}) {
+      if (*field == kWaiting) {
+        *field = Local(text).get();
+        return;
+      }
+    }
+  }
+
+  std::vector<QAL3GigEFeature*>& out_;
+};
+
+void report_dom_exception(const xercesc::DOMException& e) {
+  std::string text;
+  if (dom_message(e.code, text)) std::printf("Message is:  %s\n", text.c_str());
+  std::fflush(stdout);
+}
+
+// Depth-first walk without recursion, so that deeply nested files cannot
+// exhaust the stack. A DOM exception while a node is handled abandons the
+// rest of that node's list; the walk goes on in the enclosing list.
+bool walk(DOMNodeList* nodes, FeatureCollector& collector) {
+  struct Frame {
+    DOMNodeList* list;
+    XMLSize_t next;
+  };
+  std::vector<Frame> stack{{nodes, 0}};
+  bool top_failed = false;
+  while (!stack.empty()) {
+    Frame& frame = stack.back();
+    try {
+      if (frame.next >= frame.list->getLength()) {
+        stack.pop_back();
+        continue;
+      }
+      DOMNode* node = frame.list->item(frame.next++);
+      if (!node) continue;
+      collector.visit(*node);
+      if (node->hasChildNodes()) stack.push_back({node->getChildNodes(), 0});
+    } catch (const xercesc::DOMException& e) {
+      report_dom_exception(e);
+      if (stack.size() == 1) top_failed = true;
+      stack.pop_back();
+    }
+  }
+  return top_failed;
+}
+
+// ---------------------------------------------------------------- reading
+
+// Counts the parser's errors and keeps the first one's text, so that a
+// broken file ends the read as a failure instead of yielding the part of
+// the document read so far.
+class ErrorCounter : public xercesc::HandlerBase {
+ public:
+  void error(const xercesc::SAXParseException& e) override { note(e); }
+  void fatalError(const xercesc::SAXParseException& e) override { note(e); }
+  void warning(const xercesc::SAXParseException&) override {}
+  void resetErrors() override {
+    count_ = 0;
+    first_.clear();
+  }
+
+  int count() const { return count_; }
+  const std::string& first() const { return first_; }
+
+ private:
+  void note(const xercesc::SAXParseException& e) {
+    if (count_++ > 0) return;
+    try {
+      first_ = std::string(Local(e.getMessage()).get()) + " (line " +
+               std::to_string(e.getLineNumber()) + ", char " + std::to_string(e.getColumnNumber()) +
+               ")";
+    } catch (...) {
+      first_.clear();
+    }
+  }
+
+  int count_ = 0;
+  std::string first_;
+};
+
+// One Initialize/Terminate pair of the Xerces platform.
+class Platform {
+ public:
+  Platform() = default;
+  Platform(const Platform&) = delete;
+  Platform& operator=(const Platform&) = delete;
+  ~Platform() {
+    if (up_) xercesc::XMLPlatformUtils::Terminate();
+  }
+
+  bool start() {
+    try {
+      xercesc::XMLPlatformUtils::Initialize();
+      up_ = true;
+    } catch (const xercesc::XMLException& e) {
+      std::printf("Error during Xerces-c Initialization.  Exception message: %s\n",
+                  Local(e.getMessage()).get());
+      std::fflush(stdout);
+    }
+    return up_;
+  }
+
+ private:
+  bool up_ = false;
+};
+
+std::unique_ptr<xercesc::XercesDOMParser> make_parser(ErrorCounter& errors) {
+  auto parser = std::make_unique<xercesc::XercesDOMParser>(
+      nullptr, xercesc::XMLPlatformUtils::fgMemoryManager);
+  parser->setValidationScheme(xercesc::XercesDOMParser::Val_Never);
+  parser->setDoNamespaces(false);
+  parser->setDoSchema(false);
+  parser->setValidationSchemaFullChecking(false);
+  parser->setCreateEntityReferenceNodes(false);
+  parser->setErrorHandler(&errors);
+  // Feature files are not trusted: nothing is fetched from files or the
+  // network, and entity expansion is bounded.
+  parser->setDisableDefaultEntityResolution(true);
+  parser->setLoadExternalDTD(false);
+  parser->setSecurityManager(&security_manager());
+  return parser;
+}
+
+// Parses `file_name`; prints the failure and returns false on any error.
+bool parse_file(xercesc::XercesDOMParser& parser, const ErrorCounter& errors,
+                const char* file_name) {
+  try {
+    parser.parse(file_name);
+  } catch (const xercesc::OutOfMemoryException&) {
+    std::printf("OutOfMemoryException\n");
+    return false;
+  } catch (const xercesc::XMLException& e) {
+    std::printf("An error occurred during parsing  Message: %s\n", Local(e.getMessage()).get());
+    return false;
+  } catch (const xercesc::DOMException& e) {
+    std::printf("\nDOM Error during parsing: '%s' DOMException code is: %d\n", file_name,
+                static_cast<int>(e.code));
+    std::string text;
+    if (dom_message(e.code, text)) std::printf("Message is: %s", text.c_str());
+    return false;
+  } catch (...) {
+    std::printf("An error occurred during parsing\n ");
+    return false;
+  }
+  if (errors.count() > 0) {
+    std::printf("An error occurred during parsing  Message: %s\n", errors.first().c_str());
+    return false;
+  }
+  return true;
+}
+
+// Owns the features of a read until they are handed to the caller.
+struct FeatureList {
+  std::vector<QAL3GigEFeature*> items;
+  FeatureList() = default;
+  FeatureList(const FeatureList&) = delete;
+  FeatureList& operator=(const FeatureList&) = delete;
+  ~FeatureList() { qal3_clean_gige_descr(&items); }
+};
+
+void clear_sentinels(std::string& s) {
+  if (s == kUnknown || s == kWaiting) s.clear();
+}
+
+// The read proper; true on failure. `out` changes only on success.
+bool fill(const char* file_name, std::vector<QAL3GigEFeature*>& out) {
+  Platform platform;
+  if (!platform.start()) return true;
+  FeatureList features;
+  {
+    ErrorCounter errors;
+    std::unique_ptr<xercesc::XercesDOMParser> parser = make_parser(errors);
+    const bool parsed = parse_file(*parser, errors, file_name);
+    std::fflush(stdout);
+    if (!parsed) return true;
+    xercesc::DOMDocument* doc = parser->getDocument();
+    if (!doc) {
+      std::printf("An error occurred during parsing\n ");
+      std::fflush(stdout);
+      return true;
+    }
+    FeatureCollector collector(features.items);
+    walk(doc->getChildNodes(), collector);
+  }
+  for (QAL3GigEFeature* f : features.items) {
+    clear_sentinels(f->name);
+    clear_sentinels(f->extension);
+    clear_sentinels(f->tooltip);
+    clear_sentinels(f->description);
+  }
+  out.clear();
+  out.swap(features.items);
+  return false;
+}
+
+}  // namespace
+
+bool qal3_fill_gige_descr(char* file_name, std::vector<QAL3GigEFeature*>* out) {
+  if (!file_name || !out) return true;
+  try {
+    return fill(file_name, *out);
+  } catch (...) {
+    std::fflush(stdout);
+    return true;
+  }
+}
+
+bool dump_nodes(DOMNodeList* nodes, std::vector<QAL3GigEFeature*>* out) {
+  if (!nodes || !out) return true;
+  try {
+    FeatureCollector collector(*out);
+    return walk(nodes, collector);
+  } catch (...) {
+    return true;
+  }
+}
+
+void qal3_dump_gige_descr(std::vector<QAL3GigEFeature*>* out) {
+  if (!out) return;
+  int i = 0;
+  for (const QAL3GigEFeature* f : *out) {
+    const int pos = i++;
+    if (!f || f->name.empty()) continue;
+    if (f->extension.empty())
+      std::printf("[%d] Name:'%s' type:%d ToolTip:'%s' Description:'%s'\n", pos, f->name.c_str(),
+                  f->type, f->tooltip.c_str(), f->description.c_str());
+    else
+      std::printf("[%d] Name:'%s' Extension:'%s' type:%d ToolTip:'%s' Description:'%s'\n", pos,
+                  f->name.c_str(), f->extension.c_str(), f->type, f->tooltip.c_str(),
+                  f->description.c_str());
+  }
+  std::fflush(stdout);
+}
+
+void qal3_clean_gige_descr(std::vector<QAL3GigEFeature*>* out) {
+  if (!out || out->empty()) return;
+  for (QAL3GigEFeature* f : *out) delete f;
+  out->clear();
+}

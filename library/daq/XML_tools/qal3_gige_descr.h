@@ -1,3 +1,87 @@
+// GigE camera feature descriptions: the features of a camera (integers,
+// floats, enumerations, commands, ...) read from its XML feature file into a
+// flat list. Only element names, the "Name" attribute and text are looked
+// at; categories, registers and nesting are not kept.
 #ifndef QAL3_QAL3_GIGE_DESCR_H
 #define QAL3_QAL3_GIGE_DESCR_H
-#endif
+
+#include <xercesc/util/XercesDefs.hpp>
+
+#include <string>
+#include <vector>
+
+#include "qal3_export.h"
+
+XERCES_CPP_NAMESPACE_BEGIN
+class DOMNodeList;
+XERCES_CPP_NAMESPACE_END
+
+// Element names that start a new feature; FeatureTags holds them in this order.
+enum feature_tags {
+  FEATURE_TYPE_UNDEF = 0,   // "Undefined"
+  FEATURE_TYPE_INT = 1,     // "Integer"
+  FEATURE_TYPE_FLOAT = 2,   // "Float"
+  FEATURE_TYPE_ENUMER = 3,  // "Enumeration"
+  FEATURE_TYPE_BOOL = 4,    // "Boolean"
+  FEATURE_TYPE_STRING = 5,  // "StringReg"
+  FEATURE_TYPE_COMMAND = 6, // "Command"
+  FEATURE_TYPE_REGISTER = 7,// "IntReg"
+  FEATURE_TYPE_LONG = 8,    // "Int64"
+  FEATURE_TYPE_MAX = 9
+};
+
+// Elements that fill fields of the current (last) feature; MoreTags holds
+// them in this order.
+enum more_tags {
+  MORE_TAGS_EXTENSION = 0,    // "Extension": a container, no effect of its own
+  MORE_TAGS_PVRENAME = 1,     // "PvRename": its text or Name becomes the extension
+  MORE_TAGS_TOOLTIP = 2,      // "ToolTip": its text becomes the tooltip
+  MORE_TAGS_DESCRIPTION = 3,  // "Description": its text becomes the description
+  MORE_TAGS_MAX = 4
+};
+
+// Attributes looked at; Attributes holds their names in this order.
+enum attribute_names {
+  ATTRIBUTE_NAME = 0,  // "Name"
+  ATTRIBUTE_MAX = 1
+};
+
+QAL3_API extern const char* const FeatureTags[FEATURE_TYPE_MAX];
+QAL3_API extern const char* const MoreTags[MORE_TAGS_MAX];
+QAL3_API extern const char* const Attributes[ATTRIBUTE_MAX];
+
+// One camera feature. Strings are empty when the file gives nothing.
+class QAL3_API QAL3GigEFeature {
+ public:
+  QAL3GigEFeature();
+  ~QAL3GigEFeature();
+
+  int type;                 // a feature_tags value
+  std::string name;         // "Name" attribute of the feature's element
+  std::string extension;    // alternative name, from a "PvRename" element
+  std::string tooltip;      // text of a "ToolTip" element
+  std::string description;  // text of a "Description" element
+};
+
+// Reads the feature file `file_name`. On success `out` is emptied (records
+// it held are not destroyed: clean a reused list first) and receives one
+// new record per feature element, and the result is false. On any failure
+// (null argument, missing file, XML error, entity expansion beyond the
+// bound) a message is printed on standard output, `out` is left as it was
+// and the result is true. External entities and DTDs are never loaded.
+QAL3_API bool qal3_fill_gige_descr(char* file_name, std::vector<QAL3GigEFeature*>* out);
+
+// Walks `nodes` and their descendants in document order, appending a
+// feature to `out` for every feature element and filling the last feature
+// from the elements, attributes and text that follow. True when a DOM
+// exception ended the walk of `nodes` (or when `out` or `nodes` is null).
+QAL3_API bool dump_nodes(XERCES_CPP_NAMESPACE::DOMNodeList* nodes,
+                         std::vector<QAL3GigEFeature*>* out);
+
+// Prints every feature that has a name, numbered by its position in the list.
+QAL3_API void qal3_dump_gige_descr(std::vector<QAL3GigEFeature*>* out);
+
+// Destroys every record and empties the list; nothing for a null list.
+QAL3_API void qal3_clean_gige_descr(std::vector<QAL3GigEFeature*>* out);
+
+#endif  // QAL3_QAL3_GIGE_DESCR_H
