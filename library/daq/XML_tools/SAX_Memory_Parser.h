@@ -8,7 +8,11 @@
 // Every parser object makes one XMLPlatformUtils::Initialize call when it is
 // built and one Terminate call when it is destroyed, so callers need not
 // initialise Xerces; parsers must not be built or destroyed concurrently from
-// several threads. Documents are read without loading any external DTD or
+// several threads. In addition the library takes one platform reference of
+// its own when the first parser is built and keeps it until the process
+// ends: from then on Xerces stays initialised (a caller may rely on that,
+// and its own Initialize/Terminate calls stay balanced by themselves), and
+// small documents are read without the platform's set-up and tear-down. Documents are read without loading any external DTD or
 // entity, and entity expansion is bounded: such documents end as an error.
 #ifndef QAL3_SAX_MEMORY_PARSER_H
 #define QAL3_SAX_MEMORY_PARSER_H
@@ -19,6 +23,7 @@
 #include <xercesc/sax/HandlerBase.hpp>
 #include <xercesc/util/PlatformUtils.hpp>
 
+#include <string>
 #include <vector>
 
 #include "qal3_export.h"
@@ -86,11 +91,21 @@ class QAL3_API QAL3PullHandler : public xercesc::HandlerBase {
   unsigned int fAttrCount = 0;
   unsigned int fCharacterCount = 0;
   unsigned int fSpaceCount = 0;
-  const char* tag = nullptr;
-  const char* value = nullptr;
-  std::vector<attr*> vattr;
+  const char* tag = nullptr;    // null, or fTagBuf's text
+  const char* value = nullptr;  // null, or fValueBuf's text
+  std::vector<attr*> vattr;     // records of fAttrPool, in document order
   int error_count = 0;
   bool end_flag = false;
+
+  // Storage behind tag, value and the attribute records, reused from step
+  // to step so that a pull step allocates nothing once warmed up.
+  struct AttrSlot {
+    attr record{};
+    std::string name, type, value;
+  };
+  std::string fTagBuf;
+  std::string fValueBuf;
+  std::vector<AttrSlot> fAttrPool;
   // Text of the current element gathered within one step: the SAX layer
   // splits text at entity and character references and in long runs.
   std::vector<XMLCh> fText;

@@ -33,17 +33,29 @@ xercesc::SecurityManager& security_manager() {
   return manager;
 }
 
-void release_string(const char*& s) {
-  if (s) {
-    char* p = const_cast<char*>(s);
-    XMLString::release(&p);
-    s = nullptr;
+// Converts NUL-terminated Xerces text to the local code page into `out`.
+// ASCII text (the usual case) is narrowed directly, which gives the same
+// bytes as XMLString::transcode without an allocation; anything else goes
+// through XMLString::transcode. False when the text cannot be converted.
+bool transcode_into(const XMLCh* text, std::string& out) {
+  out.clear();
+  if (!text) return false;
+  const XMLCh* p = text;
+  for (; *p; ++p) {
+    if (*p >= 0x80) break;
+    out.push_back(static_cast<char>(*p));
   }
+  if (!*p) return true;
+  char* converted = XMLString::transcode(text);
+  if (!converted) return false;
+  out.assign(converted);
+  XMLString::release(&converted);
+  return true;
 }
 
-// Transcodes to the local code page; null for null input.
-const char* transcode(const XMLCh* text) {
-  return text ? XMLString::transcode(text) : nullptr;
+// Points `handle` at `buf` when `text` converts, else sets it null.
+void set_string(const char*& handle, std::string& buf, const XMLCh* text) {
+  handle = transcode_into(text, buf) ? buf.c_str() : nullptr;
 }
 
 // Writes a transcoded Xerces text to standard error (nothing for null).
@@ -98,20 +110,12 @@ const char* QAL3PullHandler::getAttr(char* name) const {
   return nullptr;
 }
 
-void QAL3PullHandler::releaseAttributes() {
-  for (attr* a : vattr) {
-    release_string(a->name);
-    release_string(a->type);
-    release_string(a->value);
-    delete a;
-  }
-  vattr.clear();
-}
+void QAL3PullHandler::releaseAttributes() { vattr.clear(); }
 
 void QAL3PullHandler::releaseAll() {
   releaseAttributes();
-  release_string(value);
-  release_string(tag);
+  value = nullptr;
+  tag = nullptr;
   fText.clear();
   fTextPending = false;
   fTextTooLong = false;
@@ -119,21 +123,21 @@ void QAL3PullHandler::releaseAll() {
 
 void QAL3PullHandler::reset_end_tag_flag() {
   if (end_flag || value) {
-    release_string(tag);
-    release_string(value);
+    tag = nullptr;
+    value = nullptr;
     releaseAttributes();
     end_flag = false;
   }
 }
 
 void QAL3PullHandler::resetTagValue() {
-  release_string(tag);
-  release_string(value);
+  tag = nullptr;
+  value = nullptr;
 }
 
-void QAL3PullHandler::resetTag() { release_string(tag); }
+void QAL3PullHandler::resetTag() { tag = nullptr; }
 
-void QAL3PullHandler::resetValue() { release_string(value); }
+void QAL3PullHandler::resetValue() { value = nullptr; }
 
 void QAL3PullHandler::countError() { ++error_count; }
 
@@ -149,12 +153,11 @@ void QAL3PullHandler::flushText() {
     ++error_count;
   }
   fText.push_back(0);
-  release_string(value);
-  value = transcode(fText.data());
+  set_string(value, fValueBuf, fText.data());
   fText.clear();
   if (!value || all_blank(value)) {
-    release_string(value);
-    release_string(tag);
+    value = nullptr;
+    tag = nullptr;
   }
 }
 
@@ -183,8 +186,8 @@ void QAL3PullHandler::ignorableWhitespace(const XMLCh*, XMLSize_t length) {
 void QAL3PullHandler::resetDocument() {
   fElementCount = fAttrCount = fCharacterCount = fSpaceCount = 0;
   error_count = 0;
-  release_string(value);
-  release_string(tag);
+  value = nullptr;
+  tag = nullptr;
   fText.clear();
   fTextPending = false;
   fTextTooLong = false;
@@ -192,19 +195,18 @@ void QAL3PullHandler::resetDocument() {
 
 void QAL3PullHandler::startElement(const XMLCh* name, xercesc::AttributeList& attributes) {
   flushText();
-  release_string(tag);
-  tag = transcode(name);
+  set_string(tag, fTagBuf, name);
   ++fElementCount;
   const XMLSize_t n = attributes.getLength();
   fAttrCount += static_cast<unsigned int>(n);
   releaseAttributes();
-  vattr.reserve(n);
+  if (fAttrPool.size() < n) fAttrPool.resize(n);
   for (XMLSize_t i = 0; i < n; ++i) {
-    auto a = std::make_unique<attr>();
-    a->name = transcode(attributes.getName(i));
-    a->type = transcode(attributes.getType(i));
-    a->value = transcode(attributes.getValue(i));
-    vattr.push_back(a.release());
+    AttrSlot& slot = fAttrPool[i];
+    set_string(slot.record.name, slot.name, attributes.getName(i));
+    set_string(slot.record.type, slot.type, attributes.getType(i));
+    set_string(slot.record.value, slot.value, attributes.getValue(i));
+    vattr.push_back(&slot.record);
   }
 }
 
@@ -241,6 +243,11 @@ namespace pull {
 bool initialize_platform() {
   try {
     xercesc::XMLPlatformUtils::Initialize();
+    // The library keeps one platform reference of its own for the rest of
+    // the process, so that reading one small document after another does
+    // not tear Xerces down and set it up again each time.
+    static const bool held = (xercesc::XMLPlatformUtils::Initialize(), true);
+    (void)held;
     return true;
   } catch (const xercesc::XMLException& e) {
     std::fputs("Error during initialization! Message:\n", stderr);
