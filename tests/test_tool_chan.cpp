@@ -1,0 +1,170 @@
+// qal3 chan: help, usage errors, printing, conversion both ways, listings,
+// merging and selector questions over the example documents.
+#include <gtest/gtest.h>
+
+#include <string>
+#include <vector>
+
+#include "parse_chan_descr.h"
+#include "test_util.h"
+
+namespace {
+
+using testutil::run_command;
+
+const std::string kTool = QAL3_TOOL_PATH;
+const std::string kLinac = std::string(QAL3_EXAMPLES_DIR) + "/chan_select_linac.xml";
+const std::string kExtra = std::string(QAL3_EXAMPLES_DIR) + "/chan_select_extra.xml";
+
+int chan(const std::string& args, std::string* out = nullptr, std::string* err = nullptr) {
+  return run_command(kTool + " chan " + args, out, err);
+}
+
+// A document file read into a list, released at the end.
+struct Doc {
+  std::vector<chan_descr_2010*> list;
+  explicit Doc(const std::string& path) {
+    rc = parse_descr_list_readf(const_cast<char*>(path.c_str()), &list, false, false);
+  }
+  ~Doc() { clean_chan_desr_list(&list); }
+  int rc;
+};
+
+TEST(ToolChan, HelpForEveryCommand) {
+  std::string out;
+  EXPECT_EQ(chan("--help", &out), 0);
+  EXPECT_NE(out.find("Commands:"), std::string::npos);
+  for (const char* sub : {"print", "convert", "listing", "names", "merge", "select"}) {
+    out.clear();
+    EXPECT_EQ(chan(std::string(sub) + " --help", &out), 0) << sub;
+    EXPECT_EQ(out.rfind(std::string("Usage: qal3 chan ") + sub, 0), 0u) << sub;
+  }
+}
+
+TEST(ToolChan, UsageErrors) {
+  std::string err;
+  EXPECT_EQ(chan("", nullptr, &err), 2);
+  EXPECT_EQ(chan("frobnicate", nullptr, &err), 2);
+  EXPECT_NE(err.find("unknown command 'frobnicate'"), std::string::npos);
+  EXPECT_EQ(chan("print", nullptr, &err), 2);
+  EXPECT_EQ(chan("convert " + kLinac, nullptr, &err), 2);  // no --to
+  EXPECT_EQ(chan("convert --to xml " + kLinac, nullptr, &err), 2);
+  EXPECT_EQ(chan("listing " + kLinac, nullptr, &err), 2);  // no -o
+  EXPECT_EQ(chan("print --bogus " + kLinac, nullptr, &err), 2);
+  EXPECT_EQ(chan("select why X " + kLinac, nullptr, &err), 2);
+  EXPECT_EQ(chan("select in-event 40 X " + kLinac, nullptr, &err), 2);
+  EXPECT_EQ(chan("select slow X", nullptr, &err), 2);  // no document
+  EXPECT_EQ(chan("select in-event 1", nullptr, &err), 2);
+}
+
+TEST(ToolChan, UnreadableDocumentsNameTheFile) {
+  std::string err;
+  EXPECT_EQ(chan("print /nonexistent/chan.xml", nullptr, &err), 1);
+  EXPECT_NE(err.find("/nonexistent/chan.xml"), std::string::npos);
+  testutil::TempFile bad("<CHANNELS></CHANNELS>");
+  err.clear();
+  EXPECT_EQ(chan("select slow X " + bad.path(), nullptr, &err), 1);
+  EXPECT_NE(err.find(bad.path()), std::string::npos);
+  EXPECT_EQ(chan("convert --to daqvars -o /nonexistent/dir/out.xml " + kLinac, nullptr, &err), 1);
+}
+
+TEST(ToolChan, PrintsFilesAndStandardInput) {
+  std::string out;
+  ASSERT_EQ(chan("print " + kLinac, &out), 0);
+  EXPECT_EQ(out.rfind("========================\nQAL3 XML Channel Description (XCD)\n", 0), 0u);
+  EXPECT_NE(out.find("\tprop   :LINAC/BPM/BPM1/X\n"), std::string::npos);
+  EXPECT_NE(out.find(" ev type  : 0x1 HB\n"), std::string::npos);  // a number read as a mask
+  std::string shifted;
+  ASSERT_EQ(run_command("cat " + kLinac + " | " + kTool + " chan print --shift -", &shifted), 0);
+  EXPECT_NE(shifted.find(" ev type  : 0x2 NORMAL\n"), std::string::npos);
+}
+
+TEST(ToolChan, ConvertsBothWaysKeepingTheCarriedFields) {
+  testutil::TempFile daq, back;
+  ASSERT_EQ(chan("convert --to daqvars -o " + daq.path() + " " + kLinac), 0);
+  EXPECT_NE(daq.read().find("<DAQvariables>"), std::string::npos);
+  ASSERT_EQ(chan("convert --to chandescr -o " + back.path() + " " + daq.path()), 0);
+  Doc orig(kLinac), conv(back.path());
+  ASSERT_EQ(orig.rc, 0);
+  ASSERT_EQ(conv.rc, 0);
+  ASSERT_EQ(conv.list.size(), orig.list.size());
+  for (size_t i = 0; i < orig.list.size(); ++i) {
+    const chan_descr_2010& a = *orig.list[i];
+    const chan_descr_2010& b = *conv.list[i];
+    EXPECT_STREQ(a.prop_name, b.prop_name);
+    EXPECT_STREQ(a.daq_name, b.daq_name);
+    EXPECT_EQ(a.ev_type, b.ev_type);
+    EXPECT_EQ(a.max_size, b.max_size);
+    EXPECT_STREQ(a.units, b.units);
+    EXPECT_EQ(a.dims.size(), b.dims.size());
+    EXPECT_EQ(b.dtype, 0u);  // DAQvariables carries no data type
+  }
+  std::string out;
+  ASSERT_EQ(chan("convert --to daqvars " + kLinac, &out), 0);
+  EXPECT_EQ(out.rfind("<?xml version=\"1.0\" encoding=\"ISO-8859-1\" ?>\n<DAQvariables>\n", 0), 0u);
+  EXPECT_NE(out.find("<bitTitle bit=\"1\">Interlock fault</bitTitle>"), std::string::npos);
+}
+
+TEST(ToolChan, WritesListingAndNameTable) {
+  testutil::TempFile listing(""), names("");
+  ASSERT_EQ(chan("listing -o " + listing.path() + " " + kLinac), 0);
+  EXPECT_NE(listing.read().find("1\t1\tBPM1.X\tLINAC/BPM/BPM1/X\t0\t\"Horizontal beam position at "
+                                "BPM1\"\t\"mm\"\t1\t0\t0\n"),
+            std::string::npos);
+  ASSERT_EQ(chan("names -o " + names.path() + " " + kLinac), 0);
+  EXPECT_NE(names.read().find(std::string(44, ' ') + "BPM1.X\t1\tBLOCK_BPM_2010\n"),
+            std::string::npos);
+}
+
+TEST(ToolChan, MergesDocumentsByProperty) {
+  testutil::TempFile merged;
+  ASSERT_EQ(chan("merge -o " + merged.path() + " " + kLinac + " " + kExtra), 0);
+  Doc doc(merged.path());
+  ASSERT_EQ(doc.rc, 0);
+  ASSERT_EQ(doc.list.size(), 7u);  // five + three, one property in both
+  const chan_descr_2010* gauge = find_chan_entry(&doc.list, const_cast<char*>("LINAC/VAC/GAUGE1/PRESSURE"));
+  ASSERT_NE(gauge, nullptr);
+  EXPECT_STREQ(gauge->daq_name, "GAUGE1.P");  // the first document's record wins
+  EXPECT_EQ(gauge->ev_type, 5u);
+}
+
+TEST(ToolChan, AnswersSelectorQuestions) {
+  const std::string both = " " + kLinac + " " + kExtra;
+  struct Case {
+    std::string args, answer;
+  } cases[] = {
+      {"in-event 1 LINAC/BPM/BPM1/X", "yes\n"},
+      {"in-event NORMAL BPM1.X", "no\n"},         // global type: matched by property
+      {"in-event IMAGE CAM1", "yes\n"},           // local type: matched by DAQ name
+      {"in-event 6 LINAC/CAM/CAM1/IMAGE", "no\n"},
+      {"in-event 4 LINAC/VAC/GAUGE1/PRESSURE", "no\n"},  // ENV only in the second document
+      {"event-type GAUGE1.P", "0x20 UPD\n"},
+      {"data-type BPM1.X", "0x80000040 BLOCK_BPM_2010\n"},
+      {"slow GAUGE1.P", "1\n"},
+      {"slow BPM1.X", "0\n"},
+      {"slow NO.SUCH", "-1\n"},
+      {"ml RF.CAV1.ML", "1\n"},
+      {"ml INTL.STATUS", "0\n"},
+      {"subchannels CAM1", "2\n"},
+      {"subchannels GAUGE1.P", "1\n"},
+  };
+  for (const Case& c : cases) {
+    std::string out;
+    EXPECT_EQ(chan("select " + c.args + " " + kLinac, &out), 0) << c.args;
+    EXPECT_EQ(out, c.answer) << c.args;
+  }
+  std::string out;
+  ASSERT_EQ(chan("select in-event 4 LINAC/VAC/GAUGE1/PRESSURE" + both, &out), 0);
+  EXPECT_EQ(out, "yes\n");
+  out.clear();
+  ASSERT_EQ(run_command("cat " + kExtra + " | " + kTool + " chan select event-type MOD1.STATE " +
+                            kLinac + " -",
+                        &out),
+            0);
+  EXPECT_EQ(out, "0x2 NORMAL\n");
+  out.clear();
+  ASSERT_EQ(chan("select event-type NOPE " + kLinac, &out), 0);
+  EXPECT_EQ(out, "CHANNEL NOPE NOT FOUND\n0x0 \n");
+}
+
+}  // namespace
