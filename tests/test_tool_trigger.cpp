@@ -1,0 +1,158 @@
+// qal3 trigger: registry listing, print, convert and test.
+#include <cstdlib>
+#include <string>
+#include <vector>
+
+#include <gtest/gtest.h>
+
+#include "test_util.h"
+#include "user_case_trigger.h"
+
+using testutil::run_command;
+using testutil::TempFile;
+
+namespace {
+
+const std::string kTool = QAL3_TOOL_PATH;
+const std::string kTriggers = std::string(QAL3_EXAMPLES_DIR) + "/triggers.xml";
+const std::string kSpectrum = std::string(QAL3_EXAMPLES_DIR) + "/spectrum.txt";
+
+int trigger(const std::string& args, std::string* out, std::string* err = nullptr) {
+  return run_command(kTool + " trigger " + args, out, err);
+}
+
+struct OwnedList {
+  std::vector<qal3_user_case_trigger*> v;
+  ~OwnedList() {
+    for (auto* t : v) QAL3_FREE_USER(t);
+  }
+};
+
+bool contains(const std::string& text, const std::string& part) {
+  return text.find(part) != std::string::npos;
+}
+
+const char kTwoTriggers[] =
+    "<QAL3USERTRIGGERLIST>\n"
+    "<USERTRIGGER><Chan name=\"S\"/><Function name=\"SUM\" start=\"0\" end=\"-1\"/>"
+    "<Operation name=\"GTE\"/><UpperLimit value=\"9\"/></USERTRIGGER>\n"
+    "<USERTRIGGER><Chan name=\"T\"/><Function name=\"DIFFVALUE\" position=\"11\"/>"
+    "<Operation name=\"TRUE\"/></USERTRIGGER>\n"
+    "</QAL3USERTRIGGERLIST>\n";
+
+}  // namespace
+
+TEST(ToolTrigger, HelpAndUsage) {
+  std::string out, err;
+  for (const char* action : {"", "registry ", "print ", "convert ", "test "}) {
+    EXPECT_EQ(trigger(std::string(action) + "--help", &out), 0) << action;
+    EXPECT_TRUE(contains(out, "Usage: qal3 trigger")) << action;
+  }
+  EXPECT_EQ(trigger("test --help", &out), 0);
+  EXPECT_TRUE(contains(out, "Spectrum file format"));
+  EXPECT_EQ(trigger("", &out, &err), 2);
+  EXPECT_EQ(trigger("frobnicate", &out, &err), 2);
+  EXPECT_TRUE(contains(err, "unknown action 'frobnicate'"));
+  EXPECT_EQ(trigger("print", &out, &err), 2);
+  EXPECT_EQ(trigger("convert --to html " + kTriggers, &out, &err), 2);
+  EXPECT_EQ(trigger("test " + kTriggers, &out, &err), 2);
+  EXPECT_TRUE(contains(err, "at least one event"));
+  EXPECT_EQ(trigger("test " + kTriggers + " --value 1,x", &out, &err), 2);
+  EXPECT_EQ(trigger("test " + kTriggers + " --slow novalue", &out, &err), 2);
+  EXPECT_EQ(trigger("registry --functions --operations", &out, &err), 2);
+}
+
+TEST(ToolTrigger, Registry) {
+  std::string out;
+  ASSERT_EQ(trigger("registry", &out), 0);
+  EXPECT_TRUE(contains(out, "Functions:\n"));
+  EXPECT_TRUE(contains(out, "Operations:\n"));
+  EXPECT_TRUE(contains(out, "   2  MEAN : mean value    in a spectrum/image   parameters 0:start(usec)"));
+  EXPECT_TRUE(contains(out, "  12  BITS : (result & bitmask) - at least one bit present\n"));
+  EXPECT_FALSE(contains(out, "FUNC16"));
+  ASSERT_EQ(trigger("registry --operations --all", &out), 0);
+  EXPECT_FALSE(contains(out, "Functions:"));
+  EXPECT_TRUE(contains(out, "  31  OP31 : undefined\n"));
+}
+
+TEST(ToolTrigger, PrintAndConvert) {
+  std::string out, err;
+  ASSERT_EQ(trigger("print " + kTriggers, &out), 0);
+  EXPECT_TRUE(contains(out, "-------------- 4 -----------------\n Channel: VAC/Status\tsubchannel: 0\n"));
+  EXPECT_TRUE(contains(out, " Low: 2.5\tUpper: 3.5\n"));
+
+  // XML to a file reads back to the same definitions, escaped texts included.
+  TempFile converted;
+  ASSERT_EQ(trigger("convert -o " + converted.path() + " " + kTriggers, &out), 0);
+  OwnedList original, back;
+  ASSERT_FALSE(parse_trigger_list_readf(const_cast<char*>(kTriggers.c_str()), &original.v));
+  ASSERT_FALSE(parse_trigger_list_readf(converted.c_path(), &back.v));
+  ASSERT_EQ(original.v.size(), 4u);
+  ASSERT_EQ(back.v.size(), 4u);
+  for (std::size_t i = 0; i < 4; ++i) EXPECT_TRUE(QAL3_USER_THESAME(original.v[i], back.v[i])) << i;
+  EXPECT_STREQ(back.v[0]->description, "Mean current in the \"bunch\" window & nothing else");
+
+  // XML and text on standard output; standard input as the source.
+  ASSERT_EQ(trigger("convert - < " + converted.path(), &out), 0);
+  EXPECT_EQ(out.rfind("<?xml version=\"1.0\" encoding=\"ISO-8859-1\" ?>\n<QAL3USERTRIGGERLIST>\n", 0), 0u);
+  ASSERT_EQ(trigger("convert --to text " + kTriggers, &out), 0);
+  EXPECT_EQ(out.rfind("BEAM/Current\t0\tMEAN\n[0]:2.000000\t", 0), 0u);
+  EXPECT_TRUE(contains(out, "INSIDE\n2.500000\t3.500000\t0x0\n"));
+
+  ASSERT_EQ(trigger("convert -o /nonexistent/dir/out.xml " + kTriggers, &out, &err), 1);
+  EXPECT_TRUE(contains(err, "/nonexistent/dir/out.xml"));
+}
+
+TEST(ToolTrigger, BadTriggerListNamesTheFile) {
+  TempFile wrong("<CHANDESCRIPTIONS/>");
+  std::string out, err;
+  EXPECT_EQ(trigger("print " + wrong.path(), &out, &err), 1);
+  EXPECT_TRUE(contains(err, "WRONG root tag: 'CHANDESCRIPTIONS' must be 'QAL3USERTRIGGERLIST'"));
+  EXPECT_TRUE(contains(err, "qal3: " + wrong.path() + ": trigger list not read"));
+  EXPECT_EQ(trigger("test /nonexistent.xml --value 1", &out, &err), 1);
+}
+
+TEST(ToolTrigger, TestOnExampleSpectrumAndValues) {
+  std::string out;
+  ASSERT_EQ(trigger("test " + kTriggers + " --spectrum " + kSpectrum + " --value 5 --spectrum " +
+                        kSpectrum,
+                    &out),
+            0);
+  EXPECT_TRUE(contains(out, "1\t1\tBEAM/Current\t0\tMEAN\t3\tINSIDE\tfires\n"));
+  EXPECT_TRUE(contains(out, "1\t2\tBEAM/Current\t1\tP2P\t6\tGT\tfires\n"));
+  EXPECT_TRUE(contains(out, "1\t3\tBEAM/Current\t0\tDIFFMAX\t9\tOUTSIDE\tfirst event\n"));
+  EXPECT_TRUE(contains(out, "1\t4\tVAC/Status\t0\tVALUE\t0\tBITS\tdoes not fire\n"));
+  EXPECT_TRUE(contains(out, "2\t2\tBEAM/Current\t1\tP2P\t-\tGT\tno result\n"));
+  EXPECT_TRUE(contains(out, "2\t3\tBEAM/Current\t0\tDIFFMAX\t-4\tOUTSIDE\tfires\n"));
+  EXPECT_TRUE(contains(out, "2\t4\tVAC/Status\t0\tVALUE\t5\tBITS\tfires\n"));
+  EXPECT_TRUE(contains(out, "3\t3\tBEAM/Current\t0\tDIFFMAX\t4\tOUTSIDE\tfires\n"));
+
+  ASSERT_EQ(trigger("test --channel VAC/Status " + kTriggers + " --slow VAC/Status=2,other=4", &out), 0);
+  EXPECT_TRUE(contains(out, "1\t4\tVAC/Status\t0\tVALUE\t2\tBITS\tdoes not fire\n"));
+  EXPECT_FALSE(contains(out, "BEAM/Current"));
+}
+
+TEST(ToolTrigger, TestSpectrumFormat) {
+  TempFile list(kTwoTriggers);
+  TempFile spectrum("# two subchannels\n10 0.5  # axis\n1 2 3\n\t4\n--\n0 1\n7 8\n", ".txt");
+  std::string out, err;
+  ASSERT_EQ(trigger("test " + list.path() + " --spectrum " + spectrum.path() + " --spectrum " +
+                        spectrum.path(),
+                    &out, &err),
+            0)
+      << err;
+  // SUM of subchannel 0 over the whole axis: 1 + 2 + 3 + 4.
+  EXPECT_TRUE(contains(out, "1\t1\tS\t0\tSUM\t10\tGTE\tfires\n"));
+  // VALUE at position 11 is sample 2 (value 3) on subchannel 0's axis.
+  EXPECT_TRUE(contains(out, "1\t2\tT\t0\tDIFFVALUE\t3\tTRUE\tfirst event\n"));
+  EXPECT_TRUE(contains(out, "2\t2\tT\t0\tDIFFVALUE\t0\tTRUE\tfires\n"));
+
+  TempFile bad("0 1\n1 2 x3\n", ".txt");
+  EXPECT_EQ(trigger("test " + list.path() + " --spectrum " + bad.path(), &out, &err), 1);
+  EXPECT_TRUE(contains(err, bad.path() + ": line 2: not a number: 'x3'"));
+  TempFile no_axis("0 1\n1 2\n--\n5\n", ".txt");
+  EXPECT_EQ(trigger("test " + list.path() + " --spectrum " + no_axis.path(), &out, &err), 1);
+  EXPECT_TRUE(contains(err, "subchannel 1 has no axis start and increment"));
+  EXPECT_EQ(trigger("test " + list.path() + " --spectrum /nonexistent.txt", &out, &err), 1);
+  EXPECT_TRUE(contains(err, "/nonexistent.txt"));
+}
