@@ -1,0 +1,50 @@
+// Shared pieces of the fuzz targets.
+#ifndef QAL3_FUZZ_COMMON_H
+#define QAL3_FUZZ_COMMON_H
+
+#include <unistd.h>
+
+#include <cstdint>
+#include <cstdio>
+#include <cstdlib>
+#include <string>
+
+#include <xercesc/util/PlatformUtils.hpp>
+
+namespace fuzz {
+
+// The input as a NUL-terminated document (the readers take C strings).
+inline std::string text(const uint8_t* data, size_t size) {
+  return std::string(reinterpret_cast<const char*>(data), size).c_str();
+}
+
+// Holds one Xerces platform reference for the harness's life. (Run the
+// fuzzers with -close_fd_mask=3 to silence the libraries' messages.)
+inline void init() { xercesc::XMLPlatformUtils::Initialize(); }
+
+// A scratch file holding the input, removed on destruction.
+class ScratchFile {
+ public:
+  ScratchFile(const uint8_t* data, size_t size) {
+    char tmpl[] = "/tmp/qal3-fuzz-XXXXXX";
+    const int fd = mkstemp(tmpl);
+    if (fd < 0) std::abort();
+    path_ = tmpl;
+    size_t done = 0;
+    while (done < size) {
+      const ssize_t n = write(fd, data + done, size - done);
+      if (n <= 0) std::abort();
+      done += static_cast<size_t>(n);
+    }
+    close(fd);
+  }
+  ~ScratchFile() { unlink(path_.c_str()); }
+  char* path() { return &path_[0]; }
+
+ private:
+  std::string path_;
+};
+
+}  // namespace fuzz
+
+#endif  // QAL3_FUZZ_COMMON_H
