@@ -1,0 +1,91 @@
+// The qal3 tool: the envdict command.
+#include <gtest/gtest.h>
+
+#include <regex>
+#include <string>
+
+#include "test_util.h"
+
+namespace {
+
+const std::string kTool = QAL3_TOOL_PATH;
+const std::string kDict = std::string(QAL3_EXAMPLES_DIR) + "/envdict.xml";
+
+std::string run(const std::string& args, int* status, std::string* err = nullptr) {
+  std::string out, e;
+  *status = testutil::run_command(kTool + " envdict " + args, &out, &e);
+  if (err) *err = e;
+  return out;
+}
+
+TEST(ToolEnvdict, ListsConvertsAndChecks) {
+  int rc = -1;
+  std::string out = run(kDict, &rc);
+  EXPECT_EQ(0, rc);
+  EXPECT_EQ(0u, out.find("-------------- 1 -----------------\n Index : 0\n"
+                         " Channel: TESTSTAND/HALL.TEMP/SENSOR.1/TEMPERATURE DABS 0.1 DREL 0.005\n"));
+  EXPECT_NE(std::string::npos, out.find(" Channel: TESTSTAND/COOLING/WATER.FLOW/RATE & STATUS DABS 0 DREL 0.02\n"));
+
+  // XML to standard output reads back to the same listing, from standard input too.
+  out = run("--xml - " + kDict, &rc);
+  EXPECT_EQ(0, rc);
+  testutil::TempFile xml(out);
+  EXPECT_EQ(0u, out.find("<?xml version=\"1.0\" encoding=\"ISO-8859-1\" ?>\n<ENVINDEXDICT>\n\t<isodate>"));
+  EXPECT_EQ(run(kDict, &rc), run("- < " + xml.path(), &rc));
+
+  testutil::TempFile text("", ".txt");
+  out = run("--2010 --text " + text.path() + " " + kDict, &rc);
+  EXPECT_EQ(0, rc);
+  EXPECT_EQ("dump_env_index_dict_2010()  file: '" + text.path() + "' has been created\n"
+            "dump_env_index_dict_2010()  file: '" + text.path() + "' has been closed\n",
+            out);
+  EXPECT_EQ(0u, text.read().find("0\tTESTSTAND/HALL.TEMP/SENSOR.1/TEMPERATURE\t0.100000\t0.005000\n"));
+
+  std::string err;
+  EXPECT_EQ(kDict + ": 5 entries read\n", run("--check " + kDict, &rc, &err));
+  EXPECT_EQ(0, rc);
+  EXPECT_EQ("", err);
+}
+
+TEST(ToolEnvdict, WarnsAboutCutNamesAndRepeatedIndexes) {
+  const std::string name(90, 'p');
+  testutil::TempFile f("<ENVINDEXDICT><CHANNEL><INDEX>4</INDEX><PROP>" + name +
+                       "</PROP></CHANNEL><CHANNEL><INDEX>4</INDEX><PROP>q</PROP></CHANNEL></ENVINDEXDICT>");
+  int rc = -1;
+  std::string err;
+  EXPECT_EQ(f.path() + ": 2 entries read, 1 repeated indexes\n", run("-c " + f.path(), &rc, &err));
+  EXPECT_EQ(0, rc);
+  EXPECT_EQ("qal3: " + f.path() + ": warning: property name of index 4 cut to 79 characters: '" +
+                name.substr(0, 79) + "'\nqal3: " + f.path() + ": warning: index 4 used by 2 entries\n",
+            err);
+  run("--2010 -c " + f.path(), &rc, &err);
+  EXPECT_EQ(std::string::npos, err.find("cut to"));
+}
+
+TEST(ToolEnvdict, FailuresAndUsage) {
+  int rc = -1;
+  std::string err;
+  testutil::TempFile wrong("<CHANNEL/>");
+  run(wrong.path(), &rc, &err);
+  EXPECT_EQ(1, rc);
+  EXPECT_NE(std::string::npos, err.find("WRONG root tag: 'CHANNEL' must be 'ENVINDEXDICT'"));
+  EXPECT_NE(std::string::npos, err.find("qal3: " + wrong.path() + ": dictionary not read"));
+
+  run("/nonexistent/dict.xml", &rc, &err);
+  EXPECT_EQ(1, rc);
+  EXPECT_NE(std::string::npos, err.find("/nonexistent/dict.xml"));
+
+  const std::string out = run("--xml /nonexistent/out.xml " + kDict, &rc, &err);
+  EXPECT_EQ(1, rc);
+  EXPECT_EQ("dump_env_index_dict() failed to open file: '/nonexistent/out.xml'\n", out);
+  EXPECT_NE(std::string::npos, err.find("qal3: /nonexistent/out.xml: dictionary not written"));
+
+  EXPECT_NE(std::string::npos, run("--help", &rc).find("Usage: qal3 envdict"));
+  EXPECT_EQ(0, rc);
+  for (const char* bad : {"", "--bogus x.xml", "--xml", "--text - x.xml", "-c --xml o x.xml", "a.xml b.xml"}) {
+    run(bad, &rc);
+    EXPECT_EQ(2, rc) << bad;
+  }
+}
+
+}  // namespace
