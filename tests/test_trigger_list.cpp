@@ -228,7 +228,15 @@ TEST(TriggerListRead, FileTwinAndBadArguments) {
 // The record allocation of the reader made to fail: the reader stops, says
 // so and reports failure. Replaces calloc for this test binary; not done
 // under the address sanitizer, which owns the allocator.
-#if !defined(__SANITIZE_ADDRESS__)
+#if defined(__SANITIZE_ADDRESS__)
+#define QAL3_TEST_ASAN 1
+#elif defined(__has_feature)
+#if __has_feature(address_sanitizer)
+#define QAL3_TEST_ASAN 1
+#endif
+#endif
+
+#if !defined(QAL3_TEST_ASAN)
 namespace {
 bool g_fail_record_alloc = false;
 }
@@ -240,7 +248,7 @@ extern "C" void* calloc(std::size_t n, std::size_t size) noexcept {
 #endif
 
 TEST(TriggerListRead, AllocationFailureIsReportedAsFailure) {
-#if defined(__SANITIZE_ADDRESS__)
+#if defined(QAL3_TEST_ASAN)
   GTEST_SKIP() << "allocator replacement not possible under the address sanitizer";
 #else
   OwnedList list;
