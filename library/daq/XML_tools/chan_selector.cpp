@@ -3,9 +3,11 @@
 #include <cstdint>
 #include <cstdio>
 #include <cstring>
+#include <functional>
 #include <new>
+#include <stdexcept>
+#include <string>
 #include <string_view>
-#include <unordered_map>
 
 #include "parse_chan_descr.h"
 
@@ -73,39 +75,105 @@ first_matches scan_first_matches(const std::vector<chan_descr_2010*>& list, std:
 
 }  // namespace
 
-// Hash index from every DAQ and property name of the list to its first
-// matches, so that a lookup costs the same however many descriptions are
-// loaded. Keys view the names inside the records, which the selector owns
-// and which keep their names once read. When the index cannot be built
-// (out of memory) lookups fall back to scanning the list.
+// What a lookup of one name answers.
+struct chan_selector::answers {
+  bool daq_known = false;   // some description has the name as DAQ name
+  bool prop_known = false;  // some description has it as property
+  int ev_pos = -1;          // description answering get_event_type, or -1
+  std::uint32_t ev_type = 0;
+  std::uint32_t dtype = 0;  // data type of the first with this DAQ name
+
+  static answers of(const std::vector<chan_descr_2010*>& list, const first_matches& m) {
+    answers a;
+    a.daq_known = m.daq_any >= 0;
+    a.prop_known = m.prop_any >= 0;
+    a.ev_pos = m.daq_typed;
+    if (m.prop_typed >= 0 && (a.ev_pos < 0 || m.prop_typed < a.ev_pos)) a.ev_pos = m.prop_typed;
+    if (a.ev_pos >= 0) a.ev_type = list[static_cast<std::size_t>(a.ev_pos)]->ev_type;
+    if (m.daq_any >= 0) a.dtype = list[static_cast<std::size_t>(m.daq_any)]->dtype;
+    return a;
+  }
+};
+
+// Hash index from every DAQ and property name of the list to the answers of
+// the lookups, so that a query costs the same however many descriptions are
+// loaded. It is an open-addressing table whose slots hold the answers
+// themselves, with the names copied one after another into one buffer: a
+// query reads one slot and one name. It is rebuilt whenever the list
+// changes; when it cannot be built (out of memory) lookups fall back to
+// scanning the list.
 class chan_selector::name_index {
  public:
   void build(const std::vector<chan_descr_2010*>& list) {
     valid_ = false;
-    map_.clear();
     try {
-      map_.reserve(list.size() * 2);
+      slots_.clear();
+      names_.clear();
+      std::size_t cap = 16;
+      while (cap < list.size() * 3) cap <<= 1;  // two names per description, load <= 2/3
+      slots_.assign(cap, slot{});
+      std::vector<first_matches> matches(cap);  // per slot, while building
       const std::uint32_t prop_types = prop_matched_types();
       for (std::size_t i = 0; i < list.size(); ++i) {
         const chan_descr_2010* d = list[i];
         if (d == nullptr) continue;
-        map_[field(d->daq_name)].add_daq(static_cast<int>(i), *d);
-        map_[field(d->prop_name)].add_prop(static_cast<int>(i), *d, prop_types);
+        matches[insert(field(d->daq_name))].add_daq(static_cast<int>(i), *d);
+        matches[insert(field(d->prop_name))].add_prop(static_cast<int>(i), *d, prop_types);
       }
+      for (std::size_t k = 0; k < cap; ++k)
+        if (slots_[k].used()) slots_[k].a = answers::of(list, matches[k]);
       valid_ = true;
     } catch (...) {
-      map_.clear();
+      slots_.clear();
+      names_.clear();
     }
   }
 
-  first_matches lookup(const std::vector<chan_descr_2010*>& list, std::string_view name) const {
-    if (!valid_) return scan_first_matches(list, name);
-    const auto it = map_.find(name);
-    return it == map_.end() ? first_matches{} : it->second;
+  answers lookup(const std::vector<chan_descr_2010*>& list, std::string_view name) const {
+    if (!valid_) return answers::of(list, scan_first_matches(list, name));
+    const std::size_t h = hash(name);
+    for (std::size_t k = h & mask();; k = (k + 1) & mask()) {
+      const slot& s = slots_[k];
+      if (!s.used()) return answers{};
+      if (s.hash == h && name_of(s) == name) return s.a;
+    }
   }
 
  private:
-  std::unordered_map<std::string_view, first_matches> map_;
+  struct slot {
+    std::size_t hash = 0;
+    std::uint32_t name_off = 0;
+    std::uint32_t name_len = kUnused;
+    answers a;
+    bool used() const { return name_len != kUnused; }
+  };
+  static constexpr std::uint32_t kUnused = 0xffffffffu;
+
+  static std::size_t hash(std::string_view name) { return std::hash<std::string_view>{}(name); }
+  std::size_t mask() const { return slots_.size() - 1; }
+  std::string_view name_of(const slot& s) const {
+    return std::string_view(names_.data() + s.name_off, s.name_len);
+  }
+
+  // The position of `name`'s slot, made when the name is new.
+  std::size_t insert(std::string_view name) {
+    const std::size_t h = hash(name);
+    std::size_t k = h & mask();
+    for (; slots_[k].used(); k = (k + 1) & mask()) {
+      const slot& s = slots_[k];
+      if (s.hash == h && name_of(s) == name) return k;
+    }
+    if (names_.size() + name.size() >= kUnused) throw std::length_error("name buffer");
+    slot& s = slots_[k];
+    s.hash = h;
+    s.name_off = static_cast<std::uint32_t>(names_.size());
+    s.name_len = static_cast<std::uint32_t>(name.size());
+    names_.append(name.data(), name.size());
+    return k;
+  }
+
+  std::vector<slot> slots_;
+  std::string names_;
   bool valid_ = false;
 };
 
@@ -122,6 +190,11 @@ bool chan_selector::change_mode(int m) { return set_mode(m); }
 
 void chan_selector::reindex() {
   if (index_) index_->build(descr);
+}
+
+chan_selector::answers chan_selector::lookup(const char* chan) const {
+  if (index_) return index_->lookup(descr, chan);
+  return answers::of(descr, scan_first_matches(descr, chan));
 }
 
 bool chan_selector::set_descriptions(std::vector<char*>* soure, int* total) {
@@ -142,8 +215,8 @@ bool chan_selector::find_channel(int ev_type, char* chan) {
   if (ev_type < 0 || ev_type >= kEventTypes) return false;
   if (!bit_set(static_cast<std::uint32_t>(ev_types), ev_type)) return false;
   if (chan == nullptr) return false;
-  const first_matches m = index_ ? index_->lookup(descr, chan) : scan_first_matches(descr, chan);
-  return matched_by_daq_name(ev_type) ? m.daq_any >= 0 : m.prop_any >= 0;
+  const answers a = lookup(chan);
+  return matched_by_daq_name(ev_type) ? a.daq_known : a.prop_known;
 }
 
 bool chan_selector::set_counter(int num, int cnt) {
@@ -158,11 +231,8 @@ int chan_selector::get_event_type(char* chan) {
     return 0;
   }
   if (chan != nullptr) {
-    const first_matches m =
-        index_ ? index_->lookup(descr, chan) : scan_first_matches(descr, chan);
-    int pos = m.daq_typed;
-    if (m.prop_typed >= 0 && (pos < 0 || m.prop_typed < pos)) pos = m.prop_typed;
-    if (pos >= 0) return static_cast<int>(descr[pos]->ev_type);
+    const answers a = lookup(chan);
+    if (a.ev_pos >= 0) return static_cast<int>(a.ev_type);
   }
   std::printf("CHANNEL %s NOT FOUND\n", chan != nullptr ? chan : "(null)");
   return 0;
@@ -174,8 +244,7 @@ int chan_selector::get_data_type(char* chan) {
     return 0;
   }
   if (chan == nullptr) return 0;
-  const first_matches m = index_ ? index_->lookup(descr, chan) : scan_first_matches(descr, chan);
-  return m.daq_any >= 0 ? static_cast<int>(descr[m.daq_any]->dtype) : 0;
+  return static_cast<int>(lookup(chan).dtype);
 }
 
 char* chan_selector::get_channel(int num) {

@@ -88,8 +88,11 @@ class QAL3_API chan_selector : public descr_extractor {
 
  private:
   class name_index;
+  struct answers;
   // Rebuilds the name lookup after the descriptions changed.
   void reindex();
+  // Looks a non-null name up (by the index, or by scanning without one).
+  answers lookup(const char* chan) const;
   std::unique_ptr<name_index> index_;
 };
 
