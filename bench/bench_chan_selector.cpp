@@ -5,6 +5,7 @@
 #include <algorithm>
 #include <cstdio>
 #include <cstdlib>
+#include <cstring>
 #include <map>
 #include <memory>
 #include <random>
@@ -131,6 +132,23 @@ void BM_per_channel_questions(benchmark::State& state) {
   state.SetItemsProcessed(state.iterations());
 }
 
+// For contrast: the front-to-back scan that the index replaces (the DAQ
+// name lookup of get_data_type written as a loop over the descriptions).
+void BM_linear_scan_reference(benchmark::State& state) {
+  Loaded& l = loaded(static_cast<int>(state.range(0)));
+  const int n = l.sel.size();
+  std::size_t k = 0;
+  for (auto _ : state) {
+    const char* name = l.daqs.at(k);
+    int found = -1;
+    for (int i = 0; i < n && found < 0; ++i)
+      if (std::strcmp(l.sel.get_channel(i), name) == 0) found = i;
+    benchmark::DoNotOptimize(found);
+    if (++k == l.daqs.size()) k = 0;
+  }
+  state.SetItemsProcessed(state.iterations());
+}
+
 // Loading itself (read, merge-free append, index build), per channel.
 void BM_set_descriptions(benchmark::State& state) {
   const int n = static_cast<int>(state.range(0));
@@ -151,6 +169,7 @@ BENCHMARK(BM_find_channel_local)->Arg(1000)->Arg(10000)->Arg(100000);
 BENCHMARK(BM_get_event_type)->Arg(1000)->Arg(10000)->Arg(100000);
 BENCHMARK(BM_get_data_type)->Arg(1000)->Arg(10000)->Arg(100000);
 BENCHMARK(BM_per_channel_questions)->Arg(1000)->Arg(10000)->Arg(100000);
+BENCHMARK(BM_linear_scan_reference)->Arg(1000)->Arg(10000)->Arg(100000);
 BENCHMARK(BM_set_descriptions)->Arg(1000)->Arg(10000)->Arg(100000)->Unit(benchmark::kMillisecond);
 
 BENCHMARK_MAIN();
