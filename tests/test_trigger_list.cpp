@@ -47,6 +47,9 @@ qal3_user_case_trigger* new_record() {
   return static_cast<qal3_user_case_trigger*>(std::calloc(1, sizeof(qal3_user_case_trigger)));
 }
 
+using Rec = std::unique_ptr<qal3_user_case_trigger, void (*)(qal3_user_case_trigger*)>;
+Rec owned(qal3_user_case_trigger* t) { return Rec(t, QAL3_FREE_USER); }
+
 // A record with every written field set.
 qal3_user_case_trigger* sample_record(const char* descr = "beam current") {
   qal3_user_case_trigger* t = new_record();
@@ -532,10 +535,8 @@ TEST(TriggerListWrite, ReadThenWrite) {
 // Record operations
 
 TEST(TriggerRecord, CopyCarriesDefinitionAndResult) {
-  std::unique_ptr<qal3_user_case_trigger, void (*)(qal3_user_case_trigger*)> src(sample_record(),
-                                                                                  QAL3_FREE_USER);
-  std::unique_ptr<qal3_user_case_trigger, void (*)(qal3_user_case_trigger*)> dst(new_record(),
-                                                                                  QAL3_FREE_USER);
+  Rec src = owned(sample_record());
+  Rec dst = owned(new_record());
   EXPECT_TRUE(QAL3_USER_COPY(nullptr, dst.get()));
   EXPECT_TRUE(QAL3_USER_COPY(src.get(), nullptr));
   QAL3_FREE_USER(nullptr);
@@ -577,10 +578,8 @@ TEST(TriggerRecord, CopyCarriesDefinitionAndResult) {
 }
 
 TEST(TriggerRecord, SameComparesTheDefinitionOnly) {
-  std::unique_ptr<qal3_user_case_trigger, void (*)(qal3_user_case_trigger*)> a(sample_record(),
-                                                                                QAL3_FREE_USER);
-  std::unique_ptr<qal3_user_case_trigger, void (*)(qal3_user_case_trigger*)> b(sample_record(),
-                                                                                QAL3_FREE_USER);
+  Rec a = owned(sample_record());
+  Rec b = owned(sample_record());
   EXPECT_FALSE(QAL3_USER_THESAME(nullptr, b.get()));
   EXPECT_FALSE(QAL3_USER_THESAME(a.get(), nullptr));
   b->time = 5;
@@ -597,8 +596,7 @@ TEST(TriggerRecord, SameComparesTheDefinitionOnly) {
     b->fparam[i] = keep;
   }
   auto differs = [&](auto change) {
-    std::unique_ptr<qal3_user_case_trigger, void (*)(qal3_user_case_trigger*)> c(sample_record(),
-                                                                                  QAL3_FREE_USER);
+    Rec c = owned(sample_record());
     change(*c);
     return !QAL3_USER_THESAME(a.get(), c.get());
   };
