@@ -2,7 +2,9 @@
 // evaluation of a trigger against one channel's data in a server block.
 #include "user_case_trigger.h"
 
+#include <charconv>
 #include <climits>
+#include <clocale>
 #include <cmath>
 #include <cstdint>
 #include <cstdio>
@@ -14,12 +16,8 @@
 
 #include "event_util.h"
 
-// The contiguous reductions are also compiled for AVX2 where the compiler
-// can pick the variant at load time; both variants give the same results.
-#if defined(__GNUC__) && !defined(__clang__) && defined(__x86_64__) && defined(__linux__)
-#define QAL3_KERNEL __attribute__((target_clones("avx2", "default")))
-#else
-#define QAL3_KERNEL
+#if (defined(__GNUC__) || defined(__clang__)) && defined(__x86_64__)
+#include <immintrin.h>
 #endif
 
 namespace {
@@ -131,123 +129,308 @@ void for_each_selected(const float* s, const Window& w, F f) {
 }
 
 // ---------------------------------------------------------------------------
-// Contiguous reductions. Sums run in eight double-precision lanes: a sum of
-// floats in double is exact as long as no partial sum needs more than 53
-// bits (ADC-like data), and then the lane order cannot change the result.
-// Extremes run in eight lanes too; the lane result is then mapped back to
-// the sample that the running-extreme rule keeps (see max_from).
+// Contiguous reductions (step 1), the hot path of the evaluation.
+//
+// Sums run in sixteen double-precision lanes. A sum of floats in double is
+// exact as long as no partial sum needs more than 53 bits of mantissa (true
+// for ADC-like data); the order of the additions then cannot change the
+// result, so the lanes give exactly what one running double sum gives.
+// Extremes run in sixteen lanes of the running rule, and settle_extreme maps
+// the lane results back to the very sample the sequential rule keeps.
+//
+// The portable bodies use the compiler's vector types (SSE, NEON, ...). On
+// x86-64 an AVX2 variant is chosen at run time when the processor has it.
 
-constexpr int kLanes = 8;
+// The vector types never cross a function boundary that is not inlined, so
+// their argument passing convention does not matter here.
+#if defined(__GNUC__) && !defined(__clang__)
+#pragma GCC diagnostic ignored "-Wpsabi"
+#endif
 
-double combine(const double* s) {
-  return ((s[0] + s[1]) + (s[2] + s[3])) + ((s[4] + s[5]) + (s[6] + s[7]));
+using f32x4 = float __attribute__((vector_size(16)));
+using f32x8 = float __attribute__((vector_size(32)));
+using f64x4 = double __attribute__((vector_size(32)));
+
+constexpr int kBlock = 16;  // samples per step of the vector loops
+constexpr int kLanes = 16;  // running extremes kept per kind
+
+#define QAL3_INLINE inline __attribute__((always_inline))
+
+QAL3_INLINE f32x4 load4(const float* p) {
+  f32x4 v;
+  std::memcpy(&v, p, sizeof v);
+  return v;
 }
 
-QAL3_KERNEL double lanes_sum(const float* p, int n) {
-  double s[kLanes] = {};
-  int i = 0;
-  for (; i + kLanes <= n; i += kLanes)
-    for (int j = 0; j < kLanes; ++j) s[j] += static_cast<double>(p[i + j]);
-  double tail = 0.0;
-  for (; i < n; ++i) tail += static_cast<double>(p[i]);
-  return combine(s) + tail;
+QAL3_INLINE f32x8 load8(const float* p) {
+  f32x8 v;
+  std::memcpy(&v, p, sizeof v);
+  return v;
 }
 
-// Squares taken in single precision, summed in double.
-QAL3_KERNEL double lanes_sum_squares(const float* p, int n) {
-  double s[kLanes] = {};
-  int i = 0;
-  for (; i + kLanes <= n; i += kLanes)
-    for (int j = 0; j < kLanes; ++j) {
-      const float sq = p[i + j] * p[i + j];
-      s[j] += static_cast<double>(sq);
-    }
-  double tail = 0.0;
-  for (; i < n; ++i) {
-    const float sq = p[i] * p[i];
-    tail += static_cast<double>(sq);
+QAL3_INLINE f64x4 widen(f32x4 v) { return __builtin_convertvector(v, f64x4); }
+
+QAL3_INLINE double horizontal_sum(f64x4 a, f64x4 b, f64x4 c, f64x4 d) {
+  const f64x4 s = (a + b) + (c + d);
+  return (s[0] + s[1]) + (s[2] + s[3]);
+}
+
+QAL3_INLINE f32x8 keep_greater(f32x8 x, f32x8 m) { return x > m ? x : m; }
+QAL3_INLINE f32x8 keep_less(f32x8 x, f32x8 m) { return x < m ? x : m; }
+
+// The scalar ends of the sums: samples p[from..n).
+double tail_sum(const float* p, int from, int n) {
+  double s = 0.0;
+  for (int i = from; i < n; ++i) s += static_cast<double>(p[i]);
+  return s;
+}
+
+double tail_sum_squares(const float* p, int from, int n) {
+  double s = 0.0;
+  for (int i = from; i < n; ++i) {
+    const float sq = p[i] * p[i];  // squared in single precision
+    s += static_cast<double>(sq);
   }
-  return combine(s) + tail;
+  return s;
 }
 
-QAL3_KERNEL double lanes_sum_sq_dev(const float* p, int n, double mean) {
-  double s[kLanes] = {};
-  int i = 0;
-  for (; i + kLanes <= n; i += kLanes)
-    for (int j = 0; j < kLanes; ++j) {
-      const double d = static_cast<double>(p[i + j]) - mean;
-      s[j] += d * d;
-    }
-  double tail = 0.0;
-  for (; i < n; ++i) {
+double tail_sum_sq_dev(const float* p, int from, int n, double mean) {
+  double s = 0.0;
+  for (int i = from; i < n; ++i) {
     const double d = static_cast<double>(p[i]) - mean;
-    tail += d * d;
+    s += d * d;
   }
-  return combine(s) + tail;
+  return s;
 }
 
-// Largest and smallest non-NaN value of p[0..n), p[0] not NaN.
-QAL3_KERNEL void lanes_extremes(const float* p, int n, float* hi, float* lo) {
-  float mx[kLanes];
-  float mn[kLanes];
-  for (int j = 0; j < kLanes; ++j) mx[j] = mn[j] = p[0];
+// Running extremes of p[0..done) in kLanes lanes, each started at p[0];
+// `done` is the largest multiple of kBlock not above n.
+struct LaneExtremes {
+  float hi[kLanes];
+  float lo[kLanes];
+  int done;
+};
+
+template <bool kHi, bool kLo>
+QAL3_INLINE void extreme_lanes(const float* p, int n, LaneExtremes& out) {
+  const float f = p[0];
+  f32x8 h0 = {f, f, f, f, f, f, f, f}, h1 = h0, l0 = h0, l1 = h0;
   int i = 0;
-  for (; i + kLanes <= n; i += kLanes)
-    for (int j = 0; j < kLanes; ++j) {
-      const float x = p[i + j];
-      mx[j] = x > mx[j] ? x : mx[j];
-      mn[j] = x < mn[j] ? x : mn[j];
+  for (; i + kBlock <= n; i += kBlock) {
+    const f32x8 x = load8(p + i), y = load8(p + i + 8);
+    if (kHi) {
+      h0 = keep_greater(x, h0);
+      h1 = keep_greater(y, h1);
     }
-  float h = mx[0];
-  float l = mn[0];
+    if (kLo) {
+      l0 = keep_less(x, l0);
+      l1 = keep_less(y, l1);
+    }
+  }
+  std::memcpy(out.hi, &h0, sizeof h0);
+  std::memcpy(out.hi + 8, &h1, sizeof h1);
+  std::memcpy(out.lo, &l0, sizeof l0);
+  std::memcpy(out.lo + 8, &l1, sizeof l1);
+  out.done = i;
+}
+
+QAL3_INLINE double generic_sum(const float* p, int n) {
+  f64x4 a = {}, b = {}, c = {}, d = {};
+  int i = 0;
+  for (; i + kBlock <= n; i += kBlock) {
+    a += widen(load4(p + i));
+    b += widen(load4(p + i + 4));
+    c += widen(load4(p + i + 8));
+    d += widen(load4(p + i + 12));
+  }
+  return horizontal_sum(a, b, c, d) + tail_sum(p, i, n);
+}
+
+QAL3_INLINE double generic_sum_squares(const float* p, int n) {
+  f64x4 a = {}, b = {}, c = {}, d = {};
+  int i = 0;
+  for (; i + kBlock <= n; i += kBlock) {
+    const f32x4 w = load4(p + i), x = load4(p + i + 4);
+    const f32x4 y = load4(p + i + 8), z = load4(p + i + 12);
+    a += widen(w * w);
+    b += widen(x * x);
+    c += widen(y * y);
+    d += widen(z * z);
+  }
+  return horizontal_sum(a, b, c, d) + tail_sum_squares(p, i, n);
+}
+
+QAL3_INLINE double generic_sum_sq_dev(const float* p, int n, double mean) {
+  const f64x4 m = {mean, mean, mean, mean};
+  f64x4 a = {}, b = {}, c = {}, d = {};
+  int i = 0;
+  for (; i + kBlock <= n; i += kBlock) {
+    const f64x4 w = widen(load4(p + i)) - m, x = widen(load4(p + i + 4)) - m;
+    const f64x4 y = widen(load4(p + i + 8)) - m, z = widen(load4(p + i + 12)) - m;
+    a += w * w;
+    b += x * x;
+    c += y * y;
+    d += z * z;
+  }
+  return horizontal_sum(a, b, c, d) + tail_sum_sq_dev(p, i, n, mean);
+}
+
+#if (defined(__GNUC__) || defined(__clang__)) && defined(__x86_64__)
+#define QAL3_AVX2_VARIANT 1
+#define QAL3_AVX2 __attribute__((target("avx2")))
+
+QAL3_AVX2 double avx2_horizontal_sum(__m256d a, __m256d b, __m256d c, __m256d d) {
+  const __m256d s = _mm256_add_pd(_mm256_add_pd(a, b), _mm256_add_pd(c, d));
+  double lane[4];
+  _mm256_storeu_pd(lane, s);
+  return (lane[0] + lane[1]) + (lane[2] + lane[3]);
+}
+
+QAL3_AVX2 double avx2_sum(const float* p, int n) {
+  __m256d a = _mm256_setzero_pd(), b = a, c = a, d = a;
+  int i = 0;
+  for (; i + kBlock <= n; i += kBlock) {
+    a = _mm256_add_pd(a, _mm256_cvtps_pd(_mm_loadu_ps(p + i)));
+    b = _mm256_add_pd(b, _mm256_cvtps_pd(_mm_loadu_ps(p + i + 4)));
+    c = _mm256_add_pd(c, _mm256_cvtps_pd(_mm_loadu_ps(p + i + 8)));
+    d = _mm256_add_pd(d, _mm256_cvtps_pd(_mm_loadu_ps(p + i + 12)));
+  }
+  return avx2_horizontal_sum(a, b, c, d) + tail_sum(p, i, n);
+}
+
+QAL3_AVX2 __m256d avx2_square_widened(const float* p) {
+  const __m128 x = _mm_loadu_ps(p);
+  return _mm256_cvtps_pd(_mm_mul_ps(x, x));
+}
+
+QAL3_AVX2 double avx2_sum_squares(const float* p, int n) {
+  __m256d a = _mm256_setzero_pd(), b = a, c = a, d = a;
+  int i = 0;
+  for (; i + kBlock <= n; i += kBlock) {
+    a = _mm256_add_pd(a, avx2_square_widened(p + i));
+    b = _mm256_add_pd(b, avx2_square_widened(p + i + 4));
+    c = _mm256_add_pd(c, avx2_square_widened(p + i + 8));
+    d = _mm256_add_pd(d, avx2_square_widened(p + i + 12));
+  }
+  return avx2_horizontal_sum(a, b, c, d) + tail_sum_squares(p, i, n);
+}
+
+QAL3_AVX2 __m256d avx2_sq_dev(const float* p, __m256d mean) {
+  const __m256d dev = _mm256_sub_pd(_mm256_cvtps_pd(_mm_loadu_ps(p)), mean);
+  return _mm256_mul_pd(dev, dev);
+}
+
+QAL3_AVX2 double avx2_sum_sq_dev(const float* p, int n, double mean) {
+  const __m256d m = _mm256_set1_pd(mean);
+  __m256d a = _mm256_setzero_pd(), b = a, c = a, d = a;
+  int i = 0;
+  for (; i + kBlock <= n; i += kBlock) {
+    a = _mm256_add_pd(a, avx2_sq_dev(p + i, m));
+    b = _mm256_add_pd(b, avx2_sq_dev(p + i + 4, m));
+    c = _mm256_add_pd(c, avx2_sq_dev(p + i + 8, m));
+    d = _mm256_add_pd(d, avx2_sq_dev(p + i + 12, m));
+  }
+  return avx2_horizontal_sum(a, b, c, d) + tail_sum_sq_dev(p, i, n, mean);
+}
+
+template <bool kHi, bool kLo>
+QAL3_AVX2 void avx2_extreme_lanes(const float* p, int n, LaneExtremes& out) {
+  extreme_lanes<kHi, kLo>(p, n, out);
+}
+
+bool use_avx2() {
+  static const bool yes = __builtin_cpu_supports("avx2");
+  return yes;
+}
+#endif
+
+double lanes_sum(const float* p, int n) {
+#ifdef QAL3_AVX2_VARIANT
+  if (use_avx2()) return avx2_sum(p, n);
+#endif
+  return generic_sum(p, n);
+}
+
+double lanes_sum_squares(const float* p, int n) {
+#ifdef QAL3_AVX2_VARIANT
+  if (use_avx2()) return avx2_sum_squares(p, n);
+#endif
+  return generic_sum_squares(p, n);
+}
+
+double lanes_sum_sq_dev(const float* p, int n, double mean) {
+#ifdef QAL3_AVX2_VARIANT
+  if (use_avx2()) return avx2_sum_sq_dev(p, n, mean);
+#endif
+  return generic_sum_sq_dev(p, n, mean);
+}
+
+template <bool kHi, bool kLo>
+void lanes_extremes(const float* p, int n, LaneExtremes& out) {
+#ifdef QAL3_AVX2_VARIANT
+  if (use_avx2()) return avx2_extreme_lanes<kHi, kLo>(p, n, out);
+#endif
+  extreme_lanes<kHi, kLo>(p, n, out);
+}
+
+// The sample that a running extreme over p[0..n) keeps, p[0] not NaN, given
+// the lane results over p[0..done): the first sample equal to the extreme.
+// Only zero has two encodings that compare equal (+0, -0). Each lane keeps
+// the first zero of its own samples and the first zero overall is one of
+// those, so only lanes holding zeros of both signs leave the sign open; then
+// the first zero is looked up.
+template <class Better>
+float settle_extreme(const float* p, int n, const float* lanes, int done, Better better) {
+  float best = lanes[0];
+  for (int j = 1; j < kLanes; ++j)
+    if (better(lanes[j], best)) best = lanes[j];
+  bool open_zero_sign = false;
+  if (best == 0.0f) {
+    bool negative = false, positive = false;
+    for (int j = 0; j < kLanes; ++j)
+      if (lanes[j] == 0.0f) (std::signbit(lanes[j]) ? negative : positive) = true;
+    open_zero_sign = negative && positive;
+  }
+  for (int i = done; i < n; ++i)
+    if (better(p[i], best)) {
+      best = p[i];
+      open_zero_sign = false;
+    }
+  if (open_zero_sign)
+    for (int i = 0; i < done; ++i)
+      if (p[i] == 0.0f) return p[i];
+  return best;
+}
+
+const auto greater = [](float x, float m) { return x > m; };
+const auto less = [](float x, float m) { return x < m; };
+
+float lanes_max(const float* p, int n) {
+  LaneExtremes l;
+  lanes_extremes<true, false>(p, n, l);
+  return settle_extreme(p, n, l.hi, l.done, greater);
+}
+
+float lanes_min(const float* p, int n) {
+  LaneExtremes l;
+  lanes_extremes<false, true>(p, n, l);
+  return settle_extreme(p, n, l.lo, l.done, less);
+}
+
+// The sign of a zero extreme cannot change |max - min|.
+float lanes_p2p(const float* p, int n) {
+  LaneExtremes l;
+  lanes_extremes<true, true>(p, n, l);
+  float hi = l.hi[0], lo = l.lo[0];
   for (int j = 1; j < kLanes; ++j) {
-    if (mx[j] > h) h = mx[j];
-    if (mn[j] < l) l = mn[j];
+    if (l.hi[j] > hi) hi = l.hi[j];
+    if (l.lo[j] < lo) lo = l.lo[j];
   }
-  for (; i < n; ++i) {
-    if (p[i] > h) h = p[i];
-    if (p[i] < l) l = p[i];
+  for (int i = l.done; i < n; ++i) {
+    if (p[i] > hi) hi = p[i];
+    if (p[i] < lo) lo = p[i];
   }
-  *hi = h;
-  *lo = l;
-}
-
-QAL3_KERNEL float lanes_max(const float* p, int n) {
-  float mx[kLanes];
-  for (int j = 0; j < kLanes; ++j) mx[j] = p[0];
-  int i = 0;
-  for (; i + kLanes <= n; i += kLanes)
-    for (int j = 0; j < kLanes; ++j) mx[j] = p[i + j] > mx[j] ? p[i + j] : mx[j];
-  float h = mx[0];
-  for (int j = 1; j < kLanes; ++j)
-    if (mx[j] > h) h = mx[j];
-  for (; i < n; ++i)
-    if (p[i] > h) h = p[i];
-  return h;
-}
-
-QAL3_KERNEL float lanes_min(const float* p, int n) {
-  float mn[kLanes];
-  for (int j = 0; j < kLanes; ++j) mn[j] = p[0];
-  int i = 0;
-  for (; i + kLanes <= n; i += kLanes)
-    for (int j = 0; j < kLanes; ++j) mn[j] = p[i + j] < mn[j] ? p[i + j] : mn[j];
-  float l = mn[0];
-  for (int j = 1; j < kLanes; ++j)
-    if (mn[j] < l) l = mn[j];
-  for (; i < n; ++i)
-    if (p[i] < l) l = p[i];
-  return l;
-}
-
-// A running extreme keeps the first sample equal to the extreme value. Only
-// zeros have two encodings that compare equal (+0 and -0), so for a zero
-// extreme the first zero sample is the answer.
-float first_equal(const float* p, int n, float value) {
-  if (value != 0.0f) return value;
-  for (int i = 0; i < n; ++i)
-    if (p[i] == value) return p[i];
-  return value;
+  return std::fabs(hi - lo);
 }
 
 // ---------------------------------------------------------------------------
@@ -282,13 +465,11 @@ double window_sum_sq_dev(const float* s, const Window& w, double mean) {
   return acc;
 }
 
+// A NaN first sample is kept by MIN, MAX and P2P: nothing compares past it.
 float window_max(const float* s, const Window& w) {
   const float first = s[w.first];
-  if (std::isnan(first)) return first;  // nothing compares greater than NaN
-  if (w.step == 1) {
-    const int n = w.end - w.first;
-    return first_equal(s + w.first, n, lanes_max(s + w.first, n));
-  }
+  if (std::isnan(first)) return first;
+  if (w.step == 1) return lanes_max(s + w.first, w.end - w.first);
   float m = first;
   for_each_selected(s, w, [&m](float x) {
     if (x > m) m = x;
@@ -299,10 +480,7 @@ float window_max(const float* s, const Window& w) {
 float window_min(const float* s, const Window& w) {
   const float first = s[w.first];
   if (std::isnan(first)) return first;
-  if (w.step == 1) {
-    const int n = w.end - w.first;
-    return first_equal(s + w.first, n, lanes_min(s + w.first, n));
-  }
+  if (w.step == 1) return lanes_min(s + w.first, w.end - w.first);
   float m = first;
   for_each_selected(s, w, [&m](float x) {
     if (x < m) m = x;
@@ -310,20 +488,16 @@ float window_min(const float* s, const Window& w) {
   return m;
 }
 
-// |max - min|; the sign of a zero extreme cannot change the difference.
 float window_p2p(const float* s, const Window& w) {
   const float first = s[w.first];
   if (std::isnan(first)) return std::fabs(first - first);
+  if (w.step == 1) return lanes_p2p(s + w.first, w.end - w.first);
   float hi = first;
   float lo = first;
-  if (w.step == 1) {
-    lanes_extremes(s + w.first, w.end - w.first, &hi, &lo);
-  } else {
-    for_each_selected(s, w, [&hi, &lo](float x) {
-      if (x > hi) hi = x;
-      if (x < lo) lo = x;
-    });
-  }
+  for_each_selected(s, w, [&hi, &lo](float x) {
+    if (x > hi) hi = x;
+    if (x < lo) lo = x;
+  });
   return std::fabs(hi - lo);
 }
 
@@ -430,6 +604,31 @@ bool block_value(qal3_serv_block_subhead_2010* sh, qal3_user_case_trigger* usert
   }
 }
 
+// The line SUM writes for every value it finds: " HERE DATA %f \n". The
+// number is formatted with std::to_chars, which gives what printf's "%f"
+// gives with a '.' decimal point; other locales go through printf.
+void print_here_data(float value) {
+  const lconv* lc = std::localeconv();
+  if (!lc || std::strcmp(lc->decimal_point, ".") != 0) {
+    std::printf(" HERE DATA %f \n", static_cast<double>(value));
+    return;
+  }
+  static const char kPrefix[] = " HERE DATA ";
+  char line[96];
+  std::memcpy(line, kPrefix, sizeof kPrefix - 1);
+  char* const digits = line + sizeof kPrefix - 1;
+  char* const limit = line + sizeof line - 2;
+  const auto res = std::to_chars(digits, limit, static_cast<double>(value), std::chars_format::fixed, 6);
+  if (res.ec != std::errc()) {
+    std::printf(" HERE DATA %f \n", static_cast<double>(value));
+    return;
+  }
+  char* end = res.ptr;
+  *end++ = ' ';
+  *end++ = '\n';
+  std::fwrite(line, 1, static_cast<size_t>(end - line), stdout);
+}
+
 // Stores `value` in the record's result buffer, created on first use.
 bool store_result(qal3_user_case_trigger* usert, float value) {
   if (!usert->fresult) {
@@ -445,7 +644,7 @@ bool base_function(void* data, qal3_user_case_trigger* usert, Reduction r) {
   if (!data || !usert) return true;
   float value = 0.0f;
   if (!block_value(static_cast<qal3_serv_block_subhead_2010*>(data), usert, r, value)) return true;
-  if (r == Reduction::sum) std::printf(" HERE DATA %f \n", static_cast<double>(value));
+  if (r == Reduction::sum) print_here_data(value);
   return !store_result(usert, value);
 }
 
@@ -775,7 +974,11 @@ int qal3_is_trigger_on(qal3_serv_block_subhead_2010* data, qal3_user_case_trigge
   // A slot registered without an implementation never fires.
   const pt2Fun fun = pfunctions[usert->function];
   const pt2Op op = poperations[usert->operation];
-  if (!fun || fun(data, usert)) return 0;
-  if (!usert->fresult || !op) return 0;
-  return op(*usert->fresult, usert->low, usert->upper, usert->bitmask) ? 1 : 0;
+  try {
+    if (!fun || fun(data, usert)) return 0;
+    if (!usert->fresult || !op) return 0;
+    return op(*usert->fresult, usert->low, usert->upper, usert->bitmask) ? 1 : 0;
+  } catch (...) {
+    return 0;  // a registered function or operation that throws does not fire
+  }
 }
