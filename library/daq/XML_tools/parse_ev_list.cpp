@@ -1,6 +1,7 @@
 // Event list reader, printer and clean.
 #include "parse_ev_list.h"
 
+#include <cctype>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
@@ -15,12 +16,21 @@ namespace {
 using qal3::reader::Document;
 using qal3::reader::Step;
 
-// Reads an unsigned number: hexadecimal "0x..." when the text holds a
-// lower-case x, else decimal. A text that does not scan leaves `field`.
+// Reads an unsigned number as sscanf's " 0x%X " does when the text holds a
+// lower-case x, else as its "%u" does (both convert with strtoul). A text
+// that does not scan leaves `field`.
 void scan_number(const char* text, u_int& field) {
-  unsigned int v = 0;
-  const int n = std::strchr(text, 'x') ? std::sscanf(text, " 0x%X ", &v) : std::sscanf(text, "%u", &v);
-  if (n == 1) field = v;
+  const char* digits = text;
+  int base = 10;
+  if (std::strchr(text, 'x')) {
+    while (std::isspace(static_cast<unsigned char>(*digits))) ++digits;
+    if (digits[0] != '0' || digits[1] != 'x') return;
+    digits += 2;
+    base = 16;
+  }
+  char* end = nullptr;
+  const unsigned long v = std::strtoul(digits, &end, base);
+  if (end != digits) field = static_cast<u_int>(v);
 }
 
 // The element loop of one BMR document.

@@ -38,16 +38,24 @@ xercesc::SecurityManager& security_manager() {
 // bytes as XMLString::transcode without an allocation; anything else goes
 // through XMLString::transcode. False when the text cannot be converted.
 bool transcode_into(const XMLCh* text, std::string& out) {
-  out.clear();
-  if (!text) return false;
-  const XMLCh* p = text;
-  for (; *p; ++p) {
-    if (*p >= 0x80) break;
-    out.push_back(static_cast<char>(*p));
+  if (!text) {
+    out.clear();
+    return false;
   }
-  if (!*p) return true;
+  std::size_t n = 0;
+  XMLCh high = 0;
+  for (; text[n]; ++n) high |= text[n];
+  if (high < 0x80) {
+    out.resize(n);
+    char* dst = &out[0];
+    for (std::size_t i = 0; i < n; ++i) dst[i] = static_cast<char>(text[i]);
+    return true;
+  }
   char* converted = XMLString::transcode(text);
-  if (!converted) return false;
+  if (!converted) {
+    out.clear();
+    return false;
+  }
   out.assign(converted);
   XMLString::release(&converted);
   return true;
