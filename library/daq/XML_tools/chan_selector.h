@@ -81,7 +81,8 @@ class QAL3_API chan_selector : public descr_extractor {
  protected:
   // OR of the event-type masks of every description loaded.
   int ev_types;
-  // The loaded descriptions, owned.
+  // The loaded descriptions, owned. The name lookups are indexed when
+  // set_descriptions loads; names and types must not be changed afterwards.
   std::vector<chan_descr_2010*> descr;
   // Passed to the readers: event and data types stored as masks.
   bool shift;
