@@ -56,19 +56,19 @@ TEST(GigERead, FeatureWithToolTipWithOrWithoutWhitespace) {
 
 TEST(GigERead, ExtensionsNamesAndTexts) {
   Features f;
-  ASSERT_FALSE(read_doc(
-      doc("<ToolTip>before any feature</ToolTip>"
-          "<Float Name=\"Exp\"><Extension><PvRename>ExpAbs</PvRename></Extension></Float>"
-          "<Integer Name=\"Raw\"><Extension><PvRename Name=\"Cooked\"/></Extension></Integer>"
-          // no name on the element: a later element's Name fills it
-          "<Command><pValue Name=\"Go\">Reg</pValue><Description/>\n  </Command>"
-          // a second feature takes the later texts
-          "<Boolean Name=\"B1\"/><Enumeration Name=\"E\"><ToolTip>t</ToolTip>"
-          "<Description>d</Description><EnumEntry Name=\"ignored\"/></Enumeration>"
-          // never named; an awaited text that never comes ends empty
-          "<StringReg><PvRename/></StringReg>"
-          "<Undefined Name=\"U\"/><IntReg Name=\"R\"/><Int64 Name=\"L\"/>"),
-      f));
+  ASSERT_FALSE(
+      read_doc(doc("<ToolTip>before any feature</ToolTip>"
+                   "<Float Name=\"Exp\"><Extension><PvRename>ExpAbs</PvRename></Extension></Float>"
+                   "<Integer Name=\"Raw\"><Extension><PvRename Name=\"Cooked\"/></Extension></Integer>"
+                   // no name on the element: a later element's Name fills it
+                   "<Command><pValue Name=\"Go\">Reg</pValue><Description/>\n  </Command>"
+                   // a second feature takes the later texts
+                   "<Boolean Name=\"B1\"/><Enumeration Name=\"E\"><ToolTip>t</ToolTip>"
+                   "<Description>d</Description><EnumEntry Name=\"ignored\"/></Enumeration>"
+                   // never named; an awaited text that never comes ends empty
+                   "<StringReg><PvRename/></StringReg>"
+                   "<Undefined Name=\"U\"/><IntReg Name=\"R\"/><Int64 Name=\"L\"/>"),
+               f));
   ASSERT_EQ(9u, f.v.size());
   EXPECT_EQ("ExpAbs", f[0].extension);
   EXPECT_EQ("Cooked", f[1].extension);
@@ -180,13 +180,15 @@ TEST(GigEFailure, HostileFilesNeitherLoadFilesNorExplode) {
 
   // An external entity naming a local file.
   Features e;
-  read_doc("<!DOCTYPE R [<!ENTITY s SYSTEM \"" + secret.path() + "\">]>\n"
-           "<R><Integer Name=\"A\"><ToolTip>&s;</ToolTip></Integer></R>",
+  read_doc("<!DOCTYPE R [<!ENTITY s SYSTEM \"" + secret.path() +
+               "\">]>\n"
+               "<R><Integer Name=\"A\"><ToolTip>&s;</ToolTip></Integer></R>",
            e);
   EXPECT_FALSE(holds_secret(e));
   Features p;
-  read_doc("<!DOCTYPE R [<!ENTITY % s SYSTEM \"" + secret.path() + "\"> %s;]>\n"
-           "<R><Integer Name=\"A\"><ToolTip>x</ToolTip></Integer></R>",
+  read_doc("<!DOCTYPE R [<!ENTITY % s SYSTEM \"" + secret.path() +
+               "\"> %s;]>\n"
+               "<R><Integer Name=\"A\"><ToolTip>x</ToolTip></Integer></R>",
            p);
   EXPECT_FALSE(holds_secret(p));
   // An external DTD is not loaded either.

@@ -1,7 +1,6 @@
 // The qal3 tool: the envdict command.
 #include <gtest/gtest.h>
 
-#include <regex>
 #include <string>
 
 #include "test_util.h"
@@ -24,7 +23,8 @@ TEST(ToolEnvdict, ListsConvertsAndChecks) {
   EXPECT_EQ(0, rc);
   EXPECT_EQ(0u, out.find("-------------- 1 -----------------\n Index : 0\n"
                          " Channel: TESTSTAND/HALL.TEMP/SENSOR.1/TEMPERATURE DABS 0.1 DREL 0.005\n"));
-  EXPECT_NE(std::string::npos, out.find(" Channel: TESTSTAND/COOLING/WATER.FLOW/RATE & STATUS DABS 0 DREL 0.02\n"));
+  EXPECT_NE(std::string::npos,
+            out.find(" Channel: TESTSTAND/COOLING/WATER.FLOW/RATE & STATUS DABS 0 DREL 0.02\n"));
 
   // XML to standard output reads back to the same listing, from standard input too.
   out = run("--xml - " + kDict, &rc);
@@ -36,8 +36,10 @@ TEST(ToolEnvdict, ListsConvertsAndChecks) {
   testutil::TempFile text("", ".txt");
   out = run("--2010 --text " + text.path() + " " + kDict, &rc);
   EXPECT_EQ(0, rc);
-  EXPECT_EQ("dump_env_index_dict_2010()  file: '" + text.path() + "' has been created\n"
-            "dump_env_index_dict_2010()  file: '" + text.path() + "' has been closed\n",
+  EXPECT_EQ("dump_env_index_dict_2010()  file: '" + text.path() +
+                "' has been created\n"
+                "dump_env_index_dict_2010()  file: '" +
+                text.path() + "' has been closed\n",
             out);
   EXPECT_EQ(0u, text.read().find("0\tTESTSTAND/HALL.TEMP/SENSOR.1/TEMPERATURE\t0.100000\t0.005000\n"));
 
@@ -82,7 +84,8 @@ TEST(ToolEnvdict, FailuresAndUsage) {
 
   EXPECT_NE(std::string::npos, run("--help", &rc).find("Usage: qal3 envdict"));
   EXPECT_EQ(0, rc);
-  for (const char* bad : {"", "--bogus x.xml", "--xml", "--text - x.xml", "-c --xml o x.xml", "a.xml b.xml"}) {
+  for (const char* bad :
+       {"", "--bogus x.xml", "--xml", "--text - x.xml", "-c --xml o x.xml", "a.xml b.xml"}) {
     run(bad, &rc);
     EXPECT_EQ(2, rc) << bad;
   }

@@ -14,8 +14,8 @@ TEST(ToolGige, ListsNamedFeatures) {
   std::string out, err;
   EXPECT_EQ(0, testutil::run_command(kTool + " gige " + kCamera, &out, &err)) << err;
   EXPECT_EQ(0u, out.find("[0] Name:'Width' type:1 ToolTip:'Width of the image in pixels.' "));
-  EXPECT_NE(std::string::npos,
-            out.find("[4] Name:'GainRaw' Extension:'Gain' type:1 ToolTip:'Analog gain in steps of the camera.' Description:''\n"));
+  EXPECT_NE(std::string::npos, out.find("[4] Name:'GainRaw' Extension:'Gain' type:1 ToolTip:'Analog gain in "
+                                        "steps of the camera.' Description:''\n"));
   EXPECT_EQ(std::string::npos, out.find("[6]"));
   EXPECT_NE(std::string::npos, out.find(kCamera + ": 9 features (1 without a name)\n"));
 

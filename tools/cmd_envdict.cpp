@@ -65,8 +65,7 @@ struct Api<qal3_env_index_dictionary_entry_2010> {
   static int readf(char* file, std::vector<qal3_env_index_dictionary_entry_2010*>* l) {
     return parse_env_index_dict_readf_2010(file, l);
   }
-  static int dump(std::vector<qal3_env_index_dictionary_entry_2010*>* l, char* file, int mode,
-                  int fd) {
+  static int dump(std::vector<qal3_env_index_dictionary_entry_2010*>* l, char* file, int mode, int fd) {
     return dump_env_index_dict_2010(l, file, mode, fd, nullptr);
   }
 };
@@ -98,9 +97,8 @@ void warn_cut_names(cli::Input& in, const std::string& path,
   for (std::size_t i = 0; i < kept.size() && i < full.entries.size(); ++i) {
     const char* name = full.entries[i]->data.env_prop;
     if (std::strlen(name) > keep)
-      cli::file_error(in.name, "warning: property name of index " +
-                                   std::to_string(kept[i]->index) + " cut to " +
-                                   std::to_string(keep) + " characters: '" +
+      cli::file_error(in.name, "warning: property name of index " + std::to_string(kept[i]->index) +
+                                   " cut to " + std::to_string(keep) + " characters: '" +
                                    std::string(name, keep) + "'");
   }
 }
@@ -178,7 +176,8 @@ int parse_options(int argc, char** argv, Options& opt) {
     if (a == "--2010") {
       opt.layout_2010 = true;
     } else if (a == "-c" || a == "--check") {
-      if (!set_action(Action::check)) return cli::usage_error("envdict", "choose one of --check, --xml, --text");
+      if (!set_action(Action::check))
+        return cli::usage_error("envdict", "choose one of --check, --xml, --text");
     } else if (a == "-x" || a == "--xml" || a == "-t" || a == "--text") {
       const bool xml = a == "-x" || a == "--xml";
       if (!set_action(xml ? Action::xml : Action::text))

@@ -317,34 +317,30 @@ int parse_env_index_dict_readf(char* file, std::vector<qal3_env_index_dictionary
   return read_dictionary(Document::in_file(file), list);
 }
 
-int parse_env_index_dict_list_read_2010(char* xml,
-                                        std::vector<qal3_env_index_dictionary_entry_2010*>* list) {
+int parse_env_index_dict_list_read_2010(char* xml, std::vector<qal3_env_index_dictionary_entry_2010*>* list) {
   return read_dictionary(Document::in_memory(xml), list);
 }
 
-int parse_env_index_dict_readf_2010(char* file,
-                                    std::vector<qal3_env_index_dictionary_entry_2010*>* list) {
+int parse_env_index_dict_readf_2010(char* file, std::vector<qal3_env_index_dictionary_entry_2010*>* list) {
   return read_dictionary(Document::in_file(file), list);
 }
 
-int dump_env_index_dict(std::vector<qal3_env_index_dictionary_entry*>* list, char* file_name,
-                        int mode, int fd, std::string* xml_str) {
+int dump_env_index_dict(std::vector<qal3_env_index_dictionary_entry*>* list, char* file_name, int mode,
+                        int fd, std::string* xml_str) {
   return guarded_write([&] { return write_dictionary(list, file_name, mode, fd, xml_str); });
 }
 
-int dump_env_index_dict_2010(std::vector<qal3_env_index_dictionary_entry_2010*>* list,
-                             char* file_name, int mode, int fd, std::string* xml_str) {
+int dump_env_index_dict_2010(std::vector<qal3_env_index_dictionary_entry_2010*>* list, char* file_name,
+                             int mode, int fd, std::string* xml_str) {
   return guarded_write([&] { return write_dictionary(list, file_name, mode, fd, xml_str); });
 }
 
 int dump_env_index_dict(char* xml, char* file_name, int mode, int fd) {
-  return guarded_write([&] {
-    return convert_dictionary<qal3_env_index_dictionary_entry>(xml, file_name, mode, fd);
-  });
+  return guarded_write(
+      [&] { return convert_dictionary<qal3_env_index_dictionary_entry>(xml, file_name, mode, fd); });
 }
 
 int dump_env_index_dict_2010(char* xml, char* file_name, int mode, int fd) {
-  return guarded_write([&] {
-    return convert_dictionary<qal3_env_index_dictionary_entry_2010>(xml, file_name, mode, fd);
-  });
+  return guarded_write(
+      [&] { return convert_dictionary<qal3_env_index_dictionary_entry_2010>(xml, file_name, mode, fd); });
 }

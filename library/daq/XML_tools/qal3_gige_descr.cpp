@@ -1,6 +1,12 @@
 // GigE feature file reader over the Xerces DOM parser, printer and clean.
 #include "qal3_gige_descr.h"
 
+#include <cstdio>
+#include <cstring>
+#include <memory>
+#include <string>
+#include <utility>
+#include <vector>
 #include <xercesc/dom/DOM.hpp>
 #include <xercesc/parsers/XercesDOMParser.hpp>
 #include <xercesc/sax/HandlerBase.hpp>
@@ -10,20 +16,12 @@
 #include <xercesc/util/SecurityManager.hpp>
 #include <xercesc/util/XMLString.hpp>
 
-#include <cstdio>
-#include <cstring>
-#include <memory>
-#include <string>
-#include <utility>
-#include <vector>
-
 using xercesc::DOMNode;
 using xercesc::DOMNodeList;
 using xercesc::XMLString;
 
-const char* const FeatureTags[FEATURE_TYPE_MAX] = {"Undefined", "Integer",   "Float",
-                                                   "Enumeration", "Boolean", "StringReg",
-                                                   "Command",   "IntReg",    "Int64"};
+const char* const FeatureTags[FEATURE_TYPE_MAX] = {"Undefined", "Integer", "Float",  "Enumeration", "Boolean",
+                                                   "StringReg", "Command", "IntReg", "Int64"};
 const char* const MoreTags[MORE_TAGS_MAX] = {"Extension", "PvRename", "ToolTip", "Description"};
 const char* const Attributes[ATTRIBUTE_MAX] = {"Name"};
 
@@ -225,9 +223,8 @@ class ErrorCounter : public xercesc::HandlerBase {
   void note(const xercesc::SAXParseException& e) {
     if (count_++ > 0) return;
     try {
-      first_ = std::string(Local(e.getMessage()).get()) + " (line " +
-               std::to_string(e.getLineNumber()) + ", char " + std::to_string(e.getColumnNumber()) +
-               ")";
+      first_ = std::string(Local(e.getMessage()).get()) + " (line " + std::to_string(e.getLineNumber()) +
+               ", char " + std::to_string(e.getColumnNumber()) + ")";
     } catch (...) {
       first_.clear();
     }
@@ -264,8 +261,8 @@ class Platform {
 };
 
 std::unique_ptr<xercesc::XercesDOMParser> make_parser(ErrorCounter& errors) {
-  auto parser = std::make_unique<xercesc::XercesDOMParser>(
-      nullptr, xercesc::XMLPlatformUtils::fgMemoryManager);
+  auto parser =
+      std::make_unique<xercesc::XercesDOMParser>(nullptr, xercesc::XMLPlatformUtils::fgMemoryManager);
   parser->setValidationScheme(xercesc::XercesDOMParser::Val_Never);
   parser->setDoNamespaces(false);
   parser->setDoSchema(false);
@@ -281,8 +278,7 @@ std::unique_ptr<xercesc::XercesDOMParser> make_parser(ErrorCounter& errors) {
 }
 
 // Parses `file_name`; prints the failure and returns false on any error.
-bool parse_file(xercesc::XercesDOMParser& parser, const ErrorCounter& errors,
-                const char* file_name) {
+bool parse_file(xercesc::XercesDOMParser& parser, const ErrorCounter& errors, const char* file_name) {
   try {
     parser.parse(file_name);
   } catch (const xercesc::OutOfMemoryException&) {
@@ -381,12 +377,11 @@ void qal3_dump_gige_descr(std::vector<QAL3GigEFeature*>* out) {
     const int pos = i++;
     if (!f || f->name.empty()) continue;
     if (f->extension.empty())
-      std::printf("[%d] Name:'%s' type:%d ToolTip:'%s' Description:'%s'\n", pos, f->name.c_str(),
-                  f->type, f->tooltip.c_str(), f->description.c_str());
+      std::printf("[%d] Name:'%s' type:%d ToolTip:'%s' Description:'%s'\n", pos, f->name.c_str(), f->type,
+                  f->tooltip.c_str(), f->description.c_str());
     else
       std::printf("[%d] Name:'%s' Extension:'%s' type:%d ToolTip:'%s' Description:'%s'\n", pos,
-                  f->name.c_str(), f->extension.c_str(), f->type, f->tooltip.c_str(),
-                  f->description.c_str());
+                  f->name.c_str(), f->extension.c_str(), f->type, f->tooltip.c_str(), f->description.c_str());
   }
   std::fflush(stdout);
 }

@@ -5,10 +5,9 @@
 #ifndef QAL3_QAL3_GIGE_DESCR_H
 #define QAL3_QAL3_GIGE_DESCR_H
 
-#include <xercesc/util/XercesDefs.hpp>
-
 #include <string>
 #include <vector>
+#include <xercesc/util/XercesDefs.hpp>
 
 #include "qal3_export.h"
 
@@ -18,15 +17,15 @@ XERCES_CPP_NAMESPACE_END
 
 // Element names that start a new feature; FeatureTags holds them in this order.
 enum feature_tags {
-  FEATURE_TYPE_UNDEF = 0,   // "Undefined"
-  FEATURE_TYPE_INT = 1,     // "Integer"
-  FEATURE_TYPE_FLOAT = 2,   // "Float"
-  FEATURE_TYPE_ENUMER = 3,  // "Enumeration"
-  FEATURE_TYPE_BOOL = 4,    // "Boolean"
-  FEATURE_TYPE_STRING = 5,  // "StringReg"
-  FEATURE_TYPE_COMMAND = 6, // "Command"
-  FEATURE_TYPE_REGISTER = 7,// "IntReg"
-  FEATURE_TYPE_LONG = 8,    // "Int64"
+  FEATURE_TYPE_UNDEF = 0,     // "Undefined"
+  FEATURE_TYPE_INT = 1,       // "Integer"
+  FEATURE_TYPE_FLOAT = 2,     // "Float"
+  FEATURE_TYPE_ENUMER = 3,    // "Enumeration"
+  FEATURE_TYPE_BOOL = 4,      // "Boolean"
+  FEATURE_TYPE_STRING = 5,    // "StringReg"
+  FEATURE_TYPE_COMMAND = 6,   // "Command"
+  FEATURE_TYPE_REGISTER = 7,  // "IntReg"
+  FEATURE_TYPE_LONG = 8,      // "Int64"
   FEATURE_TYPE_MAX = 9
 };
 
@@ -75,8 +74,7 @@ QAL3_API bool qal3_fill_gige_descr(char* file_name, std::vector<QAL3GigEFeature*
 // feature to `out` for every feature element and filling the last feature
 // from the elements, attributes and text that follow. True when a DOM
 // exception ended the walk of `nodes` (or when `out` or `nodes` is null).
-QAL3_API bool dump_nodes(XERCES_CPP_NAMESPACE::DOMNodeList* nodes,
-                         std::vector<QAL3GigEFeature*>* out);
+QAL3_API bool dump_nodes(XERCES_CPP_NAMESPACE::DOMNodeList* nodes, std::vector<QAL3GigEFeature*>* out);
 
 // Prints every feature that has a name, numbered by its position in the list.
 QAL3_API void qal3_dump_gige_descr(std::vector<QAL3GigEFeature*>* out);
