@@ -46,8 +46,8 @@ demo() {
 
 demo_chan() {
   [ -f examples/chan_descriptions.xml ] || return 0
-  echo "== qal3 chan convert --to daqvariables examples/chan_descriptions.xml"
-  build/tools/qal3 chan convert --to daqvariables examples/chan_descriptions.xml
+  echo "== qal3 chan convert --to daqvars examples/chan_descriptions.xml"
+  build/tools/qal3 chan convert --to daqvars examples/chan_descriptions.xml
 }
 
 demo_trigger() {
