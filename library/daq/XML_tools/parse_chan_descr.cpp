@@ -1127,10 +1127,14 @@ int dump_chan_desr(std::vector<chan_descr_2010*>* chdscr_list, char* file_name, 
     const bool has_destination = file.is_open() || sout || fd != -1;
     const char* root = format == 1 ? kDaqRoot : tag(T_ROOT);
 
-    std::string body;
+    // The document: the declaration of set_xml_header, then the body built
+    // in place behind it (the same text as building the body alone and
+    // putting the declaration in front, without copying the body).
+    std::string doc;
     if (mode == 2) {
-      START_TAGN(body, root);
-      if (format == 0 && file.is_open()) add_iso_date(body);
+      set_xml_header(doc);
+      START_TAGN(doc, root);
+      if (format == 0 && file.is_open()) add_iso_date(doc);
     }
 
     const AxisIndex axes(format == 0 && mode == 2 ? dims : nullptr);
@@ -1146,9 +1150,9 @@ int dump_chan_desr(std::vector<chan_descr_2010*>* chdscr_list, char* file_name, 
       const char* name = d->daq_name[0] ? d->daq_name : kUndefinedName;
       if (mode == 2) {
         if (format == 0) {
-          write_chandescriptions(body, d, name, axes.find(name));
+          write_chandescriptions(doc, d, name, axes.find(name));
         } else {
-          write_daqvariables(body, d, name);
+          write_daqvariables(doc, d, name);
         }
       } else if (mode == 1) {
         write_listing(file, d, name);
@@ -1162,14 +1166,8 @@ int dump_chan_desr(std::vector<chan_descr_2010*>* chdscr_list, char* file_name, 
     if (mode == 3) std::fflush(stdout);
 
     if (mode == 2) {
-      END_TAGN(body, root);
-      std::string doc;
-      set_xml_header(doc);
-      doc.reserve(doc.size() + body.size() + 1);
-      doc += body;
+      END_TAGN(doc, root);
       doc += '\n';
-      body.clear();
-      body.shrink_to_fit();
       file.put(doc);
       if (fd != -1 && !qal3::output::write_all(fd, doc)) {
         report_write_failure();
