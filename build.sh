@@ -58,8 +58,8 @@ demo_trigger() {
 
 demo_envdict() {
   [ -f examples/envdict.xml ] || return 0
-  echo "== qal3 envdict print examples/envdict.xml"
-  build/tools/qal3 envdict print examples/envdict.xml
+  echo "== qal3 envdict examples/envdict.xml"
+  build/tools/qal3 envdict examples/envdict.xml
 }
 
 demo_gige() {
