@@ -164,60 +164,37 @@ TEST(TriggerEval, BadArgumentsGiveMinusOneAndPlaceholdersZero) {
 // ---------------------------------------------------------------------------
 // Windows over the spectrum 0, 1, ..., 9 on an axis starting at 0 with step 1.
 
-TEST(TriggerEval, WindowReductionsOverSamplesTwoToFour) {
+TEST(TriggerEval, WindowRules) {
   Block b(spectrum(ramp(10)));
-  EXPECT_EQ(eval(b.p, MEAN, 2, 5), 3.0f);
-  EXPECT_EQ(eval(b.p, SUM, 2, 5), 9.0f);
-  EXPECT_EQ(eval(b.p, MIN, 2, 5), 2.0f);
-  EXPECT_EQ(eval(b.p, MAX, 2, 5), 4.0f);
-  EXPECT_EQ(eval(b.p, P2P, 2, 5), 2.0f);
-  EXPECT_EQ(eval(b.p, VALUE, 2, 5), 2.0f);
-  EXPECT_FLOAT_EQ(eval(b.p, RMS, 2, 5), std::sqrt(29.0f / 3.0f));
-  EXPECT_FLOAT_EQ(eval(b.p, STD, 2, 5), std::sqrt(2.0f / 3.0f));
-}
-
-TEST(TriggerEval, StepIsTruncatedAndTakenAbsolute) {
-  Block b(spectrum(ramp(10)));
-  EXPECT_EQ(eval(b.p, SUM, 2, 5, 2.0f), 6.0f);   // 2 and 4
-  EXPECT_EQ(eval(b.p, SUM, 2, 5, -2.0f), 6.0f);
-  EXPECT_EQ(eval(b.p, SUM, 2, 5, 0.9f), 9.0f);   // taken as 1
-  EXPECT_EQ(eval(b.p, SUM, 2, 5, 2.9f), 6.0f);   // taken as 2
-  EXPECT_EQ(eval(b.p, MEAN, 2, 5, 2.0f), 3.0f);
-  EXPECT_EQ(eval(b.p, SUM, 0, 10, 3.0f), 18.0f);  // 0 3 6 9
-  // Steps beyond the int range saturate and select the first sample only.
-  for (float huge : {1e30f, -1e30f, INFINITY, -INFINITY, 2147483648.0f, -2147483648.0f})
-    EXPECT_EQ(eval(b.p, SUM, 2, 10, huge), 2.0f) << huge;
-  EXPECT_EQ(eval(b.p, SUM, 2, 5, kNaN), 9.0f);  // NaN converts to 0, taken as 1
-}
-
-TEST(TriggerEval, WindowEndRules) {
-  Block b(spectrum(ramp(10)));
-  EXPECT_EQ(eval(b.p, SUM, 0, 10), 45.0f);      // end on ndata includes sample 9
-  EXPECT_EQ(eval(b.p, SUM, 0, 11), kFailed);    // one beyond fails
-  EXPECT_EQ(eval(b.p, SUM, 0, 0), kFailed);     // the end must be given
-  EXPECT_EQ(eval(b.p, SUM, 3, 3), kFailed);     // empty window
-  EXPECT_EQ(eval(b.p, SUM, 4, 3), kFailed);     // end before start
-  EXPECT_EQ(eval(b.p, SUM, 0, -1), 45.0f);      // negative end: to the last sample
-  EXPECT_EQ(eval(b.p, SUM, 7, -1e30f), 24.0f);
-  EXPECT_EQ(eval(b.p, SUM, 7, -INFINITY), 24.0f);
-  EXPECT_EQ(eval(b.p, SUM, 0, INFINITY), kFailed);
-  EXPECT_EQ(eval(b.p, SUM, 0, 1e30f), kFailed);
-  EXPECT_EQ(eval(b.p, SUM, 0, kNaN), kFailed);  // NaN end converts to 0
-  EXPECT_EQ(eval(b.p, SUM, 2, 5.9f), 9.0f);     // truncated toward zero
-}
-
-TEST(TriggerEval, WindowStartRules) {
-  Block b(spectrum(ramp(10)));
-  EXPECT_EQ(eval(b.p, SUM, -5, 3), 3.0f);      // before the axis: sample 0
-  EXPECT_EQ(eval(b.p, SUM, -1e30f, 3), 3.0f);
-  EXPECT_EQ(eval(b.p, SUM, -INFINITY, 3), 3.0f);
-  EXPECT_EQ(eval(b.p, SUM, kNaN, 3), 3.0f);    // NaN start converts to 0
-  EXPECT_EQ(eval(b.p, SUM, 9, -1), 9.0f);      // the last sample alone
-  EXPECT_EQ(eval(b.p, VALUE, 9, 0), 9.0f);     // VALUE needs no end
-  EXPECT_EQ(eval(b.p, VALUE, 10, 0), kFailed);
-  EXPECT_EQ(eval(b.p, SUM, 10, -1), kFailed);
-  EXPECT_EQ(eval(b.p, VALUE, INFINITY, 0), kFailed);
-  EXPECT_EQ(eval(b.p, VALUE, 1e30f, 0), kFailed);
+  const float inf = INFINITY, big = 1e30f, int_min = -2147483648.0f;
+  const struct {
+    int fn;
+    float start, end, step, expected;
+  } cases[] = {
+      // Samples 2, 3, 4.
+      {MEAN, 2, 5, 0, 3}, {SUM, 2, 5, 0, 9}, {MIN, 2, 5, 0, 2}, {MAX, 2, 5, 0, 4},
+      {P2P, 2, 5, 0, 2}, {VALUE, 2, 5, 0, 2}, {RMS, 2, 5, 0, std::sqrt(29.0f / 3.0f)},
+      {STD, 2, 5, 0, static_cast<float>(std::sqrt(2.0 / 3.0))},
+      // Steps: truncated, absolute, 0 as 1; beyond int they saturate and
+      // select the first sample only; NaN converts to 0.
+      {SUM, 2, 5, 2, 6}, {SUM, 2, 5, -2, 6}, {SUM, 2, 5, 0.9f, 9}, {SUM, 2, 5, 2.9f, 6},
+      {MEAN, 2, 5, 2, 3}, {SUM, 0, 10, 3, 18}, {SUM, 2, 10, big, 2}, {SUM, 2, 10, -big, 2},
+      {SUM, 2, 10, inf, 2}, {SUM, 2, 10, -inf, 2}, {SUM, 2, 10, int_min, 2},
+      {SUM, 2, 10, 2147483648.0f, 2}, {SUM, 2, 5, kNaN, 9},
+      // Ends: ndata includes the last sample, beyond fails, 0 and empty
+      // windows fail, negative runs to the last sample, NaN converts to 0.
+      {SUM, 0, 10, 0, 45}, {SUM, 0, 11, 0, kFailed}, {SUM, 0, 0, 0, kFailed},
+      {SUM, 3, 3, 0, kFailed}, {SUM, 4, 3, 0, kFailed}, {SUM, 0, -1, 0, 45},
+      {SUM, 7, -big, 0, 24}, {SUM, 7, -inf, 0, 24}, {SUM, 0, inf, 0, kFailed},
+      {SUM, 0, big, 0, kFailed}, {SUM, 0, kNaN, 0, kFailed}, {SUM, 2, 5.9f, 0, 9},
+      // Starts: before the axis is sample 0, the last sample alone, beyond fails.
+      {SUM, -5, 3, 0, 3}, {SUM, -big, 3, 0, 3}, {SUM, -inf, 3, 0, 3}, {SUM, kNaN, 3, 0, 3},
+      {SUM, 9, -1, 0, 9}, {VALUE, 9, 0, 0, 9}, {VALUE, 10, 0, 0, kFailed},
+      {SUM, 10, -1, 0, kFailed}, {VALUE, inf, 0, 0, kFailed}, {VALUE, big, 0, 0, kFailed},
+  };
+  for (const auto& c : cases)
+    EXPECT_FLOAT_EQ(eval(b.p, c.fn, c.start, c.end, c.step), c.expected)
+        << "fn " << c.fn << " start " << c.start << " end " << c.end << " step " << c.step;
 }
 
 TEST(TriggerEval, AxisUnitsAreConvertedInSinglePrecision) {

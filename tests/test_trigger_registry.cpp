@@ -81,29 +81,29 @@ const char kWindowHelp[] =
 // ---------------------------------------------------------------------------
 // Initial contents and lookups.
 
-TEST(TriggerRegistry, InitialNamesInSlotOrder) {
-  const char* const functions[16] = {"MIN",     "MAX",     "MEAN",     "RMS",     "STD",    "SUM",
-                                     "VALUE",   "P2P",     "DIFFMIN",  "DIFFMAX", "DIFFMEAN",
-                                     "DIFFRMS", "DIFFSTD", "DIFFSUM",  "DIFFVALUE", "DIFFP2P"};
-  for (int i = 0; i < 16; ++i) EXPECT_STREQ(qal3_get_function_string(i), functions[i]) << i;
-  for (int i = 16; i < 32; ++i)
-    EXPECT_EQ(std::string(qal3_get_function_string(i)), "FUNC" + std::to_string(i));
-  const char* const operations[13] = {"GT",      "GTE",     "EQ",     "LTE",
-                                      "LT",      "INSIDE",  "INSIDEWITHLIMITS",
-                                      "OUTSIDE", "OUTSIDEWITHLIMITS", "AND",
-                                      "TRUE",    "FALSE",   "BITS"};
-  for (int i = 0; i < 13; ++i) EXPECT_STREQ(qal3_get_operation_string(i), operations[i]) << i;
-  for (int i = 13; i < 32; ++i)
-    EXPECT_EQ(std::string(qal3_get_operation_string(i)), "OP" + std::to_string(i));
-}
-
-TEST(TriggerRegistry, OutOfRangeIndicesAreUnknown) {
+TEST(TriggerRegistry, NamesAndIndexLookups) {
+  EXPECT_STREQ(qal3_get_function_string(2), "MEAN");
+  EXPECT_STREQ(qal3_get_function_string(15), "DIFFP2P");
+  EXPECT_STREQ(qal3_get_function_string(16), "FUNC16");
+  EXPECT_STREQ(qal3_get_operation_string(12), "BITS");
+  EXPECT_STREQ(qal3_get_operation_string(13), "OP13");
   for (int i : {32, -1, INT_MIN, INT_MAX}) {
     EXPECT_STREQ(qal3_get_function_string(i), "UNKNOWN");
     EXPECT_STREQ(qal3_get_function_help(i), "UNKNOWN");
     EXPECT_STREQ(qal3_get_operation_string(i), "UNKNOWN");
     EXPECT_STREQ(qal3_get_operation_help(i), "UNKNOWN");
   }
+  // Every slot's name leads back to the slot.
+  for (int i = 0; i < 32; ++i) {
+    EXPECT_EQ(qal3_get_function_index(qal3_get_function_string(i)), i);
+    EXPECT_EQ(qal3_get_operation_index(qal3_get_operation_string(i)), i);
+  }
+  EXPECT_EQ(qal3_get_function_index(mut("mean")), -1);
+  EXPECT_EQ(qal3_get_function_index(mut("MEAN ")), -1);
+  EXPECT_EQ(qal3_get_function_index(mut("")), -1);
+  EXPECT_EQ(qal3_get_function_index(nullptr), -1);
+  EXPECT_EQ(qal3_get_operation_index(mut("MEAN")), -1);
+  EXPECT_EQ(qal3_get_operation_index(nullptr), -1);
 }
 
 TEST(TriggerRegistry, HelpTextsKeepTheirSpacing) {
@@ -114,49 +114,11 @@ TEST(TriggerRegistry, HelpTextsKeepTheirSpacing) {
   EXPECT_STREQ(qal3_get_function_help(6),
                "VALUE : value in a selected position parameters 0:position(usec)[x0]  1:[y0]  "
                "none in case of slow channel");
-  EXPECT_EQ(std::string(qal3_get_function_help(9)),
-            std::string("DIFFMAX : difference maximum value with previous event in a "
-                        "spectrum/image  ") +
-                kWindowHelp);
-  EXPECT_EQ(std::string(qal3_get_function_help(12)),
-            std::string("DIFFSTD : difference of root standard deviation with previous event in a "
-                        "spectrum/image ") +
-                kWindowHelp);
-  EXPECT_STREQ(qal3_get_function_help(14),
-               "DIFFVALUE : difference of value in a selected position  with previous event "
-               "parameters 0:position(usec)[x0]  1:[y0]  none in case of slow channel");
   EXPECT_STREQ(qal3_get_function_help(31), "FUNC31 : undefined");
   EXPECT_STREQ(qal3_get_operation_help(10), "TRUE : always TRUE");
-  EXPECT_STREQ(qal3_get_operation_help(0), "GT : result >  Upper Limit (UL)");
-  EXPECT_STREQ(qal3_get_operation_help(4), "LT : result <   Low Limit (LL)");
   EXPECT_STREQ(qal3_get_operation_help(7),
                "OUTSIDE : Low Limit (LL) > result  OR result > Upper Limit (UL)");
-  EXPECT_STREQ(qal3_get_operation_help(8),
-               "OUTSIDEWITHLIMITS : Low Limit (LL) >= result OR >= Upper Limit (UL)");
-  EXPECT_STREQ(qal3_get_operation_help(9),
-               "AND : ((result & bitmask) == bitmask) - all bits present");
   EXPECT_STREQ(qal3_get_operation_help(12), "BITS : (result & bitmask) - at least one bit present");
-}
-
-TEST(TriggerRegistry, HelpTextOutlivesTheCallUntilTheNextOne) {
-  const std::string first = qal3_get_function_help(0);
-  char* held = qal3_get_function_help(1);
-  qal3_get_operation_help(3);  // the operation side has its own buffer
-  EXPECT_EQ(std::string(held).rfind("MAX : maximum value", 0), 0u);
-  EXPECT_NE(first, held);
-}
-
-TEST(TriggerRegistry, IndexLookupIsExactAndCaseSensitive) {
-  EXPECT_EQ(qal3_get_function_index(mut("MEAN")), 2);
-  EXPECT_EQ(qal3_get_function_index(mut("mean")), -1);
-  EXPECT_EQ(qal3_get_function_index(mut("MEAN ")), -1);
-  EXPECT_EQ(qal3_get_function_index(mut("FUNC16")), 16);
-  EXPECT_EQ(qal3_get_function_index(mut("")), -1);
-  EXPECT_EQ(qal3_get_function_index(nullptr), -1);
-  EXPECT_EQ(qal3_get_operation_index(mut("BITS")), 12);
-  EXPECT_EQ(qal3_get_operation_index(mut("OP31")), 31);
-  EXPECT_EQ(qal3_get_operation_index(mut("MEAN")), -1);
-  EXPECT_EQ(qal3_get_operation_index(nullptr), -1);
 }
 
 // ---------------------------------------------------------------------------
@@ -179,42 +141,24 @@ bool user_op_records(float r, float ll, float ul, u_int mask) {
   return true;
 }
 
-TEST(TriggerRegistryDeathTest, AddsFillFreeSlotsUpwardsUntilFull) {
+TEST(TriggerRegistryDeathTest, AddsTakeTheLowestFreeSlotUntilFull) {
   run_isolated([] {
-    CHECK_EQ_ISO(qal3_add_user_function(user_fun_fails, mut("A"), mut("a")), 16);
-    CHECK_EQ_ISO(qal3_add_user_function(user_fun_fails, mut("B"), mut("b")), 17);
-    CHECK_EQ_ISO(qal3_add_user_function(user_fun_fails, mut("C"), mut("c")), 18);
-    for (int i = 19; i < 32; ++i)
+    static char name[] = "MYFUNC";
+    static char undefined_copy[] = "undefined";  // free is decided by content
+    CHECK_EQ_ISO(qal3_add_user_function(user_fun_42, mut("TEMP"), undefined_copy), 16);
+    CHECK_EQ_ISO(qal3_add_user_function(user_fun_42, name, mut("forty-two")), 16);
+    CHECK_EQ_ISO(qal3_get_function_index(mut("MYFUNC")), 16);
+    CHECK_EQ_ISO(qal3_get_function_index(mut("FUNC16")), -1);
+    CHECK_EQ_ISO(qal3_get_function_string(16), name);  // the pointer given, not a copy
+    CHECK_EQ_ISO(std::string(qal3_get_function_help(16)), "MYFUNC : forty-two");
+    for (int i = 17; i < 32; ++i)
       CHECK_EQ_ISO(qal3_add_user_function(user_fun_fails, mut("X"), mut("x")), i);
     CHECK_EQ_ISO(qal3_add_user_function(user_fun_fails, mut("Y"), mut("y")), -1);  // 17th
     CHECK_EQ_ISO(qal3_get_function_index(mut("Y")), -1);
     for (int i = 13; i < 32; ++i)
       CHECK_EQ_ISO(qal3_add_user_operation(user_op_records, mut("O"), mut("o")), i);
     CHECK_EQ_ISO(qal3_add_user_operation(user_op_records, mut("P"), mut("p")), -1);  // 20th
-    return std::string();
-  });
-}
-
-TEST(TriggerRegistryDeathTest, AddedNameReplacesThePlaceholderName) {
-  run_isolated([] {
-    static char name[] = "MYFUNC";
-    CHECK_EQ_ISO(qal3_add_user_function(user_fun_42, name, mut("forty-two")), 16);
-    CHECK_EQ_ISO(qal3_get_function_index(mut("MYFUNC")), 16);
-    CHECK_EQ_ISO(qal3_get_function_index(mut("FUNC16")), -1);
-    CHECK_EQ_ISO(qal3_get_function_string(16), name);  // the pointer given, not a copy
-    CHECK_EQ_ISO(std::string(qal3_get_function_help(16)), "MYFUNC : forty-two");
-    return std::string();
-  });
-}
-
-TEST(TriggerRegistryDeathTest, SlotWithUndefinedHelpStaysFree) {
-  run_isolated([] {
-    static char undefined_copy[] = "undefined";  // equal by content only
-    CHECK_EQ_ISO(qal3_add_user_function(user_fun_42, mut("TEMP"), undefined_copy), 16);
-    CHECK_EQ_ISO(qal3_add_user_function(user_fun_42, mut("NEXT"), mut("real")), 16);
-    CHECK_EQ_ISO(qal3_add_user_function(user_fun_42, mut("THIRD"), mut("real")), 17);
-    // A built-in slot changed to "undefined" becomes free, and the lowest
-    // free slot wins.
+    // A built-in slot changed to "undefined" becomes free again.
     CHECK_EQ_ISO(qal3_change_user_operation(user_op_records, 3, mut("LTE2"), undefined_copy), 3);
     CHECK_EQ_ISO(qal3_add_user_operation(user_op_records, mut("NEWOP"), mut("new")), 3);
     return std::string();
@@ -283,64 +227,42 @@ TEST(TriggerRegistryDeathTest, NullOrThrowingRegistrationsNeverFire) {
 // ---------------------------------------------------------------------------
 // Built-in operations.
 
-TEST(TriggerOperations, ComparisonsUseOnlyTheirLimit) {
-  Judge j;
-  EXPECT_EQ(j(GT, 3.0f, 100.0f, 2.0f), 1);   // low limit ignored
-  EXPECT_EQ(j(GT, 2.0f, -5.0f, 2.0f), 0);
-  EXPECT_EQ(j(GTE, 2.0f, 100.0f, 2.0f), 1);
-  EXPECT_EQ(j(EQ, 2.0f, 2.0f, 7.0f), 1);
-  EXPECT_EQ(j(EQ, 7.0f, 2.0f, 7.0f), 0);
-  EXPECT_EQ(j(LTE, 2.0f, 2.0f, -100.0f), 1);
-  EXPECT_EQ(j(LT, 2.0f, 2.0f, 100.0f), 0);
-  EXPECT_EQ(j(LT, 1.5f, 2.0f, -100.0f), 1);
-}
-
-TEST(TriggerOperations, RangesAtAndBetweenTheLimits) {
-  Judge j;
-  EXPECT_EQ(j(INSIDE, 1.5f, 1.0f, 2.0f), 1);
-  EXPECT_EQ(j(INSIDE, 1.0f, 1.0f, 2.0f), 0);
-  EXPECT_EQ(j(INSIDE, 2.0f, 1.0f, 2.0f), 0);
-  EXPECT_EQ(j(INSIDE_INCL, 1.0f, 1.0f, 2.0f), 1);
-  EXPECT_EQ(j(INSIDE_INCL, 2.0f, 1.0f, 2.0f), 1);
-  EXPECT_EQ(j(OUTSIDE_INCL, 1.0f, 1.0f, 2.0f), 1);
-  EXPECT_EQ(j(OUTSIDE_INCL, 1.5f, 1.0f, 2.0f), 0);
-  EXPECT_EQ(j(OUTSIDE, 1.0f, 1.0f, 2.0f), 0);
-  EXPECT_EQ(j(OUTSIDE, 0.5f, 1.0f, NAN), 1);  // below LL fires without looking at UL
-  EXPECT_EQ(j(OUTSIDE, 2.5f, 1.0f, 2.0f), 1);
-}
-
-TEST(TriggerOperations, NanResultFailsEveryComparison) {
-  Judge j;
+TEST(TriggerOperations, ComparisonsRangesAndBitMasks) {
   const float nan = std::numeric_limits<float>::quiet_NaN();
-  for (int op = GT; op <= OUTSIDE_INCL; ++op) EXPECT_EQ(j(op, nan, 1.0f, 2.0f), 0) << op;
-  EXPECT_EQ(j(TRUE_, nan), 1);
-  EXPECT_EQ(j(FALSE_, 1.0f), 0);
-  EXPECT_EQ(j(AND, nan, 0, 0, 0u), 1);
-  EXPECT_EQ(j(AND, nan, 0, 0, 1u), 0);
-  EXPECT_EQ(j(BITS, nan, 0, 0, 0xFFFFFFFFu), 0);
-}
-
-TEST(TriggerOperations, BitMasksOnTheSaturatedUnsignedResult) {
-  Judge j;
-  EXPECT_EQ(j(AND, 123.0f, 0, 0, 0u), 1);
-  EXPECT_EQ(j(BITS, 123.0f, 0, 0, 0u), 0);
-  EXPECT_EQ(j(AND, 7.0f, 0, 0, 0x5u), 1);
-  EXPECT_EQ(j(AND, 4.0f, 0, 0, 0x5u), 0);
-  EXPECT_EQ(j(BITS, 4.0f, 0, 0, 0x5u), 1);
-  EXPECT_EQ(j(BITS, 2.0f, 0, 0, 0x5u), 0);
-  EXPECT_EQ(j(AND, -3.0f, 0, 0, 0x1u), 0);  // negative counts as 0
-  EXPECT_EQ(j(BITS, -3.0f, 0, 0, 0x3u), 0);
-  EXPECT_EQ(j(AND, 3.9f, 0, 0, 0x3u), 1);  // truncated toward zero
-  EXPECT_EQ(j(AND, 3.9f, 0, 0, 0x4u), 0);
-  EXPECT_EQ(j(AND, 5e9f, 0, 0, 0xFFFFFFFFu), 1);  // saturates at all ones
-  EXPECT_EQ(j(AND, INFINITY, 0, 0, 0xFFFFFFFFu), 1);
-  EXPECT_EQ(j(BITS, -INFINITY, 0, 0, 0xFFFFFFFFu), 0);
-  EXPECT_EQ(j(AND, 4294967040.0f, 0, 0, 0xFFu), 0);  // 0xFFFFFF00, below 2^32
-  EXPECT_EQ(j(BITS, 4294967040.0f, 0, 0, 0xFF00u), 1);
-  EXPECT_EQ(j(AND, 2147483648.0f, 0, 0, 0x80000000u), 1);  // beyond int, within u_int
-}
-
-TEST(TriggerOperations, PlaceholdersNeverFire) {
-  Judge j;
-  for (int op = 13; op < 32; ++op) EXPECT_EQ(j(op, 1.0f, 0.0f, 2.0f, 1u), 0) << op;
+  const struct {
+    int op;
+    float result, low, upper;
+    u_int mask;
+    int fires;
+  } cases[] = {
+      // Each comparison looks at its own limit only.
+      {GT, 3, 100, 2, 0, 1}, {GT, 2, -5, 2, 0, 0}, {GTE, 2, 100, 2, 0, 1},
+      {EQ, 2, 2, 7, 0, 1}, {EQ, 7, 2, 7, 0, 0}, {LTE, 2, 2, -100, 0, 1},
+      {LT, 2, 2, 100, 0, 0}, {LT, 1.5f, 2, -100, 0, 1},
+      // Ranges at and between the limits.
+      {INSIDE, 1.5f, 1, 2, 0, 1}, {INSIDE, 1, 1, 2, 0, 0}, {INSIDE, 2, 1, 2, 0, 0},
+      {INSIDE_INCL, 1, 1, 2, 0, 1}, {INSIDE_INCL, 2, 1, 2, 0, 1},
+      {OUTSIDE_INCL, 1, 1, 2, 0, 1}, {OUTSIDE_INCL, 1.5f, 1, 2, 0, 0},
+      {OUTSIDE, 1, 1, 2, 0, 0}, {OUTSIDE, 0.5f, 1, nan, 0, 1}, {OUTSIDE, 2.5f, 1, 2, 0, 1},
+      // A NaN result fails every comparison; TRUE and AND with mask 0 still fire.
+      {GT, nan, 1, 2, 0, 0}, {GTE, nan, 1, 2, 0, 0}, {EQ, nan, 1, 2, 0, 0},
+      {LTE, nan, 1, 2, 0, 0}, {LT, nan, 1, 2, 0, 0}, {INSIDE, nan, 1, 2, 0, 0},
+      {INSIDE_INCL, nan, 1, 2, 0, 0}, {OUTSIDE, nan, 1, 2, 0, 0},
+      {OUTSIDE_INCL, nan, 1, 2, 0, 0}, {TRUE_, nan, 0, 0, 0, 1}, {FALSE_, 1, 0, 0, 0, 0},
+      {AND, nan, 0, 0, 0, 1}, {AND, nan, 0, 0, 1, 0}, {BITS, nan, 0, 0, 0xFFFFFFFFu, 0},
+      // Bit masks on the result truncated and saturated to 32 unsigned bits.
+      {AND, 123, 0, 0, 0, 1}, {BITS, 123, 0, 0, 0, 0}, {AND, 7, 0, 0, 0x5, 1},
+      {AND, 4, 0, 0, 0x5, 0}, {BITS, 4, 0, 0, 0x5, 1}, {BITS, 2, 0, 0, 0x5, 0},
+      {AND, -3, 0, 0, 0x1, 0}, {AND, -3, 0, 0, 0, 1}, {BITS, -3, 0, 0, 0x3, 0},
+      {AND, 3.9f, 0, 0, 0x3, 1}, {AND, 3.9f, 0, 0, 0x4, 0},
+      {AND, 5e9f, 0, 0, 0xFFFFFFFFu, 1}, {AND, INFINITY, 0, 0, 0xFFFFFFFFu, 1},
+      {BITS, -INFINITY, 0, 0, 0xFFFFFFFFu, 0}, {AND, 4294967040.0f, 0, 0, 0xFF, 0},
+      {BITS, 4294967040.0f, 0, 0, 0xFF00, 1}, {AND, 2147483648.0f, 0, 0, 0x80000000u, 1},
+  };
+  Judge judge;
+  for (const auto& c : cases)
+    EXPECT_EQ(judge(c.op, c.result, c.low, c.upper, c.mask), c.fires)
+        << "op " << c.op << " result " << c.result << " LL " << c.low << " UL " << c.upper
+        << " mask " << c.mask;
+  for (int op = 13; op < 32; ++op) EXPECT_EQ(judge(op, 1.0f, 0.0f, 2.0f, 1u), 0) << op;
 }
