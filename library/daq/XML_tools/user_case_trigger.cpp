@@ -143,7 +143,9 @@ void for_each_selected(const float* s, const Window& w, F f) {
 
 // The vector types never cross a function boundary that is not inlined, so
 // their argument passing convention does not matter here.
-#if defined(__GNUC__) && !defined(__clang__)
+#if defined(__clang__)
+#pragma clang diagnostic ignored "-Wpsabi"
+#elif defined(__GNUC__)
 #pragma GCC diagnostic ignored "-Wpsabi"
 #endif
 
