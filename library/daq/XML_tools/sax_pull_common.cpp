@@ -84,8 +84,12 @@ void report_exception_text(const char* intro, const XMLCh* message) {
   std::fflush(stderr);
 }
 
-bool all_blank(const char* s) {
-  return std::strspn(s, " \n\t") == std::strlen(s);
+// True when the text holds only spaces, newlines and tabs (or nothing).
+bool all_blank(const std::vector<XMLCh>& text) {
+  for (XMLCh c : text) {
+    if (c != u' ' && c != u'\n' && c != u'\t') return false;
+  }
+  return true;
 }
 
 }  // namespace
@@ -160,13 +164,16 @@ void QAL3PullHandler::flushText() {
     std::fflush(stderr);
     ++error_count;
   }
+  if (all_blank(fText)) {
+    fText.clear();
+    value = nullptr;
+    tag = nullptr;
+    return;
+  }
   fText.push_back(0);
   set_string(value, fValueBuf, fText.data());
   fText.clear();
-  if (!value || all_blank(value)) {
-    value = nullptr;
-    tag = nullptr;
-  }
+  if (!value) tag = nullptr;
 }
 
 void QAL3PullHandler::finishStep() { flushText(); }
