@@ -2,10 +2,14 @@
 // reference (the same floats summed with 8 independent float accumulators),
 // and the fixed cost of a VALUE trigger on a name/value block.
 //
-// At the end the binary prints, per window size, the time of each function
-// divided by the reference time of the same run, and the number of heap
+// At the end the binary prints, per window size, the CPU time of each
+// function divided by the reference time of the same run (the least of the
+// repetitions when --benchmark_repetitions is given), and the number of heap
 // allocations made by the timed evaluations (every malloc-family call of the
 // process is counted here; operator new ends in malloc too).
+//
+// On a shared machine run: --benchmark_repetitions=5
+//   --benchmark_enable_random_interleaving=true --benchmark_min_time=0.1
 #include <benchmark/benchmark.h>
 #include <fcntl.h>
 #include <unistd.h>
@@ -177,7 +181,10 @@ class RatioReporter : public benchmark::ConsoleReporter {
     ConsoleReporter::ReportRuns(runs);
     for (const Run& r : runs) {
       if (r.run_type != Run::RT_Iteration || r.iterations == 0) continue;
-      times_[r.benchmark_name()] = r.GetAdjustedRealTime();
+      // CPU time, least of the repetitions: the machine may be shared.
+      const double t = r.GetAdjustedCPUTime();
+      const auto it = times_.find(r.benchmark_name());
+      if (it == times_.end() || t < it->second) times_[r.benchmark_name()] = t;
       const auto c = r.counters.find("allocs");
       if (c != r.counters.end()) allocs_ += static_cast<unsigned long long>(c->second.value);
     }

@@ -94,6 +94,13 @@ QAL3_API void qal3_user_trigger_set_ext_env_dictionary(char* ptr);
 // Evaluates `usert` on the channel data `data`: -1 for a null argument or a
 // function/operation index outside 0..31, 0 when the function failed or the
 // operation said no, 1 when the trigger fires.
+//
+// The built-in functions read a spectrum window from fparam: [0] start and
+// [1] end on the spectrum's axis, [2] step in samples. Axis values become
+// sample indices truncated toward zero with saturation (NaN gives 0), so no
+// parameter can lead outside the samples. A step beyond the int range is
+// clamped to the largest int: it selects the window's first sample only.
+// A function that a registration left null, or one that throws, fails.
 QAL3_API int qal3_is_trigger_on(qal3_serv_block_subhead_2010* data, qal3_user_case_trigger* usert);
 
 // ---------------------------------------------------------------------------
