@@ -9,6 +9,7 @@
 #include <cstdlib>
 #include <cstring>
 #include <ctime>
+#include <limits>
 #include <memory>
 #include <regex>
 #include <string>
@@ -336,6 +337,33 @@ TEST(TriggerListWrite, RoundTripEqualAlsoWithMarkupCharacters) {
   }
   EXPECT_STREQ(from_file[1].description, "say \"hi\" & <run> 'now' >\tx\ny");
   EXPECT_NE(from_file[0].time, list[0].time);  // creation is not read back
+}
+
+// Found by fuzzing: the pre mode is written in its unsigned form, so a
+// negative one must read back from that form rather than be clamped.
+TEST(TriggerListWrite, NegativeModesReadBackUnchanged) {
+  OwnedList list;
+  for (int mode : {-1, -7, std::numeric_limits<int>::min(), std::numeric_limits<int>::max()}) {
+    list.v.push_back(sample_record());
+    list.v.back()->pre_mode = mode;
+    list.v.back()->post_mode = mode;
+  }
+  std::string doc;
+  ASSERT_EQ(dump_user_trigger_list(&list.v, nullptr, 3, -1, &doc), 0);
+  OwnedList back;
+  ASSERT_FALSE(parse_trigger_list_read(&doc[0], &back.v));
+  ASSERT_EQ(back.v.size(), list.v.size());
+  for (std::size_t i = 0; i < list.v.size(); ++i) {
+    EXPECT_EQ(back[i].pre_mode, list[i].pre_mode) << i;
+    EXPECT_EQ(back[i].post_mode, list[i].post_mode) << i;
+  }
+  // Beyond the unsigned range the number is still clamped.
+  OwnedList big;
+  EXPECT_FALSE(read_doc(wrap("<USERTRIGGER><PreMode events=\"4294967296\"/></USERTRIGGER>"
+                             "<USERTRIGGER><PreMode events=\"-4294967295\"/></USERTRIGGER>"), big));
+  ASSERT_EQ(big.v.size(), 2u);
+  EXPECT_EQ(big[0].pre_mode, std::numeric_limits<int>::max());
+  EXPECT_EQ(big[1].pre_mode, std::numeric_limits<int>::min());
 }
 
 TEST(TriggerListWrite, ScreenForm) {

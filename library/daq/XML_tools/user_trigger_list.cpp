@@ -75,6 +75,19 @@ void scan_int(const char* text, int& field) {
   else field = static_cast<int>(v);
 }
 
+// PreMode: as scan_int, except that a number above the int range but within
+// the unsigned range is taken as the unsigned form ("%u", the writer's form)
+// of a negative number, so that a written pre mode reads back unchanged.
+void scan_pre_mode(const char* text, int& field) {
+  char* end = nullptr;
+  const long long v = std::strtoll(text, &end, 10);
+  if (end == text) return;
+  if (v > std::numeric_limits<int>::max() && v <= std::numeric_limits<unsigned>::max())
+    field = static_cast<int>(static_cast<unsigned>(v));
+  else
+    scan_int(text, field);
+}
+
 // "%f": a floating-point number after leading white space (nan and inf
 // included). A text that does not convert leaves `field`.
 void scan_float(const char* text, float& field) {
@@ -156,7 +169,7 @@ class TriggerListBuilder {
     } else if (s.is("Group")) {
       if (const char* v = s.attr("name")) copy_text(t.group, v);
     } else if (s.is("PreMode")) {
-      if (const char* v = s.attr("events")) scan_int(v, t.pre_mode);
+      if (const char* v = s.attr("events")) scan_pre_mode(v, t.pre_mode);
     } else if (s.is("PostMode")) {
       if (const char* v = s.attr("events")) scan_int(v, t.post_mode);
     } else if (s.is("Function")) {
