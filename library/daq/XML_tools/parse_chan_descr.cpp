@@ -8,8 +8,6 @@
 #include <memory>
 #include <new>
 #include <string_view>
-#include <unordered_map>
-#include <unordered_set>
 
 #include "pull_reader.h"
 #include "xml_output.h"
@@ -192,6 +190,75 @@ void release_dimensions(chan_descr_2010* d, const char* prop) {
 }
 
 // ---------------------------------------------------------------------------
+// A name index: NUL-terminated names (owned by the records they name) to the
+// first value entered under each name. Open addressing over a flat array of
+// (hash, name, value) slots, so a lookup touches one slot array and compares
+// a record's name only when the full hash matches; growing the array never
+// touches the records.
+template <class V>
+class NameIndex {
+ public:
+  // The value entered first under `name`, or null.
+  V find(const char* name) const {
+    if (slots_.empty()) return nullptr;
+    const std::size_t h = hash(name);
+    for (std::size_t i = h & mask_;; i = (i + 1) & mask_) {
+      const Slot& s = slots_[i];
+      if (!s.name) return nullptr;
+      if (s.hash == h && std::strcmp(s.name, name) == 0) return s.value;
+    }
+  }
+
+  // Enters `value` under `name` unless the name is already present (the
+  // first one wins). `name` must stay valid and unchanged while indexed.
+  // Returns false when the name was present.
+  bool insert(const char* name, V value) {
+    if ((count_ + 1) * 2 > slots_.size()) grow();
+    const std::size_t h = hash(name);
+    for (std::size_t i = h & mask_;; i = (i + 1) & mask_) {
+      Slot& s = slots_[i];
+      if (!s.name) {
+        s = Slot{h, name, value};
+        ++count_;
+        return true;
+      }
+      if (s.hash == h && std::strcmp(s.name, name) == 0) return false;
+    }
+  }
+
+  void reserve(std::size_t n) {
+    while ((n + 1) * 2 > slots_.size()) grow();
+  }
+
+ private:
+  struct Slot {
+    std::size_t hash;
+    const char* name;
+    V value;
+  };
+
+  static std::size_t hash(const char* name) {
+    return std::hash<std::string_view>()(std::string_view(name));
+  }
+
+  void grow() {
+    std::vector<Slot> old;
+    old.swap(slots_);
+    slots_.assign(old.empty() ? 64 : old.size() * 2, Slot{0, nullptr, nullptr});
+    mask_ = slots_.size() - 1;
+    for (const Slot& s : old) {
+      if (!s.name) continue;
+      std::size_t i = s.hash & mask_;
+      while (slots_[i].name) i = (i + 1) & mask_;
+      slots_[i] = s;
+    }
+  }
+
+  std::vector<Slot> slots_;
+  std::size_t mask_ = 0;
+  std::size_t count_ = 0;
+};
+
 // The property index of one read: name -> first description in the list
 // with that prop_name, exactly the answer of find_chan_entry, kept up to date
 // as the reader appends. Built on first use, so reads that never look a
@@ -202,26 +269,25 @@ class PropertyIndex {
 
   chan_descr_2010* find(const char* prop) {
     if (!built_) build();
-    auto it = map_.find(std::string_view(prop));
-    return it == map_.end() ? nullptr : it->second;
+    return index_.find(prop);
   }
 
   // `d` was just appended to the list.
   void appended(chan_descr_2010* d) {
-    if (built_) map_.emplace(std::string_view(d->prop_name), d);
+    if (built_) index_.insert(d->prop_name, d);
   }
 
  private:
   void build() {
-    map_.reserve(list_.size() * 2 + 16);
+    index_.reserve(list_.size() + 1024);
     for (chan_descr_2010* d : list_) {
-      if (d) map_.emplace(std::string_view(d->prop_name), d);  // first one wins
+      if (d) index_.insert(d->prop_name, d);  // first one wins
     }
     built_ = true;
   }
 
   std::vector<chan_descr_2010*>& list_;
-  std::unordered_map<std::string_view, chan_descr_2010*> map_;
+  NameIndex<chan_descr_2010*> index_;
   bool built_ = false;
 };
 
@@ -963,18 +1029,13 @@ class AxisIndex {
   explicit AxisIndex(std::vector<dim_params*>* dims) {
     if (!dims) return;
     for (dim_params* p : *dims) {
-      if (p && p->name && p->num != 0 && (p->params || p->iparams))
-        map_.emplace(std::string_view(p->name), p);
+      if (p && p->name && p->num != 0 && (p->params || p->iparams)) index_.insert(p->name, p);
     }
   }
-  const dim_params* find(const char* name) const {
-    if (map_.empty()) return nullptr;
-    auto it = map_.find(std::string_view(name));
-    return it == map_.end() ? nullptr : it->second;
-  }
+  const dim_params* find(const char* name) const { return index_.find(name); }
 
  private:
-  std::unordered_map<std::string_view, const dim_params*> map_;
+  NameIndex<const dim_params*> index_;
 };
 
 void write_chandescriptions(std::string& out, const chan_descr_2010* d, const char* name,
@@ -1138,11 +1199,11 @@ int dump_chan_desr(std::vector<chan_descr_2010*>* chdscr_list, char* file_name, 
     }
 
     const AxisIndex axes(format == 0 && mode == 2 ? dims : nullptr);
-    std::unordered_set<std::string_view> seen;  // check_if_exists
-    seen.reserve(chdscr_list->size() * 2 + 16);
+    NameIndex<const chan_descr_2010*> seen;  // check_if_exists
+    seen.reserve(chdscr_list->size());
     for (const chan_descr_2010* d : *chdscr_list) {
       if (!d) continue;
-      if (!seen.emplace(std::string_view(d->prop_name)).second) continue;
+      if (!seen.insert(d->prop_name, d)) continue;
       if (!has_destination) {
         print_qal3_chan_descr(chdscr_list);
         break;
