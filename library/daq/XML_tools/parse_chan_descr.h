@@ -61,7 +61,10 @@ QAL3_API extern const char* const tags[QAL3_CHAN_DESCR_TAG_ROWS][QAL3_CHAN_DESCR
 // 1 << n for 0..31, else 0; data type n -> 1 << n for 0..31,
 // 0x80000000 | 1 << (n - 32) for 32..62, else 0). `delete_duplicated`:
 // in CHANDESCRIPTIONS, merge a channel whose property is already in the list
-// instead of appending it (DAQvariables always merges).
+// instead of appending it (DAQvariables always merges). A record enters the
+// list at most once: a further "PROP" (or "nexol") element of a channel
+// already appended is ignored. Property lookups use an index of the list
+// built for the call, with the answers of find_chan_entry (first match).
 // Returns 0 on success, 2 when `list` is null, 1 when the parser cannot be
 // initialised, else the structural error (1: start, first step or root
 // failed; else the number of "No attribute" messages) plus the parser's
