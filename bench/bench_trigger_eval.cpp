@@ -209,8 +209,12 @@ class RatioReporter : public benchmark::ConsoleReporter {
       }
       std::printf("\n");
     }
+    const auto fixed = times_.find("BM_VALUE/1000");
+    if (fixed != times_.end())
+      std::printf("\nVALUE on a spectrum (the fixed cost of a spectrum evaluation): %.1f ns\n",
+                  fixed->second);
     const auto val = times_.find("BM_ValueNamval");
-    if (val != times_.end()) std::printf("\nVALUE on a name/value block: %.1f ns per evaluation\n", val->second);
+    if (val != times_.end()) std::printf("VALUE on a name/value block: %.1f ns per evaluation\n", val->second);
     std::printf("Heap allocations during the timed evaluations: %llu\n", allocs_);
   }
 
@@ -229,6 +233,7 @@ BENCHMARK_CAPTURE(BM_Function, MIN, 0)->Name("BM_MIN")->Arg(1000)->Arg(100000)->
 BENCHMARK_CAPTURE(BM_Function, MAX, 1)->Name("BM_MAX")->Arg(1000)->Arg(100000)->Arg(10000000);
 BENCHMARK_CAPTURE(BM_Function, P2P, 7)->Name("BM_P2P")->Arg(1000)->Arg(100000)->Arg(10000000);
 BENCHMARK_CAPTURE(BM_Function, STD, 4)->Name("BM_STD")->Arg(1000)->Arg(100000)->Arg(10000000);
+BENCHMARK_CAPTURE(BM_Function, VALUE, 6)->Name("BM_VALUE")->Arg(1000);
 BENCHMARK(BM_ValueNamval);
 
 int main(int argc, char** argv) {
