@@ -1,4 +1,4 @@
-// Channel description reader (Part 3.2): both formats, every field rule,
+// Channel description reader: both formats, every field rule,
 // shift, delete_duplicated, merging (memory and file rules), messages, the
 // file reader's differences, repeated property elements, hostile documents.
 #include <gtest/gtest.h>

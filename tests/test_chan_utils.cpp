@@ -1,5 +1,4 @@
-// Channel description records and list utilities (Parts 3.1, 3.3 tag access,
-// 3.4): the tag table, clones, clean, print (exact text), merge, loaders.
+// Channel description records and list utilities: tag access, the tag table, clones, clean, print (exact text), merge, loaders.
 #include <gtest/gtest.h>
 
 #include <cstring>

@@ -1,4 +1,4 @@
-// Channel description writer (Part 3.3): both XML formats byte for byte, the
+// Channel description writer: both XML formats byte for byte, the
 // listing and table modes, axis parameters, repeated properties, escaping
 // and round trips, destinations and their failures.
 #include <gtest/gtest.h>

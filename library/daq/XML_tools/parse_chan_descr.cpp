@@ -43,7 +43,7 @@ void add_iso_date(std::string& str) {
 
 
 // ===========================================================================
-// Part 3.1: the tag table.
+// The tag table.
 
 const char* const tags[QAL3_CHAN_DESCR_TAG_ROWS][QAL3_CHAN_DESCR_TAG_COLS] = {
     {"CHANDESCRIPTIONS", nullptr, nullptr},
@@ -100,14 +100,12 @@ const char* const kUndefinedName = "!!!UNDEFINED!!!";
 // ---------------------------------------------------------------------------
 // Record helpers.
 
-// Copies at most N - 1 characters of `src` into `dst` and terminates it.
+// Copies at most N - 1 bytes of `src` into `dst`, without splitting a UTF-8
+// character, and terminates it.
 template <std::size_t N>
 void copy_text(char (&dst)[N], const char* src) {
-  std::size_t n = 0;
-  if (src) {
-    while (n < N - 1 && src[n]) ++n;
-    std::memcpy(dst, src, n);
-  }
+  const std::size_t n = qal3::reader::fitting_length(src, N);
+  if (n) std::memcpy(dst, src, n);
   dst[n] = '\0';
 }
 
@@ -142,7 +140,7 @@ unsigned int data_type_value(const char* text, bool shift) {
   return 0;
 }
 
-// A new description with the reader defaults of Part 3.1.
+// A new description with the reader defaults.
 chan_descr_2010* new_description() {
   chan_descr_2010* d = new chan_descr_2010();
   d->db_key = -1;
@@ -292,7 +290,7 @@ class PropertyIndex {
 };
 
 // ---------------------------------------------------------------------------
-// Part 3.2: the reader. One implementation for both readers; `Flavor` holds
+// The reader. One implementation for both readers; `Flavor` holds
 // the differences of the file reader.
 
 struct Flavor {
@@ -673,7 +671,7 @@ chan_descr_2010* find_chan_entry(std::vector<chan_descr_2010*>* list, char* prop
 }
 
 // ===========================================================================
-// Part 3.4: list utilities.
+// List utilities.
 
 bit_descr* qal3_clone_bit_descr(bit_descr* in) {
   if (!in) return nullptr;
@@ -949,7 +947,7 @@ int qal3_load_master_daq_channel_description_file(std::vector<chan_descr_2010*>*
 }
 
 // ===========================================================================
-// Part 3.3: writer.
+// Writer.
 
 char* get_chan_descr_root_tag(int n, int m) {
   if (n < 0 || n > 13 || m < 0 || m > 2) return nullptr;

@@ -1,8 +1,8 @@
-// Channel descriptions (Parts 3.1 to 3.4): the tag table of the
+// Channel descriptions: the tag table of the
 // CHANDESCRIPTIONS format, reading of CHANDESCRIPTIONS and DAQvariables
 // documents, writing, merging, printing and loading of description lists;
-// also the XML declaration and ISO time stamp helpers shared by every writer
-// (Part 2.2).
+// also the XML declaration and ISO time stamp helpers shared by every
+// writer.
 //
 // The records (chan_descr_2010, bit_descr, dim_descr, stat_descr and
 // dim_params) are declared in event_util.h. A list is a caller-owned
@@ -21,7 +21,7 @@
 #include "qal3_export.h"
 
 // ---------------------------------------------------------------------------
-// Part 2.2: declaration and time stamps.
+// Declaration and time stamps.
 
 // Replaces the content of `str` with the XML declaration line
 // "<?xml version=\"1.0\" encoding=\"ISO-8859-1\" ?>\n".
@@ -38,7 +38,7 @@ QAL3_API void create_isodate(char* isodate_str, time_t* t);
 QAL3_API void create_isodate(char* isodate_str);
 
 // ---------------------------------------------------------------------------
-// Part 3.1: the element names of the CHANDESCRIPTIONS format.
+// The element names of the CHANDESCRIPTIONS format.
 
 // Number of rows and columns of `tags`.
 constexpr int QAL3_CHAN_DESCR_TAG_ROWS = 18;
@@ -53,7 +53,7 @@ constexpr int QAL3_CHAN_DESCR_TAG_COLS = 3;
 QAL3_API extern const char* const tags[QAL3_CHAN_DESCR_TAG_ROWS][QAL3_CHAN_DESCR_TAG_COLS];
 
 // ---------------------------------------------------------------------------
-// Part 3.2: reader.
+// Reader.
 
 // Reads the CHANDESCRIPTIONS or DAQvariables document `xml` (NUL-terminated,
 // unchanged for the call) and appends one new record per new property to
@@ -73,7 +73,7 @@ QAL3_API int parse_descr_list_read(char* xml, std::vector<chan_descr_2010*>* lis
                                    bool delete_duplicated);
 
 // As parse_descr_list_read for the document in the file at path `file`, with
-// the file reader's differences of Part 3.2 (DAQvariables merging ORs event
+// the file reader's own rules (DAQvariables merging ORs event
 // type, stream and data type; "STAT_DESCR" only with a current statistic;
 // "STAT_UNITS" needs only a current statistic; "DIM" keeps the current
 // statistic; no message for a bitTitle without text). 2 when `list` is null.
@@ -85,7 +85,7 @@ QAL3_API int parse_descr_list_readf(char* file, std::vector<chan_descr_2010*>* l
 QAL3_API chan_descr_2010* find_chan_entry(std::vector<chan_descr_2010*>* list, char* prop);
 
 // ---------------------------------------------------------------------------
-// Part 3.3: writer.
+// Writer.
 
 // Writes *chdscr_list. `mode` 1: tab-separated listing to the file; 2: XML
 // document (`format` 0 CHANDESCRIPTIONS, 1 DAQvariables) to the file, to `fd`
@@ -112,7 +112,7 @@ QAL3_API int dump_chan_desr_from_xml(char* xml, char* file_name, int mode, int f
 QAL3_API char* get_chan_descr_root_tag(int n, int m);
 
 // ---------------------------------------------------------------------------
-// Part 3.4: list utilities.
+// List utilities.
 
 // New copies (allocated with `new`), or null when `in` is null. The dimension
 // copy is deep: it holds new copies of the statistics, nstats counting them.
