@@ -797,5 +797,49 @@ TEST(ChanWriterFromXml, ConvertsWithMasks) {
   close(fd);
 }
 
+// Found by fuzzing: non-ASCII text went out as raw UTF-8 bytes under the
+// ISO-8859-1 declaration and read back as other characters; a text cut at a
+// field's size could end in half a character, which no document can carry.
+TEST(ChanWriterRoundTrip, NonAsciiTextInBothFormats) {
+  ListGuard g;
+  chan_descr_2010* d = make(g.list, "R\xc3\xb6hre/\xe2\x82\xac", "K\xc3\xa4lte");
+  std::snprintf(d->prop_desc, sizeof d->prop_desc, "%s", "Temperatur \xc2\xb0" "C \xf0\x9f\x98\x80");
+  add_bit(d, 2, "b\xc3\xa9", "d\xc3\xa9");
+  for (int format : {0, 1}) {
+    std::string doc;
+    ASSERT_EQ(dump_chan_desr(&g.list, nullptr, 2, format, -1, &doc), 0);
+    EXPECT_EQ(doc.find_first_of("\x80\xff"), std::string::npos) << doc;  // an ASCII document
+    ListGuard back;
+    ASSERT_EQ(parse_descr_list_read(&doc[0], &back.list, false, false), 0) << doc;
+    ASSERT_EQ(back.size(), 1u);
+    EXPECT_STREQ(back[0]->prop_name, d->prop_name);
+    EXPECT_STREQ(back[0]->daq_name, d->daq_name);
+    EXPECT_STREQ(back[0]->prop_desc, d->prop_desc);
+    ASSERT_EQ(back[0]->nbits, 1);
+    EXPECT_STREQ(back[0]->bits[0]->bit_name, format == 0 ? "b\xc3\xa9" : "d\xc3\xa9");
+  }
+
+  // 300 two-byte characters after one ASCII byte: the property keeps the
+  // ASCII byte and 127 whole characters (255 bytes); the units, whose field
+  // has 15 bytes, keep 7 whole characters of "\xc3\xa9" after "m".
+  std::string prop = "P";
+  for (int i = 0; i < 300; ++i) prop += "\xc3\xa9";
+  std::string units = "m";
+  for (int i = 0; i < 10; ++i) units += "\xc3\xa9";
+  std::string doc = "<CHANDESCRIPTIONS><CHANNEL><PROP>" + prop + "</PROP><UNITS>" + units +
+                    "</UNITS></CHANNEL></CHANDESCRIPTIONS>";
+  ListGuard cut;
+  ASSERT_EQ(parse_descr_list_read(&doc[0], &cut.list, false, false), 0);
+  ASSERT_EQ(cut.size(), 1u);
+  EXPECT_EQ(std::string(cut[0]->prop_name), prop.substr(0, 255));
+  EXPECT_EQ(std::string(cut[0]->units), units.substr(0, 15));
+  std::string more = "<CHANDESCRIPTIONS><CHANNEL><PROP>Q" + prop + "</PROP><UNITS>x" + units +
+                     "</UNITS></CHANNEL></CHANDESCRIPTIONS>";
+  ASSERT_EQ(parse_descr_list_read(&more[0], &cut.list, false, false), 0);
+  ASSERT_EQ(cut.size(), 2u);
+  EXPECT_EQ(std::string(cut[1]->prop_name), ("Q" + prop).substr(0, 254));
+  EXPECT_EQ(std::string(cut[1]->units), ("x" + units).substr(0, 14));
+}
+
 }  // namespace
 }  // namespace chan_writer_test

@@ -268,3 +268,30 @@ TYPED_TEST(EnvDict, WrittenDictionaryReadsBackToTheSameEntries) {
   capture_stdout([&] { EXPECT_EQ(0, convert(doc, &l, again.c_path(), 2)); });
   EXPECT_EQ(without_date(doc), without_date(again.read()));
 }
+
+// Found by fuzzing: non-ASCII names read back as other characters after a
+// write, and a name cut at the field's size could end in half a character.
+TYPED_TEST(EnvDict, NonAsciiNamesRoundTripAndAreCutAtCharacters) {
+  TypeParam l;
+  const std::string name = "Vakuum \xc3\xbc \xe2\x82\xac";
+  const std::string umlauts = [] {
+    std::string u;
+    for (int i = 0; i < 200; ++i) u += "\xc3\xbc";
+    return u;
+  }();
+  ASSERT_EQ(read(dict("<CHANNEL><INDEX>1</INDEX><PROP>" + name + "</PROP></CHANNEL>"
+                      "<CHANNEL><INDEX>2</INDEX><PROP>xy" + umlauts + "</PROP></CHANNEL>"),
+                 l),
+            0);
+  ASSERT_EQ(l.v.size(), 2u);
+  EXPECT_EQ(std::string(l.v[0]->data.env_prop), name);
+  const std::string cut = l.v[1]->data.env_prop;
+  const std::size_t cap = sizeof l.v[1]->data.env_prop - 1;
+  EXPECT_EQ(cut.size(), cap - 1);  // "xy" and whole two-byte characters only
+  EXPECT_EQ(cut, "xy" + umlauts.substr(0, cap - 1 - 2));
+  std::string doc;
+  ASSERT_EQ(dump(&l, nullptr, 3, -1, &doc), 0);
+  TypeParam back;
+  ASSERT_EQ(read(doc, back), 0);
+  EXPECT_EQ(back.summary(), l.summary());
+}

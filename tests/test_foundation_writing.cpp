@@ -78,6 +78,31 @@ TEST(Writing, EscapedTextReadsBackUnchanged) {
   EXPECT_EQ(xml_escaped("<&>\""), "&lt;&amp;&gt;&quot;");
 }
 
+// Found by fuzzing: the parsers hand out UTF-8 while the documents declare
+// ISO-8859-1, so non-ASCII text went out as raw UTF-8 bytes and read back as
+// other characters. Every non-ASCII character now goes out as a reference.
+TEST(Writing, NonAsciiTextGoesOutAsCharacterReferences) {
+  EXPECT_EQ(xml_escaped("caf\xc3\xa9 \xe2\x82\xac \xf0\x9f\x98\x80"), "caf&#233; &#8364; &#128512;");
+  // Bytes that start no valid UTF-8 sequence (ISO-8859-1 text, an overlong
+  // form, a surrogate, a cut sequence) stand for their ISO-8859-1 character.
+  EXPECT_EQ(xml_escaped("\xe9t\xe9"), "&#233;t&#233;");
+  EXPECT_EQ(xml_escaped("\xc0\x80"), "&#192;&#128;");
+  EXPECT_EQ(xml_escaped("\xed\xa0\x80"), "&#237;&#160;&#128;");
+  EXPECT_EQ(xml_escaped("a\xe2\x82"), "a&#226;&#130;");
+  for (const char* text : {"caf\xc3\xa9", "\xe2\x82\xac & \xf0\x9f\x98\x80", "\xc2\xa0x"}) {
+    std::string doc = "<?xml version=\"1.0\" encoding=\"ISO-8859-1\" ?><R>";
+    xml_escape(doc, text);
+    doc += "</R>";
+    SAX_Memory_Parser p(&doc[0]);
+    ASSERT_FALSE(p.start());
+    char* t = nullptr;
+    char* v = nullptr;
+    ASSERT_EQ(p.parse(&t, &v), 0);
+    ASSERT_EQ(p.parse(&t, &v), 0);
+    EXPECT_STREQ(v, text) << doc;
+  }
+}
+
 TEST(Writing, DeclarationAndIsoDate) {
   std::string s = "old content";
   set_xml_header(s);

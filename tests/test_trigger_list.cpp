@@ -366,6 +366,32 @@ TEST(TriggerListWrite, NegativeModesReadBackUnchanged) {
   EXPECT_EQ(big[1].pre_mode, std::numeric_limits<int>::min());
 }
 
+// Found by fuzzing: non-ASCII attribute values read back as other
+// characters after a write; a value cut at 255 bytes could end in half a
+// character.
+TEST(TriggerListWrite, NonAsciiTextRoundTripsAndIsCutAtCharacters) {
+  OwnedList list;
+  list.v.push_back(sample_record("Strahlstrom \xc2\xb5" "A \xe2\x82\xac"));
+  std::strcpy(list[0].channel, "R\xc3\xb6hre");
+  std::strcpy(list[0].group, "gr\xc3\xbcn");
+  std::string doc;
+  ASSERT_EQ(dump_user_trigger_list(&list.v, nullptr, 3, -1, &doc), 0);
+  OwnedList back;
+  ASSERT_FALSE(parse_trigger_list_read(&doc[0], &back.v)) << doc;
+  ASSERT_EQ(back.v.size(), 1u);
+  EXPECT_TRUE(QAL3_USER_THESAME(list.v[0], back.v[0])) << doc;
+
+  std::string longtext = "x";
+  for (int i = 0; i < 200; ++i) longtext += "\xc3\xa9";
+  OwnedList cut;
+  ASSERT_FALSE(read_doc(wrap("<USERTRIGGER><Description text=\"" + longtext + "\"/></USERTRIGGER>"), cut));
+  ASSERT_EQ(cut.v.size(), 1u);
+  EXPECT_EQ(std::string(cut[0].description), longtext.substr(0, 255));
+  ASSERT_FALSE(read_doc(wrap("<USERTRIGGER><Description text=\"y" + longtext + "\"/></USERTRIGGER>"), cut));
+  ASSERT_EQ(cut.v.size(), 2u);
+  EXPECT_EQ(std::string(cut[1].description), ("y" + longtext).substr(0, 254));
+}
+
 TEST(TriggerListWrite, ScreenForm) {
   OwnedList list;
   list.v.push_back(sample_record());

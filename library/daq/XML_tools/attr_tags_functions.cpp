@@ -1,6 +1,9 @@
 // Tag-writing helpers.
 #include "attr_tags_functions.h"
 
+#include <cstddef>
+#include <string>
+
 namespace {
 
 void append_attributes(std::string& a, const char* b, std::vector<char*>* at,
@@ -16,6 +19,31 @@ void append_attributes(std::string& a, const char* b, std::vector<char*>* at,
     a += '"';
   }
   a += close;
+}
+
+// Length of the well-formed UTF-8 sequence of two to four bytes at `s`,
+// storing its code point in `code`; 1 (and `code` unchanged) when `s` starts
+// none.
+std::size_t utf8_sequence(const unsigned char* s, unsigned& code) {
+  unsigned cp;
+  std::size_t n;
+  unsigned min;
+  if (s[0] >= 0xC2 && s[0] <= 0xDF) {
+    cp = s[0] & 0x1Fu, n = 2, min = 0x80;
+  } else if (s[0] >= 0xE0 && s[0] <= 0xEF) {
+    cp = s[0] & 0x0Fu, n = 3, min = 0x800;
+  } else if (s[0] >= 0xF0 && s[0] <= 0xF4) {
+    cp = s[0] & 0x07u, n = 4, min = 0x10000;
+  } else {
+    return 1;
+  }
+  for (std::size_t i = 1; i < n; ++i) {
+    if ((s[i] & 0xC0u) != 0x80u) return 1;  // also stops at the terminating NUL
+    cp = cp << 6 | (s[i] & 0x3Fu);
+  }
+  if (cp < min || cp > 0x10FFFF || (cp >= 0xD800 && cp <= 0xDFFF)) return 1;
+  code = cp;
+  return n;
 }
 
 }  // namespace
@@ -62,7 +90,8 @@ void START_TAG_ATTRNNS(std::string& a, const char* b, std::vector<char*>* at,
 
 void xml_escape(std::string& a, const char* text) {
   if (!text) return;
-  for (const char* s = text; *s; ++s) {
+  const auto* s = reinterpret_cast<const unsigned char*>(text);
+  while (*s) {
     switch (*s) {
       case '&': a += "&amp;"; break;
       case '<': a += "&lt;"; break;
@@ -71,8 +100,24 @@ void xml_escape(std::string& a, const char* text) {
       case '\t': a += "&#9;"; break;
       case '\n': a += "&#10;"; break;
       case '\r': a += "&#13;"; break;
-      default: a += *s; break;
+      default:
+        if (*s < 0x80) {
+          a += static_cast<char>(*s);
+        } else {
+          // The readers hand out text as UTF-8, while the documents declare
+          // ISO-8859-1: every other character goes out as a character
+          // reference, so that it reads back as the same text. A byte that
+          // starts no valid sequence stands for its ISO-8859-1 character.
+          unsigned code = *s;
+          const std::size_t n = utf8_sequence(s, code);
+          a += "&#";
+          a += std::to_string(code);
+          a += ';';
+          s += n - 1;
+        }
+        break;
     }
+    ++s;
   }
 }
 

@@ -36,8 +36,11 @@ QAL3_API void START_TAG_ATTRNNS(std::string& a, const char* b, std::vector<char*
 
 // Appends `text` escaped for element text and attribute values: & < > " become
 // entity references, tab, newline and carriage return character references
-// (so attribute normalisation and line-end handling keep them). Null appends
-// nothing.
+// (so attribute normalisation and line-end handling keep them), and every
+// character outside ASCII a character reference (text is taken as UTF-8, the
+// form the readers hand out; a byte that starts no valid UTF-8 sequence as
+// its ISO-8859-1 character), so the ISO-8859-1 documents read back to the
+// same text. Null appends nothing.
 QAL3_API void xml_escape(std::string& a, const char* text);
 
 // `text` escaped as xml_escape does it.

@@ -100,6 +100,10 @@ class DictionaryBuilder {
     if (!pushed_) std::free(ent_);
   }
 
+  // Entries that could not be allocated: each counts as an error, so that
+  // a dictionary that lost channels is never reported as read.
+  int lost() const { return lost_; }
+
   bool operator()(const Step& s) {
     if (s.is("CHANNEL")) {
       on_channel();
@@ -108,7 +112,9 @@ class DictionaryBuilder {
         ent_->index = read_index(s.value);
         note_field(f_indx_, f_prop_);
       } else if (s.is("PROP")) {
-        std::snprintf(ent_->data.env_prop, sizeof ent_->data.env_prop, "%s", s.value);
+        const std::size_t n = qal3::reader::fitting_length(s.value, sizeof ent_->data.env_prop);
+        std::memcpy(ent_->data.env_prop, s.value, n);
+        ent_->data.env_prop[n] = '\0';
         note_field(f_prop_, f_indx_);
       } else if (s.is("DABS")) {
         read_delta(s.value, ent_->data.env_ch_abs_delta);
@@ -127,6 +133,7 @@ class DictionaryBuilder {
       if (!ent_) {
         std::fputs(EntryLayout<Entry>::alloc_failed, stdout);
         std::fflush(stdout);
+        ++lost_;
         f_ch_ = f_indx_ = f_prop_ = false;
         return;
       }
@@ -148,6 +155,7 @@ class DictionaryBuilder {
 
   std::vector<Entry*>& list_;
   Entry* ent_ = nullptr;
+  int lost_ = 0;  // CHANNELs skipped for want of memory
   bool f_ch_ = false;
   bool f_indx_ = false;
   bool f_prop_ = false;
@@ -164,7 +172,8 @@ int read_dictionary(const Document& doc, std::vector<Entry*>* list) {
       qal3::reader::print_wrong_root(tag, kRoot);
       return false;
     };
-    return qal3::reader::read(doc, root, builder).sum();
+    const int result = qal3::reader::read(doc, root, builder).sum();
+    return result + builder.lost();
   } catch (...) {
     return 1;
   }

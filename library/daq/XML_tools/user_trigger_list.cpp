@@ -53,8 +53,7 @@ const char* const tags_aliasses[kParams][5] = {
 // Copies at most 255 characters of `src` into a record text field; longer
 // values are cut. Reads no further than that, so `src` may be a full field.
 void copy_text(char (&dst)[kText], const char* src) {
-  std::size_t n = 0;
-  while (n < kText - 1 && src[n] != '\0') ++n;
+  const std::size_t n = qal3::reader::fitting_length(src, kText);
   std::memcpy(dst, src, n);
   dst[n] = '\0';
 }
