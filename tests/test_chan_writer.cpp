@@ -841,5 +841,26 @@ TEST(ChanWriterRoundTrip, NonAsciiTextInBothFormats) {
   EXPECT_EQ(std::string(cut[1]->units), ("x" + units).substr(0, 14));
 }
 
+
+// Found by fuzzing: a channel of size 1 with dimensions was written as
+// "DaqFloat" with "dimension" elements, which the reader takes only inside
+// "DaqFloatMatrix": the last dimension's description and units came back as
+// the channel's own.
+TEST(ChanWriterRoundTrip, DimensionsOfAScalarDoNotReplaceItsDescription) {
+  ListGuard g;
+  chan_descr_2010* d = make(g.list, "P", "p");
+  std::snprintf(d->prop_desc, sizeof d->prop_desc, "%s", "channel");
+  std::snprintf(d->units, sizeof d->units, "%s", "V");
+  add_dim(d, 0, "x", "mm", "axis");
+  std::string doc;
+  ASSERT_EQ(dump_chan_desr(&g.list, nullptr, 2, 1, -1, &doc), 0);
+  EXPECT_EQ(doc.find("<dimension"), std::string::npos) << doc;
+  ListGuard back;
+  ASSERT_EQ(parse_descr_list_read(&doc[0], &back.list, false, false), 0);
+  ASSERT_EQ(back.size(), 1u);
+  EXPECT_STREQ(back[0]->prop_desc, "channel");
+  EXPECT_STREQ(back[0]->units, "V");
+  EXPECT_EQ(back[0]->ndims, 0);
+}
 }  // namespace
 }  // namespace chan_writer_test

@@ -1116,8 +1116,11 @@ void write_daqvariables(std::string& out, const chan_descr_2010* d, const char* 
     xml_escape(out, b->bit_desc);
     END_TAGN(out, "bitTitle");
   }
+  // Dimensions are read only inside "DaqFloatMatrix"; elsewhere their
+  // description and units would be read as the channel's own.
+  const bool matrix = d->max_size != 1;
   for (const dim_descr* dm : d->dims) {
-    if (!dm) continue;
+    if (!dm || !matrix) continue;
     std::snprintf(number, sizeof number, "%d", dm->dim);
     at[0] = id_attr;
     START_TAG_ATTRNNS(out, "dimension", &at, &v);
