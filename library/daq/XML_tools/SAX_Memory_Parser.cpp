@@ -15,11 +15,12 @@ SAX_Memory_Parser::SAX_Memory_Parser(char* xml) {
   if (!qal3::pull::initialize_platform()) return;
   try {
     std::unique_ptr<MemParseHandlers> h(new MemParseHandlers);
-    std::unique_ptr<xercesc::SAXParser> p(qal3::pull::make_parser(*h));
+    std::unique_ptr<qal3::xml::ParserWithOwnMemory<xercesc::SAXParser>> p(qal3::pull::make_parser(*h));
     const char* text = xml ? xml : kEmptyDocument;
-    memBufIS = new xercesc::MemBufInputSource(reinterpret_cast<const XMLByte*>(text),
-                                              std::strlen(text), kBufferId, false,
-                                              xercesc::XMLPlatformUtils::fgMemoryManager);
+    // Its streams go on the parser's list (see parser_memory.h).
+    memBufIS = new qal3::xml::KeepingSource<xercesc::MemBufInputSource>(
+        p->streams(), reinterpret_cast<const XMLByte*>(text), std::strlen(text), kBufferId, false,
+        xercesc::XMLPlatformUtils::fgMemoryManager);
     parser = p.release();
     handler = h.release();
     init = true;

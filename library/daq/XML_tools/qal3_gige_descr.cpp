@@ -16,6 +16,9 @@
 #include <xercesc/util/SecurityManager.hpp>
 #include <xercesc/util/XMLString.hpp>
 
+#include "parser_memory.h"
+#include "sax_pull_common.h"
+
 using xercesc::DOMNode;
 using xercesc::DOMNodeList;
 using xercesc::XMLString;
@@ -234,35 +237,38 @@ class ErrorCounter : public xercesc::HandlerBase {
   std::string first_;
 };
 
-// One Initialize/Terminate pair of the Xerces platform.
+// One Initialize/Terminate pair of the Xerces platform (see
+// qal3::pull::initialize_platform for a failed first Initialize).
 class Platform {
  public:
   Platform() = default;
   Platform(const Platform&) = delete;
   Platform& operator=(const Platform&) = delete;
   ~Platform() {
-    if (up_) xercesc::XMLPlatformUtils::Terminate();
+    if (started_) xercesc::XMLPlatformUtils::Terminate();
   }
 
   bool start() {
-    try {
-      xercesc::XMLPlatformUtils::Initialize();
-      up_ = true;
-    } catch (const xercesc::XMLException& e) {
-      std::printf("Error during Xerces-c Initialization.  Exception message: %s\n",
-                  Local(e.getMessage()).get());
-      std::fflush(stdout);
-    }
-    return up_;
+    started_ = true;
+    return qal3::pull::initialize_platform(report);
   }
 
  private:
-  bool up_ = false;
+  static void report(const XMLCh* message) {
+    std::printf("Error during Xerces-c Initialization.  Exception message: %s\n",
+                message ? Local(message).get() : "");
+    std::fflush(stdout);
+  }
+
+  bool started_ = false;
 };
 
-std::unique_ptr<xercesc::XercesDOMParser> make_parser(ErrorCounter& errors) {
-  auto parser =
-      std::make_unique<xercesc::XercesDOMParser>(nullptr, xercesc::XMLPlatformUtils::fgMemoryManager);
+using DOMParser = qal3::xml::ParserWithOwnMemory<xercesc::XercesDOMParser>;
+
+std::unique_ptr<DOMParser> make_parser(ErrorCounter& errors) {
+  // Over its own memory and stream list: what Xerces leaves behind when an
+  // allocation fails inside it goes with the parser.
+  auto parser = std::make_unique<DOMParser>();
   parser->setValidationScheme(xercesc::XercesDOMParser::Val_Never);
   parser->setDoNamespaces(false);
   parser->setDoSchema(false);
@@ -278,9 +284,11 @@ std::unique_ptr<xercesc::XercesDOMParser> make_parser(ErrorCounter& errors) {
 }
 
 // Parses `file_name`; prints the failure and returns false on any error.
-bool parse_file(xercesc::XercesDOMParser& parser, const ErrorCounter& errors, const char* file_name) {
+bool parse_file(DOMParser& parser, const ErrorCounter& errors, const char* file_name) {
   try {
-    parser.parse(file_name);
+    qal3::xml::with_file_source(
+        parser, file_name, [&](const xercesc::InputSource& source) { parser.parse(source); },
+        [&] { parser.parse(file_name); });
   } catch (const xercesc::OutOfMemoryException&) {
     std::printf("OutOfMemoryException\n");
     return false;
@@ -324,7 +332,7 @@ bool fill(const char* file_name, std::vector<QAL3GigEFeature*>& out) {
   FeatureList features;
   {
     ErrorCounter errors;
-    std::unique_ptr<xercesc::XercesDOMParser> parser = make_parser(errors);
+    std::unique_ptr<DOMParser> parser = make_parser(errors);
     const bool parsed = parse_file(*parser, errors, file_name);
     std::fflush(stdout);
     if (!parsed) return true;

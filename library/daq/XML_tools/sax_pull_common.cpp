@@ -7,9 +7,12 @@
 #include <xercesc/sax/AttributeList.hpp>
 #include <xercesc/sax/SAXParseException.hpp>
 #include <xercesc/util/OutOfMemoryException.hpp>
+#include <xercesc/util/PanicHandler.hpp>
 #include <xercesc/util/SecurityManager.hpp>
 #include <xercesc/util/XMLString.hpp>
+#include <xercesc/util/XMLUni.hpp>
 
+#include <atomic>
 #include <cstdio>
 #include <cstring>
 #include <memory>
@@ -85,6 +88,15 @@ void report_exception_text(const char* intro, const XMLCh* message) {
 }
 
 // True when the text holds only spaces, newlines and tabs (or nothing).
+// Calls `report`, which prints, and swallows what printing may throw.
+void report_quietly(void (*report)(const XMLCh*), const XMLCh* message) {
+  if (!report) return;
+  try {
+    report(message);
+  } catch (...) {
+  }
+}
+
 bool all_blank(const std::vector<XMLCh>& text) {
   for (XMLCh c : text) {
     if (c != u' ' && c != u'\n' && c != u'\t') return false;
@@ -255,30 +267,66 @@ void QAL3PullHandler::warning(const xercesc::SAXParseException& exc) {
 namespace qal3 {
 namespace pull {
 
-bool initialize_platform() {
-  try {
+namespace {
+
+// Set once the first Initialize of the process failed half-way.
+std::atomic<bool> g_platform_unusable{false};
+
+// Xerces' default panic handler ends the process (when memory runs out
+// while the platform is set up, for one). This one throws instead, so that
+// the call that met the panic fails.
+class ThrowingPanicHandler final : public xercesc::PanicHandler {
+ public:
+  void panic(const PanicReasons reason) override { throw reason; }
+};
+
+ThrowingPanicHandler g_panic_handler;
+
+void report_initialization(const XMLCh* message) {
+  std::fputs("Error during initialization! Message:\n", stderr);
+  put_transcoded(message);
+  std::fputs("\n", stderr);
+  std::fflush(stderr);
+}
+
+}  // namespace
+
+bool initialize_platform(void (*report)(const XMLCh* message)) {
+  if (!g_platform_unusable.load()) {
+    try {
+      // The panic handler counts only if this is the process's first
+      // Initialize; an application that set Xerces up keeps its own.
+      xercesc::XMLPlatformUtils::Initialize(xercesc::XMLUni::fgXercescDefaultLocale, nullptr, &g_panic_handler);
+      // The library keeps one platform reference of its own for the rest of
+      // the process, so that reading one small document after another does
+      // not tear Xerces down and set it up again each time.
+      static const bool held = (xercesc::XMLPlatformUtils::Initialize(), true);
+      (void)held;
+      return true;
+    } catch (const xercesc::XMLException& e) {
+      g_platform_unusable = true;
+      report_quietly(report, e.getMessage());
+    } catch (...) {
+      g_platform_unusable = true;
+      report_quietly(report, nullptr);
+    }
+    // The failed Initialize has counted itself, so Xerces takes the
+    // half-built platform for ready from now on, and Terminate would crash
+    // tearing it down. Hold it for good: the caller's Terminate only counts.
     xercesc::XMLPlatformUtils::Initialize();
-    // The library keeps one platform reference of its own for the rest of
-    // the process, so that reading one small document after another does
-    // not tear Xerces down and set it up again each time.
-    static const bool held = (xercesc::XMLPlatformUtils::Initialize(), true);
-    (void)held;
-    return true;
-  } catch (const xercesc::XMLException& e) {
-    std::fputs("Error during initialization! Message:\n", stderr);
-    put_transcoded(e.getMessage());
-    std::fputs("\n", stderr);
-    std::fflush(stderr);
-  } catch (...) {
-    std::fputs("Error during initialization! Message:\n\n", stderr);
-    std::fflush(stderr);
+    return false;
   }
+  xercesc::XMLPlatformUtils::Initialize();  // only counts: the platform is held
+  report_quietly(report, nullptr);
   return false;
 }
 
-xercesc::SAXParser* make_parser(QAL3PullHandler& handler) {
-  auto parser = std::make_unique<xercesc::SAXParser>(nullptr, xercesc::XMLPlatformUtils::fgMemoryManager,
-                                                     nullptr);
+bool initialize_platform() { return initialize_platform(report_initialization); }
+
+qal3::xml::ParserWithOwnMemory<xercesc::SAXParser>* make_parser(QAL3PullHandler& handler) {
+  // Over its own memory and stream list: what Xerces leaves behind when an
+  // allocation fails inside it goes with the parser.
+  auto parser = std::make_unique<qal3::xml::ParserWithOwnMemory<xercesc::SAXParser>>();
   parser->setDocumentHandler(&handler);
   parser->setErrorHandler(&handler);
   parser->setValidationScheme(xercesc::SAXParser::Val_Auto);
@@ -295,12 +343,12 @@ xercesc::SAXParser* make_parser(QAL3PullHandler& handler) {
 
 namespace {
 
-template <class Source>
-bool start_with(xercesc::SAXParser& parser, const Source& source, xercesc::XMLPScanToken& token,
-                QAL3PullHandler& handler) {
+// Runs first() (the parser's parseFirst) and reports how it went.
+template <class First>
+bool start_with(First&& first, QAL3PullHandler& handler) {
   bool started = false;
   try {
-    started = parser.parseFirst(source, token);
+    started = first();
   } catch (const xercesc::XMLException& e) {
     handler.finishStep();
     report_exception_text("\nError during parsing memory stream:\n", e.getMessage());
@@ -327,7 +375,7 @@ bool start_with(xercesc::SAXParser& parser, const Source& source, xercesc::XMLPS
 
 bool start(xercesc::SAXParser& parser, const xercesc::InputSource& source,
            xercesc::XMLPScanToken& token, QAL3PullHandler& handler) {
-  return start_with(parser, source, token, handler);
+  return start_with([&] { return parser.parseFirst(source, token); }, handler);
 }
 
 bool start(xercesc::SAXParser& parser, const char* path, xercesc::XMLPScanToken& token,
@@ -337,7 +385,15 @@ bool start(xercesc::SAXParser& parser, const char* path, xercesc::XMLPScanToken&
     std::fflush(stderr);
     return true;
   }
-  return start_with(parser, path, token, handler);
+  auto* own = dynamic_cast<qal3::xml::ParserWithOwnMemory<xercesc::SAXParser>*>(&parser);
+  return start_with(
+      [&] {
+        if (!own) return parser.parseFirst(path, token);
+        return qal3::xml::with_file_source(
+            *own, path, [&](const xercesc::InputSource& source) { return parser.parseFirst(source, token); },
+            [&] { return parser.parseFirst(path, token); });
+      },
+      handler);
 }
 
 int step(xercesc::SAXParser& parser, xercesc::XMLPScanToken& token, bool& gotMore,

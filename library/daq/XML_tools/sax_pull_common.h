@@ -8,6 +8,7 @@
 #include <xercesc/sax/InputSource.hpp>
 
 #include "SAX_Memory_Parser.h"
+#include "parser_memory.h"
 
 namespace qal3 {
 namespace pull {
@@ -16,11 +17,20 @@ namespace pull {
 // returns false when that fails. Either way the caller owes one Terminate.
 bool initialize_platform();
 
+// As above, with `report` printing the failure (it gets the exception's
+// message, or null when there is none, as for a failed allocation). Xerces
+// cannot recover from a first Initialize that failed half-way: a later
+// Initialize takes the half-built platform for ready and Terminate crashes
+// on it. The library then holds that platform for the rest of the process,
+// and this and every later call fail without touching it.
+bool initialize_platform(void (*report)(const XMLCh* message));
+
 // A SAX parser configured for the pull readers (automatic validation, no
 // namespaces or schema) that never loads external DTDs or entities and
 // bounds entity expansion. `handler` is installed as document and error
-// handler. Throws only what Xerces throws on allocation.
-xercesc::SAXParser* make_parser(QAL3PullHandler& handler);
+// handler. Built over its own memory and stream list (parser_memory.h).
+// Throws only what Xerces throws on allocation.
+qal3::xml::ParserWithOwnMemory<xercesc::SAXParser>* make_parser(QAL3PullHandler& handler);
 
 // parseFirst over `source` or the file `path`; prints the start messages.
 // False on success, true on failure.
