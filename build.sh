@@ -5,6 +5,9 @@
 #   ./build.sh test   install what is missing, build, run the whole test suite
 #   ./build.sh asan   build and test under AddressSanitizer + UBSan (leaks fail)
 #   ./build.sh bench  build the benchmarks (Release) into build-bench/
+#   ./build.sh fuzz   where clang is present: build the fuzz targets and fuzz
+#                     each for FUZZ_SECONDS (20) over its committed corpus;
+#                     any finding fails (its input is kept in build-fuzz/findings/)
 #
 # Missing Debian packages are installed when run as root; otherwise the
 # script names them and stops.
@@ -68,6 +71,45 @@ demo_gige() {
   build/tools/qal3 gige examples/gige_camera.xml
 }
 
+# True when clang can build a libFuzzer target here.
+have_libfuzzer() {
+  command -v clang++ >/dev/null 2>&1 || return 1
+  local dir
+  dir=$(mktemp -d)
+  printf '#include <cstddef>\n#include <cstdint>\nextern "C" int LLVMFuzzerTestOneInput(const uint8_t*, size_t) { return 0; }\n' >"$dir/t.cpp"
+  clang++ -fsanitize=fuzzer "$dir/t.cpp" -o "$dir/t" >/dev/null 2>&1
+  local rc=$?
+  rm -rf "$dir"
+  return $rc
+}
+
+# Fuzzes every target for $1 seconds over its committed corpus. New inputs
+# go to a scratch corpus, so the committed one stays as it is.
+fuzz_all() {
+  local seconds=$1 failed=() src t work
+  local findings=build-fuzz/findings
+  rm -rf "$findings" && mkdir -p "$findings"
+  for src in fuzz/fuzz_*.cpp; do
+    t=$(basename "$src" .cpp)
+    t=${t#fuzz_}
+    work=$(mktemp -d)
+    mkdir -p "$findings/$t"
+    echo "== fuzz_$t: ${seconds}s"
+    if ! build-fuzz/fuzz/fuzz_"$t" -close_fd_mask=3 -max_total_time="$seconds" -max_len=4096 -timeout=10 \
+        -dict=fuzz/qal3.dict -artifact_prefix="$findings/$t/" "$work" fuzz/corpus/"$t" >"$findings/$t.log" 2>&1; then
+      failed+=("$t")
+      tail -n 20 "$findings/$t.log"
+    else
+      grep -E '^#[0-9]+[[:space:]]+DONE' "$findings/$t.log" || true
+    fi
+    rm -rf "$work"
+  done
+  if [ ${#failed[@]} -gt 0 ]; then
+    echo "Fuzzing found faults in: ${failed[*]} (inputs in $findings/)" >&2
+    return 1
+  fi
+}
+
 case "${1:-}" in
   demo)
     ensure_packages
@@ -89,8 +131,14 @@ case "${1:-}" in
     ensure_packages
     build build-bench -DCMAKE_BUILD_TYPE=Release -DQAL3_BUILD_BENCH=ON -DQAL3_BUILD_TESTS=OFF
     ;;
+  fuzz)
+    have_libfuzzer || exit 0  # no clang with libFuzzer here: nothing to do
+    ensure_packages
+    CC=clang CXX=clang++ build build-fuzz -DCMAKE_BUILD_TYPE=RelWithDebInfo -DQAL3_BUILD_FUZZ=ON -DQAL3_BUILD_TESTS=OFF
+    fuzz_all "${FUZZ_SECONDS:-20}"
+    ;;
   *)
-    sed -n '2,10p' "$0" | sed 's/^# \{0,1\}//'
+    sed -n '2,13p' "$0" | sed 's/^# \{0,1\}//'
     exit 2
     ;;
 esac
