@@ -588,7 +588,7 @@ TEST(AllocFailure, PlatformInitialisation) {
   ASSERT_GT(count, 0u) << out;
   // Thousands of allocations, one process each: the first ones all, then a
   // sample spread over the rest, and the first read after it.
-  const std::size_t stride = std::max<std::size_t>(1, count / 150);
+  const std::size_t stride = std::max<std::size_t>(1, count / 80);
   std::printf("[ alloc    ] first Xerces initialisation: %zu allocations, every %zu-th swept\n", count, stride);
   int faults = 0;
   for (std::size_t n = 1; n <= count + 1 && faults < 5; n += n < 32 ? 1 : stride) {
