@@ -23,10 +23,16 @@
 #include <xercesc/sax/HandlerBase.hpp>
 #include <xercesc/util/PlatformUtils.hpp>
 
-#include <string>
+#include <cstddef>
 #include <vector>
 
 #include "qal3_export.h"
+
+namespace qal3 {
+namespace pull {
+struct HandlerAccess;
+}  // namespace pull
+}  // namespace qal3
 
 // One attribute of the most recent start tag; strings owned by the handler.
 struct attr {
@@ -68,7 +74,9 @@ class QAL3_API QAL3PullHandler : public xercesc::HandlerBase {
   void releaseAll();
 
   // Ends a pull step: text gathered during the step becomes the value.
-  void finishStep();
+  void finishStep() {
+    if (fTextPending) flushText();
+  }
   // Counts a failure that did not come through the error callbacks.
   void countError();
 
@@ -83,9 +91,14 @@ class QAL3_API QAL3PullHandler : public xercesc::HandlerBase {
   void warning(const xercesc::SAXParseException& exc) override;
 
  private:
+  friend struct qal3::pull::HandlerAccess;
+
   void report(const char* prefix, const xercesc::SAXParseException& exc);
   void releaseAttributes();
   void flushText();
+  void clearText();
+  void appendWideText(const XMLCh* chars, std::size_t length);
+  void storeAttributes(xercesc::AttributeList& attributes, std::size_t n);
 
   unsigned int fElementCount = 0;
   unsigned int fAttrCount = 0;
@@ -98,19 +111,28 @@ class QAL3_API QAL3PullHandler : public xercesc::HandlerBase {
   bool end_flag = false;
 
   // Storage behind tag, value and the attribute records, reused from step
-  // to step so that a pull step allocates nothing once warmed up.
+  // to step so that a pull step allocates nothing once warmed up. Each
+  // buffer's size is its capacity; the text in it is NUL-terminated.
   struct AttrSlot {
-    attr record{};
-    std::string name, type, value;
+    attr record{};  // type stays null: nothing hands it out
+    std::vector<char> name, value;
   };
-  std::string fTagBuf;
-  std::string fValueBuf;
+  std::vector<char> fTagBuf;
+  std::vector<char> fValueBuf;
   std::vector<AttrSlot> fAttrPool;
-  // Text of the current element gathered within one step: the SAX layer
-  // splits text at entity and character references and in long runs.
+  mutable std::size_t fAttrHint = 0;  // where getAttr's next search begins
+  // Text of the current element gathered within one step (the SAX layer
+  // splits text at entity and character references and in long runs).
+  // While every unit is ASCII it goes straight into fValueBuf (fNarrowLen
+  // bytes so far); from the first other unit on, all of it is kept in fText
+  // and converted when the step ends.
   std::vector<XMLCh> fText;
+  std::size_t fNarrowLen = 0;
+  std::size_t fTextUnits = 0;  // units gathered, in either form
   bool fTextPending = false;
   bool fTextTooLong = false;
+  bool fTextWide = false;     // fText holds the text
+  bool fTextNonBlank = false; // a narrow unit other than space, newline, tab
 };
 
 // Handler of the memory parser.

@@ -12,6 +12,7 @@
 #include <iostream>
 
 #include "attr_tags_functions.h"
+#include "number_text.h"
 #include "parse_chan_descr.h"
 #include "pull_reader.h"
 #include "xml_output.h"
@@ -59,7 +60,7 @@ void reset_entry(Entry& e) {
 // Decimal integer with leading blanks; stops at the first non-digit, no
 // digits give 0, out-of-range values are clamped.
 int read_index(const char* text) {
-  const long v = std::strtol(text, nullptr, 10);
+  const long v = qal3::number::to_long(text, nullptr);
   if (v > INT_MAX) return INT_MAX;
   if (v < INT_MIN) return INT_MIN;
   return static_cast<int>(v);
@@ -68,7 +69,7 @@ int read_index(const char* text) {
 // A number as "%f" reads it; a text that is no number leaves `field`.
 void read_delta(const char* text, float& field) {
   char* end = nullptr;
-  const float v = std::strtof(text, &end);
+  const float v = qal3::number::to_float(text, &end);
   if (end != text) field = v;
 }
 

@@ -9,6 +9,7 @@
 #include <new>
 
 #include "event_util.h"
+#include "number_text.h"
 #include "pull_reader.h"
 
 namespace {
@@ -29,7 +30,7 @@ void scan_number(const char* text, u_int& field) {
     base = 16;
   }
   char* end = nullptr;
-  const unsigned long v = std::strtoul(digits, &end, base);
+  const unsigned long v = qal3::number::to_ulong(digits, &end, base);
   if (end != digits) field = static_cast<u_int>(v);
 }
 
@@ -59,7 +60,7 @@ class EventListBuilder {
       return;
     }
     if (!value) return;
-    const long t = std::strtol(value, nullptr, 10);
+    const long t = qal3::number::to_long(value, nullptr);
     if (t < 0 || t > QAL3_EV_EVMAX) {
       type_seen_ = false;
       return;

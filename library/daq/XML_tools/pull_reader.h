@@ -32,7 +32,16 @@ class Step {
   const char* tag = nullptr;
   const char* value = nullptr;
 
-  bool is(const char* name) const { return std::strcmp(tag, name) == 0; }
+  // Whether the element is `name` (exact, case-sensitive). Compared here
+  // rather than by strcmp: most names differ in their first characters.
+  bool is(const char* name) const {
+    const char* t = tag;
+    while (*t != '\0' && *t == *name) {
+      ++t;
+      ++name;
+    }
+    return *t == *name;
+  }
   // Attribute `name`, or null when absent (or after a counted parser error).
   const char* attr(const char* name) const {
     char* v = nullptr;

@@ -14,8 +14,13 @@
 
 #include <atomic>
 #include <cstdio>
+#include <cstdint>
 #include <cstring>
 #include <memory>
+
+#if defined(__SSE2__)
+#include <emmintrin.h>
+#endif
 
 using xercesc::XMLString;
 
@@ -36,37 +41,97 @@ xercesc::SecurityManager& security_manager() {
   return manager;
 }
 
-// Converts NUL-terminated Xerces text to the local code page into `out`.
-// ASCII text (the usual case) is narrowed directly, which gives the same
-// bytes as XMLString::transcode without an allocation; anything else goes
-// through XMLString::transcode. False when the text cannot be converted.
-bool transcode_into(const XMLCh* text, std::string& out) {
-  if (!text) {
-    out.clear();
-    return false;
-  }
-  std::size_t n = 0;
-  XMLCh high = 0;
-  for (; text[n]; ++n) high |= text[n];
-  if (high < 0x80) {
-    out.resize(n);
-    char* dst = &out[0];
-    for (std::size_t i = 0; i < n; ++i) dst[i] = static_cast<char>(text[i]);
-    return true;
-  }
-  char* converted = XMLString::transcode(text);
-  if (!converted) {
-    out.clear();
-    return false;
-  }
-  out.assign(converted);
-  XMLString::release(&converted);
-  return true;
+// Makes room for `n` bytes in `buf`, whose size is its capacity.
+inline char* reserve(std::vector<char>& buf, std::size_t n) {
+  if (buf.size() < n) buf.resize(n < 64 ? 64 : n + n / 2);
+  return buf.data();
 }
 
-// Points `handle` at `buf` when `text` converts, else sets it null.
-void set_string(const char*& handle, std::string& buf, const XMLCh* text) {
-  handle = transcode_into(text, buf) ? buf.c_str() : nullptr;
+// XMLString::transcode of `text` into `buf`: the text, or null when it
+// cannot be converted.
+__attribute__((noinline)) const char* transcode_slow(const XMLCh* text, std::vector<char>& buf) {
+  char* converted = XMLString::transcode(text);
+  if (!converted) return nullptr;
+  const std::size_t length = std::strlen(converted);
+  char* dst = reserve(buf, length + 1);
+  std::memcpy(dst, converted, length + 1);
+  XMLString::release(&converted);
+  return dst;
+}
+
+// Converts NUL-terminated Xerces text to the local code page into `buf`
+// (NUL-terminated) and returns it, or null when it cannot be converted.
+// ASCII text (the usual case) is narrowed directly, which gives the same
+// bytes as XMLString::transcode without an allocation; anything else goes
+// through XMLString::transcode.
+inline const char* transcode_into(const XMLCh* text, std::vector<char>& buf) {
+  if (!text) return nullptr;
+  std::size_t cap = buf.size();
+  char* dst = buf.data();
+  XMLCh high = 0;
+  for (std::size_t n = 0;; n += 4) {
+    if (n + 4 > cap) {
+      dst = reserve(buf, n + 4);
+      cap = buf.size();
+    }
+    // Four units at a time; the terminator is copied too.
+    XMLCh c = text[n];
+    dst[n] = static_cast<char>(c);
+    if (c == 0) break;
+    high |= c;
+    c = text[n + 1];
+    dst[n + 1] = static_cast<char>(c);
+    if (c == 0) break;
+    high |= c;
+    c = text[n + 2];
+    dst[n + 2] = static_cast<char>(c);
+    if (c == 0) break;
+    high |= c;
+    c = text[n + 3];
+    dst[n + 3] = static_cast<char>(c);
+    if (c == 0) break;
+    high |= c;
+  }
+  return high < 0x80 ? dst : transcode_slow(text, buf);
+}
+
+// Narrows `n` units of `src` into `dst` (no terminator). Returns false when
+// a unit is outside ASCII (what `dst` then holds is of no use); else true,
+// with `non_blank` set when a unit other than space, newline or tab occurs.
+inline bool narrow_ascii(const XMLCh* src, std::size_t n, char* dst, bool& non_blank) {
+  std::size_t i = 0;
+  XMLCh high = 0;
+  bool other = false;
+#if defined(__SSE2__)
+  if (n >= 8) {
+    const __m128i zero = _mm_setzero_si128();
+    const __m128i space = _mm_set1_epi16(' ');
+    const __m128i newline = _mm_set1_epi16('\n');
+    const __m128i tab = _mm_set1_epi16('\t');
+    __m128i any = zero;                       // OR of all units
+    __m128i all_blank = _mm_set1_epi16(-1);  // lanes blank in every block
+    for (; i + 8 <= n; i += 8) {
+      const __m128i v = _mm_loadu_si128(reinterpret_cast<const __m128i*>(src + i));
+      any = _mm_or_si128(any, v);
+      const __m128i blank = _mm_or_si128(_mm_or_si128(_mm_cmpeq_epi16(v, space), _mm_cmpeq_epi16(v, newline)),
+                                         _mm_cmpeq_epi16(v, tab));
+      all_blank = _mm_and_si128(all_blank, blank);
+      _mm_storel_epi64(reinterpret_cast<__m128i*>(dst + i), _mm_packus_epi16(v, v));
+    }
+    const __m128i high_bits = _mm_and_si128(any, _mm_set1_epi16(static_cast<short>(0xFF80)));
+    if (_mm_movemask_epi8(_mm_cmpeq_epi16(high_bits, zero)) != 0xFFFF) return false;
+    other = _mm_movemask_epi8(all_blank) != 0xFFFF;
+  }
+#endif
+  for (; i < n; ++i) {
+    const XMLCh c = src[i];
+    high |= c;
+    other |= (c != u' ') & (c != u'\n') & (c != u'\t');
+    dst[i] = static_cast<char>(c);
+  }
+  if (high >= 0x80) return false;
+  non_blank = other;
+  return true;
 }
 
 // Writes a transcoded Xerces text to standard error (nothing for null).
@@ -126,33 +191,45 @@ void QAL3PullHandler::getTagValue(const char** t, const char** v) const {
 
 int QAL3PullHandler::getErrorCount() const { return error_count; }
 
+// Attribute names within one start tag are unique: Xerces reports a
+// repeated name as an error, after which no attribute is handed out. So
+// the search may begin after the last attribute found (readers ask in
+// document order) and still finds the one record of that name.
 const char* QAL3PullHandler::getAttr(char* name) const {
   if (!name) return nullptr;
-  for (const attr* a : vattr) {
-    if (a->name && std::strcmp(a->name, name) == 0) return a->value;
+  const std::size_t n = vattr.size();
+  std::size_t i = fAttrHint < n ? fAttrHint : 0;
+  for (std::size_t k = 0; k < n; ++k) {
+    const attr& a = *vattr[i];
+    if (a.name && a.name[0] == name[0] && std::strcmp(a.name, name) == 0) {
+      fAttrHint = i + 1;
+      return a.value;
+    }
+    if (++i == n) i = 0;
   }
   return nullptr;
 }
 
 void QAL3PullHandler::releaseAttributes() { vattr.clear(); }
 
+void QAL3PullHandler::clearText() {
+  fText.clear();
+  fNarrowLen = 0;
+  fTextUnits = 0;
+  fTextPending = false;
+  fTextTooLong = false;
+  fTextWide = false;
+  fTextNonBlank = false;
+}
+
 void QAL3PullHandler::releaseAll() {
   releaseAttributes();
   value = nullptr;
   tag = nullptr;
-  fText.clear();
-  fTextPending = false;
-  fTextTooLong = false;
+  clearText();
 }
 
-void QAL3PullHandler::reset_end_tag_flag() {
-  if (end_flag || value) {
-    tag = nullptr;
-    value = nullptr;
-    releaseAttributes();
-    end_flag = false;
-  }
-}
+void QAL3PullHandler::reset_end_tag_flag() { qal3::pull::HandlerAccess::begin_step(*this); }
 
 void QAL3PullHandler::resetTagValue() {
   tag = nullptr;
@@ -169,40 +246,63 @@ void QAL3PullHandler::countError() { ++error_count; }
 // element's value; text made only of blanks drops the element instead.
 void QAL3PullHandler::flushText() {
   if (!fTextPending) return;
-  fTextPending = false;
   if (fTextTooLong) {
-    fTextTooLong = false;
     std::fputs("\nError: element text longer than 1048576 characters\n", stderr);
     std::fflush(stderr);
     ++error_count;
   }
-  if (all_blank(fText)) {
-    fText.clear();
+  if (fTextWide) {
+    if (all_blank(fText)) {
+      value = nullptr;
+      tag = nullptr;
+    } else {
+      fText.push_back(0);
+      value = transcode_into(fText.data(), fValueBuf);
+      if (!value) tag = nullptr;
+    }
+  } else if (!fTextNonBlank) {
     value = nullptr;
     tag = nullptr;
-    return;
+  } else {
+    reserve(fValueBuf, fNarrowLen + 1)[fNarrowLen] = '\0';
+    value = fValueBuf.data();
   }
-  fText.push_back(0);
-  set_string(value, fValueBuf, fText.data());
-  fText.clear();
-  if (!value) tag = nullptr;
+  clearText();
 }
-
-void QAL3PullHandler::finishStep() { flushText(); }
 
 void QAL3PullHandler::characters(const XMLCh* chars, XMLSize_t length) {
   fCharacterCount += static_cast<unsigned int>(length);
   if (!tag && !fTextPending) return;
   fTextPending = true;
-  if (fText.size() + length > kMaxTextUnits) {
+  if (fTextUnits + length > kMaxTextUnits) {
     fTextTooLong = true;
     return;
+  }
+  fTextUnits += length;
+  if (!fTextWide) {
+    char* dst = reserve(fValueBuf, fNarrowLen + length + 1) + fNarrowLen;
+    bool non_blank = false;
+    if (narrow_ascii(chars, length, dst, non_blank)) {
+      fNarrowLen += length;
+      fTextNonBlank |= non_blank;
+      return;
+    }
+  }
+  appendWideText(chars, length);
+}
+
+// Text with a unit outside ASCII: from then on the element's text is kept
+// in UTF-16 and converted with XMLString::transcode when the step ends.
+void QAL3PullHandler::appendWideText(const XMLCh* chars, std::size_t length) {
+  if (!fTextWide) {
+    fText.assign(fValueBuf.data(), fValueBuf.data() + fNarrowLen);
+    fTextWide = true;
   }
   fText.insert(fText.end(), chars, chars + length);
 }
 
 void QAL3PullHandler::endElement(const XMLCh*) {
-  flushText();
+  finishStep();
   end_flag = true;
 }
 
@@ -215,24 +315,29 @@ void QAL3PullHandler::resetDocument() {
   error_count = 0;
   value = nullptr;
   tag = nullptr;
-  fText.clear();
-  fTextPending = false;
-  fTextTooLong = false;
+  clearText();
 }
 
 void QAL3PullHandler::startElement(const XMLCh* name, xercesc::AttributeList& attributes) {
-  flushText();
-  set_string(tag, fTagBuf, name);
+  finishStep();
+  tag = transcode_into(name, fTagBuf);
   ++fElementCount;
+  releaseAttributes();
   const XMLSize_t n = attributes.getLength();
   fAttrCount += static_cast<unsigned int>(n);
-  releaseAttributes();
+  if (n != 0) storeAttributes(attributes, n);
+}
+
+// Keeps the name and value of each attribute. Their type is not kept:
+// nothing hands it out.
+void QAL3PullHandler::storeAttributes(xercesc::AttributeList& attributes, std::size_t n) {
   if (fAttrPool.size() < n) fAttrPool.resize(n);
+  vattr.reserve(n);
+  fAttrHint = 0;
   for (XMLSize_t i = 0; i < n; ++i) {
     AttrSlot& slot = fAttrPool[i];
-    set_string(slot.record.name, slot.name, attributes.getName(i));
-    set_string(slot.record.type, slot.type, attributes.getType(i));
-    set_string(slot.record.value, slot.value, attributes.getValue(i));
+    slot.record.name = transcode_into(attributes.getName(i), slot.name);
+    slot.record.value = transcode_into(attributes.getValue(i), slot.value);
     vattr.push_back(&slot.record);
   }
 }
@@ -396,47 +501,18 @@ bool start(xercesc::SAXParser& parser, const char* path, xercesc::XMLPScanToken&
       handler);
 }
 
-int step(xercesc::SAXParser& parser, xercesc::XMLPScanToken& token, bool& gotMore,
-         QAL3PullHandler& handler, char** tag, char** value) {
-  if (tag) *tag = nullptr;
-  if (value) *value = nullptr;
-  handler.reset_end_tag_flag();
-  if (!gotMore) return -1;
-  try {
-    gotMore = parser.parseNext(token);
-  } catch (const xercesc::XMLException& e) {
-    report_exception_text("\nError during parsing memory stream:\n", e.getMessage());
-    handler.countError();
-    gotMore = false;
-  } catch (...) {
-    report_exception_text("\nError during parsing memory stream:\n", nullptr);
-    handler.countError();
-    gotMore = false;
-  }
-  handler.finishStep();
-  if (!gotMore) {
-    try {
-      parser.parseReset(token);
-    } catch (...) {
-      // The scanner is finished either way; its resources go with the parser.
-    }
-  }
-  if (const int errors = handler.getErrorCount()) return errors;
-  const char* t = nullptr;
-  const char* v = nullptr;
-  handler.getTagValue(&t, &v);
-  if (tag) *tag = const_cast<char*>(t);
-  if (value) *value = const_cast<char*>(v);
-  return 0;
+bool next_failed(QAL3PullHandler& handler, const XMLCh* message) {
+  report_exception_text("\nError during parsing memory stream:\n", message);
+  handler.countError();
+  return false;
 }
 
-int get_attr(const QAL3PullHandler& handler, char* name, char** value) {
-  if (value) *value = nullptr;
-  if (!name || handler.getErrorCount() != 0 || !value) return -1;
-  const char* found = handler.getAttr(name);
-  if (!found) return -1;
-  *value = const_cast<char*>(found);
-  return 0;
+void reset_scanner(xercesc::SAXParser& parser, xercesc::XMLPScanToken& token) {
+  try {
+    parser.parseReset(token);
+  } catch (...) {
+    // The scanner is finished either way; its resources go with the parser.
+  }
 }
 
 }  // namespace pull

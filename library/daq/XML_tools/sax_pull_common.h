@@ -6,6 +6,7 @@
 #include <xercesc/framework/XMLPScanToken.hpp>
 #include <xercesc/parsers/SAXParser.hpp>
 #include <xercesc/sax/InputSource.hpp>
+#include <xercesc/util/XMLException.hpp>
 
 #include "SAX_Memory_Parser.h"
 #include "parser_memory.h"
@@ -39,12 +40,59 @@ bool start(xercesc::SAXParser& parser, const xercesc::InputSource& source,
 bool start(xercesc::SAXParser& parser, const char* path, xercesc::XMLPScanToken& token,
            QAL3PullHandler& handler);
 
-// One pull step (see SAX_Memory_Parser::parse).
-int step(xercesc::SAXParser& parser, xercesc::XMLPScanToken& token, bool& gotMore,
-         QAL3PullHandler& handler, char** tag, char** value);
+// Reports an exception that escaped parseNext, counts it as an error and
+// ends the document. Returns false (the new gotMore).
+bool next_failed(QAL3PullHandler& handler, const XMLCh* message);
+// parseReset after the end of input; never throws.
+void reset_scanner(xercesc::SAXParser& parser, xercesc::XMLPScanToken& token);
+
+// The handler state that the pull step reads and resets.
+struct HandlerAccess {
+  static void begin_step(QAL3PullHandler& h) {
+    if (h.end_flag || h.value) {
+      h.tag = nullptr;
+      h.value = nullptr;
+      h.vattr.clear();
+      h.end_flag = false;
+    }
+  }
+  static int errors(const QAL3PullHandler& h) { return h.error_count; }
+  static const char* tag(const QAL3PullHandler& h) { return h.tag; }
+  static const char* value(const QAL3PullHandler& h) { return h.value; }
+};
+
+// One pull step (see SAX_Memory_Parser::parse). Inline, so that each
+// parser's parse() is the whole step.
+inline int step(xercesc::SAXParser& parser, xercesc::XMLPScanToken& token, bool& gotMore,
+                QAL3PullHandler& handler, char** tag, char** value) {
+  if (tag) *tag = nullptr;
+  if (value) *value = nullptr;
+  HandlerAccess::begin_step(handler);
+  if (!gotMore) return -1;
+  try {
+    gotMore = parser.parseNext(token);
+  } catch (const xercesc::XMLException& e) {
+    gotMore = next_failed(handler, e.getMessage());
+  } catch (...) {
+    gotMore = next_failed(handler, nullptr);
+  }
+  handler.finishStep();
+  if (!gotMore) reset_scanner(parser, token);
+  if (const int errors = HandlerAccess::errors(handler)) return errors;
+  if (tag) *tag = const_cast<char*>(HandlerAccess::tag(handler));
+  if (value) *value = const_cast<char*>(HandlerAccess::value(handler));
+  return 0;
+}
 
 // Attribute lookup (see SAX_Memory_Parser::get_attr).
-int get_attr(const QAL3PullHandler& handler, char* name, char** value);
+inline int get_attr(const QAL3PullHandler& handler, char* name, char** value) {
+  if (value) *value = nullptr;
+  if (!name || HandlerAccess::errors(handler) != 0 || !value) return -1;
+  const char* found = handler.getAttr(name);
+  if (!found) return -1;
+  *value = const_cast<char*>(found);
+  return 0;
+}
 
 }  // namespace pull
 }  // namespace qal3

@@ -12,6 +12,7 @@
 #include <new>
 
 #include "attr_tags_functions.h"
+#include "number_text.h"
 #include "parse_chan_descr.h"
 #include "pull_reader.h"
 #include "user_case_trigger.h"
@@ -66,7 +67,7 @@ bool same_text(const char (&a)[kText], const char (&b)[kText]) {
 // clamped to the int range. A text without digits leaves `field`.
 void scan_int(const char* text, int& field) {
   char* end = nullptr;
-  const long v = std::strtol(text, &end, 10);
+  const long v = qal3::number::to_long(text, &end);
   if (end == text) return;
   using limits = std::numeric_limits<int>;
   if (v > limits::max()) field = limits::max();
@@ -91,7 +92,7 @@ void scan_pre_mode(const char* text, int& field) {
 // included). A text that does not convert leaves `field`.
 void scan_float(const char* text, float& field) {
   char* end = nullptr;
-  const float v = std::strtof(text, &end);
+  const float v = qal3::number::to_float(text, &end);
   if (end != text) field = v;
 }
 
@@ -100,7 +101,7 @@ void scan_mask(const char* text, u_int& field) {
   if (text[0] != '0' || text[1] != 'x') return;
   const char* digits = text + 2;
   char* end = nullptr;
-  const unsigned long v = std::strtoul(digits, &end, 16);
+  const unsigned long v = qal3::number::to_ulong(digits, &end, 16);
   if (end != digits) field = static_cast<u_int>(v);
 }
 
