@@ -45,6 +45,25 @@ class ScratchFile {
   std::string path_;
 };
 
+// `text` as a written XML 1.0 document carries it: control characters other
+// than tab, newline and carriage return (which only an XML 1.1 input can
+// hold) become '?'.
+inline std::string as_written(const char* text) {
+  std::string out(text);
+  for (char& c : out)
+    if (static_cast<unsigned char>(c) < 0x20 && c != '\t' && c != '\n' && c != '\r') c = '?';
+  return out;
+}
+
+// The first bytes of `text` that a field of `cap` bytes keeps: all when they
+// fit, else cap - 1 bytes without the start of a cut UTF-8 character.
+inline std::string fitted(const std::string& text, size_t cap) {
+  if (text.size() < cap) return text;
+  size_t n = cap - 1;
+  for (int back = 0; back < 3 && n > 0 && (static_cast<unsigned char>(text[n]) & 0xC0) == 0x80; ++back) --n;
+  return text.substr(0, n);
+}
+
 }  // namespace fuzz
 
 #endif  // QAL3_FUZZ_COMMON_H

@@ -40,13 +40,15 @@ List first_per_property(const List& list) {
 }
 
 std::string daq_name_written(const chan_descr_2010* d) {
-  return d->daq_name[0] ? d->daq_name : "!!!UNDEFINED!!!";
+  return d->daq_name[0] ? fuzz::as_written(d->daq_name) : "!!!UNDEFINED!!!";
 }
 
 #define SAME_INT(f) \
   if (a->f != b->f) mismatch(#f, a, doc)
 #define SAME_STR(f) \
-  if (std::strcmp(a->f, b->f) != 0) mismatch(#f, a, doc)
+  if (fuzz::as_written(a->f) != b->f) mismatch(#f, a, doc)
+
+bool same_text(const char* a, const char* b) { return fuzz::as_written(a) == b; }
 
 void compare_full(const chan_descr_2010* a, const chan_descr_2010* b, const std::string& doc) {
   SAME_INT(stream);
@@ -66,22 +68,22 @@ void compare_full(const chan_descr_2010* a, const chan_descr_2010* b, const std:
   for (int i = 0; i < a->nbits; ++i) {
     const bit_descr* x = a->bits[i];
     const bit_descr* y = b->bits[i];
-    if (x->bit != y->bit || std::strcmp(x->bit_name, y->bit_name) || std::strcmp(x->bit_desc, y->bit_desc))
+    if (x->bit != y->bit || !same_text(x->bit_name, y->bit_name) || !same_text(x->bit_desc, y->bit_desc))
       mismatch("bit", a, doc);
   }
   if (a->ndims != b->ndims || b->dims.size() != static_cast<size_t>(b->ndims)) mismatch("ndims", a, doc);
   for (int i = 0; i < a->ndims; ++i) {
     const dim_descr* x = a->dims[i];
     const dim_descr* y = b->dims[i];
-    if (x->dim != y->dim || std::strcmp(x->dim_name, y->dim_name) || std::strcmp(x->dim_desc, y->dim_desc) ||
-        std::strcmp(x->units, y->units))
+    if (x->dim != y->dim || !same_text(x->dim_name, y->dim_name) || !same_text(x->dim_desc, y->dim_desc) ||
+        !same_text(x->units, y->units))
       mismatch("dim", a, doc);
     if (x->nstats != y->nstats || y->stats.size() != static_cast<size_t>(y->nstats)) mismatch("nstats", a, doc);
     for (int k = 0; k < x->nstats; ++k) {
       const stat_descr* s = x->stats[k];
       const stat_descr* t = y->stats[k];
-      if (s->stat != t->stat || std::strcmp(s->stat_name, t->stat_name) ||
-          std::strcmp(s->stat_desc, t->stat_desc) || std::strcmp(s->units, t->units))
+      if (s->stat != t->stat || !same_text(s->stat_name, t->stat_name) ||
+          !same_text(s->stat_desc, t->stat_desc) || !same_text(s->units, t->units))
         mismatch("stat", a, doc);
     }
   }
@@ -108,17 +110,17 @@ void compare_daqvars(const chan_descr_2010* a, const chan_descr_2010* b, const s
   for (int i = 0; i < nbits; ++i) {
     const bit_descr* x = a->bits[i];
     const bit_descr* y = b->bits[i];
-    char name[sizeof y->bit_name];
-    std::snprintf(name, sizeof name, "%s", x->bit_desc);  // a description may not fit a name
-    if (x->bit != y->bit || std::strcmp(name, y->bit_name) || y->bit_desc[0]) mismatch("bit", a, doc);
+    // A description may not fit a name.
+    const std::string name = fuzz::fitted(fuzz::as_written(x->bit_desc), sizeof y->bit_name);
+    if (x->bit != y->bit || name != y->bit_name || y->bit_desc[0]) mismatch("bit", a, doc);
   }
   const int ndims = matrix ? a->ndims : 0;
   if (b->ndims != ndims || b->dims.size() != static_cast<size_t>(ndims)) mismatch("ndims", a, doc);
   for (int i = 0; i < ndims; ++i) {
     const dim_descr* x = a->dims[i];
     const dim_descr* y = b->dims[i];
-    if (x->dim != y->dim || std::strcmp(x->dim_name, y->dim_name) || std::strcmp(x->dim_desc, y->dim_desc) ||
-        std::strcmp(x->units, y->units) || y->nstats != 0 || !y->stats.empty())
+    if (x->dim != y->dim || !same_text(x->dim_name, y->dim_name) || !same_text(x->dim_desc, y->dim_desc) ||
+        !same_text(x->units, y->units) || y->nstats != 0 || !y->stats.empty())
       mismatch("dim", a, doc);
   }
 }
@@ -130,6 +132,16 @@ void round_trip(List& list, int format) {
   const int rc = parse_descr_list_read(&doc[0], &back, false, false);
   if (rc != 0) mismatch("written document does not read back", nullptr, doc);
   const List expected = first_per_property(list);
+  if (format == 1) {
+    // DAQvariables merges by property when read: two properties that differ
+    // only in characters written as '?' become one, as they should.
+    for (size_t i = 0; i < expected.size(); ++i)
+      for (size_t k = 0; k < i; ++k)
+        if (fuzz::as_written(expected[i]->prop_name) == fuzz::as_written(expected[k]->prop_name)) {
+          clean_chan_desr_list(&back);
+          return;
+        }
+  }
   if (back.size() != expected.size()) mismatch("record count", nullptr, doc);
   for (size_t i = 0; i < back.size(); ++i) {
     if (format == 0)

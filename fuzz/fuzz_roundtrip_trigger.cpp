@@ -8,7 +8,6 @@
 #include <cstdint>
 #include <cstdio>
 #include <cstdlib>
-#include <cstring>
 #include <string>
 #include <vector>
 
@@ -59,9 +58,9 @@ std::string write_and_read(List& list, List& back) {
 
 void compare_formatted(const qal3_user_case_trigger* a, const qal3_user_case_trigger* b, size_t i,
                        const std::string& doc) {
-  if (std::strcmp(a->channel, b->channel)) mismatch("channel", i, doc);
-  if (std::strcmp(a->description, b->description)) mismatch("description", i, doc);
-  if (std::strcmp(a->group, b->group)) mismatch("group", i, doc);
+  if (fuzz::as_written(a->channel) != b->channel) mismatch("channel", i, doc);
+  if (fuzz::as_written(a->description) != b->description) mismatch("description", i, doc);
+  if (fuzz::as_written(a->group) != b->group) mismatch("group", i, doc);
   if (a->subchannel != b->subchannel) mismatch("subchannel", i, doc);
   if (a->function != b->function) mismatch("function", i, doc);
   if (a->operation != b->operation) mismatch("operation", i, doc);

@@ -101,7 +101,11 @@ void xml_escape(std::string& a, const char* text) {
       case '\n': a += "&#10;"; break;
       case '\r': a += "&#13;"; break;
       default:
-        if (*s < 0x80) {
+        if (*s < 0x20) {
+          // Other control characters (an XML 1.1 document can hold them)
+          // cannot be written in an XML 1.0 document, not even as references.
+          a += '?';
+        } else if (*s < 0x80) {
           a += static_cast<char>(*s);
         } else {
           // The readers hand out text as UTF-8, while the documents declare
@@ -110,9 +114,13 @@ void xml_escape(std::string& a, const char* text) {
           // starts no valid sequence stands for its ISO-8859-1 character.
           unsigned code = *s;
           const std::size_t n = utf8_sequence(s, code);
-          a += "&#";
-          a += std::to_string(code);
-          a += ';';
+          if (code == 0xFFFE || code == 0xFFFF) {
+            a += '?';  // not characters of XML either
+          } else {
+            a += "&#";
+            a += std::to_string(code);
+            a += ';';
+          }
           s += n - 1;
         }
         break;

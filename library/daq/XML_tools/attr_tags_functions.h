@@ -40,7 +40,9 @@ QAL3_API void START_TAG_ATTRNNS(std::string& a, const char* b, std::vector<char*
 // character outside ASCII a character reference (text is taken as UTF-8, the
 // form the readers hand out; a byte that starts no valid UTF-8 sequence as
 // its ISO-8859-1 character), so the ISO-8859-1 documents read back to the
-// same text. Null appends nothing.
+// same text. Characters that no XML 1.0 document can hold (control
+// characters other than tab, newline and carriage return, U+FFFE, U+FFFF)
+// are written as '?'. Null appends nothing.
 QAL3_API void xml_escape(std::string& a, const char* text);
 
 // `text` escaped as xml_escape does it.
