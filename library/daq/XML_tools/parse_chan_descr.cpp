@@ -1,7 +1,9 @@
 // Channel descriptions, and the declaration and time stamp helpers.
 #include "parse_chan_descr.h"
 
+#include <array>
 #include <climits>
+#include <cstdint>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
@@ -9,6 +11,7 @@
 #include <new>
 #include <string_view>
 
+#include "number_text.h"
 #include "pull_reader.h"
 #include "xml_output.h"
 
@@ -94,6 +97,90 @@ enum TagCol { C_BIT = 0, C_DIM = 1, C_STAT = 2 };
 
 const char* tag(int row, int col = 0) { return tags[row][col]; }
 
+// The element names of a CHANDESCRIPTIONS channel that the reader acts on.
+enum class ChanElement {
+  channel, evtype, stream, prop, sb_name, dtype, db_key, count, setpoint, name, subsystem, desc,
+  dim_descr, stat_descr, units, dim_units, stat_units, size, bit, bit_name, bit_descr, dim,
+  dim_name, stat, stat_name, other
+};
+
+// Which of them `t` names (exact, case-sensitive), as a chain of strcmp
+// calls in the order of kChanElements would answer; only the names of t's
+// length and first character are compared.
+ChanElement chan_element(const char* t) {
+  struct Name {
+    int row, col;
+    ChanElement element;
+  };
+  static constexpr Name kChanElements[] = {
+      {T_CHANNEL, 0, ChanElement::channel},
+      {T_EVTYPE, 0, ChanElement::evtype},
+      {T_STREAM, 0, ChanElement::stream},
+      {T_PROP, 0, ChanElement::prop},
+      {T_SB_NAME, 0, ChanElement::sb_name},
+      {T_DTYPE, 0, ChanElement::dtype},
+      {T_DB_KEY, 0, ChanElement::db_key},
+      {T_COUNT, 0, ChanElement::count},
+      {T_SETPOINT, 0, ChanElement::setpoint},
+      {T_NAME, 0, ChanElement::name},
+      {T_SUBSYSTEM, 0, ChanElement::subsystem},
+      {T_DESC, 0, ChanElement::desc},
+      {T_BIT_DESCR, C_DIM, ChanElement::dim_descr},
+      {T_BIT_DESCR, C_STAT, ChanElement::stat_descr},
+      {T_UNITS, 0, ChanElement::units},
+      {T_UNITS, C_DIM, ChanElement::dim_units},
+      {T_UNITS, C_STAT, ChanElement::stat_units},
+      {T_SIZE, 0, ChanElement::size},
+      {T_BIT, C_BIT, ChanElement::bit},
+      {T_BIT_NAME, C_BIT, ChanElement::bit_name},
+      {T_BIT_DESCR, C_BIT, ChanElement::bit_descr},
+      {T_BIT, C_DIM, ChanElement::dim},
+      {T_BIT_NAME, C_DIM, ChanElement::dim_name},
+      {T_BIT, C_STAT, ChanElement::stat},
+      {T_BIT_NAME, C_STAT, ChanElement::stat_name},
+  };
+  constexpr std::size_t kCount = sizeof kChanElements / sizeof kChanElements[0];
+  struct Candidate {
+    const char* name;
+    std::size_t length;
+    ChanElement element;
+  };
+  // Names by a hash of first character and length, each bucket in the
+  // order above (so that the first equal name wins, as in the chain).
+  struct Bucket {
+    std::size_t size = 0;
+    std::array<std::uint8_t, kCount> items{};
+  };
+  struct Index {
+    std::array<Candidate, kCount> names{};
+    std::array<Bucket, 64> buckets{};
+  };
+  const auto slot = [](char first, std::size_t length) {
+    return (static_cast<unsigned char>(first) * 5u + length) & 63u;
+  };
+  static const Index index = [&] {
+    Index x;
+    for (std::size_t i = 0; i < kCount; ++i) {
+      const char* name = tag(kChanElements[i].row, kChanElements[i].col);
+      x.names[i] = {name, std::strlen(name), kChanElements[i].element};
+      Bucket& into = x.buckets[slot(name[0], x.names[i].length)];
+      into.items[into.size++] = static_cast<std::uint8_t>(i);
+    }
+    return x;
+  }();
+  std::size_t length = 0;
+  while (t[length] != '\0') ++length;
+  const Bucket& bucket = index.buckets[slot(t[0], length)];
+  for (std::size_t k = 0; k < bucket.size; ++k) {
+    const Candidate& c = index.names[bucket.items[k]];
+    if (c.length != length) continue;
+    std::size_t i = 0;
+    while (i < length && t[i] == c.name[i]) ++i;
+    if (i == length) return c.element;
+  }
+  return ChanElement::other;
+}
+
 const char* const kDaqRoot = "DAQvariables";
 const char* const kUndefinedName = "!!!UNDEFINED!!!";
 
@@ -113,7 +200,7 @@ void copy_text(char (&dst)[N], const char* src) {
 // 32-bit hosts read the same number).
 long long read_number(const char* text) {
   if (!text) return 0;
-  const long v = std::strtol(text, nullptr, 10);
+  const long v = qal3::number::to_long(text, nullptr);
   if (v > INT_MAX) return INT_MAX;
   if (v < INT_MIN) return INT_MIN;
   return v;
@@ -417,100 +504,126 @@ class DescriptionReader {
   // -- CHANDESCRIPTIONS --------------------------------------------------------
 
   void chan_step(const qal3::reader::Step& s) {
-    const char* t = s.tag;
-    if (std::strcmp(t, tag(T_CHANNEL)) == 0) {
+    const ChanElement element = chan_element(s.tag);
+    if (element == ChanElement::channel) {
       begin_channel();
       return;
     }
     if (!f_ch_ || !s.value) return;
     const char* v = s.value;
     chan_descr_2010* e = ent_;
-    if (std::strcmp(t, tag(T_EVTYPE)) == 0) {
-      e->ev_type = event_type_value(v, shift_);
-    } else if (std::strcmp(t, tag(T_STREAM)) == 0) {
-      e->stream = read_int(v);
-    } else if (std::strcmp(t, tag(T_PROP)) == 0) {
-      property(v, delete_duplicated_, false);
-    } else if (std::strcmp(t, tag(T_SB_NAME)) == 0) {
-      copy_text(e->sb_name, v);
-    } else if (std::strcmp(t, tag(T_DTYPE)) == 0) {
-      e->dtype = data_type_value(v, shift_);
-    } else if (std::strcmp(t, tag(T_DB_KEY)) == 0) {
-      e->db_key = read_int(v);
-    } else if (std::strcmp(t, tag(T_COUNT)) == 0) {
-      e->count = read_int(v);
-    } else if (std::strcmp(t, tag(T_SETPOINT)) == 0) {
-      e->set_point = read_int(v);
-    } else if (std::strcmp(t, tag(T_NAME)) == 0) {
-      copy_text(e->daq_name, v);
-    } else if (std::strcmp(t, tag(T_SUBSYSTEM)) == 0) {
-      copy_text(e->subsystem, v);
-    } else if (std::strcmp(t, tag(T_DESC)) == 0) {
-      copy_text(e->prop_desc, v);
-    } else if (std::strcmp(t, tag(T_BIT_DESCR, C_DIM)) == 0) {
-      if (dims_ent_) {
-        copy_text(dims_ent_->dim_desc, v);
-      } else {
+    switch (element) {
+      case ChanElement::evtype:
+        e->ev_type = event_type_value(v, shift_);
+        break;
+      case ChanElement::stream:
+        e->stream = read_int(v);
+        break;
+      case ChanElement::prop:
+        property(v, delete_duplicated_, false);
+        break;
+      case ChanElement::sb_name:
+        copy_text(e->sb_name, v);
+        break;
+      case ChanElement::dtype:
+        e->dtype = data_type_value(v, shift_);
+        break;
+      case ChanElement::db_key:
+        e->db_key = read_int(v);
+        break;
+      case ChanElement::count:
+        e->count = read_int(v);
+        break;
+      case ChanElement::setpoint:
+        e->set_point = read_int(v);
+        break;
+      case ChanElement::name:
+        copy_text(e->daq_name, v);
+        break;
+      case ChanElement::subsystem:
+        copy_text(e->subsystem, v);
+        break;
+      case ChanElement::desc:
         copy_text(e->prop_desc, v);
-      }
-    } else if (std::strcmp(t, tag(T_BIT_DESCR, C_STAT)) == 0) {
-      if (flavor_.stat_descr_fallback) {
-        if (dims_ent_ && stats_ent_) {
-          copy_text(stats_ent_->stat_desc, v);
+        break;
+      case ChanElement::dim_descr:
+        if (dims_ent_) {
+          copy_text(dims_ent_->dim_desc, v);
         } else {
           copy_text(e->prop_desc, v);
         }
-      } else if (stats_ent_) {
-        copy_text(stats_ent_->stat_desc, v);
-      }
-    } else if (std::strcmp(t, tag(T_UNITS)) == 0) {
-      copy_text(e->units, v);
-    } else if (std::strcmp(t, tag(T_UNITS, C_DIM)) == 0) {
-      if (dims_ent_) copy_text(dims_ent_->units, v);
-    } else if (std::strcmp(t, tag(T_UNITS, C_STAT)) == 0) {
-      if (stats_ent_ && (dims_ent_ || !flavor_.stat_units_needs_dim))
-        copy_text(stats_ent_->units, v);
-    } else if (std::strcmp(t, tag(T_SIZE)) == 0) {
-      e->max_size = read_int(v);
-    } else if (std::strcmp(t, tag(T_BIT, C_BIT)) == 0) {
-      bits_ent_ = add_bit(read_int(v));
-    } else if (std::strcmp(t, tag(T_BIT_NAME, C_BIT)) == 0) {
-      if (bits_ent_) copy_text(bits_ent_->bit_name, v);
-    } else if (std::strcmp(t, tag(T_BIT_DESCR, C_BIT)) == 0) {
-      if (bits_ent_) copy_text(bits_ent_->bit_desc, v);
-    } else if (std::strcmp(t, tag(T_BIT, C_DIM)) == 0) {
-      dims_ent_ = add_dim(read_int(v));
-      if (flavor_.dim_clears_stat) stats_ent_ = nullptr;
-    } else if (std::strcmp(t, tag(T_BIT_NAME, C_DIM)) == 0) {
-      if (dims_ent_) copy_text(dims_ent_->dim_name, v);
-    } else if (std::strcmp(t, tag(T_BIT, C_STAT)) == 0) {
-      if (dims_ent_) {
-        auto st = std::make_unique<stat_descr>();
-        st->stat = read_int(v);
-        dims_ent_->stats.push_back(st.get());
-        dims_ent_->nstats++;
-        stats_ent_ = st.release();
-      }
-    } else if (std::strcmp(t, tag(T_BIT_NAME, C_STAT)) == 0) {
-      if (stats_ent_) copy_text(stats_ent_->stat_name, v);
+        break;
+      case ChanElement::stat_descr:
+        if (flavor_.stat_descr_fallback) {
+          if (dims_ent_ && stats_ent_) {
+            copy_text(stats_ent_->stat_desc, v);
+          } else {
+            copy_text(e->prop_desc, v);
+          }
+        } else if (stats_ent_) {
+          copy_text(stats_ent_->stat_desc, v);
+        }
+        break;
+      case ChanElement::units:
+        copy_text(e->units, v);
+        break;
+      case ChanElement::dim_units:
+        if (dims_ent_) copy_text(dims_ent_->units, v);
+        break;
+      case ChanElement::stat_units:
+        if (stats_ent_ && (dims_ent_ || !flavor_.stat_units_needs_dim)) copy_text(stats_ent_->units, v);
+        break;
+      case ChanElement::size:
+        e->max_size = read_int(v);
+        break;
+      case ChanElement::bit:
+        bits_ent_ = add_bit(read_int(v));
+        break;
+      case ChanElement::bit_name:
+        if (bits_ent_) copy_text(bits_ent_->bit_name, v);
+        break;
+      case ChanElement::bit_descr:
+        if (bits_ent_) copy_text(bits_ent_->bit_desc, v);
+        break;
+      case ChanElement::dim:
+        dims_ent_ = add_dim(read_int(v));
+        if (flavor_.dim_clears_stat) stats_ent_ = nullptr;
+        break;
+      case ChanElement::dim_name:
+        if (dims_ent_) copy_text(dims_ent_->dim_name, v);
+        break;
+      case ChanElement::stat:
+        if (dims_ent_) {
+          auto st = std::make_unique<stat_descr>();
+          st->stat = read_int(v);
+          dims_ent_->stats.push_back(st.get());
+          dims_ent_->nstats++;
+          stats_ent_ = st.release();
+        }
+        break;
+      case ChanElement::stat_name:
+        if (stats_ent_) copy_text(stats_ent_->stat_name, v);
+        break;
+      case ChanElement::channel:
+      case ChanElement::other:
+        break;
     }
   }
 
   // -- DAQvariables ------------------------------------------------------------
 
   void daq_step(const qal3::reader::Step& s) {
-    const char* t = s.tag;
     const char* v = s.value;
-    const bool is_bit_title = std::strcmp(t, "bitTitle") == 0;
+    const bool is_bit_title = s.is("bitTitle");
     if (!is_bit_title) {
       flush_bit_title();
       last_bit_title_ = false;
     }
-    if (std::strcmp(t, "DaqFloat") == 0 || std::strcmp(t, "DaqBits") == 0 ||
-        std::strcmp(t, "DaqFloatMatrix") == 0) {
+    if (s.is("DaqFloat") || s.is("DaqBits") ||
+        s.is("DaqFloatMatrix")) {
       begin_channel();
-      bit_ = std::strcmp(t, "DaqBits") == 0;
-      dim_ = std::strcmp(t, "DaqFloatMatrix") == 0;
+      bit_ = s.is("DaqBits");
+      dim_ = s.is("DaqFloatMatrix");
       return;
     }
     if (!f_ch_) {
@@ -522,7 +635,7 @@ class DescriptionReader {
       if (bit_) bit_title(s);
       return;
     }
-    if (std::strcmp(t, "dimension") == 0) {
+    if (s.is("dimension")) {
       if (!dim_) return;
       const char* id = s.attr("id");
       if (!id) {
@@ -535,32 +648,32 @@ class DescriptionReader {
       return;
     }
     if (!v) return;
-    if (std::strcmp(t, "evType") == 0) {
+    if (s.is("evType")) {
       e->ev_type = event_type_value(v, shift_);
-    } else if (std::strcmp(t, "nexol") == 0) {
+    } else if (s.is("nexol")) {
       property(v, true, flavor_.or_merge_daq);
-    } else if (std::strcmp(t, "daqName") == 0) {
+    } else if (s.is("daqName")) {
       copy_text(e->daq_name, v);
-    } else if (std::strcmp(t, "subSystem") == 0) {
+    } else if (s.is("subSystem")) {
       copy_text(e->subsystem, v);
-    } else if (std::strcmp(t, "setPoint") == 0) {
+    } else if (s.is("setPoint")) {
       e->set_point = read_int(v);
-    } else if (std::strcmp(t, "description") == 0) {
+    } else if (s.is("description")) {
       if (dim_ && dims_ent_) {
         copy_text(dims_ent_->dim_desc, v);
       } else {
         copy_text(e->prop_desc, v);
       }
-    } else if (std::strcmp(t, "units") == 0) {
+    } else if (s.is("units")) {
       if (dim_ && dims_ent_) {
         copy_text(dims_ent_->units, v);
       } else {
         copy_text(e->units, v);
       }
-    } else if (std::strcmp(t, "lastIndex") == 0) {
+    } else if (s.is("lastIndex")) {
       const long long n = read_number(v) + 1;
       e->max_size = n > INT_MAX ? INT_MAX : static_cast<int>(n);
-    } else if (std::strcmp(t, "name") == 0) {
+    } else if (s.is("name")) {
       if (dim_ && dims_ent_) copy_text(dims_ent_->dim_name, v);
     }
   }
