@@ -24,6 +24,7 @@
 #include <string>
 #include <vector>
 
+#include "SAX_File_Parser.h"
 #include "SAX_Memory_Parser.h"
 #include "number_text.h"
 #include "parse_chan_descr.h"
@@ -311,6 +312,68 @@ TEST(PullFastPath, AttributeLookupsInAnyOrder) {
   std::string n = "p1";
   char* a = nullptr;
   EXPECT_EQ(p.get_attr(&n[0], &a), -1);
+}
+
+// parse_element is parse() with the steps that carry no tag skipped.
+template <class Parser>
+std::vector<std::string> tagged_by_parse(Parser& p) {
+  std::vector<std::string> out;
+  for (;;) {
+    char* t = nullptr;
+    char* v = nullptr;
+    const int rc = p.parse(&t, &v);
+    if (rc == 0 && !t) continue;
+    out.push_back(std::to_string(rc) + " " + (t ? t : "null") + " " + (v ? v : "null"));
+    if (rc != 0) return out;
+  }
+}
+
+template <class Parser>
+std::vector<std::string> tagged_by_parse_element(Parser& p) {
+  std::vector<std::string> out;
+  for (;;) {
+    char* t = nullptr;
+    char* v = reinterpret_cast<char*>(1);
+    const int rc = p.parse_element(&t, &v);
+    out.push_back(std::to_string(rc) + " " + (t ? t : "null") + " " + (v ? v : "null"));
+    if (rc != 0) return out;
+  }
+}
+
+TEST(PullFastPath, ParseElementSkipsOnlyUntaggedSteps) {
+  const std::vector<std::string> docs = {
+      "<R>\n  <A x=\"1\">1</A>\n <B/> <C>  </C>text<D><!--c--></D>\n</R>\n",
+      "<R><A>unclosed</B></R>",   // ends in an error
+      "<R><A>&#233;&amp;</A></R>",
+      "<R/>",
+  };
+  for (const std::string& doc : docs) {
+    std::vector<std::string> want, got, want_file, got_file;
+    testutil::TempFile file(doc);
+    testutil::capture_stderr([&] {
+      std::string a = doc, b = doc;
+      SAX_Memory_Parser pa(&a[0]), pb(&b[0]);
+      ASSERT_FALSE(pa.start());
+      ASSERT_FALSE(pb.start());
+      want = tagged_by_parse(pa);
+      got = tagged_by_parse_element(pb);
+      SAX_File_Parser fa, fb;
+      ASSERT_FALSE(fa.start(file.c_path()));
+      ASSERT_FALSE(fb.start(file.c_path()));
+      want_file = tagged_by_parse(fa);
+      got_file = tagged_by_parse_element(fb);
+    });
+    EXPECT_EQ(got, want) << doc;
+    EXPECT_EQ(got_file, want_file) << doc;
+  }
+  // A parser that could not start answers as parse() does.
+  std::string none = "";
+  SAX_Memory_Parser p(&none[0]);
+  testutil::capture_stderr([&] { EXPECT_TRUE(p.start()); });
+  char* t = nullptr;
+  char* v = nullptr;
+  EXPECT_NE(p.parse_element(&t, &v), 0);
+  EXPECT_EQ(t, nullptr);
 }
 
 // ---------------------------------------------------------------------------

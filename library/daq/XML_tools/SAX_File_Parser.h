@@ -34,6 +34,9 @@ class QAL3_API SAX_File_Parser {
   bool start(char* file);
   // One pull step; as SAX_Memory_Parser::parse.
   int parse(char** tag, char** value);
+  // Steps up to the next one that names an element; as
+  // SAX_Memory_Parser::parse_element.
+  int parse_element(char** tag, char** value);
   // Attribute lookup; as SAX_Memory_Parser::get_attr.
   int get_attr(char* name, char** value);
   // Warnings, errors and fatal errors counted so far.

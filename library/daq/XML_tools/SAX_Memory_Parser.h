@@ -160,6 +160,10 @@ class QAL3_API SAX_Memory_Parser {
   // error count when the document is to be abandoned; -1 once the document
   // is exhausted. Out-pointers may be null.
   int parse(char** tag, char** value);
+  // Pull steps until one names an element: the same as calling parse()
+  // until it returns non-zero or sets *tag (`tag` must not be null), in
+  // one call. Readers, which skip the steps without a tag, use this.
+  int parse_element(char** tag, char** value);
   // Attribute `name` of the most recent start tag: 0 with *value set, or -1
   // with *value null (also for null arguments or after any counted error).
   int get_attr(char* name, char** value);

@@ -34,20 +34,47 @@ void scan_number(const char* text, u_int& field) {
   if (end != digits) field = static_cast<u_int>(v);
 }
 
+// The element names of an event list that the reader acts on.
+enum class Name { event, type, sblock, chan, chlist, tmask, mintimesec, mintimeusec, priority, other };
+
+// Which of them `t` names (exact, case-sensitive).
+Name name_of(const char* t) {
+  using qal3::reader::same_name;
+  switch (t[0]) {
+    case 'E':
+      return same_name(t, "EVENT") ? Name::event : Name::other;
+    case 'T':
+      return same_name(t, "TYPE") ? Name::type : same_name(t, "TMASK") ? Name::tmask : Name::other;
+    case 'S':
+      return same_name(t, "SBLOCK") ? Name::sblock : Name::other;
+    case 'C':
+      return same_name(t, "CHAN") ? Name::chan : same_name(t, "CHLIST") ? Name::chlist : Name::other;
+    case 'M':
+      return same_name(t, "MINTIMESEC")    ? Name::mintimesec
+             : same_name(t, "MINTIMEUSEC") ? Name::mintimeusec
+                                           : Name::other;
+    case 'P':
+      return same_name(t, "PRIORITY") ? Name::priority : Name::other;
+    default:
+      return Name::other;
+  }
+}
+
 // The element loop of one BMR document.
 class EventListBuilder {
  public:
   explicit EventListBuilder(std::vector<qal3_ev_entry*>& list) : list_(list) {}
 
   bool operator()(const Step& s) {
-    if (s.is("EVENT")) {
+    const Name name = name_of(s.tag);
+    if (name == Name::event) {
       event_open_ = true;
       type_seen_ = block_open_ = chlist_open_ = false;
-    } else if (s.is("TYPE")) {
+    } else if (name == Name::type) {
       on_type(s.value);
     } else if (event_open_ && type_seen_) {
-      if (s.value) on_field(s);
-      if (block_open_ && s.is("CHLIST")) chlist_open_ = true;
+      if (s.value) on_field(name, s.value);
+      if (block_open_ && name == Name::chlist) chlist_open_ = true;
     }
     return true;
   }
@@ -78,33 +105,47 @@ class EventListBuilder {
     latest_block_ = nullptr;
   }
 
-  void on_field(const Step& s) {
+  void on_field(Name name, const char* value) {
     if (!latest_entry_) return;
-    if (s.is("SBLOCK")) {
-      auto channels = std::make_unique<std::vector<char*>>();
-      auto block = std::make_unique<qal3_ev_sb_list>();
-      std::snprintf(block->sb_list, 255, "%s", s.value);
-      block->ch_list = channels.get();
-      latest_entry_->sb_list->push_back(block.get());
-      channels.release();
-      latest_block_ = block.release();
-      block_open_ = true;
-      chlist_open_ = false;
-    } else if (s.is("CHAN")) {
-      if (!chlist_open_ || !latest_block_) return;
-      const std::size_t n = std::strlen(s.value);
-      auto name = std::make_unique<char[]>(n + 1);
-      std::memcpy(name.get(), s.value, n + 1);
-      latest_block_->ch_list->push_back(name.get());
-      name.release();
-    } else if (s.is("TMASK")) {
-      scan_number(s.value, latest_entry_->tmask);
-    } else if (s.is("MINTIMESEC")) {
-      scan_number(s.value, latest_entry_->min_ev_time.timeup);
-    } else if (s.is("MINTIMEUSEC")) {
-      scan_number(s.value, latest_entry_->min_ev_time.timelow);
-    } else if (s.is("PRIORITY")) {
-      scan_number(s.value, latest_entry_->priority);
+    switch (name) {
+      case Name::sblock: {
+        auto channels = std::make_unique<std::vector<char*>>();
+        auto block = std::make_unique<qal3_ev_sb_list>();
+        // As snprintf(sb_list, 255, "%s", value): at most 254 bytes.
+        const std::size_t n = strnlen(value, 254);
+        std::memcpy(block->sb_list, value, n);
+        block->sb_list[n] = '\0';
+        block->ch_list = channels.get();
+        latest_entry_->sb_list->push_back(block.get());
+        channels.release();
+        latest_block_ = block.release();
+        block_open_ = true;
+        chlist_open_ = false;
+        break;
+      }
+      case Name::chan: {
+        if (!chlist_open_ || !latest_block_) return;
+        const std::size_t n = std::strlen(value);
+        auto copy = std::make_unique<char[]>(n + 1);
+        std::memcpy(copy.get(), value, n + 1);
+        latest_block_->ch_list->push_back(copy.get());
+        copy.release();
+        break;
+      }
+      case Name::tmask:
+        scan_number(value, latest_entry_->tmask);
+        break;
+      case Name::mintimesec:
+        scan_number(value, latest_entry_->min_ev_time.timeup);
+        break;
+      case Name::mintimeusec:
+        scan_number(value, latest_entry_->min_ev_time.timelow);
+        break;
+      case Name::priority:
+        scan_number(value, latest_entry_->priority);
+        break;
+      default:
+        break;
     }
   }
 

@@ -25,6 +25,16 @@ struct Document {
   static Document in_file(char* path) { return {Kind::file, path}; }
 };
 
+// Whether the NUL-terminated names `a` and `b` are equal. Compared here
+// rather than by strcmp: most names differ in their first characters.
+inline bool same_name(const char* a, const char* b) {
+  while (*a != '\0' && *a == *b) {
+    ++a;
+    ++b;
+  }
+  return *a == *b;
+}
+
 // One pull step that named an element: its name, its text (or null), and
 // the attributes of the most recent start tag.
 class Step {
@@ -32,16 +42,8 @@ class Step {
   const char* tag = nullptr;
   const char* value = nullptr;
 
-  // Whether the element is `name` (exact, case-sensitive). Compared here
-  // rather than by strcmp: most names differ in their first characters.
-  bool is(const char* name) const {
-    const char* t = tag;
-    while (*t != '\0' && *t == *name) {
-      ++t;
-      ++name;
-    }
-    return *t == *name;
-  }
+  // Whether the element is `name` (exact, case-sensitive).
+  bool is(const char* name) const { return same_name(tag, name); }
   // Attribute `name`, or null when absent (or after a counted parser error).
   const char* attr(const char* name) const {
     char* v = nullptr;
@@ -84,8 +86,7 @@ Outcome run(Parser& parser, Start start, Root& root, Element& element) {
     out.structural = 1;
   } else {
     Step step(parser);
-    while (parser.parse(&tag, &value) == 0) {
-      if (!tag) continue;
+    while (parser.parse_element(&tag, &value) == 0) {
       step.tag = tag;
       step.value = value;
       if (!element(step)) break;
