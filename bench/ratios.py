@@ -4,6 +4,8 @@ floor measured in the same run.
 
     build-bench/bench/bench_readers --benchmark_format=json > readers.json
     bench/ratios.py readers.json
+
+With --benchmark_repetitions=N the medians of the repetitions are used.
 """
 import json
 import sys
@@ -12,8 +14,12 @@ import sys
 def main(path):
     with open(path) as f:
         runs = json.load(f)["benchmarks"]
-    times = {r["name"]: r["real_time"] for r in runs if r.get("run_type", "iteration") == "iteration"}
-    unit = {r["name"]: r["time_unit"] for r in runs}
+    # With --benchmark_repetitions the median of the repetitions is taken.
+    medians = {r["run_name"]: r for r in runs
+               if r.get("run_type") == "aggregate" and r.get("aggregate_name") == "median"}
+    chosen = medians.values() if medians else [r for r in runs if r.get("run_type", "iteration") == "iteration"]
+    times = {r.get("run_name", r["name"]) if medians else r["name"]: r["real_time"] for r in chosen}
+    unit = {r.get("run_name", r["name"]) if medians else r["name"]: r["time_unit"] for r in chosen}
     docs = sorted({name.rsplit("/", 1)[0] for name in times})
     print(f"{'document':<18} {'floor':>12} {'reader':>12} {'ratio':>7} {'pugixml':>12} {'ratio':>7}")
     for doc in docs:

@@ -5,15 +5,27 @@
 // attributes. Strings handed out belong to the parser and stay valid until
 // the next parse() call or the parser's destruction.
 //
-// Every parser object makes one XMLPlatformUtils::Initialize call when it is
-// built and one Terminate call when it is destroyed, so callers need not
-// initialise Xerces; parsers must not be built or destroyed concurrently from
-// several threads. In addition the library takes one platform reference of
-// its own when the first parser is built and keeps it until the process
-// ends: from then on Xerces stays initialised (a caller may rely on that,
-// and its own Initialize/Terminate calls stay balanced by themselves), and
-// small documents are read without the platform's set-up and tear-down. Documents are read without loading any external DTD or
-// entity, and entity expansion is bounded: such documents end as an error.
+// Documents are read without loading any external DTD or entity, and entity
+// expansion is bounded: such documents end as an error.
+//
+// The Xerces platform. Every parser object (memory or file) makes one
+// XMLPlatformUtils::Initialize call when it is built and one Terminate call
+// when it is destroyed, so callers need not initialise Xerces. On top of
+// that, the first initialisation that succeeds in the process (by either
+// parser or by the GigE feature reader) takes one more reference, which the
+// library keeps until the process ends. What a caller may rely on:
+// - Once a parser has been built, the platform stays initialised for the
+//   rest of the process: later documents, small ones in particular, pay no
+//   platform set-up or tear-down, whether or not another parser is alive.
+// - A caller may still make its own Initialize and Terminate calls; they
+//   must be balanced among themselves (one Terminate too many would take
+//   the library's reference away).
+// - Building and destroying parsers changes the process-wide platform
+//   count, which Xerces does not lock: never do it from several threads at
+//   once. A built parser serves one thread at a time.
+// - If setting the platform up fails (memory ran out half-way), the
+//   half-built platform is kept as it is and that and every later parser
+//   reports init_ok() false; the process is not ended.
 #ifndef QAL3_SAX_MEMORY_PARSER_H
 #define QAL3_SAX_MEMORY_PARSER_H
 

@@ -14,7 +14,6 @@
 
 #include <atomic>
 #include <cstdio>
-#include <cstdint>
 #include <cstring>
 #include <memory>
 
