@@ -105,14 +105,32 @@ void compare_daqvars(const chan_descr_2010* a, const chan_descr_2010* b, const s
   if (b->stream != 0 || b->dtype != 0 || b->count != 0 || b->db_key != -1 || b->sb_name[0])
     mismatch("fields the format does not carry", a, doc);
   const bool matrix = a->max_size != 1;
-  const int nbits = (!matrix && a->nbits > 0) ? a->nbits : 0;
+  // Bits of a "DaqBits" element, as the reader sees the "bitTitle" elements:
+  // an element without text is reported twice, so an element that follows
+  // one without text with the same bit number is taken as the same element
+  // (the format cannot carry such repeated bit numbers).
+  struct Bit {
+    int bit;
+    std::string name;
+  };
+  std::vector<Bit> bits;
+  if (!matrix) {
+    bool chain = false;  // the previous element had no text
+    int last = 0;
+    for (const bit_descr* x : a->bits) {
+      const std::string text = fuzz::as_written(x->bit_desc);
+      const bool same = chain && last == x->bit;
+      if (!same) bits.push_back({x->bit, std::string()});
+      if (!text.empty()) bits.back().name = fuzz::fitted(text, sizeof x->bit_name);
+      chain = text.empty();
+      last = x->bit;
+    }
+  }
+  const int nbits = static_cast<int>(bits.size());
   if (b->nbits != nbits || b->bits.size() != static_cast<size_t>(nbits)) mismatch("nbits", a, doc);
   for (int i = 0; i < nbits; ++i) {
-    const bit_descr* x = a->bits[i];
     const bit_descr* y = b->bits[i];
-    // A description may not fit a name.
-    const std::string name = fuzz::fitted(fuzz::as_written(x->bit_desc), sizeof y->bit_name);
-    if (x->bit != y->bit || name != y->bit_name || y->bit_desc[0]) mismatch("bit", a, doc);
+    if (bits[i].bit != y->bit || bits[i].name != y->bit_name || y->bit_desc[0]) mismatch("bit", a, doc);
   }
   const int ndims = matrix ? a->ndims : 0;
   if (b->ndims != ndims || b->dims.size() != static_cast<size_t>(ndims)) mismatch("ndims", a, doc);
