@@ -55,6 +55,15 @@ inline std::string as_written(const char* text) {
   return out;
 }
 
+// `text` as a written element text reads back: as as_written(), and empty
+// when it is made only of blanks (space, tab, newline), which the parser
+// reports as no text at all. (A text cut at a field's size can be such.)
+inline std::string carried(const char* text) {
+  std::string out = as_written(text);
+  if (out.find_first_not_of(" \t\n") == std::string::npos) out.clear();
+  return out;
+}
+
 // The first bytes of `text` that a field of `cap` bytes keeps: all when they
 // fit, else cap - 1 bytes without the start of a cut UTF-8 character.
 inline std::string fitted(const std::string& text, size_t cap) {

@@ -43,12 +43,17 @@ void round_trip(char* xml, Read read, Dump dump) {
     if (dump(&list, nullptr, 3, -1, &doc) != 0) mismatch("writer failed", doc);
     std::vector<Entry*> back;
     if (read(&doc[0], &back) != 0) mismatch("written document does not read back", doc);
-    if (back.size() != list.size()) mismatch("entry count", doc);
-    for (size_t i = 0; i < list.size(); ++i) {
-      const Entry* a = list[i];
+    // An entry whose name reads back as no text (only blanks, after a cut)
+    // makes no entry.
+    std::vector<const Entry*> expected;
+    for (const Entry* e : list)
+      if (!fuzz::carried(e->data.env_prop).empty()) expected.push_back(e);
+    if (back.size() != expected.size()) mismatch("entry count", doc);
+    for (size_t i = 0; i < expected.size(); ++i) {
+      const Entry* a = expected[i];
       const Entry* b = back[i];
       if (a->index != b->index) mismatch("index", doc);
-      if (fuzz::as_written(a->data.env_prop) != b->data.env_prop) mismatch("env_prop", doc);
+      if (fuzz::carried(a->data.env_prop) != b->data.env_prop) mismatch("env_prop", doc);
       if (f6(a->data.env_ch_abs_delta) != f6(b->data.env_ch_abs_delta)) mismatch("DABS", doc);
       if (f6(a->data.env_ch_rel_delta) != f6(b->data.env_ch_rel_delta)) mismatch("DREL", doc);
     }
