@@ -7,19 +7,14 @@
 #include <vector>
 
 #include "parse_chan_descr.h"
+#include "chan_test_util.h"
 #include "test_util.h"
 
 namespace chan_examples_test {
 namespace {
 
-using List = std::vector<chan_descr_2010*>;
-
-struct ListGuard {
-  List list;
-  ~ListGuard() { clean_chan_desr_list(&list); }
-  chan_descr_2010* operator[](std::size_t i) const { return list.at(i); }
-  std::size_t size() const { return list.size(); }
-};
+using chantest::List;
+using chantest::ListGuard;
 
 std::string path(const char* name) { return std::string(QAL3_EXAMPLES_DIR) + "/" + name; }
 

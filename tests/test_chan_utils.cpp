@@ -6,6 +6,7 @@
 #include <vector>
 
 #include "parse_chan_descr.h"
+#include "chan_test_util.h"
 #include "test_util.h"
 
 namespace chan_utils_test {
@@ -13,12 +14,8 @@ namespace {
 
 using testutil::capture_stdout;
 
-using List = std::vector<chan_descr_2010*>;
-
-struct ListGuard {
-  List list;
-  ~ListGuard() { clean_chan_desr_list(&list); }
-};
+using chantest::List;
+using chantest::ListGuard;
 
 chan_descr_2010* make(const char* prop) {
   chan_descr_2010* d = new chan_descr_2010();

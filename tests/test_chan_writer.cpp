@@ -16,6 +16,7 @@
 #include <vector>
 
 #include "parse_chan_descr.h"
+#include "chan_test_util.h"
 #include "test_util.h"
 
 namespace chan_writer_test {
@@ -24,14 +25,8 @@ namespace {
 using testutil::capture_stderr;
 using testutil::capture_stdout;
 
-using List = std::vector<chan_descr_2010*>;
-
-struct ListGuard {
-  List list;
-  ~ListGuard() { clean_chan_desr_list(&list); }
-  chan_descr_2010* operator[](std::size_t i) const { return list.at(i); }
-  std::size_t size() const { return list.size(); }
-};
+using chantest::List;
+using chantest::ListGuard;
 
 const std::string kDecl = "<?xml version=\"1.0\" encoding=\"ISO-8859-1\" ?>\n";
 
