@@ -1,9 +1,9 @@
 // Round trip of the trigger list writer: a document that reads without
 // error is written (mode 3, into a string), read back, and must give the
-// same records. "%f" keeps six decimals, so the first trip compares the
-// floats after that formatting; the second trip (writing what was read
-// back) must then give records equal under QAL3_USER_THESAME. Records with
-// a NaN parameter or limit are never equal to anything and are skipped.
+// same records, every float the very same (a NaN: a NaN of the same sign).
+// The second trip (writing what was read back) must then give records equal
+// under QAL3_USER_THESAME; records with a NaN parameter or limit are never
+// equal to anything there and are skipped.
 #include <cmath>
 #include <cstdint>
 #include <cstdio>
@@ -11,6 +11,7 @@
 #include <string>
 #include <vector>
 
+#include "float_text.h"
 #include "fuzz_common.h"
 #include "user_case_trigger.h"
 
@@ -22,12 +23,7 @@ extern "C" int LLVMFuzzerInitialize(int*, char***) {
 namespace {
 
 using List = std::vector<qal3_user_case_trigger*>;
-
-std::string f6(float v) {
-  char buf[512];
-  std::snprintf(buf, sizeof buf, "%f", static_cast<double>(v));
-  return buf;
-}
+using qal3::number::same_float;
 
 [[noreturn]] void mismatch(const char* what, size_t i, const std::string& doc) {
   std::fprintf(stderr, "round trip mismatch: %s (record %zu)\n--- written document:\n%s\n", what, i,
@@ -56,7 +52,7 @@ std::string write_and_read(List& list, List& back) {
   return doc;
 }
 
-void compare_formatted(const qal3_user_case_trigger* a, const qal3_user_case_trigger* b, size_t i,
+void compare_exactly(const qal3_user_case_trigger* a, const qal3_user_case_trigger* b, size_t i,
                        const std::string& doc) {
   if (fuzz::as_written(a->channel) != b->channel) mismatch("channel", i, doc);
   if (fuzz::as_written(a->description) != b->description) mismatch("description", i, doc);
@@ -67,10 +63,10 @@ void compare_formatted(const qal3_user_case_trigger* a, const qal3_user_case_tri
   if (a->bitmask != b->bitmask) mismatch("bitmask", i, doc);
   if (a->pre_mode != b->pre_mode) mismatch("pre_mode", i, doc);
   if (a->post_mode != b->post_mode) mismatch("post_mode", i, doc);
-  if (f6(a->low) != f6(b->low)) mismatch("low", i, doc);
-  if (f6(a->upper) != f6(b->upper)) mismatch("upper", i, doc);
+  if (!same_float(a->low, b->low)) mismatch("low", i, doc);
+  if (!same_float(a->upper, b->upper)) mismatch("upper", i, doc);
   for (int k = 0; k < 16; ++k)
-    if (f6(a->fparam[k]) != f6(b->fparam[k])) mismatch("fparam", i, doc);
+    if (!same_float(a->fparam[k], b->fparam[k])) mismatch("fparam", i, doc);
 }
 
 }  // namespace
@@ -81,7 +77,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   if (!parse_trigger_list_read(&doc[0], &list)) {
     List back;
     const std::string written = write_and_read(list, back);
-    for (size_t i = 0; i < list.size(); ++i) compare_formatted(list[i], back[i], i, written);
+    for (size_t i = 0; i < list.size(); ++i) compare_exactly(list[i], back[i], i, written);
     List again;
     const std::string rewritten = write_and_read(back, again);
     for (size_t i = 0; i < back.size(); ++i) {

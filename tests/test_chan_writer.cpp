@@ -583,6 +583,24 @@ TEST(ChanWriterAxis, SpectrumEntryWithDimensionRecords) {
             std::string::npos);
 }
 
+// An axis value that "%e" with six decimals would change is written in the
+// shortest text that reads back exactly.
+TEST(ChanWriterAxis, ValuesKeepEveryDigit) {
+  ListGuard g;
+  chan_descr_2010* d = make(g.list, "P/S", "SPEC");
+  add_dim(d, 0, "x", "", "");
+  qal3_spect_header_2010 sp[1] = {{1.23456789f, 1e-7f, 16, 1, 3.0000002f}};
+  char name[] = "SPEC";
+  dim_params p{name, 1, sp, nullptr};
+  std::vector<dim_params*> dims{&p};
+  const std::string s = to_string(g.list, 0, &dims);
+  EXPECT_NE(s.find("<DIM_START>1.2345679</DIM_START>\n<DIM_INC>1.000000e-07</DIM_INC>\n"
+                   "<DIM_NDATA>16</DIM_NDATA>\n<DIM_GROUPS>1</DIM_GROUPS>\n"
+                   "<DIM_GROUP_INC>3.0000002</DIM_GROUP_INC>\n"),
+            std::string::npos)
+      << s;
+}
+
 TEST(ChanWriterAxis, EntryChoice) {
   ListGuard g;
   make(g.list, "P1", "CAM");

@@ -40,8 +40,12 @@ struct List {
     v.push_back(e);
   }
   // "index|prop|dabs|drel" per entry, deltas as "%g" keeps them.
-  std::string summary() const {
+  std::string summary() const { return summary_in(std::defaultfloat); }
+  // The same with the deltas exact (hexadecimal).
+  std::string exact_summary() const { return summary_in(std::hexfloat); }
+  std::string summary_in(std::ios_base& (*float_form)(std::ios_base&)) const {
     std::ostringstream s;
+    s << float_form;
     for (const Entry* e : v)
       s << e->index << '|' << e->data.env_prop << '|' << e->data.env_ch_abs_delta << '|'
         << e->data.env_ch_rel_delta << '\n';
@@ -243,6 +247,7 @@ TYPED_TEST(EnvDict, WrittenDictionaryReadsBackToTheSameEntries) {
   TypeParam l;
   l.add(0, "plain/name", 0.125f, 0.5f);
   l.add(-3, "a & b <c> \"d\" 'e' ]]>", 123.456789f, 1e-6f);
+  l.add(4, "tiny", 1e-9f, -2.5e-7f);
   l.add(2147483647, "tab\there  and spaces ", 0.0f, 99999.5f);
   l.add(5, std::string(sizeof(l.v[0]->data.env_prop) - 1, 'L'), 1.0f, 2.0f);
   for (int i = 0; i < 2000; ++i) l.add(i, "N/" + std::to_string(i), 0.5f * i, 0.25f);
@@ -251,7 +256,7 @@ TYPED_TEST(EnvDict, WrittenDictionaryReadsBackToTheSameEntries) {
   capture_stdout([&] { EXPECT_EQ(0, dump(&l, nullptr, 3, -1, &doc)); });
   TypeParam from_string;
   EXPECT_EQ(0, read(doc, from_string));
-  EXPECT_EQ(l.summary(), from_string.summary());
+  EXPECT_EQ(l.exact_summary(), from_string.exact_summary());
 
   // Mode 2 writes the same document to the file and the descriptor.
   TempFile f, d;
@@ -262,11 +267,33 @@ TYPED_TEST(EnvDict, WrittenDictionaryReadsBackToTheSameEntries) {
   EXPECT_EQ(f.read(), d.read());
   TypeParam from_file;
   EXPECT_EQ(0, readf(f.c_path(), from_file));
-  EXPECT_EQ(l.summary(), from_file.summary());
+  EXPECT_EQ(l.exact_summary(), from_file.exact_summary());
 
   TempFile again;
   capture_stdout([&] { EXPECT_EQ(0, convert(doc, &l, again.c_path(), 2)); });
   EXPECT_EQ(without_date(doc), without_date(again.read()));
+}
+
+// Deltas that six decimals would lose are written in the shortest text that
+// reads back exactly, in the document and in the text file.
+TYPED_TEST(EnvDict, SmallDeltasAreKeptExactly) {
+  TypeParam l;
+  l.add(1, "BPM/X", 1e-9f, 2.5e-7f);
+  l.add(2, "BPM/Y", 0.5f, 3.0e-45f);
+  l.add(3, "BPM/Z", 0.1234567f, -7.0e-38f);
+  std::string doc;
+  capture_stdout([&] { EXPECT_EQ(0, dump(&l, nullptr, 3, -1, &doc)); });
+  EXPECT_NE(std::string::npos, doc.find("<DABS>1e-09</DABS>\n<DREL>2.5e-07</DREL>\n")) << doc;
+  EXPECT_NE(std::string::npos, doc.find("<DABS>0.500000</DABS>\n<DREL>3e-45</DREL>\n")) << doc;
+  EXPECT_NE(std::string::npos, doc.find("<DABS>0.1234567</DABS>\n<DREL>-7e-38</DREL>\n")) << doc;
+  TypeParam back;
+  EXPECT_EQ(0, read(doc, back));
+  EXPECT_EQ(l.exact_summary(), back.exact_summary());
+
+  TempFile text;
+  capture_stdout([&] { EXPECT_EQ(0, dump(&l, text.c_path(), 1, -1, nullptr)); });
+  EXPECT_EQ("1\tBPM/X\t1e-09\t2.5e-07\n2\tBPM/Y\t0.500000\t3e-45\n3\tBPM/Z\t0.1234567\t-7e-38\n",
+            text.read());
 }
 
 // Found by fuzzing: non-ASCII names read back as other characters after a

@@ -339,6 +339,40 @@ TEST(TriggerListWrite, RoundTripEqualAlsoWithMarkupCharacters) {
   EXPECT_NE(from_file[0].time, list[0].time);  // creation is not read back
 }
 
+// Values that six decimals would lose are written in the shortest text that
+// reads back exactly; every written float reads back to the same bits.
+TEST(TriggerListWrite, EveryFloatReadsBackExactly) {
+  OwnedList list;
+  list.v.push_back(sample_record());
+  list[0].low = 1e-7f;
+  list[0].upper = 123456.789f;
+  list[0].fparam[0] = 0.000000123f;
+  list[0].fparam[1] = -3.4e38f;
+  list[0].fparam[2] = std::numeric_limits<float>::denorm_min();
+  list[0].fparam[3] = std::numeric_limits<float>::infinity();
+  list[0].fparam[4] = 0.1234567f;
+  std::string doc;
+  ASSERT_EQ(dump_user_trigger_list(&list.v, nullptr, 3, -1, &doc), 0);
+  EXPECT_NE(doc.find("<LowLimit value=\"1e-07\"/>"), std::string::npos) << doc;
+  EXPECT_NE(doc.find("<UpperLimit value=\"123456.789062\"/>"), std::string::npos) << doc;
+  EXPECT_NE(doc.find(" param0=\"1.23e-07\" param1=\"-339999995214436424907732413799364296704.000000\" "
+                     "param2=\"1e-45\" param3=\"inf\" param4=\"0.1234567\" param5=\"0.250000\""),
+            std::string::npos)
+      << doc;
+  OwnedList back;
+  ASSERT_FALSE(read_doc(doc, back));
+  ASSERT_EQ(back.v.size(), 1u);
+  EXPECT_EQ(std::memcmp(&back[0].low, &list[0].low, sizeof(float)), 0);
+  EXPECT_EQ(std::memcmp(&back[0].upper, &list[0].upper, sizeof(float)), 0);
+  EXPECT_EQ(std::memcmp(back[0].fparam, list[0].fparam, sizeof list[0].fparam), 0);
+  EXPECT_TRUE(QAL3_USER_THESAME(list.v[0], back.v[0]));
+
+  std::string text;
+  ASSERT_EQ(dump_user_trigger_list(&list.v, nullptr, 1, -1, &text), 0);
+  EXPECT_NE(text.find("[0]:1.23e-07\t[1]:"), std::string::npos) << text;
+  EXPECT_NE(text.find("\n1e-07\t123456.789062\t0x1F\n"), std::string::npos) << text;
+}
+
 // Found by fuzzing: the pre mode is written in its unsigned form, so a
 // negative one must read back from that form rather than be clamped.
 TEST(TriggerListWrite, NegativeModesReadBackUnchanged) {

@@ -11,6 +11,7 @@
 #include <new>
 #include <string_view>
 
+#include "float_text.h"
 #include "number_text.h"
 #include "pull_reader.h"
 #include "xml_output.h"
@@ -1085,10 +1086,8 @@ void put_int(std::string& out, const char* name, int v) {
 }
 
 void put_float(std::string& out, const char* name, float v) {
-  char buf[64];
-  std::snprintf(buf, sizeof buf, "%e", static_cast<double>(v));
   START_TAG(out, name);
-  out += buf;
+  out += qal3::number::float_text(v, qal3::number::FloatForm::scientific);
   END_TAGN(out, name);
 }
 

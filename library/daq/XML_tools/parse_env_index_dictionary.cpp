@@ -12,6 +12,7 @@
 #include <iostream>
 
 #include "attr_tags_functions.h"
+#include "float_text.h"
 #include "number_text.h"
 #include "parse_chan_descr.h"
 #include "pull_reader.h"
@@ -21,6 +22,7 @@ namespace {
 
 using qal3::reader::Document;
 using qal3::reader::Step;
+using qal3::number::float_text;
 
 constexpr const char* kRoot = "ENVINDEXDICT";
 
@@ -199,8 +201,8 @@ template <class Entry>
 void text_line(qal3::output::File& file, const Entry& e) {
   std::string prop = prop_of(e);
   if (prop.empty()) prop = "!!!UNDEFINED!!!";
-  file.printf("%d\t%s\t%f\t%f\n", e.index, prop.c_str(), static_cast<double>(e.data.env_ch_abs_delta),
-              static_cast<double>(e.data.env_ch_rel_delta));
+  file.printf("%d\t%s\t%s\t%s\n", e.index, prop.c_str(), float_text(e.data.env_ch_abs_delta).c_str(),
+              float_text(e.data.env_ch_rel_delta).c_str());
 }
 
 void field_line(std::string& body, const char* tag, const std::string& text) {
@@ -209,19 +211,13 @@ void field_line(std::string& body, const char* tag, const std::string& text) {
   END_TAGN(body, tag);
 }
 
-std::string decimal(double v) {
-  char buf[64];
-  std::snprintf(buf, sizeof buf, "%f", v);
-  return buf;
-}
-
 template <class Entry>
 void channel_element(std::string& body, const Entry& e) {
   START_TAGN(body, "CHANNEL");
   field_line(body, "INDEX", std::to_string(e.index));
   field_line(body, "PROP", xml_escaped(prop_of(e).c_str()));
-  field_line(body, "DABS", decimal(e.data.env_ch_abs_delta));
-  field_line(body, "DREL", decimal(e.data.env_ch_rel_delta));
+  field_line(body, "DABS", float_text(e.data.env_ch_abs_delta));
+  field_line(body, "DREL", float_text(e.data.env_ch_rel_delta));
   END_TAGN(body, "CHANNEL");
 }
 

@@ -12,6 +12,7 @@
 #include <new>
 
 #include "attr_tags_functions.h"
+#include "float_text.h"
 #include "number_text.h"
 #include "parse_chan_descr.h"
 #include "pull_reader.h"
@@ -22,6 +23,7 @@ namespace {
 
 using qal3::reader::Document;
 using qal3::reader::Step;
+using qal3::number::float_text;
 
 constexpr const char* kRoot = "QAL3USERTRIGGERLIST";
 constexpr const char* kTrigger = "USERTRIGGER";
@@ -269,7 +271,7 @@ void add_function_element(std::string& body, const qal3_user_case_trigger& t) {
   std::vector<std::string> values;
   values.reserve(kParams + 1);
   values.push_back(xml_escaped(function_name(t.function)));
-  for (float p : t.fparam) values.push_back(format("%f", static_cast<double>(p)));
+  for (float p : t.fparam) values.push_back(float_text(p));
   add_element(body, "Function", std::vector<const char*>(names, names + kParams + 1), values);
 }
 
@@ -280,8 +282,8 @@ void add_xml_block(std::string& body, const qal3_user_case_trigger& t) {
               {xml_escaped(t.channel), format("%d", t.subchannel)});
   add_function_element(body, t);
   add_element(body, "Operation", {"name"}, {xml_escaped(operation_name(t.operation))});
-  add_element(body, "LowLimit", {"value"}, {format("%f", static_cast<double>(t.low))});
-  add_element(body, "UpperLimit", {"value"}, {format("%f", static_cast<double>(t.upper))});
+  add_element(body, "LowLimit", {"value"}, {float_text(t.low)});
+  add_element(body, "UpperLimit", {"value"}, {float_text(t.upper)});
   add_element(body, "BitMask", {"mask"}, {format("0x%X", t.bitmask)});
   add_element(body, "Creation", {"time"}, {format("%u", static_cast<unsigned>(t.time))});
   add_element(body, "Description", {"text"}, {xml_escaped(t.description)});
@@ -293,7 +295,7 @@ void add_xml_block(std::string& body, const qal3_user_case_trigger& t) {
 
 std::string parameters_line(const qal3_user_case_trigger& t) {
   std::string line;
-  for (int k = 0; k < kParams; ++k) line += format("[%d]:%f\t", k, static_cast<double>(t.fparam[k]));
+  for (int k = 0; k < kParams; ++k) line += format("[%d]:", k) + float_text(t.fparam[k]) + "\t";
   return line + "\n";
 }
 
@@ -302,8 +304,7 @@ std::string text_block(const qal3_user_case_trigger& t) {
   std::string out = format("%s\t%d\t%s\n", t.channel, t.subchannel, function_name(t.function));
   out += parameters_line(t);
   out += format("%s\n", operation_name(t.operation));
-  out += format("%f\t%f\t0x%X\n", static_cast<double>(t.low), static_cast<double>(t.upper),
-                t.bitmask);
+  out += float_text(t.low) + "\t" + float_text(t.upper) + format("\t0x%X\n", t.bitmask);
   return out;
 }
 
