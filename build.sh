@@ -8,6 +8,9 @@
 #   ./build.sh fuzz   where clang is present: build the fuzz targets and fuzz
 #                     each for FUZZ_SECONDS (20) over its committed corpus;
 #                     any finding fails (its input is kept in build-fuzz/findings/)
+#   ./build.sh armhf  cross-build everything for 32-bit ARM into build-armhf/
+#                     (cmake/toolchain-armhf.cmake, Debian multiarch) and run
+#                     the whole test suite under qemu-user
 #
 # Missing Debian packages are installed when run as root; otherwise the
 # script names them and stops.
@@ -15,11 +18,14 @@ set -euo pipefail
 cd "$(dirname "$0")"
 
 PACKAGES=(cmake make g++ pkg-config libxerces-c-dev libgtest-dev libbenchmark-dev)
+# The 32-bit ARM cross build: compiler, emulator, armhf libraries (multiarch).
+ARMHF_PACKAGES=(g++-arm-linux-gnueabihf qemu-user libxerces-c-dev:armhf libgtest-dev:armhf)
 JOBS=$(nproc 2>/dev/null || echo 2)
 
-ensure_packages() {
-  local missing=()
-  for p in "${PACKAGES[@]}"; do
+ensure_packages() {  # ensure_packages [package...] (default: PACKAGES)
+  local missing=() wanted=("$@")
+  [ $# -eq 0 ] && wanted=("${PACKAGES[@]}")
+  for p in "${wanted[@]}"; do
     dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q "install ok installed" || missing+=("$p")
   done
   [ ${#missing[@]} -eq 0 ] && return 0
@@ -32,6 +38,21 @@ ensure_packages() {
     echo "Install them with: sudo apt-get install ${missing[*]}" >&2
     exit 1
   fi
+}
+
+# Debian multiarch for armhf: the foreign architecture is added (as root)
+# before its packages can be installed.
+ensure_armhf() {
+  ensure_packages
+  if ! dpkg --print-foreign-architectures | grep -qx armhf; then
+    if [ "$(id -u)" -ne 0 ]; then
+      echo "The armhf architecture is not enabled; as root run: dpkg --add-architecture armhf && apt-get update" >&2
+      exit 1
+    fi
+    dpkg --add-architecture armhf
+    apt-get update >/dev/null
+  fi
+  ensure_packages "${ARMHF_PACKAGES[@]}"
 }
 
 build() {  # build <dir> [cmake options...]
@@ -137,8 +158,13 @@ case "${1:-}" in
     CC=clang CXX=clang++ build build-fuzz -DCMAKE_BUILD_TYPE=RelWithDebInfo -DQAL3_BUILD_FUZZ=ON -DQAL3_BUILD_TESTS=OFF
     fuzz_all "${FUZZ_SECONDS:-20}"
     ;;
+  armhf)
+    ensure_armhf
+    build build-armhf -DCMAKE_BUILD_TYPE=RelWithDebInfo -DCMAKE_TOOLCHAIN_FILE="$PWD/cmake/toolchain-armhf.cmake"
+    ctest --test-dir build-armhf --output-on-failure -j"$JOBS"
+    ;;
   *)
-    sed -n '2,13p' "$0" | sed 's/^# \{0,1\}//'
+    awk 'NR > 1 && !/^#/ { exit } NR > 1 { sub(/^# ?/, ""); print }' "$0"
     exit 2
     ;;
 esac

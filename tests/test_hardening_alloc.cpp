@@ -574,9 +574,8 @@ TEST(AllocFailure, TriggerEvaluationResultBuffers) {
 constexpr char kInitEnv[] = "QAL3_ALLOC_INIT_AT";
 
 std::string self_command(std::size_t fail_at) {
-  return std::string(kInitEnv) + "=" + std::to_string(fail_at) +
-         " /proc/" + std::to_string(getpid()) +
-         "/exe --gtest_also_run_disabled_tests --gtest_filter=AllocFailure.DISABLED_PlatformInitialisationChild";
+  return std::string(kInitEnv) + "=" + std::to_string(fail_at) + " " + testutil::program_command(testutil::self_path()) +
+         " --gtest_also_run_disabled_tests --gtest_filter=AllocFailure.DISABLED_PlatformInitialisationChild";
 }
 
 TEST(AllocFailure, PlatformInitialisation) {

@@ -12,7 +12,7 @@ namespace {
 
 using testutil::run_command;
 
-const std::string kTool = QAL3_TOOL_PATH;
+const std::string kTool = testutil::tool_command();
 const std::string kLinac = std::string(QAL3_EXAMPLES_DIR) + "/chan_select_linac.xml";
 const std::string kExtra = std::string(QAL3_EXAMPLES_DIR) + "/chan_select_extra.xml";
 

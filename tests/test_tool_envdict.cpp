@@ -7,7 +7,7 @@
 
 namespace {
 
-const std::string kTool = QAL3_TOOL_PATH;
+const std::string kTool = testutil::tool_command();
 const std::string kDict = std::string(QAL3_EXAMPLES_DIR) + "/envdict.xml";
 
 std::string run(const std::string& args, int* status, std::string* err = nullptr) {

@@ -7,7 +7,7 @@
 
 namespace {
 
-const std::string kTool = QAL3_TOOL_PATH;
+const std::string kTool = testutil::tool_command();
 const std::string kExamples = QAL3_EXAMPLES_DIR;
 
 TEST(Tool, TopLevel) {

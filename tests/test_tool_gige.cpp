@@ -7,7 +7,7 @@
 
 namespace {
 
-const std::string kTool = QAL3_TOOL_PATH;
+const std::string kTool = testutil::tool_command();
 const std::string kCamera = std::string(QAL3_EXAMPLES_DIR) + "/gige_camera.xml";
 
 TEST(ToolGige, ListsNamedFeatures) {

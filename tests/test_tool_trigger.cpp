@@ -13,7 +13,7 @@ using testutil::TempFile;
 
 namespace {
 
-const std::string kTool = QAL3_TOOL_PATH;
+const std::string kTool = testutil::tool_command();
 const std::string kTriggers = std::string(QAL3_EXAMPLES_DIR) + "/triggers.xml";
 const std::string kSpectrum = std::string(QAL3_EXAMPLES_DIR) + "/spectrum.txt";
 

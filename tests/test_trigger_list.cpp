@@ -11,6 +11,7 @@
 #include <ctime>
 #include <limits>
 #include <memory>
+#include <new>
 #include <regex>
 #include <string>
 #include <thread>
@@ -45,7 +46,9 @@ std::string wrap(const std::string& inner) {
 }
 
 qal3_user_case_trigger* new_record() {
-  return static_cast<qal3_user_case_trigger*>(std::calloc(1, sizeof(qal3_user_case_trigger)));
+  void* p = std::calloc(1, sizeof(qal3_user_case_trigger));
+  if (!p) throw std::bad_alloc();
+  return static_cast<qal3_user_case_trigger*>(p);
 }
 
 using Rec = std::unique_ptr<qal3_user_case_trigger, void (*)(qal3_user_case_trigger*)>;

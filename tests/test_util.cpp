@@ -9,6 +9,7 @@
 #include <iostream>
 #include <iterator>
 #include <stdexcept>
+#include <vector>
 
 namespace testutil {
 
@@ -83,6 +84,24 @@ int run_command(const std::string& command, std::string* out, std::string* err) 
   if (out) *out = o.read();
   if (err) *err = e.read();
   return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+}
+
+std::string program_command(const std::string& path) {
+  std::string quoted = "'";
+  for (char c : path) quoted += c == '\'' ? std::string("'\\''") : std::string(1, c);
+  quoted += "'";
+  const std::string launcher = QAL3_TEST_LAUNCHER;
+  return launcher.empty() ? quoted : launcher + " " + quoted;
+}
+
+std::string tool_command() { return program_command(QAL3_TOOL_PATH); }
+
+std::string self_path() {
+  // Under a user-mode emulator too, this names the test program, not the emulator.
+  std::vector<char> buf(4096);
+  const ssize_t n = readlink("/proc/self/exe", buf.data(), buf.size() - 1);
+  if (n <= 0) throw std::runtime_error("cannot read /proc/self/exe");
+  return std::string(buf.data(), static_cast<std::size_t>(n));
 }
 
 }  // namespace testutil

@@ -34,6 +34,15 @@ std::string read_file(const std::string& path);
 // Runs a shell command; returns its exit status and fills out/err.
 int run_command(const std::string& command, std::string* out = nullptr, std::string* err = nullptr);
 
+// The start of a shell command that runs the program `path` of this build:
+// the program itself, or the program under the emulator when the build is a
+// cross build (QAL3_TEST_LAUNCHER).
+std::string program_command(const std::string& path);
+// The same for the qal3 tool of this build.
+std::string tool_command();
+// The path of the running test program.
+std::string self_path();
+
 }  // namespace testutil
 
 #endif  // QAL3_TEST_UTIL_H

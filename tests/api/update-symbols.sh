@@ -2,6 +2,8 @@
 # Regenerates the committed symbol lists tests/api/<library>.symbols from the
 # libraries of a build (an ordinary build, without sanitizers), after an
 # intended change of the exported API. Review the diff before committing.
+# The lists are written from a 64-bit build (x86-64); check-symbols.sh reads
+# them for 32-bit targets too.
 #
 # Usage: tests/api/update-symbols.sh BUILD_DIRECTORY
 set -euo pipefail
@@ -13,6 +15,10 @@ for name in libQAL3XML libQAL3USERTRIG libQAL3evutl; do
   lib="$build/$name.so"
   if [ ! -e "$lib" ]; then
     echo "no $lib: build the libraries first" >&2
+    exit 1
+  fi
+  if [ "$(od -An -tu1 -j4 -N1 "$lib" | tr -d ' ')" != 2 ]; then
+    echo "$lib is not a 64-bit library: the lists are written from a 64-bit build" >&2
     exit 1
   fi
   "$here/list-symbols.sh" "$lib" >"$here/$name.symbols.new"

@@ -1,5 +1,7 @@
 # Installs the build tree into a scratch prefix, builds the consumer project
 # against it with find_package(QAL3 CONFIG) and runs it on an example.
+# A cross build passes its toolchain file (QAL3_TOOLCHAIN_FILE) and the
+# emulator that runs its programs (QAL3_LAUNCHER, a command line).
 file(REMOVE_RECURSE ${QAL3_WORK_DIR})
 set(prefix ${QAL3_WORK_DIR}/prefix)
 execute_process(COMMAND ${CMAKE_COMMAND} --install ${QAL3_BINARY_DIR} --prefix ${prefix}
@@ -7,8 +9,13 @@ execute_process(COMMAND ${CMAKE_COMMAND} --install ${QAL3_BINARY_DIR} --prefix $
 if(rc)
   message(FATAL_ERROR "install failed: ${rc}")
 endif()
+set(toolchain)
+if(QAL3_TOOLCHAIN_FILE)
+  set(toolchain -DCMAKE_TOOLCHAIN_FILE=${QAL3_TOOLCHAIN_FILE})
+endif()
+separate_arguments(launcher UNIX_COMMAND "${QAL3_LAUNCHER}")
 execute_process(COMMAND ${CMAKE_COMMAND} -S ${QAL3_CONSUMER_SOURCE} -B ${QAL3_WORK_DIR}/build
-  -DCMAKE_PREFIX_PATH=${prefix} RESULT_VARIABLE rc)
+  -DCMAKE_PREFIX_PATH=${prefix} ${toolchain} RESULT_VARIABLE rc)
 if(rc)
   message(FATAL_ERROR "configure of the consumer failed: ${rc}")
 endif()
@@ -16,7 +23,7 @@ execute_process(COMMAND ${CMAKE_COMMAND} --build ${QAL3_WORK_DIR}/build RESULT_V
 if(rc)
   message(FATAL_ERROR "build of the consumer failed: ${rc}")
 endif()
-execute_process(COMMAND ${QAL3_WORK_DIR}/build/consumer ${QAL3_EXAMPLE} RESULT_VARIABLE rc)
+execute_process(COMMAND ${launcher} ${QAL3_WORK_DIR}/build/consumer ${QAL3_EXAMPLE} RESULT_VARIABLE rc)
 if(rc)
   message(FATAL_ERROR "consumer failed: ${rc}")
 endif()
