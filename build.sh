@@ -17,7 +17,7 @@
 set -euo pipefail
 cd "$(dirname "$0")"
 
-PACKAGES=(cmake make g++ pkg-config libxerces-c-dev libgtest-dev libbenchmark-dev)
+PACKAGES=(cmake make g++ pkg-config libxerces-c-dev libgtest-dev libbenchmark-dev locales)
 # The 32-bit ARM cross build: compiler, emulator, armhf libraries (multiarch).
 ARMHF_PACKAGES=(g++-arm-linux-gnueabihf qemu-user libxerces-c-dev:armhf libgtest-dev:armhf)
 JOBS=$(nproc 2>/dev/null || echo 2)

@@ -19,6 +19,7 @@
 #include <cstdint>
 #include <cstdlib>
 #include <cstring>
+#include <langinfo.h>
 #include <locale.h>
 #include <random>
 #include <string>
@@ -583,18 +584,49 @@ TEST(NumberText, EveryRoundingMode) {
   std::fesetround(saved);
 }
 
-TEST(NumberText, OtherDecimalPointGoesToTheCLibrary) {
-  locale_t comma = nullptr;
-  for (const char* name : {"de_DE.UTF-8", "de_DE.utf8", "fr_FR.UTF-8", "fr_FR.utf8", "de_DE", "fr_FR"}) {
-    comma = newlocale(LC_NUMERIC_MASK, name, static_cast<locale_t>(0));
-    if (comma) break;
+// A locale whose decimal point is a comma: an installed one, else de_DE
+// compiled from the system's locale sources (Debian package "locales") into
+// a scratch directory named by LOCPATH while it lives.
+class CommaLocale {
+ public:
+  CommaLocale() {
+    for (const char* name : {"de_DE.UTF-8", "de_DE.utf8", "fr_FR.UTF-8", "fr_FR.utf8", "de_DE", "fr_FR"})
+      if ((locale_ = newlocale(LC_NUMERIC_MASK, name, static_cast<locale_t>(0)))) return;
+    char dir[] = "/tmp/qal3-locale-XXXXXX";
+    if (!mkdtemp(dir)) return;
+    dir_ = dir;
+    if (const char* old = std::getenv("LOCPATH")) old_locpath_ = old;
+    setenv("LOCPATH", dir, 1);
+    if (testutil::run_command("localedef -i de_DE -f UTF-8 " + dir_ + "/de_DE.UTF-8") <= 1)
+      locale_ = newlocale(LC_NUMERIC_MASK, "de_DE.UTF-8", static_cast<locale_t>(0));
   }
-  if (!comma) GTEST_SKIP() << "no locale with a decimal comma installed";
-  const locale_t previous = uselocale(comma);
+  ~CommaLocale() {
+    if (locale_) freelocale(locale_);
+    if (dir_.empty()) return;
+    if (old_locpath_.empty())
+      unsetenv("LOCPATH");
+    else
+      setenv("LOCPATH", old_locpath_.c_str(), 1);
+    testutil::run_command("rm -rf '" + dir_ + "'");
+  }
+  CommaLocale(const CommaLocale&) = delete;
+  CommaLocale& operator=(const CommaLocale&) = delete;
+  locale_t get() const { return locale_; }
+
+ private:
+  locale_t locale_ = nullptr;
+  std::string dir_;
+  std::string old_locpath_;
+};
+
+TEST(NumberText, OtherDecimalPointGoesToTheCLibrary) {
+  const CommaLocale comma;
+  if (!comma.get()) GTEST_SKIP() << "no locale with a decimal comma installed, and localedef cannot make one";
+  const locale_t previous = uselocale(comma.get());
+  ASSERT_STREQ(nl_langinfo(RADIXCHAR), ",");
   for (const std::string& s : kTrickyNumbers) expect_same(s);
   for (const char* s : {"1,5", "-0,25", "0,500000"}) expect_same(s);
   uselocale(previous);
-  freelocale(comma);
 }
 
 }  // namespace

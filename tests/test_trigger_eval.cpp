@@ -305,6 +305,25 @@ TEST(TriggerEval, ReductionsMatchTheSequentialRule) {
   }
 }
 
+// Subnormal samples are numbers like any other. A vector unit that flushes
+// them to zero (32-bit ARM NEON does, in arithmetic and comparisons alike)
+// would change each of these results.
+TEST(TriggerEval, SubnormalSamplesAreNotFlushedToZero) {
+  const float tiny = std::numeric_limits<float>::denorm_min();
+  std::vector<float> v(100);
+  for (std::size_t i = 0; i < v.size(); ++i) v[i] = tiny * static_cast<float>(static_cast<int>(i % 23) - 11);
+  v[57] = std::numeric_limits<float>::min() / 2.0f;
+  v[61] = -std::numeric_limits<float>::min() / 4.0f;
+  Reference ref;
+  ref.sel = v;
+  Block b(spectrum(v));
+  for (int fn : {SUM, MEAN, MIN, MAX, P2P})
+    EXPECT_PRED2(same_float, eval(b.p, fn, 0, 100), ref.value(fn)) << "fn " << fn;
+  EXPECT_EQ(eval(b.p, MAX, 0, 100), v[57]);
+  EXPECT_EQ(eval(b.p, MIN, 0, 100), v[61]);
+  EXPECT_NE(eval(b.p, SUM, 0, 100), 0.0f);
+}
+
 // ---------------------------------------------------------------------------
 // Data kinds.
 

@@ -10,10 +10,13 @@
 //
 // Every vector loop is written once, as a template over the lane width,
 // with the compiler's vector types. The portable instances compile to
-// whatever the target has (SSE2, NEON, ...); on x86-64 the same templates
-// are also instantiated inside functions built for AVX2 and AVX-512, chosen
-// at run time when the processor has them. Every variant gives the same
-// results.
+// whatever the target has that keeps IEEE results (SSE2 on x86-64); on
+// x86-64 the same templates are also instantiated inside functions built for
+// AVX2 and AVX-512, chosen at run time when the processor has them. Every
+// variant gives the same results. On 32-bit ARM the portable instances run
+// as scalar VFP code, and no NEON variant exists on purpose: NEON has no
+// double lanes for the sums, and it flushes subnormal floats to zero in
+// arithmetic and comparisons, so it could not give the same results.
 #include "trigger_reductions.h"
 
 #include <cmath>
