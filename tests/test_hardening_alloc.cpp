@@ -215,13 +215,18 @@ std::string without_date(std::string doc) {
 }
 
 std::string format(const char* fmt, ...) __attribute__((format(printf, 1, 2)));
+// The whole text, however long: a dump cut short could hide a difference.
 std::string format(const char* fmt, ...) {
-  char buf[512];
   va_list ap;
   va_start(ap, fmt);
-  std::vsnprintf(buf, sizeof buf, fmt, ap);
+  va_list again;
+  va_copy(again, ap);
+  const int n = std::vsnprintf(nullptr, 0, fmt, ap);
   va_end(ap);
-  return buf;
+  std::string out(n > 0 ? static_cast<std::size_t>(n) : 0, '\0');
+  if (n > 0) std::vsnprintf(&out[0], out.size() + 1, fmt, again);
+  va_end(again);
+  return out;
 }
 
 // Checks the result of a reader that returns 0 or a positive error sum.
