@@ -4,6 +4,7 @@
 #include <memory>
 #include <string>
 
+#include "boundary.h"
 #include "chan_descr_internal.h"
 
 namespace qal3 {
@@ -292,13 +293,11 @@ int qal3_load_chan_descr(qal3_xml_chan_descr_header* tab, std::vector<chan_descr
   if (tab->pattern != QAL3_XML_CHAN_DESCR_PATTERN && tab->pattern != QAL3_XML_CHAN_DESCR_PATTERN_2)
     return -3;
   if (tab->length <= 8) return -4;
-  try {
+  return qal3::guarded(1, [&] {
     const std::size_t n = static_cast<std::size_t>(tab->length) - 8;
     std::string text(reinterpret_cast<const char*>(tab) + 8, n);
     return parse_descr_list_read(&text[0], list, false, false);
-  } catch (const std::bad_alloc&) {
-    return 1;
-  }
+  });
 }
 
 int qal3_load_master_daq_channel_description_file(std::vector<chan_descr_2010*>* list, char* file) {

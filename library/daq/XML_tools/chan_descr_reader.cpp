@@ -12,6 +12,7 @@
 #include <new>
 #include <vector>
 
+#include "boundary.h"
 #include "chan_descr_internal.h"
 #include "name_index.h"
 #include "number_text.h"
@@ -642,7 +643,7 @@ class DescriptionReader {
 int read_descriptions(const qal3::reader::Document& doc, std::vector<chan_descr_2010*>* list,
                       bool shift, bool delete_duplicated, Flavor flavor) {
   if (!list) return 2;
-  try {
+  return qal3::guarded(1, [&] {
     DescriptionReader reader(*list, shift, delete_duplicated, flavor);
     const qal3::reader::Outcome out = qal3::reader::read(
         doc, [&](const char* t) { return reader.root(t); },
@@ -650,10 +651,7 @@ int read_descriptions(const qal3::reader::Document& doc, std::vector<chan_descr_
     reader.finish();
     if (out.init_failed) return 1;
     return out.sum() + reader.errors();
-  } catch (const std::bad_alloc&) {
-    std::fflush(stdout);
-    return 1;
-  }
+  });
 }
 
 }  // namespace

@@ -6,6 +6,7 @@
 #include <vector>
 
 #include "chan_descr_internal.h"
+#include "boundary.h"
 #include "float_text.h"
 #include "name_index.h"
 #include "xml_output.h"
@@ -242,10 +243,8 @@ void write_listing(qal3::output::File& file, const chan_descr_2010* d, const cha
   }
 }
 
-void report_write_failure() {
-  std::printf("dump_chan_desr()  write failed\n");
-  std::fflush(stdout);
-}
+const qal3::output::Messages kMessages{"dump_chan_desr()", false, "dump_chan_desr()  write failed\n",
+                                      nullptr};
 
 }  // namespace
 
@@ -256,19 +255,10 @@ int dump_chan_desr(std::vector<chan_descr_2010*>* chdscr_list, char* file_name, 
     std::fflush(stdout);
     return 2;
   }
-  try {
-    qal3::output::File file;
-    if (file_name && file_name[0]) {
-      if (!file.open(file_name)) {
-        const int saved = errno;
-        std::printf("dump_chan_desr() failed to open file: '%s'\n", file_name);
-        std::fflush(stdout);
-        errno = saved;
-        std::perror("fopen");
-        return 1;
-      }
-    }
-    const bool has_destination = file.is_open() || sout || fd != -1;
+  qal3::output::Destination out(file_name, fd, sout, kMessages);
+  const auto write = [&] {
+    if (!out.open()) return 1;
+    qal3::output::File& file = out.file();
     const char* root = format == 1 ? kDaqRoot : tag(T_ROOT);
 
     // The document: the declaration of set_xml_header, then the body built
@@ -278,7 +268,7 @@ int dump_chan_desr(std::vector<chan_descr_2010*>* chdscr_list, char* file_name, 
     if (mode == 2) {
       set_xml_header(doc);
       START_TAGN(doc, root);
-      if (format == 0 && file.is_open()) add_iso_date(doc);
+      if (format == 0 && out.named()) add_iso_date(doc);
     }
 
     const AxisIndex axes(format == 0 && mode == 2 ? dims : nullptr);
@@ -287,7 +277,7 @@ int dump_chan_desr(std::vector<chan_descr_2010*>* chdscr_list, char* file_name, 
     for (const chan_descr_2010* d : *chdscr_list) {
       if (!d) continue;
       if (!seen.insert(d->prop_name, d)) continue;
-      if (!has_destination) {
+      if (out.console()) {
         print_qal3_chan_descr(chdscr_list);
         break;
       }
@@ -313,22 +303,12 @@ int dump_chan_desr(std::vector<chan_descr_2010*>* chdscr_list, char* file_name, 
       END_TAGN(doc, root);
       doc += '\n';
       file.put(doc);
-      if (fd != -1 && !qal3::output::write_all(fd, doc)) {
-        report_write_failure();
-        return 2;
-      }
+      if (!out.to_descriptor(doc)) return 2;
       if (sout) *sout += doc;
     }
-    if (!file.close()) {
-      report_write_failure();
-      return 2;
-    }
-    return 0;
-  } catch (const std::bad_alloc&) {
-    std::printf("dump_chan_desr()  write failed\n");
-    std::fflush(stdout);
-    return 2;
-  }
+    return out.close() ? 0 : 2;
+  };
+  return qal3::guarded(2, write, [&out] { out.report_write_failure(); });
 }
 
 int dump_chan_desr_from_xml(char* xml, char* file_name, int mode, int format, int fd) {

@@ -287,8 +287,5 @@ int chan_selector::get_subchannels(int num) {
 }
 
 void chan_selector::dump(char* file, int dump_mode, int format) {
-  try {
-    dump_chan_desr(&descr, file, dump_mode, format, -1, nullptr, nullptr);
-  } catch (...) {
-  }
+  dump_chan_desr(&descr, file, dump_mode, format, -1, nullptr, nullptr);  // never throws
 }

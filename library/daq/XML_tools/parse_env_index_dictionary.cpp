@@ -12,6 +12,7 @@
 #include <iostream>
 
 #include "attr_tags_functions.h"
+#include "boundary.h"
 #include "float_text.h"
 #include "number_text.h"
 #include "parse_chan_descr.h"
@@ -34,7 +35,9 @@ struct EntryLayout<qal3_env_index_dictionary_entry> {
   static constexpr const char* alloc_failed =
       "Failed to allocate memory for qal3_env_index_dictionary_entry\n";
   static constexpr const char* writer = "dump_env_index_dict()";
-  static constexpr const char* write_failed = "dump_env_index_dict() failed to write \n";
+  static constexpr qal3::output::Messages messages{
+      writer, true, "dump_env_index_dict() failed to write \n",
+      "dump_env_index_dict() failed to write file: '%s'\n"};
 };
 
 template <>
@@ -42,7 +45,9 @@ struct EntryLayout<qal3_env_index_dictionary_entry_2010> {
   static constexpr const char* alloc_failed =
       "Failed to allocate memory for qal3_env_index_dictionary_entry_2010\n";
   static constexpr const char* writer = "dump_env_index_dict_2010()";
-  static constexpr const char* write_failed = "dump_env_index_dict_2010()  failed to write\n";
+  static constexpr qal3::output::Messages messages{
+      writer, true, "dump_env_index_dict_2010()  failed to write\n",
+      "dump_env_index_dict_2010() failed to write file: '%s'\n"};
 };
 
 // Property name of an entry as stored, never read past its array.
@@ -168,7 +173,7 @@ class DictionaryBuilder {
 template <class Entry>
 int read_dictionary(const Document& doc, std::vector<Entry*>* list) {
   if (!doc.source || !list) return 1;
-  try {
+  return qal3::guarded(1, [&] {
     DictionaryBuilder<Entry> builder(*list);
     auto root = [](const char* tag) {
       if (tag && std::strcmp(tag, kRoot) == 0) return true;
@@ -177,9 +182,7 @@ int read_dictionary(const Document& doc, std::vector<Entry*>* list) {
     };
     const int result = qal3::reader::read(doc, root, builder).sum();
     return result + builder.lost();
-  } catch (...) {
-    return 1;
-  }
+  });
 }
 
 // ---------------------------------------------------------------- writing
@@ -235,26 +238,14 @@ template <class Entry>
 int write_dictionary(std::vector<Entry*>* list, const char* file_name, int mode, int fd,
                      std::string* xml_str) {
   using Layout = EntryLayout<Entry>;
-  const std::string who = Layout::writer;
   if (!list) {
-    say(who + " invalid argument: '\n");
+    say(std::string(Layout::writer) + " invalid argument: '\n");
     return 2;
   }
-  qal3::output::File file;
-  const bool named = file_name && *file_name;
-  if (named) {
-    if (!file.open(file_name)) {
-      const int err = errno;
-      say(who + " failed to open file: '" + file_name + "'\n");
-      errno = err;
-      std::perror("fopen");
-      return 1;
-    }
-    say(who + "  file: '" + file_name + "'" + " has been created\n");
-  }
+  qal3::output::Destination out(file_name, fd, xml_str, Layout::messages);
+  if (!out.open()) return 1;
 
-  const bool console = !named && fd == -1 && !xml_str;
-  const bool xml = !console && (mode == 2 || mode == 3);
+  const bool xml = !out.console() && (mode == 2 || mode == 3);
   std::string body;
   START_TAGN(body, kRoot);
   add_iso_date(body);
@@ -262,10 +253,10 @@ int write_dictionary(std::vector<Entry*>* list, const char* file_name, int mode,
   for (const Entry* e : *list) {
     ++n;
     if (!e) continue;
-    if (console)
+    if (out.console())
       list_on_console(*e, n);
     else if (mode == 1)
-      text_line(file, *e);
+      text_line(out.file(), *e);
     else if (xml)
       channel_element(body, *e);
   }
@@ -274,22 +265,11 @@ int write_dictionary(std::vector<Entry*>* list, const char* file_name, int mode,
     const std::string doc = finish_document(body);
     if (mode == 3 && xml_str) *xml_str = doc;
     if (mode == 2) {
-      file.put(doc);
-      if (fd != -1 && !qal3::output::write_all(fd, doc)) {
-        file.close();
-        say(Layout::write_failed);
-        return 2;
-      }
+      out.file().put(doc);
+      if (!out.to_descriptor(doc)) return 2;
     }
   }
-  if (named) {
-    if (!file.close()) {
-      say(who + " failed to write file: '" + file_name + "'\n");
-      return 2;
-    }
-    say(who + "  file: '" + file_name + "'" + " has been closed\n");
-  }
-  return 0;
+  return out.close() ? 0 : 2;
 }
 
 template <class Entry>
@@ -300,17 +280,6 @@ int convert_dictionary(char* xml, char* file_name, int mode, int fd) {
     return 3;
   }
   return write_dictionary(&own.items, file_name, mode, fd, nullptr);
-}
-
-// Writers report an exception (only allocation failure is possible) as a
-// failed write.
-template <class Fn>
-int guarded_write(Fn fn) {
-  try {
-    return fn();
-  } catch (...) {
-    return 2;
-  }
 }
 
 }  // namespace
@@ -333,20 +302,20 @@ int parse_env_index_dict_readf_2010(char* file, std::vector<qal3_env_index_dicti
 
 int dump_env_index_dict(std::vector<qal3_env_index_dictionary_entry*>* list, char* file_name, int mode,
                         int fd, std::string* xml_str) {
-  return guarded_write([&] { return write_dictionary(list, file_name, mode, fd, xml_str); });
+  return qal3::guarded(2, [&] { return write_dictionary(list, file_name, mode, fd, xml_str); });
 }
 
 int dump_env_index_dict_2010(std::vector<qal3_env_index_dictionary_entry_2010*>* list, char* file_name,
                              int mode, int fd, std::string* xml_str) {
-  return guarded_write([&] { return write_dictionary(list, file_name, mode, fd, xml_str); });
+  return qal3::guarded(2, [&] { return write_dictionary(list, file_name, mode, fd, xml_str); });
 }
 
 int dump_env_index_dict(char* xml, char* file_name, int mode, int fd) {
-  return guarded_write(
-      [&] { return convert_dictionary<qal3_env_index_dictionary_entry>(xml, file_name, mode, fd); });
+  return qal3::guarded(
+      2, [&] { return convert_dictionary<qal3_env_index_dictionary_entry>(xml, file_name, mode, fd); });
 }
 
 int dump_env_index_dict_2010(char* xml, char* file_name, int mode, int fd) {
-  return guarded_write(
-      [&] { return convert_dictionary<qal3_env_index_dictionary_entry_2010>(xml, file_name, mode, fd); });
+  return qal3::guarded(
+      2, [&] { return convert_dictionary<qal3_env_index_dictionary_entry_2010>(xml, file_name, mode, fd); });
 }

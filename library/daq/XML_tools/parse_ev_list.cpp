@@ -8,6 +8,7 @@
 #include <memory>
 #include <new>
 
+#include "boundary.h"
 #include "event_util.h"
 #include "number_text.h"
 #include "pull_reader.h"
@@ -160,7 +161,7 @@ class EventListBuilder {
 
 int read_event_list(const Document& doc, std::vector<qal3_ev_entry*>* list) {
   if (!doc.source || !list) return 1;
-  try {
+  return qal3::guarded(1, [&] {
     EventListBuilder builder(*list);
     auto root = [](const char* tag) {
       if (tag && std::strcmp(tag, "BMR") == 0) return true;
@@ -169,9 +170,7 @@ int read_event_list(const Document& doc, std::vector<qal3_ev_entry*>* list) {
       return false;
     };
     return qal3::reader::read(doc, root, builder).sum();
-  } catch (const std::bad_alloc&) {
-    return 1;
-  }
+  });
 }
 
 }  // namespace
