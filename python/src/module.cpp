@@ -78,7 +78,7 @@ void warn_messages(const std::string& messages, py::handle source) {
   std::string text = messages;
   while (!text.empty() && (text.back() == '\n' || text.back() == ' ')) text.pop_back();
   if (!source.is_none()) text = std::string(py::str(source)) + ": " + text;
-  py::module_::import("warnings").attr("warn")(to_py(text), records().attr("Warning"), 2);
+  py::module_::import("warnings").attr("warn")(to_py(text), records().attr("Warning"), 1);
 }
 
 namespace {
