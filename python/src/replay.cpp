@@ -205,7 +205,10 @@ void bind_replay(py::module_& m) {
   py::class_<Replay>(m, "Replay", R"(A trigger replayed over recorded events.
 
 DIFF functions keep the previous event's value from call to call, as they
-do in the DAQ, until reset().)")
+do in the DAQ, until reset(). While a replay runs, the process's standard
+output and error are held back from the console (SUM writes a line per
+event there); what other threads write meanwhile comes back as a
+qal3.Warning.)")
       .def(py::init<py::handle>(), py::arg("trigger"))
       .def("spectra", &Replay::spectra, py::arg("samples"), py::arg("start") = 0.0f, py::arg("inc") = 1.0f,
            "Evaluates float32 spectra (1-D: one event; 2-D: events x samples) on the axis "
