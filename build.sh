@@ -14,7 +14,8 @@
 set -euo pipefail
 cd "$(dirname "$0")"
 
-PACKAGES=(cmake make g++ pkg-config libxerces-c-dev libgtest-dev libbenchmark-dev)
+PACKAGES=(cmake make g++ pkg-config libxerces-c-dev libgtest-dev libbenchmark-dev
+  pybind11-dev python3-dev python3-numpy python3-pytest)
 JOBS=$(nproc 2>/dev/null || echo 2)
 
 ensure_packages() {
