@@ -1,5 +1,6 @@
 // qal3 check: schema validation, the checks beyond the schema, positions,
 // hardening and the command line.
+#include <cstdio>
 #include <string>
 #include <vector>
 
@@ -312,4 +313,36 @@ TEST(ToolCheck, Json) {
   EXPECT_EQ(first["findings"][0]["severity"], "error");
   EXPECT_EQ(first["findings"][0]["source"], "check");
   EXPECT_TRUE(j["files"][1]["findings"].empty());
+}
+
+// The commands that convert or merge say what they drop; --strict makes it
+// fatal, and nothing is written then.
+TEST(ToolCheck, ConvertersWarnAndStrictFails) {
+  std::string out, err;
+  TempFile target;
+  EXPECT_EQ(run_command(kTool + " chan convert --to daqvars -o " + target.path() + " " + kExamples +
+                            "/chan_descriptions.xml",
+                        &out, &err),
+            0);
+  EXPECT_TRUE(contains(err, "chan_descriptions.xml:83:7: warning: property") && contains(err, "'TS.Q3.I.UPD'")) << err;
+  const std::string none = target.path() + ".none";
+  EXPECT_EQ(run_command(kTool + " chan merge --strict -o " + none + " " + kExamples + "/chan_descriptions.xml",
+                        &out, &err),
+            1);
+  EXPECT_TRUE(contains(err, ":83:7: error: property")) << err;
+  EXPECT_TRUE(testutil::read_file(none).empty());
+  EXPECT_EQ(run_command(kTool + " trigger convert --strict -o " + none + " " + kExamples + "/triggers.xml", &out, &err), 0);
+  std::remove(none.c_str());
+  TempFile bad("<QAL3USERTRIGGERLIST><USERTRIGGER><Chan name=\"C\"/><Function name=\"MEANN\"/>"
+               "<Operation name=\"GT\"/></USERTRIGGER></QAL3USERTRIGGERLIST>\n");
+  EXPECT_EQ(run_command(kTool + " trigger convert --strict -o " + none + " " + bad.path(), &out, &err), 1);
+  EXPECT_TRUE(contains(err, "error: function 'MEANN'")) << err;
+  EXPECT_TRUE(testutil::read_file(none).empty());
+  TempFile dict("<ENVINDEXDICT><CHANNEL><INDEX>1</INDEX><PROP>A</PROP></CHANNEL>"
+                "<CHANNEL><INDEX>1</INDEX><PROP>B</PROP></CHANNEL></ENVINDEXDICT>\n");
+  EXPECT_EQ(run_command(kTool + " envdict --xml " + none + " " + dict.path(), &out, &err), 0);
+  EXPECT_TRUE(contains(err, "warning: index 1 already used at line 1")) << err;
+  std::remove(none.c_str());
+  EXPECT_EQ(run_command(kTool + " envdict --strict --xml " + none + " " + dict.path(), &out, &err), 1);
+  EXPECT_TRUE(testutil::read_file(none).empty());
 }

@@ -40,6 +40,10 @@ Report check_document(const std::string& file, const std::string& bytes, const s
 // For the commands that convert or merge: they warn about what they drop.
 std::size_t warn_dropped(const std::string& file, const std::string& bytes, bool strict);
 
+// warn_dropped for each document named on a command line (a path, or "-"
+// with `stdin_text`); true when `strict` and something was reported.
+bool warn_dropped_inputs(const std::vector<std::string>& args, const std::string& stdin_text, bool strict);
+
 // Parses "NAME,NAME,..." into `out`; false when a name is empty.
 bool parse_name_list(const std::string& text, std::set<std::string>& out);
 

@@ -9,6 +9,7 @@
 #include <string>
 #include <vector>
 
+#include "check_rules.h"
 #include "cli_common.h"
 #include "event_util.h"
 #include "qal3_evutl_blocks.h"
@@ -66,6 +67,7 @@ const char kConvertHelp[] =
     "Options:\n"
     "  --to FORMAT   xml or text\n"
     "  -o OUT        write to the file OUT\n"
+    "  --strict      fail, writing nothing, when the list has findings\n"
     "  -h, --help    show this help\n"
     "\n"
     "Exit status: 0 written, 1 the list could not be read or written, 2 usage\n"
@@ -218,6 +220,7 @@ int run_print(int argc, char** argv) {
 int run_convert(int argc, char** argv) {
   std::string to = "xml";
   std::string out;
+  bool strict = false;
   std::vector<std::string> files;
   for (int i = 1; i < argc; ++i) {
     const std::string a = argv[i];
@@ -228,6 +231,8 @@ int run_convert(int argc, char** argv) {
     if (a == "--to" || a == "-o") {
       if (i + 1 >= argc) return cli::usage_error(kCmd, "convert: " + a + " needs a value");
       (a == "--to" ? to : out) = argv[++i];
+    } else if (a == "--strict") {
+      strict = true;
     } else if (a.size() > 1 && a[0] == '-') {
       return cli::usage_error(kCmd, "convert: unknown option '" + a + "'");
     } else {
@@ -237,6 +242,7 @@ int run_convert(int argc, char** argv) {
   if (to != "xml" && to != "text")
     return cli::usage_error(kCmd, "convert: --to must be xml or text, not '" + to + "'");
   if (files.size() != 1) return cli::usage_error(kCmd, "convert: give exactly one trigger list");
+  if (check::warn_dropped_inputs(files, "", strict)) return cli::kBadDocument;
   TriggerList list;
   if (!list.read(files[0])) return cli::kBadDocument;
   const int mode = to == "xml" ? USER_TRIG_DUMP_XML_FILE : USER_TRIG_DUMP_TXT_FILE;
