@@ -15,6 +15,7 @@ set -euo pipefail
 cd "$(dirname "$0")"
 
 PACKAGES=(cmake make g++ pkg-config libxerces-c-dev libgtest-dev libbenchmark-dev
+  nlohmann-json3-dev libxml2-utils librsvg2-bin
   pybind11-dev python3-dev python3-numpy python3-pytest)
 JOBS=$(nproc 2>/dev/null || echo 2)
 

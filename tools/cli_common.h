@@ -46,5 +46,6 @@ int cmd_chan(int argc, char** argv);
 int cmd_trigger(int argc, char** argv);
 int cmd_envdict(int argc, char** argv);
 int cmd_gige(int argc, char** argv);
+int cmd_check(int argc, char** argv);
 
 #endif  // QAL3_CLI_COMMON_H

@@ -8,6 +8,7 @@
 #include <vector>
 
 #include "chan_selector.h"
+#include "check_rules.h"
 #include "cli_common.h"
 #include "event_util.h"
 #include "parse_chan_descr.h"
@@ -52,6 +53,7 @@ const char kConvertHelp[] =
     "Options:\n"
     "  --to FORMAT   chandescr (CHANDESCRIPTIONS) or daqvars (DAQvariables)\n"
     "  --shift       read event and data types as masks and write the masks\n"
+    "  --strict      fail, writing nothing, when a document has findings\n"
     "  -o OUT        write to the file OUT (default: standard output)\n"
     "  -h, --help    show this help\n"
     "\n"
@@ -92,6 +94,7 @@ const char kMergeHelp[] =
     "Options:\n"
     "  --to FORMAT   chandescr (default) or daqvars\n"
     "  --shift       read event and data types as masks and write the masks\n"
+    "  --strict      fail, writing nothing, when a document has findings\n"
     "  -o OUT        write to the file OUT (default: standard output)\n"
     "  -h, --help    show this help\n";
 
@@ -118,6 +121,7 @@ const char kSelectHelp[] =
 // Options shared by the commands that read documents and write one.
 struct Options {
   bool shift = false;
+  bool strict = false;  // findings of the inputs are fatal
   bool format_given = false;
   int format = 0;  // 0 CHANDESCRIPTIONS, 1 DAQvariables
   std::string out;
@@ -161,6 +165,8 @@ int parse_options(const char* sub, const char* help, int argc, char** argv, bool
     }
     if (with_shift && a == "--shift") {
       o.shift = true;
+    } else if (with_out && a == "--strict") {
+      o.strict = true;
     } else if (with_format && (a == "--to" || a == "-t")) {
       if (++i >= argc) return cli::usage_error(cmd.c_str(), "--to needs a format");
       if (!parse_format(argv[i], o.format))
@@ -243,6 +249,7 @@ int run_convert(int argc, char** argv) {
   const int st = parse_options("convert", kConvertHelp, argc, argv, true, true, true, o);
   if (st >= 0) return st;
   if (!o.format_given) return cli::usage_error("chan convert", "--to FORMAT is required");
+  if (check::warn_dropped_inputs(o.files, "", o.strict)) return cli::kBadDocument;
   List list;
   if (!read_documents(o, list.get(), false)) return cli::kBadDocument;
   return write_document(o, list.get());
@@ -252,6 +259,7 @@ int run_merge(int argc, char** argv) {
   Options o;
   const int st = parse_options("merge", kMergeHelp, argc, argv, true, true, true, o);
   if (st >= 0) return st;
+  if (check::warn_dropped_inputs(o.files, "", o.strict)) return cli::kBadDocument;
   List list;
   if (!read_documents(o, list.get(), true)) return cli::kBadDocument;
   return write_document(o, list.get());

@@ -6,6 +6,7 @@
 #include <string>
 #include <vector>
 
+#include "check_rules.h"
 #include "cli_common.h"
 #include "parse_env_index_dictionary.h"
 
@@ -19,6 +20,8 @@ const char kHelp[] =
     "FILE '-' reads standard input.\n"
     "\n"
     "Options:\n"
+    "      --strict    with --xml or --text: fail, writing nothing, when the\n"
+    "                  dictionary has findings\n"
     "      --2010      use the 2010 layout (property names up to 255 characters);\n"
     "                  the default old layout keeps 79 and warns when a name is cut\n"
     "  -c, --check     only read the dictionary, report its size and warn about\n"
@@ -35,6 +38,7 @@ enum class Action { list, check, xml, text };
 
 struct Options {
   bool layout_2010 = false;
+  bool strict = false;  // findings make a conversion fail
   Action action = Action::list;
   std::string out;
   std::string file;
@@ -134,6 +138,8 @@ int run(const Options& opt) {
   }
   warn_cut_names(in, opt.file, dict.entries);
   std::fflush(stdout);
+  if (opt.action != Action::check && check::warn_dropped_inputs({opt.file}, in.text, opt.strict))
+    return cli::kBadDocument;
 
   int wrc = 0;
   switch (opt.action) {
@@ -175,6 +181,8 @@ int parse_options(int argc, char** argv, Options& opt) {
     }
     if (a == "--2010") {
       opt.layout_2010 = true;
+    } else if (a == "--strict") {
+      opt.strict = true;
     } else if (a == "-c" || a == "--check") {
       if (!set_action(Action::check))
         return cli::usage_error("envdict", "choose one of --check, --xml, --text");

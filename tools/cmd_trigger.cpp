@@ -9,9 +9,11 @@
 #include <string>
 #include <vector>
 
+#include "check_rules.h"
 #include "cli_common.h"
 #include "event_util.h"
 #include "qal3_evutl_blocks.h"
+#include "trigger_plot.h"
 #include "user_case_trigger.h"
 
 namespace {
@@ -66,13 +68,14 @@ const char kConvertHelp[] =
     "Options:\n"
     "  --to FORMAT   xml or text\n"
     "  -o OUT        write to the file OUT\n"
+    "  --strict      fail, writing nothing, when the list has findings\n"
     "  -h, --help    show this help\n"
     "\n"
     "Exit status: 0 written, 1 the list could not be read or written, 2 usage\n"
     "error.\n";
 
 const char kTestHelp[] =
-    "Usage: qal3 trigger test [--channel NAME] FILE EVENT...\n"
+    "Usage: qal3 trigger test [--channel NAME] [--plot OUT.svg] FILE EVENT...\n"
     "\n"
     "Reads the trigger list FILE and evaluates its triggers on each EVENT in\n"
     "turn. Every EVENT is one block of channel data:\n"
@@ -88,6 +91,11 @@ const char kTestHelp[] =
     "not compared); --channel NAME keeps only the triggers of channel NAME.\n"
     "Give several events to see the DIFF functions, which compare with the\n"
     "previous event and give no verdict on their first one.\n"
+    "\n"
+    "--plot OUT.svg draws every trigger evaluated on a spectrum into the SVG\n"
+    "file OUT.svg, one panel each: the samples of its subchannel against the\n"
+    "axis, the window the function read, the function's value, the limits\n"
+    "and the operation, and the verdict.\n"
     "\n"
     "Spectrum file format: numbers separated by spaces, tabs or newlines;\n"
     "'#' starts a comment that runs to the end of the line. The first number\n"
@@ -218,6 +226,7 @@ int run_print(int argc, char** argv) {
 int run_convert(int argc, char** argv) {
   std::string to = "xml";
   std::string out;
+  bool strict = false;
   std::vector<std::string> files;
   for (int i = 1; i < argc; ++i) {
     const std::string a = argv[i];
@@ -228,6 +237,8 @@ int run_convert(int argc, char** argv) {
     if (a == "--to" || a == "-o") {
       if (i + 1 >= argc) return cli::usage_error(kCmd, "convert: " + a + " needs a value");
       (a == "--to" ? to : out) = argv[++i];
+    } else if (a == "--strict") {
+      strict = true;
     } else if (a.size() > 1 && a[0] == '-') {
       return cli::usage_error(kCmd, "convert: unknown option '" + a + "'");
     } else {
@@ -237,6 +248,7 @@ int run_convert(int argc, char** argv) {
   if (to != "xml" && to != "text")
     return cli::usage_error(kCmd, "convert: --to must be xml or text, not '" + to + "'");
   if (files.size() != 1) return cli::usage_error(kCmd, "convert: give exactly one trigger list");
+  if (check::warn_dropped_inputs(files, "", strict)) return cli::kBadDocument;
   TriggerList list;
   if (!list.read(files[0])) return cli::kBadDocument;
   const int mode = to == "xml" ? USER_TRIG_DUMP_XML_FILE : USER_TRIG_DUMP_TXT_FILE;
@@ -415,8 +427,8 @@ bool slow_event(const std::string& arg, Event& ev) {
 
 // Evaluates one trigger and prints its line. The result buffer is dropped
 // before each evaluation so that a function that fails shows no result.
-void evaluate(int event_no, int trigger_no, qal3_serv_block_subhead_2010* block,
-              qal3_user_case_trigger& t) {
+std::string evaluate(int event_no, int trigger_no, qal3_serv_block_subhead_2010* block,
+                     qal3_user_case_trigger& t) {
   std::free(t.fresult);
   t.fresult = nullptr;
   const bool had_previous = t.fprevresult != nullptr;
@@ -435,11 +447,13 @@ void evaluate(int event_no, int trigger_no, qal3_serv_block_subhead_2010* block,
   std::printf("%d\t%d\t%s\t%d\t%s\t%s\t%s\t%s\n", event_no, trigger_no, t.channel, t.subchannel,
               function ? function : "", result, operation ? operation : "", verdict);
   std::fflush(stdout);
+  return verdict;
 }
 
 int run_test(int argc, char** argv) {
   std::string channel;
   bool channel_given = false;
+  std::string plot_file;
   std::vector<std::string> files;
   std::vector<std::pair<std::string, std::string>> event_args;
   for (int i = 1; i < argc; ++i) {
@@ -448,10 +462,12 @@ int run_test(int argc, char** argv) {
       std::fputs(kTestHelp, stdout);
       return cli::kOk;
     }
-    if (a == "--spectrum" || a == "--value" || a == "--slow" || a == "--channel") {
+    if (a == "--spectrum" || a == "--value" || a == "--slow" || a == "--channel" || a == "--plot") {
       if (i + 1 >= argc) return cli::usage_error(kCmd, "test: " + a + " needs a value");
       const std::string v = argv[++i];
-      if (a == "--channel") {
+      if (a == "--plot") {
+        plot_file = v;
+      } else if (a == "--channel") {
         channel = v;
         channel_given = true;
       } else {
@@ -482,6 +498,7 @@ int run_test(int argc, char** argv) {
   TriggerList list;
   if (!list.read(files[0])) return cli::kBadDocument;
 
+  std::vector<plot::Panel> panels;
   std::printf("#event\ttrigger\tchannel\tsubchan\tfunction\tresult\toperation\tverdict\n");
   for (std::size_t e = 0; e < events.size(); ++e) {
     std::printf("# event %zu: %s\n", e + 1, events[e].label.c_str());
@@ -489,8 +506,17 @@ int run_test(int argc, char** argv) {
     for (qal3_user_case_trigger* t : list.records()) {
       ++n;
       if (!t || (channel_given && channel != t->channel)) continue;
-      evaluate(static_cast<int>(e + 1), n, events[e].block.get(), *t);
+      const std::string verdict = evaluate(static_cast<int>(e + 1), n, events[e].block.get(), *t);
+      plot::Panel panel;
+      const std::string title = "event " + std::to_string(e + 1) + ", trigger " + std::to_string(n);
+      if (!plot_file.empty() && plot::make_panel(events[e].block.get(), *t, title, verdict, panel))
+        panels.push_back(std::move(panel));
     }
+  }
+  std::string error;
+  if (!plot_file.empty() && !plot::write_svg(plot_file, panels, error)) {
+    cli::file_error(plot_file, error);
+    return cli::kBadDocument;
   }
   return cli::kOk;
 }

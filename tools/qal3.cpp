@@ -19,6 +19,7 @@ const Command kCommands[] = {
     {"trigger", cmd_trigger, "list the trigger registry; print, convert and test trigger lists"},
     {"envdict", cmd_envdict, "print, convert and check environment index dictionaries"},
     {"gige", cmd_gige, "list the features of a GigE camera feature file"},
+    {"check", cmd_check, "validate documents against their schemas and report mistakes"},
 };
 
 void print_help(FILE* out) {

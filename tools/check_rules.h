@@ -1,0 +1,52 @@
+// What a schema cannot say about a configuration document: repeated keys,
+// texts longer than their record field, numbers out of range or beyond what
+// the writers keep, names the trigger registry does not know.
+#ifndef QAL3_CHECK_RULES_H
+#define QAL3_CHECK_RULES_H
+
+#include <set>
+#include <string>
+#include <vector>
+
+#include "check_document.h"
+
+namespace check {
+
+struct Options {
+  // Function and operation names a site registers itself.
+  std::set<std::string> known_names;
+  // Warnings count as errors.
+  bool strict = false;
+};
+
+// Runs the checks of the document's family on its tree.
+void check_rules(const Document& doc, const Options& options, std::vector<Finding>& out);
+
+// The result of checking one document.
+struct Report {
+  Family family = Family::kUnknown;
+  std::vector<Finding> findings;  // in document order
+  std::size_t errors() const;
+  std::size_t warnings() const;
+};
+
+// Reads `bytes` (the document named `file`), validates it against the
+// schema of its family in `schema_dir` and checks it.
+Report check_document(const std::string& file, const std::string& bytes, const std::string& schema_dir,
+                      const Options& options);
+
+// Prints the warnings of `file` on standard error, in the form check gives
+// them; with `strict` they are printed as errors. Returns the number printed.
+// For the commands that convert or merge: they warn about what they drop.
+std::size_t warn_dropped(const std::string& file, const std::string& bytes, bool strict);
+
+// warn_dropped for each document named on a command line (a path, or "-"
+// with `stdin_text`); true when `strict` and something was reported.
+bool warn_dropped_inputs(const std::vector<std::string>& args, const std::string& stdin_text, bool strict);
+
+// Parses "NAME,NAME,..." into `out`; false when a name is empty.
+bool parse_name_list(const std::string& text, std::set<std::string>& out);
+
+}  // namespace check
+
+#endif  // QAL3_CHECK_RULES_H
