@@ -401,7 +401,7 @@ TEST_P(BothReaders, LongPropertyNamesDoNotMatchTheirCutRecord) {
   EXPECT_EQ(g[0]->ev_type, 3u);
 }
 
-// --- a channel element with two property elements (mended fault) ------------
+// --- a channel element with two property elements: the first one counts -----
 
 TEST_P(BothReaders, TwoPropElementsAppendTheRecordOnce) {
   for (bool dedup : {false, true}) {

@@ -271,7 +271,7 @@ TEST(ChanWriterDaqvariables, ReadsBackAsFarAsTheFormatCarries) {
   EXPECT_STREQ(back[1]->bits[0]->bit_desc, "");
 }
 
-// --- escaping (mended fault) ----------------------------------------------------------------
+// --- escaping: markup characters in record text read back as they were ---------------------
 
 void fill_nasty(List& l) {
   chan_descr_2010* d = make(l, "A&B<C>\"D\"", "n&<>\"");
