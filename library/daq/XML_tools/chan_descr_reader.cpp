@@ -14,7 +14,7 @@
 
 #include "boundary.h"
 #include "chan_descr_internal.h"
-#include "name_index.h"
+#include "name_map.h"
 #include "number_text.h"
 
 namespace {
@@ -173,7 +173,8 @@ class PropertyIndex {
 
   chan_descr_2010* find(const char* prop) {
     if (!built_) build();
-    return index_.find(prop);
+    chan_descr_2010* const* found = index_.find(prop);
+    return found ? *found : nullptr;
   }
 
   // `d` was just appended to the list.
@@ -191,7 +192,7 @@ class PropertyIndex {
   }
 
   std::vector<chan_descr_2010*>& list_;
-  qal3::NameIndex<chan_descr_2010*> index_;
+  qal3::NameMap<chan_descr_2010*> index_;
   bool built_ = false;
 };
 

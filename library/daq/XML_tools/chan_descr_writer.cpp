@@ -8,7 +8,7 @@
 #include "chan_descr_internal.h"
 #include "boundary.h"
 #include "float_text.h"
-#include "name_index.h"
+#include "name_map.h"
 #include "xml_output.h"
 
 const char* const tags[QAL3_CHAN_DESCR_TAG_ROWS][QAL3_CHAN_DESCR_TAG_COLS] = {
@@ -113,10 +113,13 @@ class AxisIndex {
       if (p && p->name && p->num != 0 && (p->params || p->iparams)) index_.insert(p->name, p);
     }
   }
-  const dim_params* find(const char* name) const { return index_.find(name); }
+  const dim_params* find(const char* name) const {
+    const dim_params* const* found = index_.find(name);
+    return found ? *found : nullptr;
+  }
 
  private:
-  qal3::NameIndex<const dim_params*> index_;
+  qal3::NameMap<const dim_params*> index_;
 };
 
 void write_chandescriptions(std::string& out, const chan_descr_2010* d, const char* name,
@@ -272,11 +275,11 @@ int dump_chan_desr(std::vector<chan_descr_2010*>* chdscr_list, char* file_name, 
     }
 
     const AxisIndex axes(format == 0 && mode == 2 ? dims : nullptr);
-    qal3::NameIndex<const chan_descr_2010*> seen;  // a property is written once, first one wins
+    qal3::NameMap<bool> seen;  // a property is written once, first one wins
     seen.reserve(chdscr_list->size());
     for (const chan_descr_2010* d : *chdscr_list) {
       if (!d) continue;
-      if (!seen.insert(d->prop_name, d)) continue;
+      if (!seen.insert(d->prop_name, true)) continue;
       if (out.console()) {
         print_qal3_chan_descr(chdscr_list);
         break;
