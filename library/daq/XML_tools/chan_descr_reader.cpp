@@ -28,79 +28,47 @@ enum class ChanElement {
   dim_name, stat, stat_name, other
 };
 
-// Which of them `t` names (exact, case-sensitive). Only the names of t's
-// length and first character are compared.
+// Which of them `t` names.
 ChanElement chan_element(const char* t) {
-  struct Name {
-    int row, col;
-    ChanElement element;
+  using E = ChanElement;
+  static const qal3::reader::ElementNames<E>::Entry kNames[] = {
+      {tag(T_CHANNEL), E::channel},         {tag(T_EVTYPE), E::evtype},
+      {tag(T_STREAM), E::stream},           {tag(T_PROP), E::prop},
+      {tag(T_SB_NAME), E::sb_name},         {tag(T_DTYPE), E::dtype},
+      {tag(T_DB_KEY), E::db_key},           {tag(T_COUNT), E::count},
+      {tag(T_SETPOINT), E::setpoint},       {tag(T_NAME), E::name},
+      {tag(T_SUBSYSTEM), E::subsystem},     {tag(T_DESC), E::desc},
+      {tag(T_BIT_DESCR, C_DIM), E::dim_descr}, {tag(T_BIT_DESCR, C_STAT), E::stat_descr},
+      {tag(T_UNITS), E::units},             {tag(T_UNITS, C_DIM), E::dim_units},
+      {tag(T_UNITS, C_STAT), E::stat_units}, {tag(T_SIZE), E::size},
+      {tag(T_BIT, C_BIT), E::bit},          {tag(T_BIT_NAME, C_BIT), E::bit_name},
+      {tag(T_BIT_DESCR, C_BIT), E::bit_descr}, {tag(T_BIT, C_DIM), E::dim},
+      {tag(T_BIT_NAME, C_DIM), E::dim_name}, {tag(T_BIT, C_STAT), E::stat},
+      {tag(T_BIT_NAME, C_STAT), E::stat_name},
   };
-  static constexpr Name kChanElements[] = {
-      {T_CHANNEL, 0, ChanElement::channel},
-      {T_EVTYPE, 0, ChanElement::evtype},
-      {T_STREAM, 0, ChanElement::stream},
-      {T_PROP, 0, ChanElement::prop},
-      {T_SB_NAME, 0, ChanElement::sb_name},
-      {T_DTYPE, 0, ChanElement::dtype},
-      {T_DB_KEY, 0, ChanElement::db_key},
-      {T_COUNT, 0, ChanElement::count},
-      {T_SETPOINT, 0, ChanElement::setpoint},
-      {T_NAME, 0, ChanElement::name},
-      {T_SUBSYSTEM, 0, ChanElement::subsystem},
-      {T_DESC, 0, ChanElement::desc},
-      {T_BIT_DESCR, C_DIM, ChanElement::dim_descr},
-      {T_BIT_DESCR, C_STAT, ChanElement::stat_descr},
-      {T_UNITS, 0, ChanElement::units},
-      {T_UNITS, C_DIM, ChanElement::dim_units},
-      {T_UNITS, C_STAT, ChanElement::stat_units},
-      {T_SIZE, 0, ChanElement::size},
-      {T_BIT, C_BIT, ChanElement::bit},
-      {T_BIT_NAME, C_BIT, ChanElement::bit_name},
-      {T_BIT_DESCR, C_BIT, ChanElement::bit_descr},
-      {T_BIT, C_DIM, ChanElement::dim},
-      {T_BIT_NAME, C_DIM, ChanElement::dim_name},
-      {T_BIT, C_STAT, ChanElement::stat},
-      {T_BIT_NAME, C_STAT, ChanElement::stat_name},
+  static const qal3::reader::ElementNames<E> kIndex(kNames, E::other);
+  return kIndex(t);
+}
+
+// The element names of a DAQvariables channel that the reader acts on.
+enum class DaqElement {
+  daq_float, daq_bits, daq_float_matrix, bit_title, dimension, ev_type, nexol, daq_name,
+  sub_system, set_point, description, units, last_index, name, other
+};
+
+DaqElement daq_element(const char* t) {
+  using E = DaqElement;
+  static const qal3::reader::ElementNames<E>::Entry kNames[] = {
+      {"DaqFloat", E::daq_float},     {"DaqBits", E::daq_bits},
+      {"DaqFloatMatrix", E::daq_float_matrix}, {"bitTitle", E::bit_title},
+      {"dimension", E::dimension},    {"evType", E::ev_type},
+      {"nexol", E::nexol},            {"daqName", E::daq_name},
+      {"subSystem", E::sub_system},   {"setPoint", E::set_point},
+      {"description", E::description}, {"units", E::units},
+      {"lastIndex", E::last_index},   {"name", E::name},
   };
-  constexpr std::size_t kCount = sizeof kChanElements / sizeof kChanElements[0];
-  struct Candidate {
-    const char* name;
-    std::size_t length;
-    ChanElement element;
-  };
-  // Names by a hash of first character and length.
-  struct Bucket {
-    std::size_t size = 0;
-    std::array<std::uint8_t, kCount> items{};
-  };
-  struct Index {
-    std::array<Candidate, kCount> names{};
-    std::array<Bucket, 64> buckets{};
-  };
-  const auto slot = [](char first, std::size_t length) {
-    return (static_cast<unsigned char>(first) * 5u + length) & 63u;
-  };
-  static const Index index = [&] {
-    Index x;
-    for (std::size_t i = 0; i < kCount; ++i) {
-      const char* name = tag(kChanElements[i].row, kChanElements[i].col);
-      x.names[i] = {name, std::strlen(name), kChanElements[i].element};
-      Bucket& into = x.buckets[slot(name[0], x.names[i].length)];
-      into.items[into.size++] = static_cast<std::uint8_t>(i);
-    }
-    return x;
-  }();
-  std::size_t length = 0;
-  while (t[length] != '\0') ++length;
-  const Bucket& bucket = index.buckets[slot(t[0], length)];
-  for (std::size_t k = 0; k < bucket.size; ++k) {
-    const Candidate& c = index.names[bucket.items[k]];
-    if (c.length != length) continue;
-    std::size_t i = 0;
-    while (i < length && t[i] == c.name[i]) ++i;
-    if (i == length) return c.element;
-  }
-  return ChanElement::other;
+  static const qal3::reader::ElementNames<E> kIndex(kNames, E::other);
+  return kIndex(t);
 }
 
 // ---------------------------------------------------------------------------
@@ -463,15 +431,17 @@ class DaqVariablesBuilder {
       : current_(current), shift_(shift), flavor_(flavor) {}
 
   void element(const qal3::reader::Step& s) {
-    const bool is_bit_title = s.is("bitTitle");
+    const DaqElement element = daq_element(s.tag);
+    const bool is_bit_title = element == DaqElement::bit_title;
     if (!is_bit_title) {
       flush_bit_title();
       last_bit_title_ = false;
     }
-    if (s.is("DaqFloat") || s.is("DaqBits") || s.is("DaqFloatMatrix")) {
+    if (element == DaqElement::daq_float || element == DaqElement::daq_bits ||
+        element == DaqElement::daq_float_matrix) {
       current_.begin();
-      bits_channel_ = s.is("DaqBits");
-      matrix_channel_ = s.is("DaqFloatMatrix");
+      bits_channel_ = element == DaqElement::daq_bits;
+      matrix_channel_ = element == DaqElement::daq_float_matrix;
       return;
     }
     if (!current_.open()) {
@@ -482,11 +452,11 @@ class DaqVariablesBuilder {
       if (bits_channel_) bit_title(s);
       return;
     }
-    if (s.is("dimension")) {
+    if (element == DaqElement::dimension) {
       if (matrix_channel_) dimension(s);
       return;
     }
-    if (s.value) field(s, s.value);
+    if (s.value) field(element, s.value);
   }
 
   // The end of the document: a bitTitle still waiting for its text.
@@ -505,36 +475,49 @@ class DaqVariablesBuilder {
     current_.add_dim(read_int(id));
   }
 
-  void field(const qal3::reader::Step& s, const char* v) {
+  void field(DaqElement element, const char* v) {
     chan_descr_2010& e = current_.entry();
     dim_descr* const dim = matrix_channel_ ? current_.dim() : nullptr;
-    if (s.is("evType")) {
-      e.ev_type = event_type_value(v, shift_);
-    } else if (s.is("nexol")) {
-      current_.property(v, true, flavor_.or_merge_daq);
-    } else if (s.is("daqName")) {
-      copy_text(e.daq_name, v);
-    } else if (s.is("subSystem")) {
-      copy_text(e.subsystem, v);
-    } else if (s.is("setPoint")) {
-      e.set_point = read_int(v);
-    } else if (s.is("description")) {
-      if (dim) {
-        copy_text(dim->dim_desc, v);
-      } else {
-        copy_text(e.prop_desc, v);
+    switch (element) {
+      case DaqElement::ev_type:
+        e.ev_type = event_type_value(v, shift_);
+        break;
+      case DaqElement::nexol:
+        current_.property(v, true, flavor_.or_merge_daq);
+        break;
+      case DaqElement::daq_name:
+        copy_text(e.daq_name, v);
+        break;
+      case DaqElement::sub_system:
+        copy_text(e.subsystem, v);
+        break;
+      case DaqElement::set_point:
+        e.set_point = read_int(v);
+        break;
+      case DaqElement::description:
+        if (dim) {
+          copy_text(dim->dim_desc, v);
+        } else {
+          copy_text(e.prop_desc, v);
+        }
+        break;
+      case DaqElement::units:
+        if (dim) {
+          copy_text(dim->units, v);
+        } else {
+          copy_text(e.units, v);
+        }
+        break;
+      case DaqElement::last_index: {
+        const long long n = read_number(v) + 1;
+        e.max_size = n > INT_MAX ? INT_MAX : static_cast<int>(n);
+        break;
       }
-    } else if (s.is("units")) {
-      if (dim) {
-        copy_text(dim->units, v);
-      } else {
-        copy_text(e.units, v);
-      }
-    } else if (s.is("lastIndex")) {
-      const long long n = read_number(v) + 1;
-      e.max_size = n > INT_MAX ? INT_MAX : static_cast<int>(n);
-    } else if (s.is("name")) {
-      if (dim) copy_text(dim->dim_name, v);
+      case DaqElement::name:
+        if (dim) copy_text(dim->dim_name, v);
+        break;
+      default:
+        break;
     }
   }
 

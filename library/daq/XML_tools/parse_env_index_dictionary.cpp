@@ -94,6 +94,19 @@ struct OwnedList {
 
 // ---------------------------------------------------------------- reading
 
+// The element names of a dictionary that the reader acts on.
+enum class DictElement { channel, index, prop, dabs, drel, other };
+
+DictElement dict_element(const char* t) {
+  using E = DictElement;
+  static const qal3::reader::ElementNames<E>::Entry kNames[] = {
+      {"CHANNEL", E::channel}, {"INDEX", E::index}, {"PROP", E::prop},
+      {"DABS", E::dabs},       {"DREL", E::drel},
+  };
+  static const qal3::reader::ElementNames<E> kIndex(kNames, E::other);
+  return kIndex(t);
+}
+
 // The element loop of one ENVINDEXDICT document. An entry goes into the
 // list once, when the second of its INDEX and PROP arrives; later fields up
 // to the next CHANNEL still update it. A record never appended is reused
@@ -113,27 +126,40 @@ class DictionaryBuilder {
   int lost() const { return lost_; }
 
   bool operator()(const Step& s) {
-    if (s.is("CHANNEL")) {
+    const DictElement element = dict_element(s.tag);
+    if (element == DictElement::channel) {
       on_channel();
     } else if (f_ch_ && s.value) {
-      if (s.is("INDEX")) {
-        ent_->index = read_index(s.value);
-        note_field(f_indx_, f_prop_);
-      } else if (s.is("PROP")) {
-        const std::size_t n = qal3::reader::fitting_length(s.value, sizeof ent_->data.env_prop);
-        std::memcpy(ent_->data.env_prop, s.value, n);
-        ent_->data.env_prop[n] = '\0';
-        note_field(f_prop_, f_indx_);
-      } else if (s.is("DABS")) {
-        read_delta(s.value, ent_->data.env_ch_abs_delta);
-      } else if (s.is("DREL")) {
-        read_delta(s.value, ent_->data.env_ch_rel_delta);
-      }
+      field(element, s.value);
     }
     return true;
   }
 
  private:
+  void field(DictElement element, const char* v) {
+    switch (element) {
+      case DictElement::index:
+        ent_->index = read_index(v);
+        note_field(f_indx_, f_prop_);
+        break;
+      case DictElement::prop: {
+        const std::size_t n = qal3::reader::fitting_length(v, sizeof ent_->data.env_prop);
+        std::memcpy(ent_->data.env_prop, v, n);
+        ent_->data.env_prop[n] = '\0';
+        note_field(f_prop_, f_indx_);
+        break;
+      }
+      case DictElement::dabs:
+        read_delta(v, ent_->data.env_ch_abs_delta);
+        break;
+      case DictElement::drel:
+        read_delta(v, ent_->data.env_ch_rel_delta);
+        break;
+      default:
+        break;
+    }
+  }
+
   void on_channel() {
     if (!ent_ || pushed_) {
       ent_ = static_cast<Entry*>(std::calloc(1, sizeof(Entry)));

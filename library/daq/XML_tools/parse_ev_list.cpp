@@ -38,27 +38,17 @@ void scan_number(const char* text, u_int& field) {
 // The element names of an event list that the reader acts on.
 enum class Name { event, type, sblock, chan, chlist, tmask, mintimesec, mintimeusec, priority, other };
 
-// Which of them `t` names (exact, case-sensitive).
+// Which of them `t` names.
 Name name_of(const char* t) {
-  using qal3::reader::same_name;
-  switch (t[0]) {
-    case 'E':
-      return same_name(t, "EVENT") ? Name::event : Name::other;
-    case 'T':
-      return same_name(t, "TYPE") ? Name::type : same_name(t, "TMASK") ? Name::tmask : Name::other;
-    case 'S':
-      return same_name(t, "SBLOCK") ? Name::sblock : Name::other;
-    case 'C':
-      return same_name(t, "CHAN") ? Name::chan : same_name(t, "CHLIST") ? Name::chlist : Name::other;
-    case 'M':
-      return same_name(t, "MINTIMESEC")    ? Name::mintimesec
-             : same_name(t, "MINTIMEUSEC") ? Name::mintimeusec
-                                           : Name::other;
-    case 'P':
-      return same_name(t, "PRIORITY") ? Name::priority : Name::other;
-    default:
-      return Name::other;
-  }
+  static const qal3::reader::ElementNames<Name>::Entry kNames[] = {
+      {"EVENT", Name::event},           {"TYPE", Name::type},
+      {"TMASK", Name::tmask},           {"SBLOCK", Name::sblock},
+      {"CHAN", Name::chan},             {"CHLIST", Name::chlist},
+      {"MINTIMESEC", Name::mintimesec}, {"MINTIMEUSEC", Name::mintimeusec},
+      {"PRIORITY", Name::priority},
+  };
+  static const qal3::reader::ElementNames<Name> kIndex(kNames, Name::other);
+  return kIndex(t);
 }
 
 // The element loop of one BMR document.

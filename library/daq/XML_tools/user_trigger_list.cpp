@@ -146,6 +146,26 @@ struct RecordDeleter {
 };
 using Record = std::unique_ptr<qal3_user_case_trigger, RecordDeleter>;
 
+// The element names of a trigger list that the reader acts on.
+enum class TriggerElement {
+  trigger, chan, description, group, pre_mode, post_mode, function, operation, low_limit,
+  upper_limit, bit_mask, other
+};
+
+TriggerElement trigger_element(const char* t) {
+  using E = TriggerElement;
+  static const qal3::reader::ElementNames<E>::Entry kNames[] = {
+      {kTrigger, E::trigger},          {"Chan", E::chan},
+      {"Description", E::description}, {"Group", E::group},
+      {"PreMode", E::pre_mode},        {"PostMode", E::post_mode},
+      {"Function", E::function},       {"Operation", E::operation},
+      {"LowLimit", E::low_limit},      {"UpperLimit", E::upper_limit},
+      {"BitMask", E::bit_mask},
+  };
+  static const qal3::reader::ElementNames<E> kIndex(kNames, E::other);
+  return kIndex(t);
+}
+
 // The element handling of one trigger list document.
 class TriggerListBuilder {
  public:
@@ -161,33 +181,47 @@ class TriggerListBuilder {
   bool allocation_failed() const { return allocation_failed_; }
 
   bool operator()(const Step& s) {
-    if (s.is(kTrigger)) return begin_record();
+    const TriggerElement element = trigger_element(s.tag);
+    if (element == TriggerElement::trigger) return begin_record();
     if (!current_) return true;
     qal3_user_case_trigger& t = *current_;
-    if (s.is("Chan")) {
-      if (const char* v = s.attr("name")) copy_text(t.channel, v);
-      if (const char* v = s.attr("subchan")) scan_int(v, t.subchannel);
-    } else if (s.is("Description")) {
-      if (const char* v = s.attr("text")) copy_text(t.description, v);
-    } else if (s.is("Group")) {
-      if (const char* v = s.attr("name")) copy_text(t.group, v);
-    } else if (s.is("PreMode")) {
-      if (const char* v = s.attr("events")) scan_pre_mode(v, t.pre_mode);
-    } else if (s.is("PostMode")) {
-      if (const char* v = s.attr("events")) scan_int(v, t.post_mode);
-    } else if (s.is("Function")) {
-      read_function(s, t);
-    } else if (s.is("Operation")) {
-      if (const char* v = s.attr("name")) {
-        const int op = qal3_get_operation_index(const_cast<char*>(v));
-        if (op >= 0) t.operation = op;
-      }
-    } else if (s.is("LowLimit")) {
-      if (const char* v = s.attr("value")) scan_float(v, t.low);
-    } else if (s.is("UpperLimit")) {
-      if (const char* v = s.attr("value")) scan_float(v, t.upper);
-    } else if (s.is("BitMask")) {
-      if (const char* v = s.attr("mask")) scan_mask(v, t.bitmask);
+    switch (element) {
+      case TriggerElement::chan:
+        if (const char* v = s.attr("name")) copy_text(t.channel, v);
+        if (const char* v = s.attr("subchan")) scan_int(v, t.subchannel);
+        break;
+      case TriggerElement::description:
+        if (const char* v = s.attr("text")) copy_text(t.description, v);
+        break;
+      case TriggerElement::group:
+        if (const char* v = s.attr("name")) copy_text(t.group, v);
+        break;
+      case TriggerElement::pre_mode:
+        if (const char* v = s.attr("events")) scan_pre_mode(v, t.pre_mode);
+        break;
+      case TriggerElement::post_mode:
+        if (const char* v = s.attr("events")) scan_int(v, t.post_mode);
+        break;
+      case TriggerElement::function:
+        read_function(s, t);
+        break;
+      case TriggerElement::operation:
+        if (const char* v = s.attr("name")) {
+          const int op = qal3_get_operation_index(const_cast<char*>(v));
+          if (op >= 0) t.operation = op;
+        }
+        break;
+      case TriggerElement::low_limit:
+        if (const char* v = s.attr("value")) scan_float(v, t.low);
+        break;
+      case TriggerElement::upper_limit:
+        if (const char* v = s.attr("value")) scan_float(v, t.upper);
+        break;
+      case TriggerElement::bit_mask:
+        if (const char* v = s.attr("mask")) scan_mask(v, t.bitmask);
+        break;
+      default:
+        break;
     }
     return true;
   }
