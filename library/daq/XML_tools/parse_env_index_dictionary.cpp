@@ -118,7 +118,7 @@ class DictionaryBuilder {
   DictionaryBuilder(const DictionaryBuilder&) = delete;
   DictionaryBuilder& operator=(const DictionaryBuilder&) = delete;
   ~DictionaryBuilder() {
-    if (!pushed_) std::free(ent_);
+    if (!appended_) std::free(entry_);
   }
 
   // Entries that could not be allocated: each counts as an error, so that
@@ -129,7 +129,7 @@ class DictionaryBuilder {
     const DictElement element = dict_element(s.tag);
     if (element == DictElement::channel) {
       on_channel();
-    } else if (f_ch_ && s.value) {
+    } else if (in_channel_ && s.value) {
       field(element, s.value);
     }
     return true;
@@ -139,21 +139,21 @@ class DictionaryBuilder {
   void field(DictElement element, const char* v) {
     switch (element) {
       case DictElement::index:
-        ent_->index = read_index(v);
-        note_field(f_indx_, f_prop_);
+        entry_->index = read_index(v);
+        note_field(index_seen_, prop_seen_);
         break;
       case DictElement::prop: {
-        const std::size_t n = qal3::reader::fitting_length(v, sizeof ent_->data.env_prop);
-        std::memcpy(ent_->data.env_prop, v, n);
-        ent_->data.env_prop[n] = '\0';
-        note_field(f_prop_, f_indx_);
+        const std::size_t n = qal3::reader::fitting_length(v, sizeof entry_->data.env_prop);
+        std::memcpy(entry_->data.env_prop, v, n);
+        entry_->data.env_prop[n] = '\0';
+        note_field(prop_seen_, index_seen_);
         break;
       }
       case DictElement::dabs:
-        read_delta(v, ent_->data.env_ch_abs_delta);
+        read_delta(v, entry_->data.env_ch_abs_delta);
         break;
       case DictElement::drel:
-        read_delta(v, ent_->data.env_ch_rel_delta);
+        read_delta(v, entry_->data.env_ch_rel_delta);
         break;
       default:
         break;
@@ -161,39 +161,39 @@ class DictionaryBuilder {
   }
 
   void on_channel() {
-    if (!ent_ || pushed_) {
-      ent_ = static_cast<Entry*>(std::calloc(1, sizeof(Entry)));
-      pushed_ = false;
-      if (!ent_) {
+    if (!entry_ || appended_) {
+      entry_ = static_cast<Entry*>(std::calloc(1, sizeof(Entry)));
+      appended_ = false;
+      if (!entry_) {
         std::fputs(EntryLayout<Entry>::alloc_failed, stdout);
         std::fflush(stdout);
         ++lost_;
-        f_ch_ = f_indx_ = f_prop_ = false;
+        in_channel_ = index_seen_ = prop_seen_ = false;
         return;
       }
     }
-    reset_entry(*ent_);
-    pushed_ = f_indx_ = f_prop_ = false;
-    f_ch_ = true;
+    reset_entry(*entry_);
+    appended_ = index_seen_ = prop_seen_ = false;
+    in_channel_ = true;
   }
 
   // Marks one of INDEX/PROP as seen; appends the entry when the other one
   // was seen already.
   void note_field(bool& mine, bool other) {
-    if (other && !pushed_) {
-      list_.push_back(ent_);
-      pushed_ = true;
+    if (other && !appended_) {
+      list_.push_back(entry_);
+      appended_ = true;
     }
     mine = true;
   }
 
   std::vector<Entry*>& list_;
-  Entry* ent_ = nullptr;
+  Entry* entry_ = nullptr;
   int lost_ = 0;  // CHANNELs skipped for want of memory
-  bool f_ch_ = false;
-  bool f_indx_ = false;
-  bool f_prop_ = false;
-  bool pushed_ = false;
+  bool in_channel_ = false;
+  bool index_seen_ = false;
+  bool prop_seen_ = false;
+  bool appended_ = false;
 };
 
 template <class Entry>
