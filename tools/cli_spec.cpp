@@ -391,8 +391,13 @@ std::string help_text(const CommandSpec& spec) {
       out += label + "\n" + fold(u.help, 24, 79);
     }
   }
-  out += "\nA FILE of '-' is standard input; output goes to standard output unless\n"
-         "-o FILE is given, and FILE is then replaced only by a complete result.\n";
+  const bool with_output = std::any_of(spec.options.begin(), spec.options.end(),
+                                       [](const OptionUse& u) { return std::strcmp(u.name, "output") == 0; });
+  if (with_output)
+    out += "\nA FILE of '-' is standard input; output goes to standard output unless\n"
+           "-o FILE is given, and FILE is then replaced only by a complete result.\n";
+  else
+    out += "\nA FILE of '-' is standard input.\n";
   out += "\nExit status:\n";
   for (const std::string& line : split_lines(exit_text(spec))) out += "  " + line + "\n";
   return out;
@@ -471,7 +476,8 @@ std::string man_page() {
   }
   m += ".SH EXIT STATUS\n";
   for (const std::string& line : split_lines(kUsualExit)) m += ".br\n" + roff(line) + "\n";
-  m += ".PP\n\\fBqal3 chan select\\fR answers in its exit status: 0 yes, 1 no, 2 error.\n";
+  m += ".PP\n\\fBqal3 chan select\\fR answers in its exit status: 0 yes, 1 no, 2 error.\n"
+       "\\fBqal3 check\\fR exits 1 when a file has findings.\n";
   return m;
 }
 
