@@ -287,7 +287,7 @@ TEST(ToolCheck, CommandLine) {
   EXPECT_EQ(check("--known " + kExamples + "/triggers.xml", &out, &err), 2);  // the file taken as the names
   EXPECT_EQ(check("--known A,,B " + kExamples + "/triggers.xml", &out, &err), 2);
   EXPECT_EQ(check("/nonexistent/x.xml", &out, &err), 1);
-  EXPECT_TRUE(contains(err, "/nonexistent/x.xml: cannot read")) << err;
+  EXPECT_TRUE(contains(err, "qal3: /nonexistent/x.xml: No such file or directory")) << err;
   EXPECT_EQ(out, "");
   // Several files, standard input among them.
   EXPECT_EQ(run_command("cat " + kExamples + "/evlist_multi.xml | " + kTool + " check " + kExamples +
@@ -298,6 +298,18 @@ TEST(ToolCheck, CommandLine) {
   // --strict reports warnings as errors.
   EXPECT_EQ(check("--strict " + kExamples + "/chan_descriptions.xml", &out), 1);
   EXPECT_TRUE(contains(out, ":83:7: error: property")) << out;
+  // -q: only the exit status tells; GNU forms of --known.
+  EXPECT_EQ(check("-q " + kExamples + "/evlist_multi.xml", &out, &err), 1);
+  EXPECT_EQ(out + err, "");
+  TempFile own("<QAL3USERTRIGGERLIST><USERTRIGGER><Chan name=\"C\"/><Function name=\"SITEFN\"/>"
+               "<Operation name=\"SITEOP\"/></USERTRIGGER></QAL3USERTRIGGERLIST>\n");
+  EXPECT_EQ(check(own.path(), &out), 1);
+  EXPECT_EQ(check("--known=SITEFN,SITEOP " + own.path(), &out), 0) << out;
+  EXPECT_EQ(check(own.path() + " --known SITEOP,SITEFN", &out), 0) << out;
+  // The findings are data: a failed write of them is an error, said so.
+  EXPECT_EQ(run_command("{ " + kTool + " check --json " + kExamples + "/triggers.xml >/dev/full; }", &out, &err),
+            1);
+  EXPECT_TRUE(contains(err, "qal3: <stdout>: ")) << err;
 }
 
 TEST(ToolCheck, Json) {
@@ -345,4 +357,35 @@ TEST(ToolCheck, ConvertersWarnAndStrictFails) {
   std::remove(none.c_str());
   EXPECT_EQ(run_command(kTool + " envdict --strict --xml " + none + " " + dict.path(), &out, &err), 1);
   EXPECT_TRUE(testutil::read_file(none).empty());
+  // --strict is about conversions only.
+  EXPECT_EQ(run_command(kTool + " envdict --strict " + dict.path(), &out, &err), 2);
+  EXPECT_EQ(run_command(kTool + " envdict --strict --check " + dict.path(), &out, &err), 2);
+}
+
+// Standard input is checked too, under its message name; -q silences the
+// warnings but not the errors of --strict, and an existing output is kept
+// when --strict fails.
+TEST(ToolCheck, ConverterWarningsOnStandardInputAndQuiet) {
+  const std::string chan = kExamples + "/chan_descriptions.xml";
+  std::string out, err;
+  EXPECT_EQ(run_command(kTool + " chan merge - < " + chan, &out, &err), 0);
+  EXPECT_TRUE(contains(err, "<stdin>:83:7: warning: property")) << err;
+  EXPECT_TRUE(contains(out, "<CHANDESCRIPTIONS")) << out;
+  EXPECT_EQ(run_command(kTool + " chan convert -q --to daqvars - < " + chan, &out, &err), 0);
+  EXPECT_EQ(err, "");
+  TempFile kept("old contents\n");
+  EXPECT_EQ(run_command(kTool + " chan convert -q --strict --to daqvars -o " + kept.path() + " " +
+                            kExamples + "/chan_daqvariables.xml - < " + chan,
+                        &out, &err),
+            1);
+  EXPECT_TRUE(contains(err, "<stdin>:83:7: error: property")) << err;
+  EXPECT_EQ(kept.read(), "old contents\n");
+  EXPECT_EQ(out, "");
+  TempFile bad("<QAL3USERTRIGGERLIST><USERTRIGGER><Chan name=\"C\"/><Function name=\"MEANN\"/>"
+               "<Operation name=\"GT\"/></USERTRIGGER></QAL3USERTRIGGERLIST>\n");
+  EXPECT_EQ(run_command(kTool + " trigger convert --to text - < " + bad.path(), &out, &err), 0);
+  EXPECT_TRUE(contains(err, "<stdin>:1:") && contains(err, "warning: function 'MEANN'")) << err;
+  // Commands that only print do not warn.
+  EXPECT_EQ(run_command(kTool + " chan print " + chan, &out, &err), 0);
+  EXPECT_FALSE(contains(err, "warning")) << err;
 }

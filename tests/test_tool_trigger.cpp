@@ -203,4 +203,10 @@ TEST(ToolTrigger, PlotEdgeCases) {
                     &err),
             1);
   EXPECT_TRUE(contains(err, "/nonexistent/dir/p.svg")) << err;
+  // The table owns standard output: '--plot -' is refused.
+  EXPECT_EQ(trigger("test " + list.path() + " --spectrum " + flat.path() + " --plot -", &out, &err), 2);
+  EXPECT_EQ(trigger("test " + list.path() + " --spectrum " + flat.path() + " --plot=", &out, &err), 2);
+  // Without a spectrum there is nothing to draw, and the picture says so.
+  ASSERT_EQ(trigger("test " + list.path() + " --value 1 --plot=" + svg.path(), &out, &err), 0);
+  EXPECT_TRUE(contains(svg.read(), "no trigger was evaluated on a spectrum"));
 }

@@ -54,6 +54,7 @@ Rec owned(qal3_user_case_trigger* t) { return Rec(t, QAL3_FREE_USER); }
 // A record with every written field set.
 qal3_user_case_trigger* sample_record(const char* descr = "beam current") {
   qal3_user_case_trigger* t = new_record();
+  if (!t) std::abort();
   std::strcpy(t->channel, "BEAM/Current");
   std::strcpy(t->description, descr);
   std::strcpy(t->group, "beam");

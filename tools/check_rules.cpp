@@ -487,9 +487,10 @@ Report check_document(const std::string& file, const std::string& bytes, const s
   return report;
 }
 
-std::size_t warn_dropped(const std::string& file, const std::string& bytes, bool strict) {
+std::size_t warn_dropped(const std::string& file, const std::string& bytes, bool strict, bool quiet) {
   Options options;
   const Report report = check_document(file, bytes, schema_directory(), options);
+  if (quiet && !strict) return report.findings.size();
   std::fflush(stdout);
   for (Finding f : report.findings) {
     f.severity = strict ? Severity::kError : Severity::kWarning;
@@ -498,22 +499,10 @@ std::size_t warn_dropped(const std::string& file, const std::string& bytes, bool
   return report.findings.size();
 }
 
-bool warn_dropped_inputs(const std::vector<std::string>& args, const std::string& stdin_text, bool strict) {
-  std::size_t reported = 0;
-  for (const std::string& arg : args) {
-    if (arg == "-" && stdin_text.empty()) continue;  // read once, by the reader
-    std::string bytes = stdin_text;
-    if (arg != "-") {
-      FILE* f = std::fopen(arg.c_str(), "rb");
-      if (!f) continue;  // the reader reports it
-      bytes.clear();
-      char buf[65536];
-      for (std::size_t n; (n = std::fread(buf, 1, sizeof buf, f)) > 0;) bytes.append(buf, n);
-      std::fclose(f);
-    }
-    reported += warn_dropped(arg == "-" ? "<stdin>" : arg, bytes, strict);
-  }
-  return strict && reported > 0;
+bool warn_dropped_inputs(const std::vector<cli::Input>& inputs, bool strict, bool quiet) {
+  std::size_t found = 0;
+  for (const cli::Input& in : inputs) found += warn_dropped(in.name, in.text, strict, quiet);
+  return strict && found > 0;
 }
 
 bool parse_name_list(const std::string& text, std::set<std::string>& out) {

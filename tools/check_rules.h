@@ -9,6 +9,7 @@
 #include <vector>
 
 #include "check_document.h"
+#include "cli_common.h"
 
 namespace check {
 
@@ -35,14 +36,15 @@ struct Report {
 Report check_document(const std::string& file, const std::string& bytes, const std::string& schema_dir,
                       const Options& options);
 
-// Prints the warnings of `file` on standard error, in the form check gives
-// them; with `strict` they are printed as errors. Returns the number printed.
+// Prints the findings of `file` on standard error, in the form check gives
+// them: as warnings, or as errors with `strict`; with `quiet` (and not
+// `strict`) nothing is printed. Returns the number of findings.
 // For the commands that convert or merge: they warn about what they drop.
-std::size_t warn_dropped(const std::string& file, const std::string& bytes, bool strict);
+std::size_t warn_dropped(const std::string& file, const std::string& bytes, bool strict, bool quiet);
 
-// warn_dropped for each document named on a command line (a path, or "-"
-// with `stdin_text`); true when `strict` and something was reported.
-bool warn_dropped_inputs(const std::vector<std::string>& args, const std::string& stdin_text, bool strict);
+// warn_dropped for each document read from the command line; true when
+// `strict` and something was found.
+bool warn_dropped_inputs(const std::vector<cli::Input>& inputs, bool strict, bool quiet);
 
 // Parses "NAME,NAME,..." into `out`; false when a name is empty.
 bool parse_name_list(const std::string& text, std::set<std::string>& out);

@@ -1,13 +1,9 @@
 #include "trigger_plot.h"
 
-#include <unistd.h>
-
 #include <algorithm>
-#include <cerrno>
 #include <climits>
 #include <cmath>
 #include <cstdio>
-#include <cstring>
 #include <sstream>
 
 #include "event_util.h"
@@ -471,24 +467,6 @@ std::string render_svg(const std::vector<Panel>& panels) {
   }
   out << "</svg>\n";
   return out.str();
-}
-
-bool write_svg(const std::string& path, const std::vector<Panel>& panels, std::string& error) {
-  const std::string svg = render_svg(panels);
-  const std::string tmp = path + ".tmp" + std::to_string(::getpid());
-  FILE* f = std::fopen(tmp.c_str(), "wb");
-  if (!f) {
-    error = std::string("cannot create: ") + std::strerror(errno);
-    return false;
-  }
-  const bool written = std::fwrite(svg.data(), 1, svg.size(), f) == svg.size();
-  const bool closed = std::fclose(f) == 0;
-  if (!written || !closed || std::rename(tmp.c_str(), path.c_str()) != 0) {
-    error = std::string("cannot write: ") + std::strerror(errno);
-    std::remove(tmp.c_str());
-    return false;
-  }
-  return true;
 }
 
 }  // namespace plot

@@ -54,10 +54,6 @@ bool make_panel(qal3_serv_block_subhead_2010* block, const qal3_user_case_trigge
 // The SVG document of the panels, one below the other.
 std::string render_svg(const std::vector<Panel>& panels);
 
-// Writes the SVG to `path` all at once (a file next to it, then renamed);
-// false with `error` set when it cannot be written.
-bool write_svg(const std::string& path, const std::vector<Panel>& panels, std::string& error);
-
 }  // namespace plot
 
 #endif  // QAL3_TRIGGER_PLOT_H
