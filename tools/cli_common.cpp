@@ -45,7 +45,7 @@ void file_error(const std::string& where, const std::string& message) {
 
 void print_version() { put("qal3 1.0.0\n"); }
 
-int parse(const CommandSpec& spec, int argc, char** argv, Args& args) {
+int parse(const CommandInfo& command_info, int argc, char** argv, Args& args) {
   std::vector<option> longs;
   std::vector<const OptionInfo*> infos;
   std::string shorts = ":";  // missing values reported as ':'
@@ -58,7 +58,7 @@ int parse(const CommandSpec& spec, int argc, char** argv, Args& args) {
                      static_cast<int>(infos.size() - 1) + 256});
     if (o->letter) shorts += std::string(1, o->letter) + (o->arg ? ":" : "");
   };
-  for (const OptionUse& u : spec.options) add(u.name);
+  for (const OptionUse& u : command_info.options) add(u.name);
   add("quiet");
   add("help");
   add("version");
@@ -76,16 +76,16 @@ int parse(const CommandSpec& spec, int argc, char** argv, Args& args) {
     } else if (c == '?' || c == ':') {
       const std::string what = optopt && optopt < 256 ? std::string("-") + static_cast<char>(optopt)
                                                       : std::string(argv[optind - 1]);
-      return usage_error(spec.name, c == ':' ? "option '" + what + "' needs a value"
+      return usage_error(command_info.name, c == ':' ? "option '" + what + "' needs a value"
                                              : "unknown option '" + what + "'");
     } else {
       for (const OptionInfo* i : infos)
         if (i->letter == c) o = i;
     }
-    if (!o) return usage_error(spec.name, "unknown option");
+    if (!o) return usage_error(command_info.name, "unknown option");
     const std::string name = o->name;
     if (name == "help") {
-      put(help_text(spec));
+      put(help_text(command_info));
       return kOk;
     }
     if (name == "version") {

@@ -44,7 +44,7 @@ struct OptionUse {
 
 // Everything --help, the manual page and the completion say of a command.
 // Every command also takes --help, --quiet and --version.
-struct CommandSpec {
+struct CommandInfo {
   const char* name;       // "evlist", "chan print", ...
   const char* synopsis;   // after "qal3 <name> ", e.g. "[OPTION]... FILE..."
   const char* summary;    // one line
@@ -54,12 +54,12 @@ struct CommandSpec {
 };
 
 // Every command, the groups ("chan", "trigger") included, in help order.
-const std::vector<CommandSpec>& commands();
+const std::vector<CommandInfo>& commands();
 // The command called `name`; throws std::out_of_range when there is none.
-const CommandSpec& command(const std::string& name);
+const CommandInfo& command(const std::string& name);
 
 // The --help text of a command (ends with its exit statuses).
-std::string help_text(const CommandSpec& spec);
+std::string help_text(const CommandInfo& command_info);
 // The help of the whole tool, the manual page qal3(1) and the bash
 // completion script, all made from commands().
 std::string tool_help();
@@ -79,9 +79,9 @@ struct Args {
 };
 
 // Parses argv (argv[0] the command's last word) with getopt_long against the
-// options of `spec`. Returns -1 to go on; otherwise the exit status: --help
+// options of `command_info`. Returns -1 to go on; otherwise the exit status: --help
 // or --version printed (0), or a usage error reported (2).
-int parse(const CommandSpec& spec, int argc, char** argv, Args& args);
+int parse(const CommandInfo& command_info, int argc, char** argv, Args& args);
 
 // Prints "qal3 <cmd>: <message>" and the pointer to --help on standard
 // error; returns kUsage.

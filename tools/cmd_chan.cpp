@@ -355,7 +355,7 @@ int run_select(int argc, char** argv) {
 }  // namespace
 
 int cmd_chan(int argc, char** argv) {
-  const cli::CommandSpec& group = cli::command(kCmd);
+  const cli::CommandInfo& group = cli::command(kCmd);
   if (argc < 2) {
     std::fputs(cli::help_text(group).c_str(), stderr);
     return cli::kUsage;

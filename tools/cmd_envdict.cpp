@@ -164,9 +164,9 @@ int run(const Options& opt) {
 
 // Parses the command line; returns -1 to go on, else the exit status.
 int parse_options(int argc, char** argv, Options& opt) {
-  const cli::CommandSpec& spec = cli::command(kCmd);
+  const cli::CommandInfo& command_info = cli::command(kCmd);
   cli::Args args;
-  const int st = cli::parse(spec, argc, argv, args);
+  const int st = cli::parse(command_info, argc, argv, args);
   if (st >= 0) return st;
   opt.quiet = args.quiet;
   opt.json = args.json;

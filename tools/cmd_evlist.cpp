@@ -37,11 +37,11 @@ nlohmann::json entry_json(const qal3_ev_entry& e) {
 }  // namespace
 
 int cmd_evlist(int argc, char** argv) {
-  const cli::CommandSpec& spec = cli::command("evlist");
+  const cli::CommandInfo& command_info = cli::command("evlist");
   cli::Args args;
-  const int st = cli::parse(spec, argc, argv, args);
+  const int st = cli::parse(command_info, argc, argv, args);
   if (st >= 0) return st;
-  if (args.operands.empty()) return cli::usage_error(spec.name, "no event list given");
+  if (args.operands.empty()) return cli::usage_error(command_info.name, "no event list given");
 
   int status = cli::kOk;
   nlohmann::json files = nlohmann::json::array();

@@ -49,11 +49,11 @@ bool read_features(const std::string& arg, std::string& name, Features& features
 }  // namespace
 
 int cmd_gige(int argc, char** argv) {
-  const cli::CommandSpec& spec = cli::command("gige");
+  const cli::CommandInfo& command_info = cli::command("gige");
   cli::Args args;
-  const int st = cli::parse(spec, argc, argv, args);
+  const int st = cli::parse(command_info, argc, argv, args);
   if (st >= 0) return st;
-  if (args.operands.empty()) return cli::usage_error(spec.name, "no feature file given");
+  if (args.operands.empty()) return cli::usage_error(command_info.name, "no feature file given");
 
   int status = cli::kOk;
   nlohmann::json files = nlohmann::json::array();

@@ -484,7 +484,7 @@ int run_test(int argc, char** argv) {
 }  // namespace
 
 int cmd_trigger(int argc, char** argv) {
-  const cli::CommandSpec& group = cli::command(kCmd);
+  const cli::CommandInfo& group = cli::command(kCmd);
   if (argc < 2) {
     std::fputs(cli::help_text(group).c_str(), stderr);
     return cli::kUsage;

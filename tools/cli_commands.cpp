@@ -51,8 +51,8 @@ const char kFindingsText[] =
     "standard error as warnings, for they point at what the conversion drops or changes. "
     "With --strict they are errors, and nothing is written.";
 
-std::vector<CommandSpec> make_commands() {
-  std::vector<CommandSpec> c;
+std::vector<CommandInfo> make_commands() {
+  std::vector<CommandInfo> c;
   c.push_back({"evlist", "[OPTION]... FILE...", "read and print event lists (root BMR)",
                "Reads each event list (root element BMR), prints its entries and reports the "
                "result of each file on standard error.",
@@ -242,8 +242,8 @@ std::string option_label(const OptionInfo& o) {
 }
 
 // Every option a command takes, its own first, then the common ones.
-std::vector<OptionUse> all_options(const CommandSpec& spec) {
-  std::vector<OptionUse> v = spec.options;
+std::vector<OptionUse> all_options(const CommandInfo& command_info) {
+  std::vector<OptionUse> v = command_info.options;
   auto add = [&](const char* name, const char* help) {
     for (const OptionUse& u : v)
       if (std::strcmp(u.name, name) == 0) return;
@@ -311,14 +311,14 @@ std::vector<std::string> paragraphs(const std::string& text) {
 }
 
 // The commands of a group ("chan print", ... for "chan").
-std::vector<const CommandSpec*> members(const std::string& group) {
-  std::vector<const CommandSpec*> v;
-  for (const CommandSpec& c : commands())
+std::vector<const CommandInfo*> members(const std::string& group) {
+  std::vector<const CommandInfo*> v;
+  for (const CommandInfo& c : commands())
     if (std::string(c.name).rfind(group + " ", 0) == 0) v.push_back(&c);
   return v;
 }
 
-std::string exit_text(const CommandSpec& spec) { return spec.exit_status ? spec.exit_status : kUsualExit; }
+std::string exit_text(const CommandInfo& command_info) { return command_info.exit_status ? command_info.exit_status : kUsualExit; }
 
 // roff: backslashes doubled, minus signs as \-, and no line starting with
 // a dot or an apostrophe.
@@ -354,33 +354,33 @@ const OptionInfo* find_option(const std::string& name) {
   return nullptr;
 }
 
-const std::vector<CommandSpec>& commands() {
-  static const std::vector<CommandSpec> all = make_commands();
+const std::vector<CommandInfo>& commands() {
+  static const std::vector<CommandInfo> all = make_commands();
   return all;
 }
 
-const CommandSpec& command(const std::string& name) {
-  for (const CommandSpec& c : commands())
+const CommandInfo& command(const std::string& name) {
+  for (const CommandInfo& c : commands())
     if (name == c.name) return c;
   throw std::out_of_range("no command " + name);
 }
 
-std::string help_text(const CommandSpec& spec) {
-  std::string out = std::string("Usage: qal3 ") + spec.name + " " + spec.synopsis + "\n";
-  for (const std::string& p : paragraphs(spec.text)) out += "\n" + render_paragraph(p);
-  const std::vector<const CommandSpec*> subs = members(spec.name);
+std::string help_text(const CommandInfo& command_info) {
+  std::string out = std::string("Usage: qal3 ") + command_info.name + " " + command_info.synopsis + "\n";
+  for (const std::string& p : paragraphs(command_info.text)) out += "\n" + render_paragraph(p);
+  const std::vector<const CommandInfo*> subs = members(command_info.name);
   if (!subs.empty()) {
     out += "\nCommands:\n";
-    for (const CommandSpec* s : subs) {
-      const std::string word = std::string(s->name).substr(std::strlen(spec.name) + 1);
+    for (const CommandInfo* s : subs) {
+      const std::string word = std::string(s->name).substr(std::strlen(command_info.name) + 1);
       std::string line = "  " + word;
       line.resize(std::max<std::size_t>(line.size() + 2, 12), ' ');
       out += line + s->summary + "\n";
     }
-    out += std::string("\nRun 'qal3 ") + spec.name + " COMMAND --help' for the options of a command.\n";
+    out += std::string("\nRun 'qal3 ") + command_info.name + " COMMAND --help' for the options of a command.\n";
   }
   out += "\nOptions:\n";
-  for (const OptionUse& u : all_options(spec)) {
+  for (const OptionUse& u : all_options(command_info)) {
     const OptionInfo* o = find_option(u.name);
     std::string label = "  " + option_label(*o);
     if (label.size() < 24) {
@@ -391,7 +391,7 @@ std::string help_text(const CommandSpec& spec) {
       out += label + "\n" + fold(u.help, 24, 79);
     }
   }
-  const bool with_output = std::any_of(spec.options.begin(), spec.options.end(),
+  const bool with_output = std::any_of(command_info.options.begin(), command_info.options.end(),
                                        [](const OptionUse& u) { return std::strcmp(u.name, "output") == 0; });
   if (with_output)
     out += "\nA FILE of '-' is standard input; output goes to standard output unless\n"
@@ -399,7 +399,7 @@ std::string help_text(const CommandSpec& spec) {
   else
     out += "\nA FILE of '-' is standard input.\n";
   out += "\nExit status:\n";
-  for (const std::string& line : split_lines(exit_text(spec))) out += "  " + line + "\n";
+  for (const std::string& line : split_lines(exit_text(command_info))) out += "  " + line + "\n";
   return out;
 }
 
@@ -411,7 +411,7 @@ std::string tool_help() {
       "Checks, prints, converts and tests the DAQ configuration documents.\n"
       "\n"
       "Commands:\n";
-  for (const CommandSpec& c : commands()) {
+  for (const CommandInfo& c : commands()) {
     if (std::strchr(c.name, ' ')) continue;
     std::string line = std::string("  ") + c.name;
     line.resize(12, ' ');
@@ -440,7 +440,7 @@ std::string man_page() {
       ".SH NAME\n"
       "qal3 \\- check, print, convert and test the DAQ configuration documents\n"
       ".SH SYNOPSIS\n";
-  for (const CommandSpec& c : commands()) {
+  for (const CommandInfo& c : commands()) {
     if (!members(c.name).empty()) continue;
     m += ".B qal3 " + roff(c.name) + "\n" + roff(c.synopsis) + "\n.br\n";
   }
@@ -454,7 +454,7 @@ std::string man_page() {
        "records under their own names.\n"
        "Errors in documents read \\fIFILE\\fR:\\fILINE\\fR:\\fICOLUMN\\fR: \\fImessage\\fR.\n"
        ".SH COMMANDS\n";
-  for (const CommandSpec& c : commands()) {
+  for (const CommandInfo& c : commands()) {
     m += ".SS \"qal3 " + roff(c.name) + "\"\n";
     m += ".B qal3 " + roff(c.name) + "\n" + roff(c.synopsis) + "\n.PP\n";
     for (const std::string& p : paragraphs(c.text)) {
@@ -464,7 +464,7 @@ std::string man_page() {
       }
       m += ".PP\n";
     }
-    for (const CommandSpec* s : members(c.name)) {
+    for (const CommandInfo* s : members(c.name)) {
       m += ".TP\n.B " + roff(std::string(s->name).substr(std::strlen(c.name) + 1)) + "\n" +
            roff(s->summary) + "\n";
     }
@@ -490,19 +490,19 @@ std::string bash_completion() {
       "  if [ \"$COMP_CWORD\" -eq 1 ]; then\n"
       "    words=\"";
   std::string top;
-  for (const CommandSpec& c : commands())
+  for (const CommandInfo& c : commands())
     if (!std::strchr(c.name, ' ')) top += std::string(top.empty() ? "" : " ") + c.name;
   s += top + " --help --version --man --bash-completion\"\n"
        "    COMPREPLY=($(compgen -W \"$words\" -- \"$cur\"))\n"
        "    return\n"
        "  fi\n"
        "  case $cmd in\n";
-  for (const CommandSpec& c : commands()) {
+  for (const CommandInfo& c : commands()) {
     if (std::strchr(c.name, ' ')) continue;
-    const std::vector<const CommandSpec*> subs = members(c.name);
+    const std::vector<const CommandInfo*> subs = members(c.name);
     if (subs.empty()) continue;
     std::string words;
-    for (const CommandSpec* m : subs) words += std::string(words.empty() ? "" : " ") + (m->name + std::strlen(c.name) + 1);
+    for (const CommandInfo* m : subs) words += std::string(words.empty() ? "" : " ") + (m->name + std::strlen(c.name) + 1);
     s += std::string("    ") + c.name + ")\n"
          "      if [ \"$COMP_CWORD\" -eq 2 ]; then\n"
          "        COMPREPLY=($(compgen -W \"" + words + " --help\" -- \"$cur\"))\n"
@@ -512,7 +512,7 @@ std::string bash_completion() {
   }
   s += "  esac\n"
        "  case $cmd in\n";
-  for (const CommandSpec& c : commands()) {
+  for (const CommandInfo& c : commands()) {
     if (!members(c.name).empty()) continue;
     std::string opts;
     for (const OptionUse& u : all_options(c)) {
