@@ -17,7 +17,9 @@
 set -euo pipefail
 cd "$(dirname "$0")"
 
-PACKAGES=(cmake make g++ pkg-config libxerces-c-dev libgtest-dev libbenchmark-dev locales)
+PACKAGES=(cmake make g++ pkg-config libxerces-c-dev libgtest-dev libbenchmark-dev locales
+  nlohmann-json3-dev libxml2-utils librsvg2-bin
+  pybind11-dev python3-dev python3-numpy python3-pytest)
 # The 32-bit ARM cross build: compiler, emulator, armhf libraries (multiarch).
 ARMHF_PACKAGES=(g++-arm-linux-gnueabihf qemu-user libxerces-c-dev:armhf libgtest-dev:armhf)
 JOBS=$(nproc 2>/dev/null || echo 2)

@@ -401,7 +401,7 @@ TEST_P(BothReaders, LongPropertyNamesDoNotMatchTheirCutRecord) {
   EXPECT_EQ(g[0]->ev_type, 3u);
 }
 
-// --- a channel element with two property elements (mended fault) ------------
+// --- a channel element with two property elements: the first one counts -----
 
 TEST_P(BothReaders, TwoPropElementsAppendTheRecordOnce) {
   for (bool dedup : {false, true}) {
@@ -784,3 +784,53 @@ TEST(ChanFind, FirstExactCaseSensitiveMatch) {
 
 }  // namespace
 }  // namespace chan_reader_test
+
+// The element dispatch: names are exact and case-sensitive; near misses
+// (other case, prefixes, longer names, names of the other branches) change
+// nothing.
+
+TEST(ReaderDispatch, ChannelDescriptionNamesAreExact) {
+  std::string doc =
+      "<CHANDESCRIPTIONS><CHANNEL><PROP>P/A</PROP><NAME>A</NAME>"
+      "<NAMe>x</NAMe><NAMES>x</NAMES><NAM>x</NAM><Name>x</Name><DAQNAME>x</DAQNAME>"
+      "<STREAM>3</STREAM><STREAMS>9</STREAMS><STRE>9</STRE><EVTYPE>2</EVTYPE><DTYPE>5</DTYPE>"
+      "<DB_KEY>7</DB_KEY><DB_KE>9</DB_KE><COUNT>4</COUNT><SETPOINT>6</SETPOINT><SIZE>8</SIZE>"
+      "<SB_NAME>SB</SB_NAME><SUBSYSTEM>SUB</SUBSYSTEM><UNITS>u</UNITS><DESC>d</DESC><DESCR>x</DESCR>"
+      "<BIT>1<BIT_NAME>b</BIT_NAME><BIT_NAMEX>x</BIT_NAMEX><BIT_DESCR>bd</BIT_DESCR></BIT>"
+      "<DIM>2<DIM_NAME>dn</DIM_NAME><DIM_UNITS>du</DIM_UNITS><DIM_DESCR>dd</DIM_DESCR><DIMS>x</DIMS>"
+      "<STAT>3<STAT_NAME>sn</STAT_NAME><STAT_UNITS>su</STAT_UNITS><STAT_DESCR>sd</STAT_DESCR>"
+      "<STATS>x</STATS><STAT_>x</STAT_></STAT></DIM><channel>x</channel><CHANNELS>x</CHANNELS>"
+      "</CHANNEL></CHANDESCRIPTIONS>";
+  std::vector<chan_descr_2010*> list;
+  ASSERT_EQ(parse_descr_list_read(&doc[0], &list, false, false), 0);
+  ASSERT_EQ(list.size(), 1u);
+  const chan_descr_2010& c = *list[0];
+  EXPECT_STREQ(c.prop_name, "P/A");
+  EXPECT_STREQ(c.daq_name, "A");
+  EXPECT_EQ(c.stream, 3);
+  EXPECT_EQ(c.ev_type, 2u);
+  EXPECT_EQ(c.dtype, 5u);
+  EXPECT_EQ(c.db_key, 7);
+  EXPECT_EQ(c.count, 4);
+  EXPECT_EQ(c.set_point, 6);
+  EXPECT_EQ(c.max_size, 8);
+  EXPECT_STREQ(c.sb_name, "SB");
+  EXPECT_STREQ(c.subsystem, "SUB");
+  EXPECT_STREQ(c.units, "u");
+  EXPECT_STREQ(c.prop_desc, "d");
+  ASSERT_EQ(c.bits.size(), 1u);
+  EXPECT_EQ(c.bits[0]->bit, 1);
+  EXPECT_STREQ(c.bits[0]->bit_name, "b");
+  EXPECT_STREQ(c.bits[0]->bit_desc, "bd");
+  ASSERT_EQ(c.dims.size(), 1u);
+  EXPECT_EQ(c.dims[0]->dim, 2);
+  EXPECT_STREQ(c.dims[0]->dim_name, "dn");
+  EXPECT_STREQ(c.dims[0]->units, "du");
+  EXPECT_STREQ(c.dims[0]->dim_desc, "dd");
+  ASSERT_EQ(c.dims[0]->stats.size(), 1u);
+  EXPECT_EQ(c.dims[0]->stats[0]->stat, 3);
+  EXPECT_STREQ(c.dims[0]->stats[0]->stat_name, "sn");
+  EXPECT_STREQ(c.dims[0]->stats[0]->units, "su");
+  EXPECT_STREQ(c.dims[0]->stats[0]->stat_desc, "sd");
+  clean_chan_desr_list(&list);
+}

@@ -14,43 +14,25 @@ namespace {
 
 using testutil::capture_stdout;
 
+using chantest::add_bit;
+using chantest::add_dim;
+using chantest::add_stat;
 using chantest::List;
 using chantest::ListGuard;
+using chantest::make;
 
-chan_descr_2010* make(const char* prop) {
-  chan_descr_2010* d = new chan_descr_2010();
-  std::strcpy(d->prop_name, prop);
-  d->db_key = -1;
-  d->max_size = 1;
-  return d;
-}
-
-void add_bit(chan_descr_2010* d, int n, const char* name, const char* desc) {
-  bit_descr* b = new bit_descr();
-  b->bit = n;
-  std::strcpy(b->bit_name, name);
-  std::strcpy(b->bit_desc, desc);
-  d->bits.push_back(b);
-  d->nbits++;
-}
-
-dim_descr* add_dim(chan_descr_2010* d, int n, const char* name, int nstats = 0) {
-  dim_descr* dm = new dim_descr();
-  dm->dim = n;
-  std::strcpy(dm->dim_name, name);
-  std::snprintf(dm->dim_desc, sizeof dm->dim_desc, "desc of %s", name);
-  std::strcpy(dm->units, "mm");
+// A dimension as the tests below use it: description "desc of NAME", units
+// "mm", and `nstats` statistics s0, s1, ... in volts.
+dim_descr* add_dim_with_stats(chan_descr_2010* d, int n, const char* name, int nstats = 0) {
+  char desc[64];
+  std::snprintf(desc, sizeof desc, "desc of %s", name);
+  dim_descr* dm = add_dim(d, n, name, "mm", desc);
   for (int i = 0; i < nstats; ++i) {
-    stat_descr* st = new stat_descr();
-    st->stat = i;
-    std::snprintf(st->stat_name, sizeof st->stat_name, "s%d", i);
-    std::snprintf(st->stat_desc, sizeof st->stat_desc, "stat %d", i);
-    std::strcpy(st->units, "V");
-    dm->stats.push_back(st);
-    dm->nstats++;
+    char stat_name[16], stat_desc[16];
+    std::snprintf(stat_name, sizeof stat_name, "s%d", i);
+    std::snprintf(stat_desc, sizeof stat_desc, "stat %d", i);
+    add_stat(dm, i, stat_name, "V", stat_desc);
   }
-  d->dims.push_back(dm);
-  d->ndims++;
   return dm;
 }
 
@@ -129,7 +111,7 @@ TEST(ChanClone, BitAndStatCopiesAreEqualAndNew) {
 
 TEST(ChanClone, DimensionIsDeepWithItsStatistics) {
   chan_descr_2010* d = make("P");
-  dim_descr* dm = add_dim(d, 4, "x", 3);
+  dim_descr* dm = add_dim_with_stats(d, 4, "x", 3);
   dim_descr* c = qal3_clone_dim_descr(dm);
   ASSERT_NE(c, nullptr);
   EXPECT_EQ(c->dim, 4);
@@ -173,7 +155,7 @@ TEST(ChanClean, EmptiesTheListWhichCanBeFilledAgain) {
   List l;
   chan_descr_2010* a = make("A");
   add_bit(a, 0, "b0", "");
-  add_dim(a, 0, "x", 2);
+  add_dim_with_stats(a, 0, "x", 2);
   l.push_back(a);
   l.push_back(make("B"));
   EXPECT_EQ(capture_stdout([&] { clean_chan_desr_list(&l); }), "");
@@ -190,7 +172,7 @@ TEST(ChanClean, CountsDecideAndInconsistenciesAreReported) {
   chan_descr_2010* d = make("BAD");
   bit_descr* orphan_bit = new bit_descr();
   d->bits.push_back(orphan_bit);  // nbits stays 0
-  dim_descr* dm = add_dim(d, 0, "x");
+  dim_descr* dm = add_dim_with_stats(d, 0, "x");
   stat_descr* orphan_stat = new stat_descr();
   dm->stats.push_back(orphan_stat);  // nstats stays 0
   dm->stats.push_back(new stat_descr());
@@ -237,7 +219,7 @@ TEST(ChanPrint, ExactText) {
   std::strcpy(d->units, "mm");
   d->max_size = 2;
   add_bit(d, 3, "Ready", "device ready");
-  add_dim(d, 0, "x", 1);
+  add_dim_with_stats(d, 0, "x", 1);
   g.list.push_back(d);
   chan_descr_2010* e = make("Q");
   e->dtype = 0x2;
@@ -449,11 +431,11 @@ TEST(ChanExtend, DimensionsWithoutForce) {
   chan_descr_2010* in = make("P");
   chan_descr_2010* from = make("P");
   g.list = {in, from};
-  add_dim(in, 0, "x", 0);
-  add_dim(in, 1, "y", 1);
-  add_dim(from, 0, "X", 2);  // in's dim 0 has no statistics: gets these
-  add_dim(from, 1, "Y", 3);  // in's dim 1 has statistics: unchanged
-  add_dim(from, 2, "Z", 1);  // new
+  add_dim_with_stats(in, 0, "x", 0);
+  add_dim_with_stats(in, 1, "y", 1);
+  add_dim_with_stats(from, 0, "X", 2);  // in's dim 0 has no statistics: gets these
+  add_dim_with_stats(from, 1, "Y", 3);  // in's dim 1 has statistics: unchanged
+  add_dim_with_stats(from, 2, "Z", 1);  // new
   EXPECT_FALSE(extend_channel_description(in, from, false));
   ASSERT_EQ(in->ndims, 3);
   ASSERT_EQ(in->dims.size(), 3u);
@@ -471,9 +453,9 @@ TEST(ChanExtend, DimensionsWithForceAreReplaced) {
   chan_descr_2010* in = make("P");
   chan_descr_2010* from = make("P");
   g.list = {in, from};
-  add_dim(in, 0, "x", 2);
-  add_dim(in, 5, "y", 0);
-  add_dim(from, 1, "Y", 1);
+  add_dim_with_stats(in, 0, "x", 2);
+  add_dim_with_stats(in, 5, "y", 0);
+  add_dim_with_stats(from, 1, "Y", 1);
   EXPECT_FALSE(extend_channel_description(in, from, true));
   ASSERT_EQ(in->ndims, 1);
   ASSERT_EQ(in->dims.size(), 1u);
@@ -494,7 +476,7 @@ TEST(ChanExtend, ForceReportsInconsistentDimensionsOfIn) {
   ListGuard g;
   chan_descr_2010* from = make("P");
   g.list.push_back(from);
-  add_dim(from, 3, "z", 0);
+  add_dim_with_stats(from, 3, "z", 0);
   const std::string out =
       capture_stdout([&] { EXPECT_FALSE(extend_channel_description(&in, from, true)); });
   EXPECT_EQ(out, "ERROR: ndims = 0, but dims.size() > 0 prop: P\n");
@@ -508,7 +490,7 @@ TEST(ChanExtend, MergingARecordIntoItselfChangesNothing) {
   chan_descr_2010* d = make("P");
   g.list.push_back(d);
   add_bit(d, 1, "a", "");
-  add_dim(d, 0, "x", 1);
+  add_dim_with_stats(d, 0, "x", 1);
   EXPECT_FALSE(extend_channel_description(d, d, true));
   EXPECT_EQ(d->nbits, 1);
   EXPECT_EQ(d->ndims, 1);

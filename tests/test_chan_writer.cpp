@@ -25,53 +25,14 @@ namespace {
 using testutil::capture_stderr;
 using testutil::capture_stdout;
 
+using chantest::add_bit;
+using chantest::add_dim;
+using chantest::add_stat;
 using chantest::List;
 using chantest::ListGuard;
+using chantest::make;
 
 const std::string kDecl = "<?xml version=\"1.0\" encoding=\"ISO-8859-1\" ?>\n";
-
-chan_descr_2010* make(List& l, const char* prop, const char* name = "") {
-  chan_descr_2010* d = new chan_descr_2010();
-  std::snprintf(d->prop_name, sizeof d->prop_name, "%s", prop);
-  std::snprintf(d->daq_name, sizeof d->daq_name, "%s", name);
-  d->db_key = -1;
-  d->max_size = 1;
-  l.push_back(d);
-  return d;
-}
-
-bit_descr* add_bit(chan_descr_2010* d, int n, const char* name, const char* desc) {
-  bit_descr* b = new bit_descr();
-  b->bit = n;
-  std::snprintf(b->bit_name, sizeof b->bit_name, "%s", name);
-  std::snprintf(b->bit_desc, sizeof b->bit_desc, "%s", desc);
-  d->bits.push_back(b);
-  d->nbits++;
-  return b;
-}
-
-dim_descr* add_dim(chan_descr_2010* d, int n, const char* name, const char* units = "",
-                   const char* desc = "") {
-  dim_descr* dm = new dim_descr();
-  dm->dim = n;
-  std::snprintf(dm->dim_name, sizeof dm->dim_name, "%s", name);
-  std::snprintf(dm->units, sizeof dm->units, "%s", units);
-  std::snprintf(dm->dim_desc, sizeof dm->dim_desc, "%s", desc);
-  d->dims.push_back(dm);
-  d->ndims++;
-  return dm;
-}
-
-stat_descr* add_stat(dim_descr* dm, int n, const char* name, const char* units, const char* desc) {
-  stat_descr* s = new stat_descr();
-  s->stat = n;
-  std::snprintf(s->stat_name, sizeof s->stat_name, "%s", name);
-  std::snprintf(s->units, sizeof s->units, "%s", units);
-  std::snprintf(s->stat_desc, sizeof s->stat_desc, "%s", desc);
-  dm->stats.push_back(s);
-  dm->nstats++;
-  return s;
-}
 
 // Writes mode 2 into a string.
 std::string to_string(List& l, int format, std::vector<dim_params*>* dims = nullptr, int* rc = nullptr) {
@@ -310,7 +271,7 @@ TEST(ChanWriterDaqvariables, ReadsBackAsFarAsTheFormatCarries) {
   EXPECT_STREQ(back[1]->bits[0]->bit_desc, "");
 }
 
-// --- escaping (mended fault) ----------------------------------------------------------------
+// --- escaping: markup characters in record text read back as they were ---------------------
 
 void fill_nasty(List& l) {
   chan_descr_2010* d = make(l, "A&B<C>\"D\"", "n&<>\"");

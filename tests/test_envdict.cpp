@@ -322,3 +322,22 @@ TYPED_TEST(EnvDict, NonAsciiNamesRoundTripAndAreCutAtCharacters) {
   ASSERT_EQ(read(doc, back), 0);
   EXPECT_EQ(back.summary(), l.summary());
 }
+
+// The element dispatch: names are exact and case-sensitive; near misses
+// (other case, prefixes, longer names, names of the other branches) change
+// nothing.
+
+TEST(ReaderDispatch, DictionaryNamesAreExact) {
+  std::string dict =
+      "<ENVINDEXDICT><CHANNEL><INDEX>4</INDEX><INDEXX>9</INDEXX><Index>9</Index><PROP>E/1</PROP>"
+      "<PROPS>x</PROPS><DABS>0.25</DABS><DAB>9</DAB><DREL>-0.5e1</DREL><DRELL>9</DRELL></CHANNEL>"
+      "<CHANNELS>x</CHANNELS><Channel>x</Channel></ENVINDEXDICT>";
+  std::vector<qal3_env_index_dictionary_entry_2010*> entries;
+  ASSERT_EQ(parse_env_index_dict_list_read_2010(&dict[0], &entries), 0);
+  ASSERT_EQ(entries.size(), 1u);
+  EXPECT_EQ(entries[0]->index, 4);
+  EXPECT_STREQ(entries[0]->data.env_prop, "E/1");
+  EXPECT_EQ(entries[0]->data.env_ch_abs_delta, 0.25f);
+  EXPECT_EQ(entries[0]->data.env_ch_rel_delta, -5.0f);
+  for (auto* e : entries) std::free(e);
+}

@@ -138,3 +138,24 @@ TEST(EventList, FileReaderAppendsAndCleanIsRepeatable) {
 }
 
 }  // namespace
+
+// The element dispatch: names are exact and case-sensitive; near misses
+// (other case, prefixes, longer names, names of the other branches) change
+// nothing.
+
+TEST(ReaderDispatch, EventListNamesAreExact) {
+  std::string events =
+      "<BMR><EVENT><TYPE>3</TYPE><TYPES>4</TYPES><Type>5</Type><TMASK>0x1f</TMASK><TMASKS>7</TMASKS>"
+      "<PRIORITY> 12junk</PRIORITY><PRIORITYX>1</PRIORITYX><SBLOCK>S<CHLIST><CHAN>c</CHAN>"
+      "<CHANS>x</CHANS><Chan>x</Chan></CHLIST></SBLOCK></EVENT></BMR>";
+  std::vector<qal3_ev_entry*> list;
+  ASSERT_EQ(qal3_parse_ev_list_read(&events[0], &list), 0);
+  ASSERT_EQ(list.size(), 1u);
+  EXPECT_EQ(static_cast<int>(list[0]->evtype), 3);
+  EXPECT_EQ(list[0]->tmask, 0x1fu);
+  EXPECT_EQ(list[0]->priority, 12u);
+  ASSERT_EQ(list[0]->sb_list->size(), 1u);
+  ASSERT_EQ((*list[0]->sb_list)[0]->ch_list->size(), 1u);
+  EXPECT_STREQ((*(*list[0]->sb_list)[0]->ch_list)[0], "c");
+  qal3_clean_ev_list(&list);
+}

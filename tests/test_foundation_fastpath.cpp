@@ -32,10 +32,6 @@
 #include "SAX_File_Parser.h"
 #include "SAX_Memory_Parser.h"
 #include "number_text.h"
-#include "parse_chan_descr.h"
-#include "parse_env_index_dictionary.h"
-#include "parse_ev_list.h"
-#include "user_case_trigger.h"
 #include "test_util.h"
 
 namespace {
@@ -379,107 +375,6 @@ TEST(PullFastPath, ParseElementSkipsOnlyUntaggedSteps) {
   char* v = nullptr;
   EXPECT_NE(p.parse_element(&t, &v), 0);
   EXPECT_EQ(t, nullptr);
-}
-
-// ---------------------------------------------------------------------------
-// The readers' element dispatch: names are exact and case-sensitive; near
-// misses (other case, prefixes, longer names, names of the other branches)
-// change nothing.
-
-TEST(ReaderDispatch, ChannelDescriptionNamesAreExact) {
-  std::string doc =
-      "<CHANDESCRIPTIONS><CHANNEL><PROP>P/A</PROP><NAME>A</NAME>"
-      "<NAMe>x</NAMe><NAMES>x</NAMES><NAM>x</NAM><Name>x</Name><DAQNAME>x</DAQNAME>"
-      "<STREAM>3</STREAM><STREAMS>9</STREAMS><STRE>9</STRE><EVTYPE>2</EVTYPE><DTYPE>5</DTYPE>"
-      "<DB_KEY>7</DB_KEY><DB_KE>9</DB_KE><COUNT>4</COUNT><SETPOINT>6</SETPOINT><SIZE>8</SIZE>"
-      "<SB_NAME>SB</SB_NAME><SUBSYSTEM>SUB</SUBSYSTEM><UNITS>u</UNITS><DESC>d</DESC><DESCR>x</DESCR>"
-      "<BIT>1<BIT_NAME>b</BIT_NAME><BIT_NAMEX>x</BIT_NAMEX><BIT_DESCR>bd</BIT_DESCR></BIT>"
-      "<DIM>2<DIM_NAME>dn</DIM_NAME><DIM_UNITS>du</DIM_UNITS><DIM_DESCR>dd</DIM_DESCR><DIMS>x</DIMS>"
-      "<STAT>3<STAT_NAME>sn</STAT_NAME><STAT_UNITS>su</STAT_UNITS><STAT_DESCR>sd</STAT_DESCR>"
-      "<STATS>x</STATS><STAT_>x</STAT_></STAT></DIM><channel>x</channel><CHANNELS>x</CHANNELS>"
-      "</CHANNEL></CHANDESCRIPTIONS>";
-  std::vector<chan_descr_2010*> list;
-  ASSERT_EQ(parse_descr_list_read(&doc[0], &list, false, false), 0);
-  ASSERT_EQ(list.size(), 1u);
-  const chan_descr_2010& c = *list[0];
-  EXPECT_STREQ(c.prop_name, "P/A");
-  EXPECT_STREQ(c.daq_name, "A");
-  EXPECT_EQ(c.stream, 3);
-  EXPECT_EQ(c.ev_type, 2u);
-  EXPECT_EQ(c.dtype, 5u);
-  EXPECT_EQ(c.db_key, 7);
-  EXPECT_EQ(c.count, 4);
-  EXPECT_EQ(c.set_point, 6);
-  EXPECT_EQ(c.max_size, 8);
-  EXPECT_STREQ(c.sb_name, "SB");
-  EXPECT_STREQ(c.subsystem, "SUB");
-  EXPECT_STREQ(c.units, "u");
-  EXPECT_STREQ(c.prop_desc, "d");
-  ASSERT_EQ(c.bits.size(), 1u);
-  EXPECT_EQ(c.bits[0]->bit, 1);
-  EXPECT_STREQ(c.bits[0]->bit_name, "b");
-  EXPECT_STREQ(c.bits[0]->bit_desc, "bd");
-  ASSERT_EQ(c.dims.size(), 1u);
-  EXPECT_EQ(c.dims[0]->dim, 2);
-  EXPECT_STREQ(c.dims[0]->dim_name, "dn");
-  EXPECT_STREQ(c.dims[0]->units, "du");
-  EXPECT_STREQ(c.dims[0]->dim_desc, "dd");
-  ASSERT_EQ(c.dims[0]->stats.size(), 1u);
-  EXPECT_EQ(c.dims[0]->stats[0]->stat, 3);
-  EXPECT_STREQ(c.dims[0]->stats[0]->stat_name, "sn");
-  EXPECT_STREQ(c.dims[0]->stats[0]->units, "su");
-  EXPECT_STREQ(c.dims[0]->stats[0]->stat_desc, "sd");
-  clean_chan_desr_list(&list);
-}
-
-TEST(ReaderDispatch, DictionaryEventListAndTriggerNamesAreExact) {
-  std::string dict =
-      "<ENVINDEXDICT><CHANNEL><INDEX>4</INDEX><INDEXX>9</INDEXX><Index>9</Index><PROP>E/1</PROP>"
-      "<PROPS>x</PROPS><DABS>0.25</DABS><DAB>9</DAB><DREL>-0.5e1</DREL><DRELL>9</DRELL></CHANNEL>"
-      "<CHANNELS>x</CHANNELS><Channel>x</Channel></ENVINDEXDICT>";
-  std::vector<qal3_env_index_dictionary_entry_2010*> entries;
-  ASSERT_EQ(parse_env_index_dict_list_read_2010(&dict[0], &entries), 0);
-  ASSERT_EQ(entries.size(), 1u);
-  EXPECT_EQ(entries[0]->index, 4);
-  EXPECT_STREQ(entries[0]->data.env_prop, "E/1");
-  EXPECT_EQ(entries[0]->data.env_ch_abs_delta, 0.25f);
-  EXPECT_EQ(entries[0]->data.env_ch_rel_delta, -5.0f);
-  for (auto* e : entries) std::free(e);
-
-  std::string events =
-      "<BMR><EVENT><TYPE>3</TYPE><TYPES>4</TYPES><Type>5</Type><TMASK>0x1f</TMASK><TMASKS>7</TMASKS>"
-      "<PRIORITY> 12junk</PRIORITY><PRIORITYX>1</PRIORITYX><SBLOCK>S<CHLIST><CHAN>c</CHAN>"
-      "<CHANS>x</CHANS><Chan>x</Chan></CHLIST></SBLOCK></EVENT></BMR>";
-  std::vector<qal3_ev_entry*> list;
-  ASSERT_EQ(qal3_parse_ev_list_read(&events[0], &list), 0);
-  ASSERT_EQ(list.size(), 1u);
-  EXPECT_EQ(static_cast<int>(list[0]->evtype), 3);
-  EXPECT_EQ(list[0]->tmask, 0x1fu);
-  EXPECT_EQ(list[0]->priority, 12u);
-  ASSERT_EQ(list[0]->sb_list->size(), 1u);
-  ASSERT_EQ((*list[0]->sb_list)[0]->ch_list->size(), 1u);
-  EXPECT_STREQ((*(*list[0]->sb_list)[0]->ch_list)[0], "c");
-  qal3_clean_ev_list(&list);
-
-  std::string triggers =
-      "<QAL3USERTRIGGERLIST><USERTRIGGER><Chan name=\"C\" subchan=\"+2\"/><Chann name=\"X\"/>"
-      "<LowLimit value=\"0.125\"/><LowLimits value=\"9\"/><lowLimit value=\"9\"/>"
-      "<UpperLimit value=\" 1e2\"/><BitMask mask=\"0xfF\"/><Group name=\"G\"/><Groups name=\"X\"/>"
-      "<Function name=\"MEAN\" x0=\"1.5\" param1=\"2.5junk\" end=\"9\" param15=\"-0\"/>"
-      "</USERTRIGGER></QAL3USERTRIGGERLIST>";
-  std::vector<qal3_user_case_trigger*> trig;
-  ASSERT_FALSE(parse_trigger_list_read(&triggers[0], &trig));
-  ASSERT_EQ(trig.size(), 1u);
-  EXPECT_STREQ(trig[0]->channel, "C");
-  EXPECT_EQ(trig[0]->subchannel, 2);
-  EXPECT_EQ(trig[0]->low, 0.125f);
-  EXPECT_EQ(trig[0]->upper, 100.0f);
-  EXPECT_EQ(trig[0]->bitmask, 0xffu);
-  EXPECT_STREQ(trig[0]->group, "G");
-  EXPECT_EQ(trig[0]->fparam[0], 1.5f);
-  EXPECT_EQ(trig[0]->fparam[1], 2.5f);
-  EXPECT_TRUE(std::signbit(trig[0]->fparam[15]));
-  for (auto* t : trig) QAL3_FREE_USER(t);
 }
 
 // ---------------------------------------------------------------------------

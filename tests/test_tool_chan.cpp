@@ -49,7 +49,7 @@ TEST(ToolChan, UsageErrors) {
   EXPECT_EQ(chan("print", nullptr, &err), 2);
   EXPECT_EQ(chan("convert " + kLinac, nullptr, &err), 2);  // no --to
   EXPECT_EQ(chan("convert --to xml " + kLinac, nullptr, &err), 2);
-  EXPECT_EQ(chan("listing " + kLinac, nullptr, &err), 2);  // no -o
+  EXPECT_EQ(chan("listing -o '' " + kLinac, nullptr, &err), 2);
   EXPECT_EQ(chan("print --bogus " + kLinac, nullptr, &err), 2);
   EXPECT_EQ(chan("select why X " + kLinac, nullptr, &err), 2);
   EXPECT_EQ(chan("select in-event 40 X " + kLinac, nullptr, &err), 2);
@@ -63,7 +63,7 @@ TEST(ToolChan, UnreadableDocumentsNameTheFile) {
   EXPECT_NE(err.find("/nonexistent/chan.xml"), std::string::npos);
   testutil::TempFile bad("<CHANNELS></CHANNELS>");
   err.clear();
-  EXPECT_EQ(chan("select slow X " + bad.path(), nullptr, &err), 1);
+  EXPECT_EQ(chan("select slow X " + bad.path(), nullptr, &err), 2);  // an error, not a "no"
   EXPECT_NE(err.find(bad.path()), std::string::npos);
   EXPECT_EQ(chan("convert --to daqvars -o /nonexistent/dir/out.xml " + kLinac, nullptr, &err), 1);
 }
@@ -132,17 +132,18 @@ TEST(ToolChan, AnswersSelectorQuestions) {
   const std::string both = " " + kLinac + " " + kExtra;
   struct Case {
     std::string args, answer;
+    int status = 0;
   } cases[] = {
       {"in-event 1 LINAC/BPM/BPM1/X", "yes\n"},
-      {"in-event NORMAL BPM1.X", "no\n"},         // global type: matched by property
+      {"in-event NORMAL BPM1.X", "no\n", 1},         // global type: matched by property
       {"in-event IMAGE CAM1", "yes\n"},           // local type: matched by DAQ name
-      {"in-event 6 LINAC/CAM/CAM1/IMAGE", "no\n"},
-      {"in-event 4 LINAC/VAC/GAUGE1/PRESSURE", "no\n"},  // ENV only in the second document
+      {"in-event 6 LINAC/CAM/CAM1/IMAGE", "no\n", 1},
+      {"in-event 4 LINAC/VAC/GAUGE1/PRESSURE", "no\n", 1},  // ENV only in the second document
       {"event-type GAUGE1.P", "0x20 UPD\n"},
       {"data-type BPM1.X", "0x80000040 BLOCK_BPM_2010\n"},
       {"slow GAUGE1.P", "1\n"},
       {"slow BPM1.X", "0\n"},
-      {"slow NO.SUCH", "-1\n"},
+      {"slow NO.SUCH", "-1\n", 1},
       {"ml RF.CAV1.ML", "1\n"},
       {"ml INTL.STATUS", "0\n"},
       {"subchannels CAM1", "2\n"},
@@ -150,7 +151,7 @@ TEST(ToolChan, AnswersSelectorQuestions) {
   };
   for (const Case& c : cases) {
     std::string out;
-    EXPECT_EQ(chan("select " + c.args + " " + kLinac, &out), 0) << c.args;
+    EXPECT_EQ(chan("select " + c.args + " " + kLinac, &out), c.status) << c.args;
     EXPECT_EQ(out, c.answer) << c.args;
   }
   std::string out;
@@ -163,8 +164,10 @@ TEST(ToolChan, AnswersSelectorQuestions) {
             0);
   EXPECT_EQ(out, "0x2 NORMAL\n");
   out.clear();
-  ASSERT_EQ(chan("select event-type NOPE " + kLinac, &out), 0);
-  EXPECT_EQ(out, "CHANNEL NOPE NOT FOUND\n0x0 \n");
+  std::string err;
+  ASSERT_EQ(chan("select event-type NOPE " + kLinac, &out, &err), 1);  // unknown: a "no"
+  EXPECT_EQ(out, "0x0 \n");
+  EXPECT_NE(err.find("unknown channel 'NOPE'"), std::string::npos) << err;
 }
 
 }  // namespace

@@ -13,10 +13,9 @@ const std::string kCamera = std::string(QAL3_EXAMPLES_DIR) + "/gige_camera.xml";
 TEST(ToolGige, ListsNamedFeatures) {
   std::string out, err;
   EXPECT_EQ(0, testutil::run_command(kTool + " gige " + kCamera, &out, &err)) << err;
-  EXPECT_EQ(0u, out.find("[0] Name:'Width' type:1 ToolTip:'Width of the image in pixels.' "));
-  EXPECT_NE(std::string::npos, out.find("[4] Name:'GainRaw' Extension:'Gain' type:1 ToolTip:'Analog gain in "
-                                        "steps of the camera.' Description:''\n"));
-  EXPECT_EQ(std::string::npos, out.find("[6]"));
+  EXPECT_EQ(0u, out.find("0\tWidth\t\tInteger\tWidth of the image in pixels.\t"));
+  EXPECT_NE(std::string::npos, out.find("\n4\tGainRaw\tGain\tInteger\tAnalog gain in steps of the camera.\t\n"));
+  EXPECT_EQ(std::string::npos, out.find("\n6\t"));
   EXPECT_NE(std::string::npos, out.find(kCamera + ": 9 features (1 without a name)\n"));
 
   EXPECT_EQ(0, testutil::run_command(kTool + " gige -q " + kCamera, &out, &err));
@@ -27,7 +26,7 @@ TEST(ToolGige, FailuresAndUsage) {
   std::string out, err;
   testutil::TempFile broken("<RegisterDescription><Integer Name=\"A\">");
   EXPECT_EQ(1, testutil::run_command(kTool + " gige " + broken.path() + " " + kCamera, &out, &err));
-  EXPECT_NE(std::string::npos, out.find("An error occurred during parsing  Message: "));
+  EXPECT_NE(std::string::npos, err.find(broken.path() + ":1:"));  // FILE:LINE:COLUMN: message
   EXPECT_NE(std::string::npos, err.find("qal3: " + broken.path() + ": feature file not read"));
   EXPECT_NE(std::string::npos, out.find(kCamera + ": 9 features"));  // the next file is still read
 
@@ -36,7 +35,7 @@ TEST(ToolGige, FailuresAndUsage) {
 
   EXPECT_EQ(0, testutil::run_command(kTool + " gige --help", &out, &err));
   EXPECT_NE(std::string::npos, out.find("Usage: qal3 gige"));
-  for (const char* bad : {"", " --bogus x.xml", " -"})
+  for (const char* bad : {"", " --bogus x.xml"})
     EXPECT_EQ(2, testutil::run_command(kTool + " gige" + bad, &out, &err)) << bad;
 }
 

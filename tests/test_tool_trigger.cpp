@@ -1,4 +1,5 @@
 // qal3 trigger: registry listing, print, convert and test.
+#include <cstdio>
 #include <cstdlib>
 #include <string>
 #include <vector>
@@ -152,4 +153,60 @@ TEST(ToolTrigger, TestSpectrumFormat) {
   EXPECT_TRUE(contains(err, "subchannel 1 has no axis start and increment"));
   EXPECT_EQ(trigger("test " + list.path() + " --spectrum /nonexistent.txt", &out, &err), 1);
   EXPECT_TRUE(contains(err, "/nonexistent.txt"));
+}
+
+// --plot: one panel per trigger evaluated on a spectrum, valid SVG that a
+// renderer turns into a picture.
+TEST(ToolTrigger, PlotOfTheExamplePulse) {
+  TempFile svg("", ".svg");
+  std::string out, err;
+  ASSERT_EQ(trigger("test " + std::string(QAL3_EXAMPLES_DIR) + "/plot_triggers.xml --spectrum " +
+                        std::string(QAL3_EXAMPLES_DIR) + "/plot_spectrum.txt --value 1 --plot " + svg.path(),
+                    &out, &err),
+            0)
+      << err;
+  const std::string doc = svg.read();
+  EXPECT_EQ(run_command("xmllint --noout " + svg.path(), &out, &err), 0) << err;
+  // Three panels (the name/value event draws none), with what each shows.
+  std::size_t panels = 0;
+  for (std::size_t at = 0; (at = doc.find("<g transform=", at)) != std::string::npos; ++at) ++panels;
+  EXPECT_EQ(panels, 3u);
+  for (const char* part : {"time (\u00b5s)", "sample value", "event 1, trigger 2: P2P of BEAM/Current",
+                           ">FIRES<", ">does not fire<", "window read: 12 to 27.5 \u00b5s",
+                           "step 2 samples, 16 samples read", "sample read: 16 at 8 \u00b5s", "P2P = 0.154",
+                           "UL 0.1", "LL 0.95", "result &lt; LL 0.95 or &gt; UL 1.05", "samples (80)"})
+    EXPECT_TRUE(contains(doc, part)) << part;
+  const std::string png = svg.path() + ".png";
+  const int rendered = run_command("rsvg-convert -o " + png + " " + svg.path(), &out, &err);
+  std::remove(png.c_str());
+  EXPECT_EQ(rendered, 0) << err;  // rsvg-convert: Debian librsvg2-bin
+}
+
+TEST(ToolTrigger, PlotEdgeCases) {
+  std::string out, err;
+  // Markup in names is escaped; a failed function draws no window.
+  TempFile list(
+      "<QAL3USERTRIGGERLIST><USERTRIGGER><Chan name=\"A&lt;B&amp;&quot;C\"/>"
+      "<Function name=\"MEAN\" start=\"5\" end=\"1\"/><Operation name=\"INSIDE\"/>"
+      "<LowLimit value=\"1\"/><UpperLimit value=\"2\"/></USERTRIGGER></QAL3USERTRIGGERLIST>\n");
+  TempFile flat("0 1\n3 3 3 nan 3\n", ".txt");
+  TempFile svg("", ".svg");
+  ASSERT_EQ(trigger("test " + list.path() + " --spectrum " + flat.path() + " --plot " + svg.path(), &out, &err), 0);
+  const std::string doc = svg.read();
+  EXPECT_EQ(run_command("xmllint --noout " + svg.path(), &out, &err), 0) << err;
+  EXPECT_TRUE(contains(doc, "A&lt;B&amp;&quot;C")) << doc;
+  EXPECT_TRUE(contains(doc, "no window: the function read no sample"));
+  EXPECT_TRUE(contains(doc, ">no result<"));
+  EXPECT_FALSE(contains(doc, "nan")) << doc;
+  // An output that cannot be written fails; nothing is left behind.
+  EXPECT_EQ(trigger("test " + list.path() + " --spectrum " + flat.path() + " --plot /nonexistent/dir/p.svg", &out,
+                    &err),
+            1);
+  EXPECT_TRUE(contains(err, "/nonexistent/dir/p.svg")) << err;
+  // The table owns standard output: '--plot -' is refused.
+  EXPECT_EQ(trigger("test " + list.path() + " --spectrum " + flat.path() + " --plot -", &out, &err), 2);
+  EXPECT_EQ(trigger("test " + list.path() + " --spectrum " + flat.path() + " --plot=", &out, &err), 2);
+  // Without a spectrum there is nothing to draw, and the picture says so.
+  ASSERT_EQ(trigger("test " + list.path() + " --value 1 --plot=" + svg.path(), &out, &err), 0);
+  EXPECT_TRUE(contains(svg.read(), "no trigger was evaluated on a spectrum"));
 }

@@ -57,6 +57,7 @@ Rec owned(qal3_user_case_trigger* t) { return Rec(t, QAL3_FREE_USER); }
 // A record with every written field set.
 qal3_user_case_trigger* sample_record(const char* descr = "beam current") {
   qal3_user_case_trigger* t = new_record();
+  if (!t) std::abort();
   std::strcpy(t->channel, "BEAM/Current");
   std::strcpy(t->description, descr);
   std::strcpy(t->group, "beam");
@@ -703,4 +704,30 @@ TEST(TriggerRecord, SameComparesTheDefinitionOnly) {
 
   a->low = std::nanf("");
   EXPECT_FALSE(QAL3_USER_THESAME(a.get(), a.get()));
+}
+
+// The element dispatch: names are exact and case-sensitive; near misses
+// (other case, prefixes, longer names, names of the other branches) change
+// nothing.
+
+TEST(ReaderDispatch, TriggerNamesAreExact) {
+  std::string triggers =
+      "<QAL3USERTRIGGERLIST><USERTRIGGER><Chan name=\"C\" subchan=\"+2\"/><Chann name=\"X\"/>"
+      "<LowLimit value=\"0.125\"/><LowLimits value=\"9\"/><lowLimit value=\"9\"/>"
+      "<UpperLimit value=\" 1e2\"/><BitMask mask=\"0xfF\"/><Group name=\"G\"/><Groups name=\"X\"/>"
+      "<Function name=\"MEAN\" x0=\"1.5\" param1=\"2.5junk\" end=\"9\" param15=\"-0\"/>"
+      "</USERTRIGGER></QAL3USERTRIGGERLIST>";
+  std::vector<qal3_user_case_trigger*> trig;
+  ASSERT_FALSE(parse_trigger_list_read(&triggers[0], &trig));
+  ASSERT_EQ(trig.size(), 1u);
+  EXPECT_STREQ(trig[0]->channel, "C");
+  EXPECT_EQ(trig[0]->subchannel, 2);
+  EXPECT_EQ(trig[0]->low, 0.125f);
+  EXPECT_EQ(trig[0]->upper, 100.0f);
+  EXPECT_EQ(trig[0]->bitmask, 0xffu);
+  EXPECT_STREQ(trig[0]->group, "G");
+  EXPECT_EQ(trig[0]->fparam[0], 1.5f);
+  EXPECT_EQ(trig[0]->fparam[1], 2.5f);
+  EXPECT_TRUE(std::signbit(trig[0]->fparam[15]));
+  for (auto* t : trig) QAL3_FREE_USER(t);
 }

@@ -1,48 +1,395 @@
 #include "cli_common.h"
 
-#include <cstdio>
-#include <fstream>
-#include <iostream>
-#include <iterator>
-#include <sstream>
+#include <fcntl.h>
+#include <getopt.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <charconv>
+#include <cmath>
+#include <cstdlib>
+#include <cstring>
+#include <regex>
 
 namespace cli {
 
-bool read_all(const std::string& path, std::string& out) {
-  if (path == "-") {
-    std::ostringstream buf;
-    buf << std::cin.rdbuf();
-    if (std::cin.bad()) return false;
-    out = buf.str();
-    return true;
-  }
-  std::ifstream f(path, std::ios::binary);
-  if (!f) return false;
-  out.assign(std::istreambuf_iterator<char>(f), std::istreambuf_iterator<char>());
-  return !f.bad();
+const char kMemoryId[] = "my_mem_info";
+
+// ---------------------------------------------------------------------------
+// Command line.
+
+bool Args::has(const std::string& name) const {
+  for (const auto& o : options)
+    if (o.first == name) return true;
+  return false;
 }
 
-bool open_input(const std::string& arg, Input& in) {
-  in.from_stdin = (arg == "-");
-  in.name = in.from_stdin ? "<stdin>" : arg;
-  if (!in.from_stdin) return true;
-  if (!read_all("-", in.text)) {
-    file_error(in.name, "cannot read standard input");
+std::string Args::value(const std::string& name) const {
+  std::string v;
+  for (const auto& o : options)
+    if (o.first == name) v = o.second;
+  return v;
+}
+
+int usage_error(const std::string& cmd, const std::string& message) {
+  std::fflush(stdout);
+  std::fprintf(stderr, "qal3 %s: %s\nTry 'qal3 %s --help'.\n", cmd.c_str(), message.c_str(), cmd.c_str());
+  return kUsage;
+}
+
+void file_error(const std::string& where, const std::string& message) {
+  std::fflush(stdout);
+  std::fprintf(stderr, "qal3: %s: %s\n", where.c_str(), message.c_str());
+}
+
+void print_version() { put("qal3 1.0.0\n"); }
+
+int parse(const CommandInfo& command_info, int argc, char** argv, Args& args) {
+  std::vector<option> longs;
+  std::vector<const OptionInfo*> infos;
+  std::string shorts = ":";  // missing values reported as ':'
+  auto add = [&](const char* name) {
+    const OptionInfo* o = find_option(name);
+    for (const OptionInfo* i : infos)
+      if (i == o) return;
+    infos.push_back(o);
+    longs.push_back({o->name, o->arg ? required_argument : no_argument, nullptr,
+                     static_cast<int>(infos.size() - 1) + 256});
+    if (o->letter) shorts += std::string(1, o->letter) + (o->arg ? ":" : "");
+  };
+  for (const OptionUse& u : command_info.options) add(u.name);
+  add("quiet");
+  add("help");
+  add("version");
+  longs.push_back({nullptr, 0, nullptr, 0});
+
+  opterr = 0;
+  optind = 0;  // a fresh scan (GNU)
+  for (;;) {
+    int index = -1;
+    const int c = getopt_long(argc, argv, shorts.c_str(), longs.data(), &index);
+    if (c == -1) break;
+    const OptionInfo* o = nullptr;
+    if (c >= 256) {
+      o = infos[static_cast<std::size_t>(c - 256)];
+    } else if (c == '?' || c == ':') {
+      const std::string what = optopt && optopt < 256 ? std::string("-") + static_cast<char>(optopt)
+                                                      : std::string(argv[optind - 1]);
+      return usage_error(command_info.name, c == ':' ? "option '" + what + "' needs a value"
+                                             : "unknown option '" + what + "'");
+    } else {
+      for (const OptionInfo* i : infos)
+        if (i->letter == c) o = i;
+    }
+    if (!o) return usage_error(command_info.name, "unknown option");
+    const std::string name = o->name;
+    if (name == "help") {
+      put(help_text(command_info));
+      return kOk;
+    }
+    if (name == "version") {
+      print_version();
+      return kOk;
+    }
+    if (name == "quiet") args.quiet = true;
+    if (name == "json") args.json = true;
+    args.options.emplace_back(name, o->arg ? optarg : "");
+  }
+  for (int i = optind; i < argc; ++i) args.operands.push_back(argv[i]);
+  return -1;
+}
+
+// ---------------------------------------------------------------------------
+// Input.
+
+bool read_all(const std::string& path, std::string& out) {
+  const bool std_in = path == "-";
+  const int fd = std_in ? STDIN_FILENO : ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
+  if (fd < 0) return false;
+  struct stat st {};
+  if (::fstat(fd, &st) == 0 && S_ISDIR(st.st_mode)) {
+    if (!std_in) ::close(fd);
+    errno = EISDIR;
     return false;
+  }
+  out.clear();
+  char buf[65536];
+  for (;;) {
+    const ssize_t n = ::read(fd, buf, sizeof buf);
+    if (n < 0 && errno == EINTR) continue;
+    if (n <= 0) {
+      const int err = errno;
+      if (!std_in) ::close(fd);
+      errno = err;
+      return n == 0;
+    }
+    out.append(buf, static_cast<std::size_t>(n));
+  }
+}
+
+bool read_input(const std::string& arg, Input& in) {
+  in.arg = arg;
+  in.from_stdin = arg == "-";
+  in.name = in.from_stdin ? "<stdin>" : arg;
+  if (read_all(arg, in.text)) return true;
+  file_error(in.name, std::strerror(errno));
+  return false;
+}
+
+std::string root_element(const std::string& xml) {
+  std::size_t p = 0;
+  if (xml.compare(0, 3, "\xEF\xBB\xBF") == 0) p = 3;
+  for (;;) {
+    p = xml.find('<', p);
+    if (p == std::string::npos || p + 1 >= xml.size()) return "";
+    const char next = xml[p + 1];
+    if (next == '?') {
+      p = xml.find("?>", p);
+    } else if (xml.compare(p, 4, "<!--") == 0) {
+      p = xml.find("-->", p);
+    } else if (next == '!') {  // DOCTYPE, maybe with an internal subset
+      const std::size_t close = xml.find('>', p);
+      const std::size_t open = xml.find('[', p);
+      p = open != std::string::npos && open < close ? xml.find("]", open) : close;
+    } else {
+      std::size_t e = p + 1;
+      while (e < xml.size() && !std::strchr(" \t\r\n/>", xml[e])) ++e;
+      return xml.substr(p + 1, e - p - 1);
+    }
+    if (p == std::string::npos) return "";
+    ++p;
+  }
+}
+
+ScratchFile::~ScratchFile() {
+  if (!path_.empty()) ::unlink(path_.c_str());
+}
+
+bool ScratchFile::create(const std::string& text) {
+  const char* dir = std::getenv("TMPDIR");
+  std::string tmpl = std::string(dir && *dir ? dir : "/tmp") + "/qal3-XXXXXX";
+  const int fd = ::mkstemp(&tmpl[0]);
+  if (fd < 0) {
+    file_error(tmpl, std::strerror(errno));
+    return false;
+  }
+  path_ = tmpl;
+  std::size_t done = 0;
+  while (done < text.size()) {
+    const ssize_t n = ::write(fd, text.data() + done, text.size() - done);
+    if (n < 0 && errno == EINTR) continue;
+    if (n <= 0) {
+      file_error(path_, std::strerror(n < 0 ? errno : EIO));
+      ::close(fd);
+      return false;
+    }
+    done += static_cast<std::size_t>(n);
+  }
+  return ::close(fd) == 0;
+}
+
+// ---------------------------------------------------------------------------
+// Library messages.
+
+LibraryMessages::LibraryMessages(std::string name, std::string system_id)
+    : name_(std::move(name)), system_id_(std::move(system_id)) {
+  std::fflush(stdout);
+  std::fflush(stderr);
+  sink_ = std::tmpfile();
+  if (!sink_) return;
+  saved_out_ = ::dup(STDOUT_FILENO);
+  saved_err_ = ::dup(STDERR_FILENO);
+  ::dup2(fileno(sink_), STDOUT_FILENO);
+  ::dup2(fileno(sink_), STDERR_FILENO);
+}
+
+LibraryMessages::~LibraryMessages() { release(); }
+
+void LibraryMessages::release() {
+  if (!sink_) return;
+  std::fflush(stdout);
+  std::fflush(stderr);
+  if (saved_out_ >= 0) ::dup2(saved_out_, STDOUT_FILENO);
+  if (saved_err_ >= 0) ::dup2(saved_err_, STDERR_FILENO);
+  if (saved_out_ >= 0) ::close(saved_out_);
+  if (saved_err_ >= 0) ::close(saved_err_);
+  std::string text;
+  std::rewind(sink_);
+  char buf[4096];
+  std::size_t n;
+  while ((n = std::fread(buf, 1, sizeof buf, sink_)) > 0) text.append(buf, n);
+  std::fclose(sink_);
+  sink_ = nullptr;
+  const std::string out = relay_text(text, name_, system_id_);
+  std::fputs(out.c_str(), stderr);
+  std::fflush(stderr);
+}
+
+std::string relay_text(const std::string& text, const std::string& name, const std::string& system_id) {
+  static const std::regex located(
+      R"(^(Fatal Error|Error|Warning) at \(file (.*), line (\d+), char (\d+)\): (.*)$)");
+  static const std::regex dom(R"(^An error occurred during parsing\s+Message: (.*) \(line (\d+), char (\d+)\)$)");
+  static const std::regex bookkeeping(R"(file: '.*' has been (created|closed)$)");
+  std::string out;
+  std::size_t b = 0;
+  while (b < text.size()) {
+    std::size_t e = text.find('\n', b);
+    if (e == std::string::npos) e = text.size();
+    const std::string line = text.substr(b, e - b);
+    b = e + 1;
+    if (line.find_first_not_of(" \t\r") == std::string::npos) continue;
+    std::smatch m;
+    if (std::regex_match(line, m, located)) {
+      const std::string file = m[2] == system_id || m[2] == kMemoryId ? name : m[2].str();
+      out += file + ":" + m[3].str() + ":" + m[4].str() + ": " +
+             (m[1] == "Warning" ? "warning: " : "") + m[5].str() + "\n";
+    } else if (std::regex_match(line, m, dom)) {
+      out += name + ":" + m[2].str() + ":" + m[3].str() + ": " + m[1].str() + "\n";
+    } else if (std::regex_search(line, bookkeeping)) {
+      continue;
+    } else {
+      std::string l = line;
+      if (!system_id.empty())
+        for (std::size_t p; (p = l.find(system_id)) != std::string::npos;) l.replace(p, system_id.size(), name);
+      out += name + ": " + l + "\n";
+    }
+  }
+  return out;
+}
+
+// ---------------------------------------------------------------------------
+// Output.
+
+Output::Output(std::string target) : target_(std::move(target)) {
+  name_ = target_.empty() || target_ == "-" ? "<stdout>" : target_;
+}
+
+Output::~Output() { discard(); }
+
+void Output::discard() {
+  if (fd_ >= 0) ::close(fd_);
+  fd_ = -1;
+  if (!scratch_.empty()) ::unlink(scratch_.c_str());
+  scratch_.clear();
+}
+
+bool Output::open() {
+  std::string tmpl;
+  if (name_ == "<stdout>") {
+    const char* dir = std::getenv("TMPDIR");
+    tmpl = std::string(dir && *dir ? dir : "/tmp") + "/qal3-out-XXXXXX";
+  } else {
+    const std::size_t slash = target_.rfind('/');
+    const std::string dir = slash == std::string::npos ? "" : target_.substr(0, slash + 1);
+    const std::string base = slash == std::string::npos ? target_ : target_.substr(slash + 1);
+    tmpl = dir + "." + base + ".XXXXXX";
+  }
+  fd_ = ::mkstemp(&tmpl[0]);
+  if (fd_ < 0) {
+    file_error(name_, std::strerror(errno));
+    return false;
+  }
+  scratch_ = tmpl;
+  return true;
+}
+
+bool Output::write(const std::string& data) {
+  std::size_t done = 0;
+  while (done < data.size()) {
+    const ssize_t n = ::write(fd_, data.data() + done, data.size() - done);
+    if (n < 0 && errno == EINTR) continue;
+    if (n <= 0) {
+      file_error(name_, std::strerror(n < 0 ? errno : EIO));
+      return false;
+    }
+    done += static_cast<std::size_t>(n);
   }
   return true;
 }
 
-int usage_error(const char* cmd, const std::string& message) {
-  std::fprintf(stderr, "qal3 %s: %s\nTry 'qal3 %s --help'.\n", cmd, message.c_str(), cmd);
-  return kUsage;
+bool Output::commit() {
+  if (fd_ < 0) return false;
+  if (name_ == "<stdout>") {
+    std::string text;
+    const bool ok = read_all(scratch_, text);
+    discard();
+    if (!ok) {
+      file_error(name_, std::strerror(errno));
+      return false;
+    }
+    return put(text);
+  }
+  // The new file gets the mode of the one it replaces, else the usual one.
+  struct stat st {};
+  mode_t mode;
+  if (::stat(target_.c_str(), &st) == 0) {
+    mode = st.st_mode & 07777;
+  } else {
+    const mode_t mask = ::umask(0);
+    ::umask(mask);
+    mode = 0666 & ~mask;
+  }
+  bool ok = ::fchmod(fd_, mode) == 0 && ::fsync(fd_) == 0;
+  int err = errno;
+  if (::close(fd_) != 0 && ok) {
+    ok = false;
+    err = errno;
+  }
+  fd_ = -1;
+  if (ok && ::rename(scratch_.c_str(), target_.c_str()) != 0) {
+    ok = false;
+    err = errno;
+  }
+  if (!ok) {
+    file_error(name_, std::strerror(err));
+    discard();
+    return false;
+  }
+  scratch_.clear();
+  return true;
 }
 
-void file_error(const std::string& file, const std::string& message) {
-  std::fflush(stdout);
-  std::fprintf(stderr, "qal3: %s: %s\n", file.c_str(), message.c_str());
+bool put(const std::string& text) {
+  return std::fwrite(text.data(), 1, text.size(), stdout) == text.size();
 }
 
-bool is_help(const std::string& arg) { return arg == "-h" || arg == "--help"; }
+int finish_stdout(int status) {
+  errno = 0;
+  const bool failed = std::fflush(stdout) != 0 || std::ferror(stdout);
+  if (!failed) return status;
+  if (errno == EPIPE) return status == kOk ? kBadDocument : status;  // the reader left: no message
+  file_error("<stdout>", errno ? std::strerror(errno) : "write error");
+  return status == kOk ? kBadDocument : status;
+}
+
+// ---------------------------------------------------------------------------
+// Record forms.
+
+std::string one_line(const std::string& text) {
+  std::string out;
+  out.reserve(text.size());
+  for (char c : text) {
+    switch (c) {
+      case '\\': out += "\\\\"; break;
+      case '\n': out += "\\n"; break;
+      case '\r': out += "\\r"; break;
+      case '\t': out += "\\t"; break;
+      default: out += c;
+    }
+  }
+  return out;
+}
+
+nlohmann::json json_float(float v) {
+  if (!std::isfinite(v)) return nullptr;
+  char buf[64];
+  const auto r = std::to_chars(buf, buf + sizeof buf, v);
+  return std::strtod(std::string(buf, r.ptr).c_str(), nullptr);
+}
+
+void print_json(const nlohmann::json& doc) {
+  put(doc.dump(2, ' ', false, nlohmann::json::error_handler_t::replace) + "\n");
+}
 
 }  // namespace cli

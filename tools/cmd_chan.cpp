@@ -5,9 +5,11 @@
 #include <cstring>
 #include <exception>
 #include <string>
+#include <utility>
 #include <vector>
 
 #include "chan_selector.h"
+#include "check_rules.h"
 #include "cli_common.h"
 #include "event_util.h"
 #include "parse_chan_descr.h"
@@ -16,110 +18,14 @@ namespace {
 
 const char kCmd[] = "chan";
 
-const char kHelp[] =
-    "Usage: qal3 chan COMMAND [options] ...\n"
-    "\n"
-    "Channel description documents (root CHANDESCRIPTIONS or DAQvariables).\n"
-    "\n"
-    "Commands:\n"
-    "  print    FILE...                 print the descriptions of each document\n"
-    "  convert  --to FORMAT FILE...     write the descriptions in another format\n"
-    "  listing  -o OUT FILE...          write the tab-separated listing\n"
-    "  names    -o OUT FILE...          write the DAQ name, size and data type table\n"
-    "  merge    FILE...                 merge several documents into one\n"
-    "  select   QUESTION ARG... FILE... ask the channel selector a question\n"
-    "\n"
-    "Run 'qal3 chan COMMAND --help' for the options of a command.\n"
-    "A FILE of '-' reads standard input.\n"
-    "\n"
-    "Exit status: 0 success, 1 a document could not be read or written, 2 usage error.\n";
-
-const char kPrintHelp[] =
-    "Usage: qal3 chan print [--shift] FILE...\n"
-    "\n"
-    "Reads each description document and prints its channels.\n"
-    "\n"
-    "Options:\n"
-    "  --shift     read event and data types as masks (bit n for type n)\n"
-    "  -h, --help  show this help\n";
-
-const char kConvertHelp[] =
-    "Usage: qal3 chan convert --to FORMAT [--shift] [-o OUT] FILE...\n"
-    "\n"
-    "Reads the description documents (either format) and writes their channels\n"
-    "as one document of FORMAT. A property that appears again is written once.\n"
-    "\n"
-    "Options:\n"
-    "  --to FORMAT   chandescr (CHANDESCRIPTIONS) or daqvars (DAQvariables)\n"
-    "  --shift       read event and data types as masks and write the masks\n"
-    "  -o OUT        write to the file OUT (default: standard output)\n"
-    "  -h, --help    show this help\n"
-    "\n"
-    "DAQvariables carries no data type, stream, count, database key, server\n"
-    "block name or statistics; bit titles are written from bit descriptions.\n";
-
-const char kListingHelp[] =
-    "Usage: qal3 chan listing [--shift] -o OUT FILE...\n"
-    "\n"
-    "Writes the channels as a tab-separated listing to the file OUT: per channel\n"
-    "stream, event type, DAQ name, property, set point, description, units, size,\n"
-    "number of bits and of dimensions, then its bits, dimensions and statistics.\n"
-    "\n"
-    "Options:\n"
-    "  --shift     read event and data types as masks\n"
-    "  -o OUT      the file to write (required)\n"
-    "  -h, --help  show this help\n";
-
-const char kNamesHelp[] =
-    "Usage: qal3 chan names -o OUT FILE...\n"
-    "\n"
-    "Writes one line per channel to the file OUT: the DAQ name right-aligned in\n"
-    "50 columns, the size and the name of the data type. Data types are read as\n"
-    "masks.\n"
-    "\n"
-    "Options:\n"
-    "  -o OUT      the file to write (required)\n"
-    "  -h, --help  show this help\n";
-
-const char kMergeHelp[] =
-    "Usage: qal3 chan merge [--to FORMAT] [--shift] [-o OUT] FILE...\n"
-    "\n"
-    "Reads the documents in order into one list, merging a channel whose property\n"
-    "is already known into the first one (it takes the event and data type when\n"
-    "the first has none and adds its stream), and writes the result as one\n"
-    "document.\n"
-    "\n"
-    "Options:\n"
-    "  --to FORMAT   chandescr (default) or daqvars\n"
-    "  --shift       read event and data types as masks and write the masks\n"
-    "  -o OUT        write to the file OUT (default: standard output)\n"
-    "  -h, --help    show this help\n";
-
-const char kSelectHelp[] =
-    "Usage: qal3 chan select QUESTION ARG... FILE...\n"
-    "\n"
-    "Loads the documents into a channel selector (event and data types as masks)\n"
-    "and answers one question. CHANNEL is a DAQ name or a property name.\n"
-    "\n"
-    "Questions:\n"
-    "  in-event TYPE CHANNEL  yes/no: is CHANNEL wanted in events of TYPE\n"
-    "                         (a number 0..31 or a name such as UPD); local and\n"
-    "                         ML event types know channels by DAQ name, the\n"
-    "                         others by property\n"
-    "  event-type CHANNEL     the event-type mask and the names of its types\n"
-    "  data-type CHANNEL      the data-type mask of the DAQ name and its types\n"
-    "  slow CHANNEL           1 slow, 0 not slow, -1 unknown or without type\n"
-    "  ml CHANNEL             1 ML channel, 0 not, -1 unknown or without type\n"
-    "  subchannels CHANNEL    1 for a slow channel, else the number of dimensions\n"
-    "\n"
-    "Options:\n"
-    "  -h, --help  show this help\n";
-
 // Options shared by the commands that read documents and write one.
 struct Options {
   bool shift = false;
+  bool strict = false;  // findings of the documents are fatal
   bool format_given = false;
   int format = 0;  // 0 CHANDESCRIPTIONS, 1 DAQvariables
+  bool json = false;
+  bool quiet = false;
   std::string out;
   std::vector<std::string> files;
 };
@@ -150,129 +56,162 @@ bool parse_format(const std::string& s, int& format) {
 
 // Parses the options of print/convert/listing/names/merge. Returns -1 to go
 // on, else the exit status (help shown or usage error).
-int parse_options(const char* sub, const char* help, int argc, char** argv, bool with_format,
-                  bool with_out, bool with_shift, Options& o) {
+int parse_options(const char* sub, int argc, char** argv, Options& o) {
   const std::string cmd = std::string(kCmd) + " " + sub;
-  for (int i = 1; i < argc; ++i) {
-    const std::string a = argv[i];
-    if (cli::is_help(a)) {
-      std::fputs(help, stdout);
-      return cli::kOk;
-    }
-    if (with_shift && a == "--shift") {
-      o.shift = true;
-    } else if (with_format && (a == "--to" || a == "-t")) {
-      if (++i >= argc) return cli::usage_error(cmd.c_str(), "--to needs a format");
-      if (!parse_format(argv[i], o.format))
-        return cli::usage_error(cmd.c_str(), std::string("unknown format '") + argv[i] + "'");
-      o.format_given = true;
-    } else if (with_out && a == "-o") {
-      if (++i >= argc) return cli::usage_error(cmd.c_str(), "-o needs a file name");
-      o.out = argv[i];
-      if (o.out.empty()) return cli::usage_error(cmd.c_str(), "-o needs a file name");
-    } else if (a.size() > 1 && a[0] == '-') {
-      return cli::usage_error(cmd.c_str(), "unknown option '" + a + "'");
-    } else {
-      o.files.push_back(a);
-    }
+  cli::Args args;
+  const int st = cli::parse(cli::command(cmd), argc, argv, args);
+  if (st >= 0) return st;
+  o.shift = args.has("shift");
+  o.strict = args.has("strict");
+  o.json = args.json;
+  o.quiet = args.quiet;
+  o.out = args.value("output");
+  if (args.has("output") && o.out.empty()) return cli::usage_error(cmd, "-o needs a file name");
+  if (args.has("to")) {
+    if (!parse_format(args.value("to"), o.format))
+      return cli::usage_error(cmd, "unknown format '" + args.value("to") + "'");
+    o.format_given = true;
   }
-  if (o.files.empty()) return cli::usage_error(cmd.c_str(), "no description document given");
+  o.files = args.operands;
+  if (o.files.empty()) return cli::usage_error(cmd, "no description document given");
   return -1;
 }
 
-// Reads one document (a path, or "-" for standard input) into *list.
-bool read_document(const std::string& file, std::vector<chan_descr_2010*>* list, bool shift,
-                   bool merge) {
-  cli::Input in;
-  if (!cli::open_input(file, in)) return false;
-  const int rc = in.from_stdin
-                     ? parse_descr_list_read(&in.text[0], list, shift, merge)
-                     : parse_descr_list_readf(const_cast<char*>(file.c_str()), list, shift, merge);
+// Parses one document read from the command line into *list (the reader
+// may change the text in place).
+bool parse_document(cli::Input& in, std::vector<chan_descr_2010*>* list, bool shift, bool merge) {
+  int rc;
+  {
+    cli::LibraryMessages messages(in.name, cli::kMemoryId);
+    // A path goes to the file reader, whose rules differ in details.
+    rc = in.from_stdin ? parse_descr_list_read(&in.text[0], list, shift, merge)
+                       : parse_descr_list_readf(&in.arg[0], list, shift, merge);
+  }
   if (rc != 0) {
-    cli::file_error(in.name, "channel descriptions not read (error sum " + std::to_string(rc) + ")");
+    cli::file_error(in.name, "channel descriptions not read");
     return false;
   }
   return true;
 }
 
-bool read_documents(const Options& o, std::vector<chan_descr_2010*>* list, bool merge) {
+// Reads the documents into one list. With `warn`, the findings of each are
+// reported first, and with --strict they fail the run before any is parsed.
+bool read_documents(const Options& o, std::vector<chan_descr_2010*>* list, bool merge, bool warn) {
   bool ok = true;
-  for (const std::string& f : o.files) ok = read_document(f, list, o.shift, merge) && ok;
+  std::vector<cli::Input> inputs;
+  for (const std::string& f : o.files) {
+    cli::Input in;
+    if (cli::read_input(f, in)) inputs.push_back(std::move(in));
+    else ok = false;
+  }
+  if (warn && check::warn_dropped_inputs(inputs, o.strict, o.quiet)) return false;
+  for (cli::Input& in : inputs) ok = parse_document(in, list, o.shift, merge) && ok;
   return ok;
 }
 
-// Writes the XML document of *list to o.out, or to standard output.
-int write_document(const Options& o, std::vector<chan_descr_2010*>* list) {
-  if (!o.out.empty()) {
-    std::fflush(stdout);
-    const int rc = dump_chan_desr(list, const_cast<char*>(o.out.c_str()), 2, o.format);
-    if (rc != 0) {
-      cli::file_error(o.out, "cannot be written");
-      return cli::kBadDocument;
-    }
-    return cli::kOk;
+// Writes *list (mode 2 XML in o.format, 1 listing, 3 names table) to o.out
+// or standard output, whole or not at all.
+int write_document(const Options& o, std::vector<chan_descr_2010*>* list, int mode = 2) {
+  cli::Output out(o.out);
+  if (!out.open()) return cli::kBadDocument;
+  std::string scratch = out.scratch_path();
+  int rc;
+  {
+    cli::LibraryMessages messages(out.name(), scratch);
+    rc = dump_chan_desr(list, &scratch[0], mode, mode == 2 ? o.format : 0);
   }
-  std::string doc;
-  if (dump_chan_desr(list, nullptr, 2, o.format, -1, &doc) != 0) return cli::kBadDocument;
-  if (std::fwrite(doc.data(), 1, doc.size(), stdout) != doc.size() || std::fflush(stdout) != 0) {
-    cli::file_error("<stdout>", "cannot be written");
+  if (rc != 0) {
+    cli::file_error(out.name(), "channel descriptions not written");
     return cli::kBadDocument;
   }
-  return cli::kOk;
+  return out.commit() ? cli::kOk : cli::kBadDocument;
+}
+
+nlohmann::json channel_json(const chan_descr_2010& d) {
+  nlohmann::json bits = nlohmann::json::array();
+  for (const bit_descr* b : d.bits)
+    if (b)
+      bits.push_back({{"bit", b->bit}, {"bit_name", cli::field_text(b->bit_name)},
+                      {"bit_desc", cli::field_text(b->bit_desc)}});
+  nlohmann::json dims = nlohmann::json::array();
+  for (const dim_descr* x : d.dims) {
+    if (!x) continue;
+    nlohmann::json stats = nlohmann::json::array();
+    for (const stat_descr* s : x->stats)
+      if (s)
+        stats.push_back({{"stat", s->stat}, {"stat_name", cli::field_text(s->stat_name)},
+                         {"stat_desc", cli::field_text(s->stat_desc)}, {"units", cli::field_text(s->units)}});
+    dims.push_back({{"dim", x->dim}, {"dim_name", cli::field_text(x->dim_name)},
+                    {"dim_desc", cli::field_text(x->dim_desc)}, {"units", cli::field_text(x->units)},
+                    {"nstats", x->nstats}, {"stats", stats}});
+  }
+  return {{"stream", d.stream},       {"ev_type", d.ev_type},
+          {"count", d.count},         {"dtype", d.dtype},
+          {"db_key", d.db_key},       {"prop_name", cli::field_text(d.prop_name)},
+          {"daq_name", cli::field_text(d.daq_name)}, {"prop_desc", cli::field_text(d.prop_desc)},
+          {"units", cli::field_text(d.units)},       {"max_size", d.max_size},
+          {"nbits", d.nbits},         {"bits", bits},
+          {"ndims", d.ndims},         {"dims", dims},
+          {"sb_name", cli::field_text(d.sb_name)},   {"set_point", d.set_point},
+          {"subsystem", cli::field_text(d.subsystem)}};
 }
 
 int run_print(int argc, char** argv) {
   Options o;
-  const int st = parse_options("print", kPrintHelp, argc, argv, false, false, true, o);
+  const int st = parse_options("print", argc, argv, o);
   if (st >= 0) return st;
   int status = cli::kOk;
+  nlohmann::json files = nlohmann::json::array();
   for (const std::string& f : o.files) {
     List list;
-    if (!read_document(f, list.get(), o.shift, false)) {
+    cli::Input in;
+    if (!cli::read_input(f, in) || !parse_document(in, list.get(), o.shift, false)) {
       status = cli::kBadDocument;
       continue;
     }
+    if (o.json) {
+      nlohmann::json channels = nlohmann::json::array();
+      for (const chan_descr_2010* d : *list.get())
+        if (d) channels.push_back(channel_json(*d));
+      files.push_back({{"file", in.name}, {"channels", channels}});
+      continue;
+    }
+    std::fflush(stdout);
     print_qal3_chan_descr(list.get());
     std::fflush(stdout);
   }
+  if (o.json) cli::print_json({{"files", files}});
   return status;
 }
 
 int run_convert(int argc, char** argv) {
   Options o;
-  const int st = parse_options("convert", kConvertHelp, argc, argv, true, true, true, o);
+  const int st = parse_options("convert", argc, argv, o);
   if (st >= 0) return st;
   if (!o.format_given) return cli::usage_error("chan convert", "--to FORMAT is required");
   List list;
-  if (!read_documents(o, list.get(), false)) return cli::kBadDocument;
+  if (!read_documents(o, list.get(), false, true)) return cli::kBadDocument;
   return write_document(o, list.get());
 }
 
 int run_merge(int argc, char** argv) {
   Options o;
-  const int st = parse_options("merge", kMergeHelp, argc, argv, true, true, true, o);
+  const int st = parse_options("merge", argc, argv, o);
   if (st >= 0) return st;
   List list;
-  if (!read_documents(o, list.get(), true)) return cli::kBadDocument;
+  if (!read_documents(o, list.get(), true, true)) return cli::kBadDocument;
   return write_document(o, list.get());
 }
 
-// listing (mode 1) and names (mode 3): text written to a file only.
-int run_table(const char* sub, const char* help, int mode, int argc, char** argv) {
+// listing (mode 1) and names (mode 3): text tables.
+int run_table(const char* sub, int mode, int argc, char** argv) {
   Options o;
-  const int st = parse_options(sub, help, argc, argv, false, true, mode == 1, o);
+  const int st = parse_options(sub, argc, argv, o);
   if (st >= 0) return st;
-  const std::string cmd = std::string(kCmd) + " " + sub;
-  if (o.out.empty()) return cli::usage_error(cmd.c_str(), "-o OUT is required");
-  if (mode == 3) o.shift = true;  // the table names data types read as masks
+  if (mode == 3) o.shift = true;  // the table names data types stored as masks
   List list;
-  if (!read_documents(o, list.get(), false)) return cli::kBadDocument;
-  std::fflush(stdout);
-  if (dump_chan_desr(list.get(), const_cast<char*>(o.out.c_str()), mode, 0) != 0) {
-    cli::file_error(o.out, "cannot be written");
-    return cli::kBadDocument;
-  }
-  return cli::kOk;
+  if (!read_documents(o, list.get(), false, false)) return cli::kBadDocument;
+  return write_document(o, list.get(), mode);
 }
 
 // ---------------------------------------------------------------------------
@@ -329,14 +268,19 @@ bool load_selector(chan_selector& sel, const std::vector<std::string>& files) {
   bool ok = true;
   for (const std::string& f : files) {
     cli::Input in;
-    if (!cli::open_input(f, in)) {
+    if (!cli::read_input(f, in)) {
       ok = false;
       continue;
     }
-    std::string text = in.from_stdin ? in.text : f;
+    std::string path = f;
     sel.change_mode(in.from_stdin ? 1 : 0);
-    std::vector<char*> src{&text[0]};
-    if (sel.set_descriptions(&src, nullptr)) {
+    std::vector<char*> src{in.from_stdin ? &in.text[0] : &path[0]};
+    bool failed;
+    {
+      cli::LibraryMessages messages(in.name, cli::kMemoryId);
+      failed = sel.set_descriptions(&src, nullptr);
+    }
+    if (failed) {
       cli::file_error(in.name, "channel descriptions not read");
       ok = false;
     }
@@ -344,18 +288,15 @@ bool load_selector(chan_selector& sel, const std::vector<std::string>& files) {
   return ok;
 }
 
+// Exit statuses of select: the answer, as grep gives it.
+enum Answer : int { kYes = 0, kNo = 1, kError = 2 };
+
 int run_select(int argc, char** argv) {
   const char* cmd = "chan select";
-  std::vector<std::string> args;
-  for (int i = 1; i < argc; ++i) {
-    const std::string a = argv[i];
-    if (cli::is_help(a)) {
-      std::fputs(kSelectHelp, stdout);
-      return cli::kOk;
-    }
-    if (a.size() > 1 && a[0] == '-') return cli::usage_error(cmd, "unknown option '" + a + "'");
-    args.push_back(a);
-  }
+  cli::Args a;
+  const int st = cli::parse(cli::command(cmd), argc, argv, a);
+  if (st >= 0) return st;
+  const std::vector<std::string>& args = a.operands;
   if (args.empty()) return cli::usage_error(cmd, "no question given");
   const std::string q = args[0];
   std::size_t nargs = 1;
@@ -376,47 +317,60 @@ int run_select(int argc, char** argv) {
   const std::vector<std::string> files(args.begin() + 1 + nargs, args.end());
 
   chan_selector sel;
-  if (!load_selector(sel, files)) return cli::kBadDocument;
+  if (!load_selector(sel, files)) return kError;
+  const int num = find_index(sel, chan);
+  const bool known = num >= 0;
+  nlohmann::json doc = {{"question", q}, {"channel", chan}, {"known", known}};
+  std::string text;
+  int status = known ? kYes : kNo;
+  cli::LibraryMessages messages(cmd, "");  // the selector's notes go to standard error
   if (q == "in-event") {
-    std::puts(sel.find_channel(ev, &chan[0]) ? "yes" : "no");
-  } else if (q == "event-type") {
-    const unsigned m = static_cast<unsigned>(sel.get_event_type(&chan[0]));
-    std::printf("0x%x %s\n", m, event_names(m).c_str());
-  } else if (q == "data-type") {
-    const unsigned m = static_cast<unsigned>(sel.get_data_type(&chan[0]));
-    std::printf("0x%x %s\n", m, block_names(m).c_str());
+    const bool yes = sel.find_channel(ev, &chan[0]);
+    doc["event_type"] = ev;
+    doc["answer"] = yes;
+    text = yes ? "yes\n" : "no\n";
+    status = yes ? kYes : kNo;
+  } else if (q == "event-type" || q == "data-type") {
+    const unsigned m = static_cast<unsigned>(q == "event-type" ? sel.get_event_type(&chan[0])
+                                                               : sel.get_data_type(&chan[0]));
+    const std::string names = q == "event-type" ? event_names(m) : block_names(m);
+    char hex[16];
+    std::snprintf(hex, sizeof hex, "0x%x", m);
+    doc["answer"] = {{"mask", m}, {"names", names}};
+    text = std::string(hex) + " " + names + "\n";
   } else {
-    const int num = find_index(sel, chan);
     const int r = q == "slow" ? sel.is_channel_slow(num)
                   : q == "ml" ? sel.is_channel_ml(num)
                               : sel.get_subchannels(num);
-    std::printf("%d\n", r);
+    doc["answer"] = r;
+    text = std::to_string(r) + "\n";
   }
-  return std::fflush(stdout) == 0 ? cli::kOk : cli::kBadDocument;
+  messages.release();
+  if (!known) cli::file_error(cmd, "unknown channel '" + chan + "'");
+  if (a.json) cli::print_json(doc);
+  else if (!a.quiet) cli::put(text);
+  return status;
 }
 
 }  // namespace
 
 int cmd_chan(int argc, char** argv) {
+  const cli::CommandInfo& group = cli::command(kCmd);
   if (argc < 2) {
-    std::fputs(kHelp, stderr);
+    std::fputs(cli::help_text(group).c_str(), stderr);
     return cli::kUsage;
   }
   const std::string sub = argv[1];
-  if (cli::is_help(sub) || sub == "help") {
-    std::fputs(kHelp, stdout);
-    return cli::kOk;
-  }
-  try {
-    if (sub == "print") return run_print(argc - 1, argv + 1);
-    if (sub == "convert") return run_convert(argc - 1, argv + 1);
-    if (sub == "listing") return run_table("listing", kListingHelp, 1, argc - 1, argv + 1);
-    if (sub == "names") return run_table("names", kNamesHelp, 3, argc - 1, argv + 1);
-    if (sub == "merge") return run_merge(argc - 1, argv + 1);
-    if (sub == "select") return run_select(argc - 1, argv + 1);
-  } catch (const std::exception& e) {
-    std::fprintf(stderr, "qal3 chan: %s\n", e.what());
-    return cli::kBadDocument;
+  if (sub == "-h" || sub == "--help" || sub == "help") return cli::put(cli::help_text(group)), cli::kOk;
+  if (sub == "--version") return cli::print_version(), cli::kOk;
+  if (sub == "print") return run_print(argc - 1, argv + 1);
+  if (sub == "convert") return run_convert(argc - 1, argv + 1);
+  if (sub == "listing") return run_table("listing", 1, argc - 1, argv + 1);
+  if (sub == "names") return run_table("names", 3, argc - 1, argv + 1);
+  if (sub == "merge") return run_merge(argc - 1, argv + 1);
+  if (sub == "select") {
+    const int status = run_select(argc - 1, argv + 1);
+    return status;
   }
   return cli::usage_error(kCmd, "unknown command '" + sub + "'");
 }

@@ -6,35 +6,21 @@
 #include <string>
 #include <vector>
 
+#include "check_rules.h"
 #include "cli_common.h"
 #include "parse_env_index_dictionary.h"
 
 namespace {
 
-const char kHelp[] =
-    "Usage: qal3 envdict [--2010] [--check | --xml OUT | --text OUT] FILE\n"
-    "\n"
-    "Reads an environment index dictionary (root element ENVINDEXDICT) and\n"
-    "lists its entries on standard output, converts it, or checks it.\n"
-    "FILE '-' reads standard input.\n"
-    "\n"
-    "Options:\n"
-    "      --2010      use the 2010 layout (property names up to 255 characters);\n"
-    "                  the default old layout keeps 79 and warns when a name is cut\n"
-    "  -c, --check     only read the dictionary, report its size and warn about\n"
-    "                  indexes used more than once\n"
-    "  -x, --xml OUT   write the dictionary as an XML document to OUT ('-' for\n"
-    "                  standard output)\n"
-    "  -t, --text OUT  write one tab-separated line per entry to OUT\n"
-    "  -h, --help      show this help\n"
-    "\n"
-    "Exit status: 0 success, 1 the dictionary could not be read or written,\n"
-    "2 usage error.\n";
+const char kCmd[] = "envdict";
 
 enum class Action { list, check, xml, text };
 
 struct Options {
   bool layout_2010 = false;
+  bool strict = false;  // findings fail a conversion
+  bool quiet = false;
+  bool json = false;
   Action action = Action::list;
   std::string out;
   std::string file;
@@ -49,9 +35,6 @@ struct Api<qal3_env_index_dictionary_entry> {
   static int read(char* xml, std::vector<qal3_env_index_dictionary_entry*>* l) {
     return parse_env_index_dict_list_read(xml, l);
   }
-  static int readf(char* file, std::vector<qal3_env_index_dictionary_entry*>* l) {
-    return parse_env_index_dict_readf(file, l);
-  }
   static int dump(std::vector<qal3_env_index_dictionary_entry*>* l, char* file, int mode, int fd) {
     return dump_env_index_dict(l, file, mode, fd, nullptr);
   }
@@ -61,9 +44,6 @@ template <>
 struct Api<qal3_env_index_dictionary_entry_2010> {
   static int read(char* xml, std::vector<qal3_env_index_dictionary_entry_2010*>* l) {
     return parse_env_index_dict_list_read_2010(xml, l);
-  }
-  static int readf(char* file, std::vector<qal3_env_index_dictionary_entry_2010*>* l) {
-    return parse_env_index_dict_readf_2010(file, l);
   }
   static int dump(std::vector<qal3_env_index_dictionary_entry_2010*>* l, char* file, int mode, int fd) {
     return dump_env_index_dict_2010(l, file, mode, fd, nullptr);
@@ -81,18 +61,18 @@ struct Dictionary {
     for (Entry* e : entries) std::free(e);
   }
 
-  int read(cli::Input& in, const std::string& path) {
-    return in.from_stdin ? Api<Entry>::read(&in.text[0], &entries)
-                         : Api<Entry>::readf(const_cast<char*>(path.c_str()), &entries);
+  int read(cli::Input& in) {
+    std::string text = in.text;
+    cli::LibraryMessages messages(in.name, cli::kMemoryId);
+    return Api<Entry>::read(&text[0], &entries);
   }
 };
 
 // Old layout: the same document read with room for long names shows which
 // names were cut.
-void warn_cut_names(cli::Input& in, const std::string& path,
-                    const std::vector<qal3_env_index_dictionary_entry*>& kept) {
+void warn_cut_names(cli::Input& in, const std::vector<qal3_env_index_dictionary_entry*>& kept) {
   Dictionary<qal3_env_index_dictionary_entry_2010> full;
-  full.read(in, path);
+  full.read(in);
   const std::size_t keep = sizeof(kept[0]->data.env_prop) - 1;
   for (std::size_t i = 0; i < kept.size() && i < full.entries.size(); ++i) {
     const char* name = full.entries[i]->data.env_prop;
@@ -102,99 +82,117 @@ void warn_cut_names(cli::Input& in, const std::string& path,
                                    std::string(name, keep) + "'");
   }
 }
-void warn_cut_names(cli::Input&, const std::string&,
-                    const std::vector<qal3_env_index_dictionary_entry_2010*>&) {}
+void warn_cut_names(cli::Input&, const std::vector<qal3_env_index_dictionary_entry_2010*>&) {}
 
 template <class Entry>
-int check(const cli::Input& in, const std::vector<Entry*>& entries) {
+int check(const cli::Input& in, const std::vector<Entry*>& entries, bool quiet) {
   std::map<int, int> seen;
   for (const Entry* e : entries) ++seen[e->index];
   int repeated = 0;
   for (const auto& s : seen) {
     if (s.second < 2) continue;
     ++repeated;
-    cli::file_error(in.name, "warning: index " + std::to_string(s.first) + " used by " +
-                                 std::to_string(s.second) + " entries");
+    if (!quiet)
+      cli::file_error(in.name, "warning: index " + std::to_string(s.first) + " used by " +
+                                   std::to_string(s.second) + " entries");
   }
-  std::printf("%s: %zu entries read", in.name.c_str(), entries.size());
-  if (repeated) std::printf(", %d repeated indexes", repeated);
-  std::printf("\n");
+  std::string line = in.name + ": " + std::to_string(entries.size()) + " entries read";
+  if (repeated) line += ", " + std::to_string(repeated) + " repeated indexes";
+  cli::put(line + "\n");
   return cli::kOk;
 }
 
 template <class Entry>
-int run(const Options& opt) {
-  cli::Input in;
-  if (!cli::open_input(opt.file, in)) return cli::kBadDocument;
-  Dictionary<Entry> dict;
-  const int rc = dict.read(in, opt.file);
+nlohmann::json to_json(const cli::Input& in, const std::vector<Entry*>& entries, bool layout_2010) {
+  nlohmann::json list = nlohmann::json::array();
+  for (const Entry* e : entries)
+    list.push_back({{"index", e->index},
+                    {"env_prop", cli::field_text(e->data.env_prop)},
+                    {"env_ch_abs_delta", cli::json_float(e->data.env_ch_abs_delta)},
+                    {"env_ch_rel_delta", cli::json_float(e->data.env_ch_rel_delta)}});
+  return {{"file", in.name}, {"layout", layout_2010 ? "2010" : "old"}, {"entries", list}};
+}
+
+// Writes the dictionary (mode 2 XML, 1 text) to opt.out, whole or not at all.
+template <class Entry>
+int write(const Options& opt, std::vector<Entry*>& entries, int mode) {
+  cli::Output out(opt.out);
+  if (!out.open()) return cli::kBadDocument;
+  std::string scratch = out.scratch_path();
+  int rc;
+  {
+    cli::LibraryMessages messages(out.name(), scratch);
+    rc = Api<Entry>::dump(&entries, &scratch[0], mode, -1);
+  }
   if (rc != 0) {
-    cli::file_error(in.name, "dictionary not read (error sum " + std::to_string(rc) + ")");
+    cli::file_error(out.name(), "dictionary not written");
     return cli::kBadDocument;
   }
-  warn_cut_names(in, opt.file, dict.entries);
-  std::fflush(stdout);
+  return out.commit() ? cli::kOk : cli::kBadDocument;
+}
 
-  int wrc = 0;
+template <class Entry>
+int run(const Options& opt) {
+  std::vector<cli::Input> inputs(1);
+  cli::Input& in = inputs[0];
+  if (!cli::read_input(opt.file, in)) return cli::kBadDocument;
+  const bool converting = opt.action == Action::xml || opt.action == Action::text;
+  if (converting && check::warn_dropped_inputs(inputs, opt.strict, opt.quiet)) return cli::kBadDocument;
+  Dictionary<Entry> dict;
+  if (dict.read(in) != 0) {
+    cli::file_error(in.name, "dictionary not read");
+    return cli::kBadDocument;
+  }
+  if (!opt.quiet) warn_cut_names(in, dict.entries);
   switch (opt.action) {
     case Action::check:
-      return check(in, dict.entries);
+      return check(in, dict.entries, opt.quiet);
     case Action::list:
-      wrc = Api<Entry>::dump(&dict.entries, nullptr, 2, -1);
-      break;
+      if (opt.json) {
+        cli::print_json(to_json(in, dict.entries, opt.layout_2010));
+        return cli::kOk;
+      }
+      Api<Entry>::dump(&dict.entries, nullptr, 2, -1);  // the console form
+      return cli::kOk;
     case Action::xml:
-      wrc = opt.out == "-" ? Api<Entry>::dump(&dict.entries, nullptr, 2, 1)
-                           : Api<Entry>::dump(&dict.entries, const_cast<char*>(opt.out.c_str()), 2, -1);
-      break;
+      return write(opt, dict.entries, 2);
     case Action::text:
-      wrc = Api<Entry>::dump(&dict.entries, const_cast<char*>(opt.out.c_str()), 1, -1);
-      break;
-  }
-  if (wrc != 0) {
-    cli::file_error(opt.out.empty() ? in.name : opt.out,
-                    "dictionary not written (status " + std::to_string(wrc) + ")");
-    return cli::kBadDocument;
+      return write(opt, dict.entries, 1);
   }
   return cli::kOk;
 }
 
 // Parses the command line; returns -1 to go on, else the exit status.
 int parse_options(int argc, char** argv, Options& opt) {
-  bool action_set = false;
-  auto set_action = [&](Action a) {
-    if (action_set) return false;
-    opt.action = a;
-    action_set = true;
-    return true;
-  };
-  for (int i = 1; i < argc; ++i) {
-    const std::string a = argv[i];
-    if (cli::is_help(a)) {
-      std::fputs(kHelp, stdout);
-      return cli::kOk;
-    }
-    if (a == "--2010") {
-      opt.layout_2010 = true;
-    } else if (a == "-c" || a == "--check") {
-      if (!set_action(Action::check))
-        return cli::usage_error("envdict", "choose one of --check, --xml, --text");
-    } else if (a == "-x" || a == "--xml" || a == "-t" || a == "--text") {
-      const bool xml = a == "-x" || a == "--xml";
-      if (!set_action(xml ? Action::xml : Action::text))
-        return cli::usage_error("envdict", "choose one of --check, --xml, --text");
-      if (i + 1 >= argc) return cli::usage_error("envdict", "option '" + a + "' needs an output file");
-      opt.out = argv[++i];
-      if (opt.out.empty() || (!xml && opt.out == "-"))
-        return cli::usage_error("envdict", "option '" + a + "' needs an output file");
-    } else if (a.size() > 1 && a[0] == '-') {
-      return cli::usage_error("envdict", "unknown option '" + a + "'");
-    } else if (!opt.file.empty()) {
-      return cli::usage_error("envdict", "only one dictionary at a time");
+  const cli::CommandInfo& command_info = cli::command(kCmd);
+  cli::Args args;
+  const int st = cli::parse(command_info, argc, argv, args);
+  if (st >= 0) return st;
+  opt.quiet = args.quiet;
+  opt.json = args.json;
+  opt.layout_2010 = args.has("2010");
+  opt.strict = args.has("strict");
+  int actions = 0;
+  for (const auto& o : args.options) {
+    if (o.first == "check") {
+      opt.action = Action::check;
+    } else if (o.first == "xml" || o.first == "text") {
+      opt.action = o.first == "xml" ? Action::xml : Action::text;
+      opt.out = o.second;
+      if (opt.out.empty()) return cli::usage_error(kCmd, "option '--" + o.first + "' needs an output file");
     } else {
-      opt.file = a;
+      continue;
     }
+    ++actions;
   }
-  if (opt.file.empty()) return cli::usage_error("envdict", "no dictionary given");
+  if (actions > 1) return cli::usage_error(kCmd, "choose one of --check, --xml, --text");
+  if (opt.strict && opt.action != Action::xml && opt.action != Action::text)
+    return cli::usage_error(kCmd, "--strict goes with --xml or --text");
+  if (opt.json && opt.action != Action::list)
+    return cli::usage_error(kCmd, "--json lists the entries: not with --check, --xml or --text");
+  if (args.operands.empty()) return cli::usage_error(kCmd, "no dictionary given");
+  if (args.operands.size() > 1) return cli::usage_error(kCmd, "only one dictionary at a time");
+  opt.file = args.operands[0];
   return -1;
 }
 

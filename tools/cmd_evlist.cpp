@@ -8,58 +8,71 @@
 
 namespace {
 
-const char kHelp[] =
-    "Usage: qal3 evlist [--quiet] FILE...\n"
-    "\n"
-    "Reads each event list (root element BMR), prints its entries and reports\n"
-    "the result of each file. FILE '-' reads standard input.\n"
-    "\n"
-    "Options:\n"
-    "  -q, --quiet  print only the result line of each file\n"
-    "  -h, --help   show this help\n"
-    "\n"
-    "Exit status: 0 all files read, 1 a file could not be read, 2 usage error.\n";
+// The entries of one list, freed on every path.
+struct EventList {
+  std::vector<qal3_ev_entry*> v;
+  EventList() = default;
+  EventList(const EventList&) = delete;
+  EventList& operator=(const EventList&) = delete;
+  ~EventList() { qal3_clean_ev_list(&v); }
+};
+
+nlohmann::json entry_json(const qal3_ev_entry& e) {
+  nlohmann::json blocks = nlohmann::json::array();
+  if (e.sb_list) {
+    for (const qal3_ev_sb_list* sb : *e.sb_list) {
+      nlohmann::json channels = nlohmann::json::array();
+      if (sb->ch_list)
+        for (const char* ch : *sb->ch_list) channels.push_back(ch ? ch : "");
+      blocks.push_back({{"sb_list", cli::field_text(sb->sb_list)}, {"ch_list", channels}});
+    }
+  }
+  return {{"evtype", static_cast<int>(e.evtype)},
+          {"sb_list", blocks},
+          {"min_ev_time", {{"timeup", e.min_ev_time.timeup}, {"timelow", e.min_ev_time.timelow}}},
+          {"tmask", e.tmask},
+          {"priority", e.priority}};
+}
 
 }  // namespace
 
 int cmd_evlist(int argc, char** argv) {
-  bool quiet = false;
-  std::vector<std::string> files;
-  for (int i = 1; i < argc; ++i) {
-    const std::string a = argv[i];
-    if (cli::is_help(a)) {
-      std::fputs(kHelp, stdout);
-      return cli::kOk;
-    }
-    if (a == "-q" || a == "--quiet") {
-      quiet = true;
-    } else if (a.size() > 1 && a[0] == '-') {
-      return cli::usage_error("evlist", "unknown option '" + a + "'");
-    } else {
-      files.push_back(a);
-    }
-  }
-  if (files.empty()) return cli::usage_error("evlist", "no event list given");
+  const cli::CommandInfo& command_info = cli::command("evlist");
+  cli::Args args;
+  const int st = cli::parse(command_info, argc, argv, args);
+  if (st >= 0) return st;
+  if (args.operands.empty()) return cli::usage_error(command_info.name, "no event list given");
 
   int status = cli::kOk;
-  for (const std::string& f : files) {
+  nlohmann::json files = nlohmann::json::array();
+  for (const std::string& f : args.operands) {
     cli::Input in;
-    if (!cli::open_input(f, in)) {
+    if (!cli::read_input(f, in)) {
       status = cli::kBadDocument;
       continue;
     }
-    std::vector<qal3_ev_entry*> list;
-    const int rc = in.from_stdin ? qal3_parse_ev_list_read(&in.text[0], &list)
-                                 : qal3_parse_ev_list_readf(const_cast<char*>(f.c_str()), &list);
-    if (!quiet) qal3_print_ev_list(&list);
-    std::fflush(stdout);
-    if (rc != 0) {
-      cli::file_error(in.name, "event list not read (error sum " + std::to_string(rc) + ")");
-      status = cli::kBadDocument;
-    } else {
-      std::printf("%s: %zu event entries read\n", in.name.c_str(), list.size());
+    EventList list;
+    int rc;
+    {
+      cli::LibraryMessages messages(in.name, cli::kMemoryId);
+      rc = in.from_stdin ? qal3_parse_ev_list_read(&in.text[0], &list.v)
+                         : qal3_parse_ev_list_readf(const_cast<char*>(f.c_str()), &list.v);
     }
-    qal3_clean_ev_list(&list);
+    if (rc != 0) {
+      cli::file_error(in.name, "event list not read");
+      status = cli::kBadDocument;
+      continue;
+    }
+    if (args.json) {
+      nlohmann::json entries = nlohmann::json::array();
+      for (const qal3_ev_entry* e : list.v) entries.push_back(entry_json(*e));
+      files.push_back({{"file", in.name}, {"entries", entries}});
+      continue;
+    }
+    if (!args.quiet) qal3_print_ev_list(&list.v);
+    std::fflush(stdout);
+    std::printf("%s: %zu event entries read\n", in.name.c_str(), list.v.size());
   }
+  if (args.json) cli::print_json({{"files", files}});
   return status;
 }

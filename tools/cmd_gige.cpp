@@ -8,20 +8,7 @@
 
 namespace {
 
-const char kHelp[] =
-    "Usage: qal3 gige [--quiet] FILE...\n"
-    "\n"
-    "Reads each camera feature file and lists its named features, one line\n"
-    "each: position, name, alternative name (when the file renames it), type,\n"
-    "tooltip and description. Type numbers: 0 Undefined, 1 Integer, 2 Float,\n"
-    "3 Enumeration, 4 Boolean, 5 StringReg, 6 Command, 7 IntReg, 8 Int64.\n"
-    "FILE must be a path; external entities and DTDs are never loaded.\n"
-    "\n"
-    "Options:\n"
-    "  -q, --quiet  print only the result line of each file\n"
-    "  -h, --help   show this help\n"
-    "\n"
-    "Exit status: 0 all files read, 1 a file could not be read, 2 usage error.\n";
+const char kRoot[] = "RegisterDescription";
 
 // The features of one file, destroyed on exit.
 struct Features {
@@ -32,47 +19,78 @@ struct Features {
   ~Features() { qal3_clean_gige_descr(&list); }
 };
 
-int list_file(const std::string& file, bool quiet) {
-  Features features;
-  if (qal3_fill_gige_descr(const_cast<char*>(file.c_str()), &features.list)) {
-    cli::file_error(file, "feature file not read");
-    return cli::kBadDocument;
+std::string type_name(int type) {
+  return type >= 0 && type < FEATURE_TYPE_MAX ? FeatureTags[type] : "Undefined";
+}
+
+// Reads one file into `features`; false (message printed) on failure.
+bool read_features(const std::string& arg, std::string& name, Features& features) {
+  cli::Input in;
+  if (!cli::read_input(arg, in)) return false;
+  name = in.name;
+  const std::string root = cli::root_element(in.text);
+  if (!root.empty() && root != kRoot) {
+    cli::file_error(in.name, "not a feature file: root element '" + root + "' must be '" + kRoot + "'");
+    return false;
   }
-  if (!quiet) qal3_dump_gige_descr(&features.list);
-  std::size_t unnamed = 0;
-  for (const QAL3GigEFeature* f : features.list)
-    if (f->name.empty()) ++unnamed;
-  std::printf("%s: %zu features", file.c_str(), features.list.size());
-  if (unnamed) std::printf(" (%zu without a name)", unnamed);
-  std::printf("\n");
-  return cli::kOk;
+  // The reader takes a path only: standard input goes through a scratch copy.
+  cli::ScratchFile copy;
+  if (in.from_stdin && !copy.create(in.text)) return false;
+  std::string path = in.from_stdin ? copy.path() : arg;
+  bool failed;
+  {
+    cli::LibraryMessages messages(in.name, path);
+    failed = qal3_fill_gige_descr(&path[0], &features.list);
+  }
+  if (failed) cli::file_error(in.name, "feature file not read");
+  return !failed;
 }
 
 }  // namespace
 
 int cmd_gige(int argc, char** argv) {
-  bool quiet = false;
-  std::vector<std::string> files;
-  for (int i = 1; i < argc; ++i) {
-    const std::string a = argv[i];
-    if (cli::is_help(a)) {
-      std::fputs(kHelp, stdout);
-      return cli::kOk;
-    }
-    if (a == "-q" || a == "--quiet") {
-      quiet = true;
-    } else if (a.size() > 1 && a[0] == '-') {
-      return cli::usage_error("gige", "unknown option '" + a + "'");
-    } else if (a == "-") {
-      return cli::usage_error("gige", "FILE must be a path, not standard input");
-    } else {
-      files.push_back(a);
-    }
-  }
-  if (files.empty()) return cli::usage_error("gige", "no feature file given");
+  const cli::CommandInfo& command_info = cli::command("gige");
+  cli::Args args;
+  const int st = cli::parse(command_info, argc, argv, args);
+  if (st >= 0) return st;
+  if (args.operands.empty()) return cli::usage_error(command_info.name, "no feature file given");
 
   int status = cli::kOk;
-  for (const std::string& f : files)
-    if (list_file(f, quiet) != cli::kOk) status = cli::kBadDocument;
+  nlohmann::json files = nlohmann::json::array();
+  for (const std::string& f : args.operands) {
+    Features features;
+    std::string name;
+    if (!read_features(f, name, features)) {
+      status = cli::kBadDocument;
+      continue;
+    }
+    std::size_t unnamed = 0;
+    nlohmann::json list = nlohmann::json::array();
+    std::string lines;
+    for (std::size_t i = 0; i < features.list.size(); ++i) {
+      const QAL3GigEFeature* x = features.list[i];
+      if (args.json) {
+        list.push_back({{"position", i}, {"type", x->type}, {"type_name", type_name(x->type)},
+                        {"name", x->name}, {"extension", x->extension}, {"tooltip", x->tooltip},
+                        {"description", x->description}});
+      }
+      if (x->name.empty()) {
+        ++unnamed;
+        continue;
+      }
+      lines += std::to_string(i) + "\t" + cli::one_line(x->name) + "\t" + cli::one_line(x->extension) +
+               "\t" + type_name(x->type) + "\t" + cli::one_line(x->tooltip) + "\t" +
+               cli::one_line(x->description) + "\n";
+    }
+    if (args.json) {
+      files.push_back({{"file", name}, {"features", list}});
+      continue;
+    }
+    if (!args.quiet) cli::put(lines);
+    std::string summary = name + ": " + std::to_string(features.list.size()) + " features";
+    if (unnamed) summary += " (" + std::to_string(unnamed) + " without a name)";
+    cli::put(summary + "\n");
+  }
+  if (args.json) cli::print_json({{"files", files}});
   return status;
 }

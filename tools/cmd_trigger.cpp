@@ -9,111 +9,16 @@
 #include <string>
 #include <vector>
 
+#include "check_rules.h"
 #include "cli_common.h"
 #include "event_util.h"
 #include "qal3_evutl_blocks.h"
+#include "trigger_plot.h"
 #include "user_case_trigger.h"
 
 namespace {
 
 const char kCmd[] = "trigger";
-
-const char kHelp[] =
-    "Usage: qal3 trigger <action> [options]\n"
-    "\n"
-    "Actions:\n"
-    "  registry  list the function and operation slots with their help texts\n"
-    "  print     print a trigger list\n"
-    "  convert   write a trigger list as XML or as text\n"
-    "  test      evaluate a trigger list against data given as files or values\n"
-    "\n"
-    "Run 'qal3 trigger <action> --help' for the options of an action.\n"
-    "\n"
-    "Exit status: 0 success, 1 a document could not be read or written,\n"
-    "2 usage error.\n";
-
-const char kRegistryHelp[] =
-    "Usage: qal3 trigger registry [--functions | --operations] [--all]\n"
-    "\n"
-    "Lists the slots of the function and operation tables: slot number, name\n"
-    "and help text. Free slots (help text \"undefined\") are left out unless\n"
-    "--all is given.\n"
-    "\n"
-    "Options:\n"
-    "  --functions   only the function table\n"
-    "  --operations  only the operation table\n"
-    "  --all         include free slots\n"
-    "  -h, --help    show this help\n";
-
-const char kPrintHelp[] =
-    "Usage: qal3 trigger print FILE\n"
-    "\n"
-    "Reads the trigger list FILE (root element QAL3USERTRIGGERLIST) and prints\n"
-    "every trigger: channel, subchannel, function, its sixteen parameters,\n"
-    "operation, limits and bit mask. FILE '-' reads standard input.\n"
-    "\n"
-    "Exit status: 0 read, 1 the list could not be read, 2 usage error.\n";
-
-const char kConvertHelp[] =
-    "Usage: qal3 trigger convert [--to xml|text] [-o OUT] FILE\n"
-    "\n"
-    "Reads the trigger list FILE and writes it again, as an XML trigger list\n"
-    "(--to xml, the default) or as text (--to text: per trigger a line with\n"
-    "channel, subchannel and function, a line of parameters, a line with the\n"
-    "operation and a line with low limit, upper limit and bit mask). Without\n"
-    "-o the result goes to standard output. FILE '-' reads standard input.\n"
-    "\n"
-    "Options:\n"
-    "  --to FORMAT   xml or text\n"
-    "  -o OUT        write to the file OUT\n"
-    "  -h, --help    show this help\n"
-    "\n"
-    "Exit status: 0 written, 1 the list could not be read or written, 2 usage\n"
-    "error.\n";
-
-const char kTestHelp[] =
-    "Usage: qal3 trigger test [--channel NAME] FILE EVENT...\n"
-    "\n"
-    "Reads the trigger list FILE and evaluates its triggers on each EVENT in\n"
-    "turn. Every EVENT is one block of channel data:\n"
-    "\n"
-    "  --spectrum SPECTRUM   a spectrum read from the text file SPECTRUM\n"
-    "  --value V[,V...]      a name/value block; the i-th value belongs to\n"
-    "                        subchannel i\n"
-    "  --slow NAME=V[,...]   a slow channel block with update values; a\n"
-    "                        trigger finds the value whose NAME equals its\n"
-    "                        channel\n"
-    "\n"
-    "Every trigger is evaluated on every event (the block's channel name is\n"
-    "not compared); --channel NAME keeps only the triggers of channel NAME.\n"
-    "Give several events to see the DIFF functions, which compare with the\n"
-    "previous event and give no verdict on their first one.\n"
-    "\n"
-    "Spectrum file format: numbers separated by spaces, tabs or newlines;\n"
-    "'#' starts a comment that runs to the end of the line. The first number\n"
-    "is the axis start (microseconds), the second the increment between\n"
-    "samples, the others are the samples, so that sample i lies at\n"
-    "start + i * increment. A line holding only '--' ends one subchannel and\n"
-    "begins the next (subchannel 0, 1, ...), which again starts with its own\n"
-    "axis start and increment. Example with two subchannels:\n"
-    "\n"
-    "  # axis start, increment\n"
-    "  0 1\n"
-    "  0 1 2 3 4 5 6 7 8 9\n"
-    "  --\n"
-    "  100 0.5\n"
-    "  7 1 5\n"
-    "\n"
-    "Output: one line per event and trigger, tab-separated: event number,\n"
-    "trigger number, channel, subchannel, function, result ('-' when the\n"
-    "function gave none), operation and the verdict: 'fires', 'does not\n"
-    "fire', 'no result' (the function failed: no data, window outside the\n"
-    "spectrum, wrong kind of data), 'first event' (a DIFF function has\n"
-    "nothing to compare with yet) or 'invalid' (function or operation slot\n"
-    "out of range).\n"
-    "\n"
-    "Exit status: 0 evaluated, 1 the list or a data file could not be read,\n"
-    "2 usage error.\n";
 
 // ---------------------------------------------------------------------------
 // A trigger list read from a file or standard input; releases its records.
@@ -130,10 +35,19 @@ class TriggerList {
   // Reads `arg` (a path or "-"); false, with a message, when it fails.
   bool read(const std::string& arg) {
     cli::Input in;
-    if (!cli::open_input(arg, in)) return false;
-    const bool failed = in.from_stdin
-                            ? parse_trigger_list_read(&in.text[0], &list_)
-                            : parse_trigger_list_readf(const_cast<char*>(arg.c_str()), &list_);
+    return cli::read_input(arg, in) && read(in);
+  }
+
+  // Parses a document read from the command line (the reader may change
+  // the text in place); false, with a message, when it fails.
+  bool read(cli::Input& in) {
+    name_ = in.name;
+    bool failed;
+    {
+      cli::LibraryMessages messages(in.name, cli::kMemoryId);
+      failed = in.from_stdin ? parse_trigger_list_read(&in.text[0], &list_)
+                             : parse_trigger_list_readf(&in.arg[0], &list_);
+    }
     if (failed) {
       cli::file_error(in.name, "trigger list not read");
       return false;
@@ -141,74 +55,114 @@ class TriggerList {
     return true;
   }
 
+  const std::string& name() const { return name_; }
   std::vector<qal3_user_case_trigger*>& records() { return list_; }
 
  private:
   std::vector<qal3_user_case_trigger*> list_;
+  std::string name_;
 };
+
+// Parses the options of `trigger <action>`; -1 to go on, else the status.
+int parse_action(const char* action, int argc, char** argv, cli::Args& args) {
+  return cli::parse(cli::command(std::string(kCmd) + " " + action), argc, argv, args);
+}
+
+std::string slot_name(const char* s) { return s ? s : ""; }
 
 // ---------------------------------------------------------------------------
 // registry
 
-void list_table(const char* title, char* (*help)(int), bool all) {
-  std::printf("%s:\n", title);
+// The used slots of one table (all 32 with `all`): number, name, help text.
+nlohmann::json table(char* (*help)(int), char* (*name)(int), bool all) {
   static const char kFree[] = " : undefined";
+  nlohmann::json slots = nlohmann::json::array();
   for (int i = 0; i < 32; ++i) {
     const std::string text = help(i) ? help(i) : "";
     const bool free_slot = text.size() >= sizeof kFree - 1 &&
                            text.compare(text.size() - (sizeof kFree - 1), std::string::npos, kFree) == 0;
     if (free_slot && !all) continue;
-    std::printf("  %2d  %s\n", i, text.c_str());
+    slots.push_back({{"slot", i}, {"name", slot_name(name(i))}, {"help", text}});
   }
+  return slots;
+}
+
+char* function_name(int i) { return const_cast<char*>(qal3_get_function_string(i)); }
+char* operation_name(int i) { return const_cast<char*>(qal3_get_operation_string(i)); }
+
+void print_table(const char* title, const nlohmann::json& slots) {
+  std::string out = std::string(title) + ":\n";
+  char num[16];
+  for (const auto& s : slots) {
+    std::snprintf(num, sizeof num, "  %2d  ", s["slot"].get<int>());
+    out += num + cli::one_line(s["help"].get<std::string>()) + "\n";
+  }
+  cli::put(out);
 }
 
 int run_registry(int argc, char** argv) {
-  bool functions = true;
-  bool operations = true;
-  bool all = false;
-  for (int i = 1; i < argc; ++i) {
-    const std::string a = argv[i];
-    if (cli::is_help(a)) {
-      std::fputs(kRegistryHelp, stdout);
-      return cli::kOk;
-    }
-    if (a == "--functions") {
-      operations = false;
-    } else if (a == "--operations") {
-      functions = false;
-    } else if (a == "--all") {
-      all = true;
-    } else {
-      return cli::usage_error(kCmd, "registry: unexpected argument '" + a + "'");
-    }
+  cli::Args args;
+  const int st = parse_action("registry", argc, argv, args);
+  if (st >= 0) return st;
+  if (!args.operands.empty())
+    return cli::usage_error("trigger registry", "unexpected argument '" + args.operands[0] + "'");
+  bool functions = !args.has("operations") || args.has("functions");
+  bool operations = !args.has("functions") || args.has("operations");
+  if (args.has("functions") && args.has("operations"))
+    return cli::usage_error("trigger registry", "--functions and --operations exclude each other");
+  const bool all = args.has("all");
+  nlohmann::json doc = nlohmann::json::object();
+  if (functions) doc["functions"] = table(qal3_get_function_help, function_name, all);
+  if (operations) doc["operations"] = table(qal3_get_operation_help, operation_name, all);
+  if (args.json) {
+    cli::print_json(doc);
+    return cli::kOk;
   }
-  if (!functions && !operations)
-    return cli::usage_error(kCmd, "registry: --functions and --operations exclude each other");
-  if (functions) list_table("Functions", qal3_get_function_help, all);
-  if (functions && operations) std::printf("\n");
-  if (operations) list_table("Operations", qal3_get_operation_help, all);
+  if (functions) print_table("Functions", doc["functions"]);
+  if (functions && operations) cli::put("\n");
+  if (operations) print_table("Operations", doc["operations"]);
   return cli::kOk;
 }
 
 // ---------------------------------------------------------------------------
 // print
 
+nlohmann::json trigger_json(const qal3_user_case_trigger& t) {
+  nlohmann::json params = nlohmann::json::array();
+  for (float p : t.fparam) params.push_back(cli::json_float(p));
+  return {{"channel", cli::field_text(t.channel)},
+          {"subchannel", t.subchannel},
+          {"function", t.function},
+          {"function_name", slot_name(qal3_get_function_string(t.function))},
+          {"fparam", params},
+          {"operation", t.operation},
+          {"operation_name", slot_name(qal3_get_operation_string(t.operation))},
+          {"low", cli::json_float(t.low)},
+          {"upper", cli::json_float(t.upper)},
+          {"bitmask", t.bitmask},
+          {"time", static_cast<long long>(t.time)},
+          {"description", cli::field_text(t.description)},
+          {"pre_mode", t.pre_mode},
+          {"post_mode", t.post_mode},
+          {"group", cli::field_text(t.group)}};
+}
+
 int run_print(int argc, char** argv) {
-  std::vector<std::string> files;
-  for (int i = 1; i < argc; ++i) {
-    const std::string a = argv[i];
-    if (cli::is_help(a)) {
-      std::fputs(kPrintHelp, stdout);
-      return cli::kOk;
-    }
-    if (a.size() > 1 && a[0] == '-') return cli::usage_error(kCmd, "print: unknown option '" + a + "'");
-    files.push_back(a);
-  }
-  if (files.size() != 1) return cli::usage_error(kCmd, "print: give exactly one trigger list");
+  cli::Args args;
+  const int st = parse_action("print", argc, argv, args);
+  if (st >= 0) return st;
+  if (args.operands.size() != 1) return cli::usage_error("trigger print", "give exactly one trigger list");
   TriggerList list;
-  if (!list.read(files[0])) return cli::kBadDocument;
-  dump_user_trigger_list(&list.records(), nullptr, USER_TRIG_DUMP_TO_SCREEN, -1, nullptr);
+  if (!list.read(args.operands[0])) return cli::kBadDocument;
+  if (args.json) {
+    nlohmann::json triggers = nlohmann::json::array();
+    for (const qal3_user_case_trigger* t : list.records())
+      if (t) triggers.push_back(trigger_json(*t));
+    cli::print_json({{"file", list.name()}, {"triggers", triggers}});
+    return cli::kOk;
+  }
   std::fflush(stdout);
+  dump_user_trigger_list(&list.records(), nullptr, USER_TRIG_DUMP_TO_SCREEN, -1, nullptr);
   return cli::kOk;
 }
 
@@ -216,40 +170,32 @@ int run_print(int argc, char** argv) {
 // convert
 
 int run_convert(int argc, char** argv) {
-  std::string to = "xml";
-  std::string out;
-  std::vector<std::string> files;
-  for (int i = 1; i < argc; ++i) {
-    const std::string a = argv[i];
-    if (cli::is_help(a)) {
-      std::fputs(kConvertHelp, stdout);
-      return cli::kOk;
-    }
-    if (a == "--to" || a == "-o") {
-      if (i + 1 >= argc) return cli::usage_error(kCmd, "convert: " + a + " needs a value");
-      (a == "--to" ? to : out) = argv[++i];
-    } else if (a.size() > 1 && a[0] == '-') {
-      return cli::usage_error(kCmd, "convert: unknown option '" + a + "'");
-    } else {
-      files.push_back(a);
-    }
-  }
+  cli::Args args;
+  const int st = parse_action("convert", argc, argv, args);
+  if (st >= 0) return st;
+  const std::string to = args.has("to") ? args.value("to") : "xml";
   if (to != "xml" && to != "text")
-    return cli::usage_error(kCmd, "convert: --to must be xml or text, not '" + to + "'");
-  if (files.size() != 1) return cli::usage_error(kCmd, "convert: give exactly one trigger list");
+    return cli::usage_error("trigger convert", "--to must be xml or text, not '" + to + "'");
+  if (args.operands.size() != 1) return cli::usage_error("trigger convert", "give exactly one trigger list");
+  std::vector<cli::Input> inputs(1);
+  if (!cli::read_input(args.operands[0], inputs[0])) return cli::kBadDocument;
+  if (check::warn_dropped_inputs(inputs, args.has("strict"), args.quiet)) return cli::kBadDocument;
   TriggerList list;
-  if (!list.read(files[0])) return cli::kBadDocument;
+  if (!list.read(inputs[0])) return cli::kBadDocument;
   const int mode = to == "xml" ? USER_TRIG_DUMP_XML_FILE : USER_TRIG_DUMP_TXT_FILE;
-  std::fflush(stdout);
-  const int rc = out.empty()
-                     ? dump_user_trigger_list(&list.records(), nullptr, mode, 1, nullptr)
-                     : dump_user_trigger_list(&list.records(), &out[0], mode, -1, nullptr);
-  std::fflush(stdout);
+  cli::Output out(args.value("output"));
+  if (!out.open()) return cli::kBadDocument;
+  std::string scratch = out.scratch_path();
+  int rc;
+  {
+    cli::LibraryMessages messages(out.name(), scratch);
+    rc = dump_user_trigger_list(&list.records(), &scratch[0], mode, -1, nullptr);
+  }
   if (rc != 0) {
-    cli::file_error(out.empty() ? "<stdout>" : out, "trigger list not written");
+    cli::file_error(out.name(), "trigger list not written");
     return cli::kBadDocument;
   }
-  return cli::kOk;
+  return out.commit() ? cli::kOk : cli::kBadDocument;
 }
 
 // ---------------------------------------------------------------------------
@@ -334,12 +280,11 @@ bool parse_spectrum(const std::string& text, std::vector<Subchannel>& subs, std:
   return true;
 }
 
-bool spectrum_event(const std::string& path, Event& ev) {
-  std::string text;
-  if (!cli::read_all(path, text)) {
-    cli::file_error(path, std::string("cannot read spectrum: ") + std::strerror(errno));
-    return false;
-  }
+bool spectrum_event(const std::string& arg, Event& ev) {
+  cli::Input in;
+  if (!cli::read_input(arg, in)) return false;
+  const std::string& path = in.name;
+  const std::string& text = in.text;
   std::vector<Subchannel> subs;
   std::string error;
   if (!parse_spectrum(text, subs, error)) {
@@ -374,7 +319,7 @@ bool value_event(const std::string& arg, Event& ev) {
   for (const std::string& part : split(arg, ',')) {
     float v = 0;
     if (!parse_float(part, v)) {
-      cli::usage_error(kCmd, "test: --value: not a number: '" + part + "'");
+      cli::usage_error("trigger test", "--value: not a number: '" + part + "'");
       return false;
     }
     values.push_back(v);
@@ -382,7 +327,7 @@ bool value_event(const std::string& arg, Event& ev) {
   ev.label = "value " + arg;
   ev.block.reset(qal3_evutl_make_namval("value", static_cast<int>(values.size()), values.data()));
   if (!ev.block) {
-    cli::usage_error(kCmd, "test: --value: block cannot be built");
+    cli::usage_error("trigger test", "--value: block cannot be built");
     return false;
   }
   return true;
@@ -394,7 +339,7 @@ bool slow_event(const std::string& arg, Event& ev) {
     const auto eq = part.rfind('=');
     qal3_upd_data_block_2010 u{};
     if (eq == std::string::npos || eq == 0 || !parse_float(part.substr(eq + 1), u.upd_ch_data)) {
-      cli::usage_error(kCmd, "test: --slow: expected NAME=VALUE, not '" + part + "'");
+      cli::usage_error("trigger test", "--slow: expected NAME=VALUE, not '" + part + "'");
       return false;
     }
     const std::string name = part.substr(0, eq);
@@ -404,7 +349,7 @@ bool slow_event(const std::string& arg, Event& ev) {
   ev.label = "slow " + arg;
   ev.block.reset(qal3_evutl_make_slow("slow", static_cast<int>(upd.size()), upd.data(), 0, nullptr));
   if (!ev.block) {
-    cli::usage_error(kCmd, "test: --slow: block cannot be built");
+    cli::usage_error("trigger test", "--slow: block cannot be built");
     return false;
   }
   return true;
@@ -413,66 +358,94 @@ bool slow_event(const std::string& arg, Event& ev) {
 // ---------------------------------------------------------------------------
 // test: evaluation.
 
-// Evaluates one trigger and prints its line. The result buffer is dropped
-// before each evaluation so that a function that fails shows no result.
-void evaluate(int event_no, int trigger_no, qal3_serv_block_subhead_2010* block,
-              qal3_user_case_trigger& t) {
+// The outcome of one trigger on one event.
+struct Verdict {
+  int trigger = 0;
+  std::string channel;
+  int subchannel = 0;
+  std::string function;
+  bool has_result = false;
+  float result = 0.0f;
+  std::string operation;
+  const char* verdict = "";
+};
+
+// Evaluates one trigger. The result buffer is dropped before each
+// evaluation so that a function that fails shows no result; what the
+// functions print goes to standard error.
+Verdict evaluate(int trigger_no, qal3_serv_block_subhead_2010* block, qal3_user_case_trigger& t) {
   std::free(t.fresult);
   t.fresult = nullptr;
   const bool had_previous = t.fprevresult != nullptr;
-  const int rc = qal3_is_trigger_on(block, &t);
+  int rc;
+  {
+    cli::LibraryMessages messages("trigger " + std::to_string(trigger_no), "");
+    rc = qal3_is_trigger_on(block, &t);
+  }
+  Verdict v;
+  v.verdict = "does not fire";
+  if (rc < 0) v.verdict = "invalid";
+  else if (rc == 1) v.verdict = "fires";
+  else if (!t.fresult) v.verdict = "no result";
+  else if (!had_previous && t.fprevresult) v.verdict = "first event";
+  v.trigger = trigger_no;
+  v.channel = cli::field_text(t.channel);
+  v.subchannel = t.subchannel;
+  v.function = slot_name(qal3_get_function_string(t.function));
+  v.operation = slot_name(qal3_get_operation_string(t.operation));
+  v.has_result = t.fresult != nullptr;
+  if (v.has_result) v.result = *t.fresult;
+  return v;
+}
 
-  const char* verdict = "does not fire";
-  if (rc < 0) verdict = "invalid";
-  else if (rc == 1) verdict = "fires";
-  else if (!t.fresult) verdict = "no result";
-  else if (!had_previous && t.fprevresult) verdict = "first event";
-
+std::string line_of(int event_no, const Verdict& v) {
   char result[64] = "-";
-  if (t.fresult) std::snprintf(result, sizeof result, "%g", static_cast<double>(*t.fresult));
-  const char* function = qal3_get_function_string(t.function);
-  const char* operation = qal3_get_operation_string(t.operation);
-  std::printf("%d\t%d\t%s\t%d\t%s\t%s\t%s\t%s\n", event_no, trigger_no, t.channel, t.subchannel,
-              function ? function : "", result, operation ? operation : "", verdict);
-  std::fflush(stdout);
+  if (v.has_result) std::snprintf(result, sizeof result, "%g", static_cast<double>(v.result));
+  return std::to_string(event_no) + "\t" + std::to_string(v.trigger) + "\t" + cli::one_line(v.channel) +
+         "\t" + std::to_string(v.subchannel) + "\t" + v.function + "\t" + result + "\t" + v.operation +
+         "\t" + v.verdict + "\n";
+}
+
+nlohmann::json json_of(const Verdict& v) {
+  return {{"trigger", v.trigger},
+          {"channel", v.channel},
+          {"subchannel", v.subchannel},
+          {"function", v.function},
+          {"result", v.has_result ? cli::json_float(v.result) : nlohmann::json(nullptr)},
+          {"operation", v.operation},
+          {"verdict", v.verdict}};
+}
+
+// Writes the SVG picture of the panels to `file`, whole or not at all.
+int write_plot(const std::string& file, const std::vector<plot::Panel>& panels) {
+  cli::Output out(file);
+  const bool ok = out.open() && out.write(plot::render_svg(panels)) && out.commit();
+  return ok ? cli::kOk : cli::kBadDocument;
 }
 
 int run_test(int argc, char** argv) {
-  std::string channel;
-  bool channel_given = false;
-  std::vector<std::string> files;
+  const char* cmd = "trigger test";
+  cli::Args args;
+  const int st = parse_action("test", argc, argv, args);
+  if (st >= 0) return st;
+  const bool channel_given = args.has("channel");
+  const std::string channel = args.value("channel");
   std::vector<std::pair<std::string, std::string>> event_args;
-  for (int i = 1; i < argc; ++i) {
-    const std::string a = argv[i];
-    if (cli::is_help(a)) {
-      std::fputs(kTestHelp, stdout);
-      return cli::kOk;
-    }
-    if (a == "--spectrum" || a == "--value" || a == "--slow" || a == "--channel") {
-      if (i + 1 >= argc) return cli::usage_error(kCmd, "test: " + a + " needs a value");
-      const std::string v = argv[++i];
-      if (a == "--channel") {
-        channel = v;
-        channel_given = true;
-      } else {
-        event_args.emplace_back(a, v);
-      }
-    } else if (a.size() > 1 && a[0] == '-') {
-      return cli::usage_error(kCmd, "test: unknown option '" + a + "'");
-    } else {
-      files.push_back(a);
-    }
-  }
-  if (files.size() != 1) return cli::usage_error(kCmd, "test: give exactly one trigger list");
+  for (const auto& o : args.options)
+    if (o.first == "spectrum" || o.first == "value" || o.first == "slow") event_args.push_back(o);
+  if (args.operands.size() != 1) return cli::usage_error(cmd, "give exactly one trigger list");
   if (event_args.empty())
-    return cli::usage_error(kCmd, "test: give at least one event (--spectrum, --value or --slow)");
+    return cli::usage_error(cmd, "give at least one event (--spectrum, --value or --slow)");
+  const std::string plot_file = args.value("plot");
+  if (args.has("plot") && (plot_file.empty() || plot_file == "-"))
+    return cli::usage_error(cmd, "--plot needs a file name (the table goes to standard output)");
 
   std::vector<Event> events(event_args.size());
   for (std::size_t i = 0; i < event_args.size(); ++i) {
     const auto& ea = event_args[i];
-    if (ea.first == "--spectrum") {
+    if (ea.first == "spectrum") {
       if (!spectrum_event(ea.second, events[i])) return cli::kBadDocument;
-    } else if (ea.first == "--value") {
+    } else if (ea.first == "value") {
       if (!value_event(ea.second, events[i])) return cli::kUsage;
     } else if (!slow_event(ea.second, events[i])) {
       return cli::kUsage;
@@ -480,42 +453,48 @@ int run_test(int argc, char** argv) {
   }
 
   TriggerList list;
-  if (!list.read(files[0])) return cli::kBadDocument;
+  if (!list.read(args.operands[0])) return cli::kBadDocument;
 
-  std::printf("#event\ttrigger\tchannel\tsubchan\tfunction\tresult\toperation\tverdict\n");
+  std::vector<plot::Panel> panels;
+  nlohmann::json json_events = nlohmann::json::array();
+  if (!args.json) cli::put("#event\ttrigger\tchannel\tsubchan\tfunction\tresult\toperation\tverdict\n");
   for (std::size_t e = 0; e < events.size(); ++e) {
-    std::printf("# event %zu: %s\n", e + 1, events[e].label.c_str());
+    const int event_no = static_cast<int>(e + 1);
+    nlohmann::json results = nlohmann::json::array();
+    std::string lines = "# event " + std::to_string(event_no) + ": " + cli::one_line(events[e].label) + "\n";
     int n = 0;
     for (qal3_user_case_trigger* t : list.records()) {
       ++n;
       if (!t || (channel_given && channel != t->channel)) continue;
-      evaluate(static_cast<int>(e + 1), n, events[e].block.get(), *t);
+      const Verdict v = evaluate(n, events[e].block.get(), *t);
+      if (args.json) results.push_back(json_of(v));
+      else lines += line_of(event_no, v);
+      plot::Panel panel;
+      const std::string title = "event " + std::to_string(event_no) + ", trigger " + std::to_string(n);
+      if (!plot_file.empty() && plot::make_panel(events[e].block.get(), *t, title, v.verdict, panel))
+        panels.push_back(std::move(panel));
     }
+    if (args.json) json_events.push_back({{"event", event_no}, {"label", events[e].label}, {"results", results}});
+    else cli::put(lines);
   }
-  return cli::kOk;
+  if (args.json) cli::print_json({{"file", list.name()}, {"events", json_events}});
+  return plot_file.empty() ? cli::kOk : write_plot(plot_file, panels);
 }
 
 }  // namespace
 
 int cmd_trigger(int argc, char** argv) {
+  const cli::CommandInfo& group = cli::command(kCmd);
   if (argc < 2) {
-    std::fputs(kHelp, stderr);
+    std::fputs(cli::help_text(group).c_str(), stderr);
     return cli::kUsage;
   }
   const std::string action = argv[1];
-  if (cli::is_help(action)) {
-    std::fputs(kHelp, stdout);
-    return cli::kOk;
-  }
-  try {
-    if (action == "registry") return run_registry(argc - 1, argv + 1);
-    if (action == "print") return run_print(argc - 1, argv + 1);
-    if (action == "convert") return run_convert(argc - 1, argv + 1);
-    if (action == "test") return run_test(argc - 1, argv + 1);
-  } catch (const std::exception& e) {
-    std::fflush(stdout);
-    std::fprintf(stderr, "qal3 trigger: %s\n", e.what());
-    return cli::kBadDocument;
-  }
+  if (action == "-h" || action == "--help" || action == "help") return cli::put(cli::help_text(group)), cli::kOk;
+  if (action == "--version") return cli::print_version(), cli::kOk;
+  if (action == "registry") return run_registry(argc - 1, argv + 1);
+  if (action == "print") return run_print(argc - 1, argv + 1);
+  if (action == "convert") return run_convert(argc - 1, argv + 1);
+  if (action == "test") return run_test(argc - 1, argv + 1);
   return cli::usage_error(kCmd, "unknown action '" + action + "'");
 }

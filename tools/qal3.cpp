@@ -1,6 +1,7 @@
 // qal3: check, print, convert and test the DAQ configuration documents.
+#include <csignal>
 #include <cstdio>
-#include <cstring>
+#include <exception>
 #include <string>
 
 #include "cli_common.h"
@@ -10,55 +11,43 @@ namespace {
 struct Command {
   const char* name;
   int (*run)(int, char**);
-  const char* summary;
 };
 
 const Command kCommands[] = {
-    {"evlist", cmd_evlist, "read and print event lists (root BMR)"},
-    {"chan", cmd_chan, "print, convert, merge and query channel descriptions"},
-    {"trigger", cmd_trigger, "list the trigger registry; print, convert and test trigger lists"},
-    {"envdict", cmd_envdict, "print, convert and check environment index dictionaries"},
-    {"gige", cmd_gige, "list the features of a GigE camera feature file"},
+    {"evlist", cmd_evlist}, {"chan", cmd_chan},     {"trigger", cmd_trigger},
+    {"envdict", cmd_envdict}, {"gige", cmd_gige},   {"check", cmd_check},
 };
 
-void print_help(FILE* out) {
-  std::fputs(
-      "Usage: qal3 <command> [options] [FILE...]\n"
-      "       qal3 <command> --help\n"
-      "\n"
-      "Commands:\n",
-      out);
-  for (const Command& c : kCommands) std::fprintf(out, "  %-9s %s\n", c.name, c.summary);
-  std::fputs(
-      "\n"
-      "A FILE of '-' reads the document from standard input.\n"
-      "\n"
-      "Exit status:\n"
-      "  0  success\n"
-      "  1  a document could not be read or written\n"
-      "  2  usage error\n",
-      out);
+int run(int argc, char** argv) {
+  if (argc < 2) {
+    std::fputs(cli::tool_help().c_str(), stderr);
+    return cli::kUsage;
+  }
+  const std::string first = argv[1];
+  if (first == "-h" || first == "--help" || first == "help") return cli::put(cli::tool_help()), cli::kOk;
+  if (first == "--version") return cli::print_version(), cli::kOk;
+  if (first == "--man") return cli::put(cli::man_page()), cli::kOk;
+  if (first == "--bash-completion") return cli::put(cli::bash_completion()), cli::kOk;
+  for (const Command& c : kCommands)
+    if (first == c.name) return c.run(argc - 1, argv + 1);
+  std::fprintf(stderr, "qal3: unknown command '%s'\nTry 'qal3 --help'.\n", first.c_str());
+  return cli::kUsage;
 }
 
 }  // namespace
 
 int main(int argc, char** argv) {
-  if (argc < 2) {
-    print_help(stderr);
-    return cli::kUsage;
+  // A closed pipe ends the run quietly, as for any filter; a file size limit
+  // makes the write fail (and the output be discarded) instead of killing.
+  std::signal(SIGPIPE, SIG_DFL);
+  std::signal(SIGXFSZ, SIG_IGN);
+  int status;
+  try {
+    status = run(argc, argv);
+  } catch (const std::exception& e) {
+    std::fflush(stdout);
+    std::fprintf(stderr, "qal3: %s\n", e.what());
+    status = cli::kBadDocument;
   }
-  const std::string first = argv[1];
-  if (cli::is_help(first) || first == "help") {
-    print_help(stdout);
-    return cli::kOk;
-  }
-  if (first == "--version") {
-    std::puts("qal3 1.0.0");
-    return cli::kOk;
-  }
-  for (const Command& c : kCommands) {
-    if (first == c.name) return c.run(argc - 1, argv + 1);
-  }
-  std::fprintf(stderr, "qal3: unknown command '%s'\nTry 'qal3 --help'.\n", first.c_str());
-  return cli::kUsage;
+  return cli::finish_stdout(status);
 }

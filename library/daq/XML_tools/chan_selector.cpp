@@ -3,12 +3,11 @@
 #include <cstdint>
 #include <cstdio>
 #include <cstring>
-#include <functional>
 #include <new>
-#include <stdexcept>
 #include <string>
 #include <string_view>
 
+#include "name_map.h"
 #include "parse_chan_descr.h"
 
 namespace {
@@ -95,85 +94,46 @@ struct chan_selector::answers {
   }
 };
 
-// Hash index from every DAQ and property name of the list to the answers of
-// the lookups, so that a query costs the same however many descriptions are
-// loaded. It is an open-addressing table whose slots hold the answers
-// themselves, with the names copied one after another into one buffer: a
-// query reads one slot and one name. It is rebuilt whenever the list
-// changes; when it cannot be built (out of memory) lookups fall back to
-// scanning the list.
+// Index from every DAQ and property name of the list to the answers of the
+// lookups, so that a query costs the same however many descriptions are
+// loaded: a query reads one slot of the name map, which holds the answers
+// themselves. It is rebuilt whenever the list changes; when it cannot be
+// built (out of memory) lookups fall back to scanning the list.
 class chan_selector::name_index {
  public:
   void build(const std::vector<chan_descr_2010*>& list) {
     valid_ = false;
     try {
-      slots_.clear();
-      names_.clear();
-      std::size_t cap = 16;
-      while (cap < list.size() * 3) cap <<= 1;  // two names per description, load <= 2/3
-      slots_.assign(cap, slot{});
-      std::vector<first_matches> matches(cap);  // per slot, while building
+      // The first matches of every name, then the answers alone: the map
+      // that queries read keeps its slots small.
+      qal3::NameMap<first_matches> matches;
+      matches.reserve(list.size() * 2);  // two names per description
       const std::uint32_t prop_types = prop_matched_types();
       for (std::size_t i = 0; i < list.size(); ++i) {
         const chan_descr_2010* d = list[i];
         if (d == nullptr) continue;
-        matches[insert(field(d->daq_name))].add_daq(static_cast<int>(i), *d);
-        matches[insert(field(d->prop_name))].add_prop(static_cast<int>(i), *d, prop_types);
+        matches.try_emplace(field(d->daq_name)).first->add_daq(static_cast<int>(i), *d);
+        matches.try_emplace(field(d->prop_name)).first->add_prop(static_cast<int>(i), *d, prop_types);
       }
-      for (std::size_t k = 0; k < cap; ++k)
-        if (slots_[k].used()) slots_[k].a = answers::of(list, matches[k]);
+      map_ = qal3::NameMap<answers>();
+      map_.reserve(matches.size());
+      matches.for_each([&](std::string_view name, const first_matches& m) {
+        *map_.try_emplace(name).first = answers::of(list, m);
+      });
       valid_ = true;
     } catch (...) {
-      slots_.clear();
-      names_.clear();
+      map_ = qal3::NameMap<answers>();
     }
   }
 
   answers lookup(const std::vector<chan_descr_2010*>& list, std::string_view name) const {
     if (!valid_) return answers::of(list, scan_first_matches(list, name));
-    const std::size_t h = hash(name);
-    for (std::size_t k = h & mask();; k = (k + 1) & mask()) {
-      const slot& s = slots_[k];
-      if (!s.used()) return answers{};
-      if (s.hash == h && name_of(s) == name) return s.a;
-    }
+    const answers* a = map_.find(name);
+    return a ? *a : answers{};
   }
 
  private:
-  struct slot {
-    std::size_t hash = 0;
-    std::uint32_t name_off = 0;
-    std::uint32_t name_len = kUnused;
-    answers a;
-    bool used() const { return name_len != kUnused; }
-  };
-  static constexpr std::uint32_t kUnused = 0xffffffffu;
-
-  static std::size_t hash(std::string_view name) { return std::hash<std::string_view>{}(name); }
-  std::size_t mask() const { return slots_.size() - 1; }
-  std::string_view name_of(const slot& s) const {
-    return std::string_view(names_.data() + s.name_off, s.name_len);
-  }
-
-  // The position of `name`'s slot, made when the name is new.
-  std::size_t insert(std::string_view name) {
-    const std::size_t h = hash(name);
-    std::size_t k = h & mask();
-    for (; slots_[k].used(); k = (k + 1) & mask()) {
-      const slot& s = slots_[k];
-      if (s.hash == h && name_of(s) == name) return k;
-    }
-    if (names_.size() + name.size() >= kUnused) throw std::length_error("name buffer");
-    slot& s = slots_[k];
-    s.hash = h;
-    s.name_off = static_cast<std::uint32_t>(names_.size());
-    s.name_len = static_cast<std::uint32_t>(name.size());
-    names_.append(name.data(), name.size());
-    return k;
-  }
-
-  std::vector<slot> slots_;
-  std::string names_;
+  qal3::NameMap<answers> map_;
   bool valid_ = false;
 };
 
@@ -287,8 +247,5 @@ int chan_selector::get_subchannels(int num) {
 }
 
 void chan_selector::dump(char* file, int dump_mode, int format) {
-  try {
-    dump_chan_desr(&descr, file, dump_mode, format, -1, nullptr, nullptr);
-  } catch (...) {
-  }
+  dump_chan_desr(&descr, file, dump_mode, format, -1, nullptr, nullptr);  // never throws
 }

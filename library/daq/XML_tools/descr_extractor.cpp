@@ -37,15 +37,11 @@ bool descr_extractor::get_descriptions(std::vector<char*>* source, int* total,
   if (source == nullptr || out == nullptr) return true;
   int read_ok = 0;
   int last = 0;
-  try {
-    for (char* entry : *source) {
-      const int rc = read_one(mode, entry, out, shift);
-      if (rc < 0) continue;  // unknown mode: no reader is called
-      last = rc;
-      if (rc == 0) ++read_ok;
-    }
-  } catch (...) {
-    return true;
+  for (char* entry : *source) {
+    const int rc = read_one(mode, entry, out, shift);  // the readers never throw
+    if (rc < 0) continue;  // unknown mode: no reader is called
+    last = rc;
+    if (rc == 0) ++read_ok;
   }
   if (last != 0) return true;
   if (total != nullptr) *total = read_ok;

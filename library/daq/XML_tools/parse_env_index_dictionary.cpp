@@ -12,6 +12,7 @@
 #include <iostream>
 
 #include "attr_tags_functions.h"
+#include "boundary.h"
 #include "float_text.h"
 #include "number_text.h"
 #include "parse_chan_descr.h"
@@ -34,7 +35,9 @@ struct EntryLayout<qal3_env_index_dictionary_entry> {
   static constexpr const char* alloc_failed =
       "Failed to allocate memory for qal3_env_index_dictionary_entry\n";
   static constexpr const char* writer = "dump_env_index_dict()";
-  static constexpr const char* write_failed = "dump_env_index_dict() failed to write \n";
+  static constexpr qal3::output::Messages messages{
+      writer, true, "dump_env_index_dict() failed to write \n",
+      "dump_env_index_dict() failed to write file: '%s'\n"};
 };
 
 template <>
@@ -42,7 +45,9 @@ struct EntryLayout<qal3_env_index_dictionary_entry_2010> {
   static constexpr const char* alloc_failed =
       "Failed to allocate memory for qal3_env_index_dictionary_entry_2010\n";
   static constexpr const char* writer = "dump_env_index_dict_2010()";
-  static constexpr const char* write_failed = "dump_env_index_dict_2010()  failed to write\n";
+  static constexpr qal3::output::Messages messages{
+      writer, true, "dump_env_index_dict_2010()  failed to write\n",
+      "dump_env_index_dict_2010() failed to write file: '%s'\n"};
 };
 
 // Property name of an entry as stored, never read past its array.
@@ -89,6 +94,19 @@ struct OwnedList {
 
 // ---------------------------------------------------------------- reading
 
+// The element names of a dictionary that the reader acts on.
+enum class DictElement { channel, index, prop, dabs, drel, other };
+
+DictElement dict_element(const char* t) {
+  using E = DictElement;
+  static const qal3::reader::ElementNames<E>::Entry kNames[] = {
+      {"CHANNEL", E::channel}, {"INDEX", E::index}, {"PROP", E::prop},
+      {"DABS", E::dabs},       {"DREL", E::drel},
+  };
+  static const qal3::reader::ElementNames<E> kIndex(kNames, E::other);
+  return kIndex(t);
+}
+
 // The element loop of one ENVINDEXDICT document. An entry goes into the
 // list once, when the second of its INDEX and PROP arrives; later fields up
 // to the next CHANNEL still update it. A record never appended is reused
@@ -100,7 +118,7 @@ class DictionaryBuilder {
   DictionaryBuilder(const DictionaryBuilder&) = delete;
   DictionaryBuilder& operator=(const DictionaryBuilder&) = delete;
   ~DictionaryBuilder() {
-    if (!pushed_) std::free(ent_);
+    if (!appended_) std::free(entry_);
   }
 
   // Entries that could not be allocated: each counts as an error, so that
@@ -108,67 +126,80 @@ class DictionaryBuilder {
   int lost() const { return lost_; }
 
   bool operator()(const Step& s) {
-    if (s.is("CHANNEL")) {
+    const DictElement element = dict_element(s.tag);
+    if (element == DictElement::channel) {
       on_channel();
-    } else if (f_ch_ && s.value) {
-      if (s.is("INDEX")) {
-        ent_->index = read_index(s.value);
-        note_field(f_indx_, f_prop_);
-      } else if (s.is("PROP")) {
-        const std::size_t n = qal3::reader::fitting_length(s.value, sizeof ent_->data.env_prop);
-        std::memcpy(ent_->data.env_prop, s.value, n);
-        ent_->data.env_prop[n] = '\0';
-        note_field(f_prop_, f_indx_);
-      } else if (s.is("DABS")) {
-        read_delta(s.value, ent_->data.env_ch_abs_delta);
-      } else if (s.is("DREL")) {
-        read_delta(s.value, ent_->data.env_ch_rel_delta);
-      }
+    } else if (in_channel_ && s.value) {
+      field(element, s.value);
     }
     return true;
   }
 
  private:
+  void field(DictElement element, const char* v) {
+    switch (element) {
+      case DictElement::index:
+        entry_->index = read_index(v);
+        note_field(index_seen_, prop_seen_);
+        break;
+      case DictElement::prop: {
+        const std::size_t n = qal3::reader::fitting_length(v, sizeof entry_->data.env_prop);
+        std::memcpy(entry_->data.env_prop, v, n);
+        entry_->data.env_prop[n] = '\0';
+        note_field(prop_seen_, index_seen_);
+        break;
+      }
+      case DictElement::dabs:
+        read_delta(v, entry_->data.env_ch_abs_delta);
+        break;
+      case DictElement::drel:
+        read_delta(v, entry_->data.env_ch_rel_delta);
+        break;
+      default:
+        break;
+    }
+  }
+
   void on_channel() {
-    if (!ent_ || pushed_) {
-      ent_ = static_cast<Entry*>(std::calloc(1, sizeof(Entry)));
-      pushed_ = false;
-      if (!ent_) {
+    if (!entry_ || appended_) {
+      entry_ = static_cast<Entry*>(std::calloc(1, sizeof(Entry)));
+      appended_ = false;
+      if (!entry_) {
         std::fputs(EntryLayout<Entry>::alloc_failed, stdout);
         std::fflush(stdout);
         ++lost_;
-        f_ch_ = f_indx_ = f_prop_ = false;
+        in_channel_ = index_seen_ = prop_seen_ = false;
         return;
       }
     }
-    reset_entry(*ent_);
-    pushed_ = f_indx_ = f_prop_ = false;
-    f_ch_ = true;
+    reset_entry(*entry_);
+    appended_ = index_seen_ = prop_seen_ = false;
+    in_channel_ = true;
   }
 
   // Marks one of INDEX/PROP as seen; appends the entry when the other one
   // was seen already.
   void note_field(bool& mine, bool other) {
-    if (other && !pushed_) {
-      list_.push_back(ent_);
-      pushed_ = true;
+    if (other && !appended_) {
+      list_.push_back(entry_);
+      appended_ = true;
     }
     mine = true;
   }
 
   std::vector<Entry*>& list_;
-  Entry* ent_ = nullptr;
+  Entry* entry_ = nullptr;
   int lost_ = 0;  // CHANNELs skipped for want of memory
-  bool f_ch_ = false;
-  bool f_indx_ = false;
-  bool f_prop_ = false;
-  bool pushed_ = false;
+  bool in_channel_ = false;
+  bool index_seen_ = false;
+  bool prop_seen_ = false;
+  bool appended_ = false;
 };
 
 template <class Entry>
 int read_dictionary(const Document& doc, std::vector<Entry*>* list) {
   if (!doc.source || !list) return 1;
-  try {
+  return qal3::guarded(1, [&] {
     DictionaryBuilder<Entry> builder(*list);
     auto root = [](const char* tag) {
       if (tag && std::strcmp(tag, kRoot) == 0) return true;
@@ -177,9 +208,7 @@ int read_dictionary(const Document& doc, std::vector<Entry*>* list) {
     };
     const int result = qal3::reader::read(doc, root, builder).sum();
     return result + builder.lost();
-  } catch (...) {
-    return 1;
-  }
+  });
 }
 
 // ---------------------------------------------------------------- writing
@@ -235,26 +264,14 @@ template <class Entry>
 int write_dictionary(std::vector<Entry*>* list, const char* file_name, int mode, int fd,
                      std::string* xml_str) {
   using Layout = EntryLayout<Entry>;
-  const std::string who = Layout::writer;
   if (!list) {
-    say(who + " invalid argument: '\n");
+    say(std::string(Layout::writer) + " invalid argument: '\n");
     return 2;
   }
-  qal3::output::File file;
-  const bool named = file_name && *file_name;
-  if (named) {
-    if (!file.open(file_name)) {
-      const int err = errno;
-      say(who + " failed to open file: '" + file_name + "'\n");
-      errno = err;
-      std::perror("fopen");
-      return 1;
-    }
-    say(who + "  file: '" + file_name + "'" + " has been created\n");
-  }
+  qal3::output::Destination out(file_name, fd, xml_str, Layout::messages);
+  if (!out.open()) return 1;
 
-  const bool console = !named && fd == -1 && !xml_str;
-  const bool xml = !console && (mode == 2 || mode == 3);
+  const bool xml = !out.console() && (mode == 2 || mode == 3);
   std::string body;
   START_TAGN(body, kRoot);
   add_iso_date(body);
@@ -262,10 +279,10 @@ int write_dictionary(std::vector<Entry*>* list, const char* file_name, int mode,
   for (const Entry* e : *list) {
     ++n;
     if (!e) continue;
-    if (console)
+    if (out.console())
       list_on_console(*e, n);
     else if (mode == 1)
-      text_line(file, *e);
+      text_line(out.file(), *e);
     else if (xml)
       channel_element(body, *e);
   }
@@ -274,22 +291,11 @@ int write_dictionary(std::vector<Entry*>* list, const char* file_name, int mode,
     const std::string doc = finish_document(body);
     if (mode == 3 && xml_str) *xml_str = doc;
     if (mode == 2) {
-      file.put(doc);
-      if (fd != -1 && !qal3::output::write_all(fd, doc)) {
-        file.close();
-        say(Layout::write_failed);
-        return 2;
-      }
+      out.file().put(doc);
+      if (!out.to_descriptor(doc)) return 2;
     }
   }
-  if (named) {
-    if (!file.close()) {
-      say(who + " failed to write file: '" + file_name + "'\n");
-      return 2;
-    }
-    say(who + "  file: '" + file_name + "'" + " has been closed\n");
-  }
-  return 0;
+  return out.close() ? 0 : 2;
 }
 
 template <class Entry>
@@ -300,17 +306,6 @@ int convert_dictionary(char* xml, char* file_name, int mode, int fd) {
     return 3;
   }
   return write_dictionary(&own.items, file_name, mode, fd, nullptr);
-}
-
-// Writers report an exception (only allocation failure is possible) as a
-// failed write.
-template <class Fn>
-int guarded_write(Fn fn) {
-  try {
-    return fn();
-  } catch (...) {
-    return 2;
-  }
 }
 
 }  // namespace
@@ -333,20 +328,20 @@ int parse_env_index_dict_readf_2010(char* file, std::vector<qal3_env_index_dicti
 
 int dump_env_index_dict(std::vector<qal3_env_index_dictionary_entry*>* list, char* file_name, int mode,
                         int fd, std::string* xml_str) {
-  return guarded_write([&] { return write_dictionary(list, file_name, mode, fd, xml_str); });
+  return qal3::guarded(2, [&] { return write_dictionary(list, file_name, mode, fd, xml_str); });
 }
 
 int dump_env_index_dict_2010(std::vector<qal3_env_index_dictionary_entry_2010*>* list, char* file_name,
                              int mode, int fd, std::string* xml_str) {
-  return guarded_write([&] { return write_dictionary(list, file_name, mode, fd, xml_str); });
+  return qal3::guarded(2, [&] { return write_dictionary(list, file_name, mode, fd, xml_str); });
 }
 
 int dump_env_index_dict(char* xml, char* file_name, int mode, int fd) {
-  return guarded_write(
-      [&] { return convert_dictionary<qal3_env_index_dictionary_entry>(xml, file_name, mode, fd); });
+  return qal3::guarded(
+      2, [&] { return convert_dictionary<qal3_env_index_dictionary_entry>(xml, file_name, mode, fd); });
 }
 
 int dump_env_index_dict_2010(char* xml, char* file_name, int mode, int fd) {
-  return guarded_write(
-      [&] { return convert_dictionary<qal3_env_index_dictionary_entry_2010>(xml, file_name, mode, fd); });
+  return qal3::guarded(
+      2, [&] { return convert_dictionary<qal3_env_index_dictionary_entry_2010>(xml, file_name, mode, fd); });
 }

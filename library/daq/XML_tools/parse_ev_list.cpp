@@ -8,6 +8,7 @@
 #include <memory>
 #include <new>
 
+#include "boundary.h"
 #include "event_util.h"
 #include "number_text.h"
 #include "pull_reader.h"
@@ -37,27 +38,17 @@ void scan_number(const char* text, u_int& field) {
 // The element names of an event list that the reader acts on.
 enum class Name { event, type, sblock, chan, chlist, tmask, mintimesec, mintimeusec, priority, other };
 
-// Which of them `t` names (exact, case-sensitive).
+// Which of them `t` names.
 Name name_of(const char* t) {
-  using qal3::reader::same_name;
-  switch (t[0]) {
-    case 'E':
-      return same_name(t, "EVENT") ? Name::event : Name::other;
-    case 'T':
-      return same_name(t, "TYPE") ? Name::type : same_name(t, "TMASK") ? Name::tmask : Name::other;
-    case 'S':
-      return same_name(t, "SBLOCK") ? Name::sblock : Name::other;
-    case 'C':
-      return same_name(t, "CHAN") ? Name::chan : same_name(t, "CHLIST") ? Name::chlist : Name::other;
-    case 'M':
-      return same_name(t, "MINTIMESEC")    ? Name::mintimesec
-             : same_name(t, "MINTIMEUSEC") ? Name::mintimeusec
-                                           : Name::other;
-    case 'P':
-      return same_name(t, "PRIORITY") ? Name::priority : Name::other;
-    default:
-      return Name::other;
-  }
+  static const qal3::reader::ElementNames<Name>::Entry kNames[] = {
+      {"EVENT", Name::event},           {"TYPE", Name::type},
+      {"TMASK", Name::tmask},           {"SBLOCK", Name::sblock},
+      {"CHAN", Name::chan},             {"CHLIST", Name::chlist},
+      {"MINTIMESEC", Name::mintimesec}, {"MINTIMEUSEC", Name::mintimeusec},
+      {"PRIORITY", Name::priority},
+  };
+  static const qal3::reader::ElementNames<Name> kIndex(kNames, Name::other);
+  return kIndex(t);
 }
 
 // The element loop of one BMR document.
@@ -160,7 +151,7 @@ class EventListBuilder {
 
 int read_event_list(const Document& doc, std::vector<qal3_ev_entry*>* list) {
   if (!doc.source || !list) return 1;
-  try {
+  return qal3::guarded(1, [&] {
     EventListBuilder builder(*list);
     auto root = [](const char* tag) {
       if (tag && std::strcmp(tag, "BMR") == 0) return true;
@@ -169,9 +160,7 @@ int read_event_list(const Document& doc, std::vector<qal3_ev_entry*>* list) {
       return false;
     };
     return qal3::reader::read(doc, root, builder).sum();
-  } catch (const std::bad_alloc&) {
-    return 1;
-  }
+  });
 }
 
 }  // namespace

@@ -25,15 +25,60 @@ struct Document {
   static Document in_file(char* path) { return {Kind::file, path}; }
 };
 
-// Whether the NUL-terminated names `a` and `b` are equal. Compared here
-// rather than by strcmp: most names differ in their first characters.
-inline bool same_name(const char* a, const char* b) {
-  while (*a != '\0' && *a == *b) {
-    ++a;
-    ++b;
+// The element names a reader acts on, each with the value the reader
+// dispatches on; built once per reader (a function-local static). A lookup
+// compares only the names of the tag's first character and length, exact
+// and case-sensitive; `other` answers every name not in the table. The names
+// must outlive the table (string literals or the tag table).
+template <class E>
+class ElementNames {
+ public:
+  struct Entry {
+    const char* name;
+    E element;
+  };
+
+  template <std::size_t N>
+  ElementNames(const Entry (&entries)[N], E other) : other_(other) {
+    static_assert(N <= kMaxNames, "too many names for one table");
+    for (std::size_t i = 0; i < N; ++i) {
+      const std::size_t length = std::strlen(entries[i].name);
+      names_[i] = {entries[i].name, length, entries[i].element};
+      Bucket& b = buckets_[slot(entries[i].name[0], length)];
+      b.items[b.size++] = static_cast<unsigned char>(i);
+    }
   }
-  return *a == *b;
-}
+
+  E operator()(const char* tag) const {
+    std::size_t length = 0;
+    while (tag[length] != '\0') ++length;
+    const Bucket& b = buckets_[slot(tag[0], length)];
+    for (std::size_t k = 0; k < b.size; ++k) {
+      const Name& n = names_[b.items[k]];
+      if (n.length == length && std::memcmp(n.name, tag, length) == 0) return n.element;
+    }
+    return other_;
+  }
+
+ private:
+  static constexpr std::size_t kMaxNames = 32;
+  struct Name {
+    const char* name;
+    std::size_t length;
+    E element;
+  };
+  struct Bucket {
+    std::size_t size = 0;
+    unsigned char items[kMaxNames] = {};
+  };
+  static std::size_t slot(char first, std::size_t length) {
+    return (static_cast<unsigned char>(first) * 5u + length) & 63u;
+  }
+
+  Name names_[kMaxNames] = {};
+  Bucket buckets_[64];
+  E other_;
+};
 
 // One pull step that named an element: its name, its text (or null), and
 // the attributes of the most recent start tag.
@@ -42,8 +87,6 @@ class Step {
   const char* tag = nullptr;
   const char* value = nullptr;
 
-  // Whether the element is `name` (exact, case-sensitive).
-  bool is(const char* name) const { return same_name(tag, name); }
   // Attribute `name`, or null when absent (or after a counted parser error).
   const char* attr(const char* name) const {
     char* v = nullptr;

@@ -12,6 +12,7 @@
 #include <new>
 
 #include "attr_tags_functions.h"
+#include "boundary.h"
 #include "float_text.h"
 #include "number_text.h"
 #include "parse_chan_descr.h"
@@ -108,7 +109,7 @@ void scan_mask(const char* text, u_int& field) {
 }
 
 // printf-style formatting into a new string.
-std::string format(const char* fmt, ...) {
+__attribute__((format(printf, 1, 2))) std::string format(const char* fmt, ...) {
   va_list args;
   va_start(args, fmt);
   char small[128];
@@ -145,6 +146,26 @@ struct RecordDeleter {
 };
 using Record = std::unique_ptr<qal3_user_case_trigger, RecordDeleter>;
 
+// The element names of a trigger list that the reader acts on.
+enum class TriggerElement {
+  trigger, chan, description, group, pre_mode, post_mode, function, operation, low_limit,
+  upper_limit, bit_mask, other
+};
+
+TriggerElement trigger_element(const char* t) {
+  using E = TriggerElement;
+  static const qal3::reader::ElementNames<E>::Entry kNames[] = {
+      {kTrigger, E::trigger},          {"Chan", E::chan},
+      {"Description", E::description}, {"Group", E::group},
+      {"PreMode", E::pre_mode},        {"PostMode", E::post_mode},
+      {"Function", E::function},       {"Operation", E::operation},
+      {"LowLimit", E::low_limit},      {"UpperLimit", E::upper_limit},
+      {"BitMask", E::bit_mask},
+  };
+  static const qal3::reader::ElementNames<E> kIndex(kNames, E::other);
+  return kIndex(t);
+}
+
 // The element handling of one trigger list document.
 class TriggerListBuilder {
  public:
@@ -160,33 +181,47 @@ class TriggerListBuilder {
   bool allocation_failed() const { return allocation_failed_; }
 
   bool operator()(const Step& s) {
-    if (s.is(kTrigger)) return begin_record();
+    const TriggerElement element = trigger_element(s.tag);
+    if (element == TriggerElement::trigger) return begin_record();
     if (!current_) return true;
     qal3_user_case_trigger& t = *current_;
-    if (s.is("Chan")) {
-      if (const char* v = s.attr("name")) copy_text(t.channel, v);
-      if (const char* v = s.attr("subchan")) scan_int(v, t.subchannel);
-    } else if (s.is("Description")) {
-      if (const char* v = s.attr("text")) copy_text(t.description, v);
-    } else if (s.is("Group")) {
-      if (const char* v = s.attr("name")) copy_text(t.group, v);
-    } else if (s.is("PreMode")) {
-      if (const char* v = s.attr("events")) scan_pre_mode(v, t.pre_mode);
-    } else if (s.is("PostMode")) {
-      if (const char* v = s.attr("events")) scan_int(v, t.post_mode);
-    } else if (s.is("Function")) {
-      read_function(s, t);
-    } else if (s.is("Operation")) {
-      if (const char* v = s.attr("name")) {
-        const int op = qal3_get_operation_index(const_cast<char*>(v));
-        if (op >= 0) t.operation = op;
-      }
-    } else if (s.is("LowLimit")) {
-      if (const char* v = s.attr("value")) scan_float(v, t.low);
-    } else if (s.is("UpperLimit")) {
-      if (const char* v = s.attr("value")) scan_float(v, t.upper);
-    } else if (s.is("BitMask")) {
-      if (const char* v = s.attr("mask")) scan_mask(v, t.bitmask);
+    switch (element) {
+      case TriggerElement::chan:
+        if (const char* v = s.attr("name")) copy_text(t.channel, v);
+        if (const char* v = s.attr("subchan")) scan_int(v, t.subchannel);
+        break;
+      case TriggerElement::description:
+        if (const char* v = s.attr("text")) copy_text(t.description, v);
+        break;
+      case TriggerElement::group:
+        if (const char* v = s.attr("name")) copy_text(t.group, v);
+        break;
+      case TriggerElement::pre_mode:
+        if (const char* v = s.attr("events")) scan_pre_mode(v, t.pre_mode);
+        break;
+      case TriggerElement::post_mode:
+        if (const char* v = s.attr("events")) scan_int(v, t.post_mode);
+        break;
+      case TriggerElement::function:
+        read_function(s, t);
+        break;
+      case TriggerElement::operation:
+        if (const char* v = s.attr("name")) {
+          const int op = qal3_get_operation_index(const_cast<char*>(v));
+          if (op >= 0) t.operation = op;
+        }
+        break;
+      case TriggerElement::low_limit:
+        if (const char* v = s.attr("value")) scan_float(v, t.low);
+        break;
+      case TriggerElement::upper_limit:
+        if (const char* v = s.attr("value")) scan_float(v, t.upper);
+        break;
+      case TriggerElement::bit_mask:
+        if (const char* v = s.attr("mask")) scan_mask(v, t.bitmask);
+        break;
+      default:
+        break;
     }
     return true;
   }
@@ -232,7 +267,7 @@ class TriggerListBuilder {
 
 bool read_trigger_list(const Document& doc, std::vector<qal3_user_case_trigger*>* list) {
   if (!doc.source || !list) return true;
-  try {
+  return qal3::guarded(true, [&] {
     TriggerListBuilder builder(*list);
     auto root = [](const char* tag) {
       if (tag && std::strcmp(tag, kRoot) == 0) return true;
@@ -243,9 +278,7 @@ bool read_trigger_list(const Document& doc, std::vector<qal3_user_case_trigger*>
     const qal3::reader::Outcome out = qal3::reader::read(doc, root, element);
     builder.finish();
     return out.sum() != 0 || builder.allocation_failed();
-  } catch (...) {
-    return true;
-  }
+  });
 }
 
 // ---------------------------------------------------------------------------
@@ -337,37 +370,16 @@ void say(const char* text) {
   std::fflush(stdout);
 }
 
-void say_file(const char* name, const char* what) {
-  std::printf("dump_user_trigger_list()  file: '%s' has been %s\n", name, what);
-  std::fflush(stdout);
-}
+const qal3::output::Messages kMessages{"dump_user_trigger_list()", true,
+                                      "dump_user_trigger_list()  write failed\n", nullptr};
 
-int write_failed() {
-  say("dump_user_trigger_list()  write failed\n");
-  return 2;
-}
-
-int write_list(const std::vector<qal3_user_case_trigger*>& list, const char* file_name, int mode,
-               int fd, std::string* xml_str) {
-  qal3::output::File file;
-  const bool has_file = file_name && file_name[0] != '\0';
-  if (has_file) {
-    if (!file.open(file_name)) {
-      const int err = errno;
-      std::printf("dump_user_trigger_list() failed to open file: '%s'\n", file_name);
-      std::fflush(stdout);
-      errno = err;
-      std::perror("fopen");
-      return 1;
-    }
-    say_file(file_name, "created");
-  }
-
+int write_list(const std::vector<qal3_user_case_trigger*>& list, qal3::output::Destination& out,
+               int mode) {
+  if (!out.open()) return 1;
   std::string body;
   START_TAGN(body, kRoot);
   add_iso_date(body);
 
-  const bool screen = !has_file && !xml_str && fd == -1;
   const bool xml = mode == USER_TRIG_DUMP_XML_FILE || mode == USER_TRIG_DUMP_XML_STRING;
   std::string text;  // mode 1 without a file: for the descriptor and the string
   int n = 0;
@@ -375,20 +387,20 @@ int write_list(const std::vector<qal3_user_case_trigger*>& list, const char* fil
     ++n;
     if (!p) continue;
     const qal3_user_case_trigger t = terminated(*p);
-    if (screen) {
+    if (out.console()) {
       print_screen_block(t, n);
     } else if (mode == USER_TRIG_DUMP_TXT_FILE) {
-      if (has_file) file.put(text_block(t));
+      if (out.named()) out.file().put(text_block(t));
       else text += text_block(t);
     } else if (xml) {
       add_xml_block(body, t);
     }
   }
-  if (screen) std::fflush(stdout);
+  if (out.console()) std::fflush(stdout);
 
-  if (!screen && mode == USER_TRIG_DUMP_TXT_FILE && !has_file) {
-    if (fd != -1 && !qal3::output::write_all(fd, text)) return write_failed();
-    if (xml_str) *xml_str = text;
+  if (!out.console() && mode == USER_TRIG_DUMP_TXT_FILE && !out.named()) {
+    if (!out.to_descriptor(text)) return 2;
+    if (out.text()) *out.text() = text;
   }
 
   if (xml) {
@@ -397,18 +409,13 @@ int write_list(const std::vector<qal3_user_case_trigger*>& list, const char* fil
     set_xml_header(doc);
     doc += body;
     if (mode == USER_TRIG_DUMP_XML_FILE) {
-      if (has_file) file.put(doc);
-      if (fd != -1 && !qal3::output::write_all(fd, doc)) return write_failed();
-    } else if (xml_str) {
-      *xml_str = doc;
+      out.file().put(doc);
+      if (!out.to_descriptor(doc)) return 2;
+    } else if (out.text()) {
+      *out.text() = doc;
     }
   }
-
-  if (has_file) {
-    if (!file.close()) return write_failed();
-    say_file(file_name, "closed");
-  }
-  return 0;
+  return out.close() ? 0 : 2;
 }
 
 }  // namespace
@@ -475,7 +482,7 @@ int get_user_trigger_empty_header(std::string* xml_str) {
     say("get_user_trigger_empty_header() invalid argument: '\n");
     return 2;
   }
-  try {
+  return qal3::guarded(2, [&] {
     std::string body;
     START_TAGN(body, kRoot);
     add_iso_date(body);
@@ -483,9 +490,7 @@ int get_user_trigger_empty_header(std::string* xml_str) {
     set_xml_header(*xml_str);
     *xml_str += body;
     return 0;
-  } catch (...) {
-    return 2;
-  }
+  });
 }
 
 bool parse_trigger_list_read(char* xml, std::vector<qal3_user_case_trigger*>* list) {
@@ -502,21 +507,13 @@ int dump_user_trigger_list(std::vector<qal3_user_case_trigger*>* list, char* fil
     say("dump_user_trigger_list() invalid argument: '\n");
     return 2;
   }
-  try {
-    return write_list(*list, file_name, mode, fd, xml_str);
-  } catch (...) {
-    return 2;
-  }
+  qal3::output::Destination out(file_name, fd, xml_str, kMessages);
+  return qal3::guarded(2, [&] { return write_list(*list, out, mode); });
 }
 
 int dump_user_triggers(char* xml, char* file_name, int mode, int fd) {
   std::vector<qal3_user_case_trigger*> list;
-  bool failed = true;
-  try {
-    failed = parse_trigger_list_read(xml, &list);
-  } catch (...) {
-  }
-  if (failed) {
+  if (parse_trigger_list_read(xml, &list)) {
     for (qal3_user_case_trigger* t : list) QAL3_FREE_USER(t);
     say("Failed to parse USER TRIGGER list\n");
     return 3;

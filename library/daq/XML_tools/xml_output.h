@@ -1,12 +1,14 @@
 // The one output sink of the writers: a finished document goes to a file, a
 // descriptor and/or a string, written completely (short writes and EINTR are
-// continued) and every failure reported. Not installed.
+// continued) and every failure reported in the writer's own words.
+// Not installed.
 #ifndef QAL3_XML_OUTPUT_H
 #define QAL3_XML_OUTPUT_H
 
 #include <unistd.h>
 
 #include <cerrno>
+#include <cstdarg>
 #include <cstdio>
 #include <string>
 
@@ -59,9 +61,12 @@ class File {
       failed_ = true;
   }
   // Formatted output, checked like put().
-  template <class... Args>
-  void printf(const char* format, Args... args) {
-    if (file_ && std::fprintf(file_, format, args...) < 0) failed_ = true;
+  __attribute__((format(printf, 2, 3))) void printf(const char* format, ...) {
+    if (!file_) return;
+    std::va_list args;
+    va_start(args, format);
+    if (std::vfprintf(file_, format, args) < 0) failed_ = true;
+    va_end(args);
   }
 
   // Flushes and closes; false when any write, the flush or the close failed.
@@ -76,6 +81,95 @@ class File {
  private:
   FILE* file_ = nullptr;
   bool failed_ = false;
+};
+
+// The texts a writer reports its destination with, on standard output. Each
+// family keeps its own; `writer` names it ("dump_chan_desr()").
+struct Messages {
+  const char* writer;
+  bool announces_file;       // "<writer>  file: '<name>' has been created/closed"
+  const char* write_failed;  // the line for a failed write
+  const char* close_failed;  // the line for a failed close, "%s" the file name;
+                             // null: write_failed
+};
+
+// Where a writer's output goes: a named file, a descriptor, a string, or
+// (none of these) the console. Opening, delivery and closing report every
+// failure with the writer's messages.
+class Destination {
+ public:
+  Destination(const char* file_name, int fd, std::string* text, const Messages& messages)
+      : name_(file_name && *file_name ? file_name : nullptr), fd_(fd), text_(text),
+        messages_(messages) {}
+
+  // Opens the named file, if any. False when that fails: the failure has
+  // been reported (the writer's line, then perror("fopen")).
+  bool open() {
+    if (!name_) return true;
+    if (!file_.open(name_)) {
+      const int err = errno;
+      std::printf("%s failed to open file: '%s'\n", messages_.writer, name_);
+      std::fflush(stdout);
+      errno = err;
+      std::perror("fopen");
+      return false;
+    }
+    announce("created");
+    return true;
+  }
+
+  bool named() const { return name_ != nullptr; }
+  bool has_descriptor() const { return fd_ != -1; }
+  std::string* text() const { return text_; }
+  // No file, no descriptor, no string: the writer prints on the console.
+  bool console() const { return !name_ && fd_ == -1 && !text_; }
+  File& file() { return file_; }
+
+  // Writes `doc` to the descriptor, if any. False when that fails: the
+  // failure has been reported.
+  bool to_descriptor(const std::string& doc) {
+    if (fd_ == -1 || write_all(fd_, doc)) return true;
+    say(messages_.write_failed);
+    return false;
+  }
+
+  // Closes the file, if any. False when a write, the flush or the close
+  // failed: the failure has been reported.
+  bool close() {
+    if (!name_) return true;
+    if (!file_.close()) {
+      if (messages_.close_failed) {
+        std::printf(messages_.close_failed, name_);
+        std::fflush(stdout);
+      } else {
+        say(messages_.write_failed);
+      }
+      return false;
+    }
+    announce("closed");
+    return true;
+  }
+
+  // Reports a failed write (of any destination) with the writer's line.
+  void report_write_failure() const { say(messages_.write_failed); }
+
+ private:
+  static void say(const char* line) {
+    std::fputs(line, stdout);
+    std::fflush(stdout);
+  }
+
+  void announce(const char* what) const {
+    if (!messages_.announces_file) return;
+    std::printf("%s  file: '%s' has been %s\n", messages_.writer, name_, what);
+    std::fflush(stdout);
+  }
+
+  const char* name_;
+  int fd_;
+  std::string* text_;
+  Messages messages_;
+  File file_;
 };
 
 }  // namespace output

@@ -1,0 +1,662 @@
+// The channel description reader: CHANDESCRIPTIONS and DAQvariables, from
+// memory or from a file, into a list of descriptions.
+//
+// The file holds one reading path: the element dispatch, the description
+// being read (CurrentDescription) and the builder of each format on top of
+// it. It is longer than most because the two builders are kept side by
+// side, where the differences of the formats can be seen at a glance.
+#include <climits>
+#include <cstdint>
+#include <cstdio>
+#include <memory>
+#include <new>
+#include <vector>
+
+#include "boundary.h"
+#include "chan_descr_internal.h"
+#include "name_map.h"
+#include "number_text.h"
+
+namespace {
+
+using namespace qal3::chan;  // tag(), its rows and columns, the shared constants
+
+// The element names of a CHANDESCRIPTIONS channel that the reader acts on.
+enum class ChanElement {
+  channel, evtype, stream, prop, sb_name, dtype, db_key, count, setpoint, name, subsystem, desc,
+  dim_descr, stat_descr, units, dim_units, stat_units, size, bit, bit_name, bit_descr, dim,
+  dim_name, stat, stat_name, other
+};
+
+// Which of them `t` names.
+ChanElement chan_element(const char* t) {
+  using E = ChanElement;
+  static const qal3::reader::ElementNames<E>::Entry kNames[] = {
+      {tag(T_CHANNEL), E::channel},         {tag(T_EVTYPE), E::evtype},
+      {tag(T_STREAM), E::stream},           {tag(T_PROP), E::prop},
+      {tag(T_SB_NAME), E::sb_name},         {tag(T_DTYPE), E::dtype},
+      {tag(T_DB_KEY), E::db_key},           {tag(T_COUNT), E::count},
+      {tag(T_SETPOINT), E::setpoint},       {tag(T_NAME), E::name},
+      {tag(T_SUBSYSTEM), E::subsystem},     {tag(T_DESC), E::desc},
+      {tag(T_BIT_DESCR, C_DIM), E::dim_descr}, {tag(T_BIT_DESCR, C_STAT), E::stat_descr},
+      {tag(T_UNITS), E::units},             {tag(T_UNITS, C_DIM), E::dim_units},
+      {tag(T_UNITS, C_STAT), E::stat_units}, {tag(T_SIZE), E::size},
+      {tag(T_BIT, C_BIT), E::bit},          {tag(T_BIT_NAME, C_BIT), E::bit_name},
+      {tag(T_BIT_DESCR, C_BIT), E::bit_descr}, {tag(T_BIT, C_DIM), E::dim},
+      {tag(T_BIT_NAME, C_DIM), E::dim_name}, {tag(T_BIT, C_STAT), E::stat},
+      {tag(T_BIT_NAME, C_STAT), E::stat_name},
+  };
+  static const qal3::reader::ElementNames<E> kIndex(kNames, E::other);
+  return kIndex(t);
+}
+
+// The element names of a DAQvariables channel that the reader acts on.
+enum class DaqElement {
+  daq_float, daq_bits, daq_float_matrix, bit_title, dimension, ev_type, nexol, daq_name,
+  sub_system, set_point, description, units, last_index, name, other
+};
+
+DaqElement daq_element(const char* t) {
+  using E = DaqElement;
+  static const qal3::reader::ElementNames<E>::Entry kNames[] = {
+      {"DaqFloat", E::daq_float},     {"DaqBits", E::daq_bits},
+      {"DaqFloatMatrix", E::daq_float_matrix}, {"bitTitle", E::bit_title},
+      {"dimension", E::dimension},    {"evType", E::ev_type},
+      {"nexol", E::nexol},            {"daqName", E::daq_name},
+      {"subSystem", E::sub_system},   {"setPoint", E::set_point},
+      {"description", E::description}, {"units", E::units},
+      {"lastIndex", E::last_index},   {"name", E::name},
+  };
+  static const qal3::reader::ElementNames<E> kIndex(kNames, E::other);
+  return kIndex(t);
+}
+
+// ---------------------------------------------------------------------------
+// Conversions and records.
+
+// Base-10 strtol semantics, clamped to the 32-bit range (so that 64-bit and
+// 32-bit hosts read the same number).
+long long read_number(const char* text) {
+  if (!text) return 0;
+  const long v = qal3::number::to_long(text, nullptr);
+  if (v > INT_MAX) return INT_MAX;
+  if (v < INT_MIN) return INT_MIN;
+  return v;
+}
+
+int read_int(const char* text) { return static_cast<int>(read_number(text)); }
+
+// Event type as stored: the number, or with `shift` the event-type mask
+// (1 << n for n in 0..31, else 0).
+unsigned int event_type_value(const char* text, bool shift) {
+  const long long n = read_number(text);
+  if (!shift) return static_cast<unsigned int>(static_cast<int>(n));
+  if (n < 0 || n > 31) return 0;
+  return 1u << n;
+}
+
+// Data type as stored: the number, or with `shift` the sub-block-type mask
+// (1 << n for 0..31; bit 31 plus 1 << (n - 32) for 32..62; else 0).
+unsigned int data_type_value(const char* text, bool shift) {
+  const long long n = read_number(text);
+  if (!shift) return static_cast<unsigned int>(static_cast<int>(n));
+  if (n >= 0 && n <= 31) return 1u << n;
+  if (n >= 32 && n <= 62) return 0x80000000u | (1u << (n - 32));
+  return 0;
+}
+
+// A new description with the reader defaults.
+chan_descr_2010* new_description() {
+  chan_descr_2010* d = new chan_descr_2010();
+  d->db_key = -1;
+  d->max_size = 1;
+  return d;
+}
+
+// Releases a description the reader made and never appended (its vectors
+// are consistent with its counts, so the vectors decide).
+void delete_description(chan_descr_2010* d) {
+  if (!d) return;
+  for (bit_descr* b : d->bits) delete b;
+  for (dim_descr* dm : d->dims) {
+    if (!dm) continue;
+    for (stat_descr* st : dm->stats) delete st;
+    delete dm;
+  }
+  delete d;
+}
+
+struct DescriptionDeleter {
+  void operator()(chan_descr_2010* d) const { delete_description(d); }
+};
+using OwnedDescription = std::unique_ptr<chan_descr_2010, DescriptionDeleter>;
+
+// The property index of one read: name -> first description in the list
+// with that prop_name, exactly the answer of find_chan_entry, kept up to date
+// as the reader appends. Built on first use, so reads that never look a
+// property up (CHANDESCRIPTIONS without delete_duplicated) pay nothing.
+class PropertyIndex {
+ public:
+  explicit PropertyIndex(std::vector<chan_descr_2010*>& list) : list_(list) {}
+
+  chan_descr_2010* find(const char* prop) {
+    if (!built_) build();
+    chan_descr_2010* const* found = index_.find(prop);
+    return found ? *found : nullptr;
+  }
+
+  // `d` was just appended to the list.
+  void appended(chan_descr_2010* d) {
+    if (built_) index_.insert(d->prop_name, d);
+  }
+
+ private:
+  void build() {
+    index_.reserve(list_.size() + 1024);
+    for (chan_descr_2010* d : list_) {
+      if (d) index_.insert(d->prop_name, d);  // first one wins
+    }
+    built_ = true;
+  }
+
+  std::vector<chan_descr_2010*>& list_;
+  qal3::NameMap<chan_descr_2010*> index_;
+  bool built_ = false;
+};
+
+// ---------------------------------------------------------------------------
+// The description being read, shared by the builders of both formats. It is
+// owned here until its property element puts it in the list; a description
+// whose property merges it into one already listed is dropped, and nothing
+// more is read into it.
+class CurrentDescription {
+ public:
+  explicit CurrentDescription(std::vector<chan_descr_2010*>& list) : list_(list), index_(list) {}
+
+  // A channel element starts a new description.
+  void begin() {
+    drop_unappended();
+    owned_.reset(new_description());
+    entry_ = owned_.get();
+    bit_ = nullptr;
+    dim_ = nullptr;
+    stat_ = nullptr;
+    open_ = true;
+  }
+
+  // The end of the document: a description never appended is released.
+  void finish() { drop_unappended(); }
+
+  // True while a description is being read.
+  bool open() const { return open_; }
+  // The description being read; only while open().
+  chan_descr_2010& entry() { return *entry_; }
+  bool has_entry() const { return entry_ != nullptr; }
+
+  // The property element ("PROP" or "nexol") with its value. A description
+  // enters the list at most once: a second property element of an appended
+  // description is ignored (it can neither rename nor merge away a record
+  // the list holds). With `merge`, a description whose property is listed
+  // already is merged into the listed one: event type and data type taken
+  // where the listed one has none, streams ORed; with `or_merge` all three
+  // are ORed.
+  void property(const char* value, bool merge, bool or_merge) {
+    if (appended_) return;
+    if (merge) {
+      if (chan_descr_2010* listed = index_.find(value)) {
+        merge_into(*listed, or_merge);
+        return;
+      }
+    }
+    copy_text(entry_->prop_name, value);
+    list_.push_back(entry_);
+    owned_.release();
+    appended_ = true;
+    index_.appended(entry_);
+  }
+
+  // New bit, dimension or statistic records; each becomes the current one
+  // of its kind. A statistic needs a current dimension (null without one).
+  bit_descr* add_bit(int number) {
+    auto b = std::make_unique<bit_descr>();
+    b->bit = number;
+    entry_->bits.push_back(b.get());
+    entry_->nbits++;
+    return bit_ = b.release();
+  }
+
+  dim_descr* add_dim(int number) {
+    auto d = std::make_unique<dim_descr>();
+    d->dim = number;
+    entry_->dims.push_back(d.get());
+    entry_->ndims++;
+    return dim_ = d.release();
+  }
+
+  stat_descr* add_stat(int number) {
+    if (!dim_) return nullptr;
+    auto st = std::make_unique<stat_descr>();
+    st->stat = number;
+    dim_->stats.push_back(st.get());
+    dim_->nstats++;
+    return stat_ = st.release();
+  }
+
+  bit_descr* bit() const { return bit_; }
+  dim_descr* dim() const { return dim_; }
+  stat_descr* stat() const { return stat_; }
+  void forget_stat() { stat_ = nullptr; }
+
+  void count_error() { ++errors_; }
+  int errors() const { return errors_; }
+
+ private:
+  void merge_into(chan_descr_2010& listed, bool or_merge) {
+    if (or_merge) {
+      listed.ev_type |= entry_->ev_type;
+      listed.stream |= entry_->stream;
+      listed.dtype |= entry_->dtype;
+    } else {
+      if (listed.ev_type == 0) listed.ev_type = entry_->ev_type;
+      listed.stream |= entry_->stream;
+      if (listed.dtype == 0) listed.dtype = entry_->dtype;
+    }
+    owned_.reset();
+    entry_ = nullptr;
+    bit_ = nullptr;
+    dim_ = nullptr;
+    stat_ = nullptr;
+    open_ = false;
+  }
+
+  void drop_unappended() {
+    owned_.reset();
+    if (!appended_) entry_ = nullptr;
+    appended_ = false;
+  }
+
+  std::vector<chan_descr_2010*>& list_;
+  PropertyIndex index_;
+  OwnedDescription owned_;  // entry_ while it is not in the list
+  chan_descr_2010* entry_ = nullptr;
+  bool appended_ = false;
+  bool open_ = false;
+  bit_descr* bit_ = nullptr;
+  dim_descr* dim_ = nullptr;
+  stat_descr* stat_ = nullptr;
+  int errors_ = 0;
+};
+
+// What the file reader does differently from the memory reader.
+struct Flavor {
+  bool or_merge_daq;           // DAQvariables merge ORs ev_type, stream, dtype
+  bool stat_descr_fallback;    // "STAT_DESCR" without a statistic goes to prop_desc
+  bool stat_units_needs_dim;   // "STAT_UNITS" needs a current dimension too
+  bool dim_clears_stat;        // "DIM" clears the current statistic
+  bool bit_title_message;      // "bitTitle is not defined ..." on standard output
+
+  static Flavor memory() { return {false, true, true, true, true}; }
+  static Flavor file() { return {true, false, false, false, false}; }
+};
+
+// ---------------------------------------------------------------------------
+// CHANDESCRIPTIONS: one CHANNEL element per description, its fields as
+// child elements with text.
+class ChanDescriptionsBuilder {
+ public:
+  ChanDescriptionsBuilder(CurrentDescription& current, bool shift, bool delete_duplicated,
+                          Flavor flavor)
+      : current_(current), shift_(shift), delete_duplicated_(delete_duplicated), flavor_(flavor) {}
+
+  void element(const qal3::reader::Step& s) {
+    const ChanElement element = chan_element(s.tag);
+    if (element == ChanElement::channel) {
+      current_.begin();
+      return;
+    }
+    if (!current_.open() || !s.value) return;
+    field(element, s.value);
+  }
+
+ private:
+  void field(ChanElement element, const char* v) {
+    chan_descr_2010& e = current_.entry();
+    dim_descr* const dim = current_.dim();
+    stat_descr* const stat = current_.stat();
+    switch (element) {
+      case ChanElement::evtype:
+        e.ev_type = event_type_value(v, shift_);
+        break;
+      case ChanElement::stream:
+        e.stream = read_int(v);
+        break;
+      case ChanElement::prop:
+        current_.property(v, delete_duplicated_, false);
+        break;
+      case ChanElement::sb_name:
+        copy_text(e.sb_name, v);
+        break;
+      case ChanElement::dtype:
+        e.dtype = data_type_value(v, shift_);
+        break;
+      case ChanElement::db_key:
+        e.db_key = read_int(v);
+        break;
+      case ChanElement::count:
+        e.count = read_int(v);
+        break;
+      case ChanElement::setpoint:
+        e.set_point = read_int(v);
+        break;
+      case ChanElement::name:
+        copy_text(e.daq_name, v);
+        break;
+      case ChanElement::subsystem:
+        copy_text(e.subsystem, v);
+        break;
+      case ChanElement::desc:
+        copy_text(e.prop_desc, v);
+        break;
+      case ChanElement::dim_descr:
+        if (dim) {
+          copy_text(dim->dim_desc, v);
+        } else {
+          copy_text(e.prop_desc, v);
+        }
+        break;
+      case ChanElement::stat_descr:
+        if (flavor_.stat_descr_fallback) {
+          if (dim && stat) {
+            copy_text(stat->stat_desc, v);
+          } else {
+            copy_text(e.prop_desc, v);
+          }
+        } else if (stat) {
+          copy_text(stat->stat_desc, v);
+        }
+        break;
+      case ChanElement::units:
+        copy_text(e.units, v);
+        break;
+      case ChanElement::dim_units:
+        if (dim) copy_text(dim->units, v);
+        break;
+      case ChanElement::stat_units:
+        if (stat && (dim || !flavor_.stat_units_needs_dim)) copy_text(stat->units, v);
+        break;
+      case ChanElement::size:
+        e.max_size = read_int(v);
+        break;
+      case ChanElement::bit:
+        current_.add_bit(read_int(v));
+        break;
+      case ChanElement::bit_name:
+        if (current_.bit()) copy_text(current_.bit()->bit_name, v);
+        break;
+      case ChanElement::bit_descr:
+        if (current_.bit()) copy_text(current_.bit()->bit_desc, v);
+        break;
+      case ChanElement::dim:
+        current_.add_dim(read_int(v));
+        if (flavor_.dim_clears_stat) current_.forget_stat();
+        break;
+      case ChanElement::dim_name:
+        if (dim) copy_text(dim->dim_name, v);
+        break;
+      case ChanElement::stat:
+        current_.add_stat(read_int(v));
+        break;
+      case ChanElement::stat_name:
+        if (stat) copy_text(stat->stat_name, v);
+        break;
+      case ChanElement::channel:
+      case ChanElement::other:
+        break;
+    }
+  }
+
+  CurrentDescription& current_;
+  const bool shift_;
+  const bool delete_duplicated_;
+  const Flavor flavor_;
+};
+
+// ---------------------------------------------------------------------------
+// DAQvariables: one DaqFloat, DaqBits or DaqFloatMatrix element per
+// description; bits as bitTitle elements with a "bit" attribute, dimensions
+// as dimension elements with an "id" attribute.
+class DaqVariablesBuilder {
+ public:
+  DaqVariablesBuilder(CurrentDescription& current, bool shift, Flavor flavor)
+      : current_(current), shift_(shift), flavor_(flavor) {}
+
+  void element(const qal3::reader::Step& s) {
+    const DaqElement element = daq_element(s.tag);
+    const bool is_bit_title = element == DaqElement::bit_title;
+    if (!is_bit_title) {
+      flush_bit_title();
+      last_bit_title_ = false;
+    }
+    if (element == DaqElement::daq_float || element == DaqElement::daq_bits ||
+        element == DaqElement::daq_float_matrix) {
+      current_.begin();
+      bits_channel_ = element == DaqElement::daq_bits;
+      matrix_channel_ = element == DaqElement::daq_float_matrix;
+      return;
+    }
+    if (!current_.open()) {
+      last_bit_title_ = false;
+      return;
+    }
+    if (is_bit_title) {
+      if (bits_channel_) bit_title(s);
+      return;
+    }
+    if (element == DaqElement::dimension) {
+      if (matrix_channel_) dimension(s);
+      return;
+    }
+    if (s.value) field(element, s.value);
+  }
+
+  // The end of the document: a bitTitle still waiting for its text.
+  void finish() { flush_bit_title(); }
+
+ private:
+  void dimension(const qal3::reader::Step& s) {
+    const char* id = s.attr("id");
+    if (!id) {
+      std::fprintf(stderr, "No attribute: id found for dimension prop: %s\n",
+                   current_.entry().prop_name);
+      std::fflush(stderr);
+      current_.count_error();
+      return;
+    }
+    current_.add_dim(read_int(id));
+  }
+
+  void field(DaqElement element, const char* v) {
+    chan_descr_2010& e = current_.entry();
+    dim_descr* const dim = matrix_channel_ ? current_.dim() : nullptr;
+    switch (element) {
+      case DaqElement::ev_type:
+        e.ev_type = event_type_value(v, shift_);
+        break;
+      case DaqElement::nexol:
+        current_.property(v, true, flavor_.or_merge_daq);
+        break;
+      case DaqElement::daq_name:
+        copy_text(e.daq_name, v);
+        break;
+      case DaqElement::sub_system:
+        copy_text(e.subsystem, v);
+        break;
+      case DaqElement::set_point:
+        e.set_point = read_int(v);
+        break;
+      case DaqElement::description:
+        if (dim) {
+          copy_text(dim->dim_desc, v);
+        } else {
+          copy_text(e.prop_desc, v);
+        }
+        break;
+      case DaqElement::units:
+        if (dim) {
+          copy_text(dim->units, v);
+        } else {
+          copy_text(e.units, v);
+        }
+        break;
+      case DaqElement::last_index: {
+        const long long n = read_number(v) + 1;
+        e.max_size = n > INT_MAX ? INT_MAX : static_cast<int>(n);
+        break;
+      }
+      case DaqElement::name:
+        if (dim) copy_text(dim->dim_name, v);
+        break;
+      default:
+        break;
+    }
+  }
+
+  // One report of a bitTitle element inside "DaqBits". An element is
+  // reported first without text at its start tag; a report that directly
+  // follows such a report with the same "bit" attribute (or the same lack of
+  // it) is the same element: its text, when it has one, names the bit.
+  void bit_title(const qal3::reader::Step& s) {
+    const char* a = s.attr("bit");
+    const bool has = a != nullptr;
+    const int number = has ? read_int(a) : 0;
+    const bool same = last_bit_title_ && last_has_attr_ == has && (!has || last_bit_ == number);
+    if (!same) {
+      flush_bit_title();
+      if (!has) {
+        std::fprintf(stderr, "No attribute: bit found for bitTitle prop: %s\n",
+                     current_.entry().prop_name);
+        std::fflush(stderr);
+        current_.count_error();
+      } else {
+        current_.add_bit(number);
+        pending_untitled_ = true;
+      }
+    }
+    if (s.value) {
+      // The element ends with its text.
+      if (has && current_.bit()) copy_text(current_.bit()->bit_name, s.value);
+      pending_untitled_ = false;
+      last_bit_title_ = false;
+      return;
+    }
+    last_bit_title_ = true;
+    last_has_attr_ = has;
+    last_bit_ = number;
+  }
+
+  // A bitTitle element that ended without text (memory reader message).
+  void flush_bit_title() {
+    if (!pending_untitled_) return;
+    pending_untitled_ = false;
+    if (flavor_.bit_title_message && current_.has_entry() && current_.bit()) {
+      std::printf("bitTitle is not defined for bit  %d prop:%s\n", current_.bit()->bit,
+                  current_.entry().prop_name);
+    }
+  }
+
+  CurrentDescription& current_;
+  const bool shift_;
+  const Flavor flavor_;
+  bool bits_channel_ = false;    // the description is a DaqBits
+  bool matrix_channel_ = false;  // the description is a DaqFloatMatrix
+
+  // bitTitle report state.
+  bool last_bit_title_ = false;
+  bool last_has_attr_ = false;
+  int last_bit_ = 0;
+  bool pending_untitled_ = false;
+};
+
+// ---------------------------------------------------------------------------
+// The reader of both formats: the root element chooses the builder.
+class DescriptionReader {
+ public:
+  DescriptionReader(std::vector<chan_descr_2010*>& list, bool shift, bool delete_duplicated,
+                    Flavor flavor)
+      : current_(list), chan_(current_, shift, delete_duplicated, flavor),
+        daq_(current_, shift, flavor) {}
+
+  bool root(const char* t) {
+    if (t && std::strcmp(t, tag(T_ROOT)) == 0) {
+      daq_format_ = false;
+      return true;
+    }
+    if (t && std::strcmp(t, kDaqRoot) == 0) {
+      daq_format_ = true;
+      return true;
+    }
+    std::fprintf(stderr, "WRONG root tag: '%s' must be '%s or %s'\n", t ? t : "", tag(T_ROOT),
+                 kDaqRoot);
+    std::fflush(stderr);
+    return false;
+  }
+
+  bool element(const qal3::reader::Step& s) {
+    if (daq_format_) {
+      daq_.element(s);
+    } else {
+      chan_.element(s);
+    }
+    return true;
+  }
+
+  void finish() {
+    daq_.finish();
+    current_.finish();
+  }
+
+  int errors() const { return current_.errors(); }
+
+ private:
+  CurrentDescription current_;
+  ChanDescriptionsBuilder chan_;
+  DaqVariablesBuilder daq_;
+  bool daq_format_ = false;
+};
+
+int read_descriptions(const qal3::reader::Document& doc, std::vector<chan_descr_2010*>* list,
+                      bool shift, bool delete_duplicated, Flavor flavor) {
+  if (!list) return 2;
+  return qal3::guarded(1, [&] {
+    DescriptionReader reader(*list, shift, delete_duplicated, flavor);
+    const qal3::reader::Outcome out = qal3::reader::read(
+        doc, [&](const char* t) { return reader.root(t); },
+        [&](const qal3::reader::Step& s) { return reader.element(s); });
+    reader.finish();
+    if (out.init_failed) return 1;
+    return out.sum() + reader.errors();
+  });
+}
+
+}  // namespace
+
+int parse_descr_list_read(char* xml, std::vector<chan_descr_2010*>* list, bool shift,
+                          bool delete_duplicated) {
+  return read_descriptions(qal3::reader::Document::in_memory(xml), list, shift, delete_duplicated,
+                           Flavor::memory());
+}
+
+int parse_descr_list_readf(char* file, std::vector<chan_descr_2010*>* list, bool shift,
+                           bool delete_duplicated) {
+  return read_descriptions(qal3::reader::Document::in_file(file), list, shift, delete_duplicated,
+                           Flavor::file());
+}
+
+chan_descr_2010* find_chan_entry(std::vector<chan_descr_2010*>* list, char* prop) {
+  if (!list || !prop) return nullptr;
+  for (chan_descr_2010* d : *list) {
+    if (d && std::strcmp(d->prop_name, prop) == 0) return d;
+  }
+  return nullptr;
+}
+

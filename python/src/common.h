@@ -1,0 +1,64 @@
+// Shared pieces of the qal3 extension: text conversion between Python and
+// the records' fixed-size fields, and the module's exception.
+#ifndef QAL3_PY_COMMON_H
+#define QAL3_PY_COMMON_H
+
+#include <pybind11/pybind11.h>
+
+#include <cstddef>
+#include <cstdint>
+#include <string>
+
+struct qal3_user_case_trigger;
+
+namespace qal3py {
+
+namespace py = pybind11;
+
+// The pure Python half of the package (record classes, Error, Warning).
+py::module_ records();
+
+// Python text from record text: UTF-8, undecodable bytes kept as surrogates.
+py::str to_py(const char* s, std::size_t n);
+py::str to_py(const char* s);
+py::str to_py(const std::string& s);
+
+// The UTF-8 bytes of a Python str (surrogates back to their bytes); a
+// TypeError names `field` for anything else.
+std::string text_of(py::handle value, const char* field);
+
+// Copies `value` into the record field `dst` of `size` bytes (NUL
+// included). ValueError when it does not fit or holds a NUL character.
+void put_text(char* dst, std::size_t size, py::handle value, const char* field);
+
+template <std::size_t N>
+void put_text(char (&dst)[N], py::handle value, const char* field) {
+  put_text(dst, N, value, field);
+}
+
+// Integer attribute checked against [lo, hi]; ValueError names the field.
+long long int_in(py::handle value, long long lo, long long hi, const char* field);
+
+// A file system path from str, bytes or os.PathLike.
+std::string path_of(py::handle path);
+
+// Raises qal3.Error: `what` (the headline), the library's result `code`,
+// the messages it printed and the source it was reading (None for text).
+[[noreturn]] void raise_error(const std::string& what, int code, const std::string& messages,
+                              py::handle source);
+
+// Passes messages printed during a successful call on as a qal3.Warning.
+void warn_messages(const std::string& messages, py::handle source);
+
+// A new trigger record (C heap, released with QAL3_FREE_USER) from a
+// qal3.Trigger or any object with its attributes. `function` and
+// `operation` may be registry slots or names.
+qal3_user_case_trigger* new_trigger(py::handle o);
+
+// Bindings of each part.
+void bind_documents(py::module_& m);
+void bind_replay(py::module_& m);
+
+}  // namespace qal3py
+
+#endif  // QAL3_PY_COMMON_H

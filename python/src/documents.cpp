@@ -1,0 +1,652 @@
+// Readers and writers of every document family, between the libraries'
+// records and the Python records of qal3._records.
+#include <sys/mman.h>
+#include <unistd.h>
+
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "attr_tags_functions.h"
+#include "capture.h"
+#include "chan_selector.h"
+#include "common.h"
+#include "parse_chan_descr.h"
+#include "parse_env_index_dictionary.h"
+#include "parse_ev_list.h"
+#include "qal3_gige_descr.h"
+#include "user_case_trigger.h"
+
+namespace qal3py {
+namespace {
+
+// ---------------------------------------------------------------------------
+// Sources: a path or a document held in a Python str.
+
+struct Source {
+  std::string path;   // file to read, when `text` is unused
+  std::string text;   // the document, when `in_memory`
+  bool in_memory = false;
+  py::object label;   // the path as given, or None
+
+  char* path_arg() { return &path[0]; }
+  char* text_arg() { return &text[0]; }
+};
+
+Source from_path(py::handle path) {
+  Source s;
+  s.path = path_of(path);
+  s.label = py::reinterpret_borrow<py::object>(path);
+  return s;
+}
+
+Source from_text(py::handle text) {
+  Source s;
+  s.text = text_of(text, "document");
+  s.in_memory = true;
+  s.label = py::none();
+  return s;
+}
+
+std::string name_of(const Source& s) { return s.in_memory ? "<string>" : s.path; }
+
+// Ends a read: raises qal3.Error when the reader failed, passes messages of a
+// successful read on as a warning.
+void conclude(Capture& capture, bool failed, int code, const Source& s, const char* what) {
+  const std::string messages = capture.finish();
+  if (failed) raise_error(name_of(s) + ": " + what + " could not be read", code, messages, s.label);
+  warn_messages(messages, s.label);
+}
+
+// A writer's result: the document, or qal3.Error.
+py::str written(Capture& capture, int code, const std::string& doc, const char* what) {
+  const std::string messages = capture.finish();
+  if (code != 0) raise_error(std::string(what) + " could not be written", code, messages, py::none());
+  // The writers put out ASCII (other characters as references); Latin-1
+  // keeps any byte as it is.
+  return py::reinterpret_steal<py::str>(
+      PyUnicode_DecodeLatin1(doc.data(), static_cast<Py_ssize_t>(doc.size()), nullptr));
+}
+
+template <typename T>
+T number(py::handle obj, const char* field) {
+  return py::cast<T>(obj.attr(field));
+}
+
+unsigned int u32(py::handle obj, const char* field) {
+  return static_cast<unsigned int>(int_in(obj.attr(field), 0, 0xFFFFFFFFLL, field));
+}
+
+int i32(py::handle obj, const char* field) {
+  return static_cast<int>(int_in(obj.attr(field), INT32_MIN, INT32_MAX, field));
+}
+
+// Appends "<tag>text</tag>\n" with the text escaped.
+void element(std::string& out, const char* indent, const char* tag, const std::string& text) {
+  out += indent;
+  START_TAG(out, tag);
+  xml_escape(out, text.c_str());
+  END_TAGN(out, tag);
+}
+
+void element(std::string& out, const char* indent, const char* tag, unsigned long long v, bool hex = false) {
+  char buf[32];
+  std::snprintf(buf, sizeof buf, hex ? "0x%llX" : "%llu", v);
+  element(out, indent, tag, std::string(buf));
+}
+
+std::string document_start(const char* root) {
+  std::string out;
+  set_xml_header(out);
+  START_TAGN(out, root);
+  add_iso_date(out);
+  return out;
+}
+
+// ---------------------------------------------------------------------------
+// Event lists.
+
+struct EvList {
+  std::vector<qal3_ev_entry*> v;
+  EvList() = default;
+  EvList(const EvList&) = delete;
+  EvList& operator=(const EvList&) = delete;
+  ~EvList() { qal3_clean_ev_list(&v); }
+};
+
+py::list evlist_records(const std::vector<qal3_ev_entry*>& list) {
+  const py::module_ r = records();
+  py::list out;
+  for (const qal3_ev_entry* e : list) {
+    py::list blocks;
+    if (e->sb_list) {
+      for (const qal3_ev_sb_list* b : *e->sb_list) {
+        py::list chans;
+        if (b->ch_list)
+          for (const char* c : *b->ch_list) chans.append(to_py(c));
+        blocks.append(r.attr("EvSbList")(to_py(b->sb_list), chans));
+      }
+    }
+    out.append(r.attr("EvEntry")(static_cast<int>(e->evtype), blocks,
+                                 r.attr("TimeStamp")(e->min_ev_time.timeup, e->min_ev_time.timelow),
+                                 e->tmask, e->priority));
+  }
+  return out;
+}
+
+py::list read_evlist(Source s) {
+  EvList list;
+  Capture capture;
+  const int rc = s.in_memory ? qal3_parse_ev_list_read(s.text_arg(), &list.v)
+                             : qal3_parse_ev_list_readf(s.path_arg(), &list.v);
+  conclude(capture, rc != 0, rc, s, "event list");
+  return evlist_records(list.v);
+}
+
+// A name the reader reads back: not empty, no longer than it keeps.
+std::string list_name(py::handle value, std::size_t max, const char* field) {
+  std::string name = text_of(value, field);
+  if (name.empty()) throw py::value_error(std::string(field) + " must not be empty");
+  if (name.size() > max || name.find('\0') != std::string::npos)
+    throw py::value_error(std::string(field) + " holds more than " + std::to_string(max) +
+                          " bytes or a NUL character");
+  return name;
+}
+
+// The BMR document of `entries` (EvEntry records), as the reader reads it.
+py::str write_evlist(py::iterable entries) {
+  std::string out = document_start("BMR");
+  for (py::handle e : entries) {
+    const long long type = int_in(e.attr("evtype"), 0, QAL3_EV_EVMAX, "evtype");
+    const py::object t = e.attr("min_ev_time");
+    std::string ev = "\t";
+    START_TAGN(ev, "EVENT");
+    element(ev, "\t\t", "TYPE", static_cast<unsigned long long>(type));
+    element(ev, "\t\t", "TMASK", u32(e, "tmask"), true);
+    element(ev, "\t\t", "MINTIMESEC", u32(t, "timeup"));
+    element(ev, "\t\t", "MINTIMEUSEC", u32(t, "timelow"));
+    element(ev, "\t\t", "PRIORITY", u32(e, "priority"));
+    for (py::handle b : e.attr("sb_list")) {
+      ev += "\t\t";
+      START_TAG(ev, "SBLOCK");
+      xml_escape(ev, list_name(b.attr("sb_list"), 254, "sb_list").c_str());
+      const py::list chans = py::list(b.attr("ch_list"));
+      if (!chans.empty()) {
+        START_TAGN(ev, "CHLIST");
+        for (py::handle c : chans) element(ev, "\t\t\t\t", "CHAN", list_name(c, 1 << 20, "ch_list entry"));
+        ev += "\t\t\t";
+        END_TAGN(ev, "CHLIST");
+        ev += "\t\t";
+      }
+      END_TAGN(ev, "SBLOCK");
+    }
+    ev += "\t";
+    END_TAGN(ev, "EVENT");
+    out += ev;
+  }
+  END_TAGN(out, "BMR");
+  return py::str(out);
+}
+
+// ---------------------------------------------------------------------------
+// Channel descriptions.
+
+struct ChanList {
+  std::vector<chan_descr_2010*> v;
+  ChanList() = default;
+  ChanList(const ChanList&) = delete;
+  ChanList& operator=(const ChanList&) = delete;
+  ~ChanList() { clean_chan_desr_list(&v); }
+};
+
+py::object stat_record(const py::module_& r, const stat_descr& s) {
+  return r.attr("StatDescr")(s.stat, to_py(s.stat_name), to_py(s.stat_desc), to_py(s.units));
+}
+
+py::object dim_record(const py::module_& r, const dim_descr& d) {
+  py::list stats;
+  for (const stat_descr* s : d.stats)
+    if (s) stats.append(stat_record(r, *s));
+  return r.attr("DimDescr")(d.dim, to_py(d.dim_name), to_py(d.dim_desc), to_py(d.units), stats);
+}
+
+py::object chan_record(const py::module_& r, const chan_descr_2010& c) {
+  py::list bits;
+  for (const bit_descr* b : c.bits)
+    if (b) bits.append(r.attr("BitDescr")(b->bit, to_py(b->bit_name), to_py(b->bit_desc)));
+  py::list dims;
+  for (const dim_descr* d : c.dims)
+    if (d) dims.append(dim_record(r, *d));
+  py::dict kw;
+  kw["stream"] = c.stream;
+  kw["ev_type"] = c.ev_type;
+  kw["count"] = c.count;
+  kw["dtype"] = c.dtype;
+  kw["db_key"] = c.db_key;
+  kw["prop_name"] = to_py(c.prop_name);
+  kw["daq_name"] = to_py(c.daq_name);
+  kw["prop_desc"] = to_py(c.prop_desc);
+  kw["units"] = to_py(c.units);
+  kw["max_size"] = c.max_size;
+  kw["bits"] = bits;
+  kw["dims"] = dims;
+  kw["sb_name"] = to_py(c.sb_name);
+  kw["set_point"] = c.set_point;
+  kw["subsystem"] = to_py(c.subsystem);
+  return r.attr("ChanDescr")(**kw);
+}
+
+py::list chan_records(const std::vector<chan_descr_2010*>& list) {
+  const py::module_ r = records();
+  py::list out;
+  for (const chan_descr_2010* c : list)
+    if (c) out.append(chan_record(r, *c));
+  return out;
+}
+
+py::list read_chan(Source s, bool shift, bool merge) {
+  ChanList list;
+  Capture capture;
+  const int rc = s.in_memory ? parse_descr_list_read(s.text_arg(), &list.v, shift, merge)
+                             : parse_descr_list_readf(s.path_arg(), &list.v, shift, merge);
+  conclude(capture, rc != 0, rc, s, "channel descriptions");
+  return chan_records(list.v);
+}
+
+std::unique_ptr<dim_descr> dim_from(py::handle d) {
+  auto dim = std::make_unique<dim_descr>();
+  dim->dim = i32(d, "dim");
+  put_text(dim->dim_name, d.attr("dim_name"), "dim_name");
+  put_text(dim->dim_desc, d.attr("dim_desc"), "dim_desc");
+  put_text(dim->units, d.attr("units"), "units");
+  for (py::handle s : d.attr("stats")) {
+    auto st = std::make_unique<stat_descr>();
+    st->stat = i32(s, "stat");
+    put_text(st->stat_name, s.attr("stat_name"), "stat_name");
+    put_text(st->stat_desc, s.attr("stat_desc"), "stat_desc");
+    put_text(st->units, s.attr("units"), "units");
+    dim->stats.push_back(st.get());
+    st.release();
+    dim->nstats = static_cast<int>(dim->stats.size());
+  }
+  return dim;
+}
+
+// Fills `c` (already in a ChanList, so that it is released on an error).
+void chan_from(py::handle o, chan_descr_2010& c) {
+  c.stream = i32(o, "stream");
+  c.ev_type = u32(o, "ev_type");
+  c.count = i32(o, "count");
+  c.dtype = u32(o, "dtype");
+  c.db_key = i32(o, "db_key");
+  put_text(c.prop_name, o.attr("prop_name"), "prop_name");
+  put_text(c.daq_name, o.attr("daq_name"), "daq_name");
+  put_text(c.prop_desc, o.attr("prop_desc"), "prop_desc");
+  put_text(c.units, o.attr("units"), "units");
+  c.max_size = i32(o, "max_size");
+  put_text(c.sb_name, o.attr("sb_name"), "sb_name");
+  c.set_point = i32(o, "set_point");
+  put_text(c.subsystem, o.attr("subsystem"), "subsystem");
+  for (py::handle b : o.attr("bits")) {
+    auto bit = std::make_unique<bit_descr>();
+    bit->bit = i32(b, "bit");
+    put_text(bit->bit_name, b.attr("bit_name"), "bit_name");
+    put_text(bit->bit_desc, b.attr("bit_desc"), "bit_desc");
+    c.bits.push_back(bit.get());
+    bit.release();
+    c.nbits = static_cast<int>(c.bits.size());
+  }
+  for (py::handle d : o.attr("dims")) {
+    std::unique_ptr<dim_descr> dim = dim_from(d);
+    c.dims.push_back(dim.get());
+    dim.release();
+    c.ndims = static_cast<int>(c.dims.size());
+  }
+}
+
+int chan_format(const std::string& format) {
+  if (format == "chandescr") return 0;
+  if (format == "daqvars") return 1;
+  throw py::value_error("format must be 'chandescr' or 'daqvars', not '" + format + "'");
+}
+
+py::str write_chan(py::iterable chans, const std::string& format) {
+  const int fmt = chan_format(format);
+  ChanList list;
+  for (py::handle o : chans) {
+    list.v.push_back(nullptr);
+    list.v.back() = new chan_descr_2010();
+    chan_from(o, *list.v.back());
+  }
+  std::string doc;
+  Capture capture;
+  const int rc = dump_chan_desr(&list.v, nullptr, 2, fmt, -1, &doc, nullptr);
+  return written(capture, rc, doc, "channel descriptions");
+}
+
+// ---------------------------------------------------------------------------
+// Environment index dictionary, in both layouts.
+
+template <typename Entry>
+struct EnvList {
+  std::vector<Entry*> v;
+  EnvList() = default;
+  EnvList(const EnvList&) = delete;
+  EnvList& operator=(const EnvList&) = delete;
+  ~EnvList() {
+    for (Entry* e : v) std::free(e);
+  }
+};
+
+bool layout_2010(const std::string& layout) {
+  if (layout == "2010") return true;
+  if (layout == "old") return false;
+  throw py::value_error("layout must be '2010' or 'old', not '" + layout + "'");
+}
+
+template <typename Entry>
+py::list env_records(const std::vector<Entry*>& list) {
+  const py::module_ r = records();
+  py::list out;
+  for (const Entry* e : list) {
+    if (!e) continue;
+    const std::size_t n = strnlen(e->data.env_prop, sizeof e->data.env_prop);
+    out.append(r.attr("EnvIndexEntry")(e->index, to_py(e->data.env_prop, n), e->data.env_ch_abs_delta,
+                                       e->data.env_ch_rel_delta));
+  }
+  return out;
+}
+
+template <typename Entry>
+py::list read_env(Source& s, int (*from_text)(char*, std::vector<Entry*>*),
+                  int (*from_file)(char*, std::vector<Entry*>*)) {
+  EnvList<Entry> list;
+  Capture capture;
+  const int rc = s.in_memory ? from_text(s.text_arg(), &list.v) : from_file(s.path_arg(), &list.v);
+  conclude(capture, rc != 0, rc, s, "environment index dictionary");
+  return env_records(list.v);
+}
+
+py::list read_envdict(Source s, const std::string& layout) {
+  if (layout_2010(layout))
+    return read_env(s, parse_env_index_dict_list_read_2010, parse_env_index_dict_readf_2010);
+  return read_env(s, parse_env_index_dict_list_read, parse_env_index_dict_readf);
+}
+
+template <typename Entry>
+py::str write_env(py::iterable entries,
+                  int (*dump)(std::vector<Entry*>*, char*, int, int, std::string*)) {
+  EnvList<Entry> list;
+  for (py::handle o : entries) {
+    auto* e = static_cast<Entry*>(std::calloc(1, sizeof(Entry)));
+    if (!e) throw std::bad_alloc();
+    list.v.push_back(e);
+    e->index = i32(o, "index");
+    put_text(e->data.env_prop, o.attr("env_prop"), "env_prop");
+    e->data.env_ch_abs_delta = number<float>(o, "env_ch_abs_delta");
+    e->data.env_ch_rel_delta = number<float>(o, "env_ch_rel_delta");
+  }
+  std::string doc;
+  Capture capture;
+  const int rc = dump(&list.v, nullptr, 3, -1, &doc);
+  return written(capture, rc, doc, "environment index dictionary");
+}
+
+py::str write_envdict(py::iterable entries, const std::string& layout) {
+  if (layout_2010(layout)) return write_env<qal3_env_index_dictionary_entry_2010>(entries, dump_env_index_dict_2010);
+  return write_env<qal3_env_index_dictionary_entry>(entries, dump_env_index_dict);
+}
+
+// ---------------------------------------------------------------------------
+// Trigger lists.
+
+struct TriggerList {
+  std::vector<qal3_user_case_trigger*> v;
+  TriggerList() = default;
+  TriggerList(const TriggerList&) = delete;
+  TriggerList& operator=(const TriggerList&) = delete;
+  ~TriggerList() {
+    for (qal3_user_case_trigger* t : v) QAL3_FREE_USER(t);
+  }
+};
+
+py::object trigger_record(const py::module_& r, const qal3_user_case_trigger& t) {
+  py::list fparam;
+  for (float f : t.fparam) fparam.append(f);
+  py::dict kw;
+  kw["channel"] = to_py(t.channel, strnlen(t.channel, sizeof t.channel));
+  kw["subchannel"] = t.subchannel;
+  kw["function"] = t.function;
+  kw["fparam"] = fparam;
+  kw["low"] = t.low;
+  kw["upper"] = t.upper;
+  kw["bitmask"] = t.bitmask;
+  kw["operation"] = t.operation;
+  kw["time"] = static_cast<long long>(t.time);
+  kw["description"] = to_py(t.description, strnlen(t.description, sizeof t.description));
+  kw["pre_mode"] = t.pre_mode;
+  kw["group"] = to_py(t.group, strnlen(t.group, sizeof t.group));
+  kw["post_mode"] = t.post_mode;
+  kw["valid"] = t.valid;
+  return r.attr("Trigger")(**kw);
+}
+
+py::list read_triggers(Source s) {
+  TriggerList list;
+  Capture capture;
+  const bool failed = s.in_memory ? parse_trigger_list_read(s.text_arg(), &list.v)
+                                  : parse_trigger_list_readf(s.path_arg(), &list.v);
+  conclude(capture, failed, failed ? 1 : 0, s, "trigger list");
+  const py::module_ r = records();
+  py::list out;
+  for (const qal3_user_case_trigger* t : list.v)
+    if (t) out.append(trigger_record(r, *t));
+  return out;
+}
+
+py::str write_triggers(py::iterable triggers) {
+  TriggerList list;
+  for (py::handle o : triggers) {
+    list.v.push_back(nullptr);
+    list.v.back() = new_trigger(o);
+  }
+  std::string doc;
+  Capture capture;
+  const int rc = dump_user_trigger_list(&list.v, nullptr, USER_TRIG_DUMP_XML_STRING, -1, &doc);
+  return written(capture, rc, doc, "trigger list");
+}
+
+// ---------------------------------------------------------------------------
+// GigE feature files.
+
+struct GigEList {
+  std::vector<QAL3GigEFeature*> v;
+  GigEList() = default;
+  GigEList(const GigEList&) = delete;
+  GigEList& operator=(const GigEList&) = delete;
+  ~GigEList() { qal3_clean_gige_descr(&v); }
+};
+
+// A document held in memory as a file the path-only camera reader can open.
+class MemoryFile {
+ public:
+  explicit MemoryFile(const std::string& text) : fd_(memfd_create("qal3-document", MFD_CLOEXEC)) {
+    if (fd_ < 0) throw std::runtime_error("no memory file for the document");
+    std::size_t done = 0;
+    while (done < text.size()) {
+      const ssize_t n = write(fd_, text.data() + done, text.size() - done);
+      if (n <= 0) {
+        close(fd_);
+        throw std::runtime_error("document could not be put in a memory file");
+      }
+      done += static_cast<std::size_t>(n);
+    }
+    path_ = "/proc/self/fd/" + std::to_string(fd_);
+  }
+  ~MemoryFile() { close(fd_); }
+  MemoryFile(const MemoryFile&) = delete;
+  MemoryFile& operator=(const MemoryFile&) = delete;
+  char* path() { return &path_[0]; }
+
+ private:
+  int fd_;
+  std::string path_;
+};
+
+py::list read_gige(Source s) {
+  GigEList list;
+  std::unique_ptr<MemoryFile> memory;
+  if (s.in_memory) memory = std::make_unique<MemoryFile>(s.text);
+  Capture capture;
+  const bool failed = qal3_fill_gige_descr(memory ? memory->path() : s.path_arg(), &list.v);
+  conclude(capture, failed, failed ? 1 : 0, s, "GigE feature file");
+  const py::module_ r = records();
+  py::list out;
+  for (const QAL3GigEFeature* f : list.v)
+    if (f)
+      out.append(r.attr("GigEFeature")(f->type, to_py(f->name), to_py(f->extension), to_py(f->tooltip),
+                                       to_py(f->description)));
+  return out;
+}
+
+// A feature file of `features` (GigEFeature records), as the reader reads it.
+py::str write_gige(py::iterable features) {
+  std::string out;
+  set_xml_header(out);
+  START_TAGN(out, "RegisterDescription");
+  for (py::handle f : features) {
+    const char* tag = FeatureTags[int_in(f.attr("type"), 0, FEATURE_TYPE_MAX - 1, "type")];
+    const std::string name = text_of(f.attr("name"), "name");
+    const std::string tooltip = text_of(f.attr("tooltip"), "tooltip");
+    const std::string description = text_of(f.attr("description"), "description");
+    const std::string extension = text_of(f.attr("extension"), "extension");
+    for (const std::string* t : {&name, &tooltip, &description, &extension})
+      if (t->find('\0') != std::string::npos) throw py::value_error("feature text holds a NUL character");
+    out += "  <";
+    out += tag;
+    if (!name.empty()) {
+      out += " Name=\"";
+      xml_escape(out, name.c_str());
+      out += '"';
+    }
+    out += ">\n";
+    if (!tooltip.empty()) element(out, "    ", MoreTags[MORE_TAGS_TOOLTIP], tooltip);
+    if (!description.empty()) element(out, "    ", MoreTags[MORE_TAGS_DESCRIPTION], description);
+    if (!extension.empty()) {
+      out += "    ";
+      START_TAG(out, MoreTags[MORE_TAGS_EXTENSION]);
+      START_TAG(out, MoreTags[MORE_TAGS_PVRENAME]);
+      xml_escape(out, extension.c_str());
+      END_TAG(out, MoreTags[MORE_TAGS_PVRENAME]);
+      END_TAGN(out, MoreTags[MORE_TAGS_EXTENSION]);
+    }
+    out += "  ";
+    END_TAGN(out, tag);
+  }
+  END_TAGN(out, "RegisterDescription");
+  return py::str(out);
+}
+
+// ---------------------------------------------------------------------------
+// The channel selector.
+
+class Selector {
+ public:
+  Selector(py::iterable sources, bool documents, bool shift) {
+    sel_.set_shift(shift);
+    sel_.change_mode(documents ? 1 : 0);
+    std::vector<std::string> texts;
+    py::list labels;
+    for (py::handle s : sources) {
+      texts.push_back(documents ? text_of(s, "document") : path_of(s));
+      labels.append(s);
+    }
+    std::vector<char*> args;
+    for (std::string& t : texts) args.push_back(&t[0]);
+    int total = 0;
+    Capture capture;
+    const bool failed = sel_.set_descriptions(&args, &total);
+    const std::string messages = capture.finish();
+    if (failed) raise_error("channel descriptions could not be loaded", 1, messages, labels);
+    warn_messages(messages, labels);
+  }
+
+  int size() { return sel_.size(); }
+  bool find_channel(int ev_type, const std::string& chan) { return sel_.find_channel(ev_type, arg(chan)); }
+  unsigned int get_event_type(const std::string& chan) {
+    Capture capture;  // "NOT FOUND" goes to the console otherwise
+    const int t = sel_.get_event_type(arg(chan));
+    capture.finish();
+    return static_cast<unsigned int>(t);
+  }
+  unsigned int get_data_type(const std::string& chan) {
+    return static_cast<unsigned int>(sel_.get_data_type(arg(chan)));
+  }
+  py::object get_channel(int num) { return text_or_none(sel_.get_channel(num)); }
+  py::object get_prop(int num) { return text_or_none(sel_.get_prop(num)); }
+  int is_channel_slow(int num) { return sel_.is_channel_slow(num); }
+  int is_channel_ml(int num) { return sel_.is_channel_ml(num); }
+  int get_subchannels(int num) { return sel_.get_subchannels(num); }
+
+ private:
+  char* arg(const std::string& s) {
+    scratch_ = s;
+    return &scratch_[0];
+  }
+  static py::object text_or_none(const char* s) { return s ? py::object(to_py(s)) : py::object(py::none()); }
+
+  chan_selector sel_;
+  std::string scratch_;
+};
+
+}  // namespace
+
+// ---------------------------------------------------------------------------
+
+void bind_documents(py::module_& m) {
+  m.def("read_evlist", [](py::object path) { return read_evlist(from_path(path)); }, py::arg("path"),
+        "Reads the event list (BMR) in the file `path`: a list of EvEntry.");
+  m.def("parse_evlist", [](py::object text) { return read_evlist(from_text(text)); }, py::arg("text"),
+        "Reads the event list held in the string `text`.");
+  m.def("write_evlist", &write_evlist, py::arg("entries"), "The event list document of `entries`.");
+
+  m.def("read_chan", [](py::object p, bool shift, bool merge) { return read_chan(from_path(p), shift, merge); },
+        py::arg("path"), py::kw_only(), py::arg("shift") = false, py::arg("merge") = false,
+        "Reads channel descriptions (CHANDESCRIPTIONS or DAQvariables): a list of ChanDescr.");
+  m.def("parse_chan", [](py::object t, bool shift, bool merge) { return read_chan(from_text(t), shift, merge); },
+        py::arg("text"), py::kw_only(), py::arg("shift") = false, py::arg("merge") = false);
+  m.def("write_chan", &write_chan, py::arg("chans"), py::kw_only(), py::arg("format") = "chandescr");
+
+  m.def("read_envdict", [](py::object p, const std::string& l) { return read_envdict(from_path(p), l); },
+        py::arg("path"), py::kw_only(), py::arg("layout") = "2010");
+  m.def("parse_envdict", [](py::object t, const std::string& l) { return read_envdict(from_text(t), l); },
+        py::arg("text"), py::kw_only(), py::arg("layout") = "2010");
+  m.def("write_envdict", &write_envdict, py::arg("entries"), py::kw_only(), py::arg("layout") = "2010");
+
+  m.def("read_triggers", [](py::object p) { return read_triggers(from_path(p)); }, py::arg("path"));
+  m.def("parse_triggers", [](py::object t) { return read_triggers(from_text(t)); }, py::arg("text"));
+  m.def("write_triggers", &write_triggers, py::arg("triggers"));
+
+  m.def("read_gige", [](py::object p) { return read_gige(from_path(p)); }, py::arg("path"));
+  m.def("parse_gige", [](py::object t) { return read_gige(from_text(t)); }, py::arg("text"));
+  m.def("write_gige", &write_gige, py::arg("features"));
+
+  py::class_<Selector>(m, "ChanSelector")
+      .def(py::init<py::iterable, bool, bool>(), py::arg("sources"), py::kw_only(),
+           py::arg("documents") = false, py::arg("shift") = true)
+      .def("__len__", &Selector::size)
+      .def("size", &Selector::size)
+      .def("find_channel", &Selector::find_channel, py::arg("ev_type"), py::arg("chan"))
+      .def("get_event_type", &Selector::get_event_type, py::arg("chan"))
+      .def("get_data_type", &Selector::get_data_type, py::arg("chan"))
+      .def("get_channel", &Selector::get_channel, py::arg("num"))
+      .def("get_prop", &Selector::get_prop, py::arg("num"))
+      .def("is_channel_slow", &Selector::is_channel_slow, py::arg("num"))
+      .def("is_channel_ml", &Selector::is_channel_ml, py::arg("num"))
+      .def("get_subchannels", &Selector::get_subchannels, py::arg("num"));
+}
+
+}  // namespace qal3py

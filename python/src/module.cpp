@@ -1,0 +1,158 @@
+// The qal3._core extension: conversions shared by the bindings, the trigger
+// registry, and the module definition.
+#include <cstdlib>
+#include <cstring>
+#include <ctime>
+#include <memory>
+#include <string>
+
+#include "common.h"
+#include "user_case_trigger.h"
+
+namespace qal3py {
+
+py::module_ records() { return py::module_::import("qal3._records"); }
+
+py::str to_py(const char* s, std::size_t n) {
+  PyObject* o = PyUnicode_DecodeUTF8(s, static_cast<Py_ssize_t>(n), "surrogateescape");
+  if (!o) throw py::error_already_set();
+  return py::reinterpret_steal<py::str>(o);
+}
+
+py::str to_py(const char* s) { return to_py(s ? s : "", s ? std::strlen(s) : 0); }
+
+py::str to_py(const std::string& s) { return to_py(s.data(), s.size()); }
+
+std::string text_of(py::handle value, const char* field) {
+  if (!PyUnicode_Check(value.ptr()))
+    throw py::type_error(std::string(field) + " must be a str, not " +
+                         std::string(py::str(py::type::of(value).attr("__name__"))));
+  PyObject* b = PyUnicode_AsEncodedString(value.ptr(), "utf-8", "surrogateescape");
+  if (!b) throw py::error_already_set();
+  const py::bytes bytes = py::reinterpret_steal<py::bytes>(b);
+  return std::string(bytes);
+}
+
+void put_text(char* dst, std::size_t size, py::handle value, const char* field) {
+  const std::string s = text_of(value, field);
+  if (s.size() >= size)
+    throw py::value_error(std::string(field) + " is " + std::to_string(s.size()) + " bytes long; at most " +
+                          std::to_string(size - 1) + " fit");
+  if (s.find('\0') != std::string::npos)
+    throw py::value_error(std::string(field) + " holds a NUL character");
+  std::memcpy(dst, s.c_str(), s.size() + 1);
+}
+
+long long int_in(py::handle value, long long lo, long long hi, const char* field) {
+  if (!PyLong_Check(value.ptr()) && !PyIndex_Check(value.ptr()))
+    throw py::type_error(std::string(field) + " must be an int");
+  int overflow = 0;
+  const py::object index = py::reinterpret_steal<py::object>(PyNumber_Index(value.ptr()));
+  if (!index) throw py::error_already_set();
+  const long long v = PyLong_AsLongLongAndOverflow(index.ptr(), &overflow);
+  if (v == -1 && PyErr_Occurred()) throw py::error_already_set();
+  if (overflow != 0 || v < lo || v > hi)
+    throw py::value_error(std::string(field) + " must lie in " + std::to_string(lo) + ".." + std::to_string(hi));
+  return v;
+}
+
+std::string path_of(py::handle path) {
+  const py::object p = py::module_::import("os").attr("fspath")(path);
+  if (PyBytes_Check(p.ptr())) return std::string(py::bytes(p));
+  PyObject* b = PyUnicode_EncodeFSDefault(p.ptr());
+  if (!b) throw py::error_already_set();
+  const std::string s(py::reinterpret_steal<py::bytes>(b));
+  if (s.find('\0') != std::string::npos) throw py::value_error("path holds a NUL character");
+  return s;
+}
+
+void raise_error(const std::string& what, int code, const std::string& messages, py::handle source) {
+  const py::object cls = records().attr("Error");
+  const py::object exc = cls(to_py(what), code, to_py(messages), source);
+  PyErr_SetObject(cls.ptr(), exc.ptr());
+  throw py::error_already_set();
+}
+
+void warn_messages(const std::string& messages, py::handle source) {
+  if (messages.empty()) return;
+  std::string text = messages;
+  while (!text.empty() && (text.back() == '\n' || text.back() == ' ')) text.pop_back();
+  if (!source.is_none()) text = std::string(py::str(source)) + ": " + text;
+  py::module_::import("warnings").attr("warn")(to_py(text), records().attr("Warning"), 1);
+}
+
+namespace {
+
+// Registry slot from a name or a number.
+int slot_of(py::handle v, int (*index_of)(char*), const char* field) {
+  if (PyUnicode_Check(v.ptr())) {
+    std::string name = text_of(v, field);
+    const int slot = index_of(&name[0]);
+    if (slot < 0) throw py::value_error("no " + std::string(field) + " named '" + name + "' in the registry");
+    return slot;
+  }
+  return static_cast<int>(int_in(v, 0, 31, field));
+}
+
+struct FreeTrigger {
+  void operator()(qal3_user_case_trigger* t) const { QAL3_FREE_USER(t); }
+};
+
+py::list registry(char* (*name)(int), char* (*help)(int)) {
+  const py::module_ r = records();
+  py::list out;
+  for (int slot = 0; slot < 32; ++slot) {
+    const std::string n = name(slot);
+    std::string h = help(slot);
+    const std::string prefix = n + " : ";
+    if (h.compare(0, prefix.size(), prefix) == 0) h.erase(0, prefix.size());
+    out.append(r.attr("RegistryEntry")(slot, to_py(n), to_py(h)));
+  }
+  return out;
+}
+
+}  // namespace
+
+qal3_user_case_trigger* new_trigger(py::handle o) {
+  std::unique_ptr<qal3_user_case_trigger, FreeTrigger> t(
+      static_cast<qal3_user_case_trigger*>(std::calloc(1, sizeof(qal3_user_case_trigger))));
+  if (!t) throw std::bad_alloc();
+  put_text(t->channel, o.attr("channel"), "channel");
+  t->subchannel = static_cast<int>(int_in(o.attr("subchannel"), INT32_MIN, INT32_MAX, "subchannel"));
+  t->function = slot_of(o.attr("function"), qal3_get_function_index, "function");
+  const py::list fparam(o.attr("fparam"));
+  if (fparam.size() > 16) throw py::value_error("fparam holds at most 16 parameters");
+  for (std::size_t i = 0; i < fparam.size(); ++i) t->fparam[i] = py::cast<float>(fparam[i]);
+  t->low = py::cast<float>(o.attr("low"));
+  t->upper = py::cast<float>(o.attr("upper"));
+  t->bitmask = static_cast<u_int>(int_in(o.attr("bitmask"), 0, 0xFFFFFFFFLL, "bitmask"));
+  t->operation = slot_of(o.attr("operation"), qal3_get_operation_index, "operation");
+  t->time = static_cast<time_t>(int_in(o.attr("time"), INT64_MIN, INT64_MAX, "time"));
+  put_text(t->description, o.attr("description"), "description");
+  t->pre_mode = static_cast<int>(int_in(o.attr("pre_mode"), INT32_MIN, INT32_MAX, "pre_mode"));
+  put_text(t->group, o.attr("group"), "group");
+  t->post_mode = static_cast<int>(int_in(o.attr("post_mode"), INT32_MIN, INT32_MAX, "post_mode"));
+  t->valid = static_cast<int>(int_in(o.attr("valid"), INT32_MIN, INT32_MAX, "valid"));
+  return t.release();
+}
+
+}  // namespace qal3py
+
+PYBIND11_MODULE(_core, m) {
+  using namespace qal3py;
+  m.doc() = "Configuration documents and trigger replay of the QAL3 DAQ libraries";
+
+  m.def("functions", [] { return registry(qal3_get_function_string, qal3_get_function_help); },
+        "The 32 function slots of the trigger registry: RegistryEntry(slot, name, help).");
+  m.def("operations", [] { return registry(qal3_get_operation_string, qal3_get_operation_help); },
+        "The 32 operation slots of the trigger registry.");
+  m.def("function_index", [](std::string name) { return qal3_get_function_index(&name[0]); },
+        py::arg("name"), "Lowest function slot named `name`; -1 if none.");
+  m.def("operation_index", [](std::string name) { return qal3_get_operation_index(&name[0]); },
+        py::arg("name"), "Lowest operation slot named `name`; -1 if none.");
+  m.def("function_name", [](int slot) { return to_py(qal3_get_function_string(slot)); }, py::arg("slot"));
+  m.def("operation_name", [](int slot) { return to_py(qal3_get_operation_string(slot)); }, py::arg("slot"));
+
+  bind_documents(m);
+  bind_replay(m);
+}

@@ -1,0 +1,224 @@
+// Trigger replay: one trigger evaluated by the library over recorded events
+// held in numpy arrays. Each call builds one block of the event-utility
+// layout with the stand-in's builders and refreshes only its data from
+// event to event, so the loop allocates nothing per event and runs with
+// the GIL released.
+#include <pybind11/numpy.h>
+
+#include <cmath>
+#include <cstdint>
+#include <cstdlib>
+#include <cstring>
+#include <limits>
+#include <memory>
+#include <mutex>
+#include <string>
+#include <vector>
+
+#include "capture.h"
+#include "common.h"
+#include "event_util.h"
+#include "qal3_evutl_blocks.h"
+#include "user_case_trigger.h"
+
+namespace qal3py {
+namespace {
+
+// Subchannel numbers beyond this are not laid out in a block: a trigger
+// asking for one finds no data, as it would in a real block.
+constexpr int kMaxSubchannel = 4095;
+constexpr float kNaN = std::numeric_limits<float>::quiet_NaN();
+
+struct FreeTrigger {
+  void operator()(qal3_user_case_trigger* t) const { QAL3_FREE_USER(t); }
+};
+struct FreeBlock {
+  void operator()(qal3_serv_block_subhead_2010* b) const { qal3_evutl_free_block(b); }
+};
+using Block = std::unique_ptr<qal3_serv_block_subhead_2010, FreeBlock>;
+
+Block checked(qal3_serv_block_subhead_2010* b) {
+  if (!b) throw std::bad_alloc();
+  return Block(b);
+}
+
+using Samples = py::array_t<float, py::array::c_style>;
+
+// The float32 array `a` as a C-contiguous array (copied only when it is not
+// one already) of one or two dimensions.
+Samples float32(py::handle a, const char* what) {
+  const py::array arr = py::array::ensure(a);
+  if (!arr) throw py::type_error(std::string(what) + " must be a numpy array");
+  if (arr.dtype().kind() != 'f' || arr.itemsize() != 4)
+    throw py::type_error(std::string(what) + " must be a float32 array, not " +
+                         std::string(py::str(arr.dtype())));
+  if (arr.ndim() != 1 && arr.ndim() != 2)
+    throw py::value_error(std::string(what) + " must have one or two dimensions");
+  return Samples::ensure(arr);
+}
+
+int checked_count(py::ssize_t n, const char* what) {
+  if (n > INT32_MAX / 4) throw py::value_error(std::string(what) + " is too long for a block");
+  return static_cast<int>(n);
+}
+
+// The subchannel a block lays out for the trigger: its own when it can be
+// laid out, else 0 (where the trigger will not look).
+int placed(int subchannel) { return subchannel >= 0 && subchannel <= kMaxSubchannel ? subchannel : 0; }
+
+// Drops the per-value lines SUM writes; what remains is worth a warning.
+std::string notable(const std::string& messages) {
+  static const char kHere[] = " HERE DATA ";
+  std::string out;
+  std::size_t pos = 0;
+  while (pos < messages.size()) {
+    std::size_t end = messages.find('\n', pos);
+    end = end == std::string::npos ? messages.size() : end + 1;
+    if (messages.compare(pos, sizeof kHere - 1, kHere) != 0) out.append(messages, pos, end - pos);
+    pos = end;
+  }
+  return out;
+}
+
+class Replay {
+ public:
+  explicit Replay(py::handle trigger) : t_(new_trigger(trigger)) { prepare(); }
+
+  // Events x samples (or one spectrum) on the axis start + i * inc.
+  py::tuple spectra(py::handle samples, float start, float inc) {
+    const Samples a = float32(samples, "samples");
+    const bool one = a.ndim() == 1;
+    const py::ssize_t n = one ? 1 : a.shape(0);
+    const int ns = checked_count(one ? a.shape(0) : a.shape(1), "a spectrum");
+    return run(n, [&](std::vector<Block>& keep) {
+      const int sub = placed(t_->subchannel);
+      std::vector<qal3_spect_header_2010> heads(static_cast<std::size_t>(sub) + 1, qal3_spect_header_2010{});
+      std::vector<const float*> rows(heads.size(), nullptr);
+      heads[sub] = {start, inc, ns, 1, 1.0f};
+      rows[sub] = a.data();
+      keep.push_back(checked(qal3_evutl_make_spectrum(t_->channel, QAL3_DATA_SPECTRUM,
+                                                      static_cast<int>(heads.size()), heads.data(),
+                                                      rows.data())));
+      float* dst = get_pointer_to_data_2010(keep.back().get(), sub);
+      const float* src = a.data();
+      const std::size_t bytes = static_cast<std::size_t>(ns) * sizeof(float);
+      return [dst, src, bytes, ns](py::ssize_t i) {
+        if (i > 0 && bytes) std::memcpy(dst, src + i * ns, bytes);
+      };
+    });
+  }
+
+  // Name/value data: one value per event (placed at the trigger's
+  // subchannel) or events x subchannels.
+  py::tuple values(py::handle values) {
+    const Samples a = float32(values, "values");
+    const bool per_event = a.ndim() == 1;
+    const py::ssize_t n = a.shape(0);
+    return run(n, [&](std::vector<Block>& keep) {
+      const int sub = placed(t_->subchannel);
+      const int nsub = per_event ? sub + 1 : checked_count(a.shape(1), "a row of values");
+      std::vector<float> first(static_cast<std::size_t>(nsub), kNaN);
+      keep.push_back(checked(qal3_evutl_make_namval(t_->channel, nsub, first.data())));
+      float* dst = nsub > 0 ? get_pointer_to_data_2010(keep.back().get(), 0) : nullptr;
+      const float* src = a.data();
+      return [dst, src, per_event, sub, nsub](py::ssize_t i) {
+        if (per_event)
+          dst[sub] = src[i];
+        else if (nsub > 0)
+          std::memcpy(dst, src + i * nsub, static_cast<std::size_t>(nsub) * sizeof(float));
+      };
+    });
+  }
+
+  // Slow data: the trigger channel's update value in each event.
+  py::tuple slow(py::handle values) {
+    const Samples a = float32(values, "values");
+    if (a.ndim() != 1) throw py::value_error("slow values must have one dimension: one value per event");
+    return run(a.shape(0), [&](std::vector<Block>& keep) {
+      qal3_upd_data_block_2010 upd{};
+      std::memcpy(upd.upd_prop, t_->channel, sizeof upd.upd_prop);
+      keep.push_back(checked(qal3_evutl_make_slow("slow", 1, &upd, 0, nullptr)));
+      qal3_upd_data_block_2010* found = nullptr;
+      find_upd_channel_2010(keep.back().get(), t_.get(), &found);
+      const float* src = a.data();
+      return [found, src](py::ssize_t i) {
+        if (found) found->upd_ch_data = src[i];
+      };
+    });
+  }
+
+  // Forgets the value DIFF functions compare the next event with.
+  void reset() {
+    std::lock_guard<std::mutex> lock(busy_);
+    std::free(t_->fprevresult);
+    t_->fprevresult = nullptr;
+  }
+
+ private:
+  void prepare() {
+    if (!t_->fresult) {
+      t_->fresult = static_cast<float*>(std::malloc(sizeof(float)));
+      if (!t_->fresult) throw std::bad_alloc();
+    }
+  }
+
+  // Runs the trigger over `n` events. `setup` builds the block (kept alive
+  // in `keep`) and returns the step that puts event i into it.
+  template <typename Setup>
+  py::tuple run(py::ssize_t n, Setup setup) {
+    py::array_t<bool> fired(n);
+    py::array_t<float> value(n);
+    if (n == 0) return py::make_tuple(fired, value);
+    std::vector<Block> keep;
+    auto load = setup(keep);
+    qal3_serv_block_subhead_2010* block = keep.back().get();
+    bool* f = fired.mutable_data();
+    float* v = value.mutable_data();
+    std::string messages;
+    {
+      py::gil_scoped_release nogil;
+      std::lock_guard<std::mutex> lock(busy_);
+      Capture capture;
+      qal3_user_case_trigger* t = t_.get();
+      for (py::ssize_t i = 0; i < n; ++i) {
+        load(i);
+        *t->fresult = kNaN;
+        const bool primed = t->fprevresult != nullptr;
+        const int rc = qal3_is_trigger_on(block, t);
+        f[i] = rc == 1;
+        // A DIFF function's first result only records the value to compare with.
+        v[i] = (!primed && t->fprevresult) ? kNaN : *t->fresult;
+      }
+      messages = notable(capture.finish());
+    }
+    warn_messages(messages, py::none());
+    return py::make_tuple(fired, value);
+  }
+
+  std::unique_ptr<qal3_user_case_trigger, FreeTrigger> t_;
+  std::mutex busy_;
+};
+
+}  // namespace
+
+void bind_replay(py::module_& m) {
+  py::class_<Replay>(m, "Replay", R"(A trigger replayed over recorded events.
+
+DIFF functions keep the previous event's value from call to call, as they
+do in the DAQ, until reset(). While a replay runs, the process's standard
+output and error are held back from the console (SUM writes a line per
+event there); what other threads write meanwhile comes back as a
+qal3.Warning.)")
+      .def(py::init<py::handle>(), py::arg("trigger"))
+      .def("spectra", &Replay::spectra, py::arg("samples"), py::arg("start") = 0.0f, py::arg("inc") = 1.0f,
+           "Evaluates float32 spectra (1-D: one event; 2-D: events x samples) on the axis "
+           "start + i * inc. Returns (fired, value) numpy arrays, one entry per event.")
+      .def("values", &Replay::values, py::arg("values"),
+           "Evaluates name/value data: float32, 1-D (the trigger subchannel's value per event) "
+           "or 2-D (events x subchannels).")
+      .def("slow", &Replay::slow, py::arg("values"),
+           "Evaluates slow data: the update value of the trigger's channel, one per event.")
+      .def("reset", &Replay::reset, "Forgets the previous event of DIFF functions.");
+}
+
+}  // namespace qal3py

@@ -1,0 +1,222 @@
+"""Every document family read, written and read back; failures as qal3.Error;
+nothing on the process's standard output."""
+import pytest
+
+import qal3
+
+
+def unique_props(chans):
+    seen = set()
+    return [c for c in chans if not (c.prop_name in seen or seen.add(c.prop_name))]
+
+
+# --- round trips ------------------------------------------------------------------
+
+def test_evlist_round_trip_keeps_every_field(examples):
+    entries = qal3.read_evlist(examples / "evlist_basic.xml")
+    assert [e.evtype for e in entries] == [1, 5]
+    first = entries[0]
+    assert (first.tmask, first.priority) == (0x1F, 3)
+    assert (first.min_ev_time.timeup, first.min_ev_time.timelow) == (10, 500)
+    assert [(b.sb_list, b.ch_list) for b in first.sb_list] == [
+        ("BPM_BLOCK", ["BPM.1/X", "BPM.1/Y"]), ("TOROID_BLOCK", [])]
+    assert qal3.parse_evlist(qal3.write_evlist(entries)) == entries
+
+    edge = [qal3.EvEntry(evtype=32, tmask=0xFFFFFFFF, priority=0xFFFFFFFF,
+                         min_ev_time=qal3.TimeStamp(0xFFFFFFFF, 999999),
+                         sb_list=[qal3.EvSbList("A&B <\"x\">", ["é/ü", "x" * 1000]),
+                                  qal3.EvSbList("S" * 254)]),
+            qal3.EvEntry(evtype=0)]
+    assert qal3.parse_evlist(qal3.write_evlist(edge)) == edge
+
+
+def test_evlist_writer_refuses_what_the_reader_would_not_read_back():
+    with pytest.raises(ValueError, match="evtype"):
+        qal3.write_evlist([qal3.EvEntry(evtype=33)])
+    with pytest.raises(ValueError, match="sb_list"):
+        qal3.write_evlist([qal3.EvEntry(sb_list=[qal3.EvSbList("")])])
+    with pytest.raises(ValueError, match="sb_list"):
+        qal3.write_evlist([qal3.EvEntry(sb_list=[qal3.EvSbList("S" * 255)])])
+    with pytest.raises(ValueError, match="tmask"):
+        qal3.write_evlist([qal3.EvEntry(tmask=-1)])
+    with pytest.raises(TypeError):
+        qal3.write_evlist([qal3.EvEntry(sb_list=[qal3.EvSbList(b"bytes")])])
+
+
+def test_chan_descriptions_round_trip_in_both_formats(examples):
+    chans = unique_props(qal3.read_chan(examples / "chan_descriptions.xml"))
+    assert chans and any(c.dims and c.dims[0].stats for c in chans)
+    assert any(c.bits for c in chans)
+    assert qal3.parse_chan(qal3.write_chan(chans)) == chans
+
+    daqvars = qal3.read_chan(examples / "chan_daqvariables.xml")
+    assert any(c.bits for c in daqvars)
+    again = qal3.parse_chan(qal3.write_chan(daqvars, format="daqvars"))
+    # Bit titles are read into bit_name but written from bit_desc: compare
+    # the bits by number, everything else whole.
+    bits = lambda chans: [[b.bit for b in c.bits] for c in chans]
+    assert bits(again) == bits(daqvars)
+    for c in again + daqvars:
+        c.bits = []
+    assert again == daqvars
+
+
+def test_chan_record_counts_follow_the_lists():
+    c = qal3.ChanDescr(prop_name="P", daq_name="D", bits=[qal3.BitDescr(0, "on", "powered")],
+                       dims=[qal3.DimDescr(0, "t", "time", "us", [qal3.StatDescr(1, "m", "mean", "V")])])
+    assert (c.nbits, c.ndims, c.dims[0].nstats) == (1, 1, 1)
+    assert qal3.parse_chan(qal3.write_chan([c])) == [c]
+
+
+def test_chan_writer_checks_field_sizes_and_format():
+    with pytest.raises(ValueError, match="units"):
+        qal3.write_chan([qal3.ChanDescr(prop_name="P", units="u" * 16)])
+    with pytest.raises(ValueError, match="format"):
+        qal3.write_chan([], format="xml")
+
+
+def test_envdict_round_trip_in_both_layouts(examples):
+    for layout in ("2010", "old"):
+        entries = qal3.read_envdict(examples / "envdict.xml", layout=layout)
+        assert entries
+        assert qal3.parse_envdict(qal3.write_envdict(entries, layout=layout), layout=layout) == entries
+    long_name = [qal3.EnvIndexEntry(7, "P" * 255, 0.5, 0.25)]
+    assert qal3.parse_envdict(qal3.write_envdict(long_name)) == long_name
+    with pytest.raises(ValueError, match="env_prop"):
+        qal3.write_envdict([qal3.EnvIndexEntry(7, "P" * 80)], layout="old")
+    with pytest.raises(ValueError, match="layout"):
+        qal3.read_envdict(examples / "envdict.xml", layout="1999")
+
+
+def test_trigger_list_round_trip(examples):
+    triggers = qal3.read_triggers(examples / "triggers.xml")
+    assert [qal3.function_name(t.function) for t in triggers] == ["MEAN", "P2P", "DIFFMAX", "VALUE"]
+    assert triggers[0].description == 'Mean current in the "bunch" window & nothing else'
+    assert triggers[3].bitmask == 5
+    assert qal3.parse_triggers(qal3.write_triggers(triggers)) == triggers
+
+
+def test_trigger_writer_takes_registry_names():
+    t = qal3.Trigger(channel="C", function="RMS", operation="OUTSIDE", fparam=[1.0, 2.0], low=-1.5,
+                     upper=2.25, time=1700000000, group="g")
+    (back,) = qal3.parse_triggers(qal3.write_triggers([t]))
+    assert (back.function, back.operation) == (qal3.function_index("RMS"), qal3.operation_index("OUTSIDE"))
+    assert back.fparam[:3] == [1.0, 2.0, 0.0] and (back.low, back.upper) == (-1.5, 2.25)
+    with pytest.raises(ValueError, match="NOSUCH"):
+        qal3.write_triggers([qal3.Trigger(function="NOSUCH")])
+    with pytest.raises(ValueError, match="operation"):
+        qal3.write_triggers([qal3.Trigger(operation=32)])
+    with pytest.raises(ValueError, match="fparam"):
+        qal3.write_triggers([qal3.Trigger(fparam=[0.0] * 17)])
+
+
+def test_gige_round_trip(examples):
+    features = qal3.read_gige(examples / "gige_camera.xml")
+    assert features and {f.type for f in features} >= {1, 3}
+    assert qal3.parse_gige(qal3.write_gige(features)) == features
+    made = [qal3.GigEFeature(t, f"F{t}", "Alias" if t % 2 else "", "tip & <tip>", "")
+            for t in range(len(qal3.FEATURE_TYPES))]
+    made.append(qal3.GigEFeature(2, "", "", "", "nameless"))
+    assert qal3.parse_gige(qal3.write_gige(made)) == made
+
+
+def test_writers_write_paths_whole(tmp_path, examples):
+    entries = qal3.read_evlist(examples / "evlist_basic.xml")
+    target = tmp_path / "out.xml"
+    assert qal3.write_evlist(entries, target) is None
+    assert qal3.read_evlist(target) == entries
+    qal3.write_triggers(qal3.read_triggers(examples / "triggers.xml"), tmp_path / "t.xml")
+    assert len(qal3.read_triggers(tmp_path / "t.xml")) == 4
+    with pytest.raises(OSError):
+        qal3.write_evlist(entries, tmp_path / "missing" / "out.xml")
+    # A refused record leaves the earlier file as it was, and no stray file.
+    before = target.read_bytes()
+    with pytest.raises(ValueError):
+        qal3.write_evlist([qal3.EvEntry(evtype=99)], target)
+    assert target.read_bytes() == before
+    assert sorted(p.name for p in tmp_path.iterdir()) == ["out.xml", "t.xml"]
+
+
+# --- failures ------------------------------------------------------------------------
+
+@pytest.mark.parametrize("reader", [qal3.read_evlist, qal3.read_chan, qal3.read_envdict,
+                                    qal3.read_triggers, qal3.read_gige])
+def test_missing_file_raises_with_code_and_messages(reader, tmp_path):
+    missing = tmp_path / "none.xml"
+    with pytest.raises(qal3.Error) as info:
+        reader(missing)
+    assert info.value.code != 0
+    assert info.value.source == missing
+    assert "none.xml" in str(info.value)
+
+
+@pytest.mark.parametrize("parser, root", [(qal3.parse_evlist, "BMR"),
+                                          (qal3.parse_chan, "CHANDESCRIPTIONS"),
+                                          (qal3.parse_envdict, "ENVINDEXDICT"),
+                                          (qal3.parse_triggers, "QAL3USERTRIGGERLIST"),
+                                          (qal3.parse_gige, "RegisterDescription")])
+def test_malformed_documents_raise(parser, root):
+    with pytest.raises(qal3.Error) as info:
+        parser(f"<{root}><unclosed></{root}>")
+    assert info.value.code >= 1 and info.value.messages
+    assert info.value.source is None
+
+
+def test_wrong_root_is_an_error_with_the_library_message():
+    with pytest.raises(qal3.Error, match="WRONG root tag") as info:
+        qal3.parse_evlist("<NOTBMR/>")
+    assert info.value.code == 1
+
+
+def test_nothing_reaches_the_console(capfd, examples, tmp_path):
+    qal3.read_evlist(examples / "evlist_basic.xml")
+    qal3.write_triggers(qal3.read_triggers(examples / "triggers.xml"), tmp_path / "t.xml")
+    qal3.write_chan(unique_props(qal3.read_chan(examples / "chan_descriptions.xml")), tmp_path / "c.xml")
+    with pytest.raises(qal3.Error):
+        qal3.parse_chan("<WRONG/>")
+    with pytest.raises(qal3.Error):
+        qal3.read_gige(tmp_path / "none.xml")
+    sel = qal3.ChanSelector([examples / "chan_descriptions.xml"])
+    assert sel.get_event_type("NO/SUCH/CHANNEL") == 0
+    out, err = capfd.readouterr()
+    assert out == "" and err == ""
+
+
+def test_reader_messages_on_success_become_warnings():
+    doc = ("<DAQvariables><DaqBits><nexol>P</nexol><daqName>D</daqName>"
+           "<bitTitle bit=\"3\"></bitTitle></DaqBits></DAQvariables>")
+    with pytest.warns(qal3.Warning, match="bitTitle is not defined for bit  3"):
+        (chan,) = qal3.parse_chan(doc)
+    assert [b.bit for b in chan.bits] == [3]
+
+
+# --- the channel selector and the registry ---------------------------------------------
+
+def test_chan_selector_answers_from_files_and_documents(examples):
+    path = examples / "chan_descriptions.xml"
+    for sel in (qal3.ChanSelector([path]), qal3.ChanSelector([path.read_text()], documents=True)):
+        chans = qal3.read_chan(path, shift=True)
+        assert len(sel) == len(chans)
+        first = chans[0]
+        assert sel.get_channel(0) == first.daq_name and sel.get_prop(0) == first.prop_name
+        assert sel.get_event_type(first.daq_name) == first.ev_type
+        assert sel.get_data_type(first.daq_name) == first.dtype
+        assert sel.find_channel(1, first.prop_name)  # NORMAL events name channels by property
+        assert not sel.find_channel(1, "NO/SUCH")
+        assert sel.get_channel(len(sel)) is None
+        assert sel.is_channel_slow(len(sel)) == -1
+        slow = [i for i, c in enumerate(chans) if c.ev_type & 0x3C]
+        assert slow and all(sel.is_channel_slow(i) == 1 for i in slow)
+    with pytest.raises(qal3.Error):
+        qal3.ChanSelector([examples / "none.xml"])
+
+
+def test_registry_names_and_help():
+    funcs, ops = qal3.functions(), qal3.operations()
+    assert len(funcs) == len(ops) == 32
+    assert [f.name for f in funcs[:8]] == ["MIN", "MAX", "MEAN", "RMS", "STD", "SUM", "VALUE", "P2P"]
+    assert funcs[16].help == "undefined"
+    assert "peak to peak" in funcs[7].help
+    assert ops[12].name == "BITS" and qal3.operation_index("BITS") == 12
+    assert qal3.function_index("NOSUCH") == -1
+    assert qal3.function_name(99) == "UNKNOWN"

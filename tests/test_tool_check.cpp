@@ -1,0 +1,391 @@
+// qal3 check: schema validation, the checks beyond the schema, positions,
+// hardening and the command line.
+#include <cstdio>
+#include <string>
+#include <vector>
+
+#include <gtest/gtest.h>
+#include <nlohmann/json.hpp>
+
+#include "test_util.h"
+
+using testutil::run_command;
+using testutil::TempFile;
+
+namespace {
+
+const std::string kTool = testutil::tool_command();
+const std::string kExamples = QAL3_EXAMPLES_DIR;
+
+int check(const std::string& args, std::string* out, std::string* err = nullptr) {
+  return run_command(kTool + " check " + args, out, err);
+}
+
+// Checks `doc` and returns the finding lines ("FILE:" cut off).
+int check_text(const std::string& doc, std::string& out, const std::string& options = "") {
+  TempFile f(doc);
+  const int rc = check(options + " " + f.path(), &out);
+  for (std::string::size_type at = 0; (at = out.find(f.path() + ":", at)) != std::string::npos;)
+    out.erase(at, f.path().size() + 1);
+  return rc;
+}
+
+bool contains(const std::string& text, const std::string& part) { return text.find(part) != std::string::npos; }
+
+nlohmann::json check_json(const std::string& path) {
+  std::string out;
+  check("--json " + path, &out);
+  return nlohmann::json::parse(out);
+}
+
+const std::vector<std::string> kExampleDocs = {"chan_daqvariables.xml", "chan_descriptions.xml",
+                                               "chan_select_extra.xml", "chan_select_linac.xml",
+                                               "envdict.xml",           "evlist_basic.xml",
+                                               "evlist_multi.xml",      "triggers.xml",
+                                               "plot_triggers.xml"};
+
+// No finding of the schema validation in the document at `path`.
+void expect_schema_valid(const std::string& path) {
+  const nlohmann::json j = check_json(path);
+  ASSERT_EQ(j["files"].size(), 1u) << path;
+  EXPECT_TRUE(j["files"][0].contains("family")) << path;
+  for (const auto& f : j["files"][0]["findings"]) EXPECT_NE(f["source"], "schema") << path << ": " << f.dump();
+}
+
+}  // namespace
+
+TEST(ToolCheck, ExamplesAndWriterOutputsValidate) {
+  for (const std::string& doc : kExampleDocs) expect_schema_valid(kExamples + "/" + doc);
+
+  TempFile daqvars, chandescr, merged, envdict, triggers;
+  std::string out, err;
+  ASSERT_EQ(run_command(kTool + " chan convert --to daqvars -o " + daqvars.path() + " " + kExamples +
+                            "/chan_descriptions.xml",
+                        &out, &err),
+            0);
+  ASSERT_EQ(run_command(kTool + " chan convert --to chandescr -o " + chandescr.path() + " " + kExamples +
+                            "/chan_daqvariables.xml",
+                        &out, &err),
+            0);
+  ASSERT_EQ(run_command(kTool + " chan merge -o " + merged.path() + " " + kExamples + "/chan_select_linac.xml " +
+                            kExamples + "/chan_select_extra.xml",
+                        &out, &err),
+            0);
+  ASSERT_EQ(run_command(kTool + " envdict --xml " + envdict.path() + " " + kExamples + "/envdict.xml", &out, &err), 0);
+  ASSERT_EQ(run_command(kTool + " trigger convert -o " + triggers.path() + " " + kExamples + "/triggers.xml", &out, &err), 0);
+  for (const TempFile* f : {&daqvars, &chandescr, &merged, &envdict, &triggers}) {
+    expect_schema_valid(f->path());
+    EXPECT_EQ(check(f->path(), &out), 0) << f->path() << "\n" << out;  // written documents are clean
+    EXPECT_EQ(out, "");
+  }
+}
+
+TEST(ToolCheck, CleanFilesGiveNoOutput) {
+  std::string out;
+  for (const char* doc : {"chan_select_extra.xml", "chan_select_linac.xml", "envdict.xml", "evlist_basic.xml",
+                          "triggers.xml", "plot_triggers.xml"}) {
+    EXPECT_EQ(check(kExamples + "/" + doc, &out), 0) << doc << "\n" << out;
+    EXPECT_EQ(out, "") << doc;
+  }
+}
+
+// The mistakes an operator makes by hand, each with the line and column of
+// the value at fault.
+TEST(ToolCheck, TriggerListMistakes) {
+  const std::string doc =
+      "<?xml version=\"1.0\" encoding=\"ISO-8859-1\" ?>\n"
+      "<QAL3USERTRIGGERLIST>\n"
+      "<USERTRIGGER>\n"
+      "<Chan name=\"BEAM/Current\" subchan=\"zero\"/>\n"
+      "<Function name=\"MEANN\" start=\"abc\" end=\"5\"/>\n"
+      "<Operation name=\"INSIDEE\"/>\n"
+      "<LowLimit value=\"low\"/>\n"
+      "</USERTRIGGER>\n"
+      "<USERTRIGGER>\n"
+      "<Chan name=\"BEAM/Current\"/>\n"
+      "<Function name=\"mean\"/>\n"
+      "<Operation name=\"inside\"/>\n"
+      "</USERTRIGGER>\n"
+      "<USERTRIGGER>\n"
+      "<Chan name=\"BEAM/Current\"/>\n"
+      "<Function name=\"FOO\"/>\n"
+      "<Operation name=\"GT\"/>\n"
+      "</USERTRIGGER>\n"
+      "</QAL3USERTRIGGERLIST>\n";
+  std::string out;
+  EXPECT_EQ(check_text(doc, out), 1);
+  EXPECT_TRUE(contains(out, "4:36: error: attribute subchan of Chan: 'zero' is not an integer")) << out;
+  EXPECT_TRUE(contains(out, "5:17: error: function 'MEANN' is not in the registry: the trigger reads as MEAN; "
+                            "did you mean 'MEAN'?")) << out;
+  EXPECT_TRUE(contains(out, "5:31: error: attribute start of Function: 'abc' is not a number")) << out;
+  EXPECT_TRUE(contains(out, "6:18: error: operation 'INSIDEE' is not in the registry: the trigger reads as GT; "
+                            "did you mean 'INSIDE'?")) << out;
+  EXPECT_TRUE(contains(out, "7:18: error: attribute value of LowLimit: 'low' is not a number")) << out;
+  EXPECT_TRUE(contains(out, "11:17: error: function 'mean'")) << out;
+  EXPECT_TRUE(contains(out, "12:18: error: operation 'inside'")) << out;
+  EXPECT_TRUE(contains(out, "16:17: error: function 'FOO' is not in the registry")) << out;
+
+  // A site's own names are not reported once given as known.
+  const std::string site =
+      "<QAL3USERTRIGGERLIST><USERTRIGGER><Chan name=\"C\"/><Function name=\"MYFUNC\"/>"
+      "<Operation name=\"MYOP\"/></USERTRIGGER></QAL3USERTRIGGERLIST>\n";
+  EXPECT_EQ(check_text(site, out), 1);
+  EXPECT_TRUE(contains(out, "'MYFUNC'") && contains(out, "'MYOP'")) << out;
+  EXPECT_EQ(check_text(site, out, "--known MYFUNC,MYOP"), 0) << out;
+  EXPECT_EQ(out, "");
+  // Free registry slots have names, but nothing behind them.
+  EXPECT_EQ(check_text(
+                "<QAL3USERTRIGGERLIST><USERTRIGGER><Chan name=\"C\"/><Function name=\"FUNC20\"/>"
+                "<Operation name=\"OP13\"/></USERTRIGGER></QAL3USERTRIGGERLIST>\n",
+                out),
+            1);
+  EXPECT_TRUE(contains(out, "'FUNC20'") && contains(out, "'OP13'")) << out;
+}
+
+TEST(ToolCheck, TriggerValuesTheWriterCannotKeep) {
+  std::string out;
+  EXPECT_EQ(check_text("<QAL3USERTRIGGERLIST>\n<USERTRIGGER><Chan name=\"C\"/>"
+                       "<Function name=\"MEAN\" start=\"0.0000001\"/>"
+                       "<Operation name=\"GT\"/><UpperLimit value=\"1.25\"/></USERTRIGGER>\n"
+                       "</QAL3USERTRIGGERLIST>\n",
+                       out),
+            1);
+  EXPECT_TRUE(contains(out, "2:59: warning: Function start 0.0000001 is written back as 0.000000")) << out;
+  EXPECT_FALSE(contains(out, "UpperLimit")) << out;
+}
+
+TEST(ToolCheck, EventListMistakes) {
+  const std::string doc =
+      "<?xml version=\"1.0\" encoding=\"ISO-8859-1\" ?>\n"
+      "<BMR>\n"
+      "  <EVENT><TYPE>1</TYPE></EVENT>\n"
+      "  <EVENT><TYPE>999</TYPE></EVENT>\n"
+      "  <EVENT><TYPE>40</TYPE></EVENT>\n"
+      "  <EVENT><TYPE>NORMAL</TYPE></EVENT>\n"
+      "  <EVENT><TYPE>2</TYPE><CHAN>X</CHAN><SBLOCK><CHLIST/></SBLOCK><TMASK>4294967296</TMASK></EVENT>\n"
+      "</BMR>\n";
+  std::string out;
+  EXPECT_EQ(check_text(doc, out), 1);
+  EXPECT_TRUE(contains(out, "4:16: error: event type 999 is out of range 0 to 32")) << out;
+  EXPECT_TRUE(contains(out, "5:16: error: event type 40 is out of range 0 to 32")) << out;
+  EXPECT_TRUE(contains(out, "6:16: error: TYPE: 'NORMAL' is not an integer")) << out;
+  EXPECT_TRUE(contains(out, "7:24: warning: channel 'X' outside a channel list: ignored")) << out;
+  EXPECT_TRUE(contains(out, "7:38: error: server block without a name")) << out;
+  EXPECT_TRUE(contains(out, "error: TMASK 4294967296 does not fit in 32 bits")) << out;
+  EXPECT_FALSE(contains(out, ":3:")) << out;
+}
+
+TEST(ToolCheck, ChannelDescriptionMistakes) {
+  std::string out;
+  // The example repeats a property: a conversion drops the second DAQ name.
+  EXPECT_EQ(check(kExamples + "/chan_descriptions.xml", &out), 1);
+  EXPECT_TRUE(contains(out, "chan_descriptions.xml:83:7: warning: property 'TS.MAGNETS/QUAD/Q3/CURRENT.RBV' "
+                            "already described at line 64: a merge or conversion drops DAQ name 'TS.Q3.I.UPD'"))
+      << out;
+
+  const std::string doc =
+      "<CHANDESCRIPTIONS>\n"
+      "<CHANNEL>\n"
+      "<EVTYPE>abc</EVTYPE>\n"
+      "<PROP>A/B/C</PROP>\n"
+      "<NAME>ABC</NAME>\n"
+      "<UNITS>kilovolt per metre</UNITS>\n"
+      "<SIZE>-5</SIZE>\n"
+      "<BIT>x\n<BIT_NAME>b</BIT_NAME></BIT>\n"
+      "</CHANNEL>\n"
+      "<CHANNEL><EVTYPE>33</EVTYPE><DTYPE>70</DTYPE><PROP>D</PROP><NAME>ABC</NAME></CHANNEL>\n"
+      "</CHANDESCRIPTIONS>\n";
+  EXPECT_EQ(check_text(doc, out), 1);
+  EXPECT_TRUE(contains(out, "3:9: error: EVTYPE: 'abc' is not an integer")) << out;
+  EXPECT_TRUE(contains(out, "6:8: warning: units is 18 characters long: it is cut to 15 when read")) << out;
+  EXPECT_TRUE(contains(out, "7:7: error: SIZE: value '-5' must be greater than or equal to")) << out;
+  EXPECT_TRUE(contains(out, "8:6: error: bit number 'x' is not a number")) << out;
+  EXPECT_TRUE(contains(out, "11:18: error: event type 33 is out of range 0 to 31")) << out;
+  EXPECT_TRUE(contains(out, "11:36: error: data type 70 is out of range 0 to 62")) << out;
+  EXPECT_TRUE(contains(out, "11:66: warning: DAQ name 'ABC' already used at line 2")) << out;
+}
+
+TEST(ToolCheck, DaqVariablesMistakes) {
+  std::string out;
+  EXPECT_EQ(check(kExamples + "/chan_daqvariables.xml", &out), 1);
+  EXPECT_TRUE(contains(out, ":72:8: warning: property 'TS.VAC/GAUGE/G12/PRESSURE' already described at line 5: "
+                            "a merge or conversion drops DAQ name 'TS.VAC.G12.P.FAST'"))
+      << out;
+  EXPECT_EQ(check_text("<DAQvariables>\n<DaqBits><nexol>P</nexol><firstIndex>3</firstIndex>\n"
+                       "<bitTitle bit=\"1\">a</bitTitle><bitTitle bit=\"1\">b</bitTitle><bitTitle bit=\"2\"/>\n"
+                       "</DaqBits>\n</DAQvariables>\n",
+                       out),
+            1);
+  EXPECT_TRUE(contains(out, "2:38: warning: firstIndex 3 is not read")) << out;
+  EXPECT_TRUE(contains(out, "3:46: warning: bit 1 already described at line 3")) << out;
+  EXPECT_TRUE(contains(out, "3:61: warning: bit 2 has no title")) << out;
+}
+
+TEST(ToolCheck, DictionaryMistakes) {
+  const std::string long_name(100, 'X');
+  std::string out;
+  EXPECT_EQ(check_text("<?xml version=\"1.0\" encoding=\"ISO-8859-1\" ?>\n<ENVINDEXDICT>\n"
+                       "<CHANNEL><INDEX>1</INDEX><PROP>A</PROP></CHANNEL>\n"
+                       "<CHANNEL><INDEX>1</INDEX><PROP>" + long_name + "</PROP><DABS>0.00000001</DABS></CHANNEL>\n"
+                       "<CHANNEL><PROP>A</PROP><INDEX>2</INDEX></CHANNEL>\n"
+                       "</ENVINDEXDICT>\n",
+                       out),
+            1);
+  EXPECT_TRUE(contains(out, "4:17: error: index 1 already used at line 3")) << out;
+  EXPECT_TRUE(contains(out, "4:32: warning: property is 100 characters long: readers of the old layout cut it to 79"))
+      << out;
+  EXPECT_TRUE(contains(out, "warning: DABS 0.00000001 is written back as 0.000000")) << out;
+  EXPECT_TRUE(contains(out, "5:16: warning: property 'A' already listed at line 3")) << out;
+}
+
+// Positions count characters, not bytes, in UTF-8 documents.
+TEST(ToolCheck, PositionsInUtf8) {
+  std::string out;
+  EXPECT_EQ(check_text("<?xml version=\"1.0\" encoding=\"UTF-8\"?>\n<QAL3USERTRIGGERLIST><USERTRIGGER>"
+                       "<Chan name=\"\xC3\xA9t\xC3\xA9\"/><Function name=\"MEANN\"/><Operation name=\"GT\"/>"
+                       "</USERTRIGGER></QAL3USERTRIGGERLIST>\n",
+                       out),
+            1);
+  EXPECT_TRUE(contains(out, "2:69: error: function 'MEANN'")) << out;
+}
+
+TEST(ToolCheck, HardenedReading) {
+  std::string out;
+  // No DTD, so no entity of any kind.
+  EXPECT_EQ(check_text("<?xml version=\"1.0\"?>\n<!DOCTYPE BMR [<!ENTITY x SYSTEM \"file:///etc/passwd\">]>\n"
+                       "<BMR><EVENT><TYPE>&x;</TYPE></EVENT></BMR>\n",
+                       out),
+            1);
+  EXPECT_TRUE(contains(out, "error: document type declarations are not accepted")) << out;
+  EXPECT_FALSE(contains(out, "root:")) << out;
+  // A schema named by the document is not loaded: ours applies.
+  EXPECT_EQ(check_text("<BMR xmlns:xsi=\"http://www.w3.org/2001/XMLSchema-instance\" "
+                       "xsi:noNamespaceSchemaLocation=\"http://example.invalid/any.xsd\">"
+                       "<EVENT><TYPE>x</TYPE></EVENT></BMR>\n",
+                       out),
+            1);
+  EXPECT_TRUE(contains(out, "TYPE: 'x' is not an integer")) << out;
+  // Not well-formed, unknown root, nothing at all.
+  EXPECT_EQ(check_text("<BMR>\n<EVENT>\n</BMR>\n", out), 1);
+  EXPECT_TRUE(contains(out, "3:") && contains(out, "error:")) << out;
+  EXPECT_EQ(check_text("<CHANNELS/>\n", out), 1);
+  EXPECT_TRUE(contains(out, "1:1: error: root element 'CHANNELS' is none of BMR")) << out;
+  EXPECT_EQ(check_text("", out), 1);
+  EXPECT_TRUE(contains(out, "error:")) << out;
+  // Deep nesting is refused by the schema without harm.
+  std::string deep = "<BMR>";
+  for (int i = 0; i < 5000; ++i) deep += "<EVENT>";
+  EXPECT_EQ(check_text(deep + "\n", out), 1);
+}
+
+TEST(ToolCheck, CommandLine) {
+  std::string out, err;
+  EXPECT_EQ(check("--help", &out), 0);
+  EXPECT_TRUE(contains(out, "Usage: qal3 check") && contains(out, "Exit status:"));
+  EXPECT_EQ(check("", &out, &err), 2);
+  EXPECT_EQ(check("--frobnicate " + kExamples + "/triggers.xml", &out, &err), 2);
+  EXPECT_EQ(check("--known " + kExamples + "/triggers.xml", &out, &err), 2);  // the file taken as the names
+  EXPECT_EQ(check("--known A,,B " + kExamples + "/triggers.xml", &out, &err), 2);
+  EXPECT_EQ(check("/nonexistent/x.xml", &out, &err), 1);
+  EXPECT_TRUE(contains(err, "qal3: /nonexistent/x.xml: No such file or directory")) << err;
+  EXPECT_EQ(out, "");
+  // Several files, standard input among them.
+  EXPECT_EQ(run_command("cat " + kExamples + "/evlist_multi.xml | " + kTool + " check " + kExamples +
+                            "/triggers.xml -",
+                        &out, &err),
+            1);
+  EXPECT_TRUE(contains(out, "<stdin>:15:9: error: event type 40")) << out;
+  // --strict reports warnings as errors.
+  EXPECT_EQ(check("--strict " + kExamples + "/chan_descriptions.xml", &out), 1);
+  EXPECT_TRUE(contains(out, ":83:7: error: property")) << out;
+  // -q: only the exit status tells; GNU forms of --known.
+  EXPECT_EQ(check("-q " + kExamples + "/evlist_multi.xml", &out, &err), 1);
+  EXPECT_EQ(out + err, "");
+  TempFile own("<QAL3USERTRIGGERLIST><USERTRIGGER><Chan name=\"C\"/><Function name=\"SITEFN\"/>"
+               "<Operation name=\"SITEOP\"/></USERTRIGGER></QAL3USERTRIGGERLIST>\n");
+  EXPECT_EQ(check(own.path(), &out), 1);
+  EXPECT_EQ(check("--known=SITEFN,SITEOP " + own.path(), &out), 0) << out;
+  EXPECT_EQ(check(own.path() + " --known SITEOP,SITEFN", &out), 0) << out;
+  // The findings are data: a failed write of them is an error, said so.
+  EXPECT_EQ(run_command("{ " + kTool + " check --json " + kExamples + "/triggers.xml >/dev/full; }", &out, &err),
+            1);
+  EXPECT_TRUE(contains(err, "qal3: <stdout>: ")) << err;
+}
+
+TEST(ToolCheck, Json) {
+  const nlohmann::json j = check_json(kExamples + "/evlist_multi.xml " + kExamples + "/triggers.xml");
+  ASSERT_EQ(j["files"].size(), 2u);
+  EXPECT_EQ(j["errors"], 1);
+  EXPECT_EQ(j["warnings"], 0);
+  const auto& first = j["files"][0];
+  EXPECT_EQ(first["root"], "BMR");
+  ASSERT_EQ(first["findings"].size(), 1u);
+  EXPECT_EQ(first["findings"][0]["line"], 15);
+  EXPECT_EQ(first["findings"][0]["column"], 9);
+  EXPECT_EQ(first["findings"][0]["severity"], "error");
+  EXPECT_EQ(first["findings"][0]["source"], "check");
+  EXPECT_TRUE(j["files"][1]["findings"].empty());
+}
+
+// The commands that convert or merge say what they drop; --strict makes it
+// fatal, and nothing is written then.
+TEST(ToolCheck, ConvertersWarnAndStrictFails) {
+  std::string out, err;
+  TempFile target;
+  EXPECT_EQ(run_command(kTool + " chan convert --to daqvars -o " + target.path() + " " + kExamples +
+                            "/chan_descriptions.xml",
+                        &out, &err),
+            0);
+  EXPECT_TRUE(contains(err, "chan_descriptions.xml:83:7: warning: property") && contains(err, "'TS.Q3.I.UPD'")) << err;
+  const std::string none = target.path() + ".none";
+  EXPECT_EQ(run_command(kTool + " chan merge --strict -o " + none + " " + kExamples + "/chan_descriptions.xml",
+                        &out, &err),
+            1);
+  EXPECT_TRUE(contains(err, ":83:7: error: property")) << err;
+  EXPECT_TRUE(testutil::read_file(none).empty());
+  EXPECT_EQ(run_command(kTool + " trigger convert --strict -o " + none + " " + kExamples + "/triggers.xml", &out, &err), 0);
+  std::remove(none.c_str());
+  TempFile bad("<QAL3USERTRIGGERLIST><USERTRIGGER><Chan name=\"C\"/><Function name=\"MEANN\"/>"
+               "<Operation name=\"GT\"/></USERTRIGGER></QAL3USERTRIGGERLIST>\n");
+  EXPECT_EQ(run_command(kTool + " trigger convert --strict -o " + none + " " + bad.path(), &out, &err), 1);
+  EXPECT_TRUE(contains(err, "error: function 'MEANN'")) << err;
+  EXPECT_TRUE(testutil::read_file(none).empty());
+  TempFile dict("<ENVINDEXDICT><CHANNEL><INDEX>1</INDEX><PROP>A</PROP></CHANNEL>"
+                "<CHANNEL><INDEX>1</INDEX><PROP>B</PROP></CHANNEL></ENVINDEXDICT>\n");
+  EXPECT_EQ(run_command(kTool + " envdict --xml " + none + " " + dict.path(), &out, &err), 0);
+  EXPECT_TRUE(contains(err, "warning: index 1 already used at line 1")) << err;
+  std::remove(none.c_str());
+  EXPECT_EQ(run_command(kTool + " envdict --strict --xml " + none + " " + dict.path(), &out, &err), 1);
+  EXPECT_TRUE(testutil::read_file(none).empty());
+  // --strict is about conversions only.
+  EXPECT_EQ(run_command(kTool + " envdict --strict " + dict.path(), &out, &err), 2);
+  EXPECT_EQ(run_command(kTool + " envdict --strict --check " + dict.path(), &out, &err), 2);
+}
+
+// Standard input is checked too, under its message name; -q silences the
+// warnings but not the errors of --strict, and an existing output is kept
+// when --strict fails.
+TEST(ToolCheck, ConverterWarningsOnStandardInputAndQuiet) {
+  const std::string chan = kExamples + "/chan_descriptions.xml";
+  std::string out, err;
+  EXPECT_EQ(run_command(kTool + " chan merge - < " + chan, &out, &err), 0);
+  EXPECT_TRUE(contains(err, "<stdin>:83:7: warning: property")) << err;
+  EXPECT_TRUE(contains(out, "<CHANDESCRIPTIONS")) << out;
+  EXPECT_EQ(run_command(kTool + " chan convert -q --to daqvars - < " + chan, &out, &err), 0);
+  EXPECT_EQ(err, "");
+  TempFile kept("old contents\n");
+  EXPECT_EQ(run_command(kTool + " chan convert -q --strict --to daqvars -o " + kept.path() + " " +
+                            kExamples + "/chan_daqvariables.xml - < " + chan,
+                        &out, &err),
+            1);
+  EXPECT_TRUE(contains(err, "<stdin>:83:7: error: property")) << err;
+  EXPECT_EQ(kept.read(), "old contents\n");
+  EXPECT_EQ(out, "");
+  TempFile bad("<QAL3USERTRIGGERLIST><USERTRIGGER><Chan name=\"C\"/><Function name=\"MEANN\"/>"
+               "<Operation name=\"GT\"/></USERTRIGGER></QAL3USERTRIGGERLIST>\n");
+  EXPECT_EQ(run_command(kTool + " trigger convert --to text - < " + bad.path(), &out, &err), 0);
+  EXPECT_TRUE(contains(err, "<stdin>:1:") && contains(err, "warning: function 'MEANN'")) << err;
+  // Commands that only print do not warn.
+  EXPECT_EQ(run_command(kTool + " chan print " + chan, &out, &err), 0);
+  EXPECT_FALSE(contains(err, "warning")) << err;
+}

@@ -1,0 +1,310 @@
+// The conventions every qal3 command keeps: data only on standard output,
+// failed writes reported, -o all or nothing, '-' for standard input and
+// output, GNU options, --json, answers in exit statuses, messages that name
+// the file and the system's reason, and help, manual page and completion
+// that agree.
+#include <gtest/gtest.h>
+
+#include <dirent.h>
+
+#include <nlohmann/json.hpp>
+#include <string>
+#include <vector>
+
+#include "test_util.h"
+
+namespace {
+
+using testutil::run_command;
+using testutil::TempFile;
+
+const std::string kTool = testutil::tool_command();
+const std::string kEx = QAL3_EXAMPLES_DIR;
+const std::string kTriggers = kEx + "/triggers.xml";
+const std::string kChan = kEx + "/chan_descriptions.xml";
+const std::string kLinac = kEx + "/chan_select_linac.xml";
+const std::string kDict = kEx + "/envdict.xml";
+const std::string kCamera = kEx + "/gige_camera.xml";
+const std::string kEvlist = kEx + "/evlist_basic.xml";
+
+int qal3(const std::string& args, std::string* out = nullptr, std::string* err = nullptr) {
+  return run_command(kTool + " " + args, out, err);
+}
+
+// Every command line that prints data, with the data it needs.
+const std::vector<std::string> kPrinting = {
+    "evlist " + kEvlist,
+    "chan print " + kChan,
+    "chan convert --to daqvars " + kChan,
+    "chan listing " + kChan,
+    "chan names " + kChan,
+    "chan merge " + kChan,
+    "chan select slow TS.Q3.I " + kChan,
+    "trigger registry",
+    "trigger print " + kTriggers,
+    "trigger convert " + kTriggers,
+    "trigger test " + kTriggers + " --value 5",
+    "envdict " + kDict,
+    "envdict --xml - " + kDict,
+    "gige " + kCamera,
+};
+
+std::string trigger_list(const std::string& low, const std::string& param0, int copies = 1) {
+  std::string t;
+  for (int i = 0; i < copies; ++i)
+    t += "<USERTRIGGER><Chan name=\"BEAM/Current\" subchan=\"0\"/><Function name=\"MEAN\" param0=\"" +
+         param0 + "\"/><Operation name=\"GT\"/><LowLimit value=\"" + low +
+         "\"/><UpperLimit value=\"2\"/><Description text=\"a rather long description so that the "
+         "document grows quickly\"/></USERTRIGGER>\n";
+  return "<QAL3USERTRIGGERLIST>\n" + t + "</QAL3USERTRIGGERLIST>\n";
+}
+
+std::vector<std::string> entries_of(const std::string& dir) {
+  std::vector<std::string> names;
+  if (DIR* d = opendir(dir.c_str())) {
+    while (dirent* e = readdir(d))
+      if (e->d_name[0] != '.' || (std::string(e->d_name) != "." && std::string(e->d_name) != ".."))
+        names.push_back(e->d_name);
+    closedir(d);
+  }
+  return names;
+}
+
+// A scratch folder removed with its files.
+struct ScratchDir {
+  std::string path;
+  ScratchDir() {
+    char tmpl[] = "/tmp/qal3-dir-XXXXXX";
+    path = mkdtemp(tmpl);
+  }
+  ~ScratchDir() { run_command("rm -rf " + path); }
+};
+
+}  // namespace
+
+TEST(ToolConventions, SmallFloatsSurviveConversion) {
+  TempFile list(trigger_list("1e-7", "0.000000123"));
+  std::string out;
+  ASSERT_EQ(qal3("trigger convert " + list.path(), &out), 0);
+  EXPECT_NE(out.find("<LowLimit value=\"1e-07\"/>"), std::string::npos) << out;
+  EXPECT_NE(out.find("param0=\"1.23e-07\""), std::string::npos) << out;
+  TempFile dict(
+      "<ENVINDEXDICT><CHANNEL><INDEX>1</INDEX><PROP>A</PROP><DABS>1e-9</DABS><DREL>2.5e-7</DREL>"
+      "</CHANNEL></ENVINDEXDICT>");
+  ASSERT_EQ(qal3("envdict --xml - " + dict.path(), &out), 0);
+  EXPECT_NE(out.find("<DABS>1e-09</DABS>\n<DREL>2.5e-07</DREL>"), std::string::npos) << out;
+  ASSERT_EQ(qal3("envdict --text - " + dict.path(), &out), 0);
+  EXPECT_EQ(out, "1\tA\t1e-09\t2.5e-07\n");
+}
+
+TEST(ToolConventions, FailedStandardOutputIsAnError) {
+  for (const std::string& cmd : kPrinting) {
+    std::string err;
+    EXPECT_EQ(run_command("{ " + kTool + " " + cmd + " >/dev/full; }", nullptr, &err), 1) << cmd;
+    // Converters may warn about their input first; the failed write is said.
+    const bool said = err.rfind("qal3: <stdout>: ", 0) == 0 || err.find("\nqal3: <stdout>: ") != std::string::npos;
+    EXPECT_TRUE(said) << cmd << "\n" << err;
+    EXPECT_NE(run_command("{ " + kTool + " " + cmd + " --json >/dev/full; }", nullptr, &err), 0) << cmd;
+  }
+  // A reader that leaves early ends the run without a message.
+  std::string err;
+  std::string many;
+  for (int i = 0; i < 300; ++i) many += " " + kChan;
+  EXPECT_EQ(run_command("{ " + kTool + " chan print" + many + " | head -n 1; }", nullptr, &err), 0);
+  EXPECT_EQ(err, "");
+}
+
+TEST(ToolConventions, OutputFileIsAllOrNothing) {
+  ScratchDir dir;
+  const std::string target = dir.path + "/out.xml";
+  ASSERT_EQ(run_command("{ echo original > " + target + "; }"), 0);
+  TempFile big(trigger_list("1", "2", 200));
+  std::string err;
+  // The file size limit stops the write midway.
+  EXPECT_EQ(run_command("ulimit -f 8; " + kTool + " trigger convert -o " + target + " " + big.path(), nullptr,
+                        &err),
+            1);
+  EXPECT_NE(err.find(target), std::string::npos) << err;
+  EXPECT_EQ(testutil::read_file(target), "original\n");
+  EXPECT_EQ(entries_of(dir.path), std::vector<std::string>{"out.xml"});
+  // A complete write replaces the file.
+  ASSERT_EQ(qal3("trigger convert -o " + target + " " + kTriggers), 0);
+  EXPECT_EQ(testutil::read_file(target).rfind("<?xml", 0), 0u);
+  EXPECT_EQ(entries_of(dir.path), std::vector<std::string>{"out.xml"});
+  // A failed read leaves it too.
+  EXPECT_EQ(qal3("chan convert --to daqvars -o " + target + " /nonexistent.xml"), 1);
+  EXPECT_EQ(testutil::read_file(target).rfind("<?xml", 0), 0u);
+}
+
+TEST(ToolConventions, DashIsStandardInputAndOutput) {
+  ScratchDir dir;
+  for (const std::string& cmd :
+       {"chan convert --to daqvars -o - " + kChan, "chan merge -o - " + kChan, "chan listing -o - " + kChan,
+        "chan names -o - " + kChan, "trigger convert -o - " + kTriggers, "envdict --text - " + kDict,
+        "envdict --xml - " + kDict}) {
+    std::string out;
+    EXPECT_EQ(run_command("cd " + dir.path + " && " + kTool + " " + cmd, &out), 0) << cmd;
+    EXPECT_FALSE(out.empty()) << cmd;
+  }
+  EXPECT_TRUE(entries_of(dir.path).empty());  // no file named '-'
+  std::string a, b;
+  for (const std::string cmd : {"gige", "evlist", "chan print", "trigger print", "envdict"}) {
+    const std::string file = cmd == std::string("gige")        ? kCamera
+                             : cmd == std::string("evlist")    ? kEvlist
+                             : cmd == std::string("chan print") ? kChan
+                             : cmd == std::string("envdict")   ? kDict
+                                                               : kTriggers;
+    ASSERT_EQ(qal3(cmd + " - < " + file, &a), 0) << cmd;
+    ASSERT_EQ(qal3(cmd + " " + file, &b), 0) << cmd;
+    if (cmd == std::string("gige") || cmd == std::string("evlist")) {
+      EXPECT_EQ(a.substr(0, a.rfind('\n', a.size() - 2)), b.substr(0, b.rfind('\n', b.size() - 2))) << cmd;
+      EXPECT_NE(a.find("<stdin>: "), std::string::npos) << cmd;
+    } else {
+      EXPECT_EQ(a, b) << cmd;
+    }
+  }
+}
+
+TEST(ToolConventions, StandardOutputCarriesDataOnly) {
+  std::string out, err;
+  ASSERT_EQ(qal3("trigger test " + kTriggers + " --slow A=1", &out, &err), 0);
+  EXPECT_EQ(out.find("func_"), std::string::npos) << out;
+  for (std::size_t p = out.find('\n'); p + 1 < out.size(); p = out.find('\n', p + 1))
+    EXPECT_TRUE(out[p + 1] == '#' || isdigit(static_cast<unsigned char>(out[p + 1]))) << out;
+  ASSERT_EQ(qal3("chan names " + kChan, &out), 0);
+  EXPECT_EQ(out.find("\n\n"), std::string::npos);
+  EXPECT_NE(out[0], '\n');
+  ASSERT_EQ(qal3("chan convert --to daqvars -o - " + kChan, &out), 0);
+  EXPECT_EQ(out.find("has been"), std::string::npos);
+  TempFile broken("<RegisterDescription><Integer Name=\"A\">");
+  EXPECT_EQ(qal3("gige " + broken.path(), &out, &err), 1);
+  EXPECT_EQ(out, "");
+  EXPECT_EQ(qal3("chan select in-event UPD NOPE " + kLinac, &out, &err), 1);
+  EXPECT_EQ(out, "no\n");
+  EXPECT_NE(err.find("unknown channel 'NOPE'"), std::string::npos);
+}
+
+TEST(ToolConventions, SelectAnswersInTheExitStatus) {
+  std::string out, err;
+  EXPECT_EQ(qal3("chan select in-event 1 LINAC/BPM/BPM1/X " + kLinac, &out), 0);
+  EXPECT_EQ(out, "yes\n");
+  EXPECT_EQ(qal3("chan select -q in-event 1 LINAC/BPM/BPM1/X " + kLinac, &out), 0);
+  EXPECT_EQ(out, "");
+  EXPECT_EQ(qal3("chan select in-event NORMAL BPM1.X " + kLinac, &out), 1);
+  EXPECT_EQ(out, "no\n");
+  EXPECT_EQ(qal3("chan select in-event 1 X /nonexistent.xml", &out, &err), 2);
+  EXPECT_EQ(qal3("chan select in-event 99 X " + kLinac, &out, &err), 2);
+}
+
+TEST(ToolConventions, GnuOptionForms) {
+  std::string a, b;
+  ASSERT_EQ(qal3("chan convert --to=daqvars " + kChan, &a), 0);
+  ASSERT_EQ(qal3("chan convert -t daqvars " + kChan, &b), 0);
+  EXPECT_EQ(a, b);
+  ASSERT_EQ(qal3("chan convert -tdaqvars -- " + kChan, &b), 0);
+  EXPECT_EQ(a, b);
+  ASSERT_EQ(qal3("chan convert " + kChan + " --to daqvars", &b), 0);  // options after operands
+  EXPECT_EQ(a, b);
+  ASSERT_EQ(qal3("chan print -sj " + kChan, &a), 0);
+  ASSERT_EQ(qal3("chan print --shift --json " + kChan, &b), 0);
+  EXPECT_EQ(a, b);
+  std::string err;
+  EXPECT_EQ(qal3("chan convert --to " + kChan, nullptr, &err), 2);  // the file taken as format
+  EXPECT_EQ(qal3("chan print --frob " + kChan, nullptr, &err), 2);
+  EXPECT_NE(err.find("Try 'qal3 chan print --help'"), std::string::npos) << err;
+  for (const char* cmd : {"evlist", "chan print", "chan convert", "chan listing", "chan names", "chan merge",
+                          "chan select", "trigger registry", "trigger print", "trigger convert", "trigger test",
+                          "envdict", "gige", "chan", "trigger"}) {
+    std::string out;
+    EXPECT_EQ(qal3(std::string(cmd) + " --version", &out), 0) << cmd;
+    EXPECT_EQ(out, "qal3 1.0.0\n") << cmd;
+    EXPECT_EQ(qal3(std::string(cmd) + " --help", &out), 0) << cmd;
+    EXPECT_NE(out.find("\nExit status:\n  0  "), std::string::npos) << cmd;
+    EXPECT_NE(out.find("-q, --quiet"), std::string::npos) << cmd;
+  }
+  // -t is --to everywhere; envdict writes text with --text.
+  EXPECT_EQ(qal3("envdict -t x " + kDict, nullptr, &err), 2);
+}
+
+TEST(ToolConventions, MessagesNameTheFileAndTheReason) {
+  std::string out, err;
+  EXPECT_EQ(qal3("evlist /nonexistent.xml", &out, &err), 1);
+  EXPECT_EQ(err, "qal3: /nonexistent.xml: No such file or directory\n");
+  EXPECT_EQ(qal3("trigger print /tmp", &out, &err), 1);
+  EXPECT_EQ(err, "qal3: /tmp: Is a directory\n");
+  TempFile bad("<BMR>\n<a>\n</BMR>\n");
+  EXPECT_EQ(qal3("evlist - < " + bad.path(), &out, &err), 1);
+  EXPECT_EQ(err.rfind("<stdin>:3:3: ", 0), 0u) << err;
+  EXPECT_EQ(err.find("my_mem_info"), std::string::npos) << err;
+  TempFile bad_chan("<CHANDESCRIPTIONS>\n<CHANNEL>\n</CHANDESCRIPTIONS>\n");
+  EXPECT_EQ(qal3("chan print " + bad_chan.path(), &out, &err), 1);
+  EXPECT_EQ(err.rfind(bad_chan.path() + ":3:", 0), 0u) << err;
+  EXPECT_EQ(qal3("gige - < " + bad.path(), &out, &err), 1);
+  EXPECT_NE(err.find("not a feature file"), std::string::npos) << err;
+}
+
+TEST(ToolConventions, GigeRefusesOtherDocumentsAndKeepsOneFeaturePerLine) {
+  std::string out, err;
+  EXPECT_EQ(qal3("gige " + kEvlist, &out, &err), 1);
+  EXPECT_NE(err.find("root element 'BMR'"), std::string::npos) << err;
+  TempFile cam(
+      "<RegisterDescription><Float Name=\"Gain\"><ToolTip>first line\nsecond\tline</ToolTip></Float>"
+      "<Command Name=\"Go\"/></RegisterDescription>");
+  ASSERT_EQ(qal3("gige " + cam.path(), &out, &err), 0) << err;
+  EXPECT_EQ(out, "0\tGain\t\tFloat\tfirst line\\nsecond\\tline\t\n1\tGo\t\tCommand\t\t\n" + cam.path() +
+                     ": 2 features\n");
+}
+
+TEST(ToolConventions, JsonDocumentsCarryEveryField) {
+  auto json = [](const std::string& args) {
+    std::string out, err;
+    EXPECT_EQ(qal3(args + " --json", &out, &err), 0) << args << err;
+    return nlohmann::json::parse(out);
+  };
+  nlohmann::json j = json("evlist " + kEvlist);
+  ASSERT_EQ(j["files"].size(), 1u);
+  for (const char* k : {"evtype", "sb_list", "min_ev_time", "tmask", "priority"})
+    EXPECT_TRUE(j["files"][0]["entries"][0].contains(k)) << k;
+  j = json("chan print " + kChan);
+  for (const char* k : {"stream", "ev_type", "count", "dtype", "db_key", "prop_name", "daq_name", "prop_desc",
+                        "units", "max_size", "nbits", "bits", "ndims", "dims", "sb_name", "set_point",
+                        "subsystem"})
+    EXPECT_TRUE(j["files"][0]["channels"][0].contains(k)) << k;
+  j = json("chan select slow TS.Q3.I " + kChan);
+  EXPECT_EQ(j["answer"], 1);
+  EXPECT_EQ(j["known"], true);
+  j = json("envdict " + kDict);
+  EXPECT_EQ(j["entries"][0]["env_ch_abs_delta"], 0.1);
+  for (const char* k : {"index", "env_prop", "env_ch_abs_delta", "env_ch_rel_delta"})
+    EXPECT_TRUE(j["entries"][0].contains(k)) << k;
+  j = json("trigger print " + kTriggers);
+  for (const char* k : {"channel", "subchannel", "function", "fparam", "operation", "low", "upper", "bitmask",
+                        "time", "description", "pre_mode", "post_mode", "group"})
+    EXPECT_TRUE(j["triggers"][0].contains(k)) << k;
+  EXPECT_EQ(j["triggers"][0]["fparam"].size(), 16u);
+  j = json("trigger registry");
+  EXPECT_FALSE(j["functions"].empty());
+  EXPECT_FALSE(j["operations"].empty());
+  j = json("trigger test " + kTriggers + " --value 5 --value 7");
+  ASSERT_EQ(j["events"].size(), 2u);
+  for (const char* k : {"trigger", "channel", "subchannel", "function", "result", "operation", "verdict"})
+    EXPECT_TRUE(j["events"][0]["results"][0].contains(k)) << k;
+  j = json("gige " + kCamera);
+  for (const char* k : {"position", "type", "type_name", "name", "extension", "tooltip", "description"})
+    EXPECT_TRUE(j["files"][0]["features"][0].contains(k)) << k;
+  EXPECT_EQ(j["files"][0]["features"][0]["type_name"], "Integer");
+}
+
+// The committed manual page and completion are what the tool makes from the
+// descriptions behind its --help.
+TEST(ToolConventions, ManualPageAndCompletionMatchTheHelp) {
+  std::string man, completion;
+  ASSERT_EQ(qal3("--man", &man), 0);
+  ASSERT_EQ(qal3("--bash-completion", &completion), 0);
+  EXPECT_EQ(man, testutil::read_file(std::string(QAL3_TOOLS_DIR) + "/qal3.1"))
+      << "run: cmake --build <build> --target qal3-docs";
+  EXPECT_EQ(completion, testutil::read_file(std::string(QAL3_TOOLS_DIR) + "/qal3.bash-completion"))
+      << "run: cmake --build <build> --target qal3-docs";
+  EXPECT_NE(man.find("qal3 chan select"), std::string::npos);
+  EXPECT_NE(completion.find("\"chan convert\") opts="), std::string::npos);
+}

@@ -1,0 +1,571 @@
+#include "check_document.h"
+
+#include <unistd.h>
+
+#include <algorithm>
+#include <cstdlib>
+#include <cstring>
+#include <string_view>
+#include <sys/stat.h>
+
+#include <xercesc/framework/LocalFileInputSource.hpp>
+#include <xercesc/framework/MemBufInputSource.hpp>
+#include <xercesc/framework/XMLPScanToken.hpp>
+#include <xercesc/sax/Locator.hpp>
+#include <xercesc/sax/SAXParseException.hpp>
+#include <xercesc/sax2/Attributes.hpp>
+#include <xercesc/sax2/DefaultHandler.hpp>
+#include <xercesc/sax2/SAX2XMLReader.hpp>
+#include <xercesc/sax2/XMLReaderFactory.hpp>
+#include <xercesc/util/OutOfMemoryException.hpp>
+#include <xercesc/util/PlatformUtils.hpp>
+#include <xercesc/util/SecurityManager.hpp>
+#include <xercesc/util/TransService.hpp>
+#include <xercesc/util/XMLException.hpp>
+#include <xercesc/util/XMLUni.hpp>
+#include <xercesc/validators/common/Grammar.hpp>
+
+namespace check {
+
+namespace xc = xercesc;
+
+namespace {
+
+// Elements deeper than this are validated but not kept in the tree: no
+// family nests more than six levels.
+constexpr std::size_t kMaxDepth = 64;
+// Schema findings kept per document; the rest are summed up in one line.
+constexpr std::size_t kMaxSchemaFindings = 200;
+constexpr XMLSize_t kEntityExpansionLimit = 1000;
+
+std::string to_utf8(const XMLCh* text, XMLSize_t length) {
+  if (!text || length == 0) return {};
+  try {
+    xc::TranscodeToStr utf8(text, length, "UTF-8");
+    return std::string(reinterpret_cast<const char*>(utf8.str()), utf8.length());
+  } catch (...) {
+    return "?";
+  }
+}
+
+std::string to_utf8(const XMLCh* text) { return to_utf8(text, text ? xc::XMLString::stringLen(text) : 0); }
+
+// Xerces set up for the life of one object.
+class Platform {
+ public:
+  Platform() { xc::XMLPlatformUtils::Initialize(); }
+  ~Platform() { xc::XMLPlatformUtils::Terminate(); }
+  Platform(const Platform&) = delete;
+  Platform& operator=(const Platform&) = delete;
+};
+
+struct StopParsing {};
+
+}  // namespace
+
+// ---------------------------------------------------------------------------
+// Positions: Xerces reports the position after a start tag; the source text
+// gives the '<' of the tag, the first character of a value and the value
+// of an attribute.
+
+class Document::Source {
+ public:
+  explicit Source(std::string bytes) : bytes_(std::move(bytes)) {
+    const auto b = [this](std::size_t i) { return static_cast<unsigned char>(bytes_[i]); };
+    const bool utf16 = bytes_.size() >= 2 && ((b(0) == 0xFE && b(1) == 0xFF) || (b(0) == 0xFF && b(1) == 0xFE) ||
+                                              b(0) == 0 || b(1) == 0);
+    mapped_ = !utf16;
+    const std::string head = bytes_.substr(0, 200);
+    std::string lower(head.size(), ' ');
+    std::transform(head.begin(), head.end(), lower.begin(), [](char c) {
+      return static_cast<char>(c >= 'A' && c <= 'Z' ? c - 'A' + 'a' : c);
+    });
+    single_byte_ = lower.find("encoding=\"iso-8859") != std::string::npos ||
+                   lower.find("encoding='iso-8859") != std::string::npos ||
+                   lower.find("latin1") != std::string::npos;
+    line_starts_.push_back(0);
+    for (std::size_t i = 0; i < bytes_.size(); ++i)
+      if (bytes_[i] == '\n') line_starts_.push_back(i + 1);
+  }
+
+  const std::string& bytes() const { return bytes_; }
+
+  // Byte offset of a position; npos when it lies outside the text.
+  std::size_t offset(Position p) const {
+    if (!mapped_ || p.line < 1 || static_cast<std::size_t>(p.line) > line_starts_.size() || p.column < 1)
+      return std::string::npos;
+    std::size_t o = line_starts_[p.line - 1];
+    for (int c = 1; c < p.column; ++c) {
+      if (o >= bytes_.size()) return std::string::npos;
+      o = next_char(o);
+    }
+    return o;
+  }
+
+  Position position(std::size_t offset) const {
+    const auto it = std::upper_bound(line_starts_.begin(), line_starts_.end(), offset);
+    const std::size_t line = static_cast<std::size_t>(it - line_starts_.begin());
+    int column = 1;
+    for (std::size_t o = line_starts_[line - 1]; o < offset; o = next_char(o)) ++column;
+    return {static_cast<int>(line), column};
+  }
+
+  // The '<' that opens the start tag ending just before `after`.
+  Position tag_start(Position after) const {
+    const std::size_t end = offset(after);
+    if (end == std::string::npos || end == 0) return after;
+    const std::size_t lt = bytes_.rfind('<', end - 1);
+    return lt == std::string::npos ? after : position(lt);
+  }
+
+  // The first character after `after` that is not white space (or `after`
+  // itself when markup or the end comes first).
+  Position first_non_blank(Position after) const {
+    std::size_t o = offset(after);
+    if (o == std::string::npos) return after;
+    while (o < bytes_.size() && std::strchr(" \t\r\n", bytes_[o]) && bytes_[o] != '\0') ++o;
+    if (o >= bytes_.size() || bytes_[o] == '<') return after;
+    return position(o);
+  }
+
+  // The first character of the value of attribute `attr` in the start tag
+  // from `tag` to `after`.
+  Position attribute_value(Position tag, Position after, const std::string& attr) const {
+    const std::size_t begin = offset(tag);
+    const std::size_t end = offset(after);
+    if (begin == std::string::npos || end == std::string::npos || attr.empty()) return tag;
+    const std::string_view text(bytes_.data() + begin, end - begin);
+    for (std::size_t at = text.find(attr); at != std::string_view::npos; at = text.find(attr, at + 1)) {
+      if (at == 0 || !std::strchr(" \t\r\n", text[at - 1])) continue;
+      std::size_t o = at + attr.size();
+      while (o < text.size() && std::strchr(" \t\r\n", text[o]) && text[o] != '\0') ++o;
+      if (o >= text.size() || text[o] != '=') continue;
+      ++o;
+      while (o < text.size() && std::strchr(" \t\r\n", text[o]) && text[o] != '\0') ++o;
+      if (o >= text.size() || (text[o] != '"' && text[o] != '\'')) continue;
+      return position(begin + o + 1);
+    }
+    return tag;
+  }
+
+ private:
+  std::size_t next_char(std::size_t o) const {
+    ++o;
+    if (!single_byte_)
+      while (o < bytes_.size() && (static_cast<unsigned char>(bytes_[o]) & 0xC0) == 0x80) ++o;
+    return o;
+  }
+
+  std::string bytes_;
+  std::vector<std::size_t> line_starts_;
+  bool mapped_ = true;
+  bool single_byte_ = false;
+};
+
+// ---------------------------------------------------------------------------
+
+std::string format_finding(const std::string& file, const Finding& f) {
+  std::string out = file + ":";
+  if (f.line > 0) out += std::to_string(f.line) + ":" + std::to_string(f.column) + ":";
+  out += f.severity == Severity::kError ? " error: " : " warning: ";
+  return out + f.message;
+}
+
+const std::vector<FamilyInfo>& families() {
+  static const std::vector<FamilyInfo> kFamilies = {
+      {Family::kEventList, "BMR", "evlist.xsd", "event list"},
+      {Family::kChanDescriptions, "CHANDESCRIPTIONS", "chandescriptions.xsd", "channel descriptions"},
+      {Family::kDaqVariables, "DAQvariables", "daqvariables.xsd", "DAQ variables"},
+      {Family::kEnvDict, "ENVINDEXDICT", "envdict.xsd", "environment index dictionary"},
+      {Family::kTriggerList, "QAL3USERTRIGGERLIST", "triggers.xsd", "trigger list"},
+  };
+  return kFamilies;
+}
+
+const FamilyInfo* family_info(Family f) {
+  for (const FamilyInfo& i : families())
+    if (i.family == f) return &i;
+  return nullptr;
+}
+
+const Attribute* Node::attribute(const std::string& attr) const {
+  for (const Attribute& a : attributes)
+    if (a.name == attr) return &a;
+  return nullptr;
+}
+
+const Node* Node::child(const std::string& child_name) const {
+  for (const auto& c : children)
+    if (c->name == child_name) return c.get();
+  return nullptr;
+}
+
+std::string schema_directory() {
+  char exe[4096];
+  const ssize_t n = ::readlink("/proc/self/exe", exe, sizeof exe - 1);
+  if (n > 0) {
+    std::string dir(exe, static_cast<std::size_t>(n));
+    dir.erase(dir.rfind('/') == std::string::npos ? 0 : dir.rfind('/'));
+    const std::string installed = dir + "/../share/qal3/schema";
+    struct stat st {};
+    if (::stat((installed + "/triggers.xsd").c_str(), &st) == 0) return installed;
+  }
+#ifdef QAL3_SCHEMA_SOURCE_DIR
+  return QAL3_SCHEMA_SOURCE_DIR;
+#else
+  return "schema";
+#endif
+}
+
+// ---------------------------------------------------------------------------
+// The SAX handlers.
+
+namespace {
+
+// Hardening shared by both passes: nothing is fetched, no DTD is accepted,
+// entity expansion is bounded.
+void harden(xc::SAX2XMLReader& reader, xc::SecurityManager& security) {
+  reader.setFeature(xc::XMLUni::fgSAX2CoreNameSpaces, true);
+  reader.setFeature(xc::XMLUni::fgXercesLoadExternalDTD, false);
+  reader.setFeature(xc::XMLUni::fgXercesSkipDTDValidation, true);
+  reader.setFeature(xc::XMLUni::fgXercesDisableDefaultEntityResolution, true);
+  reader.setFeature(xc::XMLUni::fgXercesLoadSchema, false);
+  security.setEntityExpansionLimit(kEntityExpansionLimit);
+  reader.setProperty(xc::XMLUni::fgXercesSecurityManager, &security);
+}
+
+// Collects the errors of a pass; a document type declaration stops it.
+class ErrorCollector : public xc::DefaultHandler {
+ public:
+  explicit ErrorCollector(std::vector<Finding>& out) : out_(out) {}
+
+  void setDocumentLocator(const xc::Locator* const locator) override { locator_ = locator; }
+  void warning(const xc::SAXParseException& e) override { add(e, Severity::kWarning); }
+  void error(const xc::SAXParseException& e) override { add(e, Severity::kError); }
+  void fatalError(const xc::SAXParseException& e) override {
+    add(e, Severity::kError);
+    fatal_ = true;
+  }
+  void startDTD(const XMLCh* const, const XMLCh* const, const XMLCh* const) override {
+    Finding f;
+    f.line = locator_ ? static_cast<int>(locator_->getLineNumber()) : 0;
+    f.column = locator_ ? static_cast<int>(locator_->getColumnNumber()) : 0;
+    f.message = "document type declarations are not accepted";
+    out_.push_back(f);
+    fatal_ = true;
+    throw StopParsing{};
+  }
+
+  bool fatal() const { return fatal_; }
+
+ protected:
+  Position here() const {
+    if (!locator_) return {};
+    return {static_cast<int>(locator_->getLineNumber()), static_cast<int>(locator_->getColumnNumber())};
+  }
+
+ private:
+  void add(const xc::SAXParseException& e, Severity severity) {
+    if (count_++ == kMaxSchemaFindings) {
+      Finding f;
+      f.line = static_cast<int>(e.getLineNumber());
+      f.column = static_cast<int>(e.getColumnNumber());
+      f.message = "further schema errors left out";
+      f.from_schema = true;
+      out_.push_back(f);
+    }
+    if (count_ > kMaxSchemaFindings) return;
+    Finding f;
+    f.line = static_cast<int>(e.getLineNumber());
+    f.column = static_cast<int>(e.getColumnNumber());
+    f.severity = severity;
+    f.message = to_utf8(e.getMessage());
+    f.from_schema = true;
+    out_.push_back(f);
+  }
+
+  std::vector<Finding>& out_;
+  const xc::Locator* locator_ = nullptr;
+  std::size_t count_ = 0;
+  bool fatal_ = false;
+};
+
+// First pass: the name of the root element.
+class RootProbe : public ErrorCollector {
+ public:
+  using ErrorCollector::ErrorCollector;
+  void startElement(const XMLCh* const, const XMLCh* const, const XMLCh* const qname,
+                    const xc::Attributes&) override {
+    if (!seen_) {
+      root_ = to_utf8(qname);
+      position_ = here();
+      seen_ = true;
+    }
+  }
+  bool seen() const { return seen_; }
+  const std::string& root() const { return root_; }
+  Position position() const { return position_; }
+
+ private:
+  bool seen_ = false;
+  std::string root_;
+  Position position_;
+};
+
+// Second pass: validation and the tree.
+class TreeBuilder : public ErrorCollector {
+ public:
+  TreeBuilder(std::vector<Finding>& out, const Document::Source& source) : ErrorCollector(out), source_(source) {}
+
+  std::unique_ptr<Node> take_root() { return std::move(root_); }
+
+  void startElement(const XMLCh* const, const XMLCh* const, const XMLCh* const qname,
+                    const xc::Attributes& attrs) override {
+    if (stack_.size() >= kMaxDepth || (stack_.empty() && root_)) {
+      ++skipped_;
+      stack_.push_back(nullptr);
+      return;
+    }
+    auto node = std::make_unique<Node>();
+    node->name = to_utf8(qname);
+    for (XMLSize_t i = 0; i < attrs.getLength(); ++i)
+      node->attributes.push_back({to_utf8(attrs.getQName(i)), to_utf8(attrs.getValue(i))});
+    const Position after = here();
+    node->after_start = after;
+    node->tag = source_.tag_start(after);
+    node->value = source_.first_non_blank(after);
+    Node* raw = node.get();
+    if (stack_.empty()) {
+      root_ = std::move(node);
+    } else if (Node* parent = stack_.back()) {
+      raw->parent = parent;
+      pending_.back().has_child = true;
+      parent->children.push_back(std::move(node));
+    } else {
+      stack_.push_back(nullptr);
+      return;
+    }
+    stack_.push_back(raw);
+    pending_.emplace_back();
+  }
+
+  void characters(const XMLCh* const chars, const XMLSize_t length) override {
+    if (stack_.empty() || !stack_.back()) return;
+    Pending& p = pending_.back();
+    p.text.append(chars, length);
+    if (!p.has_child) p.lead.append(chars, length);
+  }
+
+  void endElement(const XMLCh* const, const XMLCh* const, const XMLCh* const) override {
+    if (stack_.empty()) return;
+    Node* node = stack_.back();
+    stack_.pop_back();
+    if (!node) return;
+    node->after_end = here();
+    Pending& p = pending_.back();
+    node->text = to_utf8(p.text.c_str(), p.text.size());
+    node->lead = to_utf8(p.lead.c_str(), p.lead.size());
+    pending_.pop_back();
+  }
+
+
+ private:
+  struct Pending {
+    std::basic_string<XMLCh> text;
+    std::basic_string<XMLCh> lead;
+    bool has_child = false;
+  };
+
+  const Document::Source& source_;
+  std::unique_ptr<Node> root_;
+  std::vector<Node*> stack_;
+  std::vector<Pending> pending_;
+  std::size_t skipped_ = 0;
+};
+
+bool same(Position a, Position b) { return a.line == b.line && a.column == b.column; }
+
+bool whole_number(const std::string& text) {
+  const auto b = text.find_first_not_of(" \t\r\n");
+  if (b == std::string::npos) return false;
+  const std::string t = text.substr(b, text.find_last_not_of(" \t\r\n") - b + 1);
+  char* end = nullptr;
+  std::strtod(t.c_str(), &end);
+  return end == t.c_str() + t.size();
+}
+
+// Xerces words a few value errors for schema authors; says which value.
+std::string plain_message(const std::string& message, const std::string& value) {
+  static const std::string kInteger = "does not match regular expression facet '[+\\-]?[0-9]+'";
+  if (message.find(kInteger) != std::string::npos) return "'" + value + "' is not an integer";
+  if (message == "invalid character encountered") return "'" + value + "' is not a number";
+  return message;
+}
+
+const Node* node_at(const Node& n, Position p, bool start) {
+  if (same(start ? n.after_start : n.after_end, p)) return &n;
+  for (const auto& c : n.children)
+    if (const Node* hit = node_at(*c, p, start)) return hit;
+  return nullptr;
+}
+
+}  // namespace
+
+// A schema error reported at the end of a start tag is about one of its
+// attributes, one at the end of an end tag about the element's text: the
+// finding moves to the value and names it.
+void Document::locate(Finding& f) const {
+  const Position at{f.line, f.column};
+  if (const Node* n = node_at(*root_, at, true)) {
+    const Attribute* bad = nullptr;
+    for (const Attribute& a : n->attributes)
+      if (f.message.find("'" + a.value + "'") != std::string::npos) bad = &a;
+    if (!bad && f.message == "invalid character encountered")
+      for (const Attribute& a : n->attributes)
+        if (!bad && a.name != "name" && a.name != "text" && !whole_number(a.value)) bad = &a;
+    if (!bad) return;
+    const Position p = attribute_position(*n, bad->name);
+    f.line = p.line;
+    f.column = p.column;
+    f.message = "attribute " + bad->name + " of " + n->name + ": " + plain_message(f.message, bad->value);
+    return;
+  }
+  if (const Node* n = node_at(*root_, at, false)) {
+    if (!n->children.empty()) return;
+    const auto b = n->text.find_first_not_of(" \t\r\n");
+    const std::string value = b == std::string::npos ? "" : n->text.substr(b, n->text.find_last_not_of(" \t\r\n") - b + 1);
+    if (f.message.find("'" + value + "'") == std::string::npos && f.message != "invalid character encountered") return;
+    f.line = n->value.line;
+    f.column = n->value.column;
+    f.message = n->name + ": " + plain_message(f.message, value);
+  }
+}
+
+namespace {
+
+// Runs `body` (a parse) and turns what escapes from Xerces into a finding.
+template <class Body>
+void guarded(Body&& body, std::vector<Finding>& out) {
+  try {
+    body();
+  } catch (const StopParsing&) {
+  } catch (const xc::OutOfMemoryException&) {
+    out.push_back({0, 0, Severity::kError, "out of memory while reading the document", false});
+  } catch (const xc::XMLException& e) {
+    out.push_back({static_cast<int>(e.getSrcLine()), 0, Severity::kError, to_utf8(e.getMessage()), false});
+  } catch (const xc::SAXException& e) {
+    out.push_back({0, 0, Severity::kError, to_utf8(e.getMessage()), false});
+  }
+}
+
+std::unique_ptr<xc::SAX2XMLReader> make_reader() {
+  return std::unique_ptr<xc::SAX2XMLReader>(xc::XMLReaderFactory::createXMLReader());
+}
+
+}  // namespace
+
+Document::Document(std::string file, std::string bytes)
+    : file_(std::move(file)), source_(std::make_unique<Source>(std::move(bytes))) {}
+
+Document::~Document() = default;
+
+Position Document::attribute_position(const Node& node, const std::string& attr) const {
+  // The start tag ends where the element's text begins at the earliest.
+  const std::size_t tag = source_->offset(node.tag);
+  if (tag == std::string::npos) return node.tag;
+  const std::size_t gt = source_->bytes().find('>', tag);
+  if (gt == std::string::npos) return node.tag;
+  return source_->attribute_value(node.tag, source_->position(gt), attr);
+}
+
+bool Document::read(const std::string& schema_dir, std::vector<Finding>& out) {
+  Platform platform;
+  const std::string& bytes = source_->bytes();
+  const auto* data = reinterpret_cast<const XMLByte*>(bytes.data());
+
+  // Pass 1: the root element decides the family.
+  RootProbe probe(out);
+  {
+    xc::SecurityManager security;
+    auto reader = make_reader();
+    harden(*reader, security);
+    reader->setFeature(xc::XMLUni::fgSAX2CoreValidation, false);
+    reader->setFeature(xc::XMLUni::fgXercesSchema, false);
+    reader->setContentHandler(&probe);
+    reader->setErrorHandler(&probe);
+    reader->setLexicalHandler(&probe);
+    xc::MemBufInputSource input(data, bytes.size(), file_.c_str());
+    guarded(
+        [&] {
+          xc::XMLPScanToken token;
+          if (!reader->parseFirst(input, token)) return;
+          while (!probe.seen() && !probe.fatal() && reader->parseNext(token)) {
+          }
+          reader->parseReset(token);
+        },
+        out);
+  }
+  if (!probe.seen()) {
+    if (out.empty()) out.push_back({1, 1, Severity::kError, "no root element", false});
+    return false;
+  }
+  for (const FamilyInfo& f : families())
+    if (probe.root() == f.root) family_ = f.family;
+  if (family_ == Family::kUnknown) {
+    std::string known;
+    for (const FamilyInfo& f : families()) known += std::string(known.empty() ? "" : ", ") + f.root;
+    const Position at = source_->tag_start(probe.position());
+    out.push_back({at.line, at.column, Severity::kError,
+                   "root element '" + probe.root() + "' is none of " + known, false});
+    return false;
+  }
+
+  // Pass 2: validation against our schema only, and the tree.
+  std::vector<Finding> found;
+  TreeBuilder builder(found, *source_);
+  xc::SecurityManager security;
+  auto reader = make_reader();
+  harden(*reader, security);
+  reader->setFeature(xc::XMLUni::fgSAX2CoreValidation, true);
+  reader->setFeature(xc::XMLUni::fgXercesDynamic, false);
+  reader->setFeature(xc::XMLUni::fgXercesSchema, true);
+  reader->setFeature(xc::XMLUni::fgXercesSchemaFullChecking, false);
+  reader->setFeature(xc::XMLUni::fgXercesUseCachedGrammarInParse, true);
+  reader->setFeature(xc::XMLUni::fgXercesCacheGrammarFromParse, false);
+  // Repeated indexes are reported by the checks, with the first occurrence.
+  reader->setFeature(xc::XMLUni::fgXercesIdentityConstraintChecking, false);
+  reader->setContentHandler(&builder);
+  reader->setErrorHandler(&builder);
+  reader->setLexicalHandler(&builder);
+
+  const std::string schema = schema_dir + "/" + family_info(family_)->schema;
+  std::vector<Finding> schema_errors;
+  ErrorCollector schema_handler(schema_errors);
+  reader->setErrorHandler(&schema_handler);
+  const xc::Grammar* grammar = nullptr;
+  guarded(
+      [&] {
+        // Given as an input source: entity resolution is off for documents.
+        const std::unique_ptr<XMLCh[], void (*)(XMLCh*)> path(xc::XMLString::transcode(schema.c_str()),
+                                                              [](XMLCh* p) { xc::XMLString::release(&p); });
+        xc::LocalFileInputSource in(path.get());
+        grammar = reader->loadGrammar(in, xc::Grammar::SchemaGrammarType, true);
+      },
+      schema_errors);
+  if (!grammar || !schema_errors.empty()) {
+    std::string why = schema_errors.empty() ? "" : ": " + schema_errors.front().message;
+    out.push_back({0, 0, Severity::kError, "schema " + schema + " cannot be loaded" + why, false});
+    return false;
+  }
+  reader->setErrorHandler(&builder);
+  xc::MemBufInputSource input(data, bytes.size(), file_.c_str());
+  guarded([&] { reader->parse(input); }, found);
+  root_ = builder.take_root();
+  if (root_)
+    for (Finding& f : found)
+      if (f.from_schema) locate(f);
+  out.insert(out.end(), found.begin(), found.end());
+  return root_ != nullptr && !builder.fatal();
+}
+
+}  // namespace check

@@ -1,0 +1,538 @@
+// The commands and options of qal3, and what is made from them: --help, the
+// manual page and the bash completion.
+#include <algorithm>
+#include <cstring>
+#include <sstream>
+#include <stdexcept>
+
+#include "cli_common.h"
+
+namespace cli {
+
+namespace {
+
+// The one option table: a letter means the same in every command.
+const OptionInfo kOptions[] = {
+    {"help", 'h', nullptr},
+    {"quiet", 'q', nullptr},
+    {"version", 0, nullptr},
+    {"json", 'j', nullptr},
+    {"output", 'o', "FILE"},
+    {"to", 't', "FORMAT"},
+    {"shift", 's', nullptr},
+    {"check", 'c', nullptr},
+    {"xml", 'x', "FILE"},
+    {"text", 0, "FILE"},
+    {"2010", 0, nullptr},
+    {"functions", 'f', nullptr},
+    {"operations", 'p', nullptr},
+    {"all", 'a', nullptr},
+    {"channel", 0, "NAME"},
+    {"spectrum", 0, "FILE"},
+    {"value", 0, "V[,V...]"},
+    {"slow", 0, "NAME=V[,...]"},
+    {"plot", 0, "FILE"},
+    {"strict", 0, nullptr},
+    {"known", 0, "NAME[,NAME...]"},
+};
+
+const char kUsualExit[] =
+    "0  success\n"
+    "1  a document could not be read or written\n"
+    "2  usage error\n";
+
+const char kJsonHelp[] = "print one JSON document instead of text";
+
+const char kStrictHelp[] = "fail, writing nothing, when a document has findings";
+
+// What the converting commands say of the findings of their documents.
+const char kFindingsText[] =
+    "Each document is first checked as 'qal3 check' does; its findings are printed on "
+    "standard error as warnings, for they point at what the conversion drops or changes. "
+    "With --strict they are errors, and nothing is written.";
+
+std::vector<CommandInfo> make_commands() {
+  std::vector<CommandInfo> c;
+  c.push_back({"evlist", "[OPTION]... FILE...", "read and print event lists (root BMR)",
+               "Reads each event list (root element BMR), prints its entries and reports the "
+               "result of each file on standard error.",
+               {{"json", kJsonHelp}, {"quiet", "print only the result line of each file"}},
+               nullptr});
+  c.push_back({"chan", "COMMAND [OPTION]... ARG...",
+               "print, convert, merge and query channel descriptions",
+               "Channel description documents (root CHANDESCRIPTIONS or DAQvariables).",
+               {},
+               nullptr});
+  c.push_back({"chan print", "[OPTION]... FILE...", "print the descriptions of each document",
+               "Reads each description document and prints its channels.",
+               {{"shift", "store event and data types as masks: type n becomes bit n"},
+                {"json", kJsonHelp}},
+               nullptr});
+  c.push_back({"chan convert", "--to FORMAT [OPTION]... FILE...",
+               "write the descriptions in another format",
+               "Reads the description documents (either format) and writes their channels as one "
+               "document of FORMAT. A property that appears again is written once.\n\n"
+               "DAQvariables carries no data type, stream, count, database key, server block name "
+               "or statistics; bit titles are written from bit descriptions.\n\n" +
+                   std::string(kFindingsText),
+               {{"to", "chandescr (CHANDESCRIPTIONS) or daqvars (DAQvariables)"},
+                {"shift", "store event and data types as masks (type n becomes bit n) and write the masks"},
+                {"strict", kStrictHelp},
+                {"output", "write to FILE (default and '-': standard output)"}},
+               nullptr});
+  c.push_back({"chan listing", "[OPTION]... FILE...", "write the tab-separated listing",
+               "Writes the channels as a tab-separated listing: per channel stream, event type, DAQ "
+               "name, property, set point, description, units, size, number of bits and of "
+               "dimensions, then its bits, dimensions and statistics.",
+               {{"shift", "store event and data types as masks: type n becomes bit n"},
+                {"output", "write to FILE (default and '-': standard output)"}},
+               nullptr});
+  c.push_back({"chan names", "[OPTION]... FILE...", "write the DAQ name, size and data type table",
+               "Writes one line per channel: the DAQ name right-aligned in 50 columns, the size and "
+               "the name of the data type. Data types are stored as masks.",
+               {{"output", "write to FILE (default and '-': standard output)"}},
+               nullptr});
+  c.push_back({"chan merge", "[OPTION]... FILE...", "merge several documents into one",
+               "Reads the documents in order into one list, merging a channel whose property is "
+               "already known into the first one (it takes the event and data type when the first "
+               "has none and adds its stream), and writes the result as one document.\n\n" +
+                   std::string(kFindingsText),
+               {{"to", "chandescr (default) or daqvars"},
+                {"shift", "store event and data types as masks (type n becomes bit n) and write the masks"},
+                {"strict", kStrictHelp},
+                {"output", "write to FILE (default and '-': standard output)"}},
+               nullptr});
+  c.push_back({"chan select", "[OPTION]... QUESTION ARG... FILE...",
+               "ask the channel selector a question",
+               "Loads the documents into a channel selector (event and data types as masks) and "
+               "answers one question. CHANNEL is a DAQ name or a property name.\n\n"
+               "Questions:\n"
+               "  in-event TYPE CHANNEL  yes/no: is CHANNEL wanted in events of TYPE (a number "
+               "0..31 or a name such as UPD); local and ML event types know channels by DAQ name, "
+               "the others by property\n"
+               "  event-type CHANNEL     the event-type mask and the names of its types\n"
+               "  data-type CHANNEL      the data-type mask of the DAQ name and its types\n"
+               "  slow CHANNEL           1 slow, 0 not slow, -1 without type\n"
+               "  ml CHANNEL             1 ML channel, 0 not, -1 without type\n"
+               "  subchannels CHANNEL    1 for a slow channel, else the number of dimensions\n\n"
+               "The answer is also the exit status, as with grep: a CHANNEL that no document "
+               "knows is a 'no', said so on standard error.",
+               {{"json", kJsonHelp}, {"quiet", "print no answer: only the exit status tells"}},
+               "0  yes (in-event), or the channel is known and the answer printed\n"
+               "1  no, or the channel is unknown\n"
+               "2  usage error, or a document could not be read\n"});
+  c.push_back({"trigger", "ACTION [OPTION]... ARG...",
+               "list the trigger registry; print, convert and test trigger lists",
+               "Trigger lists (root QAL3USERTRIGGERLIST) and the registry of trigger functions and "
+               "operations.",
+               {},
+               nullptr});
+  c.push_back({"trigger registry", "[OPTION]...",
+               "list the function and operation slots with their help texts",
+               "Lists the slots of the function and operation tables: slot number, name and help "
+               "text. Free slots (help text \"undefined\") are left out unless --all is given.",
+               {{"functions", "only the function table"},
+                {"operations", "only the operation table"},
+                {"all", "include free slots"},
+                {"json", kJsonHelp}},
+               nullptr});
+  c.push_back({"trigger print", "[OPTION]... FILE", "print a trigger list",
+               "Reads the trigger list FILE and prints every trigger: channel, subchannel, "
+               "function, its sixteen parameters, operation, limits and bit mask.",
+               {{"json", kJsonHelp}},
+               nullptr});
+  c.push_back({"trigger convert", "[OPTION]... FILE", "write a trigger list as XML or as text",
+               "Reads the trigger list FILE and writes it again, as an XML trigger list (--to xml, "
+               "the default) or as text (--to text: per trigger a line with channel, subchannel "
+               "and function, a line of parameters, a line with the operation and a line with low "
+               "limit, upper limit and bit mask).\n\n" +
+                   std::string(kFindingsText),
+               {{"to", "xml or text"},
+                {"strict", kStrictHelp},
+                {"output", "write to FILE (default and '-': standard output)"}},
+               nullptr});
+  c.push_back({"trigger test", "[OPTION]... FILE EVENT...",
+               "evaluate a trigger list against data given as files or values",
+               "Reads the trigger list FILE and evaluates its triggers on each EVENT in turn. "
+               "Every EVENT is one block of channel data, given by --spectrum, --value or --slow. "
+               "Every trigger is evaluated on every event (the block's channel name is not "
+               "compared); --channel NAME keeps only the triggers of channel NAME. Give several "
+               "events to see the DIFF functions, which compare with the previous event and give "
+               "no verdict on their first one.\n\n"
+               "Spectrum file format: numbers separated by spaces, tabs or newlines; '#' starts a "
+               "comment that runs to the end of the line. The first number is the axis start "
+               "(microseconds), the second the increment between samples, the others are the "
+               "samples, so that sample i lies at start + i * increment. A line holding only '--' "
+               "ends one subchannel and begins the next (subchannel 0, 1, ...), which again starts "
+               "with its own axis start and increment.\n\n"
+               "Output: one line per event and trigger, tab-separated: event number, trigger "
+               "number, channel, subchannel, function, result ('-' when the function gave none), "
+               "operation and the verdict: 'fires', 'does not fire', 'no result' (the function "
+               "failed: no data, window outside the spectrum, wrong kind of data), 'first event' "
+               "(a DIFF function has nothing to compare with yet) or 'invalid' (function or "
+               "operation slot out of range).\n\n"
+               "--plot FILE draws every trigger evaluated on a spectrum into the SVG file FILE, one "
+               "panel each: the samples of its subchannel against the axis, the window the function "
+               "read, the function's value, the limits and the operation, and the verdict.",
+               {{"spectrum", "an event: a spectrum read from the text file FILE ('-': standard input)"},
+                {"value", "an event: a name/value block; the i-th value belongs to subchannel i"},
+                {"slow", "an event: a slow channel block with update values; a trigger finds the "
+                         "value whose NAME equals its channel"},
+                {"channel", "evaluate only the triggers of channel NAME"},
+                {"plot", "draw the evaluations on spectra into the SVG file FILE"},
+                {"json", kJsonHelp}},
+               nullptr});
+  c.push_back({"envdict", "[OPTION]... FILE",
+               "print, convert and check environment index dictionaries",
+               "Reads an environment index dictionary (root element ENVINDEXDICT) and lists its "
+               "entries on standard output, converts it, or checks it.\n\n"
+               "With --xml or --text the dictionary is first checked as 'qal3 check' does; its "
+               "findings are printed on standard error as warnings, for they point at what the "
+               "conversion drops or changes. With --strict they are errors, and nothing is written.",
+               {{"2010", "use the 2010 layout (property names up to 255 characters); the default "
+                         "old layout keeps 79 and warns when a name is cut"},
+                {"check", "only read the dictionary, report its size and warn about indexes used "
+                          "more than once"},
+                {"xml", "write the dictionary as an XML document to FILE ('-': standard output)"},
+                {"text", "write one tab-separated line per entry to FILE ('-': standard output)"},
+                {"strict", "with --xml or --text: fail, writing nothing, when the dictionary has findings"},
+                {"json", kJsonHelp}},
+               nullptr});
+  c.push_back({"gige", "[OPTION]... FILE...",
+               "list the features of a GigE camera feature file",
+               "Reads each camera feature file (root RegisterDescription) and lists its named "
+               "features, one line each, tab-separated: position, name, alternative name (when "
+               "the file renames it), type name, tooltip and description. External entities and "
+               "DTDs are never loaded.",
+               {{"json", kJsonHelp}, {"quiet", "print only the result line of each file"}},
+               nullptr});
+  c.push_back({"check", "[OPTION]... FILE...",
+               "validate documents against their schemas and report mistakes",
+               "Checks each FILE, a configuration document of one of these families, found by its "
+               "root element:\n"
+               "  BMR                  event list\n"
+               "  CHANDESCRIPTIONS     channel descriptions\n"
+               "  DAQvariables         channel descriptions, DAQvariables format\n"
+               "  ENVINDEXDICT         environment index dictionary\n"
+               "  QAL3USERTRIGGERLIST  trigger list\n\n"
+               "The document is validated against the family's XML Schema (installed in "
+               "share/qal3/schema), then checked for what a schema cannot say: repeated properties, "
+               "DAQ names and indexes, texts longer than their field, numbers the writers do not "
+               "keep, event and data types out of range, function and operation names the trigger "
+               "registry does not know.\n\n"
+               "Each finding is a line 'FILE:LINE:COLUMN: error|warning: message' on standard "
+               "output; a clean file gives no output. A file that cannot be read is reported on "
+               "standard error.",
+               {{"known", "function or operation names that a site registers itself; they are not "
+                          "reported as unknown"},
+                {"strict", "report warnings as errors"},
+                {"json", "print the findings as one JSON document"},
+                {"quiet", "print no findings: only the exit status tells"}},
+               "0  every file is clean\n"
+               "1  a file has findings or cannot be read\n"
+               "2  usage error\n"});
+  return c;
+}
+
+std::string option_label(const OptionInfo& o) {
+  std::string s = o.letter ? std::string("-") + o.letter + ", " : "    ";
+  s += std::string("--") + o.name;
+  if (o.arg) s += std::string("=") + o.arg;
+  return s;
+}
+
+// Every option a command takes, its own first, then the common ones.
+std::vector<OptionUse> all_options(const CommandInfo& command_info) {
+  std::vector<OptionUse> v = command_info.options;
+  auto add = [&](const char* name, const char* help) {
+    for (const OptionUse& u : v)
+      if (std::strcmp(u.name, name) == 0) return;
+    v.push_back({name, help});
+  };
+  add("quiet", "print no warnings");
+  add("help", "show this help and exit");
+  add("version", "show the version and exit");
+  return v;
+}
+
+// `text` folded at `width` columns, every line indented by `indent`.
+std::string fold(const std::string& text, std::size_t indent, std::size_t width) {
+  std::istringstream words(text);
+  std::string word, line, out;
+  const std::string pad(indent, ' ');
+  while (words >> word) {
+    if (!line.empty() && indent + line.size() + 1 + word.size() > width) {
+      out += pad + line + "\n";
+      line.clear();
+    }
+    line += (line.empty() ? "" : " ") + word;
+  }
+  if (!line.empty()) out += pad + line + "\n";
+  return out;
+}
+
+std::vector<std::string> split_lines(const std::string& text) {
+  std::vector<std::string> lines;
+  std::istringstream in(text);
+  std::string line;
+  while (std::getline(in, line)) lines.push_back(line);
+  return lines;
+}
+
+// A paragraph of the description: plain text is folded; lines that start
+// with two blanks ("  name  meaning") are a table and keep their start.
+std::string render_paragraph(const std::string& para) {
+  std::string out;
+  for (const std::string& line : split_lines(para)) {
+    if (line.rfind("  ", 0) == 0) {
+      const std::size_t cut = line.find("  ", 2);
+      std::size_t col = cut == std::string::npos ? 2 : line.find_first_not_of(' ', cut);
+      if (col == std::string::npos) col = 2;
+      std::string folded = fold(line.substr(col), col, 79);
+      folded.replace(0, col, line.substr(0, col));
+      out += folded;
+    } else {
+      out += fold(line, 0, 79);
+    }
+  }
+  return out;
+}
+
+std::vector<std::string> paragraphs(const std::string& text) {
+  std::vector<std::string> out;
+  std::size_t b = 0;
+  for (;;) {
+    const std::size_t e = text.find("\n\n", b);
+    out.push_back(text.substr(b, e == std::string::npos ? std::string::npos : e - b));
+    if (e == std::string::npos) break;
+    b = e + 2;
+  }
+  return out;
+}
+
+// The commands of a group ("chan print", ... for "chan").
+std::vector<const CommandInfo*> members(const std::string& group) {
+  std::vector<const CommandInfo*> v;
+  for (const CommandInfo& c : commands())
+    if (std::string(c.name).rfind(group + " ", 0) == 0) v.push_back(&c);
+  return v;
+}
+
+std::string exit_text(const CommandInfo& command_info) { return command_info.exit_status ? command_info.exit_status : kUsualExit; }
+
+// roff: backslashes doubled, minus signs as \-, and no line starting with
+// a dot or an apostrophe.
+std::string roff(const std::string& text) {
+  std::string out;
+  for (char ch : text) {
+    if (ch == '\\') out += "\\e";
+    else if (ch == '-') out += "\\-";
+    else out += ch;
+  }
+  std::string safe;
+  bool line_start = true;
+  for (char ch : out) {
+    if (line_start && (ch == '.' || ch == '\'')) safe += "\\&";
+    safe += ch;
+    line_start = ch == '\n';
+  }
+  return safe;
+}
+
+std::string man_option(const OptionInfo& o) {
+  std::string s = o.letter ? std::string("\\fB\\-") + o.letter + "\\fR, " : "";
+  s += std::string("\\fB\\-\\-") + roff(o.name) + "\\fR";
+  if (o.arg) s += std::string("=\\fI") + roff(o.arg) + "\\fR";
+  return s;
+}
+
+}  // namespace
+
+const OptionInfo* find_option(const std::string& name) {
+  for (const OptionInfo& o : kOptions)
+    if (name == o.name) return &o;
+  return nullptr;
+}
+
+const std::vector<CommandInfo>& commands() {
+  static const std::vector<CommandInfo> all = make_commands();
+  return all;
+}
+
+const CommandInfo& command(const std::string& name) {
+  for (const CommandInfo& c : commands())
+    if (name == c.name) return c;
+  throw std::out_of_range("no command " + name);
+}
+
+std::string help_text(const CommandInfo& command_info) {
+  std::string out = std::string("Usage: qal3 ") + command_info.name + " " + command_info.synopsis + "\n";
+  for (const std::string& p : paragraphs(command_info.text)) out += "\n" + render_paragraph(p);
+  const std::vector<const CommandInfo*> subs = members(command_info.name);
+  if (!subs.empty()) {
+    out += "\nCommands:\n";
+    for (const CommandInfo* s : subs) {
+      const std::string word = std::string(s->name).substr(std::strlen(command_info.name) + 1);
+      std::string line = "  " + word;
+      line.resize(std::max<std::size_t>(line.size() + 2, 12), ' ');
+      out += line + s->summary + "\n";
+    }
+    out += std::string("\nRun 'qal3 ") + command_info.name + " COMMAND --help' for the options of a command.\n";
+  }
+  out += "\nOptions:\n";
+  for (const OptionUse& u : all_options(command_info)) {
+    const OptionInfo* o = find_option(u.name);
+    std::string label = "  " + option_label(*o);
+    if (label.size() < 24) {
+      label.resize(24, ' ');
+      std::string folded = fold(u.help, 24, 79);
+      out += label + folded.substr(24);
+    } else {
+      out += label + "\n" + fold(u.help, 24, 79);
+    }
+  }
+  const bool with_output = std::any_of(command_info.options.begin(), command_info.options.end(),
+                                       [](const OptionUse& u) { return std::strcmp(u.name, "output") == 0; });
+  if (with_output)
+    out += "\nA FILE of '-' is standard input; output goes to standard output unless\n"
+           "-o FILE is given, and FILE is then replaced only by a complete result.\n";
+  else
+    out += "\nA FILE of '-' is standard input.\n";
+  out += "\nExit status:\n";
+  for (const std::string& line : split_lines(exit_text(command_info))) out += "  " + line + "\n";
+  return out;
+}
+
+std::string tool_help() {
+  std::string out =
+      "Usage: qal3 COMMAND [OPTION]... [ARG]...\n"
+      "       qal3 COMMAND --help\n"
+      "\n"
+      "Checks, prints, converts and tests the DAQ configuration documents.\n"
+      "\n"
+      "Commands:\n";
+  for (const CommandInfo& c : commands()) {
+    if (std::strchr(c.name, ' ')) continue;
+    std::string line = std::string("  ") + c.name;
+    line.resize(12, ' ');
+    out += line + c.summary + "\n";
+  }
+  out +=
+      "\n"
+      "Options:\n"
+      "  -h, --help          show this help and exit\n"
+      "      --version       show the version and exit\n"
+      "      --man           print the manual page qal3(1) (roff)\n"
+      "      --bash-completion  print the bash completion script\n"
+      "\n"
+      "Data goes to standard output, messages to standard error. A FILE of '-' is\n"
+      "standard input, '-o -' standard output. --json prints one JSON document.\n"
+      "\n"
+      "Exit status:\n";
+  for (const std::string& line : split_lines(kUsualExit)) out += "  " + line + "\n";
+  return out;
+}
+
+std::string man_page() {
+  std::string m =
+      ".\\\" Made by qal3 --man from the same descriptions as qal3 --help.\n"
+      ".TH QAL3 1 \"\" \"qal3\" \"User Commands\"\n"
+      ".SH NAME\n"
+      "qal3 \\- check, print, convert and test the DAQ configuration documents\n"
+      ".SH SYNOPSIS\n";
+  for (const CommandInfo& c : commands()) {
+    if (!members(c.name).empty()) continue;
+    m += ".B qal3 " + roff(c.name) + "\n" + roff(c.synopsis) + "\n.br\n";
+  }
+  m += ".SH DESCRIPTION\n"
+       "Data goes to standard output, messages to standard error.\n"
+       "A FILE of \\- is standard input; \\fB\\-o \\-\\fR is standard output.\n"
+       "With \\fB\\-o\\fR \\fIFILE\\fR the result is written to a scratch file in the same\n"
+       "folder that replaces FILE only once it is complete: on any failure FILE\n"
+       "is as it was.\n"
+       "\\fB\\-\\-json\\fR prints one JSON document per run, with the fields of the\n"
+       "records under their own names.\n"
+       "Errors in documents read \\fIFILE\\fR:\\fILINE\\fR:\\fICOLUMN\\fR: \\fImessage\\fR.\n"
+       ".SH COMMANDS\n";
+  for (const CommandInfo& c : commands()) {
+    m += ".SS \"qal3 " + roff(c.name) + "\"\n";
+    m += ".B qal3 " + roff(c.name) + "\n" + roff(c.synopsis) + "\n.PP\n";
+    for (const std::string& p : paragraphs(c.text)) {
+      for (const std::string& line : split_lines(p)) {
+        if (line.rfind("  ", 0) == 0) m += ".br\n";
+        m += roff(line.rfind("  ", 0) == 0 ? line.substr(2) : line) + "\n";
+      }
+      m += ".PP\n";
+    }
+    for (const CommandInfo* s : members(c.name)) {
+      m += ".TP\n.B " + roff(std::string(s->name).substr(std::strlen(c.name) + 1)) + "\n" +
+           roff(s->summary) + "\n";
+    }
+    for (const OptionUse& u : all_options(c)) {
+      m += ".TP\n" + man_option(*find_option(u.name)) + "\n" + roff(u.help) + "\n";
+    }
+    m += ".PP\nExit status:\n";
+    for (const std::string& line : split_lines(exit_text(c))) m += ".br\n" + roff(line) + "\n";
+  }
+  m += ".SH EXIT STATUS\n";
+  for (const std::string& line : split_lines(kUsualExit)) m += ".br\n" + roff(line) + "\n";
+  m += ".PP\n\\fBqal3 chan select\\fR answers in its exit status: 0 yes, 1 no, 2 error.\n"
+       "\\fBqal3 check\\fR exits 1 when a file has findings.\n";
+  return m;
+}
+
+std::string bash_completion() {
+  std::string s =
+      "# bash completion for qal3. Made by qal3 --bash-completion from the same\n"
+      "# descriptions as qal3 --help.\n"
+      "_qal3() {\n"
+      "  local cur=${COMP_WORDS[COMP_CWORD]} cmd=${COMP_WORDS[1]} words opts\n"
+      "  if [ \"$COMP_CWORD\" -eq 1 ]; then\n"
+      "    words=\"";
+  std::string top;
+  for (const CommandInfo& c : commands())
+    if (!std::strchr(c.name, ' ')) top += std::string(top.empty() ? "" : " ") + c.name;
+  s += top + " --help --version --man --bash-completion\"\n"
+       "    COMPREPLY=($(compgen -W \"$words\" -- \"$cur\"))\n"
+       "    return\n"
+       "  fi\n"
+       "  case $cmd in\n";
+  for (const CommandInfo& c : commands()) {
+    if (std::strchr(c.name, ' ')) continue;
+    const std::vector<const CommandInfo*> subs = members(c.name);
+    if (subs.empty()) continue;
+    std::string words;
+    for (const CommandInfo* m : subs) words += std::string(words.empty() ? "" : " ") + (m->name + std::strlen(c.name) + 1);
+    s += std::string("    ") + c.name + ")\n"
+         "      if [ \"$COMP_CWORD\" -eq 2 ]; then\n"
+         "        COMPREPLY=($(compgen -W \"" + words + " --help\" -- \"$cur\"))\n"
+         "        return\n"
+         "      fi\n"
+         "      cmd=\"$cmd ${COMP_WORDS[2]}\" ;;\n";
+  }
+  s += "  esac\n"
+       "  case $cmd in\n";
+  for (const CommandInfo& c : commands()) {
+    if (!members(c.name).empty()) continue;
+    std::string opts;
+    for (const OptionUse& u : all_options(c)) {
+      const OptionInfo* o = find_option(u.name);
+      opts += std::string(opts.empty() ? "" : " ") + "--" + o->name + (o->arg ? "=" : "");
+      if (o->letter) opts += std::string(" -") + o->letter;
+    }
+    s += std::string("    \"") + c.name + "\") opts=\"" + opts + "\" ;;\n";
+  }
+  s += "    *) opts= ;;\n"
+       "  esac\n"
+       "  if [[ $cur == -* ]]; then\n"
+       "    COMPREPLY=($(compgen -W \"$opts\" -- \"$cur\"))\n"
+       "    [[ ${COMPREPLY[0]} == *= ]] && compopt -o nospace\n"
+       "  else\n"
+       "    COMPREPLY=($(compgen -f -- \"$cur\"))\n"
+       "  fi\n"
+       "}\n"
+       "complete -o filenames -F _qal3 qal3\n";
+  return s;
+}
+
+}  // namespace cli

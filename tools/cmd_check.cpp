@@ -1,0 +1,95 @@
+// qal3 check: validates configuration documents against their schemas and
+// reports what the lenient readers would silently take differently.
+#include <cerrno>
+#include <cstring>
+#include <string>
+#include <vector>
+
+#include "check_rules.h"
+#include "cli_common.h"
+
+namespace {
+
+const char kCmd[] = "check";
+
+struct Options {
+  bool json = false;
+  bool quiet = false;
+  check::Options check;
+  std::vector<std::string> files;
+};
+
+// Returns -1 when the arguments are good, else the exit status.
+int parse_options(int argc, char** argv, Options& o) {
+  cli::Args args;
+  const int st = cli::parse(cli::command(kCmd), argc, argv, args);
+  if (st >= 0) return st;
+  o.json = args.json;
+  o.quiet = args.quiet;
+  o.check.strict = args.has("strict");
+  for (const auto& opt : args.options)
+    if (opt.first == "known" && !check::parse_name_list(opt.second, o.check.known_names))
+      return cli::usage_error(kCmd, "--known: empty name in '" + opt.second + "'");
+  o.files = args.operands;
+  if (o.files.empty()) return cli::usage_error(kCmd, "give at least one file");
+  return -1;
+}
+
+nlohmann::json finding_json(const check::Finding& f) {
+  nlohmann::json j = {{"severity", f.severity == check::Severity::kError ? "error" : "warning"},
+                      {"message", f.message},
+                      {"source", f.from_schema ? "schema" : "check"}};
+  if (f.line > 0) {
+    j["line"] = f.line;
+    j["column"] = f.column;
+  }
+  return j;
+}
+
+nlohmann::json report_json(const std::string& name, const check::Report& report) {
+  nlohmann::json entry = {{"file", name}, {"findings", nlohmann::json::array()}};
+  if (const check::FamilyInfo* info = check::family_info(report.family)) {
+    entry["family"] = info->name;
+    entry["root"] = info->root;
+  }
+  for (const check::Finding& f : report.findings) entry["findings"].push_back(finding_json(f));
+  return entry;
+}
+
+}  // namespace
+
+int cmd_check(int argc, char** argv) {
+  Options o;
+  const int rc = parse_options(argc, argv, o);
+  if (rc >= 0) return rc;
+
+  const std::string schema_dir = check::schema_directory();
+  bool clean = true;
+  std::size_t errors = 0;
+  std::size_t warnings = 0;
+  nlohmann::json files = nlohmann::json::array();
+  for (const std::string& arg : o.files) {
+    const std::string name = arg == "-" ? "<stdin>" : arg;
+    std::string text;
+    if (!cli::read_all(arg, text)) {
+      const std::string why = std::strerror(errno);
+      cli::file_error(name, why);
+      if (o.json) files.push_back({{"file", name}, {"error", why}});
+      clean = false;
+      continue;
+    }
+    const check::Report report = check::check_document(name, text, schema_dir, o.check);
+    errors += report.errors();
+    warnings += report.warnings();
+    if (!report.findings.empty()) clean = false;
+    if (o.json) {
+      files.push_back(report_json(name, report));
+    } else if (!o.quiet) {
+      std::string lines;
+      for (const check::Finding& f : report.findings) lines += check::format_finding(name, f) + "\n";
+      cli::put(lines);
+    }
+  }
+  if (o.json && !o.quiet) cli::print_json({{"files", files}, {"errors", errors}, {"warnings", warnings}});
+  return clean ? cli::kOk : cli::kBadDocument;
+}
