@@ -7,6 +7,8 @@
 
 #include <dirent.h>
 
+#include <cerrno>
+#include <cstring>
 #include <nlohmann/json.hpp>
 #include <string>
 #include <vector>
@@ -62,9 +64,11 @@ std::string trigger_list(const std::string& low, const std::string& param0, int 
 std::vector<std::string> entries_of(const std::string& dir) {
   std::vector<std::string> names;
   if (DIR* d = opendir(dir.c_str())) {
+    errno = 0;
     while (dirent* e = readdir(d))
       if (e->d_name[0] != '.' || (std::string(e->d_name) != "." && std::string(e->d_name) != ".."))
         names.push_back(e->d_name);
+    if (errno != 0) ADD_FAILURE() << "readdir " << dir << ": " << std::strerror(errno);
     closedir(d);
   }
   return names;
