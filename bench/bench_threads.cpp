@@ -58,19 +58,18 @@ int read_triggers(char* doc) {
   return r;
 }
 
-template <int (*Read)(char*)>
-void reads(benchmark::State& state, int kind) {
+void reads(benchmark::State& state, int (*read)(char*), int kind) {
   std::string doc = document(kind);
-  if (Read(&doc[0]) != 0) state.SkipWithError("the document does not read");
-  for (auto _ : state) benchmark::DoNotOptimize(Read(&doc[0]));
+  if (read(&doc[0]) != 0) state.SkipWithError("the document does not read");
+  for (auto _ : state) benchmark::DoNotOptimize(read(&doc[0]));
   state.SetItemsProcessed(state.iterations());
 }
 
 }  // namespace
 
-BENCHMARK_CAPTURE(reads<read_evlist>, evlist_2KB, 0)->Threads(1)->Threads(2)->UseRealTime();
-BENCHMARK_CAPTURE(reads<read_chan>, chan_2KB, 1)->Threads(1)->Threads(2)->UseRealTime();
-BENCHMARK_CAPTURE(reads<read_envdict>, envdict_2KB, 2)->Threads(1)->Threads(2)->UseRealTime();
-BENCHMARK_CAPTURE(reads<read_triggers>, trigger_2KB, 3)->Threads(1)->Threads(2)->UseRealTime();
+BENCHMARK_CAPTURE(reads, evlist_2KB, read_evlist, 0)->Threads(1)->Threads(2)->UseRealTime();
+BENCHMARK_CAPTURE(reads, chan_2KB, read_chan, 1)->Threads(1)->Threads(2)->UseRealTime();
+BENCHMARK_CAPTURE(reads, envdict_2KB, read_envdict, 2)->Threads(1)->Threads(2)->UseRealTime();
+BENCHMARK_CAPTURE(reads, trigger_2KB, read_triggers, 3)->Threads(1)->Threads(2)->UseRealTime();
 
 BENCHMARK_MAIN();
