@@ -425,6 +425,11 @@ class Corpus {
                        r += e + 1 < Events::kCount ? "," : ";";
                      }
                    }
+                   // The composed help texts live in buffers of each thread.
+                   for (const qal3_user_case_trigger* t : l.v) {
+                     r += qal3_get_function_help(t->function);
+                     r += qal3_get_operation_help(t->operation);
+                   }
                    return r;
                  }});
   }
