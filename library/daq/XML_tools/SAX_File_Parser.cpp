@@ -13,6 +13,12 @@ SAX_File_Parser::SAX_File_Parser() {
   }
 }
 
+SAX_File_Parser::~SAX_File_Parser() {
+  if (init) delete parser;
+  handler.releaseAll();
+  qal3::pull::release_platform();
+}
+
 bool SAX_File_Parser::start(char* file) {
   if (!init) return true;
   return qal3::pull::start(*parser, file, token, handler);

@@ -29,6 +29,16 @@ SAX_Memory_Parser::SAX_Memory_Parser(char* xml) {
   }
 }
 
+SAX_Memory_Parser::~SAX_Memory_Parser() {
+  if (init) {
+    handler->resetTagValue();
+    delete parser;
+    delete memBufIS;
+  }
+  delete handler;
+  qal3::pull::release_platform();
+}
+
 bool SAX_Memory_Parser::start() {
   if (!init) return true;
   return qal3::pull::start(*parser, *memBufIS, token, *handler);

@@ -16,6 +16,7 @@
 #include <cstdio>
 #include <cstring>
 #include <memory>
+#include <mutex>
 
 #if defined(__SSE2__)
 #include <emmintrin.h>
@@ -33,10 +34,14 @@ constexpr std::size_t kMaxTextUnits = 1u << 20;
 // entities; the bound stops nested-entity documents early.
 constexpr XMLSize_t kEntityExpansionLimit = 1000;
 
+// Shared by every pull parser: configured in its constructor, which runs
+// once (a function-local static), and only read from then on, so that
+// parsers in several threads may use it at once.
 xercesc::SecurityManager& security_manager() {
-  static xercesc::SecurityManager manager;
-  static const bool configured = (manager.setEntityExpansionLimit(kEntityExpansionLimit), true);
-  (void)configured;
+  struct Bounded : xercesc::SecurityManager {
+    Bounded() { setEntityExpansionLimit(kEntityExpansionLimit); }
+  };
+  static Bounded manager;
   return manager;
 }
 
@@ -378,13 +383,19 @@ std::atomic<bool> g_platform_unusable{false};
 
 // Xerces' default panic handler ends the process (when memory runs out
 // while the platform is set up, for one). This one throws instead, so that
-// the call that met the panic fails.
+// the call that met the panic fails. It has no state: threads may share it.
 class ThrowingPanicHandler final : public xercesc::PanicHandler {
  public:
   void panic(const PanicReasons reason) override { throw reason; }
 };
 
 ThrowingPanicHandler g_panic_handler;
+
+// Held around every Initialize and Terminate the library makes.
+std::mutex& platform_mutex() {
+  static std::mutex mutex;
+  return mutex;
+}
 
 void report_initialization(const XMLCh* message) {
   std::fputs("Error during initialization! Message:\n", stderr);
@@ -396,6 +407,7 @@ void report_initialization(const XMLCh* message) {
 }  // namespace
 
 bool initialize_platform(void (*report)(const XMLCh* message)) {
+  std::unique_lock<std::mutex> lock(platform_mutex());
   if (!g_platform_unusable.load()) {
     try {
       // The panic handler counts only if this is the process's first
@@ -418,11 +430,18 @@ bool initialize_platform(void (*report)(const XMLCh* message)) {
     // half-built platform for ready from now on, and Terminate would crash
     // tearing it down. Hold it for good: the caller's Terminate only counts.
     xercesc::XMLPlatformUtils::Initialize();
+    lock.unlock();
     return false;
   }
   xercesc::XMLPlatformUtils::Initialize();  // only counts: the platform is held
+  lock.unlock();
   report_quietly(report, nullptr);
   return false;
+}
+
+void release_platform() {
+  const std::lock_guard<std::mutex> lock(platform_mutex());
+  xercesc::XMLPlatformUtils::Terminate();
 }
 
 bool initialize_platform() { return initialize_platform(report_initialization); }

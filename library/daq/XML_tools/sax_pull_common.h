@@ -14,8 +14,16 @@
 namespace qal3 {
 namespace pull {
 
+// The library's changes of the process-wide Xerces platform count. Xerces
+// neither locks the count nor its first set-up and last tear-down, so every
+// Initialize and Terminate the library makes goes through these two, under
+// one lock: parsers may then be built and destroyed in several threads at
+// once, and a thread that has been through initialize_platform sees the
+// platform fully set up.
+//
 // Initialises the Xerces platform; prints the initialisation message and
-// returns false when that fails. Either way the caller owes one Terminate.
+// returns false when that fails. Either way the caller owes one
+// release_platform.
 bool initialize_platform();
 
 // As above, with `report` printing the failure (it gets the exception's
@@ -25,6 +33,9 @@ bool initialize_platform();
 // on it. The library then holds that platform for the rest of the process,
 // and this and every later call fail without touching it.
 bool initialize_platform(void (*report)(const XMLCh* message));
+
+// Gives back one reference taken by initialize_platform (Terminate).
+void release_platform();
 
 // A SAX parser configured for the pull readers (automatic validation, no
 // namespaces or schema) that never loads external DTDs or entities and

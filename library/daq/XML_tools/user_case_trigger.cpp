@@ -2,9 +2,10 @@
 // evaluation of a trigger against one channel's data in a server block.
 #include "user_case_trigger.h"
 
+#include <langinfo.h>
+
 #include <charconv>
 #include <climits>
-#include <clocale>
 #include <cmath>
 #include <cstdint>
 #include <cstdio>
@@ -192,10 +193,12 @@ bool block_value(qal3_serv_block_subhead_2010* sh, qal3_user_case_trigger* usert
 
 // The line SUM writes for every value it finds: " HERE DATA %f \n". The
 // number is formatted with std::to_chars, which gives what printf's "%f"
-// gives with a '.' decimal point; other locales go through printf.
+// gives with a '.' decimal point; other locales go through printf. The
+// decimal point comes from nl_langinfo, which only reads the locale
+// (localeconv fills a buffer shared by all threads).
 void print_here_data(float value) {
-  const lconv* lc = std::localeconv();
-  if (!lc || std::strcmp(lc->decimal_point, ".") != 0) {
+  const char* radix = nl_langinfo(RADIXCHAR);
+  if (!radix || std::strcmp(radix, ".") != 0) {
     std::printf(" HERE DATA %f \n", static_cast<double>(value));
     return;
   }
