@@ -2,9 +2,10 @@
 #include "SAX_File_Parser.h"
 
 #include "sax_pull_common.h"
+#include "xerces_platform.h"
 
 SAX_File_Parser::SAX_File_Parser() {
-  if (!qal3::pull::initialize_platform()) return;
+  if (!qal3::xerces::initialize_platform()) return;
   try {
     parser = qal3::pull::make_parser(handler);
     init = true;
@@ -16,7 +17,7 @@ SAX_File_Parser::SAX_File_Parser() {
 SAX_File_Parser::~SAX_File_Parser() {
   if (init) delete parser;
   handler.releaseAll();
-  qal3::pull::release_platform();
+  qal3::xerces::release_platform();
 }
 
 bool SAX_File_Parser::start(char* file) {

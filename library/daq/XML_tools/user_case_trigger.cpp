@@ -15,6 +15,7 @@
 #include <string>
 #include <utility>
 
+#include "boundary.h"
 #include "event_util.h"
 #include "trigger_reductions.h"
 
@@ -563,11 +564,10 @@ int qal3_is_trigger_on(qal3_serv_block_subhead_2010* data, qal3_user_case_trigge
   // A slot registered without an implementation never fires.
   const pt2Fun fun = pfunctions[usert->function];
   const pt2Op op = poperations[usert->operation];
-  try {
+  // A registered function or operation that throws does not fire.
+  return qal3::guarded(0, [&] {
     if (!fun || fun(data, usert)) return 0;
     if (!usert->fresult || !op) return 0;
     return op(*usert->fresult, usert->low, usert->upper, usert->bitmask) ? 1 : 0;
-  } catch (...) {
-    return 0;  // a registered function or operation that throws does not fire
-  }
+  });
 }
