@@ -4,6 +4,8 @@
 #   ./build.sh demo   install what is missing, build, run qal3 on the examples
 #   ./build.sh test   install what is missing, build, run the whole test suite
 #   ./build.sh asan   build and test under AddressSanitizer + UBSan (leaks fail)
+#   ./build.sh tsan   build and test under ThreadSanitizer (any report fails;
+#                     known harmless races inside Xerces: tests/tsan.supp)
 #   ./build.sh bench  build the benchmarks (Release) into build-bench/
 #   ./build.sh fuzz   where clang is present: build the fuzz targets and fuzz
 #                     each for FUZZ_SECONDS (20) over its committed corpus;
@@ -94,6 +96,22 @@ demo_gige() {
   build/tools/qal3 gige examples/gige_camera.xml
 }
 
+# The suite under ThreadSanitizer. Reports go to files (tests capture
+# standard error), and any report fails the run, also one from a process
+# whose exit status a test does not look at.
+tsan_test() {
+  local reports=$PWD/build-tsan/tsan-report status=0
+  rm -f "$reports".*
+  TSAN_OPTIONS="halt_on_error=1 exitcode=66 second_deadlock_stack=1 suppressions=$PWD/tests/tsan.supp log_path=$reports" \
+    ctest --test-dir build-tsan --output-on-failure -j"$JOBS" || status=$?
+  if compgen -G "$reports.*" >/dev/null; then
+    cat "$reports".*
+    echo "ThreadSanitizer reports: $(ls "$reports".* | wc -l) (above)" >&2
+    return 1
+  fi
+  return $status
+}
+
 # True when clang can build a libFuzzer target here.
 have_libfuzzer() {
   command -v clang++ >/dev/null 2>&1 || return 1
@@ -149,6 +167,11 @@ case "${1:-}" in
     build build-asan -DCMAKE_BUILD_TYPE=Debug -DQAL3_SANITIZE=ON
     ASAN_OPTIONS=detect_leaks=1:abort_on_error=0 UBSAN_OPTIONS=print_stacktrace=1:halt_on_error=1 \
       ctest --test-dir build-asan --output-on-failure -j"$JOBS"
+    ;;
+  tsan)
+    ensure_packages
+    build build-tsan -DCMAKE_BUILD_TYPE=RelWithDebInfo -DQAL3_SANITIZE_THREAD=ON
+    tsan_test
     ;;
   bench)
     ensure_packages

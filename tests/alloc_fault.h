@@ -1,28 +1,29 @@
 // Allocation fault injection for the test_hardening binary: the binary
-// replaces the global operator new/new[] (all forms) and, outside the address
-// sanitizer, malloc and calloc, with versions that count the allocations made
-// while injection is armed and fail the Nth one (std::bad_alloc, a null
-// pointer for the nothrow forms and the C functions), or the Nth and every
-// later one.
+// replaces the global operator new/new[] (all forms) and, outside the
+// address and thread sanitizers, malloc and calloc, with versions that count
+// the allocations made while injection is armed and fail the Nth one
+// (std::bad_alloc, a null pointer for the nothrow forms and the C
+// functions), or the Nth and every later one.
 #ifndef QAL3_ALLOC_FAULT_H
 #define QAL3_ALLOC_FAULT_H
 
 #include <cstddef>
 
-#if defined(__SANITIZE_ADDRESS__)
-#define QAL3_ALLOC_FAULT_ASAN 1
+// Under the address or the thread sanitizer the sanitizer owns the C heap.
+#if defined(__SANITIZE_ADDRESS__) || defined(__SANITIZE_THREAD__)
+#define QAL3_ALLOC_FAULT_SANITIZER 1
 #elif defined(__has_feature)
-#if __has_feature(address_sanitizer)
-#define QAL3_ALLOC_FAULT_ASAN 1
+#if __has_feature(address_sanitizer) || __has_feature(thread_sanitizer)
+#define QAL3_ALLOC_FAULT_SANITIZER 1
 #endif
 #endif
 
 namespace allocfault {
 
-// Whether malloc and calloc are counted and failed too (not under the
-// address sanitizer, which owns the C allocator).
+// Whether malloc and calloc are counted and failed too (not under a
+// sanitizer that owns the C allocator).
 constexpr bool kCountsCHeap =
-#if defined(QAL3_ALLOC_FAULT_ASAN)
+#if defined(QAL3_ALLOC_FAULT_SANITIZER)
     false;
 #else
     true;
@@ -37,7 +38,7 @@ bool injected();
 void arm(std::size_t fail_at, bool persistent = false);
 // Stops counting and failing.
 void disarm();
-// Bytes in use on the heap (the sanitizer's count under ASan, else malloc's
+// Bytes in use on the heap (the sanitizer's count under one, else malloc's
 // own), for leak checks around a call.
 std::size_t heap_in_use();
 

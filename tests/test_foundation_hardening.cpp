@@ -9,10 +9,13 @@
 #include <gtest/gtest.h>
 
 #include <string>
+#include <vector>
 
 #include "SAX_File_Parser.h"
 #include "SAX_Memory_Parser.h"
+#include "parse_chan_descr.h"
 #include "parse_ev_list.h"
+#include "qal3_gige_descr.h"
 #include "test_util.h"
 
 namespace {
@@ -56,27 +59,85 @@ TEST(Hardening, ExternalEntitiesAndDtdsAreNeverLoaded) {
   }
 }
 
-TEST(Hardening, NoNetworkConnectionForRemoteDtd) {
-  const int server = socket(AF_INET, SOCK_STREAM, 0);
-  ASSERT_GE(server, 0);
-  sockaddr_in addr{};
-  addr.sin_family = AF_INET;
-  addr.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-  ASSERT_EQ(bind(server, reinterpret_cast<sockaddr*>(&addr), sizeof addr), 0);
-  ASSERT_EQ(listen(server, 4), 0);
-  socklen_t len = sizeof addr;
-  ASSERT_EQ(getsockname(server, reinterpret_cast<sockaddr*>(&addr), &len), 0);
-  fcntl(server, F_SETFL, O_NONBLOCK);
-  const std::string url = "http://127.0.0.1:" + std::to_string(ntohs(addr.sin_port)) + "/x.dtd";
+// A listening socket on the loopback address that nobody should connect to.
+class Listener {
+ public:
+  Listener() {
+    fd_ = socket(AF_INET, SOCK_STREAM, 0);
+    sockaddr_in addr{};
+    addr.sin_family = AF_INET;
+    addr.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    socklen_t len = sizeof addr;
+    ok_ = fd_ >= 0 && bind(fd_, reinterpret_cast<sockaddr*>(&addr), sizeof addr) == 0 &&
+          listen(fd_, 4) == 0 && getsockname(fd_, reinterpret_cast<sockaddr*>(&addr), &len) == 0;
+    if (ok_) fcntl(fd_, F_SETFL, O_NONBLOCK);
+    port_ = ntohs(addr.sin_port);
+  }
+  ~Listener() {
+    if (fd_ >= 0) close(fd_);
+  }
+  bool ok() const { return ok_; }
+  std::string url(const std::string& file) const {
+    return "http://127.0.0.1:" + std::to_string(port_) + "/" + file;
+  }
+  bool connected() const { return accept(fd_, nullptr, nullptr) >= 0; }
 
+ private:
+  int fd_ = -1;
+  bool ok_ = false;
+  int port_ = 0;
+};
+
+TEST(Hardening, NoNetworkConnectionForRemoteDtd) {
+  Listener server;
+  ASSERT_TRUE(server.ok());
+  const std::string url = server.url("x.dtd");
   std::string texts;
   int rc = 0;
   testutil::capture_stderr([&] {
     rc = read_all("<!DOCTYPE R SYSTEM \"" + url + "\"><R>x</R>", texts);
   });
   EXPECT_NE(rc, 0);
-  EXPECT_LT(accept(server, nullptr, nullptr), 0) << "the parser connected to " << url;
-  close(server);
+  EXPECT_FALSE(server.connected()) << "the parser connected to " << url;
+}
+
+// A file reader given a URL in place of a path fetches nothing: only file:
+// URLs are opened, as local files.
+TEST(Hardening, FileReadersNeverFetchUrls) {
+  Listener server;
+  ASSERT_TRUE(server.ok());
+  std::string url = server.url("list.xml");
+  int events_rc = 0, chans_rc = 0, start_rc = 0;
+  bool features_failed = false;
+  std::string err;
+  const std::string out = testutil::capture_stdout([&] {
+    err = testutil::capture_stderr([&] {
+      std::vector<qal3_ev_entry*> events;
+      events_rc = qal3_parse_ev_list_readf(&url[0], &events);
+      qal3_clean_ev_list(&events);
+      std::vector<chan_descr_2010*> chans;
+      chans_rc = parse_descr_list_readf(&url[0], &chans, false, false);
+      clean_chan_desr_list(&chans);
+      std::vector<QAL3GigEFeature*> features;
+      features_failed = qal3_fill_gige_descr(&url[0], &features);
+      SAX_File_Parser p;
+      start_rc = p.init_ok() ? p.start(&url[0]) : -1;
+    });
+  });
+  EXPECT_NE(events_rc, 0);
+  EXPECT_NE(chans_rc, 0);
+  EXPECT_TRUE(features_failed);
+  EXPECT_GT(start_rc, 0);
+  EXPECT_NE(err.find("http"), std::string::npos) << err;
+  EXPECT_NE(out.find("http"), std::string::npos) << out;  // the feature reader's message
+  EXPECT_FALSE(server.connected()) << "a reader connected to " << url;
+
+  testutil::TempFile local("<BMR><EVENT><TYPE>1</TYPE></EVENT></BMR>");
+  std::string file_url = "file://" + local.path();
+  std::vector<qal3_ev_entry*> events;
+  EXPECT_EQ(qal3_parse_ev_list_readf(&file_url[0], &events), 0);
+  EXPECT_EQ(events.size(), 1u);
+  qal3_clean_ev_list(&events);
 }
 
 TEST(Hardening, NestedEntitiesEndAsAnError) {

@@ -7,7 +7,7 @@
 // before those of the C and C++ runtimes, so every allocation of the
 // libraries, of Xerces and of the runtimes passes through them.
 //
-// Outside the address sanitizer the C heap functions are replaced too and
+// Outside the address and thread sanitizers the C heap functions are replaced too and
 // forwarded to glibc's own entry points; the bytes in use are then tracked
 // here (from malloc_usable_size), because glibc's statistics count blocks
 // parked in its per-thread caches as in use.
@@ -21,7 +21,7 @@
 #include <cstring>
 #include <new>
 
-#if !defined(QAL3_ALLOC_FAULT_ASAN)
+#if !defined(QAL3_ALLOC_FAULT_SANITIZER)
 #include <malloc.h>
 #endif
 
@@ -45,7 +45,7 @@ bool take() {
 
 }  // namespace
 
-#if defined(QAL3_ALLOC_FAULT_ASAN)
+#if defined(QAL3_ALLOC_FAULT_SANITIZER)
 
 extern "C" std::size_t __sanitizer_get_current_allocated_bytes();
 
@@ -212,7 +212,7 @@ TEST(AllocFault, FailsExactlyTheArmedAllocation) {
 }
 
 TEST(AllocFault, FailsTheCHeapOutsideTheSanitizer) {
-  if (!allocfault::kCountsCHeap) GTEST_SKIP() << "the address sanitizer owns the C allocator";
+  if (!allocfault::kCountsCHeap) GTEST_SKIP() << "the sanitizer owns the C allocator";
   void* p = nullptr;
   void* q = nullptr;
   {

@@ -238,16 +238,16 @@ TEST(TriggerListRead, FileTwinAndBadArguments) {
 
 // The record allocation of the reader made to fail: the reader stops, says
 // so and reports failure. Replaces calloc for this test binary; not done
-// under the address sanitizer, which owns the allocator.
-#if defined(__SANITIZE_ADDRESS__)
-#define QAL3_TEST_ASAN 1
+// under the address or thread sanitizer, which owns the allocator.
+#if defined(__SANITIZE_ADDRESS__) || defined(__SANITIZE_THREAD__)
+#define QAL3_TEST_SANITIZER 1
 #elif defined(__has_feature)
-#if __has_feature(address_sanitizer)
-#define QAL3_TEST_ASAN 1
+#if __has_feature(address_sanitizer) || __has_feature(thread_sanitizer)
+#define QAL3_TEST_SANITIZER 1
 #endif
 #endif
 
-#if !defined(QAL3_TEST_ASAN)
+#if !defined(QAL3_TEST_SANITIZER)
 namespace {
 bool g_fail_record_alloc = false;
 }
@@ -259,8 +259,8 @@ extern "C" void* calloc(std::size_t n, std::size_t size) noexcept {
 #endif
 
 TEST(TriggerListRead, AllocationFailureIsReportedAsFailure) {
-#if defined(QAL3_TEST_ASAN)
-  GTEST_SKIP() << "allocator replacement not possible under the address sanitizer";
+#if defined(QAL3_TEST_SANITIZER)
+  GTEST_SKIP() << "allocator replacement not possible under a sanitizer that owns the allocator";
 #else
   OwnedList list;
   bool failed = false;

@@ -2,15 +2,22 @@
 #include "SAX_File_Parser.h"
 
 #include "sax_pull_common.h"
+#include "xerces_platform.h"
 
 SAX_File_Parser::SAX_File_Parser() {
-  if (!qal3::pull::initialize_platform()) return;
+  if (!qal3::xerces::initialize_platform()) return;
   try {
     parser = qal3::pull::make_parser(handler);
     init = true;
   } catch (...) {
     // Out of memory while building: the parser owns nothing.
   }
+}
+
+SAX_File_Parser::~SAX_File_Parser() {
+  if (init) delete parser;
+  handler.releaseAll();
+  qal3::xerces::release_platform();
 }
 
 bool SAX_File_Parser::start(char* file) {

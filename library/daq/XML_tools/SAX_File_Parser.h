@@ -42,11 +42,7 @@ class QAL3_API SAX_File_Parser {
   // Warnings, errors and fatal errors counted so far.
   int get_error_counter() { return handler.getErrorCount(); }
 
-  ~SAX_File_Parser() {
-    if (init) delete parser;
-    handler.releaseAll();
-    xercesc::XMLPlatformUtils::Terminate();
-  }
+  ~SAX_File_Parser();
 
  private:
   bool init = false;

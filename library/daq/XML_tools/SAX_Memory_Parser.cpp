@@ -5,6 +5,7 @@
 #include <memory>
 
 #include "sax_pull_common.h"
+#include "xerces_platform.h"
 
 namespace {
 const char kBufferId[] = "my_mem_info";
@@ -12,7 +13,7 @@ const char kEmptyDocument[] = "";
 }  // namespace
 
 SAX_Memory_Parser::SAX_Memory_Parser(char* xml) {
-  if (!qal3::pull::initialize_platform()) return;
+  if (!qal3::xerces::initialize_platform()) return;
   try {
     std::unique_ptr<MemParseHandlers> h(new MemParseHandlers);
     std::unique_ptr<qal3::xml::ParserWithOwnMemory<xercesc::SAXParser>> p(qal3::pull::make_parser(*h));
@@ -27,6 +28,16 @@ SAX_Memory_Parser::SAX_Memory_Parser(char* xml) {
   } catch (...) {
     // Out of memory while building: the parser owns nothing.
   }
+}
+
+SAX_Memory_Parser::~SAX_Memory_Parser() {
+  if (init) {
+    handler->resetTagValue();
+    delete parser;
+    delete memBufIS;
+  }
+  delete handler;
+  qal3::xerces::release_platform();
 }
 
 bool SAX_Memory_Parser::start() {

@@ -20,9 +20,11 @@
 // - A caller may still make its own Initialize and Terminate calls; they
 //   must be balanced among themselves (one Terminate too many would take
 //   the library's reference away).
-// - Building and destroying parsers changes the process-wide platform
-//   count, which Xerces does not lock: never do it from several threads at
-//   once. A built parser serves one thread at a time.
+// - Parsers may be built, used and destroyed in any number of threads at
+//   once, each parser by one thread at a time. The library makes its
+//   Initialize and Terminate calls under a lock of its own; Xerces does not
+//   lock the platform count, so a caller's own Initialize and Terminate
+//   calls must not run while other threads build or destroy parsers.
 // - If setting the platform up fails (memory ran out half-way), the
 //   half-built platform is kept as it is and that and every later parser
 //   reports init_ok() false; the process is not ended.
@@ -182,15 +184,7 @@ class QAL3_API SAX_Memory_Parser {
   // Warnings, errors and fatal errors counted so far.
   int get_error_counter() { return handler ? handler->getErrorCount() : 0; }
 
-  ~SAX_Memory_Parser() {
-    if (init) {
-      handler->resetTagValue();
-      delete parser;
-      delete memBufIS;
-    }
-    delete handler;
-    xercesc::XMLPlatformUtils::Terminate();
-  }
+  ~SAX_Memory_Parser();
 
  private:
   bool init = false;

@@ -2,6 +2,8 @@
 // one or more description documents and asks, per channel, whether it
 // belongs to an event type, which event and data type it has, whether it is
 // a slow or an ML channel, and how many subchannels it has.
+// An object serves one thread at a time; objects of their own may be used
+// in several threads at once.
 #ifndef QAL3_CHAN_SELECTOR_H
 #define QAL3_CHAN_SELECTOR_H
 

@@ -1,5 +1,7 @@
 // Reads a set of channel description documents (CHANDESCRIPTIONS or
 // DAQvariables), named by file path or held in memory, into one list.
+// An object serves one thread at a time; objects of their own may be used
+// in several threads at once.
 #ifndef QAL3_DESCR_EXTRACTOR_H
 #define QAL3_DESCR_EXTRACTOR_H
 

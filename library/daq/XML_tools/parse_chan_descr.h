@@ -9,6 +9,9 @@
 // std::vector<chan_descr_2010*>; the records in it are allocated with `new`
 // by the readers and the clone functions and released with
 // clean_chan_desr_list.
+//
+// Every function here may run in several threads at once, each thread with
+// lists of its own (or sharing lists only to read them).
 #ifndef QAL3_PARSE_CHAN_DESCR_H
 #define QAL3_PARSE_CHAN_DESCR_H
 

@@ -10,6 +10,7 @@
 #include <cstdlib>
 #include <cstring>
 #include <iostream>
+#include <sstream>
 
 #include "attr_tags_functions.h"
 #include "boundary.h"
@@ -218,12 +219,18 @@ void say(const std::string& line) {
   std::fflush(stdout);
 }
 
+// An entry's lines are composed first (in standard output's format) and
+// written in one piece, so that entries printed by several threads at once
+// stay whole.
 template <class Entry>
 void list_on_console(const Entry& e, int n) {
-  std::cout << "-------------- " << n << " -----------------" << std::endl;
-  std::cout << " Index : " << e.index << std::endl;
-  std::cout << " Channel: " << prop_of(e) << " DABS " << e.data.env_ch_abs_delta << " DREL "
-            << e.data.env_ch_rel_delta << std::endl;
+  std::ostringstream lines;
+  lines.copyfmt(std::cout);
+  lines << "-------------- " << n << " -----------------\n";
+  lines << " Index : " << e.index << "\n";
+  lines << " Channel: " << prop_of(e) << " DABS " << e.data.env_ch_abs_delta << " DREL "
+        << e.data.env_ch_rel_delta << "\n";
+  std::cout << lines.str() << std::flush;
 }
 
 template <class Entry>

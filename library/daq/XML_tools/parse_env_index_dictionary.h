@@ -10,6 +10,9 @@
 //
 // Entries are allocated by the readers with the C allocator (one zero-filled
 // record each) and released by the owner of the list with free().
+//
+// Reading, writing and printing may run in several threads at once, each
+// thread with lists of its own.
 #ifndef QAL3_PARSE_ENV_INDEX_DICTIONARY_H
 #define QAL3_PARSE_ENV_INDEX_DICTIONARY_H
 

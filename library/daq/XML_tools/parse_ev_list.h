@@ -1,6 +1,9 @@
 // Event lists: which event types a consumer wants, from which server blocks
 // and channels, with trigger mask, minimum event time and priority.
 // Document root "BMR".
+//
+// Reading, writing and printing may run in several threads at once, each
+// thread with lists of its own.
 #ifndef QAL3_PARSE_EV_LIST_H
 #define QAL3_PARSE_EV_LIST_H
 

@@ -184,9 +184,10 @@ class ParserWithOwnMemory : private ParserMemoryOwner, public Parser {
 
 // Calls parse(source) with a KeepingSource over the local file `path`, the
 // source Xerces itself makes for a path that is no URL (its system id the
-// full path), in the parser's memory. A URL, or a path that Xerces will
-// refuse with its own error message, goes to fallback() instead, for Xerces
-// to open as it does.
+// full path), in the parser's memory. A file: URL, or a path that Xerces
+// will refuse with its own error message, goes to fallback() instead, for
+// Xerces to open as it does. Any other URL (http:, ftp:, ...) is refused
+// with a MalformedURLException: the readers never fetch from the network.
 template <class Parser, class Parse, class Fallback>
 auto with_file_source(ParserWithOwnMemory<Parser>& parser, const char* path, Parse&& parse,
                       Fallback&& fallback) {
@@ -194,7 +195,13 @@ auto with_file_source(ParserWithOwnMemory<Parser>& parser, const char* path, Par
   XMLCh* wide = xercesc::XMLString::transcode(path, mm);
   xercesc::ArrayJanitor<XMLCh> release(wide, mm);
   xercesc::XMLURL url(mm);
-  if (!wide || (xercesc::XMLURL::parse(wide, url) && !url.isRelative())) return fallback();
+  if (!wide) return fallback();
+  if (xercesc::XMLURL::parse(wide, url) && !url.isRelative()) {
+    if (url.getProtocol() != xercesc::XMLURL::File)
+      throw xercesc::MalformedURLException(__FILE__, __LINE__, xercesc::XMLExcepts::URL_UnsupportedProto1,
+                                           url.getProtocolName());
+    return fallback();
+  }
   KeepingSource<xercesc::LocalFileInputSource>* source = nullptr;
   try {
     source = new (mm) KeepingSource<xercesc::LocalFileInputSource>(parser.streams(), wide, mm);

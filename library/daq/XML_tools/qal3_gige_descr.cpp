@@ -13,11 +13,11 @@
 #include <xercesc/sax/SAXParseException.hpp>
 #include <xercesc/util/OutOfMemoryException.hpp>
 #include <xercesc/util/PlatformUtils.hpp>
-#include <xercesc/util/SecurityManager.hpp>
 #include <xercesc/util/XMLString.hpp>
 
+#include "boundary.h"
 #include "parser_memory.h"
-#include "sax_pull_common.h"
+#include "xerces_platform.h"
 
 using xercesc::DOMNode;
 using xercesc::DOMNodeList;
@@ -37,16 +37,6 @@ namespace {
 // with its text still to come. Neither survives the read.
 const char kUnknown[] = "Unknown";
 const char kWaiting[] = "Waiting";
-
-// Entity expansions allowed per feature file; real files use few or none.
-constexpr XMLSize_t kEntityExpansionLimit = 1000;
-
-xercesc::SecurityManager& security_manager() {
-  static xercesc::SecurityManager manager;
-  static const bool configured = (manager.setEntityExpansionLimit(kEntityExpansionLimit), true);
-  (void)configured;
-  return manager;
-}
 
 // A Xerces string in the local code page, released when it goes.
 class Local {
@@ -238,19 +228,19 @@ class ErrorCounter : public xercesc::HandlerBase {
 };
 
 // One Initialize/Terminate pair of the Xerces platform (see
-// qal3::pull::initialize_platform for a failed first Initialize).
+// qal3::xerces::initialize_platform for a failed first Initialize).
 class Platform {
  public:
   Platform() = default;
   Platform(const Platform&) = delete;
   Platform& operator=(const Platform&) = delete;
   ~Platform() {
-    if (started_) xercesc::XMLPlatformUtils::Terminate();
+    if (started_) qal3::xerces::release_platform();
   }
 
   bool start() {
     started_ = true;
-    return qal3::pull::initialize_platform(report);
+    return qal3::xerces::initialize_platform(report);
   }
 
  private:
@@ -275,11 +265,7 @@ std::unique_ptr<DOMParser> make_parser(ErrorCounter& errors) {
   parser->setValidationSchemaFullChecking(false);
   parser->setCreateEntityReferenceNodes(false);
   parser->setErrorHandler(&errors);
-  // Feature files are not trusted: nothing is fetched from files or the
-  // network, and entity expansion is bounded.
-  parser->setDisableDefaultEntityResolution(true);
-  parser->setLoadExternalDTD(false);
-  parser->setSecurityManager(&security_manager());
+  qal3::xerces::harden(*parser);  // feature files are not trusted
   return parser;
 }
 
@@ -360,22 +346,15 @@ bool fill(const char* file_name, std::vector<QAL3GigEFeature*>& out) {
 
 bool qal3_fill_gige_descr(char* file_name, std::vector<QAL3GigEFeature*>* out) {
   if (!file_name || !out) return true;
-  try {
-    return fill(file_name, *out);
-  } catch (...) {
-    std::fflush(stdout);
-    return true;
-  }
+  return qal3::guarded(true, [&] { return fill(file_name, *out); });
 }
 
 bool dump_nodes(DOMNodeList* nodes, std::vector<QAL3GigEFeature*>* out) {
   if (!nodes || !out) return true;
-  try {
+  return qal3::guarded(true, [&] {
     FeatureCollector collector(*out);
     return walk(nodes, collector);
-  } catch (...) {
-    return true;
-  }
+  });
 }
 
 void qal3_dump_gige_descr(std::vector<QAL3GigEFeature*>* out) {

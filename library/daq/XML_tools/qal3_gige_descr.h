@@ -2,6 +2,8 @@
 // floats, enumerations, commands, ...) read from its XML feature file into a
 // flat list. Only element names, the "Name" attribute and text are looked
 // at; categories, registers and nesting are not kept.
+// Reading, printing and cleaning may run in several threads at once, each
+// thread with lists of its own.
 #ifndef QAL3_QAL3_GIGE_DESCR_H
 #define QAL3_QAL3_GIGE_DESCR_H
 

@@ -1,5 +1,6 @@
 // Internals shared by the two pull parsers: the hardened SAX parser set-up,
-// the start and the pull step. Not installed.
+// the start and the pull step. Not installed. (The Xerces platform and the
+// hardening shared with the GigE reader: xerces_platform.h.)
 #ifndef QAL3_SAX_PULL_COMMON_H
 #define QAL3_SAX_PULL_COMMON_H
 
@@ -13,18 +14,6 @@
 
 namespace qal3 {
 namespace pull {
-
-// Initialises the Xerces platform; prints the initialisation message and
-// returns false when that fails. Either way the caller owes one Terminate.
-bool initialize_platform();
-
-// As above, with `report` printing the failure (it gets the exception's
-// message, or null when there is none, as for a failed allocation). Xerces
-// cannot recover from a first Initialize that failed half-way: a later
-// Initialize takes the half-built platform for ready and Terminate crashes
-// on it. The library then holds that platform for the rest of the process,
-// and this and every later call fail without touching it.
-bool initialize_platform(void (*report)(const XMLCh* message));
 
 // A SAX parser configured for the pull readers (automatic validation, no
 // namespaces or schema) that never loads external DTDs or entities and

@@ -2,9 +2,10 @@
 // evaluation of a trigger against one channel's data in a server block.
 #include "user_case_trigger.h"
 
+#include <langinfo.h>
+
 #include <charconv>
 #include <climits>
-#include <clocale>
 #include <cmath>
 #include <cstdint>
 #include <cstdio>
@@ -14,6 +15,7 @@
 #include <string>
 #include <utility>
 
+#include "boundary.h"
 #include "event_util.h"
 #include "trigger_reductions.h"
 
@@ -192,10 +194,12 @@ bool block_value(qal3_serv_block_subhead_2010* sh, qal3_user_case_trigger* usert
 
 // The line SUM writes for every value it finds: " HERE DATA %f \n". The
 // number is formatted with std::to_chars, which gives what printf's "%f"
-// gives with a '.' decimal point; other locales go through printf.
+// gives with a '.' decimal point; other locales go through printf. The
+// decimal point comes from nl_langinfo, which only reads the locale
+// (localeconv fills a buffer shared by all threads).
 void print_here_data(float value) {
-  const lconv* lc = std::localeconv();
-  if (!lc || std::strcmp(lc->decimal_point, ".") != 0) {
+  const char* radix = nl_langinfo(RADIXCHAR);
+  if (!radix || std::strcmp(radix, ".") != 0) {
     std::printf(" HERE DATA %f \n", static_cast<double>(value));
     return;
   }
@@ -560,11 +564,10 @@ int qal3_is_trigger_on(qal3_serv_block_subhead_2010* data, qal3_user_case_trigge
   // A slot registered without an implementation never fires.
   const pt2Fun fun = pfunctions[usert->function];
   const pt2Op op = poperations[usert->operation];
-  try {
+  // A registered function or operation that throws does not fire.
+  return qal3::guarded(0, [&] {
     if (!fun || fun(data, usert)) return 0;
     if (!usert->fresult || !op) return 0;
     return op(*usert->fresult, usert->low, usert->upper, usert->bitmask) ? 1 : 0;
-  } catch (...) {
-    return 0;  // a registered function or operation that throws does not fire
-  }
+  });
 }

@@ -44,8 +44,14 @@ struct qal3_user_case_trigger {
 // never fire). A slot whose help text is "undefined" is free.
 //
 // The registry keeps the name and help pointers it is given; they must stay
-// alive while registered. Registration must not run concurrently with
-// reading trigger lists or evaluating triggers.
+// alive while registered.
+//
+// Threads. Evaluating triggers (each thread its own records), reading and
+// writing trigger lists and looking slots up may run in any number of
+// threads at once. Changing the registry (qal3_add_user_* and
+// qal3_change_user_*) and setting the external environment dictionary are
+// set-up steps and single-threaded by nature: do them before other threads
+// read lists or evaluate triggers, or while none does, never alongside.
 
 // A function: computes a result from the channel data `data` (the
 // qal3_serv_block_subhead_2010 of the channel, untyped) into *usert->fresult.
@@ -89,6 +95,8 @@ QAL3_API int qal3_change_user_operation(pt2Op pt, int indx, char* name, char* de
 
 // Sets the external environment dictionary handed to the event-utility
 // library when a slow channel is looked up (null until set). Not copied.
+// A set-up step: not while triggers are evaluated in other threads (see
+// "Threads" above); the dictionary must stay unchanged while they are.
 QAL3_API void qal3_user_trigger_set_ext_env_dictionary(char* ptr);
 
 // Evaluates `usert` on the channel data `data`: -1 for a null argument or a

@@ -1,0 +1,328 @@
+// QAL3PullHandler: the SAX callbacks reduced to the state of one pull step,
+// shared by SAX_Memory_Parser and SAX_File_Parser (declared in
+// SAX_Memory_Parser.h).
+#include "SAX_File_Parser.h"
+#include "SAX_Memory_Parser.h"
+#include "sax_pull_common.h"
+#include "xerces_platform.h"
+
+#include <xercesc/sax/AttributeList.hpp>
+#include <xercesc/sax/SAXParseException.hpp>
+#include <xercesc/util/OutOfMemoryException.hpp>
+#include <xercesc/util/XMLString.hpp>
+#include <xercesc/util/XMLUni.hpp>
+
+#include <cstdio>
+#include <cstring>
+#include <memory>
+
+#if defined(__SSE2__)
+#include <emmintrin.h>
+#endif
+
+using xercesc::XMLString;
+
+namespace {
+
+// Texts longer than this (in UTF-16 units) end the document as an error:
+// no reader keeps more, and only entity amplification produces such text.
+constexpr std::size_t kMaxTextUnits = 1u << 20;
+
+// Makes room for `n` bytes in `buf`, whose size is its capacity.
+inline char* reserve(std::vector<char>& buf, std::size_t n) {
+  if (buf.size() < n) buf.resize(n < 64 ? 64 : n + n / 2);
+  return buf.data();
+}
+
+// XMLString::transcode of `text` into `buf`: the text, or null when it
+// cannot be converted.
+__attribute__((noinline)) const char* transcode_slow(const XMLCh* text, std::vector<char>& buf) {
+  char* converted = XMLString::transcode(text);
+  if (!converted) return nullptr;
+  const std::size_t length = std::strlen(converted);
+  char* dst = reserve(buf, length + 1);
+  std::memcpy(dst, converted, length + 1);
+  XMLString::release(&converted);
+  return dst;
+}
+
+// Converts NUL-terminated Xerces text to the local code page into `buf`
+// (NUL-terminated) and returns it, or null when it cannot be converted.
+// ASCII text (the usual case) is narrowed directly, which gives the same
+// bytes as XMLString::transcode without an allocation; anything else goes
+// through XMLString::transcode.
+inline const char* transcode_into(const XMLCh* text, std::vector<char>& buf) {
+  if (!text) return nullptr;
+  std::size_t cap = buf.size();
+  char* dst = buf.data();
+  XMLCh high = 0;
+  for (std::size_t n = 0;; n += 4) {
+    if (n + 4 > cap) {
+      dst = reserve(buf, n + 4);
+      cap = buf.size();
+    }
+    // Four units at a time; the terminator is copied too.
+    XMLCh c = text[n];
+    dst[n] = static_cast<char>(c);
+    if (c == 0) break;
+    high |= c;
+    c = text[n + 1];
+    dst[n + 1] = static_cast<char>(c);
+    if (c == 0) break;
+    high |= c;
+    c = text[n + 2];
+    dst[n + 2] = static_cast<char>(c);
+    if (c == 0) break;
+    high |= c;
+    c = text[n + 3];
+    dst[n + 3] = static_cast<char>(c);
+    if (c == 0) break;
+    high |= c;
+  }
+  return high < 0x80 ? dst : transcode_slow(text, buf);
+}
+
+// Narrows `n` units of `src` into `dst` (no terminator). Returns false when
+// a unit is outside ASCII (what `dst` then holds is of no use); else true,
+// with `non_blank` set when a unit other than space, newline or tab occurs.
+inline bool narrow_ascii(const XMLCh* src, std::size_t n, char* dst, bool& non_blank) {
+  std::size_t i = 0;
+  XMLCh high = 0;
+  bool other = false;
+#if defined(__SSE2__)
+  if (n >= 8) {
+    const __m128i zero = _mm_setzero_si128();
+    const __m128i space = _mm_set1_epi16(' ');
+    const __m128i newline = _mm_set1_epi16('\n');
+    const __m128i tab = _mm_set1_epi16('\t');
+    __m128i any = zero;                       // OR of all units
+    __m128i all_blank = _mm_set1_epi16(-1);  // lanes blank in every block
+    for (; i + 8 <= n; i += 8) {
+      const __m128i v = _mm_loadu_si128(reinterpret_cast<const __m128i*>(src + i));
+      any = _mm_or_si128(any, v);
+      const __m128i blank = _mm_or_si128(_mm_or_si128(_mm_cmpeq_epi16(v, space), _mm_cmpeq_epi16(v, newline)),
+                                         _mm_cmpeq_epi16(v, tab));
+      all_blank = _mm_and_si128(all_blank, blank);
+      _mm_storel_epi64(reinterpret_cast<__m128i*>(dst + i), _mm_packus_epi16(v, v));
+    }
+    const __m128i high_bits = _mm_and_si128(any, _mm_set1_epi16(static_cast<short>(0xFF80)));
+    if (_mm_movemask_epi8(_mm_cmpeq_epi16(high_bits, zero)) != 0xFFFF) return false;
+    other = _mm_movemask_epi8(all_blank) != 0xFFFF;
+  }
+#endif
+  for (; i < n; ++i) {
+    const XMLCh c = src[i];
+    high |= c;
+    other |= (c != u' ') & (c != u'\n') & (c != u'\t');
+    dst[i] = static_cast<char>(c);
+  }
+  if (high >= 0x80) return false;
+  non_blank = other;
+  return true;
+}
+
+// True when the text holds only spaces, newlines and tabs (or nothing).
+bool all_blank(const std::vector<XMLCh>& text) {
+  for (XMLCh c : text) {
+    if (c != u' ' && c != u'\n' && c != u'\t') return false;
+  }
+  return true;
+}
+
+}  // namespace
+
+// ---------------------------------------------------------------------------
+// QAL3PullHandler
+
+QAL3PullHandler::QAL3PullHandler() = default;
+
+QAL3PullHandler::~QAL3PullHandler() { releaseAll(); }
+
+MemParseHandlers::~MemParseHandlers() = default;
+
+FileParseHandlers::~FileParseHandlers() = default;
+
+void FileParseHandlers::resetErrors() { fSawErrors = false; }
+
+void QAL3PullHandler::getTagValue(const char** t, const char** v) const {
+  if (t) *t = tag;
+  if (v) *v = value;
+}
+
+int QAL3PullHandler::getErrorCount() const { return error_count; }
+
+// Attribute names within one start tag are unique: Xerces reports a
+// repeated name as an error, after which no attribute is handed out. So
+// the search may begin after the last attribute found (readers ask in
+// document order) and still finds the one record of that name.
+const char* QAL3PullHandler::getAttr(char* name) const {
+  if (!name) return nullptr;
+  const std::size_t n = vattr.size();
+  std::size_t i = fAttrHint < n ? fAttrHint : 0;
+  for (std::size_t k = 0; k < n; ++k) {
+    const attr& a = *vattr[i];
+    if (a.name && a.name[0] == name[0] && std::strcmp(a.name, name) == 0) {
+      fAttrHint = i + 1;
+      return a.value;
+    }
+    if (++i == n) i = 0;
+  }
+  return nullptr;
+}
+
+void QAL3PullHandler::releaseAttributes() { vattr.clear(); }
+
+void QAL3PullHandler::clearText() {
+  fText.clear();
+  fNarrowLen = 0;
+  fTextUnits = 0;
+  fTextPending = false;
+  fTextTooLong = false;
+  fTextWide = false;
+  fTextNonBlank = false;
+}
+
+void QAL3PullHandler::releaseAll() {
+  releaseAttributes();
+  value = nullptr;
+  tag = nullptr;
+  clearText();
+}
+
+void QAL3PullHandler::reset_end_tag_flag() { qal3::pull::HandlerAccess::begin_step(*this); }
+
+void QAL3PullHandler::resetTagValue() {
+  tag = nullptr;
+  value = nullptr;
+}
+
+void QAL3PullHandler::resetTag() { tag = nullptr; }
+
+void QAL3PullHandler::resetValue() { value = nullptr; }
+
+void QAL3PullHandler::countError() { ++error_count; }
+
+// Text gathered since the last event other than characters becomes the
+// element's value; text made only of blanks drops the element instead.
+void QAL3PullHandler::flushText() {
+  if (!fTextPending) return;
+  if (fTextTooLong) {
+    std::fputs("\nError: element text longer than 1048576 characters\n", stderr);
+    std::fflush(stderr);
+    ++error_count;
+  }
+  if (fTextWide) {
+    if (all_blank(fText)) {
+      value = nullptr;
+      tag = nullptr;
+    } else {
+      fText.push_back(0);
+      value = transcode_into(fText.data(), fValueBuf);
+      if (!value) tag = nullptr;
+    }
+  } else if (!fTextNonBlank) {
+    value = nullptr;
+    tag = nullptr;
+  } else {
+    reserve(fValueBuf, fNarrowLen + 1)[fNarrowLen] = '\0';
+    value = fValueBuf.data();
+  }
+  clearText();
+}
+
+void QAL3PullHandler::characters(const XMLCh* chars, XMLSize_t length) {
+  fCharacterCount += static_cast<unsigned int>(length);
+  if (!tag && !fTextPending) return;
+  fTextPending = true;
+  if (fTextUnits + length > kMaxTextUnits) {
+    fTextTooLong = true;
+    return;
+  }
+  fTextUnits += length;
+  if (!fTextWide) {
+    char* dst = reserve(fValueBuf, fNarrowLen + length + 1) + fNarrowLen;
+    bool non_blank = false;
+    if (narrow_ascii(chars, length, dst, non_blank)) {
+      fNarrowLen += length;
+      fTextNonBlank |= non_blank;
+      return;
+    }
+  }
+  appendWideText(chars, length);
+}
+
+// Text with a unit outside ASCII: from then on the element's text is kept
+// in UTF-16 and converted with XMLString::transcode when the step ends.
+void QAL3PullHandler::appendWideText(const XMLCh* chars, std::size_t length) {
+  if (!fTextWide) {
+    fText.assign(fValueBuf.data(), fValueBuf.data() + fNarrowLen);
+    fTextWide = true;
+  }
+  fText.insert(fText.end(), chars, chars + length);
+}
+
+void QAL3PullHandler::endElement(const XMLCh*) {
+  finishStep();
+  end_flag = true;
+}
+
+void QAL3PullHandler::ignorableWhitespace(const XMLCh*, XMLSize_t length) {
+  fSpaceCount += static_cast<unsigned int>(length);
+}
+
+void QAL3PullHandler::resetDocument() {
+  fElementCount = fAttrCount = fCharacterCount = fSpaceCount = 0;
+  error_count = 0;
+  value = nullptr;
+  tag = nullptr;
+  clearText();
+}
+
+void QAL3PullHandler::startElement(const XMLCh* name, xercesc::AttributeList& attributes) {
+  finishStep();
+  tag = transcode_into(name, fTagBuf);
+  ++fElementCount;
+  releaseAttributes();
+  const XMLSize_t n = attributes.getLength();
+  fAttrCount += static_cast<unsigned int>(n);
+  if (n != 0) storeAttributes(attributes, n);
+}
+
+// Keeps the name and value of each attribute. Their type is not kept:
+// nothing hands it out.
+void QAL3PullHandler::storeAttributes(xercesc::AttributeList& attributes, std::size_t n) {
+  if (fAttrPool.size() < n) fAttrPool.resize(n);
+  vattr.reserve(n);
+  fAttrHint = 0;
+  for (XMLSize_t i = 0; i < n; ++i) {
+    AttrSlot& slot = fAttrPool[i];
+    slot.record.name = transcode_into(attributes.getName(i), slot.name);
+    slot.record.value = transcode_into(attributes.getValue(i), slot.value);
+    vattr.push_back(&slot.record);
+  }
+}
+
+void QAL3PullHandler::report(const char* prefix, const xercesc::SAXParseException& exc) {
+  std::fputs(prefix, stderr);
+  qal3::xerces::put_transcoded(exc.getSystemId());
+  std::fprintf(stderr, ", line %llu, char %llu): ",
+               static_cast<unsigned long long>(exc.getLineNumber()),
+               static_cast<unsigned long long>(exc.getColumnNumber()));
+  qal3::xerces::put_transcoded(exc.getMessage());
+  std::fputs("\n", stderr);
+  std::fflush(stderr);
+  ++error_count;
+}
+
+void QAL3PullHandler::error(const xercesc::SAXParseException& exc) {
+  report("\nError at (file ", exc);
+}
+
+void QAL3PullHandler::fatalError(const xercesc::SAXParseException& exc) {
+  report("\nFatal Error at (file ", exc);
+}
+
+void QAL3PullHandler::warning(const xercesc::SAXParseException& exc) {
+  report("\nWarning at (file ", exc);
+}
+

@@ -1,0 +1,60 @@
+// The process-wide Xerces platform and the hardening of every parser the
+// libraries build (the pull parsers' SAX parser, the GigE reader's DOM
+// parser). Internal to libQAL3XML.
+#ifndef QAL3_XERCES_PLATFORM_H
+#define QAL3_XERCES_PLATFORM_H
+
+#include <xercesc/util/SecurityManager.hpp>
+#include <xercesc/util/XercesDefs.hpp>
+
+namespace qal3 {
+namespace xerces {
+
+// The library's changes of the process-wide Xerces platform count. Xerces
+// neither locks the count nor its first set-up and last tear-down, so every
+// Initialize and Terminate the library makes goes through these two, under
+// one lock: parsers may then be built and destroyed in several threads at
+// once, and a thread that has been through initialize_platform sees the
+// platform fully set up.
+//
+// Initialises the Xerces platform; prints the initialisation message and
+// returns false when that fails. Either way the caller owes one
+// release_platform.
+bool initialize_platform();
+
+// As above, with `report` printing the failure (it gets the exception's
+// message, or null when there is none, as for a failed allocation). Xerces
+// cannot recover from a first Initialize that failed half-way: a later
+// Initialize takes the half-built platform for ready and Terminate crashes
+// on it. The library then holds that platform for the rest of the process,
+// and this and every later call fail without touching it.
+bool initialize_platform(void (*report)(const XMLCh* message));
+
+// Gives back one reference taken by initialize_platform (Terminate).
+void release_platform();
+
+// Entity expansions allowed per document. The formats read here use no
+// entities; the bound stops nested-entity documents early.
+constexpr XMLSize_t kEntityExpansionLimit = 1000;
+
+// Shared by every parser: configured in its constructor, which runs once (a
+// function-local static), and only read from then on, so that parsers in
+// several threads may use it at once.
+xercesc::SecurityManager& security_manager();
+
+// Untrusted documents: nothing is fetched from files or the network, and
+// entity expansion is bounded. For the SAX and the DOM parser alike.
+template <class Parser>
+void harden(Parser& parser) {
+  parser.setDisableDefaultEntityResolution(true);
+  parser.setLoadExternalDTD(false);
+  parser.setSecurityManager(&security_manager());
+}
+
+// Writes a transcoded Xerces text to standard error (nothing for null).
+void put_transcoded(const XMLCh* text);
+
+}  // namespace xerces
+}  // namespace qal3
+
+#endif  // QAL3_XERCES_PLATFORM_H
