@@ -65,51 +65,21 @@ build() {  # build <dir> [cmake options...]
   cmake --build "$dir" -j"$JOBS"
 }
 
+QAL3=build/tools/qal3
+
+# Runs one qal3 command on the examples, showing it first.
+show() {
+  echo "== qal3 $*"
+  "$QAL3" "$@"
+}
+
 demo() {
-  local q=build/tools/qal3
-  echo "== qal3 evlist examples/evlist_basic.xml"
-  "$q" evlist examples/evlist_basic.xml
-  for step in demo_chan demo_trigger demo_envdict demo_gige; do "$step"; done
-}
-
-demo_chan() {
-  [ -f examples/chan_descriptions.xml ] || return 0
-  echo "== qal3 chan convert --to daqvars examples/chan_descriptions.xml"
-  build/tools/qal3 chan convert --to daqvars examples/chan_descriptions.xml
-}
-
-demo_trigger() {
-  [ -f examples/triggers.xml ] && [ -f examples/spectrum.txt ] || return 0
-  echo "== qal3 trigger test examples/triggers.xml --spectrum examples/spectrum.txt"
-  build/tools/qal3 trigger test examples/triggers.xml --spectrum examples/spectrum.txt
-}
-
-demo_envdict() {
-  [ -f examples/envdict.xml ] || return 0
-  echo "== qal3 envdict examples/envdict.xml"
-  build/tools/qal3 envdict examples/envdict.xml
-}
-
-demo_gige() {
-  [ -f examples/gige_camera.xml ] || return 0
-  echo "== qal3 gige examples/gige_camera.xml"
-  build/tools/qal3 gige examples/gige_camera.xml
-}
-
-# The suite under ThreadSanitizer. Reports go to files (tests capture
-# standard error), and any report fails the run, also one from a process
-# whose exit status a test does not look at.
-tsan_test() {
-  local reports=$PWD/build-tsan/tsan-report status=0
-  rm -f "$reports".*
-  TSAN_OPTIONS="halt_on_error=1 exitcode=66 second_deadlock_stack=1 suppressions=$PWD/tests/tsan.supp log_path=$reports" \
-    ctest --test-dir build-tsan --output-on-failure -j"$JOBS" || status=$?
-  if compgen -G "$reports.*" >/dev/null; then
-    cat "$reports".*
-    echo "ThreadSanitizer reports: $(ls "$reports".* | wc -l) (above)" >&2
-    return 1
-  fi
-  return $status
+  show evlist examples/evlist_basic.xml
+  show chan convert --to daqvars examples/chan_descriptions.xml
+  show trigger test examples/triggers.xml --spectrum examples/spectrum.txt
+  show envdict examples/envdict.xml
+  show gige examples/gige_camera.xml
+  show check examples/triggers.xml
 }
 
 # True when clang can build a libFuzzer target here.
@@ -189,7 +159,7 @@ case "${1:-}" in
     ctest --test-dir build-armhf --output-on-failure -j"$JOBS"
     ;;
   *)
-    awk 'NR > 1 && !/^#/ { exit } NR > 1 { sub(/^# ?/, ""); print }' "$0"
+    awk 'NR > 1 && !/^#/ { exit } NR > 1 { sub(/^# ?/, ""); print }' "$0" >&2
     exit 2
     ;;
 esac
