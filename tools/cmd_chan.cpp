@@ -94,9 +94,20 @@ bool parse_document(cli::Input& in, std::vector<chan_descr_2010*>* list, bool sh
   return true;
 }
 
-// Reads the documents into one list. With `warn`, the findings of each are
-// reported first, and with --strict they fail the run before any is parsed.
-bool read_documents(const Options& o, std::vector<chan_descr_2010*>* list, bool merge, bool warn) {
+// How documents are combined into one list: appended as read, or merged
+// by property name.
+enum class Combine { append, merge };
+// Whether the findings of each document (what a conversion would drop or
+// change) are reported before it is read.
+enum class Findings { silent, warn };
+
+// Reads the documents into one list. With Findings::warn the findings of
+// each are reported first, and with --strict they fail the run before any
+// is parsed.
+bool read_documents(const Options& o, std::vector<chan_descr_2010*>* list, Combine combine,
+                    Findings findings) {
+  const bool merge = combine == Combine::merge;
+  const bool warn = findings == Findings::warn;
   bool ok = true;
   std::vector<cli::Input> inputs;
   for (const std::string& f : o.files) {
@@ -190,7 +201,7 @@ int run_convert(int argc, char** argv) {
   if (st >= 0) return st;
   if (!o.format_given) return cli::usage_error("chan convert", "--to FORMAT is required");
   List list;
-  if (!read_documents(o, list.get(), false, true)) return cli::kBadDocument;
+  if (!read_documents(o, list.get(), Combine::append, Findings::warn)) return cli::kBadDocument;
   return write_document(o, list.get());
 }
 
@@ -199,7 +210,7 @@ int run_merge(int argc, char** argv) {
   const int st = parse_options("merge", argc, argv, o);
   if (st >= 0) return st;
   List list;
-  if (!read_documents(o, list.get(), true, true)) return cli::kBadDocument;
+  if (!read_documents(o, list.get(), Combine::merge, Findings::warn)) return cli::kBadDocument;
   return write_document(o, list.get());
 }
 
@@ -210,7 +221,7 @@ int run_table(const char* sub, int mode, int argc, char** argv) {
   if (st >= 0) return st;
   if (mode == 3) o.shift = true;  // the table names data types stored as masks
   List list;
-  if (!read_documents(o, list.get(), false, false)) return cli::kBadDocument;
+  if (!read_documents(o, list.get(), Combine::append, Findings::silent)) return cli::kBadDocument;
   return write_document(o, list.get(), mode);
 }
 
