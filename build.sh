@@ -82,6 +82,22 @@ demo() {
   show check examples/triggers.xml
 }
 
+# The suite under ThreadSanitizer. Reports go to files (tests capture
+# standard error), and any report fails the run, also one from a process
+# whose exit status a test does not look at.
+tsan_test() {
+  local reports=$PWD/build-tsan/tsan-report status=0
+  rm -f "$reports".*
+  TSAN_OPTIONS="halt_on_error=1 exitcode=66 second_deadlock_stack=1 suppressions=$PWD/tests/tsan.supp log_path=$reports" \
+    ctest --test-dir build-tsan --output-on-failure -j"$JOBS" || status=$?
+  if compgen -G "$reports.*" >/dev/null; then
+    cat "$reports".*
+    echo "ThreadSanitizer reports: $(ls "$reports".* | wc -l) (above)" >&2
+    return 1
+  fi
+  return $status
+}
+
 # True when clang can build a libFuzzer target here.
 have_libfuzzer() {
   command -v clang++ >/dev/null 2>&1 || return 1

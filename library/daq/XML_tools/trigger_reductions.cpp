@@ -110,17 +110,19 @@ double tail_sum_sq_dev(const float* p, int from, int n, double mean) {
   return s;
 }
 
-// The terms of the three sums: W floats to W doubles.
+// The terms of the three sums: the W floats at p to W doubles. (They take
+// the samples' address, not a vector, so that no vector is passed by value.)
 template <int W>
 struct Plain {
-  QAL3_INLINE typename Lanes<W>::D operator()(typename Lanes<W>::F x) const {
-    return Lanes<W>::widen(x);
+  QAL3_INLINE typename Lanes<W>::D operator()(const float* p) const {
+    return Lanes<W>::widen(Lanes<W>::load(p));
   }
 };
 
 template <int W>
 struct Square {  // squared in single precision, as the running rule does
-  QAL3_INLINE typename Lanes<W>::D operator()(typename Lanes<W>::F x) const {
+  QAL3_INLINE typename Lanes<W>::D operator()(const float* p) const {
+    const typename Lanes<W>::F x = Lanes<W>::load(p);
     return Lanes<W>::widen(x * x);
   }
 };
@@ -128,8 +130,8 @@ struct Square {  // squared in single precision, as the running rule does
 template <int W>
 struct SquaredDeviation {
   typename Lanes<W>::D mean;
-  QAL3_INLINE typename Lanes<W>::D operator()(typename Lanes<W>::F x) const {
-    const typename Lanes<W>::D dev = Lanes<W>::widen(x) - mean;
+  QAL3_INLINE typename Lanes<W>::D operator()(const float* p) const {
+    const typename Lanes<W>::D dev = Lanes<W>::widen(Lanes<W>::load(p)) - mean;
     return dev * dev;
   }
 };
@@ -142,10 +144,10 @@ QAL3_INLINE double lane_sum(const float* p, int n, int& done, Term term) {
   typename L::D a = {}, b = {}, c = {}, d = {};
   int i = 0;
   for (; i + L::kBlock <= n; i += L::kBlock) {
-    a += term(L::load(p + i));
-    b += term(L::load(p + i + W));
-    c += term(L::load(p + i + 2 * W));
-    d += term(L::load(p + i + 3 * W));
+    a += term(p + i);
+    b += term(p + i + W);
+    c += term(p + i + 2 * W);
+    d += term(p + i + 3 * W);
   }
   done = i;
   return L::horizontal_sum(a, b, c, d);
