@@ -1,12 +1,12 @@
 #include "trigger_plot.h"
 
 #include <algorithm>
-#include <climits>
 #include <cmath>
 #include <cstdio>
 #include <sstream>
 
 #include "event_util.h"
+#include "trigger_window.h"
 
 namespace plot {
 
@@ -29,13 +29,6 @@ const char kWindowColour[] = "#f0b27a";
 const char kSelectedColour[] = "#d35400";
 const char kResultColour[] = "#1e8449";
 const char kLimitColour[] = "#c0392b";
-
-int to_int_saturated(float v) {
-  if (std::isnan(v)) return 0;
-  if (v >= 2147483648.0f) return INT_MAX;
-  if (v <= -2147483648.0f) return INT_MIN;
-  return static_cast<int>(v);
-}
 
 bool is_one_of(const std::string& s, std::initializer_list<const char*> names) {
   for (const char* n : names)
@@ -386,27 +379,18 @@ Window evaluated_window(const std::string& function, const float* fparam, float 
       "DIFFSTD", "DIFFSUM", "DIFFP2P"};
   w.position_only = is_one_of(function, {"VALUE", "DIFFVALUE"});
   if (!w.position_only && !is_one_of(function, kWindowed)) return w;
-  int first = to_int_saturated((fparam[0] - start) / inc);
-  if (first < 0) first = 0;
-  if (first >= ndata) return w;
-  w.first = first;
+  // The evaluation's own rule, so the plot shows what the function read.
+  qal3::trigger::Window read;
+  if (!qal3::trigger::select_window(fparam, start, inc, ndata, w.position_only, read)) return w;
+  w.first = read.first;
   if (w.position_only) {
-    w.end = first + 1;
+    w.end = read.first + 1;
     w.count = 1;
     w.valid = true;
     return w;
   }
-  int step = to_int_saturated(fparam[2]);
-  if (step == 0) step = 1;
-  if (step < 0) step = step == INT_MIN ? INT_MAX : -step;
-  w.step = step;
-  const int e = to_int_saturated((fparam[1] - start) / inc);
-  if (e >= 0) {
-    if (e > ndata || e <= first) return w;
-    w.end = e;
-  } else {
-    w.end = ndata;
-  }
+  w.step = read.step;
+  w.end = read.end;
   w.count = (w.end - w.first - 1) / w.step + 1;
   w.valid = true;
   return w;

@@ -4,16 +4,10 @@
 #ifndef QAL3_TRIGGER_REDUCTIONS_H
 #define QAL3_TRIGGER_REDUCTIONS_H
 
+#include "trigger_window.h"
+
 namespace qal3 {
 namespace trigger {
-
-// A window of a spectrum in sample indices: first, first + step, ... < end.
-// A window given to reduce() is never empty: 0 <= first < end, step >= 1.
-struct Window {
-  int first = 0;
-  int end = 0;
-  int step = 1;
-};
 
 // Number of samples the window selects.
 int selected_count(const Window& w);

@@ -19,6 +19,7 @@
 #include "event_util.h"
 #include "trigger_builtins.h"
 #include "trigger_reductions.h"
+#include "trigger_window.h"
 
 namespace qal3 {
 namespace trigger {
@@ -26,15 +27,6 @@ namespace {
 
 // ---------------------------------------------------------------------------
 // Conversions.
-
-// float -> int, truncating toward zero; out-of-range values saturate and NaN
-// gives 0.
-int to_int_saturated(float v) {
-  if (std::isnan(v)) return 0;
-  if (v >= 2147483648.0f) return INT_MAX;
-  if (v <= -2147483648.0f) return INT_MIN;
-  return static_cast<int>(v);
-}
 
 // float -> 32-bit unsigned, truncating toward zero; negatives and NaN give 0,
 // values of 2^32 or more give 0xFFFFFFFF.
@@ -74,39 +66,6 @@ namespace {
 void flush_all_output() {
   std::fflush(nullptr);
   std::cout.flush();
-}
-
-// ---------------------------------------------------------------------------
-// The window a trigger selects.
-
-// Converts the trigger's axis parameters (start, end in axis units; step in
-// samples) into a window over `ndata` samples. Returns false when the
-// window is empty or outside the spectrum. A step beyond the int range
-// saturates, so it selects the first sample only, like any step at least as
-// long as the window. With `position_only` only `first` is computed.
-bool select_window(const float* fparam, float start, float inc, int ndata, bool position_only,
-                   Window& w) {
-  const float from = (fparam[0] - start) / inc;
-  int first = to_int_saturated(from);
-  if (first < 0) first = 0;
-  if (first >= ndata) return false;
-  w.first = first;
-  if (position_only) return true;
-
-  int step = to_int_saturated(fparam[2]);
-  if (step == 0) step = 1;
-  if (step < 0) step = (step == INT_MIN) ? INT_MAX : -step;
-  w.step = step;
-
-  const float to = (fparam[1] - start) / inc;
-  const int e = to_int_saturated(to);
-  if (e >= 0) {
-    if (e > ndata || e <= first) return false;
-    w.end = e;
-  } else {
-    w.end = ndata;
-  }
-  return true;
 }
 
 // ---------------------------------------------------------------------------
