@@ -4,8 +4,11 @@ Readers (``read_*`` from a path, ``parse_*`` from a string) return lists of
 records whose attributes are the records' own field names; writers
 (``write_*``) take such lists and return the document, or write it to
 ``path`` (all or nothing). A document that cannot be read raises
-:class:`Error` with the library's result code and messages. Nothing is
-printed on standard output.
+:class:`Error` with the library's result code and messages
+(:class:`FileNotFound`, also a FileNotFoundError, when the file is missing);
+messages of a read that succeeded come as :class:`Warning`. The library's
+lines never reach the process's standard output or error: each call sends
+them to its own thread's message sink.
 
 :func:`evaluate` replays a trigger over recorded spectra held in numpy
 arrays; :class:`Replay` does the same and keeps the state of DIFF functions
@@ -16,8 +19,8 @@ import os
 import tempfile
 
 from ._records import (BitDescr, ChanDescr, DimDescr, EnvIndexEntry, Error, EvEntry,
-                       EvSbList, GigEFeature, RegistryEntry, StatDescr, TimeStamp, Trigger,
-                       Warning)
+                       EvSbList, FileNotFound, GigEFeature, Message, RegistryEntry, StatDescr,
+                       TimeStamp, Trigger, Warning)
 from . import _core
 from ._core import (ChanSelector, Replay, function_index, function_name, functions,
                     operation_index, operation_name, operations, parse_chan, parse_envdict,
@@ -26,7 +29,7 @@ from ._core import (ChanSelector, Replay, function_index, function_name, functio
 
 __all__ = [
     "BitDescr", "ChanDescr", "ChanSelector", "DimDescr", "EnvIndexEntry", "Error", "EvEntry",
-    "EvSbList", "FEATURE_TYPES", "GigEFeature", "RegistryEntry", "Replay", "StatDescr",
+    "EvSbList", "FEATURE_TYPES", "FileNotFound", "GigEFeature", "Message", "RegistryEntry", "Replay", "StatDescr",
     "TimeStamp", "Trigger", "Warning", "evaluate", "evaluate_slow", "evaluate_values",
     "function_index", "function_name", "functions", "operation_index", "operation_name",
     "operations", "parse_chan", "parse_envdict", "parse_evlist", "parse_gige",

@@ -1,28 +1,90 @@
 """Records of the configuration documents, as the readers return them and
 the writers take them. Attribute names are the records' own field names."""
 
+import errno
+import os
 from dataclasses import dataclass, field
-from typing import List, Union
+from typing import List, Optional, Union
+
+
+@dataclass(frozen=True)
+class Message:
+    """One line the library emitted while it worked.
+
+    ``stream`` is where it would have gone ("stdout" or "stderr"), ``kind``
+    what it is ("listing", "info", "error", "parser warning", "parser error",
+    "parser fatal error"), ``document`` the document read (the path as given,
+    "<string>" for text; None when the line concerns none), ``line`` and
+    ``column`` the position in it (0 when unknown), ``text`` the line."""
+    stream: str = "stderr"
+    kind: str = "info"
+    document: Optional[str] = None
+    line: int = 0
+    column: int = 0
+    text: str = ""
+
+    def __str__(self) -> str:
+        where = ""
+        if self.document is not None:
+            where = str(self.document) + ":"
+            if self.line:
+                where += f"{self.line}:"
+                if self.column:
+                    where += f"{self.column}:"
+            where += " "
+        return where + self.text
 
 
 class Error(Exception):
     """A document could not be read or written.
 
-    ``code`` is the library's result code, ``messages`` what the library
-    reported while it worked (parser errors with their positions) and
-    ``source`` the path that was read or written (None for text)."""
+    ``code`` is the library's result code, ``records`` the library's
+    messages (:class:`Message`), ``messages`` the same as text, one line
+    each, and ``source`` the path that was read or written (None for text)."""
 
-    def __init__(self, what: str, code: int = 1, messages: str = "", source=None):
-        text = what if not messages else f"{what}\n{messages.rstrip()}"
-        super().__init__(text)
+    def __init__(self, what: str, code: int = 1, messages=(), source=None):
+        if isinstance(messages, str):
+            records = []
+            text = messages
+        else:
+            records = list(messages)
+            text = "".join(f"{m}\n" for m in records)
+        super().__init__(what if not text else f"{what}\n{text.rstrip()}")
         self.what = what
         self.code = code
-        self.messages = messages
+        self.records = records
+        self.messages = text
         self.source = source
 
 
+class FileNotFound(Error, FileNotFoundError):
+    """The document to read does not exist (also a FileNotFoundError)."""
+
+    def __init__(self, what: str, code: int = 1, messages=(), source=None):
+        super().__init__(what, code, messages, source)
+        self.errno = errno.ENOENT
+        self.strerror = os.strerror(errno.ENOENT)
+        self.filename = source
+
+
 class Warning(UserWarning):  # noqa: A001 - qal3.Warning, as the module names it
-    """The library reported something while a document was still read."""
+    """The library reported something while a document was still read.
+
+    Carries the :class:`Message` fields as attributes (``stream``, ``kind``,
+    ``document``, ``line``, ``column``, ``text``) and the record itself as
+    ``message``."""
+
+    def __init__(self, message):
+        if not isinstance(message, Message):
+            message = Message(text=str(message))
+        super().__init__(str(message))
+        self.message = message
+        self.stream = message.stream
+        self.kind = message.kind
+        self.document = message.document
+        self.line = message.line
+        self.column = message.column
+        self.text = message.text
 
 
 # --- event lists -------------------------------------------------------------

@@ -42,14 +42,6 @@ long long int_in(py::handle value, long long lo, long long hi, const char* field
 // A file system path from str, bytes or os.PathLike.
 std::string path_of(py::handle path);
 
-// Raises qal3.Error: `what` (the headline), the library's result `code`,
-// the messages it printed and the source it was reading (None for text).
-[[noreturn]] void raise_error(const std::string& what, int code, const std::string& messages,
-                              py::handle source);
-
-// Passes messages printed during a successful call on as a qal3.Warning.
-void warn_messages(const std::string& messages, py::handle source);
-
 // A new trigger record (C heap, released with QAL3_FREE_USER) from a
 // qal3.Trigger or any object with its attributes. `function` and
 // `operation` may be registry slots or names.

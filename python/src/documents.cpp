@@ -1,7 +1,10 @@
 // Readers and writers of every document family, between the libraries'
 // records and the Python records of qal3._records.
 #include <sys/mman.h>
+#include <sys/stat.h>
 #include <unistd.h>
+
+#include <cerrno>
 
 #include <cstdio>
 #include <cstdlib>
@@ -11,9 +14,9 @@
 #include <vector>
 
 #include "attr_tags_functions.h"
-#include "capture.h"
 #include "chan_selector.h"
 #include "common.h"
+#include "messages.h"
 #include "parse_chan_descr.h"
 #include "parse_env_index_dictionary.h"
 #include "parse_ev_list.h"
@@ -53,17 +56,25 @@ Source from_text(py::handle text) {
 
 std::string name_of(const Source& s) { return s.in_memory ? "<string>" : s.path; }
 
-// Ends a read: raises qal3.Error when the reader failed, passes messages of a
-// successful read on as a warning.
-void conclude(Capture& capture, bool failed, int code, const Source& s, const char* what) {
-  const std::string messages = capture.finish();
-  if (failed) raise_error(name_of(s) + ": " + what + " could not be read", code, messages, s.label);
-  warn_messages(messages, s.label);
+// True when the file `path` does not exist.
+bool missing(const std::string& path) {
+  struct stat st;
+  return ::stat(path.c_str(), &st) != 0 && errno == ENOENT;
+}
+
+// Ends a read: raises qal3.Error (qal3.FileNotFound for a missing file) when
+// the reader failed, passes messages of a successful read on as warnings.
+void conclude(const MessageLog& log, bool failed, int code, const Source& s, const char* what) {
+  const py::list messages = log.records(s.in_memory ? py::str("<string>") : py::str(s.path));
+  if (failed)
+    raise_error(name_of(s) + ": " + what + " could not be read", code, messages, s.label,
+                !s.in_memory && missing(s.path));
+  warn_messages(messages);
 }
 
 // A writer's result: the document, or qal3.Error.
-py::str written(Capture& capture, int code, const std::string& doc, const char* what) {
-  const std::string messages = capture.finish();
+py::str written(const MessageLog& log, int code, const std::string& doc, const char* what) {
+  const py::list messages = log.records(py::none());
   if (code != 0) raise_error(std::string(what) + " could not be written", code, messages, py::none());
   // The writers put out ASCII (other characters as references); Latin-1
   // keeps any byte as it is.
@@ -139,10 +150,10 @@ py::list evlist_records(const std::vector<qal3_ev_entry*>& list) {
 
 py::list read_evlist(Source s) {
   EvList list;
-  Capture capture;
+  MessageLog log;
   const int rc = s.in_memory ? qal3_parse_ev_list_read(s.text_arg(), &list.v)
                              : qal3_parse_ev_list_readf(s.path_arg(), &list.v);
-  conclude(capture, rc != 0, rc, s, "event list");
+  conclude(log, rc != 0, rc, s, "event list");
   return evlist_records(list.v);
 }
 
@@ -249,10 +260,10 @@ py::list chan_records(const std::vector<chan_descr_2010*>& list) {
 
 py::list read_chan(Source s, bool shift, bool merge) {
   ChanList list;
-  Capture capture;
+  MessageLog log;
   const int rc = s.in_memory ? parse_descr_list_read(s.text_arg(), &list.v, shift, merge)
                              : parse_descr_list_readf(s.path_arg(), &list.v, shift, merge);
-  conclude(capture, rc != 0, rc, s, "channel descriptions");
+  conclude(log, rc != 0, rc, s, "channel descriptions");
   return chan_records(list.v);
 }
 
@@ -322,9 +333,9 @@ py::str write_chan(py::iterable chans, const std::string& format) {
     chan_from(o, *list.v.back());
   }
   std::string doc;
-  Capture capture;
+  MessageLog log;
   const int rc = dump_chan_desr(&list.v, nullptr, 2, fmt, -1, &doc, nullptr);
-  return written(capture, rc, doc, "channel descriptions");
+  return written(log, rc, doc, "channel descriptions");
 }
 
 // ---------------------------------------------------------------------------
@@ -364,9 +375,9 @@ template <typename Entry>
 py::list read_env(Source& s, int (*from_text)(char*, std::vector<Entry*>*),
                   int (*from_file)(char*, std::vector<Entry*>*)) {
   EnvList<Entry> list;
-  Capture capture;
+  MessageLog log;
   const int rc = s.in_memory ? from_text(s.text_arg(), &list.v) : from_file(s.path_arg(), &list.v);
-  conclude(capture, rc != 0, rc, s, "environment index dictionary");
+  conclude(log, rc != 0, rc, s, "environment index dictionary");
   return env_records(list.v);
 }
 
@@ -390,9 +401,9 @@ py::str write_env(py::iterable entries,
     e->data.env_ch_rel_delta = number<float>(o, "env_ch_rel_delta");
   }
   std::string doc;
-  Capture capture;
+  MessageLog log;
   const int rc = dump(&list.v, nullptr, 3, -1, &doc);
-  return written(capture, rc, doc, "environment index dictionary");
+  return written(log, rc, doc, "environment index dictionary");
 }
 
 py::str write_envdict(py::iterable entries, const std::string& layout) {
@@ -436,10 +447,10 @@ py::object trigger_record(const py::module_& r, const qal3_user_case_trigger& t)
 
 py::list read_triggers(Source s) {
   TriggerList list;
-  Capture capture;
+  MessageLog log;
   const bool failed = s.in_memory ? parse_trigger_list_read(s.text_arg(), &list.v)
                                   : parse_trigger_list_readf(s.path_arg(), &list.v);
-  conclude(capture, failed, failed ? 1 : 0, s, "trigger list");
+  conclude(log, failed, failed ? 1 : 0, s, "trigger list");
   const py::module_ r = records();
   py::list out;
   for (const qal3_user_case_trigger* t : list.v)
@@ -454,9 +465,9 @@ py::str write_triggers(py::iterable triggers) {
     list.v.back() = new_trigger(o);
   }
   std::string doc;
-  Capture capture;
+  MessageLog log;
   const int rc = dump_user_trigger_list(&list.v, nullptr, USER_TRIG_DUMP_XML_STRING, -1, &doc);
-  return written(capture, rc, doc, "trigger list");
+  return written(log, rc, doc, "trigger list");
 }
 
 // ---------------------------------------------------------------------------
@@ -500,9 +511,10 @@ py::list read_gige(Source s) {
   GigEList list;
   std::unique_ptr<MemoryFile> memory;
   if (s.in_memory) memory = std::make_unique<MemoryFile>(s.text);
-  Capture capture;
+  MessageLog log;
+  if (memory) log.rename(memory->path(), "<string>");
   const bool failed = qal3_fill_gige_descr(memory ? memory->path() : s.path_arg(), &list.v);
-  conclude(capture, failed, failed ? 1 : 0, s, "GigE feature file");
+  conclude(log, failed, failed ? 1 : 0, s, "GigE feature file");
   const py::module_ r = records();
   py::list out;
   for (const QAL3GigEFeature* f : list.v)
@@ -567,19 +579,18 @@ class Selector {
     std::vector<char*> args;
     for (std::string& t : texts) args.push_back(&t[0]);
     int total = 0;
-    Capture capture;
+    MessageLog log;
     const bool failed = sel_.set_descriptions(&args, &total);
-    const std::string messages = capture.finish();
+    const py::list messages = log.records(documents ? py::object(py::str("<string>")) : py::object(py::none()));
     if (failed) raise_error("channel descriptions could not be loaded", 1, messages, labels);
-    warn_messages(messages, labels);
+    warn_messages(messages);
   }
 
   int size() { return sel_.size(); }
   bool find_channel(int ev_type, const std::string& chan) { return sel_.find_channel(ev_type, arg(chan)); }
   unsigned int get_event_type(const std::string& chan) {
-    Capture capture;  // "NOT FOUND" goes to the console otherwise
+    const MessageLog quiet;  // "NOT FOUND" goes to the console otherwise
     const int t = sel_.get_event_type(arg(chan));
-    capture.finish();
     return static_cast<unsigned int>(t);
   }
   unsigned int get_data_type(const std::string& chan) {

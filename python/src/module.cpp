@@ -66,21 +66,6 @@ std::string path_of(py::handle path) {
   return s;
 }
 
-void raise_error(const std::string& what, int code, const std::string& messages, py::handle source) {
-  const py::object cls = records().attr("Error");
-  const py::object exc = cls(to_py(what), code, to_py(messages), source);
-  PyErr_SetObject(cls.ptr(), exc.ptr());
-  throw py::error_already_set();
-}
-
-void warn_messages(const std::string& messages, py::handle source) {
-  if (messages.empty()) return;
-  std::string text = messages;
-  while (!text.empty() && (text.back() == '\n' || text.back() == ' ')) text.pop_back();
-  if (!source.is_none()) text = std::string(py::str(source)) + ": " + text;
-  py::module_::import("warnings").attr("warn")(to_py(text), records().attr("Warning"), 1);
-}
-
 namespace {
 
 // Registry slot from a name or a number.

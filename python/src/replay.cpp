@@ -15,9 +15,9 @@
 #include <string>
 #include <vector>
 
-#include "capture.h"
 #include "common.h"
 #include "event_util.h"
+#include "messages.h"
 #include "qal3_evutl_blocks.h"
 #include "user_case_trigger.h"
 
@@ -65,20 +65,6 @@ int checked_count(py::ssize_t n, const char* what) {
 // The subchannel a block lays out for the trigger: its own when it can be
 // laid out, else 0 (where the trigger will not look).
 int placed(int subchannel) { return subchannel >= 0 && subchannel <= kMaxSubchannel ? subchannel : 0; }
-
-// Drops the per-value lines SUM writes; what remains is worth a warning.
-std::string notable(const std::string& messages) {
-  static const char kHere[] = " HERE DATA ";
-  std::string out;
-  std::size_t pos = 0;
-  while (pos < messages.size()) {
-    std::size_t end = messages.find('\n', pos);
-    end = end == std::string::npos ? messages.size() : end + 1;
-    if (messages.compare(pos, sizeof kHere - 1, kHere) != 0) out.append(messages, pos, end - pos);
-    pos = end;
-  }
-  return out;
-}
 
 class Replay {
  public:
@@ -174,11 +160,12 @@ class Replay {
     qal3_serv_block_subhead_2010* block = keep.back().get();
     bool* f = fired.mutable_data();
     float* v = value.mutable_data();
-    std::string messages;
+    std::unique_ptr<MessageLog> log;
     {
       py::gil_scoped_release nogil;
       std::lock_guard<std::mutex> lock(busy_);
-      Capture capture;
+      // Errors only, each once: SUM writes a line per event.
+      log = std::make_unique<MessageLog>(MessageLog::Keep::problems);
       qal3_user_case_trigger* t = t_.get();
       for (py::ssize_t i = 0; i < n; ++i) {
         load(i);
@@ -189,9 +176,10 @@ class Replay {
         // A DIFF function's first result only records the value to compare with.
         v[i] = (!primed && t->fprevresult) ? kNaN : *t->fresult;
       }
-      messages = notable(capture.finish());
     }
-    warn_messages(messages, py::none());
+    const py::list messages = log->records(py::none());
+    log.reset();
+    warn_messages(messages);
     return py::make_tuple(fired, value);
   }
 
@@ -205,10 +193,11 @@ void bind_replay(py::module_& m) {
   py::class_<Replay>(m, "Replay", R"(A trigger replayed over recorded events.
 
 DIFF functions keep the previous event's value from call to call, as they
-do in the DAQ, until reset(). While a replay runs, the process's standard
-output and error are held back from the console (SUM writes a line per
-event there); what other threads write meanwhile comes back as a
-qal3.Warning.)")
+do in the DAQ, until reset(). The library's lines go to the replaying
+thread's own message sink, never to the console: the per-event lines are
+dropped, each distinct error comes back once as a qal3.Warning. Other
+threads' output is left alone, and replays in several threads run in
+parallel.)")
       .def(py::init<py::handle>(), py::arg("trigger"))
       .def("spectra", &Replay::spectra, py::arg("samples"), py::arg("start") = 0.0f, py::arg("inc") = 1.0f,
            "Evaluates float32 spectra (1-D: one event; 2-D: events x samples) on the axis "

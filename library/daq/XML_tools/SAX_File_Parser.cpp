@@ -1,6 +1,7 @@
 // Pull parser over a document in a file.
 #include "SAX_File_Parser.h"
 
+#include "reading_scope.h"
 #include "sax_pull_common.h"
 #include "xerces_platform.h"
 
@@ -17,6 +18,7 @@ SAX_File_Parser::SAX_File_Parser() {
 SAX_File_Parser::~SAX_File_Parser() {
   if (init) delete parser;
   handler.releaseAll();
+  qal3::messages::end_reading(static_cast<QAL3PullHandler*>(&handler));
   qal3::xerces::release_platform();
 }
 

@@ -4,11 +4,11 @@
 #include <cstring>
 #include <memory>
 
+#include "reading_scope.h"
 #include "sax_pull_common.h"
 #include "xerces_platform.h"
 
 namespace {
-const char kBufferId[] = "my_mem_info";
 const char kEmptyDocument[] = "";
 }  // namespace
 
@@ -20,7 +20,7 @@ SAX_Memory_Parser::SAX_Memory_Parser(char* xml) {
     const char* text = xml ? xml : kEmptyDocument;
     // Its streams go on the parser's list (see parser_memory.h).
     memBufIS = new qal3::xml::KeepingSource<xercesc::MemBufInputSource>(
-        p->streams(), reinterpret_cast<const XMLByte*>(text), std::strlen(text), kBufferId, false,
+        p->streams(), reinterpret_cast<const XMLByte*>(text), std::strlen(text), qal3::xerces::kMemoryBufferId, false,
         xercesc::XMLPlatformUtils::fgMemoryManager);
     parser = p.release();
     handler = h.release();
@@ -36,6 +36,7 @@ SAX_Memory_Parser::~SAX_Memory_Parser() {
     delete parser;
     delete memBufIS;
   }
+  qal3::messages::end_reading(static_cast<QAL3PullHandler*>(handler));
   delete handler;
   qal3::xerces::release_platform();
 }

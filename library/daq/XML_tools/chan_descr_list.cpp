@@ -6,6 +6,9 @@
 
 #include "boundary.h"
 #include "chan_descr_internal.h"
+#include "messages.h"
+
+namespace msg = qal3::messages;
 
 namespace qal3 {
 namespace chan {
@@ -17,14 +20,14 @@ void release_dimensions(chan_descr_2010* d, const char* prop) {
       if (dm->nstats != 0) {
         for (stat_descr* st : dm->stats) delete st;
       } else if (!dm->stats.empty()) {
-        std::printf("ERROR: nstats = 0, but stats.size() > 0 (%d) prop: %s\n",
+        msg::print(msg::out, msg::error, msg::keep, "ERROR: nstats = 0, but stats.size() > 0 (%d) prop: %s\n",
                     static_cast<int>(dm->stats.size()), prop);
       }
       delete dm;
     }
     d->dims.clear();
   } else if (!d->dims.empty()) {
-    std::printf("ERROR: ndims = 0, but dims.size() > 0 prop: %s\n", prop);
+    msg::print(msg::out, msg::error, msg::keep, "ERROR: ndims = 0, but dims.size() > 0 prop: %s\n", prop);
   }
 }
 
@@ -80,13 +83,13 @@ void clean_chan_desr_list(std::vector<chan_descr_2010*>* chdscr_list) {
       for (bit_descr* b : d->bits) delete b;
       d->bits.clear();
     } else if (!d->bits.empty()) {
-      std::printf("ERROR: nbits = 0, but bits.size() > 0 prop: %s\n", d->prop_name);
+      msg::print(msg::out, msg::error, msg::keep, "ERROR: nbits = 0, but bits.size() > 0 prop: %s\n", d->prop_name);
     }
     release_dimensions(d, d->prop_name);
     delete d;
   }
   chdscr_list->clear();
-  std::fflush(stdout);
+  msg::flush_default(msg::out);
 }
 
 namespace {
@@ -120,63 +123,63 @@ std::string data_type_names(unsigned int dtype) {
 
 void print_qal3_chan_descr(std::vector<chan_descr_2010*>* list) {
   if (!list) return;
-  std::puts("========================");
-  std::puts("QAL3 XML Channel Description (XCD)");
+  msg::put_line(msg::out, msg::listing, msg::keep, "========================");
+  msg::put_line(msg::out, msg::listing, msg::keep, "QAL3 XML Channel Description (XCD)");
   int i = 0;
   for (chan_descr_2010* d : *list) {
     const int index = i++;
     if (!d) continue;
-    std::printf("--------------[%d]-----------------\n", index);
-    std::printf(" stream   : %d \n", d->stream);
-    std::printf(" ev type  : 0x%x %s\n", d->ev_type, event_type_names(d->ev_type).c_str());
-    std::printf(" data type: 0x%x %s\n", d->dtype, data_type_names(d->dtype).c_str());
-    std::printf("\tcount  :%d\n", d->count);
-    std::printf("\tdb_key :%d\n", d->db_key);
-    std::printf("\tprop   :%s\n", d->prop_name);
-    std::printf("\tname   :%s\n", d->daq_name);
-    std::printf("\tset_pnt:%s\n", d->set_point ? "yes" : "no");
-    std::printf("\tdesc   :%s\n", d->prop_desc);
-    std::printf("\tsb_name:%s\n", d->sb_name);
-    std::printf("\tsubsys :%s\n", d->subsystem);
-    std::printf("\tunit   :%s\n", d->units);
-    std::printf("\tmax_sz :%d\n", d->max_size);
+    msg::list("--------------[%d]-----------------\n", index);
+    msg::list(" stream   : %d \n", d->stream);
+    msg::list(" ev type  : 0x%x %s\n", d->ev_type, event_type_names(d->ev_type).c_str());
+    msg::list(" data type: 0x%x %s\n", d->dtype, data_type_names(d->dtype).c_str());
+    msg::list("\tcount  :%d\n", d->count);
+    msg::list("\tdb_key :%d\n", d->db_key);
+    msg::list("\tprop   :%s\n", d->prop_name);
+    msg::list("\tname   :%s\n", d->daq_name);
+    msg::list("\tset_pnt:%s\n", d->set_point ? "yes" : "no");
+    msg::list("\tdesc   :%s\n", d->prop_desc);
+    msg::list("\tsb_name:%s\n", d->sb_name);
+    msg::list("\tsubsys :%s\n", d->subsystem);
+    msg::list("\tunit   :%s\n", d->units);
+    msg::list("\tmax_sz :%d\n", d->max_size);
     if (d->nbits != 0) {
-      std::printf("\t\t# bits :%d\n", d->nbits);
+      msg::list("\t\t# bits :%d\n", d->nbits);
       for (const bit_descr* b : d->bits) {
         if (!b) continue;
-        std::printf("\t\tbit    : %d\n", b->bit);
-        std::printf("\t\tname   : %s\n", b->bit_name);
-        std::printf("\t\tdesc   : %s\n", b->bit_desc);
+        msg::list("\t\tbit    : %d\n", b->bit);
+        msg::list("\t\tname   : %s\n", b->bit_name);
+        msg::list("\t\tdesc   : %s\n", b->bit_desc);
       }
     } else if (!d->bits.empty()) {
-      std::puts("ERROR: nbits = 0, but bits.size() > 0");
+      msg::put_line(msg::out, msg::error, msg::keep, "ERROR: nbits = 0, but bits.size() > 0");
     }
     if (d->ndims != 0) {
-      std::printf("\t\t# dims : %d\n", d->ndims);
+      msg::list("\t\t# dims : %d\n", d->ndims);
       for (const dim_descr* dm : d->dims) {
         if (!dm) continue;
-        std::printf("\t\tid    : %d\n", dm->dim);
-        std::printf("\t\tname : %s\n", dm->dim_name);
-        std::printf("\t\tdesc : %s\n", dm->dim_desc);
-        std::printf("\t\tunits: %s\n", dm->units);
+        msg::list("\t\tid    : %d\n", dm->dim);
+        msg::list("\t\tname : %s\n", dm->dim_name);
+        msg::list("\t\tdesc : %s\n", dm->dim_desc);
+        msg::list("\t\tunits: %s\n", dm->units);
         if (dm->nstats != 0) {
-          std::printf("\t\t\t# stats : %d\n", dm->nstats);
+          msg::list("\t\t\t# stats : %d\n", dm->nstats);
           for (const stat_descr* st : dm->stats) {
             if (!st) continue;
-            std::printf("\t\t\tid     : %d\n", st->stat);
-            std::printf("\t\t\tname   : %s\n", st->stat_name);
-            std::printf("\t\t\tdesc   : %s\n", st->stat_desc);
-            std::printf("\t\t\tunits  : %s\n", st->units);
+            msg::list("\t\t\tid     : %d\n", st->stat);
+            msg::list("\t\t\tname   : %s\n", st->stat_name);
+            msg::list("\t\t\tdesc   : %s\n", st->stat_desc);
+            msg::list("\t\t\tunits  : %s\n", st->units);
           }
         } else if (!dm->stats.empty()) {
-          std::puts("ERROR: nstats = 0, but stats.size() > 0");
+          msg::put_line(msg::out, msg::error, msg::keep, "ERROR: nstats = 0, but stats.size() > 0");
         }
       }
     } else if (!d->dims.empty()) {
-      std::puts("ERROR: ndims = 0, but dims.size() > 0");
+      msg::put_line(msg::out, msg::error, msg::keep, "ERROR: ndims = 0, but dims.size() > 0");
     }
   }
-  std::fflush(stdout);
+  msg::flush_default(msg::out);
 }
 
 namespace {
@@ -284,7 +287,7 @@ bool extend_channel_description(chan_descr_2010* in, chan_descr_2010* from, bool
       }
     }
   }
-  std::fflush(stdout);
+  msg::flush_default(msg::out);
   return false;
 }
 

@@ -16,6 +16,9 @@
 #include "chan_descr_internal.h"
 #include "name_map.h"
 #include "number_text.h"
+#include "messages.h"
+
+namespace msg = qal3::messages;
 
 namespace {
 
@@ -466,9 +469,8 @@ class DaqVariablesBuilder {
   void dimension(const qal3::reader::Step& s) {
     const char* id = s.attr("id");
     if (!id) {
-      std::fprintf(stderr, "No attribute: id found for dimension prop: %s\n",
+      msg::print(msg::err, msg::error, msg::flush, "No attribute: id found for dimension prop: %s\n",
                    current_.entry().prop_name);
-      std::fflush(stderr);
       current_.count_error();
       return;
     }
@@ -533,9 +535,8 @@ class DaqVariablesBuilder {
     if (!same) {
       flush_bit_title();
       if (!has) {
-        std::fprintf(stderr, "No attribute: bit found for bitTitle prop: %s\n",
+        msg::print(msg::err, msg::error, msg::flush, "No attribute: bit found for bitTitle prop: %s\n",
                      current_.entry().prop_name);
-        std::fflush(stderr);
         current_.count_error();
       } else {
         current_.add_bit(number);
@@ -559,7 +560,7 @@ class DaqVariablesBuilder {
     if (!pending_untitled_) return;
     pending_untitled_ = false;
     if (flavor_.bit_title_message && current_.has_entry() && current_.bit()) {
-      std::printf("bitTitle is not defined for bit  %d prop:%s\n", current_.bit()->bit,
+      msg::print(msg::out, msg::info, msg::keep, "bitTitle is not defined for bit  %d prop:%s\n", current_.bit()->bit,
                   current_.entry().prop_name);
     }
   }
@@ -595,9 +596,8 @@ class DescriptionReader {
       daq_format_ = true;
       return true;
     }
-    std::fprintf(stderr, "WRONG root tag: '%s' must be '%s or %s'\n", t ? t : "", tag(T_ROOT),
+    msg::print(msg::err, msg::error, msg::flush, "WRONG root tag: '%s' must be '%s or %s'\n", t ? t : "", tag(T_ROOT),
                  kDaqRoot);
-    std::fflush(stderr);
     return false;
   }
 

@@ -10,6 +10,9 @@
 #include "float_text.h"
 #include "name_map.h"
 #include "xml_output.h"
+#include "messages.h"
+
+namespace msg = qal3::messages;
 
 const char* const tags[QAL3_CHAN_DESCR_TAG_ROWS][QAL3_CHAN_DESCR_TAG_COLS] = {
     {"CHANDESCRIPTIONS", nullptr, nullptr},
@@ -254,8 +257,7 @@ const qal3::output::Messages kMessages{"dump_chan_desr()", false, "dump_chan_des
 int dump_chan_desr(std::vector<chan_descr_2010*>* chdscr_list, char* file_name, int mode,
                    int format, int fd, std::string* sout, std::vector<dim_params*>* dims) {
   if ((format != 0 && format != 1) || !chdscr_list) {
-    std::printf("dump_chan_desr() invalid argument: '\n");
-    std::fflush(stdout);
+    msg::print(msg::out, msg::error, msg::flush, "dump_chan_desr() invalid argument: \'\n");
     return 2;
   }
   qal3::output::Destination out(file_name, fd, sout, kMessages);
@@ -296,11 +298,11 @@ int dump_chan_desr(std::vector<chan_descr_2010*>* chdscr_list, char* file_name, 
       } else if (mode == 3) {
         file.printf("%50s\t%d\t%s\n", name, d->max_size, data_type_name(d->dtype));
         if (d->dtype != 0) {
-          std::printf("\n");
+          msg::list("\n");
         }
       }
     }
-    if (mode == 3) std::fflush(stdout);
+    if (mode == 3) msg::flush_default(msg::out);
 
     if (mode == 2) {
       END_TAGN(doc, root);
@@ -318,8 +320,7 @@ int dump_chan_desr_from_xml(char* xml, char* file_name, int mode, int format, in
   std::vector<chan_descr_2010*> list;
   const int r = parse_descr_list_read(xml, &list, true, false);
   if (r != 0) {
-    std::printf("Failed to parse CHANDESCR list\n");
-    std::fflush(stdout);
+    msg::print(msg::out, msg::error, msg::flush, "Failed to parse CHANDESCR list\n");
     clean_chan_desr_list(&list);
     return 3;
   }

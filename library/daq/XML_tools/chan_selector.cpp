@@ -9,6 +9,9 @@
 
 #include "name_map.h"
 #include "parse_chan_descr.h"
+#include "messages.h"
+
+namespace msg = qal3::messages;
 
 namespace {
 
@@ -187,20 +190,20 @@ bool chan_selector::set_counter(int num, int cnt) {
 
 int chan_selector::get_event_type(char* chan) {
   if (descr.empty()) {
-    std::printf("get_event_type() No descroption !!!!\n");
+    msg::print(msg::out, msg::error, msg::keep, "get_event_type() No descroption !!!!\n");
     return 0;
   }
   if (chan != nullptr) {
     const answers a = lookup(chan);
     if (a.ev_pos >= 0) return static_cast<int>(a.ev_type);
   }
-  std::printf("CHANNEL %s NOT FOUND\n", chan != nullptr ? chan : "(null)");
+  msg::print(msg::out, msg::info, msg::keep, "CHANNEL %s NOT FOUND\n", chan != nullptr ? chan : "(null)");
   return 0;
 }
 
 int chan_selector::get_data_type(char* chan) {
   if (descr.empty()) {
-    std::printf("get_event_type() No descroption !!!!\n");
+    msg::print(msg::out, msg::error, msg::keep, "get_event_type() No descroption !!!!\n");
     return 0;
   }
   if (chan == nullptr) return 0;

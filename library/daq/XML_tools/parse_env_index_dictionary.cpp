@@ -18,7 +18,10 @@
 #include "number_text.h"
 #include "parse_chan_descr.h"
 #include "pull_reader.h"
+#include "messages.h"
 #include "xml_output.h"
+
+namespace msg = qal3::messages;
 
 namespace {
 
@@ -166,8 +169,8 @@ class DictionaryBuilder {
       entry_ = static_cast<Entry*>(std::calloc(1, sizeof(Entry)));
       appended_ = false;
       if (!entry_) {
-        std::fputs(EntryLayout<Entry>::alloc_failed, stdout);
-        std::fflush(stdout);
+        msg::deliver(msg::out, msg::error, msg::flush, EntryLayout<Entry>::alloc_failed,
+                     std::strlen(EntryLayout<Entry>::alloc_failed));
         ++lost_;
         in_channel_ = index_seen_ = prop_seen_ = false;
         return;
@@ -214,10 +217,7 @@ int read_dictionary(const Document& doc, std::vector<Entry*>* list) {
 
 // ---------------------------------------------------------------- writing
 
-void say(const std::string& line) {
-  std::fputs(line.c_str(), stdout);
-  std::fflush(stdout);
-}
+void say(const std::string& line) { msg::deliver(msg::out, msg::error, msg::flush, line); }
 
 // An entry's lines are composed first (in standard output's format) and
 // written in one piece, so that entries printed by several threads at once
@@ -230,7 +230,10 @@ void list_on_console(const Entry& e, int n) {
   lines << " Index : " << e.index << "\n";
   lines << " Channel: " << prop_of(e) << " DABS " << e.data.env_ch_abs_delta << " DREL "
         << e.data.env_ch_rel_delta << "\n";
-  std::cout << lines.str() << std::flush;
+  if (msg::sink_in_force())
+    msg::deliver(msg::out, msg::listing, msg::flush, lines.str());
+  else
+    std::cout << lines.str() << std::flush;
 }
 
 template <class Entry>

@@ -11,7 +11,10 @@
 #include "boundary.h"
 #include "event_util.h"
 #include "number_text.h"
+#include "messages.h"
 #include "pull_reader.h"
+
+namespace msg = qal3::messages;
 
 namespace {
 
@@ -155,8 +158,7 @@ int read_event_list(const Document& doc, std::vector<qal3_ev_entry*>* list) {
     EventListBuilder builder(*list);
     auto root = [](const char* tag) {
       if (tag && std::strcmp(tag, "BMR") == 0) return true;
-      std::fprintf(stderr, "WRONG root tag: %s must be 'BMR'\n", tag ? tag : "");
-      std::fflush(stderr);
+      msg::print(msg::err, msg::error, msg::flush, "WRONG root tag: %s must be 'BMR'\n", tag ? tag : "");
       return false;
     };
     return qal3::reader::read(doc, root, builder).sum();
@@ -177,26 +179,26 @@ void qal3_print_ev_list(std::vector<qal3_ev_entry*>* list) {
   if (!list) return;
   int i = 0;
   for (const qal3_ev_entry* e : *list) {
-    std::printf("Entry[%d]\n", i++);
-    std::printf("EVENT TYPE:\t%s\n", event_name_itoa(e->evtype));
-    std::printf("Trigger mask:\t0x%x (%u)\n", e->tmask, e->tmask);
-    std::printf("Min event time:\t%d sec %d usec\n", static_cast<int>(e->min_ev_time.timeup),
+    msg::list("Entry[%d]\n", i++);
+    msg::list("EVENT TYPE:\t%s\n", event_name_itoa(e->evtype));
+    msg::list("Trigger mask:\t0x%x (%u)\n", e->tmask, e->tmask);
+    msg::list("Min event time:\t%d sec %d usec\n", static_cast<int>(e->min_ev_time.timeup),
                 static_cast<int>(e->min_ev_time.timelow));
-    std::printf("Priority:\t0x%x (%u)\n", e->priority, e->priority);
+    msg::list("Priority:\t0x%x (%u)\n", e->priority, e->priority);
     if (!e->sb_list) {
-      std::puts("No server block list -> Full event");
+      msg::put_line(msg::out, msg::listing, msg::keep, "No server block list -> Full event");
       continue;
     }
-    std::printf("Server Blocks: %d\n", static_cast<int>(e->sb_list->size()));
+    msg::list("Server Blocks: %d\n", static_cast<int>(e->sb_list->size()));
     int j = 0;
     for (const qal3_ev_sb_list* sb : *e->sb_list) {
-      std::printf("Server block[%d]: '%s'\n", j++, sb->sb_list);
+      msg::list("Server block[%d]: '%s'\n", j++, sb->sb_list);
       if (sb->ch_list && !sb->ch_list->empty()) {
-        std::printf("Channels: %d\n", static_cast<int>(sb->ch_list->size()));
+        msg::list("Channels: %d\n", static_cast<int>(sb->ch_list->size()));
         int k = 0;
-        for (const char* ch : *sb->ch_list) std::printf("Channel[%d]:\t'%s'\n", k++, ch);
+        for (const char* ch : *sb->ch_list) msg::list("Channel[%d]:\t'%s'\n", k++, ch);
       } else {
-        std::puts("No channel list -> ALL channels");
+        msg::put_line(msg::out, msg::listing, msg::keep, "No channel list -> ALL channels");
       }
     }
   }

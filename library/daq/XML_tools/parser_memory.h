@@ -19,6 +19,8 @@
 
 #include <xercesc/framework/LocalFileInputSource.hpp>
 #include <xercesc/framework/MemoryManager.hpp>
+#include <xercesc/internal/XMLScanner.hpp>
+#include <xercesc/sax/Locator.hpp>
 #include <xercesc/util/BinInputStream.hpp>
 #include <xercesc/util/Janitor.hpp>
 #include <xercesc/util/OutOfMemoryException.hpp>
@@ -180,6 +182,8 @@ class ParserWithOwnMemory : private ParserMemoryOwner, public Parser {
 
   KeptStreams& streams() { return kept_streams; }
   xercesc::MemoryManager* memory() { return &parser_memory; }
+  // Where the scanner is in the document being read (its locator).
+  const xercesc::Locator* locator() const { return this->getScanner().getLocator(); }
 };
 
 // Calls parse(source) with a KeepingSource over the local file `path`, the

@@ -3,6 +3,8 @@
 // SAX_Memory_Parser.h).
 #include "SAX_File_Parser.h"
 #include "SAX_Memory_Parser.h"
+#include "messages.h"
+#include "reading_scope.h"
 #include "sax_pull_common.h"
 #include "xerces_platform.h"
 
@@ -207,8 +209,9 @@ void QAL3PullHandler::countError() { ++error_count; }
 void QAL3PullHandler::flushText() {
   if (!fTextPending) return;
   if (fTextTooLong) {
-    std::fputs("\nError: element text longer than 1048576 characters\n", stderr);
-    std::fflush(stderr);
+    static const char kTooLong[] = "\nError: element text longer than 1048576 characters\n";
+    qal3::messages::deliver(qal3::messages::err, qal3::messages::parser_error, qal3::messages::flush, kTooLong,
+                            sizeof kTooLong - 1);
     ++error_count;
   }
   if (fTextWide) {
@@ -302,15 +305,46 @@ void QAL3PullHandler::storeAttributes(xercesc::AttributeList& attributes, std::s
   }
 }
 
+namespace {
+
+// "\n<What> at (file <system id>, line <l>, char <c>): <message>\n" on
+// standard error; to a sink, the message with the document as the caller
+// named it (none for a document in memory) and the position.
+void report_parse(const void* handler, int kind, const char* prefix, const xercesc::SAXParseException& exc) {
+  const std::string system_id = qal3::xerces::transcoded(exc.getSystemId());
+  const std::string message = qal3::xerces::transcoded(exc.getMessage());
+  const unsigned long long line = exc.getLineNumber();
+  const unsigned long long column = exc.getColumnNumber();
+  std::string raw = prefix;
+  raw += system_id;
+  char at[64];
+  std::snprintf(at, sizeof at, ", line %llu, char %llu): ", line, column);
+  raw += at;
+  raw += message;
+  raw += '\n';
+  qal3::messages::Position where;
+  const char* document = nullptr;
+  if (qal3::messages::reading(handler, &document))
+    where.document = document;
+  else if (system_id != qal3::xerces::kMemoryBufferId)
+    where.document = system_id.c_str();
+  where.line = static_cast<long long>(line);
+  where.column = static_cast<long long>(column);
+  qal3::messages::send(qal3::messages::err, static_cast<qal3::messages::Kind>(kind), message.c_str(), message.size(),
+                       qal3::messages::flush, raw.data(), raw.size(), where);
+}
+
+}  // namespace
+
 void QAL3PullHandler::report(const char* prefix, const xercesc::SAXParseException& exc) {
-  std::fputs(prefix, stderr);
-  qal3::xerces::put_transcoded(exc.getSystemId());
-  std::fprintf(stderr, ", line %llu, char %llu): ",
-               static_cast<unsigned long long>(exc.getLineNumber()),
-               static_cast<unsigned long long>(exc.getColumnNumber()));
-  qal3::xerces::put_transcoded(exc.getMessage());
-  std::fputs("\n", stderr);
-  std::fflush(stderr);
+  const int kind = prefix[1] == 'E'   ? QAL3_MESSAGE_PARSER_ERROR
+                   : prefix[1] == 'F' ? QAL3_MESSAGE_PARSER_FATAL
+                                      : QAL3_MESSAGE_PARSER_WARNING;
+  try {
+    report_parse(this, kind, prefix, exc);
+  } catch (...) {
+    // Out of memory while reporting: the error still counts.
+  }
   ++error_count;
 }
 

@@ -11,6 +11,7 @@
 
 #include "SAX_File_Parser.h"
 #include "SAX_Memory_Parser.h"
+#include "messages.h"
 
 namespace qal3 {
 namespace reader {
@@ -172,8 +173,8 @@ inline std::size_t fitting_length(const char* src, std::size_t cap) {
 // Prints the usual wrong-root message: "WRONG root tag: '<tag>' must be
 // '<expected>'" on standard error.
 inline void print_wrong_root(const char* tag, const char* expected) {
-  std::fprintf(stderr, "WRONG root tag: '%s' must be '%s'\n", tag ? tag : "", expected);
-  std::fflush(stderr);
+  qal3::messages::print(qal3::messages::err, qal3::messages::error, qal3::messages::flush,
+                        "WRONG root tag: '%s' must be '%s'\n", tag ? tag : "", expected);
 }
 
 }  // namespace reader

@@ -18,6 +18,10 @@
 #include "boundary.h"
 #include "parser_memory.h"
 #include "xerces_platform.h"
+#include "messages.h"
+#include "reading_scope.h"
+
+namespace msg = qal3::messages;
 
 using xercesc::DOMNode;
 using xercesc::DOMNodeList;
@@ -160,8 +164,10 @@ class FeatureCollector {
 
 void report_dom_exception(const xercesc::DOMException& e) {
   std::string text;
-  if (dom_message(e.code, text)) std::printf("Message is:  %s\n", text.c_str());
-  std::fflush(stdout);
+  if (dom_message(e.code, text))
+    msg::print(msg::out, msg::error, msg::flush, "Message is:  %s\n", text.c_str());
+  else
+    msg::flush_default(msg::out);
 }
 
 // Depth-first walk without recursion, so that deeply nested files cannot
@@ -201,30 +207,46 @@ bool walk(DOMNodeList* nodes, FeatureCollector& collector) {
 // the document read so far.
 class ErrorCounter : public xercesc::HandlerBase {
  public:
-  void error(const xercesc::SAXParseException& e) override { note(e); }
-  void fatalError(const xercesc::SAXParseException& e) override { note(e); }
+  void error(const xercesc::SAXParseException& e) override { note(e, msg::parser_error); }
+  void fatalError(const xercesc::SAXParseException& e) override { note(e, msg::parser_fatal); }
   void warning(const xercesc::SAXParseException&) override {}
   void resetErrors() override {
     count_ = 0;
     first_.clear();
+    message_.clear();
   }
 
   int count() const { return count_; }
+  // "<message> (line <l>, char <c>)" of the first error.
   const std::string& first() const { return first_; }
+  // The first error's message, kind and position.
+  const std::string& message() const { return message_; }
+  msg::Kind kind() const { return kind_; }
+  long long line() const { return line_; }
+  long long column() const { return column_; }
 
  private:
-  void note(const xercesc::SAXParseException& e) {
+  void note(const xercesc::SAXParseException& e, msg::Kind kind) {
     if (count_++ > 0) return;
+    kind_ = kind;
+    line_ = static_cast<long long>(e.getLineNumber());
+    column_ = static_cast<long long>(e.getColumnNumber());
     try {
-      first_ = std::string(Local(e.getMessage()).get()) + " (line " + std::to_string(e.getLineNumber()) +
-               ", char " + std::to_string(e.getColumnNumber()) + ")";
+      message_ = Local(e.getMessage()).get();
+      first_ = message_ + " (line " + std::to_string(e.getLineNumber()) + ", char " +
+               std::to_string(e.getColumnNumber()) + ")";
     } catch (...) {
       first_.clear();
+      message_.clear();
     }
   }
 
   int count_ = 0;
   std::string first_;
+  std::string message_;
+  msg::Kind kind_ = msg::parser_error;
+  long long line_ = 0;
+  long long column_ = 0;
 };
 
 // One Initialize/Terminate pair of the Xerces platform (see
@@ -245,9 +267,8 @@ class Platform {
 
  private:
   static void report(const XMLCh* message) {
-    std::printf("Error during Xerces-c Initialization.  Exception message: %s\n",
-                message ? Local(message).get() : "");
-    std::fflush(stdout);
+    msg::print(msg::out, msg::error, msg::flush, "Error during Xerces-c Initialization.  Exception message: %s\n",
+               message ? Local(message).get() : "");
   }
 
   bool started_ = false;
@@ -276,27 +297,43 @@ bool parse_file(DOMParser& parser, const ErrorCounter& errors, const char* file_
         parser, file_name, [&](const xercesc::InputSource& source) { parser.parse(source); },
         [&] { parser.parse(file_name); });
   } catch (const xercesc::OutOfMemoryException&) {
-    std::printf("OutOfMemoryException\n");
+    msg::print(msg::out, msg::error, msg::keep, "OutOfMemoryException\n");
     return false;
   } catch (const xercesc::XMLException& e) {
-    std::printf("An error occurred during parsing  Message: %s\n", Local(e.getMessage()).get());
+    msg::print(msg::out, msg::parser_fatal, msg::keep, "An error occurred during parsing  Message: %s\n",
+               Local(e.getMessage()).get());
     return false;
   } catch (const xercesc::DOMException& e) {
-    std::printf("\nDOM Error during parsing: '%s' DOMException code is: %d\n", file_name,
-                static_cast<int>(e.code));
+    msg::print(msg::out, msg::parser_fatal, msg::keep, "\nDOM Error during parsing: '%s' DOMException code is: %d\n",
+               file_name, static_cast<int>(e.code));
     std::string text;
-    if (dom_message(e.code, text)) std::printf("Message is: %s", text.c_str());
+    if (dom_message(e.code, text)) msg::print(msg::out, msg::parser_fatal, msg::keep, "Message is: %s", text.c_str());
     return false;
   } catch (...) {
-    std::printf("An error occurred during parsing\n ");
+    msg::print(msg::out, msg::error, msg::keep, "An error occurred during parsing\n ");
     return false;
   }
   if (errors.count() > 0) {
-    std::printf("An error occurred during parsing  Message: %s\n", errors.first().c_str());
+    const std::string raw = "An error occurred during parsing  Message: " + errors.first() + "\n";
+    msg::Position where;
+    where.document = file_name;
+    where.line = errors.line();
+    where.column = errors.column();
+    msg::send(msg::out, errors.kind(), errors.message().c_str(), errors.message().size(), msg::keep, raw.data(),
+              raw.size(), where);
     return false;
   }
   return true;
 }
+
+// The file being read, for the lines emitted meanwhile.
+class ReadingScope {
+ public:
+  explicit ReadingScope(const char* file_name) { msg::begin_reading(this, file_name, nullptr); }
+  ~ReadingScope() { msg::end_reading(this); }
+  ReadingScope(const ReadingScope&) = delete;
+  ReadingScope& operator=(const ReadingScope&) = delete;
+};
 
 // Owns the features of a read until they are handed to the caller.
 struct FeatureList {
@@ -313,6 +350,7 @@ void clear_sentinels(std::string& s) {
 
 // The read proper; true on failure. `out` changes only on success.
 bool fill(const char* file_name, std::vector<QAL3GigEFeature*>& out) {
+  const ReadingScope reading(file_name);
   Platform platform;
   if (!platform.start()) return true;
   FeatureList features;
@@ -320,12 +358,11 @@ bool fill(const char* file_name, std::vector<QAL3GigEFeature*>& out) {
     ErrorCounter errors;
     std::unique_ptr<DOMParser> parser = make_parser(errors);
     const bool parsed = parse_file(*parser, errors, file_name);
-    std::fflush(stdout);
+    msg::flush_default(msg::out);
     if (!parsed) return true;
     xercesc::DOMDocument* doc = parser->getDocument();
     if (!doc) {
-      std::printf("An error occurred during parsing\n ");
-      std::fflush(stdout);
+      msg::print(msg::out, msg::error, msg::flush, "An error occurred during parsing\n ");
       return true;
     }
     FeatureCollector collector(features.items);
@@ -364,13 +401,13 @@ void qal3_dump_gige_descr(std::vector<QAL3GigEFeature*>* out) {
     const int pos = i++;
     if (!f || f->name.empty()) continue;
     if (f->extension.empty())
-      std::printf("[%d] Name:'%s' type:%d ToolTip:'%s' Description:'%s'\n", pos, f->name.c_str(), f->type,
+      msg::list("[%d] Name:'%s' type:%d ToolTip:'%s' Description:'%s'\n", pos, f->name.c_str(), f->type,
                   f->tooltip.c_str(), f->description.c_str());
     else
-      std::printf("[%d] Name:'%s' Extension:'%s' type:%d ToolTip:'%s' Description:'%s'\n", pos,
+      msg::list("[%d] Name:'%s' Extension:'%s' type:%d ToolTip:'%s' Description:'%s'\n", pos,
                   f->name.c_str(), f->extension.c_str(), f->type, f->tooltip.c_str(), f->description.c_str());
   }
-  std::fflush(stdout);
+  msg::flush_default(msg::out);
 }
 
 void qal3_clean_gige_descr(std::vector<QAL3GigEFeature*>* out) {

@@ -6,7 +6,10 @@
 
 #include <cstdio>
 #include <memory>
+#include <string>
 
+#include "messages.h"
+#include "reading_scope.h"
 #include "xerces_platform.h"
 
 namespace qal3 {
@@ -14,12 +17,30 @@ namespace pull {
 
 namespace {
 
+// "<intro>Exception message is:  \n<message>\n" on standard error; to a
+// sink, one parser error: the message (or the intro's words without one).
 void report_exception_text(const char* intro, const XMLCh* message) {
-  std::fputs(intro, stderr);
-  std::fputs("Exception message is:  \n", stderr);
-  qal3::xerces::put_transcoded(message);
-  std::fputs("\n", stderr);
-  std::fflush(stderr);
+  try {
+    const std::string text = qal3::xerces::transcoded(message);
+    const std::string raw = std::string(intro) + "Exception message is:  \n" + text + "\n";
+    std::string line = text;
+    if (line.empty()) {
+      line = intro;
+      while (!line.empty() && (line.back() == '\n' || line.back() == ':')) line.pop_back();
+      line.erase(0, line.find_first_not_of('\n'));
+    }
+    qal3::messages::send(qal3::messages::err, qal3::messages::parser_error, line.c_str(), line.size(),
+                         qal3::messages::flush, raw.data(), raw.size());
+  } catch (...) {
+    // Out of memory while reporting: the failure itself is counted.
+  }
+}
+
+// "scanFirst() failed": the document could not be started.
+void report_no_start() {
+  static const char kNoStart[] = "scanFirst() failed\n";
+  qal3::messages::deliver(qal3::messages::err, qal3::messages::error, qal3::messages::flush, kNoStart,
+                          sizeof kNoStart - 1);
 }
 
 }  // namespace
@@ -42,7 +63,7 @@ namespace {
 
 // Runs first() (the parser's parseFirst) and reports how it went.
 template <class First>
-bool start_with(First&& first, QAL3PullHandler& handler) {
+bool start_with(const xercesc::Locator* locator, First&& first, QAL3PullHandler& handler) {
   bool started = false;
   try {
     started = first();
@@ -61,29 +82,37 @@ bool start_with(First&& first, QAL3PullHandler& handler) {
   }
   handler.finishStep();
   if (!started) {
-    std::fputs("scanFirst() failed\n", stderr);
-    std::fflush(stderr);
+    report_no_start();
     return true;
   }
+  qal3::messages::set_position(&handler, locator);
   return false;
+}
+
+// The position of the parser's scanner, when it is one of the library's.
+const xercesc::Locator* locator_of(xercesc::SAXParser& parser) {
+  auto* own = dynamic_cast<qal3::xml::ParserWithOwnMemory<xercesc::SAXParser>*>(&parser);
+  return own ? own->locator() : nullptr;
 }
 
 }  // namespace
 
 bool start(xercesc::SAXParser& parser, const xercesc::InputSource& source,
            xercesc::XMLPScanToken& token, QAL3PullHandler& handler) {
-  return start_with([&] { return parser.parseFirst(source, token); }, handler);
+  qal3::messages::begin_reading(&handler, nullptr, nullptr);
+  return start_with(locator_of(parser), [&] { return parser.parseFirst(source, token); }, handler);
 }
 
 bool start(xercesc::SAXParser& parser, const char* path, xercesc::XMLPScanToken& token,
            QAL3PullHandler& handler) {
+  qal3::messages::begin_reading(&handler, path, nullptr);
   if (!path) {
-    std::fputs("scanFirst() failed\n", stderr);
-    std::fflush(stderr);
+    report_no_start();
     return true;
   }
   auto* own = dynamic_cast<qal3::xml::ParserWithOwnMemory<xercesc::SAXParser>*>(&parser);
   return start_with(
+      locator_of(parser),
       [&] {
         if (!own) return parser.parseFirst(path, token);
         return qal3::xml::with_file_source(
@@ -99,7 +128,8 @@ bool next_failed(QAL3PullHandler& handler, const XMLCh* message) {
   return false;
 }
 
-void reset_scanner(xercesc::SAXParser& parser, xercesc::XMLPScanToken& token) {
+void reset_scanner(xercesc::SAXParser& parser, xercesc::XMLPScanToken& token, QAL3PullHandler& handler) {
+  qal3::messages::set_position(&handler, nullptr);  // the scanner has left the document
   try {
     parser.parseReset(token);
   } catch (...) {

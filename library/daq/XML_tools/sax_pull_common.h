@@ -32,8 +32,9 @@ bool start(xercesc::SAXParser& parser, const char* path, xercesc::XMLPScanToken&
 // Reports an exception that escaped parseNext, counts it as an error and
 // ends the document. Returns false (the new gotMore).
 bool next_failed(QAL3PullHandler& handler, const XMLCh* message);
-// parseReset after the end of input; never throws.
-void reset_scanner(xercesc::SAXParser& parser, xercesc::XMLPScanToken& token);
+// parseReset after the end of input; never throws. Positions of the
+// document are no longer given from then on.
+void reset_scanner(xercesc::SAXParser& parser, xercesc::XMLPScanToken& token, QAL3PullHandler& handler);
 
 // The handler state that the pull step reads and resets.
 struct HandlerAccess {
@@ -66,7 +67,7 @@ inline int step(xercesc::SAXParser& parser, xercesc::XMLPScanToken& token, bool&
     gotMore = next_failed(handler, nullptr);
   }
   handler.finishStep();
-  if (!gotMore) reset_scanner(parser, token);
+  if (!gotMore) reset_scanner(parser, token, handler);
   if (const int errors = HandlerAccess::errors(handler)) return errors;
   if (tag) *tag = const_cast<char*>(HandlerAccess::tag(handler));
   if (value) *value = const_cast<char*>(HandlerAccess::value(handler));

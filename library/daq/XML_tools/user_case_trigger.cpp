@@ -8,6 +8,7 @@
 #include <charconv>
 #include <climits>
 #include <cmath>
+#include <cstdarg>
 #include <cstdint>
 #include <cstdio>
 #include <cstdlib>
@@ -20,6 +21,9 @@
 #include "trigger_builtins.h"
 #include "trigger_reductions.h"
 #include "trigger_window.h"
+#include "messages.h"
+
+namespace msg = qal3::messages;
 
 namespace qal3 {
 namespace trigger {
@@ -63,9 +67,22 @@ namespace {
 // ---------------------------------------------------------------------------
 // Messages.
 
+// The evaluation's historic flush of every output stream, kept for the
+// default output; with a sink the caller's streams are left alone.
 void flush_all_output() {
+  if (msg::sink_in_force()) return;
   std::fflush(nullptr);
   std::cout.flush();
+}
+
+// A line of the evaluation on standard output, then flush_all_output.
+__attribute__((format(printf, 1, 2))) void evaluation_message(const char* fmt, ...) {
+  std::va_list args;
+  va_start(args, fmt);
+  const std::string text = msg::vformat(fmt, args);
+  va_end(args);
+  msg::deliver(msg::out, msg::info, msg::keep, text);
+  flush_all_output();
 }
 
 // ---------------------------------------------------------------------------
@@ -104,8 +121,7 @@ bool slow_value(qal3_serv_block_subhead_2010* sh, qal3_user_case_trigger* usert,
   }
   const bool needs_dictionary = (r == Reduction::min || r == Reduction::max);
   if (needs_dictionary && !ext_dict_copy) {
-    std::printf("%s: No ext env dictionary set\n", function_label(r));
-    flush_all_output();
+    evaluation_message("%s: No ext env dictionary set\n", function_label(r));
     return false;
   }
   qal3_env_data_block_2010* env = nullptr;
@@ -138,8 +154,7 @@ bool block_value(qal3_serv_block_subhead_2010* sh, qal3_user_case_trigger* usert
     case QAL3_DATA_GSPECTRUM:
       return spectrum_value(sh, usert, r, value);
     default:
-      std::printf("%s: unknown data structure type\n", function_label(r));
-      flush_all_output();
+      evaluation_message("%s: unknown data structure type\n", function_label(r));
       return false;
   }
 }
@@ -152,7 +167,7 @@ bool block_value(qal3_serv_block_subhead_2010* sh, qal3_user_case_trigger* usert
 void print_here_data(float value) {
   const char* radix = nl_langinfo(RADIXCHAR);
   if (!radix || std::strcmp(radix, ".") != 0) {
-    std::printf(" HERE DATA %f \n", static_cast<double>(value));
+    msg::print(msg::out, msg::info, msg::keep, " HERE DATA %f \n", static_cast<double>(value));
     return;
   }
   static const char kPrefix[] = " HERE DATA ";
@@ -162,13 +177,13 @@ void print_here_data(float value) {
   char* const limit = line + sizeof line - 2;
   const auto res = std::to_chars(digits, limit, static_cast<double>(value), std::chars_format::fixed, 6);
   if (res.ec != std::errc()) {
-    std::printf(" HERE DATA %f \n", static_cast<double>(value));
+    msg::print(msg::out, msg::info, msg::keep, " HERE DATA %f \n", static_cast<double>(value));
     return;
   }
   char* end = res.ptr;
   *end++ = ' ';
-  *end++ = '\n';
-  std::fwrite(line, 1, static_cast<size_t>(end - line), stdout);
+  *end = '\0';
+  msg::send(msg::out, msg::info, line, static_cast<std::size_t>(end - line), msg::keep);
 }
 
 // Stores `value` in the record's result buffer, created on first use.

@@ -16,9 +16,12 @@
 #include "float_text.h"
 #include "number_text.h"
 #include "parse_chan_descr.h"
+#include "messages.h"
 #include "pull_reader.h"
 #include "user_case_trigger.h"
 #include "xml_output.h"
+
+namespace msg = qal3::messages;
 
 namespace {
 
@@ -231,8 +234,7 @@ class TriggerListBuilder {
     finish();
     Record r(static_cast<qal3_user_case_trigger*>(std::calloc(1, sizeof(qal3_user_case_trigger))));
     if (!r) {
-      std::printf("Failed to allocate memory for qal3_user_case_trigger\n");
-      std::fflush(stdout);
+      msg::print(msg::out, msg::error, msg::flush, "Failed to allocate memory for qal3_user_case_trigger\n");
       allocation_failed_ = true;
       return false;
     }
@@ -344,15 +346,15 @@ std::string text_block(const qal3_user_case_trigger& t) {
 // The screen block of record number n. Low and upper are shown as the
 // standard stream shows a float (six significant digits, no trailing zeros).
 void print_screen_block(const qal3_user_case_trigger& t, int n) {
-  std::printf("-------------- %d -----------------\n", n);
-  std::printf(" Channel: %s\tsubchannel: %d\n", t.channel, t.subchannel);
-  std::printf(" Function: %s\n", function_name(t.function));
-  std::printf(" Parameters: \n");
-  std::fputs(parameters_line(t).c_str(), stdout);
-  std::printf(" Operation: %s\n", operation_name(t.operation));
-  std::printf(" Limits: \n");
-  std::printf(" Low: %g\tUpper: %g\n", static_cast<double>(t.low), static_cast<double>(t.upper));
-  std::printf("BitMask: 0x%X\n", t.bitmask);
+  msg::list("-------------- %d -----------------\n", n);
+  msg::list(" Channel: %s\tsubchannel: %d\n", t.channel, t.subchannel);
+  msg::list(" Function: %s\n", function_name(t.function));
+  msg::list(" Parameters: \n");
+  msg::deliver(msg::out, msg::listing, msg::keep, parameters_line(t));
+  msg::list(" Operation: %s\n", operation_name(t.operation));
+  msg::list(" Limits: \n");
+  msg::list(" Low: %g\tUpper: %g\n", static_cast<double>(t.low), static_cast<double>(t.upper));
+  msg::list("BitMask: 0x%X\n", t.bitmask);
 }
 
 // A record copy with its text fields terminated, so that a caller's record
@@ -365,10 +367,7 @@ qal3_user_case_trigger terminated(const qal3_user_case_trigger& t) {
   return c;
 }
 
-void say(const char* text) {
-  std::fputs(text, stdout);
-  std::fflush(stdout);
-}
+void say(const char* text) { msg::deliver(msg::out, msg::error, msg::flush, text, std::strlen(text)); }
 
 const qal3::output::Messages kMessages{"dump_user_trigger_list()", true,
                                       "dump_user_trigger_list()  write failed\n", nullptr};
@@ -396,7 +395,7 @@ int write_list(const std::vector<qal3_user_case_trigger*>& list, qal3::output::D
       add_xml_block(body, t);
     }
   }
-  if (out.console()) std::fflush(stdout);
+  if (out.console()) msg::flush_default(msg::out);
 
   if (!out.console() && mode == USER_TRIG_DUMP_TXT_FILE && !out.named()) {
     if (!out.to_descriptor(text)) return 2;

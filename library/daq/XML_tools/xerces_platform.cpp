@@ -2,6 +2,8 @@
 // libraries build.
 #include "xerces_platform.h"
 
+#include "messages.h"
+
 #include <xercesc/util/PanicHandler.hpp>
 #include <xercesc/util/PlatformUtils.hpp>
 #include <xercesc/util/XMLString.hpp>
@@ -14,13 +16,19 @@
 namespace qal3 {
 namespace xerces {
 
-void put_transcoded(const XMLCh* text) {
-  if (!text) return;
+std::string transcoded(const XMLCh* text) {
+  std::string out;
+  if (!text) return out;
   char* s = xercesc::XMLString::transcode(text);
   if (s) {
-    std::fputs(s, stderr);
+    try {
+      out = s;
+    } catch (...) {
+      out.clear();
+    }
     xercesc::XMLString::release(&s);
   }
+  return out;
 }
 
 xercesc::SecurityManager& security_manager() {
@@ -53,10 +61,11 @@ std::mutex& platform_mutex() {
 }
 
 void report_initialization(const XMLCh* message) {
-  std::fputs("Error during initialization! Message:\n", stderr);
-  put_transcoded(message);
-  std::fputs("\n", stderr);
-  std::fflush(stderr);
+  const std::string text = transcoded(message);
+  const std::string raw = "Error during initialization! Message:\n" + text + "\n";
+  const std::string line = "Error during initialization! Message: " + text;
+  qal3::messages::send(qal3::messages::err, qal3::messages::error, line.c_str(), line.size(), qal3::messages::flush,
+                       raw.data(), raw.size());
 }
 
 // Calls `report`, which prints, and swallows what printing may throw.

@@ -7,6 +7,8 @@
 #include <xercesc/util/SecurityManager.hpp>
 #include <xercesc/util/XercesDefs.hpp>
 
+#include <string>
+
 namespace qal3 {
 namespace xerces {
 
@@ -51,8 +53,12 @@ void harden(Parser& parser) {
   parser.setSecurityManager(&security_manager());
 }
 
-// Writes a transcoded Xerces text to standard error (nothing for null).
-void put_transcoded(const XMLCh* text);
+// A Xerces text in the local code page; empty for null or when it cannot
+// be converted.
+std::string transcoded(const XMLCh* text);
+
+// The system id of every document the memory parser reads.
+constexpr char kMemoryBufferId[] = "my_mem_info";
 
 }  // namespace xerces
 }  // namespace qal3

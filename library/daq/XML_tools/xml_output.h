@@ -10,7 +10,10 @@
 #include <cerrno>
 #include <cstdarg>
 #include <cstdio>
+#include <cstring>
 #include <string>
+
+#include "messages.h"
 
 namespace qal3 {
 namespace output {
@@ -108,10 +111,9 @@ class Destination {
     if (!name_) return true;
     if (!file_.open(name_)) {
       const int err = errno;
-      std::printf("%s failed to open file: '%s'\n", messages_.writer, name_);
-      std::fflush(stdout);
-      errno = err;
-      std::perror("fopen");
+      messages::print(messages::out, messages::error, messages::flush, "%s failed to open file: '%s'\n",
+                      messages_.writer, name_);
+      report_errno("fopen", err);
       return false;
     }
     announce("created");
@@ -139,8 +141,7 @@ class Destination {
     if (!name_) return true;
     if (!file_.close()) {
       if (messages_.close_failed) {
-        std::printf(messages_.close_failed, name_);
-        std::fflush(stdout);
+        messages::deliver(messages::out, messages::error, messages::flush, format_name(messages_.close_failed));
       } else {
         say(messages_.write_failed);
       }
@@ -155,14 +156,29 @@ class Destination {
 
  private:
   static void say(const char* line) {
-    std::fputs(line, stdout);
-    std::fflush(stdout);
+    messages::deliver(messages::out, messages::error, messages::flush, line, std::strlen(line));
+  }
+
+  // perror(what) for the error number `err`: "<what>: <reason>" on
+  // standard error.
+  static void report_errno(const char* what, int err) {
+    char buf[256];
+    const char* reason = strerror_r(err, buf, sizeof buf);
+    messages::print(messages::err, messages::error, messages::keep, "%s: %s\n", what, reason);
+  }
+
+  // The close-failure line: `format` with the file's name for its "%s".
+  std::string format_name(const char* format) const {
+    const std::string f = format;
+    const std::size_t at = f.find("%s");
+    if (at == std::string::npos) return f;
+    return f.substr(0, at) + name_ + f.substr(at + 2);
   }
 
   void announce(const char* what) const {
     if (!messages_.announces_file) return;
-    std::printf("%s  file: '%s' has been %s\n", messages_.writer, name_, what);
-    std::fflush(stdout);
+    messages::print(messages::out, messages::info, messages::flush, "%s  file: '%s' has been %s\n", messages_.writer,
+                    name_, what);
   }
 
   const char* name_;

@@ -1,0 +1,165 @@
+// The sinks of the libraries' message path, the default output, and the
+// document a parser of the calling thread is reading.
+#include "messages.h"
+
+#include <xercesc/sax/Locator.hpp>
+
+#include <atomic>
+#include <cstdio>
+#include <forward_list>
+#include <mutex>
+#include <string>
+
+#include "reading_scope.h"
+
+namespace {
+
+struct Sink {
+  qal3_message_sink sink;
+  void* user_data;
+};
+
+// The process-wide sink: an immutable record published by pointer. Every
+// record ever installed is kept (installing is a set-up step), so that a
+// thread still reading the previous one never sees it freed.
+std::atomic<const Sink*> g_process_sink{nullptr};
+
+std::mutex& installed_mutex() {
+  static std::mutex m;
+  return m;
+}
+
+std::forward_list<Sink>& installed() {
+  static std::forward_list<Sink> list;
+  return list;
+}
+
+thread_local Sink t_thread_sink{nullptr, nullptr};
+
+// The document a pull parser of this thread reads, from its start to its end.
+struct Reading {
+  const void* owner = nullptr;
+  std::string document;
+  bool named = false;
+  const xercesc::Locator* locator = nullptr;
+};
+
+thread_local Reading t_reading;
+
+}  // namespace
+
+namespace qal3 {
+namespace messages {
+
+void begin_reading(const void* owner, const char* document, const xercesc::Locator* locator) {
+  try {
+    t_reading.document.assign(document ? document : "");
+  } catch (...) {
+    t_reading.document.clear();
+    document = nullptr;
+  }
+  t_reading.owner = owner;
+  t_reading.named = document != nullptr;
+  t_reading.locator = locator;
+}
+
+void set_position(const void* owner, const xercesc::Locator* locator) {
+  if (t_reading.owner == owner) t_reading.locator = locator;
+}
+
+void end_reading(const void* owner) {
+  if (t_reading.owner != owner) return;
+  t_reading.owner = nullptr;
+  t_reading.locator = nullptr;
+  t_reading.named = false;
+}
+
+bool reading(const void* owner, const char** document) {
+  if (!owner || t_reading.owner != owner) return false;
+  *document = t_reading.named ? t_reading.document.c_str() : nullptr;
+  return true;
+}
+
+}  // namespace messages
+}  // namespace qal3
+
+extern "C" {
+
+void qal3_set_message_sink(qal3_message_sink sink, void* user_data) {
+  if (!sink) {
+    g_process_sink.store(nullptr, std::memory_order_release);
+    return;
+  }
+  const std::lock_guard<std::mutex> lock(installed_mutex());
+  try {
+    installed().push_front(Sink{sink, user_data});
+  } catch (...) {
+    return;  // out of memory: the previous sink stays
+  }
+  g_process_sink.store(&installed().front(), std::memory_order_release);
+}
+
+void qal3_get_message_sink(qal3_message_sink* sink, void** user_data) {
+  const Sink* s = g_process_sink.load(std::memory_order_acquire);
+  if (sink) *sink = s ? s->sink : nullptr;
+  if (user_data) *user_data = s ? s->user_data : nullptr;
+}
+
+void qal3_set_thread_message_sink(qal3_message_sink sink, void* user_data) {
+  t_thread_sink = Sink{sink, sink ? user_data : nullptr};
+}
+
+void qal3_get_thread_message_sink(qal3_message_sink* sink, void** user_data) {
+  if (sink) *sink = t_thread_sink.sink;
+  if (user_data) *user_data = t_thread_sink.user_data;
+}
+
+int qal3_message_write_default(const qal3_message* m) {
+  if (!m) return -1;
+  std::FILE* file = m->stream == QAL3_MESSAGE_STDOUT ? stdout : stderr;
+  bool ok = true;
+  if (m->default_text) {
+    if (m->default_length && std::fwrite(m->default_text, 1, m->default_length, file) != m->default_length)
+      ok = false;
+  } else {
+    flockfile(file);
+    const std::size_t n = m->text ? m->length : 0;
+    if (n && fwrite_unlocked(m->text, 1, n, file) != n) ok = false;
+    if (putc_unlocked('\n', file) == EOF) ok = false;
+    funlockfile(file);
+  }
+  if (m->flush && std::fflush(file) != 0) ok = false;
+  return ok ? 0 : -1;
+}
+
+void qal3_message_emit(const qal3_message* m) {
+  if (!m) return;
+  Sink s = t_thread_sink;
+  if (!s.sink) {
+    const Sink* p = g_process_sink.load(std::memory_order_acquire);
+    if (p) s = *p;
+  }
+  if (!s.sink) {
+    qal3_message_write_default(m);
+    return;
+  }
+  qal3_message r = *m;
+  if (!r.text) {
+    r.text = "";
+    r.length = 0;
+  }
+  if (!r.document && r.line == 0 && t_reading.owner) {
+    r.document = t_reading.named ? t_reading.document.c_str() : nullptr;
+    if (const xercesc::Locator* at = t_reading.locator) {
+      r.line = static_cast<long long>(at->getLineNumber());
+      r.column = static_cast<long long>(at->getColumnNumber());
+    }
+  }
+  try {
+    s.sink(&r, s.user_data);
+  } catch (...) {
+    // A sink must not throw; what it threw ends here, not in the parser.
+  }
+}
+
+}  // extern "C"
