@@ -29,7 +29,8 @@ from ._core import (ChanSelector, Replay, function_index, function_name, functio
 
 __all__ = [
     "BitDescr", "ChanDescr", "ChanSelector", "DimDescr", "EnvIndexEntry", "Error", "EvEntry",
-    "EvSbList", "FEATURE_TYPES", "FileNotFound", "GigEFeature", "Message", "RegistryEntry", "Replay", "StatDescr",
+    "EvSbList", "FEATURE_TYPES", "FileNotFound", "GigEFeature", "Message", "RegistryEntry",
+    "Replay", "StatDescr",
     "TimeStamp", "Trigger", "Warning", "evaluate", "evaluate_slow", "evaluate_values",
     "function_index", "function_name", "functions", "operation_index", "operation_name",
     "operations", "parse_chan", "parse_envdict", "parse_evlist", "parse_gige",

@@ -147,6 +147,7 @@ def test_missing_file_raises_with_code_and_messages(reader, tmp_path):
         reader(missing)
     assert info.value.code != 0
     assert info.value.source == missing
+    assert isinstance(info.value, FileNotFoundError) and info.value.filename == missing
     assert "none.xml" in str(info.value)
 
 
@@ -168,6 +169,24 @@ def test_wrong_root_is_an_error_with_the_library_message():
     assert info.value.code == 1
 
 
+@pytest.mark.parametrize("text, kind", [("<?xml version='1.0'?>\n<NOTBMR/>\n", "error"),
+                                        ("<BMR>\n<ENTRY></BMR>\n", "parser fatal error"),
+                                        ("not xml\n", "parser fatal error")])
+def test_failures_name_the_document_as_given_with_a_position(tmp_path, monkeypatch, text, kind):
+    monkeypatch.chdir(tmp_path)
+    (tmp_path / "e1.xml").write_text(text)
+    with pytest.raises(qal3.Error) as info:
+        qal3.read_evlist("e1.xml")
+    first = info.value.records[0]
+    assert (first.kind, first.document, first.stream) == (kind, "e1.xml", "stderr")
+    assert first.line >= 1 and first.column >= 1
+    assert str(first).startswith(f"e1.xml:{first.line}:{first.column}: ")
+    assert "my_mem_info" not in str(info.value) and "Fatal Error at" not in str(info.value)
+    with pytest.raises(qal3.Error) as info:
+        qal3.parse_evlist(text)
+    assert info.value.records[0].document == "<string>"
+
+
 def test_nothing_reaches_the_console(capfd, examples, tmp_path):
     qal3.read_evlist(examples / "evlist_basic.xml")
     qal3.write_triggers(qal3.read_triggers(examples / "triggers.xml"), tmp_path / "t.xml")
@@ -185,9 +204,12 @@ def test_nothing_reaches_the_console(capfd, examples, tmp_path):
 def test_reader_messages_on_success_become_warnings():
     doc = ("<DAQvariables><DaqBits><nexol>P</nexol><daqName>D</daqName>"
            "<bitTitle bit=\"3\"></bitTitle></DaqBits></DAQvariables>")
-    with pytest.warns(qal3.Warning, match="bitTitle is not defined for bit  3"):
+    with pytest.warns(qal3.Warning, match="bitTitle is not defined for bit  3") as caught:
         (chan,) = qal3.parse_chan(doc)
     assert [b.bit for b in chan.bits] == [3]
+    w = caught[0].message
+    assert (w.stream, w.kind, w.document) == ("stdout", "info", "<string>")
+    assert w.text.startswith("bitTitle is not defined for bit  3")
 
 
 # --- the channel selector and the registry ---------------------------------------------

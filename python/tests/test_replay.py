@@ -1,5 +1,7 @@
 """Trigger replay over numpy arrays against the straightforward C++ loop."""
+import os
 import subprocess
+import sys
 import threading
 
 import numpy as np
@@ -125,6 +127,41 @@ def test_name_value_and_slow_data():
     assert fired.tolist() == [False, True, False, False]
     with pytest.raises(ValueError):
         qal3.evaluate_slow(diff, np.zeros((2, 2), np.float32))
+
+
+def test_printing_thread_keeps_its_stdout(examples, tmp_path):
+    """A thread printing while another evaluates and reads documents: every
+    printed line reaches stdout, in order, and nothing else does."""
+    script = tmp_path / "printer.py"
+    script.write_text(f"""
+import sys, threading, warnings
+import numpy as np
+import qal3
+warnings.simplefilter("ignore")
+done = threading.Event()
+def work():
+    t = qal3.Trigger(channel="C", function="SUM", fparam=[0.0, -1.0, 1.0], operation="GT", upper=5)
+    for _ in range(20):
+        qal3.evaluate(t, np.ones((200, 10), np.float32))
+        qal3.read_chan({str(examples / "chan_descriptions.xml")!r})
+        try:
+            qal3.parse_evlist("<BMR><unclosed></BMR>")
+        except qal3.Error:
+            pass
+    done.set()
+worker = threading.Thread(target=work)
+worker.start()
+i = 0
+while not done.is_set() or i < 100:
+    print("line", i, flush=True)
+    i += 1
+worker.join()
+""")
+    out = subprocess.run([sys.executable, str(script)], capture_output=True, text=True, check=True,
+                         env={**os.environ, "PYTHONPATH": os.pathsep.join(sys.path)})
+    lines = out.stdout.splitlines()
+    assert lines == [f"line {i}" for i in range(len(lines))] and len(lines) >= 100
+    assert out.stderr == ""
 
 
 def test_replay_lets_other_threads_run():
