@@ -56,7 +56,7 @@ def cpp_ms(binary):
             if b.get("aggregate_name") == "median"}
 
 
-def replays_per_second(samples, function, threads, replays=20):
+def replays_per_second(samples, function, threads, replays=10):
     trigger = qal3.Trigger(channel="BEAM/Current", function=function, fparam=[2.0, 5.0, 1.0],
                            operation="INSIDE", low=2.5, upper=3.5)
     qal3.evaluate(trigger, samples, start=0.0, inc=0.01)  # warm up
@@ -78,7 +78,7 @@ def replays_per_second(samples, function, threads, replays=20):
 
 
 def scaling():
-    samples = recording()[:2000]
+    samples = recording()
     print(f"{'function':<9} {'1 thread/s':>11} {'2 threads/s':>12} {'ratio':>6}")
     for function in ("MEAN", "SUM"):
         one = statistics.median(replays_per_second(samples, function, 1) for _ in range(5))
