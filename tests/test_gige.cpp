@@ -243,6 +243,8 @@ TEST(GigEFailure, HostileFilesNeitherLoadFilesNorExplode) {
     const bool too_deep = depth + 1 > qal3::xerces::kMaxDepth;
     EXPECT_EQ(too_deep, read_doc(deep, n, &printed));
     EXPECT_EQ(too_deep ? 0u : depth, n.v.size());
-    if (too_deep) EXPECT_NE(std::string::npos, printed.find("nested deeper than the limit of 256")) << printed;
+    if (too_deep) {
+      EXPECT_NE(std::string::npos, printed.find("nested deeper than the limit of 256")) << printed;
+    }
   }
 }
