@@ -31,6 +31,10 @@ constexpr bool kCountsCHeap =
 
 // Allocations counted since the last arm().
 std::size_t counted();
+// Bytes those allocations asked for (operator new always; malloc, calloc,
+// realloc and the aligned forms where kCountsCHeap): the cost of a call in
+// memory, whether or not the blocks were freed again.
+std::size_t allocated_bytes();
 // Whether the armed allocation has been failed since the last arm().
 bool injected();
 // Starts counting; the allocation number `fail_at` (1-based) fails, and

@@ -8,6 +8,7 @@
 
 #include "qal3_gige_descr.h"
 #include "test_util.h"
+#include "xerces_platform.h"
 
 using testutil::capture_stdout;
 using testutil::TempFile;
@@ -96,6 +97,26 @@ TEST(GigERead, ExtensionsNamesAndTexts) {
       "[7] Name:'R' type:7 ToolTip:'' Description:''\n"
       "[8] Name:'L' type:8 ToolTip:'' Description:''\n",
       listing(f));
+}
+
+TEST(GigERead, TextsOfLaterElementsStayWithThem) {
+  // A converter's (or any non-feature element's) texts and Name are not the
+  // feature's before it; texts inside a feature's element are.
+  Features f;
+  ASSERT_FALSE(read_doc(doc("<Integer Name=\"Gain\"><ToolTip>gain tip</ToolTip><Description>Own</Description>"
+                            "</Integer><IntConverter Name=\"GainConv\"><ToolTip>converter tip</ToolTip>"
+                            "<Description>Conv</Description></IntConverter>"
+                            "<Float><Description/></Float><Category Name=\"C\"><PvRename>x</PvRename>"
+                            "<ToolTip>category tip</ToolTip></Category>\n"),
+                        f));
+  EXPECT_EQ(
+      "[0] Name:'Gain' type:1 ToolTip:'gain tip' Description:'Own'\n",
+      listing(f));
+  ASSERT_EQ(2u, f.v.size());
+  EXPECT_EQ("", f[1].name);
+  EXPECT_EQ("", f[1].extension);
+  EXPECT_EQ("", f[1].tooltip);
+  EXPECT_EQ("", f[1].description);
 }
 
 TEST(GigERead, ExampleFilePrintsItsFeatures) {
@@ -210,15 +231,20 @@ TEST(GigEFailure, HostileFilesNeitherLoadFilesNorExplode) {
   EXPECT_LT(std::chrono::steady_clock::now() - t0, std::chrono::seconds(5));
   EXPECT_TRUE(b.v.empty());
 
-  // Deep nesting is walked without exhausting the stack.
-  std::string deep;
-  const int depth = 200000;
-  deep.reserve(depth * 20);
-  deep += "<R>";
-  for (int i = 0; i < depth; ++i) deep += "<Integer Name=\"n\">";
-  for (int i = 0; i < depth; ++i) deep += "</Integer>";
-  deep += "</R>";
-  Features n;
-  EXPECT_FALSE(read_doc(deep, n));
-  EXPECT_EQ(static_cast<std::size_t>(depth), n.v.size());
+  // Nesting up to the limit is read; one level more ends as an error that
+  // names the limit (the cost of much deeper files: the cost tests).
+  for (const std::size_t depth : {qal3::xerces::kMaxDepth - 1, qal3::xerces::kMaxDepth}) {
+    std::string deep = "<R>";
+    for (std::size_t i = 0; i < depth; ++i) deep += "<Integer Name=\"n\">";
+    for (std::size_t i = 0; i < depth; ++i) deep += "</Integer>";
+    deep += "</R>";
+    Features n;
+    std::string printed;
+    const bool too_deep = depth + 1 > qal3::xerces::kMaxDepth;
+    EXPECT_EQ(too_deep, read_doc(deep, n, &printed));
+    EXPECT_EQ(too_deep ? 0u : depth, n.v.size());
+    if (too_deep) {
+      EXPECT_NE(std::string::npos, printed.find("nested deeper than the limit of 256")) << printed;
+    }
+  }
 }

@@ -32,6 +32,12 @@ std::atomic<std::size_t> g_count{0};
 std::atomic<std::size_t> g_fail_at{0};
 std::atomic<bool> g_injected{false};
 std::atomic<bool> g_persistent{false};
+std::atomic<std::size_t> g_bytes{0};
+
+// Adds `n` to the bytes asked for while armed.
+void count_bytes(std::size_t n) {
+  if (g_armed.load(std::memory_order_relaxed)) g_bytes.fetch_add(n, std::memory_order_relaxed);
+}
 
 // True when this allocation is the one to fail.
 bool take() {
@@ -95,13 +101,18 @@ void* fail_c() {
 
 std::size_t allocfault::heap_in_use() { return g_in_use.load(std::memory_order_relaxed); }
 
-extern "C" void* malloc(std::size_t n) noexcept { return take() ? fail_c() : raw_alloc(n); }
+extern "C" void* malloc(std::size_t n) noexcept {
+  count_bytes(n);
+  return take() ? fail_c() : raw_alloc(n);
+}
 
 extern "C" void* calloc(std::size_t n, std::size_t size) noexcept {
+  count_bytes(n * size);
   return take() ? fail_c() : tracked(__libc_calloc(n, size));
 }
 
 extern "C" void* realloc(void* p, std::size_t n) noexcept {
+  count_bytes(n);
   if (take()) return fail_c();
   const std::size_t old = p ? malloc_usable_size(p) : 0;
   void* q = __libc_realloc(p, n);
@@ -115,15 +126,18 @@ extern "C" void* realloc(void* p, std::size_t n) noexcept {
 extern "C" void free(void* p) noexcept { raw_free(p); }
 
 extern "C" void* memalign(std::size_t align, std::size_t n) noexcept {
+  count_bytes(n);
   return take() ? fail_c() : tracked(__libc_memalign(align, n));
 }
 
 extern "C" void* aligned_alloc(std::size_t align, std::size_t n) noexcept {
+  count_bytes(n);
   return take() ? fail_c() : tracked(__libc_memalign(align, n));
 }
 
 extern "C" int posix_memalign(void** out, std::size_t align, std::size_t n) noexcept {
   if (align < sizeof(void*) || (align & (align - 1)) != 0) return EINVAL;
+  count_bytes(n);
   if (take()) return ENOMEM;
   void* p = tracked(__libc_memalign(align, n));
   if (!p) return ENOMEM;
@@ -136,6 +150,7 @@ extern "C" int posix_memalign(void** out, std::size_t align, std::size_t n) noex
 namespace {
 
 void* fault_alloc(std::size_t n) {
+  count_bytes(n);
   if (take()) return nullptr;
   return raw_alloc(n ? n : 1);
 }
@@ -160,12 +175,14 @@ void operator delete(void* p, const std::nothrow_t&) noexcept { raw_free(p); }
 void operator delete[](void* p, const std::nothrow_t&) noexcept { raw_free(p); }
 
 std::size_t allocfault::counted() { return g_count.load(std::memory_order_relaxed); }
+std::size_t allocfault::allocated_bytes() { return g_bytes.load(std::memory_order_relaxed); }
 
 bool allocfault::injected() { return g_injected.load(std::memory_order_relaxed); }
 
 void allocfault::arm(std::size_t fail_at, bool persistent) {
   g_persistent.store(persistent, std::memory_order_relaxed);
   g_count.store(0, std::memory_order_relaxed);
+  g_bytes.store(0, std::memory_order_relaxed);
   g_injected.store(false, std::memory_order_relaxed);
   g_fail_at.store(fail_at, std::memory_order_relaxed);
   g_armed.store(true, std::memory_order_seq_cst);

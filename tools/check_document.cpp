@@ -5,6 +5,7 @@
 #include <algorithm>
 #include <cstdlib>
 #include <cstring>
+#include <stdexcept>
 #include <string_view>
 #include <sys/stat.h>
 
@@ -25,6 +26,8 @@
 #include <xercesc/util/XMLUni.hpp>
 #include <xercesc/validators/common/Grammar.hpp>
 
+#include "xerces_platform.h"
+
 namespace check {
 
 namespace xc = xercesc;
@@ -36,7 +39,6 @@ namespace {
 constexpr std::size_t kMaxDepth = 64;
 // Schema findings kept per document; the rest are summed up in one line.
 constexpr std::size_t kMaxSchemaFindings = 200;
-constexpr XMLSize_t kEntityExpansionLimit = 1000;
 
 std::string to_utf8(const XMLCh* text, XMLSize_t length) {
   if (!text || length == 0) return {};
@@ -50,11 +52,15 @@ std::string to_utf8(const XMLCh* text, XMLSize_t length) {
 
 std::string to_utf8(const XMLCh* text) { return to_utf8(text, text ? xc::XMLString::stringLen(text) : 0); }
 
-// Xerces set up for the life of one object.
+// Xerces set up for the life of one object, under the library's lock.
 class Platform {
  public:
-  Platform() { xc::XMLPlatformUtils::Initialize(); }
-  ~Platform() { xc::XMLPlatformUtils::Terminate(); }
+  Platform() {
+    if (qal3_tool_acquire_xerces()) return;
+    qal3_tool_release_xerces();
+    throw std::runtime_error("the XML parser cannot be set up");
+  }
+  ~Platform() { qal3_tool_release_xerces(); }
   Platform(const Platform&) = delete;
   Platform& operator=(const Platform&) = delete;
 };
@@ -222,16 +228,15 @@ std::string schema_directory() {
 
 namespace {
 
-// Hardening shared by both passes: nothing is fetched, no DTD is accepted,
-// entity expansion is bounded.
-void harden(xc::SAX2XMLReader& reader, xc::SecurityManager& security) {
+// Settings shared by both passes, on a reader that make_reader hardened as
+// the library's readers are (nothing fetched, entity expansion bounded, the
+// readers' limits); no DTD is accepted (see ErrorCollector::startDTD). The
+// library's reader brings its own security manager: the second argument is
+// not used.
+void harden(xc::SAX2XMLReader& reader, xc::SecurityManager&) {
   reader.setFeature(xc::XMLUni::fgSAX2CoreNameSpaces, true);
-  reader.setFeature(xc::XMLUni::fgXercesLoadExternalDTD, false);
   reader.setFeature(xc::XMLUni::fgXercesSkipDTDValidation, true);
-  reader.setFeature(xc::XMLUni::fgXercesDisableDefaultEntityResolution, true);
   reader.setFeature(xc::XMLUni::fgXercesLoadSchema, false);
-  security.setEntityExpansionLimit(kEntityExpansionLimit);
-  reader.setProperty(xc::XMLUni::fgXercesSecurityManager, &security);
 }
 
 // Collects the errors of a pass; a document type declaration stops it.
@@ -458,9 +463,7 @@ void guarded(Body&& body, std::vector<Finding>& out) {
   }
 }
 
-std::unique_ptr<xc::SAX2XMLReader> make_reader() {
-  return std::unique_ptr<xc::SAX2XMLReader>(xc::XMLReaderFactory::createXMLReader());
-}
+std::unique_ptr<xc::SAX2XMLReader> make_reader() { return qal3_tool_make_hardened_reader(); }
 
 }  // namespace
 

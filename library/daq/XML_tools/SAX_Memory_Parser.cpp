@@ -16,7 +16,7 @@ SAX_Memory_Parser::SAX_Memory_Parser(char* xml) {
   if (!qal3::xerces::initialize_platform()) return;
   try {
     std::unique_ptr<MemParseHandlers> h(new MemParseHandlers);
-    std::unique_ptr<qal3::xml::ParserWithOwnMemory<xercesc::SAXParser>> p(qal3::pull::make_parser(*h));
+    std::unique_ptr<qal3::pull::PullParser> p(qal3::pull::make_parser(*h));
     const char* text = xml ? xml : kEmptyDocument;
     // Its streams go on the parser's list (see parser_memory.h).
     memBufIS = new qal3::xml::KeepingSource<xercesc::MemBufInputSource>(

@@ -16,6 +16,7 @@
 #include <xercesc/util/XMLString.hpp>
 
 #include "boundary.h"
+#include "bounded_parser.h"
 #include "parser_memory.h"
 #include "xerces_platform.h"
 #include "messages.h"
@@ -77,11 +78,17 @@ int find_in(const char* const (&table)[N], const Local& name) {
 
 // ---------------------------------------------------------------- walking
 
+// Builds the features of the nodes it is shown. A feature's fields come
+// only from its own element: its attributes, and the elements and text
+// inside it. Elements and text outside every feature element change
+// nothing; inside a feature nested in another, the inner one is filled.
 class FeatureCollector {
  public:
   explicit FeatureCollector(std::vector<QAL3GigEFeature*>& out) : out_(out) {}
 
+  // Handles `node` itself; its children follow between enter and leave.
   void visit(const DOMNode& node) {
+    started_ = nullptr;
     switch (node.getNodeType()) {
       case DOMNode::ELEMENT_NODE:
         on_element(node);
@@ -94,14 +101,21 @@ class FeatureCollector {
     }
   }
 
+  // The children of the node just visited are next.
+  void enter() { scopes_.push_back(started_ ? started_ : current()); }
+  // The children of the innermost entered node are done.
+  void leave() {
+    if (!scopes_.empty()) scopes_.pop_back();
+  }
+
  private:
-  QAL3GigEFeature* current() const { return out_.empty() ? nullptr : out_.back(); }
+  QAL3GigEFeature* current() const { return scopes_.empty() ? nullptr : scopes_.back(); }
 
   void on_element(const DOMNode& node) {
     const Local tag(node.getNodeName());
     const int feature = find_in(FeatureTags, tag);
     if (feature >= 0) {
-      start_feature(feature);
+      started_ = start_feature(feature);
     } else if (QAL3GigEFeature* f = current()) {
       switch (find_in(MoreTags, tag)) {
         case MORE_TAGS_PVRENAME:
@@ -117,27 +131,26 @@ class FeatureCollector {
           break;
       }
     }
-    on_attributes(node);
+    on_attributes(node, started_ ? started_ : current());
   }
 
-  void start_feature(int type) {
+  QAL3GigEFeature* start_feature(int type) {
     auto f = std::make_unique<QAL3GigEFeature>();
     f->type = type;
     f->name = f->extension = f->tooltip = f->description = kUnknown;
     out_.push_back(f.get());
-    f.release();
+    return f.release();
   }
 
   // A "Name" names the feature while it has none, else fills an awaited
   // extension; otherwise it is dropped.
-  void on_attributes(const DOMNode& node) {
+  void on_attributes(const DOMNode& node, QAL3GigEFeature* f) {
     const xercesc::DOMNamedNodeMap* attrs = node.getAttributes();
-    if (!attrs) return;
+    if (!attrs || !f) return;
     const XMLSize_t n = attrs->getLength();
     for (XMLSize_t i = 0; i < n; ++i) {
-      QAL3GigEFeature* f = current();
       const DOMNode* attr = attrs->item(i);
-      if (!f || !attr) continue;
+      if (!attr) continue;
       if (!Local(attr->getNodeName()).equals(Attributes[ATTRIBUTE_NAME])) continue;
       const Local value(attr->getNodeValue());
       if (f->name == kUnknown)
@@ -160,6 +173,10 @@ class FeatureCollector {
   }
 
   std::vector<QAL3GigEFeature*>& out_;
+  // The feature each entered node's children belong to (null: none).
+  std::vector<QAL3GigEFeature*> scopes_;
+  // The feature the node just visited started, if any.
+  QAL3GigEFeature* started_ = nullptr;
 };
 
 void report_dom_exception(const xercesc::DOMException& e) {
@@ -170,34 +187,66 @@ void report_dom_exception(const xercesc::DOMException& e) {
     msg::flush_default(msg::out);
 }
 
-// Depth-first walk without recursion, so that deeply nested files cannot
-// exhaust the stack. A DOM exception while a node is handled abandons the
-// rest of that node's list; the walk goes on in the enclosing list.
-bool walk(DOMNodeList* nodes, FeatureCollector& collector) {
-  struct Frame {
-    DOMNodeList* list;
-    XMLSize_t next;
-  };
-  std::vector<Frame> stack{{nodes, 0}};
-  bool top_failed = false;
-  while (!stack.empty()) {
-    Frame& frame = stack.back();
+// Walks `top` and its descendants in document order, depth first, without
+// recursion (deep files cannot exhaust the stack), from each node to its
+// first child and next sibling, so that the walk is linear in the number of
+// nodes. A DOM exception while a node is handled abandons the rest of that
+// node's siblings; the walk goes on after their parent. True when the
+// exception came from `top` itself.
+bool walk(DOMNode* top, FeatureCollector& collector) {
+  std::vector<DOMNode*> parents;  // the entered ancestors of `node`
+  DOMNode* node = top;
+  while (node) {
+    DOMNode* child = nullptr;
     try {
-      if (frame.next >= frame.list->getLength()) {
-        stack.pop_back();
-        continue;
-      }
-      DOMNode* node = frame.list->item(frame.next++);
-      if (!node) continue;
       collector.visit(*node);
-      if (node->hasChildNodes()) stack.push_back({node->getChildNodes(), 0});
+      child = node->getFirstChild();
     } catch (const xercesc::DOMException& e) {
       report_dom_exception(e);
-      if (stack.size() == 1) top_failed = true;
-      stack.pop_back();
+      if (parents.empty()) return true;
+      node = parents.back();  // continue after the parent
+      parents.pop_back();
+      collector.leave();
     }
+    if (child) {
+      collector.enter();
+      parents.push_back(node);
+      node = child;
+      continue;
+    }
+    // Next: the sibling of the nearest node on the way up that has one.
+    while (node != top) {
+      DOMNode* next = node->getNextSibling();
+      if (next) {
+        node = next;
+        break;
+      }
+      node = parents.back();
+      parents.pop_back();
+      collector.leave();
+    }
+    if (node == top) break;
   }
-  return top_failed;
+  return false;
+}
+
+// Walks the nodes of `nodes` in order (see walk) until one fails; true
+// then. A list of a node's children is followed by its sibling links, as
+// DOMNodeList::item walks them from the first child on every call.
+bool walk_list(DOMNodeList* nodes, FeatureCollector& collector) {
+  const XMLSize_t n = nodes->getLength();
+  DOMNode* first = n ? nodes->item(0) : nullptr;
+  const DOMNode* parent = first ? first->getParentNode() : nullptr;
+  if (parent && parent->getChildNodes() == nodes) {
+    for (DOMNode* node = first; node; node = node->getNextSibling())
+      if (walk(node, collector)) return true;
+    return false;
+  }
+  for (XMLSize_t i = 0; i < n; ++i) {
+    DOMNode* node = nodes->item(i);
+    if (node && walk(node, collector)) return true;
+  }
+  return false;
 }
 
 // ---------------------------------------------------------------- reading
@@ -274,7 +323,7 @@ class Platform {
   bool started_ = false;
 };
 
-using DOMParser = qal3::xml::ParserWithOwnMemory<xercesc::XercesDOMParser>;
+using DOMParser = qal3::xml::ParserWithOwnMemory<qal3::xerces::Bounded<xercesc::XercesDOMParser>>;
 
 std::unique_ptr<DOMParser> make_parser(ErrorCounter& errors) {
   // Over its own memory and stream list: what Xerces leaves behind when an
@@ -287,6 +336,7 @@ std::unique_ptr<DOMParser> make_parser(ErrorCounter& errors) {
   parser->setCreateEntityReferenceNodes(false);
   parser->setErrorHandler(&errors);
   qal3::xerces::harden(*parser);  // feature files are not trusted
+  parser->cap_text(true);
   return parser;
 }
 
@@ -366,7 +416,7 @@ bool fill(const char* file_name, std::vector<QAL3GigEFeature*>& out) {
       return true;
     }
     FeatureCollector collector(features.items);
-    walk(doc->getChildNodes(), collector);
+    walk_list(doc->getChildNodes(), collector);
   }
   for (QAL3GigEFeature* f : features.items) {
     clear_sentinels(f->name);
@@ -390,7 +440,7 @@ bool dump_nodes(DOMNodeList* nodes, std::vector<QAL3GigEFeature*>* out) {
   if (!nodes || !out) return true;
   return qal3::guarded(true, [&] {
     FeatureCollector collector(*out);
-    return walk(nodes, collector);
+    return walk_list(nodes, collector);
   });
 }
 

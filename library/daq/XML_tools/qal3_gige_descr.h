@@ -67,15 +67,18 @@ class QAL3_API QAL3GigEFeature {
 // Reads the feature file `file_name`. On success `out` is emptied (records
 // it held are not destroyed: clean a reused list first) and receives one
 // new record per feature element, and the result is false. On any failure
-// (null argument, missing file, XML error, entity expansion beyond the
-// bound) a message is printed on standard output, `out` is left as it was
-// and the result is true. External entities and DTDs are never loaded.
+// (null argument, missing file, XML error, a document past one of the
+// readers' limits: entity expansion, text or attribute length, nesting) a
+// message is printed on standard output, `out` is left as it was and the
+// result is true. External entities and DTDs are never loaded.
 QAL3_API bool qal3_fill_gige_descr(char* file_name, std::vector<QAL3GigEFeature*>* out);
 
 // Walks `nodes` and their descendants in document order, appending a
-// feature to `out` for every feature element and filling the last feature
-// from the elements, attributes and text that follow. True when a DOM
-// exception ended the walk of `nodes` (or when `out` or `nodes` is null).
+// feature to `out` for every feature element and filling each feature from
+// its element's attributes and from the elements and text inside it (the
+// innermost feature when features nest); what stands outside every feature
+// element fills nothing. True when a DOM exception ended the walk of
+// `nodes` (or when `out` or `nodes` is null).
 QAL3_API bool dump_nodes(XERCES_CPP_NAMESPACE::DOMNodeList* nodes, std::vector<QAL3GigEFeature*>* out);
 
 // Prints every feature that has a name, numbered by its position in the list.

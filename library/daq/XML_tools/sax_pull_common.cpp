@@ -2,6 +2,7 @@
 // hardened SAX parser, the start and the end of the scan.
 #include "sax_pull_common.h"
 
+#include <xercesc/sax/HandlerBase.hpp>
 #include <xercesc/util/OutOfMemoryException.hpp>
 
 #include <cstdio>
@@ -45,12 +46,17 @@ void report_no_start() {
 
 }  // namespace
 
-qal3::xml::ParserWithOwnMemory<xercesc::SAXParser>* make_parser(QAL3PullHandler& handler) {
+PullParser* make_parser(QAL3PullHandler& handler) {
   // Over its own memory and stream list: what Xerces leaves behind when an
   // allocation fails inside it goes with the parser.
-  auto parser = std::make_unique<qal3::xml::ParserWithOwnMemory<xercesc::SAXParser>>();
+  auto parser = std::make_unique<PullParser>();
   parser->setDocumentHandler(&handler);
   parser->setErrorHandler(&handler);
+  // The parser hands declarations to its DTD callbacks, where entity sizes
+  // are bounded, only while a DTD handler is installed: one that does
+  // nothing (stateless, shared).
+  static xercesc::HandlerBase no_dtd_events;
+  parser->setDTDHandler(&no_dtd_events);
   parser->setValidationScheme(xercesc::SAXParser::Val_Auto);
   parser->setDoNamespaces(false);
   parser->setDoSchema(false);
@@ -110,7 +116,7 @@ bool start(xercesc::SAXParser& parser, const char* path, xercesc::XMLPScanToken&
     report_no_start();
     return true;
   }
-  auto* own = dynamic_cast<qal3::xml::ParserWithOwnMemory<xercesc::SAXParser>*>(&parser);
+  auto* own = dynamic_cast<PullParser*>(&parser);
   return start_with(
       locator_of(parser),
       [&] {

@@ -10,17 +10,22 @@
 #include <xercesc/util/XMLException.hpp>
 
 #include "SAX_Memory_Parser.h"
+#include "bounded_parser.h"
 #include "parser_memory.h"
 
 namespace qal3 {
 namespace pull {
 
+// The SAX parser of the pull readers: the document limits enforced, over
+// its own memory and stream list.
+using PullParser = qal3::xml::ParserWithOwnMemory<qal3::xerces::Bounded<xercesc::SAXParser>>;
+
 // A SAX parser configured for the pull readers (automatic validation, no
 // namespaces or schema) that never loads external DTDs or entities and
-// bounds entity expansion. `handler` is installed as document and error
-// handler. Built over its own memory and stream list (parser_memory.h).
-// Throws only what Xerces throws on allocation.
-qal3::xml::ParserWithOwnMemory<xercesc::SAXParser>* make_parser(QAL3PullHandler& handler);
+// enforces the document limits (xerces_platform.h); element text is capped
+// by `handler`, which is installed as document and error handler. Throws
+// only what Xerces throws on allocation.
+PullParser* make_parser(QAL3PullHandler& handler);
 
 // parseFirst over `source` or the file `path`; prints the start messages.
 // False on success, true on failure.
