@@ -236,6 +236,7 @@ struct LegendEntry {
   Swatch swatch;
   std::string text;
   std::size_t max_lines;
+  bool continues = false;  // a further line of the entry before
 };
 
 // A label beside the plot or the scale: the line it names and its text.
@@ -445,11 +446,11 @@ class PanelWriter {
       if (!drawn[kind].insert(std::lround(x)).second) continue;
       if (kind == 0) {
         const double y = kBottom - 14, r = 3.5;
-        out_ << "<path class=\"nan\" d=\"M" << coord(x - r) << "," << coord(y - r) << " L" << coord(x + r) << ","
+        out_ << "<path class=\"no-number\" d=\"M" << coord(x - r) << "," << coord(y - r) << " L" << coord(x + r) << ","
              << coord(y + r) << " M" << coord(x - r) << "," << coord(y + r) << " L" << coord(x + r) << ","
              << coord(y - r) << "\" stroke=\"" << kNanColour << "\" stroke-width=\"2\"/>\n";
       } else {
-        out_ << arrow(x, kind == 1 ? kTop + 2 : kBottom - 2, kind == 1 ? -1 : 1, false, kInfColour, "inf");
+        out_ << arrow(x, kind == 1 ? kTop + 2 : kBottom - 2, kind == 1 ? -1 : 1, false, kInfColour, "infinite");
       }
     }
   }
@@ -598,33 +599,35 @@ class PanelWriter {
     const SetWindow& s = p_.set;
     if (s.present && s.position_only) e.push_back({Swatch::set, "set: sample at " + axis_text(s.start), 2});
     if (s.present && !s.position_only)
-      e.push_back({Swatch::set,
-                   "set: " + num(s.start) + " to " + axis_text(s.end) + ", step " + num(s.step) +
-                       (end_before_spectrum() ? "; an end before the spectrum reads to its end" : ""),
-                   3});
+      e.push_back({Swatch::set, "set: " + num(s.start) + " to " + axis_text(s.end) + ", step " + num(s.step), 2});
+    if (s.present && !s.position_only && end_before_spectrum())
+      e.push_back({Swatch::none, "an end before the spectrum reads to its end", 2, true});
     const Window& w = p_.window;
     const double at = p_.axis_start + static_cast<double>(w.first) * p_.axis_inc;
     const double last = p_.axis_start + (w.first + static_cast<double>(w.count - 1) * w.step) * p_.axis_inc;
-    if (!w.valid) e.push_back({Swatch::read, "no window: the function read no sample", 2});
+    if (!w.valid) e.push_back({Swatch::read, "read: no sample", 1});
     else if (w.position_only)
       e.push_back({Swatch::read, "sample read: " + std::to_string(w.first) + " at " + axis_text(at), 2});
-    else
-      e.push_back({Swatch::read,
-                   "read: " + num(at) + " to " + axis_text(last) + ", step " + std::to_string(w.step) +
-                       (w.step == 1 ? " sample, " : " samples, ") + std::to_string(w.count) + " samples read",
-                   3});
-    if (has_value())
-      e.push_back(is_level(p_.function)
-                      ? LegendEntry{Swatch::result_line, p_.function + " = " + num(p_.result), 2}
-                      : LegendEntry{Swatch::result_mark,
-                                    p_.function + " = " + num(p_.result) + ", on its own scale: not a level of the samples",
-                                    3});
+    else {
+      e.push_back({Swatch::read, "read: " + num(at) + " to " + axis_text(last), 2});
+      e.push_back({Swatch::none,
+                   "step " + std::to_string(w.step) + (w.step == 1 ? " sample, " : " samples, ") +
+                       std::to_string(w.count) + " samples read",
+                   2, true});
+    }
+    if (has_value()) {
+      const bool level = is_level(p_.function);
+      e.push_back({level ? Swatch::result_line : Swatch::result_mark, p_.function + " = " + num(p_.result), 2});
+      if (!level) e.push_back({Swatch::none, "on a scale of its own: not a level of the samples", 2, true});
+    }
     if (cond_.uses_low || cond_.uses_upper) e.push_back({Swatch::limit, "limits of " + p_.operation, 2});
     const std::string lead = "fires when ";
-    if (cond_.text.compare(0, lead.size(), lead) == 0)
-      e.push_back({Swatch::none, p_.operation + " fires when " + cond_.text.substr(lead.size()), 4});
-    else
+    if (cond_.text.compare(0, lead.size(), lead) == 0) {
+      e.push_back({Swatch::none, p_.operation + " fires when", 2});
+      e.push_back({Swatch::none, cond_.text.substr(lead.size()), 3, true});
+    } else {
       e.push_back({Swatch::none, p_.operation + ": " + cond_.text, 3});
+    }
     return e;
   }
 
@@ -632,6 +635,7 @@ class PanelWriter {
   double legend() {
     double y = kTop + 4;
     for (const LegendEntry& e : legend_entries()) {
+      if (e.continues) y -= 4;
       const std::vector<std::string> lines = wrap(e.text, kLegendRight - kLegendText, kLegendFont, e.max_lines);
       out_ << swatch(e.swatch, kLegendX, y);
       for (const std::string& line : lines) {
