@@ -1,6 +1,7 @@
 // qal3 trigger test --plot: the layout of the picture in the hard cases,
 // checked on the SVG's structure (positions and boxes), not on pixels.
 #include <algorithm>
+#include <array>
 #include <cctype>
 #include <cmath>
 #include <cstring>
@@ -62,9 +63,9 @@ struct Plot {
     // Narrow glyphs, capitals and wide ones, others; a character beyond ASCII as a capital.
     double ems = 0;
     for (unsigned char c : e.text) {
-      if (c >= 0x80) ems += (c & 0xC0) == 0x80 ? 0 : 0.78;
+      if (c >= 0x80) ems += (c & 0xC0) == 0x80 ? 0 : 0.7;
       else if (std::strchr(" .,:;!|'ijlftr()[]-/", c)) ems += 0.33;
-      else ems += std::isupper(c) || c == 'm' || c == 'w' ? 0.78 : 0.6;
+      else ems += std::isupper(c) || c == 'm' || c == 'w' ? 0.7 : 0.6;
     }
     const double w = ems * size * (bold ? 1.1 : 1.0);
     const std::string anchor = e.attr.count("text-anchor") ? e.attr.at("text-anchor") : "start";
@@ -230,7 +231,7 @@ TEST(ToolPlot, MarksSamplesThatAreNotFinite) {
   EXPECT_NEAR(at(nan[1]) + 3.5, x0 + 6 * step, 0.2);
   EXPECT_NEAR(at(inf[0]), x0 + 3 * step, 0.2);
   EXPECT_NEAR(at(inf[1]), x0 + 4 * step, 0.2);
-  EXPECT_NE(plot.texts(0, "legend").find("samples: 7, 4 not drawn (2 NaN, 2 infinite)"), std::string::npos)
+  EXPECT_NE(plot.texts(0, "legend").find("samples: 7 4 not drawn: 2 NaN, 2 infinite"), std::string::npos)
       << plot.texts(0, "legend");
 }
 
@@ -312,4 +313,24 @@ TEST(ToolPlot, TheSetWindow) {
   EXPECT_TRUE(plot.find(2, "rect", "set-window").empty());
   EXPECT_NE(plot.texts(2, "legend").find("an end before the spectrum reads to its end"), std::string::npos);
   EXPECT_NE(plot.texts(2, "legend").find("read: 5 to 39.5 \u00b5s"), std::string::npos);
+}
+
+// The pictures in examples/ are what the tool draws today, and tidy.
+TEST(ToolPlot, ExamplesAreCurrent) {
+  const std::string dir = std::string(QAL3_EXAMPLES_DIR) + "/";
+  for (const auto& [list, spectrum, picture] : std::vector<std::array<std::string, 3>>{
+           {"plot_triggers.xml", "plot_spectrum.txt", "plot_pulse.svg"},
+           {"plot_hard_triggers.xml", "plot_spectrum_gaps.txt", "plot_hard_cases.svg"}}) {
+    TempFile svg("", ".svg");
+    std::string out, err;
+    ASSERT_EQ(run_command("cd " + dir + " && " + kTool + " trigger test " + list + " --spectrum " + spectrum +
+                              " --plot " + svg.path(),
+                          &out, &err),
+              0)
+        << err;
+    EXPECT_EQ(svg.read(), testutil::read_file(dir + picture))
+        << picture << " is out of date: in examples/, run 'qal3 trigger test " << list << " --spectrum " << spectrum
+        << " --plot " << picture << "'";
+    expect_tidy(parse_plot(svg.read()));
+  }
 }

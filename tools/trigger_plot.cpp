@@ -585,15 +585,14 @@ class PanelWriter {
   std::vector<LegendEntry> legend_entries() const {
     std::vector<LegendEntry> e;
     if (channel_cut_) e.push_back({Swatch::none, "channel " + p_.channel, 6});
-    std::string samples = "samples: " + std::to_string(p_.samples.size());
+    e.push_back({Swatch::curve, "samples: " + std::to_string(p_.samples.size()), 1});
     if (unplotted_.total() > 0) {
       std::string kinds;
       if (unplotted_.nan > 0) kinds = std::to_string(unplotted_.nan) + " NaN";
       if (unplotted_.nan > 0 && unplotted_.infinite > 0) kinds += ", ";
       if (unplotted_.infinite > 0) kinds += std::to_string(unplotted_.infinite) + " infinite";
-      samples += ", " + std::to_string(unplotted_.total()) + " not drawn (" + kinds + ")";
+      e.push_back({Swatch::none, std::to_string(unplotted_.total()) + " not drawn: " + kinds, 2, true});
     }
-    e.push_back({Swatch::curve, samples, 2});
     if (unplotted_.nan > 0) e.push_back({Swatch::nan, "NaN sample", 1});
     if (unplotted_.infinite > 0) e.push_back({Swatch::inf, "infinite sample, at its edge", 1});
     const SetWindow& s = p_.set;
