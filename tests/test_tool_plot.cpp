@@ -26,7 +26,9 @@ const std::string kPulse = std::string(QAL3_EXAMPLES_DIR) + "/plot_spectrum.txt"
 struct Box {
   double x0, y0, x1, y1;
   bool overlaps(const Box& o) const { return x0 < o.x1 && o.x0 < x1 && y0 < o.y1 && o.y0 < y1; }
-  bool inside(const Box& o) const { return x0 >= o.x0 - 0.5 && x1 <= o.x1 + 0.5 && y0 >= o.y0 - 0.5 && y1 <= o.y1 + 0.5; }
+  bool inside(const Box& o) const {
+    return x0 >= o.x0 - 0.5 && x1 <= o.x1 + 0.5 && y0 >= o.y0 - 0.5 && y1 <= o.y1 + 0.5;
+  }
 };
 
 struct Element {
@@ -81,7 +83,8 @@ struct Plot {
 std::string unescape(std::string s) {
   for (const auto& [from, to] : std::vector<std::pair<std::string, std::string>>{
            {"&lt;", "<"}, {"&gt;", ">"}, {"&quot;", "\""}, {"&amp;", "&"}})
-    for (std::size_t at = 0; (at = s.find(from, at)) != std::string::npos; at += to.size()) s.replace(at, from.size(), to);
+    for (std::size_t at = 0; (at = s.find(from, at)) != std::string::npos; at += to.size())
+      s.replace(at, from.size(), to);
   return s;
 }
 

@@ -281,9 +281,8 @@ class PanelWriter {
     x.add(p_.axis_start);
     x.add(p_.axis_start + static_cast<double>(n ? n - 1 : 0) * p_.axis_inc);
     const Range data_x = x;
-    if (p_.set.present)
-      for (double v : {double(p_.set.start), double(p_.set.end)})
-        if (data_x.near(v, 0.25) && !(p_.set.position_only && v == p_.set.end)) x.add(v);
+    if (p_.set.present && data_x.near(p_.set.start, 0.25)) x.add(p_.set.start);
+    if (p_.set.present && !p_.set.position_only && data_x.near(p_.set.end, 0.25)) x.add(p_.set.end);
     x.finish(0.04);
     xs_ = {x, kLeft, kRight};
 
