@@ -522,7 +522,7 @@ class PanelWriter {
     for (std::size_t i = 0; i < labels.size(); ++i) {
       const Label& l = labels[i];
       if (l.side != 0)
-        out_ << arrow(x0 + 6, l.side > 0 ? kTop - 4 : kBottom + 4, l.side > 0 ? -1 : 1, false, l.colour,
+        out_ << arrow(x0 + 6, l.side > 0 ? kTop : kBottom, l.side > 0 ? -1 : 1, false, l.colour,
                       "beyond");
       else
         out_ << "<polyline class=\"leader\" fill=\"none\" stroke=\"" << l.colour << "\" points=\"" << coord(x0) << ","
