@@ -442,7 +442,7 @@ class PanelWriter {
       if (std::isfinite(v)) continue;
       const double x = x_of_index(static_cast<double>(i));
       const int kind = std::isnan(v) ? 0 : v > 0 ? 1 : 2;
-      if (!drawn[kind].insert(std::lround(x)).second) continue;
+      if (!std::isfinite(x) || !drawn[kind].insert(std::lround(x)).second) continue;
       if (kind == 0) {
         const double y = kBottom - 14, r = 3.5;
         out_ << "<path class=\"no-number\" d=\"M" << coord(x - r) << "," << coord(y - r) << " L" << coord(x + r) << ","
@@ -610,7 +610,7 @@ class PanelWriter {
       e.push_back({Swatch::read, "read: " + num(at) + " to " + axis_text(last), 2});
       e.push_back({Swatch::none,
                    "step " + std::to_string(w.step) + (w.step == 1 ? " sample, " : " samples, ") +
-                       std::to_string(w.count) + " samples read",
+                       std::to_string(w.count) + (w.count == 1 ? " sample read" : " samples read"),
                    2, true});
     }
     if (has_value()) {
