@@ -169,12 +169,12 @@ TEST(ToolTrigger, PlotOfTheExamplePulse) {
   EXPECT_EQ(run_command("xmllint --noout " + svg.path(), &out, &err), 0) << err;
   // Three panels (the name/value event draws none), with what each shows.
   std::size_t panels = 0;
-  for (std::size_t at = 0; (at = doc.find("<g transform=", at)) != std::string::npos; ++at) ++panels;
+  for (std::size_t at = 0; (at = doc.find("<g class=\"panel\"", at)) != std::string::npos; ++at) ++panels;
   EXPECT_EQ(panels, 3u);
   for (const char* part : {"time (\u00b5s)", "sample value", "event 1, trigger 2: P2P of BEAM/Current",
-                           ">FIRES<", ">does not fire<", "window read: 12 to 27.5 \u00b5s",
+                           ">FIRES<", ">does not fire<", "read: 12 to 27.5 \u00b5s", "set: 12 to 28 \u00b5s, step 2",
                            "step 2 samples, 16 samples read", "sample read: 16 at 8 \u00b5s", "P2P = 0.154",
-                           "UL 0.1", "LL 0.95", "result &lt; LL 0.95 or &gt; UL 1.05", "samples (80)"})
+                           "UL 0.1", "LL 0.95", "result &lt; LL 0.95 or &gt; UL 1.05", "samples: 80"})
     EXPECT_TRUE(contains(doc, part)) << part;
   const std::string png = svg.path() + ".png";
   const int rendered = run_command("rsvg-convert -o " + png + " " + svg.path(), &out, &err);
@@ -195,7 +195,7 @@ TEST(ToolTrigger, PlotEdgeCases) {
   const std::string doc = svg.read();
   EXPECT_EQ(run_command("xmllint --noout " + svg.path(), &out, &err), 0) << err;
   EXPECT_TRUE(contains(doc, "A&lt;B&amp;&quot;C")) << doc;
-  EXPECT_TRUE(contains(doc, "no window: the function read no sample"));
+  EXPECT_TRUE(contains(doc, "read: no sample"));
   EXPECT_TRUE(contains(doc, ">no result<"));
   EXPECT_FALSE(contains(doc, "nan")) << doc;
   // An output that cannot be written fails; nothing is left behind.

@@ -172,8 +172,10 @@ std::vector<CommandInfo> make_commands() {
                "(a DIFF function has nothing to compare with yet) or 'invalid' (function or "
                "operation slot out of range).\n\n"
                "--plot FILE draws every trigger evaluated on a spectrum into the SVG file FILE, one "
-               "panel each: the samples of its subchannel against the axis, the window the function "
-               "read, the function's value, the limits and the operation, and the verdict.",
+               "panel each: the samples of its subchannel against the axis, the window the trigger "
+               "sets and the samples its function read, the function's value, the limits and the "
+               "operation, and the verdict. MIN, MAX, MEAN and VALUE are drawn as levels of the "
+               "samples; any other value, with its limits, on a scale of its own beside them.",
                {{"spectrum", "an event: a spectrum read from the text file FILE ('-': standard input)"},
                 {"value", "an event: a name/value block; the i-th value belongs to subchannel i"},
                 {"slow", "an event: a slow channel block with update values; a trigger finds the "

@@ -3,32 +3,55 @@
 #include <algorithm>
 #include <cmath>
 #include <cstdio>
+#include <set>
 #include <sstream>
 
 #include "event_util.h"
+#include "trigger_plot_text.h"
 #include "trigger_window.h"
 
 namespace plot {
 
 namespace {
 
-// Geometry of one panel, in SVG user units.
-constexpr double kWidth = 900;
-constexpr double kPanelHeight = 340;
+// Geometry of a panel, in SVG user units. Left to right: the sample plot,
+// the side column (labels of the levels, or the scale of a value that is
+// not a level), the legend.
+constexpr double kWidth = 1080;
+constexpr double kMinPanelHeight = 340;
 constexpr double kLeft = 78;
-constexpr double kRight = 600;  // the legend is right of this
-constexpr double kTop = 58;
-constexpr double kBottom = 288;
+constexpr double kRight = 580;
+constexpr double kTop = 64;
+constexpr double kBottom = 290;
+constexpr double kSetTop = kTop - 9;  // the strip of the set window, above the plot
+constexpr double kSetBottom = kTop - 3;
+constexpr double kLegendX = 812;
+constexpr double kLegendText = kLegendX + 32;
+constexpr double kLegendRight = kWidth - 12;
+constexpr double kLegendStep = 17;
+constexpr double kBadgeRight = kWidth - 16;
+constexpr double kLabelGap = 15;  // between the baselines of side labels
 // Above this many samples the curve is drawn as a min/max envelope and the
 // selected samples are not marked one by one.
 constexpr std::size_t kMaxPoints = 1500;
 constexpr int kMaxMarkers = 300;
 
+const Font kTitleFont{15, true};
+const Font kSubFont{12, false};
+const Font kTickFont{11, false};
+const Font kLabelFont{12, true};
+const Font kLegendFont{12, false};
+const Font kVerdictFont{13, true};
+
 const char kSampleColour[] = "#1f4e79";
 const char kWindowColour[] = "#f0b27a";
+const char kSetColour[] = "#a04000";
 const char kSelectedColour[] = "#d35400";
 const char kResultColour[] = "#1e8449";
 const char kLimitColour[] = "#c0392b";
+const char kNanColour[] = "#7f8c8d";
+const char kInfColour[] = "#8e44ad";
+const char kLimitDash[] = " stroke-dasharray=\"8 5\"";
 
 bool is_one_of(const std::string& s, std::initializer_list<const char*> names) {
   for (const char* n : names)
@@ -36,37 +59,18 @@ bool is_one_of(const std::string& s, std::initializer_list<const char*> names) {
   return false;
 }
 
-// Text for SVG: markup characters escaped, bytes that are not UTF-8 and
-// control characters replaced.
-std::string xml_text(const std::string& s) {
-  std::string out;
-  for (std::size_t i = 0; i < s.size();) {
-    const unsigned char c = static_cast<unsigned char>(s[i]);
-    std::size_t len = c < 0x80 ? 1 : (c >> 5) == 6 ? 2 : (c >> 4) == 14 ? 3 : (c >> 3) == 30 ? 4 : 0;
-    bool ok = len > 0 && i + len <= s.size();
-    for (std::size_t k = 1; ok && k < len; ++k) ok = (static_cast<unsigned char>(s[i + k]) & 0xC0) == 0x80;
-    if (!ok) {
-      out += '?';
-      ++i;
-      continue;
-    }
-    if (len == 1) {
-      switch (c) {
-        case '&': out += "&amp;"; break;
-        case '<': out += "&lt;"; break;
-        case '>': out += "&gt;"; break;
-        case '"': out += "&quot;"; break;
-        default: out += (c < 0x20 || c == 0x7F) ? '?' : static_cast<char>(c);
-      }
-    } else {
-      out.append(s, i, len);
-    }
-    i += len;
-  }
-  return out;
+// The functions that read a window of samples (as against one position).
+bool is_windowed(const std::string& function) {
+  return is_one_of(function, {"MIN", "MAX", "MEAN", "RMS", "STD", "SUM", "P2P", "DIFFMIN", "DIFFMAX", "DIFFMEAN",
+                              "DIFFRMS", "DIFFSTD", "DIFFSUM", "DIFFP2P"});
 }
 
+// The values that are levels of the samples, comparable with them on one axis.
+bool is_level(const std::string& function) { return is_one_of(function, {"MIN", "MAX", "MEAN", "VALUE"}); }
+
 std::string num(double v) {
+  if (std::isnan(v)) return "NaN";
+  if (std::isinf(v)) return v > 0 ? "+inf" : "-inf";
   char buf[32];
   std::snprintf(buf, sizeof buf, "%.6g", v);
   return buf;
@@ -76,6 +80,34 @@ std::string coord(double v) {
   char buf[32];
   std::snprintf(buf, sizeof buf, "%.1f", v);
   return buf;
+}
+
+// <text> at (x, y) with the class `cls`; `anchor` "start", "middle" or "end".
+std::string text_element(double x, double y, const char* cls, const std::string& s, const char* anchor = "start",
+                         const std::string& extra = "") {
+  std::string out = "<text x=\"" + coord(x) + "\" y=\"" + coord(y) + "\" class=\"" + cls + "\"";
+  if (std::string(anchor) != "start") out += std::string(" text-anchor=\"") + anchor + "\"";
+  return out + extra + ">" + xml_text(s) + "</text>\n";
+}
+
+std::string line_element(double x1, double y1, double x2, double y2, const char* colour, double width,
+                         const std::string& extra = "") {
+  return "<line x1=\"" + coord(x1) + "\" y1=\"" + coord(y1) + "\" x2=\"" + coord(x2) + "\" y2=\"" + coord(y2) +
+         "\" stroke=\"" + colour + "\" stroke-width=\"" + coord(width) + "\"" + extra + "/>\n";
+}
+
+// A triangle with its tip at (x, y), pointing up (`dir` -1) or down (+1),
+// or left (`horizontal`, -1) or right (+1).
+std::string arrow(double x, double y, int dir, bool horizontal, const char* colour, const char* cls) {
+  const double l = 7, h = 4;
+  std::string d;
+  if (horizontal)
+    d = "M" + coord(x) + "," + coord(y) + " L" + coord(x - dir * l) + "," + coord(y - h) + " L" + coord(x - dir * l) +
+        "," + coord(y + h) + " Z";
+  else
+    d = "M" + coord(x) + "," + coord(y) + " L" + coord(x - h) + "," + coord(y - dir * l) + " L" + coord(x + h) + "," +
+        coord(y - dir * l) + " Z";
+  return std::string("<path class=\"") + cls + "\" d=\"" + d + "\" fill=\"" + colour + "\"/>\n";
 }
 
 // Tick values for a range: about five round numbers.
@@ -99,14 +131,21 @@ std::vector<double> ticks(double lo, double hi) {
 struct Range {
   double lo = INFINITY;
   double hi = -INFINITY;
+  bool empty() const { return lo > hi; }
   void add(double v) {
     if (!std::isfinite(v)) return;
     lo = std::min(lo, v);
     hi = std::max(hi, v);
   }
+  // Whether `v` lies within `spans` widths of the range, so that adding it
+  // leaves the range at least 1 / (1 + 2 spans) of the whole.
+  bool near(double v, double spans) const {
+    const double w = hi - lo;
+    return std::isfinite(v) && v >= lo - spans * w && v <= hi + spans * w;
+  }
   // A range of some width, with a margin.
   void finish(double margin) {
-    if (lo > hi) lo = 0, hi = 1;
+    if (empty()) lo = 0, hi = 1;
     if (hi - lo < 1e-12 * std::max(1.0, std::fabs(lo))) {
       const double pad = std::max(1.0, std::fabs(lo) * 0.1);
       lo -= pad;
@@ -116,6 +155,18 @@ struct Range {
     lo -= m;
     hi += m;
   }
+};
+
+// A range drawn between two pixel positions.
+struct Scale {
+  Range range;
+  double from = 0;  // the pixel of range.lo
+  double to = 1;    // the pixel of range.hi
+  double at(double v) const { return from + (v - range.lo) / (range.hi - range.lo) * (to - from); }
+  // -1 below the range, +1 above it, 0 inside; NaN counts as inside.
+  int side(double v) const { return v < range.lo ? -1 : v > range.hi ? 1 : 0; }
+  // The pixel of `v`, or of the edge it lies beyond.
+  double clamped(double v) const { return at(std::clamp(v, range.lo, range.hi)); }
 };
 
 // What the operation compares, and the condition in words.
@@ -153,102 +204,218 @@ const char* verdict_colour(const std::string& verdict) {
   return "#b9770e";
 }
 
+// Spreads the wanted centres of labels (sorted) at least `gap` apart within
+// [top, bottom], moving each as little as the others allow.
+std::vector<double> spread(std::vector<double> y, double top, double bottom, double gap) {
+  for (std::size_t i = 0; i < y.size(); ++i) y[i] = std::max(y[i], i ? y[i - 1] + gap : top);
+  for (std::size_t i = y.size(); i-- > 0;) y[i] = std::min(y[i], i + 1 < y.size() ? y[i + 1] - gap : bottom);
+  for (std::size_t i = 0; i < y.size(); ++i) y[i] = std::max(y[i], i ? y[i - 1] + gap : top);
+  return y;
+}
+
+// The samples that are not numbers or not finite.
+struct Unplotted {
+  std::size_t nan = 0;
+  std::size_t infinite = 0;
+  std::size_t total() const { return nan + infinite; }
+};
+
+Unplotted count_unplotted(const std::vector<float>& samples) {
+  Unplotted u;
+  for (float s : samples) {
+    if (std::isnan(s)) ++u.nan;
+    else if (std::isinf(s)) ++u.infinite;
+  }
+  return u;
+}
+
+// The legend's swatches.
+enum class Swatch { none, curve, nan, inf, set, read, result_line, result_mark, limit };
+
+struct LegendEntry {
+  Swatch swatch;
+  std::string text;
+  std::size_t max_lines;
+  bool continues = false;  // a further line of the entry before
+};
+
+// A label beside the plot or the scale: the line it names and its text.
+struct Label {
+  double want;  // the pixel of the value, or of the edge it lies beyond
+  int side;     // as Scale::side
+  const char* colour;
+  std::string text;
+};
+
 class PanelWriter {
  public:
-  PanelWriter(std::ostringstream& out, const Panel& p, double y0) : out_(out), p_(p), y0_(y0) {}
+  explicit PanelWriter(const Panel& p) : p_(p), cond_(condition(p)), unplotted_(count_unplotted(p.samples)) {}
 
-  void write() {
-    scale();
-    out_ << "<g transform=\"translate(0," << coord(y0_) << ")\">\n";
+  // The panel's elements, from the top of the panel; returns its height.
+  double write(std::ostringstream& out) {
+    scales();
     frame();
-    window();
+    read_window();
+    set_window();
     curve();
-    markers();
-    levels();
-    legend();
+    read_markers();
+    unplotted_marks();
+    if (is_level(p_.function)) levels();
+    else value_scale();
     heading();
-    out_ << "</g>\n";
+    const double bottom = legend();
+    out << out_.str();
+    return std::max(kMinPanelHeight, bottom + 16);
   }
 
  private:
-  double x_of_index(double i) const { return x(p_.axis_start + i * p_.axis_inc); }
-  double x(double v) const { return kLeft + (v - xr_.lo) / (xr_.hi - xr_.lo) * (kRight - kLeft); }
-  double y(double v) const { return kBottom - (v - yr_.lo) / (yr_.hi - yr_.lo) * (kBottom - kTop); }
-  bool in_y(double v) const { return std::isfinite(v) && v >= yr_.lo && v <= yr_.hi; }
+  double x_of_index(double i) const { return xs_.at(p_.axis_start + i * p_.axis_inc); }
+  bool has_value() const { return p_.has_result; }
 
-  void scale() {
+  // The x axis holds the samples, and the set window where it lies near
+  // them. The y axis holds the samples, and a level value and its limits
+  // where they lie near the samples; what lies far is marked at the edge.
+  void scales() {
     const std::size_t n = p_.samples.size();
-    xr_.add(p_.axis_start);
-    xr_.add(p_.axis_start + static_cast<double>(n ? n - 1 : 0) * p_.axis_inc);
-    xr_.finish(0.04);
-    for (float s : p_.samples) yr_.add(s);
-    cond_ = condition(p_);
-    if (p_.has_result) yr_.add(p_.result);
-    if (cond_.uses_low) yr_.add(p_.low);
-    if (cond_.uses_upper) yr_.add(p_.upper);
-    yr_.finish(0.08);
+    Range x;
+    x.add(p_.axis_start);
+    x.add(p_.axis_start + static_cast<double>(n ? n - 1 : 0) * p_.axis_inc);
+    const Range data_x = x;
+    if (p_.set.present && data_x.near(p_.set.start, 0.25)) x.add(p_.set.start);
+    if (p_.set.present && !p_.set.position_only && data_x.near(p_.set.end, 0.25)) x.add(p_.set.end);
+    x.finish(0.04);
+    xs_ = {x, kLeft, kRight};
+
+    Range data;
+    for (float s : p_.samples) data.add(s);
+    Range y = data;
+    if (is_level(p_.function)) {
+      Range fixed = data;
+      fixed.finish(0);  // a flat curve counts as some width
+      for (double v : level_values())
+        if (data.empty() || fixed.near(v, 1.0)) y.add(v);
+    }
+    y.finish(0.08);
+    ys_ = {y, kBottom, kTop};
+  }
+
+  // The result and the limits the operation uses.
+  std::vector<double> level_values() const {
+    std::vector<double> v;
+    if (has_value()) v.push_back(p_.result);
+    if (cond_.uses_low) v.push_back(p_.low);
+    if (cond_.uses_upper) v.push_back(p_.upper);
+    return v;
   }
 
   void frame() {
-    out_ << "<rect x=\"" << kLeft << "\" y=\"" << kTop << "\" width=\"" << kRight - kLeft << "\" height=\""
-         << kBottom - kTop << "\" fill=\"#ffffff\" stroke=\"#555555\"/>\n";
-    for (double t : ticks(xr_.lo, xr_.hi)) {
-      const std::string cx = coord(x(t));
-      out_ << "<line x1=\"" << cx << "\" y1=\"" << kTop << "\" x2=\"" << cx << "\" y2=\"" << kBottom
-           << "\" stroke=\"#e5e5e5\"/>\n"
-           << "<text x=\"" << cx << "\" y=\"" << kBottom + 16 << "\" text-anchor=\"middle\" class=\"tick\">"
-           << num(t) << "</text>\n";
+    out_ << "<rect class=\"frame\" x=\"" << kLeft << "\" y=\"" << kTop << "\" width=\"" << kRight - kLeft
+         << "\" height=\"" << kBottom - kTop << "\" fill=\"#ffffff\" stroke=\"#555555\"/>\n";
+    for (double t : ticks(xs_.range.lo, xs_.range.hi)) {
+      out_ << line_element(xs_.at(t), kTop, xs_.at(t), kBottom, "#e5e5e5", 1)
+           << text_element(xs_.at(t), kBottom + 16, "tick", num(t), "middle");
     }
-    for (double t : ticks(yr_.lo, yr_.hi)) {
-      const std::string cy = coord(y(t));
-      out_ << "<line x1=\"" << kLeft << "\" y1=\"" << cy << "\" x2=\"" << kRight << "\" y2=\"" << cy
-           << "\" stroke=\"#e5e5e5\"/>\n"
-           << "<text x=\"" << kLeft - 6 << "\" y=\"" << coord(y(t) + 4) << "\" text-anchor=\"end\" class=\"tick\">"
-           << num(t) << "</text>\n";
+    for (double t : ticks(ys_.range.lo, ys_.range.hi)) {
+      out_ << line_element(kLeft, ys_.at(t), kRight, ys_.at(t), "#e5e5e5", 1)
+           << text_element(kLeft - 6, ys_.at(t) + 4, "tick", num(t), "end");
     }
-    out_ << "<text x=\"" << (kLeft + kRight) / 2 << "\" y=\"" << kBottom + 36
-         << "\" text-anchor=\"middle\" class=\"axis\">time (\u00b5s)</text>\n"
+    out_ << text_element((kLeft + kRight) / 2, kBottom + 36, "axis", "time (\u00b5s)", "middle")
          << "<text transform=\"translate(" << kLeft - 52 << "," << (kTop + kBottom) / 2
          << ") rotate(-90)\" text-anchor=\"middle\" class=\"axis\">sample value</text>\n";
   }
 
-  void window() {
+  // The samples the function read: a band over them.
+  void read_window() {
     const Window& w = p_.window;
     if (!w.valid) return;
-    const double half = 0.5;
     const double last = w.position_only ? w.first : w.first + static_cast<double>(w.count - 1) * w.step;
-    double a = x_of_index(w.first - half);
-    double b = x_of_index(last + half);
+    double a = x_of_index(w.first - 0.5);
+    double b = x_of_index(last + 0.5);
     if (a > b) std::swap(a, b);
     a = std::clamp(a, kLeft, kRight);
     b = std::clamp(b, kLeft, kRight);
-    out_ << "<rect x=\"" << coord(a) << "\" y=\"" << kTop << "\" width=\"" << coord(std::max(b - a, 1.0))
-         << "\" height=\"" << kBottom - kTop << "\" fill=\"" << kWindowColour << "\" fill-opacity=\"0.35\"/>\n";
+    out_ << "<rect class=\"read-window\" x=\"" << coord(a) << "\" y=\"" << kTop << "\" width=\""
+         << coord(std::max(b - a, 1.0)) << "\" height=\"" << kBottom - kTop << "\" fill=\"" << kWindowColour
+         << "\" fill-opacity=\"0.35\"/>\n";
   }
 
+  // Whether the set end lies before the spectrum, so that the function reads
+  // to its end.
+  bool end_before_spectrum() const {
+    const SetWindow& s = p_.set;
+    return !s.position_only && qal3::trigger::to_int_saturated((s.end - p_.axis_start) / p_.axis_inc) < 0;
+  }
+
+  // One end of the set window: a dashed line through the plot, or an arrow
+  // at the edge it lies beyond.
+  void set_edge(double v) {
+    if (std::isnan(v)) return;
+    const int side = xs_.side(v);
+    if (side != 0) {
+      out_ << arrow(side > 0 ? kRight + 9 : kLeft - 9, (kSetTop + kSetBottom) / 2, side, true, kSetColour,
+                    "set-beyond");
+      return;
+    }
+    out_ << line_element(xs_.at(v), kSetTop, xs_.at(v), kBottom, kSetColour, 1.2,
+                         " class=\"set-edge\" stroke-dasharray=\"3 3\"");
+  }
+
+  // The window as the trigger sets it: a bar above the plot from its start
+  // to its end, and its ends through the plot.
+  void set_window() {
+    const SetWindow& s = p_.set;
+    if (!s.present) return;
+    set_edge(s.start);
+    if (s.position_only) return;
+    set_edge(s.end);
+    if (!(s.end > s.start)) return;
+    const double a = xs_.clamped(std::min(s.start, s.end)), b = xs_.clamped(std::max(s.start, s.end));
+    out_ << "<rect class=\"set-window\" x=\"" << coord(std::min(a, b)) << "\" y=\"" << kSetTop << "\" width=\""
+         << coord(std::max(std::fabs(b - a), 1.0)) << "\" height=\"" << kSetBottom - kSetTop << "\" fill=\""
+         << kSetColour << "\"/>\n";
+  }
+
+  // The samples as a line, broken where a sample is not finite. Many samples
+  // are drawn as the lowest and highest of each of kMaxPoints buckets, so
+  // that spikes stay.
   void curve() {
     const std::size_t n = p_.samples.size();
     if (n == 0) return;
-    out_ << "<polyline fill=\"none\" stroke=\"" << kSampleColour << "\" stroke-width=\"1.5\" points=\"";
     const std::size_t buckets = std::min(n, kMaxPoints);
+    std::string points;
+    std::size_t count = 0;
+    const auto flush = [&] {
+      if (count > 0)
+        out_ << "<polyline class=\"curve\" fill=\"none\" stroke=\"" << kSampleColour
+             << "\" stroke-width=\"1.5\" stroke-linejoin=\"round\" stroke-linecap=\"round\" points=\"" << points
+             << "\"/>\n";
+      points.clear();
+      count = 0;
+    };
     for (std::size_t b = 0; b < buckets; ++b) {
-      // Each bucket: its lowest and highest sample, so that spikes stay.
       const std::size_t from = b * n / buckets;
       const std::size_t to = std::max(from + 1, (b + 1) * n / buckets);
-      std::size_t lo = from;
-      std::size_t hi = from;
+      std::size_t lo = n, hi = n;
       for (std::size_t i = from; i < to; ++i) {
-        if (!std::isfinite(p_.samples[i])) continue;
-        if (!std::isfinite(p_.samples[lo]) || p_.samples[i] < p_.samples[lo]) lo = i;
-        if (!std::isfinite(p_.samples[hi]) || p_.samples[i] > p_.samples[hi]) hi = i;
+        const float v = p_.samples[i];
+        if (!std::isfinite(v)) {
+          if (to - from == 1) flush();
+          continue;
+        }
+        if (lo == n || v < p_.samples[lo]) lo = i;
+        if (hi == n || v > p_.samples[hi]) hi = i;
+      }
+      if (lo == n) {
+        flush();
+        continue;
       }
       for (std::size_t i : {std::min(lo, hi), std::max(lo, hi)}) {
-        if (!std::isfinite(p_.samples[i])) continue;
-        out_ << coord(x_of_index(static_cast<double>(i))) << "," << coord(y(p_.samples[i])) << " ";
+        points += coord(x_of_index(static_cast<double>(i))) + "," + coord(ys_.at(p_.samples[i])) + " ";
+        ++count;
         if (lo == hi) break;
       }
     }
-    out_ << "\"/>\n";
+    flush();
     if (n <= static_cast<std::size_t>(kMaxMarkers))
       for (std::size_t i = 0; i < n; ++i) marker(static_cast<int>(i), 2.5, kSampleColour);
   }
@@ -256,129 +423,242 @@ class PanelWriter {
   void marker(int i, double r, const char* colour) {
     const float v = p_.samples[static_cast<std::size_t>(i)];
     if (!std::isfinite(v)) return;
-    out_ << "<circle cx=\"" << coord(x_of_index(i)) << "\" cy=\"" << coord(y(v)) << "\" r=\"" << r
+    out_ << "<circle cx=\"" << coord(x_of_index(i)) << "\" cy=\"" << coord(ys_.at(v)) << "\" r=\"" << r
          << "\" fill=\"" << colour << "\"/>\n";
   }
 
-  void markers() {
+  void read_markers() {
     const Window& w = p_.window;
     if (!w.valid || w.count > kMaxMarkers) return;
     for (int k = 0; k < w.count; ++k) marker(w.first + k * w.step, 4.5, kSelectedColour);
   }
 
-  struct Label {
-    double y;
-    const char* colour;
-    std::string text;
-  };
-
-  void level(double v, const char* colour, const char* dash, const std::string& label) {
-    if (!in_y(v)) return;
-    const std::string cy = coord(y(v));
-    out_ << "<line x1=\"" << kLeft << "\" y1=\"" << cy << "\" x2=\"" << kRight << "\" y2=\"" << cy
-         << "\" stroke=\"" << colour << "\" stroke-width=\"2\"" << dash << "/>\n";
-    labels_.push_back({y(v) - 5, colour, label});
-  }
-
-  // The labels of the lines, right-aligned above them, moved apart where
-  // lines lie close together.
-  void place_labels() {
-    constexpr double kGap = 14;
-    std::sort(labels_.begin(), labels_.end(), [](const Label& a, const Label& b) { return a.y < b.y; });
-    for (std::size_t i = 1; i < labels_.size(); ++i)
-      labels_[i].y = std::max(labels_[i].y, labels_[i - 1].y + kGap);
-    for (const Label& l : labels_)
-      out_ << "<text x=\"" << kRight - 4 << "\" y=\"" << coord(l.y) << "\" text-anchor=\"end\" fill=\""
-           << l.colour << "\" class=\"label\" stroke=\"#ffffff\" stroke-width=\"3\" paint-order=\"stroke\">"
-           << xml_text(l.text) << "</text>\n";
-  }
-
-  void levels() {
-    if (cond_.uses_low) level(p_.low, kLimitColour, " stroke-dasharray=\"8 5\"", "LL " + num(p_.low));
-    if (cond_.uses_upper) level(p_.upper, kLimitColour, " stroke-dasharray=\"8 5\"", "UL " + num(p_.upper));
-    if (p_.has_result) level(p_.result, kResultColour, "", p_.function + " = " + num(p_.result));
-    place_labels();
-  }
-
-  void legend_line(double& ly, const std::string& swatch, const std::string& text) {
-    out_ << swatch << "<text x=\"" << kRight + 44 << "\" y=\"" << coord(ly + 4) << "\" class=\"legend\">"
-         << xml_text(text) << "</text>\n";
-    ly += 22;
-  }
-
-  void legend() {
-    const double lx = kRight + 14;
-    double ly = kTop + 10;
-    const auto line = [&](const char* colour, const char* dash) {
-      return "<line x1=\"" + coord(lx) + "\" y1=\"" + coord(ly) + "\" x2=\"" + coord(lx + 24) + "\" y2=\"" +
-             coord(ly) + "\" stroke=\"" + colour + "\" stroke-width=\"2\"" + dash + "/>";
-    };
-    legend_line(ly, line(kSampleColour, ""), "samples (" + std::to_string(p_.samples.size()) + ")");
-    const Window& w = p_.window;
-    if (w.valid) {
-      const std::string box = "<rect x=\"" + coord(lx) + "\" y=\"" + coord(ly - 7) +
-                              "\" width=\"24\" height=\"14\" fill=\"" + kWindowColour + "\" fill-opacity=\"0.6\"/>" +
-                              "<circle cx=\"" + coord(lx + 12) + "\" cy=\"" + coord(ly) + "\" r=\"4\" fill=\"" +
-                              kSelectedColour + "\"/>";
-      const double at = p_.axis_start + static_cast<double>(w.first) * p_.axis_inc;
-      const double last =
-          p_.axis_start + (w.first + static_cast<double>(w.count - 1) * w.step) * p_.axis_inc;
-      if (w.position_only) {
-        legend_line(ly, box, "sample read: " + std::to_string(w.first) + " at " + num(at) + " \u00b5s");
+  // A cross near the bottom for each NaN sample, a triangle at the top or the
+  // bottom for each infinite one; one mark per pixel column and kind.
+  void unplotted_marks() {
+    std::set<long> drawn[3];
+    for (std::size_t i = 0; i < p_.samples.size(); ++i) {
+      const float v = p_.samples[i];
+      if (std::isfinite(v)) continue;
+      const double x = x_of_index(static_cast<double>(i));
+      const int kind = std::isnan(v) ? 0 : v > 0 ? 1 : 2;
+      if (!std::isfinite(x) || !drawn[kind].insert(std::lround(x)).second) continue;
+      if (kind == 0) {
+        const double y = kBottom - 14, r = 3.5;
+        out_ << "<path class=\"no-number\" d=\"M" << coord(x - r) << "," << coord(y - r) << " L" << coord(x + r) << ","
+             << coord(y + r) << " M" << coord(x - r) << "," << coord(y + r) << " L" << coord(x + r) << ","
+             << coord(y - r) << "\" stroke=\"" << kNanColour << "\" stroke-width=\"2\"/>\n";
       } else {
-        legend_line(ly, box, "window read: " + num(at) + " to " + num(last) + " \u00b5s");
-        legend_line(ly, "", "step " + std::to_string(w.step) + (w.step == 1 ? " sample, " : " samples, ") +
-                                std::to_string(w.count) + " samples read");
+        out_ << arrow(x, kind == 1 ? kTop + 2 : kBottom - 2, kind == 1 ? -1 : 1, false, kInfColour, "infinite");
       }
-    } else {
-      legend_line(ly, "", "no window: the function read no sample");
     }
-    if (p_.has_result) legend_line(ly, line(kResultColour, ""), p_.function + " = " + num(p_.result));
-    if (cond_.uses_low || cond_.uses_upper)
-      legend_line(ly, line(kLimitColour, " stroke-dasharray=\"8 5\""), "limits of " + p_.operation);
-    // The condition on two lines: "OUTSIDE fires when" / "result < LL 1 or > UL 2".
+  }
+
+  // A level value and its limits as lines across the plot, named beside it;
+  // a limit far from the samples as an arrow at the edge.
+  void levels() {
+    std::vector<Label> labels;
+    const auto add = [&](double v, const char* colour, const std::string& text, bool is_limit) {
+      if (std::isnan(v)) return;
+      const int side = ys_.side(v);
+      if (side == 0)
+        out_ << line_element(kLeft, ys_.at(v), kRight, ys_.at(v), colour, 2,
+                             std::string(" class=\"level\"") + (is_limit ? kLimitDash : ""));
+      labels.push_back({ys_.clamped(v), side, colour, text});
+    };
+    if (cond_.uses_low) add(p_.low, kLimitColour, "LL " + num(p_.low), true);
+    if (cond_.uses_upper) add(p_.upper, kLimitColour, "UL " + num(p_.upper), true);
+    if (has_value()) add(p_.result, kResultColour, p_.function + " = " + num(p_.result), false);
+    side_labels(labels, kRight);
+  }
+
+  // A value that is not a level of the samples, and its limits, on a scale
+  // of their own beside the plot.
+  void value_scale() {
+    Range r;
+    for (double v : level_values()) r.add(v);
+    if (r.empty()) return;
+    r.finish(0.1);
+    const Scale s{r, kBottom, kTop};
+    std::vector<std::pair<double, std::string>> tick_texts;
+    double widest = 0;
+    for (double t : ticks(r.lo, r.hi)) {
+      tick_texts.emplace_back(t, num(t));
+      widest = std::max(widest, text_width(tick_texts.back().second, kTickFont));
+    }
+    const double gx = kRight + 14 + widest + 6;  // the scale's bar
+    const double gw = 12;
+    out_ << "<rect class=\"value-scale\" x=\"" << coord(gx) << "\" y=\"" << kTop << "\" width=\"" << gw
+         << "\" height=\"" << kBottom - kTop << "\" fill=\"#ffffff\" stroke=\"#555555\"/>\n";
+    for (const auto& t : tick_texts)
+      out_ << line_element(gx - 3, s.at(t.first), gx, s.at(t.first), "#555555", 1)
+           << text_element(gx - 5, s.at(t.first) + 4, "tick", t.second, "end");
+    out_ << text_element(gx - 5 - widest, kBottom + 32, "axis", "scale of " + p_.function);
+    std::vector<Label> labels;
+    const auto add = [&](double v, const char* colour, const std::string& text, bool is_limit) {
+      if (!std::isfinite(v)) return;
+      out_ << line_element(gx - 4, s.at(v), gx + gw + 4, s.at(v), colour, is_limit ? 2 : 4,
+                           std::string(" class=\"") + (is_limit ? "scale-limit\"" : "scale-value\"") +
+                               (is_limit ? " stroke-dasharray=\"4 2\"" : ""));
+      labels.push_back({s.at(v), 0, colour, text});
+    };
+    if (cond_.uses_low) add(p_.low, kLimitColour, "LL " + num(p_.low), true);
+    if (cond_.uses_upper) add(p_.upper, kLimitColour, "UL " + num(p_.upper), true);
+    // The scale's caption names the function: the value alone, if its name does not fit.
+    const std::string named = p_.function + " = " + num(p_.result);
+    const bool fits = text_width(named, kLabelFont) <= kLegendX - 12 - (gx + gw + 20);
+    if (has_value()) add(p_.result, kResultColour, fits ? named : num(p_.result), false);
+    side_labels(labels, gx + gw + 4);
+  }
+
+  // Labels right of `x0`, each joined to its line by a leader, spread so
+  // that none overlaps another; one beyond the scale carries an arrow.
+  void side_labels(std::vector<Label> labels, double x0) {
+    std::sort(labels.begin(), labels.end(), [](const Label& a, const Label& b) { return a.want < b.want; });
+    std::vector<double> want;
+    for (const Label& l : labels) want.push_back(l.want);
+    const std::vector<double> at = spread(want, kTop, kBottom, kLabelGap);
+    const double tx = x0 + 16;
+    for (std::size_t i = 0; i < labels.size(); ++i) {
+      const Label& l = labels[i];
+      if (l.side != 0)
+        out_ << arrow(x0 + 6, l.side > 0 ? kTop : kBottom, l.side > 0 ? -1 : 1, false, l.colour,
+                      "beyond");
+      else
+        out_ << "<polyline class=\"leader\" fill=\"none\" stroke=\"" << l.colour << "\" points=\"" << coord(x0) << ","
+             << coord(l.want) << " " << coord(x0 + 6) << "," << coord(l.want) << " " << coord(tx - 3) << ","
+             << coord(at[i]) << "\"/>\n";
+      const std::string text = shorten(l.text + (l.side > 0 ? " (above)" : l.side < 0 ? " (below)" : ""),
+                                       kLegendX - 12 - tx, kLabelFont);
+      out_ << text_element(tx, at[i] + 4, "label", text, "start", std::string(" fill=\"") + l.colour + "\"");
+    }
+  }
+
+  // The title, shortened in the channel's name so that it ends before the
+  // verdict, and the condition below it.
+  void heading() {
+    const std::string verdict = p_.verdict == "fires" ? "FIRES" : p_.verdict;
+    const double bw = text_width(verdict, kVerdictFont) + 16;
+    out_ << "<rect class=\"badge\" x=\"" << coord(kBadgeRight - bw) << "\" y=\"8\" width=\"" << coord(bw)
+         << "\" height=\"24\" rx=\"5\" fill=\"" << verdict_colour(p_.verdict) << "\"/>\n"
+         << text_element(kBadgeRight - bw / 2, 25, "verdict", verdict, "middle");
+    const std::string before = p_.title + ": " + p_.function + " of ";
+    const std::string after = " [subchannel " + std::to_string(p_.subchannel) + "], " + p_.operation;
+    const double room = kBadgeRight - bw - 16 - kLeft;
+    std::string channel = p_.channel;
+    const double left = room - text_width(before + after, kTitleFont);
+    if (text_width(before + channel + after, kTitleFont) > room) {
+      channel_cut_ = true;
+      channel = left > 60 ? shorten(channel, left, kTitleFont) : "\u2026";
+    }
+    out_ << text_element(kLeft, 24, "title", shorten(before + channel + after, room, kTitleFont));
+    const std::string sub = (has_value() ? "result " + num(p_.result) : "no result") + " \u2014 " + cond_.text;
+    out_ << text_element(kLeft, 44, "sub", shorten(sub, kWidth - 16 - kLeft, kSubFont));
+  }
+
+  std::string swatch(Swatch kind, double lx, double cy) const {
+    switch (kind) {
+      case Swatch::none: return "";
+      case Swatch::curve: return line_element(lx, cy, lx + 24, cy, kSampleColour, 2);
+      case Swatch::nan:
+        return "<path d=\"M" + coord(lx + 8) + "," + coord(cy - 4) + " L" + coord(lx + 16) + "," + coord(cy + 4) +
+               " M" + coord(lx + 8) + "," + coord(cy + 4) + " L" + coord(lx + 16) + "," + coord(cy - 4) +
+               "\" stroke=\"" + kNanColour + "\" stroke-width=\"2\"/>\n";
+      case Swatch::inf: return arrow(lx + 12, cy - 4, -1, false, kInfColour, "swatch");
+      case Swatch::set:
+        return "<rect x=\"" + coord(lx) + "\" y=\"" + coord(cy - 3) + "\" width=\"24\" height=\"6\" fill=\"" +
+               kSetColour + "\"/>\n";
+      case Swatch::read:
+        return "<rect x=\"" + coord(lx) + "\" y=\"" + coord(cy - 7) + "\" width=\"24\" height=\"14\" fill=\"" +
+               kWindowColour + "\" fill-opacity=\"0.6\"/><circle cx=\"" + coord(lx + 12) + "\" cy=\"" + coord(cy) +
+               "\" r=\"4\" fill=\"" + kSelectedColour + "\"/>\n";
+      case Swatch::result_line: return line_element(lx, cy, lx + 24, cy, kResultColour, 2);
+      case Swatch::result_mark: return line_element(lx + 6, cy, lx + 18, cy, kResultColour, 4);
+      case Swatch::limit: return line_element(lx, cy, lx + 24, cy, kLimitColour, 2, kLimitDash);
+    }
+    return "";
+  }
+
+  std::string axis_text(double v) const { return num(v) + " \u00b5s"; }
+
+  std::vector<LegendEntry> legend_entries() const {
+    std::vector<LegendEntry> e;
+    if (channel_cut_) e.push_back({Swatch::none, "channel " + p_.channel, 6});
+    e.push_back({Swatch::curve, "samples: " + std::to_string(p_.samples.size()), 1});
+    if (unplotted_.total() > 0) {
+      std::string kinds;
+      if (unplotted_.nan > 0) kinds = std::to_string(unplotted_.nan) + " NaN";
+      if (unplotted_.nan > 0 && unplotted_.infinite > 0) kinds += ", ";
+      if (unplotted_.infinite > 0) kinds += std::to_string(unplotted_.infinite) + " infinite";
+      e.push_back({Swatch::none, std::to_string(unplotted_.total()) + " not drawn: " + kinds, 2, true});
+    }
+    if (unplotted_.nan > 0) e.push_back({Swatch::nan, "NaN sample", 1});
+    if (unplotted_.infinite > 0) e.push_back({Swatch::inf, "infinite sample, at its edge", 1});
+    const SetWindow& s = p_.set;
+    if (s.present && s.position_only) e.push_back({Swatch::set, "set: sample at " + axis_text(s.start), 2});
+    if (s.present && !s.position_only)
+      e.push_back({Swatch::set, "set: " + num(s.start) + " to " + axis_text(s.end) + ", step " + num(s.step), 2});
+    if (s.present && !s.position_only && end_before_spectrum())
+      e.push_back({Swatch::none, "an end before the spectrum reads to its end", 2, true});
+    const Window& w = p_.window;
+    const double at = p_.axis_start + static_cast<double>(w.first) * p_.axis_inc;
+    const double last = p_.axis_start + (w.first + static_cast<double>(w.count - 1) * w.step) * p_.axis_inc;
+    if (!w.valid) e.push_back({Swatch::read, "read: no sample", 1});
+    else if (w.position_only)
+      e.push_back({Swatch::read, "sample read: " + std::to_string(w.first) + " at " + axis_text(at), 2});
+    else {
+      e.push_back({Swatch::read, "read: " + num(at) + " to " + axis_text(last), 2});
+      e.push_back({Swatch::none,
+                   "step " + std::to_string(w.step) + (w.step == 1 ? " sample, " : " samples, ") +
+                       std::to_string(w.count) + (w.count == 1 ? " sample read" : " samples read"),
+                   2, true});
+    }
+    if (has_value()) {
+      const bool level = is_level(p_.function);
+      e.push_back({level ? Swatch::result_line : Swatch::result_mark, p_.function + " = " + num(p_.result), 2});
+      if (!level) e.push_back({Swatch::none, "on a scale of its own: not a level of the samples", 2, true});
+    }
+    if (cond_.uses_low || cond_.uses_upper) e.push_back({Swatch::limit, "limits of " + p_.operation, 2});
     const std::string lead = "fires when ";
     if (cond_.text.compare(0, lead.size(), lead) == 0) {
-      legend_line(ly, "", p_.operation + " fires when");
-      legend_line(ly, "", cond_.text.substr(lead.size()));
+      e.push_back({Swatch::none, p_.operation + " fires when", 2});
+      e.push_back({Swatch::none, cond_.text.substr(lead.size()), 3, true});
     } else {
-      legend_line(ly, "", p_.operation + ": " + cond_.text);
+      e.push_back({Swatch::none, p_.operation + ": " + cond_.text, 3});
     }
+    return e;
   }
 
-  void heading() {
-    std::string head = p_.title + ": " + p_.function + " of " + p_.channel + " [subchannel " +
-                       std::to_string(p_.subchannel) + "], " + p_.operation;
-    out_ << "<text x=\"" << kLeft << "\" y=\"24\" class=\"title\">" << xml_text(head) << "</text>\n";
-    const std::string verdict = p_.verdict == "fires" ? "FIRES" : p_.verdict;
-    const double bw = 16 + 8.2 * static_cast<double>(verdict.size());
-    out_ << "<rect x=\"" << coord(kWidth - 16 - bw) << "\" y=\"8\" width=\"" << coord(bw)
-         << "\" height=\"24\" rx=\"5\" fill=\"" << verdict_colour(p_.verdict) << "\"/>\n"
-         << "<text x=\"" << coord(kWidth - 16 - bw / 2) << "\" y=\"25\" text-anchor=\"middle\" class=\"verdict\">"
-         << xml_text(verdict) << "</text>\n";
-    std::string sub = p_.has_result ? "result " + num(p_.result) : "no result";
-    sub += " \u2014 " + cond_.text;
-    out_ << "<text x=\"" << kLeft << "\" y=\"44\" class=\"sub\">" << xml_text(sub) << "</text>\n";
+  // The legend right of the side column; returns the bottom of its last line.
+  double legend() {
+    double y = kTop + 4;
+    for (const LegendEntry& e : legend_entries()) {
+      if (e.continues) y -= 4;
+      const std::vector<std::string> lines = wrap(e.text, kLegendRight - kLegendText, kLegendFont, e.max_lines);
+      out_ << swatch(e.swatch, kLegendX, y);
+      for (const std::string& line : lines) {
+        out_ << text_element(kLegendText, y + 4, "legend", line);
+        y += kLegendStep;
+      }
+      y += 4;
+    }
+    return y;
   }
 
-  std::ostringstream& out_;
   const Panel& p_;
-  double y0_;
-  Range xr_;
-  Range yr_;
   Condition cond_;
-  std::vector<Label> labels_;
+  Unplotted unplotted_;
+  std::ostringstream out_;
+  Scale xs_;
+  Scale ys_;
+  bool channel_cut_ = false;
 };
 
 }  // namespace
-
 Window evaluated_window(const std::string& function, const float* fparam, float start, float inc, int ndata) {
   Window w;
-  static const std::initializer_list<const char*> kWindowed = {
-      "MIN", "MAX", "MEAN", "RMS", "STD", "SUM", "P2P", "DIFFMIN", "DIFFMAX", "DIFFMEAN", "DIFFRMS",
-      "DIFFSTD", "DIFFSUM", "DIFFP2P"};
   w.position_only = is_one_of(function, {"VALUE", "DIFFVALUE"});
-  if (!w.position_only && !is_one_of(function, kWindowed)) return w;
+  if (!w.position_only && !is_windowed(function)) return w;
   // The evaluation's own rule, so the plot shows what the function read.
   qal3::trigger::Window read;
   if (!qal3::trigger::select_window(fparam, start, inc, ndata, w.position_only, read)) return w;
@@ -426,30 +706,40 @@ bool make_panel(qal3_serv_block_subhead_2010* block, const qal3_user_case_trigge
   out.axis_inc = inc;
   out.samples.assign(samples, samples + ndata);
   out.window = evaluated_window(out.function, t.fparam, start, inc, ndata);
+  out.set.present = out.window.position_only || is_windowed(out.function);
+  out.set.position_only = out.window.position_only;
+  out.set.start = t.fparam[0];
+  out.set.end = t.fparam[1];
+  out.set.step = t.fparam[2];
   return true;
 }
 
 std::string render_svg(const std::vector<Panel>& panels) {
+  std::ostringstream body;
+  double height = 0;
+  for (std::size_t i = 0; i < panels.size(); ++i) {
+    if (i > 0)
+      body << line_element(0, height, kWidth, height, "#bbbbbb", 1);
+    std::ostringstream panel;
+    const double h = PanelWriter(panels[i]).write(panel);
+    body << "<g class=\"panel\" transform=\"translate(0," << coord(height) << ")\">\n" << panel.str() << "</g>\n";
+    height += h;
+  }
+  if (panels.empty()) {
+    body << "<text x=\"20\" y=\"40\" class=\"title\">no trigger was evaluated on a spectrum</text>\n";
+    height = kMinPanelHeight;
+  }
   std::ostringstream out;
-  const double height = kPanelHeight * static_cast<double>(std::max<std::size_t>(panels.size(), 1));
   out << "<?xml version=\"1.0\" encoding=\"UTF-8\"?>\n"
       << "<svg xmlns=\"http://www.w3.org/2000/svg\" version=\"1.1\" width=\"" << kWidth << "\" height=\""
       << height << "\" viewBox=\"0 0 " << kWidth << " " << height << "\">\n"
       << "<title>qal3 trigger test</title>\n"
-      << "<style>text{font-family:DejaVu Sans,Helvetica,Arial,sans-serif;fill:#222222}"
+      << "<style>text{font-family:DejaVu Sans,Verdana,sans-serif;fill:#222222}"
          ".tick{font-size:11px}.axis{font-size:13px}.legend{font-size:12px}.label{font-size:12px;font-weight:bold}"
          ".title{font-size:15px;font-weight:bold}.sub{font-size:12px}"
          ".verdict{font-size:13px;font-weight:bold;fill:#ffffff}</style>\n"
-      << "<rect width=\"100%\" height=\"100%\" fill=\"#fbfbfb\"/>\n";
-  if (panels.empty())
-    out << "<text x=\"20\" y=\"40\" class=\"title\">no trigger was evaluated on a spectrum</text>\n";
-  for (std::size_t i = 0; i < panels.size(); ++i) {
-    PanelWriter(out, panels[i], kPanelHeight * static_cast<double>(i)).write();
-    if (i + 1 < panels.size())
-      out << "<line x1=\"0\" y1=\"" << coord(kPanelHeight * static_cast<double>(i + 1)) << "\" x2=\"" << kWidth
-          << "\" y2=\"" << coord(kPanelHeight * static_cast<double>(i + 1)) << "\" stroke=\"#bbbbbb\"/>\n";
-  }
-  out << "</svg>\n";
+      << "<rect width=\"100%\" height=\"100%\" fill=\"#fbfbfb\"/>\n"
+      << body.str() << "</svg>\n";
   return out.str();
 }
 

@@ -1,6 +1,9 @@
 // A picture of trigger evaluations on spectra: one SVG panel per trigger and
-// spectrum, with the samples, the window the function read, the function's
-// value, the limits, the operation and the verdict.
+// spectrum, with the samples, the window the trigger sets and the samples
+// its function read, the function's value, the limits, the operation and the
+// verdict. A value that is a level of the samples (MIN, MAX, MEAN, VALUE) is
+// drawn on the sample axis; any other value, and its limits, on a scale of
+// its own beside the samples.
 #ifndef QAL3_TRIGGER_PLOT_H
 #define QAL3_TRIGGER_PLOT_H
 
@@ -23,6 +26,15 @@ struct Window {
   int count = 0;
 };
 
+// The window as the trigger sets it, on the spectrum's axis.
+struct SetWindow {
+  bool present = false;  // the function reads a window or a position
+  bool position_only = false;
+  float start = 0;  // or the position
+  float end = 0;
+  float step = 1;  // in samples
+};
+
 struct Panel {
   std::string title;  // "event 1, trigger 2"
   std::string channel;
@@ -39,6 +51,7 @@ struct Panel {
   float axis_inc = 0;
   std::vector<float> samples;
   Window window;
+  SetWindow set;
 };
 
 // The window of a built-in function over `ndata` samples of an axis from
