@@ -97,7 +97,7 @@ bool start_with(const xercesc::Locator* locator, First&& first, QAL3PullHandler&
 
 // The position of the parser's scanner, when it is one of the library's.
 const xercesc::Locator* locator_of(xercesc::SAXParser& parser) {
-  auto* own = dynamic_cast<qal3::xml::ParserWithOwnMemory<xercesc::SAXParser>*>(&parser);
+  auto* own = dynamic_cast<PullParser*>(&parser);
   return own ? own->locator() : nullptr;
 }
 
