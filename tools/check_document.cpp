@@ -31,8 +31,8 @@ namespace xc = xercesc;
 
 namespace {
 
-// Elements deeper than this are validated but not kept in the tree: no
-// family nests more than six levels.
+// Elements nested deeper than this end the check: no family nests more
+// than six levels, and the cost of a deep chain grows faster than its size.
 constexpr std::size_t kMaxDepth = 64;
 // Schema findings kept per document; the rest are summed up in one line.
 constexpr std::size_t kMaxSchemaFindings = 200;
@@ -103,11 +103,16 @@ class Document::Source {
       return q.line != m.line ? q.line < m.line : q.column < m.column;
     });
     Mark at = *--it;
+    if (before(at, last_) && !before(p, last_)) at = last_;  // the walk goes on from the last answer
     while (at.line < p.line && at.offset < bytes_.size()) step(at);
+    if (at.line == p.line) last_ = at;
+    bool on_line = true;
     for (int c = at.column; c < p.column; ++c) {  // as a column counts, past the line's end too
       if (at.offset >= bytes_.size()) return std::string::npos;
+      on_line = on_line && bytes_[at.offset] != '\n';
       at.offset = next_char(at.offset);
     }
+    if (on_line) last_ = {at.offset, p.line, p.column};
     return at.offset;
   }
 
@@ -115,8 +120,21 @@ class Document::Source {
     auto it = std::upper_bound(marks_.begin(), marks_.end(), offset,
                                [](std::size_t o, const Mark& m) { return o < m.offset; });
     Mark at = *--it;
+    if (at.offset < last_.offset && last_.offset <= offset) at = last_;
     while (at.offset < offset && at.offset < bytes_.size()) step(at);
+    last_ = at;
     return {at.line, at.column};
+  }
+
+  // The position of `target`, at or before `p` (at offset `at`): counted
+  // back on the same line, else looked up.
+  Position position_before(Position p, std::size_t at, std::size_t target) const {
+    int column = p.column;
+    for (std::size_t o = target; o < at; ++o) {
+      if (bytes_[o] == '\n') return position(target);
+      if (single_byte_ || (static_cast<unsigned char>(bytes_[o]) & 0xC0) != 0x80) --column;
+    }
+    return {p.line, column};
   }
 
   // The '<' that opens the start tag ending just before `after`.
@@ -166,6 +184,11 @@ class Document::Source {
   };
   static constexpr std::size_t kMarkSpacing = 256;
 
+  static bool before(const Mark& a, const Mark& b) { return before(Position{a.line, a.column}, b); }
+  static bool before(Position a, const Mark& b) {
+    return a.line != b.line ? a.line < b.line : a.column < b.column;
+  }
+
   static bool is_blank(char c) { return c == ' ' || c == '\t' || c == '\r' || c == '\n'; }
 
   // One character on: a line feed starts the next line.
@@ -204,6 +227,7 @@ class Document::Source {
 
   std::string_view bytes_;
   std::vector<Mark> marks_;
+  mutable Mark last_{0, 1, 1};  // the last position looked up: lookups mostly go forward
   int lines_ = 0;
   bool mapped_ = true;
   bool single_byte_ = false;
@@ -371,8 +395,9 @@ class TreeBuilder : public ErrorCollector {
   void startElement(const XMLCh* const, const XMLCh* const, const XMLCh* const qname,
                     const xc::Attributes& attrs) override {
     run_units_ = 0;
-    if (stack_.size() >= kMaxDepth || (stack_.empty() && root_)) {
-      ++skipped_;
+    if (stack_.size() >= kMaxDepth)
+      stop("elements nested deeper than " + std::to_string(kMaxDepth) + " levels: no family nests so deep");
+    if (stack_.empty() && root_) {
       stack_.push_back(nullptr);
       return;
     }
@@ -433,7 +458,7 @@ class TreeBuilder : public ErrorCollector {
     node.after_start = after;
     const std::size_t end = source_.offset(after);
     const std::size_t lt = source_.tag_start(end);
-    node.tag = lt == std::string::npos ? after : source_.position(lt);
+    node.tag = lt == std::string::npos ? after : source_.position_before(after, end, lt);
     const std::size_t value = source_.first_non_blank(end);
     node.value = value == std::string::npos ? after : source_.position(value);
     // Xerces gives the attributes in the order of the tag (defaults last).
@@ -448,7 +473,6 @@ class TreeBuilder : public ErrorCollector {
   std::unique_ptr<Node> root_;
   std::vector<Node*> stack_;
   std::vector<Pending> pending_;
-  std::size_t skipped_ = 0;
   std::size_t run_units_ = 0;  // of the character data since the last tag
 };
 
@@ -564,6 +588,7 @@ bool Document::read(const std::string& schema_dir, std::vector<Finding>& out) {
     reader->setErrorHandler(&probe);
     reader->setLexicalHandler(&probe);
     xc::MemBufInputSource input(data, bytes.size(), file_.c_str());
+    input.setCopyBufToStream(false);  // the bytes outlive the parse
     guarded(
         [&] {
           xc::XMLPScanToken token;
@@ -629,6 +654,7 @@ bool Document::read(const std::string& schema_dir, std::vector<Finding>& out) {
   }
   reader->setErrorHandler(&builder);
   xc::MemBufInputSource input(data, bytes.size(), file_.c_str());
+  input.setCopyBufToStream(false);
   guarded([&] { reader->parse(input); }, found);
   root_ = builder.take_root();
   if (root_)
