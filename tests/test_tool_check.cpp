@@ -1,5 +1,6 @@
 // qal3 check: schema validation, the checks beyond the schema, positions,
 // hardening and the command line.
+#include <algorithm>
 #include <cstdio>
 #include <string>
 #include <vector>
@@ -276,6 +277,43 @@ TEST(ToolCheck, HardenedReading) {
   std::string deep = "<BMR>";
   for (int i = 0; i < 5000; ++i) deep += "<EVENT>";
   EXPECT_EQ(check_text(deep + "\n", out), 1);
+}
+
+// Each case ends with its expected finding (or none) within a CPU-time
+// ceiling that a walk quadratic in the line length, or an expansion of the
+// document, exceeds many times over; the findings stay few.
+TEST(ToolCheck, CostStaysLinearInTheInput) {
+  const std::string event = "<EVENT><TYPE>1</TYPE><SBLOCK>B<CHLIST><CHAN>C.1/X</CHAN></CHLIST></SBLOCK></EVENT>";
+  std::string one_line = "<?xml version=\"1.0\"?><BMR>", siblings = "<BMR>\n", deep = "<BMR>";
+  while (one_line.size() < (std::size_t{1} << 20)) one_line += event;
+  for (int i = 0; i < 100000; ++i) siblings += "<EVENT><TYPE>1</TYPE></EVENT>\n";
+  for (int i = 0; i < 100000; ++i) deep += "<EVENT>";
+  const std::string entity = "<!DOCTYPE BMR [<!ENTITY e \"" + std::string(100000, 'x') + "\">]>";
+  std::string refs;
+  for (int i = 0; i < 900; ++i) refs += "&e;";
+  const struct {
+    const char* what;
+    std::string doc;
+    int status;
+    const char* finding;  // "" for none
+  } kCases[] = {
+      {"one line", one_line + "</BMR>", 0, ""},
+      {"siblings", siblings + "</BMR>\n", 0, ""},
+      {"deep", deep, 1, "nested deeper than 64 levels"},
+      {"entity in text", entity + "<BMR><EVENT><TYPE>" + refs + "</TYPE></EVENT></BMR>", 1,
+       "document type declarations are not accepted"},
+      {"entity in attribute", entity + "<BMR><EVENT a=\"" + refs + "\"/></BMR>", 1,
+       "document type declarations are not accepted"},
+      {"long text", "<BMR><EVENT><TYPE>" + std::string(std::size_t{2} << 20, '1') + "</TYPE></EVENT></BMR>", 1,
+       "text longer than 1048576 characters"},
+  };
+  for (const auto& c : kCases) {
+    TempFile f(c.doc);
+    std::string out;
+    EXPECT_EQ(run_command("ulimit -t 60; " + kTool + " check " + f.path(), &out), c.status) << c.what << "\n" << out;
+    EXPECT_TRUE(contains(out, c.finding)) << c.what << "\n" << out;
+    EXPECT_LE(std::count(out.begin(), out.end(), '\n'), 3) << c.what << "\n" << out;
+  }
 }
 
 TEST(ToolCheck, CommandLine) {

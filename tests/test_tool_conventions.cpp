@@ -169,6 +169,72 @@ TEST(ToolConventions, DashIsStandardInputAndOutput) {
   }
 }
 
+// Every reading command reads its input once: a pipe, a FIFO, process
+// substitution and standard input give what the file gives.
+TEST(ToolConventions, InputIsReadOnceWhateverItComesFrom) {
+  ScratchDir dir;
+  const std::string fifo = dir.path + "/fifo";
+  const struct {
+    const char* cmd;
+    std::string file;
+  } kCommands[] = {{"evlist", kEvlist},          {"chan print", kChan}, {"trigger print", kTriggers},
+                   {"envdict", kDict},           {"gige", kCamera},     {"check", kEvlist},
+                   {"chan select slow TS.Q3.I", kChan}};
+  for (const auto& c : kCommands) {
+    const std::string run = kTool + " " + c.cmd + " ";
+    std::string want, got;
+    ASSERT_EQ(run_command(run + c.file, &want), 0) << c.cmd;
+    const auto named = [&](std::string out, const std::string& name) {
+      for (std::size_t at; (at = out.find(name)) != std::string::npos;) out.replace(at, name.size(), c.file);
+      return out;
+    };
+    std::string substitution = run + "<(cat " + c.file + ")";  // for bash, in single quotes
+    for (std::size_t at = 0; (at = substitution.find('\'', at)) != std::string::npos; at += 4)
+      substitution.replace(at, 1, "'\\''");
+    EXPECT_EQ(run_command("bash -c '" + substitution + "'", &got), 0) << c.cmd;
+    EXPECT_EQ(named(got, "/dev/fd/63"), want) << c.cmd;
+    EXPECT_EQ(run_command("(mkfifo " + fifo + " && { cat " + c.file + " > " + fifo + " & } && " + run + fifo +
+                              "; s=$?; rm -f " + fifo + "; exit $s)",
+                          &got),
+              0)
+        << c.cmd;
+    EXPECT_EQ(named(got, fifo), want) << c.cmd;
+    EXPECT_EQ(run_command("cat " + c.file + " | " + run + "-", &got), 0) << c.cmd;
+    EXPECT_EQ(named(got, "<stdin>"), want) << c.cmd;
+  }
+}
+
+// Input is bounded: a larger regular file is refused by its size, a stream
+// as soon as it goes past the limit; the message names both.
+TEST(ToolConventions, InputOverTheLimitIsRefused) {
+  ScratchDir dir;
+  const std::string sparse = dir.path + "/huge.xml";  // no blocks: refused before any read
+  ASSERT_EQ(run_command("truncate -s 300M " + sparse), 0);
+  const struct {
+    std::string args;
+    std::string name;
+    std::string limit;
+  } kCases[] = {
+      {"evlist " + sparse, sparse, "256 MiB"},
+      {"check " + sparse, sparse, "256 MiB"},
+      {"evlist --max-input-size=64K /dev/zero", "/dev/zero", "64 KiB"},
+      {"gige --max-input-size 1M /dev/urandom", "/dev/urandom", "1 MiB"},
+      {"chan print --max-input-size=100 - < " + kChan, "<stdin>", "100 bytes"},
+      {"trigger test --max-input-size=1k --spectrum=/dev/zero " + kTriggers, "/dev/zero", "1 KiB"},
+  };
+  for (const auto& c : kCases) {
+    std::string out, err;
+    EXPECT_EQ(qal3(c.args, &out, &err), 1) << c.args;
+    EXPECT_EQ(err, "qal3: " + c.name + ": larger than the input limit of " + c.limit +
+                       " (--max-input-size changes it)\n")
+        << c.args;
+  }
+  std::string out, err;
+  EXPECT_EQ(qal3("evlist --max-input-size=1K " + kEvlist, &out, &err), 0) << err;
+  for (const char* bad : {"0", "", "12X", "1KB", "-1", "99999999999G"})
+    EXPECT_EQ(qal3(std::string("evlist --max-input-size=") + bad + " " + kEvlist, &out, &err), 2) << bad;
+}
+
 TEST(ToolConventions, StandardOutputCarriesDataOnly) {
   std::string out, err;
   ASSERT_EQ(qal3("trigger test " + kTriggers + " --slow A=1", &out, &err), 0);

@@ -34,9 +34,6 @@ namespace xc = xercesc;
 
 namespace {
 
-// Elements deeper than this are validated but not kept in the tree: no
-// family nests more than six levels.
-constexpr std::size_t kMaxDepth = 64;
 // Schema findings kept per document; the rest are summed up in one line.
 constexpr std::size_t kMaxSchemaFindings = 200;
 
@@ -72,89 +69,155 @@ struct StopParsing {};
 // ---------------------------------------------------------------------------
 // Positions: Xerces reports the position after a start tag; the source text
 // gives the '<' of the tag, the first character of a value and the value
-// of an attribute.
+// of an attribute. A column counts characters: UTF-8 sequences, or bytes in
+// a single-byte encoding.
+//
+// Every position is found from the nearest of a few marks, taken every
+// kMarkSpacing bytes, so a lookup costs the same on a minified one-line
+// document as on one with short lines.
 
 class Document::Source {
  public:
-  explicit Source(std::string bytes) : bytes_(std::move(bytes)) {
+  explicit Source(std::string_view bytes) : bytes_(bytes) {
     const auto b = [this](std::size_t i) { return static_cast<unsigned char>(bytes_[i]); };
     const bool utf16 = bytes_.size() >= 2 && ((b(0) == 0xFE && b(1) == 0xFF) || (b(0) == 0xFF && b(1) == 0xFE) ||
                                               b(0) == 0 || b(1) == 0);
     mapped_ = !utf16;
-    const std::string head = bytes_.substr(0, 200);
-    std::string lower(head.size(), ' ');
-    std::transform(head.begin(), head.end(), lower.begin(), [](char c) {
+    std::string lower(bytes_.substr(0, 200));
+    std::transform(lower.begin(), lower.end(), lower.begin(), [](char c) {
       return static_cast<char>(c >= 'A' && c <= 'Z' ? c - 'A' + 'a' : c);
     });
     single_byte_ = lower.find("encoding=\"iso-8859") != std::string::npos ||
                    lower.find("encoding='iso-8859") != std::string::npos ||
                    lower.find("latin1") != std::string::npos;
-    line_starts_.push_back(0);
-    for (std::size_t i = 0; i < bytes_.size(); ++i)
-      if (bytes_[i] == '\n') line_starts_.push_back(i + 1);
+    place_marks();
   }
 
-  const std::string& bytes() const { return bytes_; }
+  std::string_view bytes() const { return bytes_; }
 
   // Byte offset of a position; npos when it lies outside the text.
   std::size_t offset(Position p) const {
-    if (!mapped_ || p.line < 1 || static_cast<std::size_t>(p.line) > line_starts_.size() || p.column < 1)
-      return std::string::npos;
-    std::size_t o = line_starts_[p.line - 1];
-    for (int c = 1; c < p.column; ++c) {
-      if (o >= bytes_.size()) return std::string::npos;
-      o = next_char(o);
+    if (!mapped_ || p.line < 1 || p.column < 1 || p.line > lines_) return std::string::npos;
+    // The last mark at or before the position.
+    auto it = std::upper_bound(marks_.begin(), marks_.end(), p, [](Position q, const Mark& m) {
+      return q.line != m.line ? q.line < m.line : q.column < m.column;
+    });
+    Mark at = *--it;
+    if (before(at, last_) && !before(p, last_)) at = last_;  // the walk goes on from the last answer
+    while (at.line < p.line && at.offset < bytes_.size()) step(at);
+    if (at.line == p.line) last_ = at;
+    bool on_line = true;
+    for (int c = at.column; c < p.column; ++c) {  // as a column counts, past the line's end too
+      if (at.offset >= bytes_.size()) return std::string::npos;
+      on_line = on_line && bytes_[at.offset] != '\n';
+      at.offset = next_char(at.offset);
     }
-    return o;
+    if (on_line) last_ = {at.offset, p.line, p.column};
+    return at.offset;
   }
 
   Position position(std::size_t offset) const {
-    const auto it = std::upper_bound(line_starts_.begin(), line_starts_.end(), offset);
-    const std::size_t line = static_cast<std::size_t>(it - line_starts_.begin());
-    int column = 1;
-    for (std::size_t o = line_starts_[line - 1]; o < offset; o = next_char(o)) ++column;
-    return {static_cast<int>(line), column};
+    auto it = std::upper_bound(marks_.begin(), marks_.end(), offset,
+                               [](std::size_t o, const Mark& m) { return o < m.offset; });
+    Mark at = *--it;
+    if (at.offset < last_.offset && last_.offset <= offset) at = last_;
+    while (at.offset < offset && at.offset < bytes_.size()) step(at);
+    last_ = at;
+    return {at.line, at.column};
+  }
+
+  // The position of `target`, at or before `p` (at offset `at`): counted
+  // back on the same line, else looked up.
+  Position position_before(Position p, std::size_t at, std::size_t target) const {
+    int column = p.column;
+    for (std::size_t o = target; o < at; ++o) {
+      if (bytes_[o] == '\n') return position(target);
+      if (single_byte_ || (static_cast<unsigned char>(bytes_[o]) & 0xC0) != 0x80) --column;
+    }
+    return {p.line, column};
   }
 
   // The '<' that opens the start tag ending just before `after`.
-  Position tag_start(Position after) const {
-    const std::size_t end = offset(after);
-    if (end == std::string::npos || end == 0) return after;
-    const std::size_t lt = bytes_.rfind('<', end - 1);
-    return lt == std::string::npos ? after : position(lt);
+  std::size_t tag_start(std::size_t after) const {
+    if (after == std::string::npos || after == 0) return std::string::npos;
+    return bytes_.rfind('<', after - 1);
   }
 
-  // The first character after `after` that is not white space (or `after`
-  // itself when markup or the end comes first).
-  Position first_non_blank(Position after) const {
-    std::size_t o = offset(after);
-    if (o == std::string::npos) return after;
-    while (o < bytes_.size() && std::strchr(" \t\r\n", bytes_[o]) && bytes_[o] != '\0') ++o;
-    if (o >= bytes_.size() || bytes_[o] == '<') return after;
-    return position(o);
+  // The first character from `o` on that is not white space; npos when
+  // markup or the end comes first.
+  std::size_t first_non_blank(std::size_t o) const {
+    if (o == std::string::npos) return o;
+    while (o < bytes_.size() && is_blank(bytes_[o])) ++o;
+    return o >= bytes_.size() || bytes_[o] == '<' ? std::string::npos : o;
   }
 
-  // The first character of the value of attribute `attr` in the start tag
-  // from `tag` to `after`.
-  Position attribute_value(Position tag, Position after, const std::string& attr) const {
-    const std::size_t begin = offset(tag);
-    const std::size_t end = offset(after);
-    if (begin == std::string::npos || end == std::string::npos || attr.empty()) return tag;
-    const std::string_view text(bytes_.data() + begin, end - begin);
-    for (std::size_t at = text.find(attr); at != std::string_view::npos; at = text.find(attr, at + 1)) {
-      if (at == 0 || !std::strchr(" \t\r\n", text[at - 1])) continue;
-      std::size_t o = at + attr.size();
-      while (o < text.size() && std::strchr(" \t\r\n", text[o]) && text[o] != '\0') ++o;
-      if (o >= text.size() || text[o] != '=') continue;
+  // Offsets of the attribute values of the start tag from `begin` (its '<')
+  // to `end`, in the order of the tag: calls `found(name, value_offset)`.
+  template <class Found>
+  void attribute_values(std::size_t begin, std::size_t end, Found&& found) const {
+    if (begin == std::string::npos || end == std::string::npos || end > bytes_.size()) return;
+    const std::string_view tag = bytes_.substr(begin, end - begin);
+    std::size_t o = tag.find_first_of(" \t\r\n");
+    while (o < tag.size()) {
+      while (o < tag.size() && is_blank(tag[o])) ++o;
+      const std::size_t name_begin = o;
+      while (o < tag.size() && tag[o] != '=' && !is_blank(tag[o]) && tag[o] != '>' && tag[o] != '/') ++o;
+      const std::string_view name = tag.substr(name_begin, o - name_begin);
+      while (o < tag.size() && is_blank(tag[o])) ++o;
+      if (name.empty() || o >= tag.size() || tag[o] != '=') return;
       ++o;
-      while (o < text.size() && std::strchr(" \t\r\n", text[o]) && text[o] != '\0') ++o;
-      if (o >= text.size() || (text[o] != '"' && text[o] != '\'')) continue;
-      return position(begin + o + 1);
+      while (o < tag.size() && is_blank(tag[o])) ++o;
+      if (o >= tag.size() || (tag[o] != '"' && tag[o] != '\'')) return;
+      const std::size_t close = tag.find(tag[o], o + 1);
+      if (close == std::string_view::npos) return;
+      found(name, begin + o + 1);
+      o = close + 1;
     }
-    return tag;
   }
 
  private:
+  // A position with its byte offset.
+  struct Mark {
+    std::size_t offset;
+    int line;
+    int column;
+  };
+  static constexpr std::size_t kMarkSpacing = 256;
+
+  static bool before(const Mark& a, const Mark& b) { return before(Position{a.line, a.column}, b); }
+  static bool before(Position a, const Mark& b) {
+    return a.line != b.line ? a.line < b.line : a.column < b.column;
+  }
+
+  static bool is_blank(char c) { return c == ' ' || c == '\t' || c == '\r' || c == '\n'; }
+
+  // One character on: a line feed starts the next line.
+  void step(Mark& m) const {
+    if (bytes_[m.offset] == '\n') {
+      ++m.offset;
+      ++m.line;
+      m.column = 1;
+    } else {
+      m.offset = next_char(m.offset);
+      ++m.column;
+    }
+  }
+
+  void place_marks() {
+    Mark m{0, 1, 1};
+    marks_.reserve(bytes_.size() / kMarkSpacing + 1);
+    marks_.push_back(m);
+    std::size_t next = kMarkSpacing;
+    while (m.offset < bytes_.size()) {
+      step(m);
+      if (m.offset >= next) {
+        marks_.push_back(m);
+        next = m.offset + kMarkSpacing;
+      }
+    }
+    lines_ = m.line;
+  }
+
   std::size_t next_char(std::size_t o) const {
     ++o;
     if (!single_byte_)
@@ -162,8 +225,10 @@ class Document::Source {
     return o;
   }
 
-  std::string bytes_;
-  std::vector<std::size_t> line_starts_;
+  std::string_view bytes_;
+  std::vector<Mark> marks_;
+  mutable Mark last_{0, 1, 1};  // the last position looked up: lookups mostly go forward
+  int lines_ = 0;
   bool mapped_ = true;
   bool single_byte_ = false;
 };
@@ -252,13 +317,7 @@ class ErrorCollector : public xc::DefaultHandler {
     fatal_ = true;
   }
   void startDTD(const XMLCh* const, const XMLCh* const, const XMLCh* const) override {
-    Finding f;
-    f.line = locator_ ? static_cast<int>(locator_->getLineNumber()) : 0;
-    f.column = locator_ ? static_cast<int>(locator_->getColumnNumber()) : 0;
-    f.message = "document type declarations are not accepted";
-    out_.push_back(f);
-    fatal_ = true;
-    throw StopParsing{};
+    stop("document type declarations are not accepted");
   }
 
   bool fatal() const { return fatal_; }
@@ -267,6 +326,14 @@ class ErrorCollector : public xc::DefaultHandler {
   Position here() const {
     if (!locator_) return {};
     return {static_cast<int>(locator_->getLineNumber()), static_cast<int>(locator_->getColumnNumber())};
+  }
+
+  // Ends the pass with an error here.
+  [[noreturn]] void stop(const std::string& message) {
+    const Position at = here();
+    out_.push_back({at.line, at.column, Severity::kError, message, false});
+    fatal_ = true;
+    throw StopParsing{};
   }
 
  private:
@@ -326,25 +393,28 @@ class TreeBuilder : public ErrorCollector {
 
   void startElement(const XMLCh* const, const XMLCh* const, const XMLCh* const qname,
                     const xc::Attributes& attrs) override {
-    if (stack_.size() >= kMaxDepth || (stack_.empty() && root_)) {
-      ++skipped_;
+    run_units_ = 0;
+    // The readers' own limits end the check where they end a read.
+    if (stack_.size() >= qal3::xerces::kMaxDepth)
+      stop("elements nested deeper than " + std::to_string(qal3::xerces::kMaxDepth) +
+           " levels: no family nests so deep");
+    if (stack_.empty() && root_) {
       stack_.push_back(nullptr);
       return;
     }
     auto node = std::make_unique<Node>();
     node->name = to_utf8(qname);
+    node->attributes.reserve(attrs.getLength());
     for (XMLSize_t i = 0; i < attrs.getLength(); ++i)
       node->attributes.push_back({to_utf8(attrs.getQName(i)), to_utf8(attrs.getValue(i))});
-    const Position after = here();
-    node->after_start = after;
-    node->tag = source_.tag_start(after);
-    node->value = source_.first_non_blank(after);
+    place(*node);
     Node* raw = node.get();
     if (stack_.empty()) {
       root_ = std::move(node);
     } else if (Node* parent = stack_.back()) {
       raw->parent = parent;
-      pending_.back().has_child = true;
+      Pending& p = pending_.back();
+      if (p.lead_units == std::string::npos) p.lead_units = p.text.size();
       parent->children.push_back(std::move(node));
     } else {
       stack_.push_back(nullptr);
@@ -355,37 +425,57 @@ class TreeBuilder : public ErrorCollector {
   }
 
   void characters(const XMLCh* const chars, const XMLSize_t length) override {
+    run_units_ += length;
+    if (run_units_ > qal3::xerces::kMaxTextUnits)
+      stop("text longer than " + std::to_string(qal3::xerces::kMaxTextUnits) +
+           " characters: no reader reads this document");
     if (stack_.empty() || !stack_.back()) return;
-    Pending& p = pending_.back();
-    p.text.append(chars, length);
-    if (!p.has_child) p.lead.append(chars, length);
+    pending_.back().text.append(chars, length);
   }
 
   void endElement(const XMLCh* const, const XMLCh* const, const XMLCh* const) override {
+    run_units_ = 0;
     if (stack_.empty()) return;
     Node* node = stack_.back();
     stack_.pop_back();
     if (!node) return;
     node->after_end = here();
-    Pending& p = pending_.back();
+    const Pending& p = pending_.back();
     node->text = to_utf8(p.text.c_str(), p.text.size());
-    node->lead = to_utf8(p.lead.c_str(), p.lead.size());
+    node->lead_size = p.lead_units == std::string::npos
+                          ? node->text.size()
+                          : std::min(node->text.size(), to_utf8(p.text.c_str(), p.lead_units).size());
     pending_.pop_back();
   }
-
 
  private:
   struct Pending {
     std::basic_string<XMLCh> text;
-    std::basic_string<XMLCh> lead;
-    bool has_child = false;
+    std::size_t lead_units = std::string::npos;  // the text's units before the first child
   };
+
+  // The positions of a new element, from the end of its start tag on.
+  void place(Node& node) const {
+    const Position after = here();
+    node.after_start = after;
+    const std::size_t end = source_.offset(after);
+    const std::size_t lt = source_.tag_start(end);
+    node.tag = lt == std::string::npos ? after : source_.position_before(after, end, lt);
+    const std::size_t value = source_.first_non_blank(end);
+    node.value = value == std::string::npos ? after : source_.position(value);
+    // Xerces gives the attributes in the order of the tag (defaults last).
+    std::size_t next = 0;
+    source_.attribute_values(lt, end, [&](std::string_view name, std::size_t offset) {
+      if (next < node.attributes.size() && node.attributes[next].name == name)
+        node.attributes[next++].value_offset = offset;
+    });
+  }
 
   const Document::Source& source_;
   std::unique_ptr<Node> root_;
   std::vector<Node*> stack_;
   std::vector<Pending> pending_;
-  std::size_t skipped_ = 0;
+  std::size_t run_units_ = 0;  // of the character data since the last tag
 };
 
 bool same(Position a, Position b) { return a.line == b.line && a.column == b.column; }
@@ -467,23 +557,23 @@ std::unique_ptr<xc::SAX2XMLReader> make_reader() { return qal3_tool_make_hardene
 
 }  // namespace
 
-Document::Document(std::string file, std::string bytes)
-    : file_(std::move(file)), source_(std::make_unique<Source>(std::move(bytes))) {}
+Document::Document(std::string file, std::string_view bytes)
+    : file_(std::move(file)), source_(std::make_unique<Source>(bytes)) {}
 
 Document::~Document() = default;
 
+Position Document::attribute_position(const Node& node, const Attribute& attr) const {
+  return attr.value_offset == std::string::npos ? node.tag : source_->position(attr.value_offset);
+}
+
 Position Document::attribute_position(const Node& node, const std::string& attr) const {
-  // The start tag ends where the element's text begins at the earliest.
-  const std::size_t tag = source_->offset(node.tag);
-  if (tag == std::string::npos) return node.tag;
-  const std::size_t gt = source_->bytes().find('>', tag);
-  if (gt == std::string::npos) return node.tag;
-  return source_->attribute_value(node.tag, source_->position(gt), attr);
+  const Attribute* a = node.attribute(attr);
+  return a ? attribute_position(node, *a) : node.tag;
 }
 
 bool Document::read(const std::string& schema_dir, std::vector<Finding>& out) {
   Platform platform;
-  const std::string& bytes = source_->bytes();
+  const std::string_view bytes = source_->bytes();
   const auto* data = reinterpret_cast<const XMLByte*>(bytes.data());
 
   // Pass 1: the root element decides the family.
@@ -498,6 +588,7 @@ bool Document::read(const std::string& schema_dir, std::vector<Finding>& out) {
     reader->setErrorHandler(&probe);
     reader->setLexicalHandler(&probe);
     xc::MemBufInputSource input(data, bytes.size(), file_.c_str());
+    input.setCopyBufToStream(false);  // the bytes outlive the parse
     guarded(
         [&] {
           xc::XMLPScanToken token;
@@ -517,7 +608,8 @@ bool Document::read(const std::string& schema_dir, std::vector<Finding>& out) {
   if (family_ == Family::kUnknown) {
     std::string known;
     for (const FamilyInfo& f : families()) known += std::string(known.empty() ? "" : ", ") + f.root;
-    const Position at = source_->tag_start(probe.position());
+    const std::size_t lt = source_->tag_start(source_->offset(probe.position()));
+    const Position at = lt == std::string::npos ? probe.position() : source_->position(lt);
     out.push_back({at.line, at.column, Severity::kError,
                    "root element '" + probe.root() + "' is none of " + known, false});
     return false;
@@ -562,6 +654,7 @@ bool Document::read(const std::string& schema_dir, std::vector<Finding>& out) {
   }
   reader->setErrorHandler(&builder);
   xc::MemBufInputSource input(data, bytes.size(), file_.c_str());
+  input.setCopyBufToStream(false);
   guarded([&] { reader->parse(input); }, found);
   root_ = builder.take_root();
   if (root_)

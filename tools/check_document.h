@@ -6,6 +6,7 @@
 
 #include <memory>
 #include <string>
+#include <string_view>
 #include <utility>
 #include <vector>
 
@@ -47,16 +48,17 @@ struct Position {
 struct Attribute {
   std::string name;
   std::string value;  // UTF-8
+  std::size_t value_offset = std::string::npos;  // of the value in the source, when found there
 };
 
-// One element. `lead` is the text between the start tag and the first child
-// element (the number of BIT, DIM and STAT, the name of SBLOCK); `text` is
-// all character data directly inside the element.
+// One element. `text` is all character data directly inside the element;
+// lead() is its start up to the first child element (the number of BIT, DIM
+// and STAT, the name of SBLOCK).
 struct Node {
   std::string name;
   std::vector<Attribute> attributes;
-  std::string lead;
   std::string text;
+  std::size_t lead_size = 0;
   Position tag;    // the '<' of the start tag
   Position value;  // the first non-blank character of the element's text
   Position after_start;  // just after the start tag, as Xerces reports it
@@ -64,6 +66,7 @@ struct Node {
   const Node* parent = nullptr;
   std::vector<std::unique_ptr<Node>> children;
 
+  std::string lead() const { return text.substr(0, lead_size); }
   const Attribute* attribute(const std::string& attr) const;
   // The first child element named `child`, or null.
   const Node* child(const std::string& child_name) const;
@@ -72,7 +75,8 @@ struct Node {
 // A document read for checking.
 class Document {
  public:
-  Document(std::string file, std::string bytes);
+  // `bytes` must outlive the document.
+  Document(std::string file, std::string_view bytes);
   ~Document();
   Document(const Document&) = delete;
   Document& operator=(const Document&) = delete;
@@ -88,6 +92,7 @@ class Document {
   // Position of the value of attribute `attr` of `node` (the tag's position
   // when it cannot be found in the source).
   Position attribute_position(const Node& node, const std::string& attr) const;
+  Position attribute_position(const Node& node, const Attribute& attr) const;
 
   class Source;  // the bytes, for positions
 

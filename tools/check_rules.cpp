@@ -137,7 +137,7 @@ class Checker {
         block_open = list_open = false;
       } else if (n->name == "SBLOCK") {
         server_block(*n);
-        block_open = !trim(n->lead).empty() || !n->lead.empty();
+        block_open = !trim(n->lead()).empty() || !n->lead().empty();
         list_open = false;
       } else if (n->name == "CHLIST") {
         if (!block_open) warning(n->tag, "channel list without a server block before it: ignored");
@@ -159,17 +159,17 @@ class Checker {
   }
 
   void server_block(const Node& sb) {
-    if (sb.lead.empty()) {
+    if (sb.lead().empty()) {
       error(sb.tag, "server block without a name directly after its start tag: it is ignored");
       return;
     }
-    if (trim(sb.lead).empty()) {
+    if (trim(sb.lead()).empty()) {
       error(sb.tag, "server block name is only white space: write the name directly after <SBLOCK>");
-    } else if (sb.lead != trim(sb.lead) && !sb.children.empty()) {
-      warning(sb.value, "white space around the server block name " + quoted(trim(sb.lead)) +
+    } else if (sb.lead() != trim(sb.lead()) && !sb.children.empty()) {
+      warning(sb.value, "white space around the server block name " + quoted(trim(sb.lead())) +
                             " becomes part of the name");
     }
-    length_of(sb.lead, sb.value, kServerBlockText, "server block name");
+    length_of(sb.lead(), sb.value, kServerBlockText, "server block name");
   }
 
   void unsigned_number(const Node& n) {
@@ -257,9 +257,9 @@ class Checker {
     for (const auto& n : parent.children) {
       if (n->name != element) continue;
       long long v = 0;
-      if (!parse_integer(n->lead, v)) {
-        error(n->lead.empty() || trim(n->lead).empty() ? n->tag : n->value,
-              what + " number " + quoted(trim(n->lead)) + " is not a number: it reads as 0");
+      if (!parse_integer(n->lead(), v)) {
+        error(n->lead().empty() || trim(n->lead()).empty() ? n->tag : n->value,
+              what + " number " + quoted(trim(n->lead())) + " is not a number: it reads as 0");
         continue;
       }
       number_once(seen, v, *n, n->value, what);
@@ -396,7 +396,7 @@ class Checker {
   void float_attribute(const Node& n, const Attribute& a) {
     double v = 0;
     if (parse_number(a.value, v))
-      kept_float_value(v, doc_.attribute_position(n, a.name), n.name + " " + a.name, trim(a.value));
+      kept_float_value(v, doc_.attribute_position(n, a), n.name + " " + a.name, trim(a.value));
   }
 
   void registry_name(const Node& n, bool function) {

@@ -34,6 +34,7 @@ const OptionInfo kOptions[] = {
     {"plot", 0, "FILE"},
     {"strict", 0, nullptr},
     {"known", 0, "NAME[,NAME...]"},
+    {"max-input-size", 0, "SIZE"},
 };
 
 const char kUsualExit[] =
@@ -42,6 +43,11 @@ const char kUsualExit[] =
     "2  usage error\n";
 
 const char kJsonHelp[] = "print one JSON document instead of text";
+
+// The help texts name the default limit.
+static_assert(kDefaultMaxInput == std::size_t{256} << 20, "the help texts say 256 MiB");
+const char kMaxInputHelp[] =
+    "refuse an input larger than SIZE bytes (K, M, G: KiB, MiB, GiB; default 256M)";
 
 const char kStrictHelp[] = "fail, writing nothing, when a document has findings";
 
@@ -233,6 +239,9 @@ std::vector<CommandInfo> make_commands() {
                "0  every file is clean\n"
                "1  a file has findings or cannot be read\n"
                "2  usage error\n"});
+  // Every command that reads documents bounds each one.
+  for (CommandInfo& command_info : c)
+    if (std::strstr(command_info.synopsis, "FILE")) command_info.options.push_back({"max-input-size", kMaxInputHelp});
   return c;
 }
 
@@ -429,6 +438,7 @@ std::string tool_help() {
       "\n"
       "Data goes to standard output, messages to standard error. A FILE of '-' is\n"
       "standard input, '-o -' standard output. --json prints one JSON document.\n"
+      "An input larger than 256 MiB is refused; --max-input-size=SIZE changes that.\n"
       "\n"
       "Exit status:\n";
   for (const std::string& line : split_lines(kUsualExit)) out += "  " + line + "\n";
@@ -449,6 +459,8 @@ std::string man_page() {
   m += ".SH DESCRIPTION\n"
        "Data goes to standard output, messages to standard error.\n"
        "A FILE of \\- is standard input; \\fB\\-o \\-\\fR is standard output.\n"
+       "Each input is read once; one larger than 256 MiB is refused, and\n"
+       "\\fB\\-\\-max\\-input\\-size\\fR=\\fISIZE\\fR changes that limit.\n"
        "With \\fB\\-o\\fR \\fIFILE\\fR the result is written to a scratch file in the same\n"
        "folder that replaces FILE only once it is complete: on any failure FILE\n"
        "is as it was.\n"

@@ -2,14 +2,18 @@
 
 #include <fcntl.h>
 #include <getopt.h>
+#include <sys/mman.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cerrno>
 #include <charconv>
 #include <cmath>
+#include <cstdint>
 #include <cstdlib>
 #include <cstring>
+#include <limits>
 #include <regex>
 
 namespace cli {
@@ -94,6 +98,9 @@ int parse(const CommandInfo& command_info, int argc, char** argv, Args& args) {
     }
     if (name == "quiet") args.quiet = true;
     if (name == "json") args.json = true;
+    if (name == "max-input-size" && !parse_size(optarg, args.max_input))
+      return usage_error(command_info.name, "--max-input-size: '" + std::string(optarg) +
+                                                "' is not a size (bytes, or a number with K, M or G)");
     args.options.emplace_back(name, o->arg ? optarg : "");
   }
   for (int i = optind; i < argc; ++i) args.operands.push_back(argv[i]);
@@ -103,37 +110,124 @@ int parse(const CommandInfo& command_info, int argc, char** argv, Args& args) {
 // ---------------------------------------------------------------------------
 // Input.
 
-bool read_all(const std::string& path, std::string& out) {
-  const bool std_in = path == "-";
-  const int fd = std_in ? STDIN_FILENO : ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
-  if (fd < 0) return false;
-  struct stat st {};
-  if (::fstat(fd, &st) == 0 && S_ISDIR(st.st_mode)) {
-    if (!std_in) ::close(fd);
-    errno = EISDIR;
-    return false;
-  }
-  out.clear();
-  char buf[65536];
-  for (;;) {
-    const ssize_t n = ::read(fd, buf, sizeof buf);
+namespace {
+
+constexpr std::size_t kReadChunk = 64 * 1024;
+
+// Writes all `size` bytes; false (errno set) on failure.
+bool write_all(int fd, const char* data, std::size_t size) {
+  while (size > 0) {
+    const ssize_t n = ::write(fd, data, size);
     if (n < 0 && errno == EINTR) continue;
     if (n <= 0) {
-      const int err = errno;
-      if (!std_in) ::close(fd);
-      errno = err;
-      return n == 0;
+      if (n == 0) errno = EIO;
+      return false;
     }
-    out.append(buf, static_cast<std::size_t>(n));
+    data += n;
+    size -= static_cast<std::size_t>(n);
+  }
+  return true;
+}
+
+// A descriptor closed on destruction (standard input stays open).
+class Descriptor {
+ public:
+  explicit Descriptor(int fd) : fd_(fd) {}
+  Descriptor(const Descriptor&) = delete;
+  Descriptor& operator=(const Descriptor&) = delete;
+  ~Descriptor() {
+    if (fd_ > STDERR_FILENO) ::close(fd_);
+  }
+  int get() const { return fd_; }
+
+ private:
+  int fd_;
+};
+
+enum class ReadResult { kDone, kTooLarge, kFailed };
+
+// Reads `fd` to its end into `out`, which never holds more than `limit`
+// bytes: a byte past the limit ends the read.
+ReadResult read_bounded(int fd, std::size_t limit, std::string& out) {
+  struct stat st {};
+  if (::fstat(fd, &st) != 0) return ReadResult::kFailed;
+  if (S_ISDIR(st.st_mode)) {
+    errno = EISDIR;
+    return ReadResult::kFailed;
+  }
+  out.clear();
+  if (S_ISREG(st.st_mode) && st.st_size > 0) {
+    if (static_cast<std::uintmax_t>(st.st_size) > limit) return ReadResult::kTooLarge;
+    out.reserve(static_cast<std::size_t>(st.st_size));
+  }
+  std::vector<char> chunk(kReadChunk);
+  for (;;) {
+    const ssize_t n = ::read(fd, chunk.data(), std::min(chunk.size(), limit - out.size() + 1));
+    if (n < 0 && errno == EINTR) continue;
+    if (n < 0) return ReadResult::kFailed;
+    if (n == 0) return ReadResult::kDone;
+    const std::size_t size = out.size() + static_cast<std::size_t>(n);
+    if (size > limit) return ReadResult::kTooLarge;
+    // Grows as append would, but never past the limit.
+    if (size > out.capacity()) out.reserve(std::min(std::max(size, 2 * out.capacity()), limit));
+    out.append(chunk.data(), static_cast<std::size_t>(n));
   }
 }
 
-bool read_input(const std::string& arg, Input& in) {
+// An anonymous memory file, in no folder; -1 (errno set) on failure.
+int memory_file(const char* name) { return ::memfd_create(name, MFD_CLOEXEC | MFD_ALLOW_SEALING); }
+
+std::string descriptor_path(int fd) { return "/proc/self/fd/" + std::to_string(fd); }
+
+}  // namespace
+
+bool parse_size(const std::string& text, std::size_t& out) {
+  std::uint64_t value = 0;
+  const char* const end = text.data() + text.size();
+  const auto r = std::from_chars(text.data(), end, value);
+  if (r.ec != std::errc() || r.ptr == text.data()) return false;
+  unsigned shift = 0;
+  if (r.ptr != end) {
+    if (r.ptr + 1 != end) return false;
+    switch (*r.ptr) {
+      case 'k': case 'K': shift = 10; break;
+      case 'm': case 'M': shift = 20; break;
+      case 'g': case 'G': shift = 30; break;
+      default: return false;
+    }
+  }
+  // The limit and one byte more must fit in memory's sizes.
+  const std::uint64_t most = std::min<std::uint64_t>(std::numeric_limits<std::size_t>::max() / 2,
+                                                     std::numeric_limits<std::uint64_t>::max() >> 30);
+  if (value == 0 || value > (most >> shift)) return false;
+  out = static_cast<std::size_t>(value << shift);
+  return true;
+}
+
+std::string size_text(std::size_t bytes) {
+  static const struct {
+    unsigned shift;
+    const char* unit;
+  } kUnits[] = {{30, " GiB"}, {20, " MiB"}, {10, " KiB"}};
+  for (const auto& u : kUnits)
+    if (bytes >> u.shift && (bytes & ((std::size_t{1} << u.shift) - 1)) == 0)
+      return std::to_string(bytes >> u.shift) + u.unit;
+  return std::to_string(bytes) + (bytes == 1 ? " byte" : " bytes");
+}
+
+bool read_input(const std::string& arg, std::size_t limit, Input& in) {
   in.arg = arg;
   in.from_stdin = arg == "-";
   in.name = in.from_stdin ? "<stdin>" : arg;
-  if (read_all(arg, in.text)) return true;
-  file_error(in.name, std::strerror(errno));
+  const Descriptor fd(in.from_stdin ? STDIN_FILENO : ::open(arg.c_str(), O_RDONLY | O_CLOEXEC));
+  in.error.clear();
+  const ReadResult result = fd.get() < 0 ? ReadResult::kFailed : read_bounded(fd.get(), limit, in.text);
+  if (result == ReadResult::kDone) return true;
+  in.error = result == ReadResult::kTooLarge
+                 ? "larger than the input limit of " + size_text(limit) + " (--max-input-size changes it)"
+                 : std::strerror(errno);
+  in.text = std::string();
+  file_error(in.name, in.error);
   return false;
 }
 
@@ -162,31 +256,20 @@ std::string root_element(const std::string& xml) {
   }
 }
 
-ScratchFile::~ScratchFile() {
-  if (!path_.empty()) ::unlink(path_.c_str());
+MemoryDocument::~MemoryDocument() {
+  if (fd_ >= 0) ::close(fd_);
 }
 
-bool ScratchFile::create(const std::string& text) {
-  const char* dir = std::getenv("TMPDIR");
-  std::string tmpl = std::string(dir && *dir ? dir : "/tmp") + "/qal3-XXXXXX";
-  const int fd = ::mkstemp(&tmpl[0]);
-  if (fd < 0) {
-    file_error(tmpl, std::strerror(errno));
+bool MemoryDocument::create(const Input& in) {
+  fd_ = memory_file("qal3-document");
+  if (fd_ < 0 || !write_all(fd_, in.text.data(), in.text.size())) {
+    file_error(in.name, std::string("cannot be handed to the reader: ") + std::strerror(errno));
     return false;
   }
-  path_ = tmpl;
-  std::size_t done = 0;
-  while (done < text.size()) {
-    const ssize_t n = ::write(fd, text.data() + done, text.size() - done);
-    if (n < 0 && errno == EINTR) continue;
-    if (n <= 0) {
-      file_error(path_, std::strerror(n < 0 ? errno : EIO));
-      ::close(fd);
-      return false;
-    }
-    done += static_cast<std::size_t>(n);
-  }
-  return ::close(fd) == 0;
+  // Nothing can change the bytes from now on (where the system seals).
+  ::fcntl(fd_, F_ADD_SEALS, F_SEAL_SHRINK | F_SEAL_GROW | F_SEAL_WRITE | F_SEAL_SEAL);
+  path_ = descriptor_path(fd_);
+  return true;
 }
 
 // ---------------------------------------------------------------------------
@@ -275,47 +358,40 @@ void Output::discard() {
 }
 
 bool Output::open() {
-  std::string tmpl;
   if (name_ == "<stdout>") {
-    const char* dir = std::getenv("TMPDIR");
-    tmpl = std::string(dir && *dir ? dir : "/tmp") + "/qal3-out-XXXXXX";
+    fd_ = memory_file("qal3-output");
   } else {
     const std::size_t slash = target_.rfind('/');
     const std::string dir = slash == std::string::npos ? "" : target_.substr(0, slash + 1);
     const std::string base = slash == std::string::npos ? target_ : target_.substr(slash + 1);
-    tmpl = dir + "." + base + ".XXXXXX";
+    std::string tmpl = dir + "." + base + ".XXXXXX";
+    fd_ = ::mkstemp(&tmpl[0]);
+    if (fd_ >= 0) scratch_ = tmpl;
   }
-  fd_ = ::mkstemp(&tmpl[0]);
   if (fd_ < 0) {
     file_error(name_, std::strerror(errno));
     return false;
   }
-  scratch_ = tmpl;
+  writer_path_ = descriptor_path(fd_);
   return true;
 }
 
 bool Output::write(const std::string& data) {
-  std::size_t done = 0;
-  while (done < data.size()) {
-    const ssize_t n = ::write(fd_, data.data() + done, data.size() - done);
-    if (n < 0 && errno == EINTR) continue;
-    if (n <= 0) {
-      file_error(name_, std::strerror(n < 0 ? errno : EIO));
-      return false;
-    }
-    done += static_cast<std::size_t>(n);
-  }
-  return true;
+  if (write_all(fd_, data.data(), data.size())) return true;
+  file_error(name_, std::strerror(errno));
+  return false;
 }
 
 bool Output::commit() {
   if (fd_ < 0) return false;
   if (name_ == "<stdout>") {
     std::string text;
-    const bool ok = read_all(scratch_, text);
+    const bool ok = ::lseek(fd_, 0, SEEK_SET) == 0 &&
+                    read_bounded(fd_, std::numeric_limits<std::size_t>::max() - 1, text) == ReadResult::kDone;
+    const int err = errno;
     discard();
     if (!ok) {
-      file_error(name_, std::strerror(errno));
+      file_error(name_, std::strerror(err));
       return false;
     }
     return put(text);

@@ -7,6 +7,7 @@
 #define QAL3_CLI_COMMON_H
 
 #include <cstdio>
+#include <optional>
 #include <string>
 #include <utility>
 #include <vector>
@@ -66,12 +67,17 @@ std::string tool_help();
 std::string man_page();
 std::string bash_completion();
 
+// The most a command reads of one input unless --max-input-size says
+// otherwise: generous for real documents, and a stop for endless streams.
+constexpr std::size_t kDefaultMaxInput = std::size_t{256} << 20;
+
 // A parsed command line: the options in the order given, then the operands.
 struct Args {
   std::vector<std::pair<std::string, std::string>> options;  // name, value
   std::vector<std::string> operands;
   bool quiet = false;
   bool json = false;
+  std::size_t max_input = kDefaultMaxInput;  // --max-input-size
 
   bool has(const std::string& name) const;
   // The last value given for `name` ("" when not given).
@@ -96,39 +102,64 @@ void print_version();
 // ---------------------------------------------------------------------------
 // Input.
 
+// "SIZE" of --max-input-size: a number of bytes, optionally followed by K,
+// M or G (1024, 1024^2, 1024^3). False when the text is no such size or the
+// size does not fit this system.
+bool parse_size(const std::string& text, std::size_t& out);
+// A size as a person reads it: "256 MiB", "10 KiB", "1000 bytes".
+std::string size_text(std::size_t bytes);
+
 // A document named on the command line: a path, or "-" for standard input.
 struct Input {
   std::string arg;   // as given
   std::string name;  // as shown in messages: the path, or "<stdin>"
   bool from_stdin = false;
-  std::string text;  // the whole document
+  std::string text;   // the whole document, as read once
+  std::string error;  // why it could not be read ("" when it was)
 };
 
-// Reads the whole of `arg` (a path or "-"). False, with a message giving the
-// system's reason ("No such file or directory", "Is a directory"), when
-// that fails.
-bool read_input(const std::string& arg, Input& in);
-
-// Reads the whole of a path or "-" into `out`; false (errno set) on failure.
-bool read_all(const std::string& path, std::string& out);
+// Reads the whole of `arg` (a path or "-"), once, through one descriptor:
+// files, pipes, FIFOs and terminals alike. More than `limit` bytes (a
+// regular file larger than that, or a stream that goes past it) is refused
+// as soon as it shows. False, with a message naming the file and the
+// system's reason ("No such file or directory", "Is a directory") or the
+// limit, when that fails.
+bool read_input(const std::string& arg, std::size_t limit, Input& in);
 
 // The name of the root element of an XML text, "" when none can be found.
 std::string root_element(const std::string& xml);
 
-// A scratch copy of a text, for readers that take only a path; removed on
-// destruction.
-class ScratchFile {
+// The bytes of an input in an anonymous memory file (no file in any
+// folder), sealed against change, for the readers that take a path: its
+// path /proc/self/fd/N names exactly the bytes the tool read.
+class MemoryDocument {
  public:
-  ScratchFile() = default;
-  ScratchFile(const ScratchFile&) = delete;
-  ScratchFile& operator=(const ScratchFile&) = delete;
-  ~ScratchFile();
-  bool create(const std::string& text);  // false (message printed) on failure
-  const std::string& path() const { return path_; }
+  MemoryDocument() = default;
+  MemoryDocument(const MemoryDocument&) = delete;
+  MemoryDocument& operator=(const MemoryDocument&) = delete;
+  ~MemoryDocument();
+  bool create(const Input& in);  // false (message printed) on failure
+  char* path() { return &path_[0]; }
 
  private:
+  int fd_ = -1;
   std::string path_;
 };
+
+// Runs a path reader, `file(path)`, on the bytes of `in` (a MemoryDocument)
+// with the library's messages relayed under the input's name. Empty when
+// the memory file cannot be made (message printed).
+template <class File>
+auto read_as_file(const Input& in, File&& file) -> std::optional<decltype(file(std::declval<char*>()))>;
+
+// Runs the memory reader, `memory(text)`, on the text of `in` with the
+// library's messages relayed under the input's name. The memory readers
+// take NUL-terminated text, so a document holding a NUL byte (UTF-16, or no
+// text at all) goes to the path reader `file` instead, which then reads the
+// very same bytes. Empty when that cannot be done (message printed).
+template <class Memory, class File>
+auto read_document(Input& in, Memory&& memory, File&& file)
+    -> std::optional<decltype(memory(std::declval<char*>()))>;
 
 // ---------------------------------------------------------------------------
 // Library messages.
@@ -136,7 +167,8 @@ class ScratchFile {
 // While alive, what the libraries print on standard output or standard
 // error is collected; on destruction it goes to standard error, XML errors
 // as "NAME:LINE:COLUMN: message" with the document shown as `name` (the
-// libraries call a memory document or a scratch copy by `system_id`).
+// libraries call a memory document kMemoryId, and a path they were given
+// `system_id`).
 // Bookkeeping lines of the writers ("file ... has been created") and blank
 // lines are left out.
 class LibraryMessages {
@@ -162,14 +194,30 @@ std::string relay_text(const std::string& text, const std::string& name, const s
 // The name the memory readers give their document.
 extern const char kMemoryId[];
 
+template <class File>
+auto read_as_file(const Input& in, File&& file) -> std::optional<decltype(file(std::declval<char*>()))> {
+  MemoryDocument doc;
+  if (!doc.create(in)) return std::nullopt;
+  LibraryMessages messages(in.name, doc.path());
+  return file(doc.path());
+}
+
+template <class Memory, class File>
+auto read_document(Input& in, Memory&& memory, File&& file)
+    -> std::optional<decltype(memory(std::declval<char*>()))> {
+  if (in.text.find('\0') != std::string::npos) return read_as_file(in, file);
+  LibraryMessages messages(in.name, kMemoryId);
+  return memory(&in.text[0]);
+}
+
 // ---------------------------------------------------------------------------
 // Output.
 
 // The destination of a command's document: "-" (standard output) or a
 // file, which is written whole or not at all: the data goes to a scratch
-// file in the same folder that replaces FILE only once everything has been
-// written and closed. On any failure FILE stays as it was and the scratch
-// file is removed.
+// file in the same folder (for standard output, an anonymous memory file)
+// that replaces FILE only once everything has been written and closed. On
+// any failure FILE stays as it was and the scratch file is removed.
 class Output {
  public:
   explicit Output(std::string target);
@@ -179,8 +227,10 @@ class Output {
 
   // Creates the scratch file; false (message printed) on failure.
   bool open();
-  // The scratch file, for writers that take a path.
-  const std::string& scratch_path() const { return scratch_; }
+  // The scratch file for the library writers: /proc/self/fd/N of the
+  // descriptor the tool made it with, so that the writer's own open reaches
+  // that very file, whatever becomes of its name in the folder.
+  char* writer_path() { return &writer_path_[0]; }
   // Appends to the scratch file; false (message printed) on failure.
   bool write(const std::string& data);
   // Puts the result in place (or on standard output); false (message
@@ -193,7 +243,8 @@ class Output {
   void discard();
   std::string target_;
   std::string name_;
-  std::string scratch_;
+  std::string scratch_;  // the scratch file's name in the folder ("" for standard output)
+  std::string writer_path_;
   int fd_ = -1;
 };
 

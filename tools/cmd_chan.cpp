@@ -26,6 +26,7 @@ struct Options {
   int format = 0;  // 0 CHANDESCRIPTIONS, 1 DAQvariables
   bool json = false;
   bool quiet = false;
+  std::size_t max_input = cli::kDefaultMaxInput;
   std::string out;
   std::vector<std::string> files;
 };
@@ -65,6 +66,7 @@ int parse_options(const char* sub, int argc, char** argv, Options& o) {
   o.strict = args.has("strict");
   o.json = args.json;
   o.quiet = args.quiet;
+  o.max_input = args.max_input;
   o.out = args.value("output");
   if (args.has("output") && o.out.empty()) return cli::usage_error(cmd, "-o needs a file name");
   if (args.has("to")) {
@@ -77,17 +79,20 @@ int parse_options(const char* sub, int argc, char** argv, Options& o) {
   return -1;
 }
 
-// Parses one document read from the command line into *list (the reader
-// may change the text in place).
+// Reads a channel description document with `memory(text)` or `file(path)`:
+// a named file with the file reader's rules, whose details differ, as it
+// always has; standard input with the memory reader.
+template <class Memory, class File>
+auto read_descriptions(cli::Input& in, Memory&& memory, File&& file) {
+  return in.from_stdin ? cli::read_document(in, memory, file) : cli::read_as_file(in, file);
+}
+
+// Parses one document read from the command line into *list.
 bool parse_document(cli::Input& in, std::vector<chan_descr_2010*>* list, bool shift, bool merge) {
-  int rc;
-  {
-    cli::LibraryMessages messages(in.name, cli::kMemoryId);
-    // A path goes to the file reader, whose rules differ in details.
-    rc = in.from_stdin ? parse_descr_list_read(&in.text[0], list, shift, merge)
-                       : parse_descr_list_readf(&in.arg[0], list, shift, merge);
-  }
-  if (rc != 0) {
+  const auto rc = read_descriptions(
+      in, [&](char* xml) { return parse_descr_list_read(xml, list, shift, merge); },
+      [&](char* path) { return parse_descr_list_readf(path, list, shift, merge); });
+  if (rc.value_or(1) != 0) {
     cli::file_error(in.name, "channel descriptions not read");
     return false;
   }
@@ -112,7 +117,7 @@ bool read_documents(const Options& o, std::vector<chan_descr_2010*>* list, Combi
   std::vector<cli::Input> inputs;
   for (const std::string& f : o.files) {
     cli::Input in;
-    if (cli::read_input(f, in)) inputs.push_back(std::move(in));
+    if (cli::read_input(f, o.max_input, in)) inputs.push_back(std::move(in));
     else ok = false;
   }
   if (warn && check::warn_dropped_inputs(inputs, o.strict, o.quiet)) return false;
@@ -125,11 +130,10 @@ bool read_documents(const Options& o, std::vector<chan_descr_2010*>* list, Combi
 int write_document(const Options& o, std::vector<chan_descr_2010*>* list, int mode = 2) {
   cli::Output out(o.out);
   if (!out.open()) return cli::kBadDocument;
-  std::string scratch = out.scratch_path();
   int rc;
   {
-    cli::LibraryMessages messages(out.name(), scratch);
-    rc = dump_chan_desr(list, &scratch[0], mode, mode == 2 ? o.format : 0);
+    cli::LibraryMessages messages(out.name(), out.writer_path());
+    rc = dump_chan_desr(list, out.writer_path(), mode, mode == 2 ? o.format : 0);
   }
   if (rc != 0) {
     cli::file_error(out.name(), "channel descriptions not written");
@@ -176,7 +180,7 @@ int run_print(int argc, char** argv) {
   for (const std::string& f : o.files) {
     List list;
     cli::Input in;
-    if (!cli::read_input(f, in) || !parse_document(in, list.get(), o.shift, false)) {
+    if (!cli::read_input(f, o.max_input, in) || !parse_document(in, list.get(), o.shift, false)) {
       status = cli::kBadDocument;
       continue;
     }
@@ -275,23 +279,22 @@ int find_index(chan_selector& sel, const std::string& name) {
 
 // Loads each document with its own set_descriptions call, so that a failed
 // document is named.
-bool load_selector(chan_selector& sel, const std::vector<std::string>& files) {
+bool load_selector(chan_selector& sel, const std::vector<std::string>& files, std::size_t max_input) {
   bool ok = true;
   for (const std::string& f : files) {
     cli::Input in;
-    if (!cli::read_input(f, in)) {
+    if (!cli::read_input(f, max_input, in)) {
       ok = false;
       continue;
     }
-    std::string path = f;
-    sel.change_mode(in.from_stdin ? 1 : 0);
-    std::vector<char*> src{in.from_stdin ? &in.text[0] : &path[0]};
-    bool failed;
-    {
-      cli::LibraryMessages messages(in.name, cli::kMemoryId);
-      failed = sel.set_descriptions(&src, nullptr);
-    }
-    if (failed) {
+    const auto load = [&sel](int mode, char* source) {
+      sel.change_mode(mode);
+      std::vector<char*> src{source};
+      return sel.set_descriptions(&src, nullptr);
+    };
+    const auto failed = read_descriptions(
+        in, [&](char* xml) { return load(1, xml); }, [&](char* path) { return load(0, path); });
+    if (failed.value_or(true)) {
       cli::file_error(in.name, "channel descriptions not read");
       ok = false;
     }
@@ -328,7 +331,7 @@ int run_select(int argc, char** argv) {
   const std::vector<std::string> files(args.begin() + 1 + nargs, args.end());
 
   chan_selector sel;
-  if (!load_selector(sel, files)) return kError;
+  if (!load_selector(sel, files, a.max_input)) return kError;
   const int num = find_index(sel, chan);
   const bool known = num >= 0;
   nlohmann::json doc = {{"question", q}, {"channel", chan}, {"known", known}};

@@ -1,7 +1,5 @@
 // qal3 check: validates configuration documents against their schemas and
 // reports what the lenient readers would silently take differently.
-#include <cerrno>
-#include <cstring>
 #include <string>
 #include <vector>
 
@@ -15,6 +13,7 @@ const char kCmd[] = "check";
 struct Options {
   bool json = false;
   bool quiet = false;
+  std::size_t max_input = cli::kDefaultMaxInput;
   check::Options check;
   std::vector<std::string> files;
 };
@@ -26,6 +25,7 @@ int parse_options(int argc, char** argv, Options& o) {
   if (st >= 0) return st;
   o.json = args.json;
   o.quiet = args.quiet;
+  o.max_input = args.max_input;
   o.check.strict = args.has("strict");
   for (const auto& opt : args.options)
     if (opt.first == "known" && !check::parse_name_list(opt.second, o.check.known_names))
@@ -69,16 +69,14 @@ int cmd_check(int argc, char** argv) {
   std::size_t warnings = 0;
   nlohmann::json files = nlohmann::json::array();
   for (const std::string& arg : o.files) {
-    const std::string name = arg == "-" ? "<stdin>" : arg;
-    std::string text;
-    if (!cli::read_all(arg, text)) {
-      const std::string why = std::strerror(errno);
-      cli::file_error(name, why);
-      if (o.json) files.push_back({{"file", name}, {"error", why}});
+    cli::Input in;
+    if (!cli::read_input(arg, o.max_input, in)) {
+      if (o.json) files.push_back({{"file", in.name}, {"error", in.error}});
       clean = false;
       continue;
     }
-    const check::Report report = check::check_document(name, text, schema_dir, o.check);
+    const std::string& name = in.name;
+    const check::Report report = check::check_document(name, in.text, schema_dir, o.check);
     errors += report.errors();
     warnings += report.warnings();
     if (!report.findings.empty()) clean = false;

@@ -22,6 +22,7 @@ struct Options {
   bool quiet = false;
   bool json = false;
   Action action = Action::list;
+  std::size_t max_input = cli::kDefaultMaxInput;
   std::string out;
   std::string file;
 };
@@ -35,6 +36,9 @@ struct Api<qal3_env_index_dictionary_entry> {
   static int read(char* xml, std::vector<qal3_env_index_dictionary_entry*>* l) {
     return parse_env_index_dict_list_read(xml, l);
   }
+  static int readf(char* file, std::vector<qal3_env_index_dictionary_entry*>* l) {
+    return parse_env_index_dict_readf(file, l);
+  }
   static int dump(std::vector<qal3_env_index_dictionary_entry*>* l, char* file, int mode, int fd) {
     return dump_env_index_dict(l, file, mode, fd, nullptr);
   }
@@ -44,6 +48,9 @@ template <>
 struct Api<qal3_env_index_dictionary_entry_2010> {
   static int read(char* xml, std::vector<qal3_env_index_dictionary_entry_2010*>* l) {
     return parse_env_index_dict_list_read_2010(xml, l);
+  }
+  static int readf(char* file, std::vector<qal3_env_index_dictionary_entry_2010*>* l) {
+    return parse_env_index_dict_readf_2010(file, l);
   }
   static int dump(std::vector<qal3_env_index_dictionary_entry_2010*>* l, char* file, int mode, int fd) {
     return dump_env_index_dict_2010(l, file, mode, fd, nullptr);
@@ -62,9 +69,10 @@ struct Dictionary {
   }
 
   int read(cli::Input& in) {
-    std::string text = in.text;
-    cli::LibraryMessages messages(in.name, cli::kMemoryId);
-    return Api<Entry>::read(&text[0], &entries);
+    return cli::read_document(
+               in, [this](char* xml) { return Api<Entry>::read(xml, &entries); },
+               [this](char* path) { return Api<Entry>::readf(path, &entries); })
+        .value_or(1);
   }
 };
 
@@ -118,11 +126,10 @@ template <class Entry>
 int write(const Options& opt, std::vector<Entry*>& entries, int mode) {
   cli::Output out(opt.out);
   if (!out.open()) return cli::kBadDocument;
-  std::string scratch = out.scratch_path();
   int rc;
   {
-    cli::LibraryMessages messages(out.name(), scratch);
-    rc = Api<Entry>::dump(&entries, &scratch[0], mode, -1);
+    cli::LibraryMessages messages(out.name(), out.writer_path());
+    rc = Api<Entry>::dump(&entries, out.writer_path(), mode, -1);
   }
   if (rc != 0) {
     cli::file_error(out.name(), "dictionary not written");
@@ -135,7 +142,7 @@ template <class Entry>
 int run(const Options& opt) {
   std::vector<cli::Input> inputs(1);
   cli::Input& in = inputs[0];
-  if (!cli::read_input(opt.file, in)) return cli::kBadDocument;
+  if (!cli::read_input(opt.file, opt.max_input, in)) return cli::kBadDocument;
   const bool converting = opt.action == Action::xml || opt.action == Action::text;
   if (converting && check::warn_dropped_inputs(inputs, opt.strict, opt.quiet)) return cli::kBadDocument;
   Dictionary<Entry> dict;
@@ -170,6 +177,7 @@ int parse_options(int argc, char** argv, Options& opt) {
   if (st >= 0) return st;
   opt.quiet = args.quiet;
   opt.json = args.json;
+  opt.max_input = args.max_input;
   opt.layout_2010 = args.has("2010");
   opt.strict = args.has("strict");
   int actions = 0;

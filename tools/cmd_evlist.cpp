@@ -47,18 +47,15 @@ int cmd_evlist(int argc, char** argv) {
   nlohmann::json files = nlohmann::json::array();
   for (const std::string& f : args.operands) {
     cli::Input in;
-    if (!cli::read_input(f, in)) {
+    if (!cli::read_input(f, args.max_input, in)) {
       status = cli::kBadDocument;
       continue;
     }
     EventList list;
-    int rc;
-    {
-      cli::LibraryMessages messages(in.name, cli::kMemoryId);
-      rc = in.from_stdin ? qal3_parse_ev_list_read(&in.text[0], &list.v)
-                         : qal3_parse_ev_list_readf(const_cast<char*>(f.c_str()), &list.v);
-    }
-    if (rc != 0) {
+    const auto rc = cli::read_document(
+        in, [&](char* xml) { return qal3_parse_ev_list_read(xml, &list.v); },
+        [&](char* path) { return qal3_parse_ev_list_readf(path, &list.v); });
+    if (rc.value_or(1) != 0) {
       cli::file_error(in.name, "event list not read");
       status = cli::kBadDocument;
       continue;

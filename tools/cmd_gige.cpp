@@ -24,26 +24,21 @@ std::string type_name(int type) {
 }
 
 // Reads one file into `features`; false (message printed) on failure.
-bool read_features(const std::string& arg, std::string& name, Features& features) {
+bool read_features(const std::string& arg, std::size_t max_input, std::string& name, Features& features) {
   cli::Input in;
-  if (!cli::read_input(arg, in)) return false;
+  if (!cli::read_input(arg, max_input, in)) return false;
   name = in.name;
   const std::string root = cli::root_element(in.text);
   if (!root.empty() && root != kRoot) {
     cli::file_error(in.name, "not a feature file: root element '" + root + "' must be '" + kRoot + "'");
     return false;
   }
-  // The reader takes a path only: standard input goes through a scratch copy.
-  cli::ScratchFile copy;
-  if (in.from_stdin && !copy.create(in.text)) return false;
-  std::string path = in.from_stdin ? copy.path() : arg;
-  bool failed;
-  {
-    cli::LibraryMessages messages(in.name, path);
-    failed = qal3_fill_gige_descr(&path[0], &features.list);
-  }
-  if (failed) cli::file_error(in.name, "feature file not read");
-  return !failed;
+  // The reader takes a path only: it reads the very bytes checked above.
+  const auto failed =
+      cli::read_as_file(in, [&](char* path) { return qal3_fill_gige_descr(path, &features.list); });
+  if (!failed.value_or(true)) return true;
+  cli::file_error(in.name, "feature file not read");
+  return false;
 }
 
 }  // namespace
@@ -60,7 +55,7 @@ int cmd_gige(int argc, char** argv) {
   for (const std::string& f : args.operands) {
     Features features;
     std::string name;
-    if (!read_features(f, name, features)) {
+    if (!read_features(f, args.max_input, name, features)) {
       status = cli::kBadDocument;
       continue;
     }

@@ -33,22 +33,19 @@ class TriggerList {
   }
 
   // Reads `arg` (a path or "-"); false, with a message, when it fails.
-  bool read(const std::string& arg) {
+  bool read(const std::string& arg, std::size_t max_input) {
     cli::Input in;
-    return cli::read_input(arg, in) && read(in);
+    return cli::read_input(arg, max_input, in) && read(in);
   }
 
-  // Parses a document read from the command line (the reader may change
-  // the text in place); false, with a message, when it fails.
+  // Parses a document read from the command line; false, with a message,
+  // when it fails.
   bool read(cli::Input& in) {
     name_ = in.name;
-    bool failed;
-    {
-      cli::LibraryMessages messages(in.name, cli::kMemoryId);
-      failed = in.from_stdin ? parse_trigger_list_read(&in.text[0], &list_)
-                             : parse_trigger_list_readf(&in.arg[0], &list_);
-    }
-    if (failed) {
+    const auto failed = cli::read_document(
+        in, [this](char* xml) { return parse_trigger_list_read(xml, &list_); },
+        [this](char* path) { return parse_trigger_list_readf(path, &list_); });
+    if (failed.value_or(true)) {
       cli::file_error(in.name, "trigger list not read");
       return false;
     }
@@ -153,7 +150,7 @@ int run_print(int argc, char** argv) {
   if (st >= 0) return st;
   if (args.operands.size() != 1) return cli::usage_error("trigger print", "give exactly one trigger list");
   TriggerList list;
-  if (!list.read(args.operands[0])) return cli::kBadDocument;
+  if (!list.read(args.operands[0], args.max_input)) return cli::kBadDocument;
   if (args.json) {
     nlohmann::json triggers = nlohmann::json::array();
     for (const qal3_user_case_trigger* t : list.records())
@@ -178,18 +175,17 @@ int run_convert(int argc, char** argv) {
     return cli::usage_error("trigger convert", "--to must be xml or text, not '" + to + "'");
   if (args.operands.size() != 1) return cli::usage_error("trigger convert", "give exactly one trigger list");
   std::vector<cli::Input> inputs(1);
-  if (!cli::read_input(args.operands[0], inputs[0])) return cli::kBadDocument;
+  if (!cli::read_input(args.operands[0], args.max_input, inputs[0])) return cli::kBadDocument;
   if (check::warn_dropped_inputs(inputs, args.has("strict"), args.quiet)) return cli::kBadDocument;
   TriggerList list;
   if (!list.read(inputs[0])) return cli::kBadDocument;
   const int mode = to == "xml" ? USER_TRIG_DUMP_XML_FILE : USER_TRIG_DUMP_TXT_FILE;
   cli::Output out(args.value("output"));
   if (!out.open()) return cli::kBadDocument;
-  std::string scratch = out.scratch_path();
   int rc;
   {
-    cli::LibraryMessages messages(out.name(), scratch);
-    rc = dump_user_trigger_list(&list.records(), &scratch[0], mode, -1, nullptr);
+    cli::LibraryMessages messages(out.name(), out.writer_path());
+    rc = dump_user_trigger_list(&list.records(), out.writer_path(), mode, -1, nullptr);
   }
   if (rc != 0) {
     cli::file_error(out.name(), "trigger list not written");
@@ -280,9 +276,9 @@ bool parse_spectrum(const std::string& text, std::vector<Subchannel>& subs, std:
   return true;
 }
 
-bool spectrum_event(const std::string& arg, Event& ev) {
+bool spectrum_event(const std::string& arg, std::size_t max_input, Event& ev) {
   cli::Input in;
-  if (!cli::read_input(arg, in)) return false;
+  if (!cli::read_input(arg, max_input, in)) return false;
   const std::string& path = in.name;
   const std::string& text = in.text;
   std::vector<Subchannel> subs;
@@ -444,7 +440,7 @@ int run_test(int argc, char** argv) {
   for (std::size_t i = 0; i < event_args.size(); ++i) {
     const auto& ea = event_args[i];
     if (ea.first == "spectrum") {
-      if (!spectrum_event(ea.second, events[i])) return cli::kBadDocument;
+      if (!spectrum_event(ea.second, args.max_input, events[i])) return cli::kBadDocument;
     } else if (ea.first == "value") {
       if (!value_event(ea.second, events[i])) return cli::kUsage;
     } else if (!slow_event(ea.second, events[i])) {
@@ -453,7 +449,7 @@ int run_test(int argc, char** argv) {
   }
 
   TriggerList list;
-  if (!list.read(args.operands[0])) return cli::kBadDocument;
+  if (!list.read(args.operands[0], args.max_input)) return cli::kBadDocument;
 
   std::vector<plot::Panel> panels;
   nlohmann::json json_events = nlohmann::json::array();
