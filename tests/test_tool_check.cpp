@@ -299,13 +299,13 @@ TEST(ToolCheck, CostStaysLinearInTheInput) {
   } kCases[] = {
       {"one line", one_line + "</BMR>", 0, ""},
       {"siblings", siblings + "</BMR>\n", 0, ""},
-      {"deep", deep, 1, "nested deeper than 64 levels"},
+      {"deep", deep, 1, "nested deeper than the limit of 256 levels"},
       {"entity in text", entity + "<BMR><EVENT><TYPE>" + refs + "</TYPE></EVENT></BMR>", 1,
        "document type declarations are not accepted"},
       {"entity in attribute", entity + "<BMR><EVENT a=\"" + refs + "\"/></BMR>", 1,
        "document type declarations are not accepted"},
       {"long text", "<BMR><EVENT><TYPE>" + std::string(std::size_t{2} << 20, '1') + "</TYPE></EVENT></BMR>", 1,
-       "text longer than 1048576 characters"},
+       "longer than the limit of 1048576 characters"},
   };
   for (const auto& c : kCases) {
     TempFile f(c.doc);

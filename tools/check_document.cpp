@@ -393,11 +393,6 @@ class TreeBuilder : public ErrorCollector {
 
   void startElement(const XMLCh* const, const XMLCh* const, const XMLCh* const qname,
                     const xc::Attributes& attrs) override {
-    run_units_ = 0;
-    // The readers' own limits end the check where they end a read.
-    if (stack_.size() >= qal3::xerces::kMaxDepth)
-      stop("elements nested deeper than " + std::to_string(qal3::xerces::kMaxDepth) +
-           " levels: no family nests so deep");
     if (stack_.empty() && root_) {
       stack_.push_back(nullptr);
       return;
@@ -425,16 +420,11 @@ class TreeBuilder : public ErrorCollector {
   }
 
   void characters(const XMLCh* const chars, const XMLSize_t length) override {
-    run_units_ += length;
-    if (run_units_ > qal3::xerces::kMaxTextUnits)
-      stop("text longer than " + std::to_string(qal3::xerces::kMaxTextUnits) +
-           " characters: no reader reads this document");
     if (stack_.empty() || !stack_.back()) return;
     pending_.back().text.append(chars, length);
   }
 
   void endElement(const XMLCh* const, const XMLCh* const, const XMLCh* const) override {
-    run_units_ = 0;
     if (stack_.empty()) return;
     Node* node = stack_.back();
     stack_.pop_back();
@@ -475,7 +465,6 @@ class TreeBuilder : public ErrorCollector {
   std::unique_ptr<Node> root_;
   std::vector<Node*> stack_;
   std::vector<Pending> pending_;
-  std::size_t run_units_ = 0;  // of the character data since the last tag
 };
 
 bool same(Position a, Position b) { return a.line == b.line && a.column == b.column; }
