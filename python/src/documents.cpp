@@ -1,11 +1,6 @@
 // Readers and writers of every document family, between the libraries'
 // records and the Python records of qal3._records.
-#include <sys/mman.h>
-#include <sys/stat.h>
-#include <unistd.h>
-
 #include <cerrno>
-
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
@@ -16,6 +11,7 @@
 #include "attr_tags_functions.h"
 #include "chan_selector.h"
 #include "common.h"
+#include "document_text.h"
 #include "messages.h"
 #include "parse_chan_descr.h"
 #include "parse_env_index_dictionary.h"
@@ -95,28 +91,6 @@ int i32(py::handle obj, const char* field) {
   return static_cast<int>(int_in(obj.attr(field), INT32_MIN, INT32_MAX, field));
 }
 
-// Appends "<tag>text</tag>\n" with the text escaped.
-void element(std::string& out, const char* indent, const char* tag, const std::string& text) {
-  out += indent;
-  START_TAG(out, tag);
-  xml_escape(out, text.c_str());
-  END_TAGN(out, tag);
-}
-
-void element(std::string& out, const char* indent, const char* tag, unsigned long long v, bool hex = false) {
-  char buf[32];
-  std::snprintf(buf, sizeof buf, hex ? "0x%llX" : "%llu", v);
-  element(out, indent, tag, std::string(buf));
-}
-
-std::string document_start(const char* root) {
-  std::string out;
-  set_xml_header(out);
-  START_TAGN(out, root);
-  add_iso_date(out);
-  return out;
-}
-
 // ---------------------------------------------------------------------------
 // Event lists.
 
@@ -169,37 +143,24 @@ std::string list_name(py::handle value, std::size_t max, const char* field) {
 
 // The BMR document of `entries` (EvEntry records), as the reader reads it.
 py::str write_evlist(py::iterable entries) {
-  std::string out = document_start("BMR");
+  std::vector<EvEntry> list;
   for (py::handle e : entries) {
-    const long long type = int_in(e.attr("evtype"), 0, QAL3_EV_EVMAX, "evtype");
+    EvEntry entry;
+    entry.evtype = static_cast<unsigned long long>(int_in(e.attr("evtype"), 0, QAL3_EV_EVMAX, "evtype"));
     const py::object t = e.attr("min_ev_time");
-    std::string ev = "\t";
-    START_TAGN(ev, "EVENT");
-    element(ev, "\t\t", "TYPE", static_cast<unsigned long long>(type));
-    element(ev, "\t\t", "TMASK", u32(e, "tmask"), true);
-    element(ev, "\t\t", "MINTIMESEC", u32(t, "timeup"));
-    element(ev, "\t\t", "MINTIMEUSEC", u32(t, "timelow"));
-    element(ev, "\t\t", "PRIORITY", u32(e, "priority"));
+    entry.tmask = u32(e, "tmask");
+    entry.timeup = u32(t, "timeup");
+    entry.timelow = u32(t, "timelow");
+    entry.priority = u32(e, "priority");
     for (py::handle b : e.attr("sb_list")) {
-      ev += "\t\t";
-      START_TAG(ev, "SBLOCK");
-      xml_escape(ev, list_name(b.attr("sb_list"), 254, "sb_list").c_str());
-      const py::list chans = py::list(b.attr("ch_list"));
-      if (!chans.empty()) {
-        START_TAGN(ev, "CHLIST");
-        for (py::handle c : chans) element(ev, "\t\t\t\t", "CHAN", list_name(c, 1 << 20, "ch_list entry"));
-        ev += "\t\t\t";
-        END_TAGN(ev, "CHLIST");
-        ev += "\t\t";
-      }
-      END_TAGN(ev, "SBLOCK");
+      EvBlock block;
+      block.name = list_name(b.attr("sb_list"), 254, "sb_list");
+      for (py::handle c : py::list(b.attr("ch_list"))) block.chans.push_back(list_name(c, 1 << 20, "ch_list entry"));
+      entry.blocks.push_back(std::move(block));
     }
-    ev += "\t";
-    END_TAGN(ev, "EVENT");
-    out += ev;
+    list.push_back(std::move(entry));
   }
-  END_TAGN(out, "BMR");
-  return py::str(out);
+  return py::str(evlist_document(list));
 }
 
 // ---------------------------------------------------------------------------
@@ -481,32 +442,6 @@ struct GigEList {
   ~GigEList() { qal3_clean_gige_descr(&v); }
 };
 
-// A document held in memory as a file the path-only camera reader can open.
-class MemoryFile {
- public:
-  explicit MemoryFile(const std::string& text) : fd_(memfd_create("qal3-document", MFD_CLOEXEC)) {
-    if (fd_ < 0) throw std::runtime_error("no memory file for the document");
-    std::size_t done = 0;
-    while (done < text.size()) {
-      const ssize_t n = write(fd_, text.data() + done, text.size() - done);
-      if (n <= 0) {
-        close(fd_);
-        throw std::runtime_error("document could not be put in a memory file");
-      }
-      done += static_cast<std::size_t>(n);
-    }
-    path_ = "/proc/self/fd/" + std::to_string(fd_);
-  }
-  ~MemoryFile() { close(fd_); }
-  MemoryFile(const MemoryFile&) = delete;
-  MemoryFile& operator=(const MemoryFile&) = delete;
-  char* path() { return &path_[0]; }
-
- private:
-  int fd_;
-  std::string path_;
-};
-
 py::list read_gige(Source s) {
   GigEList list;
   std::unique_ptr<MemoryFile> memory;
@@ -526,40 +461,19 @@ py::list read_gige(Source s) {
 
 // A feature file of `features` (GigEFeature records), as the reader reads it.
 py::str write_gige(py::iterable features) {
-  std::string out;
-  set_xml_header(out);
-  START_TAGN(out, "RegisterDescription");
+  std::vector<GigEText> list;
   for (py::handle f : features) {
-    const char* tag = FeatureTags[int_in(f.attr("type"), 0, FEATURE_TYPE_MAX - 1, "type")];
-    const std::string name = text_of(f.attr("name"), "name");
-    const std::string tooltip = text_of(f.attr("tooltip"), "tooltip");
-    const std::string description = text_of(f.attr("description"), "description");
-    const std::string extension = text_of(f.attr("extension"), "extension");
-    for (const std::string* t : {&name, &tooltip, &description, &extension})
+    GigEText g;
+    g.type = static_cast<int>(int_in(f.attr("type"), 0, FEATURE_TYPE_MAX - 1, "type"));
+    g.name = text_of(f.attr("name"), "name");
+    g.tooltip = text_of(f.attr("tooltip"), "tooltip");
+    g.description = text_of(f.attr("description"), "description");
+    g.extension = text_of(f.attr("extension"), "extension");
+    for (const std::string* t : {&g.name, &g.tooltip, &g.description, &g.extension})
       if (t->find('\0') != std::string::npos) throw py::value_error("feature text holds a NUL character");
-    out += "  <";
-    out += tag;
-    if (!name.empty()) {
-      out += " Name=\"";
-      xml_escape(out, name.c_str());
-      out += '"';
-    }
-    out += ">\n";
-    if (!tooltip.empty()) element(out, "    ", MoreTags[MORE_TAGS_TOOLTIP], tooltip);
-    if (!description.empty()) element(out, "    ", MoreTags[MORE_TAGS_DESCRIPTION], description);
-    if (!extension.empty()) {
-      out += "    ";
-      START_TAG(out, MoreTags[MORE_TAGS_EXTENSION]);
-      START_TAG(out, MoreTags[MORE_TAGS_PVRENAME]);
-      xml_escape(out, extension.c_str());
-      END_TAG(out, MoreTags[MORE_TAGS_PVRENAME]);
-      END_TAGN(out, MoreTags[MORE_TAGS_EXTENSION]);
-    }
-    out += "  ";
-    END_TAGN(out, tag);
+    list.push_back(std::move(g));
   }
-  END_TAGN(out, "RegisterDescription");
-  return py::str(out);
+  return py::str(gige_document(list));
 }
 
 // ---------------------------------------------------------------------------

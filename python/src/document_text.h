@@ -1,0 +1,64 @@
+// The documents the module writes itself (the libraries have no writer for
+// event lists and camera feature files), from records shaped as the Python
+// ones, and a document held in memory as a file for the path-only camera
+// reader. Plain C++ without Python, so that the fuzz targets run this very
+// code; the bindings check the Python values and fill these records.
+#ifndef QAL3_PY_DOCUMENT_TEXT_H
+#define QAL3_PY_DOCUMENT_TEXT_H
+
+#include <string>
+#include <vector>
+
+namespace qal3py {
+
+// An EvSbList: a server block name (1 to 254 bytes, no NUL) and its
+// channels (each 1 byte to 1 MB, no NUL).
+struct EvBlock {
+  std::string name;
+  std::vector<std::string> chans;
+};
+
+// An EvEntry.
+struct EvEntry {
+  unsigned long long evtype = 0;  // 0 .. QAL3_EV_EVMAX
+  unsigned int tmask = 0;
+  unsigned int timeup = 0;   // min_ev_time
+  unsigned int timelow = 0;
+  unsigned int priority = 0;
+  std::vector<EvBlock> blocks;
+};
+
+// The BMR document of `entries`, as the event list reader reads it.
+std::string evlist_document(const std::vector<EvEntry>& entries);
+
+// A GigEFeature. Texts hold no NUL; empty ones are left out.
+struct GigEText {
+  int type = 0;  // 0 .. FEATURE_TYPE_MAX - 1
+  std::string name;
+  std::string extension;
+  std::string tooltip;
+  std::string description;
+};
+
+// The feature file of `features`, as the camera reader reads it.
+std::string gige_document(const std::vector<GigEText>& features);
+
+// `text` in an anonymous memory file, open while the object lives and
+// named by path() (/proc/self/fd/N). Throws std::runtime_error when no
+// such file can be made.
+class MemoryFile {
+ public:
+  explicit MemoryFile(const std::string& text);
+  ~MemoryFile();
+  MemoryFile(const MemoryFile&) = delete;
+  MemoryFile& operator=(const MemoryFile&) = delete;
+  char* path() { return &path_[0]; }
+
+ private:
+  int fd_;
+  std::string path_;
+};
+
+}  // namespace qal3py
+
+#endif  // QAL3_PY_DOCUMENT_TEXT_H
