@@ -6,6 +6,10 @@
 #include <gtest/gtest.h>
 
 #include <dirent.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <csignal>
 
 #include <cerrno>
 #include <cstring>
@@ -104,7 +108,9 @@ TEST(ToolConventions, SmallFloatsSurviveConversion) {
 TEST(ToolConventions, FailedStandardOutputIsAnError) {
   for (const std::string& cmd : kPrinting) {
     std::string err;
-    EXPECT_EQ(run_command("{ " + kTool + " " + cmd + " >/dev/full; }", nullptr, &err), 1) << cmd;
+    // chan select answers "no" with 1: a failed write is an error there.
+    const int failed = cmd.rfind("chan select", 0) == 0 ? 2 : 1;
+    EXPECT_EQ(run_command("{ " + kTool + " " + cmd + " >/dev/full; }", nullptr, &err), failed) << cmd;
     // Converters may warn about their input first; the failed write is said.
     const bool said = err.rfind("qal3: <stdout>: ", 0) == 0 || err.find("\nqal3: <stdout>: ") != std::string::npos;
     EXPECT_TRUE(said) << cmd << "\n" << err;
@@ -138,6 +144,88 @@ TEST(ToolConventions, OutputFileIsAllOrNothing) {
   // A failed read leaves it too.
   EXPECT_EQ(qal3("chan convert --to daqvars -o " + target + " /nonexistent.xml"), 1);
   EXPECT_EQ(testutil::read_file(target).rfind("<?xml", 0), 0u);
+}
+
+// -o replaces a file as an editor does: mode, owner and group kept, a link
+// at FILE replaced (or, with --follow-symlinks, written through), the folder
+// synced after the rename, and no file made for an empty name.
+TEST(ToolConventions, OutputReplacesAFileAsAnEditorDoes) {
+  ScratchDir dir, other;
+  const std::string target = dir.path + "/out.xml";
+  const std::string real = other.path + "/real.xml";
+  const std::string write = "trigger convert " + kTriggers + " -o ";
+  ASSERT_EQ(run_command("echo old > " + target + " && chmod 640 " + target), 0);
+  const bool root = geteuid() == 0;
+  if (root) {
+    ASSERT_EQ(chown(target.c_str(), 1234, 2345), 0);
+  }
+  ASSERT_EQ(qal3(write + target), 0);
+  struct stat st {};
+  ASSERT_EQ(lstat(target.c_str(), &st), 0);
+  EXPECT_EQ(st.st_mode & 07777, 0640u);
+  if (root) {
+    EXPECT_EQ(st.st_uid, 1234u);
+    EXPECT_EQ(st.st_gid, 2345u);
+  }
+
+  // A link at FILE is replaced; its target stays as it was.
+  ASSERT_EQ(run_command("echo real > " + real + " && chmod 600 " + real + " && rm " + target + " && ln -s " +
+                        real + " " + target),
+            0);
+  ASSERT_EQ(qal3(write + target), 0);
+  ASSERT_EQ(lstat(target.c_str(), &st), 0);
+  EXPECT_TRUE(S_ISREG(st.st_mode));
+  EXPECT_EQ(testutil::read_file(real), "real\n");
+  // --follow-symlinks replaces the target, in its folder, and keeps the link
+  // (a relative one too).
+  ASSERT_EQ(run_command("rm " + target + " && ln -s ../" + other.path.substr(5) + "/real.xml " + target), 0);
+  ASSERT_EQ(qal3(write + target + " --follow-symlinks"), 0);
+  ASSERT_EQ(lstat(target.c_str(), &st), 0);
+  EXPECT_TRUE(S_ISLNK(st.st_mode));
+  EXPECT_EQ(testutil::read_file(real).rfind("<?xml", 0), 0u);
+  ASSERT_EQ(stat(real.c_str(), &st), 0);
+  EXPECT_EQ(st.st_mode & 07777, 0600u);
+  EXPECT_EQ(entries_of(dir.path), std::vector<std::string>{"out.xml"});
+  EXPECT_EQ(entries_of(other.path), std::vector<std::string>{"real.xml"});
+
+  // The folder is synced after the rename.
+  if (run_command("command -v strace >/dev/null") == 0 && kTool.find(' ') == std::string::npos) {
+    std::string err;
+    ASSERT_EQ(run_command("strace -y -e trace=rename,fsync " + kTool + " " + write + target, nullptr, &err), 0);
+    const std::size_t renamed = err.find("rename(");
+    ASSERT_NE(renamed, std::string::npos) << err;
+    EXPECT_NE(err.find("fsync(", renamed), std::string::npos) << err;
+    EXPECT_NE(err.find("<" + dir.path + ">", renamed), std::string::npos) << err;
+  }
+
+  // An empty name is a usage error, and nothing is made.
+  for (const std::string& cmd : {"trigger convert -o '' " + kTriggers, "chan convert --to daqvars -o '' " + kChan,
+                                 "envdict --xml '' " + kDict, "trigger test --plot '' --value 1 " + kTriggers}) {
+    std::string out, err;
+    EXPECT_EQ(run_command("cd " + other.path + " && " + kTool + " " + cmd, &out, &err), 2) << cmd;
+    EXPECT_EQ(out, "") << cmd;
+    EXPECT_EQ(entries_of(other.path), std::vector<std::string>{"real.xml"}) << cmd;
+  }
+}
+
+// SIGINT, SIGTERM and SIGHUP while the result is being made end the run as
+// they would, and take the scratch file with them.
+TEST(ToolConventions, SignalsRemoveTheScratchFile) {
+  for (const char* sig : {"INT", "TERM", "HUP"}) {
+    ScratchDir dir;
+    // The tool waits on a FIFO for its input, with its scratch file made.
+    TempFile script("set -m\ncd " + dir.path + "\necho old > out.xml\nmkfifo in\n" + kTool +
+                        " chan convert --to daqvars -o out.xml - < in &\npid=$!\nexec 3> in\n"
+                        "for i in $(seq 200); do ls -A | grep -q '^\\.out\\.xml\\.' && { echo made; break; }; "
+                        "sleep 0.05; done\nkill -" + sig + " $pid\nwait $pid\necho $?\nrm in\n",
+                    ".sh");
+    std::string out;
+    run_command("bash " + script.path(), &out);
+    const int number = std::string(sig) == "INT" ? SIGINT : std::string(sig) == "TERM" ? SIGTERM : SIGHUP;
+    EXPECT_EQ(out, "made\n" + std::to_string(128 + number) + "\n") << sig;
+    EXPECT_EQ(entries_of(dir.path), std::vector<std::string>{"out.xml"}) << sig;
+    EXPECT_EQ(testutil::read_file(dir.path + "/out.xml"), "old\n") << sig;
+  }
 }
 
 TEST(ToolConventions, DashIsStandardInputAndOutput) {
@@ -264,6 +352,17 @@ TEST(ToolConventions, SelectAnswersInTheExitStatus) {
   EXPECT_EQ(out, "no\n");
   EXPECT_EQ(qal3("chan select in-event 1 X /nonexistent.xml", &out, &err), 2);
   EXPECT_EQ(qal3("chan select in-event 99 X " + kLinac, &out, &err), 2);
+}
+
+// Standard input can be read once: naming it twice is a usage error.
+TEST(ToolConventions, StandardInputNamedTwiceIsAUsageError) {
+  for (const std::string& args : std::vector<std::string>{"chan print - -", "chan merge - " + kChan + " -", "chan select slow X - -", "evlist - -", "gige - -",
+        "check - -", "trigger test - --spectrum -", "trigger test - --spectrum=- --value 1"}) {
+    std::string out, err;
+    EXPECT_EQ(qal3(args + " < " + kChan, &out, &err), 2) << args;
+    EXPECT_NE(err.find("standard input ('-') is named more than once"), std::string::npos) << args << err;
+    EXPECT_EQ(out, "") << args;
+  }
 }
 
 TEST(ToolConventions, GnuOptionForms) {

@@ -35,6 +35,7 @@ const OptionInfo kOptions[] = {
     {"strict", 0, nullptr},
     {"known", 0, "NAME[,NAME...]"},
     {"max-input-size", 0, "SIZE"},
+    {"follow-symlinks", 0, nullptr},
 };
 
 const char kUsualExit[] =
@@ -48,6 +49,11 @@ const char kJsonHelp[] = "print one JSON document instead of text";
 static_assert(kDefaultMaxInput == std::size_t{256} << 20, "the help texts say 256 MiB");
 const char kMaxInputHelp[] =
     "refuse an input larger than SIZE bytes (K, M, G: KiB, MiB, GiB; default 256M)";
+
+const char kOutputHelp[] = "write to FILE (default and '-': standard output)";
+const char kFollowHelp[] =
+    "when the output FILE is a symbolic link, replace the file it points to and keep the link "
+    "(without it, the link itself is replaced by the new file)";
 
 const char kStrictHelp[] = "fail, writing nothing, when a document has findings";
 
@@ -84,19 +90,22 @@ std::vector<CommandInfo> make_commands() {
                {{"to", "chandescr (CHANDESCRIPTIONS) or daqvars (DAQvariables)"},
                 {"shift", "store event and data types as masks (type n becomes bit n) and write the masks"},
                 {"strict", kStrictHelp},
-                {"output", "write to FILE (default and '-': standard output)"}},
+                {"output", kOutputHelp},
+                {"follow-symlinks", kFollowHelp}},
                nullptr});
   c.push_back({"chan listing", "[OPTION]... FILE...", "write the tab-separated listing",
                "Writes the channels as a tab-separated listing: per channel stream, event type, DAQ "
                "name, property, set point, description, units, size, number of bits and of "
                "dimensions, then its bits, dimensions and statistics.",
                {{"shift", "store event and data types as masks: type n becomes bit n"},
-                {"output", "write to FILE (default and '-': standard output)"}},
+                {"output", kOutputHelp},
+                {"follow-symlinks", kFollowHelp}},
                nullptr});
   c.push_back({"chan names", "[OPTION]... FILE...", "write the DAQ name, size and data type table",
                "Writes one line per channel: the DAQ name right-aligned in 50 columns, the size and "
                "the name of the data type. Data types are stored as masks.",
-               {{"output", "write to FILE (default and '-': standard output)"}},
+               {{"output", kOutputHelp},
+                {"follow-symlinks", kFollowHelp}},
                nullptr});
   c.push_back({"chan merge", "[OPTION]... FILE...", "merge several documents into one",
                "Reads the documents in order into one list, merging a channel whose property is "
@@ -106,7 +115,8 @@ std::vector<CommandInfo> make_commands() {
                {{"to", "chandescr (default) or daqvars"},
                 {"shift", "store event and data types as masks (type n becomes bit n) and write the masks"},
                 {"strict", kStrictHelp},
-                {"output", "write to FILE (default and '-': standard output)"}},
+                {"output", kOutputHelp},
+                {"follow-symlinks", kFollowHelp}},
                nullptr});
   c.push_back({"chan select", "[OPTION]... QUESTION ARG... FILE...",
                "ask the channel selector a question",
@@ -126,7 +136,7 @@ std::vector<CommandInfo> make_commands() {
                {{"json", kJsonHelp}, {"quiet", "print no answer: only the exit status tells"}},
                "0  yes (in-event), or the channel is known and the answer printed\n"
                "1  no, or the channel is unknown\n"
-               "2  usage error, or a document could not be read\n"});
+               "2  usage error, a document could not be read, or the answer could not be written\n"});
   c.push_back({"trigger", "ACTION [OPTION]... ARG...",
                "list the trigger registry; print, convert and test trigger lists",
                "Trigger lists (root QAL3USERTRIGGERLIST) and the registry of trigger functions and "
@@ -155,7 +165,8 @@ std::vector<CommandInfo> make_commands() {
                    std::string(kFindingsText),
                {{"to", "xml or text"},
                 {"strict", kStrictHelp},
-                {"output", "write to FILE (default and '-': standard output)"}},
+                {"output", kOutputHelp},
+                {"follow-symlinks", kFollowHelp}},
                nullptr});
   c.push_back({"trigger test", "[OPTION]... FILE EVENT...",
                "evaluate a trigger list against data given as files or values",
@@ -188,6 +199,9 @@ std::vector<CommandInfo> make_commands() {
                          "value whose NAME equals its channel"},
                 {"channel", "evaluate only the triggers of channel NAME"},
                 {"plot", "draw the evaluations on spectra into the SVG file FILE"},
+                {"follow-symlinks", "when the --plot FILE is a symbolic link, replace the file it "
+                                    "points to and keep the link (without it, the link itself is "
+                                    "replaced)"},
                 {"json", kJsonHelp}},
                nullptr});
   c.push_back({"envdict", "[OPTION]... FILE",
@@ -204,6 +218,9 @@ std::vector<CommandInfo> make_commands() {
                 {"xml", "write the dictionary as an XML document to FILE ('-': standard output)"},
                 {"text", "write one tab-separated line per entry to FILE ('-': standard output)"},
                 {"strict", "with --xml or --text: fail, writing nothing, when the dictionary has findings"},
+                {"follow-symlinks", "when the --xml or --text FILE is a symbolic link, replace the "
+                                    "file it points to and keep the link (without it, the link "
+                                    "itself is replaced)"},
                 {"json", kJsonHelp}},
                nullptr});
   c.push_back({"gige", "[OPTION]... FILE...",
@@ -406,7 +423,9 @@ std::string help_text(const CommandInfo& command_info) {
                                        [](const OptionUse& u) { return std::strcmp(u.name, "output") == 0; });
   if (with_output)
     out += "\nA FILE of '-' is standard input; output goes to standard output unless\n"
-           "-o FILE is given, and FILE is then replaced only by a complete result.\n";
+           "-o FILE is given, and FILE is then replaced only by a complete result,\n"
+           "keeping its mode (and, as root, its owner). A symbolic link at FILE is\n"
+           "replaced by the new file unless --follow-symlinks is given.\n";
   else
     out += "\nA FILE of '-' is standard input.\n";
   out += "\nExit status:\n";
@@ -463,7 +482,11 @@ std::string man_page() {
        "\\fB\\-\\-max\\-input\\-size\\fR=\\fISIZE\\fR changes that limit.\n"
        "With \\fB\\-o\\fR \\fIFILE\\fR the result is written to a scratch file in the same\n"
        "folder that replaces FILE only once it is complete: on any failure FILE\n"
-       "is as it was.\n"
+       "is as it was, and SIGINT, SIGTERM or SIGHUP removes the scratch file.\n"
+       "The new file keeps the mode of the old one (and, as root, its owner and\n"
+       "group). A symbolic link at FILE is replaced by the new file, as\n"
+       "\\fBsed \\-i\\fR does; with \\fB\\-\\-follow\\-symlinks\\fR the file the link points to\n"
+       "is replaced in its own folder and the link stays.\n"
        "\\fB\\-\\-json\\fR prints one JSON document per run, with the fields of the\n"
        "records under their own names.\n"
        "Errors in documents read \\fIFILE\\fR:\\fILINE\\fR:\\fICOLUMN\\fR: \\fImessage\\fR.\n"

@@ -93,6 +93,10 @@ int parse(const CommandInfo& command_info, int argc, char** argv, Args& args);
 // error; returns kUsage.
 int usage_error(const std::string& cmd, const std::string& message);
 
+// A usage error (kUsage returned) when standard input ("-") is among
+// `inputs` more than once, for it can be read only once; -1 otherwise.
+int stdin_once(const std::string& cmd, const std::vector<std::string>& inputs);
+
 // Prints "qal3: <where>: <message>" on standard error.
 void file_error(const std::string& where, const std::string& message);
 
@@ -217,10 +221,19 @@ auto read_document(Input& in, Memory&& memory, File&& file)
 // file, which is written whole or not at all: the data goes to a scratch
 // file in the same folder (for standard output, an anonymous memory file)
 // that replaces FILE only once everything has been written and closed. On
-// any failure FILE stays as it was and the scratch file is removed.
+// any failure FILE stays as it was and the scratch file is removed; so it
+// is when SIGINT, SIGTERM or SIGHUP ends the run (see
+// remove_scratch_on_signals). The new file keeps the mode of the one it
+// replaces, and its owner and group where the system allows (as root), and
+// the folder is synced after the rename.
+//
+// A symbolic link at FILE is replaced by the new file (as `sed -i` does);
+// with Links::follow the file the link leads to is replaced, in its own
+// folder, and the link stays.
 class Output {
  public:
-  explicit Output(std::string target);
+  enum class Links { replace, follow };
+  explicit Output(std::string target, Links links = Links::replace);
   Output(const Output&) = delete;
   Output& operator=(const Output&) = delete;
   ~Output();
@@ -241,20 +254,32 @@ class Output {
 
  private:
   void discard();
+  bool place();
   std::string target_;
+  Links links_;
   std::string name_;
-  std::string scratch_;  // the scratch file's name in the folder ("" for standard output)
+  std::string destination_;  // the file replaced: FILE, or where its links lead
+  int slot_ = -1;            // the scratch file's entry for the signal handler (-1: none)
   std::string writer_path_;
   int fd_ = -1;
 };
+
+// Makes SIGINT, SIGTERM and SIGHUP remove the scratch files of the Outputs
+// being written before they end the process as they would have; a signal
+// that is ignored (nohup) stays ignored. Called once, at start.
+void remove_scratch_on_signals();
+
+// The way links at an output are treated, from --follow-symlinks.
+Output::Links links_option(const Args& args);
 
 // Writes to standard output through stdio; false (and the stream's error
 // flag) on failure.
 bool put(const std::string& text);
 
 // Flushes standard output at the end of a run. A failed write prints a
-// message and turns `status` into 1; a closed pipe ends quietly.
-int finish_stdout(int status);
+// message (once: the stream's error is then cleared) and turns `status`
+// into `failure` unless it is worse already; a closed pipe ends quietly.
+int finish_stdout(int status, int failure = kBadDocument);
 
 // ---------------------------------------------------------------------------
 // Record forms.

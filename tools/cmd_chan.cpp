@@ -26,6 +26,7 @@ struct Options {
   int format = 0;  // 0 CHANDESCRIPTIONS, 1 DAQvariables
   bool json = false;
   bool quiet = false;
+  cli::Output::Links links = cli::Output::Links::replace;
   std::size_t max_input = cli::kDefaultMaxInput;
   std::string out;
   std::vector<std::string> files;
@@ -68,7 +69,7 @@ int parse_options(const char* sub, int argc, char** argv, Options& o) {
   o.quiet = args.quiet;
   o.max_input = args.max_input;
   o.out = args.value("output");
-  if (args.has("output") && o.out.empty()) return cli::usage_error(cmd, "-o needs a file name");
+  o.links = cli::links_option(args);
   if (args.has("to")) {
     if (!parse_format(args.value("to"), o.format))
       return cli::usage_error(cmd, "unknown format '" + args.value("to") + "'");
@@ -76,7 +77,7 @@ int parse_options(const char* sub, int argc, char** argv, Options& o) {
   }
   o.files = args.operands;
   if (o.files.empty()) return cli::usage_error(cmd, "no description document given");
-  return -1;
+  return cli::stdin_once(cmd, o.files);
 }
 
 // Reads a channel description document with `memory(text)` or `file(path)`:
@@ -125,15 +126,19 @@ bool read_documents(const Options& o, std::vector<chan_descr_2010*>* list, Combi
   return ok;
 }
 
-// Writes *list (mode 2 XML in o.format, 1 listing, 3 names table) to o.out
-// or standard output, whole or not at all.
-int write_document(const Options& o, std::vector<chan_descr_2010*>* list, int mode = 2) {
-  cli::Output out(o.out);
+// Reads the documents into one list and writes it (mode 2 XML in o.format,
+// 1 listing, 3 names table) to o.out or standard output, whole or not at
+// all. The output is made first, so that a folder it cannot be made in
+// shows before any reading.
+int convert_documents(const Options& o, Combine combine, Findings findings, int mode = 2) {
+  cli::Output out(o.out, o.links);
   if (!out.open()) return cli::kBadDocument;
+  List list;
+  if (!read_documents(o, list.get(), combine, findings)) return cli::kBadDocument;
   int rc;
   {
     cli::LibraryMessages messages(out.name(), out.writer_path());
-    rc = dump_chan_desr(list, out.writer_path(), mode, mode == 2 ? o.format : 0);
+    rc = dump_chan_desr(list.get(), out.writer_path(), mode, mode == 2 ? o.format : 0);
   }
   if (rc != 0) {
     cli::file_error(out.name(), "channel descriptions not written");
@@ -204,18 +209,14 @@ int run_convert(int argc, char** argv) {
   const int st = parse_options("convert", argc, argv, o);
   if (st >= 0) return st;
   if (!o.format_given) return cli::usage_error("chan convert", "--to FORMAT is required");
-  List list;
-  if (!read_documents(o, list.get(), Combine::append, Findings::warn)) return cli::kBadDocument;
-  return write_document(o, list.get());
+  return convert_documents(o, Combine::append, Findings::warn);
 }
 
 int run_merge(int argc, char** argv) {
   Options o;
   const int st = parse_options("merge", argc, argv, o);
   if (st >= 0) return st;
-  List list;
-  if (!read_documents(o, list.get(), Combine::merge, Findings::warn)) return cli::kBadDocument;
-  return write_document(o, list.get());
+  return convert_documents(o, Combine::merge, Findings::warn);
 }
 
 // listing (mode 1) and names (mode 3): text tables.
@@ -224,9 +225,7 @@ int run_table(const char* sub, int mode, int argc, char** argv) {
   const int st = parse_options(sub, argc, argv, o);
   if (st >= 0) return st;
   if (mode == 3) o.shift = true;  // the table names data types stored as masks
-  List list;
-  if (!read_documents(o, list.get(), Combine::append, Findings::silent)) return cli::kBadDocument;
-  return write_document(o, list.get(), mode);
+  return convert_documents(o, Combine::append, Findings::silent, mode);
 }
 
 // ---------------------------------------------------------------------------
@@ -329,6 +328,7 @@ int run_select(int argc, char** argv) {
   }
   std::string chan = args[nargs];
   const std::vector<std::string> files(args.begin() + 1 + nargs, args.end());
+  if (cli::stdin_once(cmd, files) >= 0) return kError;
 
   chan_selector sel;
   if (!load_selector(sel, files, a.max_input)) return kError;
@@ -363,7 +363,8 @@ int run_select(int argc, char** argv) {
   if (!known) cli::file_error(cmd, "unknown channel '" + chan + "'");
   if (a.json) cli::print_json(doc);
   else if (!a.quiet) cli::put(text);
-  return status;
+  // An answer that cannot be written is an error, never the answer "no".
+  return cli::finish_stdout(status, kError);
 }
 
 }  // namespace
@@ -382,9 +383,6 @@ int cmd_chan(int argc, char** argv) {
   if (sub == "listing") return run_table("listing", 1, argc - 1, argv + 1);
   if (sub == "names") return run_table("names", 3, argc - 1, argv + 1);
   if (sub == "merge") return run_merge(argc - 1, argv + 1);
-  if (sub == "select") {
-    const int status = run_select(argc - 1, argv + 1);
-    return status;
-  }
+  if (sub == "select") return run_select(argc - 1, argv + 1);
   return cli::usage_error(kCmd, "unknown command '" + sub + "'");
 }

@@ -32,6 +32,7 @@ int parse_options(int argc, char** argv, Options& o) {
       return cli::usage_error(kCmd, "--known: empty name in '" + opt.second + "'");
   o.files = args.operands;
   if (o.files.empty()) return cli::usage_error(kCmd, "give at least one file");
+  if (cli::stdin_once(kCmd, o.files) >= 0) return cli::kUsage;
   return -1;
 }
 

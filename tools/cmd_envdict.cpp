@@ -22,6 +22,7 @@ struct Options {
   bool quiet = false;
   bool json = false;
   Action action = Action::list;
+  cli::Output::Links links = cli::Output::Links::replace;
   std::size_t max_input = cli::kDefaultMaxInput;
   std::string out;
   std::string file;
@@ -121,11 +122,10 @@ nlohmann::json to_json(const cli::Input& in, const std::vector<Entry*>& entries,
   return {{"file", in.name}, {"layout", layout_2010 ? "2010" : "old"}, {"entries", list}};
 }
 
-// Writes the dictionary (mode 2 XML, 1 text) to opt.out, whole or not at all.
+// Writes the dictionary (mode 2 XML, 1 text) to the open `out`, whole or
+// not at all.
 template <class Entry>
-int write(const Options& opt, std::vector<Entry*>& entries, int mode) {
-  cli::Output out(opt.out);
-  if (!out.open()) return cli::kBadDocument;
+int write(cli::Output& out, std::vector<Entry*>& entries, int mode) {
   int rc;
   {
     cli::LibraryMessages messages(out.name(), out.writer_path());
@@ -140,10 +140,14 @@ int write(const Options& opt, std::vector<Entry*>& entries, int mode) {
 
 template <class Entry>
 int run(const Options& opt) {
+  const bool converting = opt.action == Action::xml || opt.action == Action::text;
+  // The output is made first, so that a folder it cannot be made in shows
+  // before any reading.
+  cli::Output out(opt.out, opt.links);
+  if (converting && !out.open()) return cli::kBadDocument;
   std::vector<cli::Input> inputs(1);
   cli::Input& in = inputs[0];
   if (!cli::read_input(opt.file, opt.max_input, in)) return cli::kBadDocument;
-  const bool converting = opt.action == Action::xml || opt.action == Action::text;
   if (converting && check::warn_dropped_inputs(inputs, opt.strict, opt.quiet)) return cli::kBadDocument;
   Dictionary<Entry> dict;
   if (dict.read(in) != 0) {
@@ -162,9 +166,9 @@ int run(const Options& opt) {
       Api<Entry>::dump(&dict.entries, nullptr, 2, -1);  // the console form
       return cli::kOk;
     case Action::xml:
-      return write(opt, dict.entries, 2);
+      return write(out, dict.entries, 2);
     case Action::text:
-      return write(opt, dict.entries, 1);
+      return write(out, dict.entries, 1);
   }
   return cli::kOk;
 }
@@ -180,6 +184,7 @@ int parse_options(int argc, char** argv, Options& opt) {
   opt.max_input = args.max_input;
   opt.layout_2010 = args.has("2010");
   opt.strict = args.has("strict");
+  opt.links = cli::links_option(args);
   int actions = 0;
   for (const auto& o : args.options) {
     if (o.first == "check") {

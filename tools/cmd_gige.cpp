@@ -49,6 +49,7 @@ int cmd_gige(int argc, char** argv) {
   const int st = cli::parse(command_info, argc, argv, args);
   if (st >= 0) return st;
   if (args.operands.empty()) return cli::usage_error(command_info.name, "no feature file given");
+  if (cli::stdin_once(command_info.name, args.operands) >= 0) return cli::kUsage;
 
   int status = cli::kOk;
   nlohmann::json files = nlohmann::json::array();

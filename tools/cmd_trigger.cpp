@@ -174,14 +174,16 @@ int run_convert(int argc, char** argv) {
   if (to != "xml" && to != "text")
     return cli::usage_error("trigger convert", "--to must be xml or text, not '" + to + "'");
   if (args.operands.size() != 1) return cli::usage_error("trigger convert", "give exactly one trigger list");
+  // The output is made first, so that a folder it cannot be made in shows
+  // before any reading.
+  cli::Output out(args.value("output"), cli::links_option(args));
+  if (!out.open()) return cli::kBadDocument;
   std::vector<cli::Input> inputs(1);
   if (!cli::read_input(args.operands[0], args.max_input, inputs[0])) return cli::kBadDocument;
   if (check::warn_dropped_inputs(inputs, args.has("strict"), args.quiet)) return cli::kBadDocument;
   TriggerList list;
   if (!list.read(inputs[0])) return cli::kBadDocument;
   const int mode = to == "xml" ? USER_TRIG_DUMP_XML_FILE : USER_TRIG_DUMP_TXT_FILE;
-  cli::Output out(args.value("output"));
-  if (!out.open()) return cli::kBadDocument;
   int rc;
   {
     cli::LibraryMessages messages(out.name(), out.writer_path());
@@ -412,11 +414,9 @@ nlohmann::json json_of(const Verdict& v) {
           {"verdict", v.verdict}};
 }
 
-// Writes the SVG picture of the panels to `file`, whole or not at all.
-int write_plot(const std::string& file, const std::vector<plot::Panel>& panels) {
-  cli::Output out(file);
-  const bool ok = out.open() && out.write(plot::render_svg(panels)) && out.commit();
-  return ok ? cli::kOk : cli::kBadDocument;
+// Writes the SVG picture of the panels to the open `out`, whole or not at all.
+int write_plot(cli::Output& out, const std::vector<plot::Panel>& panels) {
+  return out.write(plot::render_svg(panels)) && out.commit() ? cli::kOk : cli::kBadDocument;
 }
 
 int run_test(int argc, char** argv) {
@@ -427,14 +427,22 @@ int run_test(int argc, char** argv) {
   const bool channel_given = args.has("channel");
   const std::string channel = args.value("channel");
   std::vector<std::pair<std::string, std::string>> event_args;
-  for (const auto& o : args.options)
+  std::vector<std::string> inputs = args.operands;
+  for (const auto& o : args.options) {
     if (o.first == "spectrum" || o.first == "value" || o.first == "slow") event_args.push_back(o);
+    if (o.first == "spectrum") inputs.push_back(o.second);
+  }
   if (args.operands.size() != 1) return cli::usage_error(cmd, "give exactly one trigger list");
+  if (cli::stdin_once(cmd, inputs) >= 0) return cli::kUsage;
   if (event_args.empty())
     return cli::usage_error(cmd, "give at least one event (--spectrum, --value or --slow)");
   const std::string plot_file = args.value("plot");
   if (args.has("plot") && (plot_file.empty() || plot_file == "-"))
     return cli::usage_error(cmd, "--plot needs a file name (the table goes to standard output)");
+  // The picture's file is made first, so that a folder it cannot be made in
+  // shows before any reading.
+  cli::Output plot_out(plot_file, cli::links_option(args));
+  if (!plot_file.empty() && !plot_out.open()) return cli::kBadDocument;
 
   std::vector<Event> events(event_args.size());
   for (std::size_t i = 0; i < event_args.size(); ++i) {
@@ -474,7 +482,7 @@ int run_test(int argc, char** argv) {
     else cli::put(lines);
   }
   if (args.json) cli::print_json({{"file", list.name()}, {"events", json_events}});
-  return plot_file.empty() ? cli::kOk : write_plot(plot_file, panels);
+  return plot_file.empty() ? cli::kOk : write_plot(plot_out, panels);
 }
 
 }  // namespace

@@ -41,6 +41,7 @@ int main(int argc, char** argv) {
   // makes the write fail (and the output be discarded) instead of killing.
   std::signal(SIGPIPE, SIG_DFL);
   std::signal(SIGXFSZ, SIG_IGN);
+  cli::remove_scratch_on_signals();
   int status;
   try {
     status = run(argc, argv);
