@@ -354,6 +354,49 @@ TEST(ToolConventions, SelectAnswersInTheExitStatus) {
   EXPECT_EQ(qal3("chan select in-event 99 X " + kLinac, &out, &err), 2);
 }
 
+// A tab or line break inside a field (at @) never splits a record: every
+// text output has the lines and columns it has for a plain field.
+TEST(ToolConventions, TextOutputsKeepOneRecordPerLine) {
+  const std::string chan =
+      "<CHANDESCRIPTIONS><CHANNEL><STREAM>1</STREAM><EVTYPE>1</EVTYPE><DTYPE>1</DTYPE><PROP>P@</PROP>"
+      "<NAME>N@</NAME><DESC>D@</DESC><UNITS>U@</UNITS><SIZE>1</SIZE></CHANNEL></CHANDESCRIPTIONS>";
+  const std::string dict =
+      "<ENVINDEXDICT><CHANNEL><INDEX>1</INDEX><PROP>A@</PROP><DABS>1</DABS><DREL>2</DREL></CHANNEL>"
+      "</ENVINDEXDICT>";
+  const std::string events =
+      "<BMR><EVENT><TYPE>1</TYPE><SBLOCK>B@<CHLIST><CHAN>C@</CHAN></CHLIST></SBLOCK></EVENT></BMR>";
+  const std::string triggers =
+      "<QAL3USERTRIGGERLIST><USERTRIGGER><Chan name=\"T@\" subchan=\"0\"/><Function name=\"MEAN\"/>"
+      "<Operation name=\"GT\"/></USERTRIGGER></QAL3USERTRIGGERLIST>";
+  const struct {
+    const char* cmd;
+    const std::string& doc;
+  } kCases[] = {{"chan print", chan},         {"chan listing", chan},  {"chan names", chan},
+                {"envdict", dict},            {"envdict --text -", dict},
+                {"evlist", events},           {"trigger print", triggers}, {"trigger convert --to text", triggers}};
+  // Lines, and the tabs of each.
+  const auto shape = [](const std::string& text) {
+    std::vector<long> tabs{0};
+    for (char c : text) {
+      if (c == '\n') tabs.push_back(0);
+      else if (c == '\t') ++tabs.back();
+    }
+    return tabs;
+  };
+  const auto with = [](std::string doc, const std::string& x) {
+    for (std::size_t at; (at = doc.find('@')) != std::string::npos;) doc.replace(at, 1, x);
+    return doc;
+  };
+  for (const auto& c : kCases) {
+    TempFile plain(with(c.doc, "__")), broken(with(c.doc, "&#9;&#10;&#13;"));
+    std::string want, got, err;
+    ASSERT_EQ(qal3(std::string(c.cmd) + " " + plain.path(), &want, &err), 0) << c.cmd << err;
+    ASSERT_EQ(qal3(std::string(c.cmd) + " " + broken.path(), &got, &err), 0) << c.cmd << err;
+    EXPECT_EQ(shape(got), shape(want)) << c.cmd << "\n" << got;
+    EXPECT_NE(got.find("\\t\\n\\r"), std::string::npos) << c.cmd << "\n" << got;
+  }
+}
+
 // Standard input can be read once: naming it twice is a usage error.
 TEST(ToolConventions, StandardInputNamedTwiceIsAUsageError) {
   for (const std::string& args : std::vector<std::string>{"chan print - -", "chan merge - " + kChan + " -", "chan select slow X - -", "evlist - -", "gige - -",

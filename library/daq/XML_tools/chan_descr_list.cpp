@@ -7,6 +7,7 @@
 #include "boundary.h"
 #include "chan_descr_internal.h"
 #include "messages.h"
+#include "text_field.h"
 
 namespace msg = qal3::messages;
 
@@ -135,21 +136,21 @@ void print_qal3_chan_descr(std::vector<chan_descr_2010*>* list) {
     msg::list(" data type: 0x%x %s\n", d->dtype, data_type_names(d->dtype).c_str());
     msg::list("\tcount  :%d\n", d->count);
     msg::list("\tdb_key :%d\n", d->db_key);
-    msg::list("\tprop   :%s\n", d->prop_name);
-    msg::list("\tname   :%s\n", d->daq_name);
+    msg::list("\tprop   :%s\n", qal3::text::one_line(d->prop_name).c_str());
+    msg::list("\tname   :%s\n", qal3::text::one_line(d->daq_name).c_str());
     msg::list("\tset_pnt:%s\n", d->set_point ? "yes" : "no");
-    msg::list("\tdesc   :%s\n", d->prop_desc);
-    msg::list("\tsb_name:%s\n", d->sb_name);
-    msg::list("\tsubsys :%s\n", d->subsystem);
-    msg::list("\tunit   :%s\n", d->units);
+    msg::list("\tdesc   :%s\n", qal3::text::one_line(d->prop_desc).c_str());
+    msg::list("\tsb_name:%s\n", qal3::text::one_line(d->sb_name).c_str());
+    msg::list("\tsubsys :%s\n", qal3::text::one_line(d->subsystem).c_str());
+    msg::list("\tunit   :%s\n", qal3::text::one_line(d->units).c_str());
     msg::list("\tmax_sz :%d\n", d->max_size);
     if (d->nbits != 0) {
       msg::list("\t\t# bits :%d\n", d->nbits);
       for (const bit_descr* b : d->bits) {
         if (!b) continue;
         msg::list("\t\tbit    : %d\n", b->bit);
-        msg::list("\t\tname   : %s\n", b->bit_name);
-        msg::list("\t\tdesc   : %s\n", b->bit_desc);
+        msg::list("\t\tname   : %s\n", qal3::text::one_line(b->bit_name).c_str());
+        msg::list("\t\tdesc   : %s\n", qal3::text::one_line(b->bit_desc).c_str());
       }
     } else if (!d->bits.empty()) {
       msg::put_line(msg::out, msg::error, msg::keep, "ERROR: nbits = 0, but bits.size() > 0");
@@ -159,17 +160,17 @@ void print_qal3_chan_descr(std::vector<chan_descr_2010*>* list) {
       for (const dim_descr* dm : d->dims) {
         if (!dm) continue;
         msg::list("\t\tid    : %d\n", dm->dim);
-        msg::list("\t\tname : %s\n", dm->dim_name);
-        msg::list("\t\tdesc : %s\n", dm->dim_desc);
-        msg::list("\t\tunits: %s\n", dm->units);
+        msg::list("\t\tname : %s\n", qal3::text::one_line(dm->dim_name).c_str());
+        msg::list("\t\tdesc : %s\n", qal3::text::one_line(dm->dim_desc).c_str());
+        msg::list("\t\tunits: %s\n", qal3::text::one_line(dm->units).c_str());
         if (dm->nstats != 0) {
           msg::list("\t\t\t# stats : %d\n", dm->nstats);
           for (const stat_descr* st : dm->stats) {
             if (!st) continue;
             msg::list("\t\t\tid     : %d\n", st->stat);
-            msg::list("\t\t\tname   : %s\n", st->stat_name);
-            msg::list("\t\t\tdesc   : %s\n", st->stat_desc);
-            msg::list("\t\t\tunits  : %s\n", st->units);
+            msg::list("\t\t\tname   : %s\n", qal3::text::one_line(st->stat_name).c_str());
+            msg::list("\t\t\tdesc   : %s\n", qal3::text::one_line(st->stat_desc).c_str());
+            msg::list("\t\t\tunits  : %s\n", qal3::text::one_line(st->units).c_str());
           }
         } else if (!dm->stats.empty()) {
           msg::put_line(msg::out, msg::error, msg::keep, "ERROR: nstats = 0, but stats.size() > 0");

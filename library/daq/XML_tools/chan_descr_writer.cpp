@@ -11,6 +11,7 @@
 #include "name_map.h"
 #include "xml_output.h"
 #include "messages.h"
+#include "text_field.h"
 
 namespace msg = qal3::messages;
 
@@ -232,19 +233,24 @@ const char* data_type_name(unsigned int dtype) {
   return "UNKNOWN";
 }
 
+using qal3::text::one_line;
+
 void write_listing(qal3::output::File& file, const chan_descr_2010* d, const char* name) {
   file.printf("%d\t%d\t%s\t%s\t%d\t\"%s\"\t\"%s\"\t%d\t%d\t%d\n", d->stream,
-              static_cast<int>(d->ev_type), name, d->prop_name, d->set_point, d->prop_desc,
-              d->units, d->max_size, d->nbits, d->ndims);
+              static_cast<int>(d->ev_type), one_line(name).c_str(), one_line(d->prop_name).c_str(), d->set_point,
+              one_line(d->prop_desc).c_str(), one_line(d->units).c_str(), d->max_size, d->nbits, d->ndims);
   for (const bit_descr* b : d->bits) {
-    if (b) file.printf("%d\t%s\t\"%s\"\n", b->bit, b->bit_name, b->bit_desc);
+    if (b) file.printf("%d\t%s\t\"%s\"\n", b->bit, one_line(b->bit_name).c_str(), one_line(b->bit_desc).c_str());
   }
   for (const dim_descr* dm : d->dims) {
     if (!dm) continue;
-    file.printf("%d\t%s\t\"%s\"\t\"%s\"\n", dm->dim, dm->dim_name, dm->units, dm->dim_desc);
+    file.printf("%d\t%s\t\"%s\"\t\"%s\"\n", dm->dim, one_line(dm->dim_name).c_str(), one_line(dm->units).c_str(),
+                one_line(dm->dim_desc).c_str());
     file.printf("%d\n", dm->nstats);
     for (const stat_descr* st : dm->stats) {
-      if (st) file.printf("%d\t%s\t\"%s\"\t\"%s\"\n", st->stat, st->stat_name, st->units, st->stat_desc);
+      if (st)
+        file.printf("%d\t%s\t\"%s\"\t\"%s\"\n", st->stat, one_line(st->stat_name).c_str(), one_line(st->units).c_str(),
+                    one_line(st->stat_desc).c_str());
     }
   }
 }
@@ -296,7 +302,7 @@ int dump_chan_desr(std::vector<chan_descr_2010*>* chdscr_list, char* file_name, 
       } else if (mode == 1) {
         write_listing(file, d, name);
       } else if (mode == 3) {
-        file.printf("%50s\t%d\t%s\n", name, d->max_size, data_type_name(d->dtype));
+        file.printf("%50s\t%d\t%s\n", one_line(name).c_str(), d->max_size, data_type_name(d->dtype));
         if (d->dtype != 0) {
           msg::list("\n");
         }

@@ -19,6 +19,7 @@
 #include "parse_chan_descr.h"
 #include "pull_reader.h"
 #include "messages.h"
+#include "text_field.h"
 #include "xml_output.h"
 
 namespace msg = qal3::messages;
@@ -228,7 +229,7 @@ void list_on_console(const Entry& e, int n) {
   lines.copyfmt(std::cout);
   lines << "-------------- " << n << " -----------------\n";
   lines << " Index : " << e.index << "\n";
-  lines << " Channel: " << prop_of(e) << " DABS " << e.data.env_ch_abs_delta << " DREL "
+  lines << " Channel: " << qal3::text::one_line(prop_of(e)) << " DABS " << e.data.env_ch_abs_delta << " DREL "
         << e.data.env_ch_rel_delta << "\n";
   if (msg::sink_in_force())
     msg::deliver(msg::out, msg::listing, msg::flush, lines.str());
@@ -238,7 +239,7 @@ void list_on_console(const Entry& e, int n) {
 
 template <class Entry>
 void text_line(qal3::output::File& file, const Entry& e) {
-  std::string prop = prop_of(e);
+  std::string prop = qal3::text::one_line(prop_of(e));
   if (prop.empty()) prop = "!!!UNDEFINED!!!";
   file.printf("%d\t%s\t%s\t%s\n", e.index, prop.c_str(), float_text(e.data.env_ch_abs_delta).c_str(),
               float_text(e.data.env_ch_rel_delta).c_str());

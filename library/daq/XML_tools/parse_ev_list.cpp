@@ -12,6 +12,7 @@
 #include "event_util.h"
 #include "number_text.h"
 #include "messages.h"
+#include "text_field.h"
 #include "pull_reader.h"
 
 namespace msg = qal3::messages;
@@ -192,11 +193,11 @@ void qal3_print_ev_list(std::vector<qal3_ev_entry*>* list) {
     msg::list("Server Blocks: %d\n", static_cast<int>(e->sb_list->size()));
     int j = 0;
     for (const qal3_ev_sb_list* sb : *e->sb_list) {
-      msg::list("Server block[%d]: '%s'\n", j++, sb->sb_list);
+      msg::list("Server block[%d]: '%s'\n", j++, qal3::text::one_line(sb->sb_list).c_str());
       if (sb->ch_list && !sb->ch_list->empty()) {
         msg::list("Channels: %d\n", static_cast<int>(sb->ch_list->size()));
         int k = 0;
-        for (const char* ch : *sb->ch_list) msg::list("Channel[%d]:\t'%s'\n", k++, ch);
+        for (const char* ch : *sb->ch_list) msg::list("Channel[%d]:\t'%s'\n", k++, qal3::text::one_line(ch).c_str());
       } else {
         msg::put_line(msg::out, msg::listing, msg::keep, "No channel list -> ALL channels");
       }

@@ -17,6 +17,7 @@
 #include "number_text.h"
 #include "parse_chan_descr.h"
 #include "messages.h"
+#include "text_field.h"
 #include "pull_reader.h"
 #include "user_case_trigger.h"
 #include "xml_output.h"
@@ -336,7 +337,8 @@ std::string parameters_line(const qal3_user_case_trigger& t) {
 
 // The text block of one record (mode 1).
 std::string text_block(const qal3_user_case_trigger& t) {
-  std::string out = format("%s\t%d\t%s\n", t.channel, t.subchannel, function_name(t.function));
+  std::string out =
+      format("%s\t%d\t%s\n", qal3::text::one_line(t.channel).c_str(), t.subchannel, function_name(t.function));
   out += parameters_line(t);
   out += format("%s\n", operation_name(t.operation));
   out += float_text(t.low) + "\t" + float_text(t.upper) + format("\t0x%X\n", t.bitmask);
@@ -347,7 +349,7 @@ std::string text_block(const qal3_user_case_trigger& t) {
 // standard stream shows a float (six significant digits, no trailing zeros).
 void print_screen_block(const qal3_user_case_trigger& t, int n) {
   msg::list("-------------- %d -----------------\n", n);
-  msg::list(" Channel: %s\tsubchannel: %d\n", t.channel, t.subchannel);
+  msg::list(" Channel: %s\tsubchannel: %d\n", qal3::text::one_line(t.channel).c_str(), t.subchannel);
   msg::list(" Function: %s\n", function_name(t.function));
   msg::list(" Parameters: \n");
   msg::deliver(msg::out, msg::listing, msg::keep, parameters_line(t));
