@@ -73,10 +73,15 @@ TEST(ToolChan, PrintsFilesAndStandardInput) {
   ASSERT_EQ(chan("print " + kLinac, &out), 0);
   EXPECT_EQ(out.rfind("========================\nQAL3 XML Channel Description (XCD)\n", 0), 0u);
   EXPECT_NE(out.find("\tprop   :LINAC/BPM/BPM1/X\n"), std::string::npos);
-  EXPECT_NE(out.find(" ev type  : 0x1 HB\n"), std::string::npos);  // a number read as a mask
+  // The listing names the types right whether they are stored as numbers
+  // or as masks; --json shows the form asked for.
+  EXPECT_NE(out.find(" ev type  : 0x2 NORMAL\n"), std::string::npos);
+  EXPECT_NE(out.find(" ev type  : 0x40 IMAGE\n"), std::string::npos);
   std::string shifted;
   ASSERT_EQ(run_command("cat " + kLinac + " | " + kTool + " chan print --shift -", &shifted), 0);
-  EXPECT_NE(shifted.find(" ev type  : 0x2 NORMAL\n"), std::string::npos);
+  EXPECT_EQ(shifted, out);
+  ASSERT_EQ(chan("print --json " + kLinac, &out), 0);
+  EXPECT_NE(out.find("\"ev_type\": 1,"), std::string::npos);
 }
 
 TEST(ToolChan, ConvertsBothWaysKeepingTheCarriedFields) {

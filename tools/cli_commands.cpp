@@ -76,7 +76,10 @@ std::vector<CommandInfo> make_commands() {
                {},
                nullptr});
   c.push_back({"chan print", "[OPTION]... FILE...", "print the descriptions of each document",
-               "Reads each description document and prints its channels.",
+               "Reads each description document and prints its channels. The listing shows event "
+               "and data types as masks (type n is bit n; a 2010 data type 32 + n is bit n with "
+               "bit 31) with the names of their types, with or without --shift; --json shows them as "
+               "stored: plain numbers, or masks with --shift.",
                {{"shift", "store event and data types as masks: type n becomes bit n"},
                 {"json", kJsonHelp}},
                nullptr});

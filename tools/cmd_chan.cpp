@@ -182,10 +182,13 @@ int run_print(int argc, char** argv) {
   if (st >= 0) return st;
   int status = cli::kOk;
   nlohmann::json files = nlohmann::json::array();
+  // The listing names the event and data types of masks, so it is made
+  // from masks whatever the form asked for; --json shows that form.
+  const bool shift = o.shift || !o.json;
   for (const std::string& f : o.files) {
     List list;
     cli::Input in;
-    if (!cli::read_input(f, o.max_input, in) || !parse_document(in, list.get(), o.shift, false)) {
+    if (!cli::read_input(f, o.max_input, in) || !parse_document(in, list.get(), shift, false)) {
       status = cli::kBadDocument;
       continue;
     }
