@@ -51,13 +51,45 @@ TEST(ToolEnvdict, WarnsAboutCutNamesAndRepeatedIndexes) {
                        "</PROP></CHANNEL><CHANNEL><INDEX>4</INDEX><PROP>q</PROP></CHANNEL></ENVINDEXDICT>");
   int rc = -1;
   std::string err;
+  // The default layout keeps the name whole.
   EXPECT_EQ(f.path() + ": 2 entries read, 1 repeated indexes\n", run("-c " + f.path(), &rc, &err));
   EXPECT_EQ(0, rc);
-  EXPECT_EQ("qal3: " + f.path() + ": warning: property name of index 4 cut to 79 characters: '" +
-                name.substr(0, 79) + "'\nqal3: " + f.path() + ": warning: index 4 used by 2 entries\n",
-            err);
-  run("--2010 -c " + f.path(), &rc, &err);
-  EXPECT_EQ(std::string::npos, err.find("cut to"));
+  EXPECT_EQ("qal3: " + f.path() + ": warning: index 4 used by 2 entries\n", err);
+  EXPECT_NE(std::string::npos, run("--xml - " + f.path(), &rc, &err).find("<PROP>" + name + "</PROP>"));
+  EXPECT_EQ(0, rc);
+}
+
+// Every cut is a warning, in either layout; the warning counts characters
+// and quotes what was kept, never part of a character.
+TEST(ToolEnvdict, EveryCutIsAWarning) {
+  std::string mu;  // 'µ' in UTF-8: two bytes
+  for (int i = 0; i < 150; ++i) mu += "\xC2\xB5";
+  const struct {
+    std::string name;
+    const char* layout;
+    std::string warning;  // "" when nothing is cut
+  } kCases[] = {
+      {std::string(90, 'p'), "--old-layout", "(90 characters) cut to 79 characters: '" + std::string(79, 'p') + "'"},
+      {std::string(90, 'p'), "", ""},
+      {mu.substr(0, 100), "--old-layout", "(50 characters) cut to 39 characters: '" + mu.substr(0, 78) + "'"},
+      {mu, "", "(150 characters) cut to 127 characters: '" + mu.substr(0, 254) + "'"},
+      {std::string(300, 'x'), "--2010", "(300 characters) cut to 255 characters: '" + std::string(255, 'x') + "'"},
+  };
+  for (const auto& c : kCases) {
+    testutil::TempFile f("<?xml version=\"1.0\" encoding=\"UTF-8\"?><ENVINDEXDICT><CHANNEL><INDEX>7</INDEX><PROP>" +
+                         c.name + "</PROP></CHANNEL></ENVINDEXDICT>");
+    for (const std::string& action : {std::string("--check"), std::string("--text -")}) {
+      int rc = -1;
+      std::string err;
+      run(std::string(c.layout) + " " + action + " " + f.path(), &rc, &err);
+      EXPECT_EQ(0, rc) << err;
+      const std::string line = "qal3: " + f.path() + ": warning: property name of index 7 " + c.warning + "\n";
+      if (c.warning.empty())
+        EXPECT_EQ(std::string::npos, err.find("cut to")) << err;
+      else
+        EXPECT_NE(std::string::npos, err.find(line)) << c.layout << " " << action << "\n" << err;
+    }
+  }
 }
 
 TEST(ToolEnvdict, FailuresAndUsage) {

@@ -24,6 +24,7 @@ const OptionInfo kOptions[] = {
     {"xml", 'x', "FILE"},
     {"text", 0, "FILE"},
     {"2010", 0, nullptr},
+    {"old-layout", 0, nullptr},
     {"functions", 'f', nullptr},
     {"operations", 'p', nullptr},
     {"all", 'a', nullptr},
@@ -211,11 +212,14 @@ std::vector<CommandInfo> make_commands() {
                "print, convert and check environment index dictionaries",
                "Reads an environment index dictionary (root element ENVINDEXDICT) and lists its "
                "entries on standard output, converts it, or checks it.\n\n"
+               "The entries are read in the 2010 layout unless --old-layout is given. A property "
+               "name longer than the layout's field is cut at a whole UTF-8 character, and each cut "
+               "is a warning on standard error, naming the index and both lengths in characters.\n\n"
                "With --xml or --text the dictionary is first checked as 'qal3 check' does; its "
                "findings are printed on standard error as warnings, for they point at what the "
                "conversion drops or changes. With --strict they are errors, and nothing is written.",
-               {{"2010", "use the 2010 layout (property names up to 255 characters); the default "
-                         "old layout keeps 79 and warns when a name is cut"},
+               {{"2010", "use the 2010 layout (property names up to 255 bytes), the default"},
+                {"old-layout", "use the old layout, whose property names keep 79 bytes"},
                 {"check", "only read the dictionary, report its size and warn about indexes used "
                           "more than once"},
                 {"xml", "write the dictionary as an XML document to FILE ('-': standard output)"},

@@ -1,4 +1,5 @@
 // qal3 envdict: print, convert and check environment index dictionaries.
+#include <algorithm>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
@@ -6,6 +7,7 @@
 #include <string>
 #include <vector>
 
+#include "check_document.h"
 #include "check_rules.h"
 #include "cli_common.h"
 #include "parse_env_index_dictionary.h"
@@ -17,7 +19,7 @@ const char kCmd[] = "envdict";
 enum class Action { list, check, xml, text };
 
 struct Options {
-  bool layout_2010 = false;
+  bool layout_2010 = true;
   bool strict = false;  // findings fail a conversion
   bool quiet = false;
   bool json = false;
@@ -58,6 +60,13 @@ struct Api<qal3_env_index_dictionary_entry_2010> {
   }
 };
 
+// `text` without the white space around it.
+std::string trimmed(const std::string& text) {
+  const std::size_t b = text.find_first_not_of(" \t\r\n");
+  if (b == std::string::npos) return "";
+  return text.substr(b, text.find_last_not_of(" \t\r\n") - b + 1);
+}
+
 // A dictionary read from the command line's input; entries freed on exit.
 template <class Entry>
 struct Dictionary {
@@ -77,21 +86,52 @@ struct Dictionary {
   }
 };
 
-// Old layout: the same document read with room for long names shows which
-// names were cut.
-void warn_cut_names(cli::Input& in, const std::vector<qal3_env_index_dictionary_entry*>& kept) {
-  Dictionary<qal3_env_index_dictionary_entry_2010> full;
-  full.read(in);
-  const std::size_t keep = sizeof(kept[0]->data.env_prop) - 1;
-  for (std::size_t i = 0; i < kept.size() && i < full.entries.size(); ++i) {
-    const char* name = full.entries[i]->data.env_prop;
-    if (std::strlen(name) > keep)
-      cli::file_error(in.name, "warning: property name of index " + std::to_string(kept[i]->index) +
-                                   " cut to " + std::to_string(keep) + " characters: '" +
-                                   std::string(name, keep) + "'");
+// The number of characters of a UTF-8 text (bytes that start one).
+std::size_t characters(const std::string& text) {
+  return static_cast<std::size_t>(std::count_if(text.begin(), text.end(), [](char c) {
+    return (static_cast<unsigned char>(c) & 0xC0u) != 0x80u;
+  }));
+}
+
+// The property names of the document's entries as written, by index.
+std::multimap<std::string, std::string> written_names(const cli::Input& in) {
+  std::multimap<std::string, std::string> names;
+  check::Document doc(in.name, in.text);
+  std::vector<check::Finding> ignored;  // the reader reports what matters
+  if (!doc.read(check::schema_directory(), ignored) || !doc.root()) return names;
+  for (const auto& channel : doc.root()->children) {
+    const check::Node* index = channel->child("INDEX");
+    const check::Node* prop = channel->child("PROP");
+    if (channel->name == "CHANNEL" && index && prop) names.emplace(trimmed(index->text), trimmed(prop->text));
+  }
+  return names;
+}
+
+// Warns about every property name the layout's field cut (the reader cuts
+// at whole UTF-8 characters): the name as kept and both lengths, counted
+// in characters.
+template <class Entry>
+void warn_cut_names(const cli::Input& in, const std::vector<Entry*>& kept) {
+  const std::size_t room = sizeof(kept[0]->data.env_prop) - 1;
+  std::multimap<std::string, std::string> written;
+  bool looked = false;
+  for (const Entry* e : kept) {
+    const std::string name = cli::field_text(e->data.env_prop);
+    if (name.size() + 3 < room) continue;  // no cut left this much room
+    if (!looked) written = written_names(in);
+    looked = true;
+    const auto range = written.equal_range(std::to_string(e->index));
+    for (auto it = range.first; it != range.second; ++it) {
+      const std::string& full = it->second;
+      if (full.size() <= name.size() || full.compare(0, name.size(), name) != 0) continue;
+      cli::file_error(in.name, "warning: property name of index " + std::to_string(e->index) + " (" +
+                                   std::to_string(characters(full)) + " characters) cut to " +
+                                   std::to_string(characters(name)) + " characters: '" + cli::one_line(name) +
+                                   "'");
+      break;
+    }
   }
 }
-void warn_cut_names(cli::Input&, const std::vector<qal3_env_index_dictionary_entry_2010*>&) {}
 
 template <class Entry>
 int check(const cli::Input& in, const std::vector<Entry*>& entries, bool quiet) {
@@ -182,7 +222,9 @@ int parse_options(int argc, char** argv, Options& opt) {
   opt.quiet = args.quiet;
   opt.json = args.json;
   opt.max_input = args.max_input;
-  opt.layout_2010 = args.has("2010");
+  opt.layout_2010 = !args.has("old-layout");
+  if (args.has("old-layout") && args.has("2010"))
+    return cli::usage_error(kCmd, "--2010 and --old-layout exclude each other");
   opt.strict = args.has("strict");
   opt.links = cli::links_option(args);
   int actions = 0;
