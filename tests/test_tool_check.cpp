@@ -350,6 +350,24 @@ TEST(ToolCheck, CommandLine) {
   EXPECT_TRUE(contains(err, "qal3: <stdout>: ")) << err;
 }
 
+// The tool finds its schemas next to itself (bin/../share/qal3/schema), and
+// nowhere else: a tool moved without them does not reach into the source tree.
+TEST(ToolCheck, SchemasComeFromNextToTheTool) {
+  char tmpl[] = "/tmp/qal3-moved-XXXXXX";
+  const std::string dir = mkdtemp(tmpl);
+  const std::string moved = dir + "/bin/qal3";
+  ASSERT_EQ(testutil::run_command("mkdir " + dir + "/bin && cp " + std::string(QAL3_TOOL_PATH) + " " + moved), 0);
+  const std::string doc = " check " + kExamples + "/triggers.xml";
+  std::string out, err;
+  EXPECT_EQ(testutil::run_command(testutil::program_command(moved) + doc, &out), 1);
+  EXPECT_NE(out.find(dir + "/bin/../share/qal3/schema/triggers.xsd cannot be loaded"), std::string::npos) << out;
+  ASSERT_EQ(testutil::run_command("mkdir -p " + dir + "/share/qal3 && cp -r " + std::string(QAL3_TOOLS_DIR) +
+                                      "/../schema " + dir + "/share/qal3/"),
+            0);
+  EXPECT_EQ(testutil::run_command(testutil::program_command(moved) + doc, &out, &err), 0) << out << err;
+  testutil::run_command("rm -rf " + dir);
+}
+
 TEST(ToolCheck, Json) {
   const nlohmann::json j = check_json(kExamples + "/evlist_multi.xml " + kExamples + "/triggers.xml");
   ASSERT_EQ(j["files"].size(), 2u);

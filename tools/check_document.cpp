@@ -7,7 +7,6 @@
 #include <cstring>
 #include <stdexcept>
 #include <string_view>
-#include <sys/stat.h>
 
 #include <xercesc/framework/LocalFileInputSource.hpp>
 #include <xercesc/framework/MemBufInputSource.hpp>
@@ -274,18 +273,9 @@ const Node* Node::child(const std::string& child_name) const {
 std::string schema_directory() {
   char exe[4096];
   const ssize_t n = ::readlink("/proc/self/exe", exe, sizeof exe - 1);
-  if (n > 0) {
-    std::string dir(exe, static_cast<std::size_t>(n));
-    dir.erase(dir.rfind('/') == std::string::npos ? 0 : dir.rfind('/'));
-    const std::string installed = dir + "/../share/qal3/schema";
-    struct stat st {};
-    if (::stat((installed + "/triggers.xsd").c_str(), &st) == 0) return installed;
-  }
-#ifdef QAL3_SCHEMA_SOURCE_DIR
-  return QAL3_SCHEMA_SOURCE_DIR;
-#else
-  return "schema";
-#endif
+  std::string dir = n > 0 ? std::string(exe, static_cast<std::size_t>(n)) : std::string();
+  dir.erase(dir.rfind('/') == std::string::npos ? 0 : dir.rfind('/'));
+  return dir + "/../share/qal3/schema";
 }
 
 // ---------------------------------------------------------------------------

@@ -106,7 +106,7 @@ class Document {
 };
 
 // The directory holding the installed schemas: <executable>/../share/qal3/schema
-// when it exists there, else the schema folder of the source tree.
+// (the build tree has a copy in the same place, next to the built tool).
 std::string schema_directory();
 
 }  // namespace check
