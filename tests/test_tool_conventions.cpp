@@ -507,6 +507,35 @@ TEST(ToolConventions, JsonDocumentsCarryEveryField) {
   EXPECT_EQ(j["files"][0]["features"][0]["type_name"], "Integer");
 }
 
+// The completion keeps file names with blanks whole and offers the values
+// of --to, the questions of chan select and the event type names.
+TEST(ToolConventions, CompletionOffersValuesAndKeepsNamesWhole) {
+  ScratchDir dir;
+  ASSERT_EQ(run_command("touch '" + dir.path + "/a b.xml'"), 0);
+  const struct {
+    const char* words;  // the command line, the last word being completed
+    std::string want;   // COMPREPLY, each word in brackets
+  } kCases[] = {
+      {"qal3 chan print a", "[a b.xml]"},
+      {"qal3 chan convert --to ''", "[chandescr][daqvars]"},
+      {"qal3 chan merge --to = d", "[daqvars]"},
+      {"qal3 trigger convert -t ''", "[xml][text]"},
+      {"qal3 chan select ''", "[in-event][event-type][data-type][slow][ml][subchannels]"},
+      {"qal3 chan select -q in-event NOR", "[NORMAL]"},
+      {"qal3 chan select slow ''", "[a b.xml]"},  // channels are not known: files
+  };
+  for (const auto& c : kCases) {
+    TempFile script("cd " + dir.path + "\nsource " + std::string(QAL3_TOOLS_DIR) +
+                        "/qal3.bash-completion\ncompopt() { :; }\nCOMP_WORDS=(" + c.words +
+                        ")\nCOMP_CWORD=$((${#COMP_WORDS[@]} - 1))\n_qal3\n"
+                        "[ ${#COMPREPLY[@]} -eq 0 ] || printf '[%s]' \"${COMPREPLY[@]}\"\n",
+                    ".sh");
+    std::string out;
+    ASSERT_EQ(run_command("bash " + script.path(), &out), 0) << c.words;
+    EXPECT_EQ(out, c.want) << c.words;
+  }
+}
+
 // The committed manual page and completion are what the tool makes from the
 // descriptions behind its --help.
 TEST(ToolConventions, ManualPageAndCompletionMatchTheHelp) {
@@ -518,5 +547,5 @@ TEST(ToolConventions, ManualPageAndCompletionMatchTheHelp) {
   EXPECT_EQ(completion, testutil::read_file(std::string(QAL3_TOOLS_DIR) + "/qal3.bash-completion"))
       << "run: cmake --build <build> --target qal3-docs";
   EXPECT_NE(man.find("qal3 chan select"), std::string::npos);
-  EXPECT_NE(completion.find("\"chan convert\") opts="), std::string::npos);
+  EXPECT_NE(completion.find("\"chan convert\")\n      opts="), std::string::npos);
 }

@@ -6,8 +6,11 @@
 #include <stdexcept>
 
 #include "cli_common.h"
+#include "event_util.h"
 
 namespace cli {
+
+const char* const kSelectQuestions[6] = {"in-event", "event-type", "data-type", "slow", "ml", "subchannels"};
 
 namespace {
 
@@ -91,7 +94,7 @@ std::vector<CommandInfo> make_commands() {
                "DAQvariables carries no data type, stream, count, database key, server block name "
                "or statistics; bit titles are written from bit descriptions.\n\n" +
                    std::string(kFindingsText),
-               {{"to", "chandescr (CHANDESCRIPTIONS) or daqvars (DAQvariables)"},
+               {{"to", "chandescr (CHANDESCRIPTIONS) or daqvars (DAQvariables)", "chandescr daqvars"},
                 {"shift", "store event and data types as masks (type n becomes bit n) and write the masks"},
                 {"strict", kStrictHelp},
                 {"output", kOutputHelp},
@@ -116,7 +119,7 @@ std::vector<CommandInfo> make_commands() {
                "already known into the first one (it takes the event and data type when the first "
                "has none and adds its stream), and writes the result as one document.\n\n" +
                    std::string(kFindingsText),
-               {{"to", "chandescr (default) or daqvars"},
+               {{"to", "chandescr (default) or daqvars", "chandescr daqvars"},
                 {"shift", "store event and data types as masks (type n becomes bit n) and write the masks"},
                 {"strict", kStrictHelp},
                 {"output", kOutputHelp},
@@ -167,7 +170,7 @@ std::vector<CommandInfo> make_commands() {
                "and function, a line of parameters, a line with the operation and a line with low "
                "limit, upper limit and bit mask).\n\n" +
                    std::string(kFindingsText),
-               {{"to", "xml or text"},
+               {{"to", "xml or text", "xml text"},
                 {"strict", kStrictHelp},
                 {"output", kOutputHelp},
                 {"follow-symlinks", kFollowHelp}},
@@ -530,7 +533,7 @@ std::string bash_completion() {
       "# bash completion for qal3. Made by qal3 --bash-completion from the same\n"
       "# descriptions as qal3 --help.\n"
       "_qal3() {\n"
-      "  local cur=${COMP_WORDS[COMP_CWORD]} cmd=${COMP_WORDS[1]} words opts\n"
+      "  local cur=${COMP_WORDS[COMP_CWORD]} prev=${COMP_WORDS[COMP_CWORD-1]} cmd=${COMP_WORDS[1]} words opts values=\n"
       "  if [ \"$COMP_CWORD\" -eq 1 ]; then\n"
       "    words=\"";
   std::string top;
@@ -555,24 +558,51 @@ std::string bash_completion() {
          "      cmd=\"$cmd ${COMP_WORDS[2]}\" ;;\n";
   }
   s += "  esac\n"
+       "  [[ $prev == = ]] && prev=${COMP_WORDS[COMP_CWORD-2]}\n"
        "  case $cmd in\n";
   for (const CommandInfo& c : commands()) {
     if (!members(c.name).empty()) continue;
-    std::string opts;
+    std::string opts, values;
     for (const OptionUse& u : all_options(c)) {
       const OptionInfo* o = find_option(u.name);
       opts += std::string(opts.empty() ? "" : " ") + "--" + o->name + (o->arg ? "=" : "");
       if (o->letter) opts += std::string(" -") + o->letter;
+      if (u.values)
+        values += std::string("        --") + o->name + (o->letter ? std::string("|-") + o->letter : "") +
+                  ") values=\"" + u.values + "\" ;;\n";
     }
-    s += std::string("    \"") + c.name + "\") opts=\"" + opts + "\" ;;\n";
+    s += std::string("    \"") + c.name + "\")\n      opts=\"" + opts + "\"\n";
+    if (!values.empty()) s += "      case $prev in\n" + values + "      esac ;;\n";
+    else s += "      ;;\n";
+  }
+  std::string questions, types;
+  for (const char* q : kSelectQuestions) questions += std::string(questions.empty() ? "" : " ") + q;
+  for (int n = 0; n < 32; ++n) {
+    const char* name = event_name_itoa(n);
+    if (name && *name) types += std::string(types.empty() ? "" : " ") + name;
   }
   s += "    *) opts= ;;\n"
        "  esac\n"
-       "  if [[ $cur == -* ]]; then\n"
-       "    COMPREPLY=($(compgen -W \"$opts\" -- \"$cur\"))\n"
+       "  if [[ $cmd == \"chan select\" && -z $values && $cur != -* ]]; then\n"
+       "    local i n=0 question=\n"
+       "    for ((i = 3; i < COMP_CWORD; i++)); do\n"
+       "      [[ ${COMP_WORDS[i]} == -* ]] && continue\n"
+       "      n=$((n + 1))\n"
+       "      [ $n -eq 1 ] && question=${COMP_WORDS[i]}\n"
+       "    done\n"
+       "    if [ $n -eq 0 ]; then\n"
+       "      values=\"" + questions + "\"\n"
+       "    elif [ $n -eq 1 ] && [ \"$question\" = in-event ]; then\n"
+       "      values=\"" + types + "\"\n"
+       "    fi\n"
+       "  fi\n"
+       "  if [ -n \"$values\" ]; then\n"
+       "    mapfile -t COMPREPLY < <(compgen -W \"$values\" -- \"$cur\")\n"
+       "  elif [[ $cur == -* ]]; then\n"
+       "    mapfile -t COMPREPLY < <(compgen -W \"$opts\" -- \"$cur\")\n"
        "    [[ ${COMPREPLY[0]} == *= ]] && compopt -o nospace\n"
        "  else\n"
-       "    COMPREPLY=($(compgen -f -- \"$cur\"))\n"
+       "    mapfile -t COMPREPLY < <(compgen -f -- \"$cur\")\n"
        "  fi\n"
        "}\n"
        "complete -o filenames -F _qal3 qal3\n";

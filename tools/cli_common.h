@@ -37,11 +37,16 @@ struct OptionInfo {
 // The option called `name` in the one table (null when there is none).
 const OptionInfo* find_option(const std::string& name);
 
-// An option as one command uses it, with that command's help text.
+// An option as one command uses it, with that command's help text and,
+// for the completion, the values it takes (words separated by blanks).
 struct OptionUse {
   const char* name;
   const char* help;
+  const char* values = nullptr;
 };
+
+// The questions of chan select, in help order.
+extern const char* const kSelectQuestions[6];
 
 // Everything --help, the manual page and the completion say of a command.
 // Every command also takes --help, --quiet and --version.

@@ -1,5 +1,6 @@
 // qal3 chan: print, convert, list, merge and query channel descriptions
 // (CHANDESCRIPTIONS and DAQvariables documents).
+#include <algorithm>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
@@ -315,13 +316,10 @@ int run_select(int argc, char** argv) {
   const std::vector<std::string>& args = a.operands;
   if (args.empty()) return cli::usage_error(cmd, "no question given");
   const std::string q = args[0];
-  std::size_t nargs = 1;
-  if (q == "in-event") {
-    nargs = 2;
-  } else if (q != "event-type" && q != "data-type" && q != "slow" && q != "ml" &&
-             q != "subchannels") {
+  if (std::find(std::begin(cli::kSelectQuestions), std::end(cli::kSelectQuestions), q) ==
+      std::end(cli::kSelectQuestions))
     return cli::usage_error(cmd, "unknown question '" + q + "'");
-  }
+  const std::size_t nargs = q == "in-event" ? 2 : 1;
   if (args.size() < 1 + nargs) return cli::usage_error(cmd, q + ": missing argument");
   if (args.size() == 1 + nargs) return cli::usage_error(cmd, "no description document given");
   int ev = -1;
