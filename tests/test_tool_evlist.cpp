@@ -29,8 +29,13 @@ TEST(Tool, EvlistPrintsAndReports) {
   EXPECT_EQ(testutil::run_command(kTool + " evlist - < " + kExamples + "/evlist_multi.xml", &out, &err), 0);
   EXPECT_NE(out.find("<stdin>: 3 event entries read"), std::string::npos);
 
+  // The result line goes where the help says: standard output.
+  EXPECT_EQ(testutil::run_command(kTool + " evlist -q " + kExamples + "/evlist_basic.xml", &out, &err), 0);
+  EXPECT_EQ(out, kExamples + "/evlist_basic.xml: 2 event entries read\n");
+  EXPECT_EQ(err, "");
   EXPECT_EQ(testutil::run_command(kTool + " evlist --help", &out, &err), 0);
   EXPECT_NE(out.find("Usage: qal3 evlist"), std::string::npos);
+  EXPECT_NE(out.find("event entries read', on standard output"), std::string::npos) << out;
   EXPECT_EQ(testutil::run_command(kTool + " evlist", &out, &err), 2);
   EXPECT_EQ(testutil::run_command(kTool + " evlist --bogus x", &out, &err), 2);
 }

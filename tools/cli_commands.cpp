@@ -70,8 +70,9 @@ const char kFindingsText[] =
 std::vector<CommandInfo> make_commands() {
   std::vector<CommandInfo> c;
   c.push_back({"evlist", "[OPTION]... FILE...", "read and print event lists (root BMR)",
-               "Reads each event list (root element BMR), prints its entries and reports the "
-               "result of each file on standard error.",
+               "Reads each event list (root element BMR) and prints its entries, then the result "
+               "line of the file, 'FILE: N event entries read', on standard output with the "
+               "entries. A file that cannot be read is reported on standard error.",
                {{"json", kJsonHelp}, {"quiet", "print only the result line of each file"}},
                nullptr});
   c.push_back({"chan", "COMMAND [OPTION]... ARG...",
