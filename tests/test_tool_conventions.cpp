@@ -536,6 +536,37 @@ TEST(ToolConventions, CompletionOffersValuesAndKeepsNamesWhole) {
   }
 }
 
+// Behaviour that is kept but easy to miss is said in the help.
+TEST(ToolConventions, HelpSaysWhatIsEasyToMiss) {
+  const struct {
+    const char* cmd;
+    const char* says;
+  } kCases[] = {
+      {"trigger test", "DIFFSUM      previous minus current sum"},
+      {"trigger test", "window that ends before the spectrum starts reads to the end"},
+      {"trigger test", "RMS          squares in single precision"},
+      {"trigger test", "MIN MAX P2P  keep a NaN only when it is the first sample"},
+      {"trigger print", "Creation time is not read back"},
+      {"trigger convert", "Creation time is not read back"},
+      {"chan convert", "puts each bit's former description into its title"},
+      {"chan", "ORs the event types (ENV 4 and NORMAL 1 give UPD 5)"},
+  };
+  for (const auto& c : kCases) {
+    std::string out;
+    ASSERT_EQ(qal3(std::string(c.cmd) + " --help", &out), 0) << c.cmd;
+    // The help is folded: compare the words, one blank between each.
+    const auto words = [](const std::string& t) {
+      std::string w;
+      for (char ch : t) {
+        if (ch != ' ' && ch != '\n') w += ch;
+        else if (!w.empty() && w.back() != ' ') w += ' ';
+      }
+      return w;
+    };
+    EXPECT_NE(words(out).find(words(c.says)), std::string::npos) << c.cmd << ": " << c.says;
+  }
+}
+
 // The committed manual page and completion are what the tool makes from the
 // descriptions behind its --help.
 TEST(ToolConventions, ManualPageAndCompletionMatchTheHelp) {

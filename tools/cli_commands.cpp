@@ -59,6 +59,9 @@ const char kFollowHelp[] =
     "when the output FILE is a symbolic link, replace the file it points to and keep the link "
     "(without it, the link itself is replaced by the new file)";
 
+// What a trigger list does not keep.
+const char kCreationText[] = "A trigger's Creation time is not read back from the list.";
+
 const char kStrictHelp[] = "fail, writing nothing, when a document has findings";
 
 // What the converting commands say of the findings of their documents.
@@ -77,7 +80,11 @@ std::vector<CommandInfo> make_commands() {
                nullptr});
   c.push_back({"chan", "COMMAND [OPTION]... ARG...",
                "print, convert, merge and query channel descriptions",
-               "Channel description documents (root CHANDESCRIPTIONS or DAQvariables).",
+               "Channel description documents (root CHANDESCRIPTIONS or DAQvariables).\n\n"
+               "A document named as a file is read by the file reader, standard input by the "
+               "memory reader, and they differ: for a property that a DAQvariables document lists "
+               "more than once, the file reader ORs the event types (ENV 4 and NORMAL 1 give UPD 5), "
+               "the memory reader keeps the first.",
                {},
                nullptr});
   c.push_back({"chan print", "[OPTION]... FILE...", "print the descriptions of each document",
@@ -93,7 +100,8 @@ std::vector<CommandInfo> make_commands() {
                "Reads the description documents (either format) and writes their channels as one "
                "document of FORMAT. A property that appears again is written once.\n\n"
                "DAQvariables carries no data type, stream, count, database key, server block name "
-               "or statistics; bit titles are written from bit descriptions.\n\n" +
+               "or statistics; bit titles are written from bit descriptions, so a DAQvariables "
+               "document written again puts each bit's former description into its title.\n\n" +
                    std::string(kFindingsText),
                {{"to", "chandescr (CHANDESCRIPTIONS) or daqvars (DAQvariables)", "chandescr daqvars"},
                 {"shift", "store event and data types as masks (type n becomes bit n) and write the masks"},
@@ -162,15 +170,16 @@ std::vector<CommandInfo> make_commands() {
                nullptr});
   c.push_back({"trigger print", "[OPTION]... FILE", "print a trigger list",
                "Reads the trigger list FILE and prints every trigger: channel, subchannel, "
-               "function, its sixteen parameters, operation, limits and bit mask.",
+               "function, its sixteen parameters, operation, limits and bit mask. " +
+                   std::string(kCreationText),
                {{"json", kJsonHelp}},
                nullptr});
   c.push_back({"trigger convert", "[OPTION]... FILE", "write a trigger list as XML or as text",
                "Reads the trigger list FILE and writes it again, as an XML trigger list (--to xml, "
                "the default) or as text (--to text: per trigger a line with channel, subchannel "
                "and function, a line of parameters, a line with the operation and a line with low "
-               "limit, upper limit and bit mask).\n\n" +
-                   std::string(kFindingsText),
+               "limit, upper limit and bit mask). " +
+                   std::string(kCreationText) + "\n\n" + kFindingsText,
                {{"to", "xml or text", "xml text"},
                 {"strict", kStrictHelp},
                 {"output", kOutputHelp},
@@ -200,7 +209,16 @@ std::vector<CommandInfo> make_commands() {
                "panel each: the samples of its subchannel against the axis, the window the trigger "
                "sets and the samples its function read, the function's value, the limits and the "
                "operation, and the verdict. MIN, MAX, MEAN and VALUE are drawn as levels of the "
-               "samples; any other value, with its limits, on a scale of its own beside them.",
+               "samples; any other value, with its limits, on a scale of its own beside them.\n\n"
+               "What the functions do that may surprise:\n"
+               "  DIFFSUM      previous minus current sum: the opposite sign of the other DIFF "
+               "functions (current minus previous)\n"
+               "  window       a window that ends before the spectrum starts reads to the end of "
+               "the spectrum\n"
+               "  RMS          squares in single precision: it overflows for samples above about "
+               "1.8e19 and loses samples below about 1e-20, where STD does not\n"
+               "  MIN MAX P2P  keep a NaN only when it is the first sample of the window; later NaNs "
+               "are passed over",
                {{"spectrum", "an event: a spectrum read from the text file FILE ('-': standard input)"},
                 {"value", "an event: a name/value block; the i-th value belongs to subchannel i"},
                 {"slow", "an event: a slow channel block with update values; a trigger finds the "
