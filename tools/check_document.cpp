@@ -245,10 +245,11 @@ class ErrorCollector : public xc::DefaultHandler {
   explicit ErrorCollector(std::vector<Finding>& out) : out_(out) {}
 
   void setDocumentLocator(const xc::Locator* const locator) override { locator_ = locator; }
-  void warning(const xc::SAXParseException& e) override { add(e, Severity::kWarning); }
-  void error(const xc::SAXParseException& e) override { add(e, Severity::kError); }
+  void warning(const xc::SAXParseException& e) override { add(e, Severity::kWarning, true); }
+  void error(const xc::SAXParseException& e) override { add(e, Severity::kError, true); }
+  // A fatal error is the XML's, not the schema's: not well-formed, or empty.
   void fatalError(const xc::SAXParseException& e) override {
-    add(e, Severity::kError);
+    add(e, Severity::kError, false);
     fatal_ = true;
   }
   void startDTD(const XMLCh* const, const XMLCh* const, const XMLCh* const) override {
@@ -270,7 +271,7 @@ class ErrorCollector : public xc::DefaultHandler {
   }
 
  private:
-  void add(const xc::SAXParseException& e, Severity severity) {
+  void add(const xc::SAXParseException& e, Severity severity, bool from_schema) {
     if (count_++ == kMaxSchemaFindings) {
       Finding f;
       f.line = static_cast<int>(e.getLineNumber());
@@ -285,7 +286,7 @@ class ErrorCollector : public xc::DefaultHandler {
     f.column = static_cast<int>(e.getColumnNumber());
     f.severity = severity;
     f.message = to_utf8(e.getMessage());
-    f.from_schema = true;
+    f.from_schema = from_schema;
     out_.push_back(f);
   }
 

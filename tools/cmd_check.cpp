@@ -75,6 +75,7 @@ int cmd_check(int argc, char** argv) {
       const std::string why = std::strerror(errno);
       cli::file_error(name, why);
       if (o.json) files.push_back({{"file", name}, {"error", why}});
+      ++errors;  // a file that cannot be read is an error of the run
       clean = false;
       continue;
     }
