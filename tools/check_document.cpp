@@ -404,7 +404,10 @@ bool whole_number(const std::string& text) {
 std::string plain_message(const std::string& message, const std::string& value) {
   static const std::string kInteger = "does not match regular expression facet '[+\\-]?[0-9]+'";
   if (message.find(kInteger) != std::string::npos) return "'" + value + "' is not an integer";
-  if (message == "invalid character encountered") return "'" + value + "' is not a number";
+  // The schemas' one union is their float type (a number, or inf and nan).
+  if (message == "invalid character encountered" ||
+      message.find("does not match any member types of the union") != std::string::npos)
+    return "'" + value + "' is not a number";
   return message;
 }
 
