@@ -87,7 +87,7 @@ bool parse_integer(const std::string& text, long long& out) {
 struct Decimal {
   bool negative = false;
   std::string digits;
-  long exponent = 0;
+  long long exponent = 0;
   bool operator==(const Decimal& o) const {
     return negative == o.negative && digits == o.digits && (digits.empty() || exponent == o.exponent);
   }
@@ -97,23 +97,27 @@ bool parse_decimal(const std::string& t, Decimal& d) {
   std::size_t i = 0;
   if (i < t.size() && (t[i] == '+' || t[i] == '-')) d.negative = t[i++] == '-';
   std::string mantissa;
-  long point = -1;
+  long long point = -1;
   for (; i < t.size() && (std::isdigit(static_cast<unsigned char>(t[i])) || t[i] == '.'); ++i) {
     if (t[i] == '.') {
       if (point >= 0) return false;
-      point = static_cast<long>(mantissa.size());
+      point = static_cast<long long>(mantissa.size());
     } else {
       mantissa += t[i];
     }
   }
   if (mantissa.empty()) return false;
-  if (point < 0) point = static_cast<long>(mantissa.size());
-  long exponent = 0;
+  if (point < 0) point = static_cast<long long>(mantissa.size());
+  long long exponent = 0;
   if (i < t.size() && (t[i] == 'e' || t[i] == 'E')) {
     ++i;
     const std::size_t from = i + (i < t.size() && t[i] == '+' ? 1 : 0);
     const auto r = std::from_chars(t.data() + from, t.data() + t.size(), exponent);
-    if (r.ec != std::errc() || r.ptr != t.data() + t.size() || from == t.size()) return false;
+    if (r.ptr != t.data() + t.size() || from == t.size()) return false;
+    // Far beyond any float either way: the size of the excess does not matter.
+    constexpr long long kFar = 1000000;
+    if (r.ec == std::errc::result_out_of_range) exponent = t[from] == '-' ? -kFar : kFar;
+    exponent = std::max(-kFar, std::min(kFar, exponent));
     i = t.size();
   }
   if (i != t.size()) return false;
@@ -121,7 +125,7 @@ bool parse_decimal(const std::string& t, Decimal& d) {
   if (first == std::string::npos) return true;  // zero
   const auto last = mantissa.find_last_not_of('0');
   d.digits = mantissa.substr(first, last - first + 1);
-  d.exponent = exponent + point - static_cast<long>(first) - 1;
+  d.exponent = exponent + point - static_cast<long long>(first) - 1;
   return true;
 }
 
@@ -134,14 +138,16 @@ enum class FloatFate {
 };
 
 // Reads `text` (no white space around it) as the readers do, into `value`.
-// Text that is no plain decimal number (an infinity, NaN, or a form the
-// schema reports) counts as kept.
+// An infinity or NaN written as such is kept; so is text the schema
+// reports (not a number, or a form other than decimal) but for overflow.
 FloatFate float_fate(const std::string& text, float& value) {
   char* end = nullptr;
   value = qal3::number::to_float(text.c_str(), &end);
+  if (end != text.c_str() + text.size() || std::isnan(value)) return FloatFate::kept;
+  if (std::isinf(value))
+    return text.find_first_of("iI") == std::string::npos ? FloatFate::overflow : FloatFate::kept;
   Decimal written;
-  if (end != text.c_str() + text.size() || !parse_decimal(text, written)) return FloatFate::kept;
-  if (std::isinf(value)) return FloatFate::overflow;
+  if (!parse_decimal(text, written)) return FloatFate::kept;
   if (value == 0.0f) return written.digits.empty() ? FloatFate::kept : FloatFate::underflow;
   // The float printed with the text's significant digits must be the text.
   char buf[160];
