@@ -266,6 +266,7 @@ TEST(ToolCheck, EventListMistakes) {
       "  <EVENT><TYPE>3</TYPE><TMASK>1</TMASK><PRIORITY>1</PRIORITY><TYPE>4</TYPE><TMASK>2</TMASK>\n"
       "    <SBLOCK>B<PRIORITY>2</PRIORITY></SBLOCK><TMASK>3</TMASK><PRIORITY>4</PRIORITY></EVENT>\n"
       "  <EVENT><TYPE>99999999999</TYPE></EVENT>\n"
+      "  <EVENT><TYPE>5</TYPE><SBLOCK>a" + std::string(127, '\xE9') + "</SBLOCK></EVENT>\n"
       "</BMR>\n";
   std::string out;
   EXPECT_EQ(check_text(doc, out), 1);
@@ -284,6 +285,9 @@ TEST(ToolCheck, EventListMistakes) {
   // One fault, one finding.
   EXPECT_TRUE(contains(out, "10:16: error: event type 99999999999 is out of range 0 to 32")) << out;
   EXPECT_FALSE(contains(out, "maxInclusive")) << out;
+  // A server block name is cut to bytes, not characters.
+  EXPECT_TRUE(contains(out, "11:32: warning: server block name is 128 characters (255 bytes) long: it is cut to 127 "
+                            "when read, with part of the next")) << out;
 }
 
 TEST(ToolCheck, ChannelDescriptionMistakes) {

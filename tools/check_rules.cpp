@@ -5,7 +5,6 @@
 #include <charconv>
 #include <cmath>
 #include <cstdio>
-#include <cstdlib>
 #include <map>
 
 #include "event.h"
@@ -25,12 +24,6 @@ namespace {
 constexpr long long kMaxEventType = 31;
 constexpr long long kMaxBlockType = 62;
 
-// The bytes a record's text field holds, its terminating NUL included.
-template <class Record, std::size_t N>
-constexpr std::size_t field_size(char (Record::*)[N]) {
-  return N;
-}
-
 // How a reader cuts a text to its field.
 enum class Cut {
   characters,  // to whole UTF-8 characters (reader::fitting_length)
@@ -43,14 +36,15 @@ struct Field {
   Cut cut = Cut::characters;
 };
 
+// The text field `member` of a record.
 template <class Record, std::size_t N>
-constexpr Field field(char (Record::*member)[N]) {
-  return {field_size(member)};
+constexpr Field field(char (Record::*)[N]) {
+  return {N};
 }
 
-// The event list reader keeps at most 254 bytes of a server block name,
-// without regard to characters.
-constexpr Field kServerBlockName{field_size(&qal3_ev_sb_list::sb_list) - 1, Cut::bytes};
+// The event list reader keeps at most 254 bytes of a server block name
+// (one less than its field holds), without regard to characters.
+constexpr Field kServerBlockName{field(&qal3_ev_sb_list::sb_list).size - 1, Cut::bytes};
 
 std::size_t characters(const std::string& text, std::size_t bytes) {
   std::size_t n = 0;
@@ -220,9 +214,9 @@ class Checker {
     const std::size_t chars = characters(text, text.size());
     std::string message = what + " is " + std::to_string(chars) + " characters";
     if (chars != text.size()) message += " (" + std::to_string(text.size()) + " bytes)";
-    message += " long: it is cut to " + std::to_string(characters(text, kept)) + " when read";
-    if ((static_cast<unsigned char>(text[kept]) & 0xC0u) == 0x80u) message += ", the last one split";
-    warning(at, message);
+    const bool split = (static_cast<unsigned char>(text[kept]) & 0xC0u) == 0x80u;
+    message += " long: it is cut to " + std::to_string(characters(text, kept) - (split ? 1 : 0)) + " when read";
+    warning(at, split ? message + ", with part of the next" : message);
   }
 
   // Integer text of `n` within [0, hi]; what lies outside is reported.
