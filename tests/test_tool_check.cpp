@@ -292,10 +292,13 @@ TEST(ToolCheck, EventListMistakes) {
 
 TEST(ToolCheck, ChannelDescriptionMistakes) {
   std::string out;
-  // The example repeats a property: a conversion drops the second DAQ name.
+  // The example repeats a property: a conversion drops the second channel,
+  // a merge keeps what it gives before its PROP.
   EXPECT_EQ(check(kExamples + "/chan_descriptions.xml", &out), 1);
   EXPECT_TRUE(contains(out, "chan_descriptions.xml:83:7: warning: property 'TS.MAGNETS/QUAD/Q3/CURRENT.RBV' "
-                            "already described at line 64: a merge or conversion drops DAQ name 'TS.Q3.I.UPD'"))
+                            "already described at line 64: a merge or conversion drops DAQ name 'TS.Q3.I.UPD' and "
+                            "the rest of this channel; a merge still takes its STREAM, EVTYPE and DTYPE into the "
+                            "first description\n"))
       << out;
 
   const std::string doc =
@@ -343,7 +346,8 @@ TEST(ToolCheck, DaqVariablesMistakes) {
   std::string out;
   EXPECT_EQ(check(kExamples + "/chan_daqvariables.xml", &out), 1);
   EXPECT_TRUE(contains(out, ":72:8: warning: property 'TS.VAC/GAUGE/G12/PRESSURE' already described at line 5: "
-                            "a merge or conversion drops DAQ name 'TS.VAC.G12.P.FAST'"))
+                            "a merge or conversion drops DAQ name 'TS.VAC.G12.P.FAST' and the rest of this channel; "
+                            "reading still takes its evType into the first description\n"))
       << out;
   EXPECT_EQ(check_text("<DAQvariables>\n<DaqBits><nexol>P</nexol><firstIndex>3</firstIndex>\n"
                        "<bitTitle bit=\"1\">a</bitTitle><bitTitle bit=\"1\">b</bitTitle><bitTitle bit=\"2\"/>\n"
