@@ -297,7 +297,7 @@ TEST(ToolCheck, ChannelDescriptionMistakes) {
   EXPECT_EQ(check(kExamples + "/chan_descriptions.xml", &out), 1);
   EXPECT_TRUE(contains(out, "chan_descriptions.xml:83:7: warning: property 'TS.MAGNETS/QUAD/Q3/CURRENT.RBV' "
                             "already described at line 64: a merge or conversion drops DAQ name 'TS.Q3.I.UPD' and "
-                            "the rest of this channel; a merge still takes its STREAM, EVTYPE and DTYPE into the "
+                            "the rest of this channel; a merge still carries its STREAM, EVTYPE and DTYPE over to the "
                             "first description\n"))
       << out;
 
@@ -347,7 +347,7 @@ TEST(ToolCheck, DaqVariablesMistakes) {
   EXPECT_EQ(check(kExamples + "/chan_daqvariables.xml", &out), 1);
   EXPECT_TRUE(contains(out, ":72:8: warning: property 'TS.VAC/GAUGE/G12/PRESSURE' already described at line 5: "
                             "a merge or conversion drops DAQ name 'TS.VAC.G12.P.FAST' and the rest of this channel; "
-                            "reading still takes its evType into the first description\n"))
+                            "reading still carries its evType over to the first description\n"))
       << out;
   EXPECT_EQ(check_text("<DAQvariables>\n<DaqBits><nexol>P</nexol><firstIndex>3</firstIndex>\n"
                        "<bitTitle bit=\"1\">a</bitTitle><bitTitle bit=\"1\">b</bitTitle><bitTitle bit=\"2\"/>\n"

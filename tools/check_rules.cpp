@@ -355,10 +355,10 @@ class Checker {
         taken.push_back(c->name);
     }
     if (taken.empty()) return message;
-    message += "; " + merge.merging + " still takes its ";
+    message += "; " + merge.merging + " still carries its ";
     for (std::size_t i = 0; i < taken.size(); ++i)
       message += (i == 0 ? "" : i + 1 == taken.size() ? " and " : ", ") + taken[i];
-    return message + " into the first description";
+    return message + " over to the first description";
   }
 
   void chan_descriptions(const Node& root) {
