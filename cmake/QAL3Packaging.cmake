@@ -111,6 +111,7 @@ qal3_deb_section(PYTHON python "")
 # What the interpreter needs is no shared library: python/CMakeLists.txt
 # names the Python version the module is built for, and numpy.
 set(CPACK_DEBIAN_PYTHON_PACKAGE_DEPENDS "${QAL3_PYTHON_DEB_DEPENDS}")
+set(CPACK_DEBIAN_PYTHON_PACKAGE_CONTROL_EXTRA ${PROJECT_SOURCE_DIR}/cmake/deb/python3-qal3/prerm)
 set(CPACK_COMPONENT_PYTHON_DESCRIPTION "QAL3 DAQ configuration documents and trigger engine for Python 3
 The qal3 module reads and writes the DAQ configuration documents as
 dataclass records, answers the channel selector's questions and replays
@@ -162,6 +163,7 @@ set(CPACK_DEBIAN_FILE_NAME DEB-DEFAULT)
 set(CPACK_DEBIAN_PACKAGE_RELEASE ${QAL3_DEB_RELEASE})
 set(CPACK_DEBIAN_PACKAGE_MAINTAINER "${QAL3_PACKAGE_MAINTAINER}")
 set(CPACK_DEBIAN_PACKAGE_PRIORITY optional)
+set(CPACK_DEBIAN_PACKAGE_CONTROL_STRICT_PERMISSION ON)
 set(CPACK_DEBIAN_PACKAGE_SHLIBDEPS ON)
 set(CPACK_DEBIAN_PACKAGE_SHLIBDEPS_PRIVATE_DIRS ${QAL3_DEB_SHLIBS_ROOT}/lib)
 set(CPACK_DEBIAN_COMPRESSION_TYPE xz)
