@@ -17,6 +17,11 @@
 # maps to libqal3evutl1, which the stand-in provides and a site's own library
 # package may provide in its place.
 
+if(CMAKE_VERSION VERSION_LESS 3.21)
+  message(STATUS "Debian packages: not configured (they need CMake 3.21 or later)")
+  return()
+endif()
+
 set(QAL3_PACKAGE_MAINTAINER "QAL3 developers <qal3-dev@example.org>" CACHE STRING
   "Maintainer field of the Debian packages")
 set(QAL3_DEB_RELEASE 1)
@@ -173,8 +178,10 @@ endif()
 set(CPACK_PRE_BUILD_SCRIPTS ${PROJECT_SOURCE_DIR}/cmake/QAL3PackagingPreBuild.cmake)
 set(CPACK_PROJECT_CONFIG_FILE ${QAL3_DEB_DIR}/project-config.cmake)
 file(WRITE ${QAL3_DEB_DIR}/project-config.cmake
-  "# dpkg-shlibdeps reads the libraries of the packages' architecture.\n"
-  "set(ENV{DEB_HOST_ARCH} \"${QAL3_DEB_ARCH}\")\n"
   "set(QAL3_DEB_SHLIBS_ROOT \"${QAL3_DEB_SHLIBS_ROOT}\")\n"
   "set(QAL3_DEB_DIR \"${QAL3_DEB_DIR}\")\n")
+if(QAL3_DEB_ARCH)
+  # dpkg-shlibdeps reads the libraries of the packages' architecture.
+  file(APPEND ${QAL3_DEB_DIR}/project-config.cmake "set(ENV{DEB_HOST_ARCH} \"${QAL3_DEB_ARCH}\")\n")
+endif()
 include(CPack)

@@ -18,8 +18,9 @@ set -euo pipefail
 cd "$(dirname "$0")/../.."
 SRC=$PWD
 AMD64=(build-deb/packages/*.deb)
-ARMHF=()
+ARMHF_ALL=() ARMHF=()  # every armhf package; the library and -dev ones
 if compgen -G "build-armhf-deb/packages/*.deb" >/dev/null; then
+  ARMHF_ALL=(build-armhf-deb/packages/*.deb)
   ARMHF=(build-armhf-deb/packages/libqal3*.deb)
 fi
 [ -e "${AMD64[0]}" ] || { echo "no packages in build-deb/packages: run ./build.sh deb first" >&2; exit 1; }
@@ -53,7 +54,7 @@ purge() {
 trap 'purge; rm -rf "$WORK"' EXIT
 
 lint() {
-  lintian --fail-on error,warning "${AMD64[@]}" "${ARMHF[@]}" 2>&1 | { grep -v 'running with root privileges' || true; }
+  lintian --fail-on error,warning "${AMD64[@]}" "${ARMHF_ALL[@]}" 2>&1 | { grep -v 'running with root privileges' || true; }
 }
 
 install_amd64() {
@@ -92,6 +93,10 @@ check_armhf() (
   apt-get install -y "${ARMHF[@]/#/./}" >/dev/null
   cd "$WORK"
   set -x
+  local f
+  for f in /usr/lib/arm-linux-gnueabihf/libQAL3*.so.1; do
+    if readelf -d "$f" | grep -E 'RPATH|RUNPATH'; then echo "$f has a run path"; exit 1; fi
+  done
   cmake -S "$SRC/examples/cpp" -B armhf -DCMAKE_TOOLCHAIN_FILE="$SRC/cmake/toolchain-armhf.cmake" >/dev/null
   cmake --build armhf >/dev/null
   file armhf/daq_consumer | grep 'ARM, EABI5' >/dev/null
