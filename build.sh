@@ -77,10 +77,13 @@ build() {  # build <dir> [cmake options...]
 # cpack. deb_packages <dir> <debian arch> [cmake options...]
 deb_packages() {
   local dir=$1 arch=$2; shift 2
-  local flags
+  local flags multiarch
   flags=$(DEB_HOST_ARCH=$arch DEB_BUILD_MAINT_OPTIONS=hardening=+all dpkg-buildflags --export=sh)
   eval "$flags"
+  # The multiarch library folder (GNUInstallDirs leaves it out of cross builds).
+  multiarch=$(dpkg-architecture -a"$arch" -qDEB_HOST_MULTIARCH 2>/dev/null)
   build "$dir" -DCMAKE_BUILD_TYPE=RelWithDebInfo -DCMAKE_INSTALL_PREFIX=/usr -DQAL3_BUILD_TESTS=OFF \
+    -DCMAKE_INSTALL_LIBDIR="lib/$multiarch" \
     -DCMAKE_CXX_FLAGS="$CPPFLAGS $CXXFLAGS" -DCMAKE_EXE_LINKER_FLAGS="$LDFLAGS" \
     -DCMAKE_SHARED_LINKER_FLAGS="$LDFLAGS" -DCMAKE_MODULE_LINKER_FLAGS="$LDFLAGS" "$@"
   rm -rf "$dir/packages"
