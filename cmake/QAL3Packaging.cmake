@@ -22,6 +22,11 @@ if(CMAKE_VERSION VERSION_LESS 3.21)
   return()
 endif()
 
+if(NOT CMAKE_INSTALL_PREFIX STREQUAL "/usr")
+  message(STATUS "Debian packages: made for ${CMAKE_INSTALL_PREFIX}; Debian's layout needs "
+                 "-DCMAKE_INSTALL_PREFIX=/usr (./build.sh deb)")
+endif()
+
 set(QAL3_PACKAGE_MAINTAINER "QAL3 developers <qal3-dev@example.org>" CACHE STRING
   "Maintainer field of the Debian packages")
 set(QAL3_DEB_RELEASE 1)
@@ -141,11 +146,16 @@ foreach(comp ${QAL3_DEB_COMPONENTS})
     DESTINATION ${CMAKE_INSTALL_DATAROOTDIR}/doc/${package}
     COMPONENT ${comp} EXCLUDE_FROM_ALL)
   # lintian's overrides: the common ones, and the package's own.
-  file(READ cmake/deb/lintian-overrides overrides)
+  set(sources ${PROJECT_SOURCE_DIR}/cmake/deb/lintian-overrides)
   if(EXISTS ${PROJECT_SOURCE_DIR}/cmake/deb/${package}.lintian-overrides)
-    file(READ cmake/deb/${package}.lintian-overrides own)
-    string(APPEND overrides "${own}")
+    list(APPEND sources ${PROJECT_SOURCE_DIR}/cmake/deb/${package}.lintian-overrides)
   endif()
+  set(overrides "")
+  foreach(source ${sources})
+    file(READ ${source} text)
+    string(APPEND overrides "${text}")
+  endforeach()
+  set_property(DIRECTORY APPEND PROPERTY CMAKE_CONFIGURE_DEPENDS ${sources})
   file(WRITE ${QAL3_DEB_DIR}/${comp}/lintian-overrides "${overrides}")
   install(FILES ${QAL3_DEB_DIR}/${comp}/lintian-overrides
     DESTINATION ${CMAKE_INSTALL_DATAROOTDIR}/lintian/overrides RENAME ${package}
