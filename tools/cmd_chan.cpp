@@ -1,5 +1,6 @@
 // qal3 chan: print, convert, list, merge and query channel descriptions
 // (CHANDESCRIPTIONS and DAQvariables documents).
+#include <cstdint>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
@@ -160,8 +161,10 @@ nlohmann::json channel_json(const chan_descr_2010& d) {
                     {"dim_desc", cli::field_text(x->dim_desc)}, {"units", cli::field_text(x->units)},
                     {"nstats", x->nstats}, {"stats", stats}});
   }
-  return {{"stream", d.stream},       {"ev_type", d.ev_type},
-          {"count", d.count},         {"dtype", d.dtype},
+  // Event and data types in the sign the writers give them ("%d"), so that
+  // a mask with bit 31 reads the same here and in a written document.
+  return {{"stream", d.stream},       {"ev_type", static_cast<std::int32_t>(d.ev_type)},
+          {"count", d.count},         {"dtype", static_cast<std::int32_t>(d.dtype)},
           {"db_key", d.db_key},       {"prop_name", cli::field_text(d.prop_name)},
           {"daq_name", cli::field_text(d.daq_name)}, {"prop_desc", cli::field_text(d.prop_desc)},
           {"units", cli::field_text(d.units)},       {"max_size", d.max_size},
