@@ -36,9 +36,27 @@ struct Source {
   char* text_arg() { return &text[0]; }
 };
 
+// True when the file `path` does not exist.
+bool missing(const std::string& path) {
+  struct stat st;
+  return ::stat(path.c_str(), &st) != 0 && errno == ENOENT;
+}
+
+// A path is a file system path: a "file:" URL that names no file is a
+// missing file, as it is for the tool, never a URL for the parser to resolve.
+std::string local_path(py::handle path) {
+  std::string p = path_of(path);
+  if (p.compare(0, 5, "file:") == 0 && missing(p)) {
+    py::list messages;
+    messages.append(records().attr("Message")("stderr", "error", path, 0, 0, "No such file or directory"));
+    raise_error(p + ": no such file (paths are file system paths, not URLs)", 1, messages, path, true);
+  }
+  return p;
+}
+
 Source from_path(py::handle path) {
   Source s;
-  s.path = path_of(path);
+  s.path = local_path(path);
   s.label = py::reinterpret_borrow<py::object>(path);
   return s;
 }
@@ -52,12 +70,6 @@ Source from_text(py::handle text) {
 }
 
 std::string name_of(const Source& s) { return s.in_memory ? "<string>" : s.path; }
-
-// True when the file `path` does not exist.
-bool missing(const std::string& path) {
-  struct stat st;
-  return ::stat(path.c_str(), &st) != 0 && errno == ENOENT;
-}
 
 // Texts the readers keep in fixed-size fields: a field filled to within one
 // UTF-8 character of its size may hold a text the reader cut. After a read,
@@ -576,7 +588,7 @@ class Selector {
     std::vector<std::string> texts;
     py::list labels;
     for (py::handle s : source_list(sources, documents)) {
-      texts.push_back(documents ? document_of(s) : path_of(s));
+      texts.push_back(documents ? document_of(s) : local_path(s));
       labels.append(s);
     }
     labels_ = labels;

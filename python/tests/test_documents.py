@@ -328,6 +328,10 @@ def test_writing_keeps_the_mode_and_replaces_a_link(tmp_path, examples):
     qal3.write_evlist(entries[:1], link)
     assert not link.is_symlink() and link.stat().st_mode & 0o777 == 0o640
     assert qal3.read_evlist(target) == entries  # the link's target is left alone
+    if os.geteuid() == 0:
+        os.chown(target, 1234, 2345)
+        qal3.write_evlist(entries, target)
+        assert (target.stat().st_uid, target.stat().st_gid) == (1234, 2345)
     with pytest.raises(ValueError, match="empty"):
         qal3.write_evlist(entries, "")
     assert sorted(p.name for p in tmp_path.iterdir()) == ["link.xml", "out.xml"]
@@ -348,3 +352,10 @@ def test_masked_data_types_read_in_the_writers_sign(examples):
     path = examples / "chan_descriptions.xml"
     first = qal3.read_chan(path, shift=True)[0]
     assert first.dtype == masked and qal3.ChanSelector(path).get_data_type(first.daq_name) == masked
+
+
+@pytest.mark.parametrize("reader", [qal3.read_evlist, qal3.read_gige, qal3.ChanSelector])
+def test_file_urls_are_not_paths(reader, examples):
+    with pytest.raises(qal3.FileNotFound) as info:
+        reader("file://" + str(examples / "evlist_basic.xml"))
+    assert "not URLs" in info.value.what
