@@ -1,6 +1,8 @@
 """The QAL3 DAQ configuration documents and user trigger engine in Python.
 
-Readers (``read_*`` from a path, ``parse_*`` from a string) return lists of
+Readers (``read_*`` from a path, ``parse_*`` from a str, which is text
+whatever its declaration says, or bytes, decoded by their declaration as a
+file's content is) return lists of
 records whose attributes are the records' own field names; writers
 (``write_*``) take such lists and return the document, or write it to
 ``path`` (all or nothing). A document that cannot be read raises
