@@ -365,13 +365,15 @@ void MessageRelay::take(const qal3_message* m, void* self) {
 }
 
 void MessageRelay::relay(const qal3_message& m) {
-  if (m.kind == QAL3_MESSAGE_LISTING && m.stream == QAL3_MESSAGE_STDOUT) {
+  Scope none{"qal3", "", false, nullptr};
+  Scope& scope = scopes_.empty() ? none : scopes_.back();
+  const bool listing = m.kind == QAL3_MESSAGE_LISTING && m.stream == QAL3_MESSAGE_STDOUT;
+  if ((listing || m.kind == QAL3_MESSAGE_INFO) && scope.writing) return;
+  if (listing) {
     put(m.default_text ? std::string(m.default_text, m.default_length) : std::string(m.text, m.length) + "\n");
     return;
   }
-  Scope none{"qal3", "", true, nullptr};
-  Scope& scope = scopes_.empty() ? none : scopes_.back();
-  if (m.kind == QAL3_MESSAGE_INFO && (quiet_ || !scope.info)) return;
+  if (m.kind == QAL3_MESSAGE_INFO && quiet_) return;
   const bool ours = !m.document || scope.library_path == m.document;
   long long line = m.line;
   long long column = m.column;
@@ -416,11 +418,11 @@ void MessageRelay::note_doctype(const qal3_message& m, Scope& scope) const {
 
 MessageScope::MessageScope(std::string name, std::string library_path, Lines lines)
     : relay_(MessageRelay::current()) {
-  if (relay_) relay_->scopes_.push_back({std::move(name), std::move(library_path), lines == kAll, nullptr});
+  if (relay_) relay_->scopes_.push_back({std::move(name), std::move(library_path), lines == kWriting, nullptr});
 }
 
 MessageScope::MessageScope(const Input& in, std::string library_path) : relay_(MessageRelay::current()) {
-  if (relay_) relay_->scopes_.push_back({in.name, std::move(library_path), true, &in.text});
+  if (relay_) relay_->scopes_.push_back({in.name, std::move(library_path), false, &in.text});
 }
 
 MessageScope::~MessageScope() {

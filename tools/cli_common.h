@@ -203,7 +203,7 @@ class MessageRelay {
   struct Scope {
     std::string name;
     std::string library_path;
-    bool info;                     // informational lines are shown (unless quiet)
+    bool writing;                  // listings and informational lines are left out
     const std::string* text;       // the document read (null: none)
     long long line = 0;            // the last position reported in it
     long long column = 0;
@@ -227,8 +227,9 @@ class MessageScope {
  public:
   // What a scope shows besides errors and the parser's reports.
   enum Lines {
-    kAll,         // informational lines too (unless quiet)
-    kErrorsOnly,  // a writer's bookkeeping ("file ... has been created"): the tool names its result itself
+    kAll,      // listings and informational lines too (unless quiet)
+    kWriting,  // a writer at work: its document is the data, and its own console lines
+               // (stray listing lines, "file ... has been created") are left out
   };
   explicit MessageScope(std::string name, std::string library_path = "", Lines lines = kAll);
   // Reading `in` (handed to the library as `library_path`, or from memory).

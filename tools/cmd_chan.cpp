@@ -132,7 +132,7 @@ int write_document(const Options& o, std::vector<chan_descr_2010*>* list, int mo
   if (!out.open()) return cli::kBadDocument;
   int rc;
   {
-    const cli::MessageScope scope(out.name(), out.writer_path(), cli::MessageScope::kErrorsOnly);
+    const cli::MessageScope scope(out.name(), out.writer_path(), cli::MessageScope::kWriting);
     rc = dump_chan_desr(list, out.writer_path(), mode, mode == 2 ? o.format : 0);
   }
   if (rc != 0) {

@@ -183,7 +183,7 @@ int run_convert(int argc, char** argv) {
   if (!out.open()) return cli::kBadDocument;
   int rc;
   {
-    const cli::MessageScope scope(out.name(), out.writer_path(), cli::MessageScope::kErrorsOnly);
+    const cli::MessageScope scope(out.name(), out.writer_path(), cli::MessageScope::kWriting);
     rc = dump_user_trigger_list(&list.records(), out.writer_path(), mode, -1, nullptr);
   }
   if (rc != 0) {
