@@ -133,7 +133,7 @@ int write_document(const Options& o, std::vector<chan_descr_2010*>* list, int mo
   if (!out.open()) return cli::kBadDocument;
   int rc;
   {
-    cli::LibraryMessages messages(out.name(), out.writer_path());
+    const cli::MessageScope scope(out.name(), out.writer_path(), cli::MessageScope::kWriting);
     rc = dump_chan_desr(list, out.writer_path(), mode, mode == 2 ? o.format : 0);
   }
   if (rc != 0) {
@@ -194,9 +194,7 @@ int run_print(int argc, char** argv) {
       files.push_back({{"file", in.name}, {"channels", channels}});
       continue;
     }
-    std::fflush(stdout);
     print_qal3_chan_descr(list.get());
-    std::fflush(stdout);
   }
   if (o.json) cli::print_json({{"files", files}});
   return status;
@@ -340,7 +338,7 @@ int run_select(int argc, char** argv) {
   nlohmann::json doc = {{"question", q}, {"channel", chan}, {"known", known}};
   std::string text;
   int status = known ? kYes : kNo;
-  cli::LibraryMessages messages(cmd, "");  // the selector's notes go to standard error
+  const cli::MessageScope scope(cmd);  // the selector's notes go to standard error
   if (q == "in-event") {
     const bool yes = sel.find_channel(ev, &chan[0]);
     doc["event_type"] = ev;
@@ -362,7 +360,6 @@ int run_select(int argc, char** argv) {
     doc["answer"] = r;
     text = std::to_string(r) + "\n";
   }
-  messages.release();
   if (!known) cli::file_error(cmd, "unknown channel '" + chan + "'");
   if (a.json) cli::print_json(doc);
   else if (!a.quiet) cli::put(text);

@@ -128,7 +128,7 @@ int write(const Options& opt, std::vector<Entry*>& entries, int mode) {
   if (!out.open()) return cli::kBadDocument;
   int rc;
   {
-    cli::LibraryMessages messages(out.name(), out.writer_path());
+    const cli::MessageScope scope(out.name(), out.writer_path(), cli::MessageScope::kWriting);
     rc = Api<Entry>::dump(&entries, out.writer_path(), mode, -1);
   }
   if (rc != 0) {

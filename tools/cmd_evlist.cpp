@@ -67,8 +67,7 @@ int cmd_evlist(int argc, char** argv) {
       continue;
     }
     if (!args.quiet) qal3_print_ev_list(&list.v);
-    std::fflush(stdout);
-    std::printf("%s: %zu event entries read\n", in.name.c_str(), list.v.size());
+    cli::put(in.name + ": " + std::to_string(list.v.size()) + " event entries read\n");
   }
   if (args.json) cli::print_json({{"files", files}});
   return status;

@@ -158,7 +158,6 @@ int run_print(int argc, char** argv) {
     cli::print_json({{"file", list.name()}, {"triggers", triggers}});
     return cli::kOk;
   }
-  std::fflush(stdout);
   dump_user_trigger_list(&list.records(), nullptr, USER_TRIG_DUMP_TO_SCREEN, -1, nullptr);
   return cli::kOk;
 }
@@ -184,7 +183,7 @@ int run_convert(int argc, char** argv) {
   if (!out.open()) return cli::kBadDocument;
   int rc;
   {
-    cli::LibraryMessages messages(out.name(), out.writer_path());
+    const cli::MessageScope scope(out.name(), out.writer_path(), cli::MessageScope::kWriting);
     rc = dump_user_trigger_list(&list.records(), out.writer_path(), mode, -1, nullptr);
   }
   if (rc != 0) {
@@ -375,7 +374,7 @@ Verdict evaluate(int trigger_no, qal3_serv_block_subhead_2010* block, qal3_user_
   const bool had_previous = t.fprevresult != nullptr;
   int rc;
   {
-    cli::LibraryMessages messages("trigger " + std::to_string(trigger_no), "");
+    const cli::MessageScope scope("trigger " + std::to_string(trigger_no));
     rc = qal3_is_trigger_on(block, &t);
   }
   Verdict v;

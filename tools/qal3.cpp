@@ -41,11 +41,13 @@ int main(int argc, char** argv) {
   // makes the write fail (and the output be discarded) instead of killing.
   std::signal(SIGPIPE, SIG_DFL);
   std::signal(SIGXFSZ, SIG_IGN);
+  // The libraries' lines come through the tool (see MessageRelay).
+  cli::MessageRelay relay;
   int status;
   try {
     status = run(argc, argv);
   } catch (const std::exception& e) {
-    std::fflush(stdout);
+    cli::flush_stdout();
     std::fprintf(stderr, "qal3: %s\n", e.what());
     status = cli::kBadDocument;
   }
