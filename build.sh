@@ -1,7 +1,7 @@
 #!/usr/bin/env bash
 # Set-up, build and checks of the QAL3 libraries and the qal3 tool.
 #
-#   ./build.sh demo   install what is missing, build, run qal3 on the examples
+#   ./build.sh demo   install what is missing, build the tool, run it on the examples
 #   ./build.sh test   install what is missing, build, run the whole test suite
 #   ./build.sh asan   build and test under AddressSanitizer + UBSan (leaks fail)
 #   ./build.sh tsan   build and test under ThreadSanitizer (any report fails;
@@ -10,9 +10,13 @@
 #   ./build.sh fuzz   where clang is present: build the fuzz targets and fuzz
 #                     each for FUZZ_SECONDS (20) over its committed corpus;
 #                     any finding fails (its input is kept in build-fuzz/findings/)
+#   ./build.sh deb    build the Debian packages of this machine (amd64) into
+#                     build-deb/packages/
+#                     (cpack -G DEB; tests/package/check-debs.sh checks them)
 #   ./build.sh armhf  cross-build everything for 32-bit ARM into build-armhf/
-#                     (cmake/toolchain-armhf.cmake, Debian multiarch) and run
-#                     the whole test suite under qemu-user
+#                     (cmake/toolchain-armhf.cmake, Debian multiarch), run
+#                     the whole test suite under qemu-user, and build the
+#                     armhf Debian packages into build-armhf-deb/packages/
 #
 # Missing Debian packages are installed when run as root; otherwise the
 # script names them and stops.
@@ -22,6 +26,9 @@ cd "$(dirname "$0")"
 PACKAGES=(cmake make g++ pkg-config libxerces-c-dev libgtest-dev libbenchmark-dev locales
   nlohmann-json3-dev libxml2-utils librsvg2-bin
   pybind11-dev python3-dev python3-numpy python3-pytest)
+# Making the Debian packages: dpkg-shlibdeps, the file utility CPack uses,
+# lintian to check them.
+DEB_PACKAGES=(dpkg-dev file lintian)
 # The 32-bit ARM cross build: compiler, emulator, armhf libraries (multiarch).
 ARMHF_PACKAGES=(g++-arm-linux-gnueabihf qemu-user libxerces-c-dev:armhf libgtest-dev:armhf)
 JOBS=$(nproc 2>/dev/null || echo 2)
@@ -62,7 +69,26 @@ ensure_armhf() {
 build() {  # build <dir> [cmake options...]
   local dir=$1; shift
   cmake -S . -B "$dir" "$@" >/dev/null
-  cmake --build "$dir" -j"$JOBS"
+  cmake --build "$dir" -j"$JOBS" ${TARGET:+--target "$TARGET"}
+}
+
+# The Debian packages of one architecture: a build for /usr with Debian's
+# build flags for that architecture (hardening), without the tests, then
+# cpack. deb_packages <dir> <debian arch> [cmake options...]
+deb_packages() {
+  local dir=$1 arch=$2; shift 2
+  local flags multiarch
+  flags=$(DEB_HOST_ARCH=$arch DEB_BUILD_MAINT_OPTIONS=hardening=+all dpkg-buildflags --export=sh)
+  eval "$flags"
+  # The multiarch library folder (GNUInstallDirs leaves it out of cross builds).
+  multiarch=$(dpkg-architecture -a"$arch" -qDEB_HOST_MULTIARCH 2>/dev/null)
+  build "$dir" -DCMAKE_BUILD_TYPE=RelWithDebInfo -DCMAKE_INSTALL_PREFIX=/usr -DQAL3_BUILD_TESTS=OFF \
+    -DCMAKE_INSTALL_LIBDIR="lib/$multiarch" \
+    -DCMAKE_CXX_FLAGS="$CPPFLAGS $CXXFLAGS" -DCMAKE_EXE_LINKER_FLAGS="$LDFLAGS" \
+    -DCMAKE_SHARED_LINKER_FLAGS="$LDFLAGS" -DCMAKE_MODULE_LINKER_FLAGS="$LDFLAGS" "$@"
+  rm -rf "$dir/packages"
+  (cd "$dir" && cpack -G DEB >/dev/null)
+  ls "$dir"/packages/*.deb
 }
 
 QAL3=build/tools/qal3
@@ -151,7 +177,7 @@ fuzz_all() {
 case "${1:-}" in
   demo)
     ensure_packages
-    build build -DCMAKE_BUILD_TYPE=RelWithDebInfo
+    TARGET=qal3 build build -DCMAKE_BUILD_TYPE=RelWithDebInfo
     demo
     ;;
   test)
@@ -184,6 +210,13 @@ case "${1:-}" in
     ensure_armhf
     build build-armhf -DCMAKE_BUILD_TYPE=RelWithDebInfo -DCMAKE_TOOLCHAIN_FILE="$PWD/cmake/toolchain-armhf.cmake"
     ctest --test-dir build-armhf --output-on-failure -j"$JOBS"
+    ensure_packages "${DEB_PACKAGES[@]}"
+    deb_packages build-armhf-deb armhf -DCMAKE_TOOLCHAIN_FILE="$PWD/cmake/toolchain-armhf.cmake"
+    ;;
+  deb)
+    ensure_packages
+    ensure_packages "${DEB_PACKAGES[@]}"
+    deb_packages build-deb "$(dpkg --print-architecture)"
     ;;
   *)
     awk 'NR > 1 && !/^#/ { exit } NR > 1 { sub(/^# ?/, ""); print }' "$0" >&2

@@ -4,13 +4,16 @@ events and prints how often each one fires.
 
 The events are made up here and saved as .npy files, as a recording would
 be: the beam current spectra of two subchannels (events x samples) and a
-vacuum status word per event. They are then loaded again and replayed.
+vacuum status word per event. They are then loaded again and replayed. The
+files go to a temporary folder that is removed at the end, or to the folder
+given with --out, which is kept.
 
     PYTHONPATH=build/python python3 examples/replay_triggers.py [--out DIR] [--events N]
 """
 import argparse
 import pathlib
 import sys
+import tempfile
 
 import numpy as np
 
@@ -63,22 +66,31 @@ def replay(folder, triggers):
 
 def main():
     parser = argparse.ArgumentParser(description=__doc__.splitlines()[0])
-    parser.add_argument("--out", type=pathlib.Path, default=pathlib.Path("replay-recording"),
-                        help="folder for the .npy files (default: ./replay-recording)")
+    parser.add_argument("--out", type=pathlib.Path,
+                        help="folder that keeps the .npy files (default: a temporary folder, removed)")
     parser.add_argument("--events", type=int, default=2000, help="events to record (default 2000)")
     parser.add_argument("--triggers", type=pathlib.Path, default=HERE / "triggers.xml")
     args = parser.parse_args()
 
-    record(args.out, args.events)
     try:
         triggers = qal3.read_triggers(args.triggers)
     except qal3.Error as e:
         sys.exit(f"replay_triggers.py: {e}")
+    if args.out is not None:
+        show(args.out, args.events, triggers)
+    else:
+        with tempfile.TemporaryDirectory(prefix="qal3-replay-") as folder:
+            show(pathlib.Path(folder), args.events, triggers)
+
+
+def show(folder, events, triggers):
+    """Records `events` events into `folder` and prints the replay's table."""
+    record(folder, events)
     print(f"{'#':>2}  {'channel':<14}{'sub':>4}  {'function':<10}{'operation':<10}"
           f"{'events':>7}{'fired':>7}{'rate':>8}")
-    for i, (t, events, fired) in enumerate(replay(args.out, triggers)):
+    for i, (t, n, fired) in enumerate(replay(folder, triggers)):
         print(f"{i:>2}  {t.channel:<14}{t.subchannel:>4}  {qal3.function_name(t.function):<10}"
-              f"{qal3.operation_name(t.operation):<10}{events:>7}{fired:>7}{fired / events:>8.1%}")
+              f"{qal3.operation_name(t.operation):<10}{n:>7}{fired:>7}{fired / n:>8.1%}")
 
 
 if __name__ == "__main__":

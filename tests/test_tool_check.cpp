@@ -2,12 +2,15 @@
 // hardening and the command line.
 #include <algorithm>
 #include <cstdio>
+#include <cstdlib>
 #include <string>
 #include <vector>
 
 #include <gtest/gtest.h>
 #include <nlohmann/json.hpp>
 
+#include "chan_test_util.h"
+#include "parse_chan_descr.h"
 #include "test_util.h"
 
 using testutil::run_command;
@@ -137,22 +140,119 @@ TEST(ToolCheck, TriggerListMistakes) {
   // Free registry slots have names, but nothing behind them.
   EXPECT_EQ(check_text(
                 "<QAL3USERTRIGGERLIST><USERTRIGGER><Chan name=\"C\"/><Function name=\"FUNC20\"/>"
-                "<Operation name=\"OP13\"/></USERTRIGGER></QAL3USERTRIGGERLIST>\n",
+                "<Operation name=\"OP20\"/></USERTRIGGER></QAL3USERTRIGGERLIST>\n",
                 out),
             1);
-  EXPECT_TRUE(contains(out, "'FUNC20'") && contains(out, "'OP13'")) << out;
-}
-
-TEST(ToolCheck, TriggerValuesTheWriterCannotKeep) {
-  std::string out;
+  EXPECT_TRUE(contains(out, "1:67: error: function 'FUNC20' names a free registry slot: it always fails, and the "
+                            "trigger never fires")) << out;
+  EXPECT_TRUE(contains(out, "1:93: error: operation 'OP20' names a free registry slot: the trigger never fires"))
+      << out;
+  // A parameter under two of its names: the first name of its list is read,
+  // whatever the order. A missing child is named, with what is read instead.
   EXPECT_EQ(check_text("<QAL3USERTRIGGERLIST>\n<USERTRIGGER><Chan name=\"C\"/>"
-                       "<Function name=\"MEAN\" start=\"0.0000001\"/>"
-                       "<Operation name=\"GT\"/><UpperLimit value=\"1.25\"/></USERTRIGGER>\n"
-                       "</QAL3USERTRIGGERLIST>\n",
+                       "<Function name=\"MEAN\" start=\"1\" param0=\"5\" b=\"2\" halfwidthY=\"3\"/>\n"
+                       "</USERTRIGGER>\n</QAL3USERTRIGGERLIST>\n",
                        out),
             1);
-  EXPECT_TRUE(contains(out, "2:59: warning: Function start 0.0000001 is written back as 0.000000")) << out;
-  EXPECT_FALSE(contains(out, "UpperLimit")) << out;
+  EXPECT_EQ(out,
+            "2:1: error: USERTRIGGER without Operation: it reads as GT\n"
+            "2:59: warning: Function start 1 is not read: param0 gives the same parameter and is read\n"
+            "2:76: warning: Function b 2 is not read: halfwidthY gives the same parameter and is read\n");
+}
+
+// A number text is judged by what a float keeps of it, the writers' own
+// texts included; each finding at its value.
+TEST(ToolCheck, FloatTexts) {
+  struct Case {
+    const char* text;
+    const char* finding;  // "" for none
+  };
+  const Case cases[] = {
+      {"1e-07", ""}, {"0.0000001", ""}, {"0.3333333", ""}, {"1.0000001", ""}, {"5e-07", ""},
+      {"1e-45", ""}, {"3.4028235e38", ""}, {"340282346638528859811704183484516925440.000000", ""},
+      {"-0", ""}, {"0.100000", ""}, {"inf", ""}, {"-inf", ""}, {"nan", ""}, {"-nan", ""}, {"INF", ""},
+      {"NaN", ""},
+      {"1e39", "error: Function param0 1e39 is beyond the range of a float: it reads as inf"},
+      {"-1e-50", "warning: Function param0 -1e-50 is too small for a float: it reads as -0"},
+      {"16777217", "warning: Function param0 16777217 has more digits than a float keeps: it reads as 16777216"},
+      {"0.123456789", "warning: Function param0 0.123456789 has more digits than a float keeps: it reads as "
+                      "0.12345679"},
+  };
+  for (const Case& c : cases) {
+    std::string out;
+    const int rc = check_text("<QAL3USERTRIGGERLIST>\n<USERTRIGGER><Chan name=\"C\"/><Function name=\"MEAN\" param0=\"" +
+                                  std::string(c.text) + "\"/><Operation name=\"GT\"/></USERTRIGGER>\n"
+                                  "</QAL3USERTRIGGERLIST>\n",
+                              out);
+    EXPECT_EQ(out, *c.finding ? "2:60: " + std::string(c.finding) + "\n" : "") << c.text;
+    EXPECT_EQ(rc, *c.finding ? 1 : 0) << c.text;
+  }
+}
+
+// Every writer's output over the edge values of a float: no finding, a
+// --strict conversion takes it, and the schemas agree.
+TEST(ToolCheck, WriterEdgeValuesAreClean) {
+  const std::vector<std::string> edges = {"1e-07", "0.3333333", "1.0000001", "1e-45", "3.4028235e38",
+                                          "inf",   "-inf",      "nan",       "-0"};
+  std::string params, dict;
+  for (std::size_t i = 0; i < edges.size(); ++i) {
+    params += " param" + std::to_string(i) + "=\"" + edges[i] + "\"";
+    dict += "<CHANNEL><INDEX>" + std::to_string(i) + "</INDEX><PROP>P" + std::to_string(i) + "</PROP><DABS>" +
+            edges[i] + "</DABS><DREL>" + edges[edges.size() - 1 - i] + "</DREL></CHANNEL>\n";
+  }
+  TempFile triggers("<QAL3USERTRIGGERLIST><USERTRIGGER><Chan name=\"C\"/><Function name=\"MEAN\"" + params +
+                    "/><Operation name=\"INSIDE\"/><LowLimit value=\"-inf\"/><UpperLimit value=\"3.4028235e38\"/>"
+                    "</USERTRIGGER></QAL3USERTRIGGERLIST>\n");
+  TempFile envdict("<ENVINDEXDICT>\n" + dict + "</ENVINDEXDICT>\n");
+  TempFile chan, written_triggers, written_envdict, again;
+  {
+    chantest::ListGuard g;
+    chan_descr_2010* d = chantest::make(g.list, "P/S", "SPEC");
+    std::vector<qal3_spect_header_2010> axes;
+    for (std::size_t i = 0; i + 2 < edges.size(); i += 3) {
+      chantest::add_dim(d, static_cast<int>(i / 3), "x");
+      axes.push_back({std::strtof(edges[i].c_str(), nullptr), std::strtof(edges[i + 1].c_str(), nullptr), 1, 1,
+                      std::strtof(edges[i + 2].c_str(), nullptr)});
+    }
+    char name[] = "SPEC";
+    dim_params p{name, static_cast<int>(axes.size()), axes.data(), nullptr};
+    std::vector<dim_params*> dims{&p};
+    std::string path = chan.path();
+    ASSERT_EQ(dump_chan_desr(&g.list, &path[0], 2, 0, -1, nullptr, &dims), 0);
+  }
+  std::string out, err;
+  ASSERT_EQ(run_command(kTool + " trigger convert -o " + written_triggers.path() + " " + triggers.path(), &out, &err), 0)
+      << err;
+  ASSERT_EQ(run_command(kTool + " envdict --xml " + written_envdict.path() + " " + envdict.path(), &out, &err), 0)
+      << err;
+  const std::pair<const TempFile*, const char*> docs[] = {{&triggers, "triggers.xsd"},
+                                                          {&envdict, "envdict.xsd"},
+                                                          {&chan, "chandescriptions.xsd"},
+                                                          {&written_triggers, "triggers.xsd"},
+                                                          {&written_envdict, "envdict.xsd"}};
+  const bool xmllint = run_command("command -v xmllint", &out, &err) == 0;
+  for (const auto& doc : docs) {
+    EXPECT_EQ(check(doc.first->path(), &out), 0) << doc.first->read() << out;
+    EXPECT_EQ(out, "");
+    if (xmllint) {
+      EXPECT_EQ(run_command("xmllint --noout --nonet --schema " + kExamples + "/../schema/" + doc.second + " " +
+                                doc.first->path(),
+                            &out, &err),
+                0)
+          << err;
+    }
+  }
+  EXPECT_EQ(run_command(kTool + " trigger convert --strict -o " + again.path() + " " + written_triggers.path(), &out,
+                        &err),
+            0)
+      << err;
+  EXPECT_EQ(run_command(kTool + " envdict --strict --xml " + again.path() + " " + written_envdict.path(), &out, &err),
+            0)
+      << err;
+  EXPECT_EQ(run_command(kTool + " chan convert --strict --to chandescr -o " + again.path() + " " + chan.path(), &out,
+                        &err),
+            0)
+      << err;
 }
 
 TEST(ToolCheck, EventListMistakes) {
@@ -164,6 +264,10 @@ TEST(ToolCheck, EventListMistakes) {
       "  <EVENT><TYPE>40</TYPE></EVENT>\n"
       "  <EVENT><TYPE>NORMAL</TYPE></EVENT>\n"
       "  <EVENT><TYPE>2</TYPE><CHAN>X</CHAN><SBLOCK><CHLIST/></SBLOCK><TMASK>4294967296</TMASK></EVENT>\n"
+      "  <EVENT><TYPE>3</TYPE><TMASK>1</TMASK><PRIORITY>1</PRIORITY><TYPE>4</TYPE><TMASK>2</TMASK>\n"
+      "    <SBLOCK>B<PRIORITY>2</PRIORITY></SBLOCK><TMASK>3</TMASK><PRIORITY>4</PRIORITY></EVENT>\n"
+      "  <EVENT><TYPE>99999999999</TYPE></EVENT>\n"
+      "  <EVENT><TYPE>5</TYPE><SBLOCK>a" + std::string(127, '\xE9') + "</SBLOCK></EVENT>\n"
       "</BMR>\n";
   std::string out;
   EXPECT_EQ(check_text(doc, out), 1);
@@ -174,14 +278,28 @@ TEST(ToolCheck, EventListMistakes) {
   EXPECT_TRUE(contains(out, "7:38: error: server block without a name")) << out;
   EXPECT_TRUE(contains(out, "error: TMASK 4294967296 does not fit in 32 bits")) << out;
   EXPECT_FALSE(contains(out, ":3:")) << out;
+  // Repeated for one event type (not across TYPEs): the last one is read.
+  EXPECT_TRUE(contains(out, "9:45: warning: TMASK given again for one event type (first at line 8): the last one "
+                            "is read")) << out;
+  EXPECT_TRUE(contains(out, "9:61: warning: PRIORITY given again for one event type (first at line 9)")) << out;
+  EXPECT_FALSE(contains(out, "8:39: warning")) << out;
+  // One fault, one finding.
+  EXPECT_TRUE(contains(out, "10:16: error: event type 99999999999 is out of range 0 to 32")) << out;
+  EXPECT_FALSE(contains(out, "maxInclusive")) << out;
+  // A server block name is cut to bytes, not characters.
+  EXPECT_TRUE(contains(out, "11:32: warning: server block name is 128 characters (255 bytes) long: it is cut to 127 "
+                            "when read, with part of the next")) << out;
 }
 
 TEST(ToolCheck, ChannelDescriptionMistakes) {
   std::string out;
-  // The example repeats a property: a conversion drops the second DAQ name.
+  // The example repeats a property: a conversion drops the second channel,
+  // a merge keeps what it gives before its PROP.
   EXPECT_EQ(check(kExamples + "/chan_descriptions.xml", &out), 1);
   EXPECT_TRUE(contains(out, "chan_descriptions.xml:83:7: warning: property 'TS.MAGNETS/QUAD/Q3/CURRENT.RBV' "
-                            "already described at line 64: a merge or conversion drops DAQ name 'TS.Q3.I.UPD'"))
+                            "already described at line 64: a merge or conversion drops DAQ name 'TS.Q3.I.UPD' and "
+                            "the rest of this channel; a merge still carries its STREAM, EVTYPE and DTYPE over to the "
+                            "first description\n"))
       << out;
 
   const std::string doc =
@@ -204,13 +322,33 @@ TEST(ToolCheck, ChannelDescriptionMistakes) {
   EXPECT_TRUE(contains(out, "11:18: error: event type 33 is out of range 0 to 31")) << out;
   EXPECT_TRUE(contains(out, "11:36: error: data type 70 is out of range 0 to 62")) << out;
   EXPECT_TRUE(contains(out, "11:66: warning: DAQ name 'ABC' already used at line 2")) << out;
+
+  // Fields in any order, as the reader takes them; lengths in characters,
+  // cut at whole characters.
+  const std::string micro = "\xC2\xB5";
+  std::string units;
+  for (int i = 0; i < 10; ++i) units += micro;
+  EXPECT_EQ(check_text("<?xml version=\"1.0\" encoding=\"UTF-8\"?>\n<CHANDESCRIPTIONS>\n"
+                       "<CHANNEL><NAME>N</NAME><BIT>0<BIT_DESCR>d</BIT_DESCR><BIT_NAME>b</BIT_NAME></BIT>"
+                       "<PROP>P</PROP><EVTYPE>1</EVTYPE></CHANNEL>\n"
+                       "<CHANNEL><NAME>M</NAME><UNITS>" + units + "</UNITS><NAME>O</NAME></CHANNEL>\n"
+                       "<CHANNEL><PROP>Q</PROP><NAME>Q</NAME><PROP>R</PROP></CHANNEL>\n"
+                       "</CHANDESCRIPTIONS>\n",
+                       out),
+            1);
+  EXPECT_EQ(out,
+            "4:1: error: CHANNEL without PROP: it is not read\n"
+            "4:31: warning: units is 10 characters (20 bytes) long: it is cut to 7 when read\n"
+            "4:49: warning: NAME given again (first at line 4): the last one is read\n"
+            "5:38: warning: PROP given again (first at line 5): the first one is read\n");
 }
 
 TEST(ToolCheck, DaqVariablesMistakes) {
   std::string out;
   EXPECT_EQ(check(kExamples + "/chan_daqvariables.xml", &out), 1);
   EXPECT_TRUE(contains(out, ":72:8: warning: property 'TS.VAC/GAUGE/G12/PRESSURE' already described at line 5: "
-                            "a merge or conversion drops DAQ name 'TS.VAC.G12.P.FAST'"))
+                            "a merge or conversion drops DAQ name 'TS.VAC.G12.P.FAST' and the rest of this channel; "
+                            "reading still carries its evType over to the first description\n"))
       << out;
   EXPECT_EQ(check_text("<DAQvariables>\n<DaqBits><nexol>P</nexol><firstIndex>3</firstIndex>\n"
                        "<bitTitle bit=\"1\">a</bitTitle><bitTitle bit=\"1\">b</bitTitle><bitTitle bit=\"2\"/>\n"
@@ -227,7 +365,7 @@ TEST(ToolCheck, DictionaryMistakes) {
   std::string out;
   EXPECT_EQ(check_text("<?xml version=\"1.0\" encoding=\"ISO-8859-1\" ?>\n<ENVINDEXDICT>\n"
                        "<CHANNEL><INDEX>1</INDEX><PROP>A</PROP></CHANNEL>\n"
-                       "<CHANNEL><INDEX>1</INDEX><PROP>" + long_name + "</PROP><DABS>0.00000001</DABS></CHANNEL>\n"
+                       "<CHANNEL><INDEX>1</INDEX><PROP>" + long_name + "</PROP><DABS>1e-50</DABS></CHANNEL>\n"
                        "<CHANNEL><PROP>A</PROP><INDEX>2</INDEX></CHANNEL>\n"
                        "</ENVINDEXDICT>\n",
                        out),
@@ -235,7 +373,7 @@ TEST(ToolCheck, DictionaryMistakes) {
   EXPECT_TRUE(contains(out, "4:17: error: index 1 already used at line 3")) << out;
   EXPECT_TRUE(contains(out, "4:32: warning: property is 100 characters long: readers of the old layout cut it to 79"))
       << out;
-  EXPECT_TRUE(contains(out, "warning: DABS 0.00000001 is written back as 0.000000")) << out;
+  EXPECT_TRUE(contains(out, "4:145: warning: DABS 1e-50 is too small for a float: it reads as 0")) << out;
   EXPECT_TRUE(contains(out, "5:16: warning: property 'A' already listed at line 3")) << out;
 }
 
@@ -273,6 +411,8 @@ TEST(ToolCheck, HardenedReading) {
   EXPECT_TRUE(contains(out, "1:1: error: root element 'CHANNELS' is none of BMR")) << out;
   EXPECT_EQ(check_text("", out), 1);
   EXPECT_TRUE(contains(out, "error:")) << out;
+  TempFile empty;
+  EXPECT_EQ(check_json(empty.path())["files"][0]["findings"][0]["source"], "check");
   // Deep nesting is refused by the schema without harm.
   std::string deep = "<BMR>";
   for (int i = 0; i < 5000; ++i) deep += "<EVENT>";
@@ -357,14 +497,17 @@ TEST(ToolCheck, SchemasComeFromNextToTheTool) {
   const std::string dir = mkdtemp(tmpl);
   const std::string moved = dir + "/bin/qal3";
   ASSERT_EQ(testutil::run_command("mkdir " + dir + "/bin && cp " + std::string(QAL3_TOOL_PATH) + " " + moved), 0);
+  // The moved tool finds the libraries of the build where it found them before.
+  const std::string built = std::string(QAL3_TOOL_PATH).substr(0, std::string(QAL3_TOOL_PATH).rfind('/'));
+  const std::string run = "LD_LIBRARY_PATH=" + built + "/..:" + built + "/../lib " + testutil::program_command(moved);
   const std::string doc = " check " + kExamples + "/triggers.xml";
   std::string out, err;
-  EXPECT_EQ(testutil::run_command(testutil::program_command(moved) + doc, &out), 1);
+  EXPECT_EQ(testutil::run_command(run + doc, &out), 1);
   EXPECT_NE(out.find(dir + "/bin/../share/qal3/schema/triggers.xsd cannot be loaded"), std::string::npos) << out;
   ASSERT_EQ(testutil::run_command("mkdir -p " + dir + "/share/qal3 && cp -r " + std::string(QAL3_TOOLS_DIR) +
                                       "/../schema " + dir + "/share/qal3/"),
             0);
-  EXPECT_EQ(testutil::run_command(testutil::program_command(moved) + doc, &out, &err), 0) << out << err;
+  EXPECT_EQ(testutil::run_command(run + doc, &out, &err), 0) << out << err;
   testutil::run_command("rm -rf " + dir);
 }
 
@@ -381,6 +524,8 @@ TEST(ToolCheck, Json) {
   EXPECT_EQ(first["findings"][0]["severity"], "error");
   EXPECT_EQ(first["findings"][0]["source"], "check");
   EXPECT_TRUE(j["files"][1]["findings"].empty());
+  // A file that cannot be read counts as an error.
+  EXPECT_EQ(check_json(kExamples + "/triggers.xml /nonexistent/x.xml")["errors"], 1);
 }
 
 // The commands that convert or merge say what they drop; --strict makes it

@@ -300,10 +300,11 @@ class ErrorCollector : public xc::DefaultHandler {
   explicit ErrorCollector(std::vector<Finding>& out) : out_(out) {}
 
   void setDocumentLocator(const xc::Locator* const locator) override { locator_ = locator; }
-  void warning(const xc::SAXParseException& e) override { add(e, Severity::kWarning); }
-  void error(const xc::SAXParseException& e) override { add(e, Severity::kError); }
+  void warning(const xc::SAXParseException& e) override { add(e, Severity::kWarning, true); }
+  void error(const xc::SAXParseException& e) override { add(e, Severity::kError, true); }
+  // A fatal error is the XML's, not the schema's: not well-formed, or empty.
   void fatalError(const xc::SAXParseException& e) override {
-    add(e, Severity::kError);
+    add(e, Severity::kError, false);
     fatal_ = true;
   }
   void startDTD(const XMLCh* const, const XMLCh* const, const XMLCh* const) override {
@@ -327,7 +328,7 @@ class ErrorCollector : public xc::DefaultHandler {
   }
 
  private:
-  void add(const xc::SAXParseException& e, Severity severity) {
+  void add(const xc::SAXParseException& e, Severity severity, bool from_schema) {
     if (count_++ == kMaxSchemaFindings) {
       Finding f;
       f.line = static_cast<int>(e.getLineNumber());
@@ -342,7 +343,7 @@ class ErrorCollector : public xc::DefaultHandler {
     f.column = static_cast<int>(e.getColumnNumber());
     f.severity = severity;
     f.message = to_utf8(e.getMessage());
-    f.from_schema = true;
+    f.from_schema = from_schema;
     out_.push_back(f);
   }
 
@@ -472,7 +473,10 @@ bool whole_number(const std::string& text) {
 std::string plain_message(const std::string& message, const std::string& value) {
   static const std::string kInteger = "does not match regular expression facet '[+\\-]?[0-9]+'";
   if (message.find(kInteger) != std::string::npos) return "'" + value + "' is not an integer";
-  if (message == "invalid character encountered") return "'" + value + "' is not a number";
+  // The schemas' one union is their float type (a number, or inf and nan).
+  if (message == "invalid character encountered" ||
+      message.find("does not match any member types of the union") != std::string::npos)
+    return "'" + value + "' is not a number";
   return message;
 }
 

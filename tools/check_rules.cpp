@@ -5,27 +5,59 @@
 #include <charconv>
 #include <cmath>
 #include <cstdio>
-#include <cstdlib>
 #include <map>
 
+#include "event.h"
+#include "event_util.h"
+#include "float_text.h"
+#include "parse_env_index_dictionary.h"
+#include "parse_ev_list.h"
+#include "pull_reader.h"
+#include "trigger_parameters.h"
 #include "user_case_trigger.h"
 
 namespace check {
 
 namespace {
 
-// Highest event type a record or mask holds, and highest sub-block type.
+// Highest event type a mask holds, and highest sub-block type.
 constexpr long long kMaxEventType = 31;
-constexpr long long kMaxEventListType = 32;
 constexpr long long kMaxBlockType = 62;
 
-// Field sizes of the records, without the terminating NUL.
-constexpr std::size_t kLongText = 255;
-constexpr std::size_t kNameText = 63;
-constexpr std::size_t kDescText = 79;
-constexpr std::size_t kUnitsText = 15;
-constexpr std::size_t kServerBlockText = 254;
-constexpr std::size_t kOldEnvPropText = 79;
+// How a reader cuts a text to its field.
+enum class Cut {
+  characters,  // to whole UTF-8 characters (reader::fitting_length)
+  bytes,       // to bytes, a character may be split
+};
+
+// A record field a text is read into.
+struct Field {
+  std::size_t size;  // bytes, the NUL included
+  Cut cut = Cut::characters;
+};
+
+// The text field `member` of a record.
+template <class Record, std::size_t N>
+constexpr Field field(char (Record::*)[N]) {
+  return {N};
+}
+
+// The event list reader keeps at most 254 bytes of a server block name
+// (one less than its field holds), without regard to characters.
+constexpr Field kServerBlockName{field(&qal3_ev_sb_list::sb_list).size - 1, Cut::bytes};
+
+std::size_t characters(const std::string& text, std::size_t bytes) {
+  std::size_t n = 0;
+  for (std::size_t i = 0; i < bytes && i < text.size(); ++i)
+    if ((static_cast<unsigned char>(text[i]) & 0xC0u) != 0x80u) ++n;
+  return n;
+}
+
+// The bytes of `text` that a field keeps.
+std::size_t kept_bytes(const std::string& text, Field f) {
+  if (f.cut == Cut::bytes) return std::min(text.size(), f.size - 1);
+  return qal3::reader::fitting_length(text.c_str(), f.size);
+}
 
 std::string trim(const std::string& s) {
   const auto b = s.find_first_not_of(" \t\r\n");
@@ -43,23 +75,90 @@ bool parse_integer(const std::string& text, long long& out) {
   return r.ec == std::errc() && r.ptr == t.data() + t.size();
 }
 
-// A whole floating point number; false otherwise.
-bool parse_number(const std::string& text, double& out) {
-  const std::string t = trim(text);
-  if (t.empty()) return false;
-  char* end = nullptr;
-  out = std::strtod(t.c_str(), &end);
-  return end == t.c_str() + t.size();
+// A decimal number as sign, significant digits and the power of ten of the
+// first digit ("-0.0120" is {true, "12", -2}); zero has no digits. False
+// for anything but [+-]digits[.digits][(e|E)[+-]digits].
+struct Decimal {
+  bool negative = false;
+  std::string digits;
+  long long exponent = 0;
+  bool operator==(const Decimal& o) const {
+    return negative == o.negative && digits == o.digits && (digits.empty() || exponent == o.exponent);
+  }
+};
+
+bool parse_decimal(const std::string& t, Decimal& d) {
+  std::size_t i = 0;
+  if (i < t.size() && (t[i] == '+' || t[i] == '-')) d.negative = t[i++] == '-';
+  std::string mantissa;
+  long long point = -1;
+  for (; i < t.size() && (std::isdigit(static_cast<unsigned char>(t[i])) || t[i] == '.'); ++i) {
+    if (t[i] == '.') {
+      if (point >= 0) return false;
+      point = static_cast<long long>(mantissa.size());
+    } else {
+      mantissa += t[i];
+    }
+  }
+  if (mantissa.empty()) return false;
+  if (point < 0) point = static_cast<long long>(mantissa.size());
+  long long exponent = 0;
+  if (i < t.size() && (t[i] == 'e' || t[i] == 'E')) {
+    ++i;
+    const std::size_t from = i + (i < t.size() && t[i] == '+' ? 1 : 0);
+    const auto r = std::from_chars(t.data() + from, t.data() + t.size(), exponent);
+    if (r.ptr != t.data() + t.size() || from == t.size()) return false;
+    // Far beyond any float either way: the size of the excess does not matter.
+    constexpr long long kFar = 1000000;
+    if (r.ec == std::errc::result_out_of_range) exponent = t[from] == '-' ? -kFar : kFar;
+    exponent = std::max(-kFar, std::min(kFar, exponent));
+    i = t.size();
+  }
+  if (i != t.size()) return false;
+  const auto first = mantissa.find_first_not_of('0');
+  if (first == std::string::npos) return true;  // zero
+  const auto last = mantissa.find_last_not_of('0');
+  d.digits = mantissa.substr(first, last - first + 1);
+  d.exponent = exponent + point - static_cast<long long>(first) - 1;
+  return true;
 }
 
-// How the writers put out a float ("%f"), and whether reading that text
-// back gives the same float.
-bool float_survives(double value, std::string& written) {
-  const float f = static_cast<float>(value);
-  char buf[64];
-  std::snprintf(buf, sizeof buf, "%f", static_cast<double>(f));
-  written = buf;
-  return std::strtof(buf, nullptr) == f || std::isnan(f);
+// What becomes of a number text read into a float.
+enum class FloatFate {
+  kept,      // the float gives the number back with as many digits
+  overflow,  // beyond the float range: an infinity
+  underflow, // not zero, yet read as zero
+  rounded,   // more precision than a float holds
+};
+
+// Reads `text` (no white space around it) as the readers do, into `value`.
+// An infinity or NaN written as such is kept; so is text the schema
+// reports (not a number, or a form other than decimal) but for overflow.
+FloatFate float_fate(const std::string& text, float& value) {
+  char* end = nullptr;
+  value = qal3::number::to_float(text.c_str(), &end);
+  if (end != text.c_str() + text.size() || std::isnan(value)) return FloatFate::kept;
+  if (std::isinf(value))
+    return text.find_first_of("iI") == std::string::npos ? FloatFate::overflow : FloatFate::kept;
+  Decimal written;
+  if (!parse_decimal(text, written)) return FloatFate::kept;
+  if (value == 0.0f) return written.digits.empty() ? FloatFate::kept : FloatFate::underflow;
+  // The float printed with the text's significant digits must be the text.
+  char buf[160];
+  const int digits = static_cast<int>(std::min<std::size_t>(written.digits.size(), 120));
+  std::snprintf(buf, sizeof buf, "%.*g", digits, static_cast<double>(value));
+  Decimal back;
+  return parse_decimal(buf, back) && back == written ? FloatFate::kept : FloatFate::rounded;
+}
+
+// The shortest text that reads back as `v`.
+std::string shortest(float v) {
+  char buf[32];
+  for (int digits = 1; digits <= 9; ++digits) {
+    std::snprintf(buf, sizeof buf, "%.*g", digits, static_cast<double>(v));
+    if (qal3::number::reads_back(buf, v)) break;
+  }
+  return buf;
 }
 
 std::string quoted(const std::string& s) { return "'" + s + "'"; }
@@ -88,32 +187,66 @@ class Checker {
     }
   }
 
+  // Positions where a schema finding says less about a fault than a
+  // finding here: one fault, one finding.
+  const std::vector<Position>& superseded() const { return superseded_; }
+
  private:
   void add(Position at, Severity severity, const std::string& message) {
     out_.push_back({at.line, at.column, severity, message, false});
   }
-  void error(Position at, const std::string& message) { add(at, Severity::kError, message); }
+  // An error here says more than the schema's finding at the same place.
+  void error(Position at, const std::string& message) {
+    add(at, Severity::kError, message);
+    superseded_.push_back(at);
+  }
   void warning(Position at, const std::string& message) { add(at, Severity::kWarning, message); }
 
   static std::string line_of(const Node& n) { return "line " + std::to_string(n.tag.line); }
 
-  // Text of element `name` in `parent` longer than `limit` characters.
-  void length(const Node* n, std::size_t limit, const std::string& what) {
-    if (n) length_of(n->text, n->value, limit, what);
+  // Text of `n` longer than its record field.
+  void length(const Node* n, Field f, const std::string& what) {
+    if (n) length_of(n->text, n->value, f, what);
   }
-  void length_of(const std::string& text, Position at, std::size_t limit, const std::string& what) {
-    if (text.size() > limit)
-      warning(at, what + " is " + std::to_string(text.size()) + " characters long: it is cut to " +
-                      std::to_string(limit) + " when read");
+  void length_of(const std::string& text, Position at, Field f, const std::string& what) {
+    if (text.size() < f.size) return;
+    const std::size_t kept = kept_bytes(text, f);
+    const std::size_t chars = characters(text, text.size());
+    std::string message = what + " is " + std::to_string(chars) + " characters";
+    if (chars != text.size()) message += " (" + std::to_string(text.size()) + " bytes)";
+    const bool split = (static_cast<unsigned char>(text[kept]) & 0xC0u) == 0x80u;
+    message += " long: it is cut to " + std::to_string(characters(text, kept) - (split ? 1 : 0)) + " when read";
+    warning(at, split ? message + ", with part of the next" : message);
   }
 
-  // Integer text of `n` within [lo, hi]; what lies outside is reported.
+  // Integer text of `n` within [0, hi]; what lies outside is reported.
   void type_range(const Node* n, long long hi, const std::string& what, const std::string& consequence) {
     long long v = 0;
     if (!n || !parse_integer(n->text, v)) return;  // the schema reports the form
     if (v < 0 || v > hi)
       error(n->value, what + " " + std::to_string(v) + " is out of range 0 to " + std::to_string(hi) + ": " +
                           consequence);
+  }
+
+  // A child the reader needs; without it, `consequence`. Reported at the
+  // start tag, in place of the schema's finding at the end tag.
+  void needed(const Node& parent, const char* child, const std::string& consequence) {
+    if (parent.child(child)) return;
+    error(parent.tag, parent.name + " without " + child + ": " + consequence);
+    superseded_.push_back(parent.after_end);
+  }
+
+  // Fields of `parent` given more than once: the last one is read, but for
+  // `first_read`.
+  void repeated_fields(const Node& parent, const std::vector<std::string>& fields, const std::string& first_read) {
+    std::map<std::string, const Node*> seen;
+    for (const auto& c : parent.children) {
+      if (std::find(fields.begin(), fields.end(), c->name) == fields.end()) continue;
+      const auto it = seen.emplace(c->name, c.get());
+      if (it.second) continue;
+      warning(c->tag, c->name + " given again (first at " + line_of(*it.first->second) + "): the " +
+                          (c->name == first_read ? "first" : "last") + " one is read");
+    }
   }
 
   // --- event lists ---------------------------------------------------------
@@ -130,14 +263,16 @@ class Checker {
     flatten(ev, flat);
     bool block_open = false;
     bool list_open = false;
+    std::map<std::string, const Node*> entry_fields;  // of the entry the last TYPE made
     for (const Node* n : flat) {
       if (n->name == "TYPE") {
-        type_range(n, kMaxEventListType, "event type",
+        type_range(n, QAL3_EV_EVMAX, "event type",
                    "no entry is made and what follows up to the next TYPE is ignored");
         block_open = list_open = false;
+        entry_fields.clear();
       } else if (n->name == "SBLOCK") {
         server_block(*n);
-        block_open = !trim(n->lead()).empty() || !n->lead().empty();
+        block_open = !n->lead().empty();
         list_open = false;
       } else if (n->name == "CHLIST") {
         if (!block_open) warning(n->tag, "channel list without a server block before it: ignored");
@@ -147,6 +282,10 @@ class Checker {
       } else if (n->name == "TMASK" || n->name == "MINTIMESEC" || n->name == "MINTIMEUSEC" ||
                  n->name == "PRIORITY") {
         unsigned_number(*n);
+        const auto it = entry_fields.emplace(n->name, n);
+        if (!it.second)
+          warning(n->tag, n->name + " given again for one event type (first at " + line_of(*it.first->second) +
+                              "): the last one is read");
       }
     }
   }
@@ -169,7 +308,7 @@ class Checker {
       warning(sb.value, "white space around the server block name " + quoted(trim(sb.lead())) +
                             " becomes part of the name");
     }
-    length_of(sb.lead(), sb.value, kServerBlockText, "server block name");
+    length_of(sb.lead(), sb.value, kServerBlockName, "server block name");
   }
 
   void unsigned_number(const Node& n) {
@@ -182,71 +321,94 @@ class Checker {
 
   // --- channel descriptions --------------------------------------------------
 
-  struct Seen {
-    const Node* node;
-    std::string daq_name;
+  // A second description of a property: the reader merges it into the
+  // first one, taking the `merged` fields given before the property;
+  // `merging` says which reads do so.
+  struct Merge {
+    std::vector<std::string> merged;
+    std::string merging;
   };
 
-  void repeated_property(const Node& channel, const Node* prop, const Node* name,
-                         std::map<std::string, Seen>& props, std::map<std::string, const Node*>& names) {
+  void repeated_property(const Node& channel, const Node* prop, const Node* name, const Merge& merge,
+                         std::map<std::string, const Node*>& props, std::map<std::string, const Node*>& names) {
     const std::string daq = name ? name->text : "";
     if (prop && !prop->text.empty()) {
-      const auto it = props.find(prop->text);
-      if (it != props.end()) {
-        const std::string what = daq.empty() ? "this channel" : "DAQ name " + quoted(daq);
-        warning(prop->value, "property " + quoted(prop->text) + " already described at " +
-                                 line_of(*it->second.node) + ": a merge or conversion drops " + what +
-                                 ", keeping of this channel only its event type, stream and data type");
-      } else {
-        props.emplace(prop->text, Seen{&channel, daq});
-      }
+      const auto it = props.emplace(prop->text, &channel);
+      if (!it.second) warning(prop->value, repeated_property_message(channel, *prop, daq, merge, *it.first->second));
     }
     if (!daq.empty()) {
-      const auto it = names.find(daq);
-      if (it != names.end())
-        warning(name->value, "DAQ name " + quoted(daq) + " already used at " + line_of(*it->second));
-      else
-        names.emplace(daq, &channel);
+      const auto it = names.emplace(daq, &channel);
+      if (!it.second) warning(name->value, "DAQ name " + quoted(daq) + " already used at " + line_of(*it.first->second));
     }
   }
 
+  static std::string repeated_property_message(const Node& channel, const Node& prop, const std::string& daq,
+                                               const Merge& merge, const Node& first) {
+    std::string message = "property " + quoted(prop.text) + " already described at " + line_of(first) +
+                          ": a merge or conversion drops " + (daq.empty() ? "this channel" : "DAQ name " + quoted(daq) +
+                          " and the rest of this channel");
+    std::vector<std::string> taken;
+    for (const auto& c : channel.children) {
+      if (c.get() == &prop) break;
+      if (std::find(merge.merged.begin(), merge.merged.end(), c->name) != merge.merged.end() &&
+          std::find(taken.begin(), taken.end(), c->name) == taken.end())
+        taken.push_back(c->name);
+    }
+    if (taken.empty()) return message;
+    message += "; " + merge.merging + " still carries its ";
+    for (std::size_t i = 0; i < taken.size(); ++i)
+      message += (i == 0 ? "" : i + 1 == taken.size() ? " and " : ", ") + taken[i];
+    return message + " over to the first description";
+  }
+
   void chan_descriptions(const Node& root) {
-    std::map<std::string, Seen> props;
+    static const Merge kMerge{{"STREAM", "EVTYPE", "DTYPE"}, "a merge"};
+    static const std::vector<std::string> kFields = {"STREAM", "EVTYPE", "DTYPE",     "DB_KEY", "COUNT",
+                                                     "SB_NAME", "PROP",  "NAME",      "SETPOINT", "SUBSYSTEM",
+                                                     "UNITS",  "DESC",  "SIZE"};
+    std::map<std::string, const Node*> props;
     std::map<std::string, const Node*> names;
     for (const auto& ch : root.children) {
       if (ch->name != "CHANNEL") continue;
       const Node& c = *ch;
-      repeated_property(c, c.child("PROP"), c.child("NAME"), props, names);
+      needed(c, "PROP", "it is not read");
+      repeated_fields(c, kFields, "PROP");
+      repeated_property(c, c.child("PROP"), c.child("NAME"), kMerge, props, names);
       type_range(c.child("EVTYPE"), kMaxEventType, "event type", "as an event-type mask it reads as 0");
       type_range(c.child("DTYPE"), kMaxBlockType, "data type", "as a sub-block-type mask it reads as 0");
       const Node* name = c.child("NAME");
       if (!name || trim(name->text).empty())
         warning(name ? name->value : c.tag, "channel without a DAQ name: written as '!!!UNDEFINED!!!'");
-      length(c.child("SB_NAME"), kLongText, "server block name");
-      length(c.child("PROP"), kLongText, "property");
-      length(name, kLongText, "DAQ name");
-      length(c.child("SUBSYSTEM"), kNameText, "subsystem");
-      length(c.child("UNITS"), kUnitsText, "units");
-      length(c.child("DESC"), kLongText, "description");
+      length(c.child("SB_NAME"), field(&chan_descr_2010::sb_name), "server block name");
+      length(c.child("PROP"), field(&chan_descr_2010::prop_name), "property");
+      length(name, field(&chan_descr_2010::daq_name), "DAQ name");
+      length(c.child("SUBSYSTEM"), field(&chan_descr_2010::subsystem), "subsystem");
+      length(c.child("UNITS"), field(&chan_descr_2010::units), "units");
+      length(c.child("DESC"), field(&chan_descr_2010::prop_desc), "description");
       numbered(c, "BIT", "bit");
       numbered(c, "DIM", "dimension");
       for (const auto& sub : c.children) {
         if (sub->name == "BIT") {
-          length(sub->child("BIT_NAME"), kNameText, "bit name");
-          length(sub->child("BIT_DESCR"), kDescText, "bit description");
+          length(sub->child("BIT_NAME"), field(&bit_descr::bit_name), "bit name");
+          length(sub->child("BIT_DESCR"), field(&bit_descr::bit_desc), "bit description");
         } else if (sub->name == "DIM") {
-          length(sub->child("DIM_NAME"), kNameText, "dimension name");
-          length(sub->child("DIM_UNITS"), kUnitsText, "dimension units");
-          length(sub->child("DIM_DESCR"), kDescText, "dimension description");
-          numbered(*sub, "STAT", "statistic");
-          for (const auto& st : sub->children) {
-            if (st->name != "STAT") continue;
-            length(st->child("STAT_NAME"), kNameText, "statistic name");
-            length(st->child("STAT_UNITS"), kUnitsText, "statistic units");
-            length(st->child("STAT_DESCR"), kDescText, "statistic description");
-          }
+          dimension(*sub);
         }
       }
+    }
+  }
+
+  void dimension(const Node& dim) {
+    repeated_fields(dim, {"DIM_NAME", "DIM_UNITS", "DIM_DESCR"}, "");
+    length(dim.child("DIM_NAME"), field(&dim_descr::dim_name), "dimension name");
+    length(dim.child("DIM_UNITS"), field(&dim_descr::units), "dimension units");
+    length(dim.child("DIM_DESCR"), field(&dim_descr::dim_desc), "dimension description");
+    numbered(dim, "STAT", "statistic");
+    for (const auto& st : dim.children) {
+      if (st->name != "STAT") continue;
+      length(st->child("STAT_NAME"), field(&stat_descr::stat_name), "statistic name");
+      length(st->child("STAT_UNITS"), field(&stat_descr::units), "statistic units");
+      length(st->child("STAT_DESCR"), field(&stat_descr::stat_desc), "statistic description");
     }
   }
 
@@ -268,28 +430,27 @@ class Checker {
 
   void number_once(std::map<long long, const Node*>& seen, long long v, const Node& n, Position at,
                    const std::string& what) {
-    const auto it = seen.find(v);
-    if (it != seen.end())
-      warning(at, what + " " + std::to_string(v) + " already described at " + line_of(*it->second));
-    else
-      seen.emplace(v, &n);
+    const auto it = seen.emplace(v, &n);
+    if (!it.second) warning(at, what + " " + std::to_string(v) + " already described at " + line_of(*it.first->second));
   }
 
   // --- DAQ variables -----------------------------------------------------------
 
   void daq_variables(const Node& root) {
-    std::map<std::string, Seen> props;
+    // Every read of this format merges a repeated property.
+    static const Merge kMerge{{"evType"}, "reading"};
+    std::map<std::string, const Node*> props;
     std::map<std::string, const Node*> names;
     for (const auto& ch : root.children) {
       const Node& c = *ch;
       if (c.name != "DaqFloat" && c.name != "DaqBits" && c.name != "DaqFloatMatrix") continue;
-      repeated_property(c, c.child("nexol"), c.child("daqName"), props, names);
+      repeated_property(c, c.child("nexol"), c.child("daqName"), kMerge, props, names);
       type_range(c.child("evType"), kMaxEventType, "event type", "as an event-type mask it reads as 0");
-      length(c.child("nexol"), kLongText, "property");
-      length(c.child("daqName"), kLongText, "DAQ name");
-      length(c.child("subSystem"), kNameText, "subsystem");
-      length(c.child("description"), kLongText, "description");
-      length(c.child("units"), kUnitsText, "units");
+      length(c.child("nexol"), field(&chan_descr_2010::prop_name), "property");
+      length(c.child("daqName"), field(&chan_descr_2010::daq_name), "DAQ name");
+      length(c.child("subSystem"), field(&chan_descr_2010::subsystem), "subsystem");
+      length(c.child("description"), field(&chan_descr_2010::prop_desc), "description");
+      length(c.child("units"), field(&chan_descr_2010::units), "units");
       long long first = 0;
       const Node* fi = c.child("firstIndex");
       if (fi && parse_integer(fi->text, first) && first != 0)
@@ -304,9 +465,9 @@ class Checker {
           long long id = 0;
           const Attribute* a = sub->attribute("id");
           if (a && parse_integer(a->value, id)) number_once(dims, id, *sub, doc_.attribute_position(*sub, "id"), "dimension");
-          length(sub->child("name"), kNameText, "dimension name");
-          length(sub->child("description"), kDescText, "dimension description");
-          length(sub->child("units"), kUnitsText, "dimension units");
+          length(sub->child("name"), field(&dim_descr::dim_name), "dimension name");
+          length(sub->child("description"), field(&dim_descr::dim_desc), "dimension description");
+          length(sub->child("units"), field(&dim_descr::units), "dimension units");
         }
       }
     }
@@ -318,52 +479,59 @@ class Checker {
     if (!a || !parse_integer(a->value, bit)) return;  // the schema reports it
     number_once(bits, bit, bt, doc_.attribute_position(bt, "bit"), "bit");
     if (trim(bt.text).empty()) warning(bt.tag, "bit " + std::to_string(bit) + " has no title");
-    length(&bt, kNameText, "bit title");
+    length(&bt, field(&bit_descr::bit_name), "bit title");
   }
 
   // --- environment index dictionaries ----------------------------------------
 
   void env_dict(const Node& root) {
+    constexpr Field kProp = field(&qal3_env_dictionary_block_2010::env_prop);
+    constexpr Field kOldProp = field(&qal3_env_dictionary_block::env_prop);
     std::map<long long, const Node*> indexes;
     std::map<std::string, const Node*> props;
     for (const auto& ch : root.children) {
       if (ch->name != "CHANNEL") continue;
+      needed(*ch, "INDEX", "it is not read");
+      needed(*ch, "PROP", "it is not read");
       const Node* index = ch->child("INDEX");
       long long v = 0;
       if (index && parse_integer(index->text, v)) {
-        const auto it = indexes.find(v);
-        if (it != indexes.end())
-          error(index->value, "index " + std::to_string(v) + " already used at " + line_of(*it->second));
-        else
-          indexes.emplace(v, ch.get());
+        const auto it = indexes.emplace(v, ch.get());
+        if (!it.second) error(index->value, "index " + std::to_string(v) + " already used at " + line_of(*it.first->second));
       }
       const Node* prop = ch->child("PROP");
       if (prop && !prop->text.empty()) {
-        const auto it = props.find(prop->text);
-        if (it != props.end())
-          warning(prop->value, "property " + quoted(prop->text) + " already listed at " + line_of(*it->second));
-        else
-          props.emplace(prop->text, ch.get());
-        if (prop->text.size() > kLongText)
-          length(prop, kLongText, "property");
-        else if (prop->text.size() > kOldEnvPropText)
-          warning(prop->value, "property is " + std::to_string(prop->text.size()) +
-                                   " characters long: readers of the old layout cut it to 79");
+        const auto it = props.emplace(prop->text, ch.get());
+        if (!it.second) warning(prop->value, "property " + quoted(prop->text) + " already listed at " + line_of(*it.first->second));
+        if (prop->text.size() >= kProp.size)
+          length(prop, kProp, "property");
+        else if (prop->text.size() >= kOldProp.size)
+          warning(prop->value, "property is " + std::to_string(characters(prop->text, prop->text.size())) +
+                                   " characters long: readers of the old layout cut it to " +
+                                   std::to_string(characters(prop->text, kept_bytes(prop->text, kOldProp))));
       }
-      for (const char* delta : {"DABS", "DREL"}) kept_float(ch->child(delta), delta);
+      for (const char* delta : {"DABS", "DREL"})
+        if (const Node* n = ch->child(delta)) kept_float(n->value, delta, n->text);
     }
   }
 
-  // A number the writers put out with six decimals.
-  void kept_float(const Node* n, const std::string& what) {
-    double v = 0;
-    if (!n || !parse_number(n->text, v)) return;
-    kept_float_value(v, n->value, what, trim(n->text));
-  }
-  void kept_float_value(double v, Position at, const std::string& what, const std::string& text) {
-    std::string written;
-    if (!float_survives(v, written))
-      warning(at, what + " " + text + " is written back as " + written + " (six decimals)");
+  // A number read into a float: what the float does not keep.
+  void kept_float(Position at, const std::string& what, const std::string& raw) {
+    const std::string text = trim(raw);
+    float v = 0;
+    switch (float_fate(text, v)) {
+      case FloatFate::kept:
+        return;
+      case FloatFate::overflow:
+        error(at, what + " " + text + " is beyond the range of a float: it reads as " + (v < 0 ? "-inf" : "inf"));
+        return;
+      case FloatFate::underflow:
+        warning(at, what + " " + text + " is too small for a float: it reads as " + (std::signbit(v) ? "-0" : "0"));
+        return;
+      case FloatFate::rounded:
+        warning(at, what + " " + text + " has more digits than a float keeps: it reads as " + shortest(v));
+        return;
+    }
   }
 
   // --- trigger lists -------------------------------------------------------------
@@ -374,13 +542,15 @@ class Checker {
   }
 
   void trigger(const Node& t) {
-    if (const Node* chan = t.child("Chan")) text_attribute(*chan, "name", "channel name");
-    if (const Node* d = t.child("Description")) text_attribute(*d, "text", "description");
-    if (const Node* g = t.child("Group")) text_attribute(*g, "name", "group name");
+    needed(t, "Chan", "its channel name is empty");
+    needed(t, "Function", "it reads as MEAN");
+    needed(t, "Operation", "it reads as GT");
+    text_attribute(t.child("Chan"), "name", field(&qal3_user_case_trigger::channel), "channel name");
+    text_attribute(t.child("Description"), "text", field(&qal3_user_case_trigger::description), "description");
+    text_attribute(t.child("Group"), "name", field(&qal3_user_case_trigger::group), "group name");
     if (const Node* f = t.child("Function")) {
       registry_name(*f, true);
-      for (const Attribute& a : f->attributes)
-        if (a.name != "name") float_attribute(*f, a);
+      parameters(*f);
     }
     if (const Node* op = t.child("Operation")) registry_name(*op, false);
     for (const char* limit : {"LowLimit", "UpperLimit"})
@@ -388,58 +558,88 @@ class Checker {
         if (const Attribute* a = l->attribute("value")) float_attribute(*l, *a);
   }
 
-  void text_attribute(const Node& n, const std::string& attr, const std::string& what) {
-    if (const Attribute* a = n.attribute(attr))
-      length_of(a->value, doc_.attribute_position(n, attr), kLongText, what);
+  // Each parameter is read from the first of its names given; the others
+  // are ignored.
+  void parameters(const Node& f) {
+    for (const auto& names : qal3::trigger::kParameterAliases) {
+      const Attribute* read = nullptr;
+      for (const char* name : names) {
+        const Attribute* a = *name ? f.attribute(name) : nullptr;
+        if (!a) continue;
+        if (!read) {
+          read = a;
+          float_attribute(f, *a);
+        } else {
+          warning(doc_.attribute_position(f, a->name), "Function " + a->name + " " + trim(a->value) +
+                                                           " is not read: " + read->name +
+                                                           " gives the same parameter and is read");
+        }
+      }
+    }
+  }
+
+  void text_attribute(const Node* n, const std::string& attr, Field f, const std::string& what) {
+    if (!n) return;
+    if (const Attribute* a = n->attribute(attr)) length_of(a->value, doc_.attribute_position(*n, attr), f, what);
   }
 
   void float_attribute(const Node& n, const Attribute& a) {
-    double v = 0;
-    if (parse_number(a.value, v))
-      kept_float_value(v, doc_.attribute_position(n, a), n.name + " " + a.name, trim(a.value));
+    kept_float(doc_.attribute_position(n, a), n.name + " " + a.name, a.value);
   }
 
   void registry_name(const Node& n, bool function) {
     const Attribute* a = n.attribute("name");
     if (!a) return;  // the schema reports it
     const std::string name = trim(a->value);
-    if (name.empty() || registered(name, function) || options_.known_names.count(name)) return;
+    if (name.empty() || options_.known_names.count(name)) return;
     const std::string kind = function ? "function" : "operation";
+    const std::string known = " (a site's own " + kind + " is named with --known)";
+    const int slot = slot_of(name, function);
+    if (slot >= 0 && !free_slot(slot, function)) return;
+    if (slot >= 0) {
+      error(doc_.attribute_position(n, "name"),
+            kind + " " + quoted(name) + " names a free registry slot: " +
+                (function ? "it always fails, and the trigger never fires" : "the trigger never fires") + known);
+      return;
+    }
     std::string message = kind + " " + quoted(name) + " is not in the registry: the trigger reads as " +
                           (function ? "MEAN" : "GT");
     const std::string suggestion = closest(name, function);
     if (!suggestion.empty()) message += "; did you mean " + quoted(suggestion) + "?";
-    message += " (a site's own " + kind + " is named with --known)";
-    error(doc_.attribute_position(n, "name"), message);
+    error(doc_.attribute_position(n, "name"), message + known);
   }
 
-  // Names of the slots in use: a free slot's help text is "undefined".
+  // The slot the reader finds for `name`; -1 when none.
+  static int slot_of(std::string name, bool function) {
+    return function ? qal3_get_function_index(&name[0]) : qal3_get_operation_index(&name[0]);
+  }
+
+  // A free slot's help text is "undefined".
+  static bool free_slot(int slot, bool function) {
+    const char* help = function ? qal3_get_function_help(slot) : qal3_get_operation_help(slot);
+    static const std::string kFree = " : undefined";
+    const std::string h = help ? help : "";
+    return h.size() >= kFree.size() && h.compare(h.size() - kFree.size(), kFree.size(), kFree) == 0;
+  }
+
+  // Names of the slots in use.
   static std::vector<std::string> registry(bool function) {
     std::vector<std::string> names;
     for (int i = 0; i < 32; ++i) {
-      const char* help = function ? qal3_get_function_help(i) : qal3_get_operation_help(i);
       const char* name = function ? qal3_get_function_string(i) : qal3_get_operation_string(i);
-      if (!help || !name) continue;
-      const std::string h = help;
-      static const std::string kFree = " : undefined";
-      if (h.size() >= kFree.size() && h.compare(h.size() - kFree.size(), kFree.size(), kFree) == 0) continue;
-      names.push_back(name);
+      if (name && !free_slot(i, function)) names.push_back(name);
     }
     return names;
-  }
-
-  static bool registered(const std::string& name, bool function) {
-    const auto names = registry(function);
-    return std::find(names.begin(), names.end(), name) != names.end();
   }
 
   // A registry name equal to `name` but for case, or for one character
   // more, less or different.
   static std::string closest(const std::string& name, bool function) {
     const std::string u = upper(name);
-    for (const std::string& r : registry(function))
+    const auto names = registry(function);
+    for (const std::string& r : names)
       if (r == u) return r;
-    for (const std::string& r : registry(function))
+    for (const std::string& r : names)
       if (one_edit_apart(u, r)) return r;
     return {};
   }
@@ -457,12 +657,23 @@ class Checker {
   const Document& doc_;
   const Options& options_;
   std::vector<Finding>& out_;
+  std::vector<Position> superseded_;
 };
 
 }  // namespace
 
 void check_rules(const Document& doc, const Options& options, std::vector<Finding>& out) {
-  Checker(doc, options, out).run();
+  std::vector<Finding> found;
+  Checker checker(doc, options, found);
+  checker.run();
+  const auto superseded = [&](const Finding& f) {
+    if (!f.from_schema) return false;
+    for (const Position& p : checker.superseded())
+      if (p.line == f.line && p.column == f.column) return true;
+    return false;
+  };
+  out.erase(std::remove_if(out.begin(), out.end(), superseded), out.end());
+  out.insert(out.end(), found.begin(), found.end());
 }
 
 std::size_t Report::errors() const {

@@ -20,7 +20,10 @@ struct Options {
   bool strict = false;
 };
 
-// Runs the checks of the document's family on its tree.
+// Runs the checks of the document's family on its tree and adds their
+// findings to `out`, which holds the schema's: a schema finding that a
+// check says better (the same fault, with what the reader makes of it) is
+// taken out.
 void check_rules(const Document& doc, const Options& options, std::vector<Finding>& out);
 
 // The result of checking one document.

@@ -271,9 +271,10 @@ std::vector<CommandInfo> make_commands() {
                "  QAL3USERTRIGGERLIST  trigger list\n\n"
                "The document is validated against the family's XML Schema (installed in "
                "share/qal3/schema), then checked for what a schema cannot say: repeated properties, "
-               "DAQ names and indexes, texts longer than their field, numbers the writers do not "
-               "keep, event and data types out of range, function and operation names the trigger "
-               "registry does not know.\n\n"
+               "DAQ names and indexes, fields and trigger parameters given twice, texts longer "
+               "than their field, numbers a float does not keep, event and data types out of "
+               "range, function and operation names the trigger registry does not know or holds "
+               "as free slots.\n\n"
                "Each finding is a line 'FILE:LINE:COLUMN: error|warning: message' on standard "
                "output; a clean file gives no output. A file that cannot be read is reported on "
                "standard error.",

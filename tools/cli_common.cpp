@@ -15,12 +15,10 @@
 #include <cstdint>
 #include <cstdlib>
 #include <cstring>
+#include <exception>
 #include <limits>
-#include <regex>
 
 namespace cli {
-
-const char kMemoryId[] = "my_mem_info";
 
 // ---------------------------------------------------------------------------
 // Command line.
@@ -39,7 +37,7 @@ std::string Args::value(const std::string& name) const {
 }
 
 int usage_error(const std::string& cmd, const std::string& message) {
-  std::fflush(stdout);
+  flush_stdout();
   std::fprintf(stderr, "qal3 %s: %s\nTry 'qal3 %s --help'.\n", cmd.c_str(), message.c_str(), cmd.c_str());
   return kUsage;
 }
@@ -50,7 +48,7 @@ int stdin_once(const std::string& cmd, const std::vector<std::string>& inputs) {
 }
 
 void file_error(const std::string& where, const std::string& message) {
-  std::fflush(stdout);
+  flush_stdout();
   std::fprintf(stderr, "qal3: %s: %s\n", where.c_str(), message.c_str());
 }
 
@@ -103,7 +101,10 @@ int parse(const CommandInfo& command_info, int argc, char** argv, Args& args) {
       print_version();
       return kOk;
     }
-    if (name == "quiet") args.quiet = true;
+    if (name == "quiet") {
+      args.quiet = true;
+      if (MessageRelay* relay = MessageRelay::current()) relay->set_quiet(true);
+    }
     if (name == "json") args.json = true;
     if (name == "max-input-size" && !parse_size(optarg, args.max_input))
       return usage_error(command_info.name, "--max-input-size: '" + std::string(optarg) +
@@ -187,6 +188,20 @@ int memory_file(const char* name) { return ::memfd_create(name, MFD_CLOEXEC | MF
 
 std::string descriptor_path(int fd) { return "/proc/self/fd/" + std::to_string(fd); }
 
+// Line and column (1-based, in bytes) of byte `offset` of `text`.
+struct Position {
+  long long line;
+  long long column;
+};
+
+Position position_of(const std::string& text, std::size_t offset) {
+  offset = std::min(offset, text.size());
+  const auto end = text.begin() + static_cast<std::ptrdiff_t>(offset);
+  const std::size_t line_start = offset == 0 ? std::string::npos : text.rfind('\n', offset - 1);
+  return {1 + std::count(text.begin(), end, '\n'),
+          static_cast<long long>(line_start == std::string::npos ? offset + 1 : offset - line_start)};
+}
+
 }  // namespace
 
 bool parse_size(const std::string& text, std::size_t& out) {
@@ -239,7 +254,7 @@ bool read_input(const std::string& arg, std::size_t limit, Input& in) {
   return false;
 }
 
-std::string root_element(const std::string& xml) {
+std::string root_element(const std::string& xml, std::size_t* at) {
   std::size_t p = 0;
   if (xml.compare(0, 3, "\xEF\xBB\xBF") == 0) p = 3;
   for (;;) {
@@ -257,11 +272,18 @@ std::string root_element(const std::string& xml) {
     } else {
       std::size_t e = p + 1;
       while (e < xml.size() && !std::strchr(" \t\r\n/>", xml[e])) ++e;
+      if (at) *at = p;
       return xml.substr(p + 1, e - p - 1);
     }
     if (p == std::string::npos) return "";
     ++p;
   }
+}
+
+void document_error(const Input& in, std::size_t offset, const std::string& message) {
+  const Position at = position_of(in.text, offset);
+  flush_stdout();
+  std::fprintf(stderr, "%s:%lld:%lld: %s\n", in.name.c_str(), at.line, at.column, message.c_str());
 }
 
 MemoryDocument::~MemoryDocument() {
@@ -283,70 +305,136 @@ bool MemoryDocument::create(const Input& in) {
 // ---------------------------------------------------------------------------
 // Library messages.
 
-LibraryMessages::LibraryMessages(std::string name, std::string system_id)
-    : name_(std::move(name)), system_id_(std::move(system_id)) {
-  std::fflush(stdout);
-  std::fflush(stderr);
-  sink_ = std::tmpfile();
-  if (!sink_) return;
-  saved_out_ = ::dup(STDOUT_FILENO);
-  saved_err_ = ::dup(STDERR_FILENO);
-  ::dup2(fileno(sink_), STDOUT_FILENO);
-  ::dup2(fileno(sink_), STDERR_FILENO);
+namespace {
+
+// `text` with every `from` (when not empty) replaced by `to`.
+std::string replaced(std::string text, const std::string& from, const std::string& to) {
+  if (from.empty()) return text;
+  for (std::size_t p = 0; (p = text.find(from, p)) != std::string::npos; p += to.size())
+    text.replace(p, from.size(), to);
+  return text;
 }
 
-LibraryMessages::~LibraryMessages() { release(); }
+// Where a document's DOCTYPE is, and whether it names declarations outside
+// the document.
+struct Doctype {
+  bool found = false;
+  long long line = 0;
+  long long column = 0;
+  bool external = false;  // a SYSTEM or PUBLIC identifier
+};
 
-void LibraryMessages::release() {
-  if (!sink_) return;
-  std::fflush(stdout);
-  std::fflush(stderr);
-  if (saved_out_ >= 0) ::dup2(saved_out_, STDOUT_FILENO);
-  if (saved_err_ >= 0) ::dup2(saved_err_, STDERR_FILENO);
-  if (saved_out_ >= 0) ::close(saved_out_);
-  if (saved_err_ >= 0) ::close(saved_err_);
-  std::string text;
-  std::rewind(sink_);
-  char buf[4096];
-  std::size_t n;
-  while ((n = std::fread(buf, 1, sizeof buf, sink_)) > 0) text.append(buf, n);
-  std::fclose(sink_);
-  sink_ = nullptr;
-  const std::string out = relay_text(text, name_, system_id_);
-  std::fputs(out.c_str(), stderr);
-  std::fflush(stderr);
-}
-
-std::string relay_text(const std::string& text, const std::string& name, const std::string& system_id) {
-  static const std::regex located(
-      R"(^(Fatal Error|Error|Warning) at \(file (.*), line (\d+), char (\d+)\): (.*)$)");
-  static const std::regex dom(R"(^An error occurred during parsing\s+Message: (.*) \(line (\d+), char (\d+)\)$)");
-  static const std::regex bookkeeping(R"(file: '.*' has been (created|closed)$)");
-  std::string out;
-  std::size_t b = 0;
-  while (b < text.size()) {
-    std::size_t e = text.find('\n', b);
-    if (e == std::string::npos) e = text.size();
-    const std::string line = text.substr(b, e - b);
-    b = e + 1;
-    if (line.find_first_not_of(" \t\r") == std::string::npos) continue;
-    std::smatch m;
-    if (std::regex_match(line, m, located)) {
-      const std::string file = m[2] == system_id || m[2] == kMemoryId ? name : m[2].str();
-      out += file + ":" + m[3].str() + ":" + m[4].str() + ": " +
-             (m[1] == "Warning" ? "warning: " : "") + m[5].str() + "\n";
-    } else if (std::regex_match(line, m, dom)) {
-      out += name + ":" + m[2].str() + ":" + m[3].str() + ": " + m[1].str() + "\n";
-    } else if (std::regex_search(line, bookkeeping)) {
-      continue;
+Doctype doctype_of(const std::string& xml) {
+  Doctype d;
+  std::size_t p = xml.compare(0, 3, "\xEF\xBB\xBF") == 0 ? 3 : 0;
+  for (;;) {
+    p = xml.find('<', p);
+    if (p == std::string::npos) return d;
+    if (xml.compare(p, 2, "<?") == 0) {
+      p = xml.find("?>", p);
+    } else if (xml.compare(p, 4, "<!--") == 0) {
+      p = xml.find("-->", p);
     } else {
-      std::string l = line;
-      if (!system_id.empty())
-        for (std::size_t p; (p = l.find(system_id)) != std::string::npos;) l.replace(p, system_id.size(), name);
-      out += name + ": " + l + "\n";
+      break;
+    }
+    if (p == std::string::npos) return d;
+  }
+  if (xml.compare(p, 9, "<!DOCTYPE") != 0) return d;
+  d.found = true;
+  const Position at = position_of(xml, p);
+  d.line = at.line;
+  d.column = at.column;
+  // After the keyword and the root's name: SYSTEM or PUBLIC, or the subset.
+  std::size_t q = xml.find_first_of(" \t\r\n", p);
+  q = q == std::string::npos ? q : xml.find_first_not_of(" \t\r\n", q);
+  q = q == std::string::npos ? q : xml.find_first_of(" \t\r\n[>", q);
+  q = q == std::string::npos ? q : xml.find_first_not_of(" \t\r\n", q);
+  d.external = q != std::string::npos && (xml.compare(q, 6, "SYSTEM") == 0 || xml.compare(q, 6, "PUBLIC") == 0);
+  return d;
+}
+
+}  // namespace
+
+MessageRelay::MessageRelay() : guard_(&MessageRelay::take, this) {}
+
+MessageRelay* MessageRelay::current() {
+  qal3_message_sink sink = nullptr;
+  void* data = nullptr;
+  qal3_get_thread_message_sink(&sink, &data);
+  return sink == &MessageRelay::take ? static_cast<MessageRelay*>(data) : nullptr;
+}
+
+void MessageRelay::take(const qal3_message* m, void* self) {
+  try {
+    static_cast<MessageRelay*>(self)->relay(*m);
+  } catch (const std::exception&) {
+    // Out of memory while formatting: the line is lost, the run goes on.
+  }
+}
+
+void MessageRelay::relay(const qal3_message& m) {
+  Scope none{"qal3", "", false, nullptr};
+  Scope& scope = scopes_.empty() ? none : scopes_.back();
+  const bool listing = m.kind == QAL3_MESSAGE_LISTING && m.stream == QAL3_MESSAGE_STDOUT;
+  if ((listing || m.kind == QAL3_MESSAGE_INFO) && scope.writing) return;
+  if (listing) {
+    put(m.default_text ? std::string(m.default_text, m.default_length) : std::string(m.text, m.length) + "\n");
+    return;
+  }
+  if (m.kind == QAL3_MESSAGE_INFO && quiet_) return;
+  const bool ours = !m.document || scope.library_path == m.document;
+  long long line = m.line;
+  long long column = m.column;
+  if (ours && scope.text) {
+    if (line > 0) {
+      scope.line = line;
+      scope.column = column;
+    } else {
+      line = scope.line;
+      column = scope.column;
     }
   }
-  return out;
+  std::string out = ours ? scope.name : m.document;
+  out += ":";
+  if (line > 0) out += std::to_string(line) + ":" + std::to_string(column) + ":";
+  out += " ";
+  if (m.kind == QAL3_MESSAGE_PARSER_WARNING) out += "warning: ";
+  out += replaced(std::string(m.text, m.length), scope.library_path, scope.name) + "\n";
+  flush_stdout();
+  std::fwrite(out.data(), 1, out.size(), stderr);
+  if (ours) note_doctype(m, scope);
+}
+
+void MessageRelay::note_doctype(const qal3_message& m, Scope& scope) const {
+  const bool refused = m.kind == QAL3_MESSAGE_PARSER_ERROR || m.kind == QAL3_MESSAGE_PARSER_FATAL;
+  if (!refused || !scope.text || scope.noted) return;
+  const Doctype d = doctype_of(*scope.text);
+  if (!d.found) return;
+  const char* note = nullptr;
+  if (d.external && m.kind == QAL3_MESSAGE_PARSER_FATAL)
+    note = "document type definitions outside the document (SYSTEM or PUBLIC) are not read: "
+           "leave the identifier out of the DOCTYPE";
+  else if (m.kind == QAL3_MESSAGE_PARSER_ERROR)
+    note = "a document with a DOCTYPE is checked against the declarations in it: "
+           "declare every element and attribute there, or leave the DOCTYPE out";
+  if (!note) return;
+  scope.noted = true;
+  const std::string out = scope.name + ":" + std::to_string(d.line) + ":" + std::to_string(d.column) +
+                          ": note: " + note + "\n";
+  std::fwrite(out.data(), 1, out.size(), stderr);
+}
+
+MessageScope::MessageScope(std::string name, std::string library_path, Lines lines)
+    : relay_(MessageRelay::current()) {
+  if (relay_) relay_->scopes_.push_back({std::move(name), std::move(library_path), lines == kWriting, nullptr});
+}
+
+MessageScope::MessageScope(const Input& in, std::string library_path) : relay_(MessageRelay::current()) {
+  if (relay_) relay_->scopes_.push_back({in.name, std::move(library_path), false, &in.text});
+}
+
+MessageScope::~MessageScope() {
+  if (relay_) relay_->scopes_.pop_back();
 }
 
 // ---------------------------------------------------------------------------
@@ -576,19 +664,38 @@ bool Output::commit() {
   return true;
 }
 
-bool put(const std::string& text) {
-  return std::fwrite(text.data(), 1, text.size(), stdout) == text.size();
+namespace {
+
+// Reports a failed write to standard output with the system's reason,
+// unless the stream had failed before (put and flush_stdout, the only
+// writers of standard output, reported that one).
+void report_stdout_failure(bool failed_before, int err) {
+  if (failed_before || err == EPIPE) return;  // EPIPE: the reader left, no message
+  file_error("<stdout>", err ? std::strerror(err) : "write error");
 }
 
-int finish_stdout(int status, int failure) {
+}  // namespace
+
+void flush_stdout() {
+  const bool failed_before = std::ferror(stdout) != 0;
   errno = 0;
-  const bool failed = std::fflush(stdout) != 0 || std::ferror(stdout);
-  if (!failed) return status;
-  const int err = errno;
-  std::clearerr(stdout);
-  // The reader left: no message.
-  if (err != EPIPE) file_error("<stdout>", err ? std::strerror(err) : "write error");
-  return std::max(status, failure);
+  if (std::fflush(stdout) != 0) report_stdout_failure(failed_before, errno);
+}
+
+bool put(const std::string& text) {
+  const bool failed_before = std::ferror(stdout) != 0;
+  errno = 0;
+  if (std::fwrite(text.data(), 1, text.size(), stdout) == text.size()) return true;
+  report_stdout_failure(failed_before, errno);
+  return false;
+}
+
+int finish_stdout(int status) {
+  const bool failed_before = std::ferror(stdout) != 0;
+  errno = 0;
+  if (std::fflush(stdout) == 0 && !std::ferror(stdout)) return status;
+  report_stdout_failure(failed_before, errno);
+  return status == kOk ? kBadDocument : status;
 }
 
 // ---------------------------------------------------------------------------

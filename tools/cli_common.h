@@ -1,7 +1,7 @@
 // Shared pieces of the qal3 commands: exit statuses, the one option table
 // and the command descriptions that --help, the manual page and the bash
 // completion are all made from, documents given as a path or "-", output
-// written whole or not at all, library messages kept off standard output,
+// written whole or not at all, the libraries' messages relayed by name,
 // and the helpers of the one-line and JSON forms.
 #ifndef QAL3_CLI_COMMON_H
 #define QAL3_CLI_COMMON_H
@@ -13,6 +13,8 @@
 #include <vector>
 
 #include <nlohmann/json.hpp>
+
+#include "qal3_messages.h"
 
 namespace cli {
 
@@ -135,8 +137,13 @@ struct Input {
 // limit, when that fails.
 bool read_input(const std::string& arg, std::size_t limit, Input& in);
 
-// The name of the root element of an XML text, "" when none can be found.
-std::string root_element(const std::string& xml);
+// The name of the root element of an XML text, "" when none can be found;
+// `at` (when not null) gets the offset of its '<'.
+std::string root_element(const std::string& xml, std::size_t* at = nullptr);
+
+// Prints "NAME:LINE:COLUMN: message" on standard error, the position being
+// byte `offset` of the input's text.
+void document_error(const Input& in, std::size_t offset, const std::string& message);
 
 // The bytes of an input in an anonymous memory file (no file in any
 // folder), sealed against change, for the readers that take a path: its
@@ -156,13 +163,13 @@ class MemoryDocument {
 };
 
 // Runs a path reader, `file(path)`, on the bytes of `in` (a MemoryDocument)
-// with the library's messages relayed under the input's name. Empty when
-// the memory file cannot be made (message printed).
+// with the library's messages shown under the input's name. Empty when the
+// memory file cannot be made (message printed).
 template <class File>
 auto read_as_file(const Input& in, File&& file) -> std::optional<decltype(file(std::declval<char*>()))>;
 
 // Runs the memory reader, `memory(text)`, on the text of `in` with the
-// library's messages relayed under the input's name. The memory readers
+// library's messages shown under the input's name. The memory readers
 // take NUL-terminated text, so a document holding a NUL byte (UTF-16, or no
 // text at all) goes to the path reader `file` instead, which then reads the
 // very same bytes. Empty when that cannot be done (message printed).
@@ -173,41 +180,82 @@ auto read_document(Input& in, Memory&& memory, File&& file)
 // ---------------------------------------------------------------------------
 // Library messages.
 
-// While alive, what the libraries print on standard output or standard
-// error is collected; on destruction it goes to standard error, XML errors
-// as "NAME:LINE:COLUMN: message" with the document shown as `name` (the
-// libraries call a memory document kMemoryId, and a path they were given
-// `system_id`).
-// Bookkeeping lines of the writers ("file ... has been created") and blank
-// lines are left out.
-class LibraryMessages {
+// The libraries' lines come to the tool through their per-thread sink;
+// the tool never redirects its standard output or error. While a
+// MessageRelay lives (main makes one for the run), the calling thread's
+// lines go:
+// - listings: to standard output, as data, byte for byte and in order (a
+//   failed write shows in the stream's error flag, as for all data);
+// - the others: to standard error as "NAME:LINE:COLUMN: message" when they
+//   carry a position, else "NAME: message", NAME being the document as the
+//   user gave it (see MessageScope); parser warnings read "warning: ...";
+//   a line about a document read that comes without a position (such as a
+//   start that failed) gets the last one reported in it;
+// - when the parser refuses a document that has a DOCTYPE, one note says
+//   how such documents are read (their internal declarations are checked,
+//   external ones are not read);
+// - with quiet (-q), informational lines are dropped; errors and the
+//   parser's reports stay.
+class MessageRelay {
  public:
-  LibraryMessages(std::string name, std::string system_id);
-  LibraryMessages(const LibraryMessages&) = delete;
-  LibraryMessages& operator=(const LibraryMessages&) = delete;
-  ~LibraryMessages();
-  // Ends the collection now (as the destructor does).
-  void release();
+  MessageRelay();
+  MessageRelay(const MessageRelay&) = delete;
+  MessageRelay& operator=(const MessageRelay&) = delete;
+
+  // The relay that takes the calling thread's lines, null when none.
+  static MessageRelay* current();
+
+  void set_quiet(bool quiet) { quiet_ = quiet; }
 
  private:
-  std::string name_;
-  std::string system_id_;
-  std::FILE* sink_ = nullptr;
-  int saved_out_ = -1;
-  int saved_err_ = -1;
+  friend class MessageScope;
+  struct Scope {
+    std::string name;
+    std::string library_path;
+    bool writing;                  // listings and informational lines are left out
+    const std::string* text;       // the document read (null: none)
+    long long line = 0;            // the last position reported in it
+    long long column = 0;
+    bool noted = false;            // the DOCTYPE note was given
+  };
+  static void take(const qal3_message* m, void* self);
+  void relay(const qal3_message& m);
+  void note_doctype(const qal3_message& m, Scope& scope) const;
+
+  std::vector<Scope> scopes_;
+  bool quiet_ = false;
+  qal3::ThreadMessageSink guard_;
 };
 
-// Rewrites the collected library text as described above (for tests too).
-std::string relay_text(const std::string& text, const std::string& name, const std::string& system_id);
+// While alive, the lines of the calling thread's relay (if any) are shown
+// under `name`: those about no document, a document in memory or
+// `library_path` (the path the tool handed the library, such as
+// /proc/self/fd/N; also replaced by `name` within a line's text). Scopes
+// nest. A scope that reads a document is made with its input.
+class MessageScope {
+ public:
+  // What a scope shows besides errors and the parser's reports.
+  enum Lines {
+    kAll,      // listings and informational lines too (unless quiet)
+    kWriting,  // a writer at work: its document is the data, and its own console lines
+               // (stray listing lines, "file ... has been created") are left out
+  };
+  explicit MessageScope(std::string name, std::string library_path = "", Lines lines = kAll);
+  // Reading `in` (handed to the library as `library_path`, or from memory).
+  explicit MessageScope(const Input& in, std::string library_path = "");
+  MessageScope(const MessageScope&) = delete;
+  MessageScope& operator=(const MessageScope&) = delete;
+  ~MessageScope();
 
-// The name the memory readers give their document.
-extern const char kMemoryId[];
+ private:
+  MessageRelay* relay_;
+};
 
 template <class File>
 auto read_as_file(const Input& in, File&& file) -> std::optional<decltype(file(std::declval<char*>()))> {
   MemoryDocument doc;
   if (!doc.create(in)) return std::nullopt;
-  LibraryMessages messages(in.name, doc.path());
+  const MessageScope scope(in, doc.path());
   return file(doc.path());
 }
 
@@ -215,7 +263,7 @@ template <class Memory, class File>
 auto read_document(Input& in, Memory&& memory, File&& file)
     -> std::optional<decltype(memory(std::declval<char*>()))> {
   if (in.text.find('\0') != std::string::npos) return read_as_file(in, file);
-  LibraryMessages messages(in.name, kMemoryId);
+  const MessageScope scope(in);
   return memory(&in.text[0]);
 }
 
@@ -277,14 +325,20 @@ void remove_scratch_on_signals();
 // The way links at an output are treated, from --follow-symlinks.
 Output::Links links_option(const Args& args);
 
-// Writes to standard output through stdio; false (and the stream's error
-// flag) on failure.
+// Standard output is written only by these three: the first failure of
+// any prints the system's reason ("qal3: <stdout>: No space left on
+// device"; a closed pipe quietly), and the stream's error flag stays set.
+
+// Writes to standard output through stdio; false on failure.
 bool put(const std::string& text);
 
-// Flushes standard output at the end of a run. A failed write prints a
-// message (once: the stream's error is then cleared) and turns `status`
-// into `failure` unless it is worse already; a closed pipe ends quietly.
-int finish_stdout(int status, int failure = kBadDocument);
+// Flushes standard output (before a message on standard error, so that the
+// two keep their order on a terminal).
+void flush_stdout();
+
+// Flushes standard output at the end of a run; a failed write, then or
+// before, turns `status` into 1.
+int finish_stdout(int status);
 
 // ---------------------------------------------------------------------------
 // Record forms.

@@ -1,6 +1,7 @@
 // qal3 chan: print, convert, list, merge and query channel descriptions
 // (CHANDESCRIPTIONS and DAQvariables documents).
 #include <algorithm>
+#include <cstdint>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
@@ -138,7 +139,7 @@ int convert_documents(const Options& o, Combine combine, Findings findings, int 
   if (!read_documents(o, list.get(), combine, findings)) return cli::kBadDocument;
   int rc;
   {
-    cli::LibraryMessages messages(out.name(), out.writer_path());
+    const cli::MessageScope scope(out.name(), out.writer_path(), cli::MessageScope::kWriting);
     rc = dump_chan_desr(list.get(), out.writer_path(), mode, mode == 2 ? o.format : 0);
   }
   if (rc != 0) {
@@ -166,8 +167,10 @@ nlohmann::json channel_json(const chan_descr_2010& d) {
                     {"dim_desc", cli::field_text(x->dim_desc)}, {"units", cli::field_text(x->units)},
                     {"nstats", x->nstats}, {"stats", stats}});
   }
-  return {{"stream", d.stream},       {"ev_type", d.ev_type},
-          {"count", d.count},         {"dtype", d.dtype},
+  // Event and data types in the sign the writers give them ("%d"), so that
+  // a mask with bit 31 reads the same here and in a written document.
+  return {{"stream", d.stream},       {"ev_type", static_cast<std::int32_t>(d.ev_type)},
+          {"count", d.count},         {"dtype", static_cast<std::int32_t>(d.dtype)},
           {"db_key", d.db_key},       {"prop_name", cli::field_text(d.prop_name)},
           {"daq_name", cli::field_text(d.daq_name)}, {"prop_desc", cli::field_text(d.prop_desc)},
           {"units", cli::field_text(d.units)},       {"max_size", d.max_size},
@@ -200,9 +203,7 @@ int run_print(int argc, char** argv) {
       files.push_back({{"file", in.name}, {"channels", channels}});
       continue;
     }
-    std::fflush(stdout);
     print_qal3_chan_descr(list.get());
-    std::fflush(stdout);
   }
   if (o.json) cli::print_json({{"files", files}});
   return status;
@@ -338,7 +339,7 @@ int run_select(int argc, char** argv) {
   nlohmann::json doc = {{"question", q}, {"channel", chan}, {"known", known}};
   std::string text;
   int status = known ? kYes : kNo;
-  cli::LibraryMessages messages(cmd, "");  // the selector's notes go to standard error
+  const cli::MessageScope scope(cmd);  // the selector's notes go to standard error
   if (q == "in-event") {
     const bool yes = sel.find_channel(ev, &chan[0]);
     doc["event_type"] = ev;
@@ -360,12 +361,12 @@ int run_select(int argc, char** argv) {
     doc["answer"] = r;
     text = std::to_string(r) + "\n";
   }
-  messages.release();
   if (!known) cli::file_error(cmd, "unknown channel '" + chan + "'");
   if (a.json) cli::print_json(doc);
   else if (!a.quiet) cli::put(text);
   // An answer that cannot be written is an error, never the answer "no".
-  return cli::finish_stdout(status, kError);
+  cli::flush_stdout();
+  return std::ferror(stdout) ? kError : status;
 }
 
 }  // namespace

@@ -73,6 +73,7 @@ int cmd_check(int argc, char** argv) {
     cli::Input in;
     if (!cli::read_input(arg, o.max_input, in)) {
       if (o.json) files.push_back({{"file", in.name}, {"error", in.error}});
+      ++errors;  // a file that cannot be read is an error of the run
       clean = false;
       continue;
     }

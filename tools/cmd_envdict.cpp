@@ -168,7 +168,7 @@ template <class Entry>
 int write(cli::Output& out, std::vector<Entry*>& entries, int mode) {
   int rc;
   {
-    cli::LibraryMessages messages(out.name(), out.writer_path());
+    const cli::MessageScope scope(out.name(), out.writer_path(), cli::MessageScope::kWriting);
     rc = Api<Entry>::dump(&entries, out.writer_path(), mode, -1);
   }
   if (rc != 0) {

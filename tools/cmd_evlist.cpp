@@ -68,7 +68,6 @@ int cmd_evlist(int argc, char** argv) {
       continue;
     }
     if (!args.quiet) qal3_print_ev_list(&list.v);
-    std::fflush(stdout);
     cli::put(cli::one_line(in.name) + ": " + std::to_string(list.v.size()) + " event entries read\n");
   }
   if (args.json) cli::print_json({{"files", files}});

@@ -28,9 +28,10 @@ bool read_features(const std::string& arg, std::size_t max_input, std::string& n
   cli::Input in;
   if (!cli::read_input(arg, max_input, in)) return false;
   name = in.name;
-  const std::string root = cli::root_element(in.text);
+  std::size_t at = 0;
+  const std::string root = cli::root_element(in.text, &at);
   if (!root.empty() && root != kRoot) {
-    cli::file_error(in.name, "not a feature file: root element '" + root + "' must be '" + kRoot + "'");
+    cli::document_error(in, at, "not a feature file: root element '" + root + "' must be '" + kRoot + "'");
     return false;
   }
   // The reader takes a path only: it reads the very bytes checked above.

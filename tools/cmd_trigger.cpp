@@ -79,9 +79,18 @@ nlohmann::json table(char* (*help)(int), char* (*name)(int), bool all) {
     const bool free_slot = text.size() >= sizeof kFree - 1 &&
                            text.compare(text.size() - (sizeof kFree - 1), std::string::npos, kFree) == 0;
     if (free_slot && !all) continue;
-    slots.push_back({{"slot", i}, {"name", slot_name(name(i))}, {"help", text}});
+    slots.push_back({{"slot", i}, {"name", slot_name(name(i))}, {"help", text}, {"free", free_slot}});
   }
   return slots;
+}
+
+// The help text of a slot without its "NAME : " prefix, as the Python
+// module gives it (the name is a field of its own).
+std::string bare_help(const nlohmann::json& slot) {
+  std::string help = slot["help"].get<std::string>();
+  const std::string prefix = slot["name"].get<std::string>() + " : ";
+  if (help.compare(0, prefix.size(), prefix) == 0) help.erase(0, prefix.size());
+  return help;
 }
 
 char* function_name(int i) { return const_cast<char*>(qal3_get_function_string(i)); }
@@ -112,6 +121,8 @@ int run_registry(int argc, char** argv) {
   if (functions) doc["functions"] = table(qal3_get_function_help, function_name, all);
   if (operations) doc["operations"] = table(qal3_get_operation_help, operation_name, all);
   if (args.json) {
+    for (auto& part : doc)
+      for (auto& slot : part) slot["help"] = bare_help(slot);
     cli::print_json(doc);
     return cli::kOk;
   }
@@ -158,7 +169,6 @@ int run_print(int argc, char** argv) {
     cli::print_json({{"file", list.name()}, {"triggers", triggers}});
     return cli::kOk;
   }
-  std::fflush(stdout);
   dump_user_trigger_list(&list.records(), nullptr, USER_TRIG_DUMP_TO_SCREEN, -1, nullptr);
   return cli::kOk;
 }
@@ -186,7 +196,7 @@ int run_convert(int argc, char** argv) {
   const int mode = to == "xml" ? USER_TRIG_DUMP_XML_FILE : USER_TRIG_DUMP_TXT_FILE;
   int rc;
   {
-    cli::LibraryMessages messages(out.name(), out.writer_path());
+    const cli::MessageScope scope(out.name(), out.writer_path(), cli::MessageScope::kWriting);
     rc = dump_user_trigger_list(&list.records(), out.writer_path(), mode, -1, nullptr);
   }
   if (rc != 0) {
@@ -377,7 +387,7 @@ Verdict evaluate(int trigger_no, qal3_serv_block_subhead_2010* block, qal3_user_
   const bool had_previous = t.fprevresult != nullptr;
   int rc;
   {
-    cli::LibraryMessages messages("trigger " + std::to_string(trigger_no), "");
+    const cli::MessageScope scope("trigger " + std::to_string(trigger_no));
     rc = qal3_is_trigger_on(block, &t);
   }
   Verdict v;
@@ -391,7 +401,10 @@ Verdict evaluate(int trigger_no, qal3_serv_block_subhead_2010* block, qal3_user_
   v.subchannel = t.subchannel;
   v.function = slot_name(qal3_get_function_string(t.function));
   v.operation = slot_name(qal3_get_operation_string(t.operation));
-  v.has_result = t.fresult != nullptr;
+  // A DIFF function's first event has nothing to differ from: what it
+  // leaves is the base value it keeps, not a result (shown as "-", as the
+  // Python module shows NaN).
+  v.has_result = t.fresult != nullptr && std::strcmp(v.verdict, "first event") != 0;
   if (v.has_result) v.result = *t.fresult;
   return v;
 }

@@ -42,11 +42,13 @@ int main(int argc, char** argv) {
   std::signal(SIGPIPE, SIG_DFL);
   std::signal(SIGXFSZ, SIG_IGN);
   cli::remove_scratch_on_signals();
+  // The libraries' lines come through the tool (see MessageRelay).
+  cli::MessageRelay relay;
   int status;
   try {
     status = run(argc, argv);
   } catch (const std::exception& e) {
-    std::fflush(stdout);
+    cli::flush_stdout();
     std::fprintf(stderr, "qal3: %s\n", e.what());
     status = cli::kBadDocument;
   }

@@ -13,7 +13,8 @@ class Message:
 
     ``stream`` is where it would have gone ("stdout" or "stderr"), ``kind``
     what it is ("listing", "info", "error", "parser warning", "parser error",
-    "parser fatal error"), ``document`` the document read (the path as given,
+    "parser fatal error"; "warning" for the module's own reports of data kept
+    only in part, such as a text cut to fit its field), ``document`` the document read (the path as given,
     "<string>" for text; None when the line concerns none), ``line`` and
     ``column`` the position in it (0 when unknown), ``text`` the line."""
     stream: str = "stderr"
@@ -68,7 +69,12 @@ class FileNotFound(Error, FileNotFoundError):
 
 
 class Warning(UserWarning):  # noqa: A001 - qal3.Warning, as the module names it
-    """The library reported something while a document was still read.
+    """The library reported something while a document was still read, or
+    a call kept data only in part (a text cut to fit its field, a repeated
+    property dropped by a writer).
+
+    ``from qal3 import *`` leaves the built-in Warning alone: this class is
+    exported there as QAL3Warning, and is qal3.Warning as well.
 
     Carries the :class:`Message` fields as attributes (``stream``, ``kind``,
     ``document``, ``line``, ``column``, ``text``) and the record itself as
@@ -91,6 +97,7 @@ class Warning(UserWarning):  # noqa: A001 - qal3.Warning, as the module names it
 
 @dataclass
 class TimeStamp:
+    """The shortest time between two events of a type."""
     timeup: int = 0   # seconds
     timelow: int = 0  # microseconds
 
@@ -116,6 +123,7 @@ class EvEntry:
 
 @dataclass
 class BitDescr:
+    """One bit of a channel's status word."""
     bit: int = 0
     bit_name: str = ""
     bit_desc: str = ""
@@ -123,6 +131,7 @@ class BitDescr:
 
 @dataclass
 class StatDescr:
+    """A statistic of a dimension."""
     stat: int = 0
     stat_name: str = ""
     stat_desc: str = ""
@@ -131,6 +140,7 @@ class StatDescr:
 
 @dataclass
 class DimDescr:
+    """A dimension of a channel, with its statistics."""
     dim: int = 0
     dim_name: str = ""
     dim_desc: str = ""
@@ -139,11 +149,15 @@ class DimDescr:
 
     @property
     def nstats(self) -> int:
+        """The number of statistics."""
         return len(self.stats)
 
 
 @dataclass
 class ChanDescr:
+    """A channel description. ``dtype`` is signed (a masked data type is
+    negative), as the channel description writer writes it; the writers
+    also take its unsigned form."""
     stream: int = 0
     ev_type: int = 0
     count: int = 0
@@ -162,10 +176,12 @@ class ChanDescr:
 
     @property
     def nbits(self) -> int:
+        """The number of described bits."""
         return len(self.bits)
 
     @property
     def ndims(self) -> int:
+        """The number of dimensions."""
         return len(self.dims)
 
 
@@ -186,7 +202,8 @@ class EnvIndexEntry:
 @dataclass
 class Trigger:
     """A user-case trigger. ``function`` and ``operation`` are registry slots;
-    the writers and the replay also take their names."""
+    the writers and the replay also take their names. A name of a free slot
+    (nothing registered there, as "FUNC20") is refused with ValueError."""
     channel: str = ""
     subchannel: int = 0
     function: Union[int, str] = 0
@@ -202,11 +219,25 @@ class Trigger:
     post_mode: int = 0
     valid: int = 0
 
+    def __post_init__(self):
+        from . import _core
+        for field_name, listing in (("function", _core.functions), ("operation", _core.operations)):
+            name = getattr(self, field_name)
+            if not isinstance(name, str):
+                continue
+            for entry in listing():
+                if entry.name == name:
+                    if entry.free:
+                        raise ValueError(f"{field_name} '{name}' is a free registry slot ({entry.slot}): "
+                                         "nothing is registered there")
+                    break
+
 
 # --- GigE camera features -------------------------------------------------------------
 
 @dataclass
 class GigEFeature:
+    """One feature of a GigE camera feature file."""
     type: int = 0          # FEATURE_TYPES index: 1 Integer, 2 Float, ...
     name: str = ""
     extension: str = ""
@@ -218,6 +249,10 @@ class GigEFeature:
 
 @dataclass(frozen=True)
 class RegistryEntry:
+    """One slot of the trigger registry: its number, name and help text
+    (without the "name : " the registry puts in front); ``free`` when no
+    function or operation is registered there."""
     slot: int
     name: str
     help: str
+    free: bool = False

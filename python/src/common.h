@@ -27,6 +27,13 @@ py::str to_py(const std::string& s);
 // TypeError names `field` for anything else.
 std::string text_of(py::handle value, const char* field);
 
+// The bytes of a document given as text: a str is text, so its UTF-8
+// encoding is handed on with a declaration that says so (whatever encoding
+// the str's own declaration names); bytes (bytes, bytearray, any buffer)
+// are handed on as they are, to be decoded by their declaration as a
+// file's would be. TypeError for anything else.
+std::string document_of(py::handle value);
+
 // Copies `value` into the record field `dst` of `size` bytes (NUL
 // included). ValueError when it does not fit or holds a NUL character.
 void put_text(char* dst, std::size_t size, py::handle value, const char* field);
@@ -35,6 +42,10 @@ template <std::size_t N>
 void put_text(char (&dst)[N], py::handle value, const char* field) {
   put_text(dst, N, value, field);
 }
+
+// A number as the float32 a record field holds; TypeError names `field`
+// for anything that is not a number.
+float float_of(py::handle value, const char* field);
 
 // Integer attribute checked against [lo, hi]; ValueError names the field.
 long long int_in(py::handle value, long long lo, long long hi, const char* field);

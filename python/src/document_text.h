@@ -43,6 +43,14 @@ struct GigEText {
 // The feature file of `features`, as the camera reader reads it.
 std::string gige_document(const std::vector<GigEText>& features);
 
+// Makes the XML declaration at the start of `doc` (after a byte order
+// mark, if any) name UTF-8 as its encoding, for a document that is known to
+// be UTF-8 whatever it declares (the text of a Python str). A longer name
+// is replaced by "UTF-8" and blanks, so that every position after it stays
+// where it was. A document without a declaration, or whose declaration
+// names no encoding, is left as it is (UTF-8 is then the default).
+void declare_utf8(std::string& doc);
+
 // `text` in an anonymous memory file, open while the object lives and
 // named by path() (/proc/self/fd/N). Throws std::runtime_error when no
 // such file can be made.

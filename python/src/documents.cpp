@@ -5,6 +5,7 @@
 #include <cstdlib>
 #include <cstring>
 #include <memory>
+#include <set>
 #include <string>
 #include <vector>
 
@@ -35,16 +36,34 @@ struct Source {
   char* text_arg() { return &text[0]; }
 };
 
+// True when the file `path` does not exist.
+bool missing(const std::string& path) {
+  struct stat st;
+  return ::stat(path.c_str(), &st) != 0 && errno == ENOENT;
+}
+
+// A path is a file system path: a "file:" URL that names no file is a
+// missing file, as it is for the tool, never a URL for the parser to resolve.
+std::string local_path(py::handle path) {
+  std::string p = path_of(path);
+  if (p.compare(0, 5, "file:") == 0 && missing(p)) {
+    py::list messages;
+    messages.append(records().attr("Message")("stderr", "error", path, 0, 0, "No such file or directory"));
+    raise_error(p + ": no such file (paths are file system paths, not URLs)", 1, messages, path, true);
+  }
+  return p;
+}
+
 Source from_path(py::handle path) {
   Source s;
-  s.path = path_of(path);
+  s.path = local_path(path);
   s.label = py::reinterpret_borrow<py::object>(path);
   return s;
 }
 
 Source from_text(py::handle text) {
   Source s;
-  s.text = text_of(text, "document");
+  s.text = document_of(text);
   s.in_memory = true;
   s.label = py::none();
   return s;
@@ -52,11 +71,31 @@ Source from_text(py::handle text) {
 
 std::string name_of(const Source& s) { return s.in_memory ? "<string>" : s.path; }
 
-// True when the file `path` does not exist.
-bool missing(const std::string& path) {
-  struct stat st;
-  return ::stat(path.c_str(), &st) != 0 && errno == ENOENT;
-}
+// Texts the readers keep in fixed-size fields: a field filled to within one
+// UTF-8 character of its size may hold a text the reader cut. After a read,
+// such fields are looked up in the document (qal3._cuts) and each text that
+// was cut comes as a qal3.Warning.
+class CutCheck {
+ public:
+  // Notes `field` (a char array of `size` bytes) of the record `owner`.
+  template <std::size_t N>
+  void note(const char* field, const char (&text)[N], const std::string& owner = std::string()) {
+    const std::size_t n = strnlen(text, N);
+    if (n + 4 < N) return;
+    candidates_.append(py::make_tuple(field, to_py(owner), py::bytes(text, n), N));
+  }
+
+  // Warns of the noted fields whose text in `s` was longer.
+  void conclude(const Source& s) const {
+    if (candidates_.empty()) return;
+    const py::object doc = s.in_memory ? py::object(py::bytes(s.text)) : py::object(py::str(s.path));
+    const py::object name = s.in_memory ? py::object(py::str("<string>")) : s.label;
+    py::module_::import("qal3._cuts").attr("warn_cuts")(candidates_, doc, s.in_memory, name);
+  }
+
+ private:
+  py::list candidates_;
+};
 
 // Ends a read: raises qal3.Error (qal3.FileNotFound for a missing file) when
 // the reader failed, passes messages of a successful read on as warnings.
@@ -78,10 +117,7 @@ py::str written(const MessageLog& log, int code, const std::string& doc, const c
       PyUnicode_DecodeLatin1(doc.data(), static_cast<Py_ssize_t>(doc.size()), nullptr));
 }
 
-template <typename T>
-T number(py::handle obj, const char* field) {
-  return py::cast<T>(obj.attr(field));
-}
+float number(py::handle obj, const char* field) { return float_of(obj.attr(field), field); }
 
 unsigned int u32(py::handle obj, const char* field) {
   return static_cast<unsigned int>(int_in(obj.attr(field), 0, 0xFFFFFFFFLL, field));
@@ -102,7 +138,7 @@ struct EvList {
   ~EvList() { qal3_clean_ev_list(&v); }
 };
 
-py::list evlist_records(const std::vector<qal3_ev_entry*>& list) {
+py::list evlist_records(const std::vector<qal3_ev_entry*>& list, CutCheck& cuts) {
   const py::module_ r = records();
   py::list out;
   for (const qal3_ev_entry* e : list) {
@@ -112,6 +148,7 @@ py::list evlist_records(const std::vector<qal3_ev_entry*>& list) {
         py::list chans;
         if (b->ch_list)
           for (const char* c : *b->ch_list) chans.append(to_py(c));
+        cuts.note("sb_list", b->sb_list);
         blocks.append(r.attr("EvSbList")(to_py(b->sb_list), chans));
       }
     }
@@ -128,7 +165,10 @@ py::list read_evlist(Source s) {
   const int rc = s.in_memory ? qal3_parse_ev_list_read(s.text_arg(), &list.v)
                              : qal3_parse_ev_list_readf(s.path_arg(), &list.v);
   conclude(log, rc != 0, rc, s, "event list");
-  return evlist_records(list.v);
+  CutCheck cuts;
+  py::list out = evlist_records(list.v, cuts);
+  cuts.conclude(s);
+  return out;
 }
 
 // A name the reader reads back: not empty, no longer than it keeps.
@@ -174,29 +214,45 @@ struct ChanList {
   ~ChanList() { clean_chan_desr_list(&v); }
 };
 
-py::object stat_record(const py::module_& r, const stat_descr& s) {
+py::object stat_record(const py::module_& r, const stat_descr& s, CutCheck& cuts, const std::string& owner) {
+  cuts.note("stat_name", s.stat_name, owner);
+  cuts.note("stat_desc", s.stat_desc, owner);
+  cuts.note("units", s.units, owner);
   return r.attr("StatDescr")(s.stat, to_py(s.stat_name), to_py(s.stat_desc), to_py(s.units));
 }
 
-py::object dim_record(const py::module_& r, const dim_descr& d) {
+py::object dim_record(const py::module_& r, const dim_descr& d, CutCheck& cuts, const std::string& owner) {
   py::list stats;
   for (const stat_descr* s : d.stats)
-    if (s) stats.append(stat_record(r, *s));
+    if (s) stats.append(stat_record(r, *s, cuts, owner));
+  cuts.note("dim_name", d.dim_name, owner);
+  cuts.note("dim_desc", d.dim_desc, owner);
+  cuts.note("units", d.units, owner);
   return r.attr("DimDescr")(d.dim, to_py(d.dim_name), to_py(d.dim_desc), to_py(d.units), stats);
 }
 
-py::object chan_record(const py::module_& r, const chan_descr_2010& c) {
+py::object chan_record(const py::module_& r, const chan_descr_2010& c, CutCheck& cuts) {
+  const std::string owner(c.prop_name, strnlen(c.prop_name, sizeof c.prop_name));
+  for (const auto& f : {std::make_pair("prop_name", &c.prop_name), std::make_pair("daq_name", &c.daq_name),
+                        std::make_pair("prop_desc", &c.prop_desc), std::make_pair("sb_name", &c.sb_name)})
+    cuts.note(f.first, *f.second, owner);
+  cuts.note("units", c.units, owner);
+  cuts.note("subsystem", c.subsystem, owner);
   py::list bits;
-  for (const bit_descr* b : c.bits)
-    if (b) bits.append(r.attr("BitDescr")(b->bit, to_py(b->bit_name), to_py(b->bit_desc)));
+  for (const bit_descr* b : c.bits) {
+    if (!b) continue;
+    cuts.note("bit_name", b->bit_name, owner);
+    cuts.note("bit_desc", b->bit_desc, owner);
+    bits.append(r.attr("BitDescr")(b->bit, to_py(b->bit_name), to_py(b->bit_desc)));
+  }
   py::list dims;
   for (const dim_descr* d : c.dims)
-    if (d) dims.append(dim_record(r, *d));
+    if (d) dims.append(dim_record(r, *d, cuts, owner));
   py::dict kw;
   kw["stream"] = c.stream;
   kw["ev_type"] = c.ev_type;
   kw["count"] = c.count;
-  kw["dtype"] = c.dtype;
+  kw["dtype"] = static_cast<std::int32_t>(c.dtype);  // signed, as the writer writes it
   kw["db_key"] = c.db_key;
   kw["prop_name"] = to_py(c.prop_name);
   kw["daq_name"] = to_py(c.daq_name);
@@ -211,11 +267,11 @@ py::object chan_record(const py::module_& r, const chan_descr_2010& c) {
   return r.attr("ChanDescr")(**kw);
 }
 
-py::list chan_records(const std::vector<chan_descr_2010*>& list) {
+py::list chan_records(const std::vector<chan_descr_2010*>& list, CutCheck& cuts) {
   const py::module_ r = records();
   py::list out;
   for (const chan_descr_2010* c : list)
-    if (c) out.append(chan_record(r, *c));
+    if (c) out.append(chan_record(r, *c, cuts));
   return out;
 }
 
@@ -225,7 +281,10 @@ py::list read_chan(Source s, bool shift, bool merge) {
   const int rc = s.in_memory ? parse_descr_list_read(s.text_arg(), &list.v, shift, merge)
                              : parse_descr_list_readf(s.path_arg(), &list.v, shift, merge);
   conclude(log, rc != 0, rc, s, "channel descriptions");
-  return chan_records(list.v);
+  CutCheck cuts;
+  py::list out = chan_records(list.v, cuts);
+  cuts.conclude(s);
+  return out;
 }
 
 std::unique_ptr<dim_descr> dim_from(py::handle d) {
@@ -252,7 +311,7 @@ void chan_from(py::handle o, chan_descr_2010& c) {
   c.stream = i32(o, "stream");
   c.ev_type = u32(o, "ev_type");
   c.count = i32(o, "count");
-  c.dtype = u32(o, "dtype");
+  c.dtype = static_cast<unsigned int>(int_in(o.attr("dtype"), INT32_MIN, 0xFFFFFFFFLL, "dtype"));
   c.db_key = i32(o, "db_key");
   put_text(c.prop_name, o.attr("prop_name"), "prop_name");
   put_text(c.daq_name, o.attr("daq_name"), "daq_name");
@@ -294,9 +353,25 @@ py::str write_chan(py::iterable chans, const std::string& format) {
     chan_from(o, *list.v.back());
   }
   std::string doc;
-  MessageLog log;
-  const int rc = dump_chan_desr(&list.v, nullptr, 2, fmt, -1, &doc, nullptr);
-  return written(log, rc, doc, "channel descriptions");
+  py::str out;
+  {
+    MessageLog log;
+    const int rc = dump_chan_desr(&list.v, nullptr, 2, fmt, -1, &doc, nullptr);
+    out = written(log, rc, doc, "channel descriptions");
+  }
+  // The writer writes a property once, the first description that has it.
+  std::set<std::string> seen, repeated;
+  std::string names;
+  for (const chan_descr_2010* c : list.v) {
+    const std::string prop(c->prop_name, strnlen(c->prop_name, sizeof c->prop_name));
+    if (!seen.insert(prop).second && repeated.insert(prop).second)
+      names += (names.empty() ? "'" : ", '") + prop + "'";
+  }
+  if (!repeated.empty())
+    warn("repeated propert" + std::string(repeated.size() == 1 ? "y" : "ies") + " " + names +
+             ": only the first description of each is written, the others are dropped",
+         py::none());
+  return out;
 }
 
 // ---------------------------------------------------------------------------
@@ -320,11 +395,12 @@ bool layout_2010(const std::string& layout) {
 }
 
 template <typename Entry>
-py::list env_records(const std::vector<Entry*>& list) {
+py::list env_records(const std::vector<Entry*>& list, CutCheck& cuts) {
   const py::module_ r = records();
   py::list out;
   for (const Entry* e : list) {
     if (!e) continue;
+    cuts.note("env_prop", e->data.env_prop);
     const std::size_t n = strnlen(e->data.env_prop, sizeof e->data.env_prop);
     out.append(r.attr("EnvIndexEntry")(e->index, to_py(e->data.env_prop, n), e->data.env_ch_abs_delta,
                                        e->data.env_ch_rel_delta));
@@ -339,7 +415,10 @@ py::list read_env(Source& s, int (*from_text)(char*, std::vector<Entry*>*),
   MessageLog log;
   const int rc = s.in_memory ? from_text(s.text_arg(), &list.v) : from_file(s.path_arg(), &list.v);
   conclude(log, rc != 0, rc, s, "environment index dictionary");
-  return env_records(list.v);
+  CutCheck cuts;
+  py::list out = env_records(list.v, cuts);
+  cuts.conclude(s);
+  return out;
 }
 
 py::list read_envdict(Source s, const std::string& layout) {
@@ -358,8 +437,8 @@ py::str write_env(py::iterable entries,
     list.v.push_back(e);
     e->index = i32(o, "index");
     put_text(e->data.env_prop, o.attr("env_prop"), "env_prop");
-    e->data.env_ch_abs_delta = number<float>(o, "env_ch_abs_delta");
-    e->data.env_ch_rel_delta = number<float>(o, "env_ch_rel_delta");
+    e->data.env_ch_abs_delta = number(o, "env_ch_abs_delta");
+    e->data.env_ch_rel_delta = number(o, "env_ch_rel_delta");
   }
   std::string doc;
   MessageLog log;
@@ -413,9 +492,16 @@ py::list read_triggers(Source s) {
                                   : parse_trigger_list_readf(s.path_arg(), &list.v);
   conclude(log, failed, failed ? 1 : 0, s, "trigger list");
   const py::module_ r = records();
+  CutCheck cuts;
   py::list out;
-  for (const qal3_user_case_trigger* t : list.v)
-    if (t) out.append(trigger_record(r, *t));
+  for (const qal3_user_case_trigger* t : list.v) {
+    if (!t) continue;
+    cuts.note("channel", t->channel);
+    cuts.note("description", t->description);
+    cuts.note("group", t->group);
+    out.append(trigger_record(r, *t));
+  }
+  cuts.conclude(s);
   return out;
 }
 
@@ -479,17 +565,33 @@ py::str write_gige(py::iterable features) {
 // ---------------------------------------------------------------------------
 // The channel selector.
 
+// One source (a path, or a document with `documents`) or an iterable of them.
+py::list source_list(py::handle sources, bool documents) {
+  const bool one = PyUnicode_Check(sources.ptr()) || PyBytes_Check(sources.ptr()) ||
+                   (!documents && PyObject_HasAttrString(sources.ptr(), "__fspath__"));
+  if (one) {
+    py::list l;
+    l.append(sources);
+    return l;
+  }
+  if (!py::isinstance<py::iterable>(sources))
+    throw py::type_error(std::string(documents ? "documents" : "sources") +
+                         " must be a path or document, or an iterable of them");
+  return py::list(py::reinterpret_borrow<py::object>(sources));
+}
+
 class Selector {
  public:
-  Selector(py::iterable sources, bool documents, bool shift) {
+  Selector(py::handle sources, bool documents, bool shift) : documents_(documents), shift_(shift) {
     sel_.set_shift(shift);
     sel_.change_mode(documents ? 1 : 0);
     std::vector<std::string> texts;
     py::list labels;
-    for (py::handle s : sources) {
-      texts.push_back(documents ? text_of(s, "document") : path_of(s));
+    for (py::handle s : source_list(sources, documents)) {
+      texts.push_back(documents ? document_of(s) : local_path(s));
       labels.append(s);
     }
+    labels_ = labels;
     std::vector<char*> args;
     for (std::string& t : texts) args.push_back(&t[0]);
     int total = 0;
@@ -507,14 +609,24 @@ class Selector {
     const int t = sel_.get_event_type(arg(chan));
     return static_cast<unsigned int>(t);
   }
-  unsigned int get_data_type(const std::string& chan) {
-    return static_cast<unsigned int>(sel_.get_data_type(arg(chan)));
-  }
+  int get_data_type(const std::string& chan) { return sel_.get_data_type(arg(chan)); }
   py::object get_channel(int num) { return text_or_none(sel_.get_channel(num)); }
   py::object get_prop(int num) { return text_or_none(sel_.get_prop(num)); }
   int is_channel_slow(int num) { return sel_.is_channel_slow(num); }
   int is_channel_ml(int num) { return sel_.is_channel_ml(num); }
   int get_subchannels(int num) { return sel_.get_subchannels(num); }
+
+  std::string repr() {
+    std::string out = "ChanSelector(";
+    if (documents_)
+      out += std::to_string(labels_.size()) + " document" + (labels_.size() == 1 ? "" : "s");
+    else
+      out += std::string(py::repr(labels_));
+    out += ", channels=" + std::to_string(size());
+    if (documents_) out += ", documents=True";
+    if (!shift_) out += ", shift=False";
+    return out + ")";
+  }
 
  private:
   char* arg(const std::string& s) {
@@ -525,6 +637,9 @@ class Selector {
 
   chan_selector sel_;
   std::string scratch_;
+  bool documents_;
+  bool shift_;
+  py::list labels_;
 };
 
 }  // namespace
@@ -532,46 +647,75 @@ class Selector {
 // ---------------------------------------------------------------------------
 
 void bind_documents(py::module_& m) {
+  static const char kText[] =
+      " A str is text: its characters are read as they are, whatever encoding its XML declaration "
+      "names. bytes are read as a file's content, decoded as their declaration says.";
+  const auto parse_doc = [](const char* what) { return std::string(what) + kText; };
+
   m.def("read_evlist", [](py::object path) { return read_evlist(from_path(path)); }, py::arg("path"),
         "Reads the event list (BMR) in the file `path`: a list of EvEntry.");
   m.def("parse_evlist", [](py::object text) { return read_evlist(from_text(text)); }, py::arg("text"),
-        "Reads the event list held in the string `text`.");
+        parse_doc("Reads the event list held in `text` (str or bytes).").c_str());
   m.def("write_evlist", &write_evlist, py::arg("entries"), "The event list document of `entries`.");
 
   m.def("read_chan", [](py::object p, bool shift, bool merge) { return read_chan(from_path(p), shift, merge); },
         py::arg("path"), py::kw_only(), py::arg("shift") = false, py::arg("merge") = false,
         "Reads channel descriptions (CHANDESCRIPTIONS or DAQvariables): a list of ChanDescr.");
   m.def("parse_chan", [](py::object t, bool shift, bool merge) { return read_chan(from_text(t), shift, merge); },
-        py::arg("text"), py::kw_only(), py::arg("shift") = false, py::arg("merge") = false);
-  m.def("write_chan", &write_chan, py::arg("chans"), py::kw_only(), py::arg("format") = "chandescr");
+        py::arg("text"), py::kw_only(), py::arg("shift") = false, py::arg("merge") = false,
+        parse_doc("Reads channel descriptions held in `text` (str or bytes).").c_str());
+  m.def("write_chan", &write_chan, py::arg("chans"), py::kw_only(), py::arg("format") = "chandescr",
+        "The channel description document of `chans`; a property is written once: repeated "
+        "ones are dropped (the first wins) and named in a qal3.Warning.");
 
   m.def("read_envdict", [](py::object p, const std::string& l) { return read_envdict(from_path(p), l); },
-        py::arg("path"), py::kw_only(), py::arg("layout") = "2010");
+        py::arg("path"), py::kw_only(), py::arg("layout") = "2010",
+        "Reads an environment index dictionary: a list of EnvIndexEntry.");
   m.def("parse_envdict", [](py::object t, const std::string& l) { return read_envdict(from_text(t), l); },
-        py::arg("text"), py::kw_only(), py::arg("layout") = "2010");
-  m.def("write_envdict", &write_envdict, py::arg("entries"), py::kw_only(), py::arg("layout") = "2010");
+        py::arg("text"), py::kw_only(), py::arg("layout") = "2010",
+        parse_doc("Reads the environment index dictionary held in `text` (str or bytes).").c_str());
+  m.def("write_envdict", &write_envdict, py::arg("entries"), py::kw_only(), py::arg("layout") = "2010",
+        "The environment index dictionary document of `entries`.");
 
-  m.def("read_triggers", [](py::object p) { return read_triggers(from_path(p)); }, py::arg("path"));
-  m.def("parse_triggers", [](py::object t) { return read_triggers(from_text(t)); }, py::arg("text"));
-  m.def("write_triggers", &write_triggers, py::arg("triggers"));
+  m.def("read_triggers", [](py::object p) { return read_triggers(from_path(p)); }, py::arg("path"),
+        "Reads a trigger list: a list of Trigger.");
+  m.def("parse_triggers", [](py::object t) { return read_triggers(from_text(t)); }, py::arg("text"),
+        parse_doc("Reads the trigger list held in `text` (str or bytes).").c_str());
+  m.def("write_triggers", &write_triggers, py::arg("triggers"), "The trigger list document of `triggers`.");
 
-  m.def("read_gige", [](py::object p) { return read_gige(from_path(p)); }, py::arg("path"));
-  m.def("parse_gige", [](py::object t) { return read_gige(from_text(t)); }, py::arg("text"));
-  m.def("write_gige", &write_gige, py::arg("features"));
+  m.def("read_gige", [](py::object p) { return read_gige(from_path(p)); }, py::arg("path"),
+        "Reads a GigE camera feature file: a list of GigEFeature.");
+  m.def("parse_gige", [](py::object t) { return read_gige(from_text(t)); }, py::arg("text"),
+        parse_doc("Reads the GigE feature file held in `text` (str or bytes).").c_str());
+  m.def("write_gige", &write_gige, py::arg("features"), "The GigE feature file of `features`.");
 
-  py::class_<Selector>(m, "ChanSelector")
-      .def(py::init<py::iterable, bool, bool>(), py::arg("sources"), py::kw_only(),
-           py::arg("documents") = false, py::arg("shift") = true)
+  py::class_<Selector>(m, "ChanSelector", R"(The channel selector over channel description files.
+
+ChanSelector(path) reads one file, ChanSelector([path, ...]) several; with
+documents=True the sources are documents (str or bytes) instead of paths.
+shift=True (the default) shifts event types as the selector does in the DAQ.)")
+      .def(py::init<py::handle, bool, bool>(), py::arg("sources"), py::kw_only(),
+           py::arg("documents") = false, py::arg("shift") = true,
+           "Loads the channel descriptions of `sources`; qal3.Error when they cannot be read.")
       .def("__len__", &Selector::size)
-      .def("size", &Selector::size)
-      .def("find_channel", &Selector::find_channel, py::arg("ev_type"), py::arg("chan"))
-      .def("get_event_type", &Selector::get_event_type, py::arg("chan"))
-      .def("get_data_type", &Selector::get_data_type, py::arg("chan"))
-      .def("get_channel", &Selector::get_channel, py::arg("num"))
-      .def("get_prop", &Selector::get_prop, py::arg("num"))
-      .def("is_channel_slow", &Selector::is_channel_slow, py::arg("num"))
-      .def("is_channel_ml", &Selector::is_channel_ml, py::arg("num"))
-      .def("get_subchannels", &Selector::get_subchannels, py::arg("num"));
+      .def("__repr__", &Selector::repr)
+      .def("size", &Selector::size, "The number of channels.")
+      .def("find_channel", &Selector::find_channel, py::arg("ev_type"), py::arg("chan"),
+           "True when events of `ev_type` carry `chan` (also when nothing is loaded).")
+      .def("get_event_type", &Selector::get_event_type, py::arg("chan"),
+           "The event type mask of channel `chan`; 0 when nothing matches.")
+      .def("get_data_type", &Selector::get_data_type, py::arg("chan"),
+           "The data type of the channel whose DAQ name is `chan`, else 0 (signed, as the "
+           "channel description writer writes it).")
+      .def("get_channel", &Selector::get_channel, py::arg("num"), "The DAQ name of channel `num`, or None.")
+      .def("get_prop", &Selector::get_prop, py::arg("num"), "The property name of channel `num`, or None.")
+      .def("is_channel_slow", &Selector::is_channel_slow, py::arg("num"),
+           "1 when channel `num` is slow (BOR, EOR, ENV or UPD), 0 when not, -1 when out of range or "
+           "without event type.")
+      .def("is_channel_ml", &Selector::is_channel_ml, py::arg("num"),
+           "1 when channel `num` is an ML channel, 0 when not, -1 as for is_channel_slow.")
+      .def("get_subchannels", &Selector::get_subchannels, py::arg("num"),
+           "1 for a slow channel, else the number of dimensions of channel `num`; 0 when out of range.");
 }
 
 }  // namespace qal3py

@@ -65,4 +65,10 @@ void warn_messages(const py::list& messages) {
   for (py::handle m : messages) warn(cls(m), cls, 1);
 }
 
+void warn(const std::string& text, py::handle document) {
+  const py::object message = qal3py::records().attr("Message")("stderr", "warning", document, 0, 0, to_py(text));
+  const py::object cls = qal3py::records().attr("Warning");
+  py::module_::import("warnings").attr("warn")(cls(message), cls, 1);
+}
+
 }  // namespace qal3py

@@ -65,6 +65,10 @@ class MessageLog {
 // Passes each message of a successful call on as a qal3.Warning.
 void warn_messages(const py::list& messages);
 
+// A qal3.Warning of the module's own (kind "warning"): data that a call
+// kept only in part. `document` names the document, or is None.
+void warn(const std::string& text, py::handle document);
+
 }  // namespace qal3py
 
 #endif  // QAL3_PY_MESSAGES_H

@@ -7,6 +7,7 @@
 #include <string>
 
 #include "common.h"
+#include "document_text.h"
 #include "user_case_trigger.h"
 
 namespace qal3py {
@@ -33,6 +34,22 @@ std::string text_of(py::handle value, const char* field) {
   return std::string(bytes);
 }
 
+std::string document_of(py::handle value) {
+  if (PyUnicode_Check(value.ptr())) {
+    std::string doc = text_of(value, "document");
+    declare_utf8(doc);
+    return doc;
+  }
+  if (PyBytes_Check(value.ptr())) return std::string(py::reinterpret_borrow<py::bytes>(value));
+  if (PyObject_CheckBuffer(value.ptr())) {
+    PyObject* b = PyBytes_FromObject(value.ptr());
+    if (!b) throw py::error_already_set();
+    return std::string(py::reinterpret_steal<py::bytes>(b));
+  }
+  throw py::type_error("document must be a str or bytes, not " +
+                       std::string(py::str(py::type::of(value).attr("__name__"))));
+}
+
 void put_text(char* dst, std::size_t size, py::handle value, const char* field) {
   const std::string s = text_of(value, field);
   if (s.size() >= size)
@@ -41,6 +58,19 @@ void put_text(char* dst, std::size_t size, py::handle value, const char* field) 
   if (s.find('\0') != std::string::npos)
     throw py::value_error(std::string(field) + " holds a NUL character");
   std::memcpy(dst, s.c_str(), s.size() + 1);
+}
+
+float float_of(py::handle value, const char* field) {
+  if (PyUnicode_Check(value.ptr()) || PyBytes_Check(value.ptr()))
+    throw py::type_error(std::string(field) + " must be a number, not " +
+                         std::string(py::str(py::type::of(value).attr("__name__"))));
+  const double v = PyFloat_AsDouble(value.ptr());
+  if (v == -1.0 && PyErr_Occurred()) {
+    PyErr_Clear();
+    throw py::type_error(std::string(field) + " must be a number, not " +
+                         std::string(py::str(py::type::of(value).attr("__name__"))));
+  }
+  return static_cast<float>(v);
 }
 
 long long int_in(py::handle value, long long lo, long long hi, const char* field) {
@@ -68,12 +98,25 @@ std::string path_of(py::handle path) {
 
 namespace {
 
-// Registry slot from a name or a number.
-int slot_of(py::handle v, int (*index_of)(char*), const char* field) {
+// The registry's mark of a slot that holds no function or operation.
+constexpr char kFreeHelp[] = "undefined";
+
+// The help text of a slot without its "name : " prefix.
+std::string help_text(const std::string& name, std::string help) {
+  const std::string prefix = name + " : ";
+  if (help.compare(0, prefix.size(), prefix) == 0) help.erase(0, prefix.size());
+  return help;
+}
+
+// Registry slot from a name or a number. A name must name a slot in use.
+int slot_of(py::handle v, int (*index_of)(char*), char* (*help)(int), const char* field) {
   if (PyUnicode_Check(v.ptr())) {
     std::string name = text_of(v, field);
     const int slot = index_of(&name[0]);
     if (slot < 0) throw py::value_error("no " + std::string(field) + " named '" + name + "' in the registry");
+    if (help_text(name, help(slot)) == kFreeHelp)
+      throw py::value_error(std::string(field) + " '" + name + "' is a free registry slot (" +
+                            std::to_string(slot) + "): nothing is registered there");
     return slot;
   }
   return static_cast<int>(int_in(v, 0, 31, field));
@@ -88,10 +131,8 @@ py::list registry(char* (*name)(int), char* (*help)(int)) {
   py::list out;
   for (int slot = 0; slot < 32; ++slot) {
     const std::string n = name(slot);
-    std::string h = help(slot);
-    const std::string prefix = n + " : ";
-    if (h.compare(0, prefix.size(), prefix) == 0) h.erase(0, prefix.size());
-    out.append(r.attr("RegistryEntry")(slot, to_py(n), to_py(h)));
+    const std::string h = help_text(n, help(slot));
+    out.append(r.attr("RegistryEntry")(slot, to_py(n), to_py(h), h == kFreeHelp));
   }
   return out;
 }
@@ -104,14 +145,14 @@ qal3_user_case_trigger* new_trigger(py::handle o) {
   if (!t) throw std::bad_alloc();
   put_text(t->channel, o.attr("channel"), "channel");
   t->subchannel = static_cast<int>(int_in(o.attr("subchannel"), INT32_MIN, INT32_MAX, "subchannel"));
-  t->function = slot_of(o.attr("function"), qal3_get_function_index, "function");
+  t->function = slot_of(o.attr("function"), qal3_get_function_index, qal3_get_function_help, "function");
   const py::list fparam(o.attr("fparam"));
   if (fparam.size() > 16) throw py::value_error("fparam holds at most 16 parameters");
-  for (std::size_t i = 0; i < fparam.size(); ++i) t->fparam[i] = py::cast<float>(fparam[i]);
-  t->low = py::cast<float>(o.attr("low"));
-  t->upper = py::cast<float>(o.attr("upper"));
+  for (std::size_t i = 0; i < fparam.size(); ++i) t->fparam[i] = float_of(fparam[i], "fparam");
+  t->low = float_of(o.attr("low"), "low");
+  t->upper = float_of(o.attr("upper"), "upper");
   t->bitmask = static_cast<u_int>(int_in(o.attr("bitmask"), 0, 0xFFFFFFFFLL, "bitmask"));
-  t->operation = slot_of(o.attr("operation"), qal3_get_operation_index, "operation");
+  t->operation = slot_of(o.attr("operation"), qal3_get_operation_index, qal3_get_operation_help, "operation");
   t->time = static_cast<time_t>(int_in(o.attr("time"), INT64_MIN, INT64_MAX, "time"));
   put_text(t->description, o.attr("description"), "description");
   t->pre_mode = static_cast<int>(int_in(o.attr("pre_mode"), INT32_MIN, INT32_MAX, "pre_mode"));
@@ -127,16 +168,20 @@ PYBIND11_MODULE(_core, m) {
   using namespace qal3py;
   m.doc() = "Configuration documents and trigger replay of the QAL3 DAQ libraries";
 
+  m.attr("__version__") = QAL3_VERSION;
   m.def("functions", [] { return registry(qal3_get_function_string, qal3_get_function_help); },
-        "The 32 function slots of the trigger registry: RegistryEntry(slot, name, help).");
+        "The 32 function slots of the trigger registry: RegistryEntry(slot, name, help, free); "
+        "free slots hold no function.");
   m.def("operations", [] { return registry(qal3_get_operation_string, qal3_get_operation_help); },
-        "The 32 operation slots of the trigger registry.");
+        "The 32 operation slots of the trigger registry, as functions() lists the function slots.");
   m.def("function_index", [](std::string name) { return qal3_get_function_index(&name[0]); },
         py::arg("name"), "Lowest function slot named `name`; -1 if none.");
   m.def("operation_index", [](std::string name) { return qal3_get_operation_index(&name[0]); },
         py::arg("name"), "Lowest operation slot named `name`; -1 if none.");
-  m.def("function_name", [](int slot) { return to_py(qal3_get_function_string(slot)); }, py::arg("slot"));
-  m.def("operation_name", [](int slot) { return to_py(qal3_get_operation_string(slot)); }, py::arg("slot"));
+  m.def("function_name", [](int slot) { return to_py(qal3_get_function_string(slot)); }, py::arg("slot"),
+        "Name of function slot `slot`; \"UNKNOWN\" outside 0..31.");
+  m.def("operation_name", [](int slot) { return to_py(qal3_get_operation_string(slot)); }, py::arg("slot"),
+        "Name of operation slot `slot`; \"UNKNOWN\" outside 0..31.");
 
   bind_documents(m);
   bind_replay(m);

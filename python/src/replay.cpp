@@ -44,17 +44,20 @@ Block checked(qal3_serv_block_subhead_2010* b) {
 
 using Samples = py::array_t<float, py::array::c_style>;
 
-// The float32 array `a` as a C-contiguous array (copied only when it is not
-// one already) of one or two dimensions.
+// The array `a` as a C-contiguous float32 array of one or two dimensions,
+// copied only when it is not one already. Other float and integer arrays
+// are converted to float32, as a DAQ block stores its samples.
 Samples float32(py::handle a, const char* what) {
   const py::array arr = py::array::ensure(a);
   if (!arr) throw py::type_error(std::string(what) + " must be a numpy array");
-  if (arr.dtype().kind() != 'f' || arr.itemsize() != 4)
-    throw py::type_error(std::string(what) + " must be a float32 array, not " +
+  const char kind = arr.dtype().kind();
+  if (kind != 'f' && kind != 'i' && kind != 'u')
+    throw py::type_error(std::string(what) + " must be a float or integer array, not " +
                          std::string(py::str(arr.dtype())));
   if (arr.ndim() != 1 && arr.ndim() != 2)
     throw py::value_error(std::string(what) + " must have one or two dimensions");
-  return Samples::ensure(arr);
+  if (kind == 'f' && arr.itemsize() == 4) return Samples::ensure(arr);
+  return Samples(py::array_t<float, py::array::c_style | py::array::forcecast>::ensure(arr));
 }
 
 int checked_count(py::ssize_t n, const char* what) {
@@ -133,6 +136,17 @@ class Replay {
     });
   }
 
+  std::string repr() {
+    std::lock_guard<std::mutex> lock(busy_);
+    const py::str channel = to_py(t_->channel, strnlen(t_->channel, sizeof t_->channel));
+    std::string out = "Replay(channel=" + std::string(py::repr(channel)) +
+                      ", subchannel=" + std::to_string(t_->subchannel) +
+                      ", function=" + qal3_get_function_string(t_->function) +
+                      ", operation=" + qal3_get_operation_string(t_->operation);
+    if (t_->fprevresult) out += ", previous=" + std::string(py::repr(py::float_(*t_->fprevresult)));
+    return out + ")";
+  }
+
   // Forgets the value DIFF functions compare the next event with.
   void reset() {
     std::lock_guard<std::mutex> lock(busy_);
@@ -198,16 +212,23 @@ thread's own message sink, never to the console: the per-event lines are
 dropped, each distinct error comes back once as a qal3.Warning. Other
 threads' output is left alone, and replays in several threads run in
 parallel.)")
-      .def(py::init<py::handle>(), py::arg("trigger"))
+      .def(py::init<py::handle>(), py::arg("trigger"),
+           "Replays `trigger` (a qal3.Trigger, or any object with its attributes; function and "
+           "operation may be registry names).")
       .def("spectra", &Replay::spectra, py::arg("samples"), py::arg("start") = 0.0f, py::arg("inc") = 1.0f,
-           "Evaluates float32 spectra (1-D: one event; 2-D: events x samples) on the axis "
-           "start + i * inc. Returns (fired, value) numpy arrays, one entry per event.")
+           "Evaluates spectra (1-D: one event; 2-D: events x samples) on the axis "
+           "start + i * inc. float32 is used as it is; other float and integer arrays are "
+           "converted to float32 first, as the DAQ block stores its samples. Returns "
+           "(fired, value) numpy arrays, one entry per event: bool, and the function's float32 "
+           "value (NaN where it gave none, as on a DIFF function's first event).")
       .def("values", &Replay::values, py::arg("values"),
-           "Evaluates name/value data: float32, 1-D (the trigger subchannel's value per event) "
-           "or 2-D (events x subchannels).")
+           "Evaluates name/value data: 1-D (the trigger subchannel's value per event) "
+           "or 2-D (events x subchannels), converted to float32 as spectra() does.")
       .def("slow", &Replay::slow, py::arg("values"),
-           "Evaluates slow data: the update value of the trigger's channel, one per event.")
-      .def("reset", &Replay::reset, "Forgets the previous event of DIFF functions.");
+           "Evaluates slow data: the update value of the trigger's channel, one per event "
+           "(1-D, converted to float32 as spectra() does).")
+      .def("reset", &Replay::reset, "Forgets the previous event of DIFF functions.")
+      .def("__repr__", &Replay::repr);
 }
 
 }  // namespace qal3py

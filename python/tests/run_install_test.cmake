@@ -11,6 +11,10 @@ endif()
 set(script "
 import sys, qal3
 assert qal3.__file__.startswith(sys.argv[1]), qal3.__file__
+import os
+folder = os.path.dirname(qal3.__file__)
+for typing_file in ('py.typed', '_core.pyi'):
+    assert os.path.isfile(os.path.join(folder, typing_file)), typing_file
 entries = qal3.read_evlist(sys.argv[2])
 assert [e.evtype for e in entries] == [1, 5], entries
 print('qal3 from', qal3.__file__, 'read', len(entries), 'entries')

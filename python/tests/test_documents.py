@@ -1,5 +1,8 @@
 """Every document family read, written and read back; failures as qal3.Error;
 nothing on the process's standard output."""
+import os
+import warnings
+
 import pytest
 
 import qal3
@@ -242,3 +245,117 @@ def test_registry_names_and_help():
     assert ops[12].name == "BITS" and qal3.operation_index("BITS") == 12
     assert qal3.function_index("NOSUCH") == -1
     assert qal3.function_name(99) == "UNKNOWN"
+
+
+# --- text and encodings -------------------------------------------------------------
+
+LATIN1_DECL = '<?xml version="1.0" encoding="ISO-8859-1" ?>\n'
+
+
+def triggers_doc(description, decl=LATIN1_DECL):
+    return (f'{decl}<QAL3USERTRIGGERLIST>\n<USERTRIGGER><Chan name="C"/>'
+            f'<Description text="{description}"/></USERTRIGGER>\n</QAL3USERTRIGGERLIST>\n')
+
+
+@pytest.mark.parametrize("decl", [LATIN1_DECL, "<?xml version='1.0' encoding='UTF-16'?>",
+                                  '\ufeff<?xml version="1.0" encoding="latin1" standalone="yes"?>', ""])
+def test_str_documents_are_text_whatever_they_declare(decl):
+    text = "5 µs at 20 °C → ok"
+    (t,) = qal3.parse_triggers(triggers_doc(text, decl))
+    assert t.description == text
+
+
+def test_bytes_documents_are_decoded_by_their_declaration(tmp_path):
+    latin1 = triggers_doc("5 µs at 20 °C").encode("latin-1")
+    (t,) = qal3.parse_triggers(latin1)
+    assert t.description == "5 µs at 20 °C"
+    utf8 = triggers_doc("→ µ °", '<?xml version="1.0" encoding="UTF-8"?>').encode()
+    assert qal3.parse_triggers(bytearray(utf8))[0].description == "→ µ °"
+    (tmp_path / "t.xml").write_bytes(latin1)
+    assert qal3.read_triggers(tmp_path / "t.xml") == qal3.parse_triggers(latin1)
+    # A position after a rewritten declaration is where it is in the str.
+    with pytest.raises(qal3.Error) as info:
+        qal3.parse_evlist(LATIN1_DECL.rstrip("\n") + "<BMR><x></BMR>")
+    assert info.value.records[0].line == 1 and info.value.records[0].column > len(LATIN1_DECL)
+    with pytest.raises(TypeError, match="str or bytes"):
+        qal3.parse_evlist(42)
+
+
+# --- texts cut to their field -------------------------------------------------------
+
+@pytest.mark.parametrize("make, field, size", [
+    (lambda v: qal3.parse_envdict(
+        f"<ENVINDEXDICT><CHANNEL><INDEX>1</INDEX><PROP>{v}</PROP></CHANNEL></ENVINDEXDICT>",
+        layout="old"), "env_prop", 80),
+    (lambda v: qal3.parse_triggers(triggers_doc(v)), "description", 256),
+    (lambda v: qal3.parse_chan(f"<CHANDESCRIPTIONS><CHANNEL><PROP>P</PROP><NAME>D</NAME>"
+                               f"<UNITS>{v}</UNITS></CHANNEL></CHANDESCRIPTIONS>"), "units", 16),
+])
+def test_every_cut_text_is_a_warning_in_whole_characters(make, field, size):
+    exact = "x" * (size - 1)
+    with warnings.catch_warnings():
+        warnings.simplefilter("error")
+        make(exact)  # a text that fills its field is not cut
+    long = "é" * size  # two bytes each: the cut falls inside a character
+    with pytest.warns(qal3.Warning) as caught:
+        make(long)
+    (w,) = [w.message for w in caught if w.message.kind == "warning"]
+    kept = (size - 1) // 2
+    assert field in w.text and f"from {size} to {kept} characters" in w.text
+    assert "\udcc3" not in w.text and "é" in w.text
+
+
+def test_old_layout_names_cut_in_a_file_are_warnings_too(tmp_path):
+    path = tmp_path / "d.xml"
+    qal3.write_envdict([qal3.EnvIndexEntry(1, "P" * 200)], path)
+    with pytest.warns(qal3.Warning, match="env_prop cut from 200 to 79") as caught:
+        (e,) = qal3.read_envdict(path, layout="old")
+    assert e.env_prop == "P" * 79 and caught[0].message.document == path
+
+
+# --- files replaced whole --------------------------------------------------------------
+
+def test_writing_keeps_the_mode_and_replaces_a_link(tmp_path, examples):
+    entries = qal3.read_evlist(examples / "evlist_basic.xml")
+    target = tmp_path / "out.xml"
+    target.write_text("old")
+    target.chmod(0o600)
+    qal3.write_evlist(entries, target)
+    assert target.stat().st_mode & 0o777 == 0o600 and qal3.read_evlist(target) == entries
+    os.chmod(target, 0o640)
+    link = tmp_path / "link.xml"
+    link.symlink_to(target.name)
+    qal3.write_evlist(entries[:1], link)
+    assert not link.is_symlink() and link.stat().st_mode & 0o777 == 0o640
+    assert qal3.read_evlist(target) == entries  # the link's target is left alone
+    if os.geteuid() == 0:
+        os.chown(target, 1234, 2345)
+        qal3.write_evlist(entries, target)
+        assert (target.stat().st_uid, target.stat().st_gid) == (1234, 2345)
+    with pytest.raises(ValueError, match="empty"):
+        qal3.write_evlist(entries, "")
+    assert sorted(p.name for p in tmp_path.iterdir()) == ["link.xml", "out.xml"]
+
+
+def test_write_chan_names_the_dropped_repeats():
+    chans = [qal3.ChanDescr(prop_name="P", daq_name="D1"), qal3.ChanDescr(prop_name="P", daq_name="D2"),
+             qal3.ChanDescr(prop_name="Q", daq_name="D3")]
+    with pytest.warns(qal3.Warning, match="repeated property 'P'"):
+        doc = qal3.write_chan(chans)
+    assert [c.daq_name for c in qal3.parse_chan(doc)] == ["D1", "D3"]
+
+
+def test_masked_data_types_read_in_the_writers_sign(examples):
+    masked = -2147483584  # 0x80000040
+    (c,) = qal3.parse_chan(qal3.write_chan([qal3.ChanDescr(prop_name="P", daq_name="D", dtype=0x80000040)]))
+    assert c.dtype == masked and "<DTYPE>-2147483584</DTYPE>" in qal3.write_chan([c])
+    path = examples / "chan_descriptions.xml"
+    first = qal3.read_chan(path, shift=True)[0]
+    assert first.dtype == masked and qal3.ChanSelector(path).get_data_type(first.daq_name) == masked
+
+
+@pytest.mark.parametrize("reader", [qal3.read_evlist, qal3.read_gige, qal3.ChanSelector])
+def test_file_urls_are_not_paths(reader, examples):
+    with pytest.raises(qal3.FileNotFound) as info:
+        reader("file://" + str(examples / "evlist_basic.xml"))
+    assert "not URLs" in info.value.what

@@ -32,6 +32,19 @@ run_qal3 envdict --xml "$work/w_envdict.xml" "$examples/envdict.xml" >/dev/null 
 run_qal3 trigger convert -o "$work/w_triggers.xml" "$examples/triggers.xml" >/dev/null
 run_qal3 trigger convert -o "$work/w_plot_triggers.xml" "$examples/plot_triggers.xml" >/dev/null
 
+# The writers over the edge values of a float, infinities and NaN among them.
+edges="1e-07 0.3333333 1.0000001 1e-45 3.4028235e38 inf -inf nan -0"
+params="" dict="" i=0
+for v in $edges; do
+  params="$params param$i=\"$v\""
+  dict="$dict<CHANNEL><INDEX>$i</INDEX><PROP>P$i</PROP><DABS>$v</DABS><DREL>$v</DREL></CHANNEL>"
+  i=$((i + 1))
+done
+printf '<QAL3USERTRIGGERLIST><USERTRIGGER><Chan name="C"/><Function name="MEAN"%s/><Operation name="INSIDE"/><LowLimit value="-inf"/><UpperLimit value="nan"/></USERTRIGGER></QAL3USERTRIGGERLIST>\n' "$params" >"$work/edge_triggers.xml"
+printf '<ENVINDEXDICT>%s</ENVINDEXDICT>\n' "$dict" >"$work/edge_envdict.xml"
+run_qal3 trigger convert -o "$work/w_edge_triggers.xml" "$work/edge_triggers.xml" >/dev/null
+run_qal3 envdict --xml "$work/w_edge_envdict.xml" "$work/edge_envdict.xml" >/dev/null 2>&1
+
 failed=0 count=0
 for doc in "$examples"/*.xml "$work"/*.xml; do
   xsd=$(schema_of "$doc")
@@ -42,5 +55,5 @@ for doc in "$examples"/*.xml "$work"/*.xml; do
     failed=1
   fi
 done
-[ "$count" -ge 13 ] || { echo "only $count documents validated"; exit 1; }
+[ "$count" -ge 17 ] || { echo "only $count documents validated"; exit 1; }
 exit $failed

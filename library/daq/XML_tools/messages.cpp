@@ -122,11 +122,11 @@ int qal3_message_write_default(const qal3_message* m) {
     if (m->default_length && std::fwrite(m->default_text, 1, m->default_length, file) != m->default_length)
       ok = false;
   } else {
-    flockfile(file);
-    const std::size_t n = m->text ? m->length : 0;
-    if (n && fwrite_unlocked(m->text, 1, n, file) != n) ok = false;
-    if (putc_unlocked('\n', file) == EOF) ok = false;
-    funlockfile(file);
+    // One fwrite of the whole line: the stream's own lock keeps it whole
+    // among other threads' lines.
+    std::string line(m->text ? m->text : "", m->text ? m->length : 0);
+    line.push_back('\n');
+    if (std::fwrite(line.data(), 1, line.size(), file) != line.size()) ok = false;
   }
   if (m->flush && std::fflush(file) != 0) ok = false;
   return ok ? 0 : -1;

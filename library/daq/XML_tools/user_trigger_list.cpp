@@ -19,6 +19,7 @@
 #include "messages.h"
 #include "text_field.h"
 #include "pull_reader.h"
+#include "trigger_parameters.h"
 #include "user_case_trigger.h"
 #include "xml_output.h"
 
@@ -32,28 +33,8 @@ using qal3::number::float_text;
 
 constexpr const char* kRoot = "QAL3USERTRIGGERLIST";
 constexpr const char* kTrigger = "USERTRIGGER";
-constexpr int kParams = 16;
+constexpr int kParams = qal3::trigger::kParameters;
 constexpr std::size_t kText = 256;  // size of the record's text fields
-
-// Attribute names tried, left to right, for each function parameter.
-const char* const tags_aliasses[kParams][5] = {
-    {"param0", "start", "x0", "position", ""},
-    {"param1", "end", "y0", "", ""},
-    {"param2", "incr", "halfwidthX", "a", ""},
-    {"param3", "halfwidthY", "b", "", ""},
-    {"param4", "form", "", "", ""},
-    {"param5", "", "", "", ""},
-    {"param6", "", "", "", ""},
-    {"param7", "", "", "", ""},
-    {"param8", "", "", "", ""},
-    {"param9", "", "", "", ""},
-    {"param10", "", "", "", ""},
-    {"param11", "", "", "", ""},
-    {"param12", "", "", "", ""},
-    {"param13", "", "", "", ""},
-    {"param14", "", "", "", ""},
-    {"param15", "", "", "", ""},
-};
 
 // ---------------------------------------------------------------------------
 // Small helpers.
@@ -249,7 +230,7 @@ class TriggerListBuilder {
 
   static void read_function(const Step& s, qal3_user_case_trigger& t) {
     for (int i = 0; i < kParams; ++i) {
-      for (const char* alias : tags_aliasses[i]) {
+      for (const char* alias : qal3::trigger::kParameterAliases[i]) {
         if (alias[0] == '\0') break;
         if (const char* v = s.attr(alias)) {
           scan_float(v, t.fparam[i]);

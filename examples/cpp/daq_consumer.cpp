@@ -1,0 +1,111 @@
+// What a DAQ consumer does with the QAL3 libraries: load the channel
+// descriptions and ask which channels an event type wants, read a trigger
+// list, and evaluate the triggers on a block of channel data.
+//
+//   daq_consumer CHANNEL_DESCRIPTIONS.xml TRIGGERS.xml [EVENT_TYPE]
+//
+// Exit status: 0 done, 1 a document could not be read or a block built,
+// 2 usage error.
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "chan_selector.h"
+#include "event_util.h"
+#include "qal3_evutl_blocks.h"
+#include "user_case_trigger.h"
+
+namespace {
+
+// Trigger records belong to the caller, also after a failed read.
+struct Triggers {
+  std::vector<qal3_user_case_trigger*> list;
+  ~Triggers() {
+    for (qal3_user_case_trigger* t : list) QAL3_FREE_USER(t);
+  }
+};
+
+// Blocks from the stand-in's builders are released with qal3_evutl_free_block.
+struct FreeBlock {
+  void operator()(qal3_serv_block_subhead_2010* b) const { qal3_evutl_free_block(b); }
+};
+using Block = std::unique_ptr<qal3_serv_block_subhead_2010, FreeBlock>;
+
+// One event's data: a beam current spectrum of two subchannels (ten samples
+// on an axis from 0 in steps of 1) and a status word as a name/value.
+std::vector<Block> make_event() {
+  float current[2][10];
+  for (int i = 0; i < 10; ++i) {
+    current[0][i] = static_cast<float>(i);
+    current[1][i] = 1.0f + (i % 2) * 6.0f;
+  }
+  const qal3_spect_header_2010 axis{0.0f, 1.0f, 10, 0, 0.0f};
+  const qal3_spect_header_2010 axes[2] = {axis, axis};
+  const float* const samples[2] = {current[0], current[1]};
+  const float status = 4.0f;
+  std::vector<Block> blocks;
+  blocks.emplace_back(qal3_evutl_make_spectrum("BEAM/Current", QAL3_DATA_SPECTRUM, 2, axes, samples));
+  blocks.emplace_back(qal3_evutl_make_namval("VAC/Status", 1, &status));
+  return blocks;
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+  if (argc < 3 || argc > 4) {
+    std::fprintf(stderr, "usage: %s CHANNEL_DESCRIPTIONS.xml TRIGGERS.xml [EVENT_TYPE]\n", argv[0]);
+    return 2;
+  }
+  const int ev_type = argc == 4 ? std::atoi(argv[3]) : QAL3_EV_NORMAL;
+
+  // 1. The channel selector: true from set_descriptions means a failed read.
+  chan_selector selector;
+  std::vector<char*> documents{argv[1]};
+  int read = 0;
+  if (selector.set_descriptions(&documents, &read)) {
+    std::fprintf(stderr, "%s: cannot read the channel descriptions\n", argv[1]);
+    return 1;
+  }
+  // find_channel: the selector knows the channel and some description has the
+  // event type; get_event_type: the channel's event-type mask (bit n, type n).
+  std::printf("%d channel descriptions; wanted in events of type %d:\n", selector.size(), ev_type);
+  for (int i = 0; i < selector.size(); ++i) {
+    char* daq_name = selector.get_channel(i);
+    char* prop = selector.get_prop(i);
+    const bool known = selector.find_channel(ev_type, daq_name) || selector.find_channel(ev_type, prop);
+    const unsigned mask = static_cast<unsigned>(selector.get_event_type(daq_name));
+    const bool wanted = known && ((mask >> ev_type) & 1u);
+    std::printf("  %-20s %-36s %s\n", daq_name, prop, wanted ? "yes" : "no");
+  }
+
+  // 2. The trigger list: true from the reader means a failed read.
+  Triggers triggers;
+  if (parse_trigger_list_readf(argv[2], &triggers.list)) {
+    std::fprintf(stderr, "%s: cannot read the trigger list\n", argv[2]);
+    return 1;
+  }
+
+  // 3. One event's blocks, and each trigger evaluated on its channel's block:
+  // 1 fires, 0 does not, -1 the trigger cannot be evaluated.
+  const std::vector<Block> blocks = make_event();
+  for (const Block& b : blocks) {
+    if (!b) {
+      std::fprintf(stderr, "cannot build a data block\n");
+      return 1;
+    }
+  }
+  for (qal3_user_case_trigger* t : triggers.list) {
+    qal3_serv_block_subhead_2010* block = nullptr;
+    for (const Block& b : blocks) {
+      if (std::strcmp(b->chname, t->channel) == 0) block = b.get();
+    }
+    const int verdict = block ? qal3_is_trigger_on(block, t) : -1;
+    std::printf("trigger %-14s sub %d %-8s %s\n", t->channel, t->subchannel,
+                qal3_get_function_string(t->function),
+                verdict == 1 ? "fires" : verdict == 0 ? "does not fire" : "cannot be evaluated");
+  }
+  return 0;
+}

@@ -1,0 +1,38 @@
+// The attribute names of a trigger's function parameters: the reader of
+// trigger lists and the tool's checks read them from here. Header only;
+// internal to the project, not installed.
+#ifndef QAL3_TRIGGER_PARAMETERS_H
+#define QAL3_TRIGGER_PARAMETERS_H
+
+namespace qal3 {
+namespace trigger {
+
+constexpr int kParameters = 16;
+constexpr int kParameterNames = 5;
+
+// For each parameter, the attribute names that give it, tried left to
+// right: the first one present is read, the others are ignored. Unused
+// columns hold "".
+constexpr const char* const kParameterAliases[kParameters][kParameterNames] = {
+    {"param0", "start", "x0", "position", ""},
+    {"param1", "end", "y0", "", ""},
+    {"param2", "incr", "halfwidthX", "a", ""},
+    {"param3", "halfwidthY", "b", "", ""},
+    {"param4", "form", "", "", ""},
+    {"param5", "", "", "", ""},
+    {"param6", "", "", "", ""},
+    {"param7", "", "", "", ""},
+    {"param8", "", "", "", ""},
+    {"param9", "", "", "", ""},
+    {"param10", "", "", "", ""},
+    {"param11", "", "", "", ""},
+    {"param12", "", "", "", ""},
+    {"param13", "", "", "", ""},
+    {"param14", "", "", "", ""},
+    {"param15", "", "", "", ""},
+};
+
+}  // namespace trigger
+}  // namespace qal3
+
+#endif  // QAL3_TRIGGER_PARAMETERS_H

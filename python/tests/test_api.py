@@ -1,0 +1,128 @@
+"""The module as a Python user meets it: arguments, registry, numpy input,
+reprs, docstrings, stubs and the star import."""
+import ast
+import inspect
+import os
+import pathlib
+import subprocess
+import sys
+
+import numpy as np
+import pytest
+
+import qal3
+from qal3 import _core
+
+
+def test_chan_selector_takes_one_path_or_many(examples):
+    path = examples / "chan_descriptions.xml"
+    n = len(qal3.ChanSelector([path]))
+    for one in (path, str(path), os.fsencode(path)):
+        assert len(qal3.ChanSelector(one)) == n
+    assert len(qal3.ChanSelector(path.read_text(), documents=True)) == n
+    assert repr(qal3.ChanSelector(str(path))) == f"ChanSelector([{str(path)!r}], channels={n})"
+    with pytest.raises(TypeError):
+        qal3.ChanSelector(42)
+
+
+def test_free_registry_slots_are_marked_and_refused():
+    funcs, ops = qal3.functions(), qal3.operations()
+    assert [f.slot for f in funcs if f.free] == list(range(16, 32))
+    assert [o.slot for o in ops if o.free] == list(range(13, 32))
+    with pytest.raises(ValueError, match="FUNC20.*free"):
+        qal3.Trigger(function="FUNC20")
+    with pytest.raises(ValueError, match="OP13.*free"):
+        qal3.Trigger(operation="OP13")
+
+
+@pytest.mark.parametrize("dtype", [np.float64, np.int16, np.uint32, np.float32])
+def test_replay_takes_float_and_integer_arrays_as_float32(dtype):
+    t = qal3.Trigger(channel="C", function="SUM", fparam=[0.0, -1.0, 1.0], operation="GT", low=5.0)
+    data = np.arange(12).reshape(3, 4)
+    fired, value = qal3.evaluate(t, data.astype(dtype))
+    want = data.astype(np.float32).sum(axis=1, dtype=np.float32)
+    np.testing.assert_array_equal(value, want)
+    assert list(fired) == list(want > 5)
+
+
+@pytest.mark.parametrize("bad, error", [(np.zeros((2, 2, 2)), ValueError), (np.float64(1.0), ValueError),
+                                        (np.array(["a"]), TypeError), (np.zeros(2, complex), TypeError)])
+def test_replay_refuses_other_arrays(bad, error):
+    with pytest.raises(error):
+        qal3.evaluate(qal3.Trigger(channel="C"), bad)
+
+
+@pytest.mark.parametrize("field, value", [("low", "1.0"), ("upper", None), ("fparam", ["x"])])
+def test_a_wrong_type_is_a_type_error_naming_the_field(field, value):
+    t = qal3.Trigger(channel="C", **{field: value})
+    for call in (qal3.write_triggers, lambda t: qal3.Replay(t)):
+        with pytest.raises(TypeError, match=field):
+            call([t] if call is qal3.write_triggers else t)
+    with pytest.raises(TypeError, match="env_ch_abs_delta"):
+        qal3.write_envdict([qal3.EnvIndexEntry(1, "P", "0.5")])
+
+
+def test_replay_repr_shows_the_trigger_and_its_state():
+    r = qal3.Replay(qal3.Trigger(channel="BEAM", subchannel=2, function="DIFFMEAN", fparam=[0.0, -1.0, 1.0],
+                                 operation="GT"))
+    assert repr(r) == "Replay(channel='BEAM', subchannel=2, function=DIFFMEAN, operation=GT)"
+    r.spectra(np.full(4, 2.5, np.float32))
+    assert repr(r).endswith(", previous=2.5)")
+
+
+def test_version_and_docstrings():
+    assert qal3.__version__.count(".") == 2
+    missing = []
+    for name in dir(qal3):
+        obj = getattr(qal3, name)
+        if name.startswith("_") or not (inspect.isclass(obj) or callable(obj)):
+            continue
+        if not inspect.getdoc(obj):
+            missing.append(name)
+        if inspect.isclass(obj) and obj.__module__.startswith("qal3"):
+            for m, member in vars(obj).items():
+                if not m.startswith("_") and callable(member) or isinstance(member, property):
+                    if not m.startswith("_") and not inspect.getdoc(member):
+                        missing.append(f"{name}.{m}")
+    assert missing == []
+
+
+def test_stubs_cover_the_extension_exactly():
+    folder = pathlib.Path(qal3.__file__).parent
+    assert (folder / "py.typed").exists()
+    tree = ast.parse((folder / "_core.pyi").read_text())
+    stubbed = {}
+    for node in tree.body:
+        if isinstance(node, ast.FunctionDef):
+            stubbed[node.name] = None
+        elif isinstance(node, ast.ClassDef):
+            stubbed[node.name] = {n.name for n in node.body if isinstance(n, ast.FunctionDef)}
+        elif isinstance(node, ast.AnnAssign):
+            stubbed[node.target.id] = None
+    public = {n for n in dir(_core) if not n.startswith("_") or n == "__version__"}
+    assert set(stubbed) == public
+    for name, methods in stubbed.items():
+        if methods is not None:
+            cls = getattr(_core, name)
+            have = {m for m in vars(cls) if not m.startswith("_")} | {"__init__"}
+            have |= {m for m in ("__len__",) if m in vars(cls)}
+            assert methods == have, name
+
+
+def test_star_import_keeps_the_builtin_warning():
+    scope = {}
+    exec("from qal3 import *", scope)
+    assert "Warning" not in scope and scope["QAL3Warning"] is qal3.Warning
+    assert issubclass(qal3.Warning, UserWarning)
+
+
+def test_the_replay_example_writes_only_where_it_is_told(tmp_path, examples):
+    script = examples / "replay_triggers.py"
+    env = dict(os.environ, PYTHONPATH=os.pathsep.join(sys.path))
+    run = lambda *args: subprocess.run([sys.executable, str(script), "--events", "20", *args], cwd=tmp_path,
+                                       env=env, capture_output=True, text=True, check=True)
+    assert "DIFFMAX" in run().stdout
+    assert list(tmp_path.iterdir()) == []
+    run("--out", str(tmp_path / "rec"))
+    assert sorted(p.name for p in (tmp_path / "rec").iterdir()) == [
+        "beam_current_sub0.npy", "beam_current_sub1.npy", "vac_status.npy"]
