@@ -93,16 +93,15 @@ std::size_t characters(const std::string& text) {
   }));
 }
 
-// The property names of the document's entries as written, by index.
-std::multimap<std::string, std::string> written_names(const cli::Input& in) {
-  std::multimap<std::string, std::string> names;
+// The property names of the document's entries as written.
+std::vector<std::string> written_names(const cli::Input& in) {
+  std::vector<std::string> names;
   check::Document doc(in.name, in.text);
   std::vector<check::Finding> ignored;  // the reader reports what matters
   if (!doc.read(check::schema_directory(), ignored) || !doc.root()) return names;
   for (const auto& channel : doc.root()->children) {
-    const check::Node* index = channel->child("INDEX");
     const check::Node* prop = channel->child("PROP");
-    if (channel->name == "CHANNEL" && index && prop) names.emplace(trimmed(index->text), trimmed(prop->text));
+    if (channel->name == "CHANNEL" && prop) names.push_back(trimmed(prop->text));
   }
   return names;
 }
@@ -113,16 +112,14 @@ std::multimap<std::string, std::string> written_names(const cli::Input& in) {
 template <class Entry>
 void warn_cut_names(const cli::Input& in, const std::vector<Entry*>& kept) {
   const std::size_t room = sizeof(kept[0]->data.env_prop) - 1;
-  std::multimap<std::string, std::string> written;
+  std::vector<std::string> written;
   bool looked = false;
   for (const Entry* e : kept) {
     const std::string name = cli::field_text(e->data.env_prop);
     if (name.size() + 3 < room) continue;  // no cut left this much room
     if (!looked) written = written_names(in);
     looked = true;
-    const auto range = written.equal_range(std::to_string(e->index));
-    for (auto it = range.first; it != range.second; ++it) {
-      const std::string& full = it->second;
+    for (const std::string& full : written) {
       if (full.size() <= name.size() || full.compare(0, name.size(), name) != 0) continue;
       cli::file_error(in.name, "warning: property name of index " + std::to_string(e->index) + " (" +
                                    std::to_string(characters(full)) + " characters) cut to " +
