@@ -125,8 +125,11 @@ class Document::Source {
 
   std::string_view bytes() const { return bytes_; }
 
-  // Byte offset of a position; npos when it lies outside the text.
-  std::size_t offset(Position p) const {
+  // Byte offset of a position; npos when it lies outside the text. With
+  // `exact`, says whether position() of the offset gives `p` back (not so
+  // for a column past the end of its line).
+  std::size_t offset(Position p, bool* exact = nullptr) const {
+    if (exact) *exact = false;
     if (!mapped_ || p.line < 1 || p.column < 1 || p.line > lines_) return std::string::npos;
     // The last mark at or before the position.
     auto it = std::upper_bound(marks_.begin(), marks_.end(), p, [](Position q, const Mark& m) {
@@ -143,6 +146,7 @@ class Document::Source {
       at.offset = next_char(at.offset);
     }
     if (on_line) last_ = {at.offset, p.line, p.column};
+    if (exact) *exact = on_line;
     return at.offset;
   }
 
@@ -267,8 +271,10 @@ class Document::Source {
 // The tree, kept small for documents of many small elements: each name is
 // stored once, every text (and attribute value) goes into one buffer, led by
 // its size and the size of its lead, and the elements lie in document order,
-// each knowing where its subtree ends. An element costs 32 bytes and its
-// text a byte or two more than the text itself.
+// each knowing where its subtree ends. A position is kept as its byte offset
+// in the source, or, where that does not give it back (a document in
+// UTF-16, a column past the end of a line), in a list of its own. An element
+// costs 24 bytes and its text a byte or two more than the text itself.
 
 class Tree {
  public:
@@ -279,8 +285,8 @@ class Tree {
     std::uint32_t end;         // one past the last element of its subtree
     std::uint32_t attributes;  // its first attribute; they end where the next element's begin
     std::uint32_t text;        // in texts_
-    Position after_start;
-    Position after_end;
+    std::uint32_t after_start;  // positions, as keep() gives them
+    std::uint32_t after_end;
   };
   struct Attr {
     std::uint32_t name;
@@ -338,14 +344,14 @@ class Tree {
 
   std::uint32_t add_element(std::uint32_t name, Position after_start) {
     const auto index = static_cast<std::uint32_t>(elements.size());
-    elements.push_back({name, index + 1, static_cast<std::uint32_t>(attributes.size()), 0, after_start, {}});
+    elements.push_back({name, index + 1, static_cast<std::uint32_t>(attributes.size()), 0, keep(after_start), kUnset});
     return index;
   }
   void add_attribute(std::uint32_t name, std::uint32_t value) { attributes.push_back({name, value, kNoOffset}); }
   void close_element(std::uint32_t index, Position after_end, std::uint32_t text) {
     Element& e = elements[index];
     e.end = static_cast<std::uint32_t>(elements.size());
-    e.after_end = after_end;
+    e.after_end = keep(after_end);
     e.text = text;
   }
 
@@ -354,7 +360,7 @@ class Tree {
   void place_attributes(std::uint32_t index) {
     const std::uint32_t first = elements[index].attributes;
     if (first == attributes.size()) return;
-    const std::size_t end = source_.offset(elements[index].after_start);
+    const std::size_t end = offset(elements[index].after_start);
     std::size_t next = first;
     source_.attribute_values(source_.tag_start(end), end, [&](std::string_view name, std::size_t offset) {
       if (next < attributes.size() && this->name(attributes[next].name) == name)
@@ -371,13 +377,24 @@ class Tree {
   const Document::Source& source() const { return source_; }
 
   // The first element (in document order) whose position `which` is `p`.
-  Node node_at(Position p, Position (Node::*which)() const) const {
+  Node node_at(Position p, std::uint32_t Element::*which) const {
+    bool exact = false;
+    const std::size_t o = source_.offset(p, &exact);
+    const std::uint32_t wanted = exact && o < kOther ? static_cast<std::uint32_t>(o) : kUnset;
     for (std::uint32_t i = 0; i < elements.size(); ++i) {
-      const Node n(this, i);
-      const Position q = (n.*which)();
-      if (q.line == p.line && q.column == p.column) return n;
+      const std::uint32_t kept = elements[i].*which;
+      if (kept & kOther ? same(position(kept), p) : kept == wanted) return Node(this, i);
     }
     return {};
+  }
+
+  Position position(std::uint32_t kept) const {
+    if (kept == kUnset) return {};
+    return kept & kOther ? others_[kept & ~kOther] : source_.position(kept);
+  }
+  // The byte offset of a kept position, as Source::offset gives it.
+  std::size_t offset(std::uint32_t kept) const {
+    return kept & kOther ? source_.offset(position(kept)) : kept;
   }
 
  private:
@@ -400,7 +417,21 @@ class Tree {
     return {std::string_view(texts_).substr(at, size), std::min(lead, size)};
   }
 
+  static constexpr std::uint32_t kOther = 0x80000000u;  // kept in others_
+  static constexpr std::uint32_t kUnset = UINT32_MAX;   // no position (an element never closed)
+
+  static bool same(Position a, Position b) { return a.line == b.line && a.column == b.column; }
+
+  std::uint32_t keep(Position p) {
+    bool exact = false;
+    const std::size_t o = source_.offset(p, &exact);
+    if (exact && o < kOther) return static_cast<std::uint32_t>(o);
+    others_.push_back(p);
+    return kOther | static_cast<std::uint32_t>(others_.size() - 1);
+  }
+
   const Document::Source& source_;
+  std::vector<Position> others_;
   std::map<std::string, std::uint32_t, std::less<>> ids_;
   std::vector<const std::string*> names_;
   std::string texts_;
@@ -409,22 +440,21 @@ class Tree {
 std::string_view Node::name() const { return tree_->name(tree_->elements[index_].name); }
 std::string_view Node::text() const { return tree_->text(tree_->elements[index_].text); }
 std::string_view Node::lead() const { return tree_->lead(tree_->elements[index_].text); }
-Position Node::after_start() const { return tree_->elements[index_].after_start; }
-Position Node::after_end() const { return tree_->elements[index_].after_end; }
+Position Node::after_start() const { return tree_->position(tree_->elements[index_].after_start); }
+Position Node::after_end() const { return tree_->position(tree_->elements[index_].after_end); }
 
 Position Node::tag() const {
   const Document::Source& source = tree_->source();
   const Position after = after_start();
-  const std::size_t end = source.offset(after);
+  const std::size_t end = tree_->offset(tree_->elements[index_].after_start);
   const std::size_t lt = source.tag_start(end);
   return lt == std::string::npos ? after : source.position_before(after, end, lt);
 }
 
 Position Node::value() const {
   const Document::Source& source = tree_->source();
-  const Position after = after_start();
-  const std::size_t value = source.first_non_blank(source.offset(after));
-  return value == std::string::npos ? after : source.position(value);
+  const std::size_t value = source.first_non_blank(tree_->offset(tree_->elements[index_].after_start));
+  return value == std::string::npos ? after_start() : source.position(value);
 }
 
 std::size_t Node::attribute_count() const {
@@ -678,8 +708,6 @@ class TreeBuilder : public ErrorCollector {
   std::string utf8_;  // reused for each conversion
 };
 
-bool same(Position a, Position b) { return a.line == b.line && a.column == b.column; }
-
 bool whole_number(std::string_view text) {
   const auto b = text.find_first_not_of(" \t\r\n");
   if (b == std::string_view::npos) return false;
@@ -707,7 +735,7 @@ std::string plain_message(const std::string& message, const std::string& value) 
 // finding moves to the value and names it.
 void Document::locate(Finding& f) const {
   const Position at{f.line, f.column};
-  if (const Node n = tree_->node_at(at, &Node::after_start)) {
+  if (const Node n = tree_->node_at(at, &Tree::Element::after_start)) {
     std::optional<Attribute> bad;
     for (std::size_t i = 0; i < n.attribute_count(); ++i) {
       const Attribute a = n.attribute_at(i);
@@ -726,7 +754,7 @@ void Document::locate(Finding& f) const {
                 plain_message(f.message, std::string(bad->value));
     return;
   }
-  if (const Node n = tree_->node_at(at, &Node::after_end)) {
+  if (const Node n = tree_->node_at(at, &Tree::Element::after_end)) {
     if (n.has_children()) return;
     const std::string_view text = n.text();
     const auto b = text.find_first_not_of(" \t\r\n");
