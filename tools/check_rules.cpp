@@ -239,7 +239,7 @@ class Checker {
   // Fields of `parent` given more than once: the last one is read, but for
   // `first_read`.
   void repeated_fields(const Node& parent, const std::vector<std::string>& fields, const std::string& first_read) {
-    std::map<std::string, Node> seen;
+    std::map<std::string_view, Node> seen;
     for (const Node c : parent.children()) {
       if (std::find(fields.begin(), fields.end(), c.name()) == fields.end()) continue;
       const auto it = seen.emplace(c.name(), c);
@@ -263,7 +263,7 @@ class Checker {
     flatten(ev, flat);
     bool block_open = false;
     bool list_open = false;
-    std::map<std::string, Node> entry_fields;  // of the entry the last TYPE made
+    std::map<std::string_view, Node> entry_fields;  // of the entry the last TYPE made
     for (Node n : flat) {
       if (n.name() == "TYPE") {
         type_range(n, QAL3_EV_EVMAX, "event type",
@@ -330,22 +330,22 @@ class Checker {
   };
 
   void repeated_property(const Node& channel, Node prop, Node name, const Merge& merge,
-                         std::map<std::string, Node>& props, std::map<std::string, Node>& names) {
-    const std::string daq(name ? name.text() : "");
+                         std::map<std::string_view, Node>& props, std::map<std::string_view, Node>& names) {
+    const std::string_view daq = name ? name.text() : std::string_view();
     if (prop && !prop.text().empty()) {
       const auto it = props.emplace(prop.text(), channel);
       if (!it.second) warning(prop.value(), repeated_property_message(channel, prop, daq, merge, it.first->second));
     }
     if (!daq.empty()) {
       const auto it = names.emplace(daq, channel);
-      if (!it.second) warning(name.value(), "DAQ name " + quoted(daq) + " already used at " + line_of(it.first->second));
+      if (!it.second) warning(name.value(), "DAQ name " + quoted(std::string(daq)) + " already used at " + line_of(it.first->second));
     }
   }
 
-  static std::string repeated_property_message(const Node& channel, const Node& prop, const std::string& daq,
+  static std::string repeated_property_message(const Node& channel, const Node& prop, std::string_view daq,
                                                const Merge& merge, const Node& first) {
     std::string message = "property " + quoted(std::string(prop.text())) + " already described at " + line_of(first) +
-                          ": a merge or conversion drops " + (daq.empty() ? "this channel" : "DAQ name " + quoted(daq) +
+                          ": a merge or conversion drops " + (daq.empty() ? "this channel" : "DAQ name " + quoted(std::string(daq)) +
                           " and the rest of this channel");
     std::vector<std::string> taken;
     for (const Node c : channel.children()) {
@@ -366,8 +366,8 @@ class Checker {
     static const std::vector<std::string> kFields = {"STREAM", "EVTYPE", "DTYPE",     "DB_KEY", "COUNT",
                                                      "SB_NAME", "PROP",  "NAME",      "SETPOINT", "SUBSYSTEM",
                                                      "UNITS",  "DESC",  "SIZE"};
-    std::map<std::string, Node> props;
-    std::map<std::string, Node> names;
+    std::map<std::string_view, Node> props;
+    std::map<std::string_view, Node> names;
     for (const Node ch : root.children()) {
       if (ch.name() != "CHANNEL") continue;
       const Node& c = ch;
@@ -439,8 +439,8 @@ class Checker {
   void daq_variables(const Node& root) {
     // Every read of this format merges a repeated property.
     static const Merge kMerge{{"evType"}, "reading"};
-    std::map<std::string, Node> props;
-    std::map<std::string, Node> names;
+    std::map<std::string_view, Node> props;
+    std::map<std::string_view, Node> names;
     for (const Node ch : root.children()) {
       const Node& c = ch;
       if (c.name() != "DaqFloat" && c.name() != "DaqBits" && c.name() != "DaqFloatMatrix") continue;
@@ -488,7 +488,7 @@ class Checker {
     constexpr Field kProp = field(&qal3_env_dictionary_block_2010::env_prop);
     constexpr Field kOldProp = field(&qal3_env_dictionary_block::env_prop);
     std::map<long long, Node> indexes;
-    std::map<std::string, Node> props;
+    std::map<std::string_view, Node> props;
     for (const Node ch : root.children()) {
       if (ch.name() != "CHANNEL") continue;
       needed(ch, "INDEX", "it is not read");
