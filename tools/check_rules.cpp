@@ -5,6 +5,9 @@
 #include <charconv>
 #include <cmath>
 #include <cstdio>
+#include <iterator>
+#include <limits>
+#include <optional>
 #include <map>
 
 #include "event.h"
@@ -551,6 +554,7 @@ class Checker {
     if (Node f = t.child("Function")) {
       registry_name(f, true);
       parameters(f);
+      behaviours(t, f);
     }
     if (Node op = t.child("Operation")) registry_name(op, false);
     for (const char* limit : {"LowLimit", "UpperLimit"})
@@ -576,6 +580,84 @@ class Checker {
         }
       }
     }
+  }
+
+  // What a built-in function does that the file shows and its reader may
+  // not expect: DIFFSUM's sign, a window that ends before it starts, RMS
+  // limits beyond what its single-precision squares hold.
+  void behaviours(const Node& t, const Node& f) {
+    const std::optional<Attribute> name = f.attribute("name");
+    if (!name || options_.known_names.count(trim(name->value))) return;
+    const std::string function = trim(name->value);
+    if (function == "DIFFSUM")
+      warning(doc_.attribute_position(f, *name),
+              "function 'DIFFSUM' gives the previous event's sum minus this event's: the opposite sign of the "
+              "other DIFF functions");
+    if (reads_window(function)) window_order(f);
+    if (function == "RMS" || function == "DIFFRMS")
+      for (const char* limit : {"LowLimit", "UpperLimit"})
+        if (const Node l = t.child(limit))
+          if (const std::optional<Attribute> a = l.attribute("value")) rms_limit(l, *a, function == "RMS");
+  }
+
+  // The built-in functions that reduce a window (VALUE reads one sample).
+  static bool reads_window(const std::string& function) {
+    static const char* const kWindowed[] = {"MIN",     "MAX",     "MEAN",     "RMS",     "STD",     "SUM",
+                                            "P2P",     "DIFFMIN", "DIFFMAX",  "DIFFMEAN", "DIFFRMS", "DIFFSTD",
+                                            "DIFFSUM", "DIFFP2P"};
+    return std::find(std::begin(kWindowed), std::end(kWindowed), function) != std::end(kWindowed);
+  }
+
+  // Parameter `index` of a Function as the reader takes it (the first of its
+  // names given), when it is a number.
+  static std::optional<float> parameter(const Node& f, std::size_t index, std::optional<Attribute>& given) {
+    for (const char* name : qal3::trigger::kParameterAliases[index]) {
+      given = *name ? f.attribute(name) : std::nullopt;
+      if (given) return number(given->value);
+    }
+    return std::nullopt;
+  }
+
+  static std::optional<float> number(std::string_view raw) {
+    const std::string text = trim(raw);
+    char* end = nullptr;
+    const float v = qal3::number::to_float(text.c_str(), &end);
+    if (text.empty() || end != text.c_str() + text.size()) return std::nullopt;
+    return v;
+  }
+
+  // The window's end counts from the spectrum's start, whatever the
+  // window's own start: an end before the start gives an empty window, or,
+  // on a spectrum that starts past the end, a window that runs to the
+  // spectrum's end. A negative end is the usual way to ask for the rest of
+  // a spectrum whose axis starts at 0, and is not reported.
+  void window_order(const Node& f) {
+    std::optional<Attribute> start_attr, end_attr;
+    const std::optional<float> start = parameter(f, 0, start_attr);
+    const std::optional<float> end = parameter(f, 1, end_attr);
+    if (!start || !end || !(*end >= 0) || !(*end < *start)) return;
+    const std::string end_text = trim(end_attr->value);
+    warning(doc_.attribute_position(f, *end_attr),
+            "Function " + std::string(end_attr->name) + " " + end_text + " is before " +
+                std::string(start_attr->name) + " " + trim(start_attr->value) + ": the window is empty and the trigger fails, or, on a spectrum that starts past " + end_text +
+                ", it runs to the end of the spectrum");
+  }
+
+  // RMS squares each sample in single precision: a square overflows above
+  // sqrt(FLT_MAX) and loses precision below sqrt(FLT_MIN). STD does not.
+  void rms_limit(const Node& l, const Attribute& a, bool small_too) {
+    const std::optional<float> v = number(a.value);
+    if (!v || !std::isfinite(*v)) return;
+    static const float kLargest = std::sqrt(std::numeric_limits<float>::max());
+    static const float kSmallest = std::sqrt(std::numeric_limits<float>::min());
+    const std::string what = std::string(l.name()) + " " + std::string(a.name) + " " + trim(a.value);
+    const std::string why = " squares each sample in single precision (STD does not)";
+    if (std::fabs(*v) > kLargest)
+      warning(doc_.attribute_position(l, a), what + " is beyond what RMS gives: it" + why +
+                                                 ", and a sample above 1.8e+19 makes it inf");
+    else if (small_too && *v != 0 && std::fabs(*v) < kSmallest)
+      warning(doc_.attribute_position(l, a), what + " is below what RMS resolves: it" + why +
+                                                 ", and samples below 1.1e-19 lose precision, below 2.6e-23 all of it");
   }
 
   void text_attribute(Node n, const std::string& attr, Field f, const std::string& what) {
