@@ -12,6 +12,7 @@
 #include <vector>
 
 #include "alloc_fault.h"
+#include "check_rules.h"
 #include "parse_chan_descr.h"
 #include "parse_env_index_dictionary.h"
 #include "parse_ev_list.h"
@@ -162,6 +163,24 @@ TEST(ReadCost, EveryReaderIsBoundedByItsInput) {
       }
     }
   }
+}
+
+// check holds a document of many small elements (the densest kind: 16
+// bytes an element) in a small multiple of its size, not in a heap block
+// or more per element.
+TEST(ReadCost, CheckHoldsSmallElementsCompactly) {
+  const std::string doc = "<?xml version=\"1.0\"?><BMR>" +
+                          repeat("<EVENT><TYPE>1</TYPE><SBLOCK>B<CHLIST><CHAN>C.1/X</CHAN></CHLIST></SBLOCK></EVENT>",
+                                 25000) +
+                          "</BMR>";
+  const std::string schemas = check::schema_directory();
+  const std::size_t before = allocfault::heap_in_use();
+  check::Document document("events.xml", doc);
+  std::vector<check::Finding> findings;
+  ASSERT_TRUE(document.read(schemas, findings));
+  EXPECT_TRUE(findings.empty());
+  const std::size_t held = allocfault::heap_in_use() - before;
+  EXPECT_LE(held, 3 * doc.size()) << "input " << doc.size() << " bytes";
 }
 
 }  // namespace

@@ -189,6 +189,52 @@ TEST(ToolCheck, FloatTexts) {
   }
 }
 
+// What a built-in function does that the file shows: a warning where the
+// document shows it, and none for the usual forms.
+TEST(ToolCheck, FunctionBehavioursTheFileShows) {
+  struct Case {
+    const char* function;  // the Function element's attributes
+    const char* limits;    // LowLimit and UpperLimit elements
+    const char* finding;   // "" for none
+  };
+  const Case cases[] = {
+      {"name=\"DIFFSUM\"", "",
+       "2:46: warning: function 'DIFFSUM' gives the previous event's sum minus this event's: the opposite sign of "
+       "the other DIFF functions"},
+      {"name=\"DIFFMEAN\"", "", ""},
+      {"name=\"MEAN\" start=\"5\" end=\"2\"", "",
+       "2:67: warning: Function end 2 is before start 5: the window is empty and the trigger fails, or, on a "
+       "spectrum that starts past 2, it runs to the end of the spectrum"},
+      {"name=\"MAX\" x0=\"5\" param1=\"2\" end=\"9\"", "",
+       "2:66: warning: Function param1 2 is before x0 5: the window is empty and the trigger fails, or, on a "
+       "spectrum that starts past 2, it runs to the end of the spectrum\n"
+       "2:74: warning: Function end 9 is not read: param1 gives the same parameter and is read"},
+      {"name=\"P2P\" start=\"100\" end=\"-1\"", "", ""},  // the rest of the spectrum
+      {"name=\"VALUE\" start=\"5\" end=\"2\"", "", ""},   // one sample, no window
+      {"name=\"RMS\"", "<UpperLimit value=\"2e19\"/>",
+       "2:93: warning: UpperLimit value 2e19 is beyond what RMS gives: it squares each sample in single precision "
+       "(STD does not), and a sample above 1.8e+19 makes it inf"},
+      {"name=\"RMS\"", "<LowLimit value=\"1e-21\"/>",
+       "2:91: warning: LowLimit value 1e-21 is below what RMS resolves: it squares each sample in single "
+       "precision (STD does not), and samples below 1.1e-19 lose precision, below 2.6e-23 all of it"},
+      {"name=\"RMS\"", "<LowLimit value=\"0\"/><UpperLimit value=\"1e19\"/>", ""},
+      {"name=\"STD\"", "<LowLimit value=\"1e-21\"/><UpperLimit value=\"2e19\"/>", ""},
+      {"name=\"DIFFRMS\"", "<LowLimit value=\"1e-21\"/>", ""},  // a difference of two RMS values
+      {"name=\"DIFFRMS\"", "<UpperLimit value=\"-2e19\"/>",
+       "2:97: warning: UpperLimit value -2e19 is beyond what RMS gives: it squares each sample in single "
+       "precision (STD does not), and a sample above 1.8e+19 makes it inf"},
+  };
+  for (const Case& c : cases) {
+    std::string out;
+    const int rc = check_text("<QAL3USERTRIGGERLIST>\n<USERTRIGGER><Chan name=\"C\"/><Function " +
+                                  std::string(c.function) + "/><Operation name=\"GT\"/>" + c.limits +
+                                  "</USERTRIGGER>\n</QAL3USERTRIGGERLIST>\n",
+                              out);
+    EXPECT_EQ(out, *c.finding ? std::string(c.finding) + "\n" : "") << c.function << c.limits;
+    EXPECT_EQ(rc, *c.finding ? 1 : 0) << c.function << c.limits;
+  }
+}
+
 // Every writer's output over the edge values of a float: no finding, a
 // --strict conversion takes it, and the schemas agree.
 TEST(ToolCheck, WriterEdgeValuesAreClean) {

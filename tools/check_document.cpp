@@ -3,6 +3,7 @@
 #include <unistd.h>
 
 #include <algorithm>
+#include <map>
 #include <cstdlib>
 #include <cstring>
 #include <stdexcept>
@@ -47,6 +48,35 @@ std::string to_utf8(const XMLCh* text, XMLSize_t length) {
 }
 
 std::string to_utf8(const XMLCh* text) { return to_utf8(text, text ? xc::XMLString::stringLen(text) : 0); }
+
+// Appends UTF-16 `text` to `out` as UTF-8 (a lone surrogate, which no
+// well-formed document holds, as '?').
+void append_utf8(std::string& out, const XMLCh* text, std::size_t length) {
+  for (std::size_t i = 0; i < length; ++i) {
+    char32_t c = text[i];
+    if (c >= 0xD800 && c < 0xDC00 && i + 1 < length && text[i + 1] >= 0xDC00 && text[i + 1] < 0xE000) {
+      c = 0x10000 + ((c - 0xD800) << 10) + (text[++i] - 0xDC00);
+    } else if (c >= 0xD800 && c < 0xE000) {
+      out += '?';
+      continue;
+    }
+    if (c < 0x80) {
+      out += static_cast<char>(c);
+    } else if (c < 0x800) {
+      out += static_cast<char>(0xC0 | (c >> 6));
+      out += static_cast<char>(0x80 | (c & 0x3F));
+    } else if (c < 0x10000) {
+      out += static_cast<char>(0xE0 | (c >> 12));
+      out += static_cast<char>(0x80 | ((c >> 6) & 0x3F));
+      out += static_cast<char>(0x80 | (c & 0x3F));
+    } else {
+      out += static_cast<char>(0xF0 | (c >> 18));
+      out += static_cast<char>(0x80 | ((c >> 12) & 0x3F));
+      out += static_cast<char>(0x80 | ((c >> 6) & 0x3F));
+      out += static_cast<char>(0x80 | (c & 0x3F));
+    }
+  }
+}
 
 // Xerces set up for the life of one object, under the library's lock.
 class Platform {
@@ -94,8 +124,11 @@ class Document::Source {
 
   std::string_view bytes() const { return bytes_; }
 
-  // Byte offset of a position; npos when it lies outside the text.
-  std::size_t offset(Position p) const {
+  // Byte offset of a position; npos when it lies outside the text. With
+  // `exact`, says whether position() of the offset gives `p` back (not so
+  // for a column past the end of its line).
+  std::size_t offset(Position p, bool* exact = nullptr) const {
+    if (exact) *exact = false;
     if (!mapped_ || p.line < 1 || p.column < 1 || p.line > lines_) return std::string::npos;
     // The last mark at or before the position.
     auto it = std::upper_bound(marks_.begin(), marks_.end(), p, [](Position q, const Mark& m) {
@@ -112,6 +145,7 @@ class Document::Source {
       at.offset = next_char(at.offset);
     }
     if (on_line) last_ = {at.offset, p.line, p.column};
+    if (exact) *exact = on_line;
     return at.offset;
   }
 
@@ -233,6 +267,227 @@ class Document::Source {
 };
 
 // ---------------------------------------------------------------------------
+// The tree, kept small for documents of many small elements: each name is
+// stored once, every text (and attribute value) goes into one buffer, led by
+// its size and the size of its lead, and the elements lie in document order,
+// each knowing where its subtree ends. A position is kept as its byte offset
+// in the source, or, where that does not give it back (a document in
+// UTF-16, a column past the end of a line), in a list of its own. An element
+// costs 24 bytes and its text a byte or two more than the text itself.
+
+class Tree {
+ public:
+  static constexpr std::uint32_t kFull = UINT32_MAX;  // no room for a text
+
+  struct Element {
+    std::uint32_t name;
+    std::uint32_t end;         // one past the last element of its subtree
+    std::uint32_t attributes;  // its first attribute; they end where the next element's begin
+    std::uint32_t text;        // in texts_
+    std::uint32_t after_start;  // positions, as keep() gives them
+    std::uint32_t after_end;
+  };
+  struct Attr {
+    std::uint32_t name;
+    std::uint32_t value;   // in texts_
+    std::uint32_t offset;  // of the value in the source; kNoOffset when not found
+  };
+  static constexpr std::uint32_t kNoOffset = UINT32_MAX;
+
+  // A document has at most one element per '<' that opens a start tag and
+  // one attribute per '='; reserving that much up front keeps growth from
+  // copying, and what is never used is never touched.
+  Tree(const Document::Source& source) : source_(source) {
+    const std::string_view b = source.bytes();
+    std::size_t starts = 0;
+    std::size_t equals = 0;
+    for (std::size_t i = 0; i < b.size(); ++i) {
+      if (b[i] == '=') ++equals;
+      if (b[i] == '<' && i + 1 < b.size() && b[i + 1] != '/' && b[i + 1] != '!' && b[i + 1] != '?') ++starts;
+    }
+    elements.reserve(starts);
+    attributes.reserve(equals);
+    texts_.reserve(b.size());
+    add_text({}, 0);  // text 0: the empty text
+  }
+
+  std::vector<Element> elements;
+  std::vector<Attr> attributes;
+
+  std::uint32_t name_id(std::string_view name) {
+    const auto found = ids_.find(name);
+    if (found != ids_.end()) return found->second;
+    const auto it = ids_.emplace(std::string(name), static_cast<std::uint32_t>(names_.size())).first;
+    names_.push_back(&it->first);
+    return it->second;
+  }
+  std::string_view name(std::uint32_t id) const { return *names_[id]; }
+
+  // Stores a text and the size of its lead; kFull when the texts would
+  // pass what 32-bit offsets reach.
+  std::uint32_t add_text(std::string_view text, std::size_t lead) {
+    if (text.empty() && !texts_.empty()) return 0;
+    const std::size_t at = texts_.size();
+    if (at + text.size() + 10 >= kFull) return kFull;
+    put_size(text.size());
+    put_size(lead);
+    texts_.append(text);
+    return static_cast<std::uint32_t>(at);
+  }
+  // The text `id` and its lead.
+  std::string_view text(std::uint32_t id) const { return text_and_lead(id).first; }
+  std::string_view lead(std::uint32_t id) const {
+    const auto t = text_and_lead(id);
+    return t.first.substr(0, t.second);
+  }
+
+  std::uint32_t add_element(std::uint32_t name, Position after_start) {
+    const auto index = static_cast<std::uint32_t>(elements.size());
+    elements.push_back({name, index + 1, static_cast<std::uint32_t>(attributes.size()), 0, keep(after_start), kUnset});
+    return index;
+  }
+  void add_attribute(std::uint32_t name, std::uint32_t value) { attributes.push_back({name, value, kNoOffset}); }
+  void close_element(std::uint32_t index, Position after_end, std::uint32_t text) {
+    Element& e = elements[index];
+    e.end = static_cast<std::uint32_t>(elements.size());
+    e.after_end = keep(after_end);
+    e.text = text;
+  }
+
+  // Finds the values of the attributes of element `index` in its start tag.
+  // Xerces gives the attributes in the order of the tag (defaults last).
+  void place_attributes(std::uint32_t index) {
+    const std::uint32_t first = elements[index].attributes;
+    if (first == attributes.size()) return;
+    const std::size_t end = offset(elements[index].after_start);
+    std::size_t next = first;
+    source_.attribute_values(source_.tag_start(end), end, [&](std::string_view name, std::size_t offset) {
+      if (next < attributes.size() && this->name(attributes[next].name) == name)
+        attributes[next++].offset = static_cast<std::uint32_t>(offset);
+    });
+  }
+
+  std::pair<std::uint32_t, std::uint32_t> attribute_range(std::uint32_t index) const {
+    const std::uint32_t end = index + 1 < elements.size() ? elements[index + 1].attributes
+                                                          : static_cast<std::uint32_t>(attributes.size());
+    return {elements[index].attributes, end};
+  }
+
+  const Document::Source& source() const { return source_; }
+
+  // The first element (in document order) whose position `which` is `p`.
+  Node node_at(Position p, std::uint32_t Element::*which) const {
+    bool exact = false;
+    const std::size_t o = source_.offset(p, &exact);
+    const std::uint32_t wanted = exact && o < kOther ? static_cast<std::uint32_t>(o) : kUnset;
+    for (std::uint32_t i = 0; i < elements.size(); ++i) {
+      const std::uint32_t kept = elements[i].*which;
+      if (kept & kOther ? same(position(kept), p) : kept == wanted) return Node(this, i);
+    }
+    return {};
+  }
+
+  Position position(std::uint32_t kept) const {
+    if (kept == kUnset) return {};
+    return kept & kOther ? others_[kept & ~kOther] : source_.position(kept);
+  }
+  // The byte offset of a kept position, as Source::offset gives it.
+  std::size_t offset(std::uint32_t kept) const {
+    return kept & kOther ? source_.offset(position(kept)) : kept;
+  }
+
+ private:
+  void put_size(std::size_t n) {
+    for (; n >= 0x80; n >>= 7) texts_ += static_cast<char>((n & 0x7F) | 0x80);
+    texts_ += static_cast<char>(n);
+  }
+  std::size_t get_size(std::size_t& at) const {
+    std::size_t n = 0;
+    for (int shift = 0;; shift += 7) {
+      const auto byte = static_cast<unsigned char>(texts_[at++]);
+      n |= static_cast<std::size_t>(byte & 0x7F) << shift;
+      if (byte < 0x80) return n;
+    }
+  }
+  std::pair<std::string_view, std::size_t> text_and_lead(std::uint32_t id) const {
+    std::size_t at = id;
+    const std::size_t size = get_size(at);
+    const std::size_t lead = get_size(at);
+    return {std::string_view(texts_).substr(at, size), std::min(lead, size)};
+  }
+
+  static constexpr std::uint32_t kOther = 0x80000000u;  // kept in others_
+  static constexpr std::uint32_t kUnset = UINT32_MAX;   // no position (an element never closed)
+
+  static bool same(Position a, Position b) { return a.line == b.line && a.column == b.column; }
+
+  std::uint32_t keep(Position p) {
+    bool exact = false;
+    const std::size_t o = source_.offset(p, &exact);
+    if (exact && o < kOther) return static_cast<std::uint32_t>(o);
+    others_.push_back(p);
+    return kOther | static_cast<std::uint32_t>(others_.size() - 1);
+  }
+
+  const Document::Source& source_;
+  std::vector<Position> others_;
+  std::map<std::string, std::uint32_t, std::less<>> ids_;
+  std::vector<const std::string*> names_;
+  std::string texts_;
+};
+
+std::string_view Node::name() const { return tree_->name(tree_->elements[index_].name); }
+std::string_view Node::text() const { return tree_->text(tree_->elements[index_].text); }
+std::string_view Node::lead() const { return tree_->lead(tree_->elements[index_].text); }
+Position Node::after_start() const { return tree_->position(tree_->elements[index_].after_start); }
+Position Node::after_end() const { return tree_->position(tree_->elements[index_].after_end); }
+
+Position Node::tag() const {
+  const Document::Source& source = tree_->source();
+  const Position after = after_start();
+  const std::size_t end = tree_->offset(tree_->elements[index_].after_start);
+  const std::size_t lt = source.tag_start(end);
+  return lt == std::string::npos ? after : source.position_before(after, end, lt);
+}
+
+Position Node::value() const {
+  const Document::Source& source = tree_->source();
+  const std::size_t value = source.first_non_blank(tree_->offset(tree_->elements[index_].after_start));
+  return value == std::string::npos ? after_start() : source.position(value);
+}
+
+std::size_t Node::attribute_count() const {
+  const auto range = tree_->attribute_range(index_);
+  return range.second - range.first;
+}
+
+Attribute Node::attribute_at(std::size_t i) const {
+  const Tree::Attr& a = tree_->attributes[tree_->attribute_range(index_).first + i];
+  return {tree_->name(a.name), tree_->text(a.value), a.offset == Tree::kNoOffset ? std::string::npos : a.offset};
+}
+
+std::optional<Attribute> Node::attribute(std::string_view attr) const {
+  for (std::size_t i = 0; i < attribute_count(); ++i)
+    if (tree_->name(tree_->attributes[tree_->attribute_range(index_).first + i].name) == attr) return attribute_at(i);
+  return std::nullopt;
+}
+
+Node::Children Node::children() const { return {tree_, index_ + 1, tree_->elements[index_].end}; }
+
+bool Node::has_children() const { return tree_->elements[index_].end != index_ + 1; }
+
+Node Node::child(std::string_view child_name) const {
+  for (const Node c : children())
+    if (c.name() == child_name) return c;
+  return {};
+}
+
+Node::Children::iterator& Node::Children::iterator::operator++() {
+  index_ = tree_->elements[index_].end;
+  return *this;
+}
+
+// ---------------------------------------------------------------------------
 
 std::string format_finding(const std::string& file, const Finding& f) {
   std::string out = file + ":";
@@ -255,18 +510,6 @@ const std::vector<FamilyInfo>& families() {
 const FamilyInfo* family_info(Family f) {
   for (const FamilyInfo& i : families())
     if (i.family == f) return &i;
-  return nullptr;
-}
-
-const Attribute* Node::attribute(const std::string& attr) const {
-  for (const Attribute& a : attributes)
-    if (a.name == attr) return &a;
-  return nullptr;
-}
-
-const Node* Node::child(const std::string& child_name) const {
-  for (const auto& c : children)
-    if (c->name == child_name) return c.get();
   return nullptr;
 }
 
@@ -378,92 +621,87 @@ class RootProbe : public ErrorCollector {
 // Second pass: validation and the tree.
 class TreeBuilder : public ErrorCollector {
  public:
-  TreeBuilder(std::vector<Finding>& out, const Document::Source& source) : ErrorCollector(out), source_(source) {}
-
-  std::unique_ptr<Node> take_root() { return std::move(root_); }
+  TreeBuilder(std::vector<Finding>& out, Tree& tree) : ErrorCollector(out), tree_(tree) {}
 
   void startElement(const XMLCh* const, const XMLCh* const, const XMLCh* const qname,
                     const xc::Attributes& attrs) override {
-    if (stack_.empty() && root_) {
-      stack_.push_back(nullptr);
+    if ((stack_.empty() && !tree_.elements.empty()) || (!stack_.empty() && stack_.back() == kIgnored)) {
+      stack_.push_back(kIgnored);
       return;
     }
-    auto node = std::make_unique<Node>();
-    node->name = to_utf8(qname);
-    node->attributes.reserve(attrs.getLength());
-    for (XMLSize_t i = 0; i < attrs.getLength(); ++i)
-      node->attributes.push_back({to_utf8(attrs.getQName(i)), to_utf8(attrs.getValue(i))});
-    place(*node);
-    Node* raw = node.get();
-    if (stack_.empty()) {
-      root_ = std::move(node);
-    } else if (Node* parent = stack_.back()) {
-      raw->parent = parent;
+    if (!stack_.empty()) {
       Pending& p = pending_.back();
       if (p.lead_units == std::string::npos) p.lead_units = p.text.size();
-      parent->children.push_back(std::move(node));
-    } else {
-      stack_.push_back(nullptr);
-      return;
     }
-    stack_.push_back(raw);
+    const std::uint32_t index = tree_.add_element(name_id(qname), here());
+    for (XMLSize_t i = 0; i < attrs.getLength(); ++i) {
+      const std::uint32_t name = name_id(attrs.getQName(i));
+      const XMLCh* value = attrs.getValue(i);
+      tree_.add_attribute(name, text_id(value, xc::XMLString::stringLen(value)));
+    }
+    tree_.place_attributes(index);
+    stack_.push_back(index);
     pending_.emplace_back();
   }
 
   void characters(const XMLCh* const chars, const XMLSize_t length) override {
-    if (stack_.empty() || !stack_.back()) return;
+    if (stack_.empty() || stack_.back() == kIgnored) return;
     pending_.back().text.append(chars, length);
   }
 
   void endElement(const XMLCh* const, const XMLCh* const, const XMLCh* const) override {
     if (stack_.empty()) return;
-    Node* node = stack_.back();
+    const std::uint32_t index = stack_.back();
     stack_.pop_back();
-    if (!node) return;
-    node->after_end = here();
+    if (index == kIgnored) return;
     const Pending& p = pending_.back();
-    node->text = to_utf8(p.text.c_str(), p.text.size());
-    node->lead_size = p.lead_units == std::string::npos
-                          ? node->text.size()
-                          : std::min(node->text.size(), to_utf8(p.text.c_str(), p.lead_units).size());
+    tree_.close_element(index, here(), text_id(p.text.data(), p.text.size(), p.lead_units));
     pending_.pop_back();
   }
 
+  // The elements left open by an error end where the tree ends.
+  void finish() {
+    for (const std::uint32_t index : stack_)
+      if (index != kIgnored) tree_.elements[index].end = static_cast<std::uint32_t>(tree_.elements.size());
+  }
+
  private:
+  static constexpr std::uint32_t kIgnored = UINT32_MAX;
+
   struct Pending {
     std::basic_string<XMLCh> text;
     std::size_t lead_units = std::string::npos;  // the text's units before the first child
   };
 
-  // The positions of a new element, from the end of its start tag on.
-  void place(Node& node) const {
-    const Position after = here();
-    node.after_start = after;
-    const std::size_t end = source_.offset(after);
-    const std::size_t lt = source_.tag_start(end);
-    node.tag = lt == std::string::npos ? after : source_.position_before(after, end, lt);
-    const std::size_t value = source_.first_non_blank(end);
-    node.value = value == std::string::npos ? after : source_.position(value);
-    // Xerces gives the attributes in the order of the tag (defaults last).
-    std::size_t next = 0;
-    source_.attribute_values(lt, end, [&](std::string_view name, std::size_t offset) {
-      if (next < node.attributes.size() && node.attributes[next].name == name)
-        node.attributes[next++].value_offset = offset;
-    });
+  std::uint32_t name_id(const XMLCh* name) {
+    utf8_.clear();
+    append_utf8(utf8_, name, xc::XMLString::stringLen(name));
+    return tree_.name_id(utf8_);
   }
 
-  const Document::Source& source_;
-  std::unique_ptr<Node> root_;
-  std::vector<Node*> stack_;
+  // The text of `length` units; its first `lead_units` are its lead (all of
+  // it when npos).
+  std::uint32_t text_id(const XMLCh* text, std::size_t length, std::size_t lead_units = 0) {
+    utf8_.clear();
+    const std::size_t lead = std::min(lead_units, length);
+    append_utf8(utf8_, text, lead);
+    const std::size_t lead_bytes = utf8_.size();
+    append_utf8(utf8_, text + lead, length - lead);
+    const std::uint32_t id = tree_.add_text(utf8_, lead_bytes);
+    if (id == Tree::kFull) stop("the document is too large to check");
+    return id;
+  }
+
+  Tree& tree_;
+  std::vector<std::uint32_t> stack_;
   std::vector<Pending> pending_;
+  std::string utf8_;  // reused for each conversion
 };
 
-bool same(Position a, Position b) { return a.line == b.line && a.column == b.column; }
-
-bool whole_number(const std::string& text) {
+bool whole_number(std::string_view text) {
   const auto b = text.find_first_not_of(" \t\r\n");
-  if (b == std::string::npos) return false;
-  const std::string t = text.substr(b, text.find_last_not_of(" \t\r\n") - b + 1);
+  if (b == std::string_view::npos) return false;
+  const std::string t(text.substr(b, text.find_last_not_of(" \t\r\n") - b + 1));
   char* end = nullptr;
   std::strtod(t.c_str(), &end);
   return end == t.c_str() + t.size();
@@ -480,13 +718,6 @@ std::string plain_message(const std::string& message, const std::string& value) 
   return message;
 }
 
-const Node* node_at(const Node& n, Position p, bool start) {
-  if (same(start ? n.after_start : n.after_end, p)) return &n;
-  for (const auto& c : n.children)
-    if (const Node* hit = node_at(*c, p, start)) return hit;
-  return nullptr;
-}
-
 }  // namespace
 
 // A schema error reported at the end of a start tag is about one of its
@@ -494,28 +725,35 @@ const Node* node_at(const Node& n, Position p, bool start) {
 // finding moves to the value and names it.
 void Document::locate(Finding& f) const {
   const Position at{f.line, f.column};
-  if (const Node* n = node_at(*root_, at, true)) {
-    const Attribute* bad = nullptr;
-    for (const Attribute& a : n->attributes)
-      if (f.message.find("'" + a.value + "'") != std::string::npos) bad = &a;
+  if (const Node n = tree_->node_at(at, &Tree::Element::after_start)) {
+    std::optional<Attribute> bad;
+    for (std::size_t i = 0; i < n.attribute_count(); ++i) {
+      const Attribute a = n.attribute_at(i);
+      if (f.message.find("'" + std::string(a.value) + "'") != std::string::npos) bad = a;
+    }
     if (!bad && f.message == "invalid character encountered")
-      for (const Attribute& a : n->attributes)
-        if (!bad && a.name != "name" && a.name != "text" && !whole_number(a.value)) bad = &a;
+      for (std::size_t i = 0; i < n.attribute_count(); ++i) {
+        const Attribute a = n.attribute_at(i);
+        if (!bad && a.name != "name" && a.name != "text" && !whole_number(a.value)) bad = a;
+      }
     if (!bad) return;
-    const Position p = attribute_position(*n, bad->name);
+    const Position p = attribute_position(n, bad->name);
     f.line = p.line;
     f.column = p.column;
-    f.message = "attribute " + bad->name + " of " + n->name + ": " + plain_message(f.message, bad->value);
+    f.message = "attribute " + std::string(bad->name) + " of " + std::string(n.name()) + ": " +
+                plain_message(f.message, std::string(bad->value));
     return;
   }
-  if (const Node* n = node_at(*root_, at, false)) {
-    if (!n->children.empty()) return;
-    const auto b = n->text.find_first_not_of(" \t\r\n");
-    const std::string value = b == std::string::npos ? "" : n->text.substr(b, n->text.find_last_not_of(" \t\r\n") - b + 1);
+  if (const Node n = tree_->node_at(at, &Tree::Element::after_end)) {
+    if (n.has_children()) return;
+    const std::string_view text = n.text();
+    const auto b = text.find_first_not_of(" \t\r\n");
+    const std::string value(b == std::string_view::npos ? "" : text.substr(b, text.find_last_not_of(" \t\r\n") - b + 1));
     if (f.message.find("'" + value + "'") == std::string::npos && f.message != "invalid character encountered") return;
-    f.line = n->value.line;
-    f.column = n->value.column;
-    f.message = n->name + ": " + plain_message(f.message, value);
+    const Position v = n.value();
+    f.line = v.line;
+    f.column = v.column;
+    f.message = std::string(n.name()) + ": " + plain_message(f.message, value);
   }
 }
 
@@ -545,13 +783,15 @@ Document::Document(std::string file, std::string_view bytes)
 
 Document::~Document() = default;
 
+Node Document::root() const { return tree_ && !tree_->elements.empty() ? Node(tree_.get(), 0) : Node(); }
+
 Position Document::attribute_position(const Node& node, const Attribute& attr) const {
-  return attr.value_offset == std::string::npos ? node.tag : source_->position(attr.value_offset);
+  return attr.value_offset == std::string::npos ? node.tag() : source_->position(attr.value_offset);
 }
 
-Position Document::attribute_position(const Node& node, const std::string& attr) const {
-  const Attribute* a = node.attribute(attr);
-  return a ? attribute_position(node, *a) : node.tag;
+Position Document::attribute_position(const Node& node, std::string_view attr) const {
+  const std::optional<Attribute> a = node.attribute(attr);
+  return a ? attribute_position(node, *a) : node.tag();
 }
 
 bool Document::read(const std::string& schema_dir, std::vector<Finding>& out) {
@@ -599,8 +839,13 @@ bool Document::read(const std::string& schema_dir, std::vector<Finding>& out) {
   }
 
   // Pass 2: validation against our schema only, and the tree.
+  if (bytes.size() >= Tree::kNoOffset) {
+    out.push_back({0, 0, Severity::kError, "the document is too large to check", false});
+    return false;
+  }
   std::vector<Finding> found;
-  TreeBuilder builder(found, *source_);
+  tree_ = std::make_unique<Tree>(*source_);
+  TreeBuilder builder(found, *tree_);
   xc::SecurityManager security;
   auto reader = make_reader();
   harden(*reader, security);
@@ -639,12 +884,12 @@ bool Document::read(const std::string& schema_dir, std::vector<Finding>& out) {
   xc::MemBufInputSource input(data, bytes.size(), file_.c_str());
   input.setCopyBufToStream(false);
   guarded([&] { reader->parse(input); }, found);
-  root_ = builder.take_root();
-  if (root_)
+  builder.finish();
+  if (root())
     for (Finding& f : found)
       if (f.from_schema) locate(f);
   out.insert(out.end(), found.begin(), found.end());
-  return root_ != nullptr && !builder.fatal();
+  return root() && !builder.fatal();
 }
 
 }  // namespace check

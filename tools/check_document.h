@@ -4,7 +4,9 @@
 #ifndef QAL3_CHECK_DOCUMENT_H
 #define QAL3_CHECK_DOCUMENT_H
 
+#include <cstdint>
 #include <memory>
+#include <optional>
 #include <string>
 #include <string_view>
 #include <utility>
@@ -45,31 +47,77 @@ struct Position {
   int column = 0;
 };
 
+class Tree;  // the elements of a document (check_document.cpp)
+
+// An attribute of an element, as read (the value in UTF-8), with the offset
+// of its value in the source when found there.
 struct Attribute {
-  std::string name;
-  std::string value;  // UTF-8
-  std::size_t value_offset = std::string::npos;  // of the value in the source, when found there
+  std::string_view name;
+  std::string_view value;
+  std::size_t value_offset = std::string::npos;
 };
 
-// One element. `text` is all character data directly inside the element;
-// lead() is its start up to the first child element (the number of BIT, DIM
-// and STAT, the name of SBLOCK).
-struct Node {
-  std::string name;
-  std::vector<Attribute> attributes;
-  std::string text;
-  std::size_t lead_size = 0;
-  Position tag;    // the '<' of the start tag
-  Position value;  // the first non-blank character of the element's text
-  Position after_start;  // just after the start tag, as Xerces reports it
-  Position after_end;    // just after the end tag
-  const Node* parent = nullptr;
-  std::vector<std::unique_ptr<Node>> children;
+// One element of a document's tree: a handle, cheap to copy, valid as long
+// as its document. A default-made Node names no element (false).
+class Node {
+ public:
+  class Children;
 
-  std::string lead() const { return text.substr(0, lead_size); }
-  const Attribute* attribute(const std::string& attr) const;
-  // The first child element named `child`, or null.
-  const Node* child(const std::string& child_name) const;
+  Node() = default;
+  Node(const Tree* tree, std::uint32_t index) : tree_(tree), index_(index) {}
+  explicit operator bool() const { return tree_ != nullptr; }
+  bool operator==(const Node& o) const { return tree_ == o.tree_ && index_ == o.index_; }
+  bool operator!=(const Node& o) const { return !(*this == o); }
+
+  std::string_view name() const;
+  // All character data directly inside the element.
+  std::string_view text() const;
+  // The text's start up to the first child element (the number of BIT, DIM
+  // and STAT, the name of SBLOCK).
+  std::string_view lead() const;
+
+  Position tag() const;          // the '<' of the start tag
+  Position value() const;        // the first non-blank character of the element's text
+  Position after_start() const;  // just after the start tag, as Xerces reports it
+  Position after_end() const;    // just after the end tag
+
+  std::size_t attribute_count() const;
+  Attribute attribute_at(std::size_t i) const;
+  // The attribute named `attr`, if given.
+  std::optional<Attribute> attribute(std::string_view attr) const;
+
+  Children children() const;
+  bool has_children() const;
+  // The first child element named `child_name`; none when there is none.
+  Node child(std::string_view child_name) const;
+
+ private:
+  const Tree* tree_ = nullptr;
+  std::uint32_t index_ = 0;
+};
+
+// The child elements of a node, in document order.
+class Node::Children {
+ public:
+  class iterator {
+   public:
+    iterator(const Tree* tree, std::uint32_t index) : tree_(tree), index_(index) {}
+    Node operator*() const { return Node(tree_, index_); }
+    iterator& operator++();
+    bool operator!=(const iterator& o) const { return index_ != o.index_; }
+
+   private:
+    const Tree* tree_;
+    std::uint32_t index_;
+  };
+  Children(const Tree* tree, std::uint32_t first, std::uint32_t end) : tree_(tree), first_(first), end_(end) {}
+  iterator begin() const { return {tree_, first_}; }
+  iterator end() const { return {tree_, end_}; }
+
+ private:
+  const Tree* tree_;
+  std::uint32_t first_;
+  std::uint32_t end_;
 };
 
 // A document read for checking.
@@ -88,10 +136,11 @@ class Document {
   bool read(const std::string& schema_dir, std::vector<Finding>& out);
 
   Family family() const { return family_; }
-  const Node* root() const { return root_.get(); }
+  // The root element; none before read() or when the document has none.
+  Node root() const;
   // Position of the value of attribute `attr` of `node` (the tag's position
   // when it cannot be found in the source).
-  Position attribute_position(const Node& node, const std::string& attr) const;
+  Position attribute_position(const Node& node, std::string_view attr) const;
   Position attribute_position(const Node& node, const Attribute& attr) const;
 
   class Source;  // the bytes, for positions
@@ -102,7 +151,7 @@ class Document {
   std::string file_;
   std::unique_ptr<Source> source_;
   Family family_ = Family::kUnknown;
-  std::unique_ptr<Node> root_;
+  std::unique_ptr<Tree> tree_;
 };
 
 // The directory holding the installed schemas: <executable>/../share/qal3/schema

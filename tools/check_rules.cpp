@@ -5,6 +5,9 @@
 #include <charconv>
 #include <cmath>
 #include <cstdio>
+#include <iterator>
+#include <limits>
+#include <optional>
 #include <map>
 
 #include "event.h"
@@ -46,7 +49,7 @@ constexpr Field field(char (Record::*)[N]) {
 // (one less than its field holds), without regard to characters.
 constexpr Field kServerBlockName{field(&qal3_ev_sb_list::sb_list).size - 1, Cut::bytes};
 
-std::size_t characters(const std::string& text, std::size_t bytes) {
+std::size_t characters(std::string_view text, std::size_t bytes) {
   std::size_t n = 0;
   for (std::size_t i = 0; i < bytes && i < text.size(); ++i)
     if ((static_cast<unsigned char>(text[i]) & 0xC0u) != 0x80u) ++n;
@@ -54,20 +57,20 @@ std::size_t characters(const std::string& text, std::size_t bytes) {
 }
 
 // The bytes of `text` that a field keeps.
-std::size_t kept_bytes(const std::string& text, Field f) {
+std::size_t kept_bytes(std::string_view text, Field f) {
   if (f.cut == Cut::bytes) return std::min(text.size(), f.size - 1);
-  return qal3::reader::fitting_length(text.c_str(), f.size);
+  return qal3::reader::fitting_length(std::string(text).c_str(), f.size);
 }
 
-std::string trim(const std::string& s) {
+std::string trim(std::string_view s) {
   const auto b = s.find_first_not_of(" \t\r\n");
-  if (b == std::string::npos) return {};
+  if (b == std::string_view::npos) return {};
   const auto e = s.find_last_not_of(" \t\r\n");
-  return s.substr(b, e - b + 1);
+  return std::string(s.substr(b, e - b + 1));
 }
 
 // A whole decimal integer (white space around it allowed); false otherwise.
-bool parse_integer(const std::string& text, long long& out) {
+bool parse_integer(std::string_view text, long long& out) {
   std::string t = trim(text);
   if (!t.empty() && t[0] == '+') t.erase(0, 1);
   if (t.empty()) return false;
@@ -175,14 +178,14 @@ class Checker {
       : doc_(doc), options_(options), out_(out) {}
 
   void run() {
-    const Node* root = doc_.root();
+    const Node root = doc_.root();
     if (!root) return;
     switch (doc_.family()) {
-      case Family::kEventList: event_list(*root); break;
-      case Family::kChanDescriptions: chan_descriptions(*root); break;
-      case Family::kDaqVariables: daq_variables(*root); break;
-      case Family::kEnvDict: env_dict(*root); break;
-      case Family::kTriggerList: trigger_list(*root); break;
+      case Family::kEventList: event_list(root); break;
+      case Family::kChanDescriptions: chan_descriptions(root); break;
+      case Family::kDaqVariables: daq_variables(root); break;
+      case Family::kEnvDict: env_dict(root); break;
+      case Family::kTriggerList: trigger_list(root); break;
       case Family::kUnknown: break;
     }
   }
@@ -202,13 +205,13 @@ class Checker {
   }
   void warning(Position at, const std::string& message) { add(at, Severity::kWarning, message); }
 
-  static std::string line_of(const Node& n) { return "line " + std::to_string(n.tag.line); }
+  static std::string line_of(const Node& n) { return "line " + std::to_string(n.tag().line); }
 
   // Text of `n` longer than its record field.
-  void length(const Node* n, Field f, const std::string& what) {
-    if (n) length_of(n->text, n->value, f, what);
+  void length(Node n, Field f, const std::string& what) {
+    if (n) length_of(n.text(), n.value(), f, what);
   }
-  void length_of(const std::string& text, Position at, Field f, const std::string& what) {
+  void length_of(std::string_view text, Position at, Field f, const std::string& what) {
     if (text.size() < f.size) return;
     const std::size_t kept = kept_bytes(text, f);
     const std::size_t chars = characters(text, text.size());
@@ -220,11 +223,11 @@ class Checker {
   }
 
   // Integer text of `n` within [0, hi]; what lies outside is reported.
-  void type_range(const Node* n, long long hi, const std::string& what, const std::string& consequence) {
+  void type_range(Node n, long long hi, const std::string& what, const std::string& consequence) {
     long long v = 0;
-    if (!n || !parse_integer(n->text, v)) return;  // the schema reports the form
+    if (!n || !parse_integer(n.text(), v)) return;  // the schema reports the form
     if (v < 0 || v > hi)
-      error(n->value, what + " " + std::to_string(v) + " is out of range 0 to " + std::to_string(hi) + ": " +
+      error(n.value(), what + " " + std::to_string(v) + " is out of range 0 to " + std::to_string(hi) + ": " +
                           consequence);
   }
 
@@ -232,91 +235,91 @@ class Checker {
   // start tag, in place of the schema's finding at the end tag.
   void needed(const Node& parent, const char* child, const std::string& consequence) {
     if (parent.child(child)) return;
-    error(parent.tag, parent.name + " without " + child + ": " + consequence);
-    superseded_.push_back(parent.after_end);
+    error(parent.tag(), std::string(parent.name()) + " without " + child + ": " + consequence);
+    superseded_.push_back(parent.after_end());
   }
 
   // Fields of `parent` given more than once: the last one is read, but for
   // `first_read`.
   void repeated_fields(const Node& parent, const std::vector<std::string>& fields, const std::string& first_read) {
-    std::map<std::string, const Node*> seen;
-    for (const auto& c : parent.children) {
-      if (std::find(fields.begin(), fields.end(), c->name) == fields.end()) continue;
-      const auto it = seen.emplace(c->name, c.get());
+    std::map<std::string_view, Node> seen;
+    for (const Node c : parent.children()) {
+      if (std::find(fields.begin(), fields.end(), c.name()) == fields.end()) continue;
+      const auto it = seen.emplace(c.name(), c);
       if (it.second) continue;
-      warning(c->tag, c->name + " given again (first at " + line_of(*it.first->second) + "): the " +
-                          (c->name == first_read ? "first" : "last") + " one is read");
+      warning(c.tag(), std::string(c.name()) + " given again (first at " + line_of(it.first->second) + "): the " +
+                          (c.name() == first_read ? "first" : "last") + " one is read");
     }
   }
 
   // --- event lists ---------------------------------------------------------
 
   void event_list(const Node& root) {
-    for (const auto& ev : root.children)
-      if (ev->name == "EVENT") event(*ev);
+    for (const Node ev : root.children())
+      if (ev.name() == "EVENT") event(ev);
   }
 
   void event(const Node& ev) {
     // The reader walks the elements of an EVENT in document order whatever
     // their nesting; so does this check.
-    std::vector<const Node*> flat;
+    std::vector<Node> flat;
     flatten(ev, flat);
     bool block_open = false;
     bool list_open = false;
-    std::map<std::string, const Node*> entry_fields;  // of the entry the last TYPE made
-    for (const Node* n : flat) {
-      if (n->name == "TYPE") {
+    std::map<std::string_view, Node> entry_fields;  // of the entry the last TYPE made
+    for (Node n : flat) {
+      if (n.name() == "TYPE") {
         type_range(n, QAL3_EV_EVMAX, "event type",
                    "no entry is made and what follows up to the next TYPE is ignored");
         block_open = list_open = false;
         entry_fields.clear();
-      } else if (n->name == "SBLOCK") {
-        server_block(*n);
-        block_open = !n->lead().empty();
+      } else if (n.name() == "SBLOCK") {
+        server_block(n);
+        block_open = !n.lead().empty();
         list_open = false;
-      } else if (n->name == "CHLIST") {
-        if (!block_open) warning(n->tag, "channel list without a server block before it: ignored");
+      } else if (n.name() == "CHLIST") {
+        if (!block_open) warning(n.tag(), "channel list without a server block before it: ignored");
         list_open = block_open;
-      } else if (n->name == "CHAN") {
-        if (!list_open) warning(n->tag, "channel " + quoted(trim(n->text)) + " outside a channel list: ignored");
-      } else if (n->name == "TMASK" || n->name == "MINTIMESEC" || n->name == "MINTIMEUSEC" ||
-                 n->name == "PRIORITY") {
-        unsigned_number(*n);
-        const auto it = entry_fields.emplace(n->name, n);
+      } else if (n.name() == "CHAN") {
+        if (!list_open) warning(n.tag(), "channel " + quoted(trim(n.text())) + " outside a channel list: ignored");
+      } else if (n.name() == "TMASK" || n.name() == "MINTIMESEC" || n.name() == "MINTIMEUSEC" ||
+                 n.name() == "PRIORITY") {
+        unsigned_number(n);
+        const auto it = entry_fields.emplace(n.name(), n);
         if (!it.second)
-          warning(n->tag, n->name + " given again for one event type (first at " + line_of(*it.first->second) +
+          warning(n.tag(), std::string(n.name()) + " given again for one event type (first at " + line_of(it.first->second) +
                               "): the last one is read");
       }
     }
   }
 
-  static void flatten(const Node& n, std::vector<const Node*>& out) {
-    for (const auto& c : n.children) {
-      out.push_back(c.get());
-      flatten(*c, out);  // bounded by the tree's depth limit
+  static void flatten(const Node& n, std::vector<Node>& out) {
+    for (const Node c : n.children()) {
+      out.push_back(c);
+      flatten(c, out);  // bounded by the tree's depth limit
     }
   }
 
   void server_block(const Node& sb) {
     if (sb.lead().empty()) {
-      error(sb.tag, "server block without a name directly after its start tag: it is ignored");
+      error(sb.tag(), "server block without a name directly after its start tag: it is ignored");
       return;
     }
     if (trim(sb.lead()).empty()) {
-      error(sb.tag, "server block name is only white space: write the name directly after <SBLOCK>");
-    } else if (sb.lead() != trim(sb.lead()) && !sb.children.empty()) {
-      warning(sb.value, "white space around the server block name " + quoted(trim(sb.lead())) +
+      error(sb.tag(), "server block name is only white space: write the name directly after <SBLOCK>");
+    } else if (sb.lead() != trim(sb.lead()) && sb.has_children()) {
+      warning(sb.value(), "white space around the server block name " + quoted(trim(sb.lead())) +
                             " becomes part of the name");
     }
-    length_of(sb.lead(), sb.value, kServerBlockName, "server block name");
+    length_of(sb.lead(), sb.value(), kServerBlockName, "server block name");
   }
 
   void unsigned_number(const Node& n) {
-    const std::string t = trim(n.text);
+    const std::string t = trim(n.text());
     if (t.size() > 2 && t[0] == '0' && t[1] == 'x') return;  // eight hex digits at most (schema)
     long long v = 0;
     if (parse_integer(t, v) && v > 0xFFFFFFFFLL)
-      error(n.value, n.name + " " + t + " does not fit in 32 bits");
+      error(n.value(), std::string(n.name()) + " " + t + " does not fit in 32 bits");
   }
 
   // --- channel descriptions --------------------------------------------------
@@ -329,30 +332,30 @@ class Checker {
     std::string merging;
   };
 
-  void repeated_property(const Node& channel, const Node* prop, const Node* name, const Merge& merge,
-                         std::map<std::string, const Node*>& props, std::map<std::string, const Node*>& names) {
-    const std::string daq = name ? name->text : "";
-    if (prop && !prop->text.empty()) {
-      const auto it = props.emplace(prop->text, &channel);
-      if (!it.second) warning(prop->value, repeated_property_message(channel, *prop, daq, merge, *it.first->second));
+  void repeated_property(const Node& channel, Node prop, Node name, const Merge& merge,
+                         std::map<std::string_view, Node>& props, std::map<std::string_view, Node>& names) {
+    const std::string_view daq = name ? name.text() : std::string_view();
+    if (prop && !prop.text().empty()) {
+      const auto it = props.emplace(prop.text(), channel);
+      if (!it.second) warning(prop.value(), repeated_property_message(channel, prop, daq, merge, it.first->second));
     }
     if (!daq.empty()) {
-      const auto it = names.emplace(daq, &channel);
-      if (!it.second) warning(name->value, "DAQ name " + quoted(daq) + " already used at " + line_of(*it.first->second));
+      const auto it = names.emplace(daq, channel);
+      if (!it.second) warning(name.value(), "DAQ name " + quoted(std::string(daq)) + " already used at " + line_of(it.first->second));
     }
   }
 
-  static std::string repeated_property_message(const Node& channel, const Node& prop, const std::string& daq,
+  static std::string repeated_property_message(const Node& channel, const Node& prop, std::string_view daq,
                                                const Merge& merge, const Node& first) {
-    std::string message = "property " + quoted(prop.text) + " already described at " + line_of(first) +
-                          ": a merge or conversion drops " + (daq.empty() ? "this channel" : "DAQ name " + quoted(daq) +
+    std::string message = "property " + quoted(std::string(prop.text())) + " already described at " + line_of(first) +
+                          ": a merge or conversion drops " + (daq.empty() ? "this channel" : "DAQ name " + quoted(std::string(daq)) +
                           " and the rest of this channel");
     std::vector<std::string> taken;
-    for (const auto& c : channel.children) {
-      if (c.get() == &prop) break;
-      if (std::find(merge.merged.begin(), merge.merged.end(), c->name) != merge.merged.end() &&
-          std::find(taken.begin(), taken.end(), c->name) == taken.end())
-        taken.push_back(c->name);
+    for (const Node c : channel.children()) {
+      if (c == prop) break;
+      if (std::find(merge.merged.begin(), merge.merged.end(), c.name()) != merge.merged.end() &&
+          std::find(taken.begin(), taken.end(), c.name()) == taken.end())
+        taken.emplace_back(c.name());
     }
     if (taken.empty()) return message;
     message += "; " + merge.merging + " still carries its ";
@@ -366,19 +369,19 @@ class Checker {
     static const std::vector<std::string> kFields = {"STREAM", "EVTYPE", "DTYPE",     "DB_KEY", "COUNT",
                                                      "SB_NAME", "PROP",  "NAME",      "SETPOINT", "SUBSYSTEM",
                                                      "UNITS",  "DESC",  "SIZE"};
-    std::map<std::string, const Node*> props;
-    std::map<std::string, const Node*> names;
-    for (const auto& ch : root.children) {
-      if (ch->name != "CHANNEL") continue;
-      const Node& c = *ch;
+    std::map<std::string_view, Node> props;
+    std::map<std::string_view, Node> names;
+    for (const Node ch : root.children()) {
+      if (ch.name() != "CHANNEL") continue;
+      const Node& c = ch;
       needed(c, "PROP", "it is not read");
       repeated_fields(c, kFields, "PROP");
       repeated_property(c, c.child("PROP"), c.child("NAME"), kMerge, props, names);
       type_range(c.child("EVTYPE"), kMaxEventType, "event type", "as an event-type mask it reads as 0");
       type_range(c.child("DTYPE"), kMaxBlockType, "data type", "as a sub-block-type mask it reads as 0");
-      const Node* name = c.child("NAME");
-      if (!name || trim(name->text).empty())
-        warning(name ? name->value : c.tag, "channel without a DAQ name: written as '!!!UNDEFINED!!!'");
+      Node name = c.child("NAME");
+      if (!name || trim(name.text()).empty())
+        warning(name ? name.value() : c.tag(), "channel without a DAQ name: written as '!!!UNDEFINED!!!'");
       length(c.child("SB_NAME"), field(&chan_descr_2010::sb_name), "server block name");
       length(c.child("PROP"), field(&chan_descr_2010::prop_name), "property");
       length(name, field(&chan_descr_2010::daq_name), "DAQ name");
@@ -387,12 +390,12 @@ class Checker {
       length(c.child("DESC"), field(&chan_descr_2010::prop_desc), "description");
       numbered(c, "BIT", "bit");
       numbered(c, "DIM", "dimension");
-      for (const auto& sub : c.children) {
-        if (sub->name == "BIT") {
-          length(sub->child("BIT_NAME"), field(&bit_descr::bit_name), "bit name");
-          length(sub->child("BIT_DESCR"), field(&bit_descr::bit_desc), "bit description");
-        } else if (sub->name == "DIM") {
-          dimension(*sub);
+      for (const Node sub : c.children()) {
+        if (sub.name() == "BIT") {
+          length(sub.child("BIT_NAME"), field(&bit_descr::bit_name), "bit name");
+          length(sub.child("BIT_DESCR"), field(&bit_descr::bit_desc), "bit description");
+        } else if (sub.name() == "DIM") {
+          dimension(sub);
         }
       }
     }
@@ -404,34 +407,34 @@ class Checker {
     length(dim.child("DIM_UNITS"), field(&dim_descr::units), "dimension units");
     length(dim.child("DIM_DESCR"), field(&dim_descr::dim_desc), "dimension description");
     numbered(dim, "STAT", "statistic");
-    for (const auto& st : dim.children) {
-      if (st->name != "STAT") continue;
-      length(st->child("STAT_NAME"), field(&stat_descr::stat_name), "statistic name");
-      length(st->child("STAT_UNITS"), field(&stat_descr::units), "statistic units");
-      length(st->child("STAT_DESCR"), field(&stat_descr::stat_desc), "statistic description");
+    for (const Node st : dim.children()) {
+      if (st.name() != "STAT") continue;
+      length(st.child("STAT_NAME"), field(&stat_descr::stat_name), "statistic name");
+      length(st.child("STAT_UNITS"), field(&stat_descr::units), "statistic units");
+      length(st.child("STAT_DESCR"), field(&stat_descr::stat_desc), "statistic description");
     }
   }
 
   // BIT, DIM and STAT: the number written before the children; repeated
   // numbers in one parent.
   void numbered(const Node& parent, const std::string& element, const std::string& what) {
-    std::map<long long, const Node*> seen;
-    for (const auto& n : parent.children) {
-      if (n->name != element) continue;
+    std::map<long long, Node> seen;
+    for (const Node n : parent.children()) {
+      if (n.name() != element) continue;
       long long v = 0;
-      if (!parse_integer(n->lead(), v)) {
-        error(n->lead().empty() || trim(n->lead()).empty() ? n->tag : n->value,
-              what + " number " + quoted(trim(n->lead())) + " is not a number: it reads as 0");
+      if (!parse_integer(n.lead(), v)) {
+        error(n.lead().empty() || trim(n.lead()).empty() ? n.tag() : n.value(),
+              what + " number " + quoted(trim(n.lead())) + " is not a number: it reads as 0");
         continue;
       }
-      number_once(seen, v, *n, n->value, what);
+      number_once(seen, v, n, n.value(), what);
     }
   }
 
-  void number_once(std::map<long long, const Node*>& seen, long long v, const Node& n, Position at,
+  void number_once(std::map<long long, Node>& seen, long long v, const Node& n, Position at,
                    const std::string& what) {
-    const auto it = seen.emplace(v, &n);
-    if (!it.second) warning(at, what + " " + std::to_string(v) + " already described at " + line_of(*it.first->second));
+    const auto it = seen.emplace(v, n);
+    if (!it.second) warning(at, what + " " + std::to_string(v) + " already described at " + line_of(it.first->second));
   }
 
   // --- DAQ variables -----------------------------------------------------------
@@ -439,11 +442,11 @@ class Checker {
   void daq_variables(const Node& root) {
     // Every read of this format merges a repeated property.
     static const Merge kMerge{{"evType"}, "reading"};
-    std::map<std::string, const Node*> props;
-    std::map<std::string, const Node*> names;
-    for (const auto& ch : root.children) {
-      const Node& c = *ch;
-      if (c.name != "DaqFloat" && c.name != "DaqBits" && c.name != "DaqFloatMatrix") continue;
+    std::map<std::string_view, Node> props;
+    std::map<std::string_view, Node> names;
+    for (const Node ch : root.children()) {
+      const Node& c = ch;
+      if (c.name() != "DaqFloat" && c.name() != "DaqBits" && c.name() != "DaqFloatMatrix") continue;
       repeated_property(c, c.child("nexol"), c.child("daqName"), kMerge, props, names);
       type_range(c.child("evType"), kMaxEventType, "event type", "as an event-type mask it reads as 0");
       length(c.child("nexol"), field(&chan_descr_2010::prop_name), "property");
@@ -452,34 +455,34 @@ class Checker {
       length(c.child("description"), field(&chan_descr_2010::prop_desc), "description");
       length(c.child("units"), field(&chan_descr_2010::units), "units");
       long long first = 0;
-      const Node* fi = c.child("firstIndex");
-      if (fi && parse_integer(fi->text, first) && first != 0)
-        warning(fi->value, "firstIndex " + std::to_string(first) +
+      Node fi = c.child("firstIndex");
+      if (fi && parse_integer(fi.text(), first) && first != 0)
+        warning(fi.value(), "firstIndex " + std::to_string(first) +
                                " is not read: the number of values is lastIndex + 1, and the writers write 0");
-      std::map<long long, const Node*> bits;
-      std::map<long long, const Node*> dims;
-      for (const auto& sub : c.children) {
-        if (sub->name == "bitTitle") {
-          bit_title(*sub, bits);
-        } else if (sub->name == "dimension") {
+      std::map<long long, Node> bits;
+      std::map<long long, Node> dims;
+      for (const Node sub : c.children()) {
+        if (sub.name() == "bitTitle") {
+          bit_title(sub, bits);
+        } else if (sub.name() == "dimension") {
           long long id = 0;
-          const Attribute* a = sub->attribute("id");
-          if (a && parse_integer(a->value, id)) number_once(dims, id, *sub, doc_.attribute_position(*sub, "id"), "dimension");
-          length(sub->child("name"), field(&dim_descr::dim_name), "dimension name");
-          length(sub->child("description"), field(&dim_descr::dim_desc), "dimension description");
-          length(sub->child("units"), field(&dim_descr::units), "dimension units");
+          const std::optional<Attribute> a = sub.attribute("id");
+          if (a && parse_integer(a->value, id)) number_once(dims, id, sub, doc_.attribute_position(sub, "id"), "dimension");
+          length(sub.child("name"), field(&dim_descr::dim_name), "dimension name");
+          length(sub.child("description"), field(&dim_descr::dim_desc), "dimension description");
+          length(sub.child("units"), field(&dim_descr::units), "dimension units");
         }
       }
     }
   }
 
-  void bit_title(const Node& bt, std::map<long long, const Node*>& bits) {
+  void bit_title(const Node& bt, std::map<long long, Node>& bits) {
     long long bit = 0;
-    const Attribute* a = bt.attribute("bit");
+    const std::optional<Attribute> a = bt.attribute("bit");
     if (!a || !parse_integer(a->value, bit)) return;  // the schema reports it
     number_once(bits, bit, bt, doc_.attribute_position(bt, "bit"), "bit");
-    if (trim(bt.text).empty()) warning(bt.tag, "bit " + std::to_string(bit) + " has no title");
-    length(&bt, field(&bit_descr::bit_name), "bit title");
+    if (trim(bt.text()).empty()) warning(bt.tag(), "bit " + std::to_string(bit) + " has no title");
+    length(bt, field(&bit_descr::bit_name), "bit title");
   }
 
   // --- environment index dictionaries ----------------------------------------
@@ -487,36 +490,36 @@ class Checker {
   void env_dict(const Node& root) {
     constexpr Field kProp = field(&qal3_env_dictionary_block_2010::env_prop);
     constexpr Field kOldProp = field(&qal3_env_dictionary_block::env_prop);
-    std::map<long long, const Node*> indexes;
-    std::map<std::string, const Node*> props;
-    for (const auto& ch : root.children) {
-      if (ch->name != "CHANNEL") continue;
-      needed(*ch, "INDEX", "it is not read");
-      needed(*ch, "PROP", "it is not read");
-      const Node* index = ch->child("INDEX");
+    std::map<long long, Node> indexes;
+    std::map<std::string_view, Node> props;
+    for (const Node ch : root.children()) {
+      if (ch.name() != "CHANNEL") continue;
+      needed(ch, "INDEX", "it is not read");
+      needed(ch, "PROP", "it is not read");
+      Node index = ch.child("INDEX");
       long long v = 0;
-      if (index && parse_integer(index->text, v)) {
-        const auto it = indexes.emplace(v, ch.get());
-        if (!it.second) error(index->value, "index " + std::to_string(v) + " already used at " + line_of(*it.first->second));
+      if (index && parse_integer(index.text(), v)) {
+        const auto it = indexes.emplace(v, ch);
+        if (!it.second) error(index.value(), "index " + std::to_string(v) + " already used at " + line_of(it.first->second));
       }
-      const Node* prop = ch->child("PROP");
-      if (prop && !prop->text.empty()) {
-        const auto it = props.emplace(prop->text, ch.get());
-        if (!it.second) warning(prop->value, "property " + quoted(prop->text) + " already listed at " + line_of(*it.first->second));
-        if (prop->text.size() >= kProp.size)
+      Node prop = ch.child("PROP");
+      if (prop && !prop.text().empty()) {
+        const auto it = props.emplace(prop.text(), ch);
+        if (!it.second) warning(prop.value(), "property " + quoted(std::string(prop.text())) + " already listed at " + line_of(it.first->second));
+        if (prop.text().size() >= kProp.size)
           length(prop, kProp, "property");
-        else if (prop->text.size() >= kOldProp.size)
-          warning(prop->value, "property is " + std::to_string(characters(prop->text, prop->text.size())) +
+        else if (prop.text().size() >= kOldProp.size)
+          warning(prop.value(), "property is " + std::to_string(characters(prop.text(), prop.text().size())) +
                                    " characters long: readers of the old layout cut it to " +
-                                   std::to_string(characters(prop->text, kept_bytes(prop->text, kOldProp))));
+                                   std::to_string(characters(prop.text(), kept_bytes(prop.text(), kOldProp))));
       }
       for (const char* delta : {"DABS", "DREL"})
-        if (const Node* n = ch->child(delta)) kept_float(n->value, delta, n->text);
+        if (Node n = ch.child(delta)) kept_float(n.value(), delta, n.text());
     }
   }
 
   // A number read into a float: what the float does not keep.
-  void kept_float(Position at, const std::string& what, const std::string& raw) {
+  void kept_float(Position at, const std::string& what, std::string_view raw) {
     const std::string text = trim(raw);
     float v = 0;
     switch (float_fate(text, v)) {
@@ -537,8 +540,8 @@ class Checker {
   // --- trigger lists -------------------------------------------------------------
 
   void trigger_list(const Node& root) {
-    for (const auto& t : root.children)
-      if (t->name == "USERTRIGGER") trigger(*t);
+    for (const Node t : root.children())
+      if (t.name() == "USERTRIGGER") trigger(t);
   }
 
   void trigger(const Node& t) {
@@ -548,47 +551,126 @@ class Checker {
     text_attribute(t.child("Chan"), "name", field(&qal3_user_case_trigger::channel), "channel name");
     text_attribute(t.child("Description"), "text", field(&qal3_user_case_trigger::description), "description");
     text_attribute(t.child("Group"), "name", field(&qal3_user_case_trigger::group), "group name");
-    if (const Node* f = t.child("Function")) {
-      registry_name(*f, true);
-      parameters(*f);
+    if (Node f = t.child("Function")) {
+      registry_name(f, true);
+      parameters(f);
+      behaviours(t, f);
     }
-    if (const Node* op = t.child("Operation")) registry_name(*op, false);
+    if (Node op = t.child("Operation")) registry_name(op, false);
     for (const char* limit : {"LowLimit", "UpperLimit"})
-      if (const Node* l = t.child(limit))
-        if (const Attribute* a = l->attribute("value")) float_attribute(*l, *a);
+      if (Node l = t.child(limit))
+        if (const std::optional<Attribute> a = l.attribute("value")) float_attribute(l, *a);
   }
 
   // Each parameter is read from the first of its names given; the others
   // are ignored.
   void parameters(const Node& f) {
     for (const auto& names : qal3::trigger::kParameterAliases) {
-      const Attribute* read = nullptr;
+      std::optional<Attribute> read;
       for (const char* name : names) {
-        const Attribute* a = *name ? f.attribute(name) : nullptr;
+        const std::optional<Attribute> a = *name ? f.attribute(name) : std::nullopt;
         if (!a) continue;
         if (!read) {
           read = a;
           float_attribute(f, *a);
         } else {
-          warning(doc_.attribute_position(f, a->name), "Function " + a->name + " " + trim(a->value) +
-                                                           " is not read: " + read->name +
+          warning(doc_.attribute_position(f, a->name), "Function " + std::string(a->name) + " " + trim(a->value) +
+                                                           " is not read: " + std::string(read->name) +
                                                            " gives the same parameter and is read");
         }
       }
     }
   }
 
-  void text_attribute(const Node* n, const std::string& attr, Field f, const std::string& what) {
+  // What a built-in function does that the file shows and its reader may
+  // not expect: DIFFSUM's sign, a window that ends before it starts, RMS
+  // limits beyond what its single-precision squares hold.
+  void behaviours(const Node& t, const Node& f) {
+    const std::optional<Attribute> name = f.attribute("name");
+    if (!name || options_.known_names.count(trim(name->value))) return;
+    const std::string function = trim(name->value);
+    if (function == "DIFFSUM")
+      warning(doc_.attribute_position(f, *name),
+              "function 'DIFFSUM' gives the previous event's sum minus this event's: the opposite sign of the "
+              "other DIFF functions");
+    if (reads_window(function)) window_order(f);
+    if (function == "RMS" || function == "DIFFRMS")
+      for (const char* limit : {"LowLimit", "UpperLimit"})
+        if (const Node l = t.child(limit))
+          if (const std::optional<Attribute> a = l.attribute("value")) rms_limit(l, *a, function == "RMS");
+  }
+
+  // The built-in functions that reduce a window (VALUE reads one sample).
+  static bool reads_window(const std::string& function) {
+    static const char* const kWindowed[] = {"MIN",     "MAX",     "MEAN",     "RMS",     "STD",     "SUM",
+                                            "P2P",     "DIFFMIN", "DIFFMAX",  "DIFFMEAN", "DIFFRMS", "DIFFSTD",
+                                            "DIFFSUM", "DIFFP2P"};
+    return std::find(std::begin(kWindowed), std::end(kWindowed), function) != std::end(kWindowed);
+  }
+
+  // Parameter `index` of a Function as the reader takes it (the first of its
+  // names given), when it is a number.
+  static std::optional<float> parameter(const Node& f, std::size_t index, std::optional<Attribute>& given) {
+    for (const char* name : qal3::trigger::kParameterAliases[index]) {
+      given = *name ? f.attribute(name) : std::nullopt;
+      if (given) return number(given->value);
+    }
+    return std::nullopt;
+  }
+
+  static std::optional<float> number(std::string_view raw) {
+    const std::string text = trim(raw);
+    char* end = nullptr;
+    const float v = qal3::number::to_float(text.c_str(), &end);
+    if (text.empty() || end != text.c_str() + text.size()) return std::nullopt;
+    return v;
+  }
+
+  // The window's end counts from the spectrum's start, whatever the
+  // window's own start: an end before the start gives an empty window, or,
+  // on a spectrum that starts past the end, a window that runs to the
+  // spectrum's end. A negative end is the usual way to ask for the rest of
+  // a spectrum whose axis starts at 0, and is not reported.
+  void window_order(const Node& f) {
+    std::optional<Attribute> start_attr, end_attr;
+    const std::optional<float> start = parameter(f, 0, start_attr);
+    const std::optional<float> end = parameter(f, 1, end_attr);
+    if (!start || !end || !(*end >= 0) || !(*end < *start)) return;
+    const std::string end_text = trim(end_attr->value);
+    warning(doc_.attribute_position(f, *end_attr),
+            "Function " + std::string(end_attr->name) + " " + end_text + " is before " +
+                std::string(start_attr->name) + " " + trim(start_attr->value) + ": the window is empty and the trigger fails, or, on a spectrum that starts past " + end_text +
+                ", it runs to the end of the spectrum");
+  }
+
+  // RMS squares each sample in single precision: a square overflows above
+  // sqrt(FLT_MAX) and loses precision below sqrt(FLT_MIN). STD does not.
+  void rms_limit(const Node& l, const Attribute& a, bool small_too) {
+    const std::optional<float> v = number(a.value);
+    if (!v || !std::isfinite(*v)) return;
+    static const float kLargest = std::sqrt(std::numeric_limits<float>::max());
+    static const float kSmallest = std::sqrt(std::numeric_limits<float>::min());
+    const std::string what = std::string(l.name()) + " " + std::string(a.name) + " " + trim(a.value);
+    const std::string why = " squares each sample in single precision (STD does not)";
+    if (std::fabs(*v) > kLargest)
+      warning(doc_.attribute_position(l, a), what + " is beyond what RMS gives: it" + why +
+                                                 ", and a sample above 1.8e+19 makes it inf");
+    else if (small_too && *v != 0 && std::fabs(*v) < kSmallest)
+      warning(doc_.attribute_position(l, a), what + " is below what RMS resolves: it" + why +
+                                                 ", and samples below 1.1e-19 lose precision, below 2.6e-23 all of it");
+  }
+
+  void text_attribute(Node n, const std::string& attr, Field f, const std::string& what) {
     if (!n) return;
-    if (const Attribute* a = n->attribute(attr)) length_of(a->value, doc_.attribute_position(*n, attr), f, what);
+    if (const std::optional<Attribute> a = n.attribute(attr)) length_of(a->value, doc_.attribute_position(n, attr), f, what);
   }
 
   void float_attribute(const Node& n, const Attribute& a) {
-    kept_float(doc_.attribute_position(n, a), n.name + " " + a.name, a.value);
+    kept_float(doc_.attribute_position(n, a), std::string(n.name()) + " " + std::string(a.name), a.value);
   }
 
   void registry_name(const Node& n, bool function) {
-    const Attribute* a = n.attribute("name");
+    const std::optional<Attribute> a = n.attribute("name");
     if (!a) return;  // the schema reports it
     const std::string name = trim(a->value);
     if (name.empty() || options_.known_names.count(name)) return;

@@ -274,7 +274,10 @@ std::vector<CommandInfo> make_commands() {
                "DAQ names and indexes, fields and trigger parameters given twice, texts longer "
                "than their field, numbers a float does not keep, event and data types out of "
                "range, function and operation names the trigger registry does not know or holds "
-               "as free slots.\n\n"
+               "as free slots; and, as warnings, what a built-in trigger function does that the "
+               "file shows: DIFFSUM's sign (previous minus current), a window end before its start "
+               "(an empty window, or one that runs to the end of the spectrum), RMS limits beyond "
+               "what its single-precision squares hold.\n\n"
                "Each finding is a line 'FILE:LINE:COLUMN: error|warning: message' on standard "
                "output; a clean file gives no output. A file that cannot be read is reported on "
                "standard error.",

@@ -22,6 +22,7 @@ SAX_Memory_Parser::SAX_Memory_Parser(char* xml) {
     memBufIS = new qal3::xml::KeepingSource<xercesc::MemBufInputSource>(
         p->streams(), reinterpret_cast<const XMLByte*>(text), std::strlen(text), qal3::xerces::kMemoryBufferId, false,
         xercesc::XMLPlatformUtils::fgMemoryManager);
+    memBufIS->setCopyBufToStream(false);  // the caller keeps the buffer until the parser is gone
     parser = p.release();
     handler = h.release();
     init = true;
