@@ -5,6 +5,7 @@
 #include <cstring>
 #include <map>
 #include <string>
+#include <string_view>
 #include <vector>
 
 #include "check_document.h"
@@ -61,10 +62,10 @@ struct Api<qal3_env_index_dictionary_entry_2010> {
 };
 
 // `text` without the white space around it.
-std::string trimmed(const std::string& text) {
+std::string trimmed(std::string_view text) {
   const std::size_t b = text.find_first_not_of(" \t\r\n");
-  if (b == std::string::npos) return "";
-  return text.substr(b, text.find_last_not_of(" \t\r\n") - b + 1);
+  if (b == std::string_view::npos) return "";
+  return std::string(text.substr(b, text.find_last_not_of(" \t\r\n") - b + 1));
 }
 
 // A dictionary read from the command line's input; entries freed on exit.
@@ -99,9 +100,9 @@ std::vector<std::string> written_names(const cli::Input& in) {
   check::Document doc(in.name, in.text);
   std::vector<check::Finding> ignored;  // the reader reports what matters
   if (!doc.read(check::schema_directory(), ignored) || !doc.root()) return names;
-  for (const auto& channel : doc.root()->children) {
-    const check::Node* prop = channel->child("PROP");
-    if (channel->name == "CHANNEL" && prop) names.push_back(trimmed(prop->text));
+  for (const check::Node channel : doc.root().children()) {
+    const check::Node prop = channel.child("PROP");
+    if (channel.name() == "CHANNEL" && prop) names.push_back(trimmed(prop.text()));
   }
   return names;
 }
