@@ -213,6 +213,37 @@ TEST(ToolConventions, OutputReplacesAFileAsAnEditorDoes) {
   }
 }
 
+// A device or FIFO at FILE (or at the end of a link there) is written to,
+// never replaced: a full device fails with its reason, and the file stays
+// what it was.
+TEST(ToolConventions, OutputToADeviceIsWrittenThrough) {
+  ScratchDir dir;
+  const std::string full = dir.path + "/full", null = dir.path + "/null", fifo = dir.path + "/fifo";
+  ASSERT_EQ(run_command("ln -s /dev/full " + full + " && ln -s /dev/null " + null + " && mkfifo " + fifo), 0);
+  const struct {
+    std::string target;
+    int status;
+    const char* message;
+  } kCases[] = {{full, 1, "No space left on device"}, {null, 0, ""}};
+  for (const auto& c : kCases) {
+    std::string err;
+    EXPECT_EQ(qal3("trigger convert -q " + kTriggers + " -o " + c.target, nullptr, &err), c.status) << c.target;
+    EXPECT_NE(err.find(c.message), std::string::npos) << err;
+    struct stat st {};
+    ASSERT_EQ(lstat(c.target.c_str(), &st), 0);
+    EXPECT_TRUE(S_ISLNK(st.st_mode)) << c.target;
+  }
+  std::string out;
+  ASSERT_EQ(run_command("(cat " + fifo + " > " + dir.path + "/read & " + kTool + " trigger convert -q " + kTriggers +
+                            " -o " + fifo + "; st=$?; wait; cat " + dir.path + "/read; exit $st)",
+                        &out),
+            0);
+  EXPECT_EQ(out.rfind("<?xml", 0), 0u) << out;
+  struct stat st {};
+  ASSERT_EQ(lstat(fifo.c_str(), &st), 0);
+  EXPECT_TRUE(S_ISFIFO(st.st_mode));
+}
+
 // SIGINT, SIGTERM and SIGHUP while the result is being made end the run as
 // they would, and take the scratch file with them.
 TEST(ToolConventions, SignalsRemoveTheScratchFile) {

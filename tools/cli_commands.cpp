@@ -458,7 +458,8 @@ std::string help_text(const CommandInfo& command_info) {
     out += "\nA FILE of '-' is standard input; output goes to standard output unless\n"
            "-o FILE is given, and FILE is then replaced only by a complete result,\n"
            "keeping its mode (and, as root, its owner). A symbolic link at FILE is\n"
-           "replaced by the new file unless --follow-symlinks is given.\n";
+           "replaced by the new file unless --follow-symlinks is given. A device or\n"
+           "FIFO at FILE is written to once the result is complete, never replaced.\n";
   else
     out += "\nA FILE of '-' is standard input.\n";
   out += "\nExit status:\n";

@@ -595,8 +595,21 @@ void Output::discard() {
   settle_scratch(slot_, nullptr);
 }
 
+namespace {
+
+// True when `path` exists and is neither a regular file nor a folder (a
+// device, a FIFO, a socket), through its links: such a file is written to,
+// never replaced.
+bool written_through(const std::string& path) {
+  struct stat st {};
+  return ::stat(path.c_str(), &st) == 0 && !S_ISREG(st.st_mode) && !S_ISDIR(st.st_mode);
+}
+
+}  // namespace
+
 bool Output::open() {
-  if (name_ == "<stdout>") {
+  through_ = name_ != "<stdout>" && written_through(target_);
+  if (name_ == "<stdout>" || through_) {
     fd_ = memory_file("qal3-output");
   } else if (links_ == Links::replace || follow_links(target_, destination_)) {
     if (links_ == Links::replace) destination_ = target_;
@@ -642,9 +655,29 @@ bool Output::place() {
   return ok && settle_scratch(slot_, destination_.c_str()) && sync_folder(split_path(destination_).first);
 }
 
+namespace {
+
+// Writes `text` to the existing non-regular file `path` (a device or a
+// FIFO), as a shell redirection would. False (errno set) on failure.
+bool write_through(const std::string& path, const std::string& text) {
+  const int fd = ::open(path.c_str(), O_WRONLY | O_CLOEXEC | O_NOCTTY);
+  if (fd < 0) return false;
+  bool ok = write_all(fd, text.data(), text.size());
+  int err = errno;
+  if (::close(fd) != 0 && ok) {
+    ok = false;
+    err = errno;
+  }
+  errno = err;
+  return ok;
+}
+
+}  // namespace
+
 bool Output::commit() {
   if (fd_ < 0) return false;
-  if (name_ == "<stdout>") {
+  if (name_ == "<stdout>" || through_) {
+    // The whole result was staged in memory; only now does it go out.
     std::string text;
     const bool ok = ::lseek(fd_, 0, SEEK_SET) == 0 &&
                     read_bounded(fd_, std::numeric_limits<std::size_t>::max() - 1, text) == ReadResult::kDone;
@@ -654,7 +687,10 @@ bool Output::commit() {
       file_error(name_, std::strerror(err));
       return false;
     }
-    return put(text);
+    if (!through_) return put(text);
+    if (write_through(target_, text)) return true;
+    file_error(name_, std::strerror(errno));
+    return false;
   }
   if (!place()) {
     file_error(name_, std::strerror(errno));

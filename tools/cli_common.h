@@ -315,6 +315,7 @@ class Output {
   int slot_ = -1;            // the scratch file's entry for the signal handler (-1: none)
   std::string writer_path_;
   int fd_ = -1;
+  bool through_ = false;  // FILE is a device or FIFO: written to, never replaced
 };
 
 // Makes SIGINT, SIGTERM and SIGHUP remove the scratch files of the Outputs
