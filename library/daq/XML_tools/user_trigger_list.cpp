@@ -97,24 +97,8 @@ void scan_mask(const char* text, u_int& field) {
 __attribute__((format(printf, 1, 2))) std::string format(const char* fmt, ...) {
   va_list args;
   va_start(args, fmt);
-  char small[128];
-  va_list again;
-  va_copy(again, args);
-  const int n = std::vsnprintf(small, sizeof small, fmt, args);
+  std::string out = qal3::messages::vformat(fmt, args);
   va_end(args);
-  std::string out;
-  if (n < 0) {
-    va_end(again);
-    return out;
-  }
-  if (static_cast<std::size_t>(n) < sizeof small) {
-    out.assign(small, static_cast<std::size_t>(n));
-  } else {
-    out.resize(static_cast<std::size_t>(n) + 1);
-    std::vsnprintf(&out[0], out.size(), fmt, again);
-    out.resize(static_cast<std::size_t>(n));
-  }
-  va_end(again);
   return out;
 }
 
