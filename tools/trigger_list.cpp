@@ -1,8 +1,6 @@
 // The trigger list commands' common part.
 #include "trigger_list.h"
 
-#include "qal3_evutl_blocks.h"
-
 namespace trigger {
 
 TriggerList::~TriggerList() {
