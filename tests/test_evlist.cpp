@@ -159,3 +159,50 @@ TEST(ReaderDispatch, EventListNamesAreExact) {
   EXPECT_STREQ((*(*list[0]->sb_list)[0]->ch_list)[0], "c");
   qal3_clean_ev_list(&list);
 }
+
+namespace {
+
+// The entry {type, tmask, priority, time, blocks} as the reader made it.
+std::string entry_text(const qal3_ev_entry& e) {
+  std::string s = std::to_string(e.evtype) + "/" + std::to_string(e.tmask) + "/" + std::to_string(e.priority) +
+                  "/" + std::to_string(e.min_ev_time.timeup) + "." + std::to_string(e.min_ev_time.timelow);
+  for (const qal3_ev_sb_list* b : *e.sb_list) {
+    s += " [" + std::string(b->sb_list);
+    for (const char* c : *b->ch_list) s += " " + std::string(c);
+    s += "]";
+  }
+  return s;
+}
+
+// A document without its date line (the time of writing).
+std::string undated(std::string doc) {
+  const auto at = doc.find("\t<isodate>");
+  return at == std::string::npos ? doc : doc.erase(at, doc.find('\n', at) + 1 - at);
+}
+
+}  // namespace
+
+TEST(EventListWriter, WrittenListReadsBackToTheSameRecords) {
+  EvList in(
+      "<BMR><EVENT><TYPE>32</TYPE><TMASK>0xFFFFFFFF</TMASK><PRIORITY>7</PRIORITY>"
+      "<MINTIMESEC>4294967295</MINTIMESEC><MINTIMEUSEC>9</MINTIMEUSEC>"
+      "<SBLOCK>A&amp;&lt;\xC2\xB5<CHLIST><CHAN>c1 \"q\"</CHAN><CHAN>c2</CHAN></CHLIST></SBLOCK>"
+      "<SBLOCK>B</SBLOCK></EVENT><EVENT><TYPE>0</TYPE></EVENT></BMR>");
+  ASSERT_EQ(in.list.size(), 2u);
+  std::string doc;
+  ASSERT_EQ(qal3_write_ev_list(&in.list, nullptr, -1, &doc), 0);
+  EvList back(doc);
+  ASSERT_EQ(back.rc, 0);
+  ASSERT_EQ(back.list.size(), in.list.size());
+  for (std::size_t i = 0; i < in.list.size(); ++i) EXPECT_EQ(entry_text(*back.list[i]), entry_text(*in.list[i]));
+
+  // The same bytes in a file; a null list and a file that cannot be made fail.
+  testutil::TempFile file;
+  EXPECT_EQ(qal3_write_ev_list(&in.list, file.c_path(), -1, nullptr), 0);
+  EXPECT_EQ(undated(file.read()), undated(doc));
+  EXPECT_NE(undated(doc), doc);
+  testutil::capture_stdout([&] {
+    EXPECT_EQ(qal3_write_ev_list(nullptr, nullptr, -1, &doc), 2);
+    EXPECT_EQ(qal3_write_ev_list(&in.list, "/nonexistent-dir/x.xml", -1, nullptr), 1);
+  });
+}

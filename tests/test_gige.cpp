@@ -248,3 +248,37 @@ TEST(GigEFailure, HostileFilesNeitherLoadFilesNorExplode) {
     }
   }
 }
+
+TEST(GigEWriter, WrittenFileReadsBackToTheSameRecords) {
+  Features in;
+  ASSERT_FALSE(read_doc(doc("<Integer Name=\"Gain &amp; &quot;x&quot;\"><ToolTip>a &lt; b</ToolTip>"
+                            "<Description>\xC2\xB5s</Description><Extension><PvRename>PV:1</PvRename></Extension>"
+                            "</Integer><Command/><Float Name=\"F\"/>"),
+                        in));
+  ASSERT_EQ(in.v.size(), 3u);
+  std::string text;
+  ASSERT_EQ(qal3_write_gige_descr(&in.v, nullptr, -1, &text), 0);
+  Features back;
+  ASSERT_FALSE(read_doc(text, back));
+  ASSERT_EQ(back.v.size(), in.v.size());
+  for (std::size_t i = 0; i < in.v.size(); ++i) {
+    EXPECT_EQ(back[i].type, in[i].type);
+    EXPECT_EQ(back[i].name, in[i].name);
+    EXPECT_EQ(back[i].extension, in[i].extension);
+    EXPECT_EQ(back[i].tooltip, in[i].tooltip);
+    EXPECT_EQ(back[i].description, in[i].description);
+  }
+
+  // The same bytes in a file; what the file cannot hold is refused whole.
+  TempFile file;
+  EXPECT_EQ(qal3_write_gige_descr(&in.v, file.c_path(), -1, nullptr), 0);
+  EXPECT_EQ(file.read(), text);
+  capture_stdout([&] {
+    EXPECT_EQ(qal3_write_gige_descr(nullptr, nullptr, -1, &text), 2);
+    in.v[0]->type = FEATURE_TYPE_MAX;
+    EXPECT_EQ(qal3_write_gige_descr(&in.v, nullptr, -1, &text), 2);
+    in.v[0]->type = 0;
+    in.v[1]->name = std::string("a\0b", 3);
+    EXPECT_EQ(qal3_write_gige_descr(&in.v, nullptr, -1, &text), 2);
+  });
+}

@@ -1,6 +1,8 @@
 // The commands and options of qal3, and what is made from them: --help, the
 // manual page and the bash completion.
 #include <algorithm>
+#include <cctype>
+#include <cstdio>
 #include <cstring>
 #include <sstream>
 #include <stdexcept>
@@ -77,7 +79,7 @@ std::vector<CommandInfo> make_commands() {
                "line of the file, 'FILE: N event entries read', on standard output with the "
                "entries. A file that cannot be read is reported on standard error.",
                {{"json", kJsonHelp}, {"quiet", "print only the result line of each file"}},
-               nullptr});
+               nullptr, cmd_evlist});
   c.push_back({"chan", "COMMAND [OPTION]... ARG...",
                "print, convert, merge and query channel descriptions",
                "Channel description documents (root CHANDESCRIPTIONS or DAQvariables).\n\n"
@@ -86,7 +88,7 @@ std::vector<CommandInfo> make_commands() {
                "more than once, the file reader ORs the event types (ENV 4 and NORMAL 1 give UPD 5), "
                "the memory reader keeps the first.",
                {},
-               nullptr});
+               nullptr, nullptr});
   c.push_back({"chan print", "[OPTION]... FILE...", "print the descriptions of each document",
                "Reads each description document and prints its channels. The listing shows event "
                "and data types as masks (type n is bit n; a 2010 data type 32 + n is bit n with "
@@ -94,7 +96,7 @@ std::vector<CommandInfo> make_commands() {
                "stored: plain numbers, or masks with --shift.",
                {{"shift", "store event and data types as masks: type n becomes bit n"},
                 {"json", kJsonHelp}},
-               nullptr});
+               nullptr, cmd_chan_print});
   c.push_back({"chan convert", "--to FORMAT [OPTION]... FILE...",
                "write the descriptions in another format",
                "Reads the description documents (either format) and writes their channels as one "
@@ -108,7 +110,7 @@ std::vector<CommandInfo> make_commands() {
                 {"strict", kStrictHelp},
                 {"output", kOutputHelp},
                 {"follow-symlinks", kFollowHelp}},
-               nullptr});
+               nullptr, cmd_chan_convert});
   c.push_back({"chan listing", "[OPTION]... FILE...", "write the tab-separated listing",
                "Writes the channels as a tab-separated listing: per channel stream, event type, DAQ "
                "name, property, set point, description, units, size, number of bits and of "
@@ -116,13 +118,13 @@ std::vector<CommandInfo> make_commands() {
                {{"shift", "store event and data types as masks: type n becomes bit n"},
                 {"output", kOutputHelp},
                 {"follow-symlinks", kFollowHelp}},
-               nullptr});
+               nullptr, cmd_chan_listing});
   c.push_back({"chan names", "[OPTION]... FILE...", "write the DAQ name, size and data type table",
                "Writes one line per channel: the DAQ name right-aligned in 50 columns, the size and "
                "the name of the data type. Data types are stored as masks.",
                {{"output", kOutputHelp},
                 {"follow-symlinks", kFollowHelp}},
-               nullptr});
+               nullptr, cmd_chan_names});
   c.push_back({"chan merge", "[OPTION]... FILE...", "merge several documents into one",
                "Reads the documents in order into one list, merging a channel whose property is "
                "already known into the first one (it takes the event and data type when the first "
@@ -133,7 +135,7 @@ std::vector<CommandInfo> make_commands() {
                 {"strict", kStrictHelp},
                 {"output", kOutputHelp},
                 {"follow-symlinks", kFollowHelp}},
-               nullptr});
+               nullptr, cmd_chan_merge});
   c.push_back({"chan select", "[OPTION]... QUESTION ARG... FILE...",
                "ask the channel selector a question",
                "Loads the documents into a channel selector (event and data types as masks) and "
@@ -152,13 +154,14 @@ std::vector<CommandInfo> make_commands() {
                {{"json", kJsonHelp}, {"quiet", "print no answer: only the exit status tells"}},
                "0  yes (in-event), or the channel is known and the answer printed\n"
                "1  no, or the channel is unknown\n"
-               "2  usage error, a document could not be read, or the answer could not be written\n"});
+               "2  usage error, a document could not be read, or the answer could not be written\n",
+               cmd_chan_select});
   c.push_back({"trigger", "ACTION [OPTION]... ARG...",
                "list the trigger registry; print, convert and test trigger lists",
                "Trigger lists (root QAL3USERTRIGGERLIST) and the registry of trigger functions and "
                "operations.",
                {},
-               nullptr});
+               nullptr, nullptr});
   c.push_back({"trigger registry", "[OPTION]...",
                "list the function and operation slots with their help texts",
                "Lists the slots of the function and operation tables: slot number, name and help "
@@ -167,13 +170,13 @@ std::vector<CommandInfo> make_commands() {
                 {"operations", "only the operation table"},
                 {"all", "include free slots"},
                 {"json", kJsonHelp}},
-               nullptr});
+               nullptr, cmd_trigger_registry});
   c.push_back({"trigger print", "[OPTION]... FILE", "print a trigger list",
                "Reads the trigger list FILE and prints every trigger: channel, subchannel, "
                "function, its sixteen parameters, operation, limits and bit mask. " +
                    std::string(kCreationText),
                {{"json", kJsonHelp}},
-               nullptr});
+               nullptr, cmd_trigger_print});
   c.push_back({"trigger convert", "[OPTION]... FILE", "write a trigger list as XML or as text",
                "Reads the trigger list FILE and writes it again, as an XML trigger list (--to xml, "
                "the default) or as text (--to text: per trigger a line with channel, subchannel "
@@ -184,7 +187,7 @@ std::vector<CommandInfo> make_commands() {
                 {"strict", kStrictHelp},
                 {"output", kOutputHelp},
                 {"follow-symlinks", kFollowHelp}},
-               nullptr});
+               nullptr, cmd_trigger_convert});
   c.push_back({"trigger test", "[OPTION]... FILE EVENT...",
                "evaluate a trigger list against data given as files or values",
                "Reads the trigger list FILE and evaluates its triggers on each EVENT in turn. "
@@ -229,7 +232,7 @@ std::vector<CommandInfo> make_commands() {
                                     "points to and keep the link (without it, the link itself is "
                                     "replaced)"},
                 {"json", kJsonHelp}},
-               nullptr});
+               nullptr, cmd_trigger_test});
   c.push_back({"envdict", "[OPTION]... FILE",
                "print, convert and check environment index dictionaries",
                "Reads an environment index dictionary (root element ENVINDEXDICT) and lists its "
@@ -251,7 +254,7 @@ std::vector<CommandInfo> make_commands() {
                                     "file it points to and keep the link (without it, the link "
                                     "itself is replaced)"},
                 {"json", kJsonHelp}},
-               nullptr});
+               nullptr, cmd_envdict});
   c.push_back({"gige", "[OPTION]... FILE...",
                "list the features of a GigE camera feature file",
                "Reads each camera feature file (root RegisterDescription) and lists its named "
@@ -259,7 +262,7 @@ std::vector<CommandInfo> make_commands() {
                "the file renames it), type name, tooltip and description. External entities and "
                "DTDs are never loaded.",
                {{"json", kJsonHelp}, {"quiet", "print only the result line of each file"}},
-               nullptr});
+               nullptr, cmd_gige});
   c.push_back({"check", "[OPTION]... FILE...",
                "validate documents against their schemas and report mistakes",
                "Checks each FILE, a configuration document of one of these families, found by its "
@@ -288,7 +291,8 @@ std::vector<CommandInfo> make_commands() {
                 {"quiet", "print no findings: only the exit status tells"}},
                "0  every file is clean\n"
                "1  a file has findings or cannot be read\n"
-               "2  usage error\n"});
+               "2  usage error\n",
+               cmd_check});
   // Every command that reads documents bounds each one.
   for (CommandInfo& command_info : c)
     if (std::strstr(command_info.synopsis, "FILE")) command_info.options.push_back({"max-input-size", kMaxInputHelp});
@@ -631,6 +635,36 @@ std::string bash_completion() {
        "}\n"
        "complete -o filenames -F _qal3 qal3\n";
   return s;
+}
+
+namespace {
+
+// What a group calls its members in messages: the first word of its
+// synopsis ("COMMAND ...", "ACTION ...") in lower case.
+std::string member_word(const CommandInfo& group) {
+  std::string word(group.synopsis, std::strcspn(group.synopsis, " "));
+  std::transform(word.begin(), word.end(), word.begin(), [](unsigned char ch) { return std::tolower(ch); });
+  return word;
+}
+
+int run_group(const CommandInfo& group, int argc, char** argv) {
+  if (argc < 2) {
+    std::fputs(help_text(group).c_str(), stderr);
+    return kUsage;
+  }
+  const std::string word = argv[1];
+  if (word == "-h" || word == "--help" || word == "help") return put(help_text(group)), kOk;
+  if (word == "--version") return print_version(), kOk;
+  const std::string name = std::string(group.name) + " " + word;
+  for (const CommandInfo* member : members(group.name))
+    if (name == member->name) return run_command(*member, argc - 1, argv + 1);
+  return usage_error(group.name, "unknown " + member_word(group) + " '" + word + "'");
+}
+
+}  // namespace
+
+int run_command(const CommandInfo& command_info, int argc, char** argv) {
+  return command_info.run ? command_info.run(argc, argv) : run_group(command_info, argc, argv);
 }
 
 }  // namespace cli

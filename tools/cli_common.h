@@ -50,8 +50,13 @@ struct OptionUse {
 // The questions of chan select, in help order.
 extern const char* const kSelectQuestions[6];
 
-// Everything --help, the manual page and the completion say of a command.
-// Every command also takes --help, --quiet and --version.
+// A command's handler: argv[0] is the command's last word; returns the
+// exit status.
+using Handler = int (*)(int argc, char** argv);
+
+// Everything --help, the manual page and the completion say of a command,
+// and the handler that runs it. Every command also takes --help, --quiet
+// and --version.
 struct CommandInfo {
   const char* name;       // "evlist", "chan print", ...
   const char* synopsis;   // after "qal3 <name> ", e.g. "[OPTION]... FILE..."
@@ -59,12 +64,18 @@ struct CommandInfo {
   std::string text;       // the description, paragraphs separated by "\n\n"
   std::vector<OptionUse> options;
   const char* exit_status;  // lines "N  meaning"; null: the usual three
+  Handler run;              // null for a group ("chan", "trigger"): see run_command
 };
 
 // Every command, the groups ("chan", "trigger") included, in help order.
 const std::vector<CommandInfo>& commands();
 // The command called `name`; throws std::out_of_range when there is none.
 const CommandInfo& command(const std::string& name);
+
+// Runs `command_info` on its arguments (argv[0] its name's last word): its
+// handler, or for a group the member named by argv[1] (with the group's
+// help for -h, --help and help, and --version). Returns the exit status.
+int run_command(const CommandInfo& command_info, int argc, char** argv);
 
 // The --help text of a command (ends with its exit statuses).
 std::string help_text(const CommandInfo& command_info);
@@ -177,6 +188,16 @@ template <class Memory, class File>
 auto read_document(Input& in, Memory&& memory, File&& file)
     -> std::optional<decltype(memory(std::declval<char*>()))>;
 
+// Parses the document of `in` with read_document (both readers) or, in the
+// second form, with the path reader `file` alone (read_as_file). A reader
+// succeeds by returning 0 (or false); otherwise, or when the document could
+// not be handed to it, "NAME: <what> not read" is printed and false
+// returned.
+template <class Memory, class File>
+bool parse_input(Input& in, const char* what, Memory&& memory, File&& file);
+template <class File>
+bool parse_input(Input& in, const char* what, File&& file);
+
 // ---------------------------------------------------------------------------
 // Library messages.
 
@@ -267,6 +288,25 @@ auto read_document(Input& in, Memory&& memory, File&& file)
   return memory(&in.text[0]);
 }
 
+namespace detail {
+template <class Result>
+bool parsed(const std::optional<Result>& rc, const Input& in, const char* what) {
+  if (rc && !*rc) return true;
+  file_error(in.name, std::string(what) + " not read");
+  return false;
+}
+}  // namespace detail
+
+template <class Memory, class File>
+bool parse_input(Input& in, const char* what, Memory&& memory, File&& file) {
+  return detail::parsed(read_document(in, memory, file), in, what);
+}
+
+template <class File>
+bool parse_input(Input& in, const char* what, File&& file) {
+  return detail::parsed(read_as_file(in, file), in, what);
+}
+
 // ---------------------------------------------------------------------------
 // Output.
 
@@ -323,6 +363,25 @@ class Output {
 // that is ignored (nohup) stays ignored. Called once, at start.
 void remove_scratch_on_signals();
 
+// Runs the library writer `writer(path)` on the scratch file of the open
+// `out` (its console lines left out, see MessageScope::kWriting), then puts
+// the result in place. A writer succeeds by returning 0; otherwise
+// "NAME: <what> not written" is printed and nothing is left behind.
+// Returns kOk or kBadDocument.
+template <class Writer>
+int write_document(Output& out, const char* what, Writer&& writer) {
+  int rc;
+  {
+    const MessageScope scope(out.name(), out.writer_path(), MessageScope::kWriting);
+    rc = writer(out.writer_path());
+  }
+  if (rc != 0) {
+    file_error(out.name(), std::string(what) + " not written");
+    return kBadDocument;
+  }
+  return out.commit() ? kOk : kBadDocument;
+}
+
 // The way links at an output are treated, from --follow-symlinks.
 Output::Links links_option(const Args& args);
 
@@ -365,10 +424,19 @@ void print_json(const nlohmann::json& doc);
 
 }  // namespace cli
 
-// The commands: argv[0] is the command's name.
+// The commands' handlers, one file each (cmd_<name>.cpp), named in the
+// command table (cli_commands.cpp).
 int cmd_evlist(int argc, char** argv);
-int cmd_chan(int argc, char** argv);
-int cmd_trigger(int argc, char** argv);
+int cmd_chan_print(int argc, char** argv);
+int cmd_chan_convert(int argc, char** argv);
+int cmd_chan_listing(int argc, char** argv);
+int cmd_chan_names(int argc, char** argv);
+int cmd_chan_merge(int argc, char** argv);
+int cmd_chan_select(int argc, char** argv);
+int cmd_trigger_registry(int argc, char** argv);
+int cmd_trigger_print(int argc, char** argv);
+int cmd_trigger_convert(int argc, char** argv);
+int cmd_trigger_test(int argc, char** argv);
 int cmd_envdict(int argc, char** argv);
 int cmd_gige(int argc, char** argv);
 int cmd_check(int argc, char** argv);

@@ -79,11 +79,11 @@ struct Dictionary {
     for (Entry* e : entries) std::free(e);
   }
 
-  int read(cli::Input& in) {
-    return cli::read_document(
-               in, [this](char* xml) { return Api<Entry>::read(xml, &entries); },
-               [this](char* path) { return Api<Entry>::readf(path, &entries); })
-        .value_or(1);
+  // False (message printed) when the dictionary cannot be read.
+  bool read(cli::Input& in) {
+    return cli::parse_input(
+        in, "dictionary", [this](char* xml) { return Api<Entry>::read(xml, &entries); },
+        [this](char* path) { return Api<Entry>::readf(path, &entries); });
   }
 };
 
@@ -164,16 +164,8 @@ nlohmann::json to_json(const cli::Input& in, const std::vector<Entry*>& entries,
 // not at all.
 template <class Entry>
 int write(cli::Output& out, std::vector<Entry*>& entries, int mode) {
-  int rc;
-  {
-    const cli::MessageScope scope(out.name(), out.writer_path(), cli::MessageScope::kWriting);
-    rc = Api<Entry>::dump(&entries, out.writer_path(), mode, -1);
-  }
-  if (rc != 0) {
-    cli::file_error(out.name(), "dictionary not written");
-    return cli::kBadDocument;
-  }
-  return out.commit() ? cli::kOk : cli::kBadDocument;
+  return cli::write_document(out, "dictionary",
+                             [&](char* path) { return Api<Entry>::dump(&entries, path, mode, -1); });
 }
 
 template <class Entry>
@@ -188,10 +180,7 @@ int run(const Options& opt) {
   if (!cli::read_input(opt.file, opt.max_input, in)) return cli::kBadDocument;
   if (converting && check::warn_dropped_inputs(inputs, opt.strict, opt.quiet)) return cli::kBadDocument;
   Dictionary<Entry> dict;
-  if (dict.read(in) != 0) {
-    cli::file_error(in.name, "dictionary not read");
-    return cli::kBadDocument;
-  }
+  if (!dict.read(in)) return cli::kBadDocument;
   if (!opt.quiet) warn_cut_names(in, dict.entries);
   switch (opt.action) {
     case Action::check:

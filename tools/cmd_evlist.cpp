@@ -53,11 +53,9 @@ int cmd_evlist(int argc, char** argv) {
       continue;
     }
     EventList list;
-    const auto rc = cli::read_document(
-        in, [&](char* xml) { return qal3_parse_ev_list_read(xml, &list.v); },
-        [&](char* path) { return qal3_parse_ev_list_readf(path, &list.v); });
-    if (rc.value_or(1) != 0) {
-      cli::file_error(in.name, "event list not read");
+    if (!cli::parse_input(
+            in, "event list", [&](char* xml) { return qal3_parse_ev_list_read(xml, &list.v); },
+            [&](char* path) { return qal3_parse_ev_list_readf(path, &list.v); })) {
       status = cli::kBadDocument;
       continue;
     }

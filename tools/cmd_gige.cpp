@@ -35,11 +35,8 @@ bool read_features(const std::string& arg, std::size_t max_input, std::string& n
     return false;
   }
   // The reader takes a path only: it reads the very bytes checked above.
-  const auto failed =
-      cli::read_as_file(in, [&](char* path) { return qal3_fill_gige_descr(path, &features.list); });
-  if (!failed.value_or(true)) return true;
-  cli::file_error(in.name, "feature file not read");
-  return false;
+  return cli::parse_input(in, "feature file",
+                         [&](char* path) { return qal3_fill_gige_descr(path, &features.list); });
 }
 
 }  // namespace

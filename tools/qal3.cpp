@@ -8,16 +8,6 @@
 
 namespace {
 
-struct Command {
-  const char* name;
-  int (*run)(int, char**);
-};
-
-const Command kCommands[] = {
-    {"evlist", cmd_evlist}, {"chan", cmd_chan},     {"trigger", cmd_trigger},
-    {"envdict", cmd_envdict}, {"gige", cmd_gige},   {"check", cmd_check},
-};
-
 int run(int argc, char** argv) {
   if (argc < 2) {
     std::fputs(cli::tool_help().c_str(), stderr);
@@ -28,8 +18,8 @@ int run(int argc, char** argv) {
   if (first == "--version") return cli::print_version(), cli::kOk;
   if (first == "--man") return cli::put(cli::man_page()), cli::kOk;
   if (first == "--bash-completion") return cli::put(cli::bash_completion()), cli::kOk;
-  for (const Command& c : kCommands)
-    if (first == c.name) return c.run(argc - 1, argv + 1);
+  for (const cli::CommandInfo& c : cli::commands())
+    if (first == c.name && first.find(' ') == std::string::npos) return cli::run_command(c, argc - 1, argv + 1);
   std::fprintf(stderr, "qal3: unknown command '%s'\nTry 'qal3 --help'.\n", first.c_str());
   return cli::kUsage;
 }

@@ -4,94 +4,62 @@
 #include <unistd.h>
 
 #include <cstdio>
+#include <deque>
 #include <cstring>
 #include <stdexcept>
 
-#include "attr_tags_functions.h"
-#include "parse_chan_descr.h"
+#include "parse_ev_list.h"
 #include "qal3_gige_descr.h"
 
 namespace qal3py {
-namespace {
 
-// Appends "<tag>text</tag>\n" with the text escaped.
-void element(std::string& out, const char* indent, const char* tag, const std::string& text) {
-  out += indent;
-  START_TAG(out, tag);
-  xml_escape(out, text.c_str());
-  END_TAGN(out, tag);
-}
-
-void element(std::string& out, const char* indent, const char* tag, unsigned long long v, bool hex = false) {
-  char buf[32];
-  std::snprintf(buf, sizeof buf, hex ? "0x%llX" : "%llu", v);
-  element(out, indent, tag, std::string(buf));
-}
-
-}  // namespace
+// The records below borrow the texts of the Python-shaped ones: the
+// library's writers only read them.
 
 std::string evlist_document(const std::vector<EvEntry>& entries) {
-  std::string out;
-  set_xml_header(out);
-  START_TAGN(out, "BMR");
-  add_iso_date(out);
+  std::deque<qal3_ev_sb_list> blocks;
+  std::deque<std::vector<char*>> chans;
+  std::deque<std::vector<qal3_ev_sb_list*>> block_lists;
+  std::deque<qal3_ev_entry> records;
+  std::vector<qal3_ev_entry*> list;
   for (const EvEntry& e : entries) {
-    out += "\t";
-    START_TAGN(out, "EVENT");
-    element(out, "\t\t", "TYPE", e.evtype);
-    element(out, "\t\t", "TMASK", e.tmask, true);
-    element(out, "\t\t", "MINTIMESEC", e.timeup);
-    element(out, "\t\t", "MINTIMEUSEC", e.timelow);
-    element(out, "\t\t", "PRIORITY", e.priority);
+    std::vector<qal3_ev_sb_list*>& entry_blocks = block_lists.emplace_back();
     for (const EvBlock& b : e.blocks) {
-      out += "\t\t";
-      START_TAG(out, "SBLOCK");
-      xml_escape(out, b.name.c_str());
-      if (!b.chans.empty()) {
-        START_TAGN(out, "CHLIST");
-        for (const std::string& c : b.chans) element(out, "\t\t\t\t", "CHAN", c);
-        out += "\t\t\t";
-        END_TAGN(out, "CHLIST");
-        out += "\t\t";
-      }
-      END_TAGN(out, "SBLOCK");
+      std::vector<char*>& names = chans.emplace_back();
+      for (const std::string& c : b.chans) names.push_back(const_cast<char*>(c.c_str()));
+      qal3_ev_sb_list& block = blocks.emplace_back();
+      std::snprintf(block.sb_list, sizeof block.sb_list, "%s", b.name.c_str());
+      block.ch_list = &names;
+      entry_blocks.push_back(&block);
     }
-    out += "\t";
-    END_TAGN(out, "EVENT");
+    qal3_ev_entry& r = records.emplace_back();
+    r.evtype = static_cast<QAL3_EVTYPE>(e.evtype);
+    r.sb_list = &entry_blocks;
+    r.min_ev_time = {e.timeup, e.timelow};
+    r.tmask = e.tmask;
+    r.priority = e.priority;
+    list.push_back(&r);
   }
-  END_TAGN(out, "BMR");
-  return out;
+  std::string doc;
+  if (qal3_write_ev_list(&list, nullptr, -1, &doc) != 0) throw std::runtime_error("event list not written");
+  return doc;
 }
 
 std::string gige_document(const std::vector<GigEText>& features) {
-  std::string out;
-  set_xml_header(out);
-  START_TAGN(out, "RegisterDescription");
+  std::deque<QAL3GigEFeature> records;
+  std::vector<QAL3GigEFeature*> list;
   for (const GigEText& f : features) {
-    const char* tag = FeatureTags[f.type];
-    out += "  <";
-    out += tag;
-    if (!f.name.empty()) {
-      out += " Name=\"";
-      xml_escape(out, f.name.c_str());
-      out += '"';
-    }
-    out += ">\n";
-    if (!f.tooltip.empty()) element(out, "    ", MoreTags[MORE_TAGS_TOOLTIP], f.tooltip);
-    if (!f.description.empty()) element(out, "    ", MoreTags[MORE_TAGS_DESCRIPTION], f.description);
-    if (!f.extension.empty()) {
-      out += "    ";
-      START_TAG(out, MoreTags[MORE_TAGS_EXTENSION]);
-      START_TAG(out, MoreTags[MORE_TAGS_PVRENAME]);
-      xml_escape(out, f.extension.c_str());
-      END_TAG(out, MoreTags[MORE_TAGS_PVRENAME]);
-      END_TAGN(out, MoreTags[MORE_TAGS_EXTENSION]);
-    }
-    out += "  ";
-    END_TAGN(out, tag);
+    QAL3GigEFeature& r = records.emplace_back();
+    r.type = f.type;
+    r.name = f.name;
+    r.extension = f.extension;
+    r.tooltip = f.tooltip;
+    r.description = f.description;
+    list.push_back(&r);
   }
-  END_TAGN(out, "RegisterDescription");
-  return out;
+  std::string doc;
+  if (qal3_write_gige_descr(&list, nullptr, -1, &doc) != 0) throw std::runtime_error("feature file not written");
+  return doc;
 }
 
 void declare_utf8(std::string& doc) {

@@ -1,8 +1,8 @@
-// The documents the module writes itself (the libraries have no writer for
-// event lists and camera feature files), from records shaped as the Python
-// ones, and a document held in memory as a file for the path-only camera
+// The records of the event list and camera feature file writers, shaped as
+// the Python ones (checked by the bindings), handed to the library's
+// writers; and a document held in memory as a file for the path-only camera
 // reader. Plain C++ without Python, so that the fuzz targets run this very
-// code; the bindings check the Python values and fill these records.
+// code.
 #ifndef QAL3_PY_DOCUMENT_TEXT_H
 #define QAL3_PY_DOCUMENT_TEXT_H
 
@@ -28,7 +28,8 @@ struct EvEntry {
   std::vector<EvBlock> blocks;
 };
 
-// The BMR document of `entries`, as the event list reader reads it.
+// The BMR document of `entries` (qal3_write_ev_list). Throws
+// std::runtime_error when it cannot be made.
 std::string evlist_document(const std::vector<EvEntry>& entries);
 
 // A GigEFeature. Texts hold no NUL; empty ones are left out.
@@ -40,7 +41,8 @@ struct GigEText {
   std::string description;
 };
 
-// The feature file of `features`, as the camera reader reads it.
+// The feature file of `features` (qal3_write_gige_descr). Throws
+// std::runtime_error when it cannot be made (a type out of range, a NUL).
 std::string gige_document(const std::vector<GigEText>& features);
 
 // Makes the XML declaration at the start of `doc` (after a byte order

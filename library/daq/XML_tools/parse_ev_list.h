@@ -9,6 +9,7 @@
 
 #include <sys/types.h>
 
+#include <string>
 #include <vector>
 
 #include "event.h"
@@ -38,6 +39,19 @@ QAL3_API int qal3_parse_ev_list_read(char* xml, std::vector<qal3_ev_entry*>* lis
 
 // As qal3_parse_ev_list_read for the document in the file at path `file`.
 QAL3_API int qal3_parse_ev_list_readf(char* file, std::vector<qal3_ev_entry*>* list);
+
+// Writes the BMR document of `list` (null entries, server blocks and
+// channel names are left out), as the readers above read it, to every
+// destination given: the file `file_name` (null or empty for none; created
+// or truncated), the descriptor `fd` (-1 for none; written completely,
+// never closed) and `xml_str` (null for none; replaced by the document).
+// With none of them the document is printed on standard output. The
+// records are only read; the caller keeps them. Returns 0 when done; 1 when
+// the file cannot be created; 2 when `list` is null or the document could
+// not be written completely to the file or to `fd`. Every failure is
+// reported on standard output.
+QAL3_API int qal3_write_ev_list(const std::vector<qal3_ev_entry*>* list, const char* file_name, int fd,
+                                std::string* xml_str);
 
 // Prints every entry to standard output; nothing for a null list.
 QAL3_API void qal3_print_ev_list(std::vector<qal3_ev_entry*>* list);

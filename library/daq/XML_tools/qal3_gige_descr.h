@@ -84,6 +84,22 @@ QAL3_API bool dump_nodes(XERCES_CPP_NAMESPACE::DOMNodeList* nodes, std::vector<Q
 // Prints every feature that has a name, numbered by its position in the list.
 QAL3_API void qal3_dump_gige_descr(std::vector<QAL3GigEFeature*>* out);
 
+// Writes the feature file of `list` (null records are left out), as
+// qal3_fill_gige_descr reads it: one element per feature, named by its
+// type, with its name as the Name attribute and its tooltip, description
+// and extension (the PV name) as elements; empty texts are left out.
+// Destinations as for the other writers: the file `file_name` (null or
+// empty for none; created or truncated), the descriptor `fd` (-1 for none;
+// written completely, never closed) and `xml_str` (null for none; replaced
+// by the document); with none of them the document is printed on standard
+// output. The records are only read; the caller keeps them. Returns 0 when
+// done; 1 when the file cannot be created; 2 when `list` is null, a record's
+// type is not 0 .. FEATURE_TYPE_MAX - 1 or a text holds a NUL character
+// (nothing written), or the document could not be written completely to the
+// file or to `fd`. Every failure is reported on standard output.
+QAL3_API int qal3_write_gige_descr(const std::vector<QAL3GigEFeature*>* list, const char* file_name, int fd,
+                                   std::string* xml_str);
+
 // Destroys every record and empties the list; nothing for a null list.
 QAL3_API void qal3_clean_gige_descr(std::vector<QAL3GigEFeature*>* out);
 

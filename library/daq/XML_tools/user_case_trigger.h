@@ -33,7 +33,7 @@ struct qal3_user_case_trigger {
 };
 
 // ---------------------------------------------------------------------------
-// Registry and evaluation (user_case_trigger.cpp).
+// Registry (trigger_registry.cpp) and evaluation (user_case_trigger.cpp).
 //
 // A trigger names a function slot and an operation slot of two process-wide
 // tables of 32 slots each. The tables start with the built-in functions

@@ -1,213 +1,26 @@
-// qal3 trigger: list the function and operation registry; print, convert and
-// test trigger lists.
-#include <cerrno>
+// qal3 trigger test: evaluate a trigger list on events given on the command
+// line (spectra, values, slow-control readings).
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
 #include <memory>
 #include <sstream>
 #include <string>
+#include <utility>
 #include <vector>
 
-#include "check_rules.h"
 #include "cli_common.h"
 #include "event_util.h"
 #include "qal3_evutl_blocks.h"
+#include "trigger_list.h"
 #include "trigger_plot.h"
 #include "user_case_trigger.h"
 
+using trigger::slot_name;
+
 namespace {
 
-const char kCmd[] = "trigger";
-
-// ---------------------------------------------------------------------------
-// A trigger list read from a file or standard input; releases its records.
-
-class TriggerList {
- public:
-  TriggerList() = default;
-  TriggerList(const TriggerList&) = delete;
-  TriggerList& operator=(const TriggerList&) = delete;
-  ~TriggerList() {
-    for (qal3_user_case_trigger* t : list_) QAL3_FREE_USER(t);
-  }
-
-  // Reads `arg` (a path or "-"); false, with a message, when it fails.
-  bool read(const std::string& arg, std::size_t max_input) {
-    cli::Input in;
-    return cli::read_input(arg, max_input, in) && read(in);
-  }
-
-  // Parses a document read from the command line; false, with a message,
-  // when it fails.
-  bool read(cli::Input& in) {
-    name_ = in.name;
-    const auto failed = cli::read_document(
-        in, [this](char* xml) { return parse_trigger_list_read(xml, &list_); },
-        [this](char* path) { return parse_trigger_list_readf(path, &list_); });
-    if (failed.value_or(true)) {
-      cli::file_error(in.name, "trigger list not read");
-      return false;
-    }
-    return true;
-  }
-
-  const std::string& name() const { return name_; }
-  std::vector<qal3_user_case_trigger*>& records() { return list_; }
-
- private:
-  std::vector<qal3_user_case_trigger*> list_;
-  std::string name_;
-};
-
-// Parses the options of `trigger <action>`; -1 to go on, else the status.
-int parse_action(const char* action, int argc, char** argv, cli::Args& args) {
-  return cli::parse(cli::command(std::string(kCmd) + " " + action), argc, argv, args);
-}
-
-std::string slot_name(const char* s) { return s ? s : ""; }
-
-// ---------------------------------------------------------------------------
-// registry
-
-// The used slots of one table (all 32 with `all`): number, name, help text.
-nlohmann::json table(char* (*help)(int), char* (*name)(int), bool all) {
-  static const char kFree[] = " : undefined";
-  nlohmann::json slots = nlohmann::json::array();
-  for (int i = 0; i < 32; ++i) {
-    const std::string text = help(i) ? help(i) : "";
-    const bool free_slot = text.size() >= sizeof kFree - 1 &&
-                           text.compare(text.size() - (sizeof kFree - 1), std::string::npos, kFree) == 0;
-    if (free_slot && !all) continue;
-    slots.push_back({{"slot", i}, {"name", slot_name(name(i))}, {"help", text}, {"free", free_slot}});
-  }
-  return slots;
-}
-
-// The help text of a slot without its "NAME : " prefix, as the Python
-// module gives it (the name is a field of its own).
-std::string bare_help(const nlohmann::json& slot) {
-  std::string help = slot["help"].get<std::string>();
-  const std::string prefix = slot["name"].get<std::string>() + " : ";
-  if (help.compare(0, prefix.size(), prefix) == 0) help.erase(0, prefix.size());
-  return help;
-}
-
-char* function_name(int i) { return const_cast<char*>(qal3_get_function_string(i)); }
-char* operation_name(int i) { return const_cast<char*>(qal3_get_operation_string(i)); }
-
-void print_table(const char* title, const nlohmann::json& slots) {
-  std::string out = std::string(title) + ":\n";
-  char num[16];
-  for (const auto& s : slots) {
-    std::snprintf(num, sizeof num, "  %2d  ", s["slot"].get<int>());
-    out += num + cli::one_line(s["help"].get<std::string>()) + "\n";
-  }
-  cli::put(out);
-}
-
-int run_registry(int argc, char** argv) {
-  cli::Args args;
-  const int st = parse_action("registry", argc, argv, args);
-  if (st >= 0) return st;
-  if (!args.operands.empty())
-    return cli::usage_error("trigger registry", "unexpected argument '" + args.operands[0] + "'");
-  bool functions = !args.has("operations") || args.has("functions");
-  bool operations = !args.has("functions") || args.has("operations");
-  if (args.has("functions") && args.has("operations"))
-    return cli::usage_error("trigger registry", "--functions and --operations exclude each other");
-  const bool all = args.has("all");
-  nlohmann::json doc = nlohmann::json::object();
-  if (functions) doc["functions"] = table(qal3_get_function_help, function_name, all);
-  if (operations) doc["operations"] = table(qal3_get_operation_help, operation_name, all);
-  if (args.json) {
-    for (auto& part : doc)
-      for (auto& slot : part) slot["help"] = bare_help(slot);
-    cli::print_json(doc);
-    return cli::kOk;
-  }
-  if (functions) print_table("Functions", doc["functions"]);
-  if (functions && operations) cli::put("\n");
-  if (operations) print_table("Operations", doc["operations"]);
-  return cli::kOk;
-}
-
-// ---------------------------------------------------------------------------
-// print
-
-nlohmann::json trigger_json(const qal3_user_case_trigger& t) {
-  nlohmann::json params = nlohmann::json::array();
-  for (float p : t.fparam) params.push_back(cli::json_float(p));
-  return {{"channel", cli::field_text(t.channel)},
-          {"subchannel", t.subchannel},
-          {"function", t.function},
-          {"function_name", slot_name(qal3_get_function_string(t.function))},
-          {"fparam", params},
-          {"operation", t.operation},
-          {"operation_name", slot_name(qal3_get_operation_string(t.operation))},
-          {"low", cli::json_float(t.low)},
-          {"upper", cli::json_float(t.upper)},
-          {"bitmask", t.bitmask},
-          {"time", static_cast<long long>(t.time)},
-          {"description", cli::field_text(t.description)},
-          {"pre_mode", t.pre_mode},
-          {"post_mode", t.post_mode},
-          {"group", cli::field_text(t.group)}};
-}
-
-int run_print(int argc, char** argv) {
-  cli::Args args;
-  const int st = parse_action("print", argc, argv, args);
-  if (st >= 0) return st;
-  if (args.operands.size() != 1) return cli::usage_error("trigger print", "give exactly one trigger list");
-  TriggerList list;
-  if (!list.read(args.operands[0], args.max_input)) return cli::kBadDocument;
-  if (args.json) {
-    nlohmann::json triggers = nlohmann::json::array();
-    for (const qal3_user_case_trigger* t : list.records())
-      if (t) triggers.push_back(trigger_json(*t));
-    cli::print_json({{"file", list.name()}, {"triggers", triggers}});
-    return cli::kOk;
-  }
-  dump_user_trigger_list(&list.records(), nullptr, USER_TRIG_DUMP_TO_SCREEN, -1, nullptr);
-  return cli::kOk;
-}
-
-// ---------------------------------------------------------------------------
-// convert
-
-int run_convert(int argc, char** argv) {
-  cli::Args args;
-  const int st = parse_action("convert", argc, argv, args);
-  if (st >= 0) return st;
-  const std::string to = args.has("to") ? args.value("to") : "xml";
-  if (to != "xml" && to != "text")
-    return cli::usage_error("trigger convert", "--to must be xml or text, not '" + to + "'");
-  if (args.operands.size() != 1) return cli::usage_error("trigger convert", "give exactly one trigger list");
-  // The output is made first, so that a folder it cannot be made in shows
-  // before any reading.
-  cli::Output out(args.value("output"), cli::links_option(args));
-  if (!out.open()) return cli::kBadDocument;
-  std::vector<cli::Input> inputs(1);
-  if (!cli::read_input(args.operands[0], args.max_input, inputs[0])) return cli::kBadDocument;
-  if (check::warn_dropped_inputs(inputs, args.has("strict"), args.quiet)) return cli::kBadDocument;
-  TriggerList list;
-  if (!list.read(inputs[0])) return cli::kBadDocument;
-  const int mode = to == "xml" ? USER_TRIG_DUMP_XML_FILE : USER_TRIG_DUMP_TXT_FILE;
-  int rc;
-  {
-    const cli::MessageScope scope(out.name(), out.writer_path(), cli::MessageScope::kWriting);
-    rc = dump_user_trigger_list(&list.records(), out.writer_path(), mode, -1, nullptr);
-  }
-  if (rc != 0) {
-    cli::file_error(out.name(), "trigger list not written");
-    return cli::kBadDocument;
-  }
-  return out.commit() ? cli::kOk : cli::kBadDocument;
-}
-
-// ---------------------------------------------------------------------------
-// test: the data of the events.
+// The events, from the command line.
 
 struct BlockDeleter {
   void operator()(qal3_serv_block_subhead_2010* b) const { qal3_evutl_free_block(b); }
@@ -364,7 +177,7 @@ bool slow_event(const std::string& arg, Event& ev) {
 }
 
 // ---------------------------------------------------------------------------
-// test: evaluation.
+// Evaluation.
 
 // The outcome of one trigger on one event.
 struct Verdict {
@@ -432,10 +245,12 @@ int write_plot(cli::Output& out, const std::vector<plot::Panel>& panels) {
   return out.write(plot::render_svg(panels)) && out.commit() ? cli::kOk : cli::kBadDocument;
 }
 
-int run_test(int argc, char** argv) {
+}  // namespace
+
+int cmd_trigger_test(int argc, char** argv) {
   const char* cmd = "trigger test";
   cli::Args args;
-  const int st = parse_action("test", argc, argv, args);
+  const int st = trigger::parse_action("test", argc, argv, args);
   if (st >= 0) return st;
   const bool channel_given = args.has("channel");
   const std::string channel = args.value("channel");
@@ -469,7 +284,7 @@ int run_test(int argc, char** argv) {
     }
   }
 
-  TriggerList list;
+  trigger::TriggerList list;
   if (!list.read(args.operands[0], args.max_input)) return cli::kBadDocument;
 
   std::vector<plot::Panel> panels;
@@ -496,22 +311,4 @@ int run_test(int argc, char** argv) {
   }
   if (args.json) cli::print_json({{"file", list.name()}, {"events", json_events}});
   return plot_file.empty() ? cli::kOk : write_plot(plot_out, panels);
-}
-
-}  // namespace
-
-int cmd_trigger(int argc, char** argv) {
-  const cli::CommandInfo& group = cli::command(kCmd);
-  if (argc < 2) {
-    std::fputs(cli::help_text(group).c_str(), stderr);
-    return cli::kUsage;
-  }
-  const std::string action = argv[1];
-  if (action == "-h" || action == "--help" || action == "help") return cli::put(cli::help_text(group)), cli::kOk;
-  if (action == "--version") return cli::print_version(), cli::kOk;
-  if (action == "registry") return run_registry(argc - 1, argv + 1);
-  if (action == "print") return run_print(argc - 1, argv + 1);
-  if (action == "convert") return run_convert(argc - 1, argv + 1);
-  if (action == "test") return run_test(argc - 1, argv + 1);
-  return cli::usage_error(kCmd, "unknown action '" + action + "'");
 }

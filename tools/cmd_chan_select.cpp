@@ -1,0 +1,145 @@
+// qal3 chan select: answer a question about a channel from its descriptions.
+#include <algorithm>
+#include <cstdio>
+#include <cstdlib>
+#include <string>
+#include <vector>
+
+#include "chan_documents.h"
+#include "chan_selector.h"
+#include "cli_common.h"
+#include "event_util.h"
+
+namespace {
+
+// Names of the event types set in `mask`, joined by ':'.
+std::string event_names(unsigned mask) {
+  std::string s;
+  for (int n = 0; n < 32; ++n) {
+    if (!((mask >> n) & 1u)) continue;
+    if (!s.empty()) s += ':';
+    s += event_name_itoa(n);
+  }
+  return s;
+}
+
+// Names of the sub-block types of a data-type mask (bit 31 marks the 2010
+// layout: bit n then stands for type 32 + n).
+std::string block_names(unsigned mask) {
+  const int base = (mask & 0x80000000u) != 0 ? 32 : 0;
+  std::string s;
+  for (int n = 0; n < 31; ++n) {
+    if (!((mask >> n) & 1u)) continue;
+    if (!s.empty()) s += ':';
+    s += block_name_itoa(base + n);
+  }
+  return s;
+}
+
+// An event type given as a number 0..31 or by its name; -1 when neither.
+int parse_event_type(const std::string& s) {
+  if (s.empty()) return -1;
+  char* end = nullptr;
+  const long v = std::strtol(s.c_str(), &end, 10);
+  if (*end == '\0') return v >= 0 && v < 32 ? static_cast<int>(v) : -1;
+  for (int n = 0; n < 32; ++n)
+    if (s == event_name_itoa(n)) return n;
+  return -1;
+}
+
+// Index of the first description with DAQ name `name`, else with that
+// property; -1 when none.
+int find_index(chan_selector& sel, const std::string& name) {
+  for (int i = 0; i < sel.size(); ++i)
+    if (name == sel.get_channel(i)) return i;
+  for (int i = 0; i < sel.size(); ++i)
+    if (name == sel.get_prop(i)) return i;
+  return -1;
+}
+
+// Loads each document with its own set_descriptions call, so that a failed
+// document is named.
+bool load_selector(chan_selector& sel, const std::vector<std::string>& files, std::size_t max_input) {
+  bool ok = true;
+  for (const std::string& f : files) {
+    cli::Input in;
+    if (!cli::read_input(f, max_input, in)) {
+      ok = false;
+      continue;
+    }
+    const auto load = [&sel](int mode, char* source) {
+      sel.change_mode(mode);
+      std::vector<char*> src{source};
+      return sel.set_descriptions(&src, nullptr);
+    };
+    ok = chan_docs::parse_descriptions(
+             in, [&](char* xml) { return load(1, xml); }, [&](char* path) { return load(0, path); }) &&
+         ok;
+  }
+  return ok;
+}
+
+// Exit statuses of select: the answer, as grep gives it.
+enum Answer : int { kYes = 0, kNo = 1, kError = 2 };
+
+}  // namespace
+
+int cmd_chan_select(int argc, char** argv) {
+  const char* cmd = "chan select";
+  cli::Args a;
+  const int st = cli::parse(cli::command(cmd), argc, argv, a);
+  if (st >= 0) return st;
+  const std::vector<std::string>& args = a.operands;
+  if (args.empty()) return cli::usage_error(cmd, "no question given");
+  const std::string q = args[0];
+  if (std::find(std::begin(cli::kSelectQuestions), std::end(cli::kSelectQuestions), q) ==
+      std::end(cli::kSelectQuestions))
+    return cli::usage_error(cmd, "unknown question '" + q + "'");
+  const std::size_t nargs = q == "in-event" ? 2 : 1;
+  if (args.size() < 1 + nargs) return cli::usage_error(cmd, q + ": missing argument");
+  if (args.size() == 1 + nargs) return cli::usage_error(cmd, "no description document given");
+  int ev = -1;
+  if (q == "in-event") {
+    ev = parse_event_type(args[1]);
+    if (ev < 0) return cli::usage_error(cmd, "unknown event type '" + args[1] + "'");
+  }
+  std::string chan = args[nargs];
+  const std::vector<std::string> files(args.begin() + 1 + nargs, args.end());
+  if (cli::stdin_once(cmd, files) >= 0) return kError;
+
+  chan_selector sel;
+  if (!load_selector(sel, files, a.max_input)) return kError;
+  const int num = find_index(sel, chan);
+  const bool known = num >= 0;
+  nlohmann::json doc = {{"question", q}, {"channel", chan}, {"known", known}};
+  std::string text;
+  int status = known ? kYes : kNo;
+  const cli::MessageScope scope(cmd);  // the selector's notes go to standard error
+  if (q == "in-event") {
+    const bool yes = sel.find_channel(ev, &chan[0]);
+    doc["event_type"] = ev;
+    doc["answer"] = yes;
+    text = yes ? "yes\n" : "no\n";
+    status = yes ? kYes : kNo;
+  } else if (q == "event-type" || q == "data-type") {
+    const unsigned m = static_cast<unsigned>(q == "event-type" ? sel.get_event_type(&chan[0])
+                                                               : sel.get_data_type(&chan[0]));
+    const std::string names = q == "event-type" ? event_names(m) : block_names(m);
+    char hex[16];
+    std::snprintf(hex, sizeof hex, "0x%x", m);
+    doc["answer"] = {{"mask", m}, {"names", names}};
+    text = std::string(hex) + " " + names + "\n";
+  } else {
+    const int r = q == "slow" ? sel.is_channel_slow(num)
+                  : q == "ml" ? sel.is_channel_ml(num)
+                              : sel.get_subchannels(num);
+    doc["answer"] = r;
+    text = std::to_string(r) + "\n";
+  }
+  if (!known) cli::file_error(cmd, "unknown channel '" + chan + "'");
+  if (a.json) cli::print_json(doc);
+  else if (!a.quiet) cli::put(text);
+  // An answer that cannot be written is an error, never the answer "no".
+  cli::flush_stdout();
+  return std::ferror(stdout) ? kError : status;
+}

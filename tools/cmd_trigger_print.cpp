@@ -1,0 +1,50 @@
+// qal3 trigger print: print a trigger list, as its listing or as JSON.
+#include <string>
+
+#include "cli_common.h"
+#include "trigger_list.h"
+#include "user_case_trigger.h"
+
+using trigger::slot_name;
+
+namespace {
+
+nlohmann::json trigger_json(const qal3_user_case_trigger& t) {
+  nlohmann::json params = nlohmann::json::array();
+  for (float p : t.fparam) params.push_back(cli::json_float(p));
+  return {{"channel", cli::field_text(t.channel)},
+          {"subchannel", t.subchannel},
+          {"function", t.function},
+          {"function_name", slot_name(qal3_get_function_string(t.function))},
+          {"fparam", params},
+          {"operation", t.operation},
+          {"operation_name", slot_name(qal3_get_operation_string(t.operation))},
+          {"low", cli::json_float(t.low)},
+          {"upper", cli::json_float(t.upper)},
+          {"bitmask", t.bitmask},
+          {"time", static_cast<long long>(t.time)},
+          {"description", cli::field_text(t.description)},
+          {"pre_mode", t.pre_mode},
+          {"post_mode", t.post_mode},
+          {"group", cli::field_text(t.group)}};
+}
+
+}  // namespace
+
+int cmd_trigger_print(int argc, char** argv) {
+  cli::Args args;
+  const int st = trigger::parse_action("print", argc, argv, args);
+  if (st >= 0) return st;
+  if (args.operands.size() != 1) return cli::usage_error("trigger print", "give exactly one trigger list");
+  trigger::TriggerList list;
+  if (!list.read(args.operands[0], args.max_input)) return cli::kBadDocument;
+  if (args.json) {
+    nlohmann::json triggers = nlohmann::json::array();
+    for (const qal3_user_case_trigger* t : list.records())
+      if (t) triggers.push_back(trigger_json(*t));
+    cli::print_json({{"file", list.name()}, {"triggers", triggers}});
+    return cli::kOk;
+  }
+  dump_user_trigger_list(&list.records(), nullptr, USER_TRIG_DUMP_TO_SCREEN, -1, nullptr);
+  return cli::kOk;
+}

@@ -1,0 +1,26 @@
+// The trigger list commands' common part.
+#include "trigger_list.h"
+
+namespace trigger {
+
+TriggerList::~TriggerList() {
+  for (qal3_user_case_trigger* t : list_) QAL3_FREE_USER(t);
+}
+
+bool TriggerList::read(const std::string& arg, std::size_t max_input) {
+  cli::Input in;
+  return cli::read_input(arg, max_input, in) && read(in);
+}
+
+bool TriggerList::read(cli::Input& in) {
+  name_ = in.name;
+  return cli::parse_input(
+      in, "trigger list", [this](char* xml) { return parse_trigger_list_read(xml, &list_); },
+      [this](char* path) { return parse_trigger_list_readf(path, &list_); });
+}
+
+int parse_action(const char* action, int argc, char** argv, cli::Args& args) {
+  return cli::parse(cli::command(std::string("trigger ") + action), argc, argv, args);
+}
+
+}  // namespace trigger

@@ -1,0 +1,45 @@
+// The trigger list commands' common part (trigger print, convert, test):
+// a trigger list read from a file or standard input, and the names of
+// registry slots.
+#ifndef QAL3_TRIGGER_LIST_H
+#define QAL3_TRIGGER_LIST_H
+
+#include <string>
+#include <vector>
+
+#include "cli_common.h"
+#include "user_case_trigger.h"
+
+namespace trigger {
+
+// A trigger list read from the command line; releases its records.
+class TriggerList {
+ public:
+  TriggerList() = default;
+  TriggerList(const TriggerList&) = delete;
+  TriggerList& operator=(const TriggerList&) = delete;
+  ~TriggerList();
+
+  // Reads `arg` (a path or "-"); false, with a message, when it fails.
+  bool read(const std::string& arg, std::size_t max_input);
+  // Parses a document read from the command line; false, with a message,
+  // when it fails.
+  bool read(cli::Input& in);
+
+  const std::string& name() const { return name_; }
+  std::vector<qal3_user_case_trigger*>& records() { return list_; }
+
+ private:
+  std::vector<qal3_user_case_trigger*> list_;
+  std::string name_;
+};
+
+// Parses the options of `trigger <action>`; -1 to go on, else the status.
+int parse_action(const char* action, int argc, char** argv, cli::Args& args);
+
+// A slot's name ("" for null).
+inline std::string slot_name(const char* s) { return s ? s : ""; }
+
+}  // namespace trigger
+
+#endif  // QAL3_TRIGGER_LIST_H
