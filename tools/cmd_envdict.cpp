@@ -11,6 +11,7 @@
 #include "check_document.h"
 #include "check_rules.h"
 #include "cli_common.h"
+#include "record_json.h"
 #include "parse_env_index_dictionary.h"
 
 namespace {
@@ -153,10 +154,7 @@ template <class Entry>
 nlohmann::json to_json(const cli::Input& in, const std::vector<Entry*>& entries, bool layout_2010) {
   nlohmann::json list = nlohmann::json::array();
   for (const Entry* e : entries)
-    list.push_back({{"index", e->index},
-                    {"env_prop", cli::field_text(e->data.env_prop)},
-                    {"env_ch_abs_delta", cli::json_float(e->data.env_ch_abs_delta)},
-                    {"env_ch_rel_delta", cli::json_float(e->data.env_ch_rel_delta)}});
+    list.push_back(cli::record_json(*e));
   return {{"file", in.name}, {"layout", layout_2010 ? "2010" : "old"}, {"entries", list}};
 }
 

@@ -4,6 +4,7 @@
 #include <vector>
 
 #include "cli_common.h"
+#include "record_json.h"
 #include "parse_ev_list.h"
 
 namespace {
@@ -16,23 +17,6 @@ struct EventList {
   EventList& operator=(const EventList&) = delete;
   ~EventList() { qal3_clean_ev_list(&v); }
 };
-
-nlohmann::json entry_json(const qal3_ev_entry& e) {
-  nlohmann::json blocks = nlohmann::json::array();
-  if (e.sb_list) {
-    for (const qal3_ev_sb_list* sb : *e.sb_list) {
-      nlohmann::json channels = nlohmann::json::array();
-      if (sb->ch_list)
-        for (const char* ch : *sb->ch_list) channels.push_back(ch ? ch : "");
-      blocks.push_back({{"sb_list", cli::field_text(sb->sb_list)}, {"ch_list", channels}});
-    }
-  }
-  return {{"evtype", static_cast<int>(e.evtype)},
-          {"sb_list", blocks},
-          {"min_ev_time", {{"timeup", e.min_ev_time.timeup}, {"timelow", e.min_ev_time.timelow}}},
-          {"tmask", e.tmask},
-          {"priority", e.priority}};
-}
 
 }  // namespace
 
@@ -61,7 +45,7 @@ int cmd_evlist(int argc, char** argv) {
     }
     if (args.json) {
       nlohmann::json entries = nlohmann::json::array();
-      for (const qal3_ev_entry* e : list.v) entries.push_back(entry_json(*e));
+      for (const qal3_ev_entry* e : list.v) entries.push_back(cli::record_json(*e));
       files.push_back({{"file", in.name}, {"entries", entries}});
       continue;
     }

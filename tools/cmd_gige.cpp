@@ -4,6 +4,7 @@
 #include <vector>
 
 #include "cli_common.h"
+#include "record_json.h"
 #include "qal3_gige_descr.h"
 
 namespace {
@@ -64,9 +65,10 @@ int cmd_gige(int argc, char** argv) {
     for (std::size_t i = 0; i < features.list.size(); ++i) {
       const QAL3GigEFeature* x = features.list[i];
       if (args.json) {
-        list.push_back({{"position", i}, {"type", x->type}, {"type_name", type_name(x->type)},
-                        {"name", x->name}, {"extension", x->extension}, {"tooltip", x->tooltip},
-                        {"description", x->description}});
+        nlohmann::json feature = cli::record_json(*x);
+        feature["position"] = i;
+        feature["type_name"] = type_name(x->type);
+        list.push_back(std::move(feature));
       }
       if (x->name.empty()) {
         ++unnamed;

@@ -2,6 +2,7 @@
 #include <string>
 
 #include "cli_common.h"
+#include "record_json.h"
 #include "trigger_list.h"
 #include "user_case_trigger.h"
 
@@ -9,24 +10,12 @@ using trigger::slot_name;
 
 namespace {
 
+// The trigger's fields, with the names of its function and operation slots.
 nlohmann::json trigger_json(const qal3_user_case_trigger& t) {
-  nlohmann::json params = nlohmann::json::array();
-  for (float p : t.fparam) params.push_back(cli::json_float(p));
-  return {{"channel", cli::field_text(t.channel)},
-          {"subchannel", t.subchannel},
-          {"function", t.function},
-          {"function_name", slot_name(qal3_get_function_string(t.function))},
-          {"fparam", params},
-          {"operation", t.operation},
-          {"operation_name", slot_name(qal3_get_operation_string(t.operation))},
-          {"low", cli::json_float(t.low)},
-          {"upper", cli::json_float(t.upper)},
-          {"bitmask", t.bitmask},
-          {"time", static_cast<long long>(t.time)},
-          {"description", cli::field_text(t.description)},
-          {"pre_mode", t.pre_mode},
-          {"post_mode", t.post_mode},
-          {"group", cli::field_text(t.group)}};
+  nlohmann::json j = cli::record_json(t);
+  j["function_name"] = slot_name(qal3_get_function_string(t.function));
+  j["operation_name"] = slot_name(qal3_get_operation_string(t.operation));
+  return j;
 }
 
 }  // namespace

@@ -1,0 +1,227 @@
+// One description of each record family: its root element, its reader,
+// writer and cleaner, and the table of its fields (name as the records spell
+// it, kind, size from sizeof). The tool's JSON, the Python conversions and
+// the checker's limits are made from these tables, so that no surface keeps
+// its own copy of a record's fields. Not installed.
+//
+// A field is Field<&R::member> (or Field<&R::block, &Block::member> for a
+// member of an embedded block); `of(record)` reaches the member, `size` is
+// sizeof the member. for_each_field<R>(f) calls f(field) for each field of R
+// in the records' order.
+#ifndef QAL3_RECORD_FIELDS_H
+#define QAL3_RECORD_FIELDS_H
+
+#include <cstddef>
+#include <ctime>
+#include <tuple>
+#include <type_traits>
+#include <utility>
+
+#include "event_util.h"
+#include "parse_chan_descr.h"
+#include "parse_env_index_dictionary.h"
+#include "parse_ev_list.h"
+#include "qal3_gige_descr.h"
+#include "user_case_trigger.h"
+
+namespace qal3::records {
+
+enum class Kind {
+  integer,           // signed number
+  unsigned_integer,  // unsigned number
+  mask,              // unsigned 32 bits, written signed ("%d"): shown signed by the tool
+  type_code,         // unsigned 32 bits, written signed and given signed everywhere
+  count,             // number of entries of a list field of the same record
+  state,             // set by the reader, never written to a document
+  real,              // float
+  reals,             // array of floats
+  time,              // time_t
+  text,              // char array: NUL-terminated text, at most size - 1 bytes
+  string,            // std::string
+  texts,             // list of C strings
+  record,            // embedded record with its own description
+  records,           // list of records with their own description
+};
+
+template <auto... Path>
+struct Field {
+  const char* name;
+  Kind kind;
+
+  template <class R>
+  static constexpr decltype(auto) of(R& r) {
+    return (r .* ... .* Path);
+  }
+  template <class R>
+  using type = std::remove_reference_t<decltype(of(std::declval<R&>()))>;
+  // sizeof the member in the record R.
+  template <class R>
+  static constexpr std::size_t size() {
+    return sizeof(type<R>);
+  }
+};
+
+// Specialised for each record below.
+template <class R>
+struct Description;
+
+template <class R, class F>
+void for_each_field(F&& f) {
+  std::apply([&](const auto&... field) { (f(field), ...); }, Description<R>::fields);
+}
+
+// The field of R called `name`'s size in bytes; 0 when R has no such field.
+template <class R>
+constexpr std::size_t field_size(const char* name) {
+  std::size_t size = 0;
+  auto same = [](const char* a, const char* b) {
+    while (*a && *a == *b) ++a, ++b;
+    return *a == *b;
+  };
+  std::apply([&](const auto&... f) { ((size = same(f.name, name) ? f.template size<R>() : size), ...); },
+             Description<R>::fields);
+  return size;
+}
+
+// --- event lists -----------------------------------------------------------
+
+template <>
+struct Description<time_stamp> {
+  static constexpr auto fields = std::make_tuple(Field<&time_stamp::timeup>{"timeup", Kind::unsigned_integer},
+                                                 Field<&time_stamp::timelow>{"timelow", Kind::unsigned_integer});
+};
+
+template <>
+struct Description<qal3_ev_sb_list> {
+  static constexpr auto fields = std::make_tuple(Field<&qal3_ev_sb_list::sb_list>{"sb_list", Kind::text},
+                                                 Field<&qal3_ev_sb_list::ch_list>{"ch_list", Kind::texts});
+};
+
+template <>
+struct Description<qal3_ev_entry> {
+  static constexpr const char* root = "BMR";
+  static constexpr auto read = &qal3_parse_ev_list_read;
+  static constexpr auto readf = &qal3_parse_ev_list_readf;
+  static constexpr auto write = &qal3_write_ev_list;
+  static constexpr auto clean = &qal3_clean_ev_list;
+  static constexpr auto fields = std::make_tuple(Field<&qal3_ev_entry::evtype>{"evtype", Kind::integer},
+                                                 Field<&qal3_ev_entry::sb_list>{"sb_list", Kind::records},
+                                                 Field<&qal3_ev_entry::min_ev_time>{"min_ev_time", Kind::record},
+                                                 Field<&qal3_ev_entry::tmask>{"tmask", Kind::unsigned_integer},
+                                                 Field<&qal3_ev_entry::priority>{"priority", Kind::unsigned_integer});
+};
+
+// --- channel descriptions ----------------------------------------------------
+
+template <>
+struct Description<bit_descr> {
+  static constexpr auto fields = std::make_tuple(Field<&bit_descr::bit>{"bit", Kind::integer},
+                                                 Field<&bit_descr::bit_name>{"bit_name", Kind::text},
+                                                 Field<&bit_descr::bit_desc>{"bit_desc", Kind::text});
+};
+
+template <>
+struct Description<stat_descr> {
+  static constexpr auto fields = std::make_tuple(Field<&stat_descr::stat>{"stat", Kind::integer},
+                                                 Field<&stat_descr::stat_name>{"stat_name", Kind::text},
+                                                 Field<&stat_descr::stat_desc>{"stat_desc", Kind::text},
+                                                 Field<&stat_descr::units>{"units", Kind::text});
+};
+
+template <>
+struct Description<dim_descr> {
+  static constexpr auto fields = std::make_tuple(
+      Field<&dim_descr::dim>{"dim", Kind::integer}, Field<&dim_descr::dim_name>{"dim_name", Kind::text},
+      Field<&dim_descr::dim_desc>{"dim_desc", Kind::text}, Field<&dim_descr::units>{"units", Kind::text},
+      Field<&dim_descr::nstats>{"nstats", Kind::count}, Field<&dim_descr::stats>{"stats", Kind::records});
+};
+
+// Root CHANDESCRIPTIONS, or DAQvariables in the other format.
+template <>
+struct Description<chan_descr_2010> {
+  static constexpr const char* root = "CHANDESCRIPTIONS";
+  static constexpr auto read = &parse_descr_list_read;
+  static constexpr auto readf = &parse_descr_list_readf;
+  static constexpr auto write = static_cast<int (*)(std::vector<chan_descr_2010*>*, char*, int, int, int,
+                                                    std::string*, std::vector<dim_params*>*)>(&dump_chan_desr);
+  static constexpr auto clean = &clean_chan_desr_list;
+  using C = chan_descr_2010;
+  static constexpr auto fields = std::make_tuple(
+      Field<&C::stream>{"stream", Kind::integer}, Field<&C::ev_type>{"ev_type", Kind::mask},
+      Field<&C::count>{"count", Kind::integer}, Field<&C::dtype>{"dtype", Kind::type_code},
+      Field<&C::db_key>{"db_key", Kind::integer}, Field<&C::prop_name>{"prop_name", Kind::text},
+      Field<&C::daq_name>{"daq_name", Kind::text}, Field<&C::prop_desc>{"prop_desc", Kind::text},
+      Field<&C::units>{"units", Kind::text}, Field<&C::max_size>{"max_size", Kind::integer},
+      Field<&C::nbits>{"nbits", Kind::count}, Field<&C::bits>{"bits", Kind::records},
+      Field<&C::ndims>{"ndims", Kind::count}, Field<&C::dims>{"dims", Kind::records},
+      Field<&C::sb_name>{"sb_name", Kind::text}, Field<&C::set_point>{"set_point", Kind::integer},
+      Field<&C::subsystem>{"subsystem", Kind::text});
+};
+
+// --- environment index dictionary, both layouts ---------------------------------
+
+template <class Entry>
+struct EnvDescription {
+  static constexpr const char* root = "ENVINDEXDICT";
+  static constexpr auto fields = std::make_tuple(
+      Field<&Entry::index>{"index", Kind::integer},
+      Field<&Entry::data, &decltype(Entry::data)::env_prop>{"env_prop", Kind::text},
+      Field<&Entry::data, &decltype(Entry::data)::env_ch_abs_delta>{"env_ch_abs_delta", Kind::real},
+      Field<&Entry::data, &decltype(Entry::data)::env_ch_rel_delta>{"env_ch_rel_delta", Kind::real});
+};
+
+// Entries are malloc'ed; the caller frees them.
+template <>
+struct Description<qal3_env_index_dictionary_entry> : EnvDescription<qal3_env_index_dictionary_entry> {
+  static constexpr auto read = &parse_env_index_dict_list_read;
+  static constexpr auto readf = &parse_env_index_dict_readf;
+  static constexpr auto write = static_cast<int (*)(std::vector<qal3_env_index_dictionary_entry*>*, char*, int,
+                                                    int, std::string*)>(&dump_env_index_dict);
+};
+
+template <>
+struct Description<qal3_env_index_dictionary_entry_2010> : EnvDescription<qal3_env_index_dictionary_entry_2010> {
+  static constexpr auto read = &parse_env_index_dict_list_read_2010;
+  static constexpr auto readf = &parse_env_index_dict_readf_2010;
+  static constexpr auto write = static_cast<int (*)(std::vector<qal3_env_index_dictionary_entry_2010*>*, char*,
+                                                    int, int, std::string*)>(&dump_env_index_dict_2010);
+};
+
+// --- trigger lists -------------------------------------------------------------
+
+// Triggers are released with QAL3_FREE_USER.
+template <>
+struct Description<qal3_user_case_trigger> {
+  static constexpr const char* root = "QAL3USERTRIGGERLIST";
+  static constexpr auto read = &parse_trigger_list_read;
+  static constexpr auto readf = &parse_trigger_list_readf;
+  static constexpr auto write = &dump_user_trigger_list;
+  using T = qal3_user_case_trigger;
+  static constexpr auto fields = std::make_tuple(
+      Field<&T::channel>{"channel", Kind::text}, Field<&T::subchannel>{"subchannel", Kind::integer},
+      Field<&T::function>{"function", Kind::integer}, Field<&T::fparam>{"fparam", Kind::reals},
+      Field<&T::low>{"low", Kind::real}, Field<&T::upper>{"upper", Kind::real},
+      Field<&T::bitmask>{"bitmask", Kind::unsigned_integer}, Field<&T::operation>{"operation", Kind::integer},
+      Field<&T::time>{"time", Kind::time}, Field<&T::description>{"description", Kind::text},
+      Field<&T::pre_mode>{"pre_mode", Kind::integer}, Field<&T::group>{"group", Kind::text},
+      Field<&T::post_mode>{"post_mode", Kind::integer}, Field<&T::valid>{"valid", Kind::state});
+};
+
+// --- GigE camera features ----------------------------------------------------------
+
+template <>
+struct Description<QAL3GigEFeature> {
+  static constexpr const char* root = "RegisterDescription";
+  static constexpr auto read = &qal3_fill_gige_descr;
+  static constexpr auto write = &qal3_write_gige_descr;
+  static constexpr auto clean = &qal3_clean_gige_descr;
+  using G = QAL3GigEFeature;
+  static constexpr auto fields = std::make_tuple(
+      Field<&G::type>{"type", Kind::integer}, Field<&G::name>{"name", Kind::string},
+      Field<&G::extension>{"extension", Kind::string}, Field<&G::tooltip>{"tooltip", Kind::string},
+      Field<&G::description>{"description", Kind::string});
+};
+
+}  // namespace qal3::records
+
+#endif  // QAL3_RECORD_FIELDS_H
