@@ -7,6 +7,7 @@
 #include <memory>
 #include <set>
 #include <string>
+#include <type_traits>
 #include <vector>
 
 #include "attr_tags_functions.h"
@@ -18,6 +19,7 @@
 #include "parse_env_index_dictionary.h"
 #include "parse_ev_list.h"
 #include "qal3_gige_descr.h"
+#include "record_fields.h"
 #include "user_case_trigger.h"
 
 namespace qal3py {
@@ -97,6 +99,81 @@ class CutCheck {
   py::list candidates_;
 };
 
+// ---------------------------------------------------------------------------
+// Records to Python and back, made from the records' field tables.
+
+using qal3::records::Kind;
+
+// The qal3._records class of each record.
+template <class R> constexpr const char* kClass = nullptr;
+template <> constexpr const char* kClass<time_stamp> = "TimeStamp";
+template <> constexpr const char* kClass<qal3_ev_sb_list> = "EvSbList";
+template <> constexpr const char* kClass<qal3_ev_entry> = "EvEntry";
+template <> constexpr const char* kClass<bit_descr> = "BitDescr";
+template <> constexpr const char* kClass<stat_descr> = "StatDescr";
+template <> constexpr const char* kClass<dim_descr> = "DimDescr";
+template <> constexpr const char* kClass<chan_descr_2010> = "ChanDescr";
+template <> constexpr const char* kClass<qal3_env_index_dictionary_entry> = "EnvIndexEntry";
+template <> constexpr const char* kClass<qal3_env_index_dictionary_entry_2010> = "EnvIndexEntry";
+template <> constexpr const char* kClass<qal3_user_case_trigger> = "Trigger";
+template <> constexpr const char* kClass<QAL3GigEFeature> = "GigEFeature";
+
+template <class V>
+struct is_vector : std::false_type {};
+template <class T>
+struct is_vector<std::vector<T>> : std::true_type {};
+
+template <class R>
+py::object record_py(const R& record, CutCheck& cuts, const std::string& owner);
+
+// One field's value; texts that may have been cut are noted in `cuts`.
+template <class V>
+py::object value_py(const V& v, Kind kind, const char* name, CutCheck& cuts, const std::string& owner) {
+  if constexpr (std::is_enum_v<V>) {
+    return py::int_(static_cast<int>(v));
+  } else if constexpr (std::is_same_v<V, unsigned int>) {
+    if (kind == Kind::type_code) return py::int_(static_cast<std::int32_t>(v));  // signed, as written
+    return py::int_(v);
+  } else if constexpr (std::is_same_v<V, float>) {
+    return py::float_(v);
+  } else if constexpr (std::is_integral_v<V>) {
+    return py::int_(static_cast<long long>(v));
+  } else if constexpr (std::is_same_v<V, std::string>) {
+    return to_py(v);
+  } else if constexpr (std::is_array_v<V> && std::is_same_v<std::remove_extent_t<V>, char>) {
+    cuts.note(name, v, owner);
+    return to_py(v, strnlen(v, sizeof v));
+  } else if constexpr (std::is_array_v<V>) {
+    py::list list;
+    for (const auto& x : v) list.append(value_py(x, kind, name, cuts, owner));
+    return list;
+  } else if constexpr (std::is_pointer_v<V>) {  // a list the record may not have
+    return v ? value_py(*v, kind, name, cuts, owner) : py::list();
+  } else if constexpr (std::is_same_v<V, std::vector<char*>>) {
+    py::list list;
+    for (const char* c : v) list.append(to_py(c));
+    return list;
+  } else if constexpr (is_vector<V>::value) {  // a list of records
+    py::list list;
+    for (const auto* x : v)
+      if (x) list.append(record_py(*x, cuts, owner));
+    return list;
+  } else {
+    return record_py(v, cuts, owner);
+  }
+}
+
+// The qal3._records record of `record`; the counts of lists are left to
+// the Python records, which count their lists.
+template <class R>
+py::object record_py(const R& record, CutCheck& cuts, const std::string& owner) {
+  py::dict kw;
+  qal3::records::for_each_field<R>([&](const auto& field) {
+    if (field.kind != Kind::count) kw[field.name] = value_py(field.of(record), field.kind, field.name, cuts, owner);
+  });
+  return records().attr(kClass<R>)(**kw);
+}
+
 // Ends a read: raises qal3.Error (qal3.FileNotFound for a missing file) when
 // the reader failed, passes messages of a successful read on as warnings.
 void conclude(const MessageLog& log, bool failed, int code, const Source& s, const char* what) {
@@ -139,23 +216,8 @@ struct EvList {
 };
 
 py::list evlist_records(const std::vector<qal3_ev_entry*>& list, CutCheck& cuts) {
-  const py::module_ r = records();
   py::list out;
-  for (const qal3_ev_entry* e : list) {
-    py::list blocks;
-    if (e->sb_list) {
-      for (const qal3_ev_sb_list* b : *e->sb_list) {
-        py::list chans;
-        if (b->ch_list)
-          for (const char* c : *b->ch_list) chans.append(to_py(c));
-        cuts.note("sb_list", b->sb_list);
-        blocks.append(r.attr("EvSbList")(to_py(b->sb_list), chans));
-      }
-    }
-    out.append(r.attr("EvEntry")(static_cast<int>(e->evtype), blocks,
-                                 r.attr("TimeStamp")(e->min_ev_time.timeup, e->min_ev_time.timelow),
-                                 e->tmask, e->priority));
-  }
+  for (const qal3_ev_entry* e : list) out.append(record_py(*e, cuts, std::string()));
   return out;
 }
 
@@ -214,64 +276,10 @@ struct ChanList {
   ~ChanList() { clean_chan_desr_list(&v); }
 };
 
-py::object stat_record(const py::module_& r, const stat_descr& s, CutCheck& cuts, const std::string& owner) {
-  cuts.note("stat_name", s.stat_name, owner);
-  cuts.note("stat_desc", s.stat_desc, owner);
-  cuts.note("units", s.units, owner);
-  return r.attr("StatDescr")(s.stat, to_py(s.stat_name), to_py(s.stat_desc), to_py(s.units));
-}
-
-py::object dim_record(const py::module_& r, const dim_descr& d, CutCheck& cuts, const std::string& owner) {
-  py::list stats;
-  for (const stat_descr* s : d.stats)
-    if (s) stats.append(stat_record(r, *s, cuts, owner));
-  cuts.note("dim_name", d.dim_name, owner);
-  cuts.note("dim_desc", d.dim_desc, owner);
-  cuts.note("units", d.units, owner);
-  return r.attr("DimDescr")(d.dim, to_py(d.dim_name), to_py(d.dim_desc), to_py(d.units), stats);
-}
-
-py::object chan_record(const py::module_& r, const chan_descr_2010& c, CutCheck& cuts) {
-  const std::string owner(c.prop_name, strnlen(c.prop_name, sizeof c.prop_name));
-  for (const auto& f : {std::make_pair("prop_name", &c.prop_name), std::make_pair("daq_name", &c.daq_name),
-                        std::make_pair("prop_desc", &c.prop_desc), std::make_pair("sb_name", &c.sb_name)})
-    cuts.note(f.first, *f.second, owner);
-  cuts.note("units", c.units, owner);
-  cuts.note("subsystem", c.subsystem, owner);
-  py::list bits;
-  for (const bit_descr* b : c.bits) {
-    if (!b) continue;
-    cuts.note("bit_name", b->bit_name, owner);
-    cuts.note("bit_desc", b->bit_desc, owner);
-    bits.append(r.attr("BitDescr")(b->bit, to_py(b->bit_name), to_py(b->bit_desc)));
-  }
-  py::list dims;
-  for (const dim_descr* d : c.dims)
-    if (d) dims.append(dim_record(r, *d, cuts, owner));
-  py::dict kw;
-  kw["stream"] = c.stream;
-  kw["ev_type"] = c.ev_type;
-  kw["count"] = c.count;
-  kw["dtype"] = static_cast<std::int32_t>(c.dtype);  // signed, as the writer writes it
-  kw["db_key"] = c.db_key;
-  kw["prop_name"] = to_py(c.prop_name);
-  kw["daq_name"] = to_py(c.daq_name);
-  kw["prop_desc"] = to_py(c.prop_desc);
-  kw["units"] = to_py(c.units);
-  kw["max_size"] = c.max_size;
-  kw["bits"] = bits;
-  kw["dims"] = dims;
-  kw["sb_name"] = to_py(c.sb_name);
-  kw["set_point"] = c.set_point;
-  kw["subsystem"] = to_py(c.subsystem);
-  return r.attr("ChanDescr")(**kw);
-}
-
 py::list chan_records(const std::vector<chan_descr_2010*>& list, CutCheck& cuts) {
-  const py::module_ r = records();
   py::list out;
   for (const chan_descr_2010* c : list)
-    if (c) out.append(chan_record(r, *c, cuts));
+    if (c) out.append(record_py(*c, cuts, std::string(c->prop_name, strnlen(c->prop_name, sizeof c->prop_name))));
   return out;
 }
 
@@ -396,15 +404,9 @@ bool layout_2010(const std::string& layout) {
 
 template <typename Entry>
 py::list env_records(const std::vector<Entry*>& list, CutCheck& cuts) {
-  const py::module_ r = records();
   py::list out;
-  for (const Entry* e : list) {
-    if (!e) continue;
-    cuts.note("env_prop", e->data.env_prop);
-    const std::size_t n = strnlen(e->data.env_prop, sizeof e->data.env_prop);
-    out.append(r.attr("EnvIndexEntry")(e->index, to_py(e->data.env_prop, n), e->data.env_ch_abs_delta,
-                                       e->data.env_ch_rel_delta));
-  }
+  for (const Entry* e : list)
+    if (e) out.append(record_py(*e, cuts, std::string()));
   return out;
 }
 
@@ -464,43 +466,16 @@ struct TriggerList {
   }
 };
 
-py::object trigger_record(const py::module_& r, const qal3_user_case_trigger& t) {
-  py::list fparam;
-  for (float f : t.fparam) fparam.append(f);
-  py::dict kw;
-  kw["channel"] = to_py(t.channel, strnlen(t.channel, sizeof t.channel));
-  kw["subchannel"] = t.subchannel;
-  kw["function"] = t.function;
-  kw["fparam"] = fparam;
-  kw["low"] = t.low;
-  kw["upper"] = t.upper;
-  kw["bitmask"] = t.bitmask;
-  kw["operation"] = t.operation;
-  kw["time"] = static_cast<long long>(t.time);
-  kw["description"] = to_py(t.description, strnlen(t.description, sizeof t.description));
-  kw["pre_mode"] = t.pre_mode;
-  kw["group"] = to_py(t.group, strnlen(t.group, sizeof t.group));
-  kw["post_mode"] = t.post_mode;
-  kw["valid"] = t.valid;
-  return r.attr("Trigger")(**kw);
-}
-
 py::list read_triggers(Source s) {
   TriggerList list;
   MessageLog log;
   const bool failed = s.in_memory ? parse_trigger_list_read(s.text_arg(), &list.v)
                                   : parse_trigger_list_readf(s.path_arg(), &list.v);
   conclude(log, failed, failed ? 1 : 0, s, "trigger list");
-  const py::module_ r = records();
   CutCheck cuts;
   py::list out;
-  for (const qal3_user_case_trigger* t : list.v) {
-    if (!t) continue;
-    cuts.note("channel", t->channel);
-    cuts.note("description", t->description);
-    cuts.note("group", t->group);
-    out.append(trigger_record(r, *t));
-  }
+  for (const qal3_user_case_trigger* t : list.v)
+    if (t) out.append(record_py(*t, cuts, std::string()));
   cuts.conclude(s);
   return out;
 }
@@ -536,12 +511,10 @@ py::list read_gige(Source s) {
   if (memory) log.rename(memory->path(), "<string>");
   const bool failed = qal3_fill_gige_descr(memory ? memory->path() : s.path_arg(), &list.v);
   conclude(log, failed, failed ? 1 : 0, s, "GigE feature file");
-  const py::module_ r = records();
+  CutCheck no_cuts;  // no fixed-size texts
   py::list out;
   for (const QAL3GigEFeature* f : list.v)
-    if (f)
-      out.append(r.attr("GigEFeature")(f->type, to_py(f->name), to_py(f->extension), to_py(f->tooltip),
-                                       to_py(f->description)));
+    if (f) out.append(record_py(*f, no_cuts, std::string()));
   return out;
 }
 
