@@ -4,6 +4,7 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <limits>
 #include <memory>
 #include <set>
 #include <string>
@@ -174,6 +175,62 @@ py::object record_py(const R& record, CutCheck& cuts, const std::string& owner) 
   return records().attr(kClass<R>)(**kw);
 }
 
+template <class R>
+void fill_record(py::handle o, R& record);
+
+// Sets the count field of `record` that counts the list `list` (the count
+// is named as the list with an "n" in front) to `n`, if there is one.
+template <class R>
+void set_count(R& record, const char* list, std::size_t n) {
+  const std::string name = std::string("n") + list;
+  qal3::records::for_each_field<R>([&](const auto& field) {
+    if constexpr (std::is_same_v<std::remove_reference_t<decltype(field.of(record))>, int>)
+      if (field.kind == Kind::count && name == field.name) field.of(record) = static_cast<int>(n);
+  });
+}
+
+// Reads one field's value from the Python value `v`. Records of a list are
+// put in the list (and counted) before they are filled, so that the owner's
+// cleaner releases them when a later value is refused.
+template <class R, class V>
+void value_from(py::handle v, R& record, V& dst, Kind kind, const char* name) {
+  if constexpr (std::is_same_v<V, unsigned int>) {
+    // A type code may come signed, as it is written, or unsigned.
+    dst = static_cast<unsigned int>(int_in(v, kind == Kind::type_code ? INT32_MIN : 0, 0xFFFFFFFFLL, name));
+  } else if constexpr (std::is_same_v<V, float>) {
+    dst = float_of(v, name);
+  } else if constexpr (std::is_integral_v<V>) {
+    dst = static_cast<V>(int_in(v, std::numeric_limits<V>::min(), std::numeric_limits<V>::max(), name));
+  } else if constexpr (std::is_array_v<V> && std::is_same_v<std::remove_extent_t<V>, char>) {
+    put_text(dst, v, name);
+  } else if constexpr (std::is_array_v<V>) {
+    const py::list values(v);
+    const std::size_t n = sizeof dst / sizeof dst[0];
+    if (values.size() > n)
+      throw py::value_error(std::string(name) + " holds at most " + std::to_string(n) + " parameters");
+    for (std::size_t i = 0; i < values.size(); ++i) value_from(values[i], record, dst[i], kind, name);
+  } else {
+    static_assert(is_vector<V>::value, "no conversion from Python for this field");
+    using T = std::remove_pointer_t<typename V::value_type>;
+    for (py::handle item : v) {
+      auto fresh = std::make_unique<T>();
+      dst.push_back(fresh.get());
+      fresh.release();
+      set_count(record, name, dst.size());
+      fill_record(item, *dst.back());
+    }
+  }
+}
+
+// Fills `record` from the attributes of the Python record `o`; the counts of
+// lists follow the lists.
+template <class R>
+void fill_record(py::handle o, R& record) {
+  qal3::records::for_each_field<R>([&](const auto& field) {
+    if (field.kind != Kind::count) value_from(o.attr(field.name), record, field.of(record), field.kind, field.name);
+  });
+}
+
 // Ends a read: raises qal3.Error (qal3.FileNotFound for a missing file) when
 // the reader failed, passes messages of a successful read on as warnings.
 void conclude(const MessageLog& log, bool failed, int code, const Source& s, const char* what) {
@@ -194,15 +251,10 @@ py::str written(const MessageLog& log, int code, const std::string& doc, const c
       PyUnicode_DecodeLatin1(doc.data(), static_cast<Py_ssize_t>(doc.size()), nullptr));
 }
 
-float number(py::handle obj, const char* field) { return float_of(obj.attr(field), field); }
-
 unsigned int u32(py::handle obj, const char* field) {
   return static_cast<unsigned int>(int_in(obj.attr(field), 0, 0xFFFFFFFFLL, field));
 }
 
-int i32(py::handle obj, const char* field) {
-  return static_cast<int>(int_in(obj.attr(field), INT32_MIN, INT32_MAX, field));
-}
 
 // ---------------------------------------------------------------------------
 // Event lists.
@@ -295,57 +347,6 @@ py::list read_chan(Source s, bool shift, bool merge) {
   return out;
 }
 
-std::unique_ptr<dim_descr> dim_from(py::handle d) {
-  auto dim = std::make_unique<dim_descr>();
-  dim->dim = i32(d, "dim");
-  put_text(dim->dim_name, d.attr("dim_name"), "dim_name");
-  put_text(dim->dim_desc, d.attr("dim_desc"), "dim_desc");
-  put_text(dim->units, d.attr("units"), "units");
-  for (py::handle s : d.attr("stats")) {
-    auto st = std::make_unique<stat_descr>();
-    st->stat = i32(s, "stat");
-    put_text(st->stat_name, s.attr("stat_name"), "stat_name");
-    put_text(st->stat_desc, s.attr("stat_desc"), "stat_desc");
-    put_text(st->units, s.attr("units"), "units");
-    dim->stats.push_back(st.get());
-    st.release();
-    dim->nstats = static_cast<int>(dim->stats.size());
-  }
-  return dim;
-}
-
-// Fills `c` (already in a ChanList, so that it is released on an error).
-void chan_from(py::handle o, chan_descr_2010& c) {
-  c.stream = i32(o, "stream");
-  c.ev_type = u32(o, "ev_type");
-  c.count = i32(o, "count");
-  c.dtype = static_cast<unsigned int>(int_in(o.attr("dtype"), INT32_MIN, 0xFFFFFFFFLL, "dtype"));
-  c.db_key = i32(o, "db_key");
-  put_text(c.prop_name, o.attr("prop_name"), "prop_name");
-  put_text(c.daq_name, o.attr("daq_name"), "daq_name");
-  put_text(c.prop_desc, o.attr("prop_desc"), "prop_desc");
-  put_text(c.units, o.attr("units"), "units");
-  c.max_size = i32(o, "max_size");
-  put_text(c.sb_name, o.attr("sb_name"), "sb_name");
-  c.set_point = i32(o, "set_point");
-  put_text(c.subsystem, o.attr("subsystem"), "subsystem");
-  for (py::handle b : o.attr("bits")) {
-    auto bit = std::make_unique<bit_descr>();
-    bit->bit = i32(b, "bit");
-    put_text(bit->bit_name, b.attr("bit_name"), "bit_name");
-    put_text(bit->bit_desc, b.attr("bit_desc"), "bit_desc");
-    c.bits.push_back(bit.get());
-    bit.release();
-    c.nbits = static_cast<int>(c.bits.size());
-  }
-  for (py::handle d : o.attr("dims")) {
-    std::unique_ptr<dim_descr> dim = dim_from(d);
-    c.dims.push_back(dim.get());
-    dim.release();
-    c.ndims = static_cast<int>(c.dims.size());
-  }
-}
-
 int chan_format(const std::string& format) {
   if (format == "chandescr") return 0;
   if (format == "daqvars") return 1;
@@ -358,7 +359,7 @@ py::str write_chan(py::iterable chans, const std::string& format) {
   for (py::handle o : chans) {
     list.v.push_back(nullptr);
     list.v.back() = new chan_descr_2010();
-    chan_from(o, *list.v.back());
+    fill_record(o, *list.v.back());  // released with the list on an error
   }
   std::string doc;
   py::str out;
@@ -437,10 +438,7 @@ py::str write_env(py::iterable entries,
     auto* e = static_cast<Entry*>(std::calloc(1, sizeof(Entry)));
     if (!e) throw std::bad_alloc();
     list.v.push_back(e);
-    e->index = i32(o, "index");
-    put_text(e->data.env_prop, o.attr("env_prop"), "env_prop");
-    e->data.env_ch_abs_delta = number(o, "env_ch_abs_delta");
-    e->data.env_ch_rel_delta = number(o, "env_ch_rel_delta");
+    fill_record(o, *e);
   }
   std::string doc;
   MessageLog log;
