@@ -613,6 +613,31 @@ class Selector {
   py::list labels_;
 };
 
+// The Python record's fields of R, in the records' order.
+template <class R>
+py::tuple field_names() {
+  py::list names;
+  qal3::records::for_each_field<R>([&](const auto& field) {
+    if (field.kind != Kind::count) names.append(field.name);
+  });
+  return py::tuple(names);
+}
+
+py::dict record_fields() {
+  py::dict d;
+  d[kClass<qal3_ev_entry>] = field_names<qal3_ev_entry>();
+  d[kClass<qal3_ev_sb_list>] = field_names<qal3_ev_sb_list>();
+  d[kClass<time_stamp>] = field_names<time_stamp>();
+  d[kClass<chan_descr_2010>] = field_names<chan_descr_2010>();
+  d[kClass<bit_descr>] = field_names<bit_descr>();
+  d[kClass<dim_descr>] = field_names<dim_descr>();
+  d[kClass<stat_descr>] = field_names<stat_descr>();
+  d[kClass<qal3_env_index_dictionary_entry_2010>] = field_names<qal3_env_index_dictionary_entry_2010>();
+  d[kClass<qal3_user_case_trigger>] = field_names<qal3_user_case_trigger>();
+  d[kClass<QAL3GigEFeature>] = field_names<QAL3GigEFeature>();
+  return d;
+}
+
 }  // namespace
 
 // ---------------------------------------------------------------------------
@@ -623,6 +648,9 @@ void bind_documents(py::module_& m) {
       "names. bytes are read as a file's content, decoded as their declaration says.";
   const auto parse_doc = [](const char* what) { return std::string(what) + kText; };
 
+  m.def("record_fields", &record_fields,
+        "The fields of each record class of qal3._records, as the libraries' records name them: "
+        "{class name: (field name, ...)}.");
   m.def("read_evlist", [](py::object path) { return read_evlist(from_path(path)); }, py::arg("path"),
         "Reads the event list (BMR) in the file `path`: a list of EvEntry.");
   m.def("parse_evlist", [](py::object text) { return read_evlist(from_text(text)); }, py::arg("text"),

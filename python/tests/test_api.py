@@ -126,3 +126,10 @@ def test_the_replay_example_writes_only_where_it_is_told(tmp_path, examples):
     run("--out", str(tmp_path / "rec"))
     assert sorted(p.name for p in (tmp_path / "rec").iterdir()) == [
         "beam_current_sub0.npy", "beam_current_sub1.npy", "vac_status.npy"]
+
+
+def test_record_classes_have_the_libraries_fields():
+    from dataclasses import fields
+    from qal3 import _records
+    for name, names in _core.record_fields().items():
+        assert tuple(f.name for f in fields(getattr(_records, name))) == names, name
