@@ -8,6 +8,7 @@
 
 #include "common.h"
 #include "document_text.h"
+#include "record_conversion.h"
 #include "user_case_trigger.h"
 
 namespace qal3py {
@@ -143,22 +144,10 @@ qal3_user_case_trigger* new_trigger(py::handle o) {
   std::unique_ptr<qal3_user_case_trigger, FreeTrigger> t(
       static_cast<qal3_user_case_trigger*>(std::calloc(1, sizeof(qal3_user_case_trigger))));
   if (!t) throw std::bad_alloc();
-  put_text(t->channel, o.attr("channel"), "channel");
-  t->subchannel = static_cast<int>(int_in(o.attr("subchannel"), INT32_MIN, INT32_MAX, "subchannel"));
+  fill_record(o, *t, {"function", "operation"});
+  // Slots may come as names.
   t->function = slot_of(o.attr("function"), qal3_get_function_index, qal3_get_function_help, "function");
-  const py::list fparam(o.attr("fparam"));
-  if (fparam.size() > 16) throw py::value_error("fparam holds at most 16 parameters");
-  for (std::size_t i = 0; i < fparam.size(); ++i) t->fparam[i] = float_of(fparam[i], "fparam");
-  t->low = float_of(o.attr("low"), "low");
-  t->upper = float_of(o.attr("upper"), "upper");
-  t->bitmask = static_cast<u_int>(int_in(o.attr("bitmask"), 0, 0xFFFFFFFFLL, "bitmask"));
   t->operation = slot_of(o.attr("operation"), qal3_get_operation_index, qal3_get_operation_help, "operation");
-  t->time = static_cast<time_t>(int_in(o.attr("time"), INT64_MIN, INT64_MAX, "time"));
-  put_text(t->description, o.attr("description"), "description");
-  t->pre_mode = static_cast<int>(int_in(o.attr("pre_mode"), INT32_MIN, INT32_MAX, "pre_mode"));
-  put_text(t->group, o.attr("group"), "group");
-  t->post_mode = static_cast<int>(int_in(o.attr("post_mode"), INT32_MIN, INT32_MAX, "post_mode"));
-  t->valid = static_cast<int>(int_in(o.attr("valid"), INT32_MIN, INT32_MAX, "valid"));
   return t.release();
 }
 
