@@ -70,19 +70,6 @@ void for_each_field(F&& f) {
   std::apply([&](const auto&... field) { (f(field), ...); }, Description<R>::fields);
 }
 
-// The field of R called `name`'s size in bytes; 0 when R has no such field.
-template <class R>
-constexpr std::size_t field_size(const char* name) {
-  std::size_t size = 0;
-  auto same = [](const char* a, const char* b) {
-    while (*a && *a == *b) ++a, ++b;
-    return *a == *b;
-  };
-  std::apply([&](const auto&... f) { ((size = same(f.name, name) ? f.template size<R>() : size), ...); },
-             Description<R>::fields);
-  return size;
-}
-
 // --- event lists -----------------------------------------------------------
 
 template <>
