@@ -29,9 +29,9 @@ nlohmann::json value_json(const V& v, qal3::records::Kind kind) {
   } else if constexpr (std::is_same_v<V, float>) {
     return json_float(v);
   } else if constexpr (std::is_same_v<V, unsigned int>) {
-    // Event and data types in the sign the writers give them ("%d"), so
-    // that a mask with bit 31 reads the same here and in a written document.
-    if (kind == Kind::mask || kind == Kind::type_code) return static_cast<std::int32_t>(v);
+    // Data types in the sign the writers give them ("%d"), so that a mask
+    // with bit 31 reads the same here, in Python and in a written document.
+    if (kind == Kind::type_code) return static_cast<std::int32_t>(v);
     return v;
   } else if constexpr (std::is_arithmetic_v<V> || std::is_same_v<V, std::string>) {
     return v;

@@ -29,8 +29,7 @@ namespace qal3::records {
 enum class Kind {
   integer,           // signed number
   unsigned_integer,  // unsigned number
-  mask,              // unsigned 32 bits, written signed ("%d"): shown signed by the tool
-  type_code,         // unsigned 32 bits, written signed and given signed everywhere
+  type_code,         // unsigned 32 bits, written signed ("%d") and given signed everywhere
   count,             // number of entries of a list field of the same record
   state,             // set by the reader, never written to a document
   real,              // float
@@ -134,7 +133,7 @@ struct Description<chan_descr_2010> {
   static constexpr auto clean = &clean_chan_desr_list;
   using C = chan_descr_2010;
   static constexpr auto fields = std::make_tuple(
-      Field<&C::stream>{"stream", Kind::integer}, Field<&C::ev_type>{"ev_type", Kind::mask},
+      Field<&C::stream>{"stream", Kind::integer}, Field<&C::ev_type>{"ev_type", Kind::unsigned_integer},
       Field<&C::count>{"count", Kind::integer}, Field<&C::dtype>{"dtype", Kind::type_code},
       Field<&C::db_key>{"db_key", Kind::integer}, Field<&C::prop_name>{"prop_name", Kind::text},
       Field<&C::daq_name>{"daq_name", Kind::text}, Field<&C::prop_desc>{"prop_desc", Kind::text},
