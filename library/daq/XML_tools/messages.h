@@ -164,8 +164,8 @@ inline void put_line(Stream s, Kind k, Flush f, const char* text) {
   send(s, k, text, std::strlen(text), f);
 }
 
-// Flushes the stream when its lines go to the default output (a flush that
-// used to follow lines written earlier).
+// Flushes the stream when its lines go to the default output, for a flush
+// that follows lines written by earlier calls.
 inline void flush_default(Stream s) {
   if (!sink_in_force()) std::fflush(file_of(s));
 }

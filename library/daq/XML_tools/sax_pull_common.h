@@ -37,8 +37,8 @@ bool start(xercesc::SAXParser& parser, const char* path, xercesc::XMLPScanToken&
 // Reports an exception that escaped parseNext, counts it as an error and
 // ends the document. Returns false (the new gotMore).
 bool next_failed(QAL3PullHandler& handler, const XMLCh* message);
-// parseReset after the end of input; never throws. Positions of the
-// document are no longer given from then on.
+// parseReset after the end of input; never throws. Lines emitted after it
+// carry the document but no position.
 void reset_scanner(xercesc::SAXParser& parser, xercesc::XMLPScanToken& token, QAL3PullHandler& handler);
 
 // The handler state that the pull step reads and resets.
