@@ -104,19 +104,9 @@ class CutCheck {
 // ---------------------------------------------------------------------------
 // Records to Python, made from the records' field tables.
 
-// The qal3._records class of each record.
-template <class R> constexpr const char* kClass = nullptr;
-template <> constexpr const char* kClass<time_stamp> = "TimeStamp";
-template <> constexpr const char* kClass<qal3_ev_sb_list> = "EvSbList";
-template <> constexpr const char* kClass<qal3_ev_entry> = "EvEntry";
-template <> constexpr const char* kClass<bit_descr> = "BitDescr";
-template <> constexpr const char* kClass<stat_descr> = "StatDescr";
-template <> constexpr const char* kClass<dim_descr> = "DimDescr";
-template <> constexpr const char* kClass<chan_descr_2010> = "ChanDescr";
-template <> constexpr const char* kClass<qal3_env_index_dictionary_entry> = "EnvIndexEntry";
-template <> constexpr const char* kClass<qal3_env_index_dictionary_entry_2010> = "EnvIndexEntry";
-template <> constexpr const char* kClass<qal3_user_case_trigger> = "Trigger";
-template <> constexpr const char* kClass<QAL3GigEFeature> = "GigEFeature";
+// The qal3._records class of each record is named by its description.
+template <class R>
+constexpr const char* kClass = qal3::records::Description<R>::name;
 
 template <class R>
 py::object record_py(const R& record, CutCheck& cuts, const std::string& owner);

@@ -7,12 +7,15 @@
 // A field is Field<&R::member> (or Field<&R::block, &Block::member> for a
 // member of an embedded block); `of(record)` reaches the member, `size` is
 // sizeof the member. for_each_field<R>(f) calls f(field) for each field of R
-// in the records' order.
+// in the records' order. Each Description<R> also names the record on the
+// surfaces (`name`: the Python class and the README's name) and says in one
+// line what it is (`doc`).
 #ifndef QAL3_RECORD_FIELDS_H
 #define QAL3_RECORD_FIELDS_H
 
 #include <cstddef>
 #include <ctime>
+#include <limits>
 #include <tuple>
 #include <type_traits>
 #include <utility>
@@ -23,6 +26,7 @@
 #include "parse_ev_list.h"
 #include "qal3_gige_descr.h"
 #include "user_case_trigger.h"
+#include "xerces_platform.h"
 
 namespace qal3::records {
 
@@ -32,6 +36,7 @@ enum class Kind {
   type_code,         // unsigned 32 bits, written signed ("%d") and given signed everywhere
   count,             // number of entries of a list field of the same record
   state,             // set by the reader, never written to a document
+  slot,              // registry slot number; surfaces that take names also take the slot's name
   real,              // float
   reals,             // array of floats
   time,              // time_t
@@ -42,10 +47,23 @@ enum class Kind {
   records,           // list of records with their own description
 };
 
+// What a field's value must keep to be written and read back the same:
+// for numbers the least and the greatest value, for texts (text, string,
+// and each entry of texts) the fewest and the most bytes. A bound left
+// unset is the member's own: the range of its type, or its size less the
+// terminating NUL.
+struct Bounds {
+  static constexpr long long kUnset = std::numeric_limits<long long>::min();
+  long long lo = kUnset;
+  long long hi = kUnset;
+};
+
 template <auto... Path>
 struct Field {
   const char* name;
   Kind kind;
+  const char* doc = "";  // one line for the surfaces' record descriptions; may be empty
+  Bounds bounds = {};
 
   template <class R>
   static constexpr decltype(auto) of(R& r) {
@@ -73,34 +91,47 @@ void for_each_field(F&& f) {
 
 template <>
 struct Description<time_stamp> {
-  static constexpr auto fields = std::make_tuple(Field<&time_stamp::timeup>{"timeup", Kind::unsigned_integer},
-                                                 Field<&time_stamp::timelow>{"timelow", Kind::unsigned_integer});
+  static constexpr const char* name = "TimeStamp";
+  static constexpr const char* doc = "The shortest time between two events of a type.";
+  static constexpr auto fields =
+      std::make_tuple(Field<&time_stamp::timeup>{"timeup", Kind::unsigned_integer, "seconds"},
+                      Field<&time_stamp::timelow>{"timelow", Kind::unsigned_integer, "microseconds"});
 };
 
+// A server block name is never empty (the reader skips an empty one); a
+// channel name is not empty and at most the reader's text limit.
 template <>
 struct Description<qal3_ev_sb_list> {
-  static constexpr auto fields = std::make_tuple(Field<&qal3_ev_sb_list::sb_list>{"sb_list", Kind::text},
-                                                 Field<&qal3_ev_sb_list::ch_list>{"ch_list", Kind::texts});
+  static constexpr const char* name = "EvSbList";
+  static constexpr const char* doc = "One server block of an event list entry; no channels means all.";
+  static constexpr auto fields = std::make_tuple(
+      Field<&qal3_ev_sb_list::sb_list>{"sb_list", Kind::text, "", {1, Bounds::kUnset}},
+      Field<&qal3_ev_sb_list::ch_list>{"ch_list", Kind::texts, "", {1, static_cast<long long>(qal3::xerces::kMaxTextUnits)}});
 };
 
 template <>
 struct Description<qal3_ev_entry> {
+  static constexpr const char* name = "EvEntry";
+  static constexpr const char* doc = "One wanted event type; no server blocks means the full event.";
   static constexpr const char* root = "BMR";
   static constexpr auto read = &qal3_parse_ev_list_read;
   static constexpr auto readf = &qal3_parse_ev_list_readf;
   static constexpr auto write = &qal3_write_ev_list;
   static constexpr auto clean = &qal3_clean_ev_list;
-  static constexpr auto fields = std::make_tuple(Field<&qal3_ev_entry::evtype>{"evtype", Kind::integer},
-                                                 Field<&qal3_ev_entry::sb_list>{"sb_list", Kind::records},
-                                                 Field<&qal3_ev_entry::min_ev_time>{"min_ev_time", Kind::record},
-                                                 Field<&qal3_ev_entry::tmask>{"tmask", Kind::unsigned_integer},
-                                                 Field<&qal3_ev_entry::priority>{"priority", Kind::unsigned_integer});
+  static constexpr auto fields =
+      std::make_tuple(Field<&qal3_ev_entry::evtype>{"evtype", Kind::integer, "", {0, QAL3_EV_EVMAX}},
+                      Field<&qal3_ev_entry::sb_list>{"sb_list", Kind::records},
+                      Field<&qal3_ev_entry::min_ev_time>{"min_ev_time", Kind::record},
+                      Field<&qal3_ev_entry::tmask>{"tmask", Kind::unsigned_integer},
+                      Field<&qal3_ev_entry::priority>{"priority", Kind::unsigned_integer});
 };
 
 // --- channel descriptions ----------------------------------------------------
 
 template <>
 struct Description<bit_descr> {
+  static constexpr const char* name = "BitDescr";
+  static constexpr const char* doc = "One bit of a channel's status word.";
   static constexpr auto fields = std::make_tuple(Field<&bit_descr::bit>{"bit", Kind::integer},
                                                  Field<&bit_descr::bit_name>{"bit_name", Kind::text},
                                                  Field<&bit_descr::bit_desc>{"bit_desc", Kind::text});
@@ -108,6 +139,8 @@ struct Description<bit_descr> {
 
 template <>
 struct Description<stat_descr> {
+  static constexpr const char* name = "StatDescr";
+  static constexpr const char* doc = "A statistic of a dimension.";
   static constexpr auto fields = std::make_tuple(Field<&stat_descr::stat>{"stat", Kind::integer},
                                                  Field<&stat_descr::stat_name>{"stat_name", Kind::text},
                                                  Field<&stat_descr::stat_desc>{"stat_desc", Kind::text},
@@ -116,15 +149,22 @@ struct Description<stat_descr> {
 
 template <>
 struct Description<dim_descr> {
+  static constexpr const char* name = "DimDescr";
+  static constexpr const char* doc = "A dimension of a channel, with its statistics.";
   static constexpr auto fields = std::make_tuple(
       Field<&dim_descr::dim>{"dim", Kind::integer}, Field<&dim_descr::dim_name>{"dim_name", Kind::text},
       Field<&dim_descr::dim_desc>{"dim_desc", Kind::text}, Field<&dim_descr::units>{"units", Kind::text},
-      Field<&dim_descr::nstats>{"nstats", Kind::count}, Field<&dim_descr::stats>{"stats", Kind::records});
+      Field<&dim_descr::nstats>{"nstats", Kind::count, "the number of statistics"},
+      Field<&dim_descr::stats>{"stats", Kind::records});
 };
 
 // Root CHANDESCRIPTIONS, or DAQvariables in the other format.
 template <>
 struct Description<chan_descr_2010> {
+  static constexpr const char* name = "ChanDescr";
+  static constexpr const char* doc =
+      "A channel description. ``dtype`` is signed (a masked data type is negative), as the channel "
+      "description writer writes it; the writers also take its unsigned form.";
   static constexpr const char* root = "CHANDESCRIPTIONS";
   static constexpr auto read = &parse_descr_list_read;
   static constexpr auto readf = &parse_descr_list_readf;
@@ -138,8 +178,9 @@ struct Description<chan_descr_2010> {
       Field<&C::db_key>{"db_key", Kind::integer}, Field<&C::prop_name>{"prop_name", Kind::text},
       Field<&C::daq_name>{"daq_name", Kind::text}, Field<&C::prop_desc>{"prop_desc", Kind::text},
       Field<&C::units>{"units", Kind::text}, Field<&C::max_size>{"max_size", Kind::integer},
-      Field<&C::nbits>{"nbits", Kind::count}, Field<&C::bits>{"bits", Kind::records},
-      Field<&C::ndims>{"ndims", Kind::count}, Field<&C::dims>{"dims", Kind::records},
+      Field<&C::nbits>{"nbits", Kind::count, "the number of described bits"},
+      Field<&C::bits>{"bits", Kind::records},
+      Field<&C::ndims>{"ndims", Kind::count, "the number of dimensions"}, Field<&C::dims>{"dims", Kind::records},
       Field<&C::sb_name>{"sb_name", Kind::text}, Field<&C::set_point>{"set_point", Kind::integer},
       Field<&C::subsystem>{"subsystem", Kind::text});
 };
@@ -148,6 +189,10 @@ struct Description<chan_descr_2010> {
 
 template <class Entry>
 struct EnvDescription {
+  static constexpr const char* name = "EnvIndexEntry";
+  static constexpr const char* doc =
+      "One numbered environment channel; ``env_prop`` and the deltas are the fields of the entry's data "
+      "block.";
   static constexpr const char* root = "ENVINDEXDICT";
   static constexpr auto fields = std::make_tuple(
       Field<&Entry::index>{"index", Kind::integer},
@@ -178,6 +223,11 @@ struct Description<qal3_env_index_dictionary_entry_2010> : EnvDescription<qal3_e
 // Triggers are released with QAL3_FREE_USER.
 template <>
 struct Description<qal3_user_case_trigger> {
+  static constexpr const char* name = "Trigger";
+  static constexpr const char* doc =
+      "A user-case trigger. ``function`` and ``operation`` are registry slots; the writers and the replay "
+      "also take their names. A name of a free slot (nothing registered there, as \"FUNC20\") is refused "
+      "with ValueError.";
   static constexpr const char* root = "QAL3USERTRIGGERLIST";
   static constexpr auto read = &parse_trigger_list_read;
   static constexpr auto readf = &parse_trigger_list_readf;
@@ -185,9 +235,9 @@ struct Description<qal3_user_case_trigger> {
   using T = qal3_user_case_trigger;
   static constexpr auto fields = std::make_tuple(
       Field<&T::channel>{"channel", Kind::text}, Field<&T::subchannel>{"subchannel", Kind::integer},
-      Field<&T::function>{"function", Kind::integer}, Field<&T::fparam>{"fparam", Kind::reals},
+      Field<&T::function>{"function", Kind::slot}, Field<&T::fparam>{"fparam", Kind::reals},
       Field<&T::low>{"low", Kind::real}, Field<&T::upper>{"upper", Kind::real},
-      Field<&T::bitmask>{"bitmask", Kind::unsigned_integer}, Field<&T::operation>{"operation", Kind::integer},
+      Field<&T::bitmask>{"bitmask", Kind::unsigned_integer}, Field<&T::operation>{"operation", Kind::slot},
       Field<&T::time>{"time", Kind::time}, Field<&T::description>{"description", Kind::text},
       Field<&T::pre_mode>{"pre_mode", Kind::integer}, Field<&T::group>{"group", Kind::text},
       Field<&T::post_mode>{"post_mode", Kind::integer}, Field<&T::valid>{"valid", Kind::state});
@@ -197,15 +247,18 @@ struct Description<qal3_user_case_trigger> {
 
 template <>
 struct Description<QAL3GigEFeature> {
+  static constexpr const char* name = "GigEFeature";
+  static constexpr const char* doc = "One feature of a GigE camera feature file.";
   static constexpr const char* root = "RegisterDescription";
   static constexpr auto read = &qal3_fill_gige_descr;
   static constexpr auto write = &qal3_write_gige_descr;
   static constexpr auto clean = &qal3_clean_gige_descr;
   using G = QAL3GigEFeature;
   static constexpr auto fields = std::make_tuple(
-      Field<&G::type>{"type", Kind::integer}, Field<&G::name>{"name", Kind::string},
-      Field<&G::extension>{"extension", Kind::string}, Field<&G::tooltip>{"tooltip", Kind::string},
-      Field<&G::description>{"description", Kind::string});
+      Field<&G::type>{"type", Kind::integer, "FEATURE_TYPES index: 1 Integer, 2 Float, ...",
+                      {0, FEATURE_TYPE_MAX - 1}},
+      Field<&G::name>{"name", Kind::string}, Field<&G::extension>{"extension", Kind::string},
+      Field<&G::tooltip>{"tooltip", Kind::string}, Field<&G::description>{"description", Kind::string});
 };
 
 }  // namespace qal3::records
