@@ -404,6 +404,37 @@ TEST(ToolCheck, DaqVariablesMistakes) {
   EXPECT_TRUE(contains(out, "2:38: warning: firstIndex 3 is not read")) << out;
   EXPECT_TRUE(contains(out, "3:46: warning: bit 1 already described at line 3")) << out;
   EXPECT_TRUE(contains(out, "3:61: warning: bit 2 has no title")) << out;
+
+  // Fields in any order, as the reader takes them, but a matrix's own
+  // description before its first dimension (after it, it is the
+  // dimension's); the schema agrees.
+  const std::string any_order =
+      "<DAQvariables>\n"
+      "<DaqFloatMatrix><units>u</units><nexol>P</nexol><evType>3</evType><dimension id=\"0\"><name>x</name>"
+      "</dimension><daqName>D</daqName><freq>1</freq><dimension id=\"1\"/></DaqFloatMatrix>\n"
+      "<DaqBits><bitTitle bit=\"1\">a</bitTitle><nexol>Q</nexol><freq>-1</freq><evType>1</evType></DaqBits>\n"
+      "</DAQvariables>\n";
+  EXPECT_EQ(check_text(any_order, out), 0) << out;
+  std::string err;
+  if (run_command("command -v xmllint", &out, &err) == 0) {
+    TempFile f(any_order);
+    EXPECT_EQ(run_command("xmllint --noout --nonet --schema " + kExamples + "/../schema/daqvariables.xsd " + f.path(),
+                          &out, &err),
+              0)
+        << err;
+  }
+  EXPECT_EQ(check_text("<DAQvariables>\n"
+                       "<DaqFloat><daqName>x</daqName><nexol>A</nexol><daqName>y</daqName><nexol>B</nexol></DaqFloat>\n"
+                       "<DaqBits><evType>1</evType></DaqBits>\n"
+                       "<DaqFloatMatrix><nexol>M</nexol><dimension id=\"0\"/><units>u</units></DaqFloatMatrix>\n"
+                       "</DAQvariables>\n",
+                       out),
+            1);
+  EXPECT_TRUE(contains(out, "2:47: warning: daqName given again (first at line 2): the last one is read\n"
+                            "2:67: warning: nexol given again (first at line 2): the first one is read\n"
+                            "3:1: error: DaqBits without nexol: it is not read\n"))
+      << out;
+  EXPECT_TRUE(contains(out, "error: element 'units' is not allowed")) << out;
 }
 
 TEST(ToolCheck, DictionaryMistakes) {

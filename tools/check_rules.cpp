@@ -442,11 +442,17 @@ class Checker {
   void daq_variables(const Node& root) {
     // Every read of this format merges a repeated property.
     static const Merge kMerge{{"evType"}, "reading"};
+    // The fields the reader takes (DBKey, sbName, firstIndex and freq it
+    // does not read).
+    static const std::vector<std::string> kFields = {"evType",    "nexol",       "daqName", "setPoint",
+                                                     "subSystem", "description", "units",   "lastIndex"};
     std::map<std::string_view, Node> props;
     std::map<std::string_view, Node> names;
     for (const Node ch : root.children()) {
       const Node& c = ch;
       if (c.name() != "DaqFloat" && c.name() != "DaqBits" && c.name() != "DaqFloatMatrix") continue;
+      needed(c, "nexol", "it is not read");
+      repeated_fields(c, kFields, "nexol");
       repeated_property(c, c.child("nexol"), c.child("daqName"), kMerge, props, names);
       type_range(c.child("evType"), kMaxEventType, "event type", "as an event-type mask it reads as 0");
       length(c.child("nexol"), field(&chan_descr_2010::prop_name), "property");
