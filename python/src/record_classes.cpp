@@ -220,21 +220,19 @@ void add_all(Generator& g, Types<R...>) {
   (g.add<R>(), ...);
 }
 
-// Writes `text` to `path` whole or not at all.
-bool write_file(const std::string& path, const std::string& text) {
+// Writes `text` to `path` whole or not at all; 0, or the errno of the failure.
+int write_file(const std::string& path, const std::string& text) {
   const std::string scratch = path + ".tmp";
-  {
-    std::ofstream out(scratch, std::ios::binary | std::ios::trunc);
-    out << text;
-    out.close();
-    if (!out) {
-      std::remove(scratch.c_str());
-      return false;
-    }
-  }
-  if (std::rename(scratch.c_str(), path.c_str()) == 0) return true;
-  std::remove(scratch.c_str());
-  return false;
+  std::ofstream out(scratch, std::ios::binary | std::ios::trunc);
+  out << text;
+  out.close();
+  int error = 0;
+  if (!out)
+    error = errno ? errno : EIO;
+  else if (std::rename(scratch.c_str(), path.c_str()) != 0)
+    error = errno;
+  if (error) std::remove(scratch.c_str());
+  return error;
 }
 
 }  // namespace
@@ -254,8 +252,9 @@ int main(int argc, char** argv) {
     return 1;
   }
   if (argc == 2 && std::strcmp(argv[1], "-") != 0) {
-    if (write_file(argv[1], source)) return 0;
-    std::cerr << "qal3_record_classes: " << argv[1] << ": " << std::strerror(errno) << "\n";
+    const int error = write_file(argv[1], source);
+    if (!error) return 0;
+    std::cerr << "qal3_record_classes: " << argv[1] << ": " << std::strerror(error) << "\n";
     return 1;
   }
   std::cout << source << std::flush;
