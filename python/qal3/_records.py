@@ -1,10 +1,16 @@
 """Records of the configuration documents, as the readers return them and
-the writers take them. Attribute names are the records' own field names."""
+the writers take them, and of what the library reports. Attribute names are
+the records' own field names.
+
+The classes of the libraries' records (ChanDescr, Trigger, ...) are made at
+build time from the records' descriptions (module ``_record_classes``) and
+re-exported here; this module holds the records that are the module's own
+and the Python-only behaviour the made classes take from it."""
 
 import errno
 import os
-from dataclasses import dataclass, field
-from typing import List, Optional, Union
+from dataclasses import dataclass
+from typing import Optional
 
 
 @dataclass(frozen=True)
@@ -93,131 +99,25 @@ class Warning(UserWarning):  # noqa: A001 - qal3.Warning, as the module names it
         self.text = message.text
 
 
-# --- event lists -------------------------------------------------------------
+# --- the trigger registry ---------------------------------------------------------------
 
-@dataclass
-class TimeStamp:
-    """The shortest time between two events of a type."""
-    timeup: int = 0   # seconds
-    timelow: int = 0  # microseconds
-
-
-@dataclass
-class EvSbList:
-    """One server block of an event list entry; no channels means all."""
-    sb_list: str = ""
-    ch_list: List[str] = field(default_factory=list)
+@dataclass(frozen=True)
+class RegistryEntry:
+    """One slot of the trigger registry: its number, name and help text
+    (without the "name : " the registry puts in front); ``free`` when no
+    function or operation is registered there."""
+    slot: int
+    name: str
+    help: str
+    free: bool = False
 
 
-@dataclass
-class EvEntry:
-    """One wanted event type; no server blocks means the full event."""
-    evtype: int = 0
-    sb_list: List[EvSbList] = field(default_factory=list)
-    min_ev_time: TimeStamp = field(default_factory=TimeStamp)
-    tmask: int = 0
-    priority: int = 0
+# --- behaviour of the records made from the descriptions ------------------------------
 
-
-# --- channel descriptions ------------------------------------------------------
-
-@dataclass
-class BitDescr:
-    """One bit of a channel's status word."""
-    bit: int = 0
-    bit_name: str = ""
-    bit_desc: str = ""
-
-
-@dataclass
-class StatDescr:
-    """A statistic of a dimension."""
-    stat: int = 0
-    stat_name: str = ""
-    stat_desc: str = ""
-    units: str = ""
-
-
-@dataclass
-class DimDescr:
-    """A dimension of a channel, with its statistics."""
-    dim: int = 0
-    dim_name: str = ""
-    dim_desc: str = ""
-    units: str = ""
-    stats: List[StatDescr] = field(default_factory=list)
-
-    @property
-    def nstats(self) -> int:
-        """The number of statistics."""
-        return len(self.stats)
-
-
-@dataclass
-class ChanDescr:
-    """A channel description. ``dtype`` is signed (a masked data type is
-    negative), as the channel description writer writes it; the writers
-    also take its unsigned form."""
-    stream: int = 0
-    ev_type: int = 0
-    count: int = 0
-    dtype: int = 0
-    db_key: int = 0
-    prop_name: str = ""
-    daq_name: str = ""
-    prop_desc: str = ""
-    units: str = ""
-    max_size: int = 0
-    bits: List[BitDescr] = field(default_factory=list)
-    dims: List[DimDescr] = field(default_factory=list)
-    sb_name: str = ""
-    set_point: int = 0
-    subsystem: str = ""
-
-    @property
-    def nbits(self) -> int:
-        """The number of described bits."""
-        return len(self.bits)
-
-    @property
-    def ndims(self) -> int:
-        """The number of dimensions."""
-        return len(self.dims)
-
-
-# --- environment index dictionary ------------------------------------------------
-
-@dataclass
-class EnvIndexEntry:
-    """One numbered environment channel; ``env_prop`` and the deltas are the
-    fields of the entry's data block."""
-    index: int = 0
-    env_prop: str = ""
-    env_ch_abs_delta: float = 0.0
-    env_ch_rel_delta: float = 0.0
-
-
-# --- trigger lists ------------------------------------------------------------------
-
-@dataclass
-class Trigger:
-    """A user-case trigger. ``function`` and ``operation`` are registry slots;
-    the writers and the replay also take their names. A name of a free slot
-    (nothing registered there, as "FUNC20") is refused with ValueError."""
-    channel: str = ""
-    subchannel: int = 0
-    function: Union[int, str] = 0
-    fparam: List[float] = field(default_factory=lambda: [0.0] * 16)
-    low: float = 0.0
-    upper: float = 0.0
-    bitmask: int = 0
-    operation: Union[int, str] = 0
-    time: int = 0
-    description: str = ""
-    pre_mode: int = 0
-    group: str = ""
-    post_mode: int = 0
-    valid: int = 0
+class FreeSlotCheck:
+    """Base of the records with registry slot fields: a name of a free slot
+    (nothing registered there) in ``function`` or ``operation`` is refused
+    with ValueError when the record is made."""
 
     def __post_init__(self):
         from . import _core
@@ -233,26 +133,15 @@ class Trigger:
                     break
 
 
-# --- GigE camera features -------------------------------------------------------------
-
-@dataclass
-class GigEFeature:
-    """One feature of a GigE camera feature file."""
-    type: int = 0          # FEATURE_TYPES index: 1 Integer, 2 Float, ...
-    name: str = ""
-    extension: str = ""
-    tooltip: str = ""
-    description: str = ""
-
-
-# --- the trigger registry ---------------------------------------------------------------
-
-@dataclass(frozen=True)
-class RegistryEntry:
-    """One slot of the trigger registry: its number, name and help text
-    (without the "name : " the registry puts in front); ``free`` when no
-    function or operation is registered there."""
-    slot: int
-    name: str
-    help: str
-    free: bool = False
+# The made classes import FreeSlotCheck from here, so they come last; each
+# is imported "as" itself: re-exported for type checkers.
+from ._record_classes import BitDescr as BitDescr  # noqa: E402
+from ._record_classes import ChanDescr as ChanDescr  # noqa: E402
+from ._record_classes import DimDescr as DimDescr  # noqa: E402
+from ._record_classes import EnvIndexEntry as EnvIndexEntry  # noqa: E402
+from ._record_classes import EvEntry as EvEntry  # noqa: E402
+from ._record_classes import EvSbList as EvSbList  # noqa: E402
+from ._record_classes import GigEFeature as GigEFeature  # noqa: E402
+from ._record_classes import StatDescr as StatDescr  # noqa: E402
+from ._record_classes import TimeStamp as TimeStamp  # noqa: E402
+from ._record_classes import Trigger as Trigger  # noqa: E402

@@ -104,10 +104,6 @@ class CutCheck {
 // ---------------------------------------------------------------------------
 // Records to Python, made from the records' field tables.
 
-// The qal3._records class of each record is named by its description.
-template <class R>
-constexpr const char* kClass = qal3::records::Description<R>::name;
-
 template <class R>
 py::object record_py(const R& record, CutCheck& cuts, const std::string& owner);
 
@@ -156,7 +152,7 @@ py::object record_py(const R& record, CutCheck& cuts, const std::string& owner) 
   qal3::records::for_each_field<R>([&](const auto& field) {
     if (field.kind != Kind::count) kw[field.name] = value_py(field.of(record), field.kind, field.name, cuts, owner);
   });
-  return records().attr(kClass<R>)(**kw);
+  return records().attr(qal3::records::Description<R>::name)(**kw);
 }
 
 // Ends a read: raises qal3.Error (qal3.FileNotFound for a missing file) when
@@ -541,28 +537,28 @@ class Selector {
   py::list labels_;
 };
 
-// The Python record's fields of R, in the records' order.
+// Adds the Python record's fields of R, in the records' order, under its class name.
 template <class R>
-py::tuple field_names() {
+void add_field_names(py::dict& d) {
   py::list names;
   qal3::records::for_each_field<R>([&](const auto& field) {
     if (field.kind != Kind::count) names.append(field.name);
   });
-  return py::tuple(names);
+  d[qal3::records::Description<R>::name] = py::tuple(names);
 }
 
 py::dict record_fields() {
   py::dict d;
-  d[kClass<qal3_ev_entry>] = field_names<qal3_ev_entry>();
-  d[kClass<qal3_ev_sb_list>] = field_names<qal3_ev_sb_list>();
-  d[kClass<time_stamp>] = field_names<time_stamp>();
-  d[kClass<chan_descr_2010>] = field_names<chan_descr_2010>();
-  d[kClass<bit_descr>] = field_names<bit_descr>();
-  d[kClass<dim_descr>] = field_names<dim_descr>();
-  d[kClass<stat_descr>] = field_names<stat_descr>();
-  d[kClass<qal3_env_index_dictionary_entry_2010>] = field_names<qal3_env_index_dictionary_entry_2010>();
-  d[kClass<qal3_user_case_trigger>] = field_names<qal3_user_case_trigger>();
-  d[kClass<QAL3GigEFeature>] = field_names<QAL3GigEFeature>();
+  add_field_names<qal3_ev_entry>(d);
+  add_field_names<qal3_ev_sb_list>(d);
+  add_field_names<time_stamp>(d);
+  add_field_names<chan_descr_2010>(d);
+  add_field_names<bit_descr>(d);
+  add_field_names<dim_descr>(d);
+  add_field_names<stat_descr>(d);
+  add_field_names<qal3_env_index_dictionary_entry_2010>(d);
+  add_field_names<qal3_user_case_trigger>(d);
+  add_field_names<QAL3GigEFeature>(d);
   return d;
 }
 

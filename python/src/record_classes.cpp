@@ -1,0 +1,262 @@
+// Build-time helper: prints the Python source of the qal3 record classes
+// (qal3/_record_classes.py), made from the records' descriptions
+// (record_fields.h). Each class is a dataclass named and described by its
+// record's description, with one attribute per field in the table's order:
+// its Python type and default follow from the field's kind and member type,
+// the field's doc is a trailing comment, and a count field is a read-only
+// property counting its list. A record with a registry slot field derives
+// from qal3._records.FreeSlotCheck. Embedded records come before the
+// records that hold them; a class named by several descriptions (the two
+// environment layouts) is written once, and must come out the same from each.
+//
+// Usage: qal3_record_classes [FILE]. Writes FILE whole or not at all
+// (through a scratch file renamed over it), standard output without FILE.
+// Exit 0 on success, 1 when a field's kind does not fit its member or the
+// file cannot be written, 2 on a usage error.
+#include <algorithm>
+#include <cerrno>
+#include <cstdio>
+#include <cstring>
+#include <fstream>
+#include <iostream>
+#include <map>
+#include <sstream>
+#include <stdexcept>
+#include <string>
+#include <type_traits>
+#include <vector>
+
+#include "record_fields.h"
+
+namespace {
+
+using qal3::records::Description;
+using qal3::records::Kind;
+
+// The record families; each brings the records it embeds.
+template <class... R>
+struct Types {};
+using Families = Types<qal3_ev_entry, chan_descr_2010, qal3_env_index_dictionary_entry_2010,
+                       qal3_env_index_dictionary_entry, qal3_user_case_trigger, QAL3GigEFeature>;
+
+constexpr std::size_t kWidth = 79;  // docstrings are wrapped to this many columns
+
+template <class V>
+struct is_vector : std::false_type {};
+template <class T>
+struct is_vector<std::vector<T>> : std::true_type {};
+
+// `text` made a docstring body: a backslash, and a quote that would close the
+// string early, are escaped.
+std::string escaped(const std::string& text) {
+  std::string out;
+  for (std::size_t i = 0; i < text.size(); ++i) {
+    const char c = text[i];
+    if (c == '\\' || (c == '"' && (i + 1 == text.size() || text[i + 1] == '"'))) out += '\\';
+    out += c;
+  }
+  return out;
+}
+
+// The docstring of `text` at `indent`, words wrapped to kWidth columns.
+std::string docstring(const std::string& text, const std::string& indent) {
+  std::istringstream words(escaped(text));
+  std::string out;
+  std::string line = indent + "\"\"\"";
+  bool empty = true;  // no word on `line` yet
+  for (std::string word; words >> word; empty = false) {
+    if (!empty && line.size() + 1 + word.size() > kWidth) {
+      out += line + "\n";
+      line = indent + word;
+    } else {
+      line += (empty ? "" : " ") + word;
+    }
+  }
+  if (line.size() + 3 > kWidth) {
+    out += line + "\n";
+    line = indent;
+  }
+  return out + line + "\"\"\"\n";
+}
+
+// `doc` as a sentence: first letter capital, a full stop at the end.
+std::string sentence(std::string doc) {
+  if (!doc.empty() && doc[0] >= 'a' && doc[0] <= 'z') doc[0] = static_cast<char>(doc[0] - 'a' + 'A');
+  if (!doc.empty() && doc.back() != '.') doc += '.';
+  return doc;
+}
+
+struct Attribute {
+  std::string type;
+  std::string value;
+};
+
+class Generator {
+ public:
+  // Adds R's class, after the classes of the records it embeds.
+  template <class R>
+  void add() {
+    std::string fields;
+    std::string properties;
+    bool slots = false;
+    std::vector<std::string> lists;
+    std::vector<std::string> counts;
+    qal3::records::for_each_field<R>([&](const auto& field) {
+      using F = std::decay_t<decltype(field)>;
+      const std::string name = field.name;
+      if (field.kind == Kind::count) {
+        counts.push_back(name);
+        properties += count_property(name, field.doc);
+        return;
+      }
+      const Attribute a = attribute<typename F::template type<R>>(field.kind, Description<R>::name, name);
+      if (field.kind == Kind::records || field.kind == Kind::texts) lists.push_back(name);
+      slots = slots || field.kind == Kind::slot;
+      fields += "    " + name + ": " + a.type + " = " + a.value;
+      if (*field.doc) fields += std::string("  # ") + field.doc;
+      fields += "\n";
+    });
+    for (const std::string& count : counts)
+      if (count.size() < 2 || count[0] != 'n' || std::find(lists.begin(), lists.end(), count.substr(1)) == lists.end())
+        fail(Description<R>::name, count, "counts no list field of its record");
+    uses_check_ = uses_check_ || slots;
+    const std::string name = Description<R>::name;
+    const std::string text = "\n\n@dataclass\nclass " + name + (slots ? "(FreeSlotCheck)" : "") + ":\n" +
+                             docstring(Description<R>::doc, "    ") + fields + properties;
+    const auto [it, fresh] = classes_.emplace(name, text);
+    if (fresh)
+      order_.push_back(name);
+    else if (it->second != text)
+      fail(name, "", "is described twice, differently");
+  }
+
+  // The module's source.
+  std::string source() const {
+    std::string out =
+        "# The record classes of the qal3 package, made at build time from the\n"
+        "# libraries' record descriptions by qal3_record_classes: not to be edited.\n"
+        "\"\"\"The records of the configuration documents, as the readers return them\n"
+        "and the writers take them; attribute names are the records' own field\n"
+        "names. qal3._records re-exports them.\"\"\"\n\n";
+    out += "from dataclasses import dataclass";
+    out += uses_field_ ? ", field\n" : "\n";
+    if (uses_list_ || uses_union_) {
+      out += "from typing import ";
+      out += uses_list_ && uses_union_ ? "List, Union\n" : uses_list_ ? "List\n" : "Union\n";
+    }
+    if (uses_check_) out += "\nfrom ._records import FreeSlotCheck\n";
+    for (const std::string& name : order_) out += classes_.at(name);
+    return out;
+  }
+
+ private:
+  [[noreturn]] static void fail(const std::string& record, const std::string& field, const std::string& what) {
+    throw std::runtime_error(record + (field.empty() ? "" : "." + field) + " " + what);
+  }
+
+  static std::string count_property(const std::string& name, const char* doc) {
+    const std::string text = *doc ? sentence(doc) : "The number of entries of " + name.substr(1) + ".";
+    return "\n    @property\n    def " + name + "(self) -> int:\n" + docstring(text, "        ") +
+           "        return len(self." + name.substr(1) + ")\n";
+  }
+
+  // The Python type and default of a field of kind `kind` whose member is a V.
+  template <class V>
+  Attribute attribute(Kind kind, const std::string& record, const std::string& field) {
+    using L = std::remove_pointer_t<V>;  // a list the record may not have
+    const auto expect = [&](bool fits) {
+      if (!fits) fail(record, field, "has a kind that does not fit its member");
+    };
+    if constexpr (std::is_same_v<L, std::vector<char*>>) {
+      expect(kind == Kind::texts);
+      return list("str");
+    } else if constexpr (is_vector<L>::value) {
+      using T = std::remove_pointer_t<typename L::value_type>;
+      expect(kind == Kind::records);
+      add<T>();
+      return list(Description<T>::name);
+    } else if constexpr (std::is_array_v<V> && std::is_same_v<std::remove_extent_t<V>, char>) {
+      expect(kind == Kind::text);
+      return {"str", "\"\""};
+    } else if constexpr (std::is_array_v<V> && std::is_floating_point_v<std::remove_extent_t<V>>) {
+      expect(kind == Kind::reals);
+      uses_list_ = uses_field_ = true;
+      return {"List[float]", "field(default_factory=lambda: [0.0] * " + std::to_string(std::extent_v<V>) + ")"};
+    } else if constexpr (std::is_same_v<V, std::string>) {
+      expect(kind == Kind::string);
+      return {"str", "\"\""};
+    } else if constexpr (std::is_floating_point_v<V>) {
+      expect(kind == Kind::real);
+      return {"float", "0.0"};
+    } else if constexpr (std::is_integral_v<V> || std::is_enum_v<V>) {
+      expect(kind == Kind::integer || kind == Kind::unsigned_integer || kind == Kind::type_code ||
+             kind == Kind::state || kind == Kind::time || kind == Kind::slot);
+      if (kind != Kind::slot) return {"int", "0"};
+      uses_union_ = true;
+      return {"Union[int, str]", "0"};
+    } else {
+      expect(kind == Kind::record);
+      add<V>();
+      uses_field_ = true;
+      return {Description<V>::name, std::string("field(default_factory=") + Description<V>::name + ")"};
+    }
+  }
+
+  Attribute list(const std::string& of) {
+    uses_list_ = uses_field_ = true;
+    return {"List[" + of + "]", "field(default_factory=list)"};
+  }
+
+  std::map<std::string, std::string> classes_;  // name -> source
+  std::vector<std::string> order_;              // names, each after those it uses
+  bool uses_field_ = false;
+  bool uses_list_ = false;
+  bool uses_union_ = false;
+  bool uses_check_ = false;
+};
+
+template <class... R>
+void add_all(Generator& g, Types<R...>) {
+  (g.add<R>(), ...);
+}
+
+// Writes `text` to `path` whole or not at all; 0, or the errno of the failure.
+int write_file(const std::string& path, const std::string& text) {
+  const std::string scratch = path + ".tmp";
+  std::ofstream out(scratch, std::ios::binary | std::ios::trunc);
+  out << text;
+  out.close();
+  int error = 0;
+  if (!out)
+    error = errno ? errno : EIO;
+  else if (std::rename(scratch.c_str(), path.c_str()) != 0)
+    error = errno;
+  if (error) std::remove(scratch.c_str());
+  return error;
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+  if (argc > 2) {
+    std::cerr << "usage: qal3_record_classes [FILE]\n";
+    return 2;
+  }
+  std::string source;
+  try {
+    Generator g;
+    add_all(g, Families{});
+    source = g.source();
+  } catch (const std::runtime_error& e) {
+    std::cerr << "qal3_record_classes: " << e.what() << "\n";
+    return 1;
+  }
+  if (argc == 2 && std::strcmp(argv[1], "-") != 0) {
+    const int error = write_file(argv[1], source);
+    if (!error) return 0;
+    std::cerr << "qal3_record_classes: " << argv[1] << ": " << std::strerror(error) << "\n";
+    return 1;
+  }
+  std::cout << source << std::flush;
+  return std::cout ? 0 : 1;
+}
