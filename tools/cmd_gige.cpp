@@ -1,6 +1,7 @@
 // qal3 gige: list the features of GigE camera feature files.
 #include <cstdio>
 #include <string>
+#include <utility>
 #include <vector>
 
 #include "cli_common.h"
