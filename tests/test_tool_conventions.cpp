@@ -499,7 +499,7 @@ TEST(ToolConventions, GigeRefusesOtherDocumentsAndKeepsOneFeaturePerLine) {
       "<RegisterDescription><Float Name=\"Gain\"><ToolTip>first line\nsecond\tline</ToolTip></Float>"
       "<Command Name=\"Go\"/></RegisterDescription>");
   ASSERT_EQ(qal3("gige " + cam.path(), &out, &err), 0) << err;
-  EXPECT_EQ(out, "0\tGain\t\tFloat\tfirst line\\nsecond\\tline\t\n1\tGo\t\tCommand\t\t\n" + cam.path() +
+  EXPECT_EQ(out, "0\tFloat\t2\tGain\t\tfirst line\\nsecond\\tline\t\n1\tCommand\t6\tGo\t\t\t\n" + cam.path() +
                      ": 2 features\n");
 }
 

@@ -13,8 +13,8 @@ const std::string kCamera = std::string(QAL3_EXAMPLES_DIR) + "/gige_camera.xml";
 TEST(ToolGige, ListsNamedFeatures) {
   std::string out, err;
   EXPECT_EQ(0, testutil::run_command(kTool + " gige " + kCamera, &out, &err)) << err;
-  EXPECT_EQ(0u, out.find("0\tWidth\t\tInteger\tWidth of the image in pixels.\t"));
-  EXPECT_NE(std::string::npos, out.find("\n4\tGainRaw\tGain\tInteger\tAnalog gain in steps of the camera.\t\n"));
+  EXPECT_EQ(0u, out.find("0\tInteger\t1\tWidth\t\tWidth of the image in pixels.\t"));
+  EXPECT_NE(std::string::npos, out.find("\n4\tInteger\t1\tGainRaw\tGain\tAnalog gain in steps of the camera.\t\n"));
   EXPECT_EQ(std::string::npos, out.find("\n6\t"));
   EXPECT_NE(std::string::npos, out.find(kCamera + ": 9 features (1 without a name)\n"));
 

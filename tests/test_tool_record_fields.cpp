@@ -1,13 +1,16 @@
 // The README's list of each record's JSON fields against the records' field
-// tables, from which the tool makes that JSON.
+// tables, from which the tool makes that JSON; and no field name written by
+// hand in the tool or the Python module.
 #include <gtest/gtest.h>
 
+#include <filesystem>
 #include <fstream>
 #include <functional>
 #include <regex>
 #include <set>
 #include <sstream>
 #include <string>
+#include <utility>
 
 #include "record_fields.h"
 
@@ -63,6 +66,78 @@ TEST(ToolRecordFields, ReadmeListsEachRecordsFieldsAndNoOthers) {
     expected.insert(c.extra.begin(), c.extra.end());
     EXPECT_EQ(readme_names(c.command), expected) << c.command;
   }
+}
+
+// A source line that spells a field name as a string literal: a field
+// written by hand where the field table should give it. The table lists
+// the literals that are no fields: XML names, options, words of messages
+// and the members of the tool's own JSON.
+TEST(ToolRecordFields, NoFieldNameIsWrittenByHandInTheToolOrTheModule) {
+  const Names fields = printed<qal3_ev_entry, qal3_ev_sb_list, time_stamp, chan_descr_2010, bit_descr, dim_descr,
+                               stat_descr, qal3_env_index_dictionary_entry_2010, qal3_user_case_trigger,
+                               QAL3GigEFeature>();
+  const std::set<std::pair<std::string, std::string>> not_fields = {
+      {"tools/check_document.cpp", "name"},  // XML attribute
+      {"tools/check_rules.cpp", "name"},     // XML attributes and elements, words of messages
+      {"tools/check_rules.cpp", "bit"},
+      {"tools/check_rules.cpp", "units"},
+      {"tools/check_rules.cpp", "description"},
+      {"tools/check_rules.cpp", "subsystem"},
+      {"tools/check_rules.cpp", "function"},
+      {"tools/check_rules.cpp", "operation"},
+      {"tools/cli_commands.cpp", "channel"},         // trigger test --channel
+      {"tools/cmd_trigger_test.cpp", "channel"},     // the option, and the verdict's JSON: function and
+      {"tools/cmd_trigger_test.cpp", "subchannel"},  // operation there are slot names
+      {"tools/cmd_trigger_test.cpp", "function"},
+      {"tools/cmd_trigger_test.cpp", "operation"},
+      {"tools/cmd_chan_select.cpp", "channel"},      // the channel asked about
+      {"tools/cmd_trigger_registry.cpp", "name"},    // a slot's name
+      {"python/src/documents.cpp", "ev_type"},       // Selector.find_channel's argument
+      {"python/src/module.cpp", "name"},             // the registry lookups' argument
+      // Written by hand still, on their way to the field tables: the event
+      // list and GigE writers and new_trigger.
+      {"python/src/documents.cpp", "evtype"},
+      {"python/src/documents.cpp", "min_ev_time"},
+      {"python/src/documents.cpp", "tmask"},
+      {"python/src/documents.cpp", "timeup"},
+      {"python/src/documents.cpp", "timelow"},
+      {"python/src/documents.cpp", "priority"},
+      {"python/src/documents.cpp", "sb_list"},
+      {"python/src/documents.cpp", "ch_list"},
+      {"python/src/documents.cpp", "type"},
+      {"python/src/documents.cpp", "name"},
+      {"python/src/documents.cpp", "tooltip"},
+      {"python/src/documents.cpp", "description"},
+      {"python/src/documents.cpp", "extension"},
+      {"python/src/module.cpp", "function"},
+      {"python/src/module.cpp", "operation"},
+  };
+  namespace fs = std::filesystem;
+  const fs::path root = fs::path(QAL3_TOOLS_DIR).parent_path();
+  const std::regex char_literal(R"re('(\\.|[^'\\])')re");
+  const std::regex literal(R"re("((\\.|[^"\\])*)")re");
+  std::set<std::pair<std::string, std::string>> used;
+  for (const char* dir : {"tools", "python/src"}) {
+    for (const fs::directory_entry& e : fs::recursive_directory_iterator(root / dir)) {
+      const std::string ext = e.path().extension().string();
+      if (ext != ".cpp" && ext != ".h") continue;
+      const std::string file = fs::relative(e.path(), root).generic_string();
+      std::ifstream in(e.path());
+      std::string line;
+      for (int n = 1; std::getline(in, line); ++n) {
+        line = std::regex_replace(line, char_literal, "' '");
+        for (std::sregex_iterator i(line.begin(), line.end(), literal), end; i != end; ++i) {
+          const std::string text = (*i)[1];
+          if (!fields.count(text)) continue;
+          used.insert({file, text});
+          EXPECT_TRUE(not_fields.count({file, text})) << file << ":" << n << ": field name \"" << text
+                                                      << "\" written by hand";
+        }
+      }
+    }
+  }
+  for (const auto& nf : not_fields)  // an entry no longer needed goes
+    EXPECT_TRUE(used.count(nf)) << nf.first << ": \"" << nf.second << "\" is no longer written";
 }
 
 }  // namespace

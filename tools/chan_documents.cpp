@@ -4,10 +4,13 @@
 #include <utility>
 
 #include "check_rules.h"
+#include "record_fields.h"
 
 namespace chan_docs {
 
 namespace {
+
+using Chan = qal3::records::Description<chan_descr_2010>;
 
 bool parse_format(const std::string& s, int& format) {
   if (s == "chandescr" || s == "CHANDESCRIPTIONS" || s == "0") {
@@ -46,8 +49,8 @@ int parse_options(const char* sub, int argc, char** argv, Options& o) {
 
 bool parse_document(cli::Input& in, std::vector<chan_descr_2010*>* list, bool shift, bool merge) {
   return parse_descriptions(
-      in, [&](char* xml) { return parse_descr_list_read(xml, list, shift, merge); },
-      [&](char* path) { return parse_descr_list_readf(path, list, shift, merge); });
+      in, [&](char* xml) { return Chan::read(xml, list, shift, merge); },
+      [&](char* path) { return Chan::readf(path, list, shift, merge); });
 }
 
 namespace {
@@ -79,7 +82,7 @@ int convert_documents(const Options& o, Combine combine, Findings findings, int 
   List list;
   if (!read_documents(o, list.get(), combine, findings)) return cli::kBadDocument;
   return cli::write_document(out, "channel descriptions", [&](char* path) {
-    return dump_chan_desr(list.get(), path, mode, mode == 2 ? o.format : 0);
+    return Chan::write(list.get(), path, mode, mode == 2 ? o.format : 0, -1, nullptr, nullptr);
   });
 }
 

@@ -9,6 +9,7 @@
 
 #include "cli_common.h"
 #include "parse_chan_descr.h"
+#include "record_fields.h"
 
 namespace chan_docs {
 
@@ -32,7 +33,7 @@ class List {
   List() = default;
   List(const List&) = delete;
   List& operator=(const List&) = delete;
-  ~List() { clean_chan_desr_list(&v_); }
+  ~List() { qal3::records::Description<chan_descr_2010>::clean(&v_); }
   std::vector<chan_descr_2010*>* get() { return &v_; }
 
  private:

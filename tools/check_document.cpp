@@ -26,6 +26,7 @@
 #include <xercesc/util/XMLUni.hpp>
 #include <xercesc/validators/common/Grammar.hpp>
 
+#include "record_fields.h"
 #include "xerces_platform.h"
 
 namespace check {
@@ -497,12 +498,17 @@ std::string format_finding(const std::string& file, const Finding& f) {
 }
 
 const std::vector<FamilyInfo>& families() {
+  using qal3::records::Description;
+  // DAQvariables is the channel descriptions' other format: the same
+  // records, another root.
   static const std::vector<FamilyInfo> kFamilies = {
-      {Family::kEventList, "BMR", "evlist.xsd", "event list"},
-      {Family::kChanDescriptions, "CHANDESCRIPTIONS", "chandescriptions.xsd", "channel descriptions"},
+      {Family::kEventList, Description<qal3_ev_entry>::root, "evlist.xsd", "event list"},
+      {Family::kChanDescriptions, Description<chan_descr_2010>::root, "chandescriptions.xsd",
+       "channel descriptions"},
       {Family::kDaqVariables, "DAQvariables", "daqvariables.xsd", "DAQ variables"},
-      {Family::kEnvDict, "ENVINDEXDICT", "envdict.xsd", "environment index dictionary"},
-      {Family::kTriggerList, "QAL3USERTRIGGERLIST", "triggers.xsd", "trigger list"},
+      {Family::kEnvDict, Description<qal3_env_index_dictionary_entry_2010>::root, "envdict.xsd",
+       "environment index dictionary"},
+      {Family::kTriggerList, Description<qal3_user_case_trigger>::root, "triggers.xsd", "trigger list"},
   };
   return kFamilies;
 }

@@ -16,6 +16,7 @@
 #include "parse_env_index_dictionary.h"
 #include "parse_ev_list.h"
 #include "pull_reader.h"
+#include "record_fields.h"
 #include "trigger_parameters.h"
 #include "user_case_trigger.h"
 
@@ -23,9 +24,15 @@ namespace check {
 
 namespace {
 
-// Highest event type a mask holds, and highest sub-block type.
-constexpr long long kMaxEventType = 31;
-constexpr long long kMaxBlockType = 62;
+using qal3::records::Bounds;
+
+// The event types a mask holds, and the sub-block types.
+constexpr Bounds kMaskEventType{0, 31};
+constexpr Bounds kMaskBlockType{0, 62};
+
+// The event types an event list entry takes.
+using EntryEventType = qal3::records::Field<&qal3_ev_entry::evtype>;
+constexpr Bounds kEntryEventType = std::get<EntryEventType>(qal3::records::Description<qal3_ev_entry>::fields).bounds;
 
 // How a reader cuts a text to its field.
 enum class Cut {
@@ -222,13 +229,13 @@ class Checker {
     warning(at, split ? message + ", with part of the next" : message);
   }
 
-  // Integer text of `n` within [0, hi]; what lies outside is reported.
-  void type_range(Node n, long long hi, const std::string& what, const std::string& consequence) {
+  // Integer text of `n` within `range`; what lies outside is reported.
+  void type_range(Node n, Bounds range, const std::string& what, const std::string& consequence) {
     long long v = 0;
     if (!n || !parse_integer(n.text(), v)) return;  // the schema reports the form
-    if (v < 0 || v > hi)
-      error(n.value(), what + " " + std::to_string(v) + " is out of range 0 to " + std::to_string(hi) + ": " +
-                          consequence);
+    if (v < range.lo || v > range.hi)
+      error(n.value(), what + " " + std::to_string(v) + " is out of range " + std::to_string(range.lo) + " to " +
+                          std::to_string(range.hi) + ": " + consequence);
   }
 
   // A child the reader needs; without it, `consequence`. Reported at the
@@ -269,7 +276,7 @@ class Checker {
     std::map<std::string_view, Node> entry_fields;  // of the entry the last TYPE made
     for (Node n : flat) {
       if (n.name() == "TYPE") {
-        type_range(n, QAL3_EV_EVMAX, "event type",
+        type_range(n, kEntryEventType, "event type",
                    "no entry is made and what follows up to the next TYPE is ignored");
         block_open = list_open = false;
         entry_fields.clear();
@@ -377,8 +384,8 @@ class Checker {
       needed(c, "PROP", "it is not read");
       repeated_fields(c, kFields, "PROP");
       repeated_property(c, c.child("PROP"), c.child("NAME"), kMerge, props, names);
-      type_range(c.child("EVTYPE"), kMaxEventType, "event type", "as an event-type mask it reads as 0");
-      type_range(c.child("DTYPE"), kMaxBlockType, "data type", "as a sub-block-type mask it reads as 0");
+      type_range(c.child("EVTYPE"), kMaskEventType, "event type", "as an event-type mask it reads as 0");
+      type_range(c.child("DTYPE"), kMaskBlockType, "data type", "as a sub-block-type mask it reads as 0");
       Node name = c.child("NAME");
       if (!name || trim(name.text()).empty())
         warning(name ? name.value() : c.tag(), "channel without a DAQ name: written as '!!!UNDEFINED!!!'");
@@ -454,7 +461,7 @@ class Checker {
       needed(c, "nexol", "it is not read");
       repeated_fields(c, kFields, "nexol");
       repeated_property(c, c.child("nexol"), c.child("daqName"), kMerge, props, names);
-      type_range(c.child("evType"), kMaxEventType, "event type", "as an event-type mask it reads as 0");
+      type_range(c.child("evType"), kMaskEventType, "event type", "as an event-type mask it reads as 0");
       length(c.child("nexol"), field(&chan_descr_2010::prop_name), "property");
       length(c.child("daqName"), field(&chan_descr_2010::daq_name), "DAQ name");
       length(c.child("subSystem"), field(&chan_descr_2010::subsystem), "subsystem");

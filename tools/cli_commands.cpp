@@ -258,9 +258,10 @@ std::vector<CommandInfo> make_commands() {
   c.push_back({"gige", "[OPTION]... FILE...",
                "list the features of a GigE camera feature file",
                "Reads each camera feature file (root RegisterDescription) and lists its named "
-               "features, one line each, tab-separated: position, name, alternative name (when "
-               "the file renames it), type name, tooltip and description. External entities and "
-               "DTDs are never loaded.",
+               "features, one line each, tab-separated: position, type name, then the feature's "
+               "fields as --json names them: type, name, extension (the alternative name, when "
+               "the file renames it), tooltip and description. External entities and DTDs are "
+               "never loaded.",
                {{"json", kJsonHelp}, {"quiet", "print only the result line of each file"}},
                nullptr, cmd_gige});
   c.push_back({"check", "[OPTION]... FILE...",

@@ -11,8 +11,9 @@
 #include "check_document.h"
 #include "check_rules.h"
 #include "cli_common.h"
-#include "record_json.h"
 #include "parse_env_index_dictionary.h"
+#include "record_fields.h"
+#include "record_json.h"
 
 namespace {
 
@@ -32,35 +33,8 @@ struct Options {
   std::string file;
 };
 
-// The entry points of one layout.
-template <class Entry>
-struct Api;
-
-template <>
-struct Api<qal3_env_index_dictionary_entry> {
-  static int read(char* xml, std::vector<qal3_env_index_dictionary_entry*>* l) {
-    return parse_env_index_dict_list_read(xml, l);
-  }
-  static int readf(char* file, std::vector<qal3_env_index_dictionary_entry*>* l) {
-    return parse_env_index_dict_readf(file, l);
-  }
-  static int dump(std::vector<qal3_env_index_dictionary_entry*>* l, char* file, int mode, int fd) {
-    return dump_env_index_dict(l, file, mode, fd, nullptr);
-  }
-};
-
-template <>
-struct Api<qal3_env_index_dictionary_entry_2010> {
-  static int read(char* xml, std::vector<qal3_env_index_dictionary_entry_2010*>* l) {
-    return parse_env_index_dict_list_read_2010(xml, l);
-  }
-  static int readf(char* file, std::vector<qal3_env_index_dictionary_entry_2010*>* l) {
-    return parse_env_index_dict_readf_2010(file, l);
-  }
-  static int dump(std::vector<qal3_env_index_dictionary_entry_2010*>* l, char* file, int mode, int fd) {
-    return dump_env_index_dict_2010(l, file, mode, fd, nullptr);
-  }
-};
+// The reader and writer of each layout: Description<Entry>::read, readf, write.
+using qal3::records::Description;
 
 // `text` without the white space around it.
 std::string trimmed(std::string_view text) {
@@ -83,8 +57,8 @@ struct Dictionary {
   // False (message printed) when the dictionary cannot be read.
   bool read(cli::Input& in) {
     return cli::parse_input(
-        in, "dictionary", [this](char* xml) { return Api<Entry>::read(xml, &entries); },
-        [this](char* path) { return Api<Entry>::readf(path, &entries); });
+        in, "dictionary", [this](char* xml) { return Description<Entry>::read(xml, &entries); },
+        [this](char* path) { return Description<Entry>::readf(path, &entries); });
   }
 };
 
@@ -162,8 +136,8 @@ nlohmann::json to_json(const cli::Input& in, const std::vector<Entry*>& entries,
 // not at all.
 template <class Entry>
 int write(cli::Output& out, std::vector<Entry*>& entries, int mode) {
-  return cli::write_document(out, "dictionary",
-                             [&](char* path) { return Api<Entry>::dump(&entries, path, mode, -1); });
+  return cli::write_document(
+      out, "dictionary", [&](char* path) { return Description<Entry>::write(&entries, path, mode, -1, nullptr); });
 }
 
 template <class Entry>
@@ -188,7 +162,7 @@ int run(const Options& opt) {
         cli::print_json(to_json(in, dict.entries, opt.layout_2010));
         return cli::kOk;
       }
-      Api<Entry>::dump(&dict.entries, nullptr, 2, -1);  // the console form
+      Description<Entry>::write(&dict.entries, nullptr, 2, -1, nullptr);  // the console form
       return cli::kOk;
     case Action::xml:
       return write(out, dict.entries, 2);

@@ -4,10 +4,13 @@
 #include <vector>
 
 #include "cli_common.h"
-#include "record_json.h"
 #include "parse_ev_list.h"
+#include "record_fields.h"
+#include "record_json.h"
 
 namespace {
+
+using Entry = qal3::records::Description<qal3_ev_entry>;
 
 // The entries of one list, freed on every path.
 struct EventList {
@@ -15,7 +18,7 @@ struct EventList {
   EventList() = default;
   EventList(const EventList&) = delete;
   EventList& operator=(const EventList&) = delete;
-  ~EventList() { qal3_clean_ev_list(&v); }
+  ~EventList() { Entry::clean(&v); }
 };
 
 }  // namespace
@@ -38,8 +41,8 @@ int cmd_evlist(int argc, char** argv) {
     }
     EventList list;
     if (!cli::parse_input(
-            in, "event list", [&](char* xml) { return qal3_parse_ev_list_read(xml, &list.v); },
-            [&](char* path) { return qal3_parse_ev_list_readf(path, &list.v); })) {
+            in, "event list", [&](char* xml) { return Entry::read(xml, &list.v); },
+            [&](char* path) { return Entry::readf(path, &list.v); })) {
       status = cli::kBadDocument;
       continue;
     }

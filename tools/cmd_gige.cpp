@@ -1,15 +1,18 @@
 // qal3 gige: list the features of GigE camera feature files.
 #include <cstdio>
 #include <string>
+#include <utility>
 #include <vector>
 
 #include "cli_common.h"
-#include "record_json.h"
 #include "qal3_gige_descr.h"
+#include "record_fields.h"
+#include "record_json.h"
+#include "record_text.h"
 
 namespace {
 
-const char kRoot[] = "RegisterDescription";
+using Feature = qal3::records::Description<QAL3GigEFeature>;
 
 // The features of one file, destroyed on exit.
 struct Features {
@@ -17,7 +20,7 @@ struct Features {
   Features() = default;
   Features(const Features&) = delete;
   Features& operator=(const Features&) = delete;
-  ~Features() { qal3_clean_gige_descr(&list); }
+  ~Features() { Feature::clean(&list); }
 };
 
 std::string type_name(int type) {
@@ -31,13 +34,14 @@ bool read_features(const std::string& arg, std::size_t max_input, std::string& n
   name = in.name;
   std::size_t at = 0;
   const std::string root = cli::root_element(in.text, &at);
-  if (!root.empty() && root != kRoot) {
-    cli::document_error(in, at, "not a feature file: root element '" + root + "' must be '" + kRoot + "'");
+  if (!root.empty() && root != Feature::root) {
+    cli::document_error(in, at,
+                        "not a feature file: root element '" + root + "' must be '" + Feature::root + "'");
     return false;
   }
   // The reader takes a path only: it reads the very bytes checked above.
   return cli::parse_input(in, "feature file",
-                         [&](char* path) { return qal3_fill_gige_descr(path, &features.list); });
+                         [&](char* path) { return Feature::read(path, &features.list); });
 }
 
 }  // namespace
@@ -74,9 +78,10 @@ int cmd_gige(int argc, char** argv) {
         ++unnamed;
         continue;
       }
-      lines += std::to_string(i) + "\t" + cli::one_line(x->name) + "\t" + cli::one_line(x->extension) +
-               "\t" + type_name(x->type) + "\t" + cli::one_line(x->tooltip) + "\t" +
-               cli::one_line(x->description) + "\n";
+      // The position and the type's name, then the feature's fields.
+      std::vector<std::string> cells{std::to_string(i), type_name(x->type)};
+      for (std::string& cell : cli::record_cells(*x)) cells.push_back(std::move(cell));
+      lines += cli::tab_line(cells);
     }
     if (args.json) {
       files.push_back({{"file", name}, {"features", list}});

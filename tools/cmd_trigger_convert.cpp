@@ -28,6 +28,6 @@ int cmd_trigger_convert(int argc, char** argv) {
   if (!list.read(inputs[0])) return cli::kBadDocument;
   const int mode = to == "xml" ? USER_TRIG_DUMP_XML_FILE : USER_TRIG_DUMP_TXT_FILE;
   return cli::write_document(out, "trigger list", [&](char* path) {
-    return dump_user_trigger_list(&list.records(), path, mode, -1, nullptr);
+    return trigger::Triggers::write(&list.records(), path, mode, -1, nullptr);
   });
 }

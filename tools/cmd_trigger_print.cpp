@@ -34,6 +34,6 @@ int cmd_trigger_print(int argc, char** argv) {
     cli::print_json({{"file", list.name()}, {"triggers", triggers}});
     return cli::kOk;
   }
-  dump_user_trigger_list(&list.records(), nullptr, USER_TRIG_DUMP_TO_SCREEN, -1, nullptr);
+  trigger::Triggers::write(&list.records(), nullptr, USER_TRIG_DUMP_TO_SCREEN, -1, nullptr);
   return cli::kOk;
 }

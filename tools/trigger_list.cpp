@@ -15,8 +15,8 @@ bool TriggerList::read(const std::string& arg, std::size_t max_input) {
 bool TriggerList::read(cli::Input& in) {
   name_ = in.name;
   return cli::parse_input(
-      in, "trigger list", [this](char* xml) { return parse_trigger_list_read(xml, &list_); },
-      [this](char* path) { return parse_trigger_list_readf(path, &list_); });
+      in, "trigger list", [this](char* xml) { return Triggers::read(xml, &list_); },
+      [this](char* path) { return Triggers::readf(path, &list_); });
 }
 
 int parse_action(const char* action, int argc, char** argv, cli::Args& args) {

@@ -8,9 +8,13 @@
 #include <vector>
 
 #include "cli_common.h"
+#include "record_fields.h"
 #include "user_case_trigger.h"
 
 namespace trigger {
+
+// The trigger list's reader and writer.
+using Triggers = qal3::records::Description<qal3_user_case_trigger>;
 
 // A trigger list read from the command line; releases its records.
 class TriggerList {
