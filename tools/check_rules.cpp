@@ -52,9 +52,12 @@ constexpr Field field(char (Record::*)[N]) {
   return {N};
 }
 
-// The event list reader keeps at most 254 bytes of a server block name
-// (one less than its field holds), without regard to characters.
-constexpr Field kServerBlockName{field(&qal3_ev_sb_list::sb_list).size - 1, Cut::bytes};
+// The bytes of a server block name the event list reader keeps, without
+// regard to characters.
+using ServerBlockName = qal3::records::Field<&qal3_ev_sb_list::sb_list>;
+constexpr Field kServerBlockName{
+    static_cast<std::size_t>(std::get<ServerBlockName>(qal3::records::Description<qal3_ev_sb_list>::fields).bounds.hi) + 1,
+    Cut::bytes};
 
 std::size_t characters(std::string_view text, std::size_t bytes) {
   std::size_t n = 0;

@@ -98,14 +98,15 @@ struct Description<time_stamp> {
                       Field<&time_stamp::timelow>{"timelow", Kind::unsigned_integer, "microseconds"});
 };
 
-// A server block name is never empty (the reader skips an empty one); a
+// A server block name is never empty (the reader skips an empty one) and
+// at most 254 bytes: the reader keeps one less than the field holds. A
 // channel name is not empty and at most the reader's text limit.
 template <>
 struct Description<qal3_ev_sb_list> {
   static constexpr const char* name = "EvSbList";
   static constexpr const char* doc = "One server block of an event list entry; no channels means all.";
   static constexpr auto fields = std::make_tuple(
-      Field<&qal3_ev_sb_list::sb_list>{"sb_list", Kind::text, "", {1, Bounds::kUnset}},
+      Field<&qal3_ev_sb_list::sb_list>{"sb_list", Kind::text, "", {1, sizeof(qal3_ev_sb_list::sb_list) - 2}},
       Field<&qal3_ev_sb_list::ch_list>{"ch_list", Kind::texts, "", {1, static_cast<long long>(qal3::xerces::kMaxTextUnits)}});
 };
 
