@@ -98,14 +98,15 @@ struct Description<time_stamp> {
                       Field<&time_stamp::timelow>{"timelow", Kind::unsigned_integer, "microseconds"});
 };
 
-// A server block name is never empty (the reader skips an empty one); a
-// channel name is not empty and at most the reader's text limit.
+// A server block name is never empty (the reader skips an empty one) and
+// at most 254 bytes (the reader keeps no more); a channel name is not
+// empty and at most the reader's text limit.
 template <>
 struct Description<qal3_ev_sb_list> {
   static constexpr const char* name = "EvSbList";
   static constexpr const char* doc = "One server block of an event list entry; no channels means all.";
   static constexpr auto fields = std::make_tuple(
-      Field<&qal3_ev_sb_list::sb_list>{"sb_list", Kind::text, "", {1, Bounds::kUnset}},
+      Field<&qal3_ev_sb_list::sb_list>{"sb_list", Kind::text, "", {1, 254}},
       Field<&qal3_ev_sb_list::ch_list>{"ch_list", Kind::texts, "", {1, static_cast<long long>(qal3::xerces::kMaxTextUnits)}});
 };
 
@@ -254,11 +255,15 @@ struct Description<QAL3GigEFeature> {
   static constexpr auto write = &qal3_write_gige_descr;
   static constexpr auto clean = &qal3_clean_gige_descr;
   using G = QAL3GigEFeature;
+  // The reader refuses a file with a longer text or attribute value.
+  static constexpr long long kText = static_cast<long long>(qal3::xerces::kMaxTextUnits);
   static constexpr auto fields = std::make_tuple(
       Field<&G::type>{"type", Kind::integer, "FEATURE_TYPES index: 1 Integer, 2 Float, ...",
                       {0, FEATURE_TYPE_MAX - 1}},
-      Field<&G::name>{"name", Kind::string}, Field<&G::extension>{"extension", Kind::string},
-      Field<&G::tooltip>{"tooltip", Kind::string}, Field<&G::description>{"description", Kind::string});
+      Field<&G::name>{"name", Kind::string, "", {0, kText}},
+      Field<&G::extension>{"extension", Kind::string, "", {0, kText}},
+      Field<&G::tooltip>{"tooltip", Kind::string, "", {0, kText}},
+      Field<&G::description>{"description", Kind::string, "", {0, kText}});
 };
 
 }  // namespace qal3::records
