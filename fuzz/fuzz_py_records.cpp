@@ -1,11 +1,12 @@
 // The Python module's record conversions, on their C++ side. The module's
-// bindings only move values between these records and Python objects, so
-// this target runs what lies beneath them without an interpreter:
-//  - event lists and camera feature files, which the module writes itself:
-//    the input is read (memory reader; the camera reader through a memory
-//    file, as the module does), the records are turned into the module's
-//    records, written by the module's writers, read back, and must be the
-//    same as far as the documents carry them;
+// bindings only move values between Python objects and the libraries'
+// records, so this target runs what lies beneath them without an
+// interpreter:
+//  - event lists and camera feature files: the input is read (memory
+//    reader; the camera reader through a memory file, as the module does),
+//    the records the module would accept are written by the family's writer
+//    (as its record description names it), read back, and must be the same
+//    as far as the documents carry them;
 //  - every family: each text field of a record read must end within its
 //    field, so that the module can turn it into a str (and back: it
 //    refuses texts that fill the field).
@@ -22,13 +23,12 @@
 #include "parse_env_index_dictionary.h"
 #include "parse_ev_list.h"
 #include "qal3_gige_descr.h"
+#include "record_fields.h"
 #include "user_case_trigger.h"
 
-using qal3py::EvBlock;
-using qal3py::EvEntry;
-using qal3py::GigEText;
-
 namespace {
+
+using qal3::records::Description;
 
 [[noreturn]] void fault(const char* what, const std::string& doc) {
   std::fprintf(stderr, "record conversion: %s\n--- document:\n%s\n", what, doc.c_str());
@@ -40,106 +40,92 @@ void ends_within(const char (&field)[N], const char* what, const std::string& do
   if (strnlen(field, N) == N) fault(what, doc);
 }
 
-// --- event lists
-
-struct EvList {
-  std::vector<qal3_ev_entry*> v;
-  ~EvList() { qal3_clean_ev_list(&v); }
+// Records of a family, released by its cleaner.
+template <class R>
+struct List {
+  std::vector<R*> v;
+  ~List() { Description<R>::clean(&v); }
 };
 
-// What the module's records hold of `list`, or false when its writer
-// would refuse them (names it cannot write back).
-bool ev_records(const std::vector<qal3_ev_entry*>& list, std::vector<EvEntry>& out, const std::string& doc) {
+// The family's document of `list`, by its writer.
+template <class R>
+std::string write(const List<R>& list) {
+  std::string doc;
+  if (Description<R>::write(&list.v, nullptr, -1, &doc) != 0) fault("records not written", doc);
+  return doc;
+}
+
+// --- event lists
+
+// True when the module takes the names of `list` (as the bounds of its
+// record description say: a server block name and a channel name are not
+// empty, a channel name is at most the reader's text limit).
+bool ev_writable(const std::vector<qal3_ev_entry*>& list, const std::string& doc) {
   for (const qal3_ev_entry* e : list) {
-    EvEntry r;
-    r.evtype = static_cast<unsigned long long>(e->evtype);
-    r.tmask = e->tmask;
-    r.timeup = e->min_ev_time.timeup;
-    r.timelow = e->min_ev_time.timelow;
-    r.priority = e->priority;
-    if (e->sb_list) {
-      for (const qal3_ev_sb_list* b : *e->sb_list) {
-        ends_within(b->sb_list, "server block name", doc);
-        EvBlock block{b->sb_list, {}};
-        if (block.name.empty() || block.name.size() > 254) return false;
-        if (b->ch_list)
-          for (const char* c : *b->ch_list) {
-            if (!*c || std::strlen(c) > (1u << 20)) return false;
-            block.chans.emplace_back(c);
-          }
-        r.blocks.push_back(std::move(block));
-      }
+    for (const qal3_ev_sb_list* b : *e->sb_list) {
+      ends_within(b->sb_list, "server block name", doc);
+      if (!b->sb_list[0] || std::strlen(b->sb_list) > 254) return false;
+      for (const char* c : *b->ch_list)
+        if (!*c || std::strlen(c) > qal3::xerces::kMaxTextUnits) return false;
     }
-    out.push_back(std::move(r));
   }
   return true;
 }
 
 void evlist_round_trip(const std::string& input) {
   std::string doc = input;
-  EvList list;
-  if (qal3_parse_ev_list_read(&doc[0], &list.v) != 0) return;
-  std::vector<EvEntry> records;
-  if (!ev_records(list.v, records, input)) return;
-  std::string written = qal3py::evlist_document(records);
-  EvList back;
+  List<qal3_ev_entry> list;
+  if (qal3_parse_ev_list_read(&doc[0], &list.v) != 0 || !ev_writable(list.v, input)) return;
+  std::string written = write(list);
+  List<qal3_ev_entry> back;
   if (qal3_parse_ev_list_read(&written[0], &back.v) != 0) fault("written event list does not read back", written);
-  std::vector<EvEntry> again;
-  if (!ev_records(back.v, again, written) || again.size() != records.size())
-    fault("event list: entries differ", written);
-  for (size_t i = 0; i < records.size(); ++i) {
-    const EvEntry& a = records[i];
-    const EvEntry& b = again[i];
-    if (a.evtype != b.evtype || a.tmask != b.tmask || a.timeup != b.timeup || a.timelow != b.timelow ||
-        a.priority != b.priority || a.blocks.size() != b.blocks.size())
+  if (back.v.size() != list.v.size()) fault("event list: entries differ", written);
+  for (size_t i = 0; i < list.v.size(); ++i) {
+    const qal3_ev_entry& a = *list.v[i];
+    const qal3_ev_entry& b = *back.v[i];
+    if (a.evtype != b.evtype || a.tmask != b.tmask || a.min_ev_time.timeup != b.min_ev_time.timeup ||
+        a.min_ev_time.timelow != b.min_ev_time.timelow || a.priority != b.priority ||
+        a.sb_list->size() != b.sb_list->size())
       fault("event list: entry fields differ", written);
-    for (size_t k = 0; k < a.blocks.size(); ++k) {
-      if (fuzz::as_written(a.blocks[k].name.c_str()) != b.blocks[k].name ||
-          a.blocks[k].chans.size() != b.blocks[k].chans.size())
+    for (size_t k = 0; k < a.sb_list->size(); ++k) {
+      const qal3_ev_sb_list& x = *(*a.sb_list)[k];
+      const qal3_ev_sb_list& y = *(*b.sb_list)[k];
+      if (fuzz::as_written(x.sb_list) != y.sb_list || x.ch_list->size() != y.ch_list->size())
         fault("event list: server block differs", written);
-      for (size_t c = 0; c < a.blocks[k].chans.size(); ++c)
-        if (fuzz::as_written(a.blocks[k].chans[c].c_str()) != b.blocks[k].chans[c])
-          fault("event list: channel differs", written);
+      for (size_t c = 0; c < x.ch_list->size(); ++c)
+        if (fuzz::as_written((*x.ch_list)[c]) != (*y.ch_list)[c]) fault("event list: channel differs", written);
     }
   }
 }
 
 // --- camera feature files
 
-struct GigEList {
-  std::vector<QAL3GigEFeature*> v;
-  ~GigEList() { qal3_clean_gige_descr(&v); }
-};
-
 // Reads `doc` as the module reads a document given as text.
-bool read_gige(const std::string& doc, std::vector<GigEText>& out) {
+bool read_gige(const std::string& doc, List<QAL3GigEFeature>& out) {
   qal3py::MemoryFile file(doc);
-  GigEList list;
-  if (qal3_fill_gige_descr(file.path(), &list.v)) return false;
-  for (const QAL3GigEFeature* f : list.v)
-    out.push_back(GigEText{f->type, f->name, f->extension, f->tooltip, f->description});
-  return true;
+  return !qal3_fill_gige_descr(file.path(), &out.v);
 }
 
-bool writable(const GigEText& f) {
-  if (f.type < 0 || f.type >= FEATURE_TYPE_MAX) return false;
-  for (const std::string* t : {&f.name, &f.extension, &f.tooltip, &f.description})
-    if (t->find('\0') != std::string::npos) return false;
+// True when the module takes `list` (a type it knows, texts without NUL).
+bool gige_writable(const std::vector<QAL3GigEFeature*>& list) {
+  for (const QAL3GigEFeature* f : list) {
+    if (f->type < 0 || f->type >= FEATURE_TYPE_MAX) return false;
+    for (const std::string* t : {&f->name, &f->extension, &f->tooltip, &f->description})
+      if (t->find('\0') != std::string::npos || t->size() > qal3::xerces::kMaxTextUnits) return false;
+  }
   return true;
 }
 
 void gige_round_trip(const std::string& input) {
-  std::vector<GigEText> records;
-  if (!read_gige(input, records)) return;
-  for (const GigEText& f : records)
-    if (!writable(f)) return;
-  const std::string written = qal3py::gige_document(records);
-  std::vector<GigEText> again;
-  if (!read_gige(written, again)) fault("written feature file does not read back", written);
-  if (again.size() != records.size()) fault("feature file: feature count", written);
-  for (size_t i = 0; i < records.size(); ++i) {
-    const GigEText& a = records[i];
-    const GigEText& b = again[i];
+  List<QAL3GigEFeature> list;
+  if (!read_gige(input, list) || !gige_writable(list.v)) return;
+  const std::string written = write(list);
+  List<QAL3GigEFeature> back;
+  if (!read_gige(written, back)) fault("written feature file does not read back", written);
+  if (back.v.size() != list.v.size()) fault("feature file: feature count", written);
+  for (size_t i = 0; i < list.v.size(); ++i) {
+    const QAL3GigEFeature& a = *list.v[i];
+    const QAL3GigEFeature& b = *back.v[i];
     if (a.type != b.type) fault("feature file: type", written);
     if (fuzz::as_written(a.name.c_str()) != b.name) fault("feature file: name", written);
     if (fuzz::carried(a.extension.c_str()) != b.extension) fault("feature file: extension", written);

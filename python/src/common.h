@@ -1,5 +1,5 @@
-// Shared pieces of the qal3 extension: text conversion between Python and
-// the records' fixed-size fields, and the module's exception.
+// Shared pieces of the qal3 extension: conversions between Python values
+// and the records' texts and numbers, and the module's exception.
 #ifndef QAL3_PY_COMMON_H
 #define QAL3_PY_COMMON_H
 
@@ -33,15 +33,6 @@ std::string text_of(py::handle value, const char* field);
 // are handed on as they are, to be decoded by their declaration as a
 // file's would be. TypeError for anything else.
 std::string document_of(py::handle value);
-
-// Copies `value` into the record field `dst` of `size` bytes (NUL
-// included). ValueError when it does not fit or holds a NUL character.
-void put_text(char* dst, std::size_t size, py::handle value, const char* field);
-
-template <std::size_t N>
-void put_text(char (&dst)[N], py::handle value, const char* field) {
-  put_text(dst, N, value, field);
-}
 
 // A number as the float32 a record field holds; TypeError names `field`
 // for anything that is not a number.

@@ -3,64 +3,10 @@
 #include <sys/mman.h>
 #include <unistd.h>
 
-#include <cstdio>
-#include <deque>
 #include <cstring>
 #include <stdexcept>
 
-#include "parse_ev_list.h"
-#include "qal3_gige_descr.h"
-
 namespace qal3py {
-
-// The records below borrow the texts of the Python-shaped ones: the
-// library's writers only read them.
-
-std::string evlist_document(const std::vector<EvEntry>& entries) {
-  std::deque<qal3_ev_sb_list> blocks;
-  std::deque<std::vector<char*>> chans;
-  std::deque<std::vector<qal3_ev_sb_list*>> block_lists;
-  std::deque<qal3_ev_entry> records;
-  std::vector<qal3_ev_entry*> list;
-  for (const EvEntry& e : entries) {
-    std::vector<qal3_ev_sb_list*>& entry_blocks = block_lists.emplace_back();
-    for (const EvBlock& b : e.blocks) {
-      std::vector<char*>& names = chans.emplace_back();
-      for (const std::string& c : b.chans) names.push_back(const_cast<char*>(c.c_str()));
-      qal3_ev_sb_list& block = blocks.emplace_back();
-      std::snprintf(block.sb_list, sizeof block.sb_list, "%s", b.name.c_str());
-      block.ch_list = &names;
-      entry_blocks.push_back(&block);
-    }
-    qal3_ev_entry& r = records.emplace_back();
-    r.evtype = static_cast<QAL3_EVTYPE>(e.evtype);
-    r.sb_list = &entry_blocks;
-    r.min_ev_time = {e.timeup, e.timelow};
-    r.tmask = e.tmask;
-    r.priority = e.priority;
-    list.push_back(&r);
-  }
-  std::string doc;
-  if (qal3_write_ev_list(&list, nullptr, -1, &doc) != 0) throw std::runtime_error("event list not written");
-  return doc;
-}
-
-std::string gige_document(const std::vector<GigEText>& features) {
-  std::deque<QAL3GigEFeature> records;
-  std::vector<QAL3GigEFeature*> list;
-  for (const GigEText& f : features) {
-    QAL3GigEFeature& r = records.emplace_back();
-    r.type = f.type;
-    r.name = f.name;
-    r.extension = f.extension;
-    r.tooltip = f.tooltip;
-    r.description = f.description;
-    list.push_back(&r);
-  }
-  std::string doc;
-  if (qal3_write_gige_descr(&list, nullptr, -1, &doc) != 0) throw std::runtime_error("feature file not written");
-  return doc;
-}
 
 void declare_utf8(std::string& doc) {
   static const char kBom[] = "\xEF\xBB\xBF";

@@ -175,21 +175,43 @@ py::str written(const MessageLog& log, int code, const std::string& doc, const c
       PyUnicode_DecodeLatin1(doc.data(), static_cast<Py_ssize_t>(doc.size()), nullptr));
 }
 
-unsigned int u32(py::handle obj, const char* field) {
-  return static_cast<unsigned int>(int_in(obj.attr(field), 0, 0xFFFFFFFFLL, field));
+// Records of a family with a cleaner, released by it.
+template <class R>
+struct CleanedList {
+  std::vector<R*> v;
+  CleanedList() = default;
+  CleanedList(const CleanedList&) = delete;
+  CleanedList& operator=(const CleanedList&) = delete;
+  ~CleanedList() { qal3::records::Description<R>::clean(&v); }
+};
+
+// Appends a record to `list` for each Python record of `items`, filled
+// from it; what a refused value leaves behind goes with the list.
+template <class R>
+void fill_list(py::iterable items, CleanedList<R>& list) {
+  for (py::handle o : items) {
+    list.v.push_back(nullptr);
+    list.v.back() = new R();
+    fill_record(o, *list.v.back());
+  }
 }
 
+// The document of `items` by the family's writer, for a family whose
+// writer takes the list and the destinations (file, descriptor, text).
+template <class R>
+py::str write_list(py::iterable items, const char* what) {
+  CleanedList<R> list;
+  fill_list(items, list);
+  std::string doc;
+  MessageLog log;
+  const int rc = qal3::records::Description<R>::write(&list.v, nullptr, -1, &doc);
+  return written(log, rc, doc, what);
+}
 
 // ---------------------------------------------------------------------------
 // Event lists.
 
-struct EvList {
-  std::vector<qal3_ev_entry*> v;
-  EvList() = default;
-  EvList(const EvList&) = delete;
-  EvList& operator=(const EvList&) = delete;
-  ~EvList() { qal3_clean_ev_list(&v); }
-};
+using EvList = CleanedList<qal3_ev_entry>;
 
 py::list evlist_records(const std::vector<qal3_ev_entry*>& list, CutCheck& cuts) {
   py::list out;
@@ -209,48 +231,13 @@ py::list read_evlist(Source s) {
   return out;
 }
 
-// A name the reader reads back: not empty, no longer than it keeps.
-std::string list_name(py::handle value, std::size_t max, const char* field) {
-  std::string name = text_of(value, field);
-  if (name.empty()) throw py::value_error(std::string(field) + " must not be empty");
-  if (name.size() > max || name.find('\0') != std::string::npos)
-    throw py::value_error(std::string(field) + " holds more than " + std::to_string(max) +
-                          " bytes or a NUL character");
-  return name;
-}
-
 // The BMR document of `entries` (EvEntry records), as the reader reads it.
-py::str write_evlist(py::iterable entries) {
-  std::vector<EvEntry> list;
-  for (py::handle e : entries) {
-    EvEntry entry;
-    entry.evtype = static_cast<unsigned long long>(int_in(e.attr("evtype"), 0, QAL3_EV_EVMAX, "evtype"));
-    const py::object t = e.attr("min_ev_time");
-    entry.tmask = u32(e, "tmask");
-    entry.timeup = u32(t, "timeup");
-    entry.timelow = u32(t, "timelow");
-    entry.priority = u32(e, "priority");
-    for (py::handle b : e.attr("sb_list")) {
-      EvBlock block;
-      block.name = list_name(b.attr("sb_list"), 254, "sb_list");
-      for (py::handle c : py::list(b.attr("ch_list"))) block.chans.push_back(list_name(c, 1 << 20, "ch_list entry"));
-      entry.blocks.push_back(std::move(block));
-    }
-    list.push_back(std::move(entry));
-  }
-  return py::str(evlist_document(list));
-}
+py::str write_evlist(py::iterable entries) { return write_list<qal3_ev_entry>(entries, "event list"); }
 
 // ---------------------------------------------------------------------------
 // Channel descriptions.
 
-struct ChanList {
-  std::vector<chan_descr_2010*> v;
-  ChanList() = default;
-  ChanList(const ChanList&) = delete;
-  ChanList& operator=(const ChanList&) = delete;
-  ~ChanList() { clean_chan_desr_list(&v); }
-};
+using ChanList = CleanedList<chan_descr_2010>;
 
 py::list chan_records(const std::vector<chan_descr_2010*>& list, CutCheck& cuts) {
   py::list out;
@@ -280,11 +267,7 @@ int chan_format(const std::string& format) {
 py::str write_chan(py::iterable chans, const std::string& format) {
   const int fmt = chan_format(format);
   ChanList list;
-  for (py::handle o : chans) {
-    list.v.push_back(nullptr);
-    list.v.back() = new chan_descr_2010();
-    fill_record(o, *list.v.back());  // released with the list on an error
-  }
+  fill_list(chans, list);
   std::string doc;
   py::str out;
   {
@@ -417,13 +400,7 @@ py::str write_triggers(py::iterable triggers) {
 // ---------------------------------------------------------------------------
 // GigE feature files.
 
-struct GigEList {
-  std::vector<QAL3GigEFeature*> v;
-  GigEList() = default;
-  GigEList(const GigEList&) = delete;
-  GigEList& operator=(const GigEList&) = delete;
-  ~GigEList() { qal3_clean_gige_descr(&v); }
-};
+using GigEList = CleanedList<QAL3GigEFeature>;
 
 py::list read_gige(Source s) {
   GigEList list;
@@ -442,19 +419,7 @@ py::list read_gige(Source s) {
 
 // A feature file of `features` (GigEFeature records), as the reader reads it.
 py::str write_gige(py::iterable features) {
-  std::vector<GigEText> list;
-  for (py::handle f : features) {
-    GigEText g;
-    g.type = static_cast<int>(int_in(f.attr("type"), 0, FEATURE_TYPE_MAX - 1, "type"));
-    g.name = text_of(f.attr("name"), "name");
-    g.tooltip = text_of(f.attr("tooltip"), "tooltip");
-    g.description = text_of(f.attr("description"), "description");
-    g.extension = text_of(f.attr("extension"), "extension");
-    for (const std::string* t : {&g.name, &g.tooltip, &g.description, &g.extension})
-      if (t->find('\0') != std::string::npos) throw py::value_error("feature text holds a NUL character");
-    list.push_back(std::move(g));
-  }
-  return py::str(gige_document(list));
+  return write_list<QAL3GigEFeature>(features, "GigE feature file");
 }
 
 // ---------------------------------------------------------------------------

@@ -1,9 +1,11 @@
 // The qal3._core extension: conversions shared by the bindings, the trigger
 // registry, and the module definition.
+#include <algorithm>
 #include <cstdlib>
 #include <cstring>
 #include <ctime>
 #include <memory>
+#include <stdexcept>
 #include <string>
 
 #include "common.h"
@@ -51,14 +53,19 @@ std::string document_of(py::handle value) {
                        std::string(py::str(py::type::of(value).attr("__name__"))));
 }
 
-void put_text(char* dst, std::size_t size, py::handle value, const char* field) {
-  const std::string s = text_of(value, field);
-  if (s.size() >= size)
+std::string text_in(py::handle v, const Bounds& b, std::size_t most, const char* field) {
+  const long long least = b.lo == Bounds::kUnset ? 0 : std::max(b.lo, 0LL);
+  if (b.hi != Bounds::kUnset) most = std::min(most, static_cast<std::size_t>(std::max(b.hi, 0LL)));
+  std::string s = text_of(v, field);
+  if (s.size() > most)
     throw py::value_error(std::string(field) + " is " + std::to_string(s.size()) + " bytes long; at most " +
-                          std::to_string(size - 1) + " fit");
-  if (s.find('\0') != std::string::npos)
-    throw py::value_error(std::string(field) + " holds a NUL character");
-  std::memcpy(dst, s.c_str(), s.size() + 1);
+                          std::to_string(most) + " fit");
+  if (s.size() < static_cast<unsigned long long>(least))
+    throw py::value_error(least == 1 ? std::string(field) + " must not be empty"
+                                     : std::string(field) + " is " + std::to_string(s.size()) +
+                                           " bytes long; at least " + std::to_string(least) + " are needed");
+  if (s.find('\0') != std::string::npos) throw py::value_error(std::string(field) + " holds a NUL character");
+  return s;
 }
 
 float float_of(py::handle value, const char* field) {
@@ -109,20 +116,6 @@ std::string help_text(const std::string& name, std::string help) {
   return help;
 }
 
-// Registry slot from a name or a number. A name must name a slot in use.
-int slot_of(py::handle v, int (*index_of)(char*), char* (*help)(int), const char* field) {
-  if (PyUnicode_Check(v.ptr())) {
-    std::string name = text_of(v, field);
-    const int slot = index_of(&name[0]);
-    if (slot < 0) throw py::value_error("no " + std::string(field) + " named '" + name + "' in the registry");
-    if (help_text(name, help(slot)) == kFreeHelp)
-      throw py::value_error(std::string(field) + " '" + name + "' is a free registry slot (" +
-                            std::to_string(slot) + "): nothing is registered there");
-    return slot;
-  }
-  return static_cast<int>(int_in(v, 0, 31, field));
-}
-
 struct FreeTrigger {
   void operator()(qal3_user_case_trigger* t) const { QAL3_FREE_USER(t); }
 };
@@ -140,14 +133,31 @@ py::list registry(char* (*name)(int), char* (*help)(int)) {
 
 }  // namespace
 
+int slot_of(py::handle v, const char* registry, long long lo, long long hi) {
+  const bool function = std::strcmp(registry, "function") == 0;
+  if (!function && std::strcmp(registry, "operation") != 0)
+    throw std::logic_error(std::string("no registry of ") + registry + " slots");
+  if (PyUnicode_Check(v.ptr())) {
+    std::string name = text_of(v, registry);
+    const int slot = function ? qal3_get_function_index(&name[0]) : qal3_get_operation_index(&name[0]);
+    if (slot < 0) throw py::value_error("no " + std::string(registry) + " named '" + name + "' in the registry");
+    const char* help = function ? qal3_get_function_help(slot) : qal3_get_operation_help(slot);
+    if (help_text(name, help) == kFreeHelp)
+      throw py::value_error(std::string(registry) + " '" + name + "' is a free registry slot (" +
+                            std::to_string(slot) + "): nothing is registered there");
+    if (slot < lo || slot > hi)
+      throw py::value_error(std::string(registry) + " must lie in " + std::to_string(lo) + ".." +
+                            std::to_string(hi));
+    return slot;
+  }
+  return static_cast<int>(int_in(v, lo, hi, registry));
+}
+
 qal3_user_case_trigger* new_trigger(py::handle o) {
   std::unique_ptr<qal3_user_case_trigger, FreeTrigger> t(
       static_cast<qal3_user_case_trigger*>(std::calloc(1, sizeof(qal3_user_case_trigger))));
   if (!t) throw std::bad_alloc();
-  fill_record(o, *t, {"function", "operation"});
-  // Slots may come as names.
-  t->function = slot_of(o.attr("function"), qal3_get_function_index, qal3_get_function_help, "function");
-  t->operation = slot_of(o.attr("operation"), qal3_get_operation_index, qal3_get_operation_help, "operation");
+  fill_record(o, *t);
   return t.release();
 }
 

@@ -1,13 +1,14 @@
 // Python records to the libraries' records, made from the records' field
 // tables (record_fields.h): each field from the Python record's attribute of
-// the same name, checked as the field holds it.
+// the same name, checked against the field's bounds and type.
 #ifndef QAL3_PY_RECORD_CONVERSION_H
 #define QAL3_PY_RECORD_CONVERSION_H
 
+#include <algorithm>
 #include <cstdint>
+#include <cstring>
 #include <limits>
 #include <memory>
-#include <set>
 #include <string>
 #include <type_traits>
 #include <vector>
@@ -17,6 +18,7 @@
 
 namespace qal3py {
 
+using qal3::records::Bounds;
 using qal3::records::Kind;
 
 template <class V>
@@ -25,7 +27,40 @@ template <class T>
 struct is_vector<std::vector<T>> : std::true_type {};
 
 template <class R>
-void fill_record(py::handle o, R& record, const std::set<std::string>& others = {});
+void fill_record(py::handle o, R& record);
+
+// Slots of each registry of the trigger library.
+constexpr long long kRegistrySlots = 32;
+
+// The slot of the registry `registry` ("function" or "operation": a slot
+// field is a slot of the registry it is named after) that `v` gives: a
+// number in [lo, hi], or the name of a slot in use. ValueError names the
+// registry otherwise.
+int slot_of(py::handle v, const char* registry, long long lo, long long hi);
+
+// [lo, hi] narrowed to the bounds that are set in `b`.
+inline std::pair<long long, long long> within(const Bounds& b, long long lo, long long hi) {
+  if (b.lo != Bounds::kUnset) lo = std::max(lo, b.lo);
+  if (b.hi != Bounds::kUnset) hi = std::min(hi, b.hi);
+  return {lo, hi};
+}
+
+// The least and greatest value of an integer field of type V.
+template <class V>
+std::pair<long long, long long> int_range(Kind kind, const Bounds& b) {
+  using N = std::conditional_t<std::is_enum_v<V>, std::underlying_type<V>, std::common_type<V>>;
+  using T = typename N::type;
+  static_assert(sizeof(T) <= sizeof(long long) && (std::is_signed_v<T> || sizeof(T) < sizeof(long long)),
+                "integer field wider than a Python conversion checks");
+  long long lo = static_cast<long long>(std::numeric_limits<T>::min());
+  // A type code may come signed, as it is written, or unsigned.
+  if (kind == Kind::type_code) lo = INT32_MIN;
+  return within(b, lo, static_cast<long long>(std::numeric_limits<T>::max()));
+}
+
+// The bytes of the text `v` for a field whose texts hold `fewest` to
+// `most` bytes (as `b` narrows them) and no NUL. ValueError names `field`.
+std::string text_in(py::handle v, const Bounds& b, std::size_t most, const char* field);
 
 // Sets the count field of `record` that counts the list `list` (the count
 // is named as the list with an "n" in front) to `n`, if there is one.
@@ -38,28 +73,45 @@ void set_count(R& record, const char* list, std::size_t n) {
   });
 }
 
-// Reads one field's value from the Python value `v`. Records of a list are
-// put in the list (and counted) before they are filled, so that the owner's
-// cleaner releases them when a later value is refused.
+// Reads one field's value from the Python value `v`. What a list holds is
+// allocated as the record family's cleaner releases it (new, new[] for C
+// strings) and put in the list before it is filled, so that the cleaner
+// releases it when a later value is refused; records of a list are counted.
 template <class R, class V>
-void value_from(py::handle v, R& record, V& dst, Kind kind, const char* name) {
-  if constexpr (std::is_same_v<V, unsigned int>) {
-    // A type code may come signed, as it is written, or unsigned.
-    dst = static_cast<unsigned int>(int_in(v, kind == Kind::type_code ? INT32_MIN : 0, 0xFFFFFFFFLL, name));
-  } else if constexpr (std::is_same_v<V, float>) {
+void value_from(py::handle v, R& record, V& dst, Kind kind, const char* name, const Bounds& b) {
+  if constexpr (std::is_same_v<V, float>) {
     dst = float_of(v, name);
-  } else if constexpr (std::is_integral_v<V>) {
-    dst = static_cast<V>(int_in(v, std::numeric_limits<V>::min(), std::numeric_limits<V>::max(), name));
+    const auto [lo, hi] = within(b, std::numeric_limits<long long>::min(), std::numeric_limits<long long>::max());
+    if ((b.lo != Bounds::kUnset && !(dst >= lo)) || (b.hi != Bounds::kUnset && !(dst <= hi)))
+      throw py::value_error(std::string(name) + " must lie in " + std::to_string(lo) + ".." + std::to_string(hi));
+  } else if constexpr (std::is_integral_v<V> || std::is_enum_v<V>) {
+    const auto [lo, hi] = int_range<V>(kind, b);
+    dst = static_cast<V>(kind == Kind::slot ? slot_of(v, name, std::max(lo, 0LL), std::min(hi, kRegistrySlots - 1))
+                                            : int_in(v, lo, hi, name));
   } else if constexpr (std::is_array_v<V> && std::is_same_v<std::remove_extent_t<V>, char>) {
-    put_text(dst, v, name);
+    const std::string s = text_in(v, b, sizeof dst - 1, name);
+    std::memcpy(dst, s.c_str(), s.size() + 1);
   } else if constexpr (std::is_array_v<V>) {
     const py::list values(py::reinterpret_borrow<py::object>(v));
     const std::size_t n = sizeof dst / sizeof dst[0];
     if (values.size() > n)
       throw py::value_error(std::string(name) + " holds at most " + std::to_string(n) + " parameters");
-    for (std::size_t i = 0; i < values.size(); ++i) value_from(values[i], record, dst[i], kind, name);
-  } else {
-    static_assert(is_vector<V>::value, "no conversion from Python for this field");
+    for (std::size_t i = 0; i < values.size(); ++i) value_from(values[i], record, dst[i], kind, name, b);
+  } else if constexpr (std::is_same_v<V, std::string>) {
+    dst = text_in(v, b, std::string::npos, name);
+  } else if constexpr (std::is_pointer_v<V>) {  // a list the record holds by pointer
+    if (!dst) dst = new std::remove_pointer_t<V>();
+    value_from(v, record, *dst, kind, name, b);
+  } else if constexpr (std::is_same_v<V, std::vector<char*>>) {
+    const std::string entry = std::string(name) + " entry";
+    for (py::handle item : v) {
+      const std::string s = text_in(item, b, std::string::npos, entry.c_str());
+      auto copy = std::make_unique<char[]>(s.size() + 1);
+      std::memcpy(copy.get(), s.c_str(), s.size() + 1);
+      dst.push_back(copy.get());
+      copy.release();
+    }
+  } else if constexpr (is_vector<V>::value) {  // a list of records
     using T = std::remove_pointer_t<typename V::value_type>;
     for (py::handle item : v) {
       auto fresh = std::make_unique<T>();
@@ -68,17 +120,18 @@ void value_from(py::handle v, R& record, V& dst, Kind kind, const char* name) {
       set_count(record, name, dst.size());
       fill_record(item, *dst.back());
     }
+  } else {  // an embedded record
+    fill_record(v, dst);
   }
 }
 
-// Fills `record` from the attributes of the Python record `o`, all but the
-// fields named in `others` (the caller's); the counts of lists follow the
-// lists.
+// Fills `record` from the attributes of the Python record `o`; the counts
+// of lists follow the lists.
 template <class R>
-void fill_record(py::handle o, R& record, const std::set<std::string>& others) {
+void fill_record(py::handle o, R& record) {
   qal3::records::for_each_field<R>([&](const auto& field) {
-    if (field.kind != Kind::count && others.count(field.name) == 0)
-      value_from(o.attr(field.name), record, field.of(record), field.kind, field.name);
+    if (field.kind != Kind::count)
+      value_from(o.attr(field.name), record, field.of(record), field.kind, field.name, field.bounds);
   });
 }
 

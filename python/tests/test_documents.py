@@ -46,6 +46,24 @@ def test_evlist_writer_refuses_what_the_reader_would_not_read_back():
         qal3.write_evlist([qal3.EvEntry(sb_list=[qal3.EvSbList(b"bytes")])])
 
 
+_LIMIT = 1 << 20  # the readers' longest text
+
+
+@pytest.mark.parametrize("write, record, field", [
+    (qal3.write_evlist, qal3.EvEntry(sb_list=[qal3.EvSbList("S\0")]), "sb_list.*NUL"),
+    (qal3.write_evlist, qal3.EvEntry(sb_list=[qal3.EvSbList("S", ["C", ""])]), "ch_list entry.*empty"),
+    (qal3.write_evlist, qal3.EvEntry(sb_list=[qal3.EvSbList("S", ["C\0"])]), "ch_list entry.*NUL"),
+    (qal3.write_evlist, qal3.EvEntry(sb_list=[qal3.EvSbList("S", ["C" * (_LIMIT + 1)])]), "ch_list entry.*long"),
+    (qal3.write_gige, qal3.GigEFeature(len(qal3.FEATURE_TYPES), "F"), "type"),
+    (qal3.write_gige, qal3.GigEFeature(-1, "F"), "type"),
+    (qal3.write_gige, qal3.GigEFeature(1, "F\0"), "name.*NUL"),
+    (qal3.write_gige, qal3.GigEFeature(1, "F", tooltip="t" * (_LIMIT + 1)), "tooltip.*long"),
+])
+def test_writers_refuse_values_beyond_the_records_bounds(write, record, field):
+    with pytest.raises(ValueError, match=field):
+        write([record])
+
+
 def test_chan_descriptions_round_trip_in_both_formats(examples):
     chans = unique_props(qal3.read_chan(examples / "chan_descriptions.xml"))
     assert chans and any(c.dims and c.dims[0].stats for c in chans)

@@ -255,11 +255,15 @@ struct Description<QAL3GigEFeature> {
   static constexpr auto write = &qal3_write_gige_descr;
   static constexpr auto clean = &qal3_clean_gige_descr;
   using G = QAL3GigEFeature;
+  // The reader refuses a file with a longer text or attribute value.
+  static constexpr long long kText = static_cast<long long>(qal3::xerces::kMaxTextUnits);
   static constexpr auto fields = std::make_tuple(
       Field<&G::type>{"type", Kind::integer, "FEATURE_TYPES index: 1 Integer, 2 Float, ...",
                       {0, FEATURE_TYPE_MAX - 1}},
-      Field<&G::name>{"name", Kind::string}, Field<&G::extension>{"extension", Kind::string},
-      Field<&G::tooltip>{"tooltip", Kind::string}, Field<&G::description>{"description", Kind::string});
+      Field<&G::name>{"name", Kind::string, "", {0, kText}},
+      Field<&G::extension>{"extension", Kind::string, "", {0, kText}},
+      Field<&G::tooltip>{"tooltip", Kind::string, "", {0, kText}},
+      Field<&G::description>{"description", Kind::string, "", {0, kText}});
 };
 
 }  // namespace qal3::records
