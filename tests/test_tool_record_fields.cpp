@@ -94,23 +94,6 @@ TEST(ToolRecordFields, NoFieldNameIsWrittenByHandInTheToolOrTheModule) {
       {"tools/cmd_trigger_registry.cpp", "name"},    // a slot's name
       {"python/src/documents.cpp", "ev_type"},       // Selector.find_channel's argument
       {"python/src/module.cpp", "name"},             // the registry lookups' argument
-      // Written by hand still, on their way to the field tables: the event
-      // list and GigE writers and new_trigger.
-      {"python/src/documents.cpp", "evtype"},
-      {"python/src/documents.cpp", "min_ev_time"},
-      {"python/src/documents.cpp", "tmask"},
-      {"python/src/documents.cpp", "timeup"},
-      {"python/src/documents.cpp", "timelow"},
-      {"python/src/documents.cpp", "priority"},
-      {"python/src/documents.cpp", "sb_list"},
-      {"python/src/documents.cpp", "ch_list"},
-      {"python/src/documents.cpp", "type"},
-      {"python/src/documents.cpp", "name"},
-      {"python/src/documents.cpp", "tooltip"},
-      {"python/src/documents.cpp", "description"},
-      {"python/src/documents.cpp", "extension"},
-      {"python/src/module.cpp", "function"},
-      {"python/src/module.cpp", "operation"},
   };
   namespace fs = std::filesystem;
   const fs::path root = fs::path(QAL3_TOOLS_DIR).parent_path();

@@ -133,10 +133,7 @@ py::list registry(char* (*name)(int), char* (*help)(int)) {
 
 }  // namespace
 
-int slot_of(py::handle v, const char* registry, long long lo, long long hi) {
-  const bool function = std::strcmp(registry, "function") == 0;
-  if (!function && std::strcmp(registry, "operation") != 0)
-    throw std::logic_error(std::string("no registry of ") + registry + " slots");
+int slot_of(py::handle v, bool function, const char* registry, long long lo, long long hi) {
   if (PyUnicode_Check(v.ptr())) {
     std::string name = text_of(v, registry);
     const int slot = function ? qal3_get_function_index(&name[0]) : qal3_get_operation_index(&name[0]);

@@ -111,7 +111,7 @@ class Generator {
       }
       const Attribute a = attribute<typename F::template type<R>>(field.kind, Description<R>::name, name);
       if (field.kind == Kind::records || field.kind == Kind::texts) lists.push_back(name);
-      slots = slots || field.kind == Kind::slot;
+      slots = slots || qal3::records::is_slot(field.kind);
       fields += "    " + name + ": " + a.type + " = " + a.value;
       if (*field.doc) fields += std::string("  # ") + field.doc;
       fields += "\n";
@@ -190,8 +190,8 @@ class Generator {
       return {"float", "0.0"};
     } else if constexpr (std::is_integral_v<V> || std::is_enum_v<V>) {
       expect(kind == Kind::integer || kind == Kind::unsigned_integer || kind == Kind::type_code ||
-             kind == Kind::state || kind == Kind::time || kind == Kind::slot);
-      if (kind != Kind::slot) return {"int", "0"};
+             kind == Kind::state || kind == Kind::time || qal3::records::is_slot(kind));
+      if (!qal3::records::is_slot(kind)) return {"int", "0"};
       uses_union_ = true;
       return {"Union[int, str]", "0"};
     } else {

@@ -32,11 +32,10 @@ void fill_record(py::handle o, R& record);
 // Slots of each registry of the trigger library.
 constexpr long long kRegistrySlots = 32;
 
-// The slot of the registry `registry` ("function" or "operation": a slot
-// field is a slot of the registry it is named after) that `v` gives: a
-// number in [lo, hi], or the name of a slot in use. ValueError names the
-// registry otherwise.
-int slot_of(py::handle v, const char* registry, long long lo, long long hi);
+// The slot of the function registry (`functions`) or the operation
+// registry that `v` gives to the field `field`: a number in [lo, hi], or
+// the name of a slot in use. ValueError names the field otherwise.
+int slot_of(py::handle v, bool functions, const char* field, long long lo, long long hi);
 
 // [lo, hi] narrowed to the bounds that are set in `b`.
 inline std::pair<long long, long long> within(const Bounds& b, long long lo, long long hi) {
@@ -86,8 +85,11 @@ void value_from(py::handle v, R& record, V& dst, Kind kind, const char* name, co
       throw py::value_error(std::string(name) + " must lie in " + std::to_string(lo) + ".." + std::to_string(hi));
   } else if constexpr (std::is_integral_v<V> || std::is_enum_v<V>) {
     const auto [lo, hi] = int_range<V>(kind, b);
-    dst = static_cast<V>(kind == Kind::slot ? slot_of(v, name, std::max(lo, 0LL), std::min(hi, kRegistrySlots - 1))
-                                            : int_in(v, lo, hi, name));
+    if (qal3::records::is_slot(kind))
+      dst = static_cast<V>(
+          slot_of(v, kind == Kind::function_slot, name, std::max(lo, 0LL), std::min(hi, kRegistrySlots - 1)));
+    else
+      dst = static_cast<V>(int_in(v, lo, hi, name));
   } else if constexpr (std::is_array_v<V> && std::is_same_v<std::remove_extent_t<V>, char>) {
     const std::string s = text_in(v, b, sizeof dst - 1, name);
     std::memcpy(dst, s.c_str(), s.size() + 1);

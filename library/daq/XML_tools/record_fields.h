@@ -36,7 +36,8 @@ enum class Kind {
   type_code,         // unsigned 32 bits, written signed ("%d") and given signed everywhere
   count,             // number of entries of a list field of the same record
   state,             // set by the reader, never written to a document
-  slot,              // registry slot number; surfaces that take names also take the slot's name
+  function_slot,     // slot of the trigger function registry; surfaces that take names also take its name
+  operation_slot,    // slot of the trigger operation registry, as function_slot
   real,              // float
   reals,             // array of floats
   time,              // time_t
@@ -57,6 +58,9 @@ struct Bounds {
   long long lo = kUnset;
   long long hi = kUnset;
 };
+
+// Whether `kind` is a slot of one of the trigger registries.
+constexpr bool is_slot(Kind kind) { return kind == Kind::function_slot || kind == Kind::operation_slot; }
 
 template <auto... Path>
 struct Field {
@@ -236,9 +240,9 @@ struct Description<qal3_user_case_trigger> {
   using T = qal3_user_case_trigger;
   static constexpr auto fields = std::make_tuple(
       Field<&T::channel>{"channel", Kind::text}, Field<&T::subchannel>{"subchannel", Kind::integer},
-      Field<&T::function>{"function", Kind::slot}, Field<&T::fparam>{"fparam", Kind::reals},
+      Field<&T::function>{"function", Kind::function_slot}, Field<&T::fparam>{"fparam", Kind::reals},
       Field<&T::low>{"low", Kind::real}, Field<&T::upper>{"upper", Kind::real},
-      Field<&T::bitmask>{"bitmask", Kind::unsigned_integer}, Field<&T::operation>{"operation", Kind::slot},
+      Field<&T::bitmask>{"bitmask", Kind::unsigned_integer}, Field<&T::operation>{"operation", Kind::operation_slot},
       Field<&T::time>{"time", Kind::time}, Field<&T::description>{"description", Kind::text},
       Field<&T::pre_mode>{"pre_mode", Kind::integer}, Field<&T::group>{"group", Kind::text},
       Field<&T::post_mode>{"post_mode", Kind::integer}, Field<&T::valid>{"valid", Kind::state});
