@@ -8,6 +8,7 @@
 #include <stdexcept>
 
 #include "cli_common.h"
+#include "event.h"
 #include "event_util.h"
 
 namespace cli {
@@ -51,8 +52,11 @@ const char kUsualExit[] =
 
 const char kJsonHelp[] = "print one JSON document instead of text";
 
-// The help texts name the default limit.
+// The help texts name the default limit, and the bytes a property name
+// keeps in each dictionary layout.
 static_assert(kDefaultMaxInput == std::size_t{256} << 20, "the help texts say 256 MiB");
+static_assert(sizeof(qal3_env_dictionary_block_2010::env_prop) - 1 == 255, "the envdict help says 255 bytes");
+static_assert(sizeof(qal3_env_dictionary_block::env_prop) - 1 == 79, "the envdict help says 79 bytes");
 const char kMaxInputHelp[] =
     "refuse an input larger than SIZE bytes (K, M, G: KiB, MiB, GiB; default 256M)";
 

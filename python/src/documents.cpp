@@ -514,16 +514,7 @@ void add_field_names(py::dict& d) {
 
 py::dict record_fields() {
   py::dict d;
-  add_field_names<qal3_ev_entry>(d);
-  add_field_names<qal3_ev_sb_list>(d);
-  add_field_names<time_stamp>(d);
-  add_field_names<chan_descr_2010>(d);
-  add_field_names<bit_descr>(d);
-  add_field_names<dim_descr>(d);
-  add_field_names<stat_descr>(d);
-  add_field_names<qal3_env_index_dictionary_entry_2010>(d);
-  add_field_names<qal3_user_case_trigger>(d);
-  add_field_names<QAL3GigEFeature>(d);
+  qal3::records::for_each_family_record([&](auto tag) { add_field_names<typename decltype(tag)::type>(d); });
   return d;
 }
 

@@ -33,12 +33,6 @@ namespace {
 using qal3::records::Description;
 using qal3::records::Kind;
 
-// The record families; each brings the records it embeds.
-template <class... R>
-struct Types {};
-using Families = Types<qal3_ev_entry, chan_descr_2010, qal3_env_index_dictionary_entry_2010,
-                       qal3_env_index_dictionary_entry, qal3_user_case_trigger, QAL3GigEFeature>;
-
 constexpr std::size_t kWidth = 79;  // docstrings are wrapped to this many columns
 
 template <class V>
@@ -215,11 +209,6 @@ class Generator {
   bool uses_check_ = false;
 };
 
-template <class... R>
-void add_all(Generator& g, Types<R...>) {
-  (g.add<R>(), ...);
-}
-
 // Writes `text` to `path` whole or not at all; 0, or the errno of the failure.
 int write_file(const std::string& path, const std::string& text) {
   const std::string scratch = path + ".tmp";
@@ -245,7 +234,7 @@ int main(int argc, char** argv) {
   std::string source;
   try {
     Generator g;
-    add_all(g, Families{});
+    qal3::records::for_each_family_record([&](auto tag) { g.add<typename decltype(tag)::type>(); });
     source = g.source();
   } catch (const std::runtime_error& e) {
     std::cerr << "qal3_record_classes: " << e.what() << "\n";

@@ -19,6 +19,7 @@
 #include <tuple>
 #include <type_traits>
 #include <utility>
+#include <vector>
 
 #include "event_util.h"
 #include "parse_chan_descr.h"
@@ -269,6 +270,62 @@ struct Description<QAL3GigEFeature> {
       Field<&G::tooltip>{"tooltip", Kind::string, "", {0, kText}},
       Field<&G::description>{"description", Kind::string, "", {0, kText}});
 };
+
+// --- every record ---------------------------------------------------------------
+
+// The record of each family; each brings the records its fields hold.
+template <class... R>
+struct Records {};
+using Families = Records<qal3_ev_entry, chan_descr_2010, qal3_env_index_dictionary_entry_2010,
+                         qal3_env_index_dictionary_entry, qal3_user_case_trigger, QAL3GigEFeature>;
+
+// Names the record type R for a generic callable.
+template <class R>
+struct Tag {
+  using type = R;
+};
+
+// The record type a record or records field holds, through pointers and
+// vectors.
+template <class V>
+struct held {
+  using type = V;
+};
+template <class V>
+struct held<V*> : held<V> {};
+template <class V>
+struct held<std::vector<V>> : held<V> {};
+
+// Whether R has a description.
+template <class R, class = void>
+struct is_described : std::false_type {};
+template <class R>
+struct is_described<R, std::void_t<decltype(Description<R>::fields)>> : std::true_type {};
+
+// Calls f(Tag<T>{}) for every record T a field of R holds (before the
+// records that hold it), then for R. A record held in two places is
+// visited twice.
+template <class R, class F>
+void for_each_record(F&& f) {
+  for_each_field<R>([&](const auto& field) {
+    using T = typename held<typename std::decay_t<decltype(field)>::template type<R>>::type;
+    if constexpr (is_described<T>::value) for_each_record<T>(f);
+  });
+  f(Tag<R>{});
+}
+
+// for_each_record over each of the records R.
+template <class F, class... R>
+void for_each_record_of(F&& f, Records<R...>) {
+  (for_each_record<R>(f), ...);
+}
+
+// for_each_record over every family (the two dictionary layouts give
+// records of the same name).
+template <class F>
+void for_each_family_record(F&& f) {
+  for_each_record_of(f, Families{});
+}
 
 }  // namespace qal3::records
 
