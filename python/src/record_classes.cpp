@@ -2,7 +2,8 @@
 // (qal3/_record_classes.py), made from the records' descriptions
 // (record_fields.h). Each class is a dataclass named and described by its
 // record's description, with one attribute per field in the table's order:
-// its Python type and default follow from the field's kind and member type,
+// its Python type and default follow from the field's kind, member type and
+// initial value,
 // the field's doc is a trailing comment, and a count field is a read-only
 // property counting its list. A record with a registry slot field derives
 // from qal3._records.FreeSlotCheck. Embedded records come before the
@@ -103,7 +104,7 @@ class Generator {
         properties += count_property(name, field.doc);
         return;
       }
-      const Attribute a = attribute<typename F::template type<R>>(field.kind, Description<R>::name, name);
+      const Attribute a = attribute<typename F::template type<R>>(field.kind, field.initial, Description<R>::name, name);
       if (field.kind == Kind::records || field.kind == Kind::texts) lists.push_back(name);
       slots = slots || qal3::records::is_slot(field.kind);
       fields += "    " + name + ": " + a.type + " = " + a.value;
@@ -156,11 +157,13 @@ class Generator {
 
   // The Python type and default of a field of kind `kind` whose member is a V.
   template <class V>
-  Attribute attribute(Kind kind, const std::string& record, const std::string& field) {
+  Attribute attribute(Kind kind, long long initial, const std::string& record, const std::string& field) {
     using L = std::remove_pointer_t<V>;  // a list the record may not have
     const auto expect = [&](bool fits) {
       if (!fits) fail(record, field, "has a kind that does not fit its member");
     };
+    if (initial != 0 && !(std::is_integral_v<V> || std::is_enum_v<V>))
+      fail(record, field, "has an initial value but holds no integer");
     if constexpr (std::is_same_v<L, std::vector<char*>>) {
       expect(kind == Kind::texts);
       return list("str");
@@ -185,7 +188,7 @@ class Generator {
     } else if constexpr (std::is_integral_v<V> || std::is_enum_v<V>) {
       expect(kind == Kind::integer || kind == Kind::unsigned_integer || kind == Kind::type_code ||
              kind == Kind::state || kind == Kind::time || qal3::records::is_slot(kind));
-      if (!qal3::records::is_slot(kind)) return {"int", "0"};
+      if (!qal3::records::is_slot(kind)) return {"int", std::to_string(initial)};
       uses_union_ = true;
       return {"Union[int, str]", "0"};
     } else {

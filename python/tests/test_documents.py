@@ -160,7 +160,7 @@ def same(a, b):
      [qal3.EvEntry(evtype=32, tmask=0xFFFFFFFF, min_ev_time=qal3.TimeStamp(1, 2),
                    sb_list=[qal3.EvSbList("S" * 254, ["\u00b5\u2192ch", "b"])]), qal3.EvEntry()]),
     ("chandescr", qal3.write_chan, qal3.parse_chan, "chandescriptions.xsd",
-     [qal3.ChanDescr(ev_type=31, dtype=62, prop_name="P/\u00b5", daq_name="D", units="\u00b0C", max_size=1,
+     [qal3.ChanDescr(ev_type=31, dtype=62, prop_name="P/\u00b5", daq_name="D", units="\u00b0C",
                      bits=[qal3.BitDescr(3, "Ready", "r")],
                      dims=[qal3.DimDescr(0, "x", "d", "m", [qal3.StatDescr(1, "s", "sd", "u")])])]),
     ("daqvars", lambda r: qal3.write_chan(r, format="daqvars"), qal3.parse_chan, "daqvariables.xsd",

@@ -69,6 +69,7 @@ struct Field {
   Kind kind;
   const char* doc = "";  // one line for the surfaces' record descriptions; may be empty
   Bounds bounds = {};
+  long long initial = 0;  // a number field's value in a new record (what a document without it reads as)
 
   template <class R>
   static constexpr decltype(auto) of(R& r) {
@@ -181,9 +182,9 @@ struct Description<chan_descr_2010> {
   static constexpr auto fields = std::make_tuple(
       Field<&C::stream>{"stream", Kind::integer}, Field<&C::ev_type>{"ev_type", Kind::unsigned_integer},
       Field<&C::count>{"count", Kind::integer}, Field<&C::dtype>{"dtype", Kind::type_code},
-      Field<&C::db_key>{"db_key", Kind::integer}, Field<&C::prop_name>{"prop_name", Kind::text},
+      Field<&C::db_key>{"db_key", Kind::integer, "", {}, -1}, Field<&C::prop_name>{"prop_name", Kind::text},
       Field<&C::daq_name>{"daq_name", Kind::text}, Field<&C::prop_desc>{"prop_desc", Kind::text},
-      Field<&C::units>{"units", Kind::text}, Field<&C::max_size>{"max_size", Kind::integer},
+      Field<&C::units>{"units", Kind::text}, Field<&C::max_size>{"max_size", Kind::integer, "", {}, 1},
       Field<&C::nbits>{"nbits", Kind::count, "the number of described bits"},
       Field<&C::bits>{"bits", Kind::records},
       Field<&C::ndims>{"ndims", Kind::count, "the number of dimensions"}, Field<&C::dims>{"dims", Kind::records},
