@@ -10,11 +10,13 @@
 //  - every family: each text field of a record read must end within its
 //    field, so that the module can turn it into a str (and back: it
 //    refuses texts that fill the field).
+#include <algorithm>
 #include <cstdint>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
 #include <string>
+#include <type_traits>
 #include <vector>
 
 #include "document_text.h"
@@ -35,17 +37,87 @@ using qal3::records::Description;
   std::abort();
 }
 
-template <size_t N>
-void ends_within(const char (&field)[N], const char* what, const std::string& doc) {
-  if (strnlen(field, N) == N) fault(what, doc);
+template <class V>
+struct is_vector : std::false_type {};
+template <class T>
+struct is_vector<std::vector<T>> : std::true_type {};
+
+template <class R, class Leaf>
+void walk(const R& record, Leaf& leaf);
+
+// Hands `v`, the value of `field`, to `leaf`, or walks the records it holds.
+template <class V, class F, class Leaf>
+void visit(const V& v, const F& field, Leaf& leaf) {
+  using Held = typename qal3::records::held<V>::type;
+  if constexpr (std::is_pointer_v<V>) {
+    if (v) visit(*v, field, leaf);
+  } else if constexpr (is_vector<V>::value && qal3::records::is_described<Held>::value) {
+    for (const auto* x : v)
+      if (x) walk(*x, leaf);
+  } else if constexpr (qal3::records::is_described<V>::value) {
+    walk(v, leaf);
+  } else {
+    leaf(v, field);
+  }
+}
+
+// Calls leaf(value, field) for every field of `record` and of the records
+// it holds that holds no record itself; made from the record descriptions.
+template <class R, class Leaf>
+void walk(const R& record, Leaf& leaf) {
+  qal3::records::for_each_field<R>([&](const auto& field) { visit(field.of(record), field, leaf); });
+}
+
+// Every text field of `record` ends within its field, so that the module
+// can turn it into a str.
+template <class R>
+void texts_end_within(const R& record, const std::string& doc) {
+  auto leaf = [&](const auto& v, const auto& field) {
+    using V = std::decay_t<decltype(v)>;
+    if constexpr (std::is_array_v<V> && std::is_same_v<std::remove_extent_t<V>, char>)
+      if (strnlen(v, sizeof v) == sizeof v) fault(field.name, doc);
+  };
+  walk(record, leaf);
+}
+
+// True when `record` keeps to the bounds of its description, as the module
+// demands of what it writes: numbers within their bounds, texts of the
+// bytes their bounds allow and without NUL.
+template <class R>
+bool within_bounds(const R& record) {
+  using qal3::records::Bounds;
+  bool ok = true;
+  const auto text_fits = [](std::size_t n, const Bounds& b, std::size_t most) {
+    return (b.lo == Bounds::kUnset || static_cast<long long>(n) >= b.lo) &&
+           n <= (b.hi == Bounds::kUnset ? most : static_cast<std::size_t>(b.hi));
+  };
+  auto leaf = [&](const auto& v, const auto& field) {
+    using V = std::decay_t<decltype(v)>;
+    const Bounds& b = field.bounds;
+    if constexpr (std::is_integral_v<V> || std::is_enum_v<V>) {
+      const long long n = static_cast<long long>(v);
+      ok = ok && (b.lo == Bounds::kUnset || n >= b.lo) && (b.hi == Bounds::kUnset || n <= b.hi);
+    } else if constexpr (std::is_array_v<V> && std::is_same_v<std::remove_extent_t<V>, char>) {
+      ok = ok && text_fits(strnlen(v, sizeof v), b, sizeof v - 1);
+    } else if constexpr (std::is_same_v<V, std::string>) {
+      ok = ok && v.find('\0') == std::string::npos && text_fits(v.size(), b, std::string::npos);
+    } else if constexpr (std::is_same_v<V, std::vector<char*>>) {
+      for (const char* c : v) ok = ok && text_fits(std::strlen(c), b, std::string::npos);
+    }
+  };
+  walk(record, leaf);
+  return ok;
+}
+
+// True when every record of `list` keeps to its bounds.
+template <class R>
+bool all_within_bounds(const std::vector<R*>& list) {
+  return std::all_of(list.begin(), list.end(), [](const R* r) { return within_bounds(*r); });
 }
 
 // Records of a family, released by its cleaner.
 template <class R>
-struct List {
-  std::vector<R*> v;
-  ~List() { Description<R>::clean(&v); }
-};
+using List = qal3::records::OwnedList<R>;
 
 // The family's document of `list`, by its writer.
 template <class R>
@@ -57,25 +129,12 @@ std::string write(const List<R>& list) {
 
 // --- event lists
 
-// True when the module takes the names of `list` (as the bounds of its
-// record description say: a server block name and a channel name are not
-// empty, a channel name is at most the reader's text limit).
-bool ev_writable(const std::vector<qal3_ev_entry*>& list, const std::string& doc) {
-  for (const qal3_ev_entry* e : list) {
-    for (const qal3_ev_sb_list* b : *e->sb_list) {
-      ends_within(b->sb_list, "server block name", doc);
-      if (!b->sb_list[0] || std::strlen(b->sb_list) > 254) return false;
-      for (const char* c : *b->ch_list)
-        if (!*c || std::strlen(c) > qal3::xerces::kMaxTextUnits) return false;
-    }
-  }
-  return true;
-}
-
 void evlist_round_trip(const std::string& input) {
   std::string doc = input;
   List<qal3_ev_entry> list;
-  if (qal3_parse_ev_list_read(&doc[0], &list.v) != 0 || !ev_writable(list.v, input)) return;
+  if (qal3_parse_ev_list_read(&doc[0], &list.v) != 0) return;
+  for (const qal3_ev_entry* e : list.v) texts_end_within(*e, input);
+  if (!all_within_bounds(list.v)) return;
   std::string written = write(list);
   List<qal3_ev_entry> back;
   if (qal3_parse_ev_list_read(&written[0], &back.v) != 0) fault("written event list does not read back", written);
@@ -106,19 +165,9 @@ bool read_gige(const std::string& doc, List<QAL3GigEFeature>& out) {
   return !qal3_fill_gige_descr(file.path(), &out.v);
 }
 
-// True when the module takes `list` (a type it knows, texts without NUL).
-bool gige_writable(const std::vector<QAL3GigEFeature*>& list) {
-  for (const QAL3GigEFeature* f : list) {
-    if (f->type < 0 || f->type >= FEATURE_TYPE_MAX) return false;
-    for (const std::string* t : {&f->name, &f->extension, &f->tooltip, &f->description})
-      if (t->find('\0') != std::string::npos || t->size() > qal3::xerces::kMaxTextUnits) return false;
-  }
-  return true;
-}
-
 void gige_round_trip(const std::string& input) {
   List<QAL3GigEFeature> list;
-  if (!read_gige(input, list) || !gige_writable(list.v)) return;
+  if (!read_gige(input, list) || !all_within_bounds(list.v)) return;
   const std::string written = write(list);
   List<QAL3GigEFeature> back;
   if (!read_gige(written, back)) fault("written feature file does not read back", written);
@@ -136,60 +185,14 @@ void gige_round_trip(const std::string& input) {
 
 // --- the other families: texts end within their fields
 
-template <class Entry>
-void env_fields(const std::string& input, int (*read)(char*, std::vector<Entry*>*)) {
+// Reads `input` with `read` and checks the texts of every record read.
+template <class R, class Read>
+void texts_of(const std::string& input, Read read) {
   std::string doc = input;
-  std::vector<Entry*> list;
-  read(&doc[0], &list);
-  for (Entry* e : list) {
-    ends_within(e->data.env_prop, "environment property", input);
-    std::free(e);
-  }
-}
-
-void trigger_fields(const std::string& input) {
-  std::string doc = input;
-  std::vector<qal3_user_case_trigger*> list;
-  parse_trigger_list_read(&doc[0], &list);
-  for (qal3_user_case_trigger* t : list) {
-    ends_within(t->channel, "trigger channel", input);
-    ends_within(t->description, "trigger description", input);
-    ends_within(t->group, "trigger group", input);
-    QAL3_FREE_USER(t);
-  }
-}
-
-void chan_fields(const std::string& input) {
-  std::string doc = input;
-  std::vector<chan_descr_2010*> list;
-  parse_descr_list_read(&doc[0], &list, input.size() & 1, false);
-  for (const chan_descr_2010* c : list) {
-    if (!c) continue;
-    ends_within(c->prop_name, "property", input);
-    ends_within(c->daq_name, "DAQ name", input);
-    ends_within(c->prop_desc, "property description", input);
-    ends_within(c->units, "units", input);
-    ends_within(c->sb_name, "server block", input);
-    ends_within(c->subsystem, "subsystem", input);
-    for (const bit_descr* b : c->bits) {
-      if (!b) continue;
-      ends_within(b->bit_name, "bit name", input);
-      ends_within(b->bit_desc, "bit description", input);
-    }
-    for (const dim_descr* d : c->dims) {
-      if (!d) continue;
-      ends_within(d->dim_name, "dimension name", input);
-      ends_within(d->dim_desc, "dimension description", input);
-      ends_within(d->units, "dimension units", input);
-      for (const stat_descr* s : d->stats) {
-        if (!s) continue;
-        ends_within(s->stat_name, "statistic name", input);
-        ends_within(s->stat_desc, "statistic description", input);
-        ends_within(s->units, "statistic units", input);
-      }
-    }
-  }
-  clean_chan_desr_list(&list);
+  List<R> list;
+  read(&doc[0], &list.v);
+  for (const R* r : list.v)
+    if (r) texts_end_within(*r, input);
 }
 
 }  // namespace
@@ -204,9 +207,11 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   const std::string input = fuzz::text(data, size);
   evlist_round_trip(input);
   gige_round_trip(input);
-  env_fields(input, parse_env_index_dict_list_read);
-  env_fields(input, parse_env_index_dict_list_read_2010);
-  trigger_fields(input);
-  chan_fields(input);
+  texts_of<qal3_env_index_dictionary_entry>(input, parse_env_index_dict_list_read);
+  texts_of<qal3_env_index_dictionary_entry_2010>(input, parse_env_index_dict_list_read_2010);
+  texts_of<qal3_user_case_trigger>(input, parse_trigger_list_read);
+  texts_of<chan_descr_2010>(input, [&](char* xml, std::vector<chan_descr_2010*>* l) {
+    return parse_descr_list_read(xml, l, input.size() & 1, false);
+  });
   return 0;
 }

@@ -28,16 +28,8 @@ struct Options {
 };
 
 // The descriptions read by a command, released on every path.
-class List {
- public:
-  List() = default;
-  List(const List&) = delete;
-  List& operator=(const List&) = delete;
-  ~List() { qal3::records::Description<chan_descr_2010>::clean(&v_); }
-  std::vector<chan_descr_2010*>* get() { return &v_; }
-
- private:
-  std::vector<chan_descr_2010*> v_;
+struct List : qal3::records::OwnedList<chan_descr_2010> {
+  std::vector<chan_descr_2010*>* get() { return &v; }
 };
 
 // Parses the options of `chan <sub>` (print/convert/listing/names/merge).

@@ -45,20 +45,12 @@ std::string trimmed(std::string_view text) {
 
 // A dictionary read from the command line's input; entries freed on exit.
 template <class Entry>
-struct Dictionary {
-  std::vector<Entry*> entries;
-  Dictionary() = default;
-  Dictionary(const Dictionary&) = delete;
-  Dictionary& operator=(const Dictionary&) = delete;
-  ~Dictionary() {
-    for (Entry* e : entries) std::free(e);
-  }
-
+struct Dictionary : qal3::records::OwnedList<Entry> {
   // False (message printed) when the dictionary cannot be read.
   bool read(cli::Input& in) {
     return cli::parse_input(
-        in, "dictionary", [this](char* xml) { return Description<Entry>::read(xml, &entries); },
-        [this](char* path) { return Description<Entry>::readf(path, &entries); });
+        in, "dictionary", [this](char* xml) { return Description<Entry>::read(xml, &this->v); },
+        [this](char* path) { return Description<Entry>::readf(path, &this->v); });
   }
 };
 
@@ -153,21 +145,21 @@ int run(const Options& opt) {
   if (converting && check::warn_dropped_inputs(inputs, opt.strict, opt.quiet)) return cli::kBadDocument;
   Dictionary<Entry> dict;
   if (!dict.read(in)) return cli::kBadDocument;
-  if (!opt.quiet) warn_cut_names(in, dict.entries);
+  if (!opt.quiet) warn_cut_names(in, dict.v);
   switch (opt.action) {
     case Action::check:
-      return check(in, dict.entries, opt.quiet);
+      return check(in, dict.v, opt.quiet);
     case Action::list:
       if (opt.json) {
-        cli::print_json(to_json(in, dict.entries, opt.layout_2010));
+        cli::print_json(to_json(in, dict.v, opt.layout_2010));
         return cli::kOk;
       }
-      Description<Entry>::write(&dict.entries, nullptr, 2, -1, nullptr);  // the console form
+      Description<Entry>::write(&dict.v, nullptr, 2, -1, nullptr);  // the console form
       return cli::kOk;
     case Action::xml:
-      return write(out, dict.entries, 2);
+      return write(out, dict.v, 2);
     case Action::text:
-      return write(out, dict.entries, 1);
+      return write(out, dict.v, 1);
   }
   return cli::kOk;
 }

@@ -13,13 +13,7 @@ namespace {
 using Entry = qal3::records::Description<qal3_ev_entry>;
 
 // The entries of one list, freed on every path.
-struct EventList {
-  std::vector<qal3_ev_entry*> v;
-  EventList() = default;
-  EventList(const EventList&) = delete;
-  EventList& operator=(const EventList&) = delete;
-  ~EventList() { Entry::clean(&v); }
-};
+using EventList = qal3::records::OwnedList<qal3_ev_entry>;
 
 }  // namespace
 

@@ -15,13 +15,7 @@ namespace {
 using Feature = qal3::records::Description<QAL3GigEFeature>;
 
 // The features of one file, destroyed on exit.
-struct Features {
-  std::vector<QAL3GigEFeature*> list;
-  Features() = default;
-  Features(const Features&) = delete;
-  Features& operator=(const Features&) = delete;
-  ~Features() { Feature::clean(&list); }
-};
+using Features = qal3::records::OwnedList<QAL3GigEFeature>;
 
 std::string type_name(int type) {
   return type >= 0 && type < FEATURE_TYPE_MAX ? FeatureTags[type] : "Undefined";
@@ -41,7 +35,7 @@ bool read_features(const std::string& arg, std::size_t max_input, std::string& n
   }
   // The reader takes a path only: it reads the very bytes checked above.
   return cli::parse_input(in, "feature file",
-                         [&](char* path) { return Feature::read(path, &features.list); });
+                         [&](char* path) { return Feature::read(path, &features.v); });
 }
 
 }  // namespace
@@ -66,8 +60,8 @@ int cmd_gige(int argc, char** argv) {
     std::size_t unnamed = 0;
     nlohmann::json list = nlohmann::json::array();
     std::string lines;
-    for (std::size_t i = 0; i < features.list.size(); ++i) {
-      const QAL3GigEFeature* x = features.list[i];
+    for (std::size_t i = 0; i < features.v.size(); ++i) {
+      const QAL3GigEFeature* x = features.v[i];
       if (args.json) {
         nlohmann::json feature = cli::record_json(*x);
         feature["position"] = i;
@@ -88,7 +82,7 @@ int cmd_gige(int argc, char** argv) {
       continue;
     }
     if (!args.quiet) cli::put(lines);
-    std::string summary = name + ": " + std::to_string(features.list.size()) + " features";
+    std::string summary = name + ": " + std::to_string(features.v.size()) + " features";
     if (unnamed) summary += " (" + std::to_string(unnamed) + " without a name)";
     cli::put(summary + "\n");
   }

@@ -3,10 +3,6 @@
 
 namespace trigger {
 
-TriggerList::~TriggerList() {
-  for (qal3_user_case_trigger* t : list_) QAL3_FREE_USER(t);
-}
-
 bool TriggerList::read(const std::string& arg, std::size_t max_input) {
   cli::Input in;
   return cli::read_input(arg, max_input, in) && read(in);
@@ -15,8 +11,8 @@ bool TriggerList::read(const std::string& arg, std::size_t max_input) {
 bool TriggerList::read(cli::Input& in) {
   name_ = in.name;
   return cli::parse_input(
-      in, "trigger list", [this](char* xml) { return Triggers::read(xml, &list_); },
-      [this](char* path) { return Triggers::readf(path, &list_); });
+      in, "trigger list", [this](char* xml) { return Triggers::read(xml, &list_.v); },
+      [this](char* path) { return Triggers::readf(path, &list_.v); });
 }
 
 int parse_action(const char* action, int argc, char** argv, cli::Args& args) {

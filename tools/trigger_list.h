@@ -19,11 +19,6 @@ using Triggers = qal3::records::Description<qal3_user_case_trigger>;
 // A trigger list read from the command line; releases its records.
 class TriggerList {
  public:
-  TriggerList() = default;
-  TriggerList(const TriggerList&) = delete;
-  TriggerList& operator=(const TriggerList&) = delete;
-  ~TriggerList();
-
   // Reads `arg` (a path or "-"); false, with a message, when it fails.
   bool read(const std::string& arg, std::size_t max_input);
   // Parses a document read from the command line; false, with a message,
@@ -31,10 +26,10 @@ class TriggerList {
   bool read(cli::Input& in);
 
   const std::string& name() const { return name_; }
-  std::vector<qal3_user_case_trigger*>& records() { return list_; }
+  std::vector<qal3_user_case_trigger*>& records() { return list_.v; }
 
  private:
-  std::vector<qal3_user_case_trigger*> list_;
+  qal3::records::OwnedList<qal3_user_case_trigger> list_;
   std::string name_;
 };
 

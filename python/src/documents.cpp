@@ -175,20 +175,12 @@ py::str written(const MessageLog& log, int code, const std::string& doc, const c
       PyUnicode_DecodeLatin1(doc.data(), static_cast<Py_ssize_t>(doc.size()), nullptr));
 }
 
-// Records of a family with a cleaner, released by it.
-template <class R>
-struct CleanedList {
-  std::vector<R*> v;
-  CleanedList() = default;
-  CleanedList(const CleanedList&) = delete;
-  CleanedList& operator=(const CleanedList&) = delete;
-  ~CleanedList() { qal3::records::Description<R>::clean(&v); }
-};
+using qal3::records::OwnedList;
 
 // Appends a record to `list` for each Python record of `items`, filled
 // from it; what a refused value leaves behind goes with the list.
 template <class R>
-void fill_list(py::iterable items, CleanedList<R>& list) {
+void fill_list(py::iterable items, OwnedList<R>& list) {
   for (py::handle o : items) {
     list.v.push_back(nullptr);
     list.v.back() = new R();
@@ -200,7 +192,7 @@ void fill_list(py::iterable items, CleanedList<R>& list) {
 // writer takes the list and the destinations (file, descriptor, text).
 template <class R>
 py::str write_list(py::iterable items, const char* what) {
-  CleanedList<R> list;
+  OwnedList<R> list;
   fill_list(items, list);
   std::string doc;
   MessageLog log;
@@ -211,7 +203,6 @@ py::str write_list(py::iterable items, const char* what) {
 // ---------------------------------------------------------------------------
 // Event lists.
 
-using EvList = CleanedList<qal3_ev_entry>;
 
 py::list evlist_records(const std::vector<qal3_ev_entry*>& list, CutCheck& cuts) {
   py::list out;
@@ -220,7 +211,7 @@ py::list evlist_records(const std::vector<qal3_ev_entry*>& list, CutCheck& cuts)
 }
 
 py::list read_evlist(Source s) {
-  EvList list;
+  OwnedList<qal3_ev_entry> list;
   MessageLog log;
   const int rc = s.in_memory ? qal3_parse_ev_list_read(s.text_arg(), &list.v)
                              : qal3_parse_ev_list_readf(s.path_arg(), &list.v);
@@ -237,7 +228,6 @@ py::str write_evlist(py::iterable entries) { return write_list<qal3_ev_entry>(en
 // ---------------------------------------------------------------------------
 // Channel descriptions.
 
-using ChanList = CleanedList<chan_descr_2010>;
 
 py::list chan_records(const std::vector<chan_descr_2010*>& list, CutCheck& cuts) {
   py::list out;
@@ -247,7 +237,7 @@ py::list chan_records(const std::vector<chan_descr_2010*>& list, CutCheck& cuts)
 }
 
 py::list read_chan(Source s, bool shift, bool merge) {
-  ChanList list;
+  OwnedList<chan_descr_2010> list;
   MessageLog log;
   const int rc = s.in_memory ? parse_descr_list_read(s.text_arg(), &list.v, shift, merge)
                              : parse_descr_list_readf(s.path_arg(), &list.v, shift, merge);
@@ -266,7 +256,7 @@ int chan_format(const std::string& format) {
 
 py::str write_chan(py::iterable chans, const std::string& format) {
   const int fmt = chan_format(format);
-  ChanList list;
+  OwnedList<chan_descr_2010> list;
   fill_list(chans, list);
   std::string doc;
   py::str out;
@@ -293,16 +283,6 @@ py::str write_chan(py::iterable chans, const std::string& format) {
 // ---------------------------------------------------------------------------
 // Environment index dictionary, in both layouts.
 
-template <typename Entry>
-struct EnvList {
-  std::vector<Entry*> v;
-  EnvList() = default;
-  EnvList(const EnvList&) = delete;
-  EnvList& operator=(const EnvList&) = delete;
-  ~EnvList() {
-    for (Entry* e : v) std::free(e);
-  }
-};
 
 bool layout_2010(const std::string& layout) {
   if (layout == "2010") return true;
@@ -321,7 +301,7 @@ py::list env_records(const std::vector<Entry*>& list, CutCheck& cuts) {
 template <typename Entry>
 py::list read_env(Source& s, int (*from_text)(char*, std::vector<Entry*>*),
                   int (*from_file)(char*, std::vector<Entry*>*)) {
-  EnvList<Entry> list;
+  OwnedList<Entry> list;
   MessageLog log;
   const int rc = s.in_memory ? from_text(s.text_arg(), &list.v) : from_file(s.path_arg(), &list.v);
   conclude(log, rc != 0, rc, s, "environment index dictionary");
@@ -340,7 +320,7 @@ py::list read_envdict(Source s, const std::string& layout) {
 template <typename Entry>
 py::str write_env(py::iterable entries,
                   int (*dump)(std::vector<Entry*>*, char*, int, int, std::string*)) {
-  EnvList<Entry> list;
+  OwnedList<Entry> list;
   for (py::handle o : entries) {
     auto* e = static_cast<Entry*>(std::calloc(1, sizeof(Entry)));
     if (!e) throw std::bad_alloc();
@@ -361,18 +341,9 @@ py::str write_envdict(py::iterable entries, const std::string& layout) {
 // ---------------------------------------------------------------------------
 // Trigger lists.
 
-struct TriggerList {
-  std::vector<qal3_user_case_trigger*> v;
-  TriggerList() = default;
-  TriggerList(const TriggerList&) = delete;
-  TriggerList& operator=(const TriggerList&) = delete;
-  ~TriggerList() {
-    for (qal3_user_case_trigger* t : v) QAL3_FREE_USER(t);
-  }
-};
 
 py::list read_triggers(Source s) {
-  TriggerList list;
+  OwnedList<qal3_user_case_trigger> list;
   MessageLog log;
   const bool failed = s.in_memory ? parse_trigger_list_read(s.text_arg(), &list.v)
                                   : parse_trigger_list_readf(s.path_arg(), &list.v);
@@ -386,7 +357,7 @@ py::list read_triggers(Source s) {
 }
 
 py::str write_triggers(py::iterable triggers) {
-  TriggerList list;
+  OwnedList<qal3_user_case_trigger> list;
   for (py::handle o : triggers) {
     list.v.push_back(nullptr);
     list.v.back() = new_trigger(o);
@@ -400,10 +371,9 @@ py::str write_triggers(py::iterable triggers) {
 // ---------------------------------------------------------------------------
 // GigE feature files.
 
-using GigEList = CleanedList<QAL3GigEFeature>;
 
 py::list read_gige(Source s) {
-  GigEList list;
+  OwnedList<QAL3GigEFeature> list;
   std::unique_ptr<MemoryFile> memory;
   if (s.in_memory) memory = std::make_unique<MemoryFile>(s.text);
   MessageLog log;

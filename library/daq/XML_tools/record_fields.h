@@ -14,6 +14,7 @@
 #define QAL3_RECORD_FIELDS_H
 
 #include <cstddef>
+#include <cstdlib>
 #include <ctime>
 #include <limits>
 #include <tuple>
@@ -201,6 +202,10 @@ struct EnvDescription {
       "One numbered environment channel; ``env_prop`` and the deltas are the fields of the entry's data "
       "block.";
   static constexpr const char* root = "ENVINDEXDICT";
+  static void clean(std::vector<Entry*>* list) {
+    for (Entry* e : *list) std::free(e);
+    list->clear();
+  }
   static constexpr auto fields = std::make_tuple(
       Field<&Entry::index>{"index", Kind::integer},
       Field<&Entry::data, &decltype(Entry::data)::env_prop>{"env_prop", Kind::text},
@@ -208,7 +213,7 @@ struct EnvDescription {
       Field<&Entry::data, &decltype(Entry::data)::env_ch_rel_delta>{"env_ch_rel_delta", Kind::real});
 };
 
-// Entries are malloc'ed; the caller frees them.
+// Entries are malloc'ed; `clean` frees them and empties the list.
 template <>
 struct Description<qal3_env_index_dictionary_entry> : EnvDescription<qal3_env_index_dictionary_entry> {
   static constexpr auto read = &parse_env_index_dict_list_read;
@@ -227,7 +232,8 @@ struct Description<qal3_env_index_dictionary_entry_2010> : EnvDescription<qal3_e
 
 // --- trigger lists -------------------------------------------------------------
 
-// Triggers are released with QAL3_FREE_USER.
+// Triggers are released with QAL3_FREE_USER (`clean` releases a list's
+// and empties it).
 template <>
 struct Description<qal3_user_case_trigger> {
   static constexpr const char* name = "Trigger";
@@ -239,6 +245,10 @@ struct Description<qal3_user_case_trigger> {
   static constexpr auto read = &parse_trigger_list_read;
   static constexpr auto readf = &parse_trigger_list_readf;
   static constexpr auto write = &dump_user_trigger_list;
+  static void clean(std::vector<qal3_user_case_trigger*>* list) {
+    for (qal3_user_case_trigger* t : *list) QAL3_FREE_USER(t);
+    list->clear();
+  }
   using T = qal3_user_case_trigger;
   static constexpr auto fields = std::make_tuple(
       Field<&T::channel>{"channel", Kind::text}, Field<&T::subchannel>{"subchannel", Kind::integer},
@@ -270,6 +280,19 @@ struct Description<QAL3GigEFeature> {
       Field<&G::extension>{"extension", Kind::string, "", {0, kText}},
       Field<&G::tooltip>{"tooltip", Kind::string, "", {0, kText}},
       Field<&G::description>{"description", Kind::string, "", {0, kText}});
+};
+
+// --- owning records ----------------------------------------------------------------
+
+// A list of records of R, released as their family releases them (the
+// description's clean) when the list goes.
+template <class R>
+struct OwnedList {
+  std::vector<R*> v;
+  OwnedList() = default;
+  OwnedList(const OwnedList&) = delete;
+  OwnedList& operator=(const OwnedList&) = delete;
+  ~OwnedList() { Description<R>::clean(&v); }
 };
 
 // --- every record ---------------------------------------------------------------
