@@ -11,7 +11,7 @@
 #include "parse_chan_descr.h"
 #include "chan_test_util.h"
 #include "test_util.h"
-#include "xerces_platform.h"
+#include "document_limits.h"
 
 namespace chan_reader_test {
 namespace {
@@ -711,7 +711,7 @@ TEST_P(BothReaders, HostileDocumentsNeverCrashOrLeak) {
 
 TEST_P(BothReaders, DeepNestingAndManyElements) {
   // As deep as the readers' nesting limit allows (deeper: the cost tests).
-  const std::size_t levels = qal3::xerces::kMaxDepth - 3;
+  const std::size_t levels = qal3::limits::kMaxDepth - 3;
   std::string body;
   for (std::size_t i = 0; i < levels; ++i) body += "<W>";
   body += "<CHANNEL><PROP>deep</PROP></CHANNEL>";

@@ -8,7 +8,7 @@
 
 #include "qal3_gige_descr.h"
 #include "test_util.h"
-#include "xerces_platform.h"
+#include "document_limits.h"
 
 using testutil::capture_stdout;
 using testutil::TempFile;
@@ -233,14 +233,14 @@ TEST(GigEFailure, HostileFilesNeitherLoadFilesNorExplode) {
 
   // Nesting up to the limit is read; one level more ends as an error that
   // names the limit (the cost of much deeper files: the cost tests).
-  for (const std::size_t depth : {qal3::xerces::kMaxDepth - 1, qal3::xerces::kMaxDepth}) {
+  for (const std::size_t depth : {qal3::limits::kMaxDepth - 1, qal3::limits::kMaxDepth}) {
     std::string deep = "<R>";
     for (std::size_t i = 0; i < depth; ++i) deep += "<Integer Name=\"n\">";
     for (std::size_t i = 0; i < depth; ++i) deep += "</Integer>";
     deep += "</R>";
     Features n;
     std::string printed;
-    const bool too_deep = depth + 1 > qal3::xerces::kMaxDepth;
+    const bool too_deep = depth + 1 > qal3::limits::kMaxDepth;
     EXPECT_EQ(too_deep, read_doc(deep, n, &printed));
     EXPECT_EQ(too_deep ? 0u : depth, n.v.size());
     if (too_deep) {

@@ -19,7 +19,6 @@
 #include "qal3_gige_descr.h"
 #include "test_util.h"
 #include "user_case_trigger.h"
-#include "xerces_platform.h"
 
 namespace {
 

@@ -27,7 +27,8 @@
 #include <xercesc/validators/common/Grammar.hpp>
 
 #include "record_fields.h"
-#include "xerces_platform.h"
+#include "hardened_reader.h"
+#include "qal3_xml_platform.h"
 
 namespace check {
 
@@ -83,11 +84,11 @@ void append_utf8(std::string& out, const XMLCh* text, std::size_t length) {
 class Platform {
  public:
   Platform() {
-    if (qal3_tool_acquire_xerces()) return;
-    qal3_tool_release_xerces();
+    if (qal3_xml_platform_acquire()) return;
+    qal3_xml_platform_release();
     throw std::runtime_error("the XML parser cannot be set up");
   }
-  ~Platform() { qal3_tool_release_xerces(); }
+  ~Platform() { qal3_xml_platform_release(); }
   Platform(const Platform&) = delete;
   Platform& operator=(const Platform&) = delete;
 };
@@ -780,7 +781,6 @@ void guarded(Body&& body, std::vector<Finding>& out) {
   }
 }
 
-std::unique_ptr<xc::SAX2XMLReader> make_reader() { return qal3_tool_make_hardened_reader(); }
 
 }  // namespace
 
@@ -809,7 +809,7 @@ bool Document::read(const std::string& schema_dir, std::vector<Finding>& out) {
   RootProbe probe(out);
   {
     xc::SecurityManager security;
-    auto reader = make_reader();
+    auto reader = qal3::xerces::make_hardened_reader();
     harden(*reader, security);
     reader->setFeature(xc::XMLUni::fgSAX2CoreValidation, false);
     reader->setFeature(xc::XMLUni::fgXercesSchema, false);
@@ -853,7 +853,7 @@ bool Document::read(const std::string& schema_dir, std::vector<Finding>& out) {
   tree_ = std::make_unique<Tree>(*source_);
   TreeBuilder builder(found, *tree_);
   xc::SecurityManager security;
-  auto reader = make_reader();
+  auto reader = qal3::xerces::make_hardened_reader();
   harden(*reader, security);
   reader->setFeature(xc::XMLUni::fgSAX2CoreValidation, true);
   reader->setFeature(xc::XMLUni::fgXercesDynamic, false);

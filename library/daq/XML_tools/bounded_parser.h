@@ -1,4 +1,4 @@
-// The document limits of xerces_platform.h enforced inside a Xerces parser
+// The document limits (document_limits.h) enforced inside a Xerces parser
 // (SAXParser, XercesDOMParser or SAX2XMLReaderImpl), as the scanner reports
 // each declaration and element, so that a document past a limit costs no
 // more than the part read up to it. Internal to libQAL3XML.
@@ -58,22 +58,22 @@ class Bounded : public Base {
   void cap_text(bool on) { cap_text_ = on; }
 
   void entityDecl(const xercesc::DTDEntityDecl& decl, const bool is_pe, const bool ignored) override {
-    if (!decl.isExternal() && decl.getValueLen() > kMaxEntityUnits)
+    if (!decl.isExternal() && decl.getValueLen() > limits::kMaxEntityUnits)
       refuse(widen("entity '") + decl.getName() + widen("' is longer than the limit of ") +
-             number(kMaxEntityUnits) + widen(" characters"));
+             number(limits::kMaxEntityUnits) + widen(" characters"));
     Base::entityDecl(decl, is_pe, ignored);
   }
 
   void startElement(const xercesc::XMLElementDecl& decl, const unsigned int uri, const XMLCh* const prefix,
                     const xercesc::RefVectorOf<xercesc::XMLAttr>& attrs, const XMLSize_t count,
                     const bool empty, const bool root) override {
-    if (depth_ >= kMaxDepth)
-      refuse(widen("elements nested deeper than the limit of ") + number(kMaxDepth) + widen(" levels"));
+    if (depth_ >= limits::kMaxDepth)
+      refuse(widen("elements nested deeper than the limit of ") + number(limits::kMaxDepth) + widen(" levels"));
     for (XMLSize_t i = 0; i < count; ++i) {
       const xercesc::XMLAttr* a = attrs.elementAt(i);
-      if (xercesc::XMLString::stringLen(a->getValue()) > kMaxAttributeUnits)
+      if (xercesc::XMLString::stringLen(a->getValue()) > limits::kMaxAttributeUnits)
         refuse(widen("value of attribute '") + a->getQName() + widen("' longer than the limit of ") +
-               number(kMaxAttributeUnits) + widen(" characters"));
+               number(limits::kMaxAttributeUnits) + widen(" characters"));
     }
     text_ = 0;
     if (!empty) ++depth_;
@@ -90,8 +90,8 @@ class Bounded : public Base {
   void docCharacters(const XMLCh* const chars, const XMLSize_t length, const bool cdata) override {
     if (cap_text_) {
       text_ += length;
-      if (text_ > kMaxTextUnits)
-        refuse(widen("element text longer than the limit of ") + number(kMaxTextUnits) + widen(" characters"));
+      if (text_ > limits::kMaxTextUnits)
+        refuse(widen("element text longer than the limit of ") + number(limits::kMaxTextUnits) + widen(" characters"));
     }
     Base::docCharacters(chars, length, cdata);
   }

@@ -28,7 +28,7 @@ namespace {
 
 // Texts longer than this (in UTF-16 units) end the document as an error:
 // no reader keeps more, and only entity amplification produces such text.
-using qal3::xerces::kMaxTextUnits;
+using qal3::limits::kMaxTextUnits;
 
 // Makes room for `n` bytes in `buf`, whose size is its capacity.
 inline char* reserve(std::vector<char>& buf, std::size_t n) {

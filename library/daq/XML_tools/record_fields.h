@@ -28,7 +28,7 @@
 #include "parse_ev_list.h"
 #include "qal3_gige_descr.h"
 #include "user_case_trigger.h"
-#include "xerces_platform.h"
+#include "document_limits.h"
 
 namespace qal3::records {
 
@@ -114,7 +114,7 @@ struct Description<qal3_ev_sb_list> {
   static constexpr const char* doc = "One server block of an event list entry; no channels means all.";
   static constexpr auto fields = std::make_tuple(
       Field<&qal3_ev_sb_list::sb_list>{"sb_list", Kind::text, "", {1, sizeof(qal3_ev_sb_list::sb_list) - 2}},
-      Field<&qal3_ev_sb_list::ch_list>{"ch_list", Kind::texts, "", {1, static_cast<long long>(qal3::xerces::kMaxTextUnits)}});
+      Field<&qal3_ev_sb_list::ch_list>{"ch_list", Kind::texts, "", {1, static_cast<long long>(qal3::limits::kMaxTextUnits)}});
 };
 
 template <>
@@ -272,7 +272,7 @@ struct Description<QAL3GigEFeature> {
   static constexpr auto clean = &qal3_clean_gige_descr;
   using G = QAL3GigEFeature;
   // The reader refuses a file with a longer text or attribute value.
-  static constexpr long long kText = static_cast<long long>(qal3::xerces::kMaxTextUnits);
+  static constexpr long long kText = static_cast<long long>(qal3::limits::kMaxTextUnits);
   static constexpr auto fields = std::make_tuple(
       Field<&G::type>{"type", Kind::integer, "FEATURE_TYPES index: 1 Integer, 2 Float, ...",
                       {0, FEATURE_TYPE_MAX - 1}},

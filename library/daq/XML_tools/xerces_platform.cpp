@@ -1,10 +1,7 @@
 // The process-wide Xerces platform and the hardening of every parser the
 // libraries build.
 #include "xerces_platform.h"
-#include "bounded_parser.h"
-
-#include <xercesc/parsers/SAX2XMLReaderImpl.hpp>
-#include <xercesc/sax2/DeclHandler.hpp>
+#include "qal3_xml_platform.h"
 
 #include "messages.h"
 
@@ -33,14 +30,6 @@ std::string transcoded(const XMLCh* text) {
     xercesc::XMLString::release(&s);
   }
   return out;
-}
-
-xercesc::SecurityManager& security_manager() {
-  struct Bounded : xercesc::SecurityManager {
-    Bounded() { setEntityExpansionLimit(kEntityExpansionLimit); }
-  };
-  static Bounded manager;
-  return manager;
 }
 
 namespace {
@@ -126,29 +115,6 @@ bool initialize_platform() { return initialize_platform(report_initialization); 
 }  // namespace xerces
 }  // namespace qal3
 
-bool qal3_tool_acquire_xerces() { return qal3::xerces::initialize_platform(); }
+int qal3_xml_platform_acquire(void) { return qal3::xerces::initialize_platform() ? 1 : 0; }
 
-void qal3_tool_release_xerces() { qal3::xerces::release_platform(); }
-
-std::unique_ptr<xercesc::SAX2XMLReader> qal3_tool_make_hardened_reader() {
-  namespace xc = xercesc;
-  // A SAX2 reader reports declarations to its scanner's DTD callbacks (where
-  // entity sizes are bounded) only while a declaration, lexical or DTD
-  // handler is installed: this one, which does nothing, stays installed.
-  struct NoDeclarations final : xc::DeclHandler {
-    void elementDecl(const XMLCh* const, const XMLCh* const) override {}
-    void attributeDecl(const XMLCh* const, const XMLCh* const, const XMLCh* const, const XMLCh* const,
-                       const XMLCh* const) override {}
-    void internalEntityDecl(const XMLCh* const, const XMLCh* const) override {}
-    void externalEntityDecl(const XMLCh* const, const XMLCh* const, const XMLCh* const) override {}
-  };
-  static NoDeclarations no_declarations;
-  auto* bounded = new qal3::xerces::Bounded<xc::SAX2XMLReaderImpl>();
-  std::unique_ptr<xc::SAX2XMLReader> reader(bounded);
-  bounded->cap_text(true);
-  reader->setFeature(xc::XMLUni::fgXercesLoadExternalDTD, false);
-  reader->setFeature(xc::XMLUni::fgXercesDisableDefaultEntityResolution, true);
-  reader->setProperty(xc::XMLUni::fgXercesSecurityManager, &qal3::xerces::security_manager());
-  reader->setDeclarationHandler(&no_declarations);
-  return reader;
-}
+void qal3_xml_platform_release(void) { qal3::xerces::release_platform(); }

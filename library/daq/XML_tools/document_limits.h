@@ -1,0 +1,32 @@
+// The limits of every document the libraries read (the pull readers, the
+// GigE reader and the tool's check). A document past one ends as a counted
+// error whose message names the limit. Plain constants, so that the record
+// descriptions and the checks state them without the XML parser's headers.
+// Internal to the project, not installed.
+#ifndef QAL3_DOCUMENT_LIMITS_H
+#define QAL3_DOCUMENT_LIMITS_H
+
+#include <cstddef>
+
+namespace qal3 {
+namespace limits {
+
+// Entity expansions allowed per document. The formats read here use no
+// entities; the bound stops nested-entity documents early.
+constexpr std::size_t kEntityExpansionLimit = 1000;
+// Characters of one internal entity's replacement text. Each expansion reads
+// one entity's text once (what it references are expansions of their own),
+// so a document's entities add at most kEntityExpansionLimit times this many
+// characters to it, however they nest.
+constexpr std::size_t kMaxEntityUnits = 4096;
+// Characters (UTF-16 units) of one element's text and of one attribute
+// value: no reader keeps more, and only entity expansion makes them long.
+constexpr std::size_t kMaxTextUnits = std::size_t{1} << 20;
+constexpr std::size_t kMaxAttributeUnits = kMaxTextUnits;
+// Elements open at once. No format nests more than six levels.
+constexpr std::size_t kMaxDepth = 256;
+
+}  // namespace limits
+}  // namespace qal3
+
+#endif  // QAL3_DOCUMENT_LIMITS_H

@@ -1,0 +1,20 @@
+# Fails when one of HEADERS (file names) is found in one of DIRS (the
+# include path a target that links only the public libraries is given).
+# cmake -DDIRS=<dir;...> -DHEADERS=<name;...> -P check-boundary.cmake
+set(found)
+foreach(dir ${DIRS})
+  foreach(header ${HEADERS})
+    if(EXISTS ${dir}/${header})
+      list(APPEND found ${dir}/${header})
+    endif()
+  endforeach()
+endforeach()
+list(LENGTH HEADERS count)
+if(count EQUAL 0)
+  message(FATAL_ERROR "no internal headers given")
+endif()
+if(found)
+  list(JOIN found "\n  " list)
+  message(FATAL_ERROR "internal headers reachable through the public include path:\n  ${list}")
+endif()
+message(STATUS "${count} internal headers, none reachable through: ${DIRS}")
