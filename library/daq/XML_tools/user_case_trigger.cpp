@@ -70,7 +70,8 @@ namespace {
 // Messages.
 
 // With the default output, the evaluation flushes every output stream after
-// each of its lines; with a sink the caller's streams are left alone.
+// each of its lines and after a slow channel's dictionary lookup; with a
+// sink the caller's streams are left alone.
 void flush_all_output() {
   if (msg::sink_in_force()) return;
   std::fflush(nullptr);
