@@ -121,10 +121,10 @@ class FreeSlotCheck:
 
     def __post_init__(self):
         from . import _core
-        for field_name in ("function", "operation"):
+        for field_name, function in (("function", True), ("operation", False)):
             name = getattr(self, field_name)
             if isinstance(name, str):
-                _core._refuse_free_slot(field_name, name)
+                _core._refuse_free_slot(name, function, field_name)
 
 
 # The made classes import FreeSlotCheck from here, so they come last; each

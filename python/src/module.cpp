@@ -184,11 +184,12 @@ PYBIND11_MODULE(_core, m) {
   m.def("operation_name", [](int slot) { return to_py(qal3_get_operation_string(slot)); }, py::arg("slot"),
         "Name of operation slot `slot`; \"UNKNOWN\" outside 0..31.");
   m.def("_refuse_free_slot",
-        [](const std::string& field, py::handle name) {
-          slot_named(text_of(name, field.c_str()), field == "function", field.c_str());
+        [](py::handle name, bool function, const std::string& field) {
+          slot_named(text_of(name, field.c_str()), function, field.c_str());
         },
-        py::arg("field"), py::arg("name"),
-        "ValueError when `name`, given to `field` (\"function\" or \"operation\"), names a free registry slot.");
+        py::arg("name"), py::arg("of_functions"), py::arg("field"),
+        "ValueError when `name`, given to `field`, names a free slot of the function registry (`of_functions`) or "
+        "of the operation registry.");
 
   bind_documents(m);
   bind_replay(m);
