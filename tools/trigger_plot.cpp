@@ -180,9 +180,11 @@ Condition condition(const Panel& p) {
   Condition c{op->low, op->upper, op->condition};
   fill(c.text, "{LL}", "LL " + num(p.low));
   fill(c.text, "{UL}", "UL " + num(p.upper));
-  char mask[16];
-  std::snprintf(mask, sizeof mask, "0x%X", p.bitmask);
-  fill(c.text, "{mask}", mask);
+  if (op->mask) {
+    char mask[16];
+    std::snprintf(mask, sizeof mask, "0x%X", p.bitmask);
+    fill(c.text, "{mask}", mask);
+  }
   return c;
 }
 
