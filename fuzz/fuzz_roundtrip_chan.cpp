@@ -12,6 +12,7 @@
 
 #include "fuzz_common.h"
 #include "parse_chan_descr.h"
+#include "trigger_facts.h"
 
 extern "C" int LLVMFuzzerInitialize(int*, char***) {
   fuzz::init();
@@ -43,7 +44,7 @@ List first_per_property(const List& list) {
 }
 
 std::string daq_name_written(const chan_descr_2010* d) {
-  return d->daq_name[0] ? fuzz::carried(d->daq_name) : "!!!UNDEFINED!!!";
+  return d->daq_name[0] ? fuzz::carried(d->daq_name) : qal3::kUndefinedName;
 }
 
 #define SAME_INT(f) \

@@ -14,6 +14,7 @@
 
 #include "qal3_evutl_blocks.h"
 #include "test_util.h"
+#include "trigger_facts.h"
 #include "user_case_trigger.h"
 
 namespace {
@@ -161,6 +162,31 @@ TEST(TriggerRegistryDeathTest, AddsTakeTheLowestFreeSlotUntilFull) {
     // A built-in slot changed to "undefined" becomes free again.
     CHECK_EQ_ISO(qal3_change_user_operation(user_op_records, 3, mut("LTE2"), undefined_copy), 3);
     CHECK_EQ_ISO(qal3_add_user_operation(user_op_records, mut("NEWOP"), mut("new")), 3);
+    return std::string();
+  });
+}
+
+// The front ends' question (trigger_facts.h) finds the slot the registry
+// takes as free, named or nameless, whatever the other help texts end with.
+TEST(TriggerRegistryDeathTest, FrontEndsSeeTheFreeSlotsTheRegistryTakes) {
+  run_isolated([] {
+    using qal3::trigger::slot_free;
+    static char undefined_copy[] = "undefined";
+    const auto first_free = [](bool function) {
+      for (int i = 0; i < qal3::trigger::kSlots; ++i)
+        if (slot_free(i, function)) return i;
+      return -1;
+    };
+    CHECK_EQ_ISO(qal3_change_user_function(user_fun_42, 16, mut("A"), mut("a : undefined")), 16);
+    CHECK_EQ_ISO(qal3_change_user_function(nullptr, 17, nullptr, undefined_copy), 17);
+    CHECK_EQ_ISO(qal3_change_user_operation(user_op_records, 2, mut("EQ"), undefined_copy), 2);
+    CHECK_EQ_ISO(first_free(true), 17);
+    CHECK_EQ_ISO(qal3_add_user_function(user_fun_42, mut("F"), mut("f")), 17);
+    CHECK_EQ_ISO(first_free(false), 2);
+    CHECK_EQ_ISO(qal3_add_user_operation(user_op_records, mut("O"), mut("o")), 2);
+    CHECK_EQ_ISO(slot_free(-1, true) || slot_free(qal3::trigger::kSlots, false), false);
+    CHECK_EQ_ISO(std::string(qal3::trigger::bare_help(qal3_get_function_help(16), qal3_get_function_string(16))),
+                 "a : undefined");
     return std::string();
   });
 }

@@ -17,6 +17,7 @@
 #include "parse_ev_list.h"
 #include "pull_reader.h"
 #include "record_fields.h"
+#include "trigger_facts.h"
 #include "trigger_parameters.h"
 #include "user_case_trigger.h"
 
@@ -391,7 +392,8 @@ class Checker {
       type_range(c.child("DTYPE"), kMaskBlockType, "data type", "as a sub-block-type mask it reads as 0");
       Node name = c.child("NAME");
       if (!name || trim(name.text()).empty())
-        warning(name ? name.value() : c.tag(), "channel without a DAQ name: written as '!!!UNDEFINED!!!'");
+        warning(name ? name.value() : c.tag(), std::string("channel without a DAQ name: written as '") +
+                                                  qal3::kUndefinedName + "'");
       length(c.child("SB_NAME"), field(&chan_descr_2010::sb_name), "server block name");
       length(c.child("PROP"), field(&chan_descr_2010::prop_name), "property");
       length(name, field(&chan_descr_2010::daq_name), "DAQ name");
@@ -562,8 +564,8 @@ class Checker {
 
   void trigger(const Node& t) {
     needed(t, "Chan", "its channel name is empty");
-    needed(t, "Function", "it reads as MEAN");
-    needed(t, "Operation", "it reads as GT");
+    needed(t, "Function", "it reads as " + default_name(true));
+    needed(t, "Operation", "it reads as " + default_name(false));
     text_attribute(t.child("Chan"), "name", field(&qal3_user_case_trigger::channel), "channel name");
     text_attribute(t.child("Description"), "text", field(&qal3_user_case_trigger::description), "description");
     text_attribute(t.child("Group"), "name", field(&qal3_user_case_trigger::group), "group name");
@@ -609,19 +611,12 @@ class Checker {
       warning(doc_.attribute_position(f, *name),
               "function 'DIFFSUM' gives the previous event's sum minus this event's: the opposite sign of the "
               "other DIFF functions");
-    if (reads_window(function)) window_order(f);
+    const qal3::trigger::BuiltinFunction* builtin = qal3::trigger::builtin_function(function);
+    if (builtin && builtin->reads == qal3::trigger::Reads::window) window_order(f);
     if (function == "RMS" || function == "DIFFRMS")
       for (const char* limit : {"LowLimit", "UpperLimit"})
         if (const Node l = t.child(limit))
           if (const std::optional<Attribute> a = l.attribute("value")) rms_limit(l, *a, function == "RMS");
-  }
-
-  // The built-in functions that reduce a window (VALUE reads one sample).
-  static bool reads_window(const std::string& function) {
-    static const char* const kWindowed[] = {"MIN",     "MAX",     "MEAN",     "RMS",     "STD",     "SUM",
-                                            "P2P",     "DIFFMIN", "DIFFMAX",  "DIFFMEAN", "DIFFRMS", "DIFFSTD",
-                                            "DIFFSUM", "DIFFP2P"};
-    return std::find(std::begin(kWindowed), std::end(kWindowed), function) != std::end(kWindowed);
   }
 
   // Parameter `index` of a Function as the reader takes it (the first of its
@@ -693,15 +688,15 @@ class Checker {
     const std::string kind = function ? "function" : "operation";
     const std::string known = " (a site's own " + kind + " is named with --known)";
     const int slot = slot_of(name, function);
-    if (slot >= 0 && !free_slot(slot, function)) return;
+    if (slot >= 0 && !qal3::trigger::slot_free(slot, function)) return;
     if (slot >= 0) {
       error(doc_.attribute_position(n, "name"),
             kind + " " + quoted(name) + " names a free registry slot: " +
                 (function ? "it always fails, and the trigger never fires" : "the trigger never fires") + known);
       return;
     }
-    std::string message = kind + " " + quoted(name) + " is not in the registry: the trigger reads as " +
-                          (function ? "MEAN" : "GT");
+    std::string message =
+        kind + " " + quoted(name) + " is not in the registry: the trigger reads as " + default_name(function);
     const std::string suggestion = closest(name, function);
     if (!suggestion.empty()) message += "; did you mean " + quoted(suggestion) + "?";
     error(doc_.attribute_position(n, "name"), message + known);
@@ -712,20 +707,18 @@ class Checker {
     return function ? qal3_get_function_index(&name[0]) : qal3_get_operation_index(&name[0]);
   }
 
-  // A free slot's help text is "undefined".
-  static bool free_slot(int slot, bool function) {
-    const char* help = function ? qal3_get_function_help(slot) : qal3_get_operation_help(slot);
-    static const std::string kFree = " : undefined";
-    const std::string h = help ? help : "";
-    return h.size() >= kFree.size() && h.compare(h.size() - kFree.size(), kFree.size(), kFree) == 0;
+  // The built-in function (operation) the reader takes when a trigger names none.
+  static std::string default_name(bool function) {
+    return function ? qal3::trigger::kFunctions[qal3::trigger::kDefaultFunction].name
+                    : qal3::trigger::kOperations[qal3::trigger::kDefaultOperation].name;
   }
 
   // Names of the slots in use.
   static std::vector<std::string> registry(bool function) {
     std::vector<std::string> names;
-    for (int i = 0; i < 32; ++i) {
+    for (int i = 0; i < qal3::trigger::kSlots; ++i) {
       const char* name = function ? qal3_get_function_string(i) : qal3_get_operation_string(i);
-      if (name && !free_slot(i, function)) names.push_back(name);
+      if (name && !qal3::trigger::slot_free(i, function)) names.push_back(name);
     }
     return names;
   }

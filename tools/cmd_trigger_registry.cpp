@@ -3,6 +3,7 @@
 #include <string>
 
 #include "cli_common.h"
+#include "trigger_facts.h"
 #include "trigger_list.h"
 #include "user_case_trigger.h"
 
@@ -10,31 +11,24 @@ using trigger::slot_name;
 
 namespace {
 
-// The used slots of one table (all 32 with `all`): number, name, help text.
-nlohmann::json table(char* (*help)(int), char* (*name)(int), bool all) {
-  static const char kFree[] = " : undefined";
+// The used slots of one table (all with `all`): number, name, help text and
+// whether the slot is free. The help text is as the registry gives it
+// ("NAME : help"), or without its "NAME : " with `bare`, as the Python
+// module gives it (the name is a field of its own).
+nlohmann::json table(bool functions, bool all, bool bare) {
   nlohmann::json slots = nlohmann::json::array();
-  for (int i = 0; i < 32; ++i) {
-    const std::string text = help(i) ? help(i) : "";
-    const bool free_slot = text.size() >= sizeof kFree - 1 &&
-                           text.compare(text.size() - (sizeof kFree - 1), std::string::npos, kFree) == 0;
+  for (int i = 0; i < qal3::trigger::kSlots; ++i) {
+    const bool free_slot = qal3::trigger::slot_free(i, functions);
     if (free_slot && !all) continue;
-    slots.push_back({{"slot", i}, {"name", slot_name(name(i))}, {"help", text}, {"free", free_slot}});
+    const char* help = functions ? qal3_get_function_help(i) : qal3_get_operation_help(i);
+    const char* name = functions ? qal3_get_function_string(i) : qal3_get_operation_string(i);
+    slots.push_back({{"slot", i},
+                     {"name", slot_name(name)},
+                     {"help", bare ? qal3::trigger::bare_help(help, name) : slot_name(help)},
+                     {"free", free_slot}});
   }
   return slots;
 }
-
-// The help text of a slot without its "NAME : " prefix, as the Python
-// module gives it (the name is a field of its own).
-std::string bare_help(const nlohmann::json& slot) {
-  std::string help = slot["help"].get<std::string>();
-  const std::string prefix = slot["name"].get<std::string>() + " : ";
-  if (help.compare(0, prefix.size(), prefix) == 0) help.erase(0, prefix.size());
-  return help;
-}
-
-char* function_name(int i) { return const_cast<char*>(qal3_get_function_string(i)); }
-char* operation_name(int i) { return const_cast<char*>(qal3_get_operation_string(i)); }
 
 void print_table(const char* title, const nlohmann::json& slots) {
   std::string out = std::string(title) + ":\n";
@@ -60,11 +54,9 @@ int cmd_trigger_registry(int argc, char** argv) {
     return cli::usage_error("trigger registry", "--functions and --operations exclude each other");
   const bool all = args.has("all");
   nlohmann::json doc = nlohmann::json::object();
-  if (functions) doc["functions"] = table(qal3_get_function_help, function_name, all);
-  if (operations) doc["operations"] = table(qal3_get_operation_help, operation_name, all);
+  if (functions) doc["functions"] = table(true, all, args.json);
+  if (operations) doc["operations"] = table(false, all, args.json);
   if (args.json) {
-    for (auto& part : doc)
-      for (auto& slot : part) slot["help"] = bare_help(slot);
     cli::print_json(doc);
     return cli::kOk;
   }

@@ -7,6 +7,7 @@
 #include <sstream>
 
 #include "event_util.h"
+#include "trigger_facts.h"
 #include "trigger_plot_text.h"
 #include "trigger_window.h"
 
@@ -53,20 +54,17 @@ const char kNanColour[] = "#7f8c8d";
 const char kInfColour[] = "#8e44ad";
 const char kLimitDash[] = " stroke-dasharray=\"8 5\"";
 
-bool is_one_of(const std::string& s, std::initializer_list<const char*> names) {
-  for (const char* n : names)
-    if (s == n) return true;
-  return false;
-}
-
-// The functions that read a window of samples (as against one position).
-bool is_windowed(const std::string& function) {
-  return is_one_of(function, {"MIN", "MAX", "MEAN", "RMS", "STD", "SUM", "P2P", "DIFFMIN", "DIFFMAX", "DIFFMEAN",
-                              "DIFFRMS", "DIFFSTD", "DIFFSUM", "DIFFP2P"});
-}
-
 // The values that are levels of the samples, comparable with them on one axis.
-bool is_level(const std::string& function) { return is_one_of(function, {"MIN", "MAX", "MEAN", "VALUE"}); }
+bool is_level(const std::string& function) {
+  const qal3::trigger::BuiltinFunction* f = qal3::trigger::builtin_function(function);
+  return f && f->level;
+}
+
+// `text` with every `key` in it replaced by `value`.
+void fill(std::string& text, const std::string& key, const std::string& value) {
+  for (std::size_t at = text.find(key); at != std::string::npos; at = text.find(key, at + value.size()))
+    text.replace(at, key.size(), value);
+}
 
 std::string num(double v) {
   if (std::isnan(v)) return "NaN";
@@ -177,25 +175,17 @@ struct Condition {
 };
 
 Condition condition(const Panel& p) {
-  const std::string& op = p.operation;
-  const std::string ll = "LL " + num(p.low);
-  const std::string ul = "UL " + num(p.upper);
-  char mask[16];
-  std::snprintf(mask, sizeof mask, "0x%X", p.bitmask);
-  if (op == "GT") return {false, true, "fires when result > " + ul};
-  if (op == "GTE") return {false, true, "fires when result \u2265 " + ul};
-  if (op == "EQ") return {true, false, "fires when result = " + ll};
-  if (op == "LTE") return {true, false, "fires when result \u2264 " + ll};
-  if (op == "LT") return {true, false, "fires when result < " + ll};
-  if (op == "INSIDE") return {true, true, "fires when " + ll + " < result < " + ul};
-  if (op == "INSIDEWITHLIMITS") return {true, true, "fires when " + ll + " \u2264 result \u2264 " + ul};
-  if (op == "OUTSIDE") return {true, true, "fires when result < " + ll + " or > " + ul};
-  if (op == "OUTSIDEWITHLIMITS") return {true, true, "fires when result \u2264 " + ll + " or \u2265 " + ul};
-  if (op == "AND") return {false, false, std::string("fires when all bits of ") + mask + " are set"};
-  if (op == "BITS") return {false, false, std::string("fires when a bit of ") + mask + " is set"};
-  if (op == "TRUE") return {false, false, "always fires"};
-  if (op == "FALSE") return {false, false, "never fires"};
-  return {false, false, "site operation " + op};
+  const qal3::trigger::BuiltinOperation* op = qal3::trigger::builtin_operation(p.operation);
+  if (!op) return {false, false, "site operation " + p.operation};
+  Condition c{op->low, op->upper, op->condition};
+  fill(c.text, "{LL}", "LL " + num(p.low));
+  fill(c.text, "{UL}", "UL " + num(p.upper));
+  if (op->mask) {
+    char mask[16];
+    std::snprintf(mask, sizeof mask, "0x%X", p.bitmask);
+    fill(c.text, "{mask}", mask);
+  }
+  return c;
 }
 
 const char* verdict_colour(const std::string& verdict) {
@@ -328,7 +318,7 @@ class PanelWriter {
   void read_window() {
     const Window& w = p_.window;
     if (!w.valid) return;
-    const double last = w.position_only ? w.first : w.first + static_cast<double>(w.count - 1) * w.step;
+    const double last = w.position_only ? w.first : w.first + static_cast<double>(w.count() - 1) * w.step;
     double a = x_of_index(w.first - 0.5);
     double b = x_of_index(last + 0.5);
     if (a > b) std::swap(a, b);
@@ -429,8 +419,8 @@ class PanelWriter {
 
   void read_markers() {
     const Window& w = p_.window;
-    if (!w.valid || w.count > kMaxMarkers) return;
-    for (int k = 0; k < w.count; ++k) marker(w.first + k * w.step, 4.5, kSelectedColour);
+    if (!w.valid || w.count() > kMaxMarkers) return;
+    for (int k = 0; k < w.count(); ++k) marker(w.first + k * w.step, 4.5, kSelectedColour);
   }
 
   // A cross near the bottom for each NaN sample, a triangle at the top or the
@@ -602,7 +592,7 @@ class PanelWriter {
       e.push_back({Swatch::none, "an end before the spectrum reads to its end", 2, true});
     const Window& w = p_.window;
     const double at = p_.axis_start + static_cast<double>(w.first) * p_.axis_inc;
-    const double last = p_.axis_start + (w.first + static_cast<double>(w.count - 1) * w.step) * p_.axis_inc;
+    const double last = p_.axis_start + (w.first + static_cast<double>(w.count() - 1) * w.step) * p_.axis_inc;
     if (!w.valid) e.push_back({Swatch::read, "read: no sample", 1});
     else if (w.position_only)
       e.push_back({Swatch::read, "sample read: " + std::to_string(w.first) + " at " + axis_text(at), 2});
@@ -610,7 +600,7 @@ class PanelWriter {
       e.push_back({Swatch::read, "read: " + num(at) + " to " + axis_text(last), 2});
       e.push_back({Swatch::none,
                    "step " + std::to_string(w.step) + (w.step == 1 ? " sample, " : " samples, ") +
-                       std::to_string(w.count) + (w.count == 1 ? " sample read" : " samples read"),
+                       std::to_string(w.count()) + (w.count() == 1 ? " sample read" : " samples read"),
                    2, true});
     }
     if (has_value()) {
@@ -657,21 +647,14 @@ class PanelWriter {
 }  // namespace
 Window evaluated_window(const std::string& function, const float* fparam, float start, float inc, int ndata) {
   Window w;
-  w.position_only = is_one_of(function, {"VALUE", "DIFFVALUE"});
-  if (!w.position_only && !is_windowed(function)) return w;
+  const qal3::trigger::BuiltinFunction* f = qal3::trigger::builtin_function(function);
+  if (!f) return w;
+  w.position_only = f->reads == qal3::trigger::Reads::position;
   // The evaluation's own rule, so the plot shows what the function read.
   qal3::trigger::Window read;
   if (!qal3::trigger::select_window(fparam, start, inc, ndata, w.position_only, read)) return w;
-  w.first = read.first;
-  if (w.position_only) {
-    w.end = read.first + 1;
-    w.count = 1;
-    w.valid = true;
-    return w;
-  }
-  w.step = read.step;
-  w.end = read.end;
-  w.count = (w.end - w.first - 1) / w.step + 1;
+  if (w.position_only) read.end = read.first + 1;
+  static_cast<qal3::trigger::Window&>(w) = read;
   w.valid = true;
   return w;
 }
@@ -706,7 +689,7 @@ bool make_panel(qal3_serv_block_subhead_2010* block, const qal3_user_case_trigge
   out.axis_inc = inc;
   out.samples.assign(samples, samples + ndata);
   out.window = evaluated_window(out.function, t.fparam, start, inc, ndata);
-  out.set.present = out.window.position_only || is_windowed(out.function);
+  out.set.present = qal3::trigger::builtin_function(out.function) != nullptr;
   out.set.position_only = out.window.position_only;
   out.set.start = t.fparam[0];
   out.set.end = t.fparam[1];

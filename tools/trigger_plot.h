@@ -11,19 +11,16 @@
 #include <vector>
 
 #include "event.h"
+#include "trigger_window.h"
 #include "user_case_trigger.h"
 
 namespace plot {
 
 // The samples a function read, in sample indices: first, first + step, ...
 // below end. `position_only` for VALUE-like functions (one sample).
-struct Window {
+struct Window : qal3::trigger::Window {
   bool valid = false;
   bool position_only = false;
-  int first = 0;
-  int end = 0;
-  int step = 1;
-  int count = 0;
 };
 
 // The window as the trigger sets it, on the spectrum's axis.

@@ -51,8 +51,7 @@ __all__ = [
 _Path = Union[str, bytes, "os.PathLike[str]", "os.PathLike[bytes]"]
 
 # GigEFeature.type values: the element names that start a feature.
-FEATURE_TYPES = ("Undefined", "Integer", "Float", "Enumeration", "Boolean", "StringReg",
-                 "Command", "IntReg", "Int64")
+FEATURE_TYPES = _core.FEATURE_TYPES
 
 
 def _deliver(document, path):

@@ -13,6 +13,7 @@ _Array = npt.ArrayLike
 _Result = Tuple[npt.NDArray[np.bool_], npt.NDArray[np.float32]]
 
 __version__: str
+FEATURE_TYPES: Tuple[str, ...]
 
 def functions() -> List[RegistryEntry]: ...
 def operations() -> List[RegistryEntry]: ...

@@ -121,16 +121,10 @@ class FreeSlotCheck:
 
     def __post_init__(self):
         from . import _core
-        for field_name, listing in (("function", _core.functions), ("operation", _core.operations)):
+        for field_name, function in (("function", True), ("operation", False)):
             name = getattr(self, field_name)
-            if not isinstance(name, str):
-                continue
-            for entry in listing():
-                if entry.name == name:
-                    if entry.free:
-                        raise ValueError(f"{field_name} '{name}' is a free registry slot ({entry.slot}): "
-                                         "nothing is registered there")
-                    break
+            if isinstance(name, str):
+                _core._refuse_free_slot(name, function, field_name)
 
 
 # The made classes import FreeSlotCheck from here, so they come last; each

@@ -10,7 +10,9 @@
 
 #include "common.h"
 #include "document_text.h"
+#include "qal3_gige_descr.h"
 #include "record_conversion.h"
+#include "trigger_facts.h"
 #include "user_case_trigger.h"
 
 namespace qal3py {
@@ -106,42 +108,42 @@ std::string path_of(py::handle path) {
 
 namespace {
 
-// The registry's mark of a slot that holds no function or operation.
-constexpr char kFreeHelp[] = "undefined";
-
-// The help text of a slot without its "name : " prefix.
-std::string help_text(const std::string& name, std::string help) {
-  const std::string prefix = name + " : ";
-  if (help.compare(0, prefix.size(), prefix) == 0) help.erase(0, prefix.size());
-  return help;
-}
-
 struct FreeTrigger {
   void operator()(qal3_user_case_trigger* t) const { QAL3_FREE_USER(t); }
 };
 
-py::list registry(char* (*name)(int), char* (*help)(int)) {
+static_assert(kRegistrySlots == qal3::trigger::kSlots, "the records take the registry's slots");
+
+py::list registry(bool function) {
   const py::module_ r = records();
   py::list out;
-  for (int slot = 0; slot < 32; ++slot) {
-    const std::string n = name(slot);
-    const std::string h = help_text(n, help(slot));
-    out.append(r.attr("RegistryEntry")(slot, to_py(n), to_py(h), h == kFreeHelp));
+  for (int slot = 0; slot < qal3::trigger::kSlots; ++slot) {
+    const bool free_slot = qal3::trigger::slot_free(slot, function);
+    const char* name = function ? qal3_get_function_string(slot) : qal3_get_operation_string(slot);
+    const char* help = function ? qal3_get_function_help(slot) : qal3_get_operation_help(slot);
+    out.append(r.attr("RegistryEntry")(slot, to_py(name), to_py(qal3::trigger::bare_help(help, name)), free_slot));
   }
   return out;
+}
+
+// The slot of the function registry (`function`) or the operation registry
+// named `name`, given to the field `field`: -1 when none is, ValueError when
+// the slot is free.
+int slot_named(std::string name, bool function, const char* field) {
+  const int slot = function ? qal3_get_function_index(&name[0]) : qal3_get_operation_index(&name[0]);
+  if (slot >= 0 && qal3::trigger::slot_free(slot, function))
+    throw py::value_error(std::string(field) + " '" + name + "' is a free registry slot (" + std::to_string(slot) +
+                          "): nothing is registered there");
+  return slot;
 }
 
 }  // namespace
 
 int slot_of(py::handle v, bool function, const char* registry, long long lo, long long hi) {
   if (PyUnicode_Check(v.ptr())) {
-    std::string name = text_of(v, registry);
-    const int slot = function ? qal3_get_function_index(&name[0]) : qal3_get_operation_index(&name[0]);
+    const std::string name = text_of(v, registry);
+    const int slot = slot_named(name, function, registry);
     if (slot < 0) throw py::value_error("no " + std::string(registry) + " named '" + name + "' in the registry");
-    const char* help = function ? qal3_get_function_help(slot) : qal3_get_operation_help(slot);
-    if (help_text(name, help) == kFreeHelp)
-      throw py::value_error(std::string(registry) + " '" + name + "' is a free registry slot (" +
-                            std::to_string(slot) + "): nothing is registered there");
     if (slot < lo || slot > hi)
       throw py::value_error(std::string(registry) + " must lie in " + std::to_string(lo) + ".." +
                             std::to_string(hi));
@@ -165,10 +167,13 @@ PYBIND11_MODULE(_core, m) {
   m.doc() = "Configuration documents and trigger replay of the QAL3 DAQ libraries";
 
   m.attr("__version__") = QAL3_VERSION;
-  m.def("functions", [] { return registry(qal3_get_function_string, qal3_get_function_help); },
+  py::tuple feature_types(static_cast<std::size_t>(FEATURE_TYPE_MAX));
+  for (int i = 0; i < FEATURE_TYPE_MAX; ++i) feature_types[i] = to_py(FeatureTags[i]);
+  m.attr("FEATURE_TYPES") = feature_types;
+  m.def("functions", [] { return registry(true); },
         "The 32 function slots of the trigger registry: RegistryEntry(slot, name, help, free); "
         "free slots hold no function.");
-  m.def("operations", [] { return registry(qal3_get_operation_string, qal3_get_operation_help); },
+  m.def("operations", [] { return registry(false); },
         "The 32 operation slots of the trigger registry, as functions() lists the function slots.");
   m.def("function_index", [](std::string name) { return qal3_get_function_index(&name[0]); },
         py::arg("name"), "Lowest function slot named `name`; -1 if none.");
@@ -178,6 +183,13 @@ PYBIND11_MODULE(_core, m) {
         "Name of function slot `slot`; \"UNKNOWN\" outside 0..31.");
   m.def("operation_name", [](int slot) { return to_py(qal3_get_operation_string(slot)); }, py::arg("slot"),
         "Name of operation slot `slot`; \"UNKNOWN\" outside 0..31.");
+  m.def("_refuse_free_slot",
+        [](py::handle name, bool function, const std::string& field) {
+          slot_named(text_of(name, field.c_str()), function, field.c_str());
+        },
+        py::arg("name"), py::arg("of_functions"), py::arg("field"),
+        "ValueError when `name`, given to `field`, names a free slot of the function registry (`of_functions`) or "
+        "of the operation registry.");
 
   bind_documents(m);
   bind_replay(m);

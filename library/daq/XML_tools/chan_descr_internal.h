@@ -8,6 +8,7 @@
 
 #include "parse_chan_descr.h"
 #include "pull_reader.h"
+#include "trigger_facts.h"
 
 namespace qal3 {
 namespace chan {
@@ -42,7 +43,7 @@ inline const char* tag(int row, int col = 0) { return tags[row][col]; }
 // The root element of the DAQvariables format, and the DAQ name written for
 // a description that has none.
 constexpr const char* kDaqRoot = "DAQvariables";
-constexpr const char* kUndefinedName = "!!!UNDEFINED!!!";
+using qal3::kUndefinedName;
 
 // Copies at most N - 1 bytes of `src` into `dst`, without splitting a UTF-8
 // character, and terminates it.

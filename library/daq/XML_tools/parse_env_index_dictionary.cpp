@@ -20,6 +20,7 @@
 #include "pull_reader.h"
 #include "messages.h"
 #include "text_field.h"
+#include "trigger_facts.h"
 #include "xml_output.h"
 
 namespace msg = qal3::messages;
@@ -240,7 +241,7 @@ void list_on_console(const Entry& e, int n) {
 template <class Entry>
 void text_line(qal3::output::File& file, const Entry& e) {
   std::string prop = qal3::text::one_line(prop_of(e));
-  if (prop.empty()) prop = "!!!UNDEFINED!!!";
+  if (prop.empty()) prop = qal3::kUndefinedName;
   file.printf("%d\t%s\t%s\t%s\n", e.index, prop.c_str(), float_text(e.data.env_ch_abs_delta).c_str(),
               float_text(e.data.env_ch_rel_delta).c_str());
 }

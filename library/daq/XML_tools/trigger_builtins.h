@@ -1,36 +1,25 @@
-// The built-in trigger functions and operations, as the registry lists them,
+// The built-in trigger functions and operations the registry starts with,
 // and the registry's slots as the evaluation reads them. Internal to
 // libQAL3USERTRIG.
 #ifndef QAL3_TRIGGER_BUILTINS_H
 #define QAL3_TRIGGER_BUILTINS_H
 
+#include <cstddef>
+
+#include "trigger_facts.h"
 #include "user_case_trigger.h"
 
 namespace qal3 {
 namespace trigger {
 
-// Slots of each of the two tables.
-constexpr int kSlots = 32;
-
-// Built-in functions (pt2Fun): false when a value was stored in the
-// record's fresult, true when there is none. func_placeholder fills the
-// free slots and never gives a value.
-bool func_min(void* data, qal3_user_case_trigger* usert);
-bool func_max(void* data, qal3_user_case_trigger* usert);
-bool func_mean(void* data, qal3_user_case_trigger* usert);
-bool func_rms(void* data, qal3_user_case_trigger* usert);
-bool func_std(void* data, qal3_user_case_trigger* usert);
-bool func_sum(void* data, qal3_user_case_trigger* usert);
-bool func_value(void* data, qal3_user_case_trigger* usert);
-bool func_p2p(void* data, qal3_user_case_trigger* usert);
-bool func_diffmin(void* data, qal3_user_case_trigger* usert);
-bool func_diffmax(void* data, qal3_user_case_trigger* usert);
-bool func_diffmean(void* data, qal3_user_case_trigger* usert);
-bool func_diffrms(void* data, qal3_user_case_trigger* usert);
-bool func_diffstd(void* data, qal3_user_case_trigger* usert);
-bool func_diffsum(void* data, qal3_user_case_trigger* usert);
-bool func_diffvalue(void* data, qal3_user_case_trigger* usert);
-bool func_diffp2p(void* data, qal3_user_case_trigger* usert);
+// Built-in function `slot` of kFunctions (a pt2Fun, as builtin_function<slot>):
+// false when a value was stored in the record's fresult, true when there is
+// none. func_placeholder fills the free slots and never gives a value.
+bool evaluate_builtin(void* data, qal3_user_case_trigger* usert, std::size_t slot);
+template <std::size_t Slot>
+bool builtin_function(void* data, qal3_user_case_trigger* usert) {
+  return evaluate_builtin(data, usert, Slot);
+}
 bool func_placeholder(void* data, qal3_user_case_trigger* usert);
 
 // Built-in operations (pt2Op): whether the result passes, given the limits

@@ -4,9 +4,10 @@
 // vector lanes. A sum of floats in double is exact as long as no partial sum
 // needs more than 53 bits of mantissa (true for ADC-like data); the order of
 // the additions then cannot change the result, so the lanes give exactly
-// what one running double sum gives. Extremes run in sixteen lanes of the
-// running rule, and settle_extreme maps the lane results back to the very
-// sample the sequential rule keeps.
+// what one double sum accumulated sample by sample gives. Extremes are kept
+// in sixteen lanes, each compared sample by sample as the evaluation
+// defines it, and settle_extreme maps the lane results back to the very
+// sample the one-by-one comparison keeps.
 //
 // Every vector loop is written once, as a template over the lane width,
 // with the compiler's vector types. The portable instances compile to
@@ -37,7 +38,7 @@ namespace {
 
 #define QAL3_INLINE inline __attribute__((always_inline))
 
-constexpr int kLanes = 16;  // running extremes kept per kind
+constexpr int kLanes = 16;  // extremes kept per kind, one per lane
 
 // Vectors of W floats and of W doubles.
 template <int W>
@@ -120,7 +121,7 @@ struct Plain {
 };
 
 template <int W>
-struct Square {  // squared in single precision, as the running rule does
+struct Square {  // squared in single precision, as the evaluation defines it
   QAL3_INLINE typename Lanes<W>::D operator()(const float* p) const {
     const typename Lanes<W>::F x = Lanes<W>::load(p);
     return Lanes<W>::widen(x * x);
@@ -174,8 +175,8 @@ QAL3_INLINE double sum_sq_dev(const float* p, int n, double mean) {
   return s + tail_sum_sq_dev(p, done, n, mean);
 }
 
-// Running extremes of p[0..done) in kLanes lanes, each started at p[0];
-// `done` is the largest multiple of kLanes not above n.
+// Extremes of p[0..done), compared sample by sample in kLanes lanes, each
+// started at p[0]; `done` is the largest multiple of kLanes not above n.
 struct LaneExtremes {
   float hi[kLanes];
   float lo[kLanes];
@@ -269,8 +270,9 @@ void lanes_extremes(const float* p, int n, LaneExtremes& out) {
   extreme_lanes<kHi, kLo>(p, n, out);
 }
 
-// The sample that a running extreme over p[0..n) keeps, p[0] not NaN, given
-// the lane results over p[0..done): the first sample equal to the extreme.
+// The sample that the one-by-one comparison over p[0..n) keeps, p[0] not
+// NaN, given the lane results over p[0..done): the first sample equal to
+// the extreme.
 // Only zero has two encodings that compare equal (+0, -0). Each lane keeps
 // the first zero of its own samples and the first zero overall is one of
 // those, so only lanes holding zeros of both signs leave the sign open; then
@@ -330,7 +332,7 @@ float lanes_p2p(const float* p, int n) {
 }
 
 // ---------------------------------------------------------------------------
-// Reductions over a window, as the running rules define them.
+// Reductions over a window, as the evaluation defines them sample by sample.
 
 // Calls f(sample) for every selected sample, in order. Index arithmetic in
 // 64 bits: first + k*step never wraps.
@@ -404,8 +406,6 @@ float window_p2p(const float* s, const Window& w) {
 
 }  // namespace
 
-int selected_count(const Window& w) { return (w.end - w.first - 1) / w.step + 1; }
-
 float reduce(const float* s, const Window& w, Reduction r) {
   switch (r) {
     case Reduction::value:
@@ -413,13 +413,13 @@ float reduce(const float* s, const Window& w, Reduction r) {
     case Reduction::sum:
       return static_cast<float>(window_sum(s, w));
     case Reduction::mean:
-      return static_cast<float>(window_sum(s, w)) / static_cast<float>(selected_count(w));
+      return static_cast<float>(window_sum(s, w)) / static_cast<float>(w.count());
     case Reduction::rms: {
-      const double n = selected_count(w);
+      const double n = w.count();
       return static_cast<float>(std::sqrt(window_sum_squares(s, w) / n));
     }
     case Reduction::std: {
-      const double n = selected_count(w);
+      const double n = w.count();
       const double mean = window_sum(s, w) / n;
       return static_cast<float>(std::sqrt(window_sum_sq_dev(s, w, mean) / n));
     }

@@ -9,14 +9,11 @@
 namespace qal3 {
 namespace trigger {
 
-// Number of samples the window selects.
-int selected_count(const Window& w);
-
 enum class Reduction { min, max, mean, rms, std, sum, value, p2p };
 
 // The reduction `r` of the selected samples of `samples`, exactly as the
-// running rules give it: sums accumulate in double precision in sample
-// order; RMS squares each sample in single precision; STD takes the mean
+// evaluation defines it sample by sample: sums accumulate in double
+// precision in sample order; RMS squares each sample in single precision; STD takes the mean
 // first; MIN and MAX keep the first sample not passed by a later one (a
 // NaN first sample is kept); P2P is |max - min|. Vectorised paths, chosen
 // at run time, give bit-identical results. `samples` must hold `w.end`

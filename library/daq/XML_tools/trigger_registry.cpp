@@ -1,232 +1,112 @@
 // The trigger registry: the function and operation slots, their names and
 // help texts, and the exported functions that read and change them.
+#include <array>
 #include <cstring>
+#include <iterator>
 #include <string>
 #include <utility>
 
 #include "trigger_builtins.h"
+#include "trigger_facts.h"
 #include "user_case_trigger.h"
 
 namespace {
 
-using namespace qal3::trigger;  // the built-ins and kSlots
+using namespace qal3::trigger;  // the built-ins and their facts
 
 const char kUnknown[] = "UNKNOWN";
-const char kFreeHelp[] = "undefined";
-
-// Name and help text of one slot. The registry keeps the pointers it is
-// given; the initial entries point at string literals that are never written.
-using NameHelp = std::pair<char*, char*>;
 
 constexpr char* text(const char* s) { return const_cast<char*>(s); }
 
 // ---------------------------------------------------------------------------
-// The registry tables.
+// The registry tables: the built-ins of trigger_facts.h, then free slots.
 
-pt2Fun pfunctions[kSlots] = {
-    func_min,
-    func_max,
-    func_mean,
-    func_rms,
-    func_std,
-    func_sum,
-    func_value,
-    func_p2p,
-    func_diffmin,
-    func_diffmax,
-    func_diffmean,
-    func_diffrms,
-    func_diffstd,
-    func_diffsum,
-    func_diffvalue,
-    func_diffp2p,
-    func_placeholder,
-    func_placeholder,
-    func_placeholder,
-    func_placeholder,
-    func_placeholder,
-    func_placeholder,
-    func_placeholder,
-    func_placeholder,
-    func_placeholder,
-    func_placeholder,
-    func_placeholder,
-    func_placeholder,
-    func_placeholder,
-    func_placeholder,
-    func_placeholder,
-    func_placeholder,
+// A slot's name and help text. The registry keeps the pointers it is given;
+// the initial entries point at string literals that are never written.
+struct NameHelp {
+  char* name;
+  char* help;
 };
 
-pt2Op poperations[kSlots] = {
-    oper_gt,
-    oper_gte,
-    oper_eq,
-    oper_lte,
-    oper_lt,
-    oper_inside,
-    oper_inside_incl,
-    oper_outside,
-    oper_outside_incl,
-    oper_and_mask,
-    oper_true,
-    oper_false,
-    oper_bits,
-    oper_placeholder,
-    oper_placeholder,
-    oper_placeholder,
-    oper_placeholder,
-    oper_placeholder,
-    oper_placeholder,
-    oper_placeholder,
-    oper_placeholder,
-    oper_placeholder,
-    oper_placeholder,
-    oper_placeholder,
-    oper_placeholder,
-    oper_placeholder,
-    oper_placeholder,
-    oper_placeholder,
-    oper_placeholder,
-    oper_placeholder,
-    oper_placeholder,
-    oper_placeholder,
-};
+constexpr const char* kFreeFunctionNames[] = {"FUNC16", "FUNC17", "FUNC18", "FUNC19", "FUNC20", "FUNC21",
+                                              "FUNC22", "FUNC23", "FUNC24", "FUNC25", "FUNC26", "FUNC27",
+                                              "FUNC28", "FUNC29", "FUNC30", "FUNC31"};
+constexpr const char* kFreeOperationNames[] = {"OP13", "OP14", "OP15", "OP16", "OP17", "OP18", "OP19",
+                                               "OP20", "OP21", "OP22", "OP23", "OP24", "OP25", "OP26",
+                                               "OP27", "OP28", "OP29", "OP30", "OP31"};
 
-NameHelp functions[kSlots] = {
-    {text("MIN"),
-     text("minimum value  in a spectrum/image  parameters 0:start(usec)[x0] 1:end(usec)[y0] 2:incr(samples)[x half size] 3:[y half size] 4:[form of ROI]")},
-    {text("MAX"),
-     text("maximum value  in a spectrum/image  parameters 0:start(usec)[x0] 1:end(usec)[y0] 2:incr(samples)[x half size] 3:[y half size] 4:[form of ROI]")},
-    {text("MEAN"),
-     text("mean value    in a spectrum/image   parameters 0:start(usec)[x0] 1:end(usec)[y0] 2:incr(samples)[x half size] 3:[y half size] 4:[form of ROI]")},
-    {text("RMS"),
-     text("root mean square  in a spectrum/image  parameters 0:start(usec)[x0] 1:end(usec)[y0] 2:incr(samples)[x half size] 3:[y half size] 4:[form of ROI]")},
-    {text("STD"),
-     text("standard deviation in a spectrum/image parameters 0:start(usec)[x0] 1:end(usec)[y0] 2:incr(samples)[x half size] 3:[y half size] 4:[form of ROI]")},
-    {text("SUM"),
-     text("sum of values  in a spectrum/image  parameters 0:start(usec)[x0] 1:end(usec)[y0] 2:incr(samples)[x half size] 3:[y half size] 4:[form of ROI]")},
-    {text("VALUE"),
-     text("value in a selected position parameters 0:position(usec)[x0]  1:[y0]  none in case of slow channel")},
-    {text("P2P"),
-     text("peak to peak difference in a spectrum/image parameters 0:start(usec)[x0] 1:end(usec)[y0] 2:incr(samples)[x half size] 3:[y half size] 4:[form of ROI]")},
-    {text("DIFFMIN"),
-     text("difference of minimum value with previous event in a spectrum/image  parameters 0:start(usec)[x0] 1:end(usec)[y0] 2:incr(samples)[x half size] 3:[y half size] 4:[form of ROI]")},
-    {text("DIFFMAX"),
-     text("difference maximum value with previous event in a spectrum/image  parameters 0:start(usec)[x0] 1:end(usec)[y0] 2:incr(samples)[x half size] 3:[y half size] 4:[form of ROI]")},
-    {text("DIFFMEAN"),
-     text("difference of mean value with previous event in a spectrum/image   parameters 0:start(usec)[x0] 1:end(usec)[y0] 2:incr(samples)[x half size] 3:[y half size] 4:[form of ROI]")},
-    {text("DIFFRMS"),
-     text("difference of root mean square with previous event in a spectrum/image  parameters 0:start(usec)[x0] 1:end(usec)[y0] 2:incr(samples)[x half size] 3:[y half size] 4:[form of ROI]")},
-    {text("DIFFSTD"),
-     text("difference of root standard deviation with previous event in a spectrum/image parameters 0:start(usec)[x0] 1:end(usec)[y0] 2:incr(samples)[x half size] 3:[y half size] 4:[form of ROI]")},
-    {text("DIFFSUM"),
-     text("difference of sum of values with previous event in a spectrum/image  parameters 0:start(usec)[x0] 1:end(usec)[y0] 2:incr(samples)[x half size] 3:[y half size] 4:[form of ROI]")},
-    {text("DIFFVALUE"),
-     text("difference of value in a selected position  with previous event parameters 0:position(usec)[x0]  1:[y0]  none in case of slow channel")},
-    {text("DIFFP2P"),
-     text("difference of peak to peak with previous event in a spectrum/image parameters 0:start(usec)[x0] 1:end(usec)[y0] 2:incr(samples)[x half size] 3:[y half size] 4:[form of ROI]")},
-    {text("FUNC16"),
-     text("undefined")},
-    {text("FUNC17"),
-     text("undefined")},
-    {text("FUNC18"),
-     text("undefined")},
-    {text("FUNC19"),
-     text("undefined")},
-    {text("FUNC20"),
-     text("undefined")},
-    {text("FUNC21"),
-     text("undefined")},
-    {text("FUNC22"),
-     text("undefined")},
-    {text("FUNC23"),
-     text("undefined")},
-    {text("FUNC24"),
-     text("undefined")},
-    {text("FUNC25"),
-     text("undefined")},
-    {text("FUNC26"),
-     text("undefined")},
-    {text("FUNC27"),
-     text("undefined")},
-    {text("FUNC28"),
-     text("undefined")},
-    {text("FUNC29"),
-     text("undefined")},
-    {text("FUNC30"),
-     text("undefined")},
-    {text("FUNC31"),
-     text("undefined")},
-};
+using Table = std::array<NameHelp, kSlots>;
 
-NameHelp operations[kSlots] = {
-    {text("GT"), text("result >  Upper Limit (UL)")},
-    {text("GTE"), text("result >=  Upper Limit (UL)")},
-    {text("EQ"), text("result == Low Limit (LL)")},
-    {text("LTE"), text("result <= Low Limit (LL)")},
-    {text("LT"), text("result <   Low Limit (LL)")},
-    {text("INSIDE"), text("Low Limit (LL) < result < Upper Limit (UL)")},
-    {text("INSIDEWITHLIMITS"), text("Low Limit (LL) <= result <= Upper Limit (UL)")},
-    {text("OUTSIDE"), text("Low Limit (LL) > result  OR result > Upper Limit (UL)")},
-    {text("OUTSIDEWITHLIMITS"), text("Low Limit (LL) >= result OR >= Upper Limit (UL)")},
-    {text("AND"), text("((result & bitmask) == bitmask) - all bits present")},
-    {text("TRUE"), text("always TRUE")},
-    {text("FALSE"), text("always FALSE")},
-    {text("BITS"), text("(result & bitmask) - at least one bit present")},
-    {text("OP13"), text("undefined")},
-    {text("OP14"), text("undefined")},
-    {text("OP15"), text("undefined")},
-    {text("OP16"), text("undefined")},
-    {text("OP17"), text("undefined")},
-    {text("OP18"), text("undefined")},
-    {text("OP19"), text("undefined")},
-    {text("OP20"), text("undefined")},
-    {text("OP21"), text("undefined")},
-    {text("OP22"), text("undefined")},
-    {text("OP23"), text("undefined")},
-    {text("OP24"), text("undefined")},
-    {text("OP25"), text("undefined")},
-    {text("OP26"), text("undefined")},
-    {text("OP27"), text("undefined")},
-    {text("OP28"), text("undefined")},
-    {text("OP29"), text("undefined")},
-    {text("OP30"), text("undefined")},
-    {text("OP31"), text("undefined")},
-};
+template <class Builtin, std::size_t N, std::size_t F>
+constexpr Table initial_names(const Builtin (&builtins)[N], const char* const (&free)[F]) {
+  static_assert(N + F == kSlots, "every slot has a name");
+  Table t{};
+  for (std::size_t i = 0; i < N; ++i) t[i] = {text(builtins[i].name), text(builtins[i].help)};
+  for (std::size_t i = 0; i < F; ++i) t[N + i] = {text(free[i]), text(kFreeHelp)};
+  return t;
+}
+
+template <std::size_t... Slot>
+constexpr std::array<pt2Fun, kSlots> initial_functions(std::index_sequence<Slot...>) {
+  std::array<pt2Fun, kSlots> t{builtin_function<Slot>...};
+  for (std::size_t i = sizeof...(Slot); i < kSlots; ++i) t[i] = func_placeholder;
+  return t;
+}
+
+constexpr std::array<pt2Op, kSlots> initial_operations() {
+  constexpr pt2Op builtins[] = {oper_gt,      oper_gte,         oper_eq,      oper_lte,          oper_lt,
+                                oper_inside,  oper_inside_incl, oper_outside, oper_outside_incl, oper_and_mask,
+                                oper_true,    oper_false,       oper_bits};
+  static_assert(std::size(builtins) == std::size(kOperations), "one implementation per built-in operation");
+  std::array<pt2Op, kSlots> t{};
+  for (std::size_t i = 0; i < kSlots; ++i) t[i] = i < std::size(builtins) ? builtins[i] : oper_placeholder;
+  return t;
+}
+
+// Copies of constant tables, so that the registry starts filled before any
+// code runs.
+constexpr auto kInitialPfunctions = initial_functions(std::make_index_sequence<std::size(kFunctions)>());
+constexpr auto kInitialPoperations = initial_operations();
+constexpr Table kInitialFunctions = initial_names(kFunctions, kFreeFunctionNames);
+constexpr Table kInitialOperations = initial_names(kOperations, kFreeOperationNames);
+
+std::array<pt2Fun, kSlots> pfunctions = kInitialPfunctions;
+std::array<pt2Op, kSlots> poperations = kInitialPoperations;
+Table functions = kInitialFunctions;
+Table operations = kInitialOperations;
 
 // ---------------------------------------------------------------------------
 // Registry helpers shared by the function and operation sides.
 
 bool in_range(int indx) { return indx >= 0 && indx < kSlots; }
 
-char* slot_name(const NameHelp* table, int indx) {
-  if (!in_range(indx) || !table[indx].first) return text(kUnknown);
-  return table[indx].first;
+char* slot_name(const Table& table, int indx) {
+  if (!in_range(indx) || !table[indx].name) return text(kUnknown);
+  return table[indx].name;
 }
 
-char* slot_help(const NameHelp* table, int indx, std::string& buffer) {
+char* slot_help(const Table& table, int indx, std::string& buffer) {
   if (!in_range(indx)) return text(kUnknown);
-  const char* name = table[indx].first ? table[indx].first : "";
-  const char* help = table[indx].second ? table[indx].second : "";
+  const char* name = table[indx].name ? table[indx].name : "";
+  const char* help = table[indx].help ? table[indx].help : "";
   try {
-    buffer.assign(name).append(" : ").append(help);
+    buffer.assign(name).append(kHelpSeparator).append(help);
   } catch (...) {
     return text(name);  // no memory to compose: the name alone
   }
   return &buffer[0];
 }
 
-int slot_index(const NameHelp* table, const char* name) {
+int slot_index(const Table& table, const char* name) {
   if (!name) return -1;
   for (int i = 0; i < kSlots; ++i)
-    if (table[i].first && std::strcmp(table[i].first, name) == 0) return i;
+    if (table[i].name && std::strcmp(table[i].name, name) == 0) return i;
   return -1;
 }
 
-int free_slot(const NameHelp* table) {
+int free_slot(const Table& table) {
   for (int i = 0; i < kSlots; ++i)
-    if (table[i].second && std::strcmp(table[i].second, kFreeHelp) == 0) return i;
+    if (is_free_help(table[i].help)) return i;
   return -1;
 }
 
@@ -265,14 +145,14 @@ int qal3_get_operation_index(char* op) { return slot_index(operations, op); }
 int qal3_change_user_function(pt2Fun pt, int indx, char* name, char* description) {
   if (!in_range(indx)) return -1;
   pfunctions[indx] = pt;
-  functions[indx] = NameHelp(name, description);
+  functions[indx] = NameHelp{name, description};
   return indx;
 }
 
 int qal3_change_user_operation(pt2Op pt, int indx, char* name, char* description) {
   if (!in_range(indx)) return -1;
   poperations[indx] = pt;
-  operations[indx] = NameHelp(name, description);
+  operations[indx] = NameHelp{name, description};
   return indx;
 }
 

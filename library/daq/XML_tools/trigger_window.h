@@ -17,6 +17,8 @@ struct Window {
   int first = 0;
   int end = 0;
   int step = 1;
+  // Number of samples selected (of a window that is not empty).
+  int count() const { return (end - first - 1) / step + 1; }
 };
 
 // float -> int, truncating toward zero; out-of-range values saturate and NaN

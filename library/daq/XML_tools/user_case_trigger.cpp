@@ -14,11 +14,13 @@
 #include <cstdlib>
 #include <cstring>
 #include <iostream>
+#include <iterator>
 #include <string>
 
 #include "boundary.h"
 #include "event_util.h"
 #include "trigger_builtins.h"
+#include "trigger_facts.h"
 #include "trigger_reductions.h"
 #include "trigger_window.h"
 #include "messages.h"
@@ -67,8 +69,9 @@ namespace {
 // ---------------------------------------------------------------------------
 // Messages.
 
-// The evaluation's historic flush of every output stream, kept for the
-// default output; with a sink the caller's streams are left alone.
+// With the default output, the evaluation flushes every output stream after
+// each of its lines and after a slow channel's dictionary lookup; with a
+// sink the caller's streams are left alone.
 void flush_all_output() {
   if (msg::sink_in_force()) return;
   std::fflush(nullptr);
@@ -91,9 +94,11 @@ __attribute__((format(printf, 1, 2))) void evaluation_message(const char* fmt, .
 // The external environment dictionary (qal3_user_trigger_set_ext_env_dictionary).
 char* ext_dict_copy = nullptr;
 
-const char* function_label(Reduction r) { return r == Reduction::max ? "func_max" : "func_min"; }
+// The prefix of the evaluation's messages: "func_max" for MAX and DIFFMAX,
+// "func_min" for every other function.
+const char* message_prefix(Reduction r) { return r == Reduction::max ? "func_max" : "func_min"; }
 
-bool spectrum_value(qal3_serv_block_subhead_2010* sh, qal3_user_case_trigger* usert, Reduction r,
+bool spectrum_value(qal3_serv_block_subhead_2010* sh, qal3_user_case_trigger* usert, Reduction r, Reads reads,
                     float& value) {
   const float* samples = get_pointer_to_data_2010(sh, usert->subchannel);
   if (!samples) return false;
@@ -107,7 +112,7 @@ bool spectrum_value(qal3_serv_block_subhead_2010* sh, qal3_user_case_trigger* us
                                           &stat, usert->subchannel) != 0)
     return false;
   Window w;
-  if (!select_window(usert->fparam, start, inc, ndata, r == Reduction::value, w)) return false;
+  if (!select_window(usert->fparam, start, inc, ndata, reads == Reads::position, w)) return false;
   value = reduce(samples, w, r);
   return true;
 }
@@ -121,7 +126,7 @@ bool slow_value(qal3_serv_block_subhead_2010* sh, qal3_user_case_trigger* usert,
   }
   const bool needs_dictionary = (r == Reduction::min || r == Reduction::max);
   if (needs_dictionary && !ext_dict_copy) {
-    evaluation_message("%s: No ext env dictionary set\n", function_label(r));
+    evaluation_message("%s: No ext env dictionary set\n", message_prefix(r));
     return false;
   }
   qal3_env_data_block_2010* env = nullptr;
@@ -133,7 +138,7 @@ bool slow_value(qal3_serv_block_subhead_2010* sh, qal3_user_case_trigger* usert,
 }
 
 // Finds the trigger's value in the block; false when there is none.
-bool block_value(qal3_serv_block_subhead_2010* sh, qal3_user_case_trigger* usert, Reduction r,
+bool block_value(qal3_serv_block_subhead_2010* sh, qal3_user_case_trigger* usert, Reduction r, Reads reads,
                  float& value) {
   switch (get_data_structure_type(sh->dtype)) {
     case QAL3_DATA_NAMVAL: {
@@ -152,9 +157,9 @@ bool block_value(qal3_serv_block_subhead_2010* sh, qal3_user_case_trigger* usert
       return slow_value(sh, usert, r, value);
     case QAL3_DATA_SPECTRUM:
     case QAL3_DATA_GSPECTRUM:
-      return spectrum_value(sh, usert, r, value);
+      return spectrum_value(sh, usert, r, reads, value);
     default:
-      evaluation_message("%s: unknown data structure type\n", function_label(r));
+      evaluation_message("%s: unknown data structure type\n", message_prefix(r));
       return false;
   }
 }
@@ -197,19 +202,21 @@ bool store_result(qal3_user_case_trigger* usert, float value) {
 }
 
 // Returns false on success, true on failure (the pt2Fun convention).
-bool base_function(void* data, qal3_user_case_trigger* usert, Reduction r) {
+bool base_function(void* data, qal3_user_case_trigger* usert, Reduction r, Reads reads) {
   if (!data || !usert) return true;
   float value = 0.0f;
-  if (!block_value(static_cast<qal3_serv_block_subhead_2010*>(data), usert, r, value)) return true;
+  if (!block_value(static_cast<qal3_serv_block_subhead_2010*>(data), usert, r, reads, value)) return true;
   if (r == Reduction::sum) print_here_data(value);
   return !store_result(usert, value);
 }
 
 // The base function, then the change since the last event in which the base
-// function succeeded; the first success only records the raw value.
-bool diff_function(void* data, qal3_user_case_trigger* usert, Reduction r, bool previous_minus_current) {
+// function succeeded; the first success only records the raw value. The
+// change is this event's value minus the last one, but for DIFFSUM: the
+// last sum minus this event's.
+bool diff_function(void* data, qal3_user_case_trigger* usert, Reduction r, Reads reads) {
   if (!data || !usert) return true;
-  if (base_function(data, usert, r)) return true;
+  if (base_function(data, usert, r, reads)) return true;
   const float cur = *usert->fresult;
   if (!usert->fprevresult) {
     float* prev = static_cast<float*>(std::malloc(sizeof(float)));
@@ -220,47 +227,25 @@ bool diff_function(void* data, qal3_user_case_trigger* usert, Reduction r, bool 
   }
   const float prev = *usert->fprevresult;
   *usert->fprevresult = cur;
-  *usert->fresult = previous_minus_current ? prev - cur : cur - prev;
+  *usert->fresult = r == Reduction::sum ? prev - cur : cur - prev;
   return false;
 }
+
+// The reduction of each built-in function, in the order of kFunctions.
+constexpr Reduction kReductions[] = {Reduction::min, Reduction::max, Reduction::mean,  Reduction::rms,
+                                     Reduction::std, Reduction::sum, Reduction::value, Reduction::p2p,
+                                     Reduction::min, Reduction::max, Reduction::mean,  Reduction::rms,
+                                     Reduction::std, Reduction::sum, Reduction::value, Reduction::p2p};
+static_assert(std::size(kReductions) == std::size(kFunctions), "one reduction per built-in function");
 
 }  // namespace
 
 // ---------------------------------------------------------------------------
 // Built-in functions.
 
-bool func_min(void* d, qal3_user_case_trigger* u) { return base_function(d, u, Reduction::min); }
-bool func_max(void* d, qal3_user_case_trigger* u) { return base_function(d, u, Reduction::max); }
-bool func_mean(void* d, qal3_user_case_trigger* u) { return base_function(d, u, Reduction::mean); }
-bool func_rms(void* d, qal3_user_case_trigger* u) { return base_function(d, u, Reduction::rms); }
-bool func_std(void* d, qal3_user_case_trigger* u) { return base_function(d, u, Reduction::std); }
-bool func_sum(void* d, qal3_user_case_trigger* u) { return base_function(d, u, Reduction::sum); }
-bool func_value(void* d, qal3_user_case_trigger* u) { return base_function(d, u, Reduction::value); }
-bool func_p2p(void* d, qal3_user_case_trigger* u) { return base_function(d, u, Reduction::p2p); }
-
-bool func_diffmin(void* d, qal3_user_case_trigger* u) {
-  return diff_function(d, u, Reduction::min, false);
-}
-bool func_diffmax(void* d, qal3_user_case_trigger* u) {
-  return diff_function(d, u, Reduction::max, false);
-}
-bool func_diffmean(void* d, qal3_user_case_trigger* u) {
-  return diff_function(d, u, Reduction::mean, false);
-}
-bool func_diffrms(void* d, qal3_user_case_trigger* u) {
-  return diff_function(d, u, Reduction::rms, false);
-}
-bool func_diffstd(void* d, qal3_user_case_trigger* u) {
-  return diff_function(d, u, Reduction::std, false);
-}
-bool func_diffsum(void* d, qal3_user_case_trigger* u) {
-  return diff_function(d, u, Reduction::sum, true);
-}
-bool func_diffvalue(void* d, qal3_user_case_trigger* u) {
-  return diff_function(d, u, Reduction::value, false);
-}
-bool func_diffp2p(void* d, qal3_user_case_trigger* u) {
-  return diff_function(d, u, Reduction::p2p, false);
+bool evaluate_builtin(void* d, qal3_user_case_trigger* u, std::size_t slot) {
+  const BuiltinFunction& f = kFunctions[slot];
+  return f.diff ? diff_function(d, u, kReductions[slot], f.reads) : base_function(d, u, kReductions[slot], f.reads);
 }
 
 // Free function slots: nothing to compute, so the trigger never fires.

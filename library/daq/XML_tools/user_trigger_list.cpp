@@ -19,6 +19,7 @@
 #include "messages.h"
 #include "text_field.h"
 #include "pull_reader.h"
+#include "trigger_facts.h"
 #include "trigger_parameters.h"
 #include "user_case_trigger.h"
 #include "xml_output.h"
@@ -205,8 +206,8 @@ class TriggerListBuilder {
       return false;
     }
     r->subchannel = 0;
-    r->function = 2;   // MEAN
-    r->operation = 0;  // GT
+    r->function = qal3::trigger::kDefaultFunction;
+    r->operation = qal3::trigger::kDefaultOperation;
     r->time = std::time(nullptr);
     current_ = std::move(r);
     return true;
