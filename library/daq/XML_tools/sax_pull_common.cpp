@@ -3,7 +3,6 @@
 #include "sax_pull_common.h"
 
 #include <xercesc/sax/HandlerBase.hpp>
-#include <xercesc/util/OutOfMemoryException.hpp>
 
 #include <cstdio>
 #include <memory>
@@ -76,10 +75,6 @@ bool start_with(const xercesc::Locator* locator, First&& first, QAL3PullHandler&
   } catch (const xercesc::XMLException& e) {
     handler.finishStep();
     report_exception_text("\nError during parsing memory stream:\n", e.getMessage());
-    return true;
-  } catch (const xercesc::OutOfMemoryException&) {
-    handler.finishStep();
-    report_exception_text("\nError during parsing memory stream:\n", nullptr);
     return true;
   } catch (...) {
     handler.finishStep();
