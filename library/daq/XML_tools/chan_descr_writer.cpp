@@ -284,14 +284,7 @@ int dump_chan_desr(std::vector<chan_descr_2010*>* chdscr_list, char* file_name, 
 }
 
 int dump_chan_desr_from_xml(char* xml, char* file_name, int mode, int format, int fd) {
-  std::vector<chan_descr_2010*> list;
-  const int r = parse_descr_list_read(xml, &list, true, false);
-  if (r != 0) {
-    msg::print(msg::out, msg::error, msg::flush, "Failed to parse CHANDESCR list\n");
-    clean_chan_desr_list(&list);
-    return 3;
-  }
-  const int result = dump_chan_desr(&list, file_name, mode, format, fd, nullptr, nullptr);
-  clean_chan_desr_list(&list);
-  return result;
+  return qal3::output::rewrite<chan_descr_2010>(
+      [&](auto* list) { return parse_descr_list_read(xml, list, true, false); }, "Failed to parse CHANDESCR list\n",
+      [&](auto* list) { return dump_chan_desr(list, file_name, mode, format, fd, nullptr, nullptr); });
 }

@@ -46,18 +46,6 @@ std::string prop_of(const Entry& e) {
   return std::string(e.data.env_prop, strnlen(e.data.env_prop, sizeof e.data.env_prop));
 }
 
-// Frees the entries of a list that this file made for its own use.
-template <class Entry>
-struct OwnedList {
-  std::vector<Entry*> items;
-  OwnedList() = default;
-  OwnedList(const OwnedList&) = delete;
-  OwnedList& operator=(const OwnedList&) = delete;
-  ~OwnedList() {
-    for (Entry* e : items) std::free(e);
-  }
-};
-
 // An entry's lines go out in one piece, so that entries printed by several
 // threads at once stay whole. The deltas are shown as a stream shows a
 // float (six significant digits, no trailing zeros).
@@ -138,12 +126,10 @@ int write_dictionary(std::vector<Entry*>* list, const char* file_name, int mode,
 
 template <class Entry>
 int convert_dictionary(char* xml, char* file_name, int mode, int fd) {
-  OwnedList<Entry> own;
-  if (qal3::records::Description<Entry>::read(xml, &own.items) != 0) {
-    msg::say("Failed to parse ENV INDEX DICT list\n");
-    return 3;
-  }
-  return write_dictionary(&own.items, file_name, mode, fd, nullptr);
+  return qal3::output::rewrite<Entry>(
+      [&](auto* list) { return qal3::records::Description<Entry>::read(xml, list); },
+      "Failed to parse ENV INDEX DICT list\n",
+      [&](auto* list) { return write_dictionary(list, file_name, mode, fd, nullptr); });
 }
 
 }  // namespace

@@ -189,13 +189,7 @@ int dump_user_trigger_list(std::vector<qal3_user_case_trigger*>* list, char* fil
 }
 
 int dump_user_triggers(char* xml, char* file_name, int mode, int fd) {
-  std::vector<qal3_user_case_trigger*> list;
-  if (parse_trigger_list_read(xml, &list)) {
-    for (qal3_user_case_trigger* t : list) QAL3_FREE_USER(t);
-    msg::say("Failed to parse USER TRIGGER list\n");
-    return 3;
-  }
-  const int rc = dump_user_trigger_list(&list, file_name, mode, fd, nullptr);
-  for (qal3_user_case_trigger* t : list) QAL3_FREE_USER(t);
-  return rc;
+  return qal3::output::rewrite<qal3_user_case_trigger>(
+      [&](auto* list) { return parse_trigger_list_read(xml, list); }, "Failed to parse USER TRIGGER list\n",
+      [&](auto* list) { return dump_user_trigger_list(list, file_name, mode, fd, nullptr); });
 }

@@ -13,10 +13,12 @@
 #include <cstdio>
 #include <cstring>
 #include <string>
+#include <vector>
 
 #include "attr_tags_functions.h"
 #include "boundary.h"
 #include "messages.h"
+#include "record_fields.h"
 
 namespace qal3 {
 namespace output {
@@ -37,10 +39,6 @@ inline bool write_all(int fd, const char* data, std::size_t len) {
     len -= static_cast<std::size_t>(n);
   }
   return true;
-}
-
-inline bool write_all(int fd, const std::string& text) {
-  return write_all(fd, text.data(), text.size());
 }
 
 // An output file opened for writing ("w"), closed on destruction. Writes
@@ -145,7 +143,7 @@ class Destination {
   // failure has been reported.
   bool deliver(const std::string& doc, Text text) {
     file_.put(doc);
-    if (fd_ != -1 && !write_all(fd_, doc)) {
+    if (fd_ != -1 && !write_all(fd_, doc.data(), doc.size())) {
       messages::say(messages_.write_failed);
       return false;
     }
@@ -191,7 +189,7 @@ class Destination {
     if (!name_) return true;
     if (!file_.close()) {
       if (messages_.close_failed) {
-        messages::deliver(messages::out, messages::error, messages::flush, format_name(messages_.close_failed));
+        messages::print(messages::out, messages::error, messages::flush, messages_.close_failed, name_);
       } else {
         messages::say(messages_.write_failed);
       }
@@ -209,14 +207,6 @@ class Destination {
     messages::print(messages::err, messages::error, messages::keep, "%s: %s\n", what, reason);
   }
 
-  // The close-failure line: `format` with the file's name for its "%s".
-  std::string format_name(const char* format) const {
-    const std::string f = format;
-    const std::size_t at = f.find("%s");
-    if (at == std::string::npos) return f;
-    return f.substr(0, at) + name_ + f.substr(at + 2);
-  }
-
   void announce(const char* what) const {
     if (!messages_.announces_file) return;
     messages::print(messages::out, messages::info, messages::flush, "%s  file: '%s' has been %s\n", messages_.writer,
@@ -229,6 +219,22 @@ class Destination {
   Messages messages_;
   File file_;
 };
+
+// Writes the records of type R that `read(&list)` takes from a document
+// (nonzero: it does not read) with `write(&list)`, and releases them. 3
+// after the line `failed` when the document does not read.
+template <class R, class Read, class Write>
+int rewrite(Read&& read, const char* failed, Write&& write) {
+  struct Owned {
+    std::vector<R*> list;
+    ~Owned() { records::Description<R>::clean(&list); }
+  } owned;
+  if (read(&owned.list)) {
+    messages::say(failed);
+    return 3;
+  }
+  return write(&owned.list);
+}
 
 }  // namespace output
 }  // namespace qal3
