@@ -1,7 +1,6 @@
 // Environment index dictionary writers of both layouts, written once over
 // the entry type; EntryLayout holds the writer's names in messages.
 #include <cstdio>
-#include <cstdlib>
 #include <cstring>
 
 #include "boundary.h"

@@ -17,6 +17,8 @@ namespace pull {
 
 namespace {
 
+constexpr const char* kParseError = "\nError during parsing memory stream:\n";
+
 // "<intro>Exception message is:  \n<message>\n" on standard error; to a
 // sink, one parser error: the message (or the intro's words without one).
 void report_exception_text(const char* intro, const XMLCh* message) {
@@ -69,17 +71,18 @@ namespace {
 // Runs first() (the parser's parseFirst) and reports how it went.
 template <class First>
 bool start_with(const xercesc::Locator* locator, First&& first, QAL3PullHandler& handler) {
+  const auto failed = [&handler](const XMLCh* message) {
+    handler.finishStep();
+    report_exception_text(kParseError, message);
+    return true;
+  };
   bool started = false;
   try {
     started = first();
   } catch (const xercesc::XMLException& e) {
-    handler.finishStep();
-    report_exception_text("\nError during parsing memory stream:\n", e.getMessage());
-    return true;
+    return failed(e.getMessage());
   } catch (...) {
-    handler.finishStep();
-    report_exception_text("\nError during parsing memory stream:\n", nullptr);
-    return true;
+    return failed(nullptr);
   }
   handler.finishStep();
   if (!started) {
@@ -124,7 +127,7 @@ bool start(xercesc::SAXParser& parser, const char* path, xercesc::XMLPScanToken&
 }
 
 bool next_failed(QAL3PullHandler& handler, const XMLCh* message) {
-  report_exception_text("\nError during parsing memory stream:\n", message);
+  report_exception_text(kParseError, message);
   handler.countError();
   return false;
 }
