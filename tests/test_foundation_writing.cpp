@@ -78,9 +78,9 @@ TEST(Writing, EscapedTextReadsBackUnchanged) {
   EXPECT_EQ(xml_escaped("<&>\""), "&lt;&amp;&gt;&quot;");
 }
 
-// Found by fuzzing: the parsers hand out UTF-8 while the documents declare
-// ISO-8859-1, so non-ASCII text went out as raw UTF-8 bytes and read back as
-// other characters. Every non-ASCII character now goes out as a reference.
+// The parsers hand out UTF-8 while the documents declare ISO-8859-1: every
+// non-ASCII character goes out as a character reference, so that it reads
+// back as the same character.
 TEST(Writing, NonAsciiTextGoesOutAsCharacterReferences) {
   EXPECT_EQ(xml_escaped("caf\xc3\xa9 \xe2\x82\xac \xf0\x9f\x98\x80"), "caf&#233; &#8364; &#128512;");
   // Bytes that start no valid UTF-8 sequence (ISO-8859-1 text, an overlong

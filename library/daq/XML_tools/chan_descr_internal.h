@@ -3,11 +3,7 @@
 #ifndef QAL3_CHAN_DESCR_INTERNAL_H
 #define QAL3_CHAN_DESCR_INTERNAL_H
 
-#include <cstddef>
-#include <cstring>
-
 #include "parse_chan_descr.h"
-#include "pull_reader.h"
 #include "trigger_facts.h"
 
 namespace qal3 {
@@ -44,15 +40,6 @@ inline const char* tag(int row, int col = 0) { return tags[row][col]; }
 // a description that has none.
 constexpr const char* kDaqRoot = "DAQvariables";
 using qal3::kUndefinedName;
-
-// Copies at most N - 1 bytes of `src` into `dst`, without splitting a UTF-8
-// character, and terminates it.
-template <std::size_t N>
-void copy_text(char (&dst)[N], const char* src) {
-  const std::size_t n = qal3::reader::fitting_length(src, N);
-  if (n) std::memcpy(dst, src, n);
-  dst[n] = '\0';
-}
 
 // Releases the dimension records of `d` as its counts allow, naming `prop`
 // in the messages. Leaves `dims` empty when the records were released.

@@ -47,7 +47,7 @@ std::uint32_t prop_matched_types() {
 //    property (prop_typed).
 // -1 where there is none. These answer every lookup of the selector exactly
 // as a front-to-back scan of the list does.
-struct first_matches {
+struct FirstMatches {
   int daq_any = -1;
   int daq_typed = -1;
   int prop_any = -1;
@@ -63,8 +63,8 @@ struct first_matches {
   }
 };
 
-first_matches scan_first_matches(const std::vector<chan_descr_2010*>& list, std::string_view name) {
-  first_matches m;
+FirstMatches scan_first_matches(const std::vector<chan_descr_2010*>& list, std::string_view name) {
+  FirstMatches m;
   const std::uint32_t prop_types = prop_matched_types();
   for (std::size_t i = 0; i < list.size(); ++i) {
     const chan_descr_2010* d = list[i];
@@ -85,7 +85,7 @@ struct chan_selector::answers {
   std::uint32_t ev_type = 0;
   std::uint32_t dtype = 0;  // data type of the first with this DAQ name
 
-  static answers of(const std::vector<chan_descr_2010*>& list, const first_matches& m) {
+  static answers of(const std::vector<chan_descr_2010*>& list, const FirstMatches& m) {
     answers a;
     a.daq_known = m.daq_any >= 0;
     a.prop_known = m.prop_any >= 0;
@@ -109,7 +109,7 @@ class chan_selector::name_index {
     try {
       // The first matches of every name, then the answers alone: the map
       // that queries read keeps its slots small.
-      qal3::NameMap<first_matches> matches;
+      qal3::NameMap<FirstMatches> matches;
       matches.reserve(list.size() * 2);  // two names per description
       const std::uint32_t prop_types = prop_matched_types();
       for (std::size_t i = 0; i < list.size(); ++i) {
@@ -120,7 +120,7 @@ class chan_selector::name_index {
       }
       map_ = qal3::NameMap<answers>();
       map_.reserve(matches.size());
-      matches.for_each([&](std::string_view name, const first_matches& m) {
+      matches.for_each([&](std::string_view name, const FirstMatches& m) {
         *map_.try_emplace(name).first = answers::of(list, m);
       });
       valid_ = true;
@@ -160,8 +160,8 @@ chan_selector::answers chan_selector::lookup(const char* chan) const {
   return answers::of(descr, scan_first_matches(descr, chan));
 }
 
-bool chan_selector::set_descriptions(std::vector<char*>* soure, int* total) {
-  const bool failed = get_descriptions(soure, total, &descr, shift);
+bool chan_selector::set_descriptions(std::vector<char*>* source, int* total) {
+  const bool failed = get_descriptions(source, total, &descr, shift);
   // Readers keep what they read before a failure, and merging may change
   // the event types of records loaded earlier: index the whole list again.
   reindex();

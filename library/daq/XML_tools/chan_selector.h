@@ -35,11 +35,11 @@ class QAL3_API chan_selector : public descr_extractor {
   // set, true for any other value.
   bool change_mode(int m);
 
-  // Loads every document of *soure (see get_descriptions) into this
+  // Loads every document of *source (see get_descriptions) into this
   // selector. On success widens the event types by the ev_type of every
   // loaded description and returns false; on failure returns true and the
   // event types stay as they were (records read before the failure stay).
-  bool set_descriptions(std::vector<char*>* soure, int* total);
+  bool set_descriptions(std::vector<char*>* source, int* total);
 
   // Whether channel `chan` is wanted in events of type `ev_type`: true when
   // nothing is loaded; false when no loaded description has event type

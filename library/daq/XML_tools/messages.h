@@ -49,7 +49,7 @@ inline bool sink_in_force() {
 }
 
 // The default output of `n` bytes: one write to the stream, then its flush
-// when asked (the bytes and flushes the libraries always wrote).
+// when asked.
 inline void write_default(Stream s, const char* bytes, std::size_t n, Flush f) {
   std::FILE* file = file_of(s);
   if (n) std::fwrite(bytes, 1, n, file);
@@ -163,6 +163,10 @@ __attribute__((format(printf, 1, 2))) inline void list(const char* fmt, ...) {
 inline void put_line(Stream s, Kind k, Flush f, const char* text) {
   send(s, k, text, std::strlen(text), f);
 }
+
+// A line of a reader's or writer's own (an invalid argument, a failed write):
+// `line` as it stands, an error on standard output, flushed.
+inline void say(const char* line) { deliver(out, error, flush, line, std::strlen(line)); }
 
 // Flushes the stream when its lines go to the default output, for a flush
 // that follows lines written by earlier calls.

@@ -35,6 +35,15 @@ inline bool dot_is_radix() {
 
 }  // namespace detail
 
+// `v` clamped to the int range, so that 64-bit and 32-bit hosts read the
+// same number.
+inline int clamp_to_int(long long v) {
+  using limits = std::numeric_limits<int>;
+  if (v > limits::max()) return limits::max();
+  if (v < limits::min()) return limits::min();
+  return static_cast<int>(v);
+}
+
 // std::strtol(text, end, 10). The short path: an optional sign right at the
 // start and at most as many digits as can never overflow.
 inline long to_long(const char* text, char** end) {

@@ -170,11 +170,28 @@ inline std::size_t fitting_length(const char* src, std::size_t cap) {
   return continuation(n) ? cap - 1 : n;
 }
 
-// Prints the usual wrong-root message: "WRONG root tag: '<tag>' must be
-// '<expected>'" on standard error.
-inline void print_wrong_root(const char* tag, const char* expected) {
-  qal3::messages::print(qal3::messages::err, qal3::messages::error, qal3::messages::flush,
-                        "WRONG root tag: '%s' must be '%s'\n", tag ? tag : "", expected);
+// Copies what a field of N bytes keeps of `src` (fitting_length) into `dst`
+// and terminates it. Reads no further than that, so `src` may be a full field.
+template <std::size_t N>
+void copy_text(char (&dst)[N], const char* src) {
+  const std::size_t n = fitting_length(src, N);
+  if (n) std::memcpy(dst, src, n);
+  dst[n] = '\0';
+}
+
+// The usual wrong-root message: the tag found, then the root expected.
+constexpr const char* kWrongRoot = "WRONG root tag: '%s' must be '%s'\n";
+
+// The root check of a family whose documents have the root `expected`: true
+// for it, else false after the wrong-root message (`message`, as
+// kWrongRoot) on standard error.
+inline auto root_is(const char* expected, const char* message = kWrongRoot) {
+  return [expected, message](const char* tag) {
+    if (tag && std::strcmp(tag, expected) == 0) return true;
+    qal3::messages::print(qal3::messages::err, qal3::messages::error, qal3::messages::flush, message,
+                          tag ? tag : "", expected);
+    return false;
+  };
 }
 
 }  // namespace reader

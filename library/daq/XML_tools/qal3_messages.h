@@ -3,10 +3,10 @@
 // Every line the libraries emit (printer listings, readers' and writers'
 // messages, the parsers' error and warning reports, the trigger
 // evaluation's lines) takes one path. With no sink installed it is written
-// to standard output or standard error exactly as it always was (same
-// bytes, same stream, same flushes). A caller may install a sink that
-// receives each line as a record instead, and may keep, reformat or drop
-// it; the sink then writes nothing unless it chooses to.
+// to standard output or standard error as the line's default bytes (its
+// stream, its flush). A caller may install a sink that receives each line
+// as a record instead, and may keep, reformat or drop it; the sink then
+// writes nothing unless it chooses to.
 //
 // Two scopes:
 // - the process-wide sink (qal3_set_message_sink): a set-up step, like

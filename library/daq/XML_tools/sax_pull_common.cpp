@@ -3,7 +3,6 @@
 #include "sax_pull_common.h"
 
 #include <xercesc/sax/HandlerBase.hpp>
-#include <xercesc/util/OutOfMemoryException.hpp>
 
 #include <cstdio>
 #include <memory>
@@ -17,6 +16,8 @@ namespace qal3 {
 namespace pull {
 
 namespace {
+
+constexpr const char* kParseError = "\nError during parsing memory stream:\n";
 
 // "<intro>Exception message is:  \n<message>\n" on standard error; to a
 // sink, one parser error: the message (or the intro's words without one).
@@ -70,21 +71,18 @@ namespace {
 // Runs first() (the parser's parseFirst) and reports how it went.
 template <class First>
 bool start_with(const xercesc::Locator* locator, First&& first, QAL3PullHandler& handler) {
+  const auto failed = [&handler](const XMLCh* message) {
+    handler.finishStep();
+    report_exception_text(kParseError, message);
+    return true;
+  };
   bool started = false;
   try {
     started = first();
   } catch (const xercesc::XMLException& e) {
-    handler.finishStep();
-    report_exception_text("\nError during parsing memory stream:\n", e.getMessage());
-    return true;
-  } catch (const xercesc::OutOfMemoryException&) {
-    handler.finishStep();
-    report_exception_text("\nError during parsing memory stream:\n", nullptr);
-    return true;
+    return failed(e.getMessage());
   } catch (...) {
-    handler.finishStep();
-    report_exception_text("\nError during parsing memory stream:\n", nullptr);
-    return true;
+    return failed(nullptr);
   }
   handler.finishStep();
   if (!started) {
@@ -129,7 +127,7 @@ bool start(xercesc::SAXParser& parser, const char* path, xercesc::XMLPScanToken&
 }
 
 bool next_failed(QAL3PullHandler& handler, const XMLCh* message) {
-  report_exception_text("\nError during parsing memory stream:\n", message);
+  report_exception_text(kParseError, message);
   handler.countError();
   return false;
 }

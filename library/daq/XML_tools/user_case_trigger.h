@@ -112,7 +112,7 @@ QAL3_API void qal3_user_trigger_set_ext_env_dictionary(char* ptr);
 QAL3_API int qal3_is_trigger_on(qal3_serv_block_subhead_2010* data, qal3_user_case_trigger* usert);
 
 // ---------------------------------------------------------------------------
-// Trigger records and trigger list XML (user_trigger_list.cpp).
+// Trigger records and trigger list XML (trigger_list_reader.cpp, trigger_list_writer.cpp).
 //
 // A trigger list is a document with the root element QAL3USERTRIGGERLIST
 // holding one USERTRIGGER element per trigger, whose children Chan,

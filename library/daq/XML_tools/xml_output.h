@@ -1,6 +1,7 @@
-// The one output sink of the writers: a finished document goes to a file, a
-// descriptor and/or a string, written completely (short writes and EINTR are
-// continued) and every failure reported in the writer's own words.
+// The one output sink of the writers: a finished document goes to a file and
+// a descriptor, written completely (short writes and EINTR are continued),
+// and into the caller's string as the writer's call says (left, assigned or
+// appended to); every failure is reported in the writer's own words.
 // Not installed.
 #ifndef QAL3_XML_OUTPUT_H
 #define QAL3_XML_OUTPUT_H
@@ -12,8 +13,12 @@
 #include <cstdio>
 #include <cstring>
 #include <string>
+#include <vector>
 
+#include "attr_tags_functions.h"
+#include "boundary.h"
 #include "messages.h"
+#include "record_fields.h"
 
 namespace qal3 {
 namespace output {
@@ -34,10 +39,6 @@ inline bool write_all(int fd, const char* data, std::size_t len) {
     len -= static_cast<std::size_t>(n);
   }
   return true;
-}
-
-inline bool write_all(int fd, const std::string& text) {
-  return write_all(fd, text.data(), text.size());
 }
 
 // An output file opened for writing ("w"), closed on destruction. Writes
@@ -86,6 +87,14 @@ class File {
   bool failed_ = false;
 };
 
+// Appends one element of text: "<tag>text</tag>" and a line feed, the text
+// escaped.
+inline void text_element(std::string& out, const char* tag, const char* text) {
+  START_TAG(out, tag);
+  xml_escape(out, text);
+  END_TAGN(out, tag);
+}
+
 // The texts a writer reports its destination with, on standard output. Each
 // family keeps its own; `writer` names it ("dump_chan_desr()").
 struct Messages {
@@ -96,6 +105,9 @@ struct Messages {
                              // null: write_failed
 };
 
+// What a delivery does with the caller's string.
+enum class Text { leave, assign, append };
+
 // Where a writer's output goes: a named file, a descriptor, a string, or
 // (none of these) the console. Opening, delivery and closing report every
 // failure with the writer's messages.
@@ -105,6 +117,57 @@ class Destination {
       : name_(file_name && *file_name ? file_name : nullptr), fd_(fd), text_(text),
         messages_(messages) {}
 
+  // Opens the named file, if any, runs `body` (false when a delivery failed,
+  // reported) and closes the file. 0 when all of it succeeded, 1 when the
+  // file did not open, 2 when a write or the close failed. An exception
+  // leaving `body` reports a failed write and gives 2.
+  template <class Body>
+  int write(Body&& body) noexcept {
+    return qal3::guarded(
+        2,
+        [&] {
+          if (!open()) return 1;
+          if (!body()) return 2;
+          return close() ? 0 : 2;
+        },
+        [this] { messages::say(messages_.write_failed); });
+  }
+
+  bool named() const { return name_ != nullptr; }
+  // No file, no descriptor, no string: the writer prints on the console.
+  bool console() const { return !name_ && fd_ == -1 && !text_; }
+  File& file() { return file_; }
+
+  // Writes `doc` to the file and the descriptor, if any, and puts it into
+  // the string as `text` says. False when the descriptor write failed: the
+  // failure has been reported.
+  bool deliver(const std::string& doc, Text text) {
+    file_.put(doc);
+    if (fd_ != -1 && !write_all(fd_, doc.data(), doc.size())) {
+      messages::say(messages_.write_failed);
+      return false;
+    }
+    to_string(doc, text);
+    return true;
+  }
+
+  // As deliver(); on the console `doc` is printed as a listing.
+  bool deliver_or_list(const std::string& doc, Text text) {
+    if (!console()) return deliver(doc, text);
+    messages::deliver(messages::out, messages::listing, messages::flush, doc);
+    return true;
+  }
+
+  // Puts `doc` into the string, if any, as `text` says.
+  void to_string(const std::string& doc, Text text) const {
+    if (!text_ || text == Text::leave) return;
+    if (text == Text::assign)
+      *text_ = doc;
+    else
+      *text_ += doc;
+  }
+
+ private:
   // Opens the named file, if any. False when that fails: the failure has
   // been reported (the writer's line, then perror("fopen")).
   bool open() {
@@ -120,43 +183,20 @@ class Destination {
     return true;
   }
 
-  bool named() const { return name_ != nullptr; }
-  bool has_descriptor() const { return fd_ != -1; }
-  std::string* text() const { return text_; }
-  // No file, no descriptor, no string: the writer prints on the console.
-  bool console() const { return !name_ && fd_ == -1 && !text_; }
-  File& file() { return file_; }
-
-  // Writes `doc` to the descriptor, if any. False when that fails: the
-  // failure has been reported.
-  bool to_descriptor(const std::string& doc) {
-    if (fd_ == -1 || write_all(fd_, doc)) return true;
-    say(messages_.write_failed);
-    return false;
-  }
-
   // Closes the file, if any. False when a write, the flush or the close
   // failed: the failure has been reported.
   bool close() {
     if (!name_) return true;
     if (!file_.close()) {
       if (messages_.close_failed) {
-        messages::deliver(messages::out, messages::error, messages::flush, format_name(messages_.close_failed));
+        messages::print(messages::out, messages::error, messages::flush, messages_.close_failed, name_);
       } else {
-        say(messages_.write_failed);
+        messages::say(messages_.write_failed);
       }
       return false;
     }
     announce("closed");
     return true;
-  }
-
-  // Reports a failed write (of any destination) with the writer's line.
-  void report_write_failure() const { say(messages_.write_failed); }
-
- private:
-  static void say(const char* line) {
-    messages::deliver(messages::out, messages::error, messages::flush, line, std::strlen(line));
   }
 
   // perror(what) for the error number `err`: "<what>: <reason>" on
@@ -165,14 +205,6 @@ class Destination {
     char buf[256];
     const char* reason = strerror_r(err, buf, sizeof buf);
     messages::print(messages::err, messages::error, messages::keep, "%s: %s\n", what, reason);
-  }
-
-  // The close-failure line: `format` with the file's name for its "%s".
-  std::string format_name(const char* format) const {
-    const std::string f = format;
-    const std::size_t at = f.find("%s");
-    if (at == std::string::npos) return f;
-    return f.substr(0, at) + name_ + f.substr(at + 2);
   }
 
   void announce(const char* what) const {
@@ -187,6 +219,22 @@ class Destination {
   Messages messages_;
   File file_;
 };
+
+// Writes the records of type R that `read(&list)` takes from a document
+// (nonzero: it does not read) with `write(&list)`, and releases them. 3
+// after the line `failed` when the document does not read.
+template <class R, class Read, class Write>
+int rewrite(Read&& read, const char* failed, Write&& write) {
+  struct Owned {
+    std::vector<R*> list;
+    ~Owned() { records::Description<R>::clean(&list); }
+  } owned;
+  if (read(&owned.list)) {
+    messages::say(failed);
+    return 3;
+  }
+  return write(&owned.list);
+}
 
 }  // namespace output
 }  // namespace qal3

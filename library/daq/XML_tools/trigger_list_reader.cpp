@@ -1,28 +1,20 @@
-// Trigger records and trigger list XML: release, copy and comparison of
-// records, the trigger list readers and the writer with its screen, text
-// and XML forms.
-#include <cerrno>
-#include <cstdarg>
+// Trigger records and the trigger list readers: release, copy and
+// comparison of records, and the reading of trigger list documents.
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
 #include <ctime>
 #include <limits>
 #include <memory>
-#include <new>
 
-#include "attr_tags_functions.h"
 #include "boundary.h"
-#include "float_text.h"
-#include "number_text.h"
-#include "parse_chan_descr.h"
 #include "messages.h"
-#include "text_field.h"
+#include "number_text.h"
 #include "pull_reader.h"
+#include "record_fields.h"
 #include "trigger_facts.h"
 #include "trigger_parameters.h"
 #include "user_case_trigger.h"
-#include "xml_output.h"
 
 namespace msg = qal3::messages;
 
@@ -30,26 +22,16 @@ namespace {
 
 using qal3::reader::Document;
 using qal3::reader::Step;
-using qal3::number::float_text;
+using qal3::reader::copy_text;
 
-constexpr const char* kRoot = "QAL3USERTRIGGERLIST";
-constexpr const char* kTrigger = "USERTRIGGER";
 constexpr int kParams = qal3::trigger::kParameters;
-constexpr std::size_t kText = 256;  // size of the record's text fields
 
 // ---------------------------------------------------------------------------
 // Small helpers.
 
-// Copies at most 255 characters of `src` into a record text field; longer
-// values are cut. Reads no further than that, so `src` may be a full field.
-void copy_text(char (&dst)[kText], const char* src) {
-  const std::size_t n = qal3::reader::fitting_length(src, kText);
-  std::memcpy(dst, src, n);
-  dst[n] = '\0';
-}
-
-bool same_text(const char (&a)[kText], const char (&b)[kText]) {
-  return std::strncmp(a, b, kText) == 0;
+template <std::size_t N>
+bool same_text(const char (&a)[N], const char (&b)[N]) {
+  return std::strncmp(a, b, N) == 0;
 }
 
 // "%d": an optionally signed decimal number after leading white space,
@@ -57,11 +39,7 @@ bool same_text(const char (&a)[kText], const char (&b)[kText]) {
 void scan_int(const char* text, int& field) {
   char* end = nullptr;
   const long v = qal3::number::to_long(text, &end);
-  if (end == text) return;
-  using limits = std::numeric_limits<int>;
-  if (v > limits::max()) field = limits::max();
-  else if (v < limits::min()) field = limits::min();
-  else field = static_cast<int>(v);
+  if (end != text) field = qal3::number::clamp_to_int(v);
 }
 
 // PreMode: as scan_int, except that a number above the int range but within
@@ -94,20 +72,6 @@ void scan_mask(const char* text, u_int& field) {
   if (end != digits) field = static_cast<u_int>(v);
 }
 
-// printf-style formatting into a new string.
-__attribute__((format(printf, 1, 2))) std::string format(const char* fmt, ...) {
-  va_list args;
-  va_start(args, fmt);
-  std::string out = qal3::messages::vformat(fmt, args);
-  va_end(args);
-  return out;
-}
-
-const char* or_empty(const char* s) { return s ? s : ""; }
-
-const char* function_name(int function) { return or_empty(qal3_get_function_string(function)); }
-const char* operation_name(int operation) { return or_empty(qal3_get_operation_string(operation)); }
-
 // ---------------------------------------------------------------------------
 // Reading.
 
@@ -125,7 +89,7 @@ enum class TriggerElement {
 TriggerElement trigger_element(const char* t) {
   using E = TriggerElement;
   static const qal3::reader::ElementNames<E>::Entry kNames[] = {
-      {kTrigger, E::trigger},          {"Chan", E::chan},
+      {"USERTRIGGER", E::trigger},     {"Chan", E::chan},
       {"Description", E::description}, {"Group", E::group},
       {"PreMode", E::pre_mode},        {"PostMode", E::post_mode},
       {"Function", E::function},       {"Operation", E::operation},
@@ -238,151 +202,12 @@ bool read_trigger_list(const Document& doc, std::vector<qal3_user_case_trigger*>
   if (!doc.source || !list) return true;
   return qal3::guarded(true, [&] {
     TriggerListBuilder builder(*list);
-    auto root = [](const char* tag) {
-      if (tag && std::strcmp(tag, kRoot) == 0) return true;
-      qal3::reader::print_wrong_root(tag, kRoot);
-      return false;
-    };
+    const auto root = qal3::reader::root_is(qal3::records::Description<qal3_user_case_trigger>::root);
     auto element = [&builder](const Step& s) { return builder(s); };
     const qal3::reader::Outcome out = qal3::reader::read(doc, root, element);
     builder.finish();
     return out.sum() != 0 || builder.allocation_failed();
   });
-}
-
-// ---------------------------------------------------------------------------
-// Writing.
-
-// Appends an empty element with the given attribute names and values.
-void add_element(std::string& body, const char* tag, std::vector<const char*> names,
-                 const std::vector<std::string>& values) {
-  std::vector<char*> at;
-  std::vector<char*> v;
-  at.reserve(names.size());
-  v.reserve(values.size());
-  for (const char* n : names) at.push_back(const_cast<char*>(n));
-  for (const std::string& s : values) v.push_back(const_cast<char*>(s.c_str()));
-  START_TAG_ATTRN(body, tag, &at, &v);
-}
-
-void add_function_element(std::string& body, const qal3_user_case_trigger& t) {
-  static const char* const names[kParams + 1] = {
-      "name",    "param0",  "param1",  "param2",  "param3",  "param4",
-      "param5",  "param6",  "param7",  "param8",  "param9",  "param10",
-      "param11", "param12", "param13", "param14", "param15"};
-  std::vector<std::string> values;
-  values.reserve(kParams + 1);
-  values.push_back(xml_escaped(function_name(t.function)));
-  for (float p : t.fparam) values.push_back(float_text(p));
-  add_element(body, "Function", std::vector<const char*>(names, names + kParams + 1), values);
-}
-
-// The XML block of one record.
-void add_xml_block(std::string& body, const qal3_user_case_trigger& t) {
-  START_TAGN(body, kTrigger);
-  add_element(body, "Chan", {"name", "subchan"},
-              {xml_escaped(t.channel), format("%d", t.subchannel)});
-  add_function_element(body, t);
-  add_element(body, "Operation", {"name"}, {xml_escaped(operation_name(t.operation))});
-  add_element(body, "LowLimit", {"value"}, {float_text(t.low)});
-  add_element(body, "UpperLimit", {"value"}, {float_text(t.upper)});
-  add_element(body, "BitMask", {"mask"}, {format("0x%X", t.bitmask)});
-  add_element(body, "Creation", {"time"}, {format("%u", static_cast<unsigned>(t.time))});
-  add_element(body, "Description", {"text"}, {xml_escaped(t.description)});
-  add_element(body, "PreMode", {"events"}, {format("%u", static_cast<unsigned>(t.pre_mode))});
-  add_element(body, "PostMode", {"events"}, {format("%d", t.post_mode)});
-  add_element(body, "Group", {"name"}, {xml_escaped(t.group)});
-  END_TAGN(body, kTrigger);
-}
-
-std::string parameters_line(const qal3_user_case_trigger& t) {
-  std::string line;
-  for (int k = 0; k < kParams; ++k) line += format("[%d]:", k) + float_text(t.fparam[k]) + "\t";
-  return line + "\n";
-}
-
-// The text block of one record (mode 1).
-std::string text_block(const qal3_user_case_trigger& t) {
-  std::string out =
-      format("%s\t%d\t%s\n", qal3::text::one_line(t.channel).c_str(), t.subchannel, function_name(t.function));
-  out += parameters_line(t);
-  out += format("%s\n", operation_name(t.operation));
-  out += float_text(t.low) + "\t" + float_text(t.upper) + format("\t0x%X\n", t.bitmask);
-  return out;
-}
-
-// The screen block of record number n. Low and upper are shown as the
-// standard stream shows a float (six significant digits, no trailing zeros).
-void print_screen_block(const qal3_user_case_trigger& t, int n) {
-  msg::list("-------------- %d -----------------\n", n);
-  msg::list(" Channel: %s\tsubchannel: %d\n", qal3::text::one_line(t.channel).c_str(), t.subchannel);
-  msg::list(" Function: %s\n", function_name(t.function));
-  msg::list(" Parameters: \n");
-  msg::deliver(msg::out, msg::listing, msg::keep, parameters_line(t));
-  msg::list(" Operation: %s\n", operation_name(t.operation));
-  msg::list(" Limits: \n");
-  msg::list(" Low: %g\tUpper: %g\n", static_cast<double>(t.low), static_cast<double>(t.upper));
-  msg::list("BitMask: 0x%X\n", t.bitmask);
-}
-
-// A record copy with its text fields terminated, so that a caller's record
-// whose arrays are full cannot make the writer read past them.
-qal3_user_case_trigger terminated(const qal3_user_case_trigger& t) {
-  qal3_user_case_trigger c = t;
-  c.channel[kText - 1] = '\0';
-  c.description[kText - 1] = '\0';
-  c.group[kText - 1] = '\0';
-  return c;
-}
-
-void say(const char* text) { msg::deliver(msg::out, msg::error, msg::flush, text, std::strlen(text)); }
-
-const qal3::output::Messages kMessages{"dump_user_trigger_list()", true,
-                                      "dump_user_trigger_list()  write failed\n", nullptr};
-
-int write_list(const std::vector<qal3_user_case_trigger*>& list, qal3::output::Destination& out,
-               int mode) {
-  if (!out.open()) return 1;
-  std::string body;
-  START_TAGN(body, kRoot);
-  add_iso_date(body);
-
-  const bool xml = mode == USER_TRIG_DUMP_XML_FILE || mode == USER_TRIG_DUMP_XML_STRING;
-  std::string text;  // mode 1 without a file: for the descriptor and the string
-  int n = 0;
-  for (const qal3_user_case_trigger* p : list) {
-    ++n;
-    if (!p) continue;
-    const qal3_user_case_trigger t = terminated(*p);
-    if (out.console()) {
-      print_screen_block(t, n);
-    } else if (mode == USER_TRIG_DUMP_TXT_FILE) {
-      if (out.named()) out.file().put(text_block(t));
-      else text += text_block(t);
-    } else if (xml) {
-      add_xml_block(body, t);
-    }
-  }
-  if (out.console()) msg::flush_default(msg::out);
-
-  if (!out.console() && mode == USER_TRIG_DUMP_TXT_FILE && !out.named()) {
-    if (!out.to_descriptor(text)) return 2;
-    if (out.text()) *out.text() = text;
-  }
-
-  if (xml) {
-    END_TAGN(body, kRoot);
-    std::string doc;
-    set_xml_header(doc);
-    doc += body;
-    if (mode == USER_TRIG_DUMP_XML_FILE) {
-      out.file().put(doc);
-      if (!out.to_descriptor(doc)) return 2;
-    } else if (out.text()) {
-      *out.text() = doc;
-    }
-  }
-  return out.close() ? 0 : 2;
 }
 
 }  // namespace
@@ -444,48 +269,10 @@ bool QAL3_USER_THESAME(qal3_user_case_trigger* inp, qal3_user_case_trigger* outp
 // ---------------------------------------------------------------------------
 // Documents.
 
-int get_user_trigger_empty_header(std::string* xml_str) {
-  if (!xml_str) {
-    say("get_user_trigger_empty_header() invalid argument: '\n");
-    return 2;
-  }
-  return qal3::guarded(2, [&] {
-    std::string body;
-    START_TAGN(body, kRoot);
-    add_iso_date(body);
-    END_TAGN(body, kRoot);
-    set_xml_header(*xml_str);
-    *xml_str += body;
-    return 0;
-  });
-}
-
 bool parse_trigger_list_read(char* xml, std::vector<qal3_user_case_trigger*>* list) {
   return read_trigger_list(Document::in_memory(xml), list);
 }
 
 bool parse_trigger_list_readf(char* file, std::vector<qal3_user_case_trigger*>* list) {
   return read_trigger_list(Document::in_file(file), list);
-}
-
-int dump_user_trigger_list(std::vector<qal3_user_case_trigger*>* list, char* file_name, int mode,
-                           int fd, std::string* xml_str) {
-  if (!list) {
-    say("dump_user_trigger_list() invalid argument: '\n");
-    return 2;
-  }
-  qal3::output::Destination out(file_name, fd, xml_str, kMessages);
-  return qal3::guarded(2, [&] { return write_list(*list, out, mode); });
-}
-
-int dump_user_triggers(char* xml, char* file_name, int mode, int fd) {
-  std::vector<qal3_user_case_trigger*> list;
-  if (parse_trigger_list_read(xml, &list)) {
-    for (qal3_user_case_trigger* t : list) QAL3_FREE_USER(t);
-    say("Failed to parse USER TRIGGER list\n");
-    return 3;
-  }
-  const int rc = dump_user_trigger_list(&list, file_name, mode, fd, nullptr);
-  for (qal3_user_case_trigger* t : list) QAL3_FREE_USER(t);
-  return rc;
 }

@@ -7,6 +7,7 @@
 #include "boundary.h"
 #include "chan_descr_internal.h"
 #include "messages.h"
+#include "pull_reader.h"
 #include "text_field.h"
 
 namespace msg = qal3::messages;
@@ -35,7 +36,7 @@ void release_dimensions(chan_descr_2010* d, const char* prop) {
 }  // namespace chan
 }  // namespace qal3
 
-using qal3::chan::copy_text;
+using qal3::reader::copy_text;
 using qal3::chan::release_dimensions;
 
 bit_descr* qal3_clone_bit_descr(bit_descr* in) {

@@ -1,12 +1,10 @@
 // The channel description writer: CHANDESCRIPTIONS and DAQvariables
 // documents, the tab-separated listing and the name table.
-#include <cerrno>
 #include <cstdio>
 #include <string>
 #include <vector>
 
 #include "chan_descr_internal.h"
-#include "boundary.h"
 #include "float_text.h"
 #include "name_map.h"
 #include "xml_output.h"
@@ -15,42 +13,11 @@
 
 namespace msg = qal3::messages;
 
-const char* const tags[QAL3_CHAN_DESCR_TAG_ROWS][QAL3_CHAN_DESCR_TAG_COLS] = {
-    {"CHANDESCRIPTIONS", nullptr, nullptr},
-    {"CHANNEL", nullptr, nullptr},
-    {"EVTYPE", nullptr, nullptr},
-    {"STREAM", nullptr, nullptr},
-    {"PROP", nullptr, nullptr},
-    {"NAME", nullptr, nullptr},
-    {"DESC", nullptr, nullptr},
-    {"UNITS", "DIM_UNITS", "STAT_UNITS"},
-    {"SIZE", nullptr, nullptr},
-    {"BIT", "DIM", "STAT"},
-    {"BIT_NAME", "DIM_NAME", "STAT_NAME"},
-    {"BIT_DESCR", "DIM_DESCR", "STAT_DESCR"},
-    {"SB_NAME", nullptr, nullptr},
-    {"DTYPE", nullptr, nullptr},
-    {"COUNT", nullptr, nullptr},
-    {"SETPOINT", nullptr, nullptr},
-    {"SUBSYSTEM", nullptr, nullptr},
-    {"DB_KEY", nullptr, nullptr},
-};
-
 using namespace qal3::chan;  // tag(), its rows and columns, the shared constants
-
-char* get_chan_descr_root_tag(int n, int m) {
-  if (n < 0 || n > 13 || m < 0 || m > 2) return nullptr;
-  return const_cast<char*>(tags[n][m]);
-}
 
 namespace {
 
-// One valued element: start tag, value, end tag, newline.
-void put_text(std::string& out, const char* name, const char* text) {
-  START_TAG(out, name);
-  xml_escape(out, text);
-  END_TAGN(out, name);
-}
+constexpr auto put_text = qal3::output::text_element;
 
 void put_int(std::string& out, const char* name, int v) {
   char buf[16];
@@ -267,8 +234,7 @@ int dump_chan_desr(std::vector<chan_descr_2010*>* chdscr_list, char* file_name, 
     return 2;
   }
   qal3::output::Destination out(file_name, fd, sout, kMessages);
-  const auto write = [&] {
-    if (!out.open()) return 1;
+  return out.write([&] {
     qal3::output::File& file = out.file();
     const char* root = format == 1 ? kDaqRoot : tag(T_ROOT);
 
@@ -310,27 +276,15 @@ int dump_chan_desr(std::vector<chan_descr_2010*>* chdscr_list, char* file_name, 
     }
     if (mode == 3) msg::flush_default(msg::out);
 
-    if (mode == 2) {
-      END_TAGN(doc, root);
-      doc += '\n';
-      file.put(doc);
-      if (!out.to_descriptor(doc)) return 2;
-      if (sout) *sout += doc;
-    }
-    return out.close() ? 0 : 2;
-  };
-  return qal3::guarded(2, write, [&out] { out.report_write_failure(); });
+    if (mode != 2) return true;
+    END_TAGN(doc, root);
+    doc += '\n';
+    return out.deliver(doc, qal3::output::Text::append);
+  });
 }
 
 int dump_chan_desr_from_xml(char* xml, char* file_name, int mode, int format, int fd) {
-  std::vector<chan_descr_2010*> list;
-  const int r = parse_descr_list_read(xml, &list, true, false);
-  if (r != 0) {
-    msg::print(msg::out, msg::error, msg::flush, "Failed to parse CHANDESCR list\n");
-    clean_chan_desr_list(&list);
-    return 3;
-  }
-  const int result = dump_chan_desr(&list, file_name, mode, format, fd, nullptr, nullptr);
-  clean_chan_desr_list(&list);
-  return result;
+  return qal3::output::rewrite<chan_descr_2010>(
+      [&](auto* list) { return parse_descr_list_read(xml, list, true, false); }, "Failed to parse CHANDESCR list\n",
+      [&](auto* list) { return dump_chan_desr(list, file_name, mode, format, fd, nullptr, nullptr); });
 }

@@ -14,6 +14,7 @@
 #include "messages.h"
 #include "text_field.h"
 #include "pull_reader.h"
+#include "record_fields.h"
 
 namespace msg = qal3::messages;
 
@@ -40,18 +41,19 @@ void scan_number(const char* text, u_int& field) {
 }
 
 // The element names of an event list that the reader acts on.
-enum class Name { event, type, sblock, chan, chlist, tmask, mintimesec, mintimeusec, priority, other };
+enum class EvListElement { event, type, sblock, chan, chlist, tmask, mintimesec, mintimeusec, priority, other };
 
 // Which of them `t` names.
-Name name_of(const char* t) {
-  static const qal3::reader::ElementNames<Name>::Entry kNames[] = {
-      {"EVENT", Name::event},           {"TYPE", Name::type},
-      {"TMASK", Name::tmask},           {"SBLOCK", Name::sblock},
-      {"CHAN", Name::chan},             {"CHLIST", Name::chlist},
-      {"MINTIMESEC", Name::mintimesec}, {"MINTIMEUSEC", Name::mintimeusec},
-      {"PRIORITY", Name::priority},
+EvListElement ev_list_element(const char* t) {
+  using E = EvListElement;
+  static const qal3::reader::ElementNames<E>::Entry kNames[] = {
+      {"EVENT", E::event},           {"TYPE", E::type},
+      {"TMASK", E::tmask},           {"SBLOCK", E::sblock},
+      {"CHAN", E::chan},             {"CHLIST", E::chlist},
+      {"MINTIMESEC", E::mintimesec}, {"MINTIMEUSEC", E::mintimeusec},
+      {"PRIORITY", E::priority},
   };
-  static const qal3::reader::ElementNames<Name> kIndex(kNames, Name::other);
+  static const qal3::reader::ElementNames<E> kIndex(kNames, E::other);
   return kIndex(t);
 }
 
@@ -61,15 +63,15 @@ class EventListBuilder {
   explicit EventListBuilder(std::vector<qal3_ev_entry*>& list) : list_(list) {}
 
   bool operator()(const Step& s) {
-    const Name name = name_of(s.tag);
-    if (name == Name::event) {
+    const EvListElement element = ev_list_element(s.tag);
+    if (element == EvListElement::event) {
       event_open_ = true;
       type_seen_ = block_open_ = chlist_open_ = false;
-    } else if (name == Name::type) {
+    } else if (element == EvListElement::type) {
       on_type(s.value);
     } else if (event_open_ && type_seen_) {
-      if (s.value) on_field(name, s.value);
-      if (block_open_ && name == Name::chlist) chlist_open_ = true;
+      if (s.value) on_field(element, s.value);
+      if (block_open_ && element == EvListElement::chlist) chlist_open_ = true;
     }
     return true;
   }
@@ -100,10 +102,10 @@ class EventListBuilder {
     latest_block_ = nullptr;
   }
 
-  void on_field(Name name, const char* value) {
+  void on_field(EvListElement element, const char* value) {
     if (!latest_entry_) return;
-    switch (name) {
-      case Name::sblock: {
+    switch (element) {
+      case EvListElement::sblock: {
         auto channels = std::make_unique<std::vector<char*>>();
         auto block = std::make_unique<qal3_ev_sb_list>();
         // As snprintf(sb_list, 255, "%s", value): at most 254 bytes.
@@ -118,7 +120,7 @@ class EventListBuilder {
         chlist_open_ = false;
         break;
       }
-      case Name::chan: {
+      case EvListElement::chan: {
         if (!chlist_open_ || !latest_block_) return;
         const std::size_t n = std::strlen(value);
         auto copy = std::make_unique<char[]>(n + 1);
@@ -127,16 +129,16 @@ class EventListBuilder {
         copy.release();
         break;
       }
-      case Name::tmask:
+      case EvListElement::tmask:
         scan_number(value, latest_entry_->tmask);
         break;
-      case Name::mintimesec:
+      case EvListElement::mintimesec:
         scan_number(value, latest_entry_->min_ev_time.timeup);
         break;
-      case Name::mintimeusec:
+      case EvListElement::mintimeusec:
         scan_number(value, latest_entry_->min_ev_time.timelow);
         break;
-      case Name::priority:
+      case EvListElement::priority:
         scan_number(value, latest_entry_->priority);
         break;
       default:
@@ -157,11 +159,8 @@ int read_event_list(const Document& doc, std::vector<qal3_ev_entry*>* list) {
   if (!doc.source || !list) return 1;
   return qal3::guarded(1, [&] {
     EventListBuilder builder(*list);
-    auto root = [](const char* tag) {
-      if (tag && std::strcmp(tag, "BMR") == 0) return true;
-      msg::print(msg::err, msg::error, msg::flush, "WRONG root tag: %s must be 'BMR'\n", tag ? tag : "");
-      return false;
-    };
+    const auto root = qal3::reader::root_is(qal3::records::Description<qal3_ev_entry>::root,
+                                            "WRONG root tag: %s must be '%s'\n");
     return qal3::reader::read(doc, root, builder).sum();
   });
 }

@@ -1,11 +1,11 @@
 // The channel description reader: CHANDESCRIPTIONS and DAQvariables, from
-// memory or from a file, into a list of descriptions.
+// memory or from a file, into a list of descriptions; the tag table of both
+// the reader and the writer.
 //
 // The file holds one reading path: the element dispatch, the description
 // being read (CurrentDescription) and the builder of each format on top of
 // it. It is longer than most because the two builders are kept side by
 // side, where the differences of the formats can be seen at a glance.
-#include <climits>
 #include <cstdint>
 #include <cstdio>
 #include <memory>
@@ -16,13 +16,41 @@
 #include "chan_descr_internal.h"
 #include "name_map.h"
 #include "number_text.h"
+#include "pull_reader.h"
 #include "messages.h"
 
 namespace msg = qal3::messages;
 
+const char* const tags[QAL3_CHAN_DESCR_TAG_ROWS][QAL3_CHAN_DESCR_TAG_COLS] = {
+    {"CHANDESCRIPTIONS", nullptr, nullptr},
+    {"CHANNEL", nullptr, nullptr},
+    {"EVTYPE", nullptr, nullptr},
+    {"STREAM", nullptr, nullptr},
+    {"PROP", nullptr, nullptr},
+    {"NAME", nullptr, nullptr},
+    {"DESC", nullptr, nullptr},
+    {"UNITS", "DIM_UNITS", "STAT_UNITS"},
+    {"SIZE", nullptr, nullptr},
+    {"BIT", "DIM", "STAT"},
+    {"BIT_NAME", "DIM_NAME", "STAT_NAME"},
+    {"BIT_DESCR", "DIM_DESCR", "STAT_DESCR"},
+    {"SB_NAME", nullptr, nullptr},
+    {"DTYPE", nullptr, nullptr},
+    {"COUNT", nullptr, nullptr},
+    {"SETPOINT", nullptr, nullptr},
+    {"SUBSYSTEM", nullptr, nullptr},
+    {"DB_KEY", nullptr, nullptr},
+};
+
+char* get_chan_descr_root_tag(int n, int m) {
+  if (n < 0 || n > 13 || m < 0 || m > 2) return nullptr;
+  return const_cast<char*>(tags[n][m]);
+}
+
 namespace {
 
 using namespace qal3::chan;  // tag(), its rows and columns, the shared constants
+using qal3::reader::copy_text;
 
 // The element names of a CHANDESCRIPTIONS channel that the reader acts on.
 enum class ChanElement {
@@ -79,21 +107,15 @@ DaqElement daq_element(const char* t) {
 
 // Base-10 strtol semantics, clamped to the 32-bit range (so that 64-bit and
 // 32-bit hosts read the same number).
-long long read_number(const char* text) {
-  if (!text) return 0;
-  const long v = qal3::number::to_long(text, nullptr);
-  if (v > INT_MAX) return INT_MAX;
-  if (v < INT_MIN) return INT_MIN;
-  return v;
+int read_int(const char* text) {
+  return text ? qal3::number::clamp_to_int(qal3::number::to_long(text, nullptr)) : 0;
 }
-
-int read_int(const char* text) { return static_cast<int>(read_number(text)); }
 
 // Event type as stored: the number, or with `shift` the event-type mask
 // (1 << n for n in 0..31, else 0).
 unsigned int event_type_value(const char* text, bool shift) {
-  const long long n = read_number(text);
-  if (!shift) return static_cast<unsigned int>(static_cast<int>(n));
+  const int n = read_int(text);
+  if (!shift) return static_cast<unsigned int>(n);
   if (n < 0 || n > 31) return 0;
   return 1u << n;
 }
@@ -101,8 +123,8 @@ unsigned int event_type_value(const char* text, bool shift) {
 // Data type as stored: the number, or with `shift` the sub-block-type mask
 // (1 << n for 0..31; bit 31 plus 1 << (n - 32) for 32..62; else 0).
 unsigned int data_type_value(const char* text, bool shift) {
-  const long long n = read_number(text);
-  if (!shift) return static_cast<unsigned int>(static_cast<int>(n));
+  const int n = read_int(text);
+  if (!shift) return static_cast<unsigned int>(n);
   if (n >= 0 && n <= 31) return 1u << n;
   if (n >= 32 && n <= 62) return 0x80000000u | (1u << (n - 32));
   return 0;
@@ -511,8 +533,7 @@ class DaqVariablesBuilder {
         }
         break;
       case DaqElement::last_index: {
-        const long long n = read_number(v) + 1;
-        e.max_size = n > INT_MAX ? INT_MAX : static_cast<int>(n);
+        e.max_size = qal3::number::clamp_to_int(read_int(v) + 1LL);
         break;
       }
       case DaqElement::name:
