@@ -3,7 +3,7 @@
 
 #include <utility>
 
-#include "check_rules.h"
+#include "check_driver.h"
 #include "record_fields.h"
 
 namespace chan_docs {
@@ -25,10 +25,10 @@ bool parse_format(const std::string& s, int& format) {
 
 }  // namespace
 
-int parse_options(const char* sub, int argc, char** argv, Options& o) {
-  const std::string cmd = std::string("chan") + " " + sub;
+int parse_options(const cli::CommandInfo& command_info, int argc, char** argv, Options& o) {
+  const std::string cmd = command_info.name;
   cli::Args args;
-  const int st = cli::parse(cli::command(cmd), argc, argv, args);
+  const int st = cli::parse(command_info, argc, argv, args);
   if (st >= 0) return st;
   o.shift = args.has("shift");
   o.strict = args.has("strict");
@@ -47,6 +47,11 @@ int parse_options(const char* sub, int argc, char** argv, Options& o) {
   return cli::stdin_once(cmd, o.files);
 }
 
+bool parse_descriptions(cli::Input& in, const cli::Reader& memory, const cli::Reader& file) {
+  static const char kWhat[] = "channel descriptions";
+  return in.from_stdin ? cli::parse_input(in, kWhat, memory, file) : cli::parse_input(in, kWhat, file);
+}
+
 bool parse_document(cli::Input& in, std::vector<chan_descr_2010*>* list, bool shift, bool merge) {
   return parse_descriptions(
       in, [&](char* xml) { return Chan::read(xml, list, shift, merge); },
@@ -58,10 +63,7 @@ namespace {
 // Reads the documents into one list. With Findings::warn the findings of
 // each are reported first, and with --strict they fail the run before any
 // is parsed.
-bool read_documents(const Options& o, std::vector<chan_descr_2010*>* list, Combine combine,
-                    Findings findings) {
-  const bool merge = combine == Combine::merge;
-  const bool warn = findings == Findings::warn;
+bool read_documents(const Options& o, std::vector<chan_descr_2010*>* list, const Writing& w) {
   bool ok = true;
   std::vector<cli::Input> inputs;
   for (const std::string& f : o.files) {
@@ -69,22 +71,36 @@ bool read_documents(const Options& o, std::vector<chan_descr_2010*>* list, Combi
     if (cli::read_input(f, o.max_input, in)) inputs.push_back(std::move(in));
     else ok = false;
   }
-  if (warn && check::warn_dropped_inputs(inputs, o.strict, o.quiet)) return false;
-  for (cli::Input& in : inputs) ok = parse_document(in, list, o.shift, merge) && ok;
+  bool fatal = false;
+  if (w.findings == Findings::warn)
+    for (const cli::Input& in : inputs) fatal = check::warn_dropped(in.name, in.text, o.strict, o.quiet) || fatal;
+  if (fatal) return false;
+  for (cli::Input& in : inputs) ok = parse_document(in, list, o.shift, w.combine == Combine::merge) && ok;
   return ok;
 }
 
 }  // namespace
 
-int convert_documents(const Options& o, Combine combine, Findings findings, int mode) {
+}  // namespace chan_docs
+
+// Reads the documents into one list and writes it in the form of the
+// command's row to o.out or standard output, whole or not at all. The
+// output is made first, so that a folder it cannot be made in shows before
+// any reading.
+int cmd_chan_write(const cli::CommandInfo& command_info, int argc, char** argv) {
+  const chan_docs::Writing& w = *command_info.writing;
+  chan_docs::Options o;
+  const int st = chan_docs::parse_options(command_info, argc, argv, o);
+  if (st >= 0) return st;
+  if (w.format_required && !o.format_given) return cli::usage_error(command_info.name, "--to FORMAT is required");
+  o.shift = o.shift || w.form == chan_docs::Form::names;
   cli::Output out(o.out, o.links);
   if (!out.open()) return cli::kBadDocument;
-  List list;
-  if (!read_documents(o, list.get(), combine, findings)) return cli::kBadDocument;
+  chan_docs::List list;
+  if (!chan_docs::read_documents(o, list.get(), w)) return cli::kBadDocument;
+  const int mode = static_cast<int>(w.form);
   return cli::write_document(out, "channel descriptions", [&](char* path) {
-    return Chan::write(list.get(), path, mode, mode == 2 ? o.format : 0, -1, nullptr, nullptr);
+    return chan_docs::Chan::write(list.get(), path, mode, w.form == chan_docs::Form::xml ? o.format : 0, -1,
+                                  nullptr, nullptr);
   });
 }
-
-
-}  // namespace chan_docs

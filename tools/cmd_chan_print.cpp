@@ -4,12 +4,12 @@
 #include <string>
 
 #include "chan_documents.h"
-#include "cli_common.h"
+#include "cli_forms.h"
 #include "record_json.h"
 
-int cmd_chan_print(int argc, char** argv) {
+int cmd_chan_print(const cli::CommandInfo& command_info, int argc, char** argv) {
   chan_docs::Options o;
-  const int st = chan_docs::parse_options("print", argc, argv, o);
+  const int st = chan_docs::parse_options(command_info, argc, argv, o);
   if (st >= 0) return st;
   int status = cli::kOk;
   nlohmann::json files = nlohmann::json::array();

@@ -7,7 +7,7 @@
 
 #include "chan_documents.h"
 #include "chan_selector.h"
-#include "cli_common.h"
+#include "cli_forms.h"
 #include "event_util.h"
 
 namespace {
@@ -84,10 +84,10 @@ enum Answer : int { kYes = 0, kNo = 1, kError = 2 };
 
 }  // namespace
 
-int cmd_chan_select(int argc, char** argv) {
-  const char* cmd = "chan select";
+int cmd_chan_select(const cli::CommandInfo& command_info, int argc, char** argv) {
+  const char* cmd = command_info.name;
   cli::Args a;
-  const int st = cli::parse(cli::command(cmd), argc, argv, a);
+  const int st = cli::parse(command_info, argc, argv, a);
   if (st >= 0) return st;
   const std::vector<std::string>& args = a.operands;
   if (args.empty()) return cli::usage_error(cmd, "no question given");

@@ -1,14 +1,32 @@
 // qal3 check: validates configuration documents against their schemas and
 // reports what the lenient readers would silently take differently.
+#include <algorithm>
+#include <set>
 #include <string>
 #include <vector>
 
-#include "check_rules.h"
-#include "cli_common.h"
+#include "check_driver.h"
+#include "cli_args.h"
+#include "cli_commands.h"
+#include "cli_forms.h"
+#include "cli_input.h"
+#include "cli_output.h"
 
 namespace {
 
-const char kCmd[] = "check";
+// Adds the names of "NAME,NAME,..." (blanks around each left out) to `out`;
+// false when a name is empty.
+bool parse_name_list(const std::string& text, std::set<std::string>& out) {
+  static const char kBlanks[] = " \t\r\n";
+  for (std::size_t begin = 0;;) {
+    const std::size_t comma = std::min(text.find(',', begin), text.size());
+    const std::size_t b = text.find_first_not_of(kBlanks, begin);
+    if (b >= comma) return false;
+    out.insert(text.substr(b, text.find_last_not_of(kBlanks, comma - 1) - b + 1));
+    if (comma == text.size()) return true;
+    begin = comma + 1;
+  }
+}
 
 struct Options {
   bool json = false;
@@ -19,20 +37,20 @@ struct Options {
 };
 
 // Returns -1 when the arguments are good, else the exit status.
-int parse_options(int argc, char** argv, Options& o) {
+int parse_options(const cli::CommandInfo& command_info, int argc, char** argv, Options& o) {
   cli::Args args;
-  const int st = cli::parse(cli::command(kCmd), argc, argv, args);
+  const int st = cli::parse(command_info, argc, argv, args);
   if (st >= 0) return st;
   o.json = args.json;
   o.quiet = args.quiet;
   o.max_input = args.max_input;
   o.check.strict = args.has("strict");
   for (const auto& opt : args.options)
-    if (opt.first == "known" && !check::parse_name_list(opt.second, o.check.known_names))
-      return cli::usage_error(kCmd, "--known: empty name in '" + opt.second + "'");
+    if (opt.first == "known" && !parse_name_list(opt.second, o.check.known_names))
+      return cli::usage_error(command_info.name, "--known: empty name in '" + opt.second + "'");
   o.files = args.operands;
-  if (o.files.empty()) return cli::usage_error(kCmd, "give at least one file");
-  if (cli::stdin_once(kCmd, o.files) >= 0) return cli::kUsage;
+  if (o.files.empty()) return cli::usage_error(command_info.name, "give at least one file");
+  if (cli::stdin_once(command_info.name, o.files) >= 0) return cli::kUsage;
   return -1;
 }
 
@@ -59,9 +77,9 @@ nlohmann::json report_json(const std::string& name, const check::Report& report)
 
 }  // namespace
 
-int cmd_check(int argc, char** argv) {
+int cmd_check(const cli::CommandInfo& command_info, int argc, char** argv) {
   Options o;
-  const int rc = parse_options(argc, argv, o);
+  const int rc = parse_options(command_info, argc, argv, o);
   if (rc >= 0) return rc;
 
   const std::string schema_dir = check::schema_directory();
