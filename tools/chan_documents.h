@@ -7,7 +7,6 @@
 #include <string>
 #include <vector>
 
-#include "cli_args.h"
 #include "cli_commands.h"
 #include "cli_input.h"
 #include "cli_output.h"
@@ -16,24 +15,14 @@
 
 namespace chan_docs {
 
-// Options shared by the commands that read documents and write one.
-struct Options {
-  bool shift = false;
-  bool strict = false;  // findings of the documents are fatal
-  bool format_given = false;
+// The command line of a chan command that reads documents, with the format
+// --to names.
+struct Options : cli::Args {
   int format = 0;  // 0 CHANDESCRIPTIONS, 1 DAQvariables
-  bool json = false;
-  bool quiet = false;
-  cli::Output::Links links = cli::Output::Links::replace;
-  std::size_t max_input = cli::kDefaultMaxInput;
-  std::string out;
-  std::vector<std::string> files;
 };
 
 // The descriptions read by a command, released on every path.
-struct List : qal3::records::OwnedList<chan_descr_2010> {
-  std::vector<chan_descr_2010*>* get() { return &v; }
-};
+using List = qal3::records::OwnedList<chan_descr_2010>;
 
 // Parses the options of a chan command that reads documents. Returns -1 to
 // go on, else the exit status (help shown or usage error).
@@ -58,8 +47,7 @@ enum class Findings { silent, warn };
 enum class Form : int { listing = 1, xml = 2, names = 3 };
 
 // What one of the commands that read documents into one list and write it
-// does (cmd_chan_write runs it). The names table names data types stored
-// as masks.
+// does (cmd_chan_write runs it).
 struct Writing {
   Combine combine;
   Findings findings;

@@ -8,7 +8,6 @@
 #include <string>
 #include <vector>
 
-#include "check_document.h"
 #include "check_rules.h"
 
 namespace check {

@@ -85,9 +85,7 @@ int parse(const CommandInfo& command_info, int argc, char** argv, Args& args) {
     if (o->letter) shorts += std::string(1, o->letter) + (o->arg ? ":" : "");
   };
   for (const OptionUse& u : command_info.options) add(u.name);
-  add("quiet");
-  add("help");
-  add("version");
+  for (const char* common : {"quiet", "help", "version"}) add(common);
   longs.push_back({nullptr, 0, nullptr, 0});
 
   opterr = 0;
@@ -110,14 +108,8 @@ int parse(const CommandInfo& command_info, int argc, char** argv, Args& args) {
     }
     if (!o) return usage_error(command_info.name, "unknown option");
     const std::string name = o->name;
-    if (name == "help") {
-      put(help_text(command_info));
-      return kOk;
-    }
-    if (name == "version") {
-      print_version();
-      return kOk;
-    }
+    if (name == "help") return put(help_text(command_info)), kOk;
+    if (name == "version") return print_version(), kOk;
     if (name == "quiet") {
       args.quiet = true;
       if (MessageRelay* relay = MessageRelay::current()) relay->set_quiet(true);

@@ -10,11 +10,6 @@ namespace cli {
 
 const char* const kSelectQuestions[6] = {"in-event", "event-type", "data-type", "slow", "ml", "subchannels"};
 
-const char kUsualExit[] =
-    "0  success\n"
-    "1  a document could not be read or written\n"
-    "2  usage error\n";
-
 namespace {
 
 // The one option table: a letter means the same in every command.

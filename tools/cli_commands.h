@@ -60,9 +60,6 @@ const std::vector<CommandInfo>& commands();
 // The commands of a group ("chan print", ... for "chan").
 std::vector<const CommandInfo*> members(const std::string& group);
 
-// The usual exit statuses, lines "N  meaning".
-extern const char kUsualExit[];
-
 }  // namespace cli
 
 // The commands' handlers, one file each (cmd_<name>.cpp; cmd_chan_write in

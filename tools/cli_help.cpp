@@ -12,6 +12,11 @@ namespace cli {
 
 namespace {
 
+const char kUsualExit[] =
+    "0  success\n"
+    "1  a document could not be read or written\n"
+    "2  usage error\n";
+
 std::string option_label(const OptionInfo& o) {
   std::string s = o.letter ? std::string("-") + o.letter + ", " : "    ";
   s += std::string("--") + o.name;
@@ -94,19 +99,15 @@ std::string exit_text(const CommandInfo& command_info) { return command_info.exi
 // a dot or an apostrophe.
 std::string roff(const std::string& text) {
   std::string out;
+  bool line_start = true;
   for (char ch : text) {
+    if (line_start && (ch == '.' || ch == '\'')) out += "\\&";
     if (ch == '\\') out += "\\e";
     else if (ch == '-') out += "\\-";
     else out += ch;
-  }
-  std::string safe;
-  bool line_start = true;
-  for (char ch : out) {
-    if (line_start && (ch == '.' || ch == '\'')) safe += "\\&";
-    safe += ch;
     line_start = ch == '\n';
   }
-  return safe;
+  return out;
 }
 
 std::string man_option(const OptionInfo& o) {

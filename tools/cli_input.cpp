@@ -28,14 +28,14 @@ std::string size_text(std::size_t bytes) {
   return std::to_string(bytes) + (bytes == 1 ? " byte" : " bytes");
 }
 
-// A descriptor closed on destruction (standard input stays open).
+// A descriptor closed on destruction (-1: none).
 class Descriptor {
  public:
   explicit Descriptor(int fd) : fd_(fd) {}
   Descriptor(const Descriptor&) = delete;
   Descriptor& operator=(const Descriptor&) = delete;
   ~Descriptor() {
-    if (fd_ > STDERR_FILENO) ::close(fd_);
+    if (fd_ >= 0) ::close(fd_);
   }
   int get() const { return fd_; }
 
@@ -73,43 +73,20 @@ std::size_t next_markup(const std::string& xml, std::size_t p) {
 // Where the text starts, after a UTF-8 byte order mark.
 std::size_t text_start(const std::string& xml) { return xml.compare(0, 3, "\xEF\xBB\xBF") == 0 ? 3 : 0; }
 
-// The bytes of an input in an anonymous memory file (no file in any
-// folder), sealed against change, for the readers that take a path: its
-// path /proc/self/fd/N names exactly the bytes the tool read.
-class MemoryDocument {
- public:
-  MemoryDocument() = default;
-  MemoryDocument(const MemoryDocument&) = delete;
-  MemoryDocument& operator=(const MemoryDocument&) = delete;
-  ~MemoryDocument() {
-    if (fd_ >= 0) ::close(fd_);
-  }
-  bool create(const Input& in);  // false (message printed) on failure
-  char* path() { return &path_[0]; }
-
- private:
-  int fd_ = -1;
-  std::string path_;
-};
-
-bool MemoryDocument::create(const Input& in) {
-  fd_ = memory_file("qal3-document");
-  if (fd_ < 0 || !write_all(fd_, in.text.data(), in.text.size())) {
+// Runs the path reader `file` on the bytes of `in` in an anonymous memory
+// file (no file in any folder), sealed against change: its path
+// /proc/self/fd/N names exactly the bytes the tool read.
+bool read_as_file(const Input& in, const Reader& file) {
+  const Descriptor fd(memory_file("qal3-document"));
+  if (fd.get() < 0 || !write_all(fd.get(), in.text.data(), in.text.size())) {
     file_error(in.name, std::string("cannot be handed to the reader: ") + std::strerror(errno));
     return false;
   }
   // Sealed: nothing can change the bytes (where the system seals).
-  ::fcntl(fd_, F_ADD_SEALS, F_SEAL_SHRINK | F_SEAL_GROW | F_SEAL_WRITE | F_SEAL_SEAL);
-  path_ = descriptor_path(fd_);
-  return true;
-}
-
-// Runs the path reader `file` on the bytes of `in` in a MemoryDocument.
-bool read_as_file(const Input& in, const Reader& file) {
-  MemoryDocument doc;
-  if (!doc.create(in)) return false;
-  const MessageScope scope(in.name, doc.path(), &in.text);
-  return file(doc.path()) == 0;
+  ::fcntl(fd.get(), F_ADD_SEALS, F_SEAL_SHRINK | F_SEAL_GROW | F_SEAL_WRITE | F_SEAL_SEAL);
+  std::string path = descriptor_path(fd.get());
+  const MessageScope scope(in.name, path, &in.text);
+  return file(&path[0]) == 0;
 }
 
 // `ok`, with "NAME: <what> not read" printed when false.
@@ -123,9 +100,10 @@ bool reported(const Input& in, const char* what, bool ok) {
 bool read_input(const std::string& arg, std::size_t limit, Input& in) {
   in.from_stdin = arg == "-";
   in.name = in.from_stdin ? "<stdin>" : arg;
-  const Descriptor fd(in.from_stdin ? STDIN_FILENO : ::open(arg.c_str(), O_RDONLY | O_CLOEXEC));
+  const Descriptor file(in.from_stdin ? -1 : ::open(arg.c_str(), O_RDONLY | O_CLOEXEC));
+  const int fd = in.from_stdin ? STDIN_FILENO : file.get();
   in.error.clear();
-  const ReadResult result = fd.get() < 0 ? ReadResult::kFailed : read_bounded(fd.get(), limit, in.text);
+  const ReadResult result = fd < 0 ? ReadResult::kFailed : read_bounded(fd, limit, in.text);
   if (result == ReadResult::kDone) return true;
   in.error = result == ReadResult::kTooLarge
                  ? "larger than the input limit of " + size_text(limit) + " (--max-input-size changes it)"

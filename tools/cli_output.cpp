@@ -138,6 +138,15 @@ bool sync_folder(const std::string& dir) {
   return ok;
 }
 
+// Closes `fd`: `ok` unless the close fails, errno telling the first
+// failure.
+bool closed(int fd, bool ok) {
+  const int err = errno;
+  if (::close(fd) != 0 && ok) return false;
+  errno = err;
+  return ok;
+}
+
 // Gives the file `fd` the owner and group of `st` where the system allows
 // (as root), else the group alone where the user may give it.
 void keep_owner(int fd, const struct stat& st) {
@@ -145,7 +154,6 @@ void keep_owner(int fd, const struct stat& st) {
   const int ignored = ::fchown(fd, static_cast<uid_t>(-1), st.st_gid);
   static_cast<void>(ignored);
 }
-
 
 // True when `path` exists and is neither a regular file nor a folder (a
 // device, a FIFO, a socket), through its links: such a file is written to,
@@ -155,22 +163,13 @@ bool written_through(const std::string& path) {
   return ::stat(path.c_str(), &st) == 0 && !S_ISREG(st.st_mode) && !S_ISDIR(st.st_mode);
 }
 
-
 // Writes `text` to the existing non-regular file `path` (a device or a
 // FIFO), as a shell redirection would. False (errno set) on failure.
 bool write_through(const std::string& path, const std::string& text) {
   const int fd = ::open(path.c_str(), O_WRONLY | O_CLOEXEC | O_NOCTTY);
   if (fd < 0) return false;
-  bool ok = write_all(fd, text.data(), text.size());
-  int err = errno;
-  if (::close(fd) != 0 && ok) {
-    ok = false;
-    err = errno;
-  }
-  errno = err;
-  return ok;
+  return closed(fd, write_all(fd, text.data(), text.size()));
 }
-
 
 // Reports a failed write to standard output with the system's reason,
 // unless the stream had failed before (put and flush_stdout, the only
@@ -247,14 +246,8 @@ bool Output::place() {
     ::umask(mask);
     mode = 0666 & ~mask;
   }
-  bool ok = ::fchmod(fd_, mode) == 0 && ::fsync(fd_) == 0;
-  int err = errno;
-  if (::close(fd_) != 0 && ok) {
-    ok = false;
-    err = errno;
-  }
+  const bool ok = closed(fd_, ::fchmod(fd_, mode) == 0 && ::fsync(fd_) == 0);
   fd_ = -1;
-  errno = err;
   return ok && settle_scratch(slot_, destination_.c_str()) && sync_folder(split_path(destination_).first);
 }
 

@@ -1,11 +1,7 @@
 // qal3 evlist: read and print event lists.
-#include <cstdio>
 #include <string>
-#include <vector>
 
-#include "cli_args.h"
 #include "cli_commands.h"
-#include "cli_forms.h"
 #include "cli_input.h"
 #include "cli_output.h"
 #include "parse_ev_list.h"

@@ -1,12 +1,9 @@
 // qal3 gige: list the features of GigE camera feature files.
-#include <cstdio>
 #include <string>
 #include <utility>
 #include <vector>
 
-#include "cli_args.h"
 #include "cli_commands.h"
-#include "cli_forms.h"
 #include "cli_input.h"
 #include "cli_output.h"
 #include "qal3_gige_descr.h"

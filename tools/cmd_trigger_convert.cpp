@@ -5,8 +5,6 @@
 #include "trigger_list.h"
 #include "user_case_trigger.h"
 
-using trigger::slot_name;
-
 int cmd_trigger_convert(const cli::CommandInfo& command_info, int argc, char** argv) {
   cli::Args args;
   const int st = cli::parse(command_info, argc, argv, args);

@@ -1,7 +1,6 @@
 // qal3 trigger print: print a trigger list, as its listing or as JSON.
 #include <string>
 
-#include "cli_forms.h"
 #include "record_json.h"
 #include "trigger_list.h"
 #include "user_case_trigger.h"

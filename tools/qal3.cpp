@@ -25,18 +25,25 @@ std::string member_word(const CommandInfo& group) {
   return word;
 }
 
+// Answers the first word of the tool's or a group's arguments: none shows
+// `help` on standard error, a request for help or the version is answered.
+// -1 to go on with the word.
+int answered(int argc, char** argv, const std::string& help) {
+  if (argc < 2) return std::fputs(help.c_str(), stderr), cli::kUsage;
+  const std::string word = argv[1];
+  if (word == "-h" || word == "--help" || word == "help") return cli::put(help), cli::kOk;
+  if (word == "--version") return cli::print_version(), cli::kOk;
+  return -1;
+}
+
 // Runs `command_info` on its arguments (argv[0] its name's last word): its
 // handler, or for a group the member named by argv[1] (with the group's
 // help for -h, --help and help, and --version). Returns the exit status.
 int run_command(const CommandInfo& command_info, int argc, char** argv) {
   if (command_info.run) return command_info.run(command_info, argc, argv);
-  if (argc < 2) {
-    std::fputs(cli::help_text(command_info).c_str(), stderr);
-    return cli::kUsage;
-  }
+  const int status = answered(argc, argv, cli::help_text(command_info));
+  if (status >= 0) return status;
   const std::string word = argv[1];
-  if (word == "-h" || word == "--help" || word == "help") return cli::put(cli::help_text(command_info)), cli::kOk;
-  if (word == "--version") return cli::print_version(), cli::kOk;
   const std::string name = std::string(command_info.name) + " " + word;
   for (const CommandInfo* member : cli::members(command_info.name))
     if (name == member->name) return run_command(*member, argc - 1, argv + 1);
@@ -44,13 +51,9 @@ int run_command(const CommandInfo& command_info, int argc, char** argv) {
 }
 
 int run(int argc, char** argv) {
-  if (argc < 2) {
-    std::fputs(cli::tool_help().c_str(), stderr);
-    return cli::kUsage;
-  }
+  const int status = answered(argc, argv, cli::tool_help());
+  if (status >= 0) return status;
   const std::string first = argv[1];
-  if (first == "-h" || first == "--help" || first == "help") return cli::put(cli::tool_help()), cli::kOk;
-  if (first == "--version") return cli::print_version(), cli::kOk;
   if (first == "--man") return cli::put(cli::man_page()), cli::kOk;
   if (first == "--bash-completion") return cli::put(cli::bash_completion()), cli::kOk;
   for (const CommandInfo& c : cli::commands())

@@ -7,7 +7,6 @@
 #include <string>
 #include <vector>
 
-#include "cli_args.h"
 #include "cli_commands.h"
 #include "cli_input.h"
 #include "cli_output.h"
