@@ -135,15 +135,10 @@ std::string help_text(const CommandInfo& command_info) {
   }
   out += "\nOptions:\n";
   for (const OptionUse& u : all_options(command_info)) {
-    const OptionInfo* o = find_option(u.name);
-    std::string label = "  " + option_label(*o);
-    if (label.size() < 24) {
-      label.resize(24, ' ');
-      std::string folded = fold(u.help, 24, 79);
-      out += label + folded.substr(24);
-    } else {
-      out += label + "\n" + fold(u.help, 24, 79);
-    }
+    // The help beside a short label, below a long one.
+    const std::string label = "  " + option_label(*find_option(u.name));
+    const std::string folded = fold(u.help, 24, 79);
+    out += label.size() < 24 ? label + folded.substr(label.size()) : label + "\n" + folded;
   }
   const bool with_output = std::any_of(command_info.options.begin(), command_info.options.end(),
                                        [](const OptionUse& u) { return std::strcmp(u.name, "output") == 0; });

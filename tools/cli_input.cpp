@@ -156,11 +156,10 @@ void document_error(const Input& in, std::size_t offset, const std::string& mess
 
 bool parse_input(Input& in, const char* what, const Reader& memory, const Reader& file) {
   if (in.text.find('\0') != std::string::npos) return reported(in, what, read_as_file(in, file));
-  bool ok;
-  {
+  const bool ok = [&] {
     const MessageScope scope(in.name, "", &in.text);
-    ok = memory(&in.text[0]) == 0;
-  }
+    return memory(&in.text[0]) == 0;
+  }();
   return reported(in, what, ok);
 }
 
