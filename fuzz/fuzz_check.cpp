@@ -10,7 +10,7 @@
 #include <string>
 #include <vector>
 
-#include "check_rules.h"
+#include "check_driver.h"
 #include "fuzz_common.h"
 
 namespace {

@@ -3,7 +3,7 @@
 
 #include <utility>
 
-#include "check_rules.h"
+#include "check_driver.h"
 #include "record_fields.h"
 
 namespace chan_docs {
@@ -12,39 +12,28 @@ namespace {
 
 using Chan = qal3::records::Description<chan_descr_2010>;
 
-bool parse_format(const std::string& s, int& format) {
-  if (s == "chandescr" || s == "CHANDESCRIPTIONS" || s == "0") {
-    format = 0;
-  } else if (s == "daqvars" || s == "DAQvariables" || s == "1") {
-    format = 1;
-  } else {
-    return false;
-  }
-  return true;
+// The format --to names: 0 CHANDESCRIPTIONS, 1 DAQvariables; -1 for none.
+int parse_format(const std::string& s) {
+  if (s == "chandescr" || s == "CHANDESCRIPTIONS" || s == "0") return 0;
+  if (s == "daqvars" || s == "DAQvariables" || s == "1") return 1;
+  return -1;
 }
 
 }  // namespace
 
-int parse_options(const char* sub, int argc, char** argv, Options& o) {
-  const std::string cmd = std::string("chan") + " " + sub;
-  cli::Args args;
-  const int st = cli::parse(cli::command(cmd), argc, argv, args);
+int parse_options(const cli::CommandInfo& command_info, int argc, char** argv, Options& o) {
+  const std::string cmd = command_info.name;
+  const int st = cli::parse(command_info, argc, argv, o);
   if (st >= 0) return st;
-  o.shift = args.has("shift");
-  o.strict = args.has("strict");
-  o.json = args.json;
-  o.quiet = args.quiet;
-  o.max_input = args.max_input;
-  o.out = args.value("output");
-  o.links = cli::links_option(args);
-  if (args.has("to")) {
-    if (!parse_format(args.value("to"), o.format))
-      return cli::usage_error(cmd, "unknown format '" + args.value("to") + "'");
-    o.format_given = true;
-  }
-  o.files = args.operands;
-  if (o.files.empty()) return cli::usage_error(cmd, "no description document given");
-  return cli::stdin_once(cmd, o.files);
+  o.format = o.has("to") ? parse_format(o.value("to")) : 0;
+  if (o.format < 0) return cli::usage_error(cmd, "unknown format '" + o.value("to") + "'");
+  if (o.operands.empty()) return cli::usage_error(cmd, "no description document given");
+  return cli::stdin_once(cmd, o.operands);
+}
+
+bool parse_descriptions(cli::Input& in, const cli::Reader& memory, const cli::Reader& file) {
+  static const char kWhat[] = "channel descriptions";
+  return in.from_stdin ? cli::parse_input(in, kWhat, memory, file) : cli::parse_input(in, kWhat, file);
 }
 
 bool parse_document(cli::Input& in, std::vector<chan_descr_2010*>* list, bool shift, bool merge) {
@@ -58,33 +47,46 @@ namespace {
 // Reads the documents into one list. With Findings::warn the findings of
 // each are reported first, and with --strict they fail the run before any
 // is parsed.
-bool read_documents(const Options& o, std::vector<chan_descr_2010*>* list, Combine combine,
-                    Findings findings) {
-  const bool merge = combine == Combine::merge;
-  const bool warn = findings == Findings::warn;
+bool read_documents(const Options& o, std::vector<chan_descr_2010*>* list, const Writing& w) {
+  // The names table names data types stored as masks.
+  const bool shift = o.has("shift") || w.form == Form::names;
   bool ok = true;
   std::vector<cli::Input> inputs;
-  for (const std::string& f : o.files) {
+  for (const std::string& f : o.operands) {
     cli::Input in;
     if (cli::read_input(f, o.max_input, in)) inputs.push_back(std::move(in));
     else ok = false;
   }
-  if (warn && check::warn_dropped_inputs(inputs, o.strict, o.quiet)) return false;
-  for (cli::Input& in : inputs) ok = parse_document(in, list, o.shift, merge) && ok;
+  bool fatal = false;
+  if (w.findings == Findings::warn)
+    for (const cli::Input& in : inputs)
+      fatal = check::warn_dropped(in.name, in.text, o.has("strict"), o.quiet) || fatal;
+  if (fatal) return false;
+  for (cli::Input& in : inputs) ok = parse_document(in, list, shift, w.combine == Combine::merge) && ok;
   return ok;
 }
 
 }  // namespace
 
-int convert_documents(const Options& o, Combine combine, Findings findings, int mode) {
-  cli::Output out(o.out, o.links);
+}  // namespace chan_docs
+
+// Reads the documents into one list and writes it in the form of the
+// command's row to o.out or standard output, whole or not at all. The
+// output is made first, so that a folder it cannot be made in shows before
+// any reading.
+int cmd_chan_write(const cli::CommandInfo& command_info, int argc, char** argv) {
+  const chan_docs::Writing& w = *command_info.writing;
+  chan_docs::Options o;
+  const int st = chan_docs::parse_options(command_info, argc, argv, o);
+  if (st >= 0) return st;
+  if (w.format_required && !o.has("to")) return cli::usage_error(command_info.name, "--to FORMAT is required");
+  cli::Output out(o.value("output"), cli::links_option(o));
   if (!out.open()) return cli::kBadDocument;
-  List list;
-  if (!read_documents(o, list.get(), combine, findings)) return cli::kBadDocument;
+  chan_docs::List list;
+  if (!chan_docs::read_documents(o, &list.v, w)) return cli::kBadDocument;
+  const int mode = static_cast<int>(w.form);
   return cli::write_document(out, "channel descriptions", [&](char* path) {
-    return Chan::write(list.get(), path, mode, mode == 2 ? o.format : 0, -1, nullptr, nullptr);
+    return chan_docs::Chan::write(&list.v, path, mode, w.form == chan_docs::Form::xml ? o.format : 0, -1,
+                                  nullptr, nullptr);
   });
 }
-
-
-}  // namespace chan_docs

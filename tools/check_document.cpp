@@ -20,7 +20,6 @@
 #include <xercesc/sax2/XMLReaderFactory.hpp>
 #include <xercesc/util/OutOfMemoryException.hpp>
 #include <xercesc/util/PlatformUtils.hpp>
-#include <xercesc/util/SecurityManager.hpp>
 #include <xercesc/util/TransService.hpp>
 #include <xercesc/util/XMLException.hpp>
 #include <xercesc/util/XMLUni.hpp>
@@ -533,17 +532,6 @@ std::string schema_directory() {
 
 namespace {
 
-// Settings shared by both passes, on a reader that make_reader hardened as
-// the library's readers are (nothing fetched, entity expansion bounded, the
-// readers' limits); no DTD is accepted (see ErrorCollector::startDTD). The
-// library's reader brings its own security manager: the second argument is
-// not used.
-void harden(xc::SAX2XMLReader& reader, xc::SecurityManager&) {
-  reader.setFeature(xc::XMLUni::fgSAX2CoreNameSpaces, true);
-  reader.setFeature(xc::XMLUni::fgXercesSkipDTDValidation, true);
-  reader.setFeature(xc::XMLUni::fgXercesLoadSchema, false);
-}
-
 // Collects the errors of a pass; a document type declaration stops it.
 class ErrorCollector : public xc::DefaultHandler {
  public:
@@ -781,6 +769,21 @@ void guarded(Body&& body, std::vector<Finding>& out) {
   }
 }
 
+// A reader hardened as the library's readers are (nothing fetched, entity
+// expansion bounded, the readers' limits), with
+// the settings shared by both passes and `handler` taking its content,
+// errors and lexical events; no DTD is accepted (see
+// ErrorCollector::startDTD).
+std::unique_ptr<xc::SAX2XMLReader> make_reader(xc::DefaultHandler& handler) {
+  auto reader = qal3::xerces::make_hardened_reader();
+  reader->setFeature(xc::XMLUni::fgSAX2CoreNameSpaces, true);
+  reader->setFeature(xc::XMLUni::fgXercesSkipDTDValidation, true);
+  reader->setFeature(xc::XMLUni::fgXercesLoadSchema, false);
+  reader->setContentHandler(&handler);
+  reader->setErrorHandler(&handler);
+  reader->setLexicalHandler(&handler);
+  return reader;
+}
 
 }  // namespace
 
@@ -808,14 +811,9 @@ bool Document::read(const std::string& schema_dir, std::vector<Finding>& out) {
   // Pass 1: the root element decides the family.
   RootProbe probe(out);
   {
-    xc::SecurityManager security;
-    auto reader = qal3::xerces::make_hardened_reader();
-    harden(*reader, security);
+    auto reader = make_reader(probe);
     reader->setFeature(xc::XMLUni::fgSAX2CoreValidation, false);
     reader->setFeature(xc::XMLUni::fgXercesSchema, false);
-    reader->setContentHandler(&probe);
-    reader->setErrorHandler(&probe);
-    reader->setLexicalHandler(&probe);
     xc::MemBufInputSource input(data, bytes.size(), file_.c_str());
     input.setCopyBufToStream(false);  // the bytes outlive the parse
     guarded(
@@ -852,9 +850,7 @@ bool Document::read(const std::string& schema_dir, std::vector<Finding>& out) {
   std::vector<Finding> found;
   tree_ = std::make_unique<Tree>(*source_);
   TreeBuilder builder(found, *tree_);
-  xc::SecurityManager security;
-  auto reader = qal3::xerces::make_hardened_reader();
-  harden(*reader, security);
+  auto reader = make_reader(builder);
   reader->setFeature(xc::XMLUni::fgSAX2CoreValidation, true);
   reader->setFeature(xc::XMLUni::fgXercesDynamic, false);
   reader->setFeature(xc::XMLUni::fgXercesSchema, true);
@@ -863,9 +859,6 @@ bool Document::read(const std::string& schema_dir, std::vector<Finding>& out) {
   reader->setFeature(xc::XMLUni::fgXercesCacheGrammarFromParse, false);
   // Repeated indexes are reported by the checks, with the first occurrence.
   reader->setFeature(xc::XMLUni::fgXercesIdentityConstraintChecking, false);
-  reader->setContentHandler(&builder);
-  reader->setErrorHandler(&builder);
-  reader->setLexicalHandler(&builder);
 
   const std::string schema = schema_dir + "/" + family_info(family_)->schema;
   std::vector<Finding> schema_errors;

@@ -67,7 +67,6 @@ class Node {
   Node(const Tree* tree, std::uint32_t index) : tree_(tree), index_(index) {}
   explicit operator bool() const { return tree_ != nullptr; }
   bool operator==(const Node& o) const { return tree_ == o.tree_ && index_ == o.index_; }
-  bool operator!=(const Node& o) const { return !(*this == o); }
 
   std::string_view name() const;
   // All character data directly inside the element.

@@ -1,15 +1,10 @@
-// The commands and options of qal3, and what is made from them: --help, the
-// manual page and the bash completion.
-#include <algorithm>
-#include <cctype>
-#include <cstdio>
+// The commands and options of qal3: the one table of them.
 #include <cstring>
-#include <sstream>
-#include <stdexcept>
 
-#include "cli_common.h"
+#include "chan_documents.h"
+#include "cli_args.h"
+#include "cli_commands.h"
 #include "event.h"
-#include "event_util.h"
 
 namespace cli {
 
@@ -45,11 +40,6 @@ const OptionInfo kOptions[] = {
     {"follow-symlinks", 0, nullptr},
 };
 
-const char kUsualExit[] =
-    "0  success\n"
-    "1  a document could not be read or written\n"
-    "2  usage error\n";
-
 const char kJsonHelp[] = "print one JSON document instead of text";
 
 // The help texts name the default limit, and the bytes a property name
@@ -75,6 +65,15 @@ const char kFindingsText[] =
     "Each document is first checked as 'qal3 check' does; its findings are printed on "
     "standard error as warnings, for they point at what the conversion drops or changes. "
     "With --strict they are errors, and nothing is written.";
+
+// The chan commands that read documents into one list and write it.
+using chan_docs::Combine;
+using chan_docs::Findings;
+using chan_docs::Form;
+constexpr chan_docs::Writing kChanConvert{Combine::append, Findings::warn, Form::xml, true};
+constexpr chan_docs::Writing kChanListing{Combine::append, Findings::silent, Form::listing, false};
+constexpr chan_docs::Writing kChanNames{Combine::append, Findings::silent, Form::names, false};
+constexpr chan_docs::Writing kChanMerge{Combine::merge, Findings::warn, Form::xml, false};
 
 std::vector<CommandInfo> make_commands() {
   std::vector<CommandInfo> c;
@@ -114,7 +113,7 @@ std::vector<CommandInfo> make_commands() {
                 {"strict", kStrictHelp},
                 {"output", kOutputHelp},
                 {"follow-symlinks", kFollowHelp}},
-               nullptr, cmd_chan_convert});
+               nullptr, cmd_chan_write, &kChanConvert});
   c.push_back({"chan listing", "[OPTION]... FILE...", "write the tab-separated listing",
                "Writes the channels as a tab-separated listing: per channel stream, event type, DAQ "
                "name, property, set point, description, units, size, number of bits and of "
@@ -122,13 +121,13 @@ std::vector<CommandInfo> make_commands() {
                {{"shift", "store event and data types as masks: type n becomes bit n"},
                 {"output", kOutputHelp},
                 {"follow-symlinks", kFollowHelp}},
-               nullptr, cmd_chan_listing});
+               nullptr, cmd_chan_write, &kChanListing});
   c.push_back({"chan names", "[OPTION]... FILE...", "write the DAQ name, size and data type table",
                "Writes one line per channel: the DAQ name right-aligned in 50 columns, the size and "
                "the name of the data type. Data types are stored as masks.",
                {{"output", kOutputHelp},
                 {"follow-symlinks", kFollowHelp}},
-               nullptr, cmd_chan_names});
+               nullptr, cmd_chan_write, &kChanNames});
   c.push_back({"chan merge", "[OPTION]... FILE...", "merge several documents into one",
                "Reads the documents in order into one list, merging a channel whose property is "
                "already known into the first one (it takes the event and data type when the first "
@@ -139,7 +138,7 @@ std::vector<CommandInfo> make_commands() {
                 {"strict", kStrictHelp},
                 {"output", kOutputHelp},
                 {"follow-symlinks", kFollowHelp}},
-               nullptr, cmd_chan_merge});
+               nullptr, cmd_chan_write, &kChanMerge});
   c.push_back({"chan select", "[OPTION]... QUESTION ARG... FILE...",
                "ask the channel selector a question",
                "Loads the documents into a channel selector (event and data types as masks) and "
@@ -304,118 +303,6 @@ std::vector<CommandInfo> make_commands() {
   return c;
 }
 
-std::string option_label(const OptionInfo& o) {
-  std::string s = o.letter ? std::string("-") + o.letter + ", " : "    ";
-  s += std::string("--") + o.name;
-  if (o.arg) s += std::string("=") + o.arg;
-  return s;
-}
-
-// Every option a command takes, its own first, then the common ones.
-std::vector<OptionUse> all_options(const CommandInfo& command_info) {
-  std::vector<OptionUse> v = command_info.options;
-  auto add = [&](const char* name, const char* help) {
-    for (const OptionUse& u : v)
-      if (std::strcmp(u.name, name) == 0) return;
-    v.push_back({name, help});
-  };
-  add("quiet", "print no warnings");
-  add("help", "show this help and exit");
-  add("version", "show the version and exit");
-  return v;
-}
-
-// `text` folded at `width` columns, every line indented by `indent`.
-std::string fold(const std::string& text, std::size_t indent, std::size_t width) {
-  std::istringstream words(text);
-  std::string word, line, out;
-  const std::string pad(indent, ' ');
-  while (words >> word) {
-    if (!line.empty() && indent + line.size() + 1 + word.size() > width) {
-      out += pad + line + "\n";
-      line.clear();
-    }
-    line += (line.empty() ? "" : " ") + word;
-  }
-  if (!line.empty()) out += pad + line + "\n";
-  return out;
-}
-
-std::vector<std::string> split_lines(const std::string& text) {
-  std::vector<std::string> lines;
-  std::istringstream in(text);
-  std::string line;
-  while (std::getline(in, line)) lines.push_back(line);
-  return lines;
-}
-
-// A paragraph of the description: plain text is folded; lines that start
-// with two blanks ("  name  meaning") are a table and keep their start.
-std::string render_paragraph(const std::string& para) {
-  std::string out;
-  for (const std::string& line : split_lines(para)) {
-    if (line.rfind("  ", 0) == 0) {
-      const std::size_t cut = line.find("  ", 2);
-      std::size_t col = cut == std::string::npos ? 2 : line.find_first_not_of(' ', cut);
-      if (col == std::string::npos) col = 2;
-      std::string folded = fold(line.substr(col), col, 79);
-      folded.replace(0, col, line.substr(0, col));
-      out += folded;
-    } else {
-      out += fold(line, 0, 79);
-    }
-  }
-  return out;
-}
-
-std::vector<std::string> paragraphs(const std::string& text) {
-  std::vector<std::string> out;
-  std::size_t b = 0;
-  for (;;) {
-    const std::size_t e = text.find("\n\n", b);
-    out.push_back(text.substr(b, e == std::string::npos ? std::string::npos : e - b));
-    if (e == std::string::npos) break;
-    b = e + 2;
-  }
-  return out;
-}
-
-// The commands of a group ("chan print", ... for "chan").
-std::vector<const CommandInfo*> members(const std::string& group) {
-  std::vector<const CommandInfo*> v;
-  for (const CommandInfo& c : commands())
-    if (std::string(c.name).rfind(group + " ", 0) == 0) v.push_back(&c);
-  return v;
-}
-
-std::string exit_text(const CommandInfo& command_info) { return command_info.exit_status ? command_info.exit_status : kUsualExit; }
-
-// roff: backslashes doubled, minus signs as \-, and no line starting with
-// a dot or an apostrophe.
-std::string roff(const std::string& text) {
-  std::string out;
-  for (char ch : text) {
-    if (ch == '\\') out += "\\e";
-    else if (ch == '-') out += "\\-";
-    else out += ch;
-  }
-  std::string safe;
-  bool line_start = true;
-  for (char ch : out) {
-    if (line_start && (ch == '.' || ch == '\'')) safe += "\\&";
-    safe += ch;
-    line_start = ch == '\n';
-  }
-  return safe;
-}
-
-std::string man_option(const OptionInfo& o) {
-  std::string s = o.letter ? std::string("\\fB\\-") + o.letter + "\\fR, " : "";
-  s += std::string("\\fB\\-\\-") + roff(o.name) + "\\fR";
-  if (o.arg) s += std::string("=\\fI") + roff(o.arg) + "\\fR";
-  return s;
-}
-
 }  // namespace
 
 const OptionInfo* find_option(const std::string& name) {
@@ -429,247 +316,12 @@ const std::vector<CommandInfo>& commands() {
   return all;
 }
 
-const CommandInfo& command(const std::string& name) {
+// The commands of a group ("chan print", ... for "chan").
+std::vector<const CommandInfo*> members(const std::string& group) {
+  std::vector<const CommandInfo*> v;
   for (const CommandInfo& c : commands())
-    if (name == c.name) return c;
-  throw std::out_of_range("no command " + name);
-}
-
-std::string help_text(const CommandInfo& command_info) {
-  std::string out = std::string("Usage: qal3 ") + command_info.name + " " + command_info.synopsis + "\n";
-  for (const std::string& p : paragraphs(command_info.text)) out += "\n" + render_paragraph(p);
-  const std::vector<const CommandInfo*> subs = members(command_info.name);
-  if (!subs.empty()) {
-    out += "\nCommands:\n";
-    for (const CommandInfo* s : subs) {
-      const std::string word = std::string(s->name).substr(std::strlen(command_info.name) + 1);
-      std::string line = "  " + word;
-      line.resize(std::max<std::size_t>(line.size() + 2, 12), ' ');
-      out += line + s->summary + "\n";
-    }
-    out += std::string("\nRun 'qal3 ") + command_info.name + " COMMAND --help' for the options of a command.\n";
-  }
-  out += "\nOptions:\n";
-  for (const OptionUse& u : all_options(command_info)) {
-    const OptionInfo* o = find_option(u.name);
-    std::string label = "  " + option_label(*o);
-    if (label.size() < 24) {
-      label.resize(24, ' ');
-      std::string folded = fold(u.help, 24, 79);
-      out += label + folded.substr(24);
-    } else {
-      out += label + "\n" + fold(u.help, 24, 79);
-    }
-  }
-  const bool with_output = std::any_of(command_info.options.begin(), command_info.options.end(),
-                                       [](const OptionUse& u) { return std::strcmp(u.name, "output") == 0; });
-  if (with_output)
-    out += "\nA FILE of '-' is standard input; output goes to standard output unless\n"
-           "-o FILE is given, and FILE is then replaced only by a complete result,\n"
-           "keeping its mode (and, as root, its owner). A symbolic link at FILE is\n"
-           "replaced by the new file unless --follow-symlinks is given. A device or\n"
-           "FIFO at FILE is written to once the result is complete, never replaced.\n";
-  else
-    out += "\nA FILE of '-' is standard input.\n";
-  out += "\nExit status:\n";
-  for (const std::string& line : split_lines(exit_text(command_info))) out += "  " + line + "\n";
-  return out;
-}
-
-std::string tool_help() {
-  std::string out =
-      "Usage: qal3 COMMAND [OPTION]... [ARG]...\n"
-      "       qal3 COMMAND --help\n"
-      "\n"
-      "Checks, prints, converts and tests the DAQ configuration documents.\n"
-      "\n"
-      "Commands:\n";
-  for (const CommandInfo& c : commands()) {
-    if (std::strchr(c.name, ' ')) continue;
-    std::string line = std::string("  ") + c.name;
-    line.resize(12, ' ');
-    out += line + c.summary + "\n";
-  }
-  out +=
-      "\n"
-      "Options:\n"
-      "  -h, --help          show this help and exit\n"
-      "      --version       show the version and exit\n"
-      "      --man           print the manual page qal3(1) (roff)\n"
-      "      --bash-completion  print the bash completion script\n"
-      "\n"
-      "Data goes to standard output, messages to standard error. A FILE of '-' is\n"
-      "standard input, '-o -' standard output. --json prints one JSON document.\n"
-      "An input larger than 256 MiB is refused; --max-input-size=SIZE changes that.\n"
-      "\n"
-      "Exit status:\n";
-  for (const std::string& line : split_lines(kUsualExit)) out += "  " + line + "\n";
-  return out;
-}
-
-std::string man_page() {
-  std::string m =
-      ".\\\" Made by qal3 --man from the same descriptions as qal3 --help.\n"
-      ".TH QAL3 1 \"\" \"qal3\" \"User Commands\"\n"
-      ".SH NAME\n"
-      "qal3 \\- check, print, convert and test the DAQ configuration documents\n"
-      ".SH SYNOPSIS\n";
-  for (const CommandInfo& c : commands()) {
-    if (!members(c.name).empty()) continue;
-    m += ".B qal3 " + roff(c.name) + "\n" + roff(c.synopsis) + "\n.br\n";
-  }
-  m += ".SH DESCRIPTION\n"
-       "Data goes to standard output, messages to standard error.\n"
-       "A FILE of \\- is standard input; \\fB\\-o \\-\\fR is standard output.\n"
-       "Each input is read once; one larger than 256 MiB is refused, and\n"
-       "\\fB\\-\\-max\\-input\\-size\\fR=\\fISIZE\\fR changes that limit.\n"
-       "With \\fB\\-o\\fR \\fIFILE\\fR the result is written to a scratch file in the same\n"
-       "folder that replaces FILE only once it is complete: on any failure FILE\n"
-       "is as it was, and SIGINT, SIGTERM or SIGHUP removes the scratch file.\n"
-       "The new file keeps the mode of the old one (and, as root, its owner and\n"
-       "group). A symbolic link at FILE is replaced by the new file, as\n"
-       "\\fBsed \\-i\\fR does; with \\fB\\-\\-follow\\-symlinks\\fR the file the link points to\n"
-       "is replaced in its own folder and the link stays.\n"
-       "\\fB\\-\\-json\\fR prints one JSON document per run, with the fields of the\n"
-       "records under their own names.\n"
-       "Errors in documents read \\fIFILE\\fR:\\fILINE\\fR:\\fICOLUMN\\fR: \\fImessage\\fR.\n"
-       ".SH COMMANDS\n";
-  for (const CommandInfo& c : commands()) {
-    m += ".SS \"qal3 " + roff(c.name) + "\"\n";
-    m += ".B qal3 " + roff(c.name) + "\n" + roff(c.synopsis) + "\n.PP\n";
-    for (const std::string& p : paragraphs(c.text)) {
-      for (const std::string& line : split_lines(p)) {
-        if (line.rfind("  ", 0) == 0) m += ".br\n";
-        m += roff(line.rfind("  ", 0) == 0 ? line.substr(2) : line) + "\n";
-      }
-      m += ".PP\n";
-    }
-    for (const CommandInfo* s : members(c.name)) {
-      m += ".TP\n.B " + roff(std::string(s->name).substr(std::strlen(c.name) + 1)) + "\n" +
-           roff(s->summary) + "\n";
-    }
-    for (const OptionUse& u : all_options(c)) {
-      m += ".TP\n" + man_option(*find_option(u.name)) + "\n" + roff(u.help) + "\n";
-    }
-    m += ".PP\nExit status:\n";
-    for (const std::string& line : split_lines(exit_text(c))) m += ".br\n" + roff(line) + "\n";
-  }
-  m += ".SH EXIT STATUS\n";
-  for (const std::string& line : split_lines(kUsualExit)) m += ".br\n" + roff(line) + "\n";
-  m += ".PP\n\\fBqal3 chan select\\fR answers in its exit status: 0 yes, 1 no, 2 error.\n"
-       "\\fBqal3 check\\fR exits 1 when a file has findings.\n";
-  return m;
-}
-
-std::string bash_completion() {
-  std::string s =
-      "# bash completion for qal3. Made by qal3 --bash-completion from the same\n"
-      "# descriptions as qal3 --help.\n"
-      "_qal3() {\n"
-      "  local cur=${COMP_WORDS[COMP_CWORD]} prev=${COMP_WORDS[COMP_CWORD-1]} cmd=${COMP_WORDS[1]} words opts values=\n"
-      "  if [ \"$COMP_CWORD\" -eq 1 ]; then\n"
-      "    words=\"";
-  std::string top;
-  for (const CommandInfo& c : commands())
-    if (!std::strchr(c.name, ' ')) top += std::string(top.empty() ? "" : " ") + c.name;
-  s += top + " --help --version --man --bash-completion\"\n"
-       "    COMPREPLY=($(compgen -W \"$words\" -- \"$cur\"))\n"
-       "    return\n"
-       "  fi\n"
-       "  case $cmd in\n";
-  for (const CommandInfo& c : commands()) {
-    if (std::strchr(c.name, ' ')) continue;
-    const std::vector<const CommandInfo*> subs = members(c.name);
-    if (subs.empty()) continue;
-    std::string words;
-    for (const CommandInfo* m : subs) words += std::string(words.empty() ? "" : " ") + (m->name + std::strlen(c.name) + 1);
-    s += std::string("    ") + c.name + ")\n"
-         "      if [ \"$COMP_CWORD\" -eq 2 ]; then\n"
-         "        COMPREPLY=($(compgen -W \"" + words + " --help\" -- \"$cur\"))\n"
-         "        return\n"
-         "      fi\n"
-         "      cmd=\"$cmd ${COMP_WORDS[2]}\" ;;\n";
-  }
-  s += "  esac\n"
-       "  [[ $prev == = ]] && prev=${COMP_WORDS[COMP_CWORD-2]}\n"
-       "  case $cmd in\n";
-  for (const CommandInfo& c : commands()) {
-    if (!members(c.name).empty()) continue;
-    std::string opts, values;
-    for (const OptionUse& u : all_options(c)) {
-      const OptionInfo* o = find_option(u.name);
-      opts += std::string(opts.empty() ? "" : " ") + "--" + o->name + (o->arg ? "=" : "");
-      if (o->letter) opts += std::string(" -") + o->letter;
-      if (u.values)
-        values += std::string("        --") + o->name + (o->letter ? std::string("|-") + o->letter : "") +
-                  ") values=\"" + u.values + "\" ;;\n";
-    }
-    s += std::string("    \"") + c.name + "\")\n      opts=\"" + opts + "\"\n";
-    if (!values.empty()) s += "      case $prev in\n" + values + "      esac ;;\n";
-    else s += "      ;;\n";
-  }
-  std::string questions, types;
-  for (const char* q : kSelectQuestions) questions += std::string(questions.empty() ? "" : " ") + q;
-  for (int n = 0; n < 32; ++n) {
-    const char* name = event_name_itoa(n);
-    if (name && *name) types += std::string(types.empty() ? "" : " ") + name;
-  }
-  s += "    *) opts= ;;\n"
-       "  esac\n"
-       "  if [[ $cmd == \"chan select\" && -z $values && $cur != -* ]]; then\n"
-       "    local i n=0 question=\n"
-       "    for ((i = 3; i < COMP_CWORD; i++)); do\n"
-       "      [[ ${COMP_WORDS[i]} == -* ]] && continue\n"
-       "      n=$((n + 1))\n"
-       "      [ $n -eq 1 ] && question=${COMP_WORDS[i]}\n"
-       "    done\n"
-       "    if [ $n -eq 0 ]; then\n"
-       "      values=\"" + questions + "\"\n"
-       "    elif [ $n -eq 1 ] && [ \"$question\" = in-event ]; then\n"
-       "      values=\"" + types + "\"\n"
-       "    fi\n"
-       "  fi\n"
-       "  if [ -n \"$values\" ]; then\n"
-       "    mapfile -t COMPREPLY < <(compgen -W \"$values\" -- \"$cur\")\n"
-       "  elif [[ $cur == -* ]]; then\n"
-       "    mapfile -t COMPREPLY < <(compgen -W \"$opts\" -- \"$cur\")\n"
-       "    [[ ${COMPREPLY[0]} == *= ]] && compopt -o nospace\n"
-       "  else\n"
-       "    mapfile -t COMPREPLY < <(compgen -f -- \"$cur\")\n"
-       "  fi\n"
-       "}\n"
-       "complete -o filenames -F _qal3 qal3\n";
-  return s;
-}
-
-namespace {
-
-// What a group calls its members in messages: the first word of its
-// synopsis ("COMMAND ...", "ACTION ...") in lower case.
-std::string member_word(const CommandInfo& group) {
-  std::string word(group.synopsis, std::strcspn(group.synopsis, " "));
-  std::transform(word.begin(), word.end(), word.begin(), [](unsigned char ch) { return std::tolower(ch); });
-  return word;
-}
-
-int run_group(const CommandInfo& group, int argc, char** argv) {
-  if (argc < 2) {
-    std::fputs(help_text(group).c_str(), stderr);
-    return kUsage;
-  }
-  const std::string word = argv[1];
-  if (word == "-h" || word == "--help" || word == "help") return put(help_text(group)), kOk;
-  if (word == "--version") return print_version(), kOk;
-  const std::string name = std::string(group.name) + " " + word;
-  for (const CommandInfo* member : members(group.name))
-    if (name == member->name) return run_command(*member, argc - 1, argv + 1);
-  return usage_error(group.name, "unknown " + member_word(group) + " '" + word + "'");
-}
-
-}  // namespace
-
-int run_command(const CommandInfo& command_info, int argc, char** argv) {
-  return command_info.run ? command_info.run(argc, argv) : run_group(command_info, argc, argv);
+    if (std::string(c.name).rfind(group + " ", 0) == 0) v.push_back(&c);
+  return v;
 }
 
 }  // namespace cli

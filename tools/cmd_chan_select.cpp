@@ -7,31 +7,19 @@
 
 #include "chan_documents.h"
 #include "chan_selector.h"
-#include "cli_common.h"
+#include "cli_forms.h"
 #include "event_util.h"
 
 namespace {
 
-// Names of the event types set in `mask`, joined by ':'.
-std::string event_names(unsigned mask) {
+// Names of the types of the `bits` low bits set in `mask` (bit n stands
+// for type base + n), joined by ':'.
+std::string type_names(unsigned mask, int bits, int base, const char* (*name)(int)) {
   std::string s;
-  for (int n = 0; n < 32; ++n) {
+  for (int n = 0; n < bits; ++n) {
     if (!((mask >> n) & 1u)) continue;
     if (!s.empty()) s += ':';
-    s += event_name_itoa(n);
-  }
-  return s;
-}
-
-// Names of the sub-block types of a data-type mask (bit 31 marks the 2010
-// layout: bit n then stands for type 32 + n).
-std::string block_names(unsigned mask) {
-  const int base = (mask & 0x80000000u) != 0 ? 32 : 0;
-  std::string s;
-  for (int n = 0; n < 31; ++n) {
-    if (!((mask >> n) & 1u)) continue;
-    if (!s.empty()) s += ':';
-    s += block_name_itoa(base + n);
+    s += name(base + n);
   }
   return s;
 }
@@ -84,10 +72,10 @@ enum Answer : int { kYes = 0, kNo = 1, kError = 2 };
 
 }  // namespace
 
-int cmd_chan_select(int argc, char** argv) {
-  const char* cmd = "chan select";
+int cmd_chan_select(const cli::CommandInfo& command_info, int argc, char** argv) {
+  const char* cmd = command_info.name;
   cli::Args a;
-  const int st = cli::parse(cli::command(cmd), argc, argv, a);
+  const int st = cli::parse(command_info, argc, argv, a);
   if (st >= 0) return st;
   const std::vector<std::string>& args = a.operands;
   if (args.empty()) return cli::usage_error(cmd, "no question given");
@@ -124,7 +112,9 @@ int cmd_chan_select(int argc, char** argv) {
   } else if (q == "event-type" || q == "data-type") {
     const unsigned m = static_cast<unsigned>(q == "event-type" ? sel.get_event_type(&chan[0])
                                                                : sel.get_data_type(&chan[0]));
-    const std::string names = q == "event-type" ? event_names(m) : block_names(m);
+    // In a data-type mask bit 31 marks the 2010 layout: bit n then stands for type 32 + n.
+    const std::string names = q == "event-type" ? type_names(m, 32, 0, event_name_itoa)
+                                                : type_names(m, 31, m >> 31 ? 32 : 0, block_name_itoa);
     char hex[16];
     std::snprintf(hex, sizeof hex, "0x%x", m);
     doc["answer"] = {{"mask", m}, {"names", names}};

@@ -1,38 +1,42 @@
 // qal3 check: validates configuration documents against their schemas and
 // reports what the lenient readers would silently take differently.
+#include <algorithm>
+#include <set>
 #include <string>
-#include <vector>
 
-#include "check_rules.h"
-#include "cli_common.h"
+#include "check_driver.h"
+#include "cli_commands.h"
+#include "cli_forms.h"
+#include "cli_input.h"
+#include "cli_output.h"
 
 namespace {
 
-const char kCmd[] = "check";
-
-struct Options {
-  bool json = false;
-  bool quiet = false;
-  std::size_t max_input = cli::kDefaultMaxInput;
-  check::Options check;
-  std::vector<std::string> files;
-};
+// Adds the names of "NAME,NAME,..." (blanks around each left out) to `out`;
+// false when a name is empty.
+bool parse_name_list(const std::string& text, std::set<std::string>& out) {
+  static const char kBlanks[] = " \t\r\n";
+  for (std::size_t begin = 0;;) {
+    const std::size_t comma = std::min(text.find(',', begin), text.size());
+    const std::size_t b = text.find_first_not_of(kBlanks, begin);
+    if (b >= comma) return false;
+    out.insert(text.substr(b, text.find_last_not_of(kBlanks, comma - 1) - b + 1));
+    if (comma == text.size()) return true;
+    begin = comma + 1;
+  }
+}
 
 // Returns -1 when the arguments are good, else the exit status.
-int parse_options(int argc, char** argv, Options& o) {
-  cli::Args args;
-  const int st = cli::parse(cli::command(kCmd), argc, argv, args);
+int parse_options(const cli::CommandInfo& command_info, int argc, char** argv, cli::Args& args,
+                  check::Options& check) {
+  const int st = cli::parse(command_info, argc, argv, args);
   if (st >= 0) return st;
-  o.json = args.json;
-  o.quiet = args.quiet;
-  o.max_input = args.max_input;
-  o.check.strict = args.has("strict");
+  check.strict = args.has("strict");
   for (const auto& opt : args.options)
-    if (opt.first == "known" && !check::parse_name_list(opt.second, o.check.known_names))
-      return cli::usage_error(kCmd, "--known: empty name in '" + opt.second + "'");
-  o.files = args.operands;
-  if (o.files.empty()) return cli::usage_error(kCmd, "give at least one file");
-  if (cli::stdin_once(kCmd, o.files) >= 0) return cli::kUsage;
+    if (opt.first == "known" && !parse_name_list(opt.second, check.known_names))
+      return cli::usage_error(command_info.name, "--known: empty name in '" + opt.second + "'");
+  if (args.operands.empty()) return cli::usage_error(command_info.name, "give at least one file");
+  if (cli::stdin_once(command_info.name, args.operands) >= 0) return cli::kUsage;
   return -1;
 }
 
@@ -59,9 +63,10 @@ nlohmann::json report_json(const std::string& name, const check::Report& report)
 
 }  // namespace
 
-int cmd_check(int argc, char** argv) {
-  Options o;
-  const int rc = parse_options(argc, argv, o);
+int cmd_check(const cli::CommandInfo& command_info, int argc, char** argv) {
+  cli::Args args;
+  check::Options options;
+  const int rc = parse_options(command_info, argc, argv, args, options);
   if (rc >= 0) return rc;
 
   const std::string schema_dir = check::schema_directory();
@@ -69,27 +74,27 @@ int cmd_check(int argc, char** argv) {
   std::size_t errors = 0;
   std::size_t warnings = 0;
   nlohmann::json files = nlohmann::json::array();
-  for (const std::string& arg : o.files) {
+  for (const std::string& arg : args.operands) {
     cli::Input in;
-    if (!cli::read_input(arg, o.max_input, in)) {
-      if (o.json) files.push_back({{"file", in.name}, {"error", in.error}});
+    if (!cli::read_input(arg, args.max_input, in)) {
+      if (args.json) files.push_back({{"file", in.name}, {"error", in.error}});
       ++errors;  // a file that cannot be read is an error of the run
       clean = false;
       continue;
     }
     const std::string& name = in.name;
-    const check::Report report = check::check_document(name, in.text, schema_dir, o.check);
+    const check::Report report = check::check_document(name, in.text, schema_dir, options);
     errors += report.errors();
     warnings += report.warnings();
     if (!report.findings.empty()) clean = false;
-    if (o.json) {
+    if (args.json) {
       files.push_back(report_json(name, report));
-    } else if (!o.quiet) {
+    } else if (!args.quiet) {
       std::string lines;
       for (const check::Finding& f : report.findings) lines += check::format_finding(name, f) + "\n";
       cli::put(lines);
     }
   }
-  if (o.json && !o.quiet) cli::print_json({{"files", files}, {"errors", errors}, {"warnings", warnings}});
+  if (args.json && !args.quiet) cli::print_json({{"files", files}, {"errors", errors}, {"warnings", warnings}});
   return clean ? cli::kOk : cli::kBadDocument;
 }

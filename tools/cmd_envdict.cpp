@@ -1,6 +1,5 @@
 // qal3 envdict: print, convert and check environment index dictionaries.
 #include <algorithm>
-#include <cstdio>
 #include <cstdlib>
 #include <cstring>
 #include <map>
@@ -8,29 +7,23 @@
 #include <string_view>
 #include <vector>
 
-#include "check_document.h"
-#include "check_rules.h"
-#include "cli_common.h"
+#include "check_driver.h"
+#include "cli_commands.h"
+#include "cli_input.h"
+#include "cli_output.h"
 #include "parse_env_index_dictionary.h"
 #include "record_fields.h"
 #include "record_json.h"
 
 namespace {
 
-const char kCmd[] = "envdict";
-
 enum class Action { list, check, xml, text };
 
-struct Options {
+// The command line, with the layout and the action it asks for.
+struct Options : cli::Args {
   bool layout_2010 = true;
-  bool strict = false;  // findings fail a conversion
-  bool quiet = false;
-  bool json = false;
   Action action = Action::list;
-  cli::Output::Links links = cli::Output::Links::replace;
-  std::size_t max_input = cli::kDefaultMaxInput;
   std::string out;
-  std::string file;
 };
 
 // The reader and writer of each layout: Description<Entry>::read, readf, write.
@@ -137,12 +130,11 @@ int run(const Options& opt) {
   const bool converting = opt.action == Action::xml || opt.action == Action::text;
   // The output is made first, so that a folder it cannot be made in shows
   // before any reading.
-  cli::Output out(opt.out, opt.links);
+  cli::Output out(opt.out, cli::links_option(opt));
   if (converting && !out.open()) return cli::kBadDocument;
-  std::vector<cli::Input> inputs(1);
-  cli::Input& in = inputs[0];
-  if (!cli::read_input(opt.file, opt.max_input, in)) return cli::kBadDocument;
-  if (converting && check::warn_dropped_inputs(inputs, opt.strict, opt.quiet)) return cli::kBadDocument;
+  cli::Input in;
+  if (!cli::read_input(opt.operands[0], opt.max_input, in)) return cli::kBadDocument;
+  if (converting && check::warn_dropped(in.name, in.text, opt.has("strict"), opt.quiet)) return cli::kBadDocument;
   Dictionary<Entry> dict;
   if (!dict.read(in)) return cli::kBadDocument;
   if (!opt.quiet) warn_cut_names(in, dict.v);
@@ -165,48 +157,40 @@ int run(const Options& opt) {
 }
 
 // Parses the command line; returns -1 to go on, else the exit status.
-int parse_options(int argc, char** argv, Options& opt) {
-  const cli::CommandInfo& command_info = cli::command(kCmd);
-  cli::Args args;
-  const int st = cli::parse(command_info, argc, argv, args);
+int parse_options(const cli::CommandInfo& command_info, int argc, char** argv, Options& opt) {
+  const int st = cli::parse(command_info, argc, argv, opt);
   if (st >= 0) return st;
-  opt.quiet = args.quiet;
-  opt.json = args.json;
-  opt.max_input = args.max_input;
-  opt.layout_2010 = !args.has("old-layout");
-  if (args.has("old-layout") && args.has("2010"))
-    return cli::usage_error(kCmd, "--2010 and --old-layout exclude each other");
-  opt.strict = args.has("strict");
-  opt.links = cli::links_option(args);
+  opt.layout_2010 = !opt.has("old-layout");
+  if (opt.has("old-layout") && opt.has("2010"))
+    return cli::usage_error(command_info.name, "--2010 and --old-layout exclude each other");
   int actions = 0;
-  for (const auto& o : args.options) {
+  for (const auto& o : opt.options) {
     if (o.first == "check") {
       opt.action = Action::check;
     } else if (o.first == "xml" || o.first == "text") {
       opt.action = o.first == "xml" ? Action::xml : Action::text;
       opt.out = o.second;
-      if (opt.out.empty()) return cli::usage_error(kCmd, "option '--" + o.first + "' needs an output file");
+      if (opt.out.empty()) return cli::usage_error(command_info.name, "option '--" + o.first + "' needs an output file");
     } else {
       continue;
     }
     ++actions;
   }
-  if (actions > 1) return cli::usage_error(kCmd, "choose one of --check, --xml, --text");
-  if (opt.strict && opt.action != Action::xml && opt.action != Action::text)
-    return cli::usage_error(kCmd, "--strict goes with --xml or --text");
+  if (actions > 1) return cli::usage_error(command_info.name, "choose one of --check, --xml, --text");
+  if (opt.has("strict") && opt.action != Action::xml && opt.action != Action::text)
+    return cli::usage_error(command_info.name, "--strict goes with --xml or --text");
   if (opt.json && opt.action != Action::list)
-    return cli::usage_error(kCmd, "--json lists the entries: not with --check, --xml or --text");
-  if (args.operands.empty()) return cli::usage_error(kCmd, "no dictionary given");
-  if (args.operands.size() > 1) return cli::usage_error(kCmd, "only one dictionary at a time");
-  opt.file = args.operands[0];
+    return cli::usage_error(command_info.name, "--json lists the entries: not with --check, --xml or --text");
+  if (opt.operands.empty()) return cli::usage_error(command_info.name, "no dictionary given");
+  if (opt.operands.size() > 1) return cli::usage_error(command_info.name, "only one dictionary at a time");
   return -1;
 }
 
 }  // namespace
 
-int cmd_envdict(int argc, char** argv) {
+int cmd_envdict(const cli::CommandInfo& command_info, int argc, char** argv) {
   Options opt;
-  const int status = parse_options(argc, argv, opt);
+  const int status = parse_options(command_info, argc, argv, opt);
   if (status >= 0) return status;
   return opt.layout_2010 ? run<qal3_env_index_dictionary_entry_2010>(opt)
                          : run<qal3_env_index_dictionary_entry>(opt);

@@ -1,9 +1,9 @@
 // qal3 evlist: read and print event lists.
-#include <cstdio>
 #include <string>
-#include <vector>
 
-#include "cli_common.h"
+#include "cli_commands.h"
+#include "cli_input.h"
+#include "cli_output.h"
 #include "parse_ev_list.h"
 #include "record_fields.h"
 #include "record_json.h"
@@ -17,8 +17,7 @@ using EventList = qal3::records::OwnedList<qal3_ev_entry>;
 
 }  // namespace
 
-int cmd_evlist(int argc, char** argv) {
-  const cli::CommandInfo& command_info = cli::command("evlist");
+int cmd_evlist(const cli::CommandInfo& command_info, int argc, char** argv) {
   cli::Args args;
   const int st = cli::parse(command_info, argc, argv, args);
   if (st >= 0) return st;

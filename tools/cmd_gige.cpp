@@ -1,10 +1,11 @@
 // qal3 gige: list the features of GigE camera feature files.
-#include <cstdio>
 #include <string>
 #include <utility>
 #include <vector>
 
-#include "cli_common.h"
+#include "cli_commands.h"
+#include "cli_input.h"
+#include "cli_output.h"
 #include "qal3_gige_descr.h"
 #include "record_fields.h"
 #include "record_json.h"
@@ -40,8 +41,7 @@ bool read_features(const std::string& arg, std::size_t max_input, std::string& n
 
 }  // namespace
 
-int cmd_gige(int argc, char** argv) {
-  const cli::CommandInfo& command_info = cli::command("gige");
+int cmd_gige(const cli::CommandInfo& command_info, int argc, char** argv) {
   cli::Args args;
   const int st = cli::parse(command_info, argc, argv, args);
   if (st >= 0) return st;

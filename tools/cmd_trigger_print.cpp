@@ -1,7 +1,6 @@
 // qal3 trigger print: print a trigger list, as its listing or as JSON.
 #include <string>
 
-#include "cli_common.h"
 #include "record_json.h"
 #include "trigger_list.h"
 #include "user_case_trigger.h"
@@ -20,11 +19,11 @@ nlohmann::json trigger_json(const qal3_user_case_trigger& t) {
 
 }  // namespace
 
-int cmd_trigger_print(int argc, char** argv) {
+int cmd_trigger_print(const cli::CommandInfo& command_info, int argc, char** argv) {
   cli::Args args;
-  const int st = trigger::parse_action("print", argc, argv, args);
+  const int st = cli::parse(command_info, argc, argv, args);
   if (st >= 0) return st;
-  if (args.operands.size() != 1) return cli::usage_error("trigger print", "give exactly one trigger list");
+  if (args.operands.size() != 1) return cli::usage_error(command_info.name, "give exactly one trigger list");
   trigger::TriggerList list;
   if (!list.read(args.operands[0], args.max_input)) return cli::kBadDocument;
   if (args.json) {

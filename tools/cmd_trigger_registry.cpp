@@ -2,7 +2,7 @@
 #include <cstdio>
 #include <string>
 
-#include "cli_common.h"
+#include "cli_forms.h"
 #include "trigger_facts.h"
 #include "trigger_list.h"
 #include "user_case_trigger.h"
@@ -42,9 +42,9 @@ void print_table(const char* title, const nlohmann::json& slots) {
 
 }  // namespace
 
-int cmd_trigger_registry(int argc, char** argv) {
+int cmd_trigger_registry(const cli::CommandInfo& command_info, int argc, char** argv) {
   cli::Args args;
-  const int st = trigger::parse_action("registry", argc, argv, args);
+  const int st = cli::parse(command_info, argc, argv, args);
   if (st >= 0) return st;
   if (!args.operands.empty())
     return cli::usage_error("trigger registry", "unexpected argument '" + args.operands[0] + "'");

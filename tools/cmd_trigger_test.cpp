@@ -9,7 +9,7 @@
 #include <utility>
 #include <vector>
 
-#include "cli_common.h"
+#include "cli_forms.h"
 #include "event_util.h"
 #include "qal3_evutl_blocks.h"
 #include "trigger_list.h"
@@ -247,10 +247,10 @@ int write_plot(cli::Output& out, const std::vector<plot::Panel>& panels) {
 
 }  // namespace
 
-int cmd_trigger_test(int argc, char** argv) {
-  const char* cmd = "trigger test";
+int cmd_trigger_test(const cli::CommandInfo& command_info, int argc, char** argv) {
+  const char* cmd = command_info.name;
   cli::Args args;
-  const int st = trigger::parse_action("test", argc, argv, args);
+  const int st = cli::parse(command_info, argc, argv, args);
   if (st >= 0) return st;
   const bool channel_given = args.has("channel");
   const std::string channel = args.value("channel");

@@ -8,7 +8,7 @@
 #include <type_traits>
 #include <vector>
 
-#include "cli_common.h"
+#include "cli_forms.h"
 #include "record_fields.h"
 
 namespace cli {

@@ -14,7 +14,7 @@
 #include <type_traits>
 #include <vector>
 
-#include "cli_common.h"
+#include "cli_forms.h"
 #include "float_text.h"
 #include "record_fields.h"
 

@@ -15,8 +15,4 @@ bool TriggerList::read(cli::Input& in) {
       [this](char* path) { return Triggers::readf(path, &list_.v); });
 }
 
-int parse_action(const char* action, int argc, char** argv, cli::Args& args) {
-  return cli::parse(cli::command(std::string("trigger ") + action), argc, argv, args);
-}
-
 }  // namespace trigger

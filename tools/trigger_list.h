@@ -7,7 +7,9 @@
 #include <string>
 #include <vector>
 
-#include "cli_common.h"
+#include "cli_commands.h"
+#include "cli_input.h"
+#include "cli_output.h"
 #include "record_fields.h"
 #include "user_case_trigger.h"
 
@@ -32,9 +34,6 @@ class TriggerList {
   qal3::records::OwnedList<qal3_user_case_trigger> list_;
   std::string name_;
 };
-
-// Parses the options of `trigger <action>`; -1 to go on, else the status.
-int parse_action(const char* action, int argc, char** argv, cli::Args& args);
 
 // A slot's name ("" for null).
 inline std::string slot_name(const char* s) { return s ? s : ""; }

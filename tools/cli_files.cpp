@@ -1,0 +1,58 @@
+#include "cli_files.h"
+
+#include <sys/mman.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <cerrno>
+#include <cstdint>
+#include <vector>
+
+namespace cli {
+
+bool write_all(int fd, const char* data, std::size_t size) {
+  while (size > 0) {
+    const ssize_t n = ::write(fd, data, size);
+    if (n < 0 && errno == EINTR) continue;
+    if (n <= 0) {
+      if (n == 0) errno = EIO;
+      return false;
+    }
+    data += n;
+    size -= static_cast<std::size_t>(n);
+  }
+  return true;
+}
+
+ReadResult read_bounded(int fd, std::size_t limit, std::string& out) {
+  struct stat st {};
+  if (::fstat(fd, &st) != 0) return ReadResult::kFailed;
+  if (S_ISDIR(st.st_mode)) {
+    errno = EISDIR;
+    return ReadResult::kFailed;
+  }
+  out.clear();
+  if (S_ISREG(st.st_mode) && st.st_size > 0) {
+    if (static_cast<std::uintmax_t>(st.st_size) > limit) return ReadResult::kTooLarge;
+    out.reserve(static_cast<std::size_t>(st.st_size));
+  }
+  std::vector<char> chunk(64 * 1024);
+  for (;;) {
+    const ssize_t n = ::read(fd, chunk.data(), std::min(chunk.size(), limit - out.size() + 1));
+    if (n < 0 && errno == EINTR) continue;
+    if (n < 0) return ReadResult::kFailed;
+    if (n == 0) return ReadResult::kDone;
+    const std::size_t size = out.size() + static_cast<std::size_t>(n);
+    if (size > limit) return ReadResult::kTooLarge;
+    // Grows as append would, but never past the limit.
+    if (size > out.capacity()) out.reserve(std::min(std::max(size, 2 * out.capacity()), limit));
+    out.append(chunk.data(), static_cast<std::size_t>(n));
+  }
+}
+
+int memory_file(const char* name) { return ::memfd_create(name, MFD_CLOEXEC | MFD_ALLOW_SEALING); }
+
+std::string descriptor_path(int fd) { return "/proc/self/fd/" + std::to_string(fd); }
+
+}  // namespace cli

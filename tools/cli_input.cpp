@@ -1,0 +1,168 @@
+#include "cli_input.h"
+
+#include <fcntl.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <cerrno>
+#include <cstdio>
+#include <cstring>
+
+#include "cli_files.h"
+#include "cli_messages.h"
+#include "cli_output.h"
+
+namespace cli {
+
+namespace {
+
+// A size as a person reads it: "256 MiB", "10 KiB", "1000 bytes".
+std::string size_text(std::size_t bytes) {
+  static const struct {
+    unsigned shift;
+    const char* unit;
+  } kUnits[] = {{30, " GiB"}, {20, " MiB"}, {10, " KiB"}};
+  for (const auto& u : kUnits)
+    if (bytes >> u.shift && (bytes & ((std::size_t{1} << u.shift) - 1)) == 0)
+      return std::to_string(bytes >> u.shift) + u.unit;
+  return std::to_string(bytes) + (bytes == 1 ? " byte" : " bytes");
+}
+
+// A descriptor closed on destruction (-1: none).
+class Descriptor {
+ public:
+  explicit Descriptor(int fd) : fd_(fd) {}
+  Descriptor(const Descriptor&) = delete;
+  Descriptor& operator=(const Descriptor&) = delete;
+  ~Descriptor() {
+    if (fd_ >= 0) ::close(fd_);
+  }
+  int get() const { return fd_; }
+
+ private:
+  int fd_;
+};
+
+// Line and column (1-based, in bytes) of byte `offset` of `text`.
+struct Position {
+  long long line;
+  long long column;
+};
+
+Position position_of(const std::string& text, std::size_t offset) {
+  offset = std::min(offset, text.size());
+  const auto end = text.begin() + static_cast<std::ptrdiff_t>(offset);
+  const std::size_t line_start = offset == 0 ? std::string::npos : text.rfind('\n', offset - 1);
+  return {1 + std::count(text.begin(), end, '\n'),
+          static_cast<long long>(line_start == std::string::npos ? offset + 1 : offset - line_start)};
+}
+
+// The offset of the first '<' from `p` on that opens neither a processing
+// instruction nor a comment; npos when there is none.
+std::size_t next_markup(const std::string& xml, std::size_t p) {
+  for (;; ++p) {
+    p = xml.find('<', p);
+    if (p == std::string::npos) return p;
+    if (xml.compare(p, 2, "<?") == 0) p = xml.find("?>", p);
+    else if (xml.compare(p, 4, "<!--") == 0) p = xml.find("-->", p);
+    else return p;
+    if (p == std::string::npos) return p;
+  }
+}
+
+// Where the text starts, after a UTF-8 byte order mark.
+std::size_t text_start(const std::string& xml) { return xml.compare(0, 3, "\xEF\xBB\xBF") == 0 ? 3 : 0; }
+
+// Runs the path reader `file` on the bytes of `in` in an anonymous memory
+// file (no file in any folder), sealed against change: its path
+// /proc/self/fd/N names exactly the bytes the tool read.
+bool read_as_file(const Input& in, const Reader& file) {
+  const Descriptor fd(memory_file("qal3-document"));
+  if (fd.get() < 0 || !write_all(fd.get(), in.text.data(), in.text.size())) {
+    file_error(in.name, std::string("cannot be handed to the reader: ") + std::strerror(errno));
+    return false;
+  }
+  // Sealed: nothing can change the bytes (where the system seals).
+  ::fcntl(fd.get(), F_ADD_SEALS, F_SEAL_SHRINK | F_SEAL_GROW | F_SEAL_WRITE | F_SEAL_SEAL);
+  std::string path = descriptor_path(fd.get());
+  const MessageScope scope(in.name, path, &in.text);
+  return file(&path[0]) == 0;
+}
+
+// `ok`, with "NAME: <what> not read" printed when false.
+bool reported(const Input& in, const char* what, bool ok) {
+  if (!ok) file_error(in.name, std::string(what) + " not read");
+  return ok;
+}
+
+}  // namespace
+
+bool read_input(const std::string& arg, std::size_t limit, Input& in) {
+  in.from_stdin = arg == "-";
+  in.name = in.from_stdin ? "<stdin>" : arg;
+  const Descriptor file(in.from_stdin ? -1 : ::open(arg.c_str(), O_RDONLY | O_CLOEXEC));
+  const int fd = in.from_stdin ? STDIN_FILENO : file.get();
+  in.error.clear();
+  const ReadResult result = fd < 0 ? ReadResult::kFailed : read_bounded(fd, limit, in.text);
+  if (result == ReadResult::kDone) return true;
+  in.error = result == ReadResult::kTooLarge
+                 ? "larger than the input limit of " + size_text(limit) + " (--max-input-size changes it)"
+                 : std::strerror(errno);
+  in.text = std::string();
+  file_error(in.name, in.error);
+  return false;
+}
+
+std::string root_element(const std::string& xml, std::size_t* at) {
+  for (std::size_t p = text_start(xml);; ++p) {
+    p = next_markup(xml, p);
+    if (p == std::string::npos || p + 1 >= xml.size()) return "";
+    if (xml[p + 1] != '!') {
+      std::size_t e = p + 1;
+      while (e < xml.size() && !std::strchr(" \t\r\n/>", xml[e])) ++e;
+      if (at) *at = p;
+      return xml.substr(p + 1, e - p - 1);
+    }
+    // A DOCTYPE, maybe with an internal subset.
+    const std::size_t close = xml.find('>', p);
+    const std::size_t open = xml.find('[', p);
+    p = open != std::string::npos && open < close ? xml.find("]", open) : close;
+    if (p == std::string::npos) return "";
+  }
+}
+
+Doctype doctype_of(const std::string& xml) {
+  Doctype d;
+  const std::size_t p = next_markup(xml, text_start(xml));
+  if (p == std::string::npos || xml.compare(p, 9, "<!DOCTYPE") != 0) return d;
+  d.found = true;
+  const Position at = position_of(xml, p);
+  d.line = at.line;
+  d.column = at.column;
+  // After the keyword and the root's name: SYSTEM or PUBLIC, or the subset.
+  std::size_t q = xml.find_first_of(" \t\r\n", p);
+  q = q == std::string::npos ? q : xml.find_first_not_of(" \t\r\n", q);
+  q = q == std::string::npos ? q : xml.find_first_of(" \t\r\n[>", q);
+  q = q == std::string::npos ? q : xml.find_first_not_of(" \t\r\n", q);
+  d.external = q != std::string::npos && (xml.compare(q, 6, "SYSTEM") == 0 || xml.compare(q, 6, "PUBLIC") == 0);
+  return d;
+}
+
+void document_error(const Input& in, std::size_t offset, const std::string& message) {
+  const Position at = position_of(in.text, offset);
+  flush_stdout();
+  std::fprintf(stderr, "%s:%lld:%lld: %s\n", in.name.c_str(), at.line, at.column, message.c_str());
+}
+
+bool parse_input(Input& in, const char* what, const Reader& memory, const Reader& file) {
+  if (in.text.find('\0') != std::string::npos) return reported(in, what, read_as_file(in, file));
+  const bool ok = [&] {
+    const MessageScope scope(in.name, "", &in.text);
+    return memory(&in.text[0]) == 0;
+  }();
+  return reported(in, what, ok);
+}
+
+bool parse_input(Input& in, const char* what, const Reader& file) { return reported(in, what, read_as_file(in, file)); }
+
+}  // namespace cli
