@@ -49,8 +49,8 @@ int parse_options(const char* sub, int argc, char** argv, Options& o) {
 
 bool parse_document(cli::Input& in, std::vector<chan_descr_2010*>* list, bool shift, bool merge) {
   return parse_descriptions(
-      in, [&](char* xml) { return Chan::read(xml, list, shift, merge); },
-      [&](char* path) { return Chan::readf(path, list, shift, merge); });
+      in, [&](char* xml) { return Chan::read_text(xml, std::strlen(xml), list, {shift, merge}); },
+      [&](char* path) { return Chan::read_file(path, list, {shift, merge}); });
 }
 
 namespace {

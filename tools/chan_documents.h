@@ -29,7 +29,7 @@ struct Options {
 
 // The descriptions read by a command, released on every path.
 struct List : qal3::records::OwnedList<chan_descr_2010> {
-  std::vector<chan_descr_2010*>* get() { return &v; }
+  std::vector<chan_descr_2010*>* get() { return &items; }
 };
 
 // Parses the options of `chan <sub>` (print/convert/listing/names/merge).

@@ -33,7 +33,7 @@ struct Options {
   std::string file;
 };
 
-// The reader and writer of each layout: Description<Entry>::read, readf, write.
+// The readers and writer of each layout: Description<Entry>::read_text, read_file, write.
 using qal3::records::Description;
 
 // `text` without the white space around it.
@@ -49,8 +49,8 @@ struct Dictionary : qal3::records::OwnedList<Entry> {
   // False (message printed) when the dictionary cannot be read.
   bool read(cli::Input& in) {
     return cli::parse_input(
-        in, "dictionary", [this](char* xml) { return Description<Entry>::read(xml, &this->v); },
-        [this](char* path) { return Description<Entry>::readf(path, &this->v); });
+        in, "dictionary", [this](char* xml) { return Description<Entry>::read_text(xml, std::strlen(xml), &this->items, {}); },
+        [this](char* path) { return Description<Entry>::read_file(path, &this->items, {}); });
   }
 };
 
@@ -145,21 +145,21 @@ int run(const Options& opt) {
   if (converting && check::warn_dropped_inputs(inputs, opt.strict, opt.quiet)) return cli::kBadDocument;
   Dictionary<Entry> dict;
   if (!dict.read(in)) return cli::kBadDocument;
-  if (!opt.quiet) warn_cut_names(in, dict.v);
+  if (!opt.quiet) warn_cut_names(in, dict.items);
   switch (opt.action) {
     case Action::check:
-      return check(in, dict.v, opt.quiet);
+      return check(in, dict.items, opt.quiet);
     case Action::list:
       if (opt.json) {
-        cli::print_json(to_json(in, dict.v, opt.layout_2010));
+        cli::print_json(to_json(in, dict.items, opt.layout_2010));
         return cli::kOk;
       }
-      Description<Entry>::write(&dict.v, nullptr, 2, -1, nullptr);  // the console form
+      Description<Entry>::write(&dict.items, nullptr, 2, -1, nullptr);  // the console form
       return cli::kOk;
     case Action::xml:
-      return write(out, dict.v, 2);
+      return write(out, dict.items, 2);
     case Action::text:
-      return write(out, dict.v, 1);
+      return write(out, dict.items, 1);
   }
   return cli::kOk;
 }
