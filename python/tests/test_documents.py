@@ -70,7 +70,8 @@ def test_writers_refuse_values_beyond_the_records_bounds(write, record, field):
 
 @pytest.mark.parametrize("text, fits", [("\u00e9" * _LIMIT, True), ("\u00e9" * (_LIMIT + 1), False),
                                         ("\U0001F600" * (_LIMIT // 2), True),
-                                        ("a" + "\U0001F600" * (_LIMIT // 2), False)])
+                                        ("a" + "\U0001F600" * (_LIMIT // 2), False),
+                                        ("\udc80" * (_LIMIT + 1), False)])  # bytes that are no UTF-8
 def test_writers_bound_reader_limited_texts_in_utf16_units(text, fits):
     feature = qal3.GigEFeature(1, "F", tooltip=text)
     if fits:

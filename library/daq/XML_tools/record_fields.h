@@ -51,7 +51,7 @@ enum class Kind {
   unsigned_integer,  // unsigned number
   type_code,         // unsigned 32 bits, written signed ("%d") and given signed everywhere
   count,             // number of entries of a list field of the same record
-  outcome,           // set by the reader (whether it took the record), held by no document
+  unwritten,         // held by no document: a record read holds 0, the writers leave it out
   function_slot,     // slot of the trigger function registry; surfaces that take names also take its name
   operation_slot,    // slot of the trigger operation registry, as function_slot
   time,              // time_t
@@ -141,15 +141,23 @@ constexpr Bounds reader_text(long long least) {
   return {least, static_cast<long long>(qal3::xerces::kMaxTextUnits), Unit::utf16};
 }
 
-// The length in `unit` of the n bytes of UTF-8 at `s` (a byte that is no
-// UTF-8 counts as one unit, as the writers write it as one character).
-inline std::size_t text_length(Unit unit, const char* s, std::size_t n) {
+// The length in `unit` of the n bytes at `text` as the writers write them:
+// a well-formed UTF-8 sequence is its character (two UTF-16 units past
+// U+FFFF), any other byte the ISO-8859-1 character it stands for.
+inline std::size_t text_length(Unit unit, const char* text, std::size_t n) {
   if (unit == Unit::bytes) return n;
+  static constexpr unsigned kLeast[] = {0, 0, 0x80, 0x800, 0x10000};  // by sequence length
+  const auto* s = reinterpret_cast<const unsigned char*>(text);
   std::size_t units = 0;
-  for (std::size_t i = 0; i < n; ++i) {
-    const auto c = static_cast<unsigned char>(s[i]);
-    units += (c & 0xC0u) != 0x80u;  // a character starts here
-    units += c >= 0xF0u;             // past U+FFFF: a surrogate pair
+  for (std::size_t i = 0; i < n; ++units) {
+    const unsigned c = s[i];
+    const std::size_t len = c >= 0xC2 && c <= 0xDF ? 2 : c >= 0xE0 && c <= 0xEF ? 3 : c >= 0xF0 && c <= 0xF4 ? 4 : 1;
+    unsigned cp = c & (0x7Fu >> len);
+    std::size_t k = 1;
+    while (k < len && i + k < n && (s[i + k] & 0xC0u) == 0x80u) cp = cp << 6 | (s[i + k++] & 0x3Fu);
+    const bool whole = len > 1 && k == len && cp >= kLeast[len] && cp <= 0x10FFFF && (cp < 0xD800 || cp > 0xDFFF);
+    units += whole && cp > 0xFFFF;
+    i += whole ? len : 1;
   }
   return units;
 }
@@ -473,7 +481,7 @@ struct Description<qal3_user_case_trigger> {
       Field<&T::bitmask>{"bitmask", Kind::unsigned_integer}, Field<&T::operation>{"operation", Kind::operation_slot},
       Field<&T::time>{"time", Kind::time}, Field<&T::description>{"description", Kind::text},
       Field<&T::pre_mode>{"pre_mode", Kind::integer}, Field<&T::group>{"group", Kind::text},
-      Field<&T::post_mode>{"post_mode", Kind::integer}, Field<&T::valid>{"valid", Kind::outcome});
+      Field<&T::post_mode>{"post_mode", Kind::integer}, Field<&T::valid>{"valid", Kind::unwritten});
 };
 
 // --- GigE camera features ----------------------------------------------------------
