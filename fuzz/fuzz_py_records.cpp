@@ -42,16 +42,15 @@ void walk(const R& record, Leaf& leaf);
 // Hands `v`, the value of `field`, to `leaf`, or walks the records it holds.
 template <class V, class F, class Leaf>
 void visit(const V& v, const F& field, Leaf& leaf) {
-  using Held = typename qal3::records::held<V>::type;
-  if constexpr (std::is_pointer_v<V>) {
-    if (v) visit(*v, field, leaf);
-  } else if constexpr (qal3::records::is_vector<V>::value && qal3::records::is_described<Held>::value) {
-    for (const auto* x : v)
+  using qal3::records::Shape;
+  constexpr Shape shape = qal3::records::shape_of<V>();
+  if constexpr (shape == Shape::records) {
+    for (const auto* x : qal3::records::list_in(v))
       if (x) walk(*x, leaf);
-  } else if constexpr (qal3::records::is_described<V>::value) {
+  } else if constexpr (shape == Shape::record) {
     walk(v, leaf);
   } else {
-    leaf(v, field);
+    leaf(qal3::records::list_in(v), field);
   }
 }
 

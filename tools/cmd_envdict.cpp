@@ -48,9 +48,10 @@ template <class Entry>
 struct Dictionary : qal3::records::OwnedList<Entry> {
   // False (message printed) when the dictionary cannot be read.
   bool read(cli::Input& in) {
+    using D = Description<Entry>;
     return cli::parse_input(
-        in, "dictionary", [this](char* xml) { return Description<Entry>::read_text(xml, std::strlen(xml), &this->items, {}); },
-        [this](char* path) { return Description<Entry>::read_file(path, &this->items, {}); });
+        in, "dictionary", [this](char* xml) { return D::read_text(xml, std::strlen(xml), &this->items, {}); },
+        [this](char* path) { return D::read_file(path, &this->items, {}); });
   }
 };
 

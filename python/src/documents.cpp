@@ -1,27 +1,16 @@
 // Readers and writers of every document family, between the libraries'
 // records and the Python records of qal3._records.
 #include <cerrno>
-#include <cstdio>
-#include <cstdlib>
 #include <cstring>
-#include <limits>
-#include <memory>
 #include <set>
 #include <string>
-#include <type_traits>
 #include <vector>
 
-#include "attr_tags_functions.h"
 #include "chan_selector.h"
 #include "common.h"
 #include "messages.h"
-#include "parse_chan_descr.h"
-#include "parse_env_index_dictionary.h"
-#include "parse_ev_list.h"
-#include "qal3_gige_descr.h"
 #include "record_conversion.h"
 #include "record_fields.h"
-#include "user_case_trigger.h"
 
 namespace qal3py {
 namespace {
@@ -378,6 +367,10 @@ py::dict record_fields() {
 // ---------------------------------------------------------------------------
 
 void bind_documents(py::module_& m) {
+  using Ev = qal3_ev_entry;
+  using Chan = chan_descr_2010;
+  using Trigger = qal3_user_case_trigger;
+  using Feature = QAL3GigEFeature;
   static const char kText[] =
       " A str is text: its characters are read as they are, whatever encoding its XML declaration "
       "names. bytes are read as a file's content, decoded as their declaration says.";
@@ -386,28 +379,22 @@ void bind_documents(py::module_& m) {
   m.def("record_fields", &record_fields,
         "The fields of each record class of qal3._records, as the libraries' records name them: "
         "{class name: (field name, ...)}.");
-  m.def("read_evlist", [](py::object path) { return read_records<qal3_ev_entry>(from_path(path)); }, py::arg("path"),
+  m.def("read_evlist", [](py::object p) { return read_records<Ev>(from_path(p)); }, py::arg("path"),
         "Reads the event list (BMR) in the file `path`: a list of EvEntry.");
-  m.def("parse_evlist", [](py::object text) { return read_records<qal3_ev_entry>(from_text(text)); }, py::arg("text"),
+  m.def("parse_evlist", [](py::object t) { return read_records<Ev>(from_text(t)); }, py::arg("text"),
         parse_doc("Reads the event list held in `text` (str or bytes).").c_str());
-  m.def("write_evlist", [](py::iterable e) { return write_records<qal3_ev_entry>(e); }, py::arg("entries"), "The event list document of `entries`.");
+  m.def("write_evlist", [](py::iterable e) { return write_records<Ev>(e); }, py::arg("entries"),
+        "The event list document of `entries`.");
 
-  m.def("read_chan",
-        [](py::object p, bool shift, bool merge) {
-          return read_records<chan_descr_2010>(from_path(p), {shift, merge});
-        },
+  m.def("read_chan", [](py::object p, bool s, bool m) { return read_records<Chan>(from_path(p), {s, m}); },
         py::arg("path"), py::kw_only(), py::arg("shift") = false, py::arg("merge") = false,
         "Reads channel descriptions (CHANDESCRIPTIONS or DAQvariables): a list of ChanDescr.");
-  m.def("parse_chan",
-        [](py::object t, bool shift, bool merge) {
-          return read_records<chan_descr_2010>(from_text(t), {shift, merge});
-        },
+  m.def("parse_chan", [](py::object t, bool s, bool m) { return read_records<Chan>(from_text(t), {s, m}); },
         py::arg("text"), py::kw_only(), py::arg("shift") = false, py::arg("merge") = false,
         parse_doc("Reads channel descriptions held in `text` (str or bytes).").c_str());
   m.def("write_chan",
-        [](py::iterable c, const std::string& f) {
-          return write_records<chan_descr_2010>(c, {false, false, daqvars(f)});
-        }, py::arg("chans"), py::kw_only(), py::arg("format") = "chandescr",
+        [](py::iterable c, const std::string& f) { return write_records<Chan>(c, {false, false, daqvars(f)}); },
+        py::arg("chans"), py::kw_only(), py::arg("format") = "chandescr",
         "The channel description document of `chans`; a property is written once: repeated "
         "ones are dropped (the first wins) and named in a qal3.Warning.");
 
@@ -420,17 +407,19 @@ void bind_documents(py::module_& m) {
   m.def("write_envdict", &write_envdict, py::arg("entries"), py::kw_only(), py::arg("layout") = "2010",
         "The environment index dictionary document of `entries`.");
 
-  m.def("read_triggers", [](py::object p) { return read_records<qal3_user_case_trigger>(from_path(p)); }, py::arg("path"),
+  m.def("read_triggers", [](py::object p) { return read_records<Trigger>(from_path(p)); }, py::arg("path"),
         "Reads a trigger list: a list of Trigger.");
-  m.def("parse_triggers", [](py::object t) { return read_records<qal3_user_case_trigger>(from_text(t)); }, py::arg("text"),
+  m.def("parse_triggers", [](py::object t) { return read_records<Trigger>(from_text(t)); }, py::arg("text"),
         parse_doc("Reads the trigger list held in `text` (str or bytes).").c_str());
-  m.def("write_triggers", [](py::iterable t) { return write_records<qal3_user_case_trigger>(t); }, py::arg("triggers"), "The trigger list document of `triggers`.");
+  m.def("write_triggers", [](py::iterable t) { return write_records<Trigger>(t); }, py::arg("triggers"),
+        "The trigger list document of `triggers`.");
 
-  m.def("read_gige", [](py::object p) { return read_records<QAL3GigEFeature>(from_path(p)); }, py::arg("path"),
+  m.def("read_gige", [](py::object p) { return read_records<Feature>(from_path(p)); }, py::arg("path"),
         "Reads a GigE camera feature file: a list of GigEFeature.");
-  m.def("parse_gige", [](py::object t) { return read_records<QAL3GigEFeature>(from_text(t)); }, py::arg("text"),
+  m.def("parse_gige", [](py::object t) { return read_records<Feature>(from_text(t)); }, py::arg("text"),
         parse_doc("Reads the GigE feature file held in `text` (str or bytes).").c_str());
-  m.def("write_gige", [](py::iterable f) { return write_records<QAL3GigEFeature>(f); }, py::arg("features"), "The GigE feature file of `features`.");
+  m.def("write_gige", [](py::iterable f) { return write_records<Feature>(f); }, py::arg("features"),
+        "The GigE feature file of `features`.");
 
   py::class_<Selector>(m, "ChanSelector", R"(The channel selector over channel description files.
 

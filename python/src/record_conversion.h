@@ -56,12 +56,11 @@ std::pair<long long, long long> int_range(Kind kind, const Bounds& b) {
 // `most` bytes (as `b` narrows them) and no NUL. ValueError names `field`.
 std::string text_in(py::handle v, const Bounds& b, std::size_t most, const char* field);
 
-// The bytes of the text `v` for a field bounded by `b` and of at most
-// `most` bytes; a bound in UTF-16 units counts those. ValueError names
-// `field`.
+// The bytes of the text `v` for a field bounded by `b` (in its unit) and of
+// at most `most` bytes. ValueError names `field`.
 inline std::string text_value(py::handle v, const Bounds& b, std::size_t most, const char* field) {
   if (b.unit == qal3::records::Unit::bytes) return text_in(v, b, most, field);
-  std::string s = text_in(v, {b.lo, Bounds::kUnset}, most, field);
+  std::string s = text_in(v, {b.lo}, most, field);
   const auto units = static_cast<long long>(qal3::records::text_length(b.unit, s.data(), s.size()));
   if (b.hi != Bounds::kUnset && units > b.hi)
     throw py::value_error(std::string(field) + " is " + std::to_string(units) + " UTF-16 units long; at most " +

@@ -1,12 +1,12 @@
 // One description of each record family: its root element, its reader,
 // writer and cleaner, and the table of its fields (name as the records spell
-// it, kind, size from sizeof). The tool's JSON, the Python conversions and
+// it, kind, bounds). The tool's JSON, the Python conversions and
 // the checker's limits are made from these tables, so that no surface keeps
 // its own copy of a record's fields. Not installed.
 //
 // A field is Field<&R::member> (or Field<&R::block, &Block::member> for a
-// member of an embedded block); `of(record)` reaches the member, `size` is
-// sizeof the member. for_each_field<R>(f) calls f(field) for each field of R
+// member of an embedded block); `of(record)` reaches the member, `type<R>`
+// is its type. for_each_field<R>(f) calls f(field) for each field of R
 // in the records' order. Each Description<R> also names the record on the
 // surfaces (`name`: the Python class and the README's name) and says in one
 // line what it is (`doc`).
@@ -46,6 +46,8 @@
 
 namespace qal3::records {
 
+// The number kinds come first, then one kind for each other Shape, in its
+// order.
 enum class Kind {
   integer,           // signed number
   unsigned_integer,  // unsigned number
@@ -75,17 +77,9 @@ constexpr bool is_derived(Kind kind) { return kind == Kind::count; }
 enum class Shape { number, real, reals, text, string, texts, record, records };
 
 constexpr Shape shape(Kind kind) {
-  switch (kind) {
-    case Kind::real: return Shape::real;
-    case Kind::reals: return Shape::reals;
-    case Kind::text: return Shape::text;
-    case Kind::string: return Shape::string;
-    case Kind::texts: return Shape::texts;
-    case Kind::record: return Shape::record;
-    case Kind::records: return Shape::records;
-    default: return Shape::number;
-  }
+  return kind < Kind::real ? Shape::number : static_cast<Shape>(static_cast<int>(kind) - static_cast<int>(Kind::time));
 }
+static_assert(shape(Kind::records) == Shape::records && shape(Kind::time) == Shape::number);
 
 template <class V>
 struct is_vector : std::false_type {};
@@ -170,6 +164,13 @@ inline bool text_within(const Bounds& b, const char* s, std::size_t n, std::size
          (b.hi == Bounds::kUnset || length <= b.hi);
 }
 
+// A new zero-filled C heap record, as free() releases it.
+template <class T>
+T* zeroed() {
+  if (auto* t = static_cast<T*>(std::calloc(1, sizeof(T)))) return t;
+  throw std::bad_alloc();
+}
+
 // A number field's value as every surface gives it: a type code in the
 // sign the writers write it ("%d").
 template <class V>
@@ -191,11 +192,6 @@ struct Field {
   }
   template <class R>
   using type = std::remove_reference_t<decltype(of(std::declval<R&>()))>;
-  // sizeof the member in the record R.
-  template <class R>
-  static constexpr std::size_t size() {
-    return sizeof(type<R>);
-  }
 };
 
 // What a family's reader and writer take besides the document; each family
@@ -204,6 +200,14 @@ struct Options {
   bool shift = false;    // channel descriptions: shift event types as the selector does
   bool merge = false;    // channel descriptions: merge repeated properties
   bool daqvars = false;  // channel descriptions: write the DAQvariables format
+};
+
+// The text and file entry points of a family whose readers take the
+// document and the list.
+template <class R, auto Read, auto ReadFile>
+struct PlainReaders {
+  static int read_text(char* text, std::size_t, std::vector<R*>* list, const Options&) { return Read(text, list); }
+  static int read_file(char* path, std::vector<R*>* list, const Options&) { return ReadFile(path, list); }
 };
 
 // Specialised for each record below. A family's record also has the entry
@@ -237,26 +241,21 @@ void for_each_field(F&& f) {
   std::apply([&](const auto&... field) { (f(field), ...); }, Description<R>::fields);
 }
 
-// The list a list field holds, directly or by pointer: a null pointer
+// The list a list field `v` holds, directly or by pointer: a null pointer
 // reads as an empty list and is given a new list (new, as the cleaners
 // release it) when the list is to be filled.
-template <class L>
-const L& list_in(const L& list) {
-  return list;
-}
-template <class L>
-const L& list_in(L* const& list) {
-  static const L kNone;
-  return list ? *list : kNone;
-}
-template <class L>
-L& list_in(L& list) {
-  return list;
-}
-template <class L>
-L& list_in(L*& list) {
-  if (!list) list = new L();
-  return *list;
+template <class V>
+decltype(auto) list_in(V& v) {
+  using L = std::remove_pointer_t<std::remove_const_t<V>>;
+  if constexpr (!std::is_pointer_v<std::remove_const_t<V>>) {
+    return (v);
+  } else if constexpr (std::is_const_v<V>) {
+    static const L kNone;
+    return v ? *v : kNone;
+  } else {
+    if (!v) v = new L();
+    return *v;
+  }
 }
 
 // Hands the member `v` to the one of `to`'s functions that takes its shape:
@@ -300,18 +299,13 @@ struct Description<qal3_ev_sb_list> {
 };
 
 template <>
-struct Description<qal3_ev_entry> {
+struct Description<qal3_ev_entry>
+    : PlainReaders<qal3_ev_entry, qal3_parse_ev_list_read, qal3_parse_ev_list_readf> {
   static constexpr const char* name = "EvEntry";
   static constexpr const char* doc = "One wanted event type; no server blocks means the full event.";
   static constexpr const char* root = "BMR";
   static constexpr const char* document = "event list";
   using E = qal3_ev_entry;
-  static int read_text(char* text, std::size_t, std::vector<E*>* list, const Options&) {
-    return qal3_parse_ev_list_read(text, list);
-  }
-  static int read_file(char* path, std::vector<E*>* list, const Options&) {
-    return qal3_parse_ev_list_readf(path, list);
-  }
   static constexpr auto write = &qal3_write_ev_list;
   static int write_text(std::vector<E*>* list, std::string* doc, const Options&) {
     return write(list, nullptr, -1, doc);
@@ -398,28 +392,19 @@ struct Description<chan_descr_2010> {
 
 // Entries are calloc'ed; `clean` frees them and empties the list. Each
 // layout has its text reader `Read`, file reader `ReadFile` and writer.
-template <class Entry, int (*Read)(char*, std::vector<Entry*>*), int (*ReadFile)(char*, std::vector<Entry*>*),
-          int (*Write)(std::vector<Entry*>*, char*, int, int, std::string*)>
-struct EnvDescription {
+template <class Entry, auto Read, auto ReadFile, int (*Write)(std::vector<Entry*>*, char*, int, int, std::string*)>
+struct EnvDescription : PlainReaders<Entry, Read, ReadFile> {
   static constexpr const char* name = "EnvIndexEntry";
   static constexpr const char* doc =
       "One numbered environment channel; ``env_prop`` and the deltas are the fields of the entry's data "
       "block.";
   static constexpr const char* root = "ENVINDEXDICT";
   static constexpr const char* document = "environment index dictionary";
-  static int read_text(char* text, std::size_t, std::vector<Entry*>* list, const Options&) {
-    return Read(text, list);
-  }
-  static int read_file(char* path, std::vector<Entry*>* list, const Options&) { return ReadFile(path, list); }
   static constexpr auto write = Write;
   static int write_text(std::vector<Entry*>* list, std::string* doc, const Options&) {
     return Write(list, nullptr, 3, -1, doc);
   }
-  static Entry* make() {
-    auto* e = static_cast<Entry*>(std::calloc(1, sizeof(Entry)));
-    if (!e) throw std::bad_alloc();
-    return e;
-  }
+  static Entry* make() { return zeroed<Entry>(); }
   static void clean(std::vector<Entry*>* list) {
     for (Entry* e : *list) std::free(e);
     list->clear();
@@ -446,7 +431,8 @@ struct Description<qal3_env_index_dictionary_entry_2010>
 // Triggers are zero-filled C heap records released with QAL3_FREE_USER
 // (`clean` releases a list's and empties it).
 template <>
-struct Description<qal3_user_case_trigger> {
+struct Description<qal3_user_case_trigger>
+    : PlainReaders<qal3_user_case_trigger, parse_trigger_list_read, parse_trigger_list_readf> {
   static constexpr const char* name = "Trigger";
   static constexpr const char* doc =
       "A user-case trigger. ``function`` and ``operation`` are registry slots; the writers and the replay "
@@ -455,21 +441,11 @@ struct Description<qal3_user_case_trigger> {
   static constexpr const char* root = "QAL3USERTRIGGERLIST";
   static constexpr const char* document = "trigger list";
   using T = qal3_user_case_trigger;
-  static int read_text(char* text, std::size_t, std::vector<T*>* list, const Options&) {
-    return parse_trigger_list_read(text, list);
-  }
-  static int read_file(char* path, std::vector<T*>* list, const Options&) {
-    return parse_trigger_list_readf(path, list);
-  }
   static constexpr auto write = &dump_user_trigger_list;
   static int write_text(std::vector<T*>* list, std::string* doc, const Options&) {
     return write(list, nullptr, USER_TRIG_DUMP_XML_STRING, -1, doc);
   }
-  static T* make() {
-    auto* t = static_cast<T*>(std::calloc(1, sizeof(T)));
-    if (!t) throw std::bad_alloc();
-    return t;
-  }
+  static T* make() { return zeroed<T>(); }
   static void clean(std::vector<T*>* list) {
     for (T* t : *list) QAL3_FREE_USER(t);
     list->clear();
