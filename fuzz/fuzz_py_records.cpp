@@ -20,12 +20,7 @@
 #include <vector>
 
 #include "fuzz_common.h"
-#include "parse_chan_descr.h"
-#include "parse_env_index_dictionary.h"
-#include "parse_ev_list.h"
-#include "qal3_gige_descr.h"
 #include "record_fields.h"
-#include "user_case_trigger.h"
 
 namespace {
 
@@ -79,8 +74,12 @@ void texts_end_within(const R& record, const std::string& doc) {
 template <class R>
 bool within_bounds(const R& record) {
   using qal3::records::Bounds;
-  using qal3::records::text_within;
   bool ok = true;
+  const auto text_within = [](const Bounds& b, const char* s, std::size_t n, std::size_t most) {
+    const auto length = static_cast<long long>(qal3::records::text_length(b.unit, s, n));
+    return n <= most && std::find(s, s + n, '\0') == s + n && (b.lo == Bounds::kUnset || length >= b.lo) &&
+           (b.hi == Bounds::kUnset || length <= b.hi);
+  };
   auto leaf = [&](const auto& v, const auto& field) {
     using V = std::decay_t<decltype(v)>;
     const Bounds& b = field.bounds;
@@ -117,17 +116,22 @@ std::string write(List<R>& list) {
   return doc;
 }
 
+// Reads `doc` into `list` as the module reads a document given as text.
+template <class R>
+bool read(std::string doc, List<R>& list, const qal3::records::Options& o = {}) {
+  return Description<R>::read_text(&doc[0], doc.size(), &list.items, o) == 0;
+}
+
 // --- event lists
 
 void evlist_round_trip(const std::string& input) {
-  std::string doc = input;
   List<qal3_ev_entry> list;
-  if (qal3_parse_ev_list_read(&doc[0], &list.items) != 0) return;
+  if (!read(input, list)) return;
   for (const qal3_ev_entry* e : list.items) texts_end_within(*e, input);
   if (!all_within_bounds(list.items)) return;
-  std::string written = write(list);
+  const std::string written = write(list);
   List<qal3_ev_entry> back;
-  if (qal3_parse_ev_list_read(&written[0], &back.items) != 0) fault("written event list does not read back", written);
+  if (!read(written, back)) fault("written event list does not read back", written);
   if (back.items.size() != list.items.size()) fault("event list: entries differ", written);
   for (size_t i = 0; i < list.items.size(); ++i) {
     const qal3_ev_entry& a = *list.items[i];
@@ -149,18 +153,12 @@ void evlist_round_trip(const std::string& input) {
 
 // --- camera feature files
 
-// Reads `doc` as the module reads a document given as text.
-bool read_gige(const std::string& doc, List<QAL3GigEFeature>& out) {
-  std::string text = doc;
-  return Description<QAL3GigEFeature>::read_text(&text[0], text.size(), &out.items, {}) == 0;
-}
-
 void gige_round_trip(const std::string& input) {
   List<QAL3GigEFeature> list;
-  if (!read_gige(input, list) || !all_within_bounds(list.items)) return;
+  if (!read(input, list) || !all_within_bounds(list.items)) return;
   const std::string written = write(list);
   List<QAL3GigEFeature> back;
-  if (!read_gige(written, back)) fault("written feature file does not read back", written);
+  if (!read(written, back)) fault("written feature file does not read back", written);
   if (back.items.size() != list.items.size()) fault("feature file: feature count", written);
   for (size_t i = 0; i < list.items.size(); ++i) {
     const QAL3GigEFeature& a = *list.items[i];
@@ -175,12 +173,11 @@ void gige_round_trip(const std::string& input) {
 
 // --- the other families: texts end within their fields
 
-// Reads `input` with `read` and checks the texts of every record read.
-template <class R, class Read>
-void texts_of(const std::string& input, Read read) {
-  std::string doc = input;
+// Reads `input` and checks the texts of every record read.
+template <class R>
+void texts_of(const std::string& input, const qal3::records::Options& o = {}) {
   List<R> list;
-  read(&doc[0], &list.items);
+  read(input, list, o);
   for (const R* r : list.items)
     if (r) texts_end_within(*r, input);
 }
@@ -197,11 +194,9 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   const std::string input = fuzz::text(data, size);
   evlist_round_trip(input);
   gige_round_trip(input);
-  texts_of<qal3_env_index_dictionary_entry>(input, parse_env_index_dict_list_read);
-  texts_of<qal3_env_index_dictionary_entry_2010>(input, parse_env_index_dict_list_read_2010);
-  texts_of<qal3_user_case_trigger>(input, parse_trigger_list_read);
-  texts_of<chan_descr_2010>(input, [&](char* xml, std::vector<chan_descr_2010*>* l) {
-    return parse_descr_list_read(xml, l, input.size() & 1, false);
-  });
+  texts_of<qal3_env_index_dictionary_entry>(input);
+  texts_of<qal3_env_index_dictionary_entry_2010>(input);
+  texts_of<qal3_user_case_trigger>(input);
+  texts_of<chan_descr_2010>(input, {(input.size() & 1) != 0});
   return 0;
 }

@@ -25,9 +25,6 @@ struct Source {
   std::string text;   // the document, when `in_memory`
   bool in_memory = false;
   py::object label;   // the path as given, or None
-
-  char* path_arg() { return &path[0]; }
-  char* text_arg() { return &text[0]; }
 };
 
 // True when the file `path` does not exist.
@@ -197,8 +194,8 @@ template <class R>
 py::list read_records(Source s, const Options& o = {}) {
   OwnedList<R> list;
   MessageLog log;
-  const int rc = s.in_memory ? Description<R>::read_text(s.text_arg(), s.text.size(), &list.items, o)
-                             : Description<R>::read_file(s.path_arg(), &list.items, o);
+  const int rc = s.in_memory ? Description<R>::read_text(&s.text[0], s.text.size(), &list.items, o)
+                             : Description<R>::read_file(&s.path[0], &list.items, o);
   conclude(log, rc != 0, rc, s, Description<R>::document);
   CutCheck cuts;
   py::list out;
@@ -216,7 +213,7 @@ void after_writing(const std::vector<chan_descr_2010*>& list) {
   std::set<std::string> seen, repeated;
   std::string names;
   for (const chan_descr_2010* c : list) {
-    const std::string prop(c->prop_name, strnlen(c->prop_name, sizeof c->prop_name));
+    const std::string prop = owner_of(*c);
     if (!seen.insert(prop).second && repeated.insert(prop).second)
       names += (names.empty() ? "'" : ", '") + prop + "'";
   }

@@ -8,7 +8,6 @@
 #include <cstdint>
 #include <cstring>
 #include <limits>
-#include <memory>
 #include <string>
 #include <type_traits>
 #include <vector>
@@ -123,18 +122,16 @@ struct ValueFrom {
     const std::string entry = std::string(name) + " entry";
     for (py::handle item : v) {
       const std::string s = text_value(item, b, std::string::npos, entry.c_str());
-      auto copy = std::make_unique<char[]>(s.size() + 1);
-      std::memcpy(copy.get(), s.c_str(), s.size() + 1);
-      dst.push_back(copy.get());
-      copy.release();
+      dst.push_back(nullptr);
+      dst.back() = new char[s.size() + 1];
+      std::memcpy(dst.back(), s.c_str(), s.size() + 1);
     }
   }
   template <class T>
   void records(std::vector<T*>& dst) const {
     for (py::handle item : v) {
-      auto fresh = std::make_unique<T>();
-      dst.push_back(fresh.get());
-      fresh.release();
+      dst.push_back(nullptr);
+      dst.back() = new T();
       set_count(owner, name, dst.size());
       fill_record(item, *dst.back());
     }

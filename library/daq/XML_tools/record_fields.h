@@ -10,18 +10,14 @@
 // in the records' order. Each Description<R> also names the record on the
 // surfaces (`name`: the Python class and the README's name) and says in one
 // line what it is (`doc`).
-//
-// Every surface shows every field of a record; a count (is_derived) is
-// shown but never taken, it follows its list. A member's C++ type is mapped
-// to what it holds once (shape_of); visit_value hands a member to the
-// surface's function for that shape.
+// Every surface shows every field; a count (is_derived) is shown, never
+// taken. visit_value hands a member to the surface's function for its shape.
 #ifndef QAL3_RECORD_FIELDS_H
 #define QAL3_RECORD_FIELDS_H
 
 #include <sys/mman.h>
 #include <unistd.h>
 
-#include <algorithm>
 #include <cstddef>
 #include <cstdint>
 #include <cstdlib>
@@ -81,11 +77,6 @@ constexpr Shape shape(Kind kind) {
 }
 static_assert(shape(Kind::records) == Shape::records && shape(Kind::time) == Shape::number);
 
-template <class V>
-struct is_vector : std::false_type {};
-template <class T>
-struct is_vector<std::vector<T>> : std::true_type {};
-
 // The record type a record or records field holds, through pointers and
 // vectors.
 template <class V>
@@ -107,7 +98,7 @@ constexpr Shape shape_of() {
   else if constexpr (std::is_array_v<V> && std::is_same_v<std::remove_extent_t<V>, float>) return Shape::reals;
   else if constexpr (std::is_same_v<V, std::string>) return Shape::string;
   else if constexpr (std::is_same_v<L, std::vector<char*>>) return Shape::texts;
-  else if constexpr (is_vector<L>::value) return Shape::records;
+  else if constexpr (!std::is_same_v<typename held<L>::type, L>) return Shape::records;  // a vector
   else return Shape::record;
 }
 
@@ -154,14 +145,6 @@ inline std::size_t text_length(Unit unit, const char* text, std::size_t n) {
     i += whole ? len : 1;
   }
   return units;
-}
-
-// Whether the n bytes at `s` keep to `b` and hold no NUL, in a field of at
-// most `most` bytes.
-inline bool text_within(const Bounds& b, const char* s, std::size_t n, std::size_t most) {
-  const auto length = static_cast<long long>(text_length(b.unit, s, n));
-  return n <= most && std::find(s, s + n, '\0') == s + n && (b.lo == Bounds::kUnset || length >= b.lo) &&
-         (b.hi == Bounds::kUnset || length <= b.hi);
 }
 
 // A new zero-filled C heap record, as free() releases it.
@@ -475,11 +458,9 @@ struct Description<QAL3GigEFeature> {
     const int fd = memfd_create("qal3-document", MFD_CLOEXEC);
     if (fd < 0) throw std::runtime_error("no memory file for the document");
     const std::unique_ptr<const int, void (*)(const int*)> closing(&fd, [](const int* f) { close(*f); });
-    for (std::size_t done = 0; done < length;) {
-      const ssize_t n = ::write(fd, text + done, length - done);
-      if (n <= 0) throw std::runtime_error("document could not be put in a memory file");
-      done += static_cast<std::size_t>(n);
-    }
+    for (ssize_t n = 0, done = 0; static_cast<std::size_t>(done) < length; done += n)
+      if ((n = ::write(fd, text + done, length - static_cast<std::size_t>(done))) <= 0)
+        throw std::runtime_error("document could not be put in a memory file");
     std::string path = "/proc/self/fd/" + std::to_string(fd);
     return read_file(&path[0], list, o);
   }
@@ -523,23 +504,15 @@ struct OwnedList {
 
 // --- every record ---------------------------------------------------------------
 
-// The record of each family; each brings the records its fields hold.
-template <class... R>
-struct Records {};
-using Families = Records<qal3_ev_entry, chan_descr_2010, qal3_env_index_dictionary_entry_2010,
-                         qal3_env_index_dictionary_entry, qal3_user_case_trigger, QAL3GigEFeature>;
-
 // Names the record type R for a generic callable.
 template <class R>
 struct Tag {
   using type = R;
 };
 
-// Whether R has a description.
-template <class R, class = void>
-struct is_described : std::false_type {};
-template <class R>
-struct is_described<R, std::void_t<decltype(Description<R>::fields)>> : std::true_type {};
+// The record of each family; each brings the records its fields hold.
+using Families = std::tuple<Tag<qal3_ev_entry>, Tag<chan_descr_2010>, Tag<qal3_env_index_dictionary_entry_2010>,
+                            Tag<qal3_env_index_dictionary_entry>, Tag<qal3_user_case_trigger>, Tag<QAL3GigEFeature>>;
 
 // Calls f(Tag<T>{}) for every record T a field of R holds (before the
 // records that hold it), then for R. A record held in two places is
@@ -547,23 +520,18 @@ struct is_described<R, std::void_t<decltype(Description<R>::fields)>> : std::tru
 template <class R, class F>
 void for_each_record(F&& f) {
   for_each_field<R>([&](const auto& field) {
-    using T = typename held<typename std::decay_t<decltype(field)>::template type<R>>::type;
-    if constexpr (is_described<T>::value) for_each_record<T>(f);
+    using V = typename std::decay_t<decltype(field)>::template type<R>;
+    constexpr Shape shape = shape_of<V>();
+    if constexpr (shape == Shape::record || shape == Shape::records) for_each_record<typename held<V>::type>(f);
   });
   f(Tag<R>{});
-}
-
-// for_each_record over each of the records R.
-template <class F, class... R>
-void for_each_record_of(F&& f, Records<R...>) {
-  (for_each_record<R>(f), ...);
 }
 
 // for_each_record over every family (the two dictionary layouts give
 // records of the same name).
 template <class F>
 void for_each_family_record(F&& f) {
-  for_each_record_of(f, Families{});
+  std::apply([&](auto... family) { (for_each_record<typename decltype(family)::type>(f), ...); }, Families{});
 }
 
 }  // namespace qal3::records
