@@ -122,16 +122,16 @@ struct ValueFrom {
     const std::string entry = std::string(name) + " entry";
     for (py::handle item : v) {
       const std::string s = text_value(item, b, std::string::npos, entry.c_str());
-      dst.push_back(nullptr);
-      dst.back() = new char[s.size() + 1];
+      dst.reserve(dst.size() + 1);
+      dst.push_back(new char[s.size() + 1]);
       std::memcpy(dst.back(), s.c_str(), s.size() + 1);
     }
   }
   template <class T>
   void records(std::vector<T*>& dst) const {
     for (py::handle item : v) {
-      dst.push_back(nullptr);
-      dst.back() = new T();
+      dst.reserve(dst.size() + 1);
+      dst.push_back(new T());
       set_count(owner, name, dst.size());
       fill_record(item, *dst.back());
     }

@@ -496,8 +496,8 @@ struct OwnedList {
   ~OwnedList() { Description<R>::clean(&items); }
   // A new record (the family's make) at the end of the list.
   R& add() {
-    items.push_back(nullptr);
-    items.back() = Description<R>::make();
+    items.reserve(items.size() + 1);  // so that the record, once made, goes in
+    items.push_back(Description<R>::make());
     return *items.back();
   }
 };
