@@ -19,14 +19,8 @@
 #include <type_traits>
 #include <vector>
 
-#include "document_text.h"
 #include "fuzz_common.h"
-#include "parse_chan_descr.h"
-#include "parse_env_index_dictionary.h"
-#include "parse_ev_list.h"
-#include "qal3_gige_descr.h"
 #include "record_fields.h"
-#include "user_case_trigger.h"
 
 namespace {
 
@@ -37,27 +31,21 @@ using qal3::records::Description;
   std::abort();
 }
 
-template <class V>
-struct is_vector : std::false_type {};
-template <class T>
-struct is_vector<std::vector<T>> : std::true_type {};
-
 template <class R, class Leaf>
 void walk(const R& record, Leaf& leaf);
 
 // Hands `v`, the value of `field`, to `leaf`, or walks the records it holds.
 template <class V, class F, class Leaf>
 void visit(const V& v, const F& field, Leaf& leaf) {
-  using Held = typename qal3::records::held<V>::type;
-  if constexpr (std::is_pointer_v<V>) {
-    if (v) visit(*v, field, leaf);
-  } else if constexpr (is_vector<V>::value && qal3::records::is_described<Held>::value) {
-    for (const auto* x : v)
+  using qal3::records::Shape;
+  constexpr Shape shape = qal3::records::shape_of<V>();
+  if constexpr (shape == Shape::records) {
+    for (const auto* x : qal3::records::list_in(v))
       if (x) walk(*x, leaf);
-  } else if constexpr (qal3::records::is_described<V>::value) {
+  } else if constexpr (shape == Shape::record) {
     walk(v, leaf);
   } else {
-    leaf(v, field);
+    leaf(qal3::records::list_in(v), field);
   }
 }
 
@@ -82,14 +70,15 @@ void texts_end_within(const R& record, const std::string& doc) {
 
 // True when `record` keeps to the bounds of its description, as the module
 // demands of what it writes: numbers within their bounds, texts of the
-// bytes their bounds allow and without NUL.
+// length their bounds allow and without NUL.
 template <class R>
 bool within_bounds(const R& record) {
   using qal3::records::Bounds;
   bool ok = true;
-  const auto text_fits = [](std::size_t n, const Bounds& b, std::size_t most) {
-    return (b.lo == Bounds::kUnset || static_cast<long long>(n) >= b.lo) &&
-           n <= (b.hi == Bounds::kUnset ? most : static_cast<std::size_t>(b.hi));
+  const auto text_within = [](const Bounds& b, const char* s, std::size_t n, std::size_t most) {
+    const auto length = static_cast<long long>(qal3::records::text_length(b.unit, s, n));
+    return n <= most && std::find(s, s + n, '\0') == s + n && (b.lo == Bounds::kUnset || length >= b.lo) &&
+           (b.hi == Bounds::kUnset || length <= b.hi);
   };
   auto leaf = [&](const auto& v, const auto& field) {
     using V = std::decay_t<decltype(v)>;
@@ -98,11 +87,11 @@ bool within_bounds(const R& record) {
       const long long n = static_cast<long long>(v);
       ok = ok && (b.lo == Bounds::kUnset || n >= b.lo) && (b.hi == Bounds::kUnset || n <= b.hi);
     } else if constexpr (std::is_array_v<V> && std::is_same_v<std::remove_extent_t<V>, char>) {
-      ok = ok && text_fits(strnlen(v, sizeof v), b, sizeof v - 1);
+      ok = ok && text_within(b, v, strnlen(v, sizeof v), sizeof v - 1);
     } else if constexpr (std::is_same_v<V, std::string>) {
-      ok = ok && v.find('\0') == std::string::npos && text_fits(v.size(), b, std::string::npos);
+      ok = ok && text_within(b, v.data(), v.size(), std::string::npos);
     } else if constexpr (std::is_same_v<V, std::vector<char*>>) {
-      for (const char* c : v) ok = ok && text_fits(std::strlen(c), b, std::string::npos);
+      for (const char* c : v) ok = ok && text_within(b, c, std::strlen(c), std::string::npos);
     }
   };
   walk(record, leaf);
@@ -121,27 +110,32 @@ using List = qal3::records::OwnedList<R>;
 
 // The family's document of `list`, by its writer.
 template <class R>
-std::string write(const List<R>& list) {
+std::string write(List<R>& list) {
   std::string doc;
-  if (Description<R>::write(&list.v, nullptr, -1, &doc) != 0) fault("records not written", doc);
+  if (Description<R>::write_text(&list.items, &doc, {}) != 0) fault("records not written", doc);
   return doc;
+}
+
+// Reads `doc` into `list` as the module reads a document given as text.
+template <class R>
+bool read(std::string doc, List<R>& list, const qal3::records::Options& o = {}) {
+  return Description<R>::read_text(&doc[0], doc.size(), &list.items, o) == 0;
 }
 
 // --- event lists
 
 void evlist_round_trip(const std::string& input) {
-  std::string doc = input;
   List<qal3_ev_entry> list;
-  if (qal3_parse_ev_list_read(&doc[0], &list.v) != 0) return;
-  for (const qal3_ev_entry* e : list.v) texts_end_within(*e, input);
-  if (!all_within_bounds(list.v)) return;
-  std::string written = write(list);
+  if (!read(input, list)) return;
+  for (const qal3_ev_entry* e : list.items) texts_end_within(*e, input);
+  if (!all_within_bounds(list.items)) return;
+  const std::string written = write(list);
   List<qal3_ev_entry> back;
-  if (qal3_parse_ev_list_read(&written[0], &back.v) != 0) fault("written event list does not read back", written);
-  if (back.v.size() != list.v.size()) fault("event list: entries differ", written);
-  for (size_t i = 0; i < list.v.size(); ++i) {
-    const qal3_ev_entry& a = *list.v[i];
-    const qal3_ev_entry& b = *back.v[i];
+  if (!read(written, back)) fault("written event list does not read back", written);
+  if (back.items.size() != list.items.size()) fault("event list: entries differ", written);
+  for (size_t i = 0; i < list.items.size(); ++i) {
+    const qal3_ev_entry& a = *list.items[i];
+    const qal3_ev_entry& b = *back.items[i];
     if (a.evtype != b.evtype || a.tmask != b.tmask || a.min_ev_time.timeup != b.min_ev_time.timeup ||
         a.min_ev_time.timelow != b.min_ev_time.timelow || a.priority != b.priority ||
         a.sb_list->size() != b.sb_list->size())
@@ -159,22 +153,16 @@ void evlist_round_trip(const std::string& input) {
 
 // --- camera feature files
 
-// Reads `doc` as the module reads a document given as text.
-bool read_gige(const std::string& doc, List<QAL3GigEFeature>& out) {
-  qal3py::MemoryFile file(doc);
-  return !qal3_fill_gige_descr(file.path(), &out.v);
-}
-
 void gige_round_trip(const std::string& input) {
   List<QAL3GigEFeature> list;
-  if (!read_gige(input, list) || !all_within_bounds(list.v)) return;
+  if (!read(input, list) || !all_within_bounds(list.items)) return;
   const std::string written = write(list);
   List<QAL3GigEFeature> back;
-  if (!read_gige(written, back)) fault("written feature file does not read back", written);
-  if (back.v.size() != list.v.size()) fault("feature file: feature count", written);
-  for (size_t i = 0; i < list.v.size(); ++i) {
-    const QAL3GigEFeature& a = *list.v[i];
-    const QAL3GigEFeature& b = *back.v[i];
+  if (!read(written, back)) fault("written feature file does not read back", written);
+  if (back.items.size() != list.items.size()) fault("feature file: feature count", written);
+  for (size_t i = 0; i < list.items.size(); ++i) {
+    const QAL3GigEFeature& a = *list.items[i];
+    const QAL3GigEFeature& b = *back.items[i];
     if (a.type != b.type) fault("feature file: type", written);
     if (fuzz::as_written(a.name.c_str()) != b.name) fault("feature file: name", written);
     if (fuzz::carried(a.extension.c_str()) != b.extension) fault("feature file: extension", written);
@@ -185,13 +173,12 @@ void gige_round_trip(const std::string& input) {
 
 // --- the other families: texts end within their fields
 
-// Reads `input` with `read` and checks the texts of every record read.
-template <class R, class Read>
-void texts_of(const std::string& input, Read read) {
-  std::string doc = input;
+// Reads `input` and checks the texts of every record read.
+template <class R>
+void texts_of(const std::string& input, const qal3::records::Options& o = {}) {
   List<R> list;
-  read(&doc[0], &list.v);
-  for (const R* r : list.v)
+  read(input, list, o);
+  for (const R* r : list.items)
     if (r) texts_end_within(*r, input);
 }
 
@@ -207,11 +194,9 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   const std::string input = fuzz::text(data, size);
   evlist_round_trip(input);
   gige_round_trip(input);
-  texts_of<qal3_env_index_dictionary_entry>(input, parse_env_index_dict_list_read);
-  texts_of<qal3_env_index_dictionary_entry_2010>(input, parse_env_index_dict_list_read_2010);
-  texts_of<qal3_user_case_trigger>(input, parse_trigger_list_read);
-  texts_of<chan_descr_2010>(input, [&](char* xml, std::vector<chan_descr_2010*>* l) {
-    return parse_descr_list_read(xml, l, input.size() & 1, false);
-  });
+  texts_of<qal3_env_index_dictionary_entry>(input);
+  texts_of<qal3_env_index_dictionary_entry_2010>(input);
+  texts_of<qal3_user_case_trigger>(input);
+  texts_of<chan_descr_2010>(input, {(input.size() & 1) != 0});
   return 0;
 }

@@ -22,9 +22,7 @@ using Names = std::set<std::string>;
 template <class... R>
 Names printed() {
   Names names;
-  auto add = [&](const auto& field) {
-    if (field.kind != qal3::records::Kind::state) names.insert(field.name);
-  };
+  auto add = [&](const auto& field) { names.insert(field.name); };
   (qal3::records::for_each_field<R>(add), ...);
   return names;
 }

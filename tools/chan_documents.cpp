@@ -38,8 +38,8 @@ bool parse_descriptions(cli::Input& in, const cli::Reader& memory, const cli::Re
 
 bool parse_document(cli::Input& in, std::vector<chan_descr_2010*>* list, bool shift, bool merge) {
   return parse_descriptions(
-      in, [&](char* xml) { return Chan::read(xml, list, shift, merge); },
-      [&](char* path) { return Chan::readf(path, list, shift, merge); });
+      in, [&](char* xml) { return Chan::read_text(xml, std::strlen(xml), list, {shift, merge}); },
+      [&](char* path) { return Chan::read_file(path, list, {shift, merge}); });
 }
 
 namespace {
@@ -83,10 +83,10 @@ int cmd_chan_write(const cli::CommandInfo& command_info, int argc, char** argv) 
   cli::Output out(o.value("output"), cli::links_option(o));
   if (!out.open()) return cli::kBadDocument;
   chan_docs::List list;
-  if (!chan_docs::read_documents(o, &list.v, w)) return cli::kBadDocument;
+  if (!chan_docs::read_documents(o, &list.items, w)) return cli::kBadDocument;
   const int mode = static_cast<int>(w.form);
   return cli::write_document(out, "channel descriptions", [&](char* path) {
-    return chan_docs::Chan::write(&list.v, path, mode, w.form == chan_docs::Form::xml ? o.format : 0, -1,
+    return chan_docs::Chan::write(&list.items, path, mode, w.form == chan_docs::Form::xml ? o.format : 0, -1,
                                   nullptr, nullptr);
   });
 }

@@ -17,18 +17,18 @@ int cmd_chan_print(const cli::CommandInfo& command_info, int argc, char** argv) 
   for (const std::string& f : o.operands) {
     chan_docs::List list;
     cli::Input in;
-    if (!cli::read_input(f, o.max_input, in) || !chan_docs::parse_document(in, &list.v, shift, false)) {
+    if (!cli::read_input(f, o.max_input, in) || !chan_docs::parse_document(in, &list.items, shift, false)) {
       status = cli::kBadDocument;
       continue;
     }
     if (o.json) {
       nlohmann::json channels = nlohmann::json::array();
-      for (const chan_descr_2010* d : list.v)
+      for (const chan_descr_2010* d : list.items)
         if (d) channels.push_back(cli::record_json(*d));
       files.push_back({{"file", in.name}, {"channels", channels}});
       continue;
     }
-    print_qal3_chan_descr(&list.v);
+    print_qal3_chan_descr(&list.items);
   }
   if (o.json) cli::print_json({{"files", files}});
   return status;

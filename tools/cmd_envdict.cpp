@@ -26,7 +26,7 @@ struct Options : cli::Args {
   std::string out;
 };
 
-// The reader and writer of each layout: Description<Entry>::read, readf, write.
+// The readers and writer of each layout: Description<Entry>::read_text, read_file, write.
 using qal3::records::Description;
 
 // `text` without the white space around it.
@@ -41,9 +41,10 @@ template <class Entry>
 struct Dictionary : qal3::records::OwnedList<Entry> {
   // False (message printed) when the dictionary cannot be read.
   bool read(cli::Input& in) {
+    using D = Description<Entry>;
     return cli::parse_input(
-        in, "dictionary", [this](char* xml) { return Description<Entry>::read(xml, &this->v); },
-        [this](char* path) { return Description<Entry>::readf(path, &this->v); });
+        in, "dictionary", [this](char* xml) { return D::read_text(xml, std::strlen(xml), &this->items, {}); },
+        [this](char* path) { return D::read_file(path, &this->items, {}); });
   }
 };
 
@@ -137,21 +138,21 @@ int run(const Options& opt) {
   if (converting && check::warn_dropped(in.name, in.text, opt.has("strict"), opt.quiet)) return cli::kBadDocument;
   Dictionary<Entry> dict;
   if (!dict.read(in)) return cli::kBadDocument;
-  if (!opt.quiet) warn_cut_names(in, dict.v);
+  if (!opt.quiet) warn_cut_names(in, dict.items);
   switch (opt.action) {
     case Action::check:
-      return check(in, dict.v, opt.quiet);
+      return check(in, dict.items, opt.quiet);
     case Action::list:
       if (opt.json) {
-        cli::print_json(to_json(in, dict.v, opt.layout_2010));
+        cli::print_json(to_json(in, dict.items, opt.layout_2010));
         return cli::kOk;
       }
-      Description<Entry>::write(&dict.v, nullptr, 2, -1, nullptr);  // the console form
+      Description<Entry>::write(&dict.items, nullptr, 2, -1, nullptr);  // the console form
       return cli::kOk;
     case Action::xml:
-      return write(out, dict.v, 2);
+      return write(out, dict.items, 2);
     case Action::text:
-      return write(out, dict.v, 1);
+      return write(out, dict.items, 1);
   }
   return cli::kOk;
 }

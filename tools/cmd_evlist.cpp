@@ -34,19 +34,19 @@ int cmd_evlist(const cli::CommandInfo& command_info, int argc, char** argv) {
     }
     EventList list;
     if (!cli::parse_input(
-            in, "event list", [&](char* xml) { return Entry::read(xml, &list.v); },
-            [&](char* path) { return Entry::readf(path, &list.v); })) {
+            in, "event list", [&](char* xml) { return Entry::read_text(xml, std::strlen(xml), &list.items, {}); },
+            [&](char* path) { return Entry::read_file(path, &list.items, {}); })) {
       status = cli::kBadDocument;
       continue;
     }
     if (args.json) {
       nlohmann::json entries = nlohmann::json::array();
-      for (const qal3_ev_entry* e : list.v) entries.push_back(cli::record_json(*e));
+      for (const qal3_ev_entry* e : list.items) entries.push_back(cli::record_json(*e));
       files.push_back({{"file", in.name}, {"entries", entries}});
       continue;
     }
-    if (!args.quiet) qal3_print_ev_list(&list.v);
-    cli::put(cli::one_line(in.name) + ": " + std::to_string(list.v.size()) + " event entries read\n");
+    if (!args.quiet) qal3_print_ev_list(&list.items);
+    cli::put(cli::one_line(in.name) + ": " + std::to_string(list.items.size()) + " event entries read\n");
   }
   if (args.json) cli::print_json({{"files", files}});
   return status;

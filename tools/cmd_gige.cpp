@@ -36,7 +36,7 @@ bool read_features(const std::string& arg, std::size_t max_input, std::string& n
   }
   // The reader takes a path only: it reads the very bytes checked above.
   return cli::parse_input(in, "feature file",
-                         [&](char* path) { return Feature::read(path, &features.v); });
+                         [&](char* path) { return Feature::read_file(path, &features.items, {}); });
 }
 
 }  // namespace
@@ -60,8 +60,8 @@ int cmd_gige(const cli::CommandInfo& command_info, int argc, char** argv) {
     std::size_t unnamed = 0;
     nlohmann::json list = nlohmann::json::array();
     std::string lines;
-    for (std::size_t i = 0; i < features.v.size(); ++i) {
-      const QAL3GigEFeature* x = features.v[i];
+    for (std::size_t i = 0; i < features.items.size(); ++i) {
+      const QAL3GigEFeature* x = features.items[i];
       if (args.json) {
         nlohmann::json feature = cli::record_json(*x);
         feature["position"] = i;
@@ -82,7 +82,7 @@ int cmd_gige(const cli::CommandInfo& command_info, int argc, char** argv) {
       continue;
     }
     if (!args.quiet) cli::put(lines);
-    std::string summary = name + ": " + std::to_string(features.v.size()) + " features";
+    std::string summary = name + ": " + std::to_string(features.items.size()) + " features";
     if (unnamed) summary += " (" + std::to_string(unnamed) + " without a name)";
     cli::put(summary + "\n");
   }

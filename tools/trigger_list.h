@@ -28,7 +28,7 @@ class TriggerList {
   bool read(cli::Input& in);
 
   const std::string& name() const { return name_; }
-  std::vector<qal3_user_case_trigger*>& records() { return list_.v; }
+  std::vector<qal3_user_case_trigger*>& records() { return list_.items; }
 
  private:
   qal3::records::OwnedList<qal3_user_case_trigger> list_;

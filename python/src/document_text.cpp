@@ -1,10 +1,6 @@
 #include "document_text.h"
 
-#include <sys/mman.h>
-#include <unistd.h>
-
 #include <cstring>
-#include <stdexcept>
 
 namespace qal3py {
 
@@ -47,21 +43,5 @@ void declare_utf8(std::string& doc) {
     i = close + 1;
   }
 }
-
-MemoryFile::MemoryFile(const std::string& text) : fd_(memfd_create("qal3-document", MFD_CLOEXEC)) {
-  if (fd_ < 0) throw std::runtime_error("no memory file for the document");
-  std::size_t done = 0;
-  while (done < text.size()) {
-    const ssize_t n = write(fd_, text.data() + done, text.size() - done);
-    if (n <= 0) {
-      close(fd_);
-      throw std::runtime_error("document could not be put in a memory file");
-    }
-    done += static_cast<std::size_t>(n);
-  }
-  path_ = "/proc/self/fd/" + std::to_string(fd_);
-}
-
-MemoryFile::~MemoryFile() { close(fd_); }
 
 }  // namespace qal3py

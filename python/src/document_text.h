@@ -1,7 +1,6 @@
 // Documents given to the module as text: the declaration of a str's
-// document, and a document held in memory as a file for the path-only
-// camera reader. Plain C++ without Python, so that the fuzz targets run
-// this very code.
+// document. Plain C++ without Python, so that the fuzz targets run this
+// very code.
 #ifndef QAL3_PY_DOCUMENT_TEXT_H
 #define QAL3_PY_DOCUMENT_TEXT_H
 
@@ -16,22 +15,6 @@ namespace qal3py {
 // where it was. A document without a declaration, or whose declaration
 // names no encoding, is left as it is (UTF-8 is then the default).
 void declare_utf8(std::string& doc);
-
-// `text` in an anonymous memory file, open while the object lives and
-// named by path() (/proc/self/fd/N). Throws std::runtime_error when no
-// such file can be made.
-class MemoryFile {
- public:
-  explicit MemoryFile(const std::string& text);
-  ~MemoryFile();
-  MemoryFile(const MemoryFile&) = delete;
-  MemoryFile& operator=(const MemoryFile&) = delete;
-  char* path() { return &path_[0]; }
-
- private:
-  int fd_;
-  std::string path_;
-};
 
 }  // namespace qal3py
 

@@ -1,31 +1,21 @@
 // Readers and writers of every document family, between the libraries'
 // records and the Python records of qal3._records.
 #include <cerrno>
-#include <cstdio>
-#include <cstdlib>
 #include <cstring>
-#include <limits>
-#include <memory>
 #include <set>
 #include <string>
-#include <type_traits>
 #include <vector>
 
-#include "attr_tags_functions.h"
 #include "chan_selector.h"
 #include "common.h"
-#include "document_text.h"
 #include "messages.h"
-#include "parse_chan_descr.h"
-#include "parse_env_index_dictionary.h"
-#include "parse_ev_list.h"
-#include "qal3_gige_descr.h"
 #include "record_conversion.h"
 #include "record_fields.h"
-#include "user_case_trigger.h"
 
 namespace qal3py {
 namespace {
+
+using namespace pybind11::literals;
 
 // ---------------------------------------------------------------------------
 // Sources: a path or a document held in a Python str.
@@ -35,9 +25,6 @@ struct Source {
   std::string text;   // the document, when `in_memory`
   bool in_memory = false;
   py::object label;   // the path as given, or None
-
-  char* path_arg() { return &path[0]; }
-  char* text_arg() { return &text[0]; }
 };
 
 // True when the file `path` does not exist.
@@ -108,41 +95,46 @@ template <class R>
 py::object record_py(const R& record, CutCheck& cuts, const std::string& owner);
 
 // One field's value; texts that may have been cut are noted in `cuts`.
-template <class V>
-py::object value_py(const V& v, Kind kind, const char* name, CutCheck& cuts, const std::string& owner) {
-  if constexpr (std::is_enum_v<V>) {
-    return py::int_(static_cast<int>(v));
-  } else if constexpr (std::is_same_v<V, unsigned int>) {
-    if (kind == Kind::type_code) return py::int_(static_cast<std::int32_t>(v));  // signed, as written
-    return py::int_(v);
-  } else if constexpr (std::is_same_v<V, float>) {
-    return py::float_(v);
-  } else if constexpr (std::is_integral_v<V>) {
-    return py::int_(static_cast<long long>(v));
-  } else if constexpr (std::is_same_v<V, std::string>) {
-    return to_py(v);
-  } else if constexpr (std::is_array_v<V> && std::is_same_v<std::remove_extent_t<V>, char>) {
-    cuts.note(name, v, owner);
-    return to_py(v, strnlen(v, sizeof v));
-  } else if constexpr (std::is_array_v<V>) {
+struct ValuePy {
+  Kind kind;
+  const char* name;
+  CutCheck& cuts;
+  const std::string& owner;
+
+  template <class V>
+  py::object integer(V v) const {
+    return py::int_(qal3::records::number_value(kind, v));
+  }
+  py::object real(float v) const { return py::float_(v); }
+  template <std::size_t N>
+  py::object reals(const float (&v)[N]) const {
     py::list list;
-    for (const auto& x : v) list.append(value_py(x, kind, name, cuts, owner));
+    for (float x : v) list.append(real(x));
     return list;
-  } else if constexpr (std::is_pointer_v<V>) {  // a list the record may not have
-    return v ? value_py(*v, kind, name, cuts, owner) : py::list();
-  } else if constexpr (std::is_same_v<V, std::vector<char*>>) {
+  }
+  template <std::size_t N>
+  py::object text(const char (&v)[N]) const {
+    cuts.note(name, v, owner);
+    return to_py(v, strnlen(v, N));
+  }
+  py::object string(const std::string& v) const { return to_py(v); }
+  py::object texts(const std::vector<char*>& v) const {
     py::list list;
     for (const char* c : v) list.append(to_py(c));
     return list;
-  } else if constexpr (is_vector<V>::value) {  // a list of records
+  }
+  template <class T>
+  py::object records(const std::vector<T*>& v) const {
     py::list list;
-    for (const auto* x : v)
+    for (const T* x : v)
       if (x) list.append(record_py(*x, cuts, owner));
     return list;
-  } else {
+  }
+  template <class T>
+  py::object record(const T& v) const {
     return record_py(v, cuts, owner);
   }
-}
+};
 
 // The qal3._records record of `record`; the counts of lists are left to
 // the Python records, which count their lists.
@@ -150,15 +142,23 @@ template <class R>
 py::object record_py(const R& record, CutCheck& cuts, const std::string& owner) {
   py::dict kw;
   qal3::records::for_each_field<R>([&](const auto& field) {
-    if (field.kind != Kind::count) kw[field.name] = value_py(field.of(record), field.kind, field.name, cuts, owner);
+    if (!qal3::records::is_derived(field.kind))
+      kw[field.name] = qal3::records::visit_value(field.of(record), ValuePy{field.kind, field.name, cuts, owner});
   });
   return records().attr(qal3::records::Description<R>::name)(**kw);
 }
 
 // Ends a read: raises qal3.Error (qal3.FileNotFound for a missing file) when
 // the reader failed, passes messages of a successful read on as warnings.
+// Every line of a read from text names the text "<string>", also a line of a
+// reader that read it through a memory file.
 void conclude(const MessageLog& log, bool failed, int code, const Source& s, const char* what) {
-  const py::list messages = log.records(s.in_memory ? py::str("<string>") : py::str(s.path));
+  py::list messages = log.records(s.in_memory ? py::str("<string>") : py::str(s.path));
+  if (s.in_memory) {
+    const py::object replace = py::module_::import("dataclasses").attr("replace");
+    for (std::size_t i = 0; i < messages.size(); ++i)
+      if (!messages[i].attr("document").is_none()) messages[i] = replace(messages[i], "document"_a = "<string>");
+  }
   if (failed)
     raise_error(name_of(s) + ": " + what + " could not be read", code, messages, s.label,
                 !s.in_memory && missing(s.path));
@@ -175,101 +175,45 @@ py::str written(const MessageLog& log, int code, const std::string& doc, const c
       PyUnicode_DecodeLatin1(doc.data(), static_cast<Py_ssize_t>(doc.size()), nullptr));
 }
 
+using qal3::records::Description;
+using qal3::records::Options;
 using qal3::records::OwnedList;
 
-// Appends a record to `list` for each Python record of `items`, filled
-// from it; what a refused value leaves behind goes with the list.
+// The record whose texts a cut text is reported in: a channel by its
+// property, no other.
 template <class R>
-void fill_list(py::iterable items, OwnedList<R>& list) {
-  for (py::handle o : items) {
-    list.v.push_back(nullptr);
-    list.v.back() = new R();
-    fill_record(o, *list.v.back());
-  }
+std::string owner_of(const R&) {
+  return std::string();
+}
+std::string owner_of(const chan_descr_2010& c) {
+  return std::string(c.prop_name, strnlen(c.prop_name, sizeof c.prop_name));
 }
 
-// The document of `items` by the family's writer, for a family whose
-// writer takes the list and the destinations (file, descriptor, text).
+// The records of the family of R read from `s`.
 template <class R>
-py::str write_list(py::iterable items, const char* what) {
+py::list read_records(Source s, const Options& o = {}) {
   OwnedList<R> list;
-  fill_list(items, list);
-  std::string doc;
   MessageLog log;
-  const int rc = qal3::records::Description<R>::write(&list.v, nullptr, -1, &doc);
-  return written(log, rc, doc, what);
-}
-
-// ---------------------------------------------------------------------------
-// Event lists.
-
-
-py::list evlist_records(const std::vector<qal3_ev_entry*>& list, CutCheck& cuts) {
-  py::list out;
-  for (const qal3_ev_entry* e : list) out.append(record_py(*e, cuts, std::string()));
-  return out;
-}
-
-py::list read_evlist(Source s) {
-  OwnedList<qal3_ev_entry> list;
-  MessageLog log;
-  const int rc = s.in_memory ? qal3_parse_ev_list_read(s.text_arg(), &list.v)
-                             : qal3_parse_ev_list_readf(s.path_arg(), &list.v);
-  conclude(log, rc != 0, rc, s, "event list");
+  const int rc = s.in_memory ? Description<R>::read_text(&s.text[0], s.text.size(), &list.items, o)
+                             : Description<R>::read_file(&s.path[0], &list.items, o);
+  conclude(log, rc != 0, rc, s, Description<R>::document);
   CutCheck cuts;
-  py::list out = evlist_records(list.v, cuts);
+  py::list out;
+  for (const R* r : list.items)
+    if (r) out.append(record_py(*r, cuts, owner_of(*r)));
   cuts.conclude(s);
   return out;
 }
 
-// The BMR document of `entries` (EvEntry records), as the reader reads it.
-py::str write_evlist(py::iterable entries) { return write_list<qal3_ev_entry>(entries, "event list"); }
-
-// ---------------------------------------------------------------------------
-// Channel descriptions.
-
-
-py::list chan_records(const std::vector<chan_descr_2010*>& list, CutCheck& cuts) {
-  py::list out;
-  for (const chan_descr_2010* c : list)
-    if (c) out.append(record_py(*c, cuts, std::string(c->prop_name, strnlen(c->prop_name, sizeof c->prop_name))));
-  return out;
-}
-
-py::list read_chan(Source s, bool shift, bool merge) {
-  OwnedList<chan_descr_2010> list;
-  MessageLog log;
-  const int rc = s.in_memory ? parse_descr_list_read(s.text_arg(), &list.v, shift, merge)
-                             : parse_descr_list_readf(s.path_arg(), &list.v, shift, merge);
-  conclude(log, rc != 0, rc, s, "channel descriptions");
-  CutCheck cuts;
-  py::list out = chan_records(list.v, cuts);
-  cuts.conclude(s);
-  return out;
-}
-
-int chan_format(const std::string& format) {
-  if (format == "chandescr") return 0;
-  if (format == "daqvars") return 1;
-  throw py::value_error("format must be 'chandescr' or 'daqvars', not '" + format + "'");
-}
-
-py::str write_chan(py::iterable chans, const std::string& format) {
-  const int fmt = chan_format(format);
-  OwnedList<chan_descr_2010> list;
-  fill_list(chans, list);
-  std::string doc;
-  py::str out;
-  {
-    MessageLog log;
-    const int rc = dump_chan_desr(&list.v, nullptr, 2, fmt, -1, &doc, nullptr);
-    out = written(log, rc, doc, "channel descriptions");
-  }
-  // The writer writes a property once, the first description that has it.
+// What a written list leaves to say: the channel description writer writes
+// a property once, the first description that has it; nothing for others.
+template <class R>
+void after_writing(const std::vector<R*>&) {}
+void after_writing(const std::vector<chan_descr_2010*>& list) {
   std::set<std::string> seen, repeated;
   std::string names;
-  for (const chan_descr_2010* c : list.v) {
-    const std::string prop(c->prop_name, strnlen(c->prop_name, sizeof c->prop_name));
+  for (const chan_descr_2010* c : list) {
+    const std::string prop = owner_of(*c);
     if (!seen.insert(prop).second && repeated.insert(prop).second)
       names += (names.empty() ? "'" : ", '") + prop + "'";
   }
@@ -277,12 +221,30 @@ py::str write_chan(py::iterable chans, const std::string& format) {
     warn("repeated propert" + std::string(repeated.size() == 1 ? "y" : "ies") + " " + names +
              ": only the first description of each is written, the others are dropped",
          py::none());
+}
+
+// The document of the family of R of the Python records `items`; what a
+// refused value leaves behind goes with the list.
+template <class R>
+py::str write_records(py::iterable items, const Options& o = {}) {
+  OwnedList<R> list;
+  for (py::handle x : items) fill_record(x, list.add());
+  std::string doc;
+  py::str out;
+  {
+    MessageLog log;
+    const int rc = Description<R>::write_text(&list.items, &doc, o);
+    out = written(log, rc, doc, Description<R>::document);
+  }
+  after_writing(list.items);
   return out;
 }
 
-// ---------------------------------------------------------------------------
-// Environment index dictionary, in both layouts.
-
+bool daqvars(const std::string& format) {
+  if (format == "chandescr") return false;
+  if (format == "daqvars") return true;
+  throw py::value_error("format must be 'chandescr' or 'daqvars', not '" + format + "'");
+}
 
 bool layout_2010(const std::string& layout) {
   if (layout == "2010") return true;
@@ -290,106 +252,15 @@ bool layout_2010(const std::string& layout) {
   throw py::value_error("layout must be '2010' or 'old', not '" + layout + "'");
 }
 
-template <typename Entry>
-py::list env_records(const std::vector<Entry*>& list, CutCheck& cuts) {
-  py::list out;
-  for (const Entry* e : list)
-    if (e) out.append(record_py(*e, cuts, std::string()));
-  return out;
-}
-
-template <typename Entry>
-py::list read_env(Source& s, int (*from_text)(char*, std::vector<Entry*>*),
-                  int (*from_file)(char*, std::vector<Entry*>*)) {
-  OwnedList<Entry> list;
-  MessageLog log;
-  const int rc = s.in_memory ? from_text(s.text_arg(), &list.v) : from_file(s.path_arg(), &list.v);
-  conclude(log, rc != 0, rc, s, "environment index dictionary");
-  CutCheck cuts;
-  py::list out = env_records(list.v, cuts);
-  cuts.conclude(s);
-  return out;
-}
+using Env = qal3_env_index_dictionary_entry;
+using Env2010 = qal3_env_index_dictionary_entry_2010;
 
 py::list read_envdict(Source s, const std::string& layout) {
-  if (layout_2010(layout))
-    return read_env(s, parse_env_index_dict_list_read_2010, parse_env_index_dict_readf_2010);
-  return read_env(s, parse_env_index_dict_list_read, parse_env_index_dict_readf);
-}
-
-template <typename Entry>
-py::str write_env(py::iterable entries,
-                  int (*dump)(std::vector<Entry*>*, char*, int, int, std::string*)) {
-  OwnedList<Entry> list;
-  for (py::handle o : entries) {
-    auto* e = static_cast<Entry*>(std::calloc(1, sizeof(Entry)));
-    if (!e) throw std::bad_alloc();
-    list.v.push_back(e);
-    fill_record(o, *e);
-  }
-  std::string doc;
-  MessageLog log;
-  const int rc = dump(&list.v, nullptr, 3, -1, &doc);
-  return written(log, rc, doc, "environment index dictionary");
+  return layout_2010(layout) ? read_records<Env2010>(std::move(s)) : read_records<Env>(std::move(s));
 }
 
 py::str write_envdict(py::iterable entries, const std::string& layout) {
-  if (layout_2010(layout)) return write_env<qal3_env_index_dictionary_entry_2010>(entries, dump_env_index_dict_2010);
-  return write_env<qal3_env_index_dictionary_entry>(entries, dump_env_index_dict);
-}
-
-// ---------------------------------------------------------------------------
-// Trigger lists.
-
-
-py::list read_triggers(Source s) {
-  OwnedList<qal3_user_case_trigger> list;
-  MessageLog log;
-  const bool failed = s.in_memory ? parse_trigger_list_read(s.text_arg(), &list.v)
-                                  : parse_trigger_list_readf(s.path_arg(), &list.v);
-  conclude(log, failed, failed ? 1 : 0, s, "trigger list");
-  CutCheck cuts;
-  py::list out;
-  for (const qal3_user_case_trigger* t : list.v)
-    if (t) out.append(record_py(*t, cuts, std::string()));
-  cuts.conclude(s);
-  return out;
-}
-
-py::str write_triggers(py::iterable triggers) {
-  OwnedList<qal3_user_case_trigger> list;
-  for (py::handle o : triggers) {
-    list.v.push_back(nullptr);
-    list.v.back() = new_trigger(o);
-  }
-  std::string doc;
-  MessageLog log;
-  const int rc = dump_user_trigger_list(&list.v, nullptr, USER_TRIG_DUMP_XML_STRING, -1, &doc);
-  return written(log, rc, doc, "trigger list");
-}
-
-// ---------------------------------------------------------------------------
-// GigE feature files.
-
-
-py::list read_gige(Source s) {
-  OwnedList<QAL3GigEFeature> list;
-  std::unique_ptr<MemoryFile> memory;
-  if (s.in_memory) memory = std::make_unique<MemoryFile>(s.text);
-  MessageLog log;
-  if (memory) log.rename(memory->path(), "<string>");
-  const bool failed = qal3_fill_gige_descr(memory ? memory->path() : s.path_arg(), &list.v);
-  conclude(log, failed, failed ? 1 : 0, s, "GigE feature file");
-  CutCheck no_cuts;  // no fixed-size texts
-  py::list out;
-  for (const QAL3GigEFeature* f : list.v)
-    if (f) out.append(record_py(*f, no_cuts, std::string()));
-  return out;
-}
-
-// A feature file of `features` (GigEFeature records), as the reader reads it.
-py::str write_gige(py::iterable features) {
-  return write_list<QAL3GigEFeature>(features, "GigE feature file");
+  return layout_2010(layout) ? write_records<Env2010>(entries) : write_records<Env>(entries);
 }
 
 // ---------------------------------------------------------------------------
@@ -477,7 +348,7 @@ template <class R>
 void add_field_names(py::dict& d) {
   py::list names;
   qal3::records::for_each_field<R>([&](const auto& field) {
-    if (field.kind != Kind::count) names.append(field.name);
+    if (!qal3::records::is_derived(field.kind)) names.append(field.name);
   });
   d[qal3::records::Description<R>::name] = py::tuple(names);
 }
@@ -493,6 +364,10 @@ py::dict record_fields() {
 // ---------------------------------------------------------------------------
 
 void bind_documents(py::module_& m) {
+  using Ev = qal3_ev_entry;
+  using Chan = chan_descr_2010;
+  using Trigger = qal3_user_case_trigger;
+  using Feature = QAL3GigEFeature;
   static const char kText[] =
       " A str is text: its characters are read as they are, whatever encoding its XML declaration "
       "names. bytes are read as a file's content, decoded as their declaration says.";
@@ -501,19 +376,22 @@ void bind_documents(py::module_& m) {
   m.def("record_fields", &record_fields,
         "The fields of each record class of qal3._records, as the libraries' records name them: "
         "{class name: (field name, ...)}.");
-  m.def("read_evlist", [](py::object path) { return read_evlist(from_path(path)); }, py::arg("path"),
+  m.def("read_evlist", [](py::object p) { return read_records<Ev>(from_path(p)); }, py::arg("path"),
         "Reads the event list (BMR) in the file `path`: a list of EvEntry.");
-  m.def("parse_evlist", [](py::object text) { return read_evlist(from_text(text)); }, py::arg("text"),
+  m.def("parse_evlist", [](py::object t) { return read_records<Ev>(from_text(t)); }, py::arg("text"),
         parse_doc("Reads the event list held in `text` (str or bytes).").c_str());
-  m.def("write_evlist", &write_evlist, py::arg("entries"), "The event list document of `entries`.");
+  m.def("write_evlist", [](py::iterable e) { return write_records<Ev>(e); }, py::arg("entries"),
+        "The event list document of `entries`.");
 
-  m.def("read_chan", [](py::object p, bool shift, bool merge) { return read_chan(from_path(p), shift, merge); },
+  m.def("read_chan", [](py::object p, bool s, bool m) { return read_records<Chan>(from_path(p), {s, m}); },
         py::arg("path"), py::kw_only(), py::arg("shift") = false, py::arg("merge") = false,
         "Reads channel descriptions (CHANDESCRIPTIONS or DAQvariables): a list of ChanDescr.");
-  m.def("parse_chan", [](py::object t, bool shift, bool merge) { return read_chan(from_text(t), shift, merge); },
+  m.def("parse_chan", [](py::object t, bool s, bool m) { return read_records<Chan>(from_text(t), {s, m}); },
         py::arg("text"), py::kw_only(), py::arg("shift") = false, py::arg("merge") = false,
         parse_doc("Reads channel descriptions held in `text` (str or bytes).").c_str());
-  m.def("write_chan", &write_chan, py::arg("chans"), py::kw_only(), py::arg("format") = "chandescr",
+  m.def("write_chan",
+        [](py::iterable c, const std::string& f) { return write_records<Chan>(c, {false, false, daqvars(f)}); },
+        py::arg("chans"), py::kw_only(), py::arg("format") = "chandescr",
         "The channel description document of `chans`; a property is written once: repeated "
         "ones are dropped (the first wins) and named in a qal3.Warning.");
 
@@ -526,17 +404,19 @@ void bind_documents(py::module_& m) {
   m.def("write_envdict", &write_envdict, py::arg("entries"), py::kw_only(), py::arg("layout") = "2010",
         "The environment index dictionary document of `entries`.");
 
-  m.def("read_triggers", [](py::object p) { return read_triggers(from_path(p)); }, py::arg("path"),
+  m.def("read_triggers", [](py::object p) { return read_records<Trigger>(from_path(p)); }, py::arg("path"),
         "Reads a trigger list: a list of Trigger.");
-  m.def("parse_triggers", [](py::object t) { return read_triggers(from_text(t)); }, py::arg("text"),
+  m.def("parse_triggers", [](py::object t) { return read_records<Trigger>(from_text(t)); }, py::arg("text"),
         parse_doc("Reads the trigger list held in `text` (str or bytes).").c_str());
-  m.def("write_triggers", &write_triggers, py::arg("triggers"), "The trigger list document of `triggers`.");
+  m.def("write_triggers", [](py::iterable t) { return write_records<Trigger>(t); }, py::arg("triggers"),
+        "The trigger list document of `triggers`.");
 
-  m.def("read_gige", [](py::object p) { return read_gige(from_path(p)); }, py::arg("path"),
+  m.def("read_gige", [](py::object p) { return read_records<Feature>(from_path(p)); }, py::arg("path"),
         "Reads a GigE camera feature file: a list of GigEFeature.");
-  m.def("parse_gige", [](py::object t) { return read_gige(from_text(t)); }, py::arg("text"),
+  m.def("parse_gige", [](py::object t) { return read_records<Feature>(from_text(t)); }, py::arg("text"),
         parse_doc("Reads the GigE feature file held in `text` (str or bytes).").c_str());
-  m.def("write_gige", &write_gige, py::arg("features"), "The GigE feature file of `features`.");
+  m.def("write_gige", [](py::iterable f) { return write_records<Feature>(f); }, py::arg("features"),
+        "The GigE feature file of `features`.");
 
   py::class_<Selector>(m, "ChanSelector", R"(The channel selector over channel description files.
 

@@ -12,8 +12,8 @@
 //
 // Usage: qal3_record_classes [FILE]. Writes FILE whole or not at all
 // (through a scratch file renamed over it), standard output without FILE.
-// Exit 0 on success, 1 when a field's kind does not fit its member or the
-// file cannot be written, 2 on a usage error.
+// Exit 0 on success, 1 when a count counts no list, a class is described
+// twice differently or the file cannot be written, 2 on a usage error.
 #include <algorithm>
 #include <cerrno>
 #include <cstdio>
@@ -35,11 +35,6 @@ using qal3::records::Description;
 using qal3::records::Kind;
 
 constexpr std::size_t kWidth = 79;  // docstrings are wrapped to this many columns
-
-template <class V>
-struct is_vector : std::false_type {};
-template <class T>
-struct is_vector<std::vector<T>> : std::true_type {};
 
 // `text` made a docstring body: a backslash, and a quote that would close the
 // string early, are escaped.
@@ -99,12 +94,12 @@ class Generator {
     qal3::records::for_each_field<R>([&](const auto& field) {
       using F = std::decay_t<decltype(field)>;
       const std::string name = field.name;
-      if (field.kind == Kind::count) {
+      if (qal3::records::is_derived(field.kind)) {
         counts.push_back(name);
         properties += count_property(name, field.doc);
         return;
       }
-      const Attribute a = attribute<typename F::template type<R>>(field.kind, field.initial, Description<R>::name, name);
+      const Attribute a = attribute<typename F::template type<R>>(field.kind, field.initial);
       if (field.kind == Kind::records || field.kind == Kind::texts) lists.push_back(name);
       slots = slots || qal3::records::is_slot(field.kind);
       fields += "    " + name + ": " + a.type + " = " + a.value;
@@ -157,42 +152,27 @@ class Generator {
 
   // The Python type and default of a field of kind `kind` whose member is a V.
   template <class V>
-  Attribute attribute(Kind kind, long long initial, const std::string& record, const std::string& field) {
-    using L = std::remove_pointer_t<V>;  // a list the record may not have
-    const auto expect = [&](bool fits) {
-      if (!fits) fail(record, field, "has a kind that does not fit its member");
-    };
-    if (initial != 0 && !(std::is_integral_v<V> || std::is_enum_v<V>))
-      fail(record, field, "has an initial value but holds no integer");
-    if constexpr (std::is_same_v<L, std::vector<char*>>) {
-      expect(kind == Kind::texts);
+  Attribute attribute(Kind kind, long long initial) {
+    using qal3::records::Shape;
+    using T = typename qal3::records::held<V>::type;
+    constexpr Shape shape = qal3::records::shape_of<V>();
+    if constexpr (shape == Shape::texts) {
       return list("str");
-    } else if constexpr (is_vector<L>::value) {
-      using T = std::remove_pointer_t<typename L::value_type>;
-      expect(kind == Kind::records);
+    } else if constexpr (shape == Shape::records) {
       add<T>();
       return list(Description<T>::name);
-    } else if constexpr (std::is_array_v<V> && std::is_same_v<std::remove_extent_t<V>, char>) {
-      expect(kind == Kind::text);
+    } else if constexpr (shape == Shape::text || shape == Shape::string) {
       return {"str", "\"\""};
-    } else if constexpr (std::is_array_v<V> && std::is_floating_point_v<std::remove_extent_t<V>>) {
-      expect(kind == Kind::reals);
+    } else if constexpr (shape == Shape::reals) {
       uses_list_ = uses_field_ = true;
       return {"List[float]", "field(default_factory=lambda: [0.0] * " + std::to_string(std::extent_v<V>) + ")"};
-    } else if constexpr (std::is_same_v<V, std::string>) {
-      expect(kind == Kind::string);
-      return {"str", "\"\""};
-    } else if constexpr (std::is_floating_point_v<V>) {
-      expect(kind == Kind::real);
+    } else if constexpr (shape == Shape::real) {
       return {"float", "0.0"};
-    } else if constexpr (std::is_integral_v<V> || std::is_enum_v<V>) {
-      expect(kind == Kind::integer || kind == Kind::unsigned_integer || kind == Kind::type_code ||
-             kind == Kind::state || kind == Kind::time || qal3::records::is_slot(kind));
+    } else if constexpr (shape == Shape::number) {
       if (!qal3::records::is_slot(kind)) return {"int", std::to_string(initial)};
       uses_union_ = true;
       return {"Union[int, str]", "0"};
     } else {
-      expect(kind == Kind::record);
       add<V>();
       uses_field_ = true;
       return {Description<V>::name, std::string("field(default_factory=") + Description<V>::name + ")"};

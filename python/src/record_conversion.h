@@ -8,7 +8,6 @@
 #include <cstdint>
 #include <cstring>
 #include <limits>
-#include <memory>
 #include <string>
 #include <type_traits>
 #include <vector>
@@ -20,11 +19,6 @@ namespace qal3py {
 
 using qal3::records::Bounds;
 using qal3::records::Kind;
-
-template <class V>
-struct is_vector : std::false_type {};
-template <class T>
-struct is_vector<std::vector<T>> : std::true_type {};
 
 template <class R>
 void fill_record(py::handle o, R& record);
@@ -61,6 +55,18 @@ std::pair<long long, long long> int_range(Kind kind, const Bounds& b) {
 // `most` bytes (as `b` narrows them) and no NUL. ValueError names `field`.
 std::string text_in(py::handle v, const Bounds& b, std::size_t most, const char* field);
 
+// The bytes of the text `v` for a field bounded by `b` (in its unit) and of
+// at most `most` bytes. ValueError names `field`.
+inline std::string text_value(py::handle v, const Bounds& b, std::size_t most, const char* field) {
+  if (b.unit == qal3::records::Unit::bytes) return text_in(v, b, most, field);
+  std::string s = text_in(v, {b.lo}, most, field);
+  const auto units = static_cast<long long>(qal3::records::text_length(b.unit, s.data(), s.size()));
+  if (b.hi != Bounds::kUnset && units > b.hi)
+    throw py::value_error(std::string(field) + " is " + std::to_string(units) + " UTF-16 units long; at most " +
+                          std::to_string(b.hi) + " fit");
+  return s;
+}
+
 // Sets the count field of `record` that counts the list `list` (the count
 // is named as the list with an "n" in front) to `n`, if there is one.
 template <class R>
@@ -72,68 +78,78 @@ void set_count(R& record, const char* list, std::size_t n) {
   });
 }
 
-// Reads one field's value from the Python value `v`. What a list holds is
+// One field's value from the Python value `v`. What a list holds is
 // allocated as the record family's cleaner releases it (new, new[] for C
 // strings) and put in the list before it is filled, so that the cleaner
 // releases it when a later value is refused; records of a list are counted.
-template <class R, class V>
-void value_from(py::handle v, R& record, V& dst, Kind kind, const char* name, const Bounds& b) {
-  if constexpr (std::is_same_v<V, float>) {
-    dst = float_of(v, name);
-    const auto [lo, hi] = within(b, std::numeric_limits<long long>::min(), std::numeric_limits<long long>::max());
-    if ((b.lo != Bounds::kUnset && !(dst >= lo)) || (b.hi != Bounds::kUnset && !(dst <= hi)))
-      throw py::value_error(std::string(name) + " must lie in " + std::to_string(lo) + ".." + std::to_string(hi));
-  } else if constexpr (std::is_integral_v<V> || std::is_enum_v<V>) {
+template <class R>
+struct ValueFrom {
+  py::handle v;
+  R& owner;  // the record whose field this is
+  Kind kind;
+  const char* name;
+  const Bounds& b;
+
+  template <class V>
+  void integer(V& dst) const {
     const auto [lo, hi] = int_range<V>(kind, b);
     if (qal3::records::is_slot(kind))
       dst = static_cast<V>(
           slot_of(v, kind == Kind::function_slot, name, std::max(lo, 0LL), std::min(hi, kRegistrySlots - 1)));
     else
       dst = static_cast<V>(int_in(v, lo, hi, name));
-  } else if constexpr (std::is_array_v<V> && std::is_same_v<std::remove_extent_t<V>, char>) {
-    const std::string s = text_in(v, b, sizeof dst - 1, name);
-    std::memcpy(dst, s.c_str(), s.size() + 1);
-  } else if constexpr (std::is_array_v<V>) {
+  }
+  void real(float& dst) const {
+    dst = float_of(v, name);
+    const auto [lo, hi] = within(b, std::numeric_limits<long long>::min(), std::numeric_limits<long long>::max());
+    if ((b.lo != Bounds::kUnset && !(dst >= lo)) || (b.hi != Bounds::kUnset && !(dst <= hi)))
+      throw py::value_error(std::string(name) + " must lie in " + std::to_string(lo) + ".." + std::to_string(hi));
+  }
+  template <std::size_t N>
+  void reals(float (&dst)[N]) const {
     const py::list values(py::reinterpret_borrow<py::object>(v));
-    const std::size_t n = sizeof dst / sizeof dst[0];
-    if (values.size() > n)
-      throw py::value_error(std::string(name) + " holds at most " + std::to_string(n) + " parameters");
-    for (std::size_t i = 0; i < values.size(); ++i) value_from(values[i], record, dst[i], kind, name, b);
-  } else if constexpr (std::is_same_v<V, std::string>) {
-    dst = text_in(v, b, std::string::npos, name);
-  } else if constexpr (std::is_pointer_v<V>) {  // a list the record holds by pointer
-    if (!dst) dst = new std::remove_pointer_t<V>();
-    value_from(v, record, *dst, kind, name, b);
-  } else if constexpr (std::is_same_v<V, std::vector<char*>>) {
+    if (values.size() > N)
+      throw py::value_error(std::string(name) + " holds at most " + std::to_string(N) + " parameters");
+    for (std::size_t i = 0; i < values.size(); ++i) ValueFrom{values[i], owner, kind, name, b}.real(dst[i]);
+  }
+  template <std::size_t N>
+  void text(char (&dst)[N]) const {
+    const std::string s = text_value(v, b, N - 1, name);
+    std::memcpy(dst, s.c_str(), s.size() + 1);
+  }
+  void string(std::string& dst) const { dst = text_value(v, b, std::string::npos, name); }
+  void texts(std::vector<char*>& dst) const {
     const std::string entry = std::string(name) + " entry";
     for (py::handle item : v) {
-      const std::string s = text_in(item, b, std::string::npos, entry.c_str());
-      auto copy = std::make_unique<char[]>(s.size() + 1);
-      std::memcpy(copy.get(), s.c_str(), s.size() + 1);
-      dst.push_back(copy.get());
-      copy.release();
+      const std::string s = text_value(item, b, std::string::npos, entry.c_str());
+      dst.reserve(dst.size() + 1);
+      dst.push_back(new char[s.size() + 1]);
+      std::memcpy(dst.back(), s.c_str(), s.size() + 1);
     }
-  } else if constexpr (is_vector<V>::value) {  // a list of records
-    using T = std::remove_pointer_t<typename V::value_type>;
+  }
+  template <class T>
+  void records(std::vector<T*>& dst) const {
     for (py::handle item : v) {
-      auto fresh = std::make_unique<T>();
-      dst.push_back(fresh.get());
-      fresh.release();
-      set_count(record, name, dst.size());
+      dst.reserve(dst.size() + 1);
+      dst.push_back(new T());
+      set_count(owner, name, dst.size());
       fill_record(item, *dst.back());
     }
-  } else {  // an embedded record
+  }
+  template <class T>
+  void record(T& dst) const {
     fill_record(v, dst);
   }
-}
+};
 
 // Fills `record` from the attributes of the Python record `o`; the counts
 // of lists follow the lists.
 template <class R>
 void fill_record(py::handle o, R& record) {
   qal3::records::for_each_field<R>([&](const auto& field) {
-    if (field.kind != Kind::count)
-      value_from(o.attr(field.name), record, field.of(record), field.kind, field.name, field.bounds);
+    if (!qal3::records::is_derived(field.kind))
+      qal3::records::visit_value(field.of(record),
+                                 ValueFrom<R>{o.attr(field.name), record, field.kind, field.name, field.bounds});
   });
 }
 

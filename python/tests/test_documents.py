@@ -68,6 +68,19 @@ def test_writers_refuse_values_beyond_the_records_bounds(write, record, field):
         write([record])
 
 
+@pytest.mark.parametrize("text, fits", [("\u00e9" * _LIMIT, True), ("\u00e9" * (_LIMIT + 1), False),
+                                        ("\U0001F600" * (_LIMIT // 2), True),
+                                        ("a" + "\U0001F600" * (_LIMIT // 2), False),
+                                        ("\udc80" * (_LIMIT + 1), False)])  # bytes that are no UTF-8
+def test_writers_bound_reader_limited_texts_in_utf16_units(text, fits):
+    feature = qal3.GigEFeature(1, "F", tooltip=text)
+    if fits:
+        assert qal3.parse_gige(qal3.write_gige([feature])) == [feature]
+    else:
+        with pytest.raises(ValueError, match="tooltip.*long"):
+            qal3.write_gige([feature])
+
+
 def test_chan_descriptions_round_trip_in_both_formats(examples):
     chans = unique_props(qal3.read_chan(examples / "chan_descriptions.xml"))
     assert chans and any(c.dims and c.dims[0].stats for c in chans)

@@ -1,22 +1,32 @@
 // One description of each record family: its root element, its reader,
 // writer and cleaner, and the table of its fields (name as the records spell
-// it, kind, size from sizeof). The tool's JSON, the Python conversions and
+// it, kind, bounds). The tool's JSON, the Python conversions and
 // the checker's limits are made from these tables, so that no surface keeps
 // its own copy of a record's fields. Not installed.
 //
 // A field is Field<&R::member> (or Field<&R::block, &Block::member> for a
-// member of an embedded block); `of(record)` reaches the member, `size` is
-// sizeof the member. for_each_field<R>(f) calls f(field) for each field of R
+// member of an embedded block); `of(record)` reaches the member, `type<R>`
+// is its type. for_each_field<R>(f) calls f(field) for each field of R
 // in the records' order. Each Description<R> also names the record on the
 // surfaces (`name`: the Python class and the README's name) and says in one
 // line what it is (`doc`).
+// Every surface shows every field; a count (is_derived) is shown, never
+// taken. visit_value hands a member to the surface's function for its shape.
 #ifndef QAL3_RECORD_FIELDS_H
 #define QAL3_RECORD_FIELDS_H
 
+#include <sys/mman.h>
+#include <unistd.h>
+
 #include <cstddef>
+#include <cstdint>
 #include <cstdlib>
 #include <ctime>
 #include <limits>
+#include <memory>
+#include <new>
+#include <stdexcept>
+#include <string>
 #include <tuple>
 #include <type_traits>
 #include <utility>
@@ -32,17 +42,19 @@
 
 namespace qal3::records {
 
+// The number kinds come first, then one kind for each other Shape, in its
+// order.
 enum class Kind {
   integer,           // signed number
   unsigned_integer,  // unsigned number
   type_code,         // unsigned 32 bits, written signed ("%d") and given signed everywhere
   count,             // number of entries of a list field of the same record
-  state,             // set by the reader, never written to a document
+  unwritten,         // held by no document: a record read holds 0, the writers leave it out
   function_slot,     // slot of the trigger function registry; surfaces that take names also take its name
   operation_slot,    // slot of the trigger operation registry, as function_slot
+  time,              // time_t
   real,              // float
   reals,             // array of floats
-  time,              // time_t
   text,              // char array: NUL-terminated text, at most size - 1 bytes
   string,            // std::string
   texts,             // list of C strings
@@ -50,19 +62,104 @@ enum class Kind {
   records,           // list of records with their own description
 };
 
+// Whether `kind` is a slot of one of the trigger registries.
+constexpr bool is_slot(Kind kind) { return kind == Kind::function_slot || kind == Kind::operation_slot; }
+
+// Whether a field of `kind` follows from the others: the surfaces show it
+// and never take it (a count counts its list).
+constexpr bool is_derived(Kind kind) { return kind == Kind::count; }
+
+// What a member holds, from its C++ type: every number kind is a number.
+enum class Shape { number, real, reals, text, string, texts, record, records };
+
+constexpr Shape shape(Kind kind) {
+  return kind < Kind::real ? Shape::number : static_cast<Shape>(static_cast<int>(kind) - static_cast<int>(Kind::time));
+}
+static_assert(shape(Kind::records) == Shape::records && shape(Kind::time) == Shape::number);
+
+// The record type a record or records field holds, through pointers and
+// vectors.
+template <class V>
+struct held {
+  using type = V;
+};
+template <class V>
+struct held<V*> : held<V> {};
+template <class V>
+struct held<std::vector<V>> : held<V> {};
+
+// The shape of a member of type V; a list may be held by pointer.
+template <class V>
+constexpr Shape shape_of() {
+  using L = std::remove_pointer_t<V>;
+  if constexpr (std::is_same_v<V, float>) return Shape::real;
+  else if constexpr (std::is_integral_v<V> || std::is_enum_v<V>) return Shape::number;
+  else if constexpr (std::is_array_v<V> && std::is_same_v<std::remove_extent_t<V>, char>) return Shape::text;
+  else if constexpr (std::is_array_v<V> && std::is_same_v<std::remove_extent_t<V>, float>) return Shape::reals;
+  else if constexpr (std::is_same_v<V, std::string>) return Shape::string;
+  else if constexpr (std::is_same_v<L, std::vector<char*>>) return Shape::texts;
+  else if constexpr (!std::is_same_v<typename held<L>::type, L>) return Shape::records;  // a vector
+  else return Shape::record;
+}
+
+// What a text's bounds count.
+enum class Unit {
+  bytes,  // bytes of UTF-8
+  utf16,  // UTF-16 units, as the XML parser counts a text: one per character, two past U+FFFF
+};
+
 // What a field's value must keep to be written and read back the same:
 // for numbers the least and the greatest value, for texts (text, string,
-// and each entry of texts) the fewest and the most bytes. A bound left
+// and each entry of texts) the fewest and the most `unit`s. A bound left
 // unset is the member's own: the range of its type, or its size less the
-// terminating NUL.
+// terminating NUL in bytes.
 struct Bounds {
   static constexpr long long kUnset = std::numeric_limits<long long>::min();
   long long lo = kUnset;
   long long hi = kUnset;
+  Unit unit = Unit::bytes;
 };
 
-// Whether `kind` is a slot of one of the trigger registries.
-constexpr bool is_slot(Kind kind) { return kind == Kind::function_slot || kind == Kind::operation_slot; }
+// A text of `least` and at most as many UTF-16 units as the readers take
+// in an element's text or an attribute's value.
+constexpr Bounds reader_text(long long least) {
+  return {least, static_cast<long long>(qal3::limits::kMaxTextUnits), Unit::utf16};
+}
+
+// The length in `unit` of the n bytes at `text` as the writers write them:
+// a well-formed UTF-8 sequence is its character (two UTF-16 units past
+// U+FFFF), any other byte the ISO-8859-1 character it stands for.
+inline std::size_t text_length(Unit unit, const char* text, std::size_t n) {
+  if (unit == Unit::bytes) return n;
+  static constexpr unsigned kLeast[] = {0, 0, 0x80, 0x800, 0x10000};  // by sequence length
+  const auto* s = reinterpret_cast<const unsigned char*>(text);
+  std::size_t units = 0;
+  for (std::size_t i = 0; i < n; ++units) {
+    const unsigned c = s[i];
+    const std::size_t len = c >= 0xC2 && c <= 0xDF ? 2 : c >= 0xE0 && c <= 0xEF ? 3 : c >= 0xF0 && c <= 0xF4 ? 4 : 1;
+    unsigned cp = c & (0x7Fu >> len);
+    std::size_t k = 1;
+    while (k < len && i + k < n && (s[i + k] & 0xC0u) == 0x80u) cp = cp << 6 | (s[i + k++] & 0x3Fu);
+    const bool whole = len > 1 && k == len && cp >= kLeast[len] && cp <= 0x10FFFF && (cp < 0xD800 || cp > 0xDFFF);
+    units += whole && cp > 0xFFFF;
+    i += whole ? len : 1;
+  }
+  return units;
+}
+
+// A new zero-filled C heap record, as free() releases it.
+template <class T>
+T* zeroed() {
+  if (auto* t = static_cast<T*>(std::calloc(1, sizeof(T)))) return t;
+  throw std::bad_alloc();
+}
+
+// A number field's value as every surface gives it: a type code in the
+// sign the writers write it ("%d").
+template <class V>
+constexpr long long number_value(Kind kind, V v) {
+  return kind == Kind::type_code ? static_cast<std::int32_t>(v) : static_cast<long long>(v);
+}
 
 template <auto... Path>
 struct Field {
@@ -78,20 +175,87 @@ struct Field {
   }
   template <class R>
   using type = std::remove_reference_t<decltype(of(std::declval<R&>()))>;
-  // sizeof the member in the record R.
-  template <class R>
-  static constexpr std::size_t size() {
-    return sizeof(type<R>);
-  }
 };
 
-// Specialised for each record below.
+// What a family's reader and writer take besides the document; each family
+// looks at its own.
+struct Options {
+  bool shift = false;    // channel descriptions: shift event types as the selector does
+  bool merge = false;    // channel descriptions: merge repeated properties
+  bool daqvars = false;  // channel descriptions: write the DAQvariables format
+};
+
+// The text and file entry points of a family whose readers take the
+// document and the list.
+template <class R, auto Read, auto ReadFile>
+struct PlainReaders {
+  static int read_text(char* text, std::size_t, std::vector<R*>* list, const Options&) { return Read(text, list); }
+  static int read_file(char* path, std::vector<R*>* list, const Options&) { return ReadFile(path, list); }
+};
+
+// Specialised for each record below. A family's record also has the entry
+// points, each over a list of records of the family:
+//   int read_text(char* text, std::size_t length, std::vector<R*>*, const Options&)
+//   int read_file(char* path, std::vector<R*>*, const Options&)
+//   int write_text(std::vector<R*>*, std::string* document, const Options&)
+// (0 on success, else the reader's or writer's error code), `write` (the
+// writer with all its destinations and forms), `make` (a new record, as
+// `clean` releases it), `clean`, `root` and `document` (what the family's
+// documents are called in messages).
 template <class R>
 struct Description;
 
+// Whether each field's kind fits its member, and only numbers have an
+// initial value.
+template <class R>
+constexpr bool kinds_fit() {
+  return std::apply(
+      [](const auto&... f) {
+        return ((shape(f.kind) == shape_of<typename std::decay_t<decltype(f)>::template type<R>>() &&
+                 (f.initial == 0 || shape(f.kind) == Shape::number)) &&
+                ...);
+      },
+      Description<R>::fields);
+}
+
 template <class R, class F>
 void for_each_field(F&& f) {
+  static_assert(kinds_fit<R>(), "a field's kind does not fit its member");
   std::apply([&](const auto&... field) { (f(field), ...); }, Description<R>::fields);
+}
+
+// The list a list field `v` holds, directly or by pointer: a null pointer
+// reads as an empty list and is given a new list (new, as the cleaners
+// release it) when the list is to be filled.
+template <class V>
+decltype(auto) list_in(V& v) {
+  using L = std::remove_pointer_t<std::remove_const_t<V>>;
+  if constexpr (!std::is_pointer_v<std::remove_const_t<V>>) {
+    return (v);
+  } else if constexpr (std::is_const_v<V>) {
+    static const L kNone;
+    return v ? *v : kNone;
+  } else {
+    if (!v) v = new L();
+    return *v;
+  }
+}
+
+// Hands the member `v` to the one of `to`'s functions that takes its shape:
+// to.integer(v) (any number), real, reals (a float array), text (a char
+// array), string, texts (a std::vector<char*>), records (a
+// std::vector<T*>) or record. Lists come as list_in gives them.
+template <class V, class To>
+decltype(auto) visit_value(V& v, To&& to) {
+  constexpr Shape s = shape_of<std::remove_const_t<V>>();
+  if constexpr (s == Shape::number) return to.integer(v);
+  else if constexpr (s == Shape::real) return to.real(v);
+  else if constexpr (s == Shape::reals) return to.reals(v);
+  else if constexpr (s == Shape::text) return to.text(v);
+  else if constexpr (s == Shape::string) return to.string(v);
+  else if constexpr (s == Shape::texts) return to.texts(list_in(v));
+  else if constexpr (s == Shape::records) return to.records(list_in(v));
+  else return to.record(v);
 }
 
 // --- event lists -----------------------------------------------------------
@@ -107,24 +271,29 @@ struct Description<time_stamp> {
 
 // A server block name is never empty (the reader skips an empty one) and
 // at most 254 bytes: the reader keeps one less than the field holds. A
-// channel name is not empty and at most the reader's text limit.
+// channel name is not empty and within the reader's text limit.
 template <>
 struct Description<qal3_ev_sb_list> {
   static constexpr const char* name = "EvSbList";
   static constexpr const char* doc = "One server block of an event list entry; no channels means all.";
   static constexpr auto fields = std::make_tuple(
       Field<&qal3_ev_sb_list::sb_list>{"sb_list", Kind::text, "", {1, sizeof(qal3_ev_sb_list::sb_list) - 2}},
-      Field<&qal3_ev_sb_list::ch_list>{"ch_list", Kind::texts, "", {1, static_cast<long long>(qal3::limits::kMaxTextUnits)}});
+      Field<&qal3_ev_sb_list::ch_list>{"ch_list", Kind::texts, "", reader_text(1)});
 };
 
 template <>
-struct Description<qal3_ev_entry> {
+struct Description<qal3_ev_entry>
+    : PlainReaders<qal3_ev_entry, qal3_parse_ev_list_read, qal3_parse_ev_list_readf> {
   static constexpr const char* name = "EvEntry";
   static constexpr const char* doc = "One wanted event type; no server blocks means the full event.";
   static constexpr const char* root = "BMR";
-  static constexpr auto read = &qal3_parse_ev_list_read;
-  static constexpr auto readf = &qal3_parse_ev_list_readf;
+  static constexpr const char* document = "event list";
+  using E = qal3_ev_entry;
   static constexpr auto write = &qal3_write_ev_list;
+  static int write_text(std::vector<E*>* list, std::string* doc, const Options&) {
+    return write(list, nullptr, -1, doc);
+  }
+  static E* make() { return new E(); }
   static constexpr auto clean = &qal3_clean_ev_list;
   static constexpr auto fields =
       std::make_tuple(Field<&qal3_ev_entry::evtype>{"evtype", Kind::integer, "", {0, QAL3_EV_EVMAX}},
@@ -174,12 +343,21 @@ struct Description<chan_descr_2010> {
       "A channel description. ``dtype`` is signed (a masked data type is negative), as the channel "
       "description writer writes it; the writers also take its unsigned form.";
   static constexpr const char* root = "CHANDESCRIPTIONS";
-  static constexpr auto read = &parse_descr_list_read;
-  static constexpr auto readf = &parse_descr_list_readf;
-  static constexpr auto write = static_cast<int (*)(std::vector<chan_descr_2010*>*, char*, int, int, int,
-                                                    std::string*, std::vector<dim_params*>*)>(&dump_chan_desr);
-  static constexpr auto clean = &clean_chan_desr_list;
+  static constexpr const char* document = "channel descriptions";
   using C = chan_descr_2010;
+  static int read_text(char* text, std::size_t, std::vector<C*>* list, const Options& o) {
+    return parse_descr_list_read(text, list, o.shift, o.merge);
+  }
+  static int read_file(char* path, std::vector<C*>* list, const Options& o) {
+    return parse_descr_list_readf(path, list, o.shift, o.merge);
+  }
+  static constexpr auto write = static_cast<int (*)(std::vector<C*>*, char*, int, int, int, std::string*,
+                                                    std::vector<dim_params*>*)>(&dump_chan_desr);
+  static int write_text(std::vector<C*>* list, std::string* doc, const Options& o) {
+    return write(list, nullptr, 2, o.daqvars, -1, doc, nullptr);
+  }
+  static C* make() { return new C(); }
+  static constexpr auto clean = &clean_chan_desr_list;
   static constexpr auto fields = std::make_tuple(
       Field<&C::stream>{"stream", Kind::integer}, Field<&C::ev_type>{"ev_type", Kind::unsigned_integer},
       Field<&C::count>{"count", Kind::integer}, Field<&C::dtype>{"dtype", Kind::type_code},
@@ -195,13 +373,21 @@ struct Description<chan_descr_2010> {
 
 // --- environment index dictionary, both layouts ---------------------------------
 
-template <class Entry>
-struct EnvDescription {
+// Entries are calloc'ed; `clean` frees them and empties the list. Each
+// layout has its text reader `Read`, file reader `ReadFile` and writer.
+template <class Entry, auto Read, auto ReadFile, int (*Write)(std::vector<Entry*>*, char*, int, int, std::string*)>
+struct EnvDescription : PlainReaders<Entry, Read, ReadFile> {
   static constexpr const char* name = "EnvIndexEntry";
   static constexpr const char* doc =
       "One numbered environment channel; ``env_prop`` and the deltas are the fields of the entry's data "
       "block.";
   static constexpr const char* root = "ENVINDEXDICT";
+  static constexpr const char* document = "environment index dictionary";
+  static constexpr auto write = Write;
+  static int write_text(std::vector<Entry*>* list, std::string* doc, const Options&) {
+    return Write(list, nullptr, 3, -1, doc);
+  }
+  static Entry* make() { return zeroed<Entry>(); }
   static void clean(std::vector<Entry*>* list) {
     for (Entry* e : *list) std::free(e);
     list->clear();
@@ -213,43 +399,40 @@ struct EnvDescription {
       Field<&Entry::data, &decltype(Entry::data)::env_ch_rel_delta>{"env_ch_rel_delta", Kind::real});
 };
 
-// Entries are malloc'ed; `clean` frees them and empties the list.
 template <>
-struct Description<qal3_env_index_dictionary_entry> : EnvDescription<qal3_env_index_dictionary_entry> {
-  static constexpr auto read = &parse_env_index_dict_list_read;
-  static constexpr auto readf = &parse_env_index_dict_readf;
-  static constexpr auto write = static_cast<int (*)(std::vector<qal3_env_index_dictionary_entry*>*, char*, int,
-                                                    int, std::string*)>(&dump_env_index_dict);
-};
+struct Description<qal3_env_index_dictionary_entry>
+    : EnvDescription<qal3_env_index_dictionary_entry, parse_env_index_dict_list_read, parse_env_index_dict_readf,
+                     dump_env_index_dict> {};
 
 template <>
-struct Description<qal3_env_index_dictionary_entry_2010> : EnvDescription<qal3_env_index_dictionary_entry_2010> {
-  static constexpr auto read = &parse_env_index_dict_list_read_2010;
-  static constexpr auto readf = &parse_env_index_dict_readf_2010;
-  static constexpr auto write = static_cast<int (*)(std::vector<qal3_env_index_dictionary_entry_2010*>*, char*,
-                                                    int, int, std::string*)>(&dump_env_index_dict_2010);
-};
+struct Description<qal3_env_index_dictionary_entry_2010>
+    : EnvDescription<qal3_env_index_dictionary_entry_2010, parse_env_index_dict_list_read_2010,
+                     parse_env_index_dict_readf_2010, dump_env_index_dict_2010> {};
 
 // --- trigger lists -------------------------------------------------------------
 
-// Triggers are released with QAL3_FREE_USER (`clean` releases a list's
-// and empties it).
+// Triggers are zero-filled C heap records released with QAL3_FREE_USER
+// (`clean` releases a list's and empties it).
 template <>
-struct Description<qal3_user_case_trigger> {
+struct Description<qal3_user_case_trigger>
+    : PlainReaders<qal3_user_case_trigger, parse_trigger_list_read, parse_trigger_list_readf> {
   static constexpr const char* name = "Trigger";
   static constexpr const char* doc =
       "A user-case trigger. ``function`` and ``operation`` are registry slots; the writers and the replay "
       "also take their names. A name of a free slot (nothing registered there, as \"FUNC20\") is refused "
       "with ValueError.";
   static constexpr const char* root = "QAL3USERTRIGGERLIST";
-  static constexpr auto read = &parse_trigger_list_read;
-  static constexpr auto readf = &parse_trigger_list_readf;
+  static constexpr const char* document = "trigger list";
+  using T = qal3_user_case_trigger;
   static constexpr auto write = &dump_user_trigger_list;
-  static void clean(std::vector<qal3_user_case_trigger*>* list) {
-    for (qal3_user_case_trigger* t : *list) QAL3_FREE_USER(t);
+  static int write_text(std::vector<T*>* list, std::string* doc, const Options&) {
+    return write(list, nullptr, USER_TRIG_DUMP_XML_STRING, -1, doc);
+  }
+  static T* make() { return zeroed<T>(); }
+  static void clean(std::vector<T*>* list) {
+    for (T* t : *list) QAL3_FREE_USER(t);
     list->clear();
   }
-  using T = qal3_user_case_trigger;
   static constexpr auto fields = std::make_tuple(
       Field<&T::channel>{"channel", Kind::text}, Field<&T::subchannel>{"subchannel", Kind::integer},
       Field<&T::function>{"function", Kind::function_slot}, Field<&T::fparam>{"fparam", Kind::reals},
@@ -257,7 +440,7 @@ struct Description<qal3_user_case_trigger> {
       Field<&T::bitmask>{"bitmask", Kind::unsigned_integer}, Field<&T::operation>{"operation", Kind::operation_slot},
       Field<&T::time>{"time", Kind::time}, Field<&T::description>{"description", Kind::text},
       Field<&T::pre_mode>{"pre_mode", Kind::integer}, Field<&T::group>{"group", Kind::text},
-      Field<&T::post_mode>{"post_mode", Kind::integer}, Field<&T::valid>{"valid", Kind::state});
+      Field<&T::post_mode>{"post_mode", Kind::integer}, Field<&T::valid>{"valid", Kind::unwritten});
 };
 
 // --- GigE camera features ----------------------------------------------------------
@@ -267,19 +450,37 @@ struct Description<QAL3GigEFeature> {
   static constexpr const char* name = "GigEFeature";
   static constexpr const char* doc = "One feature of a GigE camera feature file.";
   static constexpr const char* root = "RegisterDescription";
-  static constexpr auto read = &qal3_fill_gige_descr;
-  static constexpr auto write = &qal3_write_gige_descr;
-  static constexpr auto clean = &qal3_clean_gige_descr;
+  static constexpr const char* document = "GigE feature file";
   using G = QAL3GigEFeature;
+  // The reader reads files only: a text is read through an anonymous
+  // memory file, which its lines name /proc/self/fd/N.
+  static int read_text(char* text, std::size_t length, std::vector<G*>* list, const Options& o) {
+    const int fd = memfd_create("qal3-document", MFD_CLOEXEC);
+    if (fd < 0) throw std::runtime_error("no memory file for the document");
+    const std::unique_ptr<const int, void (*)(const int*)> closing(&fd, [](const int* f) { close(*f); });
+    for (ssize_t n = 0, done = 0; static_cast<std::size_t>(done) < length; done += n)
+      if ((n = ::write(fd, text + done, length - static_cast<std::size_t>(done))) <= 0)
+        throw std::runtime_error("document could not be put in a memory file");
+    std::string path = "/proc/self/fd/" + std::to_string(fd);
+    return read_file(&path[0], list, o);
+  }
+  static int read_file(char* path, std::vector<G*>* list, const Options&) {
+    return qal3_fill_gige_descr(path, list);
+  }
+  static constexpr auto write = &qal3_write_gige_descr;
+  static int write_text(std::vector<G*>* list, std::string* doc, const Options&) {
+    return write(list, nullptr, -1, doc);
+  }
+  static G* make() { return new G(); }
+  static constexpr auto clean = &qal3_clean_gige_descr;
   // The reader refuses a file with a longer text or attribute value.
-  static constexpr long long kText = static_cast<long long>(qal3::limits::kMaxTextUnits);
   static constexpr auto fields = std::make_tuple(
       Field<&G::type>{"type", Kind::integer, "FEATURE_TYPES index: 1 Integer, 2 Float, ...",
                       {0, FEATURE_TYPE_MAX - 1}},
-      Field<&G::name>{"name", Kind::string, "", {0, kText}},
-      Field<&G::extension>{"extension", Kind::string, "", {0, kText}},
-      Field<&G::tooltip>{"tooltip", Kind::string, "", {0, kText}},
-      Field<&G::description>{"description", Kind::string, "", {0, kText}});
+      Field<&G::name>{"name", Kind::string, "", reader_text(0)},
+      Field<&G::extension>{"extension", Kind::string, "", reader_text(0)},
+      Field<&G::tooltip>{"tooltip", Kind::string, "", reader_text(0)},
+      Field<&G::description>{"description", Kind::string, "", reader_text(0)});
 };
 
 // --- owning records ----------------------------------------------------------------
@@ -288,20 +489,20 @@ struct Description<QAL3GigEFeature> {
 // description's clean) when the list goes.
 template <class R>
 struct OwnedList {
-  std::vector<R*> v;
+  std::vector<R*> items;
   OwnedList() = default;
   OwnedList(const OwnedList&) = delete;
   OwnedList& operator=(const OwnedList&) = delete;
-  ~OwnedList() { Description<R>::clean(&v); }
+  ~OwnedList() { Description<R>::clean(&items); }
+  // A new record (the family's make) at the end of the list.
+  R& add() {
+    items.reserve(items.size() + 1);  // so that the record, once made, goes in
+    items.push_back(Description<R>::make());
+    return *items.back();
+  }
 };
 
 // --- every record ---------------------------------------------------------------
-
-// The record of each family; each brings the records its fields hold.
-template <class... R>
-struct Records {};
-using Families = Records<qal3_ev_entry, chan_descr_2010, qal3_env_index_dictionary_entry_2010,
-                         qal3_env_index_dictionary_entry, qal3_user_case_trigger, QAL3GigEFeature>;
 
 // Names the record type R for a generic callable.
 template <class R>
@@ -309,22 +510,9 @@ struct Tag {
   using type = R;
 };
 
-// The record type a record or records field holds, through pointers and
-// vectors.
-template <class V>
-struct held {
-  using type = V;
-};
-template <class V>
-struct held<V*> : held<V> {};
-template <class V>
-struct held<std::vector<V>> : held<V> {};
-
-// Whether R has a description.
-template <class R, class = void>
-struct is_described : std::false_type {};
-template <class R>
-struct is_described<R, std::void_t<decltype(Description<R>::fields)>> : std::true_type {};
+// The record of each family; each brings the records its fields hold.
+using Families = std::tuple<Tag<qal3_ev_entry>, Tag<chan_descr_2010>, Tag<qal3_env_index_dictionary_entry_2010>,
+                            Tag<qal3_env_index_dictionary_entry>, Tag<qal3_user_case_trigger>, Tag<QAL3GigEFeature>>;
 
 // Calls f(Tag<T>{}) for every record T a field of R holds (before the
 // records that hold it), then for R. A record held in two places is
@@ -332,23 +520,18 @@ struct is_described<R, std::void_t<decltype(Description<R>::fields)>> : std::tru
 template <class R, class F>
 void for_each_record(F&& f) {
   for_each_field<R>([&](const auto& field) {
-    using T = typename held<typename std::decay_t<decltype(field)>::template type<R>>::type;
-    if constexpr (is_described<T>::value) for_each_record<T>(f);
+    using V = typename std::decay_t<decltype(field)>::template type<R>;
+    constexpr Shape shape = shape_of<V>();
+    if constexpr (shape == Shape::record || shape == Shape::records) for_each_record<typename held<V>::type>(f);
   });
   f(Tag<R>{});
-}
-
-// for_each_record over each of the records R.
-template <class F, class... R>
-void for_each_record_of(F&& f, Records<R...>) {
-  (for_each_record<R>(f), ...);
 }
 
 // for_each_record over every family (the two dictionary layouts give
 // records of the same name).
 template <class F>
 void for_each_family_record(F&& f) {
-  for_each_record_of(f, Families{});
+  std::apply([&](auto... family) { (for_each_record<typename decltype(family)::type>(f), ...); }, Families{});
 }
 
 }  // namespace qal3::records

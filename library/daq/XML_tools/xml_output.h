@@ -225,15 +225,12 @@ class Destination {
 // after the line `failed` when the document does not read.
 template <class R, class Read, class Write>
 int rewrite(Read&& read, const char* failed, Write&& write) {
-  struct Owned {
-    std::vector<R*> list;
-    ~Owned() { records::Description<R>::clean(&list); }
-  } owned;
-  if (read(&owned.list)) {
+  records::OwnedList<R> owned;
+  if (read(&owned.items)) {
     messages::say(failed);
     return 3;
   }
-  return write(&owned.list);
+  return write(&owned.items);
 }
 
 }  // namespace output
