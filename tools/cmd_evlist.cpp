@@ -1,4 +1,5 @@
 // qal3 evlist: read and print event lists.
+#include <cstring>
 #include <string>
 
 #include "cli_commands.h"
