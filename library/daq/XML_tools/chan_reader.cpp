@@ -189,11 +189,22 @@ class PropertyIndex {
   bool built_ = false;
 };
 
+// A new record numbered `number` at the end of `list`, counted in `count`.
+template <class T, class N>
+T* append_numbered(std::vector<T*>& list, N& count, int T::*field, int number) {
+  auto t = std::make_unique<T>();
+  t.get()->*field = number;
+  list.push_back(t.get());
+  ++count;
+  return t.release();
+}
+
 // ---------------------------------------------------------------------------
 // The description being read, shared by the builders of both formats. It is
 // owned here until its property element puts it in the list; a description
 // whose property merges it into one already listed is dropped, and nothing
 // more is read into it.
+
 class CurrentDescription {
  public:
   explicit CurrentDescription(std::vector<chan_descr_2010*>& list) : list_(list), index_(list) {}
@@ -243,28 +254,13 @@ class CurrentDescription {
   // New bit, dimension or statistic records; each becomes the current one
   // of its kind. A statistic needs a current dimension (null without one).
   bit_descr* add_bit(int number) {
-    auto b = std::make_unique<bit_descr>();
-    b->bit = number;
-    entry_->bits.push_back(b.get());
-    entry_->nbits++;
-    return bit_ = b.release();
+    return bit_ = append_numbered(entry_->bits, entry_->nbits, &bit_descr::bit, number);
   }
-
   dim_descr* add_dim(int number) {
-    auto d = std::make_unique<dim_descr>();
-    d->dim = number;
-    entry_->dims.push_back(d.get());
-    entry_->ndims++;
-    return dim_ = d.release();
+    return dim_ = append_numbered(entry_->dims, entry_->ndims, &dim_descr::dim, number);
   }
-
   stat_descr* add_stat(int number) {
-    if (!dim_) return nullptr;
-    auto st = std::make_unique<stat_descr>();
-    st->stat = number;
-    dim_->stats.push_back(st.get());
-    dim_->nstats++;
-    return stat_ = st.release();
+    return dim_ ? stat_ = append_numbered(dim_->stats, dim_->nstats, &stat_descr::stat, number) : nullptr;
   }
 
   bit_descr* bit() const { return bit_; }
