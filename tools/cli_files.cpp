@@ -11,20 +11,6 @@
 
 namespace cli {
 
-bool write_all(int fd, const char* data, std::size_t size) {
-  while (size > 0) {
-    const ssize_t n = ::write(fd, data, size);
-    if (n < 0 && errno == EINTR) continue;
-    if (n <= 0) {
-      if (n == 0) errno = EIO;
-      return false;
-    }
-    data += n;
-    size -= static_cast<std::size_t>(n);
-  }
-  return true;
-}
-
 ReadResult read_bounded(int fd, std::size_t limit, std::string& out) {
   struct stat st {};
   if (::fstat(fd, &st) != 0) return ReadResult::kFailed;
@@ -52,7 +38,5 @@ ReadResult read_bounded(int fd, std::size_t limit, std::string& out) {
 }
 
 int memory_file(const char* name) { return ::memfd_create(name, MFD_CLOEXEC | MFD_ALLOW_SEALING); }
-
-std::string descriptor_path(int fd) { return "/proc/self/fd/" + std::to_string(fd); }
 
 }  // namespace cli

@@ -1,15 +1,18 @@
-// Descriptors as the tool's input and output use them: whole writes,
-// reads bounded by a limit, and anonymous memory files.
+// Descriptors as the tool's input and output use them: reads bounded by a
+// limit and anonymous memory files; whole writes and descriptor paths are
+// the libraries' (descriptors.h).
 #ifndef QAL3_CLI_FILES_H
 #define QAL3_CLI_FILES_H
 
 #include <cstddef>
 #include <string>
 
+#include "descriptors.h"
+
 namespace cli {
 
-// Writes all `size` bytes; false (errno set) on failure.
-bool write_all(int fd, const char* data, std::size_t size);
+using qal3::io::path_of;
+using qal3::io::write_all;
 
 enum class ReadResult { kDone, kTooLarge, kFailed };
 
@@ -19,9 +22,6 @@ ReadResult read_bounded(int fd, std::size_t limit, std::string& out);
 
 // An anonymous memory file, in no folder; -1 (errno set) on failure.
 int memory_file(const char* name);
-
-// The path /proc/self/fd/N of a descriptor.
-std::string descriptor_path(int fd);
 
 }  // namespace cli
 

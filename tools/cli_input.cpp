@@ -77,14 +77,12 @@ std::size_t text_start(const std::string& xml) { return xml.compare(0, 3, "\xEF\
 // file (no file in any folder), sealed against change: its path
 // /proc/self/fd/N names exactly the bytes the tool read.
 bool read_as_file(const Input& in, const Reader& file) {
-  const Descriptor fd(memory_file("qal3-document"));
-  if (fd.get() < 0 || !write_all(fd.get(), in.text.data(), in.text.size())) {
+  const qal3::io::MemoryDocument doc(in.text.data(), in.text.size());
+  if (!doc.ok()) {
     file_error(in.name, std::string("cannot be handed to the reader: ") + std::strerror(errno));
     return false;
   }
-  // Sealed: nothing can change the bytes (where the system seals).
-  ::fcntl(fd.get(), F_ADD_SEALS, F_SEAL_SHRINK | F_SEAL_GROW | F_SEAL_WRITE | F_SEAL_SEAL);
-  std::string path = descriptor_path(fd.get());
+  std::string path = doc.path();
   const MessageScope scope(in.name, path, &in.text);
   return file(&path[0]) == 0;
 }

@@ -222,7 +222,7 @@ bool Output::open() {
     file_error(name_, std::strerror(errno));
     return false;
   }
-  writer_path_ = descriptor_path(fd_);
+  writer_path_ = path_of(fd_);
   return true;
 }
 

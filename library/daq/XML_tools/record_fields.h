@@ -15,9 +15,6 @@
 #ifndef QAL3_RECORD_FIELDS_H
 #define QAL3_RECORD_FIELDS_H
 
-#include <sys/mman.h>
-#include <unistd.h>
-
 #include <cstddef>
 #include <cstdint>
 #include <cstdlib>
@@ -38,6 +35,7 @@
 #include "parse_ev_list.h"
 #include "qal3_gige_descr.h"
 #include "user_case_trigger.h"
+#include "descriptors.h"
 #include "document_limits.h"
 
 namespace qal3::records {
@@ -455,13 +453,9 @@ struct Description<QAL3GigEFeature> {
   // The reader reads files only: a text is read through an anonymous
   // memory file, which its lines name /proc/self/fd/N.
   static int read_text(char* text, std::size_t length, std::vector<G*>* list, const Options& o) {
-    const int fd = memfd_create("qal3-document", MFD_CLOEXEC);
-    if (fd < 0) throw std::runtime_error("no memory file for the document");
-    const std::unique_ptr<const int, void (*)(const int*)> closing(&fd, [](const int* f) { close(*f); });
-    for (ssize_t n = 0, done = 0; static_cast<std::size_t>(done) < length; done += n)
-      if ((n = ::write(fd, text + done, length - static_cast<std::size_t>(done))) <= 0)
-        throw std::runtime_error("document could not be put in a memory file");
-    std::string path = "/proc/self/fd/" + std::to_string(fd);
+    const io::MemoryDocument doc(text, length);
+    if (!doc.ok()) throw std::runtime_error("document could not be put in a memory file");
+    std::string path = doc.path();
     return read_file(&path[0], list, o);
   }
   static int read_file(char* path, std::vector<G*>* list, const Options&) {

@@ -17,29 +17,12 @@
 
 #include "attr_tags_functions.h"
 #include "boundary.h"
+#include "descriptors.h"
 #include "messages.h"
 #include "record_fields.h"
 
 namespace qal3 {
 namespace output {
-
-// Writes all `len` bytes to `fd`. False on a real error (errno set).
-inline bool write_all(int fd, const char* data, std::size_t len) {
-  while (len > 0) {
-    const ssize_t n = ::write(fd, data, len);
-    if (n < 0) {
-      if (errno == EINTR) continue;
-      return false;
-    }
-    if (n == 0) {
-      errno = EIO;
-      return false;
-    }
-    data += n;
-    len -= static_cast<std::size_t>(n);
-  }
-  return true;
-}
 
 // An output file opened for writing ("w"), closed on destruction. Writes
 // are checked when the file is closed: ok() is false once anything failed.
@@ -143,7 +126,7 @@ class Destination {
   // failure has been reported.
   bool deliver(const std::string& doc, Text text) {
     file_.put(doc);
-    if (fd_ != -1 && !write_all(fd_, doc.data(), doc.size())) {
+    if (fd_ != -1 && !io::write_all(fd_, doc.data(), doc.size())) {
       messages::say(messages_.write_failed);
       return false;
     }
