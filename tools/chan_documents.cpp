@@ -1,6 +1,7 @@
 // The channel description commands' common part.
 #include "chan_documents.h"
 
+#include <cstring>
 #include <utility>
 
 #include "check_driver.h"

@@ -1,6 +1,8 @@
 // The trigger list commands' common part.
 #include "trigger_list.h"
 
+#include <cstring>
+
 namespace trigger {
 
 bool TriggerList::read(const std::string& arg, std::size_t max_input) {

@@ -127,7 +127,7 @@ int write_dictionary(std::vector<Entry*>* list, const char* file_name, int mode,
 template <class Entry>
 int convert_dictionary(char* xml, char* file_name, int mode, int fd) {
   return qal3::output::rewrite<Entry>(
-      [&](auto* list) { return qal3::records::Description<Entry>::read(xml, list); },
+      [&](auto* list) { return qal3::records::Description<Entry>::read_text(xml, 0, list, {}); },
       "Failed to parse ENV INDEX DICT list\n",
       [&](auto* list) { return write_dictionary(list, file_name, mode, fd, nullptr); });
 }
