@@ -9,8 +9,6 @@
 #include <cstdint>
 #include <string>
 
-struct qal3_user_case_trigger;
-
 namespace qal3py {
 
 namespace py = pybind11;
@@ -43,11 +41,6 @@ long long int_in(py::handle value, long long lo, long long hi, const char* field
 
 // A file system path from str, bytes or os.PathLike.
 std::string path_of(py::handle path);
-
-// A new trigger record (C heap, released with QAL3_FREE_USER) from a
-// qal3.Trigger or any object with its attributes. `function` and
-// `operation` may be registry slots or names.
-qal3_user_case_trigger* new_trigger(py::handle o);
 
 // Bindings of each part.
 void bind_documents(py::module_& m);

@@ -1,11 +1,7 @@
 // The qal3._core extension: conversions shared by the bindings, the trigger
 // registry, and the module definition.
 #include <algorithm>
-#include <cstdlib>
 #include <cstring>
-#include <ctime>
-#include <memory>
-#include <stdexcept>
 #include <string>
 
 #include "common.h"
@@ -108,12 +104,6 @@ std::string path_of(py::handle path) {
 
 namespace {
 
-struct FreeTrigger {
-  void operator()(qal3_user_case_trigger* t) const { QAL3_FREE_USER(t); }
-};
-
-static_assert(kRegistrySlots == qal3::trigger::kSlots, "the records take the registry's slots");
-
 py::list registry(bool function) {
   const py::module_ r = records();
   py::list out;
@@ -150,14 +140,6 @@ int slot_of(py::handle v, bool function, const char* registry, long long lo, lon
     return slot;
   }
   return static_cast<int>(int_in(v, lo, hi, registry));
-}
-
-qal3_user_case_trigger* new_trigger(py::handle o) {
-  std::unique_ptr<qal3_user_case_trigger, FreeTrigger> t(
-      static_cast<qal3_user_case_trigger*>(std::calloc(1, sizeof(qal3_user_case_trigger))));
-  if (!t) throw std::bad_alloc();
-  fill_record(o, *t);
-  return t.release();
 }
 
 }  // namespace qal3py

@@ -14,6 +14,7 @@
 
 #include "common.h"
 #include "record_fields.h"
+#include "trigger_facts.h"
 
 namespace qal3py {
 
@@ -22,9 +23,6 @@ using qal3::records::Kind;
 
 template <class R>
 void fill_record(py::handle o, R& record);
-
-// Slots of each registry of the trigger library.
-constexpr long long kRegistrySlots = 32;
 
 // The slot of the function registry (`functions`) or the operation
 // registry that `v` gives to the field `field`: a number in [lo, hi], or
@@ -95,7 +93,7 @@ struct ValueFrom {
     const auto [lo, hi] = int_range<V>(kind, b);
     if (qal3::records::is_slot(kind))
       dst = static_cast<V>(
-          slot_of(v, kind == Kind::function_slot, name, std::max(lo, 0LL), std::min(hi, kRegistrySlots - 1)));
+          slot_of(v, kind == Kind::function_slot, name, std::max(lo, 0LL), std::min<long long>(hi, qal3::trigger::kSlots - 1)));
     else
       dst = static_cast<V>(int_in(v, lo, hi, name));
   }

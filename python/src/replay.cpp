@@ -19,6 +19,7 @@
 #include "event_util.h"
 #include "messages.h"
 #include "qal3_evutl_blocks.h"
+#include "record_conversion.h"
 #include "user_case_trigger.h"
 
 namespace qal3py {
@@ -71,7 +72,10 @@ int placed(int subchannel) { return subchannel >= 0 && subchannel <= kMaxSubchan
 
 class Replay {
  public:
-  explicit Replay(py::handle trigger) : t_(new_trigger(trigger)) { prepare(); }
+  explicit Replay(py::handle trigger) : t_(qal3::records::Description<qal3_user_case_trigger>::make()) {
+    fill_record(trigger, *t_);
+    prepare();
+  }
 
   // Events x samples (or one spectrum) on the axis start + i * inc.
   py::tuple spectra(py::handle samples, float start, float inc) {

@@ -1,0 +1,63 @@
+"""Every family read by the tool and by the module, before and after the
+module writes it back: the tool's JSON and the module's records hold the
+same fields."""
+import dataclasses
+import functools
+import json
+import os
+import subprocess
+import warnings
+
+import numpy as np
+import pytest
+
+import qal3
+
+daqvars = functools.partial(qal3.write_chan, format="daqvars")
+old_layout = functools.partial(qal3.read_envdict, layout="old")
+
+
+def agree(shown, held, where="record"):
+    """The tool's value equals the module's, reals as the float32 they are."""
+    if isinstance(held, dict):  # keys that are no field of the record are presentation
+        for key, value in held.items():
+            assert key in shown, f"{where}.{key} missing from the tool's JSON"
+            agree(shown[key], value, f"{where}.{key}")
+    elif isinstance(held, list):
+        assert len(shown) == len(held), where
+        for i, (s, h) in enumerate(zip(shown, held)):
+            agree(s, h, f"{where}[{i}]")
+    elif isinstance(held, float):
+        assert np.float32(shown) == np.float32(held) or np.isnan(held) and np.isnan(shown), where
+    else:
+        assert shown == held, where
+
+
+@pytest.mark.parametrize("document, read, write, command, key", [
+    ("evlist_basic.xml", qal3.read_evlist, qal3.write_evlist, ["evlist"], "entries"),
+    ("chan_descriptions.xml", qal3.read_chan, qal3.write_chan, ["chan", "print"], "channels"),
+    ("chan_daqvariables.xml", qal3.read_chan, daqvars, ["chan", "print"], "channels"),
+    ("envdict.xml", qal3.read_envdict, qal3.write_envdict, ["envdict"], "entries"),
+    ("envdict.xml", old_layout, lambda r, p: qal3.write_envdict(r, p, layout="old"), ["envdict", "--old-layout"],
+     "entries"),
+    ("triggers.xml", qal3.read_triggers, qal3.write_triggers, ["trigger", "print"], "triggers"),
+    ("gige_camera.xml", qal3.read_gige, qal3.write_gige, ["gige"], "features"),
+])
+def test_tool_and_module_read_the_same_fields(tmp_path, examples, document, read, write, command, key):
+    tool = os.environ.get("QAL3_TOOL")
+    if not tool:
+        pytest.skip("QAL3_TOOL is not set (run the tests through ctest)")
+    written = tmp_path / document
+    for path in (examples / document, written):
+        with warnings.catch_warnings():
+            warnings.simplefilter("ignore")
+            records = read(path)
+            write(records, written)
+        shown = json.loads(subprocess.run([tool, *command, "--json", str(path)], capture_output=True,
+                                          check=True).stdout)
+        shown = shown["files"][0] if "files" in shown else shown
+        assert len(shown[key]) == len(records) > 0
+        for i, (s, r) in enumerate(zip(shown[key], records)):
+            held = dataclasses.asdict(r)
+            held.pop("time", None)  # a trigger's time is when it was read, which each surface does itself
+            agree(s, held, f"{document}[{i}]")
