@@ -379,19 +379,11 @@ class ChanDescriptionsBuilder {
         copy_text(e.prop_desc, v);
         break;
       case ChanElement::dim_descr:
-        if (dim) {
-          copy_text(dim->dim_desc, v);
-        } else {
-          copy_text(e.prop_desc, v);
-        }
+        dim ? copy_text(dim->dim_desc, v) : copy_text(e.prop_desc, v);
         break;
       case ChanElement::stat_descr:
         if (flavor_.stat_descr_fallback) {
-          if (dim && stat) {
-            copy_text(stat->stat_desc, v);
-          } else {
-            copy_text(e.prop_desc, v);
-          }
+          dim && stat ? copy_text(stat->stat_desc, v) : copy_text(e.prop_desc, v);
         } else if (stat) {
           copy_text(stat->stat_desc, v);
         }
@@ -515,18 +507,10 @@ class DaqVariablesBuilder {
         e.set_point = read_int(v);
         break;
       case DaqElement::description:
-        if (dim) {
-          copy_text(dim->dim_desc, v);
-        } else {
-          copy_text(e.prop_desc, v);
-        }
+        dim ? copy_text(dim->dim_desc, v) : copy_text(e.prop_desc, v);
         break;
       case DaqElement::units:
-        if (dim) {
-          copy_text(dim->units, v);
-        } else {
-          copy_text(e.units, v);
-        }
+        dim ? copy_text(dim->units, v) : copy_text(e.units, v);
         break;
       case DaqElement::last_index: {
         e.max_size = qal3::number::clamp_to_int(read_int(v) + 1LL);
