@@ -5,7 +5,6 @@
 //
 //   bench_chan_descr --benchmark_counters_tabular=true
 #include <benchmark/benchmark.h>
-
 #include <unistd.h>
 
 #include <cstdio>

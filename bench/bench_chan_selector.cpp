@@ -125,8 +125,7 @@ void BM_per_channel_questions(benchmark::State& state) {
   const int n = l.sel.size();
   int k = 0;
   for (auto _ : state) {
-    benchmark::DoNotOptimize(l.sel.is_channel_slow(k) + l.sel.is_channel_ml(k) +
-                             l.sel.get_subchannels(k));
+    benchmark::DoNotOptimize(l.sel.is_channel_slow(k) + l.sel.is_channel_ml(k) + l.sel.get_subchannels(k));
     if (++k == n) k = 0;
   }
   state.SetItemsProcessed(state.iterations());

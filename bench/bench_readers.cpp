@@ -3,9 +3,12 @@
 // handler only counts and copies text. Run bench/ratios.py on this binary's
 // JSON output for the ratios.
 #include <benchmark/benchmark.h>
-
 #include <unistd.h>
 
+#include <cstdio>
+#include <cstdlib>
+#include <string>
+#include <vector>
 #include <xercesc/framework/MemBufInputSource.hpp>
 #include <xercesc/framework/XMLPScanToken.hpp>
 #include <xercesc/parsers/SAXParser.hpp>
@@ -13,20 +16,15 @@
 #include <xercesc/sax/HandlerBase.hpp>
 #include <xercesc/util/PlatformUtils.hpp>
 
-#include <cstdio>
-#include <cstdlib>
-#include <string>
-#include <vector>
-
 #ifdef QAL3_HAVE_PUGIXML
 #include <pugixml.hpp>
 #endif
 
 #include "event_util.h"
-#include "reader_documents.h"
 #include "parse_chan_descr.h"
 #include "parse_env_index_dictionary.h"
 #include "parse_ev_list.h"
+#include "reader_documents.h"
 #include "user_case_trigger.h"
 
 namespace {

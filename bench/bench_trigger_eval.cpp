@@ -211,8 +211,7 @@ class RatioReporter : public benchmark::ConsoleReporter {
     }
     const auto fixed = times_.find("BM_VALUE/1000");
     if (fixed != times_.end())
-      std::printf("\nVALUE on a spectrum (the fixed cost of a spectrum evaluation): %.1f ns\n",
-                  fixed->second);
+      std::printf("\nVALUE on a spectrum (the fixed cost of a spectrum evaluation): %.1f ns\n", fixed->second);
     const auto val = times_.find("BM_ValueNamval");
     if (val != times_.end()) std::printf("VALUE on a name/value block: %.1f ns per evaluation\n", val->second);
     std::printf("Heap allocations during the timed evaluations: %llu\n", allocs_);

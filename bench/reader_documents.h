@@ -5,15 +5,14 @@
 #ifndef QAL3_BENCH_READER_DOCUMENTS_H
 #define QAL3_BENCH_READER_DOCUMENTS_H
 
+#include <cstdlib>
+#include <string>
 #include <xercesc/framework/MemBufInputSource.hpp>
 #include <xercesc/framework/XMLPScanToken.hpp>
 #include <xercesc/parsers/SAXParser.hpp>
 #include <xercesc/sax/AttributeList.hpp>
 #include <xercesc/sax/HandlerBase.hpp>
 #include <xercesc/util/PlatformUtils.hpp>
-
-#include <cstdlib>
-#include <string>
 
 namespace bench_docs {
 
@@ -28,11 +27,14 @@ inline std::string chan_doc(int n) {
          "</DB_KEY>\n<COUNT>0</COUNT>\n<SB_NAME>BPM_BLOCK</SB_NAME>\n<PROP>DEVICE/BPM." + k +
          "/POSITION.X</PROP>\n<NAME>BPM." + k +
          ".X</NAME>\n<SETPOINT>0</SETPOINT>\n<SUBSYSTEM>DIAG</SUBSYSTEM>\n<UNITS>mm</UNITS>\n"
-         "<DESC>Horizontal beam position &amp; quality at monitor " + k +
-         "</DESC>\n<SIZE>1</SIZE>\n<BIT>0\n<BIT_NAME>VALID</BIT_NAME>\n<BIT_DESCR>position is valid</BIT_DESCR>\n</BIT>\n"
+         "<DESC>Horizontal beam position &amp; quality at monitor " +
+         k +
+         "</DESC>\n<SIZE>1</SIZE>\n<BIT>0\n<BIT_NAME>VALID</BIT_NAME>\n<BIT_DESCR>position is "
+         "valid</BIT_DESCR>\n</BIT>\n"
          "<BIT>1\n<BIT_NAME>SAT</BIT_NAME>\n<BIT_DESCR>signal saturated</BIT_DESCR>\n</BIT>\n"
          "<DIM>0\n<DIM_NAME>time</DIM_NAME>\n<DIM_UNITS>us</DIM_UNITS>\n<DIM_DESCR>time axis</DIM_DESCR>\n"
-         "<STAT>1\n<STAT_NAME>mean</STAT_NAME>\n<STAT_UNITS>mm</STAT_UNITS>\n<STAT_DESCR>mean value</STAT_DESCR>\n</STAT>\n"
+         "<STAT>1\n<STAT_NAME>mean</STAT_NAME>\n<STAT_UNITS>mm</STAT_UNITS>\n<STAT_DESCR>mean "
+         "value</STAT_DESCR>\n</STAT>\n"
          "</DIM>\n</CHANNEL>\n";
   }
   return d + "</CHANDESCRIPTIONS>\n";
@@ -42,11 +44,9 @@ inline std::string evlist_doc(int n) {
   std::string d = "<?xml version=\"1.0\" encoding=\"ISO-8859-1\" ?>\n<BMR>\n";
   for (int i = 0; i < n; ++i) {
     const std::string k = std::to_string(i);
-    d += "\t<EVENT>\n\t\t<TYPE>" + std::to_string(i % 33) +
-         "</TYPE>\n\t\t<TMASK>0x1F</TMASK>\n\t\t<MINTIMESEC>" + k +
-         "</MINTIMESEC>\n\t\t<PRIORITY>3</PRIORITY>\n\t\t<SBLOCK>BLOCK_" + k +
-         "<CHLIST>\n\t\t\t<CHAN>CH." + k + ".A</CHAN>\n\t\t\t<CHAN>CH." + k +
-         ".B</CHAN>\n\t\t</CHLIST>\n\t\t</SBLOCK>\n\t</EVENT>\n";
+    d += "\t<EVENT>\n\t\t<TYPE>" + std::to_string(i % 33) + "</TYPE>\n\t\t<TMASK>0x1F</TMASK>\n\t\t<MINTIMESEC>" + k +
+         "</MINTIMESEC>\n\t\t<PRIORITY>3</PRIORITY>\n\t\t<SBLOCK>BLOCK_" + k + "<CHLIST>\n\t\t\t<CHAN>CH." + k +
+         ".A</CHAN>\n\t\t\t<CHAN>CH." + k + ".B</CHAN>\n\t\t</CHLIST>\n\t\t</SBLOCK>\n\t</EVENT>\n";
   }
   return d + "</BMR>\n";
 }
@@ -91,9 +91,7 @@ class CountingHandler : public xercesc::HandlerBase {
     ++elements;
     attributes += attrs.getLength();
   }
-  void characters(const XMLCh* const chars, const XMLSize_t length) override {
-    text.assign(chars, chars + length);
-  }
+  void characters(const XMLCh* const chars, const XMLSize_t length) override { text.assign(chars, chars + length); }
   std::size_t elements = 0;
   std::size_t attributes = 0;
   std::u16string text;

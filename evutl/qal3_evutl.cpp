@@ -11,32 +11,88 @@
 
 namespace {
 
-const char* const kEventNames[QAL3_EV_EVMAX + 1] = {
-    "HB",       "NORMAL",   "BOR",      "EOR",         "ENV",     "UPD",
-    "IMAGE",    "WS",       "MCP",      "WSS",         "BL1",     "BL2",
-    "BL3",      "PG0",      "PG1",      "PG2",         "GMD",     "PHOTEN",
-    "PHOTWL",   "BEAM_ENERGY", "LLRF_ML", "BEAM_ENERGY_BYPASS", "SPECTR_1", "SPECTR_2",
-    "SPECTR_3", "SPECTR_4", "SPECTR_5", "TOROID_ML",   "EV_28",   "EV_29",
-    "EV_30",    "EV_31",    "EVMAX"};
+const char* const kEventNames[QAL3_EV_EVMAX + 1] = {"HB",       "NORMAL",
+                                                    "BOR",      "EOR",
+                                                    "ENV",      "UPD",
+                                                    "IMAGE",    "WS",
+                                                    "MCP",      "WSS",
+                                                    "BL1",      "BL2",
+                                                    "BL3",      "PG0",
+                                                    "PG1",      "PG2",
+                                                    "GMD",      "PHOTEN",
+                                                    "PHOTWL",   "BEAM_ENERGY",
+                                                    "LLRF_ML",  "BEAM_ENERGY_BYPASS",
+                                                    "SPECTR_1", "SPECTR_2",
+                                                    "SPECTR_3", "SPECTR_4",
+                                                    "SPECTR_5", "TOROID_ML",
+                                                    "EV_28",    "EV_29",
+                                                    "EV_30",    "EV_31",
+                                                    "EVMAX"};
 
 // Names of sub-block types 0..62; gaps hold null and read as "UNKNOWN".
-const char* const kBlockNames[QAL3_BLOCK_MAX_2010] = {
-    nullptr,           "UPD_BLOCK",        "ENV_DICT_BLOCK",    "ENV_BLOCK",
-    "BOR_BLOCK",       "EOR_BLOCK",        "BLOCK_BPM",         "BLOCK_BPM_Z",
-    "BLOCK_BPM_S",     "BLOCK_SINGLE",     "BLOCK_TOROID",      "BLOCK_RF_250K",
-    "BLOCK_ENERGY",    "BLOCK_IMAGE",      "BLOCK_WS_FAST",     "BLOCK_WS_SLOW",
-    "BLOCK_CPLINTL",   "BLOCK_GUNINTL",    "BLOCK_MCP",         "BLOCK_PHM",
-    "BLOCK_WSS_RAW",   "BLOCK_WSS_COR",    "BLOCK_NAME_VALUE",  "BLOCK_EQDATA",
-    "BLOCK_IMG_ROI1",  "BLOCK_IMG_ROI2",   "BLOCK_IMG_ROI3",    "BLOCK_IMAGE_EXT",
-    "BLOCK_GENERIC_SPECT", nullptr,        nullptr,             "UPD_BLOCK_DONT_USE_31",
-    nullptr,           "UPD_BLOCK_2010",   "ENV_DICT_BLOCK_2010", "ENV_BLOCK_2010",
-    "BOR_BLOCK_2010",  "EOR_BLOCK_2010",   "BLOCK_BPM_2010",    "BLOCK_BPM_Z_2010",
-    "BLOCK_BPM_S_2010", "BLOCK_1CHAN_2010", "BLOCK_TOROID_2010", "BLOCK_RF_250K_2010",
-    "BLOCK_ENERGY_2010", "BLOCK_2CHAN_2010", "BLOCK_WS_2010",   "BLOCK_4CHAN_2010",
-    "BLOCK_CPLINTL_2010", "BLOCK_GUNINTL_2010", "BLOCK_MCP_2010", "BLOCK_PHM_2010",
-    "BLOCK_6CHAN_2010", "BLOCK_8CHAN_2010", nullptr,            nullptr,
-    nullptr,           nullptr,            nullptr,             nullptr,
-    "BLOCK_3CHAN_2010", "BLOCK_5CHAN_2010", "BLOCK_7CHAN_2010"};
+const char* const kBlockNames[QAL3_BLOCK_MAX_2010] = {nullptr,
+                                                      "UPD_BLOCK",
+                                                      "ENV_DICT_BLOCK",
+                                                      "ENV_BLOCK",
+                                                      "BOR_BLOCK",
+                                                      "EOR_BLOCK",
+                                                      "BLOCK_BPM",
+                                                      "BLOCK_BPM_Z",
+                                                      "BLOCK_BPM_S",
+                                                      "BLOCK_SINGLE",
+                                                      "BLOCK_TOROID",
+                                                      "BLOCK_RF_250K",
+                                                      "BLOCK_ENERGY",
+                                                      "BLOCK_IMAGE",
+                                                      "BLOCK_WS_FAST",
+                                                      "BLOCK_WS_SLOW",
+                                                      "BLOCK_CPLINTL",
+                                                      "BLOCK_GUNINTL",
+                                                      "BLOCK_MCP",
+                                                      "BLOCK_PHM",
+                                                      "BLOCK_WSS_RAW",
+                                                      "BLOCK_WSS_COR",
+                                                      "BLOCK_NAME_VALUE",
+                                                      "BLOCK_EQDATA",
+                                                      "BLOCK_IMG_ROI1",
+                                                      "BLOCK_IMG_ROI2",
+                                                      "BLOCK_IMG_ROI3",
+                                                      "BLOCK_IMAGE_EXT",
+                                                      "BLOCK_GENERIC_SPECT",
+                                                      nullptr,
+                                                      nullptr,
+                                                      "UPD_BLOCK_DONT_USE_31",
+                                                      nullptr,
+                                                      "UPD_BLOCK_2010",
+                                                      "ENV_DICT_BLOCK_2010",
+                                                      "ENV_BLOCK_2010",
+                                                      "BOR_BLOCK_2010",
+                                                      "EOR_BLOCK_2010",
+                                                      "BLOCK_BPM_2010",
+                                                      "BLOCK_BPM_Z_2010",
+                                                      "BLOCK_BPM_S_2010",
+                                                      "BLOCK_1CHAN_2010",
+                                                      "BLOCK_TOROID_2010",
+                                                      "BLOCK_RF_250K_2010",
+                                                      "BLOCK_ENERGY_2010",
+                                                      "BLOCK_2CHAN_2010",
+                                                      "BLOCK_WS_2010",
+                                                      "BLOCK_4CHAN_2010",
+                                                      "BLOCK_CPLINTL_2010",
+                                                      "BLOCK_GUNINTL_2010",
+                                                      "BLOCK_MCP_2010",
+                                                      "BLOCK_PHM_2010",
+                                                      "BLOCK_6CHAN_2010",
+                                                      "BLOCK_8CHAN_2010",
+                                                      nullptr,
+                                                      nullptr,
+                                                      nullptr,
+                                                      nullptr,
+                                                      nullptr,
+                                                      nullptr,
+                                                      "BLOCK_3CHAN_2010",
+                                                      "BLOCK_5CHAN_2010",
+                                                      "BLOCK_7CHAN_2010"};
 
 const char kUnknown[] = "UNKNOWN";
 
@@ -44,14 +100,13 @@ const char kUnknown[] = "UNKNOWN";
 // device (image, wire scanner, MCP, spectra) are local; the beam and slow
 // events are global; the unassigned types 28..31 are undefined.
 const int kEventStruct[QAL3_EV_EVMAX] = {
-    QAL3_EV_STRUCT_GLOBAL, QAL3_EV_STRUCT_GLOBAL, QAL3_EV_STRUCT_GLOBAL, QAL3_EV_STRUCT_GLOBAL,
-    QAL3_EV_STRUCT_GLOBAL, QAL3_EV_STRUCT_GLOBAL, QAL3_EV_STRUCT_LOCAL,  QAL3_EV_STRUCT_LOCAL,
-    QAL3_EV_STRUCT_LOCAL,  QAL3_EV_STRUCT_LOCAL,  QAL3_EV_STRUCT_GLOBAL, QAL3_EV_STRUCT_GLOBAL,
-    QAL3_EV_STRUCT_GLOBAL, QAL3_EV_STRUCT_GLOBAL, QAL3_EV_STRUCT_GLOBAL, QAL3_EV_STRUCT_GLOBAL,
-    QAL3_EV_STRUCT_GLOBAL, QAL3_EV_STRUCT_GLOBAL, QAL3_EV_STRUCT_GLOBAL, QAL3_EV_STRUCT_GLOBAL,
-    QAL3_EV_STRUCT_ML,     QAL3_EV_STRUCT_GLOBAL, QAL3_EV_STRUCT_LOCAL,  QAL3_EV_STRUCT_LOCAL,
-    QAL3_EV_STRUCT_LOCAL,  QAL3_EV_STRUCT_LOCAL,  QAL3_EV_STRUCT_LOCAL,  QAL3_EV_STRUCT_ML,
-    QAL3_EV_STRUCT_UNDEF,  QAL3_EV_STRUCT_UNDEF,  QAL3_EV_STRUCT_UNDEF,  QAL3_EV_STRUCT_UNDEF};
+    QAL3_EV_STRUCT_GLOBAL, QAL3_EV_STRUCT_GLOBAL, QAL3_EV_STRUCT_GLOBAL, QAL3_EV_STRUCT_GLOBAL, QAL3_EV_STRUCT_GLOBAL,
+    QAL3_EV_STRUCT_GLOBAL, QAL3_EV_STRUCT_LOCAL,  QAL3_EV_STRUCT_LOCAL,  QAL3_EV_STRUCT_LOCAL,  QAL3_EV_STRUCT_LOCAL,
+    QAL3_EV_STRUCT_GLOBAL, QAL3_EV_STRUCT_GLOBAL, QAL3_EV_STRUCT_GLOBAL, QAL3_EV_STRUCT_GLOBAL, QAL3_EV_STRUCT_GLOBAL,
+    QAL3_EV_STRUCT_GLOBAL, QAL3_EV_STRUCT_GLOBAL, QAL3_EV_STRUCT_GLOBAL, QAL3_EV_STRUCT_GLOBAL, QAL3_EV_STRUCT_GLOBAL,
+    QAL3_EV_STRUCT_ML,     QAL3_EV_STRUCT_GLOBAL, QAL3_EV_STRUCT_LOCAL,  QAL3_EV_STRUCT_LOCAL,  QAL3_EV_STRUCT_LOCAL,
+    QAL3_EV_STRUCT_LOCAL,  QAL3_EV_STRUCT_LOCAL,  QAL3_EV_STRUCT_ML,     QAL3_EV_STRUCT_UNDEF,  QAL3_EV_STRUCT_UNDEF,
+    QAL3_EV_STRUCT_UNDEF,  QAL3_EV_STRUCT_UNDEF};
 
 // The data bytes of a block, with bounds-checked reads.
 class Data {
@@ -76,8 +131,7 @@ class Data {
 };
 
 // Offset of spectrum subchannel `sub`'s header, or false when absent.
-bool spectrum_subchannel(const Data& d, int sub, std::uint64_t& offset,
-                         qal3_spect_header_2010& head) {
+bool spectrum_subchannel(const Data& d, int sub, std::uint64_t& offset, qal3_spect_header_2010& head) {
   int32_t nsub = 0;
   if (sub < 0 || !d.int_at(0, nsub) || sub >= nsub) return false;
   std::uint64_t off = 4;
@@ -99,8 +153,8 @@ bool is_spectrum(int dtype) { return dtype == QAL3_DATA_SPECTRUM || dtype == QAL
 
 qal3_serv_block_subhead_2010* allocate_block(const char* chname, int dtype, std::uint64_t ldata) {
   if (ldata > INT32_MAX) return nullptr;
-  auto* block = static_cast<qal3_serv_block_subhead_2010*>(
-      std::calloc(1, sizeof(qal3_serv_block_subhead_2010) + ldata));
+  auto* block =
+      static_cast<qal3_serv_block_subhead_2010*>(std::calloc(1, sizeof(qal3_serv_block_subhead_2010) + ldata));
   if (!block) return nullptr;
   if (chname) std::strncpy(block->chname, chname, sizeof block->chname - 1);
   block->dtype = dtype;
@@ -108,9 +162,7 @@ qal3_serv_block_subhead_2010* allocate_block(const char* chname, int dtype, std:
   return block;
 }
 
-unsigned char* data_of(qal3_serv_block_subhead_2010* block) {
-  return reinterpret_cast<unsigned char*>(block + 1);
-}
+unsigned char* data_of(qal3_serv_block_subhead_2010* block) { return reinterpret_cast<unsigned char*>(block + 1); }
 
 void put_int(unsigned char*& p, int32_t v) {
   std::memcpy(p, &v, 4);
@@ -164,9 +216,8 @@ float* get_pointer_to_data_2010(qal3_serv_block_subhead_2010* sh, int subchannel
   return nullptr;
 }
 
-int get_spect_params_for_data_type_2010(qal3_serv_block_subhead_2010* sh, float* start, float* inc,
-                                        void* /*reserved*/, int* ndata, int* groups,
-                                        float* group_inc, qal3_spect_statistics_2010** stat,
+int get_spect_params_for_data_type_2010(qal3_serv_block_subhead_2010* sh, float* start, float* inc, void* /*reserved*/,
+                                        int* ndata, int* groups, float* group_inc, qal3_spect_statistics_2010** stat,
                                         int subchannel) {
   if (!sh || !is_spectrum(sh->dtype)) return -1;
   std::uint64_t off = 0;
@@ -214,8 +265,8 @@ int find_upd_channel_2010(qal3_serv_block_subhead_2010* sh, qal3_user_case_trigg
   return -1;
 }
 
-int find_slow_channel_2010(qal3_serv_block_subhead_2010* sh, char* dict,
-                           qal3_user_case_trigger* usert, qal3_env_data_block_2010** out) {
+int find_slow_channel_2010(qal3_serv_block_subhead_2010* sh, char* dict, qal3_user_case_trigger* usert,
+                           qal3_env_data_block_2010** out) {
   if (!sh || !dict || !usert || !out || sh->dtype != QAL3_DATA_SLOW) return -1;
   const auto* table = reinterpret_cast<const qal3_evutl_env_dict*>(dict);
   int index = -1;
@@ -271,8 +322,7 @@ qal3_serv_block_subhead_2010* qal3_evutl_make_spectrum(const char* chname, int d
   return block;
 }
 
-qal3_serv_block_subhead_2010* qal3_evutl_make_namval(const char* chname, int nsub,
-                                                     const float* values) {
+qal3_serv_block_subhead_2010* qal3_evutl_make_namval(const char* chname, int nsub, const float* values) {
   if (nsub < 0 || (nsub > 0 && !values)) return nullptr;
   qal3_serv_block_subhead_2010* block =
       allocate_block(chname, QAL3_DATA_NAMVAL, 4 + static_cast<std::uint64_t>(nsub) * 4);
@@ -283,14 +333,12 @@ qal3_serv_block_subhead_2010* qal3_evutl_make_namval(const char* chname, int nsu
   return block;
 }
 
-qal3_serv_block_subhead_2010* qal3_evutl_make_slow(const char* chname, int nupd,
-                                                   const qal3_upd_data_block_2010* upd, int nenv,
-                                                   const qal3_env_data_block_2010* env) {
+qal3_serv_block_subhead_2010* qal3_evutl_make_slow(const char* chname, int nupd, const qal3_upd_data_block_2010* upd,
+                                                   int nenv, const qal3_env_data_block_2010* env) {
   if (nupd < 0 || nenv < 0 || (nupd > 0 && !upd) || (nenv > 0 && !env)) return nullptr;
   const std::uint64_t upd_bytes = static_cast<std::uint64_t>(nupd) * sizeof *upd;
   const std::uint64_t env_bytes = static_cast<std::uint64_t>(nenv) * sizeof *env;
-  qal3_serv_block_subhead_2010* block =
-      allocate_block(chname, QAL3_DATA_SLOW, 8 + upd_bytes + env_bytes);
+  qal3_serv_block_subhead_2010* block = allocate_block(chname, QAL3_DATA_SLOW, 8 + upd_bytes + env_bytes);
   if (!block) return nullptr;
   unsigned char* p = data_of(block);
   put_int(p, nupd);
@@ -301,8 +349,7 @@ qal3_serv_block_subhead_2010* qal3_evutl_make_slow(const char* chname, int nupd,
   return block;
 }
 
-qal3_serv_block_subhead_2010* qal3_evutl_make_image(const char* chname,
-                                                    const qal3_image_ext_frame_head* head,
+qal3_serv_block_subhead_2010* qal3_evutl_make_image(const char* chname, const qal3_image_ext_frame_head* head,
                                                     const unsigned char* pixels, int npixel_bytes) {
   if (!head || npixel_bytes < 0 || (npixel_bytes > 0 && !pixels)) return nullptr;
   qal3_serv_block_subhead_2010* block =
@@ -314,8 +361,7 @@ qal3_serv_block_subhead_2010* qal3_evutl_make_image(const char* chname,
   return block;
 }
 
-qal3_serv_block_subhead_2010* qal3_evutl_make_raw(const char* chname, int dtype, const void* data,
-                                                  int ldata) {
+qal3_serv_block_subhead_2010* qal3_evutl_make_raw(const char* chname, int dtype, const void* data, int ldata) {
   if (ldata < 0 || (ldata > 0 && !data)) return nullptr;
   qal3_serv_block_subhead_2010* block = allocate_block(chname, dtype, static_cast<std::uint64_t>(ldata));
   if (!block) return nullptr;

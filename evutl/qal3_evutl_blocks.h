@@ -47,29 +47,25 @@ struct qal3_evutl_env_dict {
 // Spectrum block (dtype QAL3_DATA_SPECTRUM or QAL3_DATA_GSPECTRUM) with `nsub`
 // subchannels: headers[i] gives the axis and samples[i] its headers[i].ndata
 // floats (ndata 0 or more).
-QAL3_API qal3_serv_block_subhead_2010* qal3_evutl_make_spectrum(
-    const char* chname, int dtype, int nsub, const qal3_spect_header_2010* headers,
-    const float* const* samples);
+QAL3_API qal3_serv_block_subhead_2010* qal3_evutl_make_spectrum(const char* chname, int dtype, int nsub,
+                                                                const qal3_spect_header_2010* headers,
+                                                                const float* const* samples);
 
 // Name/value block with `nsub` values, one per subchannel.
-QAL3_API qal3_serv_block_subhead_2010* qal3_evutl_make_namval(const char* chname, int nsub,
-                                                              const float* values);
+QAL3_API qal3_serv_block_subhead_2010* qal3_evutl_make_namval(const char* chname, int nsub, const float* values);
 
 // Slow block with `nupd` update values and `nenv` environment values.
-QAL3_API qal3_serv_block_subhead_2010* qal3_evutl_make_slow(
-    const char* chname, int nupd, const qal3_upd_data_block_2010* upd, int nenv,
-    const qal3_env_data_block_2010* env);
+QAL3_API qal3_serv_block_subhead_2010* qal3_evutl_make_slow(const char* chname, int nupd,
+                                                            const qal3_upd_data_block_2010* upd, int nenv,
+                                                            const qal3_env_data_block_2010* env);
 
 // Image block: the frame header and `npixel_bytes` bytes of pixels.
-QAL3_API qal3_serv_block_subhead_2010* qal3_evutl_make_image(const char* chname,
-                                                             const qal3_image_ext_frame_head* head,
-                                                             const unsigned char* pixels,
-                                                             int npixel_bytes);
+QAL3_API qal3_serv_block_subhead_2010* qal3_evutl_make_image(const char* chname, const qal3_image_ext_frame_head* head,
+                                                             const unsigned char* pixels, int npixel_bytes);
 
 // Block with any dtype and `ldata` raw bytes of data (for unknown kinds and
 // malformed blocks).
-QAL3_API qal3_serv_block_subhead_2010* qal3_evutl_make_raw(const char* chname, int dtype,
-                                                           const void* data, int ldata);
+QAL3_API qal3_serv_block_subhead_2010* qal3_evutl_make_raw(const char* chname, int dtype, const void* data, int ldata);
 
 // Releases a block made by a builder; null is ignored.
 QAL3_API void qal3_evutl_free_block(qal3_serv_block_subhead_2010* block);

@@ -28,10 +28,17 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   // Mostly a valid pattern, so that the reader runs; now and then the one
   // from the input.
   switch (data[0] & 3) {
-    case 1: pattern = QAL3_XML_CHAN_DESCR_PATTERN; break;
-    case 2: pattern = QAL3_XML_CHAN_DESCR_PATTERN_2; break;
-    case 3: pattern = (data[1] & 1) ? QAL3_XML_CHAN_DESCR_PATTERN : QAL3_XML_CHAN_DESCR_PATTERN_2; break;
-    default: break;
+    case 1:
+      pattern = QAL3_XML_CHAN_DESCR_PATTERN;
+      break;
+    case 2:
+      pattern = QAL3_XML_CHAN_DESCR_PATTERN_2;
+      break;
+    case 3:
+      pattern = (data[1] & 1) ? QAL3_XML_CHAN_DESCR_PATTERN : QAL3_XML_CHAN_DESCR_PATTERN_2;
+      break;
+    default:
+      break;
   }
   // The length is honest: the input's own when it fits the block (small and
   // negative ones included), else the block's size.

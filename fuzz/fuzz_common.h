@@ -8,7 +8,6 @@
 #include <cstdio>
 #include <cstdlib>
 #include <string>
-
 #include <xercesc/util/PlatformUtils.hpp>
 
 namespace fuzz {

@@ -24,8 +24,8 @@ namespace {
 using List = std::vector<chan_descr_2010*>;
 
 [[noreturn]] void mismatch(const char* what, const chan_descr_2010* a, const std::string& doc) {
-  std::fprintf(stderr, "round trip mismatch: %s (prop '%s')\n--- written document:\n%s\n", what,
-               a ? a->prop_name : "", doc.c_str());
+  std::fprintf(stderr, "round trip mismatch: %s (prop '%s')\n--- written document:\n%s\n", what, a ? a->prop_name : "",
+               doc.c_str());
   std::abort();
 }
 
@@ -86,8 +86,8 @@ void compare_full(const chan_descr_2010* a, const chan_descr_2010* b, const std:
     for (int k = 0; k < x->nstats; ++k) {
       const stat_descr* s = x->stats[k];
       const stat_descr* t = y->stats[k];
-      if (s->stat != t->stat || !same_text(s->stat_name, t->stat_name) ||
-          !same_text(s->stat_desc, t->stat_desc) || !same_text(s->units, t->units))
+      if (s->stat != t->stat || !same_text(s->stat_name, t->stat_name) || !same_text(s->stat_desc, t->stat_desc) ||
+          !same_text(s->units, t->units))
         mismatch("stat", a, doc);
     }
   }

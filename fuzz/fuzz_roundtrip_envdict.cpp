@@ -60,8 +60,7 @@ void round_trip(char* xml, Read read, Dump dump) {
 int dump_old(std::vector<qal3_env_index_dictionary_entry*>* l, char* f, int m, int fd, std::string* s) {
   return dump_env_index_dict(l, f, m, fd, s);
 }
-int dump_2010(std::vector<qal3_env_index_dictionary_entry_2010*>* l, char* f, int m, int fd,
-              std::string* s) {
+int dump_2010(std::vector<qal3_env_index_dictionary_entry_2010*>* l, char* f, int m, int fd, std::string* s) {
   return dump_env_index_dict_2010(l, f, m, fd, s);
 }
 
@@ -70,7 +69,6 @@ int dump_2010(std::vector<qal3_env_index_dictionary_entry_2010*>* l, char* f, in
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   std::string doc = fuzz::text(data, size);
   round_trip<qal3_env_index_dictionary_entry>(&doc[0], parse_env_index_dict_list_read, dump_old);
-  round_trip<qal3_env_index_dictionary_entry_2010>(&doc[0], parse_env_index_dict_list_read_2010,
-                                                   dump_2010);
+  round_trip<qal3_env_index_dictionary_entry_2010>(&doc[0], parse_env_index_dict_list_read_2010, dump_2010);
   return 0;
 }

@@ -26,8 +26,7 @@ using List = std::vector<qal3_user_case_trigger*>;
 using qal3::number::same_float;
 
 [[noreturn]] void mismatch(const char* what, size_t i, const std::string& doc) {
-  std::fprintf(stderr, "round trip mismatch: %s (record %zu)\n--- written document:\n%s\n", what, i,
-               doc.c_str());
+  std::fprintf(stderr, "round trip mismatch: %s (record %zu)\n--- written document:\n%s\n", what, i, doc.c_str());
   std::abort();
 }
 
@@ -53,7 +52,7 @@ std::string write_and_read(List& list, List& back) {
 }
 
 void compare_exactly(const qal3_user_case_trigger* a, const qal3_user_case_trigger* b, size_t i,
-                       const std::string& doc) {
+                     const std::string& doc) {
   if (fuzz::as_written(a->channel) != b->channel) mismatch("channel", i, doc);
   if (fuzz::as_written(a->description) != b->description) mismatch("description", i, doc);
   if (fuzz::as_written(a->group) != b->group) mismatch("group", i, doc);

@@ -47,16 +47,26 @@ class Bytes {
   // bit patterns, NaN, infinities and huge values.
   float number() {
     switch (u8() % 10) {
-      case 0: return raw_float();
-      case 1: return static_cast<int8_t>(u8());
-      case 2: return static_cast<int8_t>(u8()) / 4.0f;
-      case 3: return std::numeric_limits<float>::quiet_NaN();
-      case 4: return (u8() & 1) ? std::numeric_limits<float>::infinity() : -std::numeric_limits<float>::infinity();
-      case 5: return (u8() & 1) ? 3.0e38f : -3.0e38f;
-      case 6: return static_cast<float>(static_cast<int32_t>(u32()));
-      case 7: return 0.0f;
-      case 8: return static_cast<float>(u8()) * 1e-3f;
-      default: return static_cast<float>(u8());
+      case 0:
+        return raw_float();
+      case 1:
+        return static_cast<int8_t>(u8());
+      case 2:
+        return static_cast<int8_t>(u8()) / 4.0f;
+      case 3:
+        return std::numeric_limits<float>::quiet_NaN();
+      case 4:
+        return (u8() & 1) ? std::numeric_limits<float>::infinity() : -std::numeric_limits<float>::infinity();
+      case 5:
+        return (u8() & 1) ? 3.0e38f : -3.0e38f;
+      case 6:
+        return static_cast<float>(static_cast<int32_t>(u32()));
+      case 7:
+        return 0.0f;
+      case 8:
+        return static_cast<float>(u8()) * 1e-3f;
+      default:
+        return static_cast<float>(u8());
     }
   }
   int index() {  // a slot index: mostly valid, sometimes anything
@@ -139,8 +149,8 @@ qal3_serv_block_subhead_2010* make_slow(Bytes& in, const std::string& chname, co
     e.env_ch_status = in.small_int();
     e.env_ch_data = in.number();
   }
-  return qal3_evutl_make_slow(chname.c_str(), static_cast<int>(upd.size()), upd.data(),
-                              static_cast<int>(env.size()), env.data());
+  return qal3_evutl_make_slow(chname.c_str(), static_cast<int>(upd.size()), upd.data(), static_cast<int>(env.size()),
+                              env.data());
 }
 
 qal3_serv_block_subhead_2010* make_image(Bytes& in, const std::string& chname) {
@@ -153,8 +163,8 @@ qal3_serv_block_subhead_2010* make_image(Bytes& in, const std::string& chname) {
 }
 
 qal3_serv_block_subhead_2010* make_raw(Bytes& in, const std::string& chname) {
-  static const int dtypes[] = {QAL3_DATA_SPECTRUM, QAL3_DATA_GSPECTRUM, QAL3_DATA_NAMVAL,
-                               QAL3_DATA_SLOW, QAL3_DATA_IMAGE, 0, -1, 7};
+  static const int dtypes[] = {
+      QAL3_DATA_SPECTRUM, QAL3_DATA_GSPECTRUM, QAL3_DATA_NAMVAL, QAL3_DATA_SLOW, QAL3_DATA_IMAGE, 0, -1, 7};
   const uint8_t d = in.u8();
   const int dtype = d < 248 ? dtypes[d % 8] : static_cast<int>(in.u32());
   std::vector<unsigned char> bytes(in.u8() % 160);
@@ -169,11 +179,17 @@ qal3_serv_block_subhead_2010* make_raw(Bytes& in, const std::string& chname) {
 qal3_serv_block_subhead_2010* make_block(Bytes& in, const std::string& watched) {
   const std::string chname = in.name();
   switch (in.u8() % 6) {
-    case 0: case 1: return make_spectrum(in, chname);
-    case 2: return make_namval(in, chname);
-    case 3: return make_slow(in, chname, watched);
-    case 4: return make_image(in, chname);
-    default: return make_raw(in, chname);
+    case 0:
+    case 1:
+      return make_spectrum(in, chname);
+    case 2:
+      return make_namval(in, chname);
+    case 3:
+      return make_slow(in, chname, watched);
+    case 4:
+      return make_image(in, chname);
+    default:
+      return make_raw(in, chname);
   }
 }
 

@@ -48,8 +48,7 @@ inline bit_descr* add_bit(chan_descr_2010* d, int n, const char* name, const cha
   return b;
 }
 
-inline dim_descr* add_dim(chan_descr_2010* d, int n, const char* name, const char* units = "",
-                          const char* desc = "") {
+inline dim_descr* add_dim(chan_descr_2010* d, int n, const char* name, const char* units = "", const char* desc = "") {
   dim_descr* dm = new dim_descr();
   dm->dim = n;
   std::snprintf(dm->dim_name, sizeof dm->dim_name, "%s", name);
@@ -60,8 +59,7 @@ inline dim_descr* add_dim(chan_descr_2010* d, int n, const char* name, const cha
   return dm;
 }
 
-inline stat_descr* add_stat(dim_descr* dm, int n, const char* name, const char* units,
-                            const char* desc) {
+inline stat_descr* add_stat(dim_descr* dm, int n, const char* name, const char* units, const char* desc) {
   stat_descr* s = new stat_descr();
   s->stat = n;
   std::snprintf(s->stat_name, sizeof s->stat_name, "%s", name);

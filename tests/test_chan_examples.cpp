@@ -6,8 +6,8 @@
 #include <string>
 #include <vector>
 
-#include "parse_chan_descr.h"
 #include "chan_test_util.h"
+#include "parse_chan_descr.h"
 #include "test_util.h"
 
 namespace chan_examples_test {

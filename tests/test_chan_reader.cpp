@@ -8,10 +8,10 @@
 #include <string>
 #include <vector>
 
-#include "parse_chan_descr.h"
 #include "chan_test_util.h"
-#include "test_util.h"
 #include "document_limits.h"
+#include "parse_chan_descr.h"
+#include "test_util.h"
 
 namespace chan_reader_test {
 namespace {
@@ -40,14 +40,11 @@ int read(Via via, const std::string& doc, List* list, bool shift = false, bool d
   std::string o, e;
   if (via == Via::memory) {
     std::string text = doc;
-    o = capture_stdout([&] {
-      e = capture_stderr([&] { r = parse_descr_list_read(&text[0], list, shift, dedup); });
-    });
+    o = capture_stdout([&] { e = capture_stderr([&] { r = parse_descr_list_read(&text[0], list, shift, dedup); }); });
   } else {
     testutil::TempFile f(doc);
-    o = capture_stdout([&] {
-      e = capture_stderr([&] { r = parse_descr_list_readf(f.c_path(), list, shift, dedup); });
-    });
+    o = capture_stdout(
+        [&] { e = capture_stderr([&] { r = parse_descr_list_readf(f.c_path(), list, shift, dedup); }); });
   }
   if (out) *out = o;
   if (err) *err = e;
@@ -56,9 +53,7 @@ int read(Via via, const std::string& doc, List* list, bool shift = false, bool d
 
 class BothReaders : public ::testing::TestWithParam<Via> {};
 INSTANTIATE_TEST_SUITE_P(Chan, BothReaders, ::testing::Values(Via::memory, Via::file),
-                         [](const auto& info) {
-                           return std::string(info.param == Via::memory ? "Memory" : "File");
-                         });
+                         [](const auto& info) { return std::string(info.param == Via::memory ? "Memory" : "File"); });
 
 // --- arguments and the root element ------------------------------------------------
 
@@ -85,8 +80,8 @@ TEST(ChanReaderArgs, NullOrMissingDocumentFails) {
 TEST_P(BothReaders, WrongRootTag) {
   ListGuard g;
   std::string err;
-  EXPECT_EQ(read(GetParam(), std::string(kHeader) + "<CHANNELS><CHANNEL><PROP>A</PROP></CHANNEL></CHANNELS>",
-                 &g.list, false, false, nullptr, &err),
+  EXPECT_EQ(read(GetParam(), std::string(kHeader) + "<CHANNELS><CHANNEL><PROP>A</PROP></CHANNEL></CHANNELS>", &g.list,
+                 false, false, nullptr, &err),
             1);
   EXPECT_EQ(err, "WRONG root tag: 'CHANNELS' must be 'CHANDESCRIPTIONS or DAQvariables'\n");
   EXPECT_EQ(g.size(), 0u);
@@ -299,19 +294,19 @@ TEST_P(BothReaders, NestingIsNotFollowed) {
 
 TEST_P(BothReaders, DimDescrWithoutDimensionFallsBackToTheDescription) {
   ListGuard g;
-  EXPECT_EQ(read(GetParam(), chandoc("<CHANNEL><PROP>A</PROP><DIM_DESCR>channel text</DIM_DESCR></CHANNEL>"), &g.list), 0);
+  EXPECT_EQ(read(GetParam(), chandoc("<CHANNEL><PROP>A</PROP><DIM_DESCR>channel text</DIM_DESCR></CHANNEL>"), &g.list),
+            0);
   ASSERT_EQ(g.size(), 1u);
   EXPECT_STREQ(g[0]->prop_desc, "channel text");
 }
 
 TEST(ChanReaderFlavours, StatDescrWithoutStatistic) {
-  const std::string doc =
-      chandoc("<CHANNEL><PROP>A</PROP><DIM>0</DIM><STAT_DESCR>stat text</STAT_DESCR></CHANNEL>");
+  const std::string doc = chandoc("<CHANNEL><PROP>A</PROP><DIM>0</DIM><STAT_DESCR>stat text</STAT_DESCR></CHANNEL>");
   ListGuard m, f;
   EXPECT_EQ(read(Via::memory, doc, &m.list), 0);
   EXPECT_EQ(read(Via::file, doc, &f.list), 0);
   EXPECT_STREQ(m[0]->prop_desc, "stat text");  // memory: falls back
-  EXPECT_STREQ(f[0]->prop_desc, "");            // file: ignored
+  EXPECT_STREQ(f[0]->prop_desc, "");           // file: ignored
 }
 
 TEST(ChanReaderFlavours, DimKeepsTheStatisticInTheFileReader) {
@@ -336,8 +331,7 @@ TEST(ChanReaderFlavours, DimKeepsTheStatisticInTheFileReader) {
 }
 
 TEST_P(BothReaders, ReadingTwiceWithAndWithoutDeleteDuplicated) {
-  const std::string doc =
-      chandoc("<CHANNEL><PROP>A</PROP></CHANNEL><CHANNEL><PROP>B</PROP></CHANNEL>");
+  const std::string doc = chandoc("<CHANNEL><PROP>A</PROP></CHANNEL><CHANNEL><PROP>B</PROP></CHANNEL>");
   ListGuard plain, dedup;
   EXPECT_EQ(read(GetParam(), doc, &plain.list), 0);
   EXPECT_EQ(read(GetParam(), doc, &plain.list), 0);
@@ -372,10 +366,11 @@ TEST_P(BothReaders, MergingFindsTheFirstRecordOfTheCallersList) {
   // Records already in the list take part; with two records of one property
   // the first one is found, as find_chan_entry finds it.
   ListGuard g;
-  ASSERT_EQ(read(GetParam(), chandoc("<CHANNEL><PROP>A</PROP></CHANNEL><CHANNEL><PROP>A</PROP></CHANNEL>"), &g.list), 0);
+  ASSERT_EQ(read(GetParam(), chandoc("<CHANNEL><PROP>A</PROP></CHANNEL><CHANNEL><PROP>A</PROP></CHANNEL>"), &g.list),
+            0);
   ASSERT_EQ(g.size(), 2u);
-  EXPECT_EQ(read(GetParam(), chandoc("<CHANNEL><STREAM>2</STREAM><EVTYPE>7</EVTYPE><PROP>A</PROP></CHANNEL>"),
-                 &g.list, false, true),
+  EXPECT_EQ(read(GetParam(), chandoc("<CHANNEL><STREAM>2</STREAM><EVTYPE>7</EVTYPE><PROP>A</PROP></CHANNEL>"), &g.list,
+                 false, true),
             0);
   ASSERT_EQ(g.size(), 2u);
   EXPECT_EQ(g[0]->ev_type, 7u);
@@ -395,9 +390,9 @@ TEST_P(BothReaders, LongPropertyNamesDoNotMatchTheirCutRecord) {
   EXPECT_EQ(read(GetParam(), doc, &g.list, false, true), 0);
   EXPECT_EQ(g.size(), 2u);
   const std::string p255(255, 'q');
-  EXPECT_EQ(read(GetParam(), chandoc("<CHANNEL><EVTYPE>3</EVTYPE><PROP>" + p255 + "</PROP></CHANNEL>"), &g.list,
-                 false, true),
-            0);
+  EXPECT_EQ(
+      read(GetParam(), chandoc("<CHANNEL><EVTYPE>3</EVTYPE><PROP>" + p255 + "</PROP></CHANNEL>"), &g.list, false, true),
+      0);
   EXPECT_EQ(g.size(), 2u);
   EXPECT_EQ(g[0]->ev_type, 3u);
 }
@@ -454,7 +449,7 @@ TEST_P(BothReaders, EveryDaqvariablesField) {
   EXPECT_EQ(d->ev_type, 7u);
   EXPECT_STREQ(d->prop_name, "P/M");
   EXPECT_STREQ(d->daq_name, "M1");
-  EXPECT_EQ(d->db_key, -1);     // not read
+  EXPECT_EQ(d->db_key, -1);      // not read
   EXPECT_STREQ(d->sb_name, "");  // not read
   EXPECT_EQ(d->set_point, 1);
   EXPECT_STREQ(d->subsystem, "RF");
@@ -534,10 +529,11 @@ TEST_P(BothReaders, BitTitleMakesOneBitRecord) {
 TEST_P(BothReaders, BitTitleWithoutAttribute) {
   ListGuard g;
   std::string err;
-  EXPECT_EQ(read(GetParam(),
-                 daqdoc("<DaqBits><nexol>A</nexol><bitTitle>Ready</bitTitle><bitTitle bit=\"1\">x</bitTitle></DaqBits>"),
-                 &g.list, false, false, nullptr, &err),
-            1);
+  EXPECT_EQ(
+      read(GetParam(),
+           daqdoc("<DaqBits><nexol>A</nexol><bitTitle>Ready</bitTitle><bitTitle bit=\"1\">x</bitTitle></DaqBits>"),
+           &g.list, false, false, nullptr, &err),
+      1);
   EXPECT_EQ(err, "No attribute: bit found for bitTitle prop: A\n");
   ASSERT_EQ(g.size(), 1u);
   ASSERT_EQ(g[0]->nbits, 1);
@@ -656,7 +652,7 @@ TEST_P(BothReaders, FaultStopsTheReadAndKeepsWhatWasAppended) {
 }
 
 TEST_P(BothReaders, TruncatedDocumentsNeverCrash) {
-  const std::string doc = chandoc(kFullChannel) ;
+  const std::string doc = chandoc(kFullChannel);
   for (std::size_t n = 0; n < doc.size(); n += 7) {
     ListGuard g;
     capture_stderr([&] { read(GetParam(), doc.substr(0, n), &g.list, n % 2 == 0, n % 3 == 0); });
@@ -664,17 +660,39 @@ TEST_P(BothReaders, TruncatedDocumentsNeverCrash) {
 }
 
 std::string mutate(std::string s, std::mt19937& rng) {
-  static const char* const pieces[] = {"<", ">", "</CHANNEL>", "<CHANNEL>", "<PROP>A</PROP>", "<DIM>",
-                                       "<STAT>1", "&amp;", "&", "<nexol>A</nexol>", "<bitTitle>",
-                                       "<bitTitle bit=\"2\"/>", "<dimension/>", "\"", "<!--", "]]>",
-                                       "<DaqBits>", "<BIT>9", "\x01", "\xff"};
+  static const char* const pieces[] = {"<",
+                                       ">",
+                                       "</CHANNEL>",
+                                       "<CHANNEL>",
+                                       "<PROP>A</PROP>",
+                                       "<DIM>",
+                                       "<STAT>1",
+                                       "&amp;",
+                                       "&",
+                                       "<nexol>A</nexol>",
+                                       "<bitTitle>",
+                                       "<bitTitle bit=\"2\"/>",
+                                       "<dimension/>",
+                                       "\"",
+                                       "<!--",
+                                       "]]>",
+                                       "<DaqBits>",
+                                       "<BIT>9",
+                                       "\x01",
+                                       "\xff"};
   const int edits = 1 + static_cast<int>(rng() % 4);
   for (int i = 0; i < edits && !s.empty(); ++i) {
     const std::size_t at = rng() % s.size();
     switch (rng() % 3) {
-      case 0: s.erase(at, 1 + rng() % 8); break;
-      case 1: s.insert(at, pieces[rng() % (sizeof pieces / sizeof *pieces)]); break;
-      default: s[at] = static_cast<char>(rng() % 256); break;
+      case 0:
+        s.erase(at, 1 + rng() % 8);
+        break;
+      case 1:
+        s.insert(at, pieces[rng() % (sizeof pieces / sizeof *pieces)]);
+        break;
+      default:
+        s[at] = static_cast<char>(rng() % 256);
+        break;
     }
   }
   return s;
@@ -772,9 +790,10 @@ TEST_P(BothReaders, RandomDaqvariablesMergeMatchesTheModel) {
 
 TEST(ChanFind, FirstExactCaseSensitiveMatch) {
   ListGuard g;
-  char doc[] = "<CHANDESCRIPTIONS><CHANNEL><PROP>A</PROP><NAME>1</NAME></CHANNEL>"
-               "<CHANNEL><PROP>a</PROP></CHANNEL><CHANNEL><PROP>A</PROP><NAME>2</NAME></CHANNEL>"
-               "</CHANDESCRIPTIONS>";
+  char doc[] =
+      "<CHANDESCRIPTIONS><CHANNEL><PROP>A</PROP><NAME>1</NAME></CHANNEL>"
+      "<CHANNEL><PROP>a</PROP></CHANNEL><CHANNEL><PROP>A</PROP><NAME>2</NAME></CHANNEL>"
+      "</CHANDESCRIPTIONS>";
   ASSERT_EQ(parse_descr_list_read(doc, &g.list, false, false), 0);
   char A[] = "A", a[] = "a", none[] = "B", prefix[] = "";
   EXPECT_STREQ(find_chan_entry(&g.list, A)->daq_name, "1");

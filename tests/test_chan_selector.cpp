@@ -63,11 +63,9 @@ TEST(ChanSelectorEmpty, AcceptsEverythingAndAnswersZero) {
   EXPECT_TRUE(sel.find_channel(1, cs("ANY")));
   EXPECT_TRUE(sel.find_channel(99, nullptr));
   int r = -1;
-  EXPECT_EQ(capture_stdout([&] { r = sel.get_event_type(cs("X")); }),
-            "get_event_type() No descroption !!!!\n");
+  EXPECT_EQ(capture_stdout([&] { r = sel.get_event_type(cs("X")); }), "get_event_type() No descroption !!!!\n");
   EXPECT_EQ(r, 0);
-  EXPECT_EQ(capture_stdout([&] { r = sel.get_data_type(cs("X")); }),
-            "get_event_type() No descroption !!!!\n");
+  EXPECT_EQ(capture_stdout([&] { r = sel.get_data_type(cs("X")); }), "get_event_type() No descroption !!!!\n");
   EXPECT_EQ(r, 0);
   EXPECT_EQ(sel.get_channel(0), nullptr);
   EXPECT_EQ(sel.get_prop(0), nullptr);
@@ -118,8 +116,7 @@ TEST(ChanSelectorQueries, LocalEventTypesMatchTheDaqNameOnly) {
   EXPECT_FALSE(sel.find_channel(6, cs("CAM.PROP")));
   EXPECT_EQ(sel.get_event_type(cs("CAM1")), 0x40);
   int r = -1;
-  EXPECT_EQ(capture_stdout([&] { r = sel.get_event_type(cs("CAM.PROP")); }),
-            "CHANNEL CAM.PROP NOT FOUND\n");
+  EXPECT_EQ(capture_stdout([&] { r = sel.get_event_type(cs("CAM.PROP")); }), "CHANNEL CAM.PROP NOT FOUND\n");
   EXPECT_EQ(r, 0);
 }
 
@@ -127,8 +124,7 @@ TEST(ChanSelectorQueries, UnknownChannelAndChannelWithoutEventType) {
   chan_selector sel;
   ASSERT_FALSE(load(sel, {chandescr_doc({{"A", "a", 1}, {"B", "b", 40}})}));  // 40 -> mask 0
   int r = -1;
-  EXPECT_EQ(capture_stdout([&] { r = sel.get_event_type(cs("nope")); }),
-            "CHANNEL nope NOT FOUND\n");
+  EXPECT_EQ(capture_stdout([&] { r = sel.get_event_type(cs("nope")); }), "CHANNEL nope NOT FOUND\n");
   EXPECT_EQ(r, 0);
   std::string out = capture_stdout([&] {
     EXPECT_EQ(sel.is_channel_slow(1), -1);
@@ -149,8 +145,8 @@ TEST(ChanSelectorQueries, SubchannelsOfFastChannelsCountDimensions) {
 
 TEST(ChanSelectorQueries, MlChannels) {
   chan_selector sel;
-  ASSERT_FALSE(load(sel, {chandescr_doc({{"A", "X.ML.Y", 1},     // ".ML" in the DAQ name
-                                         {"B", "llrf", 20},      // LLRF_ML: ML kind
+  ASSERT_FALSE(load(sel, {chandescr_doc({{"A", "X.ML.Y", 1},  // ".ML" in the DAQ name
+                                         {"B", "llrf", 20},   // LLRF_ML: ML kind
                                          {"C", "plain", 1},
                                          {"D", "SLOW.ML", 5}})}));
   EXPECT_EQ(sel.is_channel_ml(0), 1);
@@ -165,11 +161,9 @@ TEST(ChanSelectorQueries, FirstDescriptionInListOrderAnswers) {
   chan_selector sel;
   // "X" is the DAQ name of 0 (local type only) and the property of 1.
   // "Z" is the DAQ name of 2 (no event type) and 3; 2 answers the data type.
-  ASSERT_FALSE(load(sel, {chandescr_doc({{"A", "X", 6, 9},
-                                         {"X", "Y", 1, 10},
-                                         {"Q", "Z", -1, 11},
-                                         {"R", "Z", 5, 12},
-                                         {"S", "Y", 4, 13}})}));
+  ASSERT_FALSE(
+      load(sel, {chandescr_doc(
+                    {{"A", "X", 6, 9}, {"X", "Y", 1, 10}, {"Q", "Z", -1, 11}, {"R", "Z", 5, 12}, {"S", "Y", 4, 13}})}));
   EXPECT_EQ(sel.get_event_type(cs("X")), 0x40);
   EXPECT_EQ(sel.get_event_type(cs("Z")), 0x20);
   EXPECT_EQ(sel.get_data_type(cs("Z")), 1 << 11);
@@ -190,8 +184,7 @@ TEST(ChanSelectorQueries, NullAndOutOfRangeArgumentsAreNotFound) {
   EXPECT_FALSE(sel.find_channel(32, cs("P")));
   EXPECT_FALSE(sel.find_channel(1000, cs("P")));
   int r = -1;
-  EXPECT_EQ(capture_stdout([&] { r = sel.get_event_type(nullptr); }),
-            "CHANNEL (null) NOT FOUND\n");
+  EXPECT_EQ(capture_stdout([&] { r = sel.get_event_type(nullptr); }), "CHANNEL (null) NOT FOUND\n");
   EXPECT_EQ(r, 0);
   EXPECT_EQ(sel.get_data_type(nullptr), 0);
   EXPECT_EQ(sel.get_channel(-1), nullptr);
@@ -235,9 +228,7 @@ TEST(ChanSelectorLoading, FailedLastDocumentKeepsTotalAndEventTypes) {
   EXPECT_EQ(sel.ev_types, 0);
   EXPECT_FALSE(sel.find_channel(1, cs("A")));  // event type 1 is not selected yet
   // Only the last reader call decides; the count tells how many were read.
-  testutil::capture_stderr([&] {
-    rc = load(sel, {"<CHANNELS/>", chandescr_doc({{"B", "b", 5}})}, &total);
-  });
+  testutil::capture_stderr([&] { rc = load(sel, {"<CHANNELS/>", chandescr_doc({{"B", "b", 5}})}, &total); });
   EXPECT_FALSE(rc);
   EXPECT_EQ(total, 1);
   EXPECT_EQ(sel.ev_types, 0x22);
@@ -302,8 +293,7 @@ TEST(ChanSelectorDump, WritesTheLoadedDescriptions) {
   EXPECT_EQ(back[0]->ev_type, 0x2u);  // masks, as loaded with shift
   EXPECT_STREQ(back[1]->daq_name, "b");
   clean_chan_desr_list(&back);
-  EXPECT_EQ(capture_stdout([&] { sel.dump(out.c_path(), 2, 7); }),
-            "dump_chan_desr() invalid argument: '\n");
+  EXPECT_EQ(capture_stdout([&] { sel.dump(out.c_path(), 2, 7); }), "dump_chan_desr() invalid argument: '\n");
 }
 
 TEST(DescrExtractor, InVector) {
@@ -336,8 +326,7 @@ struct Reference {
     for (const Ch& c : chans)
       for (int i = 0; i < 32; ++i) {
         if (!((mask(c.ev) >> i) & 1u)) continue;
-        if (daq_only(i) ? c.name == chan : (c.prop == chan || c.name == chan))
-          return static_cast<int>(mask(c.ev));
+        if (daq_only(i) ? c.name == chan : (c.prop == chan || c.name == chan)) return static_cast<int>(mask(c.ev));
       }
     return 0;
   }

@@ -1,12 +1,13 @@
-// Channel description records and list utilities: tag access, the tag table, clones, clean, print (exact text), merge, loaders.
+// Channel description records and list utilities: tag access, the tag table, clones, clean, print (exact text), merge,
+// loaders.
 #include <gtest/gtest.h>
 
 #include <cstring>
 #include <string>
 #include <vector>
 
-#include "parse_chan_descr.h"
 #include "chan_test_util.h"
+#include "parse_chan_descr.h"
 #include "test_util.h"
 
 namespace chan_utils_test {
@@ -45,9 +46,9 @@ std::vector<int> bit_numbers(const chan_descr_2010* d) {
 // --- tag table ---------------------------------------------------------------
 
 TEST(ChanTags, TableHoldsTheEighteenRows) {
-  const char* col0[18] = {"CHANDESCRIPTIONS", "CHANNEL", "EVTYPE", "STREAM", "PROP", "NAME",
-                          "DESC", "UNITS", "SIZE", "BIT", "BIT_NAME", "BIT_DESCR", "SB_NAME",
-                          "DTYPE", "COUNT", "SETPOINT", "SUBSYSTEM", "DB_KEY"};
+  const char* col0[18] = {
+      "CHANDESCRIPTIONS", "CHANNEL",   "EVTYPE",  "STREAM", "PROP",  "NAME",     "DESC",      "UNITS", "SIZE", "BIT",
+      "BIT_NAME",         "BIT_DESCR", "SB_NAME", "DTYPE",  "COUNT", "SETPOINT", "SUBSYSTEM", "DB_KEY"};
   for (int r = 0; r < 18; ++r) EXPECT_STREQ(tags[r][0], col0[r]) << r;
   EXPECT_STREQ(tags[7][1], "DIM_UNITS");
   EXPECT_STREQ(tags[7][2], "STAT_UNITS");
@@ -230,8 +231,12 @@ TEST(ChanPrint, ExactText) {
       "QAL3 XML Channel Description (XCD)\n"
       "--------------[0]-----------------\n"
       " stream   : 3 \n"
-      " ev type  : 0x21 " + ev + "\n"
-      " data type: 0x80000002 " + block_name_itoa(33) + "\n"
+      " ev type  : 0x21 " +
+      ev +
+      "\n"
+      " data type: 0x80000002 " +
+      block_name_itoa(33) +
+      "\n"
       "\tcount  :4\n"
       "\tdb_key :17\n"
       "\tprop   :FLASH.DIAG/BPM/1UBC2/X\n"
@@ -259,7 +264,9 @@ TEST(ChanPrint, ExactText) {
       "--------------[1]-----------------\n"
       " stream   : 0 \n"
       " ev type  : 0x0 \n"
-      " data type: 0x2 " + block_name_itoa(1) + "\n"
+      " data type: 0x2 " +
+      block_name_itoa(1) +
+      "\n"
       "\tcount  :0\n"
       "\tdb_key :-1\n"
       "\tprop   :Q\n"
@@ -276,16 +283,14 @@ TEST(ChanPrint, ExactText) {
 TEST(ChanPrint, DataTypeMaskNamesEveryTypeInRisingOrder) {
   ListGuard g;
   chan_descr_2010* d = make("A");
-  d->dtype = 0x80000003;  // types 32 and 33
+  d->dtype = 0x80000003;    // types 32 and 33
   d->ev_type = 0x80000001;  // types 0 and 31
   g.list.push_back(d);
   const std::string out = capture_stdout([&] { print_qal3_chan_descr(&g.list); });
-  EXPECT_NE(out.find(std::string(" data type: 0x80000003 ") + block_name_itoa(32) + ":" +
-                     block_name_itoa(33) + "\n"),
+  EXPECT_NE(out.find(std::string(" data type: 0x80000003 ") + block_name_itoa(32) + ":" + block_name_itoa(33) + "\n"),
             std::string::npos)
       << out;
-  EXPECT_NE(out.find(std::string(" ev type  : 0x80000001 ") + event_name_itoa(0) + ":" +
-                     event_name_itoa(31) + "\n"),
+  EXPECT_NE(out.find(std::string(" ev type  : 0x80000001 ") + event_name_itoa(0) + ":" + event_name_itoa(31) + "\n"),
             std::string::npos)
       << out;
 }
@@ -477,8 +482,7 @@ TEST(ChanExtend, ForceReportsInconsistentDimensionsOfIn) {
   chan_descr_2010* from = make("P");
   g.list.push_back(from);
   add_dim_with_stats(from, 3, "z", 0);
-  const std::string out =
-      capture_stdout([&] { EXPECT_FALSE(extend_channel_description(&in, from, true)); });
+  const std::string out = capture_stdout([&] { EXPECT_FALSE(extend_channel_description(&in, from, true)); });
   EXPECT_EQ(out, "ERROR: ndims = 0, but dims.size() > 0 prop: P\n");
   ASSERT_EQ(in.dims.size(), 2u);
   EXPECT_EQ(in.ndims, 1);
@@ -526,8 +530,7 @@ TEST(ChanLoad, BlockChecks) {
 
 TEST(ChanLoad, ReadsTheTextOfLengthMinusEightBytes) {
   ListGuard g;
-  const std::string doc =
-      "<CHANDESCRIPTIONS><CHANNEL><EVTYPE>5</EVTYPE><PROP>A</PROP></CHANNEL></CHANDESCRIPTIONS>";
+  const std::string doc = "<CHANDESCRIPTIONS><CHANNEL><EVTYPE>5</EVTYPE><PROP>A</PROP></CHANNEL></CHANDESCRIPTIONS>";
   for (uint32_t pattern : {0xCDECDEF2u, 0xCDECDEF3u}) {
     // Text past the declared length is not read.
     std::vector<char> b = block(pattern, doc + "garbage<<<");
@@ -541,9 +544,8 @@ TEST(ChanLoad, ReadsTheTextOfLengthMinusEightBytes) {
 TEST(ChanLoad, PassesTheReaderErrorsThrough) {
   ListGuard g;
   std::vector<char> b = block(0xCDECDEF2u, "<CHANNELS/>");
-  testutil::capture_stderr([&] {
-    EXPECT_EQ(qal3_load_chan_descr(reinterpret_cast<qal3_xml_chan_descr_header*>(b.data()), &g.list), 1);
-  });
+  testutil::capture_stderr(
+      [&] { EXPECT_EQ(qal3_load_chan_descr(reinterpret_cast<qal3_xml_chan_descr_header*>(b.data()), &g.list), 1); });
 }
 
 TEST(ChanLoad, MasterFile) {
@@ -559,8 +561,7 @@ TEST(ChanLoad, MasterFile) {
   ASSERT_EQ(g.list.size(), 1u);
   EXPECT_EQ(g.list[0]->ev_type, 7u);  // the file reader ORs, no shift
   char missing[] = "/nonexistent/qal3/master.xml";
-  testutil::capture_stderr(
-      [&] { EXPECT_GT(qal3_load_master_daq_channel_description_file(&g.list, missing), 0); });
+  testutil::capture_stderr([&] { EXPECT_GT(qal3_load_master_daq_channel_description_file(&g.list, missing), 0); });
 }
 
 }  // namespace

@@ -1,9 +1,8 @@
 // Channel description writer: both XML formats byte for byte, the
 // listing and table modes, axis parameters, repeated properties, escaping
 // and round trips, destinations and their failures.
-#include <gtest/gtest.h>
-
 #include <fcntl.h>
+#include <gtest/gtest.h>
 #include <pthread.h>
 #include <signal.h>
 #include <sys/time.h>
@@ -15,8 +14,8 @@
 #include <thread>
 #include <vector>
 
-#include "parse_chan_descr.h"
 #include "chan_test_util.h"
+#include "parse_chan_descr.h"
 #include "test_util.h"
 
 namespace chan_writer_test {
@@ -71,7 +70,8 @@ TEST(ChanWriterChandescriptions, ExactDocument) {
   dim_descr* dm = add_dim(d, 0, "time", "us", "time axis");
   add_stat(dm, 1, "mean", "mm", "mean value");
   make(g.list, "EMPTY");
-  const std::string expected = kDecl +
+  const std::string expected =
+      kDecl +
       "<CHANDESCRIPTIONS>\n"
       "<CHANNEL>\n"
       "<STREAM>1</STREAM>\n<EVTYPE>5</EVTYPE>\n<DTYPE>33</DTYPE>\n<DB_KEY>12</DB_KEY>\n<COUNT>3</COUNT>\n"
@@ -79,7 +79,8 @@ TEST(ChanWriterChandescriptions, ExactDocument) {
       "<SUBSYSTEM>DIAG</SUBSYSTEM>\n<UNITS>mm</UNITS>\n<DESC>position</DESC>\n<SIZE>4</SIZE>\n"
       "<BIT>3\n<BIT_NAME>Ready</BIT_NAME>\n<BIT_DESCR>device ready</BIT_DESCR>\n</BIT>\n"
       "<DIM>0\n<DIM_NAME>time</DIM_NAME>\n<DIM_UNITS>us</DIM_UNITS>\n<DIM_DESCR>time axis</DIM_DESCR>\n"
-      "<STAT>1\n<STAT_NAME>mean</STAT_NAME>\n<STAT_UNITS>mm</STAT_UNITS>\n<STAT_DESCR>mean value</STAT_DESCR>\n</STAT>\n"
+      "<STAT>1\n<STAT_NAME>mean</STAT_NAME>\n<STAT_UNITS>mm</STAT_UNITS>\n<STAT_DESCR>mean "
+      "value</STAT_DESCR>\n</STAT>\n"
       "</DIM>\n"
       "</CHANNEL>\n"
       "<CHANNEL>\n"
@@ -179,7 +180,8 @@ TEST(ChanWriterDaqvariables, ExactDocument) {
   std::strcpy(m->prop_desc, "matrix");
   add_bit(m, 1, "x", "ignored in name");
   add_dim(m, 0, "t", "us", "time");
-  const std::string expected = kDecl +
+  const std::string expected =
+      kDecl +
       "<DAQvariables>\n"
       "<DaqFloat>\n<evType>1</evType>\n<nexol>P/F</nexol>\n<daqName>F</daqName>\n<DBKey>3</DBKey>\n"
       "<setPoint>0</setPoint>\n<sbName></sbName>\n<subSystem></subSystem>\n<description></description>\n"
@@ -226,10 +228,10 @@ TEST(ChanWriterDaqvariables, ReadsBackAsFarAsTheFormatCarries) {
   ListGuard g;
   chan_descr_2010* m = make(g.list, "P/M", "M");
   m->ev_type = 3;
-  m->stream = 4;     // not carried
-  m->dtype = 9;      // not carried
-  m->count = 2;      // not carried
-  m->db_key = 77;    // written, not read
+  m->stream = 4;                  // not carried
+  m->dtype = 9;                   // not carried
+  m->count = 2;                   // not carried
+  m->db_key = 77;                 // written, not read
   std::strcpy(m->sb_name, "SB");  // written, not read
   m->set_point = 1;
   m->max_size = 10;
@@ -408,8 +410,8 @@ TEST(ChanWriterTable, ExactTextAndTypeNames) {
   c->max_size = 7;
   make(g.list, "D", "D")->dtype = 0x2 | 0x8;
   testutil::TempFile f;
-  const std::string out = capture_stdout(
-      [&] { EXPECT_EQ(dump_chan_desr(&g.list, f.c_path(), 3, 0, -1, nullptr, nullptr), 0); });
+  const std::string out =
+      capture_stdout([&] { EXPECT_EQ(dump_chan_desr(&g.list, f.c_path(), 3, 0, -1, nullptr, nullptr), 0); });
   char line[128];
   std::string expected;
   std::snprintf(line, sizeof line, "%50s\t%d\t%s\n", "CAM1", 1, block_name_itoa(33));
@@ -518,7 +520,7 @@ TEST(ChanWriterAxis, SpectrumEntryWithDimensionRecords) {
   chan_descr_2010* d = make(g.list, "P/S", "SPEC");
   add_dim(d, 1, "second", "", "");
   add_dim(d, 0, "first", "", "");
-  add_dim(d, 2, "beyond", "", "");   // dim == num: no axis elements
+  add_dim(d, 2, "beyond", "", "");     // dim == num: no axis elements
   add_dim(d, -1, "negative", "", "");  // negative: no axis elements
   qal3_spect_header_2010 sp[2] = {{0.5f, 0.125f, 1024, 2, 10.0f}, {-1.0f, 2.0f, 8, 1, 0.0f}};
   qal3_image_ext_frame_head im[2] = {image(100, 0, 0, -1), image(200, 0, 0, -1)};
@@ -532,16 +534,18 @@ TEST(ChanWriterAxis, SpectrumEntryWithDimensionRecords) {
                    "<DIM_XSTART>10</DIM_XSTART>\n<DIM_WIDTH>200</DIM_WIDTH>\n"),
             std::string::npos)
       << s;
-  EXPECT_NE(s.find("<DIM>0\n<DIM_NAME>first</DIM_NAME>\n<DIM_UNITS></DIM_UNITS>\n<DIM_DESCR></DIM_DESCR>\n"
-                   "<DIM_START>5.000000e-01</DIM_START>\n<DIM_INC>1.250000e-01</DIM_INC>\n"
-                   "<DIM_NDATA>1024</DIM_NDATA>\n<DIM_GROUPS>2</DIM_GROUPS>\n<DIM_GROUP_INC>1.000000e+01</DIM_GROUP_INC>\n"
-                   "<DIM_XSTART>10</DIM_XSTART>\n<DIM_WIDTH>100</DIM_WIDTH>\n"),
-            std::string::npos)
+  EXPECT_NE(
+      s.find("<DIM>0\n<DIM_NAME>first</DIM_NAME>\n<DIM_UNITS></DIM_UNITS>\n<DIM_DESCR></DIM_DESCR>\n"
+             "<DIM_START>5.000000e-01</DIM_START>\n<DIM_INC>1.250000e-01</DIM_INC>\n"
+             "<DIM_NDATA>1024</DIM_NDATA>\n<DIM_GROUPS>2</DIM_GROUPS>\n<DIM_GROUP_INC>1.000000e+01</DIM_GROUP_INC>\n"
+             "<DIM_XSTART>10</DIM_XSTART>\n<DIM_WIDTH>100</DIM_WIDTH>\n"),
+      std::string::npos)
       << s;
   EXPECT_NE(s.find("<DIM>2\n<DIM_NAME>beyond</DIM_NAME>\n<DIM_UNITS></DIM_UNITS>\n<DIM_DESCR></DIM_DESCR>\n</DIM>\n"),
             std::string::npos);
-  EXPECT_NE(s.find("<DIM>-1\n<DIM_NAME>negative</DIM_NAME>\n<DIM_UNITS></DIM_UNITS>\n<DIM_DESCR></DIM_DESCR>\n</DIM>\n"),
-            std::string::npos);
+  EXPECT_NE(
+      s.find("<DIM>-1\n<DIM_NAME>negative</DIM_NAME>\n<DIM_UNITS></DIM_UNITS>\n<DIM_DESCR></DIM_DESCR>\n</DIM>\n"),
+      std::string::npos);
 }
 
 // An axis value that "%e" with six decimals would change is written in the
@@ -621,9 +625,8 @@ TEST(ChanWriterArgs, FileThatCannotBeOpened) {
   make(g.list, "A");
   char path[] = "/nonexistent-dir/qal3/out.xml";
   std::string err;
-  const std::string out = capture_stdout([&] {
-    err = capture_stderr([&] { EXPECT_EQ(dump_chan_desr(&g.list, path, 2, 0), 1); });
-  });
+  const std::string out =
+      capture_stdout([&] { err = capture_stderr([&] { EXPECT_EQ(dump_chan_desr(&g.list, path, 2, 0), 1); }); });
   EXPECT_EQ(out, "dump_chan_desr() failed to open file: '/nonexistent-dir/qal3/out.xml'\n");
   EXPECT_EQ(err.rfind("fopen: ", 0), 0u) << err;
 }
@@ -747,9 +750,11 @@ TEST(ChanWriterFromXml, ReadFailureGivesThree) {
   capture_stderr([&] { out = capture_stdout([&] { EXPECT_EQ(dump_chan_desr_from_xml(bad, nullptr, 2, 0, -1), 3); }); });
   EXPECT_EQ(out, "Failed to parse CHANDESCR list\n");
   char broken[] = "<CHANDESCRIPTIONS><CHANNEL><PROP>A</PROP></CHANNEL>";
-  capture_stderr([&] { out = capture_stdout([&] { EXPECT_EQ(dump_chan_desr_from_xml(broken, nullptr, 2, 0, -1), 3); }); });
+  capture_stderr(
+      [&] { out = capture_stdout([&] { EXPECT_EQ(dump_chan_desr_from_xml(broken, nullptr, 2, 0, -1), 3); }); });
   EXPECT_EQ(out, "Failed to parse CHANDESCR list\n");
-  capture_stderr([&] { out = capture_stdout([&] { EXPECT_EQ(dump_chan_desr_from_xml(nullptr, nullptr, 2, 0, -1), 3); }); });
+  capture_stderr(
+      [&] { out = capture_stdout([&] { EXPECT_EQ(dump_chan_desr_from_xml(nullptr, nullptr, 2, 0, -1), 3); }); });
 }
 
 TEST(ChanWriterFromXml, ConvertsWithMasks) {
@@ -777,7 +782,9 @@ TEST(ChanWriterFromXml, ConvertsWithMasks) {
 TEST(ChanWriterRoundTrip, NonAsciiTextInBothFormats) {
   ListGuard g;
   chan_descr_2010* d = make(g.list, "R\xc3\xb6hre/\xe2\x82\xac", "K\xc3\xa4lte");
-  std::snprintf(d->prop_desc, sizeof d->prop_desc, "%s", "Temperatur \xc2\xb0" "C \xf0\x9f\x98\x80");
+  std::snprintf(d->prop_desc, sizeof d->prop_desc, "%s",
+                "Temperatur \xc2\xb0"
+                "C \xf0\x9f\x98\x80");
   add_bit(d, 2, "b\xc3\xa9", "d\xc3\xa9");
   for (int format : {0, 1}) {
     std::string doc;
@@ -800,21 +807,20 @@ TEST(ChanWriterRoundTrip, NonAsciiTextInBothFormats) {
   for (int i = 0; i < 300; ++i) prop += "\xc3\xa9";
   std::string units = "m";
   for (int i = 0; i < 10; ++i) units += "\xc3\xa9";
-  std::string doc = "<CHANDESCRIPTIONS><CHANNEL><PROP>" + prop + "</PROP><UNITS>" + units +
-                    "</UNITS></CHANNEL></CHANDESCRIPTIONS>";
+  std::string doc =
+      "<CHANDESCRIPTIONS><CHANNEL><PROP>" + prop + "</PROP><UNITS>" + units + "</UNITS></CHANNEL></CHANDESCRIPTIONS>";
   ListGuard cut;
   ASSERT_EQ(parse_descr_list_read(&doc[0], &cut.list, false, false), 0);
   ASSERT_EQ(cut.size(), 1u);
   EXPECT_EQ(std::string(cut[0]->prop_name), prop.substr(0, 255));
   EXPECT_EQ(std::string(cut[0]->units), units.substr(0, 15));
-  std::string more = "<CHANDESCRIPTIONS><CHANNEL><PROP>Q" + prop + "</PROP><UNITS>x" + units +
-                     "</UNITS></CHANNEL></CHANDESCRIPTIONS>";
+  std::string more =
+      "<CHANDESCRIPTIONS><CHANNEL><PROP>Q" + prop + "</PROP><UNITS>x" + units + "</UNITS></CHANNEL></CHANDESCRIPTIONS>";
   ASSERT_EQ(parse_descr_list_read(&more[0], &cut.list, false, false), 0);
   ASSERT_EQ(cut.size(), 2u);
   EXPECT_EQ(std::string(cut[1]->prop_name), ("Q" + prop).substr(0, 254));
   EXPECT_EQ(std::string(cut[1]->units), ("x" + units).substr(0, 14));
 }
-
 
 // Found by fuzzing: a channel of size 1 with dimensions was written as
 // "DaqFloat" with "dimension" elements, which the reader takes only inside

@@ -47,8 +47,8 @@ struct List {
     std::ostringstream s;
     s << float_form;
     for (const Entry* e : v)
-      s << e->index << '|' << e->data.env_prop << '|' << e->data.env_ch_abs_delta << '|'
-        << e->data.env_ch_rel_delta << '\n';
+      s << e->index << '|' << e->data.env_prop << '|' << e->data.env_ch_abs_delta << '|' << e->data.env_ch_rel_delta
+        << '\n';
     return s.str();
   }
 };
@@ -64,12 +64,8 @@ int dump(List<Old>* l, char* f, int mode, int fd, std::string* s) {
 int dump(List<New>* l, char* f, int mode, int fd, std::string* s) {
   return dump_env_index_dict_2010(l ? &l->v : nullptr, f, mode, fd, s);
 }
-int convert(std::string xml, List<Old>*, char* f, int mode) {
-  return dump_env_index_dict(&xml[0], f, mode, -1);
-}
-int convert(std::string xml, List<New>*, char* f, int mode) {
-  return dump_env_index_dict_2010(&xml[0], f, mode, -1);
-}
+int convert(std::string xml, List<Old>*, char* f, int mode) { return dump_env_index_dict(&xml[0], f, mode, -1); }
+int convert(std::string xml, List<New>*, char* f, int mode) { return dump_env_index_dict_2010(&xml[0], f, mode, -1); }
 const char* who(const List<Old>*) { return "dump_env_index_dict()"; }
 const char* who(const List<New>*) { return "dump_env_index_dict_2010()"; }
 
@@ -106,9 +102,8 @@ TEST(EnvDictRead, WhichChannelsBecomeEntries) {
   EXPECT_EQ("4|A|1.5|0\n5|B|0|0.25\n7|C|0|0\n99|outside|0|0\n42|X|2.5|0\n0|Z|0|0\n", l.summary());
 
   const std::string name(300, 'n');
-  const std::string doc =
-      dict("<CHANNEL><INDEX>1</INDEX><PROP>" + name.substr(0, 100) +
-           "</PROP></CHANNEL><CHANNEL><INDEX>2</INDEX><PROP>" + name + "</PROP></CHANNEL>");
+  const std::string doc = dict("<CHANNEL><INDEX>1</INDEX><PROP>" + name.substr(0, 100) +
+                               "</PROP></CHANNEL><CHANNEL><INDEX>2</INDEX><PROP>" + name + "</PROP></CHANNEL>");
   List<Old> o;
   List<New> n;
   EXPECT_EQ(0, read(doc, o));
@@ -119,17 +114,15 @@ TEST(EnvDictRead, WhichChannelsBecomeEntries) {
 
 TYPED_TEST(EnvDict, ResultCodes) {
   TypeParam l;
-  EXPECT_EQ("WRONG root tag: 'CHANNEL' must be 'ENVINDEXDICT'\n", capture_stderr([&] {
-              EXPECT_EQ(1, read("<CHANNEL><INDEX>1</INDEX><PROP>A</PROP></CHANNEL>", l));
-            }));
+  EXPECT_EQ("WRONG root tag: 'CHANNEL' must be 'ENVINDEXDICT'\n",
+            capture_stderr([&] { EXPECT_EQ(1, read("<CHANNEL><INDEX>1</INDEX><PROP>A</PROP></CHANNEL>", l)); }));
   std::string missing = "/nonexistent/qal3-envdict.xml";
   capture_stderr([&] {
     EXPECT_NE(0, readf(&missing[0], l));
     EXPECT_EQ(1, readf(nullptr, l));
     EXPECT_NE(0, read("", l));
     // Entries before a parser error stay; the error shows in the result.
-    EXPECT_GT(read("<ENVINDEXDICT><CHANNEL><INDEX>1</INDEX><PROP>A</PROP></CHANNEL><CHANNEL><PROP>B</X>", l),
-              0);
+    EXPECT_GT(read("<ENVINDEXDICT><CHANNEL><INDEX>1</INDEX><PROP>A</PROP></CHANNEL><CHANNEL><PROP>B</X>", l), 0);
   });
   EXPECT_EQ("1|A|0|0\n", l.summary());
   TempFile f(dict("<CHANNEL><INDEX>8</INDEX><PROP>F</PROP></CHANNEL>"));
@@ -167,13 +160,12 @@ TEST(EnvDictWrite, DocumentTextAndConsoleFormats) {
   l.add(-7, "", 1234567.0f, 1e-6f);
   std::string doc;
   capture_stdout([&] { EXPECT_EQ(0, dump(&l, nullptr, 3, -1, &doc)); });
-  EXPECT_EQ(
-      kHead +
-          "<CHANNEL>\n<INDEX>3</INDEX>\n<PROP>A/B</PROP>\n<DABS>0.500000</DABS>\n<DREL>0.001000</DREL>\n</"
-          "CHANNEL>\n"
-          "<CHANNEL>\n<INDEX>-7</INDEX>\n<PROP></PROP>\n<DABS>1234567.000000</DABS>\n<DREL>0.000001</DREL>\n"
-          "</CHANNEL>\n</ENVINDEXDICT>\n\n",
-      without_date(doc));
+  EXPECT_EQ(kHead +
+                "<CHANNEL>\n<INDEX>3</INDEX>\n<PROP>A/B</PROP>\n<DABS>0.500000</DABS>\n<DREL>0.001000</DREL>\n</"
+                "CHANNEL>\n"
+                "<CHANNEL>\n<INDEX>-7</INDEX>\n<PROP></PROP>\n<DABS>1234567.000000</DABS>\n<DREL>0.000001</DREL>\n"
+                "</CHANNEL>\n</ENVINDEXDICT>\n\n",
+            without_date(doc));
   List<Old> empty;
   capture_stdout([&] { EXPECT_EQ(0, dump(&empty, nullptr, 3, -1, &doc)); });
   EXPECT_EQ(kHead + "</ENVINDEXDICT>\n\n", without_date(doc));
@@ -210,8 +202,7 @@ TYPED_TEST(EnvDict, WriterMessagesAndResults) {
   // Mode 3 with a string and a file: the string gets the document, the file stays empty.
   TempFile f;
   std::string doc;
-  EXPECT_EQ(w + "  file: '" + f.path() + "' has been created\n" + w + "  file: '" + f.path() +
-                "' has been closed\n",
+  EXPECT_EQ(w + "  file: '" + f.path() + "' has been created\n" + w + "  file: '" + f.path() + "' has been closed\n",
             capture_stdout([&] { rc = dump(&l, f.c_path(), 3, -1, &doc); }));
   EXPECT_EQ(0, rc);
   EXPECT_EQ("", f.read());
@@ -292,8 +283,7 @@ TYPED_TEST(EnvDict, SmallDeltasAreKeptExactly) {
 
   TempFile text;
   capture_stdout([&] { EXPECT_EQ(0, dump(&l, text.c_path(), 1, -1, nullptr)); });
-  EXPECT_EQ("1\tBPM/X\t1e-09\t2.5e-07\n2\tBPM/Y\t0.500000\t3e-45\n3\tBPM/Z\t0.1234567\t-7e-38\n",
-            text.read());
+  EXPECT_EQ("1\tBPM/X\t1e-09\t2.5e-07\n2\tBPM/Y\t0.500000\t3e-45\n3\tBPM/Z\t0.1234567\t-7e-38\n", text.read());
 }
 
 // Found by fuzzing: non-ASCII names read back as other characters after a
@@ -306,8 +296,10 @@ TYPED_TEST(EnvDict, NonAsciiNamesRoundTripAndAreCutAtCharacters) {
     for (int i = 0; i < 200; ++i) u += "\xc3\xbc";
     return u;
   }();
-  ASSERT_EQ(read(dict("<CHANNEL><INDEX>1</INDEX><PROP>" + name + "</PROP></CHANNEL>"
-                      "<CHANNEL><INDEX>2</INDEX><PROP>xy" + umlauts + "</PROP></CHANNEL>"),
+  ASSERT_EQ(read(dict("<CHANNEL><INDEX>1</INDEX><PROP>" + name +
+                      "</PROP></CHANNEL>"
+                      "<CHANNEL><INDEX>2</INDEX><PROP>xy" +
+                      umlauts + "</PROP></CHANNEL>"),
                  l),
             0);
   ASSERT_EQ(l.v.size(), 2u);

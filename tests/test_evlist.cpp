@@ -38,8 +38,9 @@ TEST(EventList, TypesAndNumbers) {
   EXPECT_EQ(ok.list[1]->tmask, 0u);                // upper-case X
 
   // Out-of-range types are dropped together with what follows them.
-  EvList bad("<BMR><EVENT><TYPE>33</TYPE><SBLOCK>A</SBLOCK></EVENT>"
-             "<EVENT><TYPE>-1</TYPE><TMASK>3</TMASK><TYPE>4</TYPE><TMASK>5</TMASK></EVENT></BMR>");
+  EvList bad(
+      "<BMR><EVENT><TYPE>33</TYPE><SBLOCK>A</SBLOCK></EVENT>"
+      "<EVENT><TYPE>-1</TYPE><TMASK>3</TMASK><TYPE>4</TYPE><TMASK>5</TMASK></EVENT></BMR>");
   EXPECT_EQ(bad.rc, 0);
   ASSERT_EQ(bad.list.size(), 1u);
   EXPECT_EQ(bad.list[0]->evtype, QAL3_EV_ENV);
@@ -63,7 +64,9 @@ TEST(EventList, BlocksAndChannels) {
       "<BMR><EVENT><TYPE>1</TYPE>"
       "<SBLOCK>B1<CHAN>early</CHAN><CHLIST><CHAN>c1</CHAN></CHLIST><CHAN>after</CHAN></SBLOCK>"
       "<SBLOCK>B2</SBLOCK><CHLIST/><CHAN>c2</CHAN>"
-      "<SBLOCK>" + std::string(300, 'n') + "</SBLOCK>"
+      "<SBLOCK>" +
+      std::string(300, 'n') +
+      "</SBLOCK>"
       "</EVENT><EVENT><CHAN>orphan</CHAN></EVENT></BMR>");
   EXPECT_EQ(l.rc, 0);
   ASSERT_EQ(l.list.size(), 1u);
@@ -80,10 +83,11 @@ TEST(EventList, BlocksAndChannels) {
 }
 
 TEST(EventList, Printer) {
-  EvList l("<BMR><EVENT><TYPE>5</TYPE><TMASK>0x1f</TMASK><MINTIMESEC>2</MINTIMESEC>"
-           "<MINTIMEUSEC>30</MINTIMEUSEC><PRIORITY>4</PRIORITY>"
-           "<SBLOCK>S<CHLIST><CHAN>a</CHAN><CHAN>b</CHAN></CHLIST></SBLOCK><SBLOCK>T</SBLOCK>"
-           "</EVENT><EVENT><TYPE>0</TYPE></EVENT></BMR>");
+  EvList l(
+      "<BMR><EVENT><TYPE>5</TYPE><TMASK>0x1f</TMASK><MINTIMESEC>2</MINTIMESEC>"
+      "<MINTIMEUSEC>30</MINTIMEUSEC><PRIORITY>4</PRIORITY>"
+      "<SBLOCK>S<CHLIST><CHAN>a</CHAN><CHAN>b</CHAN></CHLIST></SBLOCK><SBLOCK>T</SBLOCK>"
+      "</EVENT><EVENT><TYPE>0</TYPE></EVENT></BMR>");
   ASSERT_EQ(l.list.size(), 2u);
   EXPECT_EQ(l.print(),
             "Entry[0]\nEVENT TYPE:\tUPD\nTrigger mask:\t0x1f (31)\nMin event time:\t2 sec 30 usec\n"
@@ -94,7 +98,7 @@ TEST(EventList, Printer) {
   // An entry without a server block vector stands for the full event.
   delete l.list[1]->sb_list;
   l.list[1]->sb_list = nullptr;
-  EXPECT_NE(l.print().find("Server Blocks: 0") , std::string::npos - 1);
+  EXPECT_NE(l.print().find("Server Blocks: 0"), std::string::npos - 1);
   EXPECT_NE(l.print().find("No server block list -> Full event\n"), std::string::npos);
   testutil::capture_stdout([] { qal3_print_ev_list(nullptr); });
 }
@@ -164,8 +168,8 @@ namespace {
 
 // The entry {type, tmask, priority, time, blocks} as the reader made it.
 std::string entry_text(const qal3_ev_entry& e) {
-  std::string s = std::to_string(e.evtype) + "/" + std::to_string(e.tmask) + "/" + std::to_string(e.priority) +
-                  "/" + std::to_string(e.min_ev_time.timeup) + "." + std::to_string(e.min_ev_time.timelow);
+  std::string s = std::to_string(e.evtype) + "/" + std::to_string(e.tmask) + "/" + std::to_string(e.priority) + "/" +
+                  std::to_string(e.min_ev_time.timeup) + "." + std::to_string(e.min_ev_time.timelow);
   for (const qal3_ev_sb_list* b : *e.sb_list) {
     s += " [" + std::string(b->sb_list);
     for (const char* c : *b->ch_list) s += " " + std::string(c);

@@ -119,7 +119,8 @@ TEST(EventUtil, NameValueSlowAndImageBlocks) {
 TEST(EventUtil, RecordFacts) {
   EXPECT_EQ(int(QAL3_DATA_IMAGE), int(QAL3_DATA_IMAGE_EXT));
   EXPECT_EQ(QAL3_EV_EVMAX, 32);
-  EXPECT_EQ(QAL3_SLOW_EVTYPE_MASK, (1u << QAL3_EV_BOR) | (1u << QAL3_EV_EOR) | (1u << QAL3_EV_ENV) | (1u << QAL3_EV_UPD));
+  EXPECT_EQ(QAL3_SLOW_EVTYPE_MASK,
+            (1u << QAL3_EV_BOR) | (1u << QAL3_EV_EOR) | (1u << QAL3_EV_ENV) | (1u << QAL3_EV_UPD));
   EXPECT_EQ(QAL3_BLOCK_7CHAN_2010, 62);
 }
 

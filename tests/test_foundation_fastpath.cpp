@@ -3,14 +3,8 @@
 // a reference handler that transcodes everything with XMLString::transcode,
 // and every number conversion with the C library function it stands for.
 #include <gtest/gtest.h>
-
-#include <xercesc/framework/MemBufInputSource.hpp>
-#include <xercesc/framework/XMLPScanToken.hpp>
-#include <xercesc/parsers/SAXParser.hpp>
-#include <xercesc/sax/AttributeList.hpp>
-#include <xercesc/sax/HandlerBase.hpp>
-#include <xercesc/util/PlatformUtils.hpp>
-#include <xercesc/util/XMLString.hpp>
+#include <langinfo.h>
+#include <locale.h>
 
 #include <cerrno>
 #include <cfenv>
@@ -19,11 +13,16 @@
 #include <cstdint>
 #include <cstdlib>
 #include <cstring>
-#include <langinfo.h>
-#include <locale.h>
 #include <random>
 #include <string>
 #include <vector>
+#include <xercesc/framework/MemBufInputSource.hpp>
+#include <xercesc/framework/XMLPScanToken.hpp>
+#include <xercesc/parsers/SAXParser.hpp>
+#include <xercesc/sax/AttributeList.hpp>
+#include <xercesc/sax/HandlerBase.hpp>
+#include <xercesc/util/PlatformUtils.hpp>
+#include <xercesc/util/XMLString.hpp>
 
 #if defined(__SANITIZE_ADDRESS__)
 #include <sanitizer/lsan_interface.h>
@@ -162,8 +161,7 @@ std::vector<StepView> reference_steps(const std::string& doc, std::vector<std::v
     parser.setDoSchema(false);
     parser.setDisableDefaultEntityResolution(true);
     parser.setLoadExternalDTD(false);
-    xercesc::MemBufInputSource src(reinterpret_cast<const XMLByte*>(doc.data()), doc.size(), "my_mem_info",
-                                   false);
+    xercesc::MemBufInputSource src(reinterpret_cast<const XMLByte*>(doc.data()), doc.size(), "my_mem_info", false);
     xercesc::XMLPScanToken token;
     bool more = parser.parseFirst(src, token);
     h.flush();
@@ -241,22 +239,22 @@ const char kLatin1[] = "<?xml version=\"1.0\" encoding=\"ISO-8859-1\"?>\n";
 
 TEST(PullFastPath, TextOfEveryShapeMatchesTranscode) {
   const std::vector<std::string> bodies = {
-      "<P>caf\xC3\xA9</P>",                    // UTF-8 é in the text
-      "<P>a&#233;b</P>",                       // non-ASCII through a reference
-      "<P>&#233;</P>",                         // only that
-      "<P>abc&amp;d&#233;f</P>",               // ASCII first, then not
-      "<P>&#233;&amp;abc</P>",                 // the other way round
-      "<P>x&#8364;y &amp; z</P>",              // outside Latin-1
-      "<P>&#x1F600;</P>",                      // outside the BMP
-      "<P> &#160; </P>",                       // no-break space is no blank
-      "<P>&#9;&#10; </P>",                     // blanks by reference
-      "<P>&#13;</P>",                          // carriage return is no blank
-      "<P> \n\t </P>",                         // blank
-      "<P>\n\t\t\t\t\t\t\t\t\t\t</P>",         // blank, longer than a block
-      "<P><![CDATA[ \xC3\xA9 ]]></P>",         // CDATA
-      "<P>a<Q>&#233;</Q>&#233;tail</P>",       // mixed content
-      "<P><!-- c -->x</P>",                    // comment first
-      "<P></P><Q/>",                           // empty
+      "<P>caf\xC3\xA9</P>",               // UTF-8 é in the text
+      "<P>a&#233;b</P>",                  // non-ASCII through a reference
+      "<P>&#233;</P>",                    // only that
+      "<P>abc&amp;d&#233;f</P>",          // ASCII first, then not
+      "<P>&#233;&amp;abc</P>",            // the other way round
+      "<P>x&#8364;y &amp; z</P>",         // outside Latin-1
+      "<P>&#x1F600;</P>",                 // outside the BMP
+      "<P> &#160; </P>",                  // no-break space is no blank
+      "<P>&#9;&#10; </P>",                // blanks by reference
+      "<P>&#13;</P>",                     // carriage return is no blank
+      "<P> \n\t </P>",                    // blank
+      "<P>\n\t\t\t\t\t\t\t\t\t\t</P>",    // blank, longer than a block
+      "<P><![CDATA[ \xC3\xA9 ]]></P>",    // CDATA
+      "<P>a<Q>&#233;</Q>&#233;tail</P>",  // mixed content
+      "<P><!-- c -->x</P>",               // comment first
+      "<P></P><Q/>",                      // empty
   };
   for (const std::string& b : bodies) expect_same_steps(std::string(kUtf8) + "<R>" + b + "</R>");
 }
@@ -286,7 +284,8 @@ TEST(PullFastPath, Latin1DocumentsAndAttributes) {
   // Long names and values cross the conversion's blocks of four.
   std::string long_attrs;
   for (int i = 1; i <= 9; ++i)
-    long_attrs += " " + std::string(static_cast<std::size_t>(i), 'k') + "=\"" + std::string(static_cast<std::size_t>(i), 'v') + "\"";
+    long_attrs += " " + std::string(static_cast<std::size_t>(i), 'k') + "=\"" +
+                  std::string(static_cast<std::size_t>(i), 'v') + "\"";
   expect_same_steps(std::string(kUtf8) + "<R><X" + long_attrs + "/><" + std::string(9, 'T') + "/></R>");
 }
 
@@ -305,8 +304,10 @@ TEST(PullFastPath, AttributeLookupsInAnyOrder) {
     std::string n = order[i];
     char* a = nullptr;
     EXPECT_EQ(p.get_attr(&n[0], &a), want[i] ? 0 : -1) << n;
-    if (want[i]) EXPECT_STREQ(a, want[i]) << n;
-    else EXPECT_EQ(a, nullptr) << n;
+    if (want[i])
+      EXPECT_STREQ(a, want[i]) << n;
+    else
+      EXPECT_EQ(a, nullptr) << n;
   }
   // The next element's attributes replace these.
   ASSERT_EQ(p.parse(&t, &v), 0);
@@ -344,7 +345,7 @@ std::vector<std::string> tagged_by_parse_element(Parser& p) {
 TEST(PullFastPath, ParseElementSkipsOnlyUntaggedSteps) {
   const std::vector<std::string> docs = {
       "<R>\n  <A x=\"1\">1</A>\n <B/> <C>  </C>text<D><!--c--></D>\n</R>\n",
-      "<R><A>unclosed</B></R>",   // ends in an error
+      "<R><A>unclosed</B></R>",  // ends in an error
       "<R><A>&#233;&amp;</A></R>",
       "<R/>",
   };
@@ -430,19 +431,114 @@ void expect_same(const std::string& s) {
 }
 
 const std::vector<std::string> kTrickyNumbers = {
-    "", " ", "5", " 5", "\t7", "\n8", "7 ", "+5", "-5", "- 5", "+-1", "-+1", "++1", "--1", "5abc", "abc",
-    "0", "-0", "+0", "00", "007", "0x1F", "0X1f", "0x", "0xg", "x1", "1f", "ff", "FF", "fF0", "0x0x1",
-    "9223372036854775807", "9223372036854775808", "-9223372036854775808", "-9223372036854775809",
-    "18446744073709551615", "18446744073709551616", "ffffffffffffffff", "10000000000000000",
-    "fffffffffffffffff", "000000000000000000000000001", "-000000000000000000000000001",
-    "2147483647", "2147483648", "4294967295", "4294967296", "-2147483649",
-    "0.5", ".5", "5.", ".", "-.5", "+.5", "-.", "-0.0", "+0.0", "0.500000", "0.010000", "1.000000",
-    "15.500000", "1e5", "1E-3", "1e", "1e+", "2.5e3x", "0x1p3", "0x1.8p1", "nan", "NAN", "inf", "-inf",
-    "infinity", "16777216", "16777217", "16777217.0", "16777216.5", "33554433", "0.1", "0.2", "0.3",
-    "3.4028235e38", "3.5e38", "1e-46", "1e-40", "123456789", "1234567890", "987654321.5",
-    "0.0000000001", "0.00000000001", "0.00000000000", "1.0000000000", "1.00000000000", "9.999999999",
-    "0.000000123", "99999999.9", "1.5abc", "1,5", "1..2", "1.2.3", "12 34", "1\xC3\xA9", "\xC3\xA9",
-    "0.99999999", "0.999999999", "8388607.5", "8388608.5", "4.0000001", "1.17549435e-38",
+    "",
+    " ",
+    "5",
+    " 5",
+    "\t7",
+    "\n8",
+    "7 ",
+    "+5",
+    "-5",
+    "- 5",
+    "+-1",
+    "-+1",
+    "++1",
+    "--1",
+    "5abc",
+    "abc",
+    "0",
+    "-0",
+    "+0",
+    "00",
+    "007",
+    "0x1F",
+    "0X1f",
+    "0x",
+    "0xg",
+    "x1",
+    "1f",
+    "ff",
+    "FF",
+    "fF0",
+    "0x0x1",
+    "9223372036854775807",
+    "9223372036854775808",
+    "-9223372036854775808",
+    "-9223372036854775809",
+    "18446744073709551615",
+    "18446744073709551616",
+    "ffffffffffffffff",
+    "10000000000000000",
+    "fffffffffffffffff",
+    "000000000000000000000000001",
+    "-000000000000000000000000001",
+    "2147483647",
+    "2147483648",
+    "4294967295",
+    "4294967296",
+    "-2147483649",
+    "0.5",
+    ".5",
+    "5.",
+    ".",
+    "-.5",
+    "+.5",
+    "-.",
+    "-0.0",
+    "+0.0",
+    "0.500000",
+    "0.010000",
+    "1.000000",
+    "15.500000",
+    "1e5",
+    "1E-3",
+    "1e",
+    "1e+",
+    "2.5e3x",
+    "0x1p3",
+    "0x1.8p1",
+    "nan",
+    "NAN",
+    "inf",
+    "-inf",
+    "infinity",
+    "16777216",
+    "16777217",
+    "16777217.0",
+    "16777216.5",
+    "33554433",
+    "0.1",
+    "0.2",
+    "0.3",
+    "3.4028235e38",
+    "3.5e38",
+    "1e-46",
+    "1e-40",
+    "123456789",
+    "1234567890",
+    "987654321.5",
+    "0.0000000001",
+    "0.00000000001",
+    "0.00000000000",
+    "1.0000000000",
+    "1.00000000000",
+    "9.999999999",
+    "0.000000123",
+    "99999999.9",
+    "1.5abc",
+    "1,5",
+    "1..2",
+    "1.2.3",
+    "12 34",
+    "1\xC3\xA9",
+    "\xC3\xA9",
+    "0.99999999",
+    "0.999999999",
+    "8388607.5",
+    "8388608.5",
+    "4.0000001",
+    "1.17549435e-38",
 };
 
 TEST(NumberText, TrickyInputsMatchTheCLibrary) {
@@ -477,8 +573,7 @@ TEST(NumberText, EveryRoundingMode) {
   for (int mode : {FE_TONEAREST, FE_UPWARD, FE_DOWNWARD, FE_TOWARDZERO}) {
     ASSERT_EQ(std::fesetround(mode), 0);
     for (const std::string& s : kTrickyNumbers) expect_same(s);
-    for (const char* s : {"0.1", "-0.1", "0.3", "-0.3", "16777215.5", "-16777215.5", "0.0000000003"})
-      expect_same(s);
+    for (const char* s : {"0.1", "-0.1", "0.3", "-0.3", "16777215.5", "-16777215.5", "0.0000000003"}) expect_same(s);
   }
   std::fesetround(saved);
 }

@@ -15,8 +15,8 @@
 
 namespace {
 
-using qal3::number::FloatForm;
 using qal3::number::float_text;
+using qal3::number::FloatForm;
 using qal3::number::same_float;
 
 float bits_to_float(std::uint32_t bits) {

@@ -2,11 +2,10 @@
 // expansion is bounded, and every failure ends as a counted error.
 #include <arpa/inet.h>
 #include <fcntl.h>
+#include <gtest/gtest.h>
 #include <netinet/in.h>
 #include <sys/socket.h>
 #include <unistd.h>
-
-#include <gtest/gtest.h>
 
 #include <string>
 #include <vector>
@@ -68,8 +67,8 @@ class Listener {
     addr.sin_family = AF_INET;
     addr.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
     socklen_t len = sizeof addr;
-    ok_ = fd_ >= 0 && bind(fd_, reinterpret_cast<sockaddr*>(&addr), sizeof addr) == 0 &&
-          listen(fd_, 4) == 0 && getsockname(fd_, reinterpret_cast<sockaddr*>(&addr), &len) == 0;
+    ok_ = fd_ >= 0 && bind(fd_, reinterpret_cast<sockaddr*>(&addr), sizeof addr) == 0 && listen(fd_, 4) == 0 &&
+          getsockname(fd_, reinterpret_cast<sockaddr*>(&addr), &len) == 0;
     if (ok_) fcntl(fd_, F_SETFL, O_NONBLOCK);
     port_ = ntohs(addr.sin_port);
   }
@@ -77,9 +76,7 @@ class Listener {
     if (fd_ >= 0) close(fd_);
   }
   bool ok() const { return ok_; }
-  std::string url(const std::string& file) const {
-    return "http://127.0.0.1:" + std::to_string(port_) + "/" + file;
-  }
+  std::string url(const std::string& file) const { return "http://127.0.0.1:" + std::to_string(port_) + "/" + file; }
   bool connected() const { return accept(fd_, nullptr, nullptr) >= 0; }
 
  private:
@@ -94,9 +91,7 @@ TEST(Hardening, NoNetworkConnectionForRemoteDtd) {
   const std::string url = server.url("x.dtd");
   std::string texts;
   int rc = 0;
-  testutil::capture_stderr([&] {
-    rc = read_all("<!DOCTYPE R SYSTEM \"" + url + "\"><R>x</R>", texts);
-  });
+  testutil::capture_stderr([&] { rc = read_all("<!DOCTYPE R SYSTEM \"" + url + "\"><R>x</R>", texts); });
   EXPECT_NE(rc, 0);
   EXPECT_FALSE(server.connected()) << "the parser connected to " << url;
 }
@@ -177,8 +172,16 @@ TEST(Hardening, MalformedAndTruncatedDocumentsFailCleanly) {
       EXPECT_NE(qal3_parse_ev_list_read(&doc[0], &list), 0) << n;
       qal3_clean_ev_list(&list);
     }
-    const char* junk[] = {"\xff\xfe<", "<a", "<<<>>>", "<a b=>", "<a>&undefined;</a>", "<a>&#0;</a>",
-                          "<a>\x01</a>", "<?xml version=\"9\"?><a/>", "<a></b>", "<!DOCTYPE"};
+    const char* junk[] = {"\xff\xfe<",
+                          "<a",
+                          "<<<>>>",
+                          "<a b=>",
+                          "<a>&undefined;</a>",
+                          "<a>&#0;</a>",
+                          "<a>\x01</a>",
+                          "<?xml version=\"9\"?><a/>",
+                          "<a></b>",
+                          "<!DOCTYPE"};
     for (const char* j : junk) {
       std::string doc = j;
       std::vector<qal3_ev_entry*> list;

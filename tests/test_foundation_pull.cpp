@@ -56,10 +56,9 @@ TEST(PullParser, WorkedExampleStepByStep) {
   ASSERT_TRUE(p.init_ok());
   ASSERT_FALSE(p.start());
   const std::vector<Report> got = steps(p);
-  const std::vector<Report> head = {
-      {0, "BMR", "null"},  {0, "null", "null"}, {0, "TYPE", "null"},   {0, "TYPE", "1"},
-      {0, "null", "null"}, {0, "null", "null"}, {0, "CHLIST", "null"}, {0, "null", "null"},
-      {0, "null", "null"}};
+  const std::vector<Report> head = {{0, "BMR", "null"},    {0, "null", "null"}, {0, "TYPE", "null"},
+                                    {0, "TYPE", "1"},      {0, "null", "null"}, {0, "null", "null"},
+                                    {0, "CHLIST", "null"}, {0, "null", "null"}, {0, "null", "null"}};
   ASSERT_GE(got.size(), head.size() + 1);
   for (std::size_t i = 0; i < head.size(); ++i) EXPECT_EQ(got[i], head[i]) << "step " << i;
   for (std::size_t i = head.size(); i + 1 < got.size(); ++i) EXPECT_EQ(got[i], (Report{0, "null", "null"}));
@@ -76,20 +75,17 @@ TEST(PullParser, WorkedExampleStepByStep) {
 
 TEST(PullParser, ElementReportsByShape) {
   // Blank text: the element is reported once, its tag not again.
-  EXPECT_EQ(tagged_steps("<R><X> \n\t </X></R>"),
-            (std::vector<Report>{{0, "R", "null"}, {0, "X", "null"}, kEnd}));
+  EXPECT_EQ(tagged_steps("<R><X> \n\t </X></R>"), (std::vector<Report>{{0, "R", "null"}, {0, "X", "null"}, kEnd}));
   // Start tag right before its end tag: reported twice; empty element once.
   EXPECT_EQ(tagged_steps("<R><X></X><Y/></R>"),
-            (std::vector<Report>{{0, "R", "null"}, {0, "X", "null"}, {0, "X", "null"},
-                                 {0, "Y", "null"}, kEnd}));
+            (std::vector<Report>{{0, "R", "null"}, {0, "X", "null"}, {0, "X", "null"}, {0, "Y", "null"}, kEnd}));
   // Mixed content: text after a child's end tag is never reported.
-  EXPECT_EQ(tagged_steps("<R><A>1<B>2</B>tail</A></R>"),
-            (std::vector<Report>{{0, "R", "null"}, {0, "A", "null"}, {0, "A", "1"},
-                                 {0, "B", "null"}, {0, "B", "2"}, kEnd}));
+  EXPECT_EQ(
+      tagged_steps("<R><A>1<B>2</B>tail</A></R>"),
+      (std::vector<Report>{{0, "R", "null"}, {0, "A", "null"}, {0, "A", "1"}, {0, "B", "null"}, {0, "B", "2"}, kEnd}));
   // A comment after a start tag repeats the tag.
   EXPECT_EQ(tagged_steps("<R><X><!-- c --></X></R>"),
-            (std::vector<Report>{{0, "R", "null"}, {0, "X", "null"}, {0, "X", "null"},
-                                 {0, "X", "null"}, kEnd}));
+            (std::vector<Report>{{0, "R", "null"}, {0, "X", "null"}, {0, "X", "null"}, {0, "X", "null"}, kEnd}));
 }
 
 TEST(PullParser, TextSplitByTheSaxLayerIsJoined) {

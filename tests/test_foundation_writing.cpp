@@ -91,7 +91,9 @@ TEST(Writing, NonAsciiTextGoesOutAsCharacterReferences) {
   EXPECT_EQ(xml_escaped("a\xe2\x82"), "a&#226;&#130;");
   // What an XML 1.0 document cannot hold at all (control characters, read
   // from an XML 1.1 document) becomes '?', so the document stays readable.
-  EXPECT_EQ(xml_escaped("a\x01" "b\x1f\x7f\xef\xbf\xbf"), "a?b?\x7f?");
+  EXPECT_EQ(xml_escaped("a\x01"
+                        "b\x1f\x7f\xef\xbf\xbf"),
+            "a?b?\x7f?");
   for (const char* text : {"caf\xc3\xa9", "\xe2\x82\xac & \xf0\x9f\x98\x80", "\xc2\xa0x"}) {
     std::string doc = "<?xml version=\"1.0\" encoding=\"ISO-8859-1\" ?><R>";
     xml_escape(doc, text);

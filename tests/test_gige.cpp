@@ -6,9 +6,9 @@
 #include <string>
 #include <vector>
 
+#include "document_limits.h"
 #include "qal3_gige_descr.h"
 #include "test_util.h"
-#include "document_limits.h"
 
 using testutil::capture_stdout;
 using testutil::TempFile;
@@ -42,8 +42,8 @@ std::string doc(const std::string& body) { return "<RegisterDescription>" + body
 TEST(GigERead, FeatureWithToolTipWithOrWithoutWhitespace) {
   for (const std::string& gap : {std::string(), std::string("\n    ")}) {
     Features f;
-    ASSERT_FALSE(read_doc(doc(gap + "<Integer Name=\"Gain\">" + gap +
-                              "<ToolTip>Gain of the amplifier.</ToolTip>" + gap + "</Integer>" + gap),
+    ASSERT_FALSE(read_doc(doc(gap + "<Integer Name=\"Gain\">" + gap + "<ToolTip>Gain of the amplifier.</ToolTip>" +
+                              gap + "</Integer>" + gap),
                           f));
     ASSERT_EQ(1u, f.v.size());
     EXPECT_EQ(FEATURE_TYPE_INT, f[0].type);
@@ -57,19 +57,18 @@ TEST(GigERead, FeatureWithToolTipWithOrWithoutWhitespace) {
 
 TEST(GigERead, ExtensionsNamesAndTexts) {
   Features f;
-  ASSERT_FALSE(
-      read_doc(doc("<ToolTip>before any feature</ToolTip>"
-                   "<Float Name=\"Exp\"><Extension><PvRename>ExpAbs</PvRename></Extension></Float>"
-                   "<Integer Name=\"Raw\"><Extension><PvRename Name=\"Cooked\"/></Extension></Integer>"
-                   // no name on the element: a later element's Name fills it
-                   "<Command><pValue Name=\"Go\">Reg</pValue><Description/>\n  </Command>"
-                   // a second feature takes the later texts
-                   "<Boolean Name=\"B1\"/><Enumeration Name=\"E\"><ToolTip>t</ToolTip>"
-                   "<Description>d</Description><EnumEntry Name=\"ignored\"/></Enumeration>"
-                   // never named; an awaited text that never comes ends empty
-                   "<StringReg><PvRename/></StringReg>"
-                   "<Undefined Name=\"U\"/><IntReg Name=\"R\"/><Int64 Name=\"L\"/>"),
-               f));
+  ASSERT_FALSE(read_doc(doc("<ToolTip>before any feature</ToolTip>"
+                            "<Float Name=\"Exp\"><Extension><PvRename>ExpAbs</PvRename></Extension></Float>"
+                            "<Integer Name=\"Raw\"><Extension><PvRename Name=\"Cooked\"/></Extension></Integer>"
+                            // no name on the element: a later element's Name fills it
+                            "<Command><pValue Name=\"Go\">Reg</pValue><Description/>\n  </Command>"
+                            // a second feature takes the later texts
+                            "<Boolean Name=\"B1\"/><Enumeration Name=\"E\"><ToolTip>t</ToolTip>"
+                            "<Description>d</Description><EnumEntry Name=\"ignored\"/></Enumeration>"
+                            // never named; an awaited text that never comes ends empty
+                            "<StringReg><PvRename/></StringReg>"
+                            "<Undefined Name=\"U\"/><IntReg Name=\"R\"/><Int64 Name=\"L\"/>"),
+                        f));
   ASSERT_EQ(9u, f.v.size());
   EXPECT_EQ("ExpAbs", f[0].extension);
   EXPECT_EQ("Cooked", f[1].extension);
@@ -109,9 +108,7 @@ TEST(GigERead, TextsOfLaterElementsStayWithThem) {
                             "<Float><Description/></Float><Category Name=\"C\"><PvRename>x</PvRename>"
                             "<ToolTip>category tip</ToolTip></Category>\n"),
                         f));
-  EXPECT_EQ(
-      "[0] Name:'Gain' type:1 ToolTip:'gain tip' Description:'Own'\n",
-      listing(f));
+  EXPECT_EQ("[0] Name:'Gain' type:1 ToolTip:'gain tip' Description:'Own'\n", listing(f));
   ASSERT_EQ(2u, f.v.size());
   EXPECT_EQ("", f[1].name);
   EXPECT_EQ("", f[1].extension);

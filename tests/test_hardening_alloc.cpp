@@ -12,9 +12,8 @@
 // themselves run short of memory).
 #include <dirent.h>
 #include <fcntl.h>
-#include <unistd.h>
-
 #include <gtest/gtest.h>
+#include <unistd.h>
 
 #include <algorithm>
 #include <cmath>
@@ -26,6 +25,7 @@
 #include <iostream>
 #include <string>
 #include <vector>
+#include <xercesc/util/PlatformUtils.hpp>
 
 #include "alloc_fault.h"
 #include "parse_chan_descr.h"
@@ -35,8 +35,6 @@
 #include "qal3_gige_descr.h"
 #include "test_util.h"
 #include "user_case_trigger.h"
-
-#include <xercesc/util/PlatformUtils.hpp>
 
 namespace {
 
@@ -50,8 +48,8 @@ int g_real_stderr = STDERR_FILENO;
 [[noreturn]] void on_terminate() {
   allocfault::disarm();
   char line[256];
-  const int n = std::snprintf(line, sizeof line, "std::terminate in '%s' with allocation %zu failing\n",
-                              g_case, g_fail_at);
+  const int n =
+      std::snprintf(line, sizeof line, "std::terminate in '%s' with allocation %zu failing\n", g_case, g_fail_at);
   if (n > 0) (void)!write(g_real_stderr, line, static_cast<std::size_t>(n));
   std::abort();
 }
@@ -189,8 +187,7 @@ SweepStats sweep(const char* name, Fn&& attempt_fn) {
         if (open_fds() != fds_before) faults.push_back(where + std::string("a file descriptor was left open"));
         if (after != before) {
           faults.push_back(where + std::string("heap grew by ") +
-                           std::to_string(static_cast<long long>(after) - static_cast<long long>(before)) +
-                           " bytes");
+                           std::to_string(static_cast<long long>(after) - static_cast<long long>(before)) + " bytes");
         }
       }
     }
@@ -203,9 +200,7 @@ SweepStats sweep(const char* name, Fn&& attempt_fn) {
   return stats;
 }
 
-std::string example(const char* name) {
-  return testutil::read_file(std::string(QAL3_EXAMPLES_DIR) + "/" + name);
-}
+std::string example(const char* name) { return testutil::read_file(std::string(QAL3_EXAMPLES_DIR) + "/" + name); }
 
 // Drops the isodate line so that documents written at different seconds compare.
 std::string without_date(std::string doc) {
@@ -254,8 +249,8 @@ void check_writer(Attempt& a, int rc, std::initializer_list<int> codes, const st
 std::string fingerprint(const std::vector<qal3_ev_entry*>& list) {
   std::string s;
   for (const qal3_ev_entry* e : list) {
-    s += format("%d %u %u.%u %u:", static_cast<int>(e->evtype), e->tmask, e->min_ev_time.timeup,
-                e->min_ev_time.timelow, e->priority);
+    s += format("%d %u %u.%u %u:", static_cast<int>(e->evtype), e->tmask, e->min_ev_time.timeup, e->min_ev_time.timelow,
+                e->priority);
     for (const qal3_ev_sb_list* b : *e->sb_list) {
       s += format(" %s(", b->sb_list);
       for (const char* c : *b->ch_list) s += format("%s,", c);
@@ -318,8 +313,7 @@ void sweep_chan_reader(const char* name, const char* file, bool shift, bool dele
 
 TEST(AllocFailure, ChannelDescriptionReader) {
   sweep_chan_reader("parse_descr_list_read CHANDESCRIPTIONS", "chan_descriptions.xml", true, true);
-  sweep_chan_reader("parse_descr_list_read CHANDESCRIPTIONS, no merge", "chan_descriptions.xml", false,
-                    false);
+  sweep_chan_reader("parse_descr_list_read CHANDESCRIPTIONS, no merge", "chan_descriptions.xml", false, false);
   sweep_chan_reader("parse_descr_list_read DAQvariables", "chan_daqvariables.xml", true, false);
 
   std::string path = std::string(QAL3_EXAMPLES_DIR) + "/chan_descriptions.xml";
@@ -426,12 +420,9 @@ TEST(AllocFailure, EnvDictionary) {
   using New = qal3_env_index_dictionary_entry_2010;
   sweep_dictionary<Old>(
       "(old layout)", [](char* xml, std::vector<Old*>* l) { return parse_env_index_dict_list_read(xml, l); },
-      [](std::vector<Old*>* l, char* f, int m, int fd, std::string* s) {
-        return dump_env_index_dict(l, f, m, fd, s);
-      });
+      [](std::vector<Old*>* l, char* f, int m, int fd, std::string* s) { return dump_env_index_dict(l, f, m, fd, s); });
   sweep_dictionary<New>(
-      "(2010 layout)",
-      [](char* xml, std::vector<New*>* l) { return parse_env_index_dict_list_read_2010(xml, l); },
+      "(2010 layout)", [](char* xml, std::vector<New*>* l) { return parse_env_index_dict_list_read_2010(xml, l); },
       [](std::vector<New*>* l, char* f, int m, int fd, std::string* s) {
         return dump_env_index_dict_2010(l, f, m, fd, s);
       });
@@ -443,8 +434,8 @@ std::string fingerprint(const std::vector<qal3_user_case_trigger*>& list) {
   std::string s;
   for (const qal3_user_case_trigger* t : list) {
     s += format("%.255s %d %d %d %.9g %.9g %x %.255s %d %.255s %d |", t->channel, t->subchannel, t->function,
-                t->operation, static_cast<double>(t->low), static_cast<double>(t->upper), t->bitmask,
-                t->description, t->pre_mode, t->group, t->post_mode);
+                t->operation, static_cast<double>(t->low), static_cast<double>(t->upper), t->bitmask, t->description,
+                t->pre_mode, t->group, t->post_mode);
     for (float p : t->fparam) s += format(" %.9g", static_cast<double>(p));
     s += "\n";
   }
@@ -505,8 +496,7 @@ TEST(AllocFailure, TriggerListReaderAndWriter) {
 std::string fingerprint(const std::vector<QAL3GigEFeature*>& list) {
   std::string s;
   for (const QAL3GigEFeature* f : list) {
-    s += std::to_string(f->type) + "|" + f->name + "|" + f->extension + "|" + f->tooltip + "|" +
-         f->description + "\n";
+    s += std::to_string(f->type) + "|" + f->name + "|" + f->extension + "|" + f->tooltip + "|" + f->description + "\n";
   }
   return s;
 }
@@ -579,7 +569,8 @@ TEST(AllocFailure, TriggerEvaluationResultBuffers) {
 constexpr char kInitEnv[] = "QAL3_ALLOC_INIT_AT";
 
 std::string self_command(std::size_t fail_at) {
-  return std::string(kInitEnv) + "=" + std::to_string(fail_at) + " " + testutil::program_command(testutil::self_path()) +
+  return std::string(kInitEnv) + "=" + std::to_string(fail_at) + " " +
+         testutil::program_command(testutil::self_path()) +
          " --gtest_also_run_disabled_tests --gtest_filter=AllocFailure.DISABLED_PlatformInitialisationChild";
 }
 

@@ -11,8 +11,6 @@
 // forwarded to glibc's own entry points; the bytes in use are then tracked
 // here (from malloc_usable_size), because glibc's statistics count blocks
 // parked in its per-thread caches as in use.
-#include "alloc_fault.h"
-
 #include <gtest/gtest.h>
 
 #include <atomic>
@@ -20,6 +18,8 @@
 #include <cstdlib>
 #include <cstring>
 #include <new>
+
+#include "alloc_fault.h"
 
 #if !defined(QAL3_ALLOC_FAULT_SANITIZER)
 #include <malloc.h>

@@ -53,8 +53,12 @@ const std::vector<Family>& families() {
   static const std::vector<Family> all = [] {
     auto ev_clean = [](std::vector<qal3_ev_entry*>* l) { qal3_clean_ev_list(l); };
     auto chan_clean = [](std::vector<chan_descr_2010*>* l) { clean_chan_desr_list(l); };
-    auto chan_read = [](char* x, std::vector<chan_descr_2010*>* l) { return parse_descr_list_read(x, l, false, false); };
-    auto chan_readf = [](char* f, std::vector<chan_descr_2010*>* l) { return parse_descr_list_readf(f, l, false, false); };
+    auto chan_read = [](char* x, std::vector<chan_descr_2010*>* l) {
+      return parse_descr_list_read(x, l, false, false);
+    };
+    auto chan_readf = [](char* f, std::vector<chan_descr_2010*>* l) {
+      return parse_descr_list_readf(f, l, false, false);
+    };
     auto env_clean = [](auto* l) {
       for (auto* e : *l) std::free(e);
       l->clear();
@@ -71,8 +75,7 @@ const std::vector<Family>& families() {
          reader<chan_descr_2010>(chan_readf, chan_clean)},
         {"daqvariables", "DAQvariables", reader<chan_descr_2010>(chan_read, chan_clean),
          reader<chan_descr_2010>(chan_readf, chan_clean)},
-        {"envdict", "ENVINDEXDICT",
-         reader<qal3_env_index_dictionary_entry>(parse_env_index_dict_list_read, env_clean),
+        {"envdict", "ENVINDEXDICT", reader<qal3_env_index_dictionary_entry>(parse_env_index_dict_list_read, env_clean),
          reader<qal3_env_index_dictionary_entry>(parse_env_index_dict_readf, env_clean)},
         {"envdict2010", "ENVINDEXDICT",
          reader<qal3_env_index_dictionary_entry_2010>(parse_env_index_dict_list_read_2010, env_clean),
@@ -168,10 +171,9 @@ TEST(ReadCost, EveryReaderIsBoundedByItsInput) {
 // bytes an element) in a small multiple of its size, not in a heap block
 // or more per element.
 TEST(ReadCost, CheckHoldsSmallElementsCompactly) {
-  const std::string doc = "<?xml version=\"1.0\"?><BMR>" +
-                          repeat("<EVENT><TYPE>1</TYPE><SBLOCK>B<CHLIST><CHAN>C.1/X</CHAN></CHLIST></SBLOCK></EVENT>",
-                                 25000) +
-                          "</BMR>";
+  const std::string doc =
+      "<?xml version=\"1.0\"?><BMR>" +
+      repeat("<EVENT><TYPE>1</TYPE><SBLOCK>B<CHLIST><CHAN>C.1/X</CHAN></CHLIST></SBLOCK></EVENT>", 25000) + "</BMR>";
   const std::string schemas = check::schema_directory();
   const std::size_t before = allocfault::heap_in_use();
   check::Document document("events.xml", doc);

@@ -3,12 +3,11 @@
 // writer (short writes and EINTR). None may report success for a document
 // that did not reach its destination in full.
 #include <fcntl.h>
+#include <gtest/gtest.h>
 #include <pthread.h>
 #include <signal.h>
 #include <sys/time.h>
 #include <unistd.h>
-
-#include <gtest/gtest.h>
 
 #include <cstdlib>
 #include <cstring>
@@ -46,7 +45,8 @@ std::pair<int, std::string> through_slow_pipe(const std::function<int(int)>& wri
       }
     }
   });
-  struct sigaction sa {}, old {};
+  struct sigaction sa {
+  }, old{};
   sa.sa_handler = [](int) {};
   sigemptyset(&sa.sa_mask);
   sa.sa_flags = 0;  // no SA_RESTART: writes are interrupted
@@ -105,9 +105,8 @@ TEST(WriteFaults, ChannelDescriptions) {
       EXPECT_EQ(dump_chan_desr(&chans.list, nullptr, 2, format, closed_fd(), nullptr, nullptr), 2);
     });
     std::string expected;
-    auto [rc, got] = through_slow_pipe([&](int fd) {
-      return dump_chan_desr(&chans.list, nullptr, 2, format, fd, &expected, nullptr);
-    });
+    auto [rc, got] = through_slow_pipe(
+        [&](int fd) { return dump_chan_desr(&chans.list, nullptr, 2, format, fd, &expected, nullptr); });
     EXPECT_EQ(rc, 0);
     EXPECT_GT(expected.size(), 100000u);
     EXPECT_EQ(got, expected);

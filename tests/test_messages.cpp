@@ -25,8 +25,8 @@ struct Record {
 struct Collector {
   std::vector<Record> got;
   void operator()(const qal3_message& m) {
-    got.push_back({m.stream, m.kind, std::string(m.text, m.length), m.document ? m.document : "",
-                   m.document != nullptr, m.line, m.column,
+    got.push_back({m.stream, m.kind, std::string(m.text, m.length), m.document ? m.document : "", m.document != nullptr,
+                   m.line, m.column,
                    m.default_text ? std::string(m.default_text, m.default_length) : std::string(m.text) + "\n"});
   }
   std::string stream(int s) const {
@@ -50,10 +50,10 @@ struct KindCase {
   const char* name;
   const char* content;  // document; in a file when `in_file`
   bool in_file;
-  bool list;            // print the example event list instead of reading
+  bool list;  // print the example event list instead of reading
   int stream, kind;
   const char* text_start;
-  long long line;       // -1: any positive line
+  long long line;  // -1: any positive line
 };
 
 class Kinds : public ::testing::TestWithParam<KindCase> {};
@@ -95,19 +95,20 @@ TEST_P(Kinds, SinkReceivesTheKindWithItsFields) {
   EXPECT_GT(r.column, 0);
 }
 
-INSTANTIATE_TEST_SUITE_P(
-    Messages, Kinds,
-    ::testing::Values(
-        KindCase{"listing", nullptr, false, true, QAL3_MESSAGE_STDOUT, QAL3_MESSAGE_LISTING, "Entry[0]", 0},
-        KindCase{"fatal_in_memory", kBroken, false, false, QAL3_MESSAGE_STDERR, QAL3_MESSAGE_PARSER_FATAL,
-                 "unterminated end tag", 4},
-        KindCase{"fatal_in_file", kBroken, true, false, QAL3_MESSAGE_STDERR, QAL3_MESSAGE_PARSER_FATAL,
-                 "unterminated end tag", 4},
-        KindCase{"wrong_root", kWrongRoot, true, false, QAL3_MESSAGE_STDERR, QAL3_MESSAGE_ERROR,
-                 "WRONG root tag: FOO must be 'BMR'", 2},
-        KindCase{"empty_document", "", true, false, QAL3_MESSAGE_STDERR, QAL3_MESSAGE_PARSER_FATAL, "", -1},
-        KindCase{"not_xml", "plain text\n", true, false, QAL3_MESSAGE_STDERR, QAL3_MESSAGE_PARSER_FATAL, "", -1}),
-    [](const ::testing::TestParamInfo<KindCase>& i) { return std::string(i.param.name); });
+INSTANTIATE_TEST_SUITE_P(Messages, Kinds,
+                         ::testing::Values(KindCase{"listing", nullptr, false, true, QAL3_MESSAGE_STDOUT,
+                                                    QAL3_MESSAGE_LISTING, "Entry[0]", 0},
+                                           KindCase{"fatal_in_memory", kBroken, false, false, QAL3_MESSAGE_STDERR,
+                                                    QAL3_MESSAGE_PARSER_FATAL, "unterminated end tag", 4},
+                                           KindCase{"fatal_in_file", kBroken, true, false, QAL3_MESSAGE_STDERR,
+                                                    QAL3_MESSAGE_PARSER_FATAL, "unterminated end tag", 4},
+                                           KindCase{"wrong_root", kWrongRoot, true, false, QAL3_MESSAGE_STDERR,
+                                                    QAL3_MESSAGE_ERROR, "WRONG root tag: FOO must be 'BMR'", 2},
+                                           KindCase{"empty_document", "", true, false, QAL3_MESSAGE_STDERR,
+                                                    QAL3_MESSAGE_PARSER_FATAL, "", -1},
+                                           KindCase{"not_xml", "plain text\n", true, false, QAL3_MESSAGE_STDERR,
+                                                    QAL3_MESSAGE_PARSER_FATAL, "", -1}),
+                         [](const ::testing::TestParamInfo<KindCase>& i) { return std::string(i.param.name); });
 
 // With a sink, the records' default bytes put together are exactly what is
 // written without one, on each stream.

@@ -9,14 +9,13 @@
 // QAL3_STRESS_ROUNDS sets the rounds per thread (each round runs every
 // job once), QAL3_STRESS_THREADS the number of threads; slow runs (an
 // emulator, a sanitizer) may lower the rounds. The counts used are printed.
-#include <gtest/gtest.h>
-
 #include <dirent.h>
+#include <gtest/gtest.h>
 #include <unistd.h>
 
 #include <algorithm>
-#include <cctype>
 #include <atomic>
+#include <cctype>
 #include <cinttypes>
 #include <cstdio>
 #include <cstdlib>
@@ -29,6 +28,7 @@
 #include <string>
 #include <thread>
 #include <vector>
+#include <xercesc/util/PlatformUtils.hpp>
 
 #include "chan_selector.h"
 #include "descr_extractor.h"
@@ -39,8 +39,6 @@
 #include "qal3_gige_descr.h"
 #include "test_util.h"
 #include "user_case_trigger.h"
-
-#include <xercesc/util/PlatformUtils.hpp>
 
 namespace {
 
@@ -183,8 +181,8 @@ struct EvList {
   std::string text() const {
     std::ostringstream o;
     for (const qal3_ev_entry* e : v) {
-      o << "ev " << e->evtype << " mask " << e->tmask << " prio " << e->priority << " time "
-        << e->min_ev_time.timeup << "." << e->min_ev_time.timelow << "\n";
+      o << "ev " << e->evtype << " mask " << e->tmask << " prio " << e->priority << " time " << e->min_ev_time.timeup
+        << "." << e->min_ev_time.timelow << "\n";
       if (!e->sb_list) continue;
       for (const qal3_ev_sb_list* sb : *e->sb_list) {
         o << " sb " << sb->sb_list << ":";
@@ -223,8 +221,8 @@ struct GigEList {
   std::string text() const {
     std::string s;
     for (const QAL3GigEFeature* f : v)
-      s += std::to_string(f->type) + "|" + f->name + "|" + f->extension + "|" + f->tooltip + "|" +
-           f->description + "\n";
+      s +=
+          std::to_string(f->type) + "|" + f->name + "|" + f->extension + "|" + f->tooltip + "|" + f->description + "\n";
     return s;
   }
 };
@@ -527,8 +525,7 @@ bool take_platform_down() {
 // that every round starts with no platform; after it the threads' own
 // references must all have been given back.
 TEST(ThreadsStartUp, PlatformSetUpFromNothingInSeveralThreadsAtOnce) {
-  if (!take_platform_down())
-    GTEST_SKIP() << "the Xerces platform is held by more than the library in this process";
+  if (!take_platform_down()) GTEST_SKIP() << "the Xerces platform is held by more than the library in this process";
   ScratchDir dir;
   std::string evlist = example("evlist_basic.xml");
   const std::string gige = dir.write("gige.xml", example("gige_camera.xml"));
@@ -644,11 +641,12 @@ TEST(ThreadsStress, EveryFamilyAtOnceGivesTheSingleThreadResults) {
   add_lines(got_err, err, 1);
   EXPECT_EQ(first_difference(want_out, got_out), "") << "standard output";
   EXPECT_EQ(first_difference(want_err, got_err), "") << "standard error";
-  EXPECT_EQ(documents, static_cast<long>(threads) * rounds * [&] {
-    long per_round = 0;
-    for (const Job& job : jobs) per_round += job.documents;
-    return per_round;
-  }());
+  EXPECT_EQ(
+      documents, static_cast<long>(threads) * rounds * [&] {
+        long per_round = 0;
+        for (const Job& job : jobs) per_round += job.documents;
+        return per_round;
+      }());
   std::printf("%d threads x %d rounds x %zu jobs: %ld documents\n", threads, rounds, nj, documents);
 }
 

@@ -132,8 +132,7 @@ TEST(ToolChan, WritesListingAndNameTable) {
                                 "BPM1\"\t\"mm\"\t1\t0\t0\n"),
             std::string::npos);
   ASSERT_EQ(chan("names -o " + names.path() + " " + kLinac), 0);
-  EXPECT_NE(names.read().find(std::string(44, ' ') + "BPM1.X\t1\tBLOCK_BPM_2010\n"),
-            std::string::npos);
+  EXPECT_NE(names.read().find(std::string(44, ' ') + "BPM1.X\t1\tBLOCK_BPM_2010\n"), std::string::npos);
 }
 
 TEST(ToolChan, MergesDocumentsByProperty) {
@@ -155,8 +154,8 @@ TEST(ToolChan, AnswersSelectorQuestions) {
     int status = 0;
   } cases[] = {
       {"in-event 1 LINAC/BPM/BPM1/X", "yes\n"},
-      {"in-event NORMAL BPM1.X", "no\n", 1},         // global type: matched by property
-      {"in-event IMAGE CAM1", "yes\n"},           // local type: matched by DAQ name
+      {"in-event NORMAL BPM1.X", "no\n", 1},  // global type: matched by property
+      {"in-event IMAGE CAM1", "yes\n"},       // local type: matched by DAQ name
       {"in-event 6 LINAC/CAM/CAM1/IMAGE", "no\n", 1},
       {"in-event 4 LINAC/VAC/GAUGE1/PRESSURE", "no\n", 1},  // ENV only in the second document
       {"event-type GAUGE1.P", "0x20 UPD\n"},
@@ -178,9 +177,7 @@ TEST(ToolChan, AnswersSelectorQuestions) {
   ASSERT_EQ(chan("select in-event 4 LINAC/VAC/GAUGE1/PRESSURE" + both, &out), 0);
   EXPECT_EQ(out, "yes\n");
   out.clear();
-  ASSERT_EQ(run_command("cat " + kExtra + " | " + kTool + " chan select event-type MOD1.STATE " +
-                            kLinac + " -",
-                        &out),
+  ASSERT_EQ(run_command("cat " + kExtra + " | " + kTool + " chan select event-type MOD1.STATE " + kLinac + " -", &out),
             0);
   EXPECT_EQ(out, "0x2 NORMAL\n");
   out.clear();

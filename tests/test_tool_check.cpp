@@ -1,13 +1,13 @@
 // qal3 check: schema validation, the checks beyond the schema, positions,
 // hardening and the command line.
+#include <gtest/gtest.h>
+
 #include <algorithm>
 #include <cstdio>
 #include <cstdlib>
+#include <nlohmann/json.hpp>
 #include <string>
 #include <vector>
-
-#include <gtest/gtest.h>
-#include <nlohmann/json.hpp>
 
 #include "chan_test_util.h"
 #include "parse_chan_descr.h"
@@ -42,11 +42,9 @@ nlohmann::json check_json(const std::string& path) {
   return nlohmann::json::parse(out);
 }
 
-const std::vector<std::string> kExampleDocs = {"chan_daqvariables.xml", "chan_descriptions.xml",
-                                               "chan_select_extra.xml", "chan_select_linac.xml",
-                                               "envdict.xml",           "evlist_basic.xml",
-                                               "evlist_multi.xml",      "triggers.xml",
-                                               "plot_triggers.xml"};
+const std::vector<std::string> kExampleDocs = {
+    "chan_daqvariables.xml", "chan_descriptions.xml", "chan_select_extra.xml", "chan_select_linac.xml", "envdict.xml",
+    "evlist_basic.xml",      "evlist_multi.xml",      "triggers.xml",          "plot_triggers.xml"};
 
 // No finding of the schema validation in the document at `path`.
 void expect_schema_valid(const std::string& path) {
@@ -63,9 +61,9 @@ TEST(ToolCheck, ExamplesAndWriterOutputsValidate) {
 
   TempFile daqvars, chandescr, merged, envdict, triggers;
   std::string out, err;
-  ASSERT_EQ(run_command(kTool + " chan convert --to daqvars -o " + daqvars.path() + " " + kExamples +
-                            "/chan_descriptions.xml",
-                        &out, &err),
+  ASSERT_EQ(run_command(
+                kTool + " chan convert --to daqvars -o " + daqvars.path() + " " + kExamples + "/chan_descriptions.xml",
+                &out, &err),
             0);
   ASSERT_EQ(run_command(kTool + " chan convert --to chandescr -o " + chandescr.path() + " " + kExamples +
                             "/chan_daqvariables.xml",
@@ -76,7 +74,8 @@ TEST(ToolCheck, ExamplesAndWriterOutputsValidate) {
                         &out, &err),
             0);
   ASSERT_EQ(run_command(kTool + " envdict --xml " + envdict.path() + " " + kExamples + "/envdict.xml", &out, &err), 0);
-  ASSERT_EQ(run_command(kTool + " trigger convert -o " + triggers.path() + " " + kExamples + "/triggers.xml", &out, &err), 0);
+  ASSERT_EQ(
+      run_command(kTool + " trigger convert -o " + triggers.path() + " " + kExamples + "/triggers.xml", &out, &err), 0);
   for (const TempFile* f : {&daqvars, &chandescr, &merged, &envdict, &triggers}) {
     expect_schema_valid(f->path());
     EXPECT_EQ(check(f->path(), &out), 0) << f->path() << "\n" << out;  // written documents are clean
@@ -119,11 +118,15 @@ TEST(ToolCheck, TriggerListMistakes) {
   std::string out;
   EXPECT_EQ(check_text(doc, out), 1);
   EXPECT_TRUE(contains(out, "4:36: error: attribute subchan of Chan: 'zero' is not an integer")) << out;
-  EXPECT_TRUE(contains(out, "5:17: error: function 'MEANN' is not in the registry: the trigger reads as MEAN; "
-                            "did you mean 'MEAN'?")) << out;
+  EXPECT_TRUE(contains(out,
+                       "5:17: error: function 'MEANN' is not in the registry: the trigger reads as MEAN; "
+                       "did you mean 'MEAN'?"))
+      << out;
   EXPECT_TRUE(contains(out, "5:31: error: attribute start of Function: 'abc' is not a number")) << out;
-  EXPECT_TRUE(contains(out, "6:18: error: operation 'INSIDEE' is not in the registry: the trigger reads as GT; "
-                            "did you mean 'INSIDE'?")) << out;
+  EXPECT_TRUE(contains(out,
+                       "6:18: error: operation 'INSIDEE' is not in the registry: the trigger reads as GT; "
+                       "did you mean 'INSIDE'?"))
+      << out;
   EXPECT_TRUE(contains(out, "7:18: error: attribute value of LowLimit: 'low' is not a number")) << out;
   EXPECT_TRUE(contains(out, "11:17: error: function 'mean'")) << out;
   EXPECT_TRUE(contains(out, "12:18: error: operation 'inside'")) << out;
@@ -138,13 +141,14 @@ TEST(ToolCheck, TriggerListMistakes) {
   EXPECT_EQ(check_text(site, out, "--known MYFUNC,MYOP"), 0) << out;
   EXPECT_EQ(out, "");
   // Free registry slots have names, but nothing behind them.
-  EXPECT_EQ(check_text(
-                "<QAL3USERTRIGGERLIST><USERTRIGGER><Chan name=\"C\"/><Function name=\"FUNC20\"/>"
-                "<Operation name=\"OP20\"/></USERTRIGGER></QAL3USERTRIGGERLIST>\n",
-                out),
+  EXPECT_EQ(check_text("<QAL3USERTRIGGERLIST><USERTRIGGER><Chan name=\"C\"/><Function name=\"FUNC20\"/>"
+                       "<Operation name=\"OP20\"/></USERTRIGGER></QAL3USERTRIGGERLIST>\n",
+                       out),
             1);
-  EXPECT_TRUE(contains(out, "1:67: error: function 'FUNC20' names a free registry slot: it always fails, and the "
-                            "trigger never fires")) << out;
+  EXPECT_TRUE(contains(out,
+                       "1:67: error: function 'FUNC20' names a free registry slot: it always fails, and the "
+                       "trigger never fires"))
+      << out;
   EXPECT_TRUE(contains(out, "1:93: error: operation 'OP20' names a free registry slot: the trigger never fires"))
       << out;
   // A parameter under two of its names: the first name of its list is read,
@@ -168,22 +172,37 @@ TEST(ToolCheck, FloatTexts) {
     const char* finding;  // "" for none
   };
   const Case cases[] = {
-      {"1e-07", ""}, {"0.0000001", ""}, {"0.3333333", ""}, {"1.0000001", ""}, {"5e-07", ""},
-      {"1e-45", ""}, {"3.4028235e38", ""}, {"340282346638528859811704183484516925440.000000", ""},
-      {"-0", ""}, {"0.100000", ""}, {"inf", ""}, {"-inf", ""}, {"nan", ""}, {"-nan", ""}, {"INF", ""},
+      {"1e-07", ""},
+      {"0.0000001", ""},
+      {"0.3333333", ""},
+      {"1.0000001", ""},
+      {"5e-07", ""},
+      {"1e-45", ""},
+      {"3.4028235e38", ""},
+      {"340282346638528859811704183484516925440.000000", ""},
+      {"-0", ""},
+      {"0.100000", ""},
+      {"inf", ""},
+      {"-inf", ""},
+      {"nan", ""},
+      {"-nan", ""},
+      {"INF", ""},
       {"NaN", ""},
       {"1e39", "error: Function param0 1e39 is beyond the range of a float: it reads as inf"},
       {"-1e-50", "warning: Function param0 -1e-50 is too small for a float: it reads as -0"},
       {"16777217", "warning: Function param0 16777217 has more digits than a float keeps: it reads as 16777216"},
-      {"0.123456789", "warning: Function param0 0.123456789 has more digits than a float keeps: it reads as "
-                      "0.12345679"},
+      {"0.123456789",
+       "warning: Function param0 0.123456789 has more digits than a float keeps: it reads as "
+       "0.12345679"},
   };
   for (const Case& c : cases) {
     std::string out;
-    const int rc = check_text("<QAL3USERTRIGGERLIST>\n<USERTRIGGER><Chan name=\"C\"/><Function name=\"MEAN\" param0=\"" +
-                                  std::string(c.text) + "\"/><Operation name=\"GT\"/></USERTRIGGER>\n"
-                                  "</QAL3USERTRIGGERLIST>\n",
-                              out);
+    const int rc =
+        check_text("<QAL3USERTRIGGERLIST>\n<USERTRIGGER><Chan name=\"C\"/><Function name=\"MEAN\" param0=\"" +
+                       std::string(c.text) +
+                       "\"/><Operation name=\"GT\"/></USERTRIGGER>\n"
+                       "</QAL3USERTRIGGERLIST>\n",
+                   out);
     EXPECT_EQ(out, *c.finding ? "2:60: " + std::string(c.finding) + "\n" : "") << c.text;
     EXPECT_EQ(rc, *c.finding ? 1 : 0) << c.text;
   }
@@ -226,10 +245,10 @@ TEST(ToolCheck, FunctionBehavioursTheFileShows) {
   };
   for (const Case& c : cases) {
     std::string out;
-    const int rc = check_text("<QAL3USERTRIGGERLIST>\n<USERTRIGGER><Chan name=\"C\"/><Function " +
-                                  std::string(c.function) + "/><Operation name=\"GT\"/>" + c.limits +
-                                  "</USERTRIGGER>\n</QAL3USERTRIGGERLIST>\n",
-                              out);
+    const int rc =
+        check_text("<QAL3USERTRIGGERLIST>\n<USERTRIGGER><Chan name=\"C\"/><Function " + std::string(c.function) +
+                       "/><Operation name=\"GT\"/>" + c.limits + "</USERTRIGGER>\n</QAL3USERTRIGGERLIST>\n",
+                   out);
     EXPECT_EQ(out, *c.finding ? std::string(c.finding) + "\n" : "") << c.function << c.limits;
     EXPECT_EQ(rc, *c.finding ? 1 : 0) << c.function << c.limits;
   }
@@ -267,7 +286,8 @@ TEST(ToolCheck, WriterEdgeValuesAreClean) {
     ASSERT_EQ(dump_chan_desr(&g.list, &path[0], 2, 0, -1, nullptr, &dims), 0);
   }
   std::string out, err;
-  ASSERT_EQ(run_command(kTool + " trigger convert -o " + written_triggers.path() + " " + triggers.path(), &out, &err), 0)
+  ASSERT_EQ(run_command(kTool + " trigger convert -o " + written_triggers.path() + " " + triggers.path(), &out, &err),
+            0)
       << err;
   ASSERT_EQ(run_command(kTool + " envdict --xml " + written_envdict.path() + " " + envdict.path(), &out, &err), 0)
       << err;
@@ -288,16 +308,16 @@ TEST(ToolCheck, WriterEdgeValuesAreClean) {
           << err;
     }
   }
-  EXPECT_EQ(run_command(kTool + " trigger convert --strict -o " + again.path() + " " + written_triggers.path(), &out,
-                        &err),
-            0)
+  EXPECT_EQ(
+      run_command(kTool + " trigger convert --strict -o " + again.path() + " " + written_triggers.path(), &out, &err),
+      0)
       << err;
   EXPECT_EQ(run_command(kTool + " envdict --strict --xml " + again.path() + " " + written_envdict.path(), &out, &err),
             0)
       << err;
-  EXPECT_EQ(run_command(kTool + " chan convert --strict --to chandescr -o " + again.path() + " " + chan.path(), &out,
-                        &err),
-            0)
+  EXPECT_EQ(
+      run_command(kTool + " chan convert --strict --to chandescr -o " + again.path() + " " + chan.path(), &out, &err),
+      0)
       << err;
 }
 
@@ -313,7 +333,9 @@ TEST(ToolCheck, EventListMistakes) {
       "  <EVENT><TYPE>3</TYPE><TMASK>1</TMASK><PRIORITY>1</PRIORITY><TYPE>4</TYPE><TMASK>2</TMASK>\n"
       "    <SBLOCK>B<PRIORITY>2</PRIORITY></SBLOCK><TMASK>3</TMASK><PRIORITY>4</PRIORITY></EVENT>\n"
       "  <EVENT><TYPE>99999999999</TYPE></EVENT>\n"
-      "  <EVENT><TYPE>5</TYPE><SBLOCK>a" + std::string(127, '\xE9') + "</SBLOCK></EVENT>\n"
+      "  <EVENT><TYPE>5</TYPE><SBLOCK>a" +
+      std::string(127, '\xE9') +
+      "</SBLOCK></EVENT>\n"
       "</BMR>\n";
   std::string out;
   EXPECT_EQ(check_text(doc, out), 1);
@@ -325,16 +347,20 @@ TEST(ToolCheck, EventListMistakes) {
   EXPECT_TRUE(contains(out, "error: TMASK 4294967296 does not fit in 32 bits")) << out;
   EXPECT_FALSE(contains(out, ":3:")) << out;
   // Repeated for one event type (not across TYPEs): the last one is read.
-  EXPECT_TRUE(contains(out, "9:45: warning: TMASK given again for one event type (first at line 8): the last one "
-                            "is read")) << out;
+  EXPECT_TRUE(contains(out,
+                       "9:45: warning: TMASK given again for one event type (first at line 8): the last one "
+                       "is read"))
+      << out;
   EXPECT_TRUE(contains(out, "9:61: warning: PRIORITY given again for one event type (first at line 9)")) << out;
   EXPECT_FALSE(contains(out, "8:39: warning")) << out;
   // One fault, one finding.
   EXPECT_TRUE(contains(out, "10:16: error: event type 99999999999 is out of range 0 to 32")) << out;
   EXPECT_FALSE(contains(out, "maxInclusive")) << out;
   // A server block name is cut to bytes, not characters.
-  EXPECT_TRUE(contains(out, "11:32: warning: server block name is 128 characters (255 bytes) long: it is cut to 127 "
-                            "when read, with part of the next")) << out;
+  EXPECT_TRUE(contains(out,
+                       "11:32: warning: server block name is 128 characters (255 bytes) long: it is cut to 127 "
+                       "when read, with part of the next"))
+      << out;
 }
 
 TEST(ToolCheck, ChannelDescriptionMistakes) {
@@ -342,10 +368,11 @@ TEST(ToolCheck, ChannelDescriptionMistakes) {
   // The example repeats a property: a conversion drops the second channel,
   // a merge keeps what it gives before its PROP.
   EXPECT_EQ(check(kExamples + "/chan_descriptions.xml", &out), 1);
-  EXPECT_TRUE(contains(out, "chan_descriptions.xml:83:7: warning: property 'TS.MAGNETS/QUAD/Q3/CURRENT.RBV' "
-                            "already described at line 64: a merge or conversion drops DAQ name 'TS.Q3.I.UPD' and "
-                            "the rest of this channel; a merge still carries its STREAM, EVTYPE and DTYPE over to the "
-                            "first description\n"))
+  EXPECT_TRUE(contains(out,
+                       "chan_descriptions.xml:83:7: warning: property 'TS.MAGNETS/QUAD/Q3/CURRENT.RBV' "
+                       "already described at line 64: a merge or conversion drops DAQ name 'TS.Q3.I.UPD' and "
+                       "the rest of this channel; a merge still carries its STREAM, EVTYPE and DTYPE over to the "
+                       "first description\n"))
       << out;
 
   const std::string doc =
@@ -377,9 +404,11 @@ TEST(ToolCheck, ChannelDescriptionMistakes) {
   EXPECT_EQ(check_text("<?xml version=\"1.0\" encoding=\"UTF-8\"?>\n<CHANDESCRIPTIONS>\n"
                        "<CHANNEL><NAME>N</NAME><BIT>0<BIT_DESCR>d</BIT_DESCR><BIT_NAME>b</BIT_NAME></BIT>"
                        "<PROP>P</PROP><EVTYPE>1</EVTYPE></CHANNEL>\n"
-                       "<CHANNEL><NAME>M</NAME><UNITS>" + units + "</UNITS><NAME>O</NAME></CHANNEL>\n"
-                       "<CHANNEL><PROP>Q</PROP><NAME>Q</NAME><PROP>R</PROP></CHANNEL>\n"
-                       "</CHANDESCRIPTIONS>\n",
+                       "<CHANNEL><NAME>M</NAME><UNITS>" +
+                           units +
+                           "</UNITS><NAME>O</NAME></CHANNEL>\n"
+                           "<CHANNEL><PROP>Q</PROP><NAME>Q</NAME><PROP>R</PROP></CHANNEL>\n"
+                           "</CHANDESCRIPTIONS>\n",
                        out),
             1);
   EXPECT_EQ(out,
@@ -392,9 +421,10 @@ TEST(ToolCheck, ChannelDescriptionMistakes) {
 TEST(ToolCheck, DaqVariablesMistakes) {
   std::string out;
   EXPECT_EQ(check(kExamples + "/chan_daqvariables.xml", &out), 1);
-  EXPECT_TRUE(contains(out, ":72:8: warning: property 'TS.VAC/GAUGE/G12/PRESSURE' already described at line 5: "
-                            "a merge or conversion drops DAQ name 'TS.VAC.G12.P.FAST' and the rest of this channel; "
-                            "reading still carries its evType over to the first description\n"))
+  EXPECT_TRUE(contains(out,
+                       ":72:8: warning: property 'TS.VAC/GAUGE/G12/PRESSURE' already described at line 5: "
+                       "a merge or conversion drops DAQ name 'TS.VAC.G12.P.FAST' and the rest of this channel; "
+                       "reading still carries its evType over to the first description\n"))
       << out;
   EXPECT_EQ(check_text("<DAQvariables>\n<DaqBits><nexol>P</nexol><firstIndex>3</firstIndex>\n"
                        "<bitTitle bit=\"1\">a</bitTitle><bitTitle bit=\"1\">b</bitTitle><bitTitle bit=\"2\"/>\n"
@@ -430,9 +460,10 @@ TEST(ToolCheck, DaqVariablesMistakes) {
                        "</DAQvariables>\n",
                        out),
             1);
-  EXPECT_TRUE(contains(out, "2:47: warning: daqName given again (first at line 2): the last one is read\n"
-                            "2:67: warning: nexol given again (first at line 2): the first one is read\n"
-                            "3:1: error: DaqBits without nexol: it is not read\n"))
+  EXPECT_TRUE(contains(out,
+                       "2:47: warning: daqName given again (first at line 2): the last one is read\n"
+                       "2:67: warning: nexol given again (first at line 2): the first one is read\n"
+                       "3:1: error: DaqBits without nexol: it is not read\n"))
       << out;
   EXPECT_TRUE(contains(out, "error: element 'units' is not allowed")) << out;
 }
@@ -442,9 +473,11 @@ TEST(ToolCheck, DictionaryMistakes) {
   std::string out;
   EXPECT_EQ(check_text("<?xml version=\"1.0\" encoding=\"ISO-8859-1\" ?>\n<ENVINDEXDICT>\n"
                        "<CHANNEL><INDEX>1</INDEX><PROP>A</PROP></CHANNEL>\n"
-                       "<CHANNEL><INDEX>1</INDEX><PROP>" + long_name + "</PROP><DABS>1e-50</DABS></CHANNEL>\n"
-                       "<CHANNEL><PROP>A</PROP><INDEX>2</INDEX></CHANNEL>\n"
-                       "</ENVINDEXDICT>\n",
+                       "<CHANNEL><INDEX>1</INDEX><PROP>" +
+                           long_name +
+                           "</PROP><DABS>1e-50</DABS></CHANNEL>\n"
+                           "<CHANNEL><PROP>A</PROP><INDEX>2</INDEX></CHANNEL>\n"
+                           "</ENVINDEXDICT>\n",
                        out),
             1);
   EXPECT_TRUE(contains(out, "4:17: error: index 1 already used at line 3")) << out;
@@ -545,8 +578,7 @@ TEST(ToolCheck, CommandLine) {
   EXPECT_TRUE(contains(err, "qal3: /nonexistent/x.xml: No such file or directory")) << err;
   EXPECT_EQ(out, "");
   // Several files, standard input among them.
-  EXPECT_EQ(run_command("cat " + kExamples + "/evlist_multi.xml | " + kTool + " check " + kExamples +
-                            "/triggers.xml -",
+  EXPECT_EQ(run_command("cat " + kExamples + "/evlist_multi.xml | " + kTool + " check " + kExamples + "/triggers.xml -",
                         &out, &err),
             1);
   EXPECT_TRUE(contains(out, "<stdin>:15:9: error: event type 40")) << out;
@@ -556,14 +588,14 @@ TEST(ToolCheck, CommandLine) {
   // -q: only the exit status tells; GNU forms of --known.
   EXPECT_EQ(check("-q " + kExamples + "/evlist_multi.xml", &out, &err), 1);
   EXPECT_EQ(out + err, "");
-  TempFile own("<QAL3USERTRIGGERLIST><USERTRIGGER><Chan name=\"C\"/><Function name=\"SITEFN\"/>"
-               "<Operation name=\"SITEOP\"/></USERTRIGGER></QAL3USERTRIGGERLIST>\n");
+  TempFile own(
+      "<QAL3USERTRIGGERLIST><USERTRIGGER><Chan name=\"C\"/><Function name=\"SITEFN\"/>"
+      "<Operation name=\"SITEOP\"/></USERTRIGGER></QAL3USERTRIGGERLIST>\n");
   EXPECT_EQ(check(own.path(), &out), 1);
   EXPECT_EQ(check("--known=SITEFN,SITEOP " + own.path(), &out), 0) << out;
   EXPECT_EQ(check(own.path() + " --known SITEOP,SITEFN", &out), 0) << out;
   // The findings are data: a failed write of them is an error, said so.
-  EXPECT_EQ(run_command("{ " + kTool + " check --json " + kExamples + "/triggers.xml >/dev/full; }", &out, &err),
-            1);
+  EXPECT_EQ(run_command("{ " + kTool + " check --json " + kExamples + "/triggers.xml >/dev/full; }", &out, &err), 1);
   EXPECT_TRUE(contains(err, "qal3: <stdout>: ")) << err;
 }
 
@@ -582,7 +614,7 @@ TEST(ToolCheck, SchemasComeFromNextToTheTool) {
   EXPECT_EQ(testutil::run_command(run + doc, &out), 1);
   EXPECT_NE(out.find(dir + "/bin/../share/qal3/schema/triggers.xsd cannot be loaded"), std::string::npos) << out;
   ASSERT_EQ(testutil::run_command("mkdir -p " + dir + "/share/qal3 && cp -r " + std::string(QAL3_TOOLS_DIR) +
-                                      "/../schema " + dir + "/share/qal3/"),
+                                  "/../schema " + dir + "/share/qal3/"),
             0);
   EXPECT_EQ(testutil::run_command(run + doc, &out, &err), 0) << out << err;
   testutil::run_command("rm -rf " + dir);
@@ -610,26 +642,29 @@ TEST(ToolCheck, Json) {
 TEST(ToolCheck, ConvertersWarnAndStrictFails) {
   std::string out, err;
   TempFile target;
-  EXPECT_EQ(run_command(kTool + " chan convert --to daqvars -o " + target.path() + " " + kExamples +
-                            "/chan_descriptions.xml",
-                        &out, &err),
-            0);
+  EXPECT_EQ(
+      run_command(kTool + " chan convert --to daqvars -o " + target.path() + " " + kExamples + "/chan_descriptions.xml",
+                  &out, &err),
+      0);
   EXPECT_TRUE(contains(err, "chan_descriptions.xml:83:7: warning: property") && contains(err, "'TS.Q3.I.UPD'")) << err;
   const std::string none = target.path() + ".none";
-  EXPECT_EQ(run_command(kTool + " chan merge --strict -o " + none + " " + kExamples + "/chan_descriptions.xml",
-                        &out, &err),
-            1);
+  EXPECT_EQ(
+      run_command(kTool + " chan merge --strict -o " + none + " " + kExamples + "/chan_descriptions.xml", &out, &err),
+      1);
   EXPECT_TRUE(contains(err, ":83:7: error: property")) << err;
   EXPECT_TRUE(testutil::read_file(none).empty());
-  EXPECT_EQ(run_command(kTool + " trigger convert --strict -o " + none + " " + kExamples + "/triggers.xml", &out, &err), 0);
+  EXPECT_EQ(run_command(kTool + " trigger convert --strict -o " + none + " " + kExamples + "/triggers.xml", &out, &err),
+            0);
   std::remove(none.c_str());
-  TempFile bad("<QAL3USERTRIGGERLIST><USERTRIGGER><Chan name=\"C\"/><Function name=\"MEANN\"/>"
-               "<Operation name=\"GT\"/></USERTRIGGER></QAL3USERTRIGGERLIST>\n");
+  TempFile bad(
+      "<QAL3USERTRIGGERLIST><USERTRIGGER><Chan name=\"C\"/><Function name=\"MEANN\"/>"
+      "<Operation name=\"GT\"/></USERTRIGGER></QAL3USERTRIGGERLIST>\n");
   EXPECT_EQ(run_command(kTool + " trigger convert --strict -o " + none + " " + bad.path(), &out, &err), 1);
   EXPECT_TRUE(contains(err, "error: function 'MEANN'")) << err;
   EXPECT_TRUE(testutil::read_file(none).empty());
-  TempFile dict("<ENVINDEXDICT><CHANNEL><INDEX>1</INDEX><PROP>A</PROP></CHANNEL>"
-                "<CHANNEL><INDEX>1</INDEX><PROP>B</PROP></CHANNEL></ENVINDEXDICT>\n");
+  TempFile dict(
+      "<ENVINDEXDICT><CHANNEL><INDEX>1</INDEX><PROP>A</PROP></CHANNEL>"
+      "<CHANNEL><INDEX>1</INDEX><PROP>B</PROP></CHANNEL></ENVINDEXDICT>\n");
   EXPECT_EQ(run_command(kTool + " envdict --xml " + none + " " + dict.path(), &out, &err), 0);
   EXPECT_TRUE(contains(err, "warning: index 1 already used at line 1")) << err;
   std::remove(none.c_str());
@@ -652,15 +687,16 @@ TEST(ToolCheck, ConverterWarningsOnStandardInputAndQuiet) {
   EXPECT_EQ(run_command(kTool + " chan convert -q --to daqvars - < " + chan, &out, &err), 0);
   EXPECT_EQ(err, "");
   TempFile kept("old contents\n");
-  EXPECT_EQ(run_command(kTool + " chan convert -q --strict --to daqvars -o " + kept.path() + " " +
-                            kExamples + "/chan_daqvariables.xml - < " + chan,
+  EXPECT_EQ(run_command(kTool + " chan convert -q --strict --to daqvars -o " + kept.path() + " " + kExamples +
+                            "/chan_daqvariables.xml - < " + chan,
                         &out, &err),
             1);
   EXPECT_TRUE(contains(err, "<stdin>:83:7: error: property")) << err;
   EXPECT_EQ(kept.read(), "old contents\n");
   EXPECT_EQ(out, "");
-  TempFile bad("<QAL3USERTRIGGERLIST><USERTRIGGER><Chan name=\"C\"/><Function name=\"MEANN\"/>"
-               "<Operation name=\"GT\"/></USERTRIGGER></QAL3USERTRIGGERLIST>\n");
+  TempFile bad(
+      "<QAL3USERTRIGGERLIST><USERTRIGGER><Chan name=\"C\"/><Function name=\"MEANN\"/>"
+      "<Operation name=\"GT\"/></USERTRIGGER></QAL3USERTRIGGERLIST>\n");
   EXPECT_EQ(run_command(kTool + " trigger convert --to text - < " + bad.path(), &out, &err), 0);
   EXPECT_TRUE(contains(err, "<stdin>:1:") && contains(err, "warning: function 'MEANN'")) << err;
   // Commands that only print do not warn.

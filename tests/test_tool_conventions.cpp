@@ -3,15 +3,13 @@
 // output, GNU options, --json, answers in exit statuses, messages that name
 // the file and the system's reason, and help, manual page and completion
 // that agree.
-#include <gtest/gtest.h>
-
 #include <dirent.h>
+#include <gtest/gtest.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
-#include <csignal>
-
 #include <cerrno>
+#include <csignal>
 #include <cstring>
 #include <nlohmann/json.hpp>
 #include <string>
@@ -58,8 +56,8 @@ const std::vector<std::string> kPrinting = {
 std::string trigger_list(const std::string& low, const std::string& param0, int copies = 1) {
   std::string t;
   for (int i = 0; i < copies; ++i)
-    t += "<USERTRIGGER><Chan name=\"BEAM/Current\" subchan=\"0\"/><Function name=\"MEAN\" param0=\"" +
-         param0 + "\"/><Operation name=\"GT\"/><LowLimit value=\"" + low +
+    t += "<USERTRIGGER><Chan name=\"BEAM/Current\" subchan=\"0\"/><Function name=\"MEAN\" param0=\"" + param0 +
+         "\"/><Operation name=\"GT\"/><LowLimit value=\"" + low +
          "\"/><UpperLimit value=\"2\"/><Description text=\"a rather long description so that the "
          "document grows quickly\"/></USERTRIGGER>\n";
   return "<QAL3USERTRIGGERLIST>\n" + t + "</QAL3USERTRIGGERLIST>\n";
@@ -131,8 +129,7 @@ TEST(ToolConventions, OutputFileIsAllOrNothing) {
   TempFile big(trigger_list("1", "2", 200));
   std::string err;
   // The file size limit stops the write midway.
-  EXPECT_EQ(run_command("ulimit -f 8; " + kTool + " trigger convert -o " + target + " " + big.path(), nullptr,
-                        &err),
+  EXPECT_EQ(run_command("ulimit -f 8; " + kTool + " trigger convert -o " + target + " " + big.path(), nullptr, &err),
             1);
   EXPECT_NE(err.find(target), std::string::npos) << err;
   EXPECT_EQ(testutil::read_file(target), "original\n");
@@ -169,8 +166,8 @@ TEST(ToolConventions, OutputReplacesAFileAsAnEditorDoes) {
   }
 
   // A link at FILE is replaced; its target stays as it was.
-  ASSERT_EQ(run_command("echo real > " + real + " && chmod 600 " + real + " && rm " + target + " && ln -s " +
-                        real + " " + target),
+  ASSERT_EQ(run_command("echo real > " + real + " && chmod 600 " + real + " && rm " + target + " && ln -s " + real +
+                        " " + target),
             0);
   ASSERT_EQ(qal3(write + target), 0);
   ASSERT_EQ(lstat(target.c_str(), &st), 0);
@@ -192,10 +189,11 @@ TEST(ToolConventions, OutputReplacesAFileAsAnEditorDoes) {
   if (run_command("command -v strace >/dev/null") == 0 && kTool.find(' ') == std::string::npos) {
     std::string err;
     // (LeakSanitizer, in the sanitizer build, cannot run under a tracer.)
-    ASSERT_EQ(run_command("ASAN_OPTIONS=${ASAN_OPTIONS:+$ASAN_OPTIONS:}detect_leaks=0 strace -y -e trace=rename,fsync " +
-                              kTool + " " + write + target,
-                          nullptr, &err),
-              0)
+    ASSERT_EQ(
+        run_command("ASAN_OPTIONS=${ASAN_OPTIONS:+$ASAN_OPTIONS:}detect_leaks=0 strace -y -e trace=rename,fsync " +
+                        kTool + " " + write + target,
+                    nullptr, &err),
+        0)
         << err;
     const std::size_t renamed = err.find("rename(");
     ASSERT_NE(renamed, std::string::npos) << err;
@@ -253,7 +251,8 @@ TEST(ToolConventions, SignalsRemoveTheScratchFile) {
     TempFile script("set -m\ncd " + dir.path + "\necho old > out.xml\nmkfifo in\n" + kTool +
                         " chan convert --to daqvars -o out.xml - < in &\npid=$!\nexec 3> in\n"
                         "for i in $(seq 200); do ls -A | grep -q '^\\.out\\.xml\\.' && { echo made; break; }; "
-                        "sleep 0.05; done\nkill -" + sig + " $pid\nwait $pid\necho $?\nrm in\n",
+                        "sleep 0.05; done\nkill -" +
+                        sig + " $pid\nwait $pid\necho $?\nrm in\n",
                     ".sh");
     std::string out;
     run_command("bash " + script.path(), &out);
@@ -277,11 +276,11 @@ TEST(ToolConventions, DashIsStandardInputAndOutput) {
   EXPECT_TRUE(entries_of(dir.path).empty());  // no file named '-'
   std::string a, b;
   for (const std::string cmd : {"gige", "evlist", "chan print", "trigger print", "envdict"}) {
-    const std::string file = cmd == std::string("gige")        ? kCamera
-                             : cmd == std::string("evlist")    ? kEvlist
+    const std::string file = cmd == std::string("gige")         ? kCamera
+                             : cmd == std::string("evlist")     ? kEvlist
                              : cmd == std::string("chan print") ? kChan
-                             : cmd == std::string("envdict")   ? kDict
-                                                               : kTriggers;
+                             : cmd == std::string("envdict")    ? kDict
+                                                                : kTriggers;
     ASSERT_EQ(qal3(cmd + " - < " + file, &a), 0) << cmd;
     ASSERT_EQ(qal3(cmd + " " + file, &b), 0) << cmd;
     if (cmd == std::string("gige") || cmd == std::string("evlist")) {
@@ -301,9 +300,8 @@ TEST(ToolConventions, InputIsReadOnceWhateverItComesFrom) {
   const struct {
     const char* cmd;
     std::string file;
-  } kCommands[] = {{"evlist", kEvlist},          {"chan print", kChan}, {"trigger print", kTriggers},
-                   {"envdict", kDict},           {"gige", kCamera},     {"check", kEvlist},
-                   {"chan select slow TS.Q3.I", kChan}};
+  } kCommands[] = {{"evlist", kEvlist}, {"chan print", kChan}, {"trigger print", kTriggers},       {"envdict", kDict},
+                   {"gige", kCamera},   {"check", kEvlist},    {"chan select slow TS.Q3.I", kChan}};
   for (const auto& c : kCommands) {
     const std::string run = kTool + " " + c.cmd + " ";
     std::string want, got;
@@ -349,8 +347,8 @@ TEST(ToolConventions, InputOverTheLimitIsRefused) {
   for (const auto& c : kCases) {
     std::string out, err;
     EXPECT_EQ(qal3(c.args, &out, &err), 1) << c.args;
-    EXPECT_EQ(err, "qal3: " + c.name + ": larger than the input limit of " + c.limit +
-                       " (--max-input-size changes it)\n")
+    EXPECT_EQ(err,
+              "qal3: " + c.name + ": larger than the input limit of " + c.limit + " (--max-input-size changes it)\n")
         << c.args;
   }
   std::string out, err;
@@ -407,15 +405,18 @@ TEST(ToolConventions, TextOutputsKeepOneRecordPerLine) {
   const struct {
     const char* cmd;
     const std::string& doc;
-  } kCases[] = {{"chan print", chan},         {"chan listing", chan},  {"chan names", chan},
-                {"envdict", dict},            {"envdict --text -", dict},
-                {"evlist", events},           {"trigger print", triggers}, {"trigger convert --to text", triggers}};
+  } kCases[] = {{"chan print", chan},        {"chan listing", chan},
+                {"chan names", chan},        {"envdict", dict},
+                {"envdict --text -", dict},  {"evlist", events},
+                {"trigger print", triggers}, {"trigger convert --to text", triggers}};
   // Lines, and the tabs of each.
   const auto shape = [](const std::string& text) {
     std::vector<long> tabs{0};
     for (char c : text) {
-      if (c == '\n') tabs.push_back(0);
-      else if (c == '\t') ++tabs.back();
+      if (c == '\n')
+        tabs.push_back(0);
+      else if (c == '\t')
+        ++tabs.back();
     }
     return tabs;
   };
@@ -435,8 +436,9 @@ TEST(ToolConventions, TextOutputsKeepOneRecordPerLine) {
 
 // Standard input can be read once: naming it twice is a usage error.
 TEST(ToolConventions, StandardInputNamedTwiceIsAUsageError) {
-  for (const std::string& args : std::vector<std::string>{"chan print - -", "chan merge - " + kChan + " -", "chan select slow X - -", "evlist - -", "gige - -",
-        "check - -", "trigger test - --spectrum -", "trigger test - --spectrum=- --value 1"}) {
+  for (const std::string& args : std::vector<std::string>{
+           "chan print - -", "chan merge - " + kChan + " -", "chan select slow X - -", "evlist - -", "gige - -",
+           "check - -", "trigger test - --spectrum -", "trigger test - --spectrum=- --value 1"}) {
     std::string out, err;
     EXPECT_EQ(qal3(args + " < " + kChan, &out, &err), 2) << args;
     EXPECT_NE(err.find("standard input ('-') is named more than once"), std::string::npos) << args << err;
@@ -460,9 +462,9 @@ TEST(ToolConventions, GnuOptionForms) {
   EXPECT_EQ(qal3("chan convert --to " + kChan, nullptr, &err), 2);  // the file taken as format
   EXPECT_EQ(qal3("chan print --frob " + kChan, nullptr, &err), 2);
   EXPECT_NE(err.find("Try 'qal3 chan print --help'"), std::string::npos) << err;
-  for (const char* cmd : {"evlist", "chan print", "chan convert", "chan listing", "chan names", "chan merge",
-                          "chan select", "trigger registry", "trigger print", "trigger convert", "trigger test",
-                          "envdict", "gige", "chan", "trigger"}) {
+  for (const char* cmd :
+       {"evlist", "chan print", "chan convert", "chan listing", "chan names", "chan merge", "chan select",
+        "trigger registry", "trigger print", "trigger convert", "trigger test", "envdict", "gige", "chan", "trigger"}) {
     std::string out;
     EXPECT_EQ(qal3(std::string(cmd) + " --version", &out), 0) << cmd;
     EXPECT_EQ(out, "qal3 1.0.0\n") << cmd;
@@ -514,9 +516,8 @@ TEST(ToolConventions, JsonDocumentsCarryEveryField) {
   for (const char* k : {"evtype", "sb_list", "min_ev_time", "tmask", "priority"})
     EXPECT_TRUE(j["files"][0]["entries"][0].contains(k)) << k;
   j = json("chan print " + kChan);
-  for (const char* k : {"stream", "ev_type", "count", "dtype", "db_key", "prop_name", "daq_name", "prop_desc",
-                        "units", "max_size", "nbits", "bits", "ndims", "dims", "sb_name", "set_point",
-                        "subsystem"})
+  for (const char* k : {"stream", "ev_type", "count", "dtype", "db_key", "prop_name", "daq_name", "prop_desc", "units",
+                        "max_size", "nbits", "bits", "ndims", "dims", "sb_name", "set_point", "subsystem"})
     EXPECT_TRUE(j["files"][0]["channels"][0].contains(k)) << k;
   j = json("chan select slow TS.Q3.I " + kChan);
   EXPECT_EQ(j["answer"], 1);
@@ -526,8 +527,8 @@ TEST(ToolConventions, JsonDocumentsCarryEveryField) {
   for (const char* k : {"index", "env_prop", "env_ch_abs_delta", "env_ch_rel_delta"})
     EXPECT_TRUE(j["entries"][0].contains(k)) << k;
   j = json("trigger print " + kTriggers);
-  for (const char* k : {"channel", "subchannel", "function", "fparam", "operation", "low", "upper", "bitmask",
-                        "time", "description", "pre_mode", "post_mode", "group"})
+  for (const char* k : {"channel", "subchannel", "function", "fparam", "operation", "low", "upper", "bitmask", "time",
+                        "description", "pre_mode", "post_mode", "group"})
     EXPECT_TRUE(j["triggers"][0].contains(k)) << k;
   EXPECT_EQ(j["triggers"][0]["fparam"].size(), 16u);
   j = json("trigger registry");
@@ -594,8 +595,10 @@ TEST(ToolConventions, HelpSaysWhatIsEasyToMiss) {
     const auto words = [](const std::string& t) {
       std::string w;
       for (char ch : t) {
-        if (ch != ' ' && ch != '\n') w += ch;
-        else if (!w.empty() && w.back() != ' ') w += ' ';
+        if (ch != ' ' && ch != '\n')
+          w += ch;
+        else if (!w.empty() && w.back() != ' ')
+          w += ' ';
       }
       return w;
     };

@@ -23,8 +23,7 @@ TEST(ToolEnvdict, ListsConvertsAndChecks) {
   EXPECT_EQ(0, rc);
   EXPECT_EQ(0u, out.find("-------------- 1 -----------------\n Index : 0\n"
                          " Channel: TESTSTAND/HALL.TEMP/SENSOR.1/TEMPERATURE DABS 0.1 DREL 0.005\n"));
-  EXPECT_NE(std::string::npos,
-            out.find(" Channel: TESTSTAND/COOLING/WATER.FLOW/RATE & STATUS DABS 0 DREL 0.02\n"));
+  EXPECT_NE(std::string::npos, out.find(" Channel: TESTSTAND/COOLING/WATER.FLOW/RATE & STATUS DABS 0 DREL 0.02\n"));
 
   // XML to standard output reads back to the same listing, from standard input too.
   out = run("--xml - " + kDict, &rc);
@@ -112,8 +111,7 @@ TEST(ToolEnvdict, FailuresAndUsage) {
 
   EXPECT_NE(std::string::npos, run("--help", &rc).find("Usage: qal3 envdict"));
   EXPECT_EQ(0, rc);
-  for (const char* bad :
-       {"", "--bogus x.xml", "--xml", "--text= x.xml", "-c --xml o x.xml", "a.xml b.xml"}) {
+  for (const char* bad : {"", "--bogus x.xml", "--xml", "--text= x.xml", "-c --xml o x.xml", "a.xml b.xml"}) {
     run(bad, &rc);
     EXPECT_EQ(2, rc) << bad;
   }

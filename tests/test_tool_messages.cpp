@@ -3,7 +3,6 @@
 // the system's reason for a failed write, -q, and no redirection of the
 // tool's own standard streams (nor a temporary file for them).
 #include <gtest/gtest.h>
-
 #include <sys/stat.h>
 
 #include <filesystem>
@@ -168,9 +167,9 @@ TEST(ToolMessages, QuietSilencesTheLibrariesInformation) {
 // The tool's standard streams are its own: no temporary file stands in for
 // them, and no source of the tool or the module redirects descriptor 1 or 2.
 TEST(ToolMessages, StandardStreamsAreNeverRedirected) {
-  for (const std::string& args : {"trigger convert -q " + kEx + "/triggers.xml",
-                                  "chan convert --to daqvars -q " + kEx + "/chan_descriptions.xml",
-                                  "envdict --xml - " + kEx + "/envdict.xml"}) {
+  for (const std::string& args :
+       {"trigger convert -q " + kEx + "/triggers.xml", "chan convert --to daqvars -q " + kEx + "/chan_descriptions.xml",
+        "envdict --xml - " + kEx + "/envdict.xml"}) {
     std::string out, err;
     EXPECT_EQ(run_command("TMPDIR=/nonexistent " + kTool + " " + args, &out, &err), 0) << args << ":\n" << err;
     EXPECT_EQ(out.rfind("<?xml", 0), 0u) << args;

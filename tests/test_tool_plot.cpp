@@ -1,5 +1,7 @@
 // qal3 trigger test --plot: the layout of the picture in the hard cases,
 // checked on the SVG's structure (positions and boxes), not on pixels.
+#include <gtest/gtest.h>
+
 #include <algorithm>
 #include <array>
 #include <cctype>
@@ -10,8 +12,6 @@
 #include <sstream>
 #include <string>
 #include <vector>
-
-#include <gtest/gtest.h>
 
 #include "test_util.h"
 
@@ -65,9 +65,12 @@ struct Plot {
     // Narrow glyphs, capitals and wide ones, others; a character beyond ASCII as a capital.
     double ems = 0;
     for (unsigned char c : e.text) {
-      if (c >= 0x80) ems += (c & 0xC0) == 0x80 ? 0 : 0.7;
-      else if (std::strchr(" .,:;!|'ijlftr()[]-/", c)) ems += 0.33;
-      else ems += std::isupper(c) || c == 'm' || c == 'w' ? 0.7 : 0.6;
+      if (c >= 0x80)
+        ems += (c & 0xC0) == 0x80 ? 0 : 0.7;
+      else if (std::strchr(" .,:;!|'ijlftr()[]-/", c))
+        ems += 0.33;
+      else
+        ems += std::isupper(c) || c == 'm' || c == 'w' ? 0.7 : 0.6;
     }
     const double w = ems * size * (bold ? 1.1 : 1.0);
     const std::string anchor = e.attr.count("text-anchor") ? e.attr.at("text-anchor") : "start";
@@ -81,8 +84,8 @@ struct Plot {
 };
 
 std::string unescape(std::string s) {
-  for (const auto& [from, to] : std::vector<std::pair<std::string, std::string>>{
-           {"&lt;", "<"}, {"&gt;", ">"}, {"&quot;", "\""}, {"&amp;", "&"}})
+  for (const auto& [from, to] :
+       std::vector<std::pair<std::string, std::string>>{{"&lt;", "<"}, {"&gt;", ">"}, {"&quot;", "\""}, {"&amp;", "&"}})
     for (std::size_t at = 0; (at = s.find(from, at)) != std::string::npos; at += to.size())
       s.replace(at, from.size(), to);
   return s;
@@ -196,14 +199,14 @@ TEST(ToolPlot, TidyInTheHardCases) {
   std::string broken_text = "0 0.5\n0 1 nan 3 inf 5 -inf 7 nan 9";
   for (int i = 10; i < 80; ++i) broken_text += " " + std::to_string(i % 7);
   TempFile broken(broken_text + "\n", ".txt");
-  const Plot plot = plot_of(
-      trigger_xml(kLongName, window("MEAN"), "INSIDE", "0.999", "1.0") +
-          trigger_xml("BEAM/Current", window("MAX"), "OUTSIDE", "-1e+30", "1.2") +
-          trigger_xml("BEAM/Current", window("DIFFSUM", "10", "1e9", "3"), "OUTSIDEWITHLIMITS", "-12345.678",
-                      "123456789") +
-          trigger_xml("BEAM/Current", window("RMS", "5", "-100", "3"), "INSIDEWITHLIMITS", "0.79", "0.8") +
-          trigger_xml("B", "<Function name=\"VALUE\" position=\"8\"/>", "EQ", "0.6"),
-      {kPulse, broken.path()});
+  const Plot plot =
+      plot_of(trigger_xml(kLongName, window("MEAN"), "INSIDE", "0.999", "1.0") +
+                  trigger_xml("BEAM/Current", window("MAX"), "OUTSIDE", "-1e+30", "1.2") +
+                  trigger_xml("BEAM/Current", window("DIFFSUM", "10", "1e9", "3"), "OUTSIDEWITHLIMITS", "-12345.678",
+                              "123456789") +
+                  trigger_xml("BEAM/Current", window("RMS", "5", "-100", "3"), "INSIDEWITHLIMITS", "0.79", "0.8") +
+                  trigger_xml("B", "<Function name=\"VALUE\" position=\"8\"/>", "EQ", "0.6"),
+              {kPulse, broken.path()});
   ASSERT_EQ(plot.panels.size(), 10u);
   expect_tidy(plot);
   // The long name, shortened in the title, is whole in the legend.
@@ -270,10 +273,10 @@ TEST(ToolPlot, FarLimitsAtTheEdge) {
 // value, with its limits, is drawn on a scale of its own beside the plot.
 TEST(ToolPlot, ValuesThatAreNotLevelsOnTheirOwnScale) {
   const std::vector<std::pair<std::string, bool>> functions = {
-      {"MIN", true},      {"MAX", true},      {"MEAN", true},      {"VALUE", true},    {"P2P", false},
-      {"SUM", false},     {"STD", false},     {"RMS", false},      {"DIFFMIN", false}, {"DIFFMAX", false},
-      {"DIFFMEAN", false}, {"DIFFRMS", false}, {"DIFFSTD", false}, {"DIFFSUM", false}, {"DIFFP2P", false},
-      {"DIFFVALUE", false}};
+      {"MIN", true},      {"MAX", true},      {"MEAN", true},      {"VALUE", true},
+      {"P2P", false},     {"SUM", false},     {"STD", false},      {"RMS", false},
+      {"DIFFMIN", false}, {"DIFFMAX", false}, {"DIFFMEAN", false}, {"DIFFRMS", false},
+      {"DIFFSTD", false}, {"DIFFSUM", false}, {"DIFFP2P", false},  {"DIFFVALUE", false}};
   std::string list;
   for (const auto& f : functions) list += trigger_xml("BEAM/Current", window(f.first), "GT", "", "0.5");
   const Plot plot = plot_of(list, {kPulse});

@@ -90,10 +90,10 @@ TEST(ToolRecordFields, NoFieldNameIsWrittenByHandInTheToolOrTheModule) {
       {"tools/cmd_trigger_test.cpp", "subchannel"},  // operation there are slot names
       {"tools/cmd_trigger_test.cpp", "function"},
       {"tools/cmd_trigger_test.cpp", "operation"},
-      {"tools/cmd_chan_select.cpp", "channel"},      // the channel asked about
-      {"tools/cmd_trigger_registry.cpp", "name"},    // a slot's name
-      {"python/src/documents.cpp", "ev_type"},       // Selector.find_channel's argument
-      {"python/src/module.cpp", "name"},             // the registry lookups' argument
+      {"tools/cmd_chan_select.cpp", "channel"},    // the channel asked about
+      {"tools/cmd_trigger_registry.cpp", "name"},  // a slot's name
+      {"python/src/documents.cpp", "ev_type"},     // Selector.find_channel's argument
+      {"python/src/module.cpp", "name"},           // the registry lookups' argument
   };
   namespace fs = std::filesystem;
   const fs::path root = fs::path(QAL3_TOOLS_DIR).parent_path();
@@ -113,8 +113,8 @@ TEST(ToolRecordFields, NoFieldNameIsWrittenByHandInTheToolOrTheModule) {
           const std::string text = (*i)[1];
           if (!fields.count(text)) continue;
           used.insert({file, text});
-          EXPECT_TRUE(not_fields.count({file, text})) << file << ":" << n << ": field name \"" << text
-                                                      << "\" written by hand";
+          EXPECT_TRUE(not_fields.count({file, text}))
+              << file << ":" << n << ": field name \"" << text << "\" written by hand";
         }
       }
     }

@@ -1,10 +1,10 @@
 // qal3 trigger: registry listing, print, convert and test.
+#include <gtest/gtest.h>
+
 #include <cstdio>
 #include <cstdlib>
 #include <string>
 #include <vector>
-
-#include <gtest/gtest.h>
 
 #include "test_util.h"
 #include "user_case_trigger.h"
@@ -29,9 +29,7 @@ struct OwnedList {
   }
 };
 
-bool contains(const std::string& text, const std::string& part) {
-  return text.find(part) != std::string::npos;
-}
+bool contains(const std::string& text, const std::string& part) { return text.find(part) != std::string::npos; }
 
 const char kTwoTriggers[] =
     "<QAL3USERTRIGGERLIST>\n"
@@ -54,9 +52,9 @@ TEST(ToolTrigger, HelpAndUsage) {
   EXPECT_EQ(trigger("", &out, &err), 2);
   EXPECT_EQ(trigger("frobnicate", &out, &err), 2);
   EXPECT_TRUE(contains(err, "unknown action 'frobnicate'"));
-  for (const std::string& bad : std::vector<std::string>{"print", "convert --to html " + kTriggers, "test " + kTriggers,
-                                "test " + kTriggers + " --value 1,x", "test " + kTriggers + " --slow v",
-                                "registry --functions --operations"})
+  for (const std::string& bad : std::vector<std::string>{
+           "print", "convert --to html " + kTriggers, "test " + kTriggers, "test " + kTriggers + " --value 1,x",
+           "test " + kTriggers + " --slow v", "registry --functions --operations"})
     EXPECT_EQ(trigger(bad, &out, &err), 2) << bad;
 }
 
@@ -117,10 +115,7 @@ TEST(ToolTrigger, BadTriggerListNamesTheFile) {
 
 TEST(ToolTrigger, TestOnExampleSpectrumAndValues) {
   std::string out;
-  ASSERT_EQ(trigger("test " + kTriggers + " --spectrum " + kSpectrum + " --value 5 --spectrum " +
-                        kSpectrum,
-                    &out),
-            0);
+  ASSERT_EQ(trigger("test " + kTriggers + " --spectrum " + kSpectrum + " --value 5 --spectrum " + kSpectrum, &out), 0);
   EXPECT_TRUE(contains(out, "1\t1\tBEAM/Current\t0\tMEAN\t3\tINSIDE\tfires\n"));
   EXPECT_TRUE(contains(out, "1\t2\tBEAM/Current\t1\tP2P\t6\tGT\tfires\n"));
   EXPECT_TRUE(contains(out, "1\t3\tBEAM/Current\t0\tDIFFMAX\t-\tOUTSIDE\tfirst event\n"));
@@ -139,10 +134,9 @@ TEST(ToolTrigger, TestSpectrumFormat) {
   TempFile list(kTwoTriggers);
   TempFile spectrum("# two subchannels\n10 0.5  # axis\n1 2 3\n\t4\n--\n0 1\n7 8\n", ".txt");
   std::string out, err;
-  ASSERT_EQ(trigger("test " + list.path() + " --spectrum " + spectrum.path() + " --spectrum " +
-                        spectrum.path(),
-                    &out, &err),
-            0)
+  ASSERT_EQ(
+      trigger("test " + list.path() + " --spectrum " + spectrum.path() + " --spectrum " + spectrum.path(), &out, &err),
+      0)
       << err;
   // SUM of subchannel 0 over the whole axis: 1 + 2 + 3 + 4.
   EXPECT_TRUE(contains(out, "1\t1\tS\t0\tSUM\t10\tGTE\tfires\n"));
@@ -176,10 +170,10 @@ TEST(ToolTrigger, PlotOfTheExamplePulse) {
   std::size_t panels = 0;
   for (std::size_t at = 0; (at = doc.find("<g class=\"panel\"", at)) != std::string::npos; ++at) ++panels;
   EXPECT_EQ(panels, 3u);
-  for (const char* part : {"time (\u00b5s)", "sample value", "event 1, trigger 2: P2P of BEAM/Current",
-                           ">FIRES<", ">does not fire<", "read: 12 to 27.5 \u00b5s", "set: 12 to 28 \u00b5s, step 2",
-                           "step 2 samples, 16 samples read", "sample read: 16 at 8 \u00b5s", "P2P = 0.154",
-                           "UL 0.1", "LL 0.95", "result &lt; LL 0.95 or &gt; UL 1.05", "samples: 80"})
+  for (const char* part : {"time (\u00b5s)", "sample value", "event 1, trigger 2: P2P of BEAM/Current", ">FIRES<",
+                           ">does not fire<", "read: 12 to 27.5 \u00b5s", "set: 12 to 28 \u00b5s, step 2",
+                           "step 2 samples, 16 samples read", "sample read: 16 at 8 \u00b5s", "P2P = 0.154", "UL 0.1",
+                           "LL 0.95", "result &lt; LL 0.95 or &gt; UL 1.05", "samples: 80"})
     EXPECT_TRUE(contains(doc, part)) << part;
   const std::string png = svg.path() + ".png";
   const int rendered = run_command("rsvg-convert -o " + png + " " + svg.path(), &out, &err);
@@ -204,9 +198,8 @@ TEST(ToolTrigger, PlotEdgeCases) {
   EXPECT_TRUE(contains(doc, ">no result<"));
   EXPECT_FALSE(contains(doc, "nan")) << doc;
   // An output that cannot be written fails; nothing is left behind.
-  EXPECT_EQ(trigger("test " + list.path() + " --spectrum " + flat.path() + " --plot /nonexistent/dir/p.svg", &out,
-                    &err),
-            1);
+  EXPECT_EQ(
+      trigger("test " + list.path() + " --spectrum " + flat.path() + " --plot /nonexistent/dir/p.svg", &out, &err), 1);
   EXPECT_TRUE(contains(err, "/nonexistent/dir/p.svg")) << err;
   // The table owns standard output: '--plot -' is refused.
   EXPECT_EQ(trigger("test " + list.path() + " --spectrum " + flat.path() + " --plot -", &out, &err), 2);

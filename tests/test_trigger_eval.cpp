@@ -34,8 +34,8 @@ struct Block {
   Block& operator=(const Block&) = delete;
 };
 
-qal3_serv_block_subhead_2010* spectrum(const std::vector<float>& samples, float start = 0.0f,
-                                       float inc = 1.0f, int dtype = 1013) {
+qal3_serv_block_subhead_2010* spectrum(const std::vector<float>& samples, float start = 0.0f, float inc = 1.0f,
+                                       int dtype = 1013) {
   qal3_spect_header_2010 head{start, inc, static_cast<int>(samples.size()), 1, 1.0f};
   const float* data = samples.data();
   return qal3_evutl_make_spectrum("SPEC", dtype, 1, &head, &data);
@@ -71,8 +71,7 @@ struct Trigger {
 
 // Evaluates `function` over a block; returns the result, or NaN-free
 // sentinel -12345 when the function failed. Output of SUM is swallowed.
-float eval(qal3_serv_block_subhead_2010* block, int function, float start, float end,
-           float step = 0.0f) {
+float eval(qal3_serv_block_subhead_2010* block, int function, float start, float end, float step = 0.0f) {
   Trigger t(function, start, end, step);
   int fired = 0;
   capture_stdout([&] { fired = qal3_is_trigger_on(block, t.t); });
@@ -91,8 +90,10 @@ struct Reference {
   float value(int fn) const {
     const double n = static_cast<double>(sel.size());
     switch (fn) {
-      case SUM: return static_cast<float>(sum());
-      case MEAN: return static_cast<float>(sum()) / static_cast<float>(sel.size());
+      case SUM:
+        return static_cast<float>(sum());
+      case MEAN:
+        return static_cast<float>(sum()) / static_cast<float>(sel.size());
       case RMS: {
         double s = 0.0;
         for (float x : sel) {
@@ -109,12 +110,14 @@ struct Reference {
       }
       case MIN: {
         float m = sel[0];
-        for (float x : sel) if (x < m) m = x;
+        for (float x : sel)
+          if (x < m) m = x;
         return m;
       }
       case MAX: {
         float m = sel[0];
-        for (float x : sel) if (x > m) m = x;
+        for (float x : sel)
+          if (x > m) m = x;
         return m;
       }
       case P2P: {
@@ -130,9 +133,7 @@ struct Reference {
   }
 };
 
-bool same_float(float a, float b) {
-  return (std::isnan(a) && std::isnan(b)) || std::memcmp(&a, &b, sizeof a) == 0;
-}
+bool same_float(float a, float b) { return (std::isnan(a) && std::isnan(b)) || std::memcmp(&a, &b, sizeof a) == 0; }
 
 }  // namespace
 
@@ -172,25 +173,54 @@ TEST(TriggerEval, WindowRules) {
     float start, end, step, expected;
   } cases[] = {
       // Samples 2, 3, 4.
-      {MEAN, 2, 5, 0, 3}, {SUM, 2, 5, 0, 9}, {MIN, 2, 5, 0, 2}, {MAX, 2, 5, 0, 4},
-      {P2P, 2, 5, 0, 2}, {VALUE, 2, 5, 0, 2}, {RMS, 2, 5, 0, std::sqrt(29.0f / 3.0f)},
+      {MEAN, 2, 5, 0, 3},
+      {SUM, 2, 5, 0, 9},
+      {MIN, 2, 5, 0, 2},
+      {MAX, 2, 5, 0, 4},
+      {P2P, 2, 5, 0, 2},
+      {VALUE, 2, 5, 0, 2},
+      {RMS, 2, 5, 0, std::sqrt(29.0f / 3.0f)},
       {STD, 2, 5, 0, static_cast<float>(std::sqrt(2.0 / 3.0))},
       // Steps: truncated, absolute, 0 as 1; beyond int they saturate and
       // select the first sample only; NaN converts to 0.
-      {SUM, 2, 5, 2, 6}, {SUM, 2, 5, -2, 6}, {SUM, 2, 5, 0.9f, 9}, {SUM, 2, 5, 2.9f, 6},
-      {MEAN, 2, 5, 2, 3}, {SUM, 0, 10, 3, 18}, {SUM, 2, 10, big, 2}, {SUM, 2, 10, -big, 2},
-      {SUM, 2, 10, inf, 2}, {SUM, 2, 10, -inf, 2}, {SUM, 2, 10, int_min, 2},
-      {SUM, 2, 10, 2147483648.0f, 2}, {SUM, 2, 5, kNaN, 9},
+      {SUM, 2, 5, 2, 6},
+      {SUM, 2, 5, -2, 6},
+      {SUM, 2, 5, 0.9f, 9},
+      {SUM, 2, 5, 2.9f, 6},
+      {MEAN, 2, 5, 2, 3},
+      {SUM, 0, 10, 3, 18},
+      {SUM, 2, 10, big, 2},
+      {SUM, 2, 10, -big, 2},
+      {SUM, 2, 10, inf, 2},
+      {SUM, 2, 10, -inf, 2},
+      {SUM, 2, 10, int_min, 2},
+      {SUM, 2, 10, 2147483648.0f, 2},
+      {SUM, 2, 5, kNaN, 9},
       // Ends: ndata includes the last sample, beyond fails, 0 and empty
       // windows fail, negative runs to the last sample, NaN converts to 0.
-      {SUM, 0, 10, 0, 45}, {SUM, 0, 11, 0, kFailed}, {SUM, 0, 0, 0, kFailed},
-      {SUM, 3, 3, 0, kFailed}, {SUM, 4, 3, 0, kFailed}, {SUM, 0, -1, 0, 45},
-      {SUM, 7, -big, 0, 24}, {SUM, 7, -inf, 0, 24}, {SUM, 0, inf, 0, kFailed},
-      {SUM, 0, big, 0, kFailed}, {SUM, 0, kNaN, 0, kFailed}, {SUM, 2, 5.9f, 0, 9},
+      {SUM, 0, 10, 0, 45},
+      {SUM, 0, 11, 0, kFailed},
+      {SUM, 0, 0, 0, kFailed},
+      {SUM, 3, 3, 0, kFailed},
+      {SUM, 4, 3, 0, kFailed},
+      {SUM, 0, -1, 0, 45},
+      {SUM, 7, -big, 0, 24},
+      {SUM, 7, -inf, 0, 24},
+      {SUM, 0, inf, 0, kFailed},
+      {SUM, 0, big, 0, kFailed},
+      {SUM, 0, kNaN, 0, kFailed},
+      {SUM, 2, 5.9f, 0, 9},
       // Starts: before the axis is sample 0, the last sample alone, beyond fails.
-      {SUM, -5, 3, 0, 3}, {SUM, -big, 3, 0, 3}, {SUM, -inf, 3, 0, 3}, {SUM, kNaN, 3, 0, 3},
-      {SUM, 9, -1, 0, 9}, {VALUE, 9, 0, 0, 9}, {VALUE, 10, 0, 0, kFailed},
-      {SUM, 10, -1, 0, kFailed}, {VALUE, inf, 0, 0, kFailed}, {VALUE, big, 0, 0, kFailed},
+      {SUM, -5, 3, 0, 3},
+      {SUM, -big, 3, 0, 3},
+      {SUM, -inf, 3, 0, 3},
+      {SUM, kNaN, 3, 0, 3},
+      {SUM, 9, -1, 0, 9},
+      {VALUE, 9, 0, 0, 9},
+      {VALUE, 10, 0, 0, kFailed},
+      {SUM, 10, -1, 0, kFailed},
+      {VALUE, inf, 0, 0, kFailed},
+      {VALUE, big, 0, 0, kFailed},
   };
   for (const auto& c : cases)
     EXPECT_FLOAT_EQ(eval(b.p, c.fn, c.start, c.end, c.step), c.expected)
@@ -204,9 +234,9 @@ TEST(TriggerEval, AxisUnitsAreConvertedInSinglePrecision) {
   EXPECT_EQ(eval(b.p, VALUE, 99.0f, 0), 0.0f);
   // A zero or reversed axis never leads outside the samples.
   Block flat(spectrum(ramp(10), 5.0f, 0.0f));
-  EXPECT_EQ(eval(flat.p, VALUE, 5.0f, 0), 0.0f);      // 0/0: NaN, sample 0
-  EXPECT_EQ(eval(flat.p, VALUE, 6.0f, 0), kFailed);   // +inf: beyond the end
-  EXPECT_EQ(eval(flat.p, SUM, 4.0f, -1.0f), 45.0f);   // -inf start, -inf end
+  EXPECT_EQ(eval(flat.p, VALUE, 5.0f, 0), 0.0f);     // 0/0: NaN, sample 0
+  EXPECT_EQ(eval(flat.p, VALUE, 6.0f, 0), kFailed);  // +inf: beyond the end
+  EXPECT_EQ(eval(flat.p, SUM, 4.0f, -1.0f), 45.0f);  // -inf start, -inf end
   Block reversed(spectrum(ramp(10), 0.0f, -1.0f));
   EXPECT_EQ(eval(reversed.p, SUM, -2.0f, -5.0f), 9.0f);
   EXPECT_EQ(eval(reversed.p, SUM, 3.0f, -1e9f), kFailed);  // end index beyond ndata
@@ -431,9 +461,8 @@ TEST(TriggerEval, GenericSpectraAndBrokenBlocksAreSafe) {
 // samples (the sanitizers watch) and any result is one of the samples'
 // reductions, never garbage.
 TEST(TriggerEval, HostileParametersStayInsideTheSamples) {
-  const float params[] = {0.0f,     1.0f,      -1.0f,     0.5f,          2.9f,     16.0f,
-                          17.0f,    1e9f,      -1e9f,     2147483520.0f, 2147483648.0f,
-                          -2147483648.0f, 4e9f, INFINITY, -INFINITY,     kNaN};
+  const float params[] = {0.0f,  1.0f,          -1.0f,         0.5f,           2.9f, 16.0f,    17.0f,     1e9f,
+                          -1e9f, 2147483520.0f, 2147483648.0f, -2147483648.0f, 4e9f, INFINITY, -INFINITY, kNaN};
   std::string odd;
   for (int n : {1, 2, 17, 33}) {
     std::vector<float> v(static_cast<size_t>(n), 3.0f);
@@ -447,8 +476,8 @@ TEST(TriggerEval, HostileParametersStayInsideTheSamples) {
               qal3_is_trigger_on(b.p, t.t);
               const bool sums = fn == SUM || fn == DSUM;
               if (t->fresult && !sums && *t->fresult != 3.0f && *t->fresult != 0.0f)
-                odd += std::to_string(fn) + " " + std::to_string(p0) + " " + std::to_string(p1) +
-                       " " + std::to_string(p2) + "\n";
+                odd += std::to_string(fn) + " " + std::to_string(p0) + " " + std::to_string(p1) + " " +
+                       std::to_string(p2) + "\n";
             }
     });
   }
@@ -473,9 +502,8 @@ TEST(TriggerEval, SumWritesItsValueBeforeTheJudgement) {
 }
 
 TEST(TriggerEval, SumLineFormatsLikePrintf) {
-  const float values[] = {0.0f,   -0.0f,       1.5f,     -2.25f,   0.1f,       1e-7f,
-                          5e-7f,  2.5e-6f,     123456789.0f, 3.4028235e38f, -1e20f,
-                          INFINITY, -INFINITY, kNaN,     -kNaN,    0.0000005f, 1.0000005f};
+  const float values[] = {0.0f,          -0.0f,  1.5f,     -2.25f,    0.1f, 1e-7f, 5e-7f,      2.5e-6f,   123456789.0f,
+                          3.4028235e38f, -1e20f, INFINITY, -INFINITY, kNaN, -kNaN, 0.0000005f, 1.0000005f};
   for (float v : values) {
     Block nv(qal3_evutl_make_namval("NV", 1, &v));
     Trigger t(SUM);
@@ -514,8 +542,7 @@ TEST(TriggerEval, DiffFunctionsJudgeTheChangeSinceTheLastSuccess) {
   const float five = 5.0f, eight = 8.0f;
   Block b5(qal3_evutl_make_namval("NV", 1, &five));
   Block b8(qal3_evutl_make_namval("NV", 1, &eight));
-  Block image(qal3_evutl_make_image("IMG", std::vector<qal3_image_ext_frame_head>(1).data(),
-                                    nullptr, 0));
+  Block image(qal3_evutl_make_image("IMG", std::vector<qal3_image_ext_frame_head>(1).data(), nullptr, 0));
   EXPECT_EQ(qal3_is_trigger_on(b5.p, mean.t), 0);
   EXPECT_EQ(qal3_is_trigger_on(image.p, mean.t), 0);
   EXPECT_EQ(qal3_is_trigger_on(b8.p, mean.t), 1);

@@ -1,5 +1,6 @@
 // Trigger lists: reading, writing in every form, and the record operations.
 #include <fcntl.h>
+#include <gtest/gtest.h>
 #include <pthread.h>
 #include <signal.h>
 #include <unistd.h>
@@ -16,8 +17,6 @@
 #include <string>
 #include <thread>
 #include <vector>
-
-#include <gtest/gtest.h>
 
 #include "test_util.h"
 #include "user_case_trigger.h"
@@ -41,9 +40,7 @@ struct OwnedList {
 
 bool read_doc(std::string doc, OwnedList& list) { return parse_trigger_list_read(&doc[0], &list.v); }
 
-std::string wrap(const std::string& inner) {
-  return "<QAL3USERTRIGGERLIST>\n" + inner + "</QAL3USERTRIGGERLIST>\n";
-}
+std::string wrap(const std::string& inner) { return "<QAL3USERTRIGGERLIST>\n" + inner + "</QAL3USERTRIGGERLIST>\n"; }
 
 qal3_user_case_trigger* new_record() {
   void* p = std::calloc(1, sizeof(qal3_user_case_trigger));
@@ -62,7 +59,7 @@ qal3_user_case_trigger* sample_record(const char* descr = "beam current") {
   std::strcpy(t->description, descr);
   std::strcpy(t->group, "beam");
   t->subchannel = 3;
-  t->function = 7;  // P2P
+  t->function = 7;   // P2P
   t->operation = 5;  // INSIDE
   for (int i = 0; i < 16; ++i) t->fparam[i] = 0.25f * static_cast<float>(i) - 1.0f;
   t->low = 1.5f;
@@ -97,13 +94,11 @@ const std::regex kIsodate("\t<isodate>\\d{4}-\\d\\d-\\d\\dT\\d\\d:\\d\\d:\\d\\d<
 TEST(TriggerListRead, WrongRootGivesMessageAndNoRecord) {
   OwnedList list;
   bool failed = false;
-  const std::string err = capture_stderr([&] {
-    failed = read_doc("<CHANDESCRIPTIONS><USERTRIGGER/></CHANDESCRIPTIONS>", list);
-  });
+  const std::string err =
+      capture_stderr([&] { failed = read_doc("<CHANDESCRIPTIONS><USERTRIGGER/></CHANDESCRIPTIONS>", list); });
   EXPECT_TRUE(failed);
   EXPECT_TRUE(list.v.empty());
-  EXPECT_NE(err.find("WRONG root tag: 'CHANDESCRIPTIONS' must be 'QAL3USERTRIGGERLIST'\n"),
-            std::string::npos);
+  EXPECT_NE(err.find("WRONG root tag: 'CHANDESCRIPTIONS' must be 'QAL3USERTRIGGERLIST'\n"), std::string::npos);
 }
 
 TEST(TriggerListRead, EmptyRootAndDefaults) {
@@ -161,14 +156,13 @@ TEST(TriggerListRead, FunctionParametersAliasesAndNames) {
 
 TEST(TriggerListRead, AttributeConversions) {
   OwnedList list;
-  EXPECT_FALSE(read_doc(
-      wrap("<USERTRIGGER><Chan name=\"A\" subchan=\"12\"/><BitMask mask=\"0x1F\"/>"
-           "<LowLimit value=\"-1.25\"/><UpperLimit value=\"2e3\"/>"
-           "<PreMode events=\"-1\"/><PostMode events=\"4294967295\"/></USERTRIGGER>"
-           "<USERTRIGGER><Chan subchan=\"abc\"/><BitMask mask=\"31\"/><LowLimit value=\"x\"/>"
-           "</USERTRIGGER>"
-           "<USERTRIGGER><BitMask mask=\"0X1F\"/><Chan name=\"B\"/></USERTRIGGER>"),
-      list));
+  EXPECT_FALSE(read_doc(wrap("<USERTRIGGER><Chan name=\"A\" subchan=\"12\"/><BitMask mask=\"0x1F\"/>"
+                             "<LowLimit value=\"-1.25\"/><UpperLimit value=\"2e3\"/>"
+                             "<PreMode events=\"-1\"/><PostMode events=\"4294967295\"/></USERTRIGGER>"
+                             "<USERTRIGGER><Chan subchan=\"abc\"/><BitMask mask=\"31\"/><LowLimit value=\"x\"/>"
+                             "</USERTRIGGER>"
+                             "<USERTRIGGER><BitMask mask=\"0X1F\"/><Chan name=\"B\"/></USERTRIGGER>"),
+                        list));
   ASSERT_EQ(list.v.size(), 3u);
   EXPECT_STREQ(list[0].channel, "A");
   EXPECT_EQ(list[0].subchannel, 12);
@@ -188,8 +182,8 @@ TEST(TriggerListRead, LongTextsAreCutTo255Characters) {
   const std::string longname(300, 'n');
   const std::string longdescr(1000, 'd');
   OwnedList list;
-  EXPECT_FALSE(read_doc(wrap("<USERTRIGGER><Chan name=\"" + longname + "\"/><Description text=\"" +
-                             longdescr + "\"/><Group name=\"" + longname + "\"/></USERTRIGGER>"),
+  EXPECT_FALSE(read_doc(wrap("<USERTRIGGER><Chan name=\"" + longname + "\"/><Description text=\"" + longdescr +
+                             "\"/><Group name=\"" + longname + "\"/></USERTRIGGER>"),
                         list));
   ASSERT_EQ(list.v.size(), 1u);
   EXPECT_EQ(std::string(list[0].channel), std::string(255, 'n'));
@@ -210,9 +204,10 @@ TEST(TriggerListRead, BrokenDocumentKeepsRecordsBegun) {
   OwnedList list;
   bool failed = false;
   capture_stderr([&] {
-    failed = read_doc("<QAL3USERTRIGGERLIST><USERTRIGGER><Chan name=\"one\"/></USERTRIGGER>"
-                      "<USERTRIGGER><Chan name=\"two\"/><Func",
-                      list);
+    failed = read_doc(
+        "<QAL3USERTRIGGERLIST><USERTRIGGER><Chan name=\"one\"/></USERTRIGGER>"
+        "<USERTRIGGER><Chan name=\"two\"/><Func",
+        list);
   });
   EXPECT_TRUE(failed);
   ASSERT_EQ(list.v.size(), 2u);
@@ -398,7 +393,8 @@ TEST(TriggerListWrite, NegativeModesReadBackUnchanged) {
   // Beyond the unsigned range the number is still clamped.
   OwnedList big;
   EXPECT_FALSE(read_doc(wrap("<USERTRIGGER><PreMode events=\"4294967296\"/></USERTRIGGER>"
-                             "<USERTRIGGER><PreMode events=\"-4294967295\"/></USERTRIGGER>"), big));
+                             "<USERTRIGGER><PreMode events=\"-4294967295\"/></USERTRIGGER>"),
+                        big));
   ASSERT_EQ(big.v.size(), 2u);
   EXPECT_EQ(big[0].pre_mode, std::numeric_limits<int>::max());
   EXPECT_EQ(big[1].pre_mode, std::numeric_limits<int>::min());
@@ -409,7 +405,9 @@ TEST(TriggerListWrite, NegativeModesReadBackUnchanged) {
 // character.
 TEST(TriggerListWrite, NonAsciiTextRoundTripsAndIsCutAtCharacters) {
   OwnedList list;
-  list.v.push_back(sample_record("Strahlstrom \xc2\xb5" "A \xe2\x82\xac"));
+  list.v.push_back(
+      sample_record("Strahlstrom \xc2\xb5"
+                    "A \xe2\x82\xac"));
   std::strcpy(list[0].channel, "R\xc3\xb6hre");
   std::strcpy(list[0].group, "gr\xc3\xbcn");
   std::string doc;
@@ -455,8 +453,7 @@ TEST(TriggerListWrite, ScreenForm) {
             "BitMask: 0x1F\n");
   char empty_name[] = "";
   OwnedList none;
-  EXPECT_EQ(capture_stdout([&] { EXPECT_EQ(dump_user_trigger_list(&none.v, empty_name, 2, -1, nullptr), 0); }),
-            "");
+  EXPECT_EQ(capture_stdout([&] { EXPECT_EQ(dump_user_trigger_list(&none.v, empty_name, 2, -1, nullptr), 0); }), "");
 }
 
 TEST(TriggerListWrite, TextFile) {
@@ -587,9 +584,8 @@ TEST(TriggerListWrite, FailuresAreReported) {
 
   char bad[] = "/nonexistent/dir/triggers.xml";
   std::string out;
-  const std::string err = capture_stderr([&] {
-    out = capture_stdout([&] { EXPECT_EQ(dump_user_trigger_list(&list.v, bad, 2, -1, nullptr), 1); });
-  });
+  const std::string err = capture_stderr(
+      [&] { out = capture_stdout([&] { EXPECT_EQ(dump_user_trigger_list(&list.v, bad, 2, -1, nullptr), 1); }); });
   EXPECT_EQ(out, "dump_user_trigger_list() failed to open file: '/nonexistent/dir/triggers.xml'\n");
   EXPECT_EQ(err.rfind("fopen: ", 0), 0u) << err;
 
@@ -607,9 +603,7 @@ TEST(TriggerListWrite, ReadThenWrite) {
   TempFile f;
   std::string bad = "<CHANDESCRIPTIONS/>";
   std::string out;
-  capture_stderr([&] {
-    out = capture_stdout([&] { EXPECT_EQ(dump_user_triggers(&bad[0], f.c_path(), 2, -1), 3); });
-  });
+  capture_stderr([&] { out = capture_stdout([&] { EXPECT_EQ(dump_user_triggers(&bad[0], f.c_path(), 2, -1), 3); }); });
   EXPECT_EQ(out, "Failed to parse USER TRIGGER list\n");
   EXPECT_EQ(f.read(), "");
   capture_stdout([] { EXPECT_EQ(dump_user_triggers(nullptr, nullptr, 2, -1), 3); });

@@ -35,10 +35,9 @@ void run_isolated(const std::function<std::string()>& body) {
       ::testing::ExitedWithCode(0), "");
 }
 
-#define CHECK_EQ_ISO(a, b)                                                            \
-  do {                                                                                \
-    if (!((a) == (b))) return std::string(__FILE__ ":") + std::to_string(__LINE__) + \
-                              ": " #a " != " #b;                                     \
+#define CHECK_EQ_ISO(a, b)                                                                              \
+  do {                                                                                                  \
+    if (!((a) == (b))) return std::string(__FILE__ ":") + std::to_string(__LINE__) + ": " #a " != " #b; \
   } while (0)
 
 // A record judged on a name/value block whose value is `result`.
@@ -117,8 +116,7 @@ TEST(TriggerRegistry, HelpTextsKeepTheirSpacing) {
                "none in case of slow channel");
   EXPECT_STREQ(qal3_get_function_help(31), "FUNC31 : undefined");
   EXPECT_STREQ(qal3_get_operation_help(10), "TRUE : always TRUE");
-  EXPECT_STREQ(qal3_get_operation_help(7),
-               "OUTSIDE : Low Limit (LL) > result  OR result > Upper Limit (UL)");
+  EXPECT_STREQ(qal3_get_operation_help(7), "OUTSIDE : Low Limit (LL) > result  OR result > Upper Limit (UL)");
   EXPECT_STREQ(qal3_get_operation_help(12), "BITS : (result & bitmask) - at least one bit present");
 }
 
@@ -152,12 +150,10 @@ TEST(TriggerRegistryDeathTest, AddsTakeTheLowestFreeSlotUntilFull) {
     CHECK_EQ_ISO(qal3_get_function_index(mut("FUNC16")), -1);
     CHECK_EQ_ISO(qal3_get_function_string(16), name);  // the pointer given, not a copy
     CHECK_EQ_ISO(std::string(qal3_get_function_help(16)), "MYFUNC : forty-two");
-    for (int i = 17; i < 32; ++i)
-      CHECK_EQ_ISO(qal3_add_user_function(user_fun_fails, mut("X"), mut("x")), i);
+    for (int i = 17; i < 32; ++i) CHECK_EQ_ISO(qal3_add_user_function(user_fun_fails, mut("X"), mut("x")), i);
     CHECK_EQ_ISO(qal3_add_user_function(user_fun_fails, mut("Y"), mut("y")), -1);  // 17th
     CHECK_EQ_ISO(qal3_get_function_index(mut("Y")), -1);
-    for (int i = 13; i < 32; ++i)
-      CHECK_EQ_ISO(qal3_add_user_operation(user_op_records, mut("O"), mut("o")), i);
+    for (int i = 13; i < 32; ++i) CHECK_EQ_ISO(qal3_add_user_operation(user_op_records, mut("O"), mut("o")), i);
     CHECK_EQ_ISO(qal3_add_user_operation(user_op_records, mut("P"), mut("p")), -1);  // 20th
     // A built-in slot changed to "undefined" becomes free again.
     CHECK_EQ_ISO(qal3_change_user_operation(user_op_records, 3, mut("LTE2"), undefined_copy), 3);
@@ -225,7 +221,7 @@ TEST(TriggerRegistryDeathTest, NullOrThrowingRegistrationsNeverFire) {
     CHECK_EQ_ISO(std::string(qal3_get_function_string(16)), "UNKNOWN");
     CHECK_EQ_ISO(std::string(qal3_get_function_help(16)), " : ");
     CHECK_EQ_ISO(qal3_get_function_index(mut("FUNC16")), -1);
-    CHECK_EQ_ISO(qal3_get_function_index(mut("FUNC17")), 17);  // lookups skip the null name
+    CHECK_EQ_ISO(qal3_get_function_index(mut("FUNC17")), 17);                   // lookups skip the null name
     CHECK_EQ_ISO(qal3_add_user_function(user_fun_42, mut("F"), mut("f")), 17);  // null help: not free
     CHECK_EQ_ISO(qal3_change_user_function(user_fun_throws, 18, mut("T"), mut("t")), 18);
     CHECK_EQ_ISO(qal3_change_user_operation(nullptr, 13, mut("N"), mut("n")), 13);
@@ -262,33 +258,62 @@ TEST(TriggerOperations, ComparisonsRangesAndBitMasks) {
     int fires;
   } cases[] = {
       // Each comparison looks at its own limit only.
-      {GT, 3, 100, 2, 0, 1}, {GT, 2, -5, 2, 0, 0}, {GTE, 2, 100, 2, 0, 1},
-      {EQ, 2, 2, 7, 0, 1}, {EQ, 7, 2, 7, 0, 0}, {LTE, 2, 2, -100, 0, 1},
-      {LT, 2, 2, 100, 0, 0}, {LT, 1.5f, 2, -100, 0, 1},
+      {GT, 3, 100, 2, 0, 1},
+      {GT, 2, -5, 2, 0, 0},
+      {GTE, 2, 100, 2, 0, 1},
+      {EQ, 2, 2, 7, 0, 1},
+      {EQ, 7, 2, 7, 0, 0},
+      {LTE, 2, 2, -100, 0, 1},
+      {LT, 2, 2, 100, 0, 0},
+      {LT, 1.5f, 2, -100, 0, 1},
       // Ranges at and between the limits.
-      {INSIDE, 1.5f, 1, 2, 0, 1}, {INSIDE, 1, 1, 2, 0, 0}, {INSIDE, 2, 1, 2, 0, 0},
-      {INSIDE_INCL, 1, 1, 2, 0, 1}, {INSIDE_INCL, 2, 1, 2, 0, 1},
-      {OUTSIDE_INCL, 1, 1, 2, 0, 1}, {OUTSIDE_INCL, 1.5f, 1, 2, 0, 0},
-      {OUTSIDE, 1, 1, 2, 0, 0}, {OUTSIDE, 0.5f, 1, nan, 0, 1}, {OUTSIDE, 2.5f, 1, 2, 0, 1},
+      {INSIDE, 1.5f, 1, 2, 0, 1},
+      {INSIDE, 1, 1, 2, 0, 0},
+      {INSIDE, 2, 1, 2, 0, 0},
+      {INSIDE_INCL, 1, 1, 2, 0, 1},
+      {INSIDE_INCL, 2, 1, 2, 0, 1},
+      {OUTSIDE_INCL, 1, 1, 2, 0, 1},
+      {OUTSIDE_INCL, 1.5f, 1, 2, 0, 0},
+      {OUTSIDE, 1, 1, 2, 0, 0},
+      {OUTSIDE, 0.5f, 1, nan, 0, 1},
+      {OUTSIDE, 2.5f, 1, 2, 0, 1},
       // A NaN result fails every comparison; TRUE and AND with mask 0 still fire.
-      {GT, nan, 1, 2, 0, 0}, {GTE, nan, 1, 2, 0, 0}, {EQ, nan, 1, 2, 0, 0},
-      {LTE, nan, 1, 2, 0, 0}, {LT, nan, 1, 2, 0, 0}, {INSIDE, nan, 1, 2, 0, 0},
-      {INSIDE_INCL, nan, 1, 2, 0, 0}, {OUTSIDE, nan, 1, 2, 0, 0},
-      {OUTSIDE_INCL, nan, 1, 2, 0, 0}, {TRUE_, nan, 0, 0, 0, 1}, {FALSE_, 1, 0, 0, 0, 0},
-      {AND, nan, 0, 0, 0, 1}, {AND, nan, 0, 0, 1, 0}, {BITS, nan, 0, 0, 0xFFFFFFFFu, 0},
+      {GT, nan, 1, 2, 0, 0},
+      {GTE, nan, 1, 2, 0, 0},
+      {EQ, nan, 1, 2, 0, 0},
+      {LTE, nan, 1, 2, 0, 0},
+      {LT, nan, 1, 2, 0, 0},
+      {INSIDE, nan, 1, 2, 0, 0},
+      {INSIDE_INCL, nan, 1, 2, 0, 0},
+      {OUTSIDE, nan, 1, 2, 0, 0},
+      {OUTSIDE_INCL, nan, 1, 2, 0, 0},
+      {TRUE_, nan, 0, 0, 0, 1},
+      {FALSE_, 1, 0, 0, 0, 0},
+      {AND, nan, 0, 0, 0, 1},
+      {AND, nan, 0, 0, 1, 0},
+      {BITS, nan, 0, 0, 0xFFFFFFFFu, 0},
       // Bit masks on the result truncated and saturated to 32 unsigned bits.
-      {AND, 123, 0, 0, 0, 1}, {BITS, 123, 0, 0, 0, 0}, {AND, 7, 0, 0, 0x5, 1},
-      {AND, 4, 0, 0, 0x5, 0}, {BITS, 4, 0, 0, 0x5, 1}, {BITS, 2, 0, 0, 0x5, 0},
-      {AND, -3, 0, 0, 0x1, 0}, {AND, -3, 0, 0, 0, 1}, {BITS, -3, 0, 0, 0x3, 0},
-      {AND, 3.9f, 0, 0, 0x3, 1}, {AND, 3.9f, 0, 0, 0x4, 0},
-      {AND, 5e9f, 0, 0, 0xFFFFFFFFu, 1}, {AND, INFINITY, 0, 0, 0xFFFFFFFFu, 1},
-      {BITS, -INFINITY, 0, 0, 0xFFFFFFFFu, 0}, {AND, 4294967040.0f, 0, 0, 0xFF, 0},
-      {BITS, 4294967040.0f, 0, 0, 0xFF00, 1}, {AND, 2147483648.0f, 0, 0, 0x80000000u, 1},
+      {AND, 123, 0, 0, 0, 1},
+      {BITS, 123, 0, 0, 0, 0},
+      {AND, 7, 0, 0, 0x5, 1},
+      {AND, 4, 0, 0, 0x5, 0},
+      {BITS, 4, 0, 0, 0x5, 1},
+      {BITS, 2, 0, 0, 0x5, 0},
+      {AND, -3, 0, 0, 0x1, 0},
+      {AND, -3, 0, 0, 0, 1},
+      {BITS, -3, 0, 0, 0x3, 0},
+      {AND, 3.9f, 0, 0, 0x3, 1},
+      {AND, 3.9f, 0, 0, 0x4, 0},
+      {AND, 5e9f, 0, 0, 0xFFFFFFFFu, 1},
+      {AND, INFINITY, 0, 0, 0xFFFFFFFFu, 1},
+      {BITS, -INFINITY, 0, 0, 0xFFFFFFFFu, 0},
+      {AND, 4294967040.0f, 0, 0, 0xFF, 0},
+      {BITS, 4294967040.0f, 0, 0, 0xFF00, 1},
+      {AND, 2147483648.0f, 0, 0, 0x80000000u, 1},
   };
   Judge judge;
   for (const auto& c : cases)
     EXPECT_EQ(judge(c.op, c.result, c.low, c.upper, c.mask), c.fires)
-        << "op " << c.op << " result " << c.result << " LL " << c.low << " UL " << c.upper
-        << " mask " << c.mask;
+        << "op " << c.op << " result " << c.result << " LL " << c.low << " UL " << c.upper << " mask " << c.mask;
   for (int op = 13; op < 32; ++op) EXPECT_EQ(judge(op, 1.0f, 0.0f, 2.0f, 1u), 0) << op;
 }

@@ -47,13 +47,9 @@ std::string capture_fd(int fd, FILE* stream, const std::function<void()>& body) 
 
 }  // namespace
 
-std::string capture_stdout(const std::function<void()>& body) {
-  return capture_fd(STDOUT_FILENO, stdout, body);
-}
+std::string capture_stdout(const std::function<void()>& body) { return capture_fd(STDOUT_FILENO, stdout, body); }
 
-std::string capture_stderr(const std::function<void()>& body) {
-  return capture_fd(STDERR_FILENO, stderr, body);
-}
+std::string capture_stderr(const std::function<void()>& body) { return capture_fd(STDERR_FILENO, stderr, body); }
 
 TempFile::TempFile(const std::string& content, const std::string& suffix) {
   std::string tmpl = "/tmp/qal3-test-XXXXXX" + suffix;

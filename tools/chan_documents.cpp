@@ -39,8 +39,13 @@ bool parse_descriptions(cli::Input& in, const cli::Reader& memory, const cli::Re
 
 bool parse_document(cli::Input& in, std::vector<chan_descr_2010*>* list, bool shift, bool merge) {
   return parse_descriptions(
-      in, [&](char* xml) { return Chan::read_text(xml, std::strlen(xml), list, {shift, merge}); },
-      [&](char* path) { return Chan::read_file(path, list, {shift, merge}); });
+      in,
+      [&](char* xml) {
+        return Chan::read_text(xml, std::strlen(xml), list, {shift, merge});
+      },
+      [&](char* path) {
+        return Chan::read_file(path, list, {shift, merge});
+      });
 }
 
 namespace {
@@ -55,8 +60,10 @@ bool read_documents(const Options& o, std::vector<chan_descr_2010*>* list, const
   std::vector<cli::Input> inputs;
   for (const std::string& f : o.operands) {
     cli::Input in;
-    if (cli::read_input(f, o.max_input, in)) inputs.push_back(std::move(in));
-    else ok = false;
+    if (cli::read_input(f, o.max_input, in))
+      inputs.push_back(std::move(in));
+    else
+      ok = false;
   }
   bool fatal = false;
   if (w.findings == Findings::warn)
@@ -87,7 +94,7 @@ int cmd_chan_write(const cli::CommandInfo& command_info, int argc, char** argv) 
   if (!chan_docs::read_documents(o, &list.items, w)) return cli::kBadDocument;
   const int mode = static_cast<int>(w.form);
   return cli::write_document(out, "channel descriptions", [&](char* path) {
-    return chan_docs::Chan::write(&list.items, path, mode, w.form == chan_docs::Form::xml ? o.format : 0, -1,
-                                  nullptr, nullptr);
+    return chan_docs::Chan::write(&list.items, path, mode, w.form == chan_docs::Form::xml ? o.format : 0, -1, nullptr,
+                                  nullptr);
   });
 }

@@ -3,12 +3,11 @@
 #include <unistd.h>
 
 #include <algorithm>
-#include <map>
 #include <cstdlib>
 #include <cstring>
+#include <map>
 #include <stdexcept>
 #include <string_view>
-
 #include <xercesc/framework/LocalFileInputSource.hpp>
 #include <xercesc/framework/MemBufInputSource.hpp>
 #include <xercesc/framework/XMLPScanToken.hpp>
@@ -25,9 +24,9 @@
 #include <xercesc/util/XMLUni.hpp>
 #include <xercesc/validators/common/Grammar.hpp>
 
-#include "record_fields.h"
 #include "hardened_reader.h"
 #include "qal3_xml_platform.h"
+#include "record_fields.h"
 
 namespace check {
 
@@ -110,16 +109,14 @@ class Document::Source {
  public:
   explicit Source(std::string_view bytes) : bytes_(bytes) {
     const auto b = [this](std::size_t i) { return static_cast<unsigned char>(bytes_[i]); };
-    const bool utf16 = bytes_.size() >= 2 && ((b(0) == 0xFE && b(1) == 0xFF) || (b(0) == 0xFF && b(1) == 0xFE) ||
-                                              b(0) == 0 || b(1) == 0);
+    const bool utf16 = bytes_.size() >= 2 &&
+                       ((b(0) == 0xFE && b(1) == 0xFF) || (b(0) == 0xFF && b(1) == 0xFE) || b(0) == 0 || b(1) == 0);
     mapped_ = !utf16;
     std::string lower(bytes_.substr(0, 200));
-    std::transform(lower.begin(), lower.end(), lower.begin(), [](char c) {
-      return static_cast<char>(c >= 'A' && c <= 'Z' ? c - 'A' + 'a' : c);
-    });
+    std::transform(lower.begin(), lower.end(), lower.begin(),
+                   [](char c) { return static_cast<char>(c >= 'A' && c <= 'Z' ? c - 'A' + 'a' : c); });
     single_byte_ = lower.find("encoding=\"iso-8859") != std::string::npos ||
-                   lower.find("encoding='iso-8859") != std::string::npos ||
-                   lower.find("latin1") != std::string::npos;
+                   lower.find("encoding='iso-8859") != std::string::npos || lower.find("latin1") != std::string::npos;
     place_marks();
   }
 
@@ -219,9 +216,7 @@ class Document::Source {
   static constexpr std::size_t kMarkSpacing = 256;
 
   static bool before(const Mark& a, const Mark& b) { return before(Position{a.line, a.column}, b); }
-  static bool before(Position a, const Mark& b) {
-    return a.line != b.line ? a.line < b.line : a.column < b.column;
-  }
+  static bool before(Position a, const Mark& b) { return a.line != b.line ? a.line < b.line : a.column < b.column; }
 
   static bool is_blank(char c) { return c == ' ' || c == '\t' || c == '\r' || c == '\n'; }
 
@@ -282,9 +277,9 @@ class Tree {
 
   struct Element {
     std::uint32_t name;
-    std::uint32_t end;         // one past the last element of its subtree
-    std::uint32_t attributes;  // its first attribute; they end where the next element's begin
-    std::uint32_t text;        // in texts_
+    std::uint32_t end;          // one past the last element of its subtree
+    std::uint32_t attributes;   // its first attribute; they end where the next element's begin
+    std::uint32_t text;         // in texts_
     std::uint32_t after_start;  // positions, as keep() gives them
     std::uint32_t after_end;
   };
@@ -369,8 +364,8 @@ class Tree {
   }
 
   std::pair<std::uint32_t, std::uint32_t> attribute_range(std::uint32_t index) const {
-    const std::uint32_t end = index + 1 < elements.size() ? elements[index + 1].attributes
-                                                          : static_cast<std::uint32_t>(attributes.size());
+    const std::uint32_t end =
+        index + 1 < elements.size() ? elements[index + 1].attributes : static_cast<std::uint32_t>(attributes.size());
     return {elements[index].attributes, end};
   }
 
@@ -393,9 +388,7 @@ class Tree {
     return kept & kOther ? others_[kept & ~kOther] : source_.position(kept);
   }
   // The byte offset of a kept position, as Source::offset gives it.
-  std::size_t offset(std::uint32_t kept) const {
-    return kept & kOther ? source_.offset(position(kept)) : kept;
-  }
+  std::size_t offset(std::uint32_t kept) const { return kept & kOther ? source_.offset(position(kept)) : kept; }
 
  private:
   void put_size(std::size_t n) {
@@ -503,8 +496,7 @@ const std::vector<FamilyInfo>& families() {
   // records, another root.
   static const std::vector<FamilyInfo> kFamilies = {
       {Family::kEventList, Description<qal3_ev_entry>::root, "evlist.xsd", "event list"},
-      {Family::kChanDescriptions, Description<chan_descr_2010>::root, "chandescriptions.xsd",
-       "channel descriptions"},
+      {Family::kChanDescriptions, Description<chan_descr_2010>::root, "chandescriptions.xsd", "channel descriptions"},
       {Family::kDaqVariables, "DAQvariables", "daqvariables.xsd", "DAQ variables"},
       {Family::kEnvDict, Description<qal3_env_index_dictionary_entry_2010>::root, "envdict.xsd",
        "environment index dictionary"},
@@ -595,8 +587,7 @@ class ErrorCollector : public xc::DefaultHandler {
 class RootProbe : public ErrorCollector {
  public:
   using ErrorCollector::ErrorCollector;
-  void startElement(const XMLCh* const, const XMLCh* const, const XMLCh* const qname,
-                    const xc::Attributes&) override {
+  void startElement(const XMLCh* const, const XMLCh* const, const XMLCh* const qname, const xc::Attributes&) override {
     if (!seen_) {
       root_ = to_utf8(qname);
       position_ = here();
@@ -743,7 +734,8 @@ void Document::locate(Finding& f) const {
     if (n.has_children()) return;
     const std::string_view text = n.text();
     const auto b = text.find_first_not_of(" \t\r\n");
-    const std::string value(b == std::string_view::npos ? "" : text.substr(b, text.find_last_not_of(" \t\r\n") - b + 1));
+    const std::string value(b == std::string_view::npos ? ""
+                                                        : text.substr(b, text.find_last_not_of(" \t\r\n") - b + 1));
     if (f.message.find("'" + value + "'") == std::string::npos && f.message != "invalid character encountered") return;
     const Position v = n.value();
     f.line = v.line;
@@ -837,8 +829,8 @@ bool Document::read(const std::string& schema_dir, std::vector<Finding>& out) {
     for (const FamilyInfo& f : families()) known += std::string(known.empty() ? "" : ", ") + f.root;
     const std::size_t lt = source_->tag_start(source_->offset(probe.position()));
     const Position at = lt == std::string::npos ? probe.position() : source_->position(lt);
-    out.push_back({at.line, at.column, Severity::kError,
-                   "root element '" + probe.root() + "' is none of " + known, false});
+    out.push_back(
+        {at.line, at.column, Severity::kError, "root element '" + probe.root() + "' is none of " + known, false});
     return false;
   }
 

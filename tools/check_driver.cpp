@@ -6,8 +6,8 @@
 namespace check {
 
 std::size_t Report::errors() const {
-  return static_cast<std::size_t>(std::count_if(findings.begin(), findings.end(),
-                                                [](const Finding& f) { return f.severity == Severity::kError; }));
+  return static_cast<std::size_t>(
+      std::count_if(findings.begin(), findings.end(), [](const Finding& f) { return f.severity == Severity::kError; }));
 }
 
 std::size_t Report::warnings() const { return findings.size() - errors(); }

@@ -7,8 +7,8 @@
 #include <cstdio>
 #include <iterator>
 #include <limits>
-#include <optional>
 #include <map>
+#include <optional>
 
 #include "event.h"
 #include "event_util.h"
@@ -57,7 +57,8 @@ constexpr Field field(char (Record::*)[N]) {
 // regard to characters.
 using ServerBlockName = qal3::records::Field<&qal3_ev_sb_list::sb_list>;
 constexpr Field kServerBlockName{
-    static_cast<std::size_t>(std::get<ServerBlockName>(qal3::records::Description<qal3_ev_sb_list>::fields).bounds.hi) + 1,
+    static_cast<std::size_t>(std::get<ServerBlockName>(qal3::records::Description<qal3_ev_sb_list>::fields).bounds.hi) +
+        1,
     Cut::bytes};
 
 std::size_t characters(std::string_view text, std::size_t bytes) {
@@ -139,10 +140,10 @@ bool parse_decimal(const std::string& t, Decimal& d) {
 
 // What becomes of a number text read into a float.
 enum class FloatFate {
-  kept,      // the float gives the number back with as many digits
-  overflow,  // beyond the float range: an infinity
-  underflow, // not zero, yet read as zero
-  rounded,   // more precision than a float holds
+  kept,       // the float gives the number back with as many digits
+  overflow,   // beyond the float range: an infinity
+  underflow,  // not zero, yet read as zero
+  rounded,    // more precision than a float holds
 };
 
 // Reads `text` (no white space around it) as the readers do, into `value`.
@@ -152,8 +153,7 @@ FloatFate float_fate(const std::string& text, float& value) {
   char* end = nullptr;
   value = qal3::number::to_float(text.c_str(), &end);
   if (end != text.c_str() + text.size() || std::isnan(value)) return FloatFate::kept;
-  if (std::isinf(value))
-    return text.find_first_of("iI") == std::string::npos ? FloatFate::overflow : FloatFate::kept;
+  if (std::isinf(value)) return text.find_first_of("iI") == std::string::npos ? FloatFate::overflow : FloatFate::kept;
   Decimal written;
   if (!parse_decimal(text, written)) return FloatFate::kept;
   if (value == 0.0f) return written.digits.empty() ? FloatFate::kept : FloatFate::underflow;
@@ -192,12 +192,23 @@ class Checker {
     const Node root = doc_.root();
     if (!root) return;
     switch (doc_.family()) {
-      case Family::kEventList: event_list(root); break;
-      case Family::kChanDescriptions: chan_descriptions(root); break;
-      case Family::kDaqVariables: daq_variables(root); break;
-      case Family::kEnvDict: env_dict(root); break;
-      case Family::kTriggerList: trigger_list(root); break;
-      case Family::kUnknown: break;
+      case Family::kEventList:
+        event_list(root);
+        break;
+      case Family::kChanDescriptions:
+        chan_descriptions(root);
+        break;
+      case Family::kDaqVariables:
+        daq_variables(root);
+        break;
+      case Family::kEnvDict:
+        env_dict(root);
+        break;
+      case Family::kTriggerList:
+        trigger_list(root);
+        break;
+      case Family::kUnknown:
+        break;
     }
   }
 
@@ -239,7 +250,7 @@ class Checker {
     if (!n || !parse_integer(n.text(), v)) return;  // the schema reports the form
     if (v < range.lo || v > range.hi)
       error(n.value(), what + " " + std::to_string(v) + " is out of range " + std::to_string(range.lo) + " to " +
-                          std::to_string(range.hi) + ": " + consequence);
+                           std::to_string(range.hi) + ": " + consequence);
   }
 
   // A child the reader needs; without it, `consequence`. Reported at the
@@ -259,7 +270,7 @@ class Checker {
       const auto it = seen.emplace(c.name(), c);
       if (it.second) continue;
       warning(c.tag(), std::string(c.name()) + " given again (first at " + line_of(it.first->second) + "): the " +
-                          (c.name() == first_read ? "first" : "last") + " one is read");
+                           (c.name() == first_read ? "first" : "last") + " one is read");
     }
   }
 
@@ -298,8 +309,8 @@ class Checker {
         unsigned_number(n);
         const auto it = entry_fields.emplace(n.name(), n);
         if (!it.second)
-          warning(n.tag(), std::string(n.name()) + " given again for one event type (first at " + line_of(it.first->second) +
-                              "): the last one is read");
+          warning(n.tag(), std::string(n.name()) + " given again for one event type (first at " +
+                               line_of(it.first->second) + "): the last one is read");
       }
     }
   }
@@ -319,8 +330,8 @@ class Checker {
     if (trim(sb.lead()).empty()) {
       error(sb.tag(), "server block name is only white space: write the name directly after <SBLOCK>");
     } else if (sb.lead() != trim(sb.lead()) && sb.has_children()) {
-      warning(sb.value(), "white space around the server block name " + quoted(trim(sb.lead())) +
-                            " becomes part of the name");
+      warning(sb.value(),
+              "white space around the server block name " + quoted(trim(sb.lead())) + " becomes part of the name");
     }
     length_of(sb.lead(), sb.value(), kServerBlockName, "server block name");
   }
@@ -352,15 +363,17 @@ class Checker {
     }
     if (!daq.empty()) {
       const auto it = names.emplace(daq, channel);
-      if (!it.second) warning(name.value(), "DAQ name " + quoted(std::string(daq)) + " already used at " + line_of(it.first->second));
+      if (!it.second)
+        warning(name.value(), "DAQ name " + quoted(std::string(daq)) + " already used at " + line_of(it.first->second));
     }
   }
 
   static std::string repeated_property_message(const Node& channel, const Node& prop, std::string_view daq,
                                                const Merge& merge, const Node& first) {
-    std::string message = "property " + quoted(std::string(prop.text())) + " already described at " + line_of(first) +
-                          ": a merge or conversion drops " + (daq.empty() ? "this channel" : "DAQ name " + quoted(std::string(daq)) +
-                          " and the rest of this channel");
+    std::string message =
+        "property " + quoted(std::string(prop.text())) + " already described at " + line_of(first) +
+        ": a merge or conversion drops " +
+        (daq.empty() ? "this channel" : "DAQ name " + quoted(std::string(daq)) + " and the rest of this channel");
     std::vector<std::string> taken;
     for (const Node c : channel.children()) {
       if (c == prop) break;
@@ -377,9 +390,9 @@ class Checker {
 
   void chan_descriptions(const Node& root) {
     static const Merge kMerge{{"STREAM", "EVTYPE", "DTYPE"}, "a merge"};
-    static const std::vector<std::string> kFields = {"STREAM", "EVTYPE", "DTYPE",     "DB_KEY", "COUNT",
-                                                     "SB_NAME", "PROP",  "NAME",      "SETPOINT", "SUBSYSTEM",
-                                                     "UNITS",  "DESC",  "SIZE"};
+    static const std::vector<std::string> kFields = {"STREAM",  "EVTYPE", "DTYPE", "DB_KEY",   "COUNT",
+                                                     "SB_NAME", "PROP",   "NAME",  "SETPOINT", "SUBSYSTEM",
+                                                     "UNITS",   "DESC",   "SIZE"};
     std::map<std::string_view, Node> props;
     std::map<std::string_view, Node> names;
     for (const Node ch : root.children()) {
@@ -392,8 +405,8 @@ class Checker {
       type_range(c.child("DTYPE"), kMaskBlockType, "data type", "as a sub-block-type mask it reads as 0");
       Node name = c.child("NAME");
       if (!name || trim(name.text()).empty())
-        warning(name ? name.value() : c.tag(), std::string("channel without a DAQ name: written as '") +
-                                                  qal3::kUndefinedName + "'");
+        warning(name ? name.value() : c.tag(),
+                std::string("channel without a DAQ name: written as '") + qal3::kUndefinedName + "'");
       length(c.child("SB_NAME"), field(&chan_descr_2010::sb_name), "server block name");
       length(c.child("PROP"), field(&chan_descr_2010::prop_name), "property");
       length(name, field(&chan_descr_2010::daq_name), "DAQ name");
@@ -443,8 +456,7 @@ class Checker {
     }
   }
 
-  void number_once(std::map<long long, Node>& seen, long long v, const Node& n, Position at,
-                   const std::string& what) {
+  void number_once(std::map<long long, Node>& seen, long long v, const Node& n, Position at, const std::string& what) {
     const auto it = seen.emplace(v, n);
     if (!it.second) warning(at, what + " " + std::to_string(v) + " already described at " + line_of(it.first->second));
   }
@@ -476,7 +488,7 @@ class Checker {
       Node fi = c.child("firstIndex");
       if (fi && parse_integer(fi.text(), first) && first != 0)
         warning(fi.value(), "firstIndex " + std::to_string(first) +
-                               " is not read: the number of values is lastIndex + 1, and the writers write 0");
+                                " is not read: the number of values is lastIndex + 1, and the writers write 0");
       std::map<long long, Node> bits;
       std::map<long long, Node> dims;
       for (const Node sub : c.children()) {
@@ -485,7 +497,8 @@ class Checker {
         } else if (sub.name() == "dimension") {
           long long id = 0;
           const std::optional<Attribute> a = sub.attribute("id");
-          if (a && parse_integer(a->value, id)) number_once(dims, id, sub, doc_.attribute_position(sub, "id"), "dimension");
+          if (a && parse_integer(a->value, id))
+            number_once(dims, id, sub, doc_.attribute_position(sub, "id"), "dimension");
           length(sub.child("name"), field(&dim_descr::dim_name), "dimension name");
           length(sub.child("description"), field(&dim_descr::dim_desc), "dimension description");
           length(sub.child("units"), field(&dim_descr::units), "dimension units");
@@ -518,18 +531,21 @@ class Checker {
       long long v = 0;
       if (index && parse_integer(index.text(), v)) {
         const auto it = indexes.emplace(v, ch);
-        if (!it.second) error(index.value(), "index " + std::to_string(v) + " already used at " + line_of(it.first->second));
+        if (!it.second)
+          error(index.value(), "index " + std::to_string(v) + " already used at " + line_of(it.first->second));
       }
       Node prop = ch.child("PROP");
       if (prop && !prop.text().empty()) {
         const auto it = props.emplace(prop.text(), ch);
-        if (!it.second) warning(prop.value(), "property " + quoted(std::string(prop.text())) + " already listed at " + line_of(it.first->second));
+        if (!it.second)
+          warning(prop.value(),
+                  "property " + quoted(std::string(prop.text())) + " already listed at " + line_of(it.first->second));
         if (prop.text().size() >= kProp.size)
           length(prop, kProp, "property");
         else if (prop.text().size() >= kOldProp.size)
           warning(prop.value(), "property is " + std::to_string(characters(prop.text(), prop.text().size())) +
-                                   " characters long: readers of the old layout cut it to " +
-                                   std::to_string(characters(prop.text(), kept_bytes(prop.text(), kOldProp))));
+                                    " characters long: readers of the old layout cut it to " +
+                                    std::to_string(characters(prop.text(), kept_bytes(prop.text(), kOldProp))));
       }
       for (const char* delta : {"DABS", "DREL"})
         if (Node n = ch.child(delta)) kept_float(n.value(), delta, n.text());
@@ -649,8 +665,9 @@ class Checker {
     if (!start || !end || !(*end >= 0) || !(*end < *start)) return;
     const std::string end_text = trim(end_attr->value);
     warning(doc_.attribute_position(f, *end_attr),
-            "Function " + std::string(end_attr->name) + " " + end_text + " is before " +
-                std::string(start_attr->name) + " " + trim(start_attr->value) + ": the window is empty and the trigger fails, or, on a spectrum that starts past " + end_text +
+            "Function " + std::string(end_attr->name) + " " + end_text + " is before " + std::string(start_attr->name) +
+                " " + trim(start_attr->value) +
+                ": the window is empty and the trigger fails, or, on a spectrum that starts past " + end_text +
                 ", it runs to the end of the spectrum");
   }
 
@@ -664,8 +681,8 @@ class Checker {
     const std::string what = std::string(l.name()) + " " + std::string(a.name) + " " + trim(a.value);
     const std::string why = " squares each sample in single precision (STD does not)";
     if (std::fabs(*v) > kLargest)
-      warning(doc_.attribute_position(l, a), what + " is beyond what RMS gives: it" + why +
-                                                 ", and a sample above 1.8e+19 makes it inf");
+      warning(doc_.attribute_position(l, a),
+              what + " is beyond what RMS gives: it" + why + ", and a sample above 1.8e+19 makes it inf");
     else if (small_too && *v != 0 && std::fabs(*v) < kSmallest)
       warning(doc_.attribute_position(l, a), what + " is below what RMS resolves: it" + why +
                                                  ", and samples below 1.1e-19 lose precision, below 2.6e-23 all of it");
@@ -673,7 +690,8 @@ class Checker {
 
   void text_attribute(Node n, const std::string& attr, Field f, const std::string& what) {
     if (!n) return;
-    if (const std::optional<Attribute> a = n.attribute(attr)) length_of(a->value, doc_.attribute_position(n, attr), f, what);
+    if (const std::optional<Attribute> a = n.attribute(attr))
+      length_of(a->value, doc_.attribute_position(n, attr), f, what);
   }
 
   void float_attribute(const Node& n, const Attribute& a) {

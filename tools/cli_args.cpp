@@ -29,10 +29,20 @@ bool parse_size(const std::string& text, std::size_t& out) {
   if (r.ptr != end) {
     if (r.ptr + 1 != end) return false;
     switch (*r.ptr) {
-      case 'k': case 'K': shift = 10; break;
-      case 'm': case 'M': shift = 20; break;
-      case 'g': case 'G': shift = 30; break;
-      default: return false;
+      case 'k':
+      case 'K':
+        shift = 10;
+        break;
+      case 'm':
+      case 'M':
+        shift = 20;
+        break;
+      case 'g':
+      case 'G':
+        shift = 30;
+        break;
+      default:
+        return false;
     }
   }
   // The limit and one byte more must fit in memory's sizes.
@@ -80,8 +90,8 @@ int parse(const CommandInfo& command_info, int argc, char** argv, Args& args) {
     for (const OptionInfo* i : infos)
       if (i == o) return;
     infos.push_back(o);
-    longs.push_back({o->name, o->arg ? required_argument : no_argument, nullptr,
-                     static_cast<int>(infos.size() - 1) + 256});
+    longs.push_back(
+        {o->name, o->arg ? required_argument : no_argument, nullptr, static_cast<int>(infos.size() - 1) + 256});
     if (o->letter) shorts += std::string(1, o->letter) + (o->arg ? ":" : "");
   };
   for (const OptionUse& u : command_info.options) add(u.name);
@@ -98,10 +108,10 @@ int parse(const CommandInfo& command_info, int argc, char** argv, Args& args) {
     if (c >= 256) {
       o = infos[static_cast<std::size_t>(c - 256)];
     } else if (c == '?' || c == ':') {
-      const std::string what = optopt && optopt < 256 ? std::string("-") + static_cast<char>(optopt)
-                                                      : std::string(argv[optind - 1]);
-      return usage_error(command_info.name, c == ':' ? "option '" + what + "' needs a value"
-                                             : "unknown option '" + what + "'");
+      const std::string what =
+          optopt && optopt < 256 ? std::string("-") + static_cast<char>(optopt) : std::string(argv[optind - 1]);
+      return usage_error(command_info.name,
+                         c == ':' ? "option '" + what + "' needs a value" : "unknown option '" + what + "'");
     } else {
       for (const OptionInfo* i : infos)
         if (i->letter == c) o = i;

@@ -1,9 +1,10 @@
 // The commands and options of qal3: the one table of them.
+#include "cli_commands.h"
+
 #include <cstring>
 
 #include "chan_documents.h"
 #include "cli_args.h"
-#include "cli_commands.h"
 #include "event.h"
 
 namespace cli {
@@ -14,30 +15,18 @@ namespace {
 
 // The one option table: a letter means the same in every command.
 const OptionInfo kOptions[] = {
-    {"help", 'h', nullptr},
-    {"quiet", 'q', nullptr},
-    {"version", 0, nullptr},
-    {"json", 'j', nullptr},
-    {"output", 'o', "FILE"},
-    {"to", 't', "FORMAT"},
-    {"shift", 's', nullptr},
-    {"check", 'c', nullptr},
-    {"xml", 'x', "FILE"},
-    {"text", 0, "FILE"},
-    {"2010", 0, nullptr},
-    {"old-layout", 0, nullptr},
-    {"functions", 'f', nullptr},
-    {"operations", 'p', nullptr},
-    {"all", 'a', nullptr},
-    {"channel", 0, "NAME"},
-    {"spectrum", 0, "FILE"},
-    {"value", 0, "V[,V...]"},
-    {"slow", 0, "NAME=V[,...]"},
-    {"plot", 0, "FILE"},
-    {"strict", 0, nullptr},
-    {"known", 0, "NAME[,NAME...]"},
-    {"max-input-size", 0, "SIZE"},
-    {"follow-symlinks", 0, nullptr},
+    {"help", 'h', nullptr},        {"quiet", 'q', nullptr},
+    {"version", 0, nullptr},       {"json", 'j', nullptr},
+    {"output", 'o', "FILE"},       {"to", 't', "FORMAT"},
+    {"shift", 's', nullptr},       {"check", 'c', nullptr},
+    {"xml", 'x', "FILE"},          {"text", 0, "FILE"},
+    {"2010", 0, nullptr},          {"old-layout", 0, nullptr},
+    {"functions", 'f', nullptr},   {"operations", 'p', nullptr},
+    {"all", 'a', nullptr},         {"channel", 0, "NAME"},
+    {"spectrum", 0, "FILE"},       {"value", 0, "V[,V...]"},
+    {"slow", 0, "NAME=V[,...]"},   {"plot", 0, "FILE"},
+    {"strict", 0, nullptr},        {"known", 0, "NAME[,NAME...]"},
+    {"max-input-size", 0, "SIZE"}, {"follow-symlinks", 0, nullptr},
 };
 
 const char kJsonHelp[] = "print one JSON document instead of text";
@@ -47,8 +36,7 @@ const char kJsonHelp[] = "print one JSON document instead of text";
 static_assert(kDefaultMaxInput == std::size_t{256} << 20, "the help texts say 256 MiB");
 static_assert(sizeof(qal3_env_dictionary_block_2010::env_prop) - 1 == 255, "the envdict help says 255 bytes");
 static_assert(sizeof(qal3_env_dictionary_block::env_prop) - 1 == 79, "the envdict help says 79 bytes");
-const char kMaxInputHelp[] =
-    "refuse an input larger than SIZE bytes (K, M, G: KiB, MiB, GiB; default 256M)";
+const char kMaxInputHelp[] = "refuse an input larger than SIZE bytes (K, M, G: KiB, MiB, GiB; default 256M)";
 
 const char kOutputHelp[] = "write to FILE (default and '-': standard output)";
 const char kFollowHelp[] =
@@ -77,13 +65,17 @@ constexpr chan_docs::Writing kChanMerge{Combine::merge, Findings::warn, Form::xm
 
 std::vector<CommandInfo> make_commands() {
   std::vector<CommandInfo> c;
-  c.push_back({"evlist", "[OPTION]... FILE...", "read and print event lists (root BMR)",
+  c.push_back({"evlist",
+               "[OPTION]... FILE...",
+               "read and print event lists (root BMR)",
                "Reads each event list (root element BMR) and prints its entries, then the result "
                "line of the file, 'FILE: N event entries read', on standard output with the "
                "entries. A file that cannot be read is reported on standard error.",
                {{"json", kJsonHelp}, {"quiet", "print only the result line of each file"}},
-               nullptr, cmd_evlist});
-  c.push_back({"chan", "COMMAND [OPTION]... ARG...",
+               nullptr,
+               cmd_evlist});
+  c.push_back({"chan",
+               "COMMAND [OPTION]... ARG...",
                "print, convert, merge and query channel descriptions",
                "Channel description documents (root CHANDESCRIPTIONS or DAQvariables).\n\n"
                "A document named as a file is read by the file reader, standard input by the "
@@ -91,16 +83,20 @@ std::vector<CommandInfo> make_commands() {
                "more than once, the file reader ORs the event types (ENV 4 and NORMAL 1 give UPD 5), "
                "the memory reader keeps the first.",
                {},
-               nullptr, nullptr});
-  c.push_back({"chan print", "[OPTION]... FILE...", "print the descriptions of each document",
+               nullptr,
+               nullptr});
+  c.push_back({"chan print",
+               "[OPTION]... FILE...",
+               "print the descriptions of each document",
                "Reads each description document and prints its channels. The listing shows event "
                "and data types as masks (type n is bit n; a 2010 data type 32 + n is bit n with "
                "bit 31) with the names of their types, with or without --shift; --json shows them as "
                "stored: plain numbers, or masks with --shift.",
-               {{"shift", "store event and data types as masks: type n becomes bit n"},
-                {"json", kJsonHelp}},
-               nullptr, cmd_chan_print});
-  c.push_back({"chan convert", "--to FORMAT [OPTION]... FILE...",
+               {{"shift", "store event and data types as masks: type n becomes bit n"}, {"json", kJsonHelp}},
+               nullptr,
+               cmd_chan_print});
+  c.push_back({"chan convert",
+               "--to FORMAT [OPTION]... FILE...",
                "write the descriptions in another format",
                "Reads the description documents (either format) and writes their channels as one "
                "document of FORMAT. A property that appears again is written once.\n\n"
@@ -113,22 +109,33 @@ std::vector<CommandInfo> make_commands() {
                 {"strict", kStrictHelp},
                 {"output", kOutputHelp},
                 {"follow-symlinks", kFollowHelp}},
-               nullptr, cmd_chan_write, &kChanConvert});
-  c.push_back({"chan listing", "[OPTION]... FILE...", "write the tab-separated listing",
+               nullptr,
+               cmd_chan_write,
+               &kChanConvert});
+  c.push_back({"chan listing",
+               "[OPTION]... FILE...",
+               "write the tab-separated listing",
                "Writes the channels as a tab-separated listing: per channel stream, event type, DAQ "
                "name, property, set point, description, units, size, number of bits and of "
                "dimensions, then its bits, dimensions and statistics.",
                {{"shift", "store event and data types as masks: type n becomes bit n"},
                 {"output", kOutputHelp},
                 {"follow-symlinks", kFollowHelp}},
-               nullptr, cmd_chan_write, &kChanListing});
-  c.push_back({"chan names", "[OPTION]... FILE...", "write the DAQ name, size and data type table",
+               nullptr,
+               cmd_chan_write,
+               &kChanListing});
+  c.push_back({"chan names",
+               "[OPTION]... FILE...",
+               "write the DAQ name, size and data type table",
                "Writes one line per channel: the DAQ name right-aligned in 50 columns, the size and "
                "the name of the data type. Data types are stored as masks.",
-               {{"output", kOutputHelp},
-                {"follow-symlinks", kFollowHelp}},
-               nullptr, cmd_chan_write, &kChanNames});
-  c.push_back({"chan merge", "[OPTION]... FILE...", "merge several documents into one",
+               {{"output", kOutputHelp}, {"follow-symlinks", kFollowHelp}},
+               nullptr,
+               cmd_chan_write,
+               &kChanNames});
+  c.push_back({"chan merge",
+               "[OPTION]... FILE...",
+               "merge several documents into one",
                "Reads the documents in order into one list, merging a channel whose property is "
                "already known into the first one (it takes the event and data type when the first "
                "has none and adds its stream), and writes the result as one document.\n\n" +
@@ -138,8 +145,11 @@ std::vector<CommandInfo> make_commands() {
                 {"strict", kStrictHelp},
                 {"output", kOutputHelp},
                 {"follow-symlinks", kFollowHelp}},
-               nullptr, cmd_chan_write, &kChanMerge});
-  c.push_back({"chan select", "[OPTION]... QUESTION ARG... FILE...",
+               nullptr,
+               cmd_chan_write,
+               &kChanMerge});
+  c.push_back({"chan select",
+               "[OPTION]... QUESTION ARG... FILE...",
                "ask the channel selector a question",
                "Loads the documents into a channel selector (event and data types as masks) and "
                "answers one question. CHANNEL is a DAQ name or a property name.\n\n"
@@ -159,13 +169,16 @@ std::vector<CommandInfo> make_commands() {
                "1  no, or the channel is unknown\n"
                "2  usage error, a document could not be read, or the answer could not be written\n",
                cmd_chan_select});
-  c.push_back({"trigger", "ACTION [OPTION]... ARG...",
+  c.push_back({"trigger",
+               "ACTION [OPTION]... ARG...",
                "list the trigger registry; print, convert and test trigger lists",
                "Trigger lists (root QAL3USERTRIGGERLIST) and the registry of trigger functions and "
                "operations.",
                {},
-               nullptr, nullptr});
-  c.push_back({"trigger registry", "[OPTION]...",
+               nullptr,
+               nullptr});
+  c.push_back({"trigger registry",
+               "[OPTION]...",
                "list the function and operation slots with their help texts",
                "Lists the slots of the function and operation tables: slot number, name and help "
                "text. Free slots (help text \"undefined\") are left out unless --all is given.",
@@ -173,14 +186,20 @@ std::vector<CommandInfo> make_commands() {
                 {"operations", "only the operation table"},
                 {"all", "include free slots"},
                 {"json", kJsonHelp}},
-               nullptr, cmd_trigger_registry});
-  c.push_back({"trigger print", "[OPTION]... FILE", "print a trigger list",
+               nullptr,
+               cmd_trigger_registry});
+  c.push_back({"trigger print",
+               "[OPTION]... FILE",
+               "print a trigger list",
                "Reads the trigger list FILE and prints every trigger: channel, subchannel, "
                "function, its sixteen parameters, operation, limits and bit mask. " +
                    std::string(kCreationText),
                {{"json", kJsonHelp}},
-               nullptr, cmd_trigger_print});
-  c.push_back({"trigger convert", "[OPTION]... FILE", "write a trigger list as XML or as text",
+               nullptr,
+               cmd_trigger_print});
+  c.push_back({"trigger convert",
+               "[OPTION]... FILE",
+               "write a trigger list as XML or as text",
                "Reads the trigger list FILE and writes it again, as an XML trigger list (--to xml, "
                "the default) or as text (--to text: per trigger a line with channel, subchannel "
                "and function, a line of parameters, a line with the operation and a line with low "
@@ -190,8 +209,10 @@ std::vector<CommandInfo> make_commands() {
                 {"strict", kStrictHelp},
                 {"output", kOutputHelp},
                 {"follow-symlinks", kFollowHelp}},
-               nullptr, cmd_trigger_convert});
-  c.push_back({"trigger test", "[OPTION]... FILE EVENT...",
+               nullptr,
+               cmd_trigger_convert});
+  c.push_back({"trigger test",
+               "[OPTION]... FILE EVENT...",
                "evaluate a trigger list against data given as files or values",
                "Reads the trigger list FILE and evaluates its triggers on each EVENT in turn. "
                "Every EVENT is one block of channel data, given by --spectrum, --value or --slow. "
@@ -227,16 +248,20 @@ std::vector<CommandInfo> make_commands() {
                "are passed over",
                {{"spectrum", "an event: a spectrum read from the text file FILE ('-': standard input)"},
                 {"value", "an event: a name/value block; the i-th value belongs to subchannel i"},
-                {"slow", "an event: a slow channel block with update values; a trigger finds the "
-                         "value whose NAME equals its channel"},
+                {"slow",
+                 "an event: a slow channel block with update values; a trigger finds the "
+                 "value whose NAME equals its channel"},
                 {"channel", "evaluate only the triggers of channel NAME"},
                 {"plot", "draw the evaluations on spectra into the SVG file FILE"},
-                {"follow-symlinks", "when the --plot FILE is a symbolic link, replace the file it "
-                                    "points to and keep the link (without it, the link itself is "
-                                    "replaced)"},
+                {"follow-symlinks",
+                 "when the --plot FILE is a symbolic link, replace the file it "
+                 "points to and keep the link (without it, the link itself is "
+                 "replaced)"},
                 {"json", kJsonHelp}},
-               nullptr, cmd_trigger_test});
-  c.push_back({"envdict", "[OPTION]... FILE",
+               nullptr,
+               cmd_trigger_test});
+  c.push_back({"envdict",
+               "[OPTION]... FILE",
                "print, convert and check environment index dictionaries",
                "Reads an environment index dictionary (root element ENVINDEXDICT) and lists its "
                "entries on standard output, converts it, or checks it.\n\n"
@@ -248,17 +273,21 @@ std::vector<CommandInfo> make_commands() {
                "conversion drops or changes. With --strict they are errors, and nothing is written.",
                {{"2010", "use the 2010 layout (property names up to 255 bytes), the default"},
                 {"old-layout", "use the old layout, whose property names keep 79 bytes"},
-                {"check", "only read the dictionary, report its size and warn about indexes used "
-                          "more than once"},
+                {"check",
+                 "only read the dictionary, report its size and warn about indexes used "
+                 "more than once"},
                 {"xml", "write the dictionary as an XML document to FILE ('-': standard output)"},
                 {"text", "write one tab-separated line per entry to FILE ('-': standard output)"},
                 {"strict", "with --xml or --text: fail, writing nothing, when the dictionary has findings"},
-                {"follow-symlinks", "when the --xml or --text FILE is a symbolic link, replace the "
-                                    "file it points to and keep the link (without it, the link "
-                                    "itself is replaced)"},
+                {"follow-symlinks",
+                 "when the --xml or --text FILE is a symbolic link, replace the "
+                 "file it points to and keep the link (without it, the link "
+                 "itself is replaced)"},
                 {"json", kJsonHelp}},
-               nullptr, cmd_envdict});
-  c.push_back({"gige", "[OPTION]... FILE...",
+               nullptr,
+               cmd_envdict});
+  c.push_back({"gige",
+               "[OPTION]... FILE...",
                "list the features of a GigE camera feature file",
                "Reads each camera feature file (root RegisterDescription) and lists its named "
                "features, one line each, tab-separated: position, type name, then the feature's "
@@ -266,8 +295,10 @@ std::vector<CommandInfo> make_commands() {
                "the file renames it), tooltip and description. External entities and DTDs are "
                "never loaded.",
                {{"json", kJsonHelp}, {"quiet", "print only the result line of each file"}},
-               nullptr, cmd_gige});
-  c.push_back({"check", "[OPTION]... FILE...",
+               nullptr,
+               cmd_gige});
+  c.push_back({"check",
+               "[OPTION]... FILE...",
                "validate documents against their schemas and report mistakes",
                "Checks each FILE, a configuration document of one of these families, found by its "
                "root element:\n"
@@ -288,8 +319,9 @@ std::vector<CommandInfo> make_commands() {
                "Each finding is a line 'FILE:LINE:COLUMN: error|warning: message' on standard "
                "output; a clean file gives no output. A file that cannot be read is reported on "
                "standard error.",
-               {{"known", "function or operation names that a site registers itself; they are not "
-                          "reported as unknown"},
+               {{"known",
+                 "function or operation names that a site registers itself; they are not "
+                 "reported as unknown"},
                 {"strict", "report warnings as errors"},
                 {"json", "print the findings as one JSON document"},
                 {"quiet", "print no findings: only the exit status tells"}},

@@ -44,13 +44,13 @@ using Handler = int (*)(const CommandInfo& command_info, int argc, char** argv);
 // and the handler that runs it. Every command also takes --help, --quiet
 // and --version.
 struct CommandInfo {
-  const char* name;       // "evlist", "chan print", ...
-  const char* synopsis;   // after "qal3 <name> ", e.g. "[OPTION]... FILE..."
-  const char* summary;    // one line
-  std::string text;       // the description, paragraphs separated by "\n\n"
+  const char* name;      // "evlist", "chan print", ...
+  const char* synopsis;  // after "qal3 <name> ", e.g. "[OPTION]... FILE..."
+  const char* summary;   // one line
+  std::string text;      // the description, paragraphs separated by "\n\n"
   std::vector<OptionUse> options;
-  const char* exit_status;  // lines "N  meaning"; null: the usual three
-  Handler run;              // null for a group ("chan", "trigger")
+  const char* exit_status;                      // lines "N  meaning"; null: the usual three
+  Handler run;                                  // null for a group ("chan", "trigger")
   const chan_docs::Writing* writing = nullptr;  // what cmd_chan_write does for this command
 };
 

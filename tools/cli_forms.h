@@ -3,9 +3,8 @@
 #define QAL3_CLI_FORMS_H
 
 #include <cstddef>
-#include <string>
-
 #include <nlohmann/json.hpp>
+#include <string>
 
 namespace cli {
 

@@ -93,7 +93,9 @@ std::vector<std::string> paragraphs(const std::string& text) {
   return out;
 }
 
-std::string exit_text(const CommandInfo& command_info) { return command_info.exit_status ? command_info.exit_status : kUsualExit; }
+std::string exit_text(const CommandInfo& command_info) {
+  return command_info.exit_status ? command_info.exit_status : kUsualExit;
+}
 
 // roff: backslashes doubled, minus signs as \-, and no line starting with
 // a dot or an apostrophe.
@@ -102,9 +104,12 @@ std::string roff(const std::string& text) {
   bool line_start = true;
   for (char ch : text) {
     if (line_start && (ch == '.' || ch == '\'')) out += "\\&";
-    if (ch == '\\') out += "\\e";
-    else if (ch == '-') out += "\\-";
-    else out += ch;
+    if (ch == '\\')
+      out += "\\e";
+    else if (ch == '-')
+      out += "\\-";
+    else
+      out += ch;
     line_start = ch == '\n';
   }
   return out;
@@ -143,11 +148,12 @@ std::string help_text(const CommandInfo& command_info) {
   const bool with_output = std::any_of(command_info.options.begin(), command_info.options.end(),
                                        [](const OptionUse& u) { return std::strcmp(u.name, "output") == 0; });
   if (with_output)
-    out += "\nA FILE of '-' is standard input; output goes to standard output unless\n"
-           "-o FILE is given, and FILE is then replaced only by a complete result,\n"
-           "keeping its mode (and, as root, its owner). A symbolic link at FILE is\n"
-           "replaced by the new file unless --follow-symlinks is given. A device or\n"
-           "FIFO at FILE is written to once the result is complete, never replaced.\n";
+    out +=
+        "\nA FILE of '-' is standard input; output goes to standard output unless\n"
+        "-o FILE is given, and FILE is then replaced only by a complete result,\n"
+        "keeping its mode (and, as root, its owner). A symbolic link at FILE is\n"
+        "replaced by the new file unless --follow-symlinks is given. A device or\n"
+        "FIFO at FILE is written to once the result is complete, never replaced.\n";
   else
     out += "\nA FILE of '-' is standard input.\n";
   out += "\nExit status:\n";
@@ -224,8 +230,7 @@ std::string man_page() {
       m += ".PP\n";
     }
     for (const CommandInfo* s : members(c.name)) {
-      m += ".TP\n.B " + roff(std::string(s->name).substr(std::strlen(c.name) + 1)) + "\n" +
-           roff(s->summary) + "\n";
+      m += ".TP\n.B " + roff(std::string(s->name).substr(std::strlen(c.name) + 1)) + "\n" + roff(s->summary) + "\n";
     }
     for (const OptionUse& u : all_options(c)) {
       m += ".TP\n" + man_option(*find_option(u.name)) + "\n" + roff(u.help) + "\n";
@@ -251,7 +256,8 @@ std::string bash_completion() {
   std::string top;
   for (const CommandInfo& c : commands())
     if (!std::strchr(c.name, ' ')) top += std::string(top.empty() ? "" : " ") + c.name;
-  s += top + " --help --version --man --bash-completion\"\n"
+  s += top +
+       " --help --version --man --bash-completion\"\n"
        "    COMPREPLY=($(compgen -W \"$words\" -- \"$cur\"))\n"
        "    return\n"
        "  fi\n"
@@ -261,10 +267,14 @@ std::string bash_completion() {
     const std::vector<const CommandInfo*> subs = members(c.name);
     if (subs.empty()) continue;
     std::string words;
-    for (const CommandInfo* m : subs) words += std::string(words.empty() ? "" : " ") + (m->name + std::strlen(c.name) + 1);
-    s += std::string("    ") + c.name + ")\n"
+    for (const CommandInfo* m : subs)
+      words += std::string(words.empty() ? "" : " ") + (m->name + std::strlen(c.name) + 1);
+    s += std::string("    ") + c.name +
+         ")\n"
          "      if [ \"$COMP_CWORD\" -eq 2 ]; then\n"
-         "        COMPREPLY=($(compgen -W \"" + words + " --help\" -- \"$cur\"))\n"
+         "        COMPREPLY=($(compgen -W \"" +
+         words +
+         " --help\" -- \"$cur\"))\n"
          "        return\n"
          "      fi\n"
          "      cmd=\"$cmd ${COMP_WORDS[2]}\" ;;\n";
@@ -284,8 +294,10 @@ std::string bash_completion() {
                   ") values=\"" + u.values + "\" ;;\n";
     }
     s += std::string("    \"") + c.name + "\")\n      opts=\"" + opts + "\"\n";
-    if (!values.empty()) s += "      case $prev in\n" + values + "      esac ;;\n";
-    else s += "      ;;\n";
+    if (!values.empty())
+      s += "      case $prev in\n" + values + "      esac ;;\n";
+    else
+      s += "      ;;\n";
   }
   std::string questions, types;
   for (const char* q : kSelectQuestions) questions += std::string(questions.empty() ? "" : " ") + q;
@@ -303,9 +315,13 @@ std::string bash_completion() {
        "      [ $n -eq 1 ] && question=${COMP_WORDS[i]}\n"
        "    done\n"
        "    if [ $n -eq 0 ]; then\n"
-       "      values=\"" + questions + "\"\n"
+       "      values=\"" +
+       questions +
+       "\"\n"
        "    elif [ $n -eq 1 ] && [ \"$question\" = in-event ]; then\n"
-       "      values=\"" + types + "\"\n"
+       "      values=\"" +
+       types +
+       "\"\n"
        "    fi\n"
        "  fi\n"
        "  if [ -n \"$values\" ]; then\n"

@@ -63,9 +63,12 @@ std::size_t next_markup(const std::string& xml, std::size_t p) {
   for (;; ++p) {
     p = xml.find('<', p);
     if (p == std::string::npos) return p;
-    if (xml.compare(p, 2, "<?") == 0) p = xml.find("?>", p);
-    else if (xml.compare(p, 4, "<!--") == 0) p = xml.find("-->", p);
-    else return p;
+    if (xml.compare(p, 2, "<?") == 0)
+      p = xml.find("?>", p);
+    else if (xml.compare(p, 4, "<!--") == 0)
+      p = xml.find("-->", p);
+    else
+      return p;
     if (p == std::string::npos) return p;
   }
 }

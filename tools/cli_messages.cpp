@@ -78,20 +78,21 @@ void MessageRelay::note_doctype(const qal3_message& m, Scope& scope) const {
   if (!d.found) return;
   const char* note = nullptr;
   if (d.external && m.kind == QAL3_MESSAGE_PARSER_FATAL)
-    note = "document type definitions outside the document (SYSTEM or PUBLIC) are not read: "
-           "leave the identifier out of the DOCTYPE";
+    note =
+        "document type definitions outside the document (SYSTEM or PUBLIC) are not read: "
+        "leave the identifier out of the DOCTYPE";
   else if (m.kind == QAL3_MESSAGE_PARSER_ERROR)
-    note = "a document with a DOCTYPE is checked against the declarations in it: "
-           "declare every element and attribute there, or leave the DOCTYPE out";
+    note =
+        "a document with a DOCTYPE is checked against the declarations in it: "
+        "declare every element and attribute there, or leave the DOCTYPE out";
   if (!note) return;
   scope.noted = true;
-  const std::string out = scope.name + ":" + std::to_string(d.line) + ":" + std::to_string(d.column) +
-                          ": note: " + note + "\n";
+  const std::string out =
+      scope.name + ":" + std::to_string(d.line) + ":" + std::to_string(d.column) + ": note: " + note + "\n";
   std::fwrite(out.data(), 1, out.size(), stderr);
 }
 
-MessageScope::MessageScope(std::string name, std::string library_path, Lines lines)
-    : relay_(MessageRelay::current()) {
+MessageScope::MessageScope(std::string name, std::string library_path, Lines lines) : relay_(MessageRelay::current()) {
   if (relay_) relay_->scopes_.push_back({std::move(name), std::move(library_path), lines == kWriting, nullptr});
 }
 

@@ -42,11 +42,11 @@ class MessageRelay {
   struct Scope {
     std::string name;
     std::string library_path;
-    bool writing;                  // listings and informational lines are left out
-    const std::string* text;       // the document read (null: none)
-    long long line = 0;            // the last position reported in it
+    bool writing;             // listings and informational lines are left out
+    const std::string* text;  // the document read (null: none)
+    long long line = 0;       // the last position reported in it
     long long column = 0;
-    bool noted = false;            // the DOCTYPE note was given
+    bool noted = false;  // the DOCTYPE note was given
   };
   static void take(const qal3_message* m, void* self);
   void relay(const qal3_message& m);

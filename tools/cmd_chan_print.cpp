@@ -33,4 +33,3 @@ int cmd_chan_print(const cli::CommandInfo& command_info, int argc, char** argv) 
   if (o.json) cli::print_json({{"files", files}});
   return status;
 }
-

@@ -110,8 +110,8 @@ int cmd_chan_select(const cli::CommandInfo& command_info, int argc, char** argv)
     text = yes ? "yes\n" : "no\n";
     status = yes ? kYes : kNo;
   } else if (q == "event-type" || q == "data-type") {
-    const unsigned m = static_cast<unsigned>(q == "event-type" ? sel.get_event_type(&chan[0])
-                                                               : sel.get_data_type(&chan[0]));
+    const unsigned m =
+        static_cast<unsigned>(q == "event-type" ? sel.get_event_type(&chan[0]) : sel.get_data_type(&chan[0]));
     // In a data-type mask bit 31 marks the 2010 layout: bit n then stands for type 32 + n.
     const std::string names = q == "event-type" ? type_names(m, 32, 0, event_name_itoa)
                                                 : type_names(m, 31, m >> 31 ? 32 : 0, block_name_itoa);
@@ -127,8 +127,10 @@ int cmd_chan_select(const cli::CommandInfo& command_info, int argc, char** argv)
     text = std::to_string(r) + "\n";
   }
   if (!known) cli::file_error(cmd, "unknown channel '" + chan + "'");
-  if (a.json) cli::print_json(doc);
-  else if (!a.quiet) cli::put(text);
+  if (a.json)
+    cli::print_json(doc);
+  else if (!a.quiet)
+    cli::put(text);
   // An answer that cannot be written is an error, never the answer "no".
   cli::flush_stdout();
   return std::ferror(stdout) ? kError : status;

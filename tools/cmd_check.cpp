@@ -27,8 +27,7 @@ bool parse_name_list(const std::string& text, std::set<std::string>& out) {
 }
 
 // Returns -1 when the arguments are good, else the exit status.
-int parse_options(const cli::CommandInfo& command_info, int argc, char** argv, cli::Args& args,
-                  check::Options& check) {
+int parse_options(const cli::CommandInfo& command_info, int argc, char** argv, cli::Args& args, check::Options& check) {
   const int st = cli::parse(command_info, argc, argv, args);
   if (st >= 0) return st;
   check.strict = args.has("strict");

@@ -50,9 +50,8 @@ struct Dictionary : qal3::records::OwnedList<Entry> {
 
 // The number of characters of a UTF-8 text (bytes that start one).
 std::size_t characters(const std::string& text) {
-  return static_cast<std::size_t>(std::count_if(text.begin(), text.end(), [](char c) {
-    return (static_cast<unsigned char>(c) & 0xC0u) != 0x80u;
-  }));
+  return static_cast<std::size_t>(
+      std::count_if(text.begin(), text.end(), [](char c) { return (static_cast<unsigned char>(c) & 0xC0u) != 0x80u; }));
 }
 
 // The property names of the document's entries as written.
@@ -85,8 +84,7 @@ void warn_cut_names(const cli::Input& in, const std::vector<Entry*>& kept) {
       if (full.size() <= name.size() || full.compare(0, name.size(), name) != 0) continue;
       cli::file_error(in.name, "warning: property name of index " + std::to_string(e->index) + " (" +
                                    std::to_string(characters(full)) + " characters) cut to " +
-                                   std::to_string(characters(name)) + " characters: '" + cli::one_line(name) +
-                                   "'");
+                                   std::to_string(characters(name)) + " characters: '" + cli::one_line(name) + "'");
       break;
     }
   }
@@ -101,8 +99,8 @@ int check(const cli::Input& in, const std::vector<Entry*>& entries, bool quiet) 
     if (s.second < 2) continue;
     ++repeated;
     if (!quiet)
-      cli::file_error(in.name, "warning: index " + std::to_string(s.first) + " used by " +
-                                   std::to_string(s.second) + " entries");
+      cli::file_error(
+          in.name, "warning: index " + std::to_string(s.first) + " used by " + std::to_string(s.second) + " entries");
   }
   std::string line = in.name + ": " + std::to_string(entries.size()) + " entries read";
   if (repeated) line += ", " + std::to_string(repeated) + " repeated indexes";
@@ -113,8 +111,7 @@ int check(const cli::Input& in, const std::vector<Entry*>& entries, bool quiet) 
 template <class Entry>
 nlohmann::json to_json(const cli::Input& in, const std::vector<Entry*>& entries, bool layout_2010) {
   nlohmann::json list = nlohmann::json::array();
-  for (const Entry* e : entries)
-    list.push_back(cli::record_json(*e));
+  for (const Entry* e : entries) list.push_back(cli::record_json(*e));
   return {{"file", in.name}, {"layout", layout_2010 ? "2010" : "old"}, {"entries", list}};
 }
 
@@ -122,8 +119,8 @@ nlohmann::json to_json(const cli::Input& in, const std::vector<Entry*>& entries,
 // not at all.
 template <class Entry>
 int write(cli::Output& out, std::vector<Entry*>& entries, int mode) {
-  return cli::write_document(
-      out, "dictionary", [&](char* path) { return Description<Entry>::write(&entries, path, mode, -1, nullptr); });
+  return cli::write_document(out, "dictionary",
+                             [&](char* path) { return Description<Entry>::write(&entries, path, mode, -1, nullptr); });
 }
 
 template <class Entry>
@@ -171,7 +168,8 @@ int parse_options(const cli::CommandInfo& command_info, int argc, char** argv, O
     } else if (o.first == "xml" || o.first == "text") {
       opt.action = o.first == "xml" ? Action::xml : Action::text;
       opt.out = o.second;
-      if (opt.out.empty()) return cli::usage_error(command_info.name, "option '--" + o.first + "' needs an output file");
+      if (opt.out.empty())
+        return cli::usage_error(command_info.name, "option '--" + o.first + "' needs an output file");
     } else {
       continue;
     }
@@ -193,6 +191,5 @@ int cmd_envdict(const cli::CommandInfo& command_info, int argc, char** argv) {
   Options opt;
   const int status = parse_options(command_info, argc, argv, opt);
   if (status >= 0) return status;
-  return opt.layout_2010 ? run<qal3_env_index_dictionary_entry_2010>(opt)
-                         : run<qal3_env_index_dictionary_entry>(opt);
+  return opt.layout_2010 ? run<qal3_env_index_dictionary_entry_2010>(opt) : run<qal3_env_index_dictionary_entry>(opt);
 }

@@ -18,9 +18,7 @@ using Feature = qal3::records::Description<QAL3GigEFeature>;
 // The features of one file, destroyed on exit.
 using Features = qal3::records::OwnedList<QAL3GigEFeature>;
 
-std::string type_name(int type) {
-  return type >= 0 && type < FEATURE_TYPE_MAX ? FeatureTags[type] : "Undefined";
-}
+std::string type_name(int type) { return type >= 0 && type < FEATURE_TYPE_MAX ? FeatureTags[type] : "Undefined"; }
 
 // Reads one file into `features`; false (message printed) on failure.
 bool read_features(const std::string& arg, std::size_t max_input, std::string& name, Features& features) {
@@ -30,13 +28,12 @@ bool read_features(const std::string& arg, std::size_t max_input, std::string& n
   std::size_t at = 0;
   const std::string root = cli::root_element(in.text, &at);
   if (!root.empty() && root != Feature::root) {
-    cli::document_error(in, at,
-                        "not a feature file: root element '" + root + "' must be '" + Feature::root + "'");
+    cli::document_error(in, at, "not a feature file: root element '" + root + "' must be '" + Feature::root + "'");
     return false;
   }
   // The reader takes a path only: it reads the very bytes checked above.
   return cli::parse_input(in, "feature file",
-                         [&](char* path) { return Feature::read_file(path, &features.items, {}); });
+                          [&](char* path) { return Feature::read_file(path, &features.items, {}); });
 }
 
 }  // namespace

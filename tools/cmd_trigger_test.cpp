@@ -125,9 +125,8 @@ bool spectrum_event(const std::string& arg, std::size_t max_input, Event& ev) {
     samples.push_back(s.numbers.data() + 2);
   }
   ev.label = "spectrum " + path;
-  ev.block.reset(qal3_evutl_make_spectrum(path.c_str(), QAL3_DATA_SPECTRUM,
-                                          static_cast<int>(subs.size()), headers.data(),
-                                          samples.data()));
+  ev.block.reset(qal3_evutl_make_spectrum(path.c_str(), QAL3_DATA_SPECTRUM, static_cast<int>(subs.size()),
+                                          headers.data(), samples.data()));
   if (!ev.block) {
     cli::file_error(path, "spectrum block cannot be built");
     return false;
@@ -205,10 +204,14 @@ Verdict evaluate(int trigger_no, qal3_serv_block_subhead_2010* block, qal3_user_
   }
   Verdict v;
   v.verdict = "does not fire";
-  if (rc < 0) v.verdict = "invalid";
-  else if (rc == 1) v.verdict = "fires";
-  else if (!t.fresult) v.verdict = "no result";
-  else if (!had_previous && t.fprevresult) v.verdict = "first event";
+  if (rc < 0)
+    v.verdict = "invalid";
+  else if (rc == 1)
+    v.verdict = "fires";
+  else if (!t.fresult)
+    v.verdict = "no result";
+  else if (!had_previous && t.fprevresult)
+    v.verdict = "first event";
   v.trigger = trigger_no;
   v.channel = cli::field_text(t.channel);
   v.subchannel = t.subchannel;
@@ -225,9 +228,9 @@ Verdict evaluate(int trigger_no, qal3_serv_block_subhead_2010* block, qal3_user_
 std::string line_of(int event_no, const Verdict& v) {
   char result[64] = "-";
   if (v.has_result) std::snprintf(result, sizeof result, "%g", static_cast<double>(v.result));
-  return std::to_string(event_no) + "\t" + std::to_string(v.trigger) + "\t" + cli::one_line(v.channel) +
-         "\t" + std::to_string(v.subchannel) + "\t" + v.function + "\t" + result + "\t" + v.operation +
-         "\t" + v.verdict + "\n";
+  return std::to_string(event_no) + "\t" + std::to_string(v.trigger) + "\t" + cli::one_line(v.channel) + "\t" +
+         std::to_string(v.subchannel) + "\t" + v.function + "\t" + result + "\t" + v.operation + "\t" + v.verdict +
+         "\n";
 }
 
 nlohmann::json json_of(const Verdict& v) {
@@ -262,8 +265,7 @@ int cmd_trigger_test(const cli::CommandInfo& command_info, int argc, char** argv
   }
   if (args.operands.size() != 1) return cli::usage_error(cmd, "give exactly one trigger list");
   if (cli::stdin_once(cmd, inputs) >= 0) return cli::kUsage;
-  if (event_args.empty())
-    return cli::usage_error(cmd, "give at least one event (--spectrum, --value or --slow)");
+  if (event_args.empty()) return cli::usage_error(cmd, "give at least one event (--spectrum, --value or --slow)");
   const std::string plot_file = args.value("plot");
   if (args.has("plot") && (plot_file.empty() || plot_file == "-"))
     return cli::usage_error(cmd, "--plot needs a file name (the table goes to standard output)");
@@ -299,15 +301,19 @@ int cmd_trigger_test(const cli::CommandInfo& command_info, int argc, char** argv
       ++n;
       if (!t || (channel_given && channel != t->channel)) continue;
       const Verdict v = evaluate(n, events[e].block.get(), *t);
-      if (args.json) results.push_back(json_of(v));
-      else lines += line_of(event_no, v);
+      if (args.json)
+        results.push_back(json_of(v));
+      else
+        lines += line_of(event_no, v);
       plot::Panel panel;
       const std::string title = "event " + std::to_string(event_no) + ", trigger " + std::to_string(n);
       if (!plot_file.empty() && plot::make_panel(events[e].block.get(), *t, title, v.verdict, panel))
         panels.push_back(std::move(panel));
     }
-    if (args.json) json_events.push_back({{"event", event_no}, {"label", events[e].label}, {"results", results}});
-    else cli::put(lines);
+    if (args.json)
+      json_events.push_back({{"event", event_no}, {"label", events[e].label}, {"results", results}});
+    else
+      cli::put(lines);
   }
   if (args.json) cli::print_json({{"file", list.name()}, {"events", json_events}});
   return plot_file.empty() ? cli::kOk : write_plot(plot_out, panels);

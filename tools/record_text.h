@@ -36,9 +36,8 @@ struct ValueText {
 template <class R>
 std::vector<std::string> record_cells(const R& record) {
   std::vector<std::string> cells;
-  qal3::records::for_each_field<R>([&](const auto& field) {
-    cells.push_back(qal3::records::visit_value(field.of(record), ValueText{field.kind}));
-  });
+  qal3::records::for_each_field<R>(
+      [&](const auto& field) { cells.push_back(qal3::records::visit_value(field.of(record), ValueText{field.kind})); });
   return cells;
 }
 

@@ -213,8 +213,10 @@ struct Unplotted {
 Unplotted count_unplotted(const std::vector<float>& samples) {
   Unplotted u;
   for (float s : samples) {
-    if (std::isnan(s)) ++u.nan;
-    else if (std::isinf(s)) ++u.infinite;
+    if (std::isnan(s))
+      ++u.nan;
+    else if (std::isinf(s))
+      ++u.infinite;
   }
   return u;
 }
@@ -250,8 +252,10 @@ class PanelWriter {
     curve();
     read_markers();
     unplotted_marks();
-    if (is_level(p_.function)) levels();
-    else value_scale();
+    if (is_level(p_.function))
+      levels();
+    else
+      value_scale();
     heading();
     const double bottom = legend();
     out << out_.str();
@@ -413,8 +417,8 @@ class PanelWriter {
   void marker(int i, double r, const char* colour) {
     const float v = p_.samples[static_cast<std::size_t>(i)];
     if (!std::isfinite(v)) return;
-    out_ << "<circle cx=\"" << coord(x_of_index(i)) << "\" cy=\"" << coord(ys_.at(v)) << "\" r=\"" << r
-         << "\" fill=\"" << colour << "\"/>\n";
+    out_ << "<circle cx=\"" << coord(x_of_index(i)) << "\" cy=\"" << coord(ys_.at(v)) << "\" r=\"" << r << "\" fill=\""
+         << colour << "\"/>\n";
   }
 
   void read_markers() {
@@ -512,13 +516,14 @@ class PanelWriter {
     for (std::size_t i = 0; i < labels.size(); ++i) {
       const Label& l = labels[i];
       if (l.side != 0)
-        out_ << arrow(x0 + 6, l.side > 0 ? kTop : kBottom, l.side > 0 ? -1 : 1, false, l.colour,
-                      "beyond");
+        out_ << arrow(x0 + 6, l.side > 0 ? kTop : kBottom, l.side > 0 ? -1 : 1, false, l.colour, "beyond");
       else
         out_ << "<polyline class=\"leader\" fill=\"none\" stroke=\"" << l.colour << "\" points=\"" << coord(x0) << ","
              << coord(l.want) << " " << coord(x0 + 6) << "," << coord(l.want) << " " << coord(tx - 3) << ","
              << coord(at[i]) << "\"/>\n";
-      const std::string text = shorten(l.text + (l.side > 0 ? " (above)" : l.side < 0 ? " (below)" : ""),
+      const std::string text = shorten(l.text + (l.side > 0   ? " (above)"
+                                                 : l.side < 0 ? " (below)"
+                                                              : ""),
                                        kLegendX - 12 - tx, kLabelFont);
       out_ << text_element(tx, at[i] + 4, "label", text, "start", std::string(" fill=\"") + l.colour + "\"");
     }
@@ -548,13 +553,16 @@ class PanelWriter {
 
   std::string swatch(Swatch kind, double lx, double cy) const {
     switch (kind) {
-      case Swatch::none: return "";
-      case Swatch::curve: return line_element(lx, cy, lx + 24, cy, kSampleColour, 2);
+      case Swatch::none:
+        return "";
+      case Swatch::curve:
+        return line_element(lx, cy, lx + 24, cy, kSampleColour, 2);
       case Swatch::nan:
         return "<path d=\"M" + coord(lx + 8) + "," + coord(cy - 4) + " L" + coord(lx + 16) + "," + coord(cy + 4) +
                " M" + coord(lx + 8) + "," + coord(cy + 4) + " L" + coord(lx + 16) + "," + coord(cy - 4) +
                "\" stroke=\"" + kNanColour + "\" stroke-width=\"2\"/>\n";
-      case Swatch::inf: return arrow(lx + 12, cy - 4, -1, false, kInfColour, "swatch");
+      case Swatch::inf:
+        return arrow(lx + 12, cy - 4, -1, false, kInfColour, "swatch");
       case Swatch::set:
         return "<rect x=\"" + coord(lx) + "\" y=\"" + coord(cy - 3) + "\" width=\"24\" height=\"6\" fill=\"" +
                kSetColour + "\"/>\n";
@@ -562,9 +570,12 @@ class PanelWriter {
         return "<rect x=\"" + coord(lx) + "\" y=\"" + coord(cy - 7) + "\" width=\"24\" height=\"14\" fill=\"" +
                kWindowColour + "\" fill-opacity=\"0.6\"/><circle cx=\"" + coord(lx + 12) + "\" cy=\"" + coord(cy) +
                "\" r=\"4\" fill=\"" + kSelectedColour + "\"/>\n";
-      case Swatch::result_line: return line_element(lx, cy, lx + 24, cy, kResultColour, 2);
-      case Swatch::result_mark: return line_element(lx + 6, cy, lx + 18, cy, kResultColour, 4);
-      case Swatch::limit: return line_element(lx, cy, lx + 24, cy, kLimitColour, 2, kLimitDash);
+      case Swatch::result_line:
+        return line_element(lx, cy, lx + 24, cy, kResultColour, 2);
+      case Swatch::result_mark:
+        return line_element(lx + 6, cy, lx + 18, cy, kResultColour, 4);
+      case Swatch::limit:
+        return line_element(lx, cy, lx + 24, cy, kLimitColour, 2, kLimitDash);
     }
     return "";
   }
@@ -593,7 +604,8 @@ class PanelWriter {
     const Window& w = p_.window;
     const double at = p_.axis_start + static_cast<double>(w.first) * p_.axis_inc;
     const double last = p_.axis_start + (w.first + static_cast<double>(w.count() - 1) * w.step) * p_.axis_inc;
-    if (!w.valid) e.push_back({Swatch::read, "read: no sample", 1});
+    if (!w.valid)
+      e.push_back({Swatch::read, "read: no sample", 1});
     else if (w.position_only)
       e.push_back({Swatch::read, "sample read: " + std::to_string(w.first) + " at " + axis_text(at), 2});
     else {
@@ -668,8 +680,10 @@ bool make_panel(qal3_serv_block_subhead_2010* block, const qal3_user_case_trigge
   float start = 0, inc = 0, group_inc = 1.0f;
   int ndata = 0, groups = 1;
   qal3_spect_statistics_2010* stat = nullptr;
-  if (!samples || get_spect_params_for_data_type_2010(block, &start, &inc, nullptr, &ndata, &groups, &group_inc,
-                                                      &stat, t.subchannel) != 0 || ndata < 0)
+  if (!samples ||
+      get_spect_params_for_data_type_2010(block, &start, &inc, nullptr, &ndata, &groups, &group_inc, &stat,
+                                          t.subchannel) != 0 ||
+      ndata < 0)
     return false;
   const char* function = qal3_get_function_string(t.function);
   const char* operation = qal3_get_operation_string(t.operation);
@@ -701,8 +715,7 @@ std::string render_svg(const std::vector<Panel>& panels) {
   std::ostringstream body;
   double height = 0;
   for (std::size_t i = 0; i < panels.size(); ++i) {
-    if (i > 0)
-      body << line_element(0, height, kWidth, height, "#bbbbbb", 1);
+    if (i > 0) body << line_element(0, height, kWidth, height, "#bbbbbb", 1);
     std::ostringstream panel;
     const double h = PanelWriter(panels[i]).write(panel);
     body << "<g class=\"panel\" transform=\"translate(0," << coord(height) << ")\">\n" << panel.str() << "</g>\n";
@@ -714,8 +727,8 @@ std::string render_svg(const std::vector<Panel>& panels) {
   }
   std::ostringstream out;
   out << "<?xml version=\"1.0\" encoding=\"UTF-8\"?>\n"
-      << "<svg xmlns=\"http://www.w3.org/2000/svg\" version=\"1.1\" width=\"" << kWidth << "\" height=\""
-      << height << "\" viewBox=\"0 0 " << kWidth << " " << height << "\">\n"
+      << "<svg xmlns=\"http://www.w3.org/2000/svg\" version=\"1.1\" width=\"" << kWidth << "\" height=\"" << height
+      << "\" viewBox=\"0 0 " << kWidth << " " << height << "\">\n"
       << "<title>qal3 trigger test</title>\n"
       << "<style>text{font-family:DejaVu Sans,Verdana,sans-serif;fill:#222222}"
          ".tick{font-size:11px}.axis{font-size:13px}.legend{font-size:12px}.label{font-size:12px;font-weight:bold}"

@@ -103,9 +103,10 @@ int main(int argc, char** argv) {
       if (std::strcmp(b->chname, t->channel) == 0) block = b.get();
     }
     const int verdict = block ? qal3_is_trigger_on(block, t) : -1;
-    std::printf("trigger %-14s sub %d %-8s %s\n", t->channel, t->subchannel,
-                qal3_get_function_string(t->function),
-                verdict == 1 ? "fires" : verdict == 0 ? "does not fire" : "cannot be evaluated");
+    std::printf("trigger %-14s sub %d %-8s %s\n", t->channel, t->subchannel, qal3_get_function_string(t->function),
+                verdict == 1   ? "fires"
+                : verdict == 0 ? "does not fire"
+                               : "cannot be evaluated");
   }
   return 0;
 }

@@ -201,20 +201,17 @@ static_assert(sizeof(QAL3_EVTYPE) == 4 && sizeof(QAL3_SUBBLOCK_TYPE) == 4, "enum
 static_assert(sizeof(time_stamp) == 8, "time_stamp layout");
 static_assert(offsetof(time_stamp, timelow) == 4, "time_stamp layout");
 static_assert(sizeof(qal3_spect_header_2010) == 20, "spectrum header layout");
-static_assert(offsetof(qal3_spect_header_2010, ndata) == 8 &&
-                  offsetof(qal3_spect_header_2010, group_inc) == 16,
+static_assert(offsetof(qal3_spect_header_2010, ndata) == 8 && offsetof(qal3_spect_header_2010, group_inc) == 16,
               "spectrum header layout");
 static_assert(sizeof(qal3_image_ext_frame_head) == 100, "image frame header layout");
-static_assert(offsetof(qal3_image_ext_frame_head, frame) == 48 &&
-                  offsetof(qal3_image_ext_frame_head, fspare2) == 68 &&
+static_assert(offsetof(qal3_image_ext_frame_head, frame) == 48 && offsetof(qal3_image_ext_frame_head, fspare2) == 68 &&
                   offsetof(qal3_image_ext_frame_head, image_flags) == 80 &&
                   offsetof(qal3_image_ext_frame_head, length) == 96,
               "image frame header layout");
 static_assert(sizeof(qal3_env_dictionary_block) == 88, "env dictionary block layout");
 static_assert(offsetof(qal3_env_dictionary_block, env_ch_rel_delta) == 84, "env dictionary block layout");
 static_assert(sizeof(qal3_env_dictionary_block_2010) == 264, "env dictionary block 2010 layout");
-static_assert(offsetof(qal3_env_dictionary_block_2010, env_ch_abs_delta) == 256,
-              "env dictionary block 2010 layout");
+static_assert(offsetof(qal3_env_dictionary_block_2010, env_ch_abs_delta) == 256, "env dictionary block 2010 layout");
 static_assert(sizeof(qal3_serv_block_subhead_2010) == 268, "server block sub-header layout");
 static_assert(offsetof(qal3_serv_block_subhead_2010, dtype) == 256 &&
                   offsetof(qal3_serv_block_subhead_2010, ldata) == 264,

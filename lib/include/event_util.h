@@ -131,31 +131,26 @@ QAL3_API float* get_pointer_to_data_2010(qal3_serv_block_subhead_2010* sh, int s
 
 // Axis of a spectrum subchannel. Outputs may be null; `reserved` is unused.
 // Returns 0 when found, -1 otherwise (outputs then keep their presets).
-QAL3_API int get_spect_params_for_data_type_2010(qal3_serv_block_subhead_2010* sh, float* start,
-                                                 float* inc, void* reserved, int* ndata,
-                                                 int* groups, float* group_inc,
-                                                 qal3_spect_statistics_2010** stat,
-                                                 int subchannel);
+QAL3_API int get_spect_params_for_data_type_2010(qal3_serv_block_subhead_2010* sh, float* start, float* inc,
+                                                 void* reserved, int* ndata, int* groups, float* group_inc,
+                                                 qal3_spect_statistics_2010** stat, int subchannel);
 
 // Image parameters of an image block. Returns 0 when the block is an image.
-QAL3_API int get_image_params_2010(qal3_serv_block_subhead_2010* sh, int* x, int* y, int* bpp,
-                                   int* ev_num, unsigned char** chd);
+QAL3_API int get_image_params_2010(qal3_serv_block_subhead_2010* sh, int* x, int* y, int* bpp, int* ev_num,
+                                   unsigned char** chd);
 
 // Update value of the trigger's channel in a slow block. Returns 0 and sets
 // *out when found.
-QAL3_API int find_upd_channel_2010(qal3_serv_block_subhead_2010* sh,
-                                   qal3_user_case_trigger* usert,
+QAL3_API int find_upd_channel_2010(qal3_serv_block_subhead_2010* sh, qal3_user_case_trigger* usert,
                                    qal3_upd_data_block_2010** out);
 
 // Environment value of the trigger's channel in a slow block, found through
 // the environment dictionary `dict` (may be null: then nothing is found).
 // Returns 0 and sets *out when found.
-QAL3_API int find_slow_channel_2010(qal3_serv_block_subhead_2010* sh, char* dict,
-                                    qal3_user_case_trigger* usert,
+QAL3_API int find_slow_channel_2010(qal3_serv_block_subhead_2010* sh, char* dict, qal3_user_case_trigger* usert,
                                     qal3_env_data_block_2010** out);
 
-static_assert(sizeof(QAL3_EV_STRUCT_TYPE) == 4 && sizeof(qal_daq_struct_type) == 4,
-              "enums are 32-bit");
+static_assert(sizeof(QAL3_EV_STRUCT_TYPE) == 4 && sizeof(qal_daq_struct_type) == 4, "enums are 32-bit");
 static_assert(sizeof(bit_descr) == 148 && sizeof(stat_descr) == 164, "description records");
 
 #endif  // QAL3_EVENT_UTIL_H

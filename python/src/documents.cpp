@@ -21,10 +21,10 @@ using namespace pybind11::literals;
 // Sources: a path or a document held in a Python str.
 
 struct Source {
-  std::string path;   // file to read, when `text` is unused
-  std::string text;   // the document, when `in_memory`
+  std::string path;  // file to read, when `text` is unused
+  std::string text;  // the document, when `in_memory`
   bool in_memory = false;
-  py::object label;   // the path as given, or None
+  py::object label;  // the path as given, or None
 };
 
 // True when the file `path` does not exist.
@@ -214,8 +214,7 @@ void after_writing(const std::vector<chan_descr_2010*>& list) {
   std::string names;
   for (const chan_descr_2010* c : list) {
     const std::string prop = owner_of(*c);
-    if (!seen.insert(prop).second && repeated.insert(prop).second)
-      names += (names.empty() ? "'" : ", '") + prop + "'";
+    if (!seen.insert(prop).second && repeated.insert(prop).second) names += (names.empty() ? "'" : ", '") + prop + "'";
   }
   if (!repeated.empty())
     warn("repeated propert" + std::string(repeated.size() == 1 ? "y" : "ies") + " " + names +
@@ -376,56 +375,76 @@ void bind_documents(py::module_& m) {
   m.def("record_fields", &record_fields,
         "The fields of each record class of qal3._records, as the libraries' records name them: "
         "{class name: (field name, ...)}.");
-  m.def("read_evlist", [](py::object p) { return read_records<Ev>(from_path(p)); }, py::arg("path"),
-        "Reads the event list (BMR) in the file `path`: a list of EvEntry.");
-  m.def("parse_evlist", [](py::object t) { return read_records<Ev>(from_text(t)); }, py::arg("text"),
-        parse_doc("Reads the event list held in `text` (str or bytes).").c_str());
-  m.def("write_evlist", [](py::iterable e) { return write_records<Ev>(e); }, py::arg("entries"),
-        "The event list document of `entries`.");
+  m.def(
+      "read_evlist", [](py::object p) { return read_records<Ev>(from_path(p)); }, py::arg("path"),
+      "Reads the event list (BMR) in the file `path`: a list of EvEntry.");
+  m.def(
+      "parse_evlist", [](py::object t) { return read_records<Ev>(from_text(t)); }, py::arg("text"),
+      parse_doc("Reads the event list held in `text` (str or bytes).").c_str());
+  m.def(
+      "write_evlist", [](py::iterable e) { return write_records<Ev>(e); }, py::arg("entries"),
+      "The event list document of `entries`.");
 
-  m.def("read_chan", [](py::object p, bool s, bool m) { return read_records<Chan>(from_path(p), {s, m}); },
-        py::arg("path"), py::kw_only(), py::arg("shift") = false, py::arg("merge") = false,
-        "Reads channel descriptions (CHANDESCRIPTIONS or DAQvariables): a list of ChanDescr.");
-  m.def("parse_chan", [](py::object t, bool s, bool m) { return read_records<Chan>(from_text(t), {s, m}); },
-        py::arg("text"), py::kw_only(), py::arg("shift") = false, py::arg("merge") = false,
-        parse_doc("Reads channel descriptions held in `text` (str or bytes).").c_str());
-  m.def("write_chan",
-        [](py::iterable c, const std::string& f) { return write_records<Chan>(c, {false, false, daqvars(f)}); },
-        py::arg("chans"), py::kw_only(), py::arg("format") = "chandescr",
-        "The channel description document of `chans`; a property is written once: repeated "
-        "ones are dropped (the first wins) and named in a qal3.Warning.");
+  m.def(
+      "read_chan",
+      [](py::object p, bool s, bool m) {
+        return read_records<Chan>(from_path(p), {s, m});
+      },
+      py::arg("path"), py::kw_only(), py::arg("shift") = false, py::arg("merge") = false,
+      "Reads channel descriptions (CHANDESCRIPTIONS or DAQvariables): a list of ChanDescr.");
+  m.def(
+      "parse_chan",
+      [](py::object t, bool s, bool m) {
+        return read_records<Chan>(from_text(t), {s, m});
+      },
+      py::arg("text"), py::kw_only(), py::arg("shift") = false, py::arg("merge") = false,
+      parse_doc("Reads channel descriptions held in `text` (str or bytes).").c_str());
+  m.def(
+      "write_chan",
+      [](py::iterable c, const std::string& f) {
+        return write_records<Chan>(c, {false, false, daqvars(f)});
+      },
+      py::arg("chans"), py::kw_only(), py::arg("format") = "chandescr",
+      "The channel description document of `chans`; a property is written once: repeated "
+      "ones are dropped (the first wins) and named in a qal3.Warning.");
 
-  m.def("read_envdict", [](py::object p, const std::string& l) { return read_envdict(from_path(p), l); },
-        py::arg("path"), py::kw_only(), py::arg("layout") = "2010",
-        "Reads an environment index dictionary: a list of EnvIndexEntry.");
-  m.def("parse_envdict", [](py::object t, const std::string& l) { return read_envdict(from_text(t), l); },
-        py::arg("text"), py::kw_only(), py::arg("layout") = "2010",
-        parse_doc("Reads the environment index dictionary held in `text` (str or bytes).").c_str());
+  m.def(
+      "read_envdict", [](py::object p, const std::string& l) { return read_envdict(from_path(p), l); }, py::arg("path"),
+      py::kw_only(), py::arg("layout") = "2010", "Reads an environment index dictionary: a list of EnvIndexEntry.");
+  m.def(
+      "parse_envdict", [](py::object t, const std::string& l) { return read_envdict(from_text(t), l); },
+      py::arg("text"), py::kw_only(), py::arg("layout") = "2010",
+      parse_doc("Reads the environment index dictionary held in `text` (str or bytes).").c_str());
   m.def("write_envdict", &write_envdict, py::arg("entries"), py::kw_only(), py::arg("layout") = "2010",
         "The environment index dictionary document of `entries`.");
 
-  m.def("read_triggers", [](py::object p) { return read_records<Trigger>(from_path(p)); }, py::arg("path"),
-        "Reads a trigger list: a list of Trigger.");
-  m.def("parse_triggers", [](py::object t) { return read_records<Trigger>(from_text(t)); }, py::arg("text"),
-        parse_doc("Reads the trigger list held in `text` (str or bytes).").c_str());
-  m.def("write_triggers", [](py::iterable t) { return write_records<Trigger>(t); }, py::arg("triggers"),
-        "The trigger list document of `triggers`.");
+  m.def(
+      "read_triggers", [](py::object p) { return read_records<Trigger>(from_path(p)); }, py::arg("path"),
+      "Reads a trigger list: a list of Trigger.");
+  m.def(
+      "parse_triggers", [](py::object t) { return read_records<Trigger>(from_text(t)); }, py::arg("text"),
+      parse_doc("Reads the trigger list held in `text` (str or bytes).").c_str());
+  m.def(
+      "write_triggers", [](py::iterable t) { return write_records<Trigger>(t); }, py::arg("triggers"),
+      "The trigger list document of `triggers`.");
 
-  m.def("read_gige", [](py::object p) { return read_records<Feature>(from_path(p)); }, py::arg("path"),
-        "Reads a GigE camera feature file: a list of GigEFeature.");
-  m.def("parse_gige", [](py::object t) { return read_records<Feature>(from_text(t)); }, py::arg("text"),
-        parse_doc("Reads the GigE feature file held in `text` (str or bytes).").c_str());
-  m.def("write_gige", [](py::iterable f) { return write_records<Feature>(f); }, py::arg("features"),
-        "The GigE feature file of `features`.");
+  m.def(
+      "read_gige", [](py::object p) { return read_records<Feature>(from_path(p)); }, py::arg("path"),
+      "Reads a GigE camera feature file: a list of GigEFeature.");
+  m.def(
+      "parse_gige", [](py::object t) { return read_records<Feature>(from_text(t)); }, py::arg("text"),
+      parse_doc("Reads the GigE feature file held in `text` (str or bytes).").c_str());
+  m.def(
+      "write_gige", [](py::iterable f) { return write_records<Feature>(f); }, py::arg("features"),
+      "The GigE feature file of `features`.");
 
   py::class_<Selector>(m, "ChanSelector", R"(The channel selector over channel description files.
 
 ChanSelector(path) reads one file, ChanSelector([path, ...]) several; with
 documents=True the sources are documents (str or bytes) instead of paths.
 shift=True (the default) shifts event types as the selector does in the DAQ.)")
-      .def(py::init<py::handle, bool, bool>(), py::arg("sources"), py::kw_only(),
-           py::arg("documents") = false, py::arg("shift") = true,
-           "Loads the channel descriptions of `sources`; qal3.Error when they cannot be read.")
+      .def(py::init<py::handle, bool, bool>(), py::arg("sources"), py::kw_only(), py::arg("documents") = false,
+           py::arg("shift") = true, "Loads the channel descriptions of `sources`; qal3.Error when they cannot be read.")
       .def("__len__", &Selector::size)
       .def("__repr__", &Selector::repr)
       .def("size", &Selector::size, "The number of channels.")

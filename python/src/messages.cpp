@@ -34,8 +34,8 @@ void MessageLog::add(const qal3_message& m) {
 
 py::list MessageLog::records(py::handle memory_name) const {
   static const char* const kStreams[] = {"", "stdout", "stderr"};
-  static const char* const kKinds[] = {"listing", "info", "error", "parser warning", "parser error",
-                                       "parser fatal error"};
+  static const char* const kKinds[] = {"listing",        "info",         "error",
+                                       "parser warning", "parser error", "parser fatal error"};
   const py::object cls = qal3py::records().attr("Message");
   py::list out;
   for (const Message& m : lines_) {

@@ -135,8 +135,7 @@ int slot_of(py::handle v, bool function, const char* registry, long long lo, lon
     const int slot = slot_named(name, function, registry);
     if (slot < 0) throw py::value_error("no " + std::string(registry) + " named '" + name + "' in the registry");
     if (slot < lo || slot > hi)
-      throw py::value_error(std::string(registry) + " must lie in " + std::to_string(lo) + ".." +
-                            std::to_string(hi));
+      throw py::value_error(std::string(registry) + " must lie in " + std::to_string(lo) + ".." + std::to_string(hi));
     return slot;
   }
   return static_cast<int>(int_in(v, lo, hi, registry));
@@ -152,26 +151,33 @@ PYBIND11_MODULE(_core, m) {
   py::tuple feature_types(static_cast<std::size_t>(FEATURE_TYPE_MAX));
   for (int i = 0; i < FEATURE_TYPE_MAX; ++i) feature_types[i] = to_py(FeatureTags[i]);
   m.attr("FEATURE_TYPES") = feature_types;
-  m.def("functions", [] { return registry(true); },
-        "The 32 function slots of the trigger registry: RegistryEntry(slot, name, help, free); "
-        "free slots hold no function.");
-  m.def("operations", [] { return registry(false); },
-        "The 32 operation slots of the trigger registry, as functions() lists the function slots.");
-  m.def("function_index", [](std::string name) { return qal3_get_function_index(&name[0]); },
-        py::arg("name"), "Lowest function slot named `name`; -1 if none.");
-  m.def("operation_index", [](std::string name) { return qal3_get_operation_index(&name[0]); },
-        py::arg("name"), "Lowest operation slot named `name`; -1 if none.");
-  m.def("function_name", [](int slot) { return to_py(qal3_get_function_string(slot)); }, py::arg("slot"),
-        "Name of function slot `slot`; \"UNKNOWN\" outside 0..31.");
-  m.def("operation_name", [](int slot) { return to_py(qal3_get_operation_string(slot)); }, py::arg("slot"),
-        "Name of operation slot `slot`; \"UNKNOWN\" outside 0..31.");
-  m.def("_refuse_free_slot",
-        [](py::handle name, bool function, const std::string& field) {
-          slot_named(text_of(name, field.c_str()), function, field.c_str());
-        },
-        py::arg("name"), py::arg("of_functions"), py::arg("field"),
-        "ValueError when `name`, given to `field`, names a free slot of the function registry (`of_functions`) or "
-        "of the operation registry.");
+  m.def(
+      "functions", [] { return registry(true); },
+      "The 32 function slots of the trigger registry: RegistryEntry(slot, name, help, free); "
+      "free slots hold no function.");
+  m.def(
+      "operations", [] { return registry(false); },
+      "The 32 operation slots of the trigger registry, as functions() lists the function slots.");
+  m.def(
+      "function_index", [](std::string name) { return qal3_get_function_index(&name[0]); }, py::arg("name"),
+      "Lowest function slot named `name`; -1 if none.");
+  m.def(
+      "operation_index", [](std::string name) { return qal3_get_operation_index(&name[0]); }, py::arg("name"),
+      "Lowest operation slot named `name`; -1 if none.");
+  m.def(
+      "function_name", [](int slot) { return to_py(qal3_get_function_string(slot)); }, py::arg("slot"),
+      "Name of function slot `slot`; \"UNKNOWN\" outside 0..31.");
+  m.def(
+      "operation_name", [](int slot) { return to_py(qal3_get_operation_string(slot)); }, py::arg("slot"),
+      "Name of operation slot `slot`; \"UNKNOWN\" outside 0..31.");
+  m.def(
+      "_refuse_free_slot",
+      [](py::handle name, bool function, const std::string& field) {
+        slot_named(text_of(name, field.c_str()), function, field.c_str());
+      },
+      py::arg("name"), py::arg("of_functions"), py::arg("field"),
+      "ValueError when `name`, given to `field`, names a free slot of the function registry (`of_functions`) or "
+      "of the operation registry.");
 
   bind_documents(m);
   bind_replay(m);

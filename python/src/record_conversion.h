@@ -92,8 +92,8 @@ struct ValueFrom {
   void integer(V& dst) const {
     const auto [lo, hi] = int_range<V>(kind, b);
     if (qal3::records::is_slot(kind))
-      dst = static_cast<V>(
-          slot_of(v, kind == Kind::function_slot, name, std::max(lo, 0LL), std::min<long long>(hi, qal3::trigger::kSlots - 1)));
+      dst = static_cast<V>(slot_of(v, kind == Kind::function_slot, name, std::max(lo, 0LL),
+                                   std::min<long long>(hi, qal3::trigger::kSlots - 1)));
     else
       dst = static_cast<V>(int_in(v, lo, hi, name));
   }

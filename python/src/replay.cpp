@@ -55,8 +55,7 @@ Samples float32(py::handle a, const char* what) {
   if (kind != 'f' && kind != 'i' && kind != 'u')
     throw py::type_error(std::string(what) + " must be a float or integer array, not " +
                          std::string(py::str(arr.dtype())));
-  if (arr.ndim() != 1 && arr.ndim() != 2)
-    throw py::value_error(std::string(what) + " must have one or two dimensions");
+  if (arr.ndim() != 1 && arr.ndim() != 2) throw py::value_error(std::string(what) + " must have one or two dimensions");
   if (kind == 'f' && arr.itemsize() == 4) return Samples::ensure(arr);
   return Samples(py::array_t<float, py::array::c_style | py::array::forcecast>::ensure(arr));
 }
@@ -89,9 +88,8 @@ class Replay {
       std::vector<const float*> rows(heads.size(), nullptr);
       heads[sub] = {start, inc, ns, 1, 1.0f};
       rows[sub] = a.data();
-      keep.push_back(checked(qal3_evutl_make_spectrum(t_->channel, QAL3_DATA_SPECTRUM,
-                                                      static_cast<int>(heads.size()), heads.data(),
-                                                      rows.data())));
+      keep.push_back(checked(qal3_evutl_make_spectrum(t_->channel, QAL3_DATA_SPECTRUM, static_cast<int>(heads.size()),
+                                                      heads.data(), rows.data())));
       float* dst = get_pointer_to_data_2010(keep.back().get(), sub);
       const float* src = a.data();
       const std::size_t bytes = static_cast<std::size_t>(ns) * sizeof(float);

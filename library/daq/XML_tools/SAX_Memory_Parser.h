@@ -31,14 +31,13 @@
 #ifndef QAL3_SAX_MEMORY_PARSER_H
 #define QAL3_SAX_MEMORY_PARSER_H
 
+#include <cstddef>
+#include <vector>
 #include <xercesc/framework/MemBufInputSource.hpp>
 #include <xercesc/framework/XMLPScanToken.hpp>
 #include <xercesc/parsers/SAXParser.hpp>
 #include <xercesc/sax/HandlerBase.hpp>
 #include <xercesc/util/PlatformUtils.hpp>
-
-#include <cstddef>
-#include <vector>
 
 #include "qal3_export.h"
 
@@ -145,8 +144,8 @@ class QAL3_API QAL3PullHandler : public xercesc::HandlerBase {
   std::size_t fTextUnits = 0;  // units gathered, in either form
   bool fTextPending = false;
   bool fTextTooLong = false;
-  bool fTextWide = false;     // fText holds the text
-  bool fTextNonBlank = false; // a narrow unit other than space, newline, tab
+  bool fTextWide = false;      // fText holds the text
+  bool fTextNonBlank = false;  // a narrow unit other than space, newline, tab
 };
 
 // Handler of the memory parser.

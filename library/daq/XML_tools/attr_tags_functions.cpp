@@ -10,8 +10,8 @@
 
 namespace {
 
-void append_attributes(std::string& a, const char* b, std::vector<char*>* at,
-                       std::vector<char*>* v, const char* close) {
+void append_attributes(std::string& a, const char* b, std::vector<char*>* at, std::vector<char*>* v,
+                       const char* close) {
   a += '<';
   a += b;
   a += ' ';
@@ -82,13 +82,11 @@ void START_TAG_ATTRN(std::string& a, const char* b, std::vector<char*>* at, std:
   append_attributes(a, b, at, v, "/>\n");
 }
 
-void START_TAG_ATTRNS(std::string& a, const char* b, std::vector<char*>* at,
-                      std::vector<char*>* v) {
+void START_TAG_ATTRNS(std::string& a, const char* b, std::vector<char*>* at, std::vector<char*>* v) {
   append_attributes(a, b, at, v, ">");
 }
 
-void START_TAG_ATTRNNS(std::string& a, const char* b, std::vector<char*>* at,
-                       std::vector<char*>* v) {
+void START_TAG_ATTRNNS(std::string& a, const char* b, std::vector<char*>* at, std::vector<char*>* v) {
   append_attributes(a, b, at, v, ">\n");
 }
 
@@ -97,13 +95,27 @@ void xml_escape(std::string& a, const char* text) {
   const auto* s = reinterpret_cast<const unsigned char*>(text);
   while (*s) {
     switch (*s) {
-      case '&': a += "&amp;"; break;
-      case '<': a += "&lt;"; break;
-      case '>': a += "&gt;"; break;
-      case '"': a += "&quot;"; break;
-      case '\t': a += "&#9;"; break;
-      case '\n': a += "&#10;"; break;
-      case '\r': a += "&#13;"; break;
+      case '&':
+        a += "&amp;";
+        break;
+      case '<':
+        a += "&lt;";
+        break;
+      case '>':
+        a += "&gt;";
+        break;
+      case '"':
+        a += "&quot;";
+        break;
+      case '\t':
+        a += "&#9;";
+        break;
+      case '\n':
+        a += "&#10;";
+        break;
+      case '\r':
+        a += "&#13;";
+        break;
       default:
         if (*s < 0x20) {
           // Other control characters (an XML 1.1 document can hold them)
@@ -139,9 +151,7 @@ std::string xml_escaped(const char* text) {
   return out;
 }
 
-void set_xml_header(std::string& str) {
-  str.assign("<?xml version=\"1.0\" encoding=\"ISO-8859-1\" ?>\n");
-}
+void set_xml_header(std::string& str) { str.assign("<?xml version=\"1.0\" encoding=\"ISO-8859-1\" ?>\n"); }
 
 void create_isodate(char* isodate_str, time_t* t) {
   if (!isodate_str) return;

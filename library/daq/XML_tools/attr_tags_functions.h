@@ -25,14 +25,10 @@ QAL3_API void END_TAGN(std::string& a, const char* b);
 // end is read). No argument may be null.
 // START_TAG_ATTR ends with "/>", START_TAG_ATTRN with "/>\n",
 // START_TAG_ATTRNS with ">" and START_TAG_ATTRNNS with ">\n".
-QAL3_API void START_TAG_ATTR(std::string& a, const char* b, std::vector<char*>* at,
-                             std::vector<char*>* v);
-QAL3_API void START_TAG_ATTRN(std::string& a, const char* b, std::vector<char*>* at,
-                              std::vector<char*>* v);
-QAL3_API void START_TAG_ATTRNS(std::string& a, const char* b, std::vector<char*>* at,
-                               std::vector<char*>* v);
-QAL3_API void START_TAG_ATTRNNS(std::string& a, const char* b, std::vector<char*>* at,
-                                std::vector<char*>* v);
+QAL3_API void START_TAG_ATTR(std::string& a, const char* b, std::vector<char*>* at, std::vector<char*>* v);
+QAL3_API void START_TAG_ATTRN(std::string& a, const char* b, std::vector<char*>* at, std::vector<char*>* v);
+QAL3_API void START_TAG_ATTRNS(std::string& a, const char* b, std::vector<char*>* at, std::vector<char*>* v);
+QAL3_API void START_TAG_ATTRNNS(std::string& a, const char* b, std::vector<char*>* at, std::vector<char*>* v);
 
 // Appends `text` escaped for element text and attribute values: & < > " become
 // entity references, tab, newline and carriage return character references

@@ -5,6 +5,8 @@
 #ifndef QAL3_BOUNDED_PARSER_H
 #define QAL3_BOUNDED_PARSER_H
 
+#include <string>
+#include <type_traits>
 #include <xercesc/framework/XMLAttr.hpp>
 #include <xercesc/framework/XMLErrorCodes.hpp>
 #include <xercesc/framework/XMLValidator.hpp>
@@ -17,9 +19,6 @@
 #include <xercesc/util/XMLString.hpp>
 #include <xercesc/util/XMLUni.hpp>
 #include <xercesc/validators/DTD/DTDEntityDecl.hpp>
-
-#include <string>
-#include <type_traits>
 
 #include "xerces_platform.h"
 
@@ -65,8 +64,8 @@ class Bounded : public Base {
   }
 
   void startElement(const xercesc::XMLElementDecl& decl, const unsigned int uri, const XMLCh* const prefix,
-                    const xercesc::RefVectorOf<xercesc::XMLAttr>& attrs, const XMLSize_t count,
-                    const bool empty, const bool root) override {
+                    const xercesc::RefVectorOf<xercesc::XMLAttr>& attrs, const XMLSize_t count, const bool empty,
+                    const bool root) override {
     if (depth_ >= limits::kMaxDepth)
       refuse(widen("elements nested deeper than the limit of ") + number(limits::kMaxDepth) + widen(" levels"));
     for (XMLSize_t i = 0; i < count; ++i) {

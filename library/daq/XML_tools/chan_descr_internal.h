@@ -35,7 +35,6 @@ enum TagCol { C_BIT = 0, C_DIM = 1, C_STAT = 2 };
 
 inline const char* tag(int row, int col = 0) { return tags[row][col]; }
 
-
 // The root element of the DAQvariables format, and the DAQ name written for
 // a description that has none.
 constexpr const char* kDaqRoot = "DAQvariables";

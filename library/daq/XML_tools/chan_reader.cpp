@@ -14,10 +14,10 @@
 
 #include "boundary.h"
 #include "chan_descr_internal.h"
+#include "messages.h"
 #include "name_map.h"
 #include "number_text.h"
 #include "pull_reader.h"
-#include "messages.h"
 
 namespace msg = qal3::messages;
 
@@ -54,27 +54,62 @@ using qal3::reader::copy_text;
 
 // The element names of a CHANDESCRIPTIONS channel that the reader acts on.
 enum class ChanElement {
-  channel, evtype, stream, prop, sb_name, dtype, db_key, count, setpoint, name, subsystem, desc,
-  dim_descr, stat_descr, units, dim_units, stat_units, size, bit, bit_name, bit_descr, dim,
-  dim_name, stat, stat_name, other
+  channel,
+  evtype,
+  stream,
+  prop,
+  sb_name,
+  dtype,
+  db_key,
+  count,
+  setpoint,
+  name,
+  subsystem,
+  desc,
+  dim_descr,
+  stat_descr,
+  units,
+  dim_units,
+  stat_units,
+  size,
+  bit,
+  bit_name,
+  bit_descr,
+  dim,
+  dim_name,
+  stat,
+  stat_name,
+  other
 };
 
 // Which of them `t` names.
 ChanElement chan_element(const char* t) {
   using E = ChanElement;
   static const qal3::reader::ElementNames<E>::Entry kNames[] = {
-      {tag(T_CHANNEL), E::channel},         {tag(T_EVTYPE), E::evtype},
-      {tag(T_STREAM), E::stream},           {tag(T_PROP), E::prop},
-      {tag(T_SB_NAME), E::sb_name},         {tag(T_DTYPE), E::dtype},
-      {tag(T_DB_KEY), E::db_key},           {tag(T_COUNT), E::count},
-      {tag(T_SETPOINT), E::setpoint},       {tag(T_NAME), E::name},
-      {tag(T_SUBSYSTEM), E::subsystem},     {tag(T_DESC), E::desc},
-      {tag(T_BIT_DESCR, C_DIM), E::dim_descr}, {tag(T_BIT_DESCR, C_STAT), E::stat_descr},
-      {tag(T_UNITS), E::units},             {tag(T_UNITS, C_DIM), E::dim_units},
-      {tag(T_UNITS, C_STAT), E::stat_units}, {tag(T_SIZE), E::size},
-      {tag(T_BIT, C_BIT), E::bit},          {tag(T_BIT_NAME, C_BIT), E::bit_name},
-      {tag(T_BIT_DESCR, C_BIT), E::bit_descr}, {tag(T_BIT, C_DIM), E::dim},
-      {tag(T_BIT_NAME, C_DIM), E::dim_name}, {tag(T_BIT, C_STAT), E::stat},
+      {tag(T_CHANNEL), E::channel},
+      {tag(T_EVTYPE), E::evtype},
+      {tag(T_STREAM), E::stream},
+      {tag(T_PROP), E::prop},
+      {tag(T_SB_NAME), E::sb_name},
+      {tag(T_DTYPE), E::dtype},
+      {tag(T_DB_KEY), E::db_key},
+      {tag(T_COUNT), E::count},
+      {tag(T_SETPOINT), E::setpoint},
+      {tag(T_NAME), E::name},
+      {tag(T_SUBSYSTEM), E::subsystem},
+      {tag(T_DESC), E::desc},
+      {tag(T_BIT_DESCR, C_DIM), E::dim_descr},
+      {tag(T_BIT_DESCR, C_STAT), E::stat_descr},
+      {tag(T_UNITS), E::units},
+      {tag(T_UNITS, C_DIM), E::dim_units},
+      {tag(T_UNITS, C_STAT), E::stat_units},
+      {tag(T_SIZE), E::size},
+      {tag(T_BIT, C_BIT), E::bit},
+      {tag(T_BIT_NAME, C_BIT), E::bit_name},
+      {tag(T_BIT_DESCR, C_BIT), E::bit_descr},
+      {tag(T_BIT, C_DIM), E::dim},
+      {tag(T_BIT_NAME, C_DIM), E::dim_name},
+      {tag(T_BIT, C_STAT), E::stat},
       {tag(T_BIT_NAME, C_STAT), E::stat_name},
   };
   static const qal3::reader::ElementNames<E> kIndex(kNames, E::other);
@@ -83,20 +118,40 @@ ChanElement chan_element(const char* t) {
 
 // The element names of a DAQvariables channel that the reader acts on.
 enum class DaqElement {
-  daq_float, daq_bits, daq_float_matrix, bit_title, dimension, ev_type, nexol, daq_name,
-  sub_system, set_point, description, units, last_index, name, other
+  daq_float,
+  daq_bits,
+  daq_float_matrix,
+  bit_title,
+  dimension,
+  ev_type,
+  nexol,
+  daq_name,
+  sub_system,
+  set_point,
+  description,
+  units,
+  last_index,
+  name,
+  other
 };
 
 DaqElement daq_element(const char* t) {
   using E = DaqElement;
   static const qal3::reader::ElementNames<E>::Entry kNames[] = {
-      {"DaqFloat", E::daq_float},     {"DaqBits", E::daq_bits},
-      {"DaqFloatMatrix", E::daq_float_matrix}, {"bitTitle", E::bit_title},
-      {"dimension", E::dimension},    {"evType", E::ev_type},
-      {"nexol", E::nexol},            {"daqName", E::daq_name},
-      {"subSystem", E::sub_system},   {"setPoint", E::set_point},
-      {"description", E::description}, {"units", E::units},
-      {"lastIndex", E::last_index},   {"name", E::name},
+      {"DaqFloat", E::daq_float},
+      {"DaqBits", E::daq_bits},
+      {"DaqFloatMatrix", E::daq_float_matrix},
+      {"bitTitle", E::bit_title},
+      {"dimension", E::dimension},
+      {"evType", E::ev_type},
+      {"nexol", E::nexol},
+      {"daqName", E::daq_name},
+      {"subSystem", E::sub_system},
+      {"setPoint", E::set_point},
+      {"description", E::description},
+      {"units", E::units},
+      {"lastIndex", E::last_index},
+      {"name", E::name},
   };
   static const qal3::reader::ElementNames<E> kIndex(kNames, E::other);
   return kIndex(t);
@@ -107,9 +162,7 @@ DaqElement daq_element(const char* t) {
 
 // Base-10 strtol semantics, clamped to the 32-bit range (so that 64-bit and
 // 32-bit hosts read the same number).
-int read_int(const char* text) {
-  return text ? qal3::number::clamp_to_int(qal3::number::to_long(text, nullptr)) : 0;
-}
+int read_int(const char* text) { return text ? qal3::number::clamp_to_int(qal3::number::to_long(text, nullptr)) : 0; }
 
 // Event type as stored: the number, or with `shift` the event-type mask
 // (1 << n for n in 0..31, else 0).
@@ -310,11 +363,11 @@ class CurrentDescription {
 
 // What the file reader does differently from the memory reader.
 struct Flavor {
-  bool or_merge_daq;           // DAQvariables merge ORs ev_type, stream, dtype
-  bool stat_descr_fallback;    // "STAT_DESCR" without a statistic goes to prop_desc
-  bool stat_units_needs_dim;   // "STAT_UNITS" needs a current dimension too
-  bool dim_clears_stat;        // "DIM" clears the current statistic
-  bool bit_title_message;      // "bitTitle is not defined ..." on standard output
+  bool or_merge_daq;          // DAQvariables merge ORs ev_type, stream, dtype
+  bool stat_descr_fallback;   // "STAT_DESCR" without a statistic goes to prop_desc
+  bool stat_units_needs_dim;  // "STAT_UNITS" needs a current dimension too
+  bool dim_clears_stat;       // "DIM" clears the current statistic
+  bool bit_title_message;     // "bitTitle is not defined ..." on standard output
 
   static Flavor memory() { return {false, true, true, true, true}; }
   static Flavor file() { return {true, false, false, false, false}; }
@@ -325,8 +378,7 @@ struct Flavor {
 // child elements with text.
 class ChanDescriptionsBuilder {
  public:
-  ChanDescriptionsBuilder(CurrentDescription& current, bool shift, bool delete_duplicated,
-                          Flavor flavor)
+  ChanDescriptionsBuilder(CurrentDescription& current, bool shift, bool delete_duplicated, Flavor flavor)
       : current_(current), shift_(shift), delete_duplicated_(delete_duplicated), flavor_(flavor) {}
 
   void element(const qal3::reader::Step& s) {
@@ -383,7 +435,7 @@ class ChanDescriptionsBuilder {
         break;
       case ChanElement::stat_descr:
         if (flavor_.stat_descr_fallback) {
-          dim && stat ? copy_text(stat->stat_desc, v) : copy_text(e.prop_desc, v);
+          dim&& stat ? copy_text(stat->stat_desc, v) : copy_text(e.prop_desc, v);
         } else if (stat) {
           copy_text(stat->stat_desc, v);
         }
@@ -480,7 +532,7 @@ class DaqVariablesBuilder {
     const char* id = s.attr("id");
     if (!id) {
       msg::print(msg::err, msg::error, msg::flush, "No attribute: id found for dimension prop: %s\n",
-                   current_.entry().prop_name);
+                 current_.entry().prop_name);
       current_.count_error();
       return;
     }
@@ -537,7 +589,7 @@ class DaqVariablesBuilder {
       flush_bit_title();
       if (!has) {
         msg::print(msg::err, msg::error, msg::flush, "No attribute: bit found for bitTitle prop: %s\n",
-                     current_.entry().prop_name);
+                   current_.entry().prop_name);
         current_.count_error();
       } else {
         current_.add_bit(number);
@@ -562,7 +614,7 @@ class DaqVariablesBuilder {
     pending_untitled_ = false;
     if (flavor_.bit_title_message && current_.has_entry() && current_.bit()) {
       msg::print(msg::out, msg::info, msg::keep, "bitTitle is not defined for bit  %d prop:%s\n", current_.bit()->bit,
-                  current_.entry().prop_name);
+                 current_.entry().prop_name);
     }
   }
 
@@ -583,10 +635,8 @@ class DaqVariablesBuilder {
 // The reader of both formats: the root element chooses the builder.
 class DescriptionReader {
  public:
-  DescriptionReader(std::vector<chan_descr_2010*>& list, bool shift, bool delete_duplicated,
-                    Flavor flavor)
-      : current_(list), chan_(current_, shift, delete_duplicated, flavor),
-        daq_(current_, shift, flavor) {}
+  DescriptionReader(std::vector<chan_descr_2010*>& list, bool shift, bool delete_duplicated, Flavor flavor)
+      : current_(list), chan_(current_, shift, delete_duplicated, flavor), daq_(current_, shift, flavor) {}
 
   bool root(const char* t) {
     if (t && std::strcmp(t, tag(T_ROOT)) == 0) {
@@ -598,7 +648,7 @@ class DescriptionReader {
       return true;
     }
     msg::print(msg::err, msg::error, msg::flush, "WRONG root tag: '%s' must be '%s or %s'\n", t ? t : "", tag(T_ROOT),
-                 kDaqRoot);
+               kDaqRoot);
     return false;
   }
 
@@ -625,8 +675,8 @@ class DescriptionReader {
   bool daq_format_ = false;
 };
 
-int read_descriptions(const qal3::reader::Document& doc, std::vector<chan_descr_2010*>* list,
-                      bool shift, bool delete_duplicated, Flavor flavor) {
+int read_descriptions(const qal3::reader::Document& doc, std::vector<chan_descr_2010*>* list, bool shift,
+                      bool delete_duplicated, Flavor flavor) {
   if (!list) return 2;
   return qal3::guarded(1, [&] {
     DescriptionReader reader(*list, shift, delete_duplicated, flavor);
@@ -641,16 +691,12 @@ int read_descriptions(const qal3::reader::Document& doc, std::vector<chan_descr_
 
 }  // namespace
 
-int parse_descr_list_read(char* xml, std::vector<chan_descr_2010*>* list, bool shift,
-                          bool delete_duplicated) {
-  return read_descriptions(qal3::reader::Document::in_memory(xml), list, shift, delete_duplicated,
-                           Flavor::memory());
+int parse_descr_list_read(char* xml, std::vector<chan_descr_2010*>* list, bool shift, bool delete_duplicated) {
+  return read_descriptions(qal3::reader::Document::in_memory(xml), list, shift, delete_duplicated, Flavor::memory());
 }
 
-int parse_descr_list_readf(char* file, std::vector<chan_descr_2010*>* list, bool shift,
-                           bool delete_duplicated) {
-  return read_descriptions(qal3::reader::Document::in_file(file), list, shift, delete_duplicated,
-                           Flavor::file());
+int parse_descr_list_readf(char* file, std::vector<chan_descr_2010*>* list, bool shift, bool delete_duplicated) {
+  return read_descriptions(qal3::reader::Document::in_file(file), list, shift, delete_duplicated, Flavor::file());
 }
 
 chan_descr_2010* find_chan_entry(std::vector<chan_descr_2010*>* list, char* prop) {
@@ -660,4 +706,3 @@ chan_descr_2010* find_chan_entry(std::vector<chan_descr_2010*>* list, char* prop
   }
   return nullptr;
 }
-

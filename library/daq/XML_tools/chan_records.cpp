@@ -23,7 +23,7 @@ void release_dimensions(chan_descr_2010* d, const char* prop) {
         for (stat_descr* st : dm->stats) delete st;
       } else if (!dm->stats.empty()) {
         msg::print(msg::out, msg::error, msg::keep, "ERROR: nstats = 0, but stats.size() > 0 (%d) prop: %s\n",
-                    static_cast<int>(dm->stats.size()), prop);
+                   static_cast<int>(dm->stats.size()), prop);
       }
       delete dm;
     }
@@ -36,8 +36,8 @@ void release_dimensions(chan_descr_2010* d, const char* prop) {
 }  // namespace chan
 }  // namespace qal3
 
-using qal3::reader::copy_text;
 using qal3::chan::release_dimensions;
+using qal3::reader::copy_text;
 
 bit_descr* qal3_clone_bit_descr(bit_descr* in) {
   if (!in) return nullptr;
@@ -295,8 +295,7 @@ bool extend_channel_description(chan_descr_2010* in, chan_descr_2010* from, bool
 
 int qal3_load_chan_descr(qal3_xml_chan_descr_header* tab, std::vector<chan_descr_2010*>* list) {
   if (!tab || !list) return -1;
-  if (tab->pattern != QAL3_XML_CHAN_DESCR_PATTERN && tab->pattern != QAL3_XML_CHAN_DESCR_PATTERN_2)
-    return -3;
+  if (tab->pattern != QAL3_XML_CHAN_DESCR_PATTERN && tab->pattern != QAL3_XML_CHAN_DESCR_PATTERN_2) return -3;
   if (tab->length <= 8) return -4;
   return qal3::guarded(1, [&] {
     const std::size_t n = static_cast<std::size_t>(tab->length) - 8;
@@ -309,4 +308,3 @@ int qal3_load_master_daq_channel_description_file(std::vector<chan_descr_2010*>*
   if (!list || !file || !file[0]) return -1;
   return parse_descr_list_readf(file, list, false, false);
 }
-

@@ -7,9 +7,9 @@
 #include <string>
 #include <string_view>
 
+#include "messages.h"
 #include "name_map.h"
 #include "parse_chan_descr.h"
-#include "messages.h"
 
 namespace msg = qal3::messages;
 
@@ -120,9 +120,8 @@ class chan_selector::name_index {
       }
       map_ = qal3::NameMap<answers>();
       map_.reserve(matches.size());
-      matches.for_each([&](std::string_view name, const FirstMatches& m) {
-        *map_.try_emplace(name).first = answers::of(list, m);
-      });
+      matches.for_each(
+          [&](std::string_view name, const FirstMatches& m) { *map_.try_emplace(name).first = answers::of(list, m); });
       valid_ = true;
     } catch (...) {
       map_ = qal3::NameMap<answers>();
@@ -140,8 +139,7 @@ class chan_selector::name_index {
   bool valid_ = false;
 };
 
-chan_selector::chan_selector()
-    : ev_types(0), shift(true), index_(new (std::nothrow) name_index) {}
+chan_selector::chan_selector() : ev_types(0), shift(true), index_(new (std::nothrow) name_index) {}
 
 chan_selector::~chan_selector() { clean_chan_desr_list(&descr); }
 

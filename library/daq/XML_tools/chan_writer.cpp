@@ -6,10 +6,10 @@
 
 #include "chan_descr_internal.h"
 #include "float_text.h"
-#include "name_map.h"
-#include "xml_output.h"
 #include "messages.h"
+#include "name_map.h"
 #include "text_field.h"
+#include "xml_output.h"
 
 namespace msg = qal3::messages;
 
@@ -93,8 +93,7 @@ class AxisIndex {
   qal3::NameMap<const dim_params*> index_;
 };
 
-void write_chandescriptions(std::string& out, const chan_descr_2010* d, const char* name,
-                            const dim_params* axis) {
+void write_chandescriptions(std::string& out, const chan_descr_2010* d, const char* name, const dim_params* axis) {
   START_TAGN(out, tag(T_CHANNEL));
   put_int(out, tag(T_STREAM), d->stream);
   put_int(out, tag(T_EVTYPE), static_cast<int>(d->ev_type));
@@ -203,9 +202,9 @@ const char* data_type_name(unsigned int dtype) {
 using qal3::text::one_line;
 
 void write_listing(qal3::output::File& file, const chan_descr_2010* d, const char* name) {
-  file.printf("%d\t%d\t%s\t%s\t%d\t\"%s\"\t\"%s\"\t%d\t%d\t%d\n", d->stream,
-              static_cast<int>(d->ev_type), one_line(name).c_str(), one_line(d->prop_name).c_str(), d->set_point,
-              one_line(d->prop_desc).c_str(), one_line(d->units).c_str(), d->max_size, d->nbits, d->ndims);
+  file.printf("%d\t%d\t%s\t%s\t%d\t\"%s\"\t\"%s\"\t%d\t%d\t%d\n", d->stream, static_cast<int>(d->ev_type),
+              one_line(name).c_str(), one_line(d->prop_name).c_str(), d->set_point, one_line(d->prop_desc).c_str(),
+              one_line(d->units).c_str(), d->max_size, d->nbits, d->ndims);
   for (const bit_descr* b : d->bits) {
     if (b) file.printf("%d\t%s\t\"%s\"\n", b->bit, one_line(b->bit_name).c_str(), one_line(b->bit_desc).c_str());
   }
@@ -222,13 +221,12 @@ void write_listing(qal3::output::File& file, const chan_descr_2010* d, const cha
   }
 }
 
-const qal3::output::Messages kMessages{"dump_chan_desr()", false, "dump_chan_desr()  write failed\n",
-                                      nullptr};
+const qal3::output::Messages kMessages{"dump_chan_desr()", false, "dump_chan_desr()  write failed\n", nullptr};
 
 }  // namespace
 
-int dump_chan_desr(std::vector<chan_descr_2010*>* chdscr_list, char* file_name, int mode,
-                   int format, int fd, std::string* sout, std::vector<dim_params*>* dims) {
+int dump_chan_desr(std::vector<chan_descr_2010*>* chdscr_list, char* file_name, int mode, int format, int fd,
+                   std::string* sout, std::vector<dim_params*>* dims) {
   if ((format != 0 && format != 1) || !chdscr_list) {
     msg::print(msg::out, msg::error, msg::flush, "dump_chan_desr() invalid argument: \'\n");
     return 2;

@@ -32,14 +32,14 @@ bool descr_extractor::set_mode(int m) {
 
 int descr_extractor::get_mode() { return mode; }
 
-bool descr_extractor::get_descriptions(std::vector<char*>* source, int* total,
-                                       std::vector<chan_descr_2010*>* out, bool shift) {
+bool descr_extractor::get_descriptions(std::vector<char*>* source, int* total, std::vector<chan_descr_2010*>* out,
+                                       bool shift) {
   if (source == nullptr || out == nullptr) return true;
   int read_ok = 0;
   int last = 0;
   for (char* entry : *source) {
     const int rc = read_one(mode, entry, out, shift);  // the readers never throw
-    if (rc < 0) continue;  // unknown mode: no reader is called
+    if (rc < 0) continue;                              // unknown mode: no reader is called
     last = rc;
     if (rc == 0) ++read_ok;
   }

@@ -32,8 +32,7 @@ class QAL3_API descr_extractor {
   // (when `total` is non-null) and returns false. An empty source stores 0.
   // A null `source` or `out` is refused with true; a null entry counts as a
   // failed read. Records read before a failure stay in *out.
-  bool get_descriptions(std::vector<char*>* source, int* total,
-                        std::vector<chan_descr_2010*>* out, bool shift);
+  bool get_descriptions(std::vector<char*>* source, int* total, std::vector<chan_descr_2010*>* out, bool shift);
 
  protected:
   // True when `ent` is one of the values of *in (false for a null vector).

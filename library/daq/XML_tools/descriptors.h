@@ -40,7 +40,8 @@ inline std::string path_of(int fd) { return "/proc/self/fd/" + std::to_string(fd
 class MemoryDocument {
  public:
   // ok() is false (errno set) when the file cannot be made or written.
-  MemoryDocument(const char* data, std::size_t size) : fd_(::memfd_create("qal3-document", MFD_CLOEXEC | MFD_ALLOW_SEALING)) {
+  MemoryDocument(const char* data, std::size_t size)
+      : fd_(::memfd_create("qal3-document", MFD_CLOEXEC | MFD_ALLOW_SEALING)) {
     if (fd_ < 0) return;
     if (!write_all(fd_, data, size)) {
       const int err = errno;

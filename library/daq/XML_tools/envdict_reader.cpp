@@ -51,8 +51,7 @@ enum class DictElement { channel, index, prop, dabs, drel, other };
 DictElement dict_element(const char* t) {
   using E = DictElement;
   static const qal3::reader::ElementNames<E>::Entry kNames[] = {
-      {"CHANNEL", E::channel}, {"INDEX", E::index}, {"PROP", E::prop},
-      {"DABS", E::dabs},       {"DREL", E::drel},
+      {"CHANNEL", E::channel}, {"INDEX", E::index}, {"PROP", E::prop}, {"DABS", E::dabs}, {"DREL", E::drel},
   };
   static const qal3::reader::ElementNames<E> kIndex(kNames, E::other);
   return kIndex(t);

@@ -27,17 +27,15 @@ struct EntryLayout;
 template <>
 struct EntryLayout<qal3_env_index_dictionary_entry> {
   static constexpr const char* writer = "dump_env_index_dict()";
-  static constexpr qal3::output::Messages messages{
-      writer, true, "dump_env_index_dict() failed to write \n",
-      "dump_env_index_dict() failed to write file: '%s'\n"};
+  static constexpr qal3::output::Messages messages{writer, true, "dump_env_index_dict() failed to write \n",
+                                                   "dump_env_index_dict() failed to write file: '%s'\n"};
 };
 
 template <>
 struct EntryLayout<qal3_env_index_dictionary_entry_2010> {
   static constexpr const char* writer = "dump_env_index_dict_2010()";
-  static constexpr qal3::output::Messages messages{
-      writer, true, "dump_env_index_dict_2010()  failed to write\n",
-      "dump_env_index_dict_2010() failed to write file: '%s'\n"};
+  static constexpr qal3::output::Messages messages{writer, true, "dump_env_index_dict_2010()  failed to write\n",
+                                                   "dump_env_index_dict_2010() failed to write file: '%s'\n"};
 };
 
 // Property name of an entry as stored, never read past its array.
@@ -113,8 +111,7 @@ bool write_entries(const std::vector<Entry*>& list, qal3::output::Destination& o
 }
 
 template <class Entry>
-int write_dictionary(std::vector<Entry*>* list, const char* file_name, int mode, int fd,
-                     std::string* xml_str) {
+int write_dictionary(std::vector<Entry*>* list, const char* file_name, int mode, int fd, std::string* xml_str) {
   using Layout = EntryLayout<Entry>;
   if (!list) {
     msg::print(msg::out, msg::error, msg::flush, "%s invalid argument: '\n", Layout::writer);
@@ -134,19 +131,19 @@ int convert_dictionary(char* xml, char* file_name, int mode, int fd) {
 
 }  // namespace
 
-int dump_env_index_dict(std::vector<qal3_env_index_dictionary_entry*>* list, char* file_name, int mode,
-                        int fd, std::string* xml_str) {
+int dump_env_index_dict(std::vector<qal3_env_index_dictionary_entry*>* list, char* file_name, int mode, int fd,
+                        std::string* xml_str) {
   return qal3::guarded(2, [&] { return write_dictionary(list, file_name, mode, fd, xml_str); });
 }
 
-int dump_env_index_dict_2010(std::vector<qal3_env_index_dictionary_entry_2010*>* list, char* file_name,
-                             int mode, int fd, std::string* xml_str) {
+int dump_env_index_dict_2010(std::vector<qal3_env_index_dictionary_entry_2010*>* list, char* file_name, int mode,
+                             int fd, std::string* xml_str) {
   return qal3::guarded(2, [&] { return write_dictionary(list, file_name, mode, fd, xml_str); });
 }
 
 int dump_env_index_dict(char* xml, char* file_name, int mode, int fd) {
-  return qal3::guarded(
-      2, [&] { return convert_dictionary<qal3_env_index_dictionary_entry>(xml, file_name, mode, fd); });
+  return qal3::guarded(2,
+                       [&] { return convert_dictionary<qal3_env_index_dictionary_entry>(xml, file_name, mode, fd); });
 }
 
 int dump_env_index_dict_2010(char* xml, char* file_name, int mode, int fd) {

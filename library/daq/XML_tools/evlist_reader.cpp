@@ -1,6 +1,4 @@
 // Event list reader, printer and clean.
-#include "parse_ev_list.h"
-
 #include <cctype>
 #include <cstdio>
 #include <cstdlib>
@@ -10,11 +8,12 @@
 
 #include "boundary.h"
 #include "event_util.h"
-#include "number_text.h"
 #include "messages.h"
-#include "text_field.h"
+#include "number_text.h"
+#include "parse_ev_list.h"
 #include "pull_reader.h"
 #include "record_fields.h"
+#include "text_field.h"
 
 namespace msg = qal3::messages;
 
@@ -47,10 +46,8 @@ enum class EvListElement { event, type, sblock, chan, chlist, tmask, mintimesec,
 EvListElement ev_list_element(const char* t) {
   using E = EvListElement;
   static const qal3::reader::ElementNames<E>::Entry kNames[] = {
-      {"EVENT", E::event},           {"TYPE", E::type},
-      {"TMASK", E::tmask},           {"SBLOCK", E::sblock},
-      {"CHAN", E::chan},             {"CHLIST", E::chlist},
-      {"MINTIMESEC", E::mintimesec}, {"MINTIMEUSEC", E::mintimeusec},
+      {"EVENT", E::event},       {"TYPE", E::type},     {"TMASK", E::tmask},           {"SBLOCK", E::sblock},
+      {"CHAN", E::chan},         {"CHLIST", E::chlist}, {"MINTIMESEC", E::mintimesec}, {"MINTIMEUSEC", E::mintimeusec},
       {"PRIORITY", E::priority},
   };
   static const qal3::reader::ElementNames<E> kIndex(kNames, E::other);
@@ -159,8 +156,8 @@ int read_event_list(const Document& doc, std::vector<qal3_ev_entry*>* list) {
   if (!doc.source || !list) return 1;
   return qal3::guarded(1, [&] {
     EventListBuilder builder(*list);
-    const auto root = qal3::reader::root_is(qal3::records::Description<qal3_ev_entry>::root,
-                                            "WRONG root tag: %s must be '%s'\n");
+    const auto root =
+        qal3::reader::root_is(qal3::records::Description<qal3_ev_entry>::root, "WRONG root tag: %s must be '%s'\n");
     return qal3::reader::read(doc, root, builder).sum();
   });
 }
@@ -183,7 +180,7 @@ void qal3_print_ev_list(std::vector<qal3_ev_entry*>* list) {
     msg::list("EVENT TYPE:\t%s\n", event_name_itoa(e->evtype));
     msg::list("Trigger mask:\t0x%x (%u)\n", e->tmask, e->tmask);
     msg::list("Min event time:\t%d sec %d usec\n", static_cast<int>(e->min_ev_time.timeup),
-                static_cast<int>(e->min_ev_time.timelow));
+              static_cast<int>(e->min_ev_time.timelow));
     msg::list("Priority:\t0x%x (%u)\n", e->priority, e->priority);
     if (!e->sb_list) {
       msg::put_line(msg::out, msg::listing, msg::keep, "No server block list -> Full event");

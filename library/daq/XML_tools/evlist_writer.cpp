@@ -27,8 +27,7 @@ void element(std::string& out, const char* indent, const char* tag, unsigned lon
   element(out, indent, tag, buf);
 }
 
-const qal3::output::Messages kEvListMessages{"qal3_write_ev_list()", false,
-                                             "qal3_write_ev_list() failed to write\n",
+const qal3::output::Messages kEvListMessages{"qal3_write_ev_list()", false, "qal3_write_ev_list() failed to write\n",
                                              "qal3_write_ev_list() failed to write file: '%s'\n"};
 
 void add_block(std::string& out, const qal3_ev_sb_list& b) {
@@ -75,8 +74,7 @@ std::string ev_list_document(const std::vector<qal3_ev_entry*>& list) {
 
 }  // namespace
 
-int qal3_write_ev_list(const std::vector<qal3_ev_entry*>* list, const char* file_name, int fd,
-                       std::string* xml_str) {
+int qal3_write_ev_list(const std::vector<qal3_ev_entry*>* list, const char* file_name, int fd, std::string* xml_str) {
   if (!list) {
     msg::say("qal3_write_ev_list() invalid argument\n");
     return 2;

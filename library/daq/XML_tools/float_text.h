@@ -27,8 +27,7 @@ enum class FloatForm { fixed, scientific };  // "%f", "%e"
 // True when `a` and `b` are the same float: the same bits, or both NaN of
 // the same sign (the payload of a NaN is not carried by any text).
 inline bool same_float(float a, float b) {
-  if (std::isnan(a) || std::isnan(b))
-    return std::isnan(a) && std::isnan(b) && std::signbit(a) == std::signbit(b);
+  if (std::isnan(a) || std::isnan(b)) return std::isnan(a) && std::isnan(b) && std::signbit(a) == std::signbit(b);
   return std::memcmp(&a, &b, sizeof a) == 0;
 }
 

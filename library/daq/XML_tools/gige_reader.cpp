@@ -1,6 +1,4 @@
 // GigE feature file reader over the Xerces DOM parser, printer and clean.
-#include "qal3_gige_descr.h"
-
 #include <cstdio>
 #include <cstring>
 #include <memory>
@@ -17,10 +15,11 @@
 
 #include "boundary.h"
 #include "bounded_parser.h"
-#include "parser_memory.h"
-#include "xerces_platform.h"
 #include "messages.h"
+#include "parser_memory.h"
+#include "qal3_gige_descr.h"
 #include "reading_scope.h"
+#include "xerces_platform.h"
 
 namespace msg = qal3::messages;
 
@@ -452,10 +451,10 @@ void qal3_dump_gige_descr(std::vector<QAL3GigEFeature*>* out) {
     if (!f || f->name.empty()) continue;
     if (f->extension.empty())
       msg::list("[%d] Name:'%s' type:%d ToolTip:'%s' Description:'%s'\n", pos, f->name.c_str(), f->type,
-                  f->tooltip.c_str(), f->description.c_str());
+                f->tooltip.c_str(), f->description.c_str());
     else
-      msg::list("[%d] Name:'%s' Extension:'%s' type:%d ToolTip:'%s' Description:'%s'\n", pos,
-                  f->name.c_str(), f->extension.c_str(), f->type, f->tooltip.c_str(), f->description.c_str());
+      msg::list("[%d] Name:'%s' Extension:'%s' type:%d ToolTip:'%s' Description:'%s'\n", pos, f->name.c_str(),
+                f->extension.c_str(), f->type, f->tooltip.c_str(), f->description.c_str());
   }
   msg::flush_default(msg::out);
 }

@@ -5,9 +5,8 @@
 #ifndef QAL3_HARDENED_READER_H
 #define QAL3_HARDENED_READER_H
 
-#include <xercesc/sax2/SAX2XMLReader.hpp>
-
 #include <memory>
+#include <xercesc/sax2/SAX2XMLReader.hpp>
 
 namespace qal3 {
 namespace xerces {

@@ -2,13 +2,12 @@
 // document a parser of the calling thread is reading.
 #include "messages.h"
 
-#include <xercesc/sax/Locator.hpp>
-
 #include <atomic>
 #include <cstdio>
 #include <forward_list>
 #include <mutex>
 #include <string>
+#include <xercesc/sax/Locator.hpp>
 
 #include "reading_scope.h"
 
@@ -119,8 +118,7 @@ int qal3_message_write_default(const qal3_message* m) {
   std::FILE* file = m->stream == QAL3_MESSAGE_STDOUT ? stdout : stderr;
   bool ok = true;
   if (m->default_text) {
-    if (m->default_length && std::fwrite(m->default_text, 1, m->default_length, file) != m->default_length)
-      ok = false;
+    if (m->default_length && std::fwrite(m->default_text, 1, m->default_length, file) != m->default_length) ok = false;
   } else {
     // One fwrite of the whole line: the stream's own lock keeps it whole
     // among other threads' lines.

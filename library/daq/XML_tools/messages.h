@@ -79,8 +79,7 @@ inline void send(Stream s, Kind k, const char* text, std::size_t n, Flush f, con
 // line, with leading and trailing blank lines (and a blank tail without a
 // newline) folded into the default bytes of their neighbour. Listings keep
 // their empty lines as records.
-inline void deliver(Stream s, Kind k, Flush f, const char* bytes, std::size_t n,
-                    const Position& at = Position()) {
+inline void deliver(Stream s, Kind k, Flush f, const char* bytes, std::size_t n, const Position& at = Position()) {
   if (!sink_in_force()) {
     write_default(s, bytes, n, f);
     return;
@@ -102,8 +101,7 @@ inline void deliver(Stream s, Kind k, Flush f, const char* bytes, std::size_t n,
     if (k == listing || !blank(p, stop)) {
       const char* raw_end = last ? end : next;
       text.assign(p, stop);
-      send(s, k, text.c_str(), text.size(), last ? f : keep, pending, static_cast<std::size_t>(raw_end - pending),
-           at);
+      send(s, k, text.c_str(), text.size(), last ? f : keep, pending, static_cast<std::size_t>(raw_end - pending), at);
       pending = raw_end;
     }
     if (last) break;
@@ -160,9 +158,7 @@ __attribute__((format(printf, 1, 2))) inline void list(const char* fmt, ...) {
 }
 
 // What puts(text) wrote, as one line of kind `k` on stream `s`.
-inline void put_line(Stream s, Kind k, Flush f, const char* text) {
-  send(s, k, text, std::strlen(text), f);
-}
+inline void put_line(Stream s, Kind k, Flush f, const char* text) { send(s, k, text, std::strlen(text), f); }
 
 // A line of a reader's or writer's own (an invalid argument, a failed write):
 // `line` as it stands, an error on standard output, flushed.

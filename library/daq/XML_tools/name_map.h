@@ -34,9 +34,7 @@ class NameMap {
       if (s.hash == h && name_of(s) == name) return &s.value;
     }
   }
-  V* find(std::string_view name) {
-    return const_cast<V*>(static_cast<const NameMap&>(*this).find(name));
-  }
+  V* find(std::string_view name) { return const_cast<V*>(static_cast<const NameMap&>(*this).find(name)); }
 
   // The value under `name`, made (default-constructed) when the name is
   // new; `.second` says whether it was. The pointer stays valid until the

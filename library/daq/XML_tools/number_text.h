@@ -100,8 +100,7 @@ inline unsigned long to_ulong(const char* text, char** end, int base) {
 // strtof does (in every rounding mode, the sign being part of m).
 inline float to_float(const char* text, char** end) {
 #if FLT_EVAL_METHOD == 0
-  static constexpr float kPow10[] = {1e0f, 1e1f, 1e2f, 1e3f, 1e4f, 1e5f,
-                                     1e6f, 1e7f, 1e8f, 1e9f, 1e10f};
+  static constexpr float kPow10[] = {1e0f, 1e1f, 1e2f, 1e3f, 1e4f, 1e5f, 1e6f, 1e7f, 1e8f, 1e9f, 1e10f};
   // With another decimal point ("," say) strtof reads "1,5" as 1.5.
   if (!detail::dot_is_radix()) return std::strtof(text, end);
   const char* p = text;
@@ -127,8 +126,8 @@ inline float to_float(const char* text, char** end) {
     }
   }
   const char next = *p;
-  if (!digits || m > (1u << 24) || next == 'e' || next == 'E' || next == 'x' || next == 'X' ||
-      next == 'p' || next == 'P')
+  if (!digits || m > (1u << 24) || next == 'e' || next == 'E' || next == 'x' || next == 'X' || next == 'p' ||
+      next == 'P')
     return std::strtof(text, end);
   if (end) *end = const_cast<char*>(p);
   const float signed_m = negative ? -static_cast<float>(m) : static_cast<float>(m);

@@ -72,8 +72,7 @@ QAL3_API extern const char* const tags[QAL3_CHAN_DESCR_TAG_ROWS][QAL3_CHAN_DESCR
 // initialised, else the structural error (1: start, first step or root
 // failed; else the number of "No attribute" messages) plus the parser's
 // error count.
-QAL3_API int parse_descr_list_read(char* xml, std::vector<chan_descr_2010*>* list, bool shift,
-                                   bool delete_duplicated);
+QAL3_API int parse_descr_list_read(char* xml, std::vector<chan_descr_2010*>* list, bool shift, bool delete_duplicated);
 
 // As parse_descr_list_read for the document in the file at path `file`, with
 // the file reader's own rules (DAQvariables merging ORs event
@@ -100,9 +99,8 @@ QAL3_API chan_descr_2010* find_chan_entry(std::vector<chan_descr_2010*>* list, c
 // (null: none). A property already written earlier in the list is skipped.
 // Returns 0 on success, 1 when the file cannot be opened, 2 for an invalid
 // argument or a failed write (file or descriptor).
-QAL3_API int dump_chan_desr(std::vector<chan_descr_2010*>* chdscr_list, char* file_name, int mode,
-                            int format, int fd = -1, std::string* sout = nullptr,
-                            std::vector<dim_params*>* dims = nullptr);
+QAL3_API int dump_chan_desr(std::vector<chan_descr_2010*>* chdscr_list, char* file_name, int mode, int format,
+                            int fd = -1, std::string* sout = nullptr, std::vector<dim_params*>* dims = nullptr);
 
 // Reads `xml` with parse_descr_list_read(xml, list, true, false) and writes
 // the result with dump_chan_desr(list, file_name, mode, format, fd, null,
@@ -144,12 +142,10 @@ QAL3_API bool extend_channel_description(chan_descr_2010* in, chan_descr_2010* f
 // parse_descr_list_read(text, list, false, false). -1 for a null argument,
 // -3 for a wrong pattern, -4 for a length of 8 or less; else the reader's
 // result.
-QAL3_API int qal3_load_chan_descr(qal3_xml_chan_descr_header* tab,
-                                  std::vector<chan_descr_2010*>* list);
+QAL3_API int qal3_load_chan_descr(qal3_xml_chan_descr_header* tab, std::vector<chan_descr_2010*>* list);
 
 // parse_descr_list_readf(file, list, false, false); -1 when `list` or `file`
 // is null or `file` is empty.
-QAL3_API int qal3_load_master_daq_channel_description_file(std::vector<chan_descr_2010*>* list,
-                                                           char* file);
+QAL3_API int qal3_load_master_daq_channel_description_file(std::vector<chan_descr_2010*>* list, char* file);
 
 #endif  // QAL3_PARSE_CHAN_DESCR_H

@@ -42,10 +42,8 @@ struct qal3_env_index_dictionary_entry_2010 {
 // ENVINDEXDICT, plus the parser's error count. Null arguments give 1.
 QAL3_API int parse_env_index_dict_list_read(char* xml, std::vector<qal3_env_index_dictionary_entry*>* list);
 QAL3_API int parse_env_index_dict_readf(char* file, std::vector<qal3_env_index_dictionary_entry*>* list);
-QAL3_API int parse_env_index_dict_list_read_2010(char* xml,
-                                                 std::vector<qal3_env_index_dictionary_entry_2010*>* list);
-QAL3_API int parse_env_index_dict_readf_2010(char* file,
-                                             std::vector<qal3_env_index_dictionary_entry_2010*>* list);
+QAL3_API int parse_env_index_dict_list_read_2010(char* xml, std::vector<qal3_env_index_dictionary_entry_2010*>* list);
+QAL3_API int parse_env_index_dict_readf_2010(char* file, std::vector<qal3_env_index_dictionary_entry_2010*>* list);
 
 // Writers. `file_name` (null or empty for none) is created ("w"); `mode` 1
 // writes one tab-separated line per entry to it, mode 2 writes the XML
@@ -54,10 +52,10 @@ QAL3_API int parse_env_index_dict_readf_2010(char* file,
 // `xml_str` null the entries are listed on standard output instead.
 // Result: 0 done, 1 the file cannot be created, 2 `list` is null or the
 // document could not be written completely to the file or to `fd`.
-QAL3_API int dump_env_index_dict(std::vector<qal3_env_index_dictionary_entry*>* list, char* file_name,
-                                 int mode, int fd, std::string* xml_str);
-QAL3_API int dump_env_index_dict_2010(std::vector<qal3_env_index_dictionary_entry_2010*>* list,
-                                      char* file_name, int mode, int fd, std::string* xml_str);
+QAL3_API int dump_env_index_dict(std::vector<qal3_env_index_dictionary_entry*>* list, char* file_name, int mode, int fd,
+                                 std::string* xml_str);
+QAL3_API int dump_env_index_dict_2010(std::vector<qal3_env_index_dictionary_entry_2010*>* list, char* file_name,
+                                      int mode, int fd, std::string* xml_str);
 
 // Conversion: reads the document `xml` and writes its entries as the
 // writers above do (without a string destination). Result as above, or 3

@@ -17,6 +17,10 @@
 #ifndef QAL3_PARSER_MEMORY_H
 #define QAL3_PARSER_MEMORY_H
 
+#include <cstddef>
+#include <cstdint>
+#include <new>
+#include <utility>
 #include <xercesc/framework/LocalFileInputSource.hpp>
 #include <xercesc/framework/MemoryManager.hpp>
 #include <xercesc/internal/XMLScanner.hpp>
@@ -28,11 +32,6 @@
 #include <xercesc/util/XMLException.hpp>
 #include <xercesc/util/XMLString.hpp>
 #include <xercesc/util/XMLURL.hpp>
-
-#include <cstddef>
-#include <cstdint>
-#include <new>
-#include <utility>
 
 namespace qal3 {
 namespace xml {
@@ -53,9 +52,7 @@ class ParserMemory final : public xercesc::MemoryManager {
   }
 
   // Exceptions may outlive the parser that threw them.
-  xercesc::MemoryManager* getExceptionMemoryManager() override {
-    return xercesc::XMLPlatformUtils::fgMemoryManager;
-  }
+  xercesc::MemoryManager* getExceptionMemoryManager() override { return xercesc::XMLPlatformUtils::fgMemoryManager; }
 
   void* allocate(XMLSize_t size) override {
     if (size > SIZE_MAX - kHeader) throw xercesc::OutOfMemoryException();
@@ -121,8 +118,10 @@ class KeptStream final : public xercesc::BinInputStream {
   KeptStream(const KeptStream&) = delete;
   KeptStream& operator=(const KeptStream&) = delete;
   ~KeptStream() override {
-    if (prev_) prev_->next_ = next_;
-    else list_.head_ = next_;
+    if (prev_)
+      prev_->next_ = next_;
+    else
+      list_.head_ = next_;
     if (next_) next_->prev_ = prev_;
     delete inner_;
   }
@@ -193,8 +192,7 @@ class ParserWithOwnMemory : private ParserMemoryOwner, public Parser {
 // Xerces to open as it does. Any other URL (http:, ftp:, ...) is refused
 // with a MalformedURLException: the readers never fetch from the network.
 template <class Parser, class Parse, class Fallback>
-auto with_file_source(ParserWithOwnMemory<Parser>& parser, const char* path, Parse&& parse,
-                      Fallback&& fallback) {
+auto with_file_source(ParserWithOwnMemory<Parser>& parser, const char* path, Parse&& parse, Fallback&& fallback) {
   xercesc::MemoryManager* const mm = parser.memory();
   XMLCh* wide = xercesc::XMLString::transcode(path, mm);
   xercesc::ArrayJanitor<XMLCh> release(wide, mm);

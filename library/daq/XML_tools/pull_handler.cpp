@@ -1,22 +1,21 @@
 // QAL3PullHandler: the SAX callbacks reduced to the state of one pull step,
 // shared by SAX_Memory_Parser and SAX_File_Parser (declared in
 // SAX_Memory_Parser.h).
-#include "SAX_File_Parser.h"
-#include "SAX_Memory_Parser.h"
-#include "messages.h"
-#include "reading_scope.h"
-#include "sax_pull_common.h"
-#include "xerces_platform.h"
-
+#include <cstdio>
+#include <cstring>
+#include <memory>
 #include <xercesc/sax/AttributeList.hpp>
 #include <xercesc/sax/SAXParseException.hpp>
 #include <xercesc/util/OutOfMemoryException.hpp>
 #include <xercesc/util/XMLString.hpp>
 #include <xercesc/util/XMLUni.hpp>
 
-#include <cstdio>
-#include <cstring>
-#include <memory>
+#include "SAX_File_Parser.h"
+#include "SAX_Memory_Parser.h"
+#include "messages.h"
+#include "reading_scope.h"
+#include "sax_pull_common.h"
+#include "xerces_platform.h"
 
 #if defined(__SSE2__)
 #include <emmintrin.h>
@@ -97,13 +96,13 @@ inline bool narrow_ascii(const XMLCh* src, std::size_t n, char* dst, bool& non_b
     const __m128i space = _mm_set1_epi16(' ');
     const __m128i newline = _mm_set1_epi16('\n');
     const __m128i tab = _mm_set1_epi16('\t');
-    __m128i any = zero;                       // OR of all units
+    __m128i any = zero;                      // OR of all units
     __m128i all_blank = _mm_set1_epi16(-1);  // lanes blank in every block
     for (; i + 8 <= n; i += 8) {
       const __m128i v = _mm_loadu_si128(reinterpret_cast<const __m128i*>(src + i));
       any = _mm_or_si128(any, v);
-      const __m128i blank = _mm_or_si128(_mm_or_si128(_mm_cmpeq_epi16(v, space), _mm_cmpeq_epi16(v, newline)),
-                                         _mm_cmpeq_epi16(v, tab));
+      const __m128i blank =
+          _mm_or_si128(_mm_or_si128(_mm_cmpeq_epi16(v, space), _mm_cmpeq_epi16(v, newline)), _mm_cmpeq_epi16(v, tab));
       all_blank = _mm_and_si128(all_blank, blank);
       _mm_storel_epi64(reinterpret_cast<__m128i*>(dst + i), _mm_packus_epi16(v, v));
     }
@@ -348,15 +347,8 @@ void QAL3PullHandler::report(const char* prefix, const xercesc::SAXParseExceptio
   ++error_count;
 }
 
-void QAL3PullHandler::error(const xercesc::SAXParseException& exc) {
-  report("\nError at (file ", exc);
-}
+void QAL3PullHandler::error(const xercesc::SAXParseException& exc) { report("\nError at (file ", exc); }
 
-void QAL3PullHandler::fatalError(const xercesc::SAXParseException& exc) {
-  report("\nFatal Error at (file ", exc);
-}
+void QAL3PullHandler::fatalError(const xercesc::SAXParseException& exc) { report("\nFatal Error at (file ", exc); }
 
-void QAL3PullHandler::warning(const xercesc::SAXParseException& exc) {
-  report("\nWarning at (file ", exc);
-}
-
+void QAL3PullHandler::warning(const xercesc::SAXParseException& exc) { report("\nWarning at (file ", exc); }

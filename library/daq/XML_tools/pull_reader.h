@@ -96,9 +96,7 @@ class Step {
 
   template <class Parser>
   explicit Step(Parser& p)
-      : parser_(&p), lookup_([](void* q, char* n, char** v) {
-          return static_cast<Parser*>(q)->get_attr(n, v);
-        }) {}
+      : parser_(&p), lookup_([](void* q, char* n, char** v) { return static_cast<Parser*>(q)->get_attr(n, v); }) {}
 
  private:
   void* parser_;
@@ -150,10 +148,12 @@ template <class Root, class Element>
 Outcome read(const Document& doc, Root&& root, Element&& element) {
   if (doc.kind == Document::Kind::memory) {
     SAX_Memory_Parser parser(doc.source);
-    return detail::run(parser, [&] { return parser.start(); }, root, element);
+    return detail::run(
+        parser, [&] { return parser.start(); }, root, element);
   }
   SAX_File_Parser parser;
-  return detail::run(parser, [&] { return parser.start(doc.source); }, root, element);
+  return detail::run(
+      parser, [&] { return parser.start(doc.source); }, root, element);
 }
 
 // How many bytes of the text `src` a field of `cap` bytes (its NUL included)
@@ -188,8 +188,8 @@ constexpr const char* kWrongRoot = "WRONG root tag: '%s' must be '%s'\n";
 inline auto root_is(const char* expected, const char* message = kWrongRoot) {
   return [expected, message](const char* tag) {
     if (tag && std::strcmp(tag, expected) == 0) return true;
-    qal3::messages::print(qal3::messages::err, qal3::messages::error, qal3::messages::flush, message,
-                          tag ? tag : "", expected);
+    qal3::messages::print(qal3::messages::err, qal3::messages::error, qal3::messages::flush, message, tag ? tag : "",
+                          expected);
     return false;
   };
 }

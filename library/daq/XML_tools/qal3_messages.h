@@ -30,10 +30,7 @@ extern "C" {
 #endif
 
 // Where a line goes when no sink takes it.
-enum qal3_message_stream {
-  QAL3_MESSAGE_STDOUT = 1,
-  QAL3_MESSAGE_STDERR = 2
-};
+enum qal3_message_stream { QAL3_MESSAGE_STDOUT = 1, QAL3_MESSAGE_STDERR = 2 };
 
 // What a line is.
 enum qal3_message_kind {
@@ -48,16 +45,16 @@ enum qal3_message_kind {
 // One line. Every pointer stays valid only during the sink's call: copy
 // what you keep.
 typedef struct qal3_message {
-  int stream;           // a qal3_message_stream
-  int kind;             // a qal3_message_kind
-  const char* text;     // the line without its newline, NUL-terminated, never null;
-                        // for parser reports the parser's message alone
-  size_t length;        // strlen(text)
-  const char* document; // the document being read, named as the caller gave the
-                        // path; null when the line concerns no file (documents read
-                        // from memory included)
-  long long line;       // position in `document` (1-based), 0 when none is known
-  long long column;     // column of that position (1-based), 0 when none is known
+  int stream;                // a qal3_message_stream
+  int kind;                  // a qal3_message_kind
+  const char* text;          // the line without its newline, NUL-terminated, never null;
+                             // for parser reports the parser's message alone
+  size_t length;             // strlen(text)
+  const char* document;      // the document being read, named as the caller gave the
+                             // path; null when the line concerns no file (documents read
+                             // from memory included)
+  long long line;            // position in `document` (1-based), 0 when none is known
+  long long column;          // column of that position (1-based), 0 when none is known
   const char* default_text;  // the exact bytes written when no sink is installed
   size_t default_length;     // (may hold a leading blank line, or lack the final newline)
   int flush;                 // non-zero: the stream is flushed after default_text
@@ -122,8 +119,7 @@ class ThreadMessageSink {
   // guard and must not throw.
   template <class F>
   explicit ThreadMessageSink(F& f)
-      : ThreadMessageSink([](const qal3_message* m, void* u) { (*static_cast<F*>(u))(*m); },
-                          static_cast<void*>(&f)) {}
+      : ThreadMessageSink([](const qal3_message* m, void* u) { (*static_cast<F*>(u))(*m); }, static_cast<void*>(&f)) {}
   ~ThreadMessageSink() { qal3_set_thread_message_sink(previous_, previous_data_); }
   ThreadMessageSink(const ThreadMessageSink&) = delete;
   ThreadMessageSink& operator=(const ThreadMessageSink&) = delete;

@@ -29,14 +29,14 @@
 #include <utility>
 #include <vector>
 
+#include "descriptors.h"
+#include "document_limits.h"
 #include "event_util.h"
 #include "parse_chan_descr.h"
 #include "parse_env_index_dictionary.h"
 #include "parse_ev_list.h"
 #include "qal3_gige_descr.h"
 #include "user_case_trigger.h"
-#include "descriptors.h"
-#include "document_limits.h"
 
 namespace qal3::records {
 
@@ -90,14 +90,22 @@ struct held<std::vector<V>> : held<V> {};
 template <class V>
 constexpr Shape shape_of() {
   using L = std::remove_pointer_t<V>;
-  if constexpr (std::is_same_v<V, float>) return Shape::real;
-  else if constexpr (std::is_integral_v<V> || std::is_enum_v<V>) return Shape::number;
-  else if constexpr (std::is_array_v<V> && std::is_same_v<std::remove_extent_t<V>, char>) return Shape::text;
-  else if constexpr (std::is_array_v<V> && std::is_same_v<std::remove_extent_t<V>, float>) return Shape::reals;
-  else if constexpr (std::is_same_v<V, std::string>) return Shape::string;
-  else if constexpr (std::is_same_v<L, std::vector<char*>>) return Shape::texts;
-  else if constexpr (!std::is_same_v<typename held<L>::type, L>) return Shape::records;  // a vector
-  else return Shape::record;
+  if constexpr (std::is_same_v<V, float>)
+    return Shape::real;
+  else if constexpr (std::is_integral_v<V> || std::is_enum_v<V>)
+    return Shape::number;
+  else if constexpr (std::is_array_v<V> && std::is_same_v<std::remove_extent_t<V>, char>)
+    return Shape::text;
+  else if constexpr (std::is_array_v<V> && std::is_same_v<std::remove_extent_t<V>, float>)
+    return Shape::reals;
+  else if constexpr (std::is_same_v<V, std::string>)
+    return Shape::string;
+  else if constexpr (std::is_same_v<L, std::vector<char*>>)
+    return Shape::texts;
+  else if constexpr (!std::is_same_v<typename held<L>::type, L>)
+    return Shape::records;  // a vector
+  else
+    return Shape::record;
 }
 
 // What a text's bounds count.
@@ -169,7 +177,7 @@ struct Field {
 
   template <class R>
   static constexpr decltype(auto) of(R& r) {
-    return (r .* ... .* Path);
+    return (r.*....*Path);
   }
   template <class R>
   using type = std::remove_reference_t<decltype(of(std::declval<R&>()))>;
@@ -246,14 +254,22 @@ decltype(auto) list_in(V& v) {
 template <class V, class To>
 decltype(auto) visit_value(V& v, To&& to) {
   constexpr Shape s = shape_of<std::remove_const_t<V>>();
-  if constexpr (s == Shape::number) return to.integer(v);
-  else if constexpr (s == Shape::real) return to.real(v);
-  else if constexpr (s == Shape::reals) return to.reals(v);
-  else if constexpr (s == Shape::text) return to.text(v);
-  else if constexpr (s == Shape::string) return to.string(v);
-  else if constexpr (s == Shape::texts) return to.texts(list_in(v));
-  else if constexpr (s == Shape::records) return to.records(list_in(v));
-  else return to.record(v);
+  if constexpr (s == Shape::number)
+    return to.integer(v);
+  else if constexpr (s == Shape::real)
+    return to.real(v);
+  else if constexpr (s == Shape::reals)
+    return to.reals(v);
+  else if constexpr (s == Shape::text)
+    return to.text(v);
+  else if constexpr (s == Shape::string)
+    return to.string(v);
+  else if constexpr (s == Shape::texts)
+    return to.texts(list_in(v));
+  else if constexpr (s == Shape::records)
+    return to.records(list_in(v));
+  else
+    return to.record(v);
 }
 
 // --- event lists -----------------------------------------------------------
@@ -280,8 +296,7 @@ struct Description<qal3_ev_sb_list> {
 };
 
 template <>
-struct Description<qal3_ev_entry>
-    : PlainReaders<qal3_ev_entry, qal3_parse_ev_list_read, qal3_parse_ev_list_readf> {
+struct Description<qal3_ev_entry> : PlainReaders<qal3_ev_entry, qal3_parse_ev_list_read, qal3_parse_ev_list_readf> {
   static constexpr const char* name = "EvEntry";
   static constexpr const char* doc = "One wanted event type; no server blocks means the full event.";
   static constexpr const char* root = "BMR";
@@ -307,19 +322,18 @@ template <>
 struct Description<bit_descr> {
   static constexpr const char* name = "BitDescr";
   static constexpr const char* doc = "One bit of a channel's status word.";
-  static constexpr auto fields = std::make_tuple(Field<&bit_descr::bit>{"bit", Kind::integer},
-                                                 Field<&bit_descr::bit_name>{"bit_name", Kind::text},
-                                                 Field<&bit_descr::bit_desc>{"bit_desc", Kind::text});
+  static constexpr auto fields =
+      std::make_tuple(Field<&bit_descr::bit>{"bit", Kind::integer}, Field<&bit_descr::bit_name>{"bit_name", Kind::text},
+                      Field<&bit_descr::bit_desc>{"bit_desc", Kind::text});
 };
 
 template <>
 struct Description<stat_descr> {
   static constexpr const char* name = "StatDescr";
   static constexpr const char* doc = "A statistic of a dimension.";
-  static constexpr auto fields = std::make_tuple(Field<&stat_descr::stat>{"stat", Kind::integer},
-                                                 Field<&stat_descr::stat_name>{"stat_name", Kind::text},
-                                                 Field<&stat_descr::stat_desc>{"stat_desc", Kind::text},
-                                                 Field<&stat_descr::units>{"units", Kind::text});
+  static constexpr auto fields = std::make_tuple(
+      Field<&stat_descr::stat>{"stat", Kind::integer}, Field<&stat_descr::stat_name>{"stat_name", Kind::text},
+      Field<&stat_descr::stat_desc>{"stat_desc", Kind::text}, Field<&stat_descr::units>{"units", Kind::text});
 };
 
 template <>
@@ -349,8 +363,9 @@ struct Description<chan_descr_2010> {
   static int read_file(char* path, std::vector<C*>* list, const Options& o) {
     return parse_descr_list_readf(path, list, o.shift, o.merge);
   }
-  static constexpr auto write = static_cast<int (*)(std::vector<C*>*, char*, int, int, int, std::string*,
-                                                    std::vector<dim_params*>*)>(&dump_chan_desr);
+  static constexpr auto write =
+      static_cast<int (*)(std::vector<C*>*, char*, int, int, int, std::string*, std::vector<dim_params*>*)>(
+          &dump_chan_desr);
   static int write_text(std::vector<C*>* list, std::string* doc, const Options& o) {
     return write(list, nullptr, 2, o.daqvars, -1, doc, nullptr);
   }
@@ -362,8 +377,7 @@ struct Description<chan_descr_2010> {
       Field<&C::db_key>{"db_key", Kind::integer, "", {}, -1}, Field<&C::prop_name>{"prop_name", Kind::text},
       Field<&C::daq_name>{"daq_name", Kind::text}, Field<&C::prop_desc>{"prop_desc", Kind::text},
       Field<&C::units>{"units", Kind::text}, Field<&C::max_size>{"max_size", Kind::integer, "", {}, 1},
-      Field<&C::nbits>{"nbits", Kind::count, "the number of described bits"},
-      Field<&C::bits>{"bits", Kind::records},
+      Field<&C::nbits>{"nbits", Kind::count, "the number of described bits"}, Field<&C::bits>{"bits", Kind::records},
       Field<&C::ndims>{"ndims", Kind::count, "the number of dimensions"}, Field<&C::dims>{"dims", Kind::records},
       Field<&C::sb_name>{"sb_name", Kind::text}, Field<&C::set_point>{"set_point", Kind::integer},
       Field<&C::subsystem>{"subsystem", Kind::text});
@@ -390,11 +404,11 @@ struct EnvDescription : PlainReaders<Entry, Read, ReadFile> {
     for (Entry* e : *list) std::free(e);
     list->clear();
   }
-  static constexpr auto fields = std::make_tuple(
-      Field<&Entry::index>{"index", Kind::integer},
-      Field<&Entry::data, &decltype(Entry::data)::env_prop>{"env_prop", Kind::text},
-      Field<&Entry::data, &decltype(Entry::data)::env_ch_abs_delta>{"env_ch_abs_delta", Kind::real},
-      Field<&Entry::data, &decltype(Entry::data)::env_ch_rel_delta>{"env_ch_rel_delta", Kind::real});
+  static constexpr auto fields =
+      std::make_tuple(Field<&Entry::index>{"index", Kind::integer},
+                      Field<&Entry::data, &decltype(Entry::data)::env_prop>{"env_prop", Kind::text},
+                      Field<&Entry::data, &decltype(Entry::data)::env_ch_abs_delta>{"env_ch_abs_delta", Kind::real},
+                      Field<&Entry::data, &decltype(Entry::data)::env_ch_rel_delta>{"env_ch_rel_delta", Kind::real});
 };
 
 template <>
@@ -458,9 +472,7 @@ struct Description<QAL3GigEFeature> {
     std::string path = doc.path();
     return read_file(&path[0], list, o);
   }
-  static int read_file(char* path, std::vector<G*>* list, const Options&) {
-    return qal3_fill_gige_descr(path, list);
-  }
+  static int read_file(char* path, std::vector<G*>* list, const Options&) { return qal3_fill_gige_descr(path, list); }
   static constexpr auto write = &qal3_write_gige_descr;
   static int write_text(std::vector<G*>* list, std::string* doc, const Options&) {
     return write(list, nullptr, -1, doc);
@@ -469,8 +481,7 @@ struct Description<QAL3GigEFeature> {
   static constexpr auto clean = &qal3_clean_gige_descr;
   // The reader refuses a file with a longer text or attribute value.
   static constexpr auto fields = std::make_tuple(
-      Field<&G::type>{"type", Kind::integer, "FEATURE_TYPES index: 1 Integer, 2 Float, ...",
-                      {0, FEATURE_TYPE_MAX - 1}},
+      Field<&G::type>{"type", Kind::integer, "FEATURE_TYPES index: 1 Integer, 2 Float, ...", {0, FEATURE_TYPE_MAX - 1}},
       Field<&G::name>{"name", Kind::string, "", reader_text(0)},
       Field<&G::extension>{"extension", Kind::string, "", reader_text(0)},
       Field<&G::tooltip>{"tooltip", Kind::string, "", reader_text(0)},

@@ -2,11 +2,10 @@
 // hardened SAX parser, the start and the end of the scan.
 #include "sax_pull_common.h"
 
-#include <xercesc/sax/HandlerBase.hpp>
-
 #include <cstdio>
 #include <memory>
 #include <string>
+#include <xercesc/sax/HandlerBase.hpp>
 
 #include "messages.h"
 #include "reading_scope.h"
@@ -101,14 +100,14 @@ const xercesc::Locator* locator_of(xercesc::SAXParser& parser) {
 
 }  // namespace
 
-bool start(xercesc::SAXParser& parser, const xercesc::InputSource& source,
-           xercesc::XMLPScanToken& token, QAL3PullHandler& handler) {
+bool start(xercesc::SAXParser& parser, const xercesc::InputSource& source, xercesc::XMLPScanToken& token,
+           QAL3PullHandler& handler) {
   qal3::messages::begin_reading(&handler, nullptr, nullptr);
-  return start_with(locator_of(parser), [&] { return parser.parseFirst(source, token); }, handler);
+  return start_with(
+      locator_of(parser), [&] { return parser.parseFirst(source, token); }, handler);
 }
 
-bool start(xercesc::SAXParser& parser, const char* path, xercesc::XMLPScanToken& token,
-           QAL3PullHandler& handler) {
+bool start(xercesc::SAXParser& parser, const char* path, xercesc::XMLPScanToken& token, QAL3PullHandler& handler) {
   qal3::messages::begin_reading(&handler, path, nullptr);
   if (!path) {
     report_no_start();

@@ -29,10 +29,9 @@ PullParser* make_parser(QAL3PullHandler& handler);
 
 // parseFirst over `source` or the file `path`; prints the start messages.
 // False on success, true on failure.
-bool start(xercesc::SAXParser& parser, const xercesc::InputSource& source,
-           xercesc::XMLPScanToken& token, QAL3PullHandler& handler);
-bool start(xercesc::SAXParser& parser, const char* path, xercesc::XMLPScanToken& token,
+bool start(xercesc::SAXParser& parser, const xercesc::InputSource& source, xercesc::XMLPScanToken& token,
            QAL3PullHandler& handler);
+bool start(xercesc::SAXParser& parser, const char* path, xercesc::XMLPScanToken& token, QAL3PullHandler& handler);
 
 // Reports an exception that escaped parseNext, counts it as an error and
 // ends the document. Returns false (the new gotMore).
@@ -58,8 +57,8 @@ struct HandlerAccess {
 
 // One pull step (see SAX_Memory_Parser::parse). Inline, so that each
 // parser's parse() is the whole step.
-inline int step(xercesc::SAXParser& parser, xercesc::XMLPScanToken& token, bool& gotMore,
-                QAL3PullHandler& handler, char** tag, char** value) {
+inline int step(xercesc::SAXParser& parser, xercesc::XMLPScanToken& token, bool& gotMore, QAL3PullHandler& handler,
+                char** tag, char** value) {
   if (tag) *tag = nullptr;
   if (value) *value = nullptr;
   HandlerAccess::begin_step(handler);

@@ -16,10 +16,17 @@ inline std::string one_line(const char* s) {
   if (!s) return out;
   for (; *s; ++s) {
     switch (*s) {
-      case '\t': out += "\\t"; break;
-      case '\n': out += "\\n"; break;
-      case '\r': out += "\\r"; break;
-      default: out += *s;
+      case '\t':
+        out += "\\t";
+        break;
+      case '\n':
+        out += "\\n";
+        break;
+      case '\r':
+        out += "\\r";
+        break;
+      default:
+        out += *s;
     }
   }
   return out;

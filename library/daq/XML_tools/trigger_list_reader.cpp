@@ -20,9 +20,9 @@ namespace msg = qal3::messages;
 
 namespace {
 
+using qal3::reader::copy_text;
 using qal3::reader::Document;
 using qal3::reader::Step;
-using qal3::reader::copy_text;
 
 constexpr int kParams = qal3::trigger::kParameters;
 
@@ -82,8 +82,18 @@ using Record = std::unique_ptr<qal3_user_case_trigger, RecordDeleter>;
 
 // The element names of a trigger list that the reader acts on.
 enum class TriggerElement {
-  trigger, chan, description, group, pre_mode, post_mode, function, operation, low_limit,
-  upper_limit, bit_mask, other
+  trigger,
+  chan,
+  description,
+  group,
+  pre_mode,
+  post_mode,
+  function,
+  operation,
+  low_limit,
+  upper_limit,
+  bit_mask,
+  other
 };
 
 TriggerElement trigger_element(const char* t) {
@@ -257,9 +267,8 @@ bool QAL3_USER_THESAME(qal3_user_case_trigger* inp, qal3_user_case_trigger* outp
   if (!same_text(inp->channel, outp->channel) || !same_text(inp->description, outp->description) ||
       !same_text(inp->group, outp->group))
     return false;
-  if (inp->subchannel != outp->subchannel || inp->function != outp->function ||
-      inp->operation != outp->operation || !(inp->low == outp->low) ||
-      !(inp->upper == outp->upper) || inp->bitmask != outp->bitmask)
+  if (inp->subchannel != outp->subchannel || inp->function != outp->function || inp->operation != outp->operation ||
+      !(inp->low == outp->low) || !(inp->upper == outp->upper) || inp->bitmask != outp->bitmask)
     return false;
   for (int i = 0; i < kParams; ++i)
     if (!(inp->fparam[i] == outp->fparam[i])) return false;

@@ -52,10 +52,9 @@ void add_element(std::string& body, const char* tag, std::vector<const char*> na
 }
 
 void add_function_element(std::string& body, const qal3_user_case_trigger& t) {
-  static const char* const names[kParams + 1] = {
-      "name",    "param0",  "param1",  "param2",  "param3",  "param4",
-      "param5",  "param6",  "param7",  "param8",  "param9",  "param10",
-      "param11", "param12", "param13", "param14", "param15"};
+  static const char* const names[kParams + 1] = {"name",    "param0",  "param1",  "param2",  "param3", "param4",
+                                                 "param5",  "param6",  "param7",  "param8",  "param9", "param10",
+                                                 "param11", "param12", "param13", "param14", "param15"};
   std::vector<std::string> values;
   values.reserve(kParams + 1);
   values.push_back(xml_escaped(function_name(t.function)));
@@ -66,8 +65,7 @@ void add_function_element(std::string& body, const qal3_user_case_trigger& t) {
 // The XML block of one record.
 void add_xml_block(std::string& body, const qal3_user_case_trigger& t) {
   START_TAGN(body, kTrigger);
-  add_element(body, "Chan", {"name", "subchan"},
-              {xml_escaped(t.channel), format("%d", t.subchannel)});
+  add_element(body, "Chan", {"name", "subchan"}, {xml_escaped(t.channel), format("%d", t.subchannel)});
   add_function_element(body, t);
   add_element(body, "Operation", {"name"}, {xml_escaped(operation_name(t.operation))});
   add_element(body, "LowLimit", {"value"}, {float_text(t.low)});
@@ -121,8 +119,8 @@ qal3_user_case_trigger terminated(const qal3_user_case_trigger& t) {
   return c;
 }
 
-const qal3::output::Messages kMessages{"dump_user_trigger_list()", true,
-                                      "dump_user_trigger_list()  write failed\n", nullptr};
+const qal3::output::Messages kMessages{"dump_user_trigger_list()", true, "dump_user_trigger_list()  write failed\n",
+                                       nullptr};
 
 // The records of `list` to `out`: false when a delivery failed.
 bool write_list(const std::vector<qal3_user_case_trigger*>& list, qal3::output::Destination& out, int mode) {
@@ -140,8 +138,10 @@ bool write_list(const std::vector<qal3_user_case_trigger*>& list, qal3::output::
     if (out.console()) {
       print_screen_block(t, n);
     } else if (mode == USER_TRIG_DUMP_TXT_FILE) {
-      if (out.named()) out.file().put(text_block(t));
-      else text += text_block(t);
+      if (out.named())
+        out.file().put(text_block(t));
+      else
+        text += text_block(t);
     } else if (xml) {
       add_xml_block(body, t);
     }
@@ -178,8 +178,8 @@ int get_user_trigger_empty_header(std::string* xml_str) {
   });
 }
 
-int dump_user_trigger_list(std::vector<qal3_user_case_trigger*>* list, char* file_name, int mode,
-                           int fd, std::string* xml_str) {
+int dump_user_trigger_list(std::vector<qal3_user_case_trigger*>* list, char* file_name, int mode, int fd,
+                           std::string* xml_str) {
   if (!list) {
     msg::say("dump_user_trigger_list() invalid argument: '\n");
     return 2;

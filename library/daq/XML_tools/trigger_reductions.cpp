@@ -115,9 +115,7 @@ double tail_sum_sq_dev(const float* p, int from, int n, double mean) {
 // the samples' address, not a vector, so that no vector is passed by value.)
 template <int W>
 struct Plain {
-  QAL3_INLINE typename Lanes<W>::D operator()(const float* p) const {
-    return Lanes<W>::widen(Lanes<W>::load(p));
-  }
+  QAL3_INLINE typename Lanes<W>::D operator()(const float* p) const { return Lanes<W>::widen(Lanes<W>::load(p)); }
 };
 
 template <int W>
@@ -216,17 +214,13 @@ QAL3_INLINE void extreme_lanes(const float* p, int n, LaneExtremes& out) {
 
 QAL3_AVX2 double avx2_sum(const float* p, int n) { return sum<4>(p, n); }
 QAL3_AVX2 double avx2_sum_squares(const float* p, int n) { return sum_squares<4>(p, n); }
-QAL3_AVX2 double avx2_sum_sq_dev(const float* p, int n, double mean) {
-  return sum_sq_dev<4>(p, n, mean);
-}
+QAL3_AVX2 double avx2_sum_sq_dev(const float* p, int n, double mean) { return sum_sq_dev<4>(p, n, mean); }
 template <bool kHi, bool kLo>
 QAL3_AVX2 void avx2_extreme_lanes(const float* p, int n, LaneExtremes& out) {
   extreme_lanes<kHi, kLo>(p, n, out);
 }
 QAL3_AVX512 double avx512_sum_squares(const float* p, int n) { return sum_squares<8>(p, n); }
-QAL3_AVX512 double avx512_sum_sq_dev(const float* p, int n, double mean) {
-  return sum_sq_dev<8>(p, n, mean);
-}
+QAL3_AVX512 double avx512_sum_sq_dev(const float* p, int n, double mean) { return sum_sq_dev<8>(p, n, mean); }
 
 bool use_avx2() {
   static const bool yes = __builtin_cpu_supports("avx2");

@@ -54,9 +54,9 @@ constexpr std::array<pt2Fun, kSlots> initial_functions(std::index_sequence<Slot.
 }
 
 constexpr std::array<pt2Op, kSlots> initial_operations() {
-  constexpr pt2Op builtins[] = {oper_gt,      oper_gte,         oper_eq,      oper_lte,          oper_lt,
-                                oper_inside,  oper_inside_incl, oper_outside, oper_outside_incl, oper_and_mask,
-                                oper_true,    oper_false,       oper_bits};
+  constexpr pt2Op builtins[] = {oper_gt,     oper_gte,         oper_eq,      oper_lte,          oper_lt,
+                                oper_inside, oper_inside_incl, oper_outside, oper_outside_incl, oper_and_mask,
+                                oper_true,   oper_false,       oper_bits};
   static_assert(std::size(builtins) == std::size(kOperations), "one implementation per built-in operation");
   std::array<pt2Op, kSlots> t{};
   for (std::size_t i = 0; i < kSlots; ++i) t[i] = i < std::size(builtins) ? builtins[i] : oper_placeholder;
@@ -165,4 +165,3 @@ int qal3_add_user_operation(pt2Op pt, char* name, char* description) {
   const int slot = free_slot(operations);
   return slot < 0 ? -1 : qal3_change_user_operation(pt, slot, name, description);
 }
-

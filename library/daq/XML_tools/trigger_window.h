@@ -35,8 +35,7 @@ inline int to_int_saturated(float v) {
 // window is empty or outside the spectrum. A step beyond the int range
 // saturates, so it selects the first sample only, like any step at least as
 // long as the window. With `position_only` only `first` is computed.
-inline bool select_window(const float* fparam, float start, float inc, int ndata, bool position_only,
-                          Window& w) {
+inline bool select_window(const float* fparam, float start, float inc, int ndata, bool position_only, Window& w) {
   const float from = (fparam[0] - start) / inc;
   int first = to_int_saturated(from);
   if (first < 0) first = 0;

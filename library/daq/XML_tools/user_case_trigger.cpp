@@ -19,11 +19,11 @@
 
 #include "boundary.h"
 #include "event_util.h"
+#include "messages.h"
 #include "trigger_builtins.h"
 #include "trigger_facts.h"
 #include "trigger_reductions.h"
 #include "trigger_window.h"
-#include "messages.h"
 
 namespace msg = qal3::messages;
 
@@ -56,9 +56,7 @@ bool oper_inside(float r, float ll, float ul, u_int) { return ll < r && r < ul; 
 bool oper_inside_incl(float r, float ll, float ul, u_int) { return ll <= r && r <= ul; }
 bool oper_outside(float r, float ll, float ul, u_int) { return r < ll || r > ul; }
 bool oper_outside_incl(float r, float ll, float ul, u_int) { return r <= ll || r >= ul; }
-bool oper_and_mask(float r, float, float, u_int mask) {
-  return (mask & ~to_u32_saturated(r)) == 0u;
-}
+bool oper_and_mask(float r, float, float, u_int mask) { return (mask & ~to_u32_saturated(r)) == 0u; }
 bool oper_true(float, float, float, u_int) { return true; }
 bool oper_false(float, float, float, u_int) { return false; }
 bool oper_bits(float r, float, float, u_int mask) { return (to_u32_saturated(r) & mask) != 0u; }
@@ -108,8 +106,8 @@ bool spectrum_value(qal3_serv_block_subhead_2010* sh, qal3_user_case_trigger* us
   int groups = 1;
   float group_inc = 1.0f;
   qal3_spect_statistics_2010* stat = nullptr;
-  if (get_spect_params_for_data_type_2010(sh, &start, &inc, nullptr, &ndata, &groups, &group_inc,
-                                          &stat, usert->subchannel) != 0)
+  if (get_spect_params_for_data_type_2010(sh, &start, &inc, nullptr, &ndata, &groups, &group_inc, &stat,
+                                          usert->subchannel) != 0)
     return false;
   Window w;
   if (!select_window(usert->fparam, start, inc, ndata, reads == Reads::position, w)) return false;
@@ -117,8 +115,7 @@ bool spectrum_value(qal3_serv_block_subhead_2010* sh, qal3_user_case_trigger* us
   return true;
 }
 
-bool slow_value(qal3_serv_block_subhead_2010* sh, qal3_user_case_trigger* usert, Reduction r,
-                float& value) {
+bool slow_value(qal3_serv_block_subhead_2010* sh, qal3_user_case_trigger* usert, Reduction r, float& value) {
   qal3_upd_data_block_2010* upd = nullptr;
   if (find_upd_channel_2010(sh, usert, &upd) == 0 && upd) {
     value = upd->upd_ch_data;

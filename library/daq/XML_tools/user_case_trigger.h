@@ -185,8 +185,8 @@ QAL3_API bool parse_trigger_list_readf(char* file, std::vector<qal3_user_case_tr
 // mode 2 writes the XML document to the file and to `fd`, mode 3 puts it in
 // *xml_str. Returns 0, 1 when the file cannot be opened, 2 for a null list or
 // a failed write.
-QAL3_API int dump_user_trigger_list(std::vector<qal3_user_case_trigger*>* list, char* file_name,
-                                    int mode, int fd, std::string* xml_str);
+QAL3_API int dump_user_trigger_list(std::vector<qal3_user_case_trigger*>* list, char* file_name, int mode, int fd,
+                                    std::string* xml_str);
 
 // Reads `xml` and writes it with dump_user_trigger_list (no string); 3 when
 // the document cannot be read.

@@ -1,18 +1,17 @@
 // The process-wide Xerces platform and the hardening of every parser the
 // libraries build.
 #include "xerces_platform.h"
-#include "qal3_xml_platform.h"
 
-#include "messages.h"
-
+#include <atomic>
+#include <cstdio>
+#include <mutex>
 #include <xercesc/util/PanicHandler.hpp>
 #include <xercesc/util/PlatformUtils.hpp>
 #include <xercesc/util/XMLString.hpp>
 #include <xercesc/util/XMLUni.hpp>
 
-#include <atomic>
-#include <cstdio>
-#include <mutex>
+#include "messages.h"
+#include "qal3_xml_platform.h"
 
 namespace qal3 {
 namespace xerces {

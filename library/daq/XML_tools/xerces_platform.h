@@ -6,10 +6,9 @@
 #ifndef QAL3_XERCES_PLATFORM_H
 #define QAL3_XERCES_PLATFORM_H
 
+#include <string>
 #include <xercesc/util/SecurityManager.hpp>
 #include <xercesc/util/XercesDefs.hpp>
-
-#include <string>
 
 #include "document_limits.h"
 

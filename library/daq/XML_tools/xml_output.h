@@ -44,8 +44,7 @@ class File {
 
   // Writes the whole text.
   void put(const std::string& text) {
-    if (file_ && !text.empty() && std::fwrite(text.data(), 1, text.size(), file_) != text.size())
-      failed_ = true;
+    if (file_ && !text.empty() && std::fwrite(text.data(), 1, text.size(), file_) != text.size()) failed_ = true;
   }
   // Formatted output, checked like put().
   __attribute__((format(printf, 2, 3))) void printf(const char* format, ...) {
@@ -97,8 +96,7 @@ enum class Text { leave, assign, append };
 class Destination {
  public:
   Destination(const char* file_name, int fd, std::string* text, const Messages& messages)
-      : name_(file_name && *file_name ? file_name : nullptr), fd_(fd), text_(text),
-        messages_(messages) {}
+      : name_(file_name && *file_name ? file_name : nullptr), fd_(fd), text_(text), messages_(messages) {}
 
   // Opens the named file, if any, runs `body` (false when a delivery failed,
   // reported) and closes the file. 0 when all of it succeeded, 1 when the
