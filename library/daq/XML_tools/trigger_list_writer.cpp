@@ -24,6 +24,7 @@ using qal3::number::float_text;
 constexpr const char* kRoot = qal3::records::Description<qal3_user_case_trigger>::root;
 constexpr const char* kTrigger = "USERTRIGGER";
 constexpr int kParams = qal3::trigger::kParameters;
+static_assert(sizeof(qal3_user_case_trigger::fparam) == kParams * sizeof(float), "a parameter per attribute");
 
 // printf-style formatting into a new string.
 __attribute__((format(printf, 1, 2))) std::string format(const char* fmt, ...) {
@@ -51,15 +52,15 @@ void add_element(std::string& body, const char* tag, std::vector<const char*> na
   START_TAG_ATTRN(body, tag, &at, &v);
 }
 
+// The function and its parameters, each under its first attribute name.
 void add_function_element(std::string& body, const qal3_user_case_trigger& t) {
-  static const char* const names[kParams + 1] = {"name",    "param0",  "param1",  "param2",  "param3", "param4",
-                                                 "param5",  "param6",  "param7",  "param8",  "param9", "param10",
-                                                 "param11", "param12", "param13", "param14", "param15"};
-  std::vector<std::string> values;
-  values.reserve(kParams + 1);
-  values.push_back(xml_escaped(function_name(t.function)));
-  for (float p : t.fparam) values.push_back(float_text(p));
-  add_element(body, "Function", std::vector<const char*>(names, names + kParams + 1), values);
+  std::vector<const char*> names{"name"};
+  std::vector<std::string> values{xml_escaped(function_name(t.function))};
+  for (int i = 0; i < kParams; ++i) {
+    names.push_back(qal3::trigger::kParameterAliases[i][0]);
+    values.push_back(float_text(t.fparam[i]));
+  }
+  add_element(body, "Function", names, values);
 }
 
 // The XML block of one record.
