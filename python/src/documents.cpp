@@ -358,6 +358,18 @@ py::dict record_fields() {
   return d;
 }
 
+// read_<name>, parse_<name> and write_<name> of a family whose functions
+// take no options (`items`: the writer's argument).
+template <class R>
+void bind_family(py::module_& m, const std::string& name, const char* items, const char* read_doc,
+                 const std::string& parse_doc, const char* write_doc) {
+  m.def(("read_" + name).c_str(), [](py::object p) { return read_records<R>(from_path(p)); }, py::arg("path"),
+        read_doc);
+  m.def(("parse_" + name).c_str(), [](py::object t) { return read_records<R>(from_text(t)); }, py::arg("text"),
+        parse_doc.c_str());
+  m.def(("write_" + name).c_str(), [](py::iterable e) { return write_records<R>(e); }, py::arg(items), write_doc);
+}
+
 }  // namespace
 
 // ---------------------------------------------------------------------------
@@ -375,15 +387,9 @@ void bind_documents(py::module_& m) {
   m.def("record_fields", &record_fields,
         "The fields of each record class of qal3._records, as the libraries' records name them: "
         "{class name: (field name, ...)}.");
-  m.def(
-      "read_evlist", [](py::object p) { return read_records<Ev>(from_path(p)); }, py::arg("path"),
-      "Reads the event list (BMR) in the file `path`: a list of EvEntry.");
-  m.def(
-      "parse_evlist", [](py::object t) { return read_records<Ev>(from_text(t)); }, py::arg("text"),
-      parse_doc("Reads the event list held in `text` (str or bytes).").c_str());
-  m.def(
-      "write_evlist", [](py::iterable e) { return write_records<Ev>(e); }, py::arg("entries"),
-      "The event list document of `entries`.");
+  bind_family<Ev>(m, "evlist", "entries", "Reads the event list (BMR) in the file `path`: a list of EvEntry.",
+                  parse_doc("Reads the event list held in `text` (str or bytes)."),
+                  "The event list document of `entries`.");
 
   m.def(
       "read_chan",
@@ -418,25 +424,13 @@ void bind_documents(py::module_& m) {
   m.def("write_envdict", &write_envdict, py::arg("entries"), py::kw_only(), py::arg("layout") = "2010",
         "The environment index dictionary document of `entries`.");
 
-  m.def(
-      "read_triggers", [](py::object p) { return read_records<Trigger>(from_path(p)); }, py::arg("path"),
-      "Reads a trigger list: a list of Trigger.");
-  m.def(
-      "parse_triggers", [](py::object t) { return read_records<Trigger>(from_text(t)); }, py::arg("text"),
-      parse_doc("Reads the trigger list held in `text` (str or bytes).").c_str());
-  m.def(
-      "write_triggers", [](py::iterable t) { return write_records<Trigger>(t); }, py::arg("triggers"),
-      "The trigger list document of `triggers`.");
+  bind_family<Trigger>(m, "triggers", "triggers", "Reads a trigger list: a list of Trigger.",
+                       parse_doc("Reads the trigger list held in `text` (str or bytes)."),
+                       "The trigger list document of `triggers`.");
 
-  m.def(
-      "read_gige", [](py::object p) { return read_records<Feature>(from_path(p)); }, py::arg("path"),
-      "Reads a GigE camera feature file: a list of GigEFeature.");
-  m.def(
-      "parse_gige", [](py::object t) { return read_records<Feature>(from_text(t)); }, py::arg("text"),
-      parse_doc("Reads the GigE feature file held in `text` (str or bytes).").c_str());
-  m.def(
-      "write_gige", [](py::iterable f) { return write_records<Feature>(f); }, py::arg("features"),
-      "The GigE feature file of `features`.");
+  bind_family<Feature>(m, "gige", "features", "Reads a GigE camera feature file: a list of GigEFeature.",
+                       parse_doc("Reads the GigE feature file held in `text` (str or bytes)."),
+                       "The GigE feature file of `features`.");
 
   py::class_<Selector>(m, "ChanSelector", R"(The channel selector over channel description files.
 
