@@ -301,7 +301,7 @@ std::string bash_completion() {
   }
   std::string questions, types;
   for (const char* q : kSelectQuestions) questions += std::string(questions.empty() ? "" : " ") + q;
-  for (int n = 0; n < 32; ++n) {
+  for (int n = 0; n < QAL3_EV_EVMAX; ++n) {
     const char* name = event_name_itoa(n);
     if (name && *name) types += std::string(types.empty() ? "" : " ") + name;
   }

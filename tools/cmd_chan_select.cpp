@@ -24,13 +24,14 @@ std::string type_names(unsigned mask, int bits, int base, const char* (*name)(in
   return s;
 }
 
-// An event type given as a number 0..31 or by its name; -1 when neither.
+// An event type given as a number below QAL3_EV_EVMAX or by its name; -1
+// when neither.
 int parse_event_type(const std::string& s) {
   if (s.empty()) return -1;
   char* end = nullptr;
   const long v = std::strtol(s.c_str(), &end, 10);
-  if (*end == '\0') return v >= 0 && v < 32 ? static_cast<int>(v) : -1;
-  for (int n = 0; n < 32; ++n)
+  if (*end == '\0') return v >= 0 && v < QAL3_EV_EVMAX ? static_cast<int>(v) : -1;
+  for (int n = 0; n < QAL3_EV_EVMAX; ++n)
     if (s == event_name_itoa(n)) return n;
   return -1;
 }
