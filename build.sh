@@ -24,13 +24,14 @@ set -euo pipefail
 cd "$(dirname "$0")"
 
 PACKAGES=(cmake make g++ pkg-config libxerces-c-dev libgtest-dev libbenchmark-dev locales
-  nlohmann-json3-dev libxml2-utils librsvg2-bin
+  libacl1-dev libattr1-dev acl nlohmann-json3-dev libxml2-utils librsvg2-bin
   pybind11-dev python3-dev python3-numpy python3-pytest)
 # Making the Debian packages: dpkg-shlibdeps, the file utility CPack uses,
 # lintian to check them.
 DEB_PACKAGES=(dpkg-dev file lintian)
 # The 32-bit ARM cross build: compiler, emulator, armhf libraries (multiarch).
-ARMHF_PACKAGES=(g++-arm-linux-gnueabihf qemu-user libxerces-c-dev:armhf libgtest-dev:armhf)
+ARMHF_PACKAGES=(g++-arm-linux-gnueabihf qemu-user libxerces-c-dev:armhf libgtest-dev:armhf
+  libacl1-dev:armhf libattr1-dev:armhf)
 JOBS=$(nproc 2>/dev/null || echo 2)
 
 ensure_packages() {  # ensure_packages [package...] (default: PACKAGES)

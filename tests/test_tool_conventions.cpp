@@ -6,10 +6,10 @@
 #include <dirent.h>
 #include <gtest/gtest.h>
 #include <sys/stat.h>
+#include <sys/xattr.h>
 #include <unistd.h>
 
 #include <cerrno>
-#include <csignal>
 #include <cstring>
 #include <nlohmann/json.hpp>
 #include <string>
@@ -189,13 +189,13 @@ TEST(ToolConventions, OutputReplacesAFileAsAnEditorDoes) {
   if (run_command("command -v strace >/dev/null") == 0 && kTool.find(' ') == std::string::npos) {
     std::string err;
     // (LeakSanitizer, in the sanitizer build, cannot run under a tracer.)
-    ASSERT_EQ(
-        run_command("ASAN_OPTIONS=${ASAN_OPTIONS:+$ASAN_OPTIONS:}detect_leaks=0 strace -y -e trace=rename,fsync " +
-                        kTool + " " + write + target,
-                    nullptr, &err),
-        0)
+    ASSERT_EQ(run_command("ASAN_OPTIONS=${ASAN_OPTIONS:+$ASAN_OPTIONS:}detect_leaks=0 strace -y -e "
+                          "trace=rename,renameat,renameat2,fsync " +
+                              kTool + " " + write + target,
+                          nullptr, &err),
+              0)
         << err;
-    const std::size_t renamed = err.find("rename(");
+    const std::size_t renamed = err.find("rename");
     ASSERT_NE(renamed, std::string::npos) << err;
     EXPECT_NE(err.find("fsync(", renamed), std::string::npos) << err;
     EXPECT_NE(err.find("<" + dir.path + ">", renamed), std::string::npos) << err;
@@ -242,25 +242,79 @@ TEST(ToolConventions, OutputToADeviceIsWrittenThrough) {
   EXPECT_TRUE(S_ISFIFO(st.st_mode));
 }
 
-// SIGINT, SIGTERM and SIGHUP while the result is being made end the run as
-// they would, and take the scratch file with them.
-TEST(ToolConventions, SignalsRemoveTheScratchFile) {
-  for (const char* sig : {"INT", "TERM", "HUP"}) {
-    ScratchDir dir;
-    // The tool waits on a FIFO for its input, with its scratch file made.
-    TempFile script("set -m\ncd " + dir.path + "\necho old > out.xml\nmkfifo in\n" + kTool +
-                        " chan convert --to daqvars -o out.xml - < in &\npid=$!\nexec 3> in\n"
-                        "for i in $(seq 200); do ls -A | grep -q '^\\.out\\.xml\\.' && { echo made; break; }; "
-                        "sleep 0.05; done\nkill -" +
-                        sig + " $pid\nwait $pid\necho $?\nrm in\n",
-                    ".sh");
-    std::string out;
-    run_command("bash " + script.path(), &out);
-    const int number = std::string(sig) == "INT" ? SIGINT : std::string(sig) == "TERM" ? SIGTERM : SIGHUP;
-    EXPECT_EQ(out, "made\n" + std::to_string(128 + number) + "\n") << sig;
+// The new file has no name until it is complete, so no signal, SIGKILL
+// included, leaves one behind: each comes as the new file is synced.
+TEST(ToolConventions, NoSignalLeavesAFileBehind) {
+  if (run_command("command -v strace >/dev/null") != 0 || kTool.find(' ') != std::string::npos)
+    GTEST_SKIP() << "needs strace";
+  ScratchDir dir, cwd;
+  const std::string target = dir.path + "/out.xml";
+  for (const char* sig : {"INT", "TERM", "HUP", "QUIT", "USR1", "ALRM", "XCPU", "KILL"}) {
+    ASSERT_EQ(run_command("{ echo old > " + target + "; }"), 0);
+    std::string err;
+    EXPECT_NE(run_command("cd " + cwd.path +
+                              " && ulimit -c 0 && ASAN_OPTIONS=${ASAN_OPTIONS:+$ASAN_OPTIONS:}detect_leaks=0 strace "
+                              "-o /dev/null -e trace=fsync -e inject=fsync:signal=SIG" +
+                              sig + ":when=1 " + kTool + " trigger convert -q " + kTriggers + " -o " + target,
+                          nullptr, &err),
+              0)
+        << sig;
     EXPECT_EQ(entries_of(dir.path), std::vector<std::string>{"out.xml"}) << sig;
-    EXPECT_EQ(testutil::read_file(dir.path + "/out.xml"), "old\n") << sig;
+    EXPECT_EQ(testutil::read_file(target), "old\n") << sig;
   }
+}
+
+// -o keeps what the replaced file has, and only that: the ACL (a user named
+// in it keeps access, the group bits stay the mask), extended attributes,
+// the mode less set-id bits. Another hard link keeps the old bytes, names
+// up to the system's limit work, and a file the user may not write is
+// refused.
+TEST(ToolConventions, OutputKeepsWhatTheFileHasAndOnlyThat) {
+  ScratchDir dir;
+  const std::string target = dir.path + "/out.xml";
+  const std::string in_dir = "cd " + dir.path + " && ";
+  const bool acl = run_command(in_dir + "touch probe && setfacl -m u:1234:r probe && rm probe") == 0;
+  const struct {
+    std::string setup;
+    std::string check;  // a shell test in the folder, after the write
+    bool needs_acl;
+  } kCases[] = {
+      {"chmod 6750 out.xml", "[ $(stat -c %a out.xml) = 750 ]", false},
+      {"chmod 640 out.xml && setfacl -m u:1234:rw,g::r out.xml",
+       "getfacl -cp out.xml | grep -qx user:1234:rw- && getfacl -cp out.xml | grep -qx group::r-- && "
+       "[ $(stat -c %a out.xml) = 660 ]",
+       true},
+      {"ln out.xml other.xml", "grep -qx old other.xml && ! grep -q old out.xml && [ $(stat -c %h out.xml) = 1 ]",
+       false},
+  };
+  for (const auto& c : kCases) {
+    if (c.needs_acl && !acl) continue;  // the file system keeps no ACLs
+    ASSERT_EQ(run_command(in_dir + "rm -f * && echo old > out.xml && " + c.setup), 0) << c.setup;
+    ASSERT_EQ(qal3("trigger convert -q " + kTriggers + " -o " + target), 0) << c.setup;
+    EXPECT_EQ(run_command(in_dir + c.check), 0) << c.setup;
+  }
+
+  // Extended attributes.
+  ASSERT_EQ(run_command(in_dir + "rm -f * && { echo old > out.xml; }"), 0);
+  if (setxattr(target.c_str(), "user.origin", "lab", 3, 0) == 0) {
+    ASSERT_EQ(qal3("trigger convert -q " + kTriggers + " -o " + target), 0);
+    char value[8] = {};
+    EXPECT_EQ(getxattr(target.c_str(), "user.origin", value, sizeof value), 3);
+    EXPECT_STREQ(value, "lab");
+  }
+
+  // A name of NAME_MAX bytes.
+  const std::string longest = dir.path + "/" + std::string(255, 'n');
+  EXPECT_EQ(qal3("trigger convert -q " + kTriggers + " -o " + longest), 0);
+  EXPECT_EQ(testutil::read_file(longest).rfind("<?xml", 0), 0u);
+
+  // A file the user may not write (root runs the tool as nobody).
+  ASSERT_EQ(run_command(in_dir + "rm -f * && echo old > out.xml && chmod 444 out.xml && chmod 777 ."), 0);
+  const std::string as_user = geteuid() == 0 ? "setpriv --reuid=65534 --regid=65534 --clear-groups " : "";
+  std::string err;
+  EXPECT_EQ(run_command(as_user + kTool + " trigger convert -q " + kTriggers + " -o " + target, nullptr, &err), 1);
+  EXPECT_EQ(err, "qal3: " + target + ": Permission denied\n");
+  EXPECT_EQ(testutil::read_file(target), "old\n");
 }
 
 TEST(ToolConventions, DashIsStandardInputAndOutput) {
@@ -353,7 +407,9 @@ TEST(ToolConventions, InputOverTheLimitIsRefused) {
   }
   std::string out, err;
   EXPECT_EQ(qal3("evlist --max-input-size=1K " + kEvlist, &out, &err), 0) << err;
-  for (const char* bad : {"0", "", "12X", "1KB", "-1", "99999999999G"})
+  for (const char* good : {sizeof(std::size_t) >= 8 ? "16G" : "3G", "unlimited"})
+    EXPECT_EQ(qal3(std::string("evlist --max-input-size=") + good + " " + kEvlist, &out, &err), 0) << good;
+  for (const char* bad : {"0", "", "12X", "1KB", "-1", "99999999999G", "16E", "Unlimited"})
     EXPECT_EQ(qal3(std::string("evlist --max-input-size=") + bad + " " + kEvlist, &out, &err), 2) << bad;
 }
 

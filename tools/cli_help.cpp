@@ -151,7 +151,8 @@ std::string help_text(const CommandInfo& command_info) {
     out +=
         "\nA FILE of '-' is standard input; output goes to standard output unless\n"
         "-o FILE is given, and FILE is then replaced only by a complete result,\n"
-        "keeping its mode (and, as root, its owner). A symbolic link at FILE is\n"
+        "keeping its mode (less set-id bits), ACL and extended attributes (and,\n"
+        "as root, its owner). A symbolic link at FILE is\n"
         "replaced by the new file unless --follow-symlinks is given. A device or\n"
         "FIFO at FILE is written to once the result is complete, never replaced.\n";
   else
@@ -208,10 +209,12 @@ std::string man_page() {
        "A FILE of \\- is standard input; \\fB\\-o \\-\\fR is standard output.\n"
        "Each input is read once; one larger than 256 MiB is refused, and\n"
        "\\fB\\-\\-max\\-input\\-size\\fR=\\fISIZE\\fR changes that limit.\n"
-       "With \\fB\\-o\\fR \\fIFILE\\fR the result is written to a scratch file in the same\n"
-       "folder that replaces FILE only once it is complete: on any failure FILE\n"
-       "is as it was, and SIGINT, SIGTERM or SIGHUP removes the scratch file.\n"
-       "The new file keeps the mode of the old one (and, as root, its owner and\n"
+       "With \\fB\\-o\\fR \\fIFILE\\fR the result replaces FILE only once it is complete,\n"
+       "through a new file that has no name until then (on a file system\n"
+       "without O_TMPFILE, a scratch file .qal3\\-XXXXXXXX in the same folder):\n"
+       "on any failure, or any signal, FILE is as it was and nothing is left.\n"
+       "The new file keeps the mode (less set-id bits), ACL and extended\n"
+       "attributes of the old one (and, as root, its owner and\n"
        "group). A symbolic link at FILE is replaced by the new file, as\n"
        "\\fBsed \\-i\\fR does; with \\fB\\-\\-follow\\-symlinks\\fR the file the link points to\n"
        "is replaced in its own folder and the link stays.\n"

@@ -28,21 +28,6 @@ std::string size_text(std::size_t bytes) {
   return std::to_string(bytes) + (bytes == 1 ? " byte" : " bytes");
 }
 
-// A descriptor closed on destruction (-1: none).
-class Descriptor {
- public:
-  explicit Descriptor(int fd) : fd_(fd) {}
-  Descriptor(const Descriptor&) = delete;
-  Descriptor& operator=(const Descriptor&) = delete;
-  ~Descriptor() {
-    if (fd_ >= 0) ::close(fd_);
-  }
-  int get() const { return fd_; }
-
- private:
-  int fd_;
-};
-
 // Line and column (1-based, in bytes) of byte `offset` of `text`.
 struct Position {
   long long line;
@@ -82,7 +67,9 @@ std::size_t text_start(const std::string& xml) { return xml.compare(0, 3, "\xEF\
 bool read_as_file(const Input& in, const Reader& file) {
   const qal3::io::MemoryDocument doc(in.text.data(), in.text.size());
   if (!doc.ok()) {
-    file_error(in.name, std::string("cannot be handed to the reader: ") + std::strerror(errno));
+    const int err = errno;
+    file_error(in.name, std::string("cannot be handed to the reader: ") +
+                            (qal3::io::descriptor_paths() ? std::strerror(err) : qal3::io::kNoDescriptorPaths));
     return false;
   }
   std::string path = doc.path();
@@ -101,7 +88,7 @@ bool reported(const Input& in, const char* what, bool ok) {
 bool read_input(const std::string& arg, std::size_t limit, Input& in) {
   in.from_stdin = arg == "-";
   in.name = in.from_stdin ? "<stdin>" : arg;
-  const Descriptor file(in.from_stdin ? -1 : ::open(arg.c_str(), O_RDONLY | O_CLOEXEC));
+  const qal3::io::Descriptor file(in.from_stdin ? -1 : ::open(arg.c_str(), O_RDONLY | O_CLOEXEC));
   const int fd = in.from_stdin ? STDIN_FILENO : file.get();
   in.error.clear();
   const ReadResult result = fd < 0 ? ReadResult::kFailed : read_bounded(fd, limit, in.text);

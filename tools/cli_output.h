@@ -1,6 +1,5 @@
 // What the tool writes: data on standard output, its own messages on
-// standard error, and documents written whole or not at all through scratch
-// files that SIGINT, SIGTERM and SIGHUP remove.
+// standard error, and documents written whole or not at all.
 #ifndef QAL3_CLI_OUTPUT_H
 #define QAL3_CLI_OUTPUT_H
 
@@ -8,6 +7,8 @@
 
 #include "cli_args.h"
 #include "cli_messages.h"
+#include "descriptors.h"
+#include "file_replace.h"
 
 namespace cli {
 
@@ -30,33 +31,33 @@ int finish_stdout(int status);
 void file_error(const std::string& where, const std::string& message);
 
 // The destination of a command's document: "-" (standard output) or a
-// file, which is written whole or not at all: the data goes to a scratch
-// file in the same folder (for standard output, an anonymous memory file)
-// that replaces FILE only once everything has been written and closed. On
-// any failure FILE stays as it was and the scratch file is removed; so it
-// is when SIGINT, SIGTERM or SIGHUP ends the run (see
-// remove_scratch_on_signals). The new file keeps the mode of the one it
-// replaces, and its owner and group where the system allows (as root), and
-// the folder is synced after the rename.
+// file. The writer's result is staged in an anonymous memory file and goes
+// out only once complete, so that on any failure FILE stays as it was and
+// nothing is left behind; a FILE is then put in place by
+// qal3::io::replace_file (file_replace.h): a device or FIFO there (also at
+// the end of a link) is written to; a regular file is replaced by a new
+// one that keeps its owner and group (as far as allowed), ACL, mode (less
+// set-id bits) and extended attributes, and has no name until complete; a
+// file the user may not write is refused; a file with other hard links is
+// replaced under this name only.
 //
 // A symbolic link at FILE is replaced by the new file (as `sed -i` does);
 // with Links::follow the file the link leads to is replaced, in its own
 // folder, and the link stays.
 class Output {
  public:
-  enum class Links { replace, follow };
+  using Links = qal3::io::Links;
   explicit Output(std::string target, Links links = Links::replace);
   Output(const Output&) = delete;
   Output& operator=(const Output&) = delete;
-  ~Output();
 
-  // Creates the scratch file; false (message printed) on failure.
+  // Checks that FILE can be replaced (so that a command refuses before it
+  // works) and makes the staging file; false (message printed) on failure.
   bool open();
-  // The scratch file for the library writers: /proc/self/fd/N of the
-  // descriptor the tool made it with, so that the writer's own open reaches
-  // that very file, whatever becomes of its name in the folder.
+  // The staging file for the library writers: /proc/self/fd/N of the
+  // descriptor the tool made it with.
   char* writer_path() { return &writer_path_[0]; }
-  // Appends to the scratch file; false (message printed) on failure.
+  // Appends to the staging file; false (message printed) on failure.
   bool write(const std::string& data);
   // Puts the result in place (or on standard output); false (message
   // printed, nothing left behind) on failure.
@@ -65,22 +66,13 @@ class Output {
   const std::string& name() const { return name_; }
 
  private:
-  void discard();
-  bool place();
+  bool to_stdout() const { return target_.empty() || target_ == "-"; }
   std::string target_;
   Links links_;
   std::string name_;
-  std::string destination_;  // the file replaced: FILE, or where its links lead
-  int slot_ = -1;            // the scratch file's entry for the signal handler (-1: none)
   std::string writer_path_;
-  int fd_ = -1;
-  bool through_ = false;  // FILE is a device or FIFO: written to, never replaced
+  qal3::io::Descriptor fd_;
 };
-
-// Makes SIGINT, SIGTERM and SIGHUP remove the scratch files of the Outputs
-// being written before they end the process as they would have; a signal
-// that is ignored (nohup) stays ignored. Called once, at start.
-void remove_scratch_on_signals();
 
 // Runs the library writer `writer(path)` on the scratch file of the open
 // `out` (its console lines left out, see MessageScope::kWriting), then puts

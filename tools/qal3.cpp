@@ -69,7 +69,6 @@ int main(int argc, char** argv) {
   // makes the write fail (and the output be discarded) instead of killing.
   std::signal(SIGPIPE, SIG_DFL);
   std::signal(SIGXFSZ, SIG_IGN);
-  cli::remove_scratch_on_signals();
   // The libraries' lines come through the tool (see MessageRelay).
   cli::MessageRelay relay;
   int status;

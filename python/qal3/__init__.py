@@ -5,12 +5,20 @@ whatever its declaration says, or bytes, decoded by their declaration as a
 file's content is) return lists of
 records whose attributes are the records' own field names; writers
 (``write_*``) take such lists and return the document, or write it to
-``path`` (all or nothing). A document that cannot be read raises
-:class:`Error` with the library's result code and messages
-(:class:`FileNotFound`, also a FileNotFoundError, when the file is missing);
-messages of a read that succeeded come as :class:`Warning`. The library's
-lines never reach the process's standard output or error: each call sends
-them to its own thread's message sink.
+``path`` all or nothing, as the tool's ``-o`` does: a device or FIFO there
+is written to; a file is replaced by a new one, complete before it takes
+the name, that keeps the old file's owner and group (as far as allowed),
+access control list, mode (less set-id bits) and extended attributes. A
+file the caller may not write is refused (PermissionError); a file with
+other hard links is replaced under `path` only, the other names keep the
+old document; a symbolic link at `path` is replaced by the new file.
+
+A document that cannot be read raises :class:`Error` with the library's
+result code and messages (:class:`FileNotFound`, also a FileNotFoundError,
+when the file is missing); messages of a read that succeeded come as
+:class:`Warning`. The library's lines never reach the process's standard
+output or error: each call sends them to its own thread's message sink.
+Reads and writes run without the GIL, so other threads run meanwhile.
 
 :func:`evaluate` replays a trigger over recorded spectra held in numpy
 arrays; :class:`Replay` does the same and keeps the state of DIFF functions
@@ -18,8 +26,6 @@ from call to call.
 """
 
 import os
-import stat
-import tempfile
 from typing import Any, Iterable, Optional, Tuple, Union
 
 from ._records import (BitDescr, ChanDescr, DimDescr, EnvIndexEntry, Error, EvEntry,
@@ -55,75 +61,16 @@ FEATURE_TYPES = _core.FEATURE_TYPES
 
 
 def _deliver(document, path):
-    """Returns `document`, or replaces the file `path` with it as an editor
-    would: through a temporary file in the same folder that takes the old
-    file's mode (and owner and group where allowed) and is renamed over
-    `path` only once it is complete, then the folder is synced. A symbolic
-    link at `path` is replaced by the new file, not written through."""
+    """Returns `document`, or puts it at `path` (see the module's
+    documentation) and returns None."""
     if path is None:
         return document
-    path = os.fspath(path)
-    if not path:
+    if not os.fspath(path):
         raise ValueError("path must not be empty")
-    folder = os.path.dirname(os.path.abspath(path)) or os.sep
-    try:
-        old = os.stat(path)  # a link's target: the file whose content is replaced
-    except (FileNotFoundError, NotADirectoryError):
-        old = None
-    if old is not None and not stat.S_ISREG(old.st_mode):
-        old = None
-    fd, tmp = tempfile.mkstemp(prefix=".qal3-", dir=folder)
-    try:
-        with os.fdopen(fd, "w", encoding="latin-1", newline="") as f:
-            f.write(document)
-            f.flush()
-            if old is None:
-                os.fchmod(f.fileno(), 0o666 & ~_umask())
-            else:
-                _take_owner(f.fileno(), old)
-                os.fchmod(f.fileno(), stat.S_IMODE(old.st_mode))
-            os.fsync(f.fileno())
-        os.replace(tmp, path)
-    except BaseException:
-        try:
-            os.unlink(tmp)
-        except OSError:
-            pass
-        raise
-    _sync_folder(folder)
+    # The writers put out ASCII (other characters as references); Latin-1
+    # gives each character back as its byte.
+    _core._replace_file(path, document.encode("latin-1"))
     return None
-
-
-def _take_owner(fd, old):
-    """Gives the file `fd` the owner and group of `old`, as far as allowed:
-    both as root, else the group when the caller belongs to it."""
-    if os.geteuid() == 0:
-        os.fchown(fd, old.st_uid, old.st_gid)
-    elif old.st_gid != os.getegid():
-        try:
-            os.fchown(fd, -1, old.st_gid)
-        except PermissionError:
-            pass
-
-
-def _sync_folder(folder):
-    """Makes the rename in `folder` durable."""
-    try:
-        fd = os.open(folder, os.O_RDONLY | os.O_DIRECTORY)
-    except OSError:
-        return
-    try:
-        os.fsync(fd)
-    except OSError:
-        pass  # some file systems cannot sync a folder; the rename is done
-    finally:
-        os.close(fd)
-
-
-def _umask():
-    mask = os.umask(0)
-    os.umask(mask)
-    return mask
 
 
 def write_evlist(entries: Iterable[EvEntry], path: Optional[_Path] = None) -> Optional[str]:

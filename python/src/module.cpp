@@ -6,6 +6,7 @@
 
 #include "common.h"
 #include "document_text.h"
+#include "file_replace.h"
 #include "qal3_gige_descr.h"
 #include "record_conversion.h"
 #include "trigger_facts.h"
@@ -127,6 +128,26 @@ int slot_named(std::string name, bool function, const char* field) {
   return slot;
 }
 
+// Puts `data` at `path` whole, as qal3::io::replace_file does, the GIL
+// released meanwhile; OSError (its subclass for the error number) on
+// failure.
+void replace_file(py::handle path, const py::bytes& data, bool follow_symlinks) {
+  const std::string p = path_of(path);
+  char* bytes = nullptr;
+  Py_ssize_t size = 0;
+  if (PyBytes_AsStringAndSize(data.ptr(), &bytes, &size) != 0) throw py::error_already_set();
+  qal3::io::Outcome o;
+  {
+    const py::gil_scoped_release nogil;  // `data` is immutable and held by the caller
+    o = qal3::io::replace_file(p, bytes, static_cast<std::size_t>(size),
+                               follow_symlinks ? qal3::io::Links::follow : qal3::io::Links::replace);
+  }
+  if (!o.failed()) return;
+  const py::object error = py::reinterpret_borrow<py::object>(PyExc_OSError)(o.error, o.message(), path);
+  PyErr_SetObject(reinterpret_cast<PyObject*>(Py_TYPE(error.ptr())), error.ptr());
+  throw py::error_already_set();
+}
+
 }  // namespace
 
 int slot_of(py::handle v, bool function, const char* registry, long long lo, long long hi) {
@@ -178,6 +199,9 @@ PYBIND11_MODULE(_core, m) {
       py::arg("name"), py::arg("of_functions"), py::arg("field"),
       "ValueError when `name`, given to `field`, names a free slot of the function registry (`of_functions`) or "
       "of the operation registry.");
+
+  m.def("_replace_file", &replace_file, py::arg("path"), py::arg("data"), py::arg("follow_symlinks") = false,
+        "Puts the bytes `data` at `path` whole, as the writers' `path` does.");
 
   bind_documents(m);
   bind_replay(m);
