@@ -3,9 +3,11 @@
 #include <getopt.h>
 
 #include <algorithm>
+#include <cctype>
 #include <charconv>
 #include <cstdint>
 #include <cstdio>
+#include <cstring>
 #include <limits>
 
 #include "cli_commands.h"
@@ -18,36 +20,27 @@ namespace cli {
 namespace {
 
 // "SIZE" of --max-input-size: a number of bytes, optionally followed by K,
-// M or G (1024, 1024^2, 1024^3). False when the text is no such size or the
-// size does not fit this system.
+// M, G, T, P or E (powers of 1024), or "unlimited" (the most a size_t
+// holds). False when the text is no such size, is 0, or does not fit a
+// size_t.
 bool parse_size(const std::string& text, std::size_t& out) {
+  if (text == kUnlimitedInput) {
+    out = std::numeric_limits<std::size_t>::max();
+    return true;
+  }
   std::uint64_t value = 0;
   const char* const end = text.data() + text.size();
   const auto r = std::from_chars(text.data(), end, value);
   if (r.ec != std::errc() || r.ptr == text.data()) return false;
+  static const char kUnits[] = "KMGTPE";
   unsigned shift = 0;
   if (r.ptr != end) {
-    if (r.ptr + 1 != end) return false;
-    switch (*r.ptr) {
-      case 'k':
-      case 'K':
-        shift = 10;
-        break;
-      case 'm':
-      case 'M':
-        shift = 20;
-        break;
-      case 'g':
-      case 'G':
-        shift = 30;
-        break;
-      default:
-        return false;
-    }
+    const char* unit =
+        r.ptr + 1 == end && *r.ptr ? std::strchr(kUnits, std::toupper(static_cast<unsigned char>(*r.ptr))) : nullptr;
+    if (!unit) return false;
+    shift = 10 * static_cast<unsigned>(unit - kUnits + 1);
   }
-  // The limit and one byte more must fit in memory's sizes.
-  const std::uint64_t most = std::min<std::uint64_t>(std::numeric_limits<std::size_t>::max() / 2,
-                                                     std::numeric_limits<std::uint64_t>::max() >> 30);
+  const std::uint64_t most = std::numeric_limits<std::size_t>::max();
   if (value == 0 || value > (most >> shift)) return false;
   out = static_cast<std::size_t>(value << shift);
   return true;
@@ -127,7 +120,8 @@ int parse(const CommandInfo& command_info, int argc, char** argv, Args& args) {
     if (name == "json") args.json = true;
     if (name == "max-input-size" && !parse_size(optarg, args.max_input))
       return usage_error(command_info.name, "--max-input-size: '" + std::string(optarg) +
-                                                "' is not a size (bytes, or a number with K, M or G)");
+                                                "' is not a size (bytes, a number with K, M, G, T, P or E, or " +
+                                                kUnlimitedInput + ")");
     if (name == "output" && *optarg == '\0') return usage_error(command_info.name, "-o needs a file name");
     args.options.emplace_back(name, o->arg ? optarg : "");
   }

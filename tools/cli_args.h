@@ -22,6 +22,8 @@ enum Exit : int {
 // The most a command reads of one input unless --max-input-size says
 // otherwise: generous for real documents, and a stop for endless streams.
 constexpr std::size_t kDefaultMaxInput = std::size_t{256} << 20;
+// The --max-input-size value that lifts the limit.
+constexpr char kUnlimitedInput[] = "unlimited";
 
 // A parsed command line: the options in the order given, then the operands.
 struct Args {

@@ -36,9 +36,14 @@ const char kJsonHelp[] = "print one JSON document instead of text";
 static_assert(kDefaultMaxInput == std::size_t{256} << 20, "the help texts say 256 MiB");
 static_assert(sizeof(qal3_env_dictionary_block_2010::env_prop) - 1 == 255, "the envdict help says 255 bytes");
 static_assert(sizeof(qal3_env_dictionary_block::env_prop) - 1 == 79, "the envdict help says 79 bytes");
-const char kMaxInputHelp[] = "refuse an input larger than SIZE bytes (K, M, G: KiB, MiB, GiB; default 256M)";
+const char kMaxInputHelp[] =
+    "refuse an input larger than SIZE bytes (K, M, G, T, P, E: powers of 1024; default 256M; 'unlimited' "
+    "lifts the limit). Reading takes memory of up to about 60 times the input for gige, 40 times for the "
+    "other documents";
 
-const char kOutputHelp[] = "write to FILE (default and '-': standard output)";
+const char kOutputHelp[] =
+    "write to FILE (default and '-': standard output). A FILE you may not write is refused; one with other "
+    "hard links is replaced under this name only, the other names keep the old content";
 const char kFollowHelp[] =
     "when the output FILE is a symbolic link, replace the file it points to and keep the link "
     "(without it, the link itself is replaced by the new file)";

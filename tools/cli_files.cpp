@@ -25,7 +25,9 @@ ReadResult read_bounded(int fd, std::size_t limit, std::string& out) {
   }
   std::vector<char> chunk(64 * 1024);
   for (;;) {
-    const ssize_t n = ::read(fd, chunk.data(), std::min(chunk.size(), limit - out.size() + 1));
+    // Up to one byte past the limit, so that a larger input shows.
+    const std::size_t room = limit - out.size();
+    const ssize_t n = ::read(fd, chunk.data(), room < chunk.size() ? room + 1 : chunk.size());
     if (n < 0 && errno == EINTR) continue;
     if (n < 0) return ReadResult::kFailed;
     if (n == 0) return ReadResult::kDone;
