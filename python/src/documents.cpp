@@ -88,6 +88,14 @@ class CutCheck {
   py::list candidates_;
 };
 
+// Runs the library call `call` with the GIL released: it touches no Python
+// object (the message log it fills is the thread's own).
+template <class Call>
+auto without_gil(Call&& call) {
+  const py::gil_scoped_release nogil;
+  return call();
+}
+
 // ---------------------------------------------------------------------------
 // Records to Python, made from the records' field tables.
 
@@ -194,8 +202,10 @@ template <class R>
 py::list read_records(Source s, const Options& o = {}) {
   OwnedList<R> list;
   MessageLog log;
-  const int rc = s.in_memory ? Description<R>::read_text(&s.text[0], s.text.size(), &list.items, o)
-                             : Description<R>::read_file(&s.path[0], &list.items, o);
+  const int rc = without_gil([&] {
+    return s.in_memory ? Description<R>::read_text(&s.text[0], s.text.size(), &list.items, o)
+                       : Description<R>::read_file(&s.path[0], &list.items, o);
+  });
   conclude(log, rc != 0, rc, s, Description<R>::document);
   CutCheck cuts;
   py::list out;
@@ -232,7 +242,7 @@ py::str write_records(py::iterable items, const Options& o = {}) {
   py::str out;
   {
     MessageLog log;
-    const int rc = Description<R>::write_text(&list.items, &doc, o);
+    const int rc = without_gil([&] { return Description<R>::write_text(&list.items, &doc, o); });
     out = written(log, rc, doc, Description<R>::document);
   }
   after_writing(list.items);
@@ -296,7 +306,7 @@ class Selector {
     for (std::string& t : texts) args.push_back(&t[0]);
     int total = 0;
     MessageLog log;
-    const bool failed = sel_.set_descriptions(&args, &total);
+    const bool failed = without_gil([&] { return sel_.set_descriptions(&args, &total); });
     const py::list messages = log.records(documents ? py::object(py::str("<string>")) : py::object(py::none()));
     if (failed) raise_error("channel descriptions could not be loaded", 1, messages, labels);
     warn_messages(messages);
