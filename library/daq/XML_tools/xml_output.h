@@ -25,7 +25,8 @@ namespace qal3 {
 namespace output {
 
 // An output file opened for writing ("w"), closed on destruction. Writes
-// are checked when the file is closed: ok() is false once anything failed.
+// are checked when the file is closed; error() keeps the reason of the
+// first failure.
 class File {
  public:
   File() = default;
@@ -36,7 +37,7 @@ class File {
   // Opens `name` for writing; false when that fails (errno set).
   bool open(const char* name) {
     file_ = std::fopen(name, "w");
-    failed_ = false;
+    error_ = 0;
     return file_ != nullptr;
   }
   bool is_open() const { return file_ != nullptr; }
@@ -44,29 +45,35 @@ class File {
 
   // Writes the whole text.
   void put(const std::string& text) {
-    if (file_ && !text.empty() && std::fwrite(text.data(), 1, text.size(), file_) != text.size()) failed_ = true;
+    if (file_ && !text.empty() && std::fwrite(text.data(), 1, text.size(), file_) != text.size()) fail();
   }
   // Formatted output, checked like put().
   __attribute__((format(printf, 2, 3))) void printf(const char* format, ...) {
     if (!file_) return;
     std::va_list args;
     va_start(args, format);
-    if (std::vfprintf(file_, format, args) < 0) failed_ = true;
+    if (std::vfprintf(file_, format, args) < 0) fail();
     va_end(args);
   }
 
   // Flushes and closes; false when any write, the flush or the close failed.
   bool close() {
-    if (!file_) return !failed_;
-    if (std::ferror(file_)) failed_ = true;
-    if (std::fclose(file_) != 0) failed_ = true;
+    if (!file_) return error_ == 0;
+    if (std::ferror(file_)) fail();
+    if (std::fclose(file_) != 0) fail();
     file_ = nullptr;
-    return !failed_;
+    return error_ == 0;
   }
+  // The error number of the first failure (EIO when the system gave
+  // none); 0 when nothing failed.
+  int error() const { return error_; }
 
  private:
+  void fail() {
+    if (error_ == 0) error_ = errno ? errno : EIO;
+  }
   FILE* file_ = nullptr;
-  bool failed_ = false;
+  int error_ = 0;
 };
 
 // Appends one element of text: "<tag>text</tag>" and a line feed, the text
@@ -92,7 +99,8 @@ enum class Text { leave, assign, append };
 
 // Where a writer's output goes: a named file, a descriptor, a string, or
 // (none of these) the console. Opening, delivery and closing report every
-// failure with the writer's messages.
+// failure with the writer's messages, each followed by the system's reason
+// on standard error, as perror prints it ("fopen: ...", "write: ...").
 class Destination {
  public:
   Destination(const char* file_name, int fd, std::string* text, const Messages& messages)
@@ -125,7 +133,9 @@ class Destination {
   bool deliver(const std::string& doc, Text text) {
     file_.put(doc);
     if (fd_ != -1 && !io::write_all(fd_, doc.data(), doc.size())) {
+      const int err = errno;
       messages::say(messages_.write_failed);
+      report_errno("write", err);
       return false;
     }
     to_string(doc, text);
@@ -174,6 +184,7 @@ class Destination {
       } else {
         messages::say(messages_.write_failed);
       }
+      report_errno("write", file_.error());
       return false;
     }
     announce("closed");
