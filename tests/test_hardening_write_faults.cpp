@@ -159,11 +159,17 @@ TEST(WriteFaults, TriggerLists) {
     list.push_back(t);
   }
   char full[] = "/dev/full";
-  testutil::capture_stdout([&] {
-    EXPECT_EQ(dump_user_trigger_list(&list, full, USER_TRIG_DUMP_XML_FILE, -1, nullptr), 2);
-    EXPECT_EQ(dump_user_trigger_list(&list, full, USER_TRIG_DUMP_TXT_FILE, -1, nullptr), 2);
-    EXPECT_EQ(dump_user_trigger_list(&list, nullptr, USER_TRIG_DUMP_XML_FILE, closed_fd(), nullptr), 2);
+  // The writer's own line, then the system's reason (every writer delivers
+  // through the same destination).
+  const std::string out = testutil::capture_stdout([&] {
+    const std::string err = testutil::capture_stderr([&] {
+      EXPECT_EQ(dump_user_trigger_list(&list, full, USER_TRIG_DUMP_XML_FILE, -1, nullptr), 2);
+      EXPECT_EQ(dump_user_trigger_list(&list, full, USER_TRIG_DUMP_TXT_FILE, -1, nullptr), 2);
+      EXPECT_EQ(dump_user_trigger_list(&list, nullptr, USER_TRIG_DUMP_XML_FILE, closed_fd(), nullptr), 2);
+    });
+    EXPECT_EQ(err, "write: No space left on device\nwrite: No space left on device\nwrite: Bad file descriptor\n");
   });
+  EXPECT_NE(out.find("dump_user_trigger_list()  write failed\n"), std::string::npos) << out;
   auto [rc, got] = through_slow_pipe(
       [&](int fd) { return dump_user_trigger_list(&list, nullptr, USER_TRIG_DUMP_XML_FILE, fd, nullptr); });
   EXPECT_EQ(rc, 0);
