@@ -282,7 +282,7 @@ TEST(ToolCheck, CameraFeatureFiles) {
        "2:1: warning: String 'S' is no feature type the reader knows (Undefined, Integer, Float, Enumeration, "
        "Boolean, StringReg, Command, IntReg, Int64): it is not read"},
       {"<Float Name=\"a\\b\"/><Float Name=\"a\\b\"/>",
-       "2:21: warning: Float 'a\\\\b': a feature of that name is already at line 2"},
+       "2:20: warning: Float 'a\\\\b': a feature of that name is already at line 2"},
       {"<Command Name=\"C\"><ToolTip></ToolTip>\n<Description>d</Description></Command>",
        "2:19: warning: Command 'C': its ToolTip is read as '\\n', where the file gives ''"},
   };
