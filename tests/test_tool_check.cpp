@@ -314,7 +314,7 @@ TEST(ToolCheck, FoldersAndTheirSummary) {
   std::string out, err;
   EXPECT_EQ(check(dir, &out, &err), 0) << out;
   EXPECT_EQ(out, "");
-  EXPECT_EQ(err, "qal3: check: 3 files: 1 GigE feature file, 2 trigger list; 0 errors, 0 warnings\n");
+  EXPECT_EQ(err, "qal3: check: 3 files (GigE feature file: 1, trigger list: 2), 0 errors, 0 warnings\n");
   run_command("rm -rf " + dir, nullptr);
 }
 

@@ -81,16 +81,22 @@ std::vector<std::string> files_of(const std::vector<std::string>& operands, bool
   return files;
 }
 
-// "N files: 2 trigger list, 1 unknown; E errors, W warnings".
+// "N of WHAT", WHAT in the plural but for one.
+std::string count(std::size_t n, const std::string& what) {
+  return std::to_string(n) + " " + what + (n == 1 ? "" : "s");
+}
+
+// "3 files (GigE feature file: 1, trigger list: 2), 1 error, 0 warnings".
 std::string summary(std::size_t files, const std::map<std::string, std::size_t>& per_family, std::size_t errors,
                     std::size_t warnings) {
-  std::string text = std::to_string(files) + " files";
-  const char* separator = ": ";
+  std::string text = count(files, "file");
+  const char* separator = " (";
   for (const auto& f : per_family) {
-    text += separator + std::to_string(f.second) + " " + f.first;
+    text += separator + f.first + ": " + std::to_string(f.second);
     separator = ", ";
   }
-  return text + "; " + std::to_string(errors) + " errors, " + std::to_string(warnings) + " warnings";
+  if (!per_family.empty()) text += ")";
+  return text + ", " + count(errors, "error") + ", " + count(warnings, "warning");
 }
 
 }  // namespace
