@@ -129,7 +129,8 @@ TEST(ToolChan, MaskedTypesHaveTheWritersSign) {
 // where check says it; convert --shift says that its masks fail check.
 TEST(ToolChan, CutTextsAndMasksAreSaid) {
   testutil::TempFile doc("<CHANDESCRIPTIONS><CHANNEL><EVTYPE>1</EVTYPE><DTYPE>1</DTYPE><PROP>" + std::string(300, 'P') +
-                         "</PROP><NAME>N</NAME><UNITS>" + std::string(21, 'u') + "</UNITS></CHANNEL></CHANDESCRIPTIONS>");
+                         "</PROP><NAME>N</NAME><UNITS>" + std::string(21, 'u') +
+                         "</UNITS></CHANNEL></CHANDESCRIPTIONS>");
   const std::string cuts = doc.path() +
                            ":1:68: warning: property is 300 characters long: it is cut to 255 when read\n" +
                            doc.path() + ":1:396: warning: units is 21 characters long: it is cut to 15 when read\n";

@@ -43,9 +43,9 @@ nlohmann::json check_json(const std::string& path) {
 }
 
 const std::vector<std::string> kExampleDocs = {
-    "chan_daqvariables.xml", "chan_descriptions.xml", "chan_select_extra.xml", "chan_select_linac.xml", "envdict.xml",
-    "evlist_basic.xml",      "evlist_multi.xml",      "triggers.xml",          "plot_triggers.xml",
-    "gige_camera.xml"};
+    "chan_daqvariables.xml", "chan_descriptions.xml", "chan_select_extra.xml", "chan_select_linac.xml",
+    "envdict.xml",           "evlist_basic.xml",      "evlist_multi.xml",      "triggers.xml",
+    "plot_triggers.xml",     "gige_camera.xml"};
 
 // No finding of the schema validation in the document at `path`.
 void expect_schema_valid(const std::string& path) {
@@ -241,17 +241,18 @@ TEST(ToolCheck, FunctionBehavioursTheFileShows) {
       {"name=\"P2P\" start=\"100\" end=\"-1\"", "", ""},  // the rest of the spectrum
       {"name=\"VALUE\" start=\"5\" end=\"2\"", "", ""},   // one sample, no window
       {"name=\"RMS\"", "<UpperLimit value=\"2e19\"/>",
-       no_window + "\n2:93: warning: UpperLimit value 2e19 is beyond what RMS gives: it squares each sample in single precision "
-       "(STD does not), and a sample above 1.8e+19 makes it inf"},
+       no_window + "\n2:93: warning: UpperLimit value 2e19 is beyond what RMS gives: it squares each sample in single "
+                   "precision "
+                   "(STD does not), and a sample above 1.8e+19 makes it inf"},
       {"name=\"RMS\"", "<LowLimit value=\"1e-21\"/>",
        no_window + "\n2:91: warning: LowLimit value 1e-21 is below what RMS resolves: it squares each sample in single "
-       "precision (STD does not), and samples below 1.1e-19 lose precision, below 2.6e-23 all of it"},
+                   "precision (STD does not), and samples below 1.1e-19 lose precision, below 2.6e-23 all of it"},
       {"name=\"RMS\"", "<LowLimit value=\"0\"/><UpperLimit value=\"1e19\"/>", no_window},
       {"name=\"STD\"", "<LowLimit value=\"1e-21\"/><UpperLimit value=\"2e19\"/>", no_window},
       {"name=\"DIFFRMS\"", "<LowLimit value=\"1e-21\"/>", no_window},  // a difference of two RMS values
       {"name=\"DIFFRMS\"", "<UpperLimit value=\"-2e19\"/>",
        no_window + "\n2:97: warning: UpperLimit value -2e19 is beyond what RMS gives: it squares each sample in single "
-       "precision (STD does not), and a sample above 1.8e+19 makes it inf"},
+                   "precision (STD does not), and a sample above 1.8e+19 makes it inf"},
   };
   for (const Case& c : cases) {
     std::string out;
@@ -301,7 +302,8 @@ TEST(ToolCheck, FoldersAndTheirSummary) {
   const std::string dir = mkdtemp(tmpl);
   const std::string setup = "cd " + dir +
                             " && mkdir -p b/c .hidden && printf '<RegisterDescription><Integer Name=\"W\"/>"
-                            "</RegisterDescription>' > b/c/cam.XML && cp " + kExamples +
+                            "</RegisterDescription>' > b/c/cam.XML && cp " +
+                            kExamples +
                             "/triggers.xml a.xml && cp a.xml .hidden/h.xml && echo x > b/notes.txt && "
                             "cp a.xml b/t.xml && ln -s b linked";
   ASSERT_EQ(run_command(setup, nullptr), 0);

@@ -176,8 +176,9 @@ TEST(ToolTrigger, TestReplaysAFileOfEvents) {
     records.push_back(out.substr(at, nl - at));
   ASSERT_EQ(records.size(), 5u) << out;
   EXPECT_TRUE(contains(records[3], "\"event\":2") && contains(records[3], "\"result\":2.0")) << records[3];
-  EXPECT_EQ(records[4], "{\"summary\":[{\"events\":2,\"fires\":2,\"trigger\":1},{\"events\":2,\"fires\":1,"
-                        "\"trigger\":2}]}");
+  EXPECT_EQ(records[4],
+            "{\"summary\":[{\"events\":2,\"fires\":2,\"trigger\":1},{\"events\":2,\"fires\":1,"
+            "\"trigger\":2}]}");
   // --plot draws the chosen event only.
   TempFile svg("", ".svg");
   ASSERT_EQ(trigger("test " + list.path() + " --events " + text.path() + " --plot " + svg.path() + " --plot-event 2",

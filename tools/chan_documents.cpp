@@ -5,6 +5,7 @@
 #include <utility>
 
 #include "check_driver.h"
+#include "cli_forms.h"
 #include "record_fields.h"
 
 namespace chan_docs {
@@ -27,7 +28,7 @@ int parse_options(const cli::CommandInfo& command_info, int argc, char** argv, O
   const int st = cli::parse(command_info, argc, argv, o);
   if (st >= 0) return st;
   o.format = o.has("to") ? parse_format(o.value("to")) : 0;
-  if (o.format < 0) return cli::usage_error(cmd, "unknown format '" + o.value("to") + "'");
+  if (o.format < 0) return cli::usage_error(cmd, "unknown format '" + cli::one_line(o.value("to")) + "'");
   if (o.operands.empty()) return cli::usage_error(cmd, "no description document given");
   return cli::stdin_once(cmd, o.operands);
 }

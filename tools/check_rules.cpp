@@ -634,8 +634,10 @@ class Checker {
   void feature_elements(const Node& n, bool inside, std::vector<Node>& out) {
     for (const Node c : n.children()) {
       const bool is_feature = feature_type(c.name()) >= 0;
-      if (is_feature) out.push_back(c);
-      else if (!inside) unknown_type(c);
+      if (is_feature)
+        out.push_back(c);
+      else if (!inside)
+        unknown_type(c);
       feature_elements(c, inside || is_feature, out);  // bounded by the tree's depth limit
     }
   }
@@ -675,7 +677,9 @@ class Checker {
     const Node rename = descendant(e, MoreTags[MORE_TAGS_PVRENAME]);
     std::optional<Attribute> rename_name;
     if (rename) rename_name = rename.attribute(Attributes[ATTRIBUTE_NAME]);
-    const std::string written = rename_name ? std::string(rename_name->value) : rename ? std::string(rename.text()) : "";
+    const std::string written = rename_name ? std::string(rename_name->value)
+                                : rename    ? std::string(rename.text())
+                                            : "";
     if (f.extension != written)
       warning(rename ? rename.tag() : e.tag(), what + ": its " + MoreTags[MORE_TAGS_PVRENAME] + " is read as " +
                                                    quoted(f.extension) + ", where the file gives " + quoted(written));

@@ -85,14 +85,14 @@ int cmd_chan_select(const cli::CommandInfo& command_info, int argc, char** argv)
   const std::string q = args[0];
   if (std::find(std::begin(cli::kSelectQuestions), std::end(cli::kSelectQuestions), q) ==
       std::end(cli::kSelectQuestions))
-    return cli::usage_error(cmd, "unknown question '" + q + "'");
+    return cli::usage_error(cmd, "unknown question '" + cli::one_line(q) + "'");
   const std::size_t nargs = q == "in-event" ? 2 : 1;
   if (args.size() < 1 + nargs) return cli::usage_error(cmd, q + ": missing argument");
   if (args.size() == 1 + nargs) return cli::usage_error(cmd, "no description document given");
   int ev = -1;
   if (q == "in-event") {
     ev = parse_event_type(args[1]);
-    if (ev < 0) return cli::usage_error(cmd, "unknown event type '" + args[1] + "'");
+    if (ev < 0) return cli::usage_error(cmd, "unknown event type '" + cli::one_line(args[1]) + "'");
   }
   std::string chan = args[nargs];
   const std::vector<std::string> files(args.begin() + 1 + nargs, args.end());
@@ -129,7 +129,7 @@ int cmd_chan_select(const cli::CommandInfo& command_info, int argc, char** argv)
     doc["answer"] = r;
     text = std::to_string(r) + "\n";
   }
-  if (!known) cli::file_error(cmd, "unknown channel '" + chan + "'");
+  if (!known) cli::file_error(cmd, "unknown channel '" + cli::one_line(chan) + "'");
   if (a.json)
     cli::print_json(doc);
   else if (!a.quiet)

@@ -36,7 +36,7 @@ int parse_options(const cli::CommandInfo& command_info, int argc, char** argv, c
   check.strict = args.has("strict");
   for (const auto& opt : args.options)
     if (opt.first == "known" && !parse_name_list(opt.second, check.known_names))
-      return cli::usage_error(command_info.name, "--known: empty name in '" + opt.second + "'");
+      return cli::usage_error(command_info.name, "--known: empty name in '" + cli::one_line(opt.second) + "'");
   if (args.operands.empty()) return cli::usage_error(command_info.name, "give at least one file");
   if (cli::stdin_once(command_info.name, args.operands) >= 0) return cli::kUsage;
   return -1;

@@ -120,8 +120,8 @@ Block spectrum_block(const std::string& name, const std::vector<Subchannel>& sub
     headers.push_back(h);
     samples.push_back(s.numbers.data() + 2);
   }
-  return Block(qal3_evutl_make_spectrum(name.c_str(), QAL3_DATA_SPECTRUM, static_cast<int>(subs.size()),
-                                        headers.data(), samples.data()));
+  return Block(qal3_evutl_make_spectrum(name.c_str(), QAL3_DATA_SPECTRUM, static_cast<int>(subs.size()), headers.data(),
+                                        samples.data()));
 }
 
 bool spectrum_event(const std::string& arg, std::size_t max_input, Event& ev) {
@@ -148,7 +148,7 @@ bool value_event(const std::string& arg, Event& ev) {
   for (const std::string& part : split(arg, ',')) {
     float v = 0;
     if (!parse_float(part, v)) {
-      cli::usage_error("trigger test", "--value: not a number: '" + part + "'");
+      cli::usage_error("trigger test", "--value: not a number: '" + cli::one_line(part) + "'");
       return false;
     }
     values.push_back(v);
@@ -168,7 +168,7 @@ bool slow_event(const std::string& arg, Event& ev) {
     const auto eq = part.rfind('=');
     qal3_upd_data_block_2010 u{};
     if (eq == std::string::npos || eq == 0 || !parse_float(part.substr(eq + 1), u.upd_ch_data)) {
-      cli::usage_error("trigger test", "--slow: expected NAME=VALUE, not '" + part + "'");
+      cli::usage_error("trigger test", "--slow: expected NAME=VALUE, not '" + cli::one_line(part) + "'");
       return false;
     }
     const std::string name = part.substr(0, eq);
@@ -318,8 +318,8 @@ class Replay {
       else
         lines += "# trigger " + std::to_string(n) + " (" + cli::one_line(cli::field_text(t->channel)) + " " +
                  slot_name(qal3_get_function_string(t->function)) + " " +
-                 slot_name(qal3_get_operation_string(t->operation)) + "): fires in " + std::to_string(fired) +
-                 " of " + std::to_string(events_) + " events\n";
+                 slot_name(qal3_get_operation_string(t->operation)) + "): fires in " + std::to_string(fired) + " of " +
+                 std::to_string(events_) + " events\n";
     }
     cli::put(json_lines ? nlohmann::json{{"summary", counts}}.dump() + "\n" : lines);
   }
@@ -505,7 +505,8 @@ int cmd_trigger_test(const cli::CommandInfo& command_info, int argc, char** argv
   // Without --plot-event, --events draws its first event, the other events every one.
   const std::size_t drawn = plot_event(args, replaying ? 1 : std::size_t{0});
   if (args.has("plot-event") && drawn == 0)
-    return cli::usage_error(cmd, "--plot-event: not an event number: '" + args.value("plot-event") + "'");
+    return cli::usage_error(cmd,
+                            "--plot-event: not an event number: '" + cli::one_line(args.value("plot-event")) + "'");
   // The picture's file is made first, so that a folder it cannot be made in
   // shows before any reading.
   cli::Output plot_out(plot_file, cli::links_option(args));
@@ -539,8 +540,8 @@ int cmd_trigger_test(const cli::CommandInfo& command_info, int argc, char** argv
   }
   if (plot_file.empty() || status != cli::kOk) return status;
   if (drawn > replay.events()) {
-    cli::file_error(plot_file, "no event " + std::to_string(drawn) + " to draw: there are " +
-                                   std::to_string(replay.events()));
+    cli::file_error(plot_file,
+                    "no event " + std::to_string(drawn) + " to draw: there are " + std::to_string(replay.events()));
     return cli::kBadDocument;
   }
   return write_plot(plot_out, replay.panels());
