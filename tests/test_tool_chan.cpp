@@ -125,6 +125,30 @@ TEST(ToolChan, MaskedTypesHaveTheWritersSign) {
   EXPECT_NE(xml.find("<DTYPE>-2147483646</DTYPE>"), std::string::npos) << xml;
 }
 
+// Every command that reads descriptions says which texts its reader cut,
+// where check says it; convert --shift says that its masks fail check.
+TEST(ToolChan, CutTextsAndMasksAreSaid) {
+  testutil::TempFile doc("<CHANDESCRIPTIONS><CHANNEL><EVTYPE>1</EVTYPE><DTYPE>1</DTYPE><PROP>" + std::string(300, 'P') +
+                         "</PROP><NAME>N</NAME><UNITS>" + std::string(21, 'u') +
+                         "</UNITS></CHANNEL></CHANDESCRIPTIONS>");
+  const std::string cuts = doc.path() +
+                           ":1:68: warning: property is 300 characters long: it is cut to 255 when read\n" +
+                           doc.path() + ":1:396: warning: units is 21 characters long: it is cut to 15 when read\n";
+  for (const char* command : {"print", "print --json", "listing", "names", "select event-type N"}) {
+    std::string out, err;
+    EXPECT_EQ(chan(std::string(command) + " " + doc.path(), &out, &err), 0) << command;
+    EXPECT_EQ(err, cuts) << command;
+    EXPECT_EQ(chan(std::string(command) + " -q " + doc.path(), &out, &err), 0) << command;
+    EXPECT_EQ(err, "") << command;
+  }
+  testutil::TempFile masks;
+  std::string out, err;
+  ASSERT_EQ(chan("convert -s --to daqvars -o " + masks.path() + " " + kLinac, &out, &err), 0);
+  EXPECT_EQ(err, "qal3: " + masks.path() +
+                     ": warning: event and data types written as masks (--shift): 'qal3 check' refuses them, and the "
+                     "readers take them for other types\n");
+}
+
 TEST(ToolChan, WritesListingAndNameTable) {
   testutil::TempFile listing(""), names("");
   ASSERT_EQ(chan("listing -o " + listing.path() + " " + kLinac), 0);

@@ -43,8 +43,9 @@ nlohmann::json check_json(const std::string& path) {
 }
 
 const std::vector<std::string> kExampleDocs = {
-    "chan_daqvariables.xml", "chan_descriptions.xml", "chan_select_extra.xml", "chan_select_linac.xml", "envdict.xml",
-    "evlist_basic.xml",      "evlist_multi.xml",      "triggers.xml",          "plot_triggers.xml"};
+    "chan_daqvariables.xml", "chan_descriptions.xml", "chan_select_extra.xml", "chan_select_linac.xml",
+    "envdict.xml",           "evlist_basic.xml",      "evlist_multi.xml",      "triggers.xml",
+    "plot_triggers.xml",     "gige_camera.xml"};
 
 // No finding of the schema validation in the document at `path`.
 void expect_schema_valid(const std::string& path) {
@@ -214,13 +215,22 @@ TEST(ToolCheck, FunctionBehavioursTheFileShows) {
   struct Case {
     const char* function;  // the Function element's attributes
     const char* limits;    // LowLimit and UpperLimit elements
-    const char* finding;   // "" for none
+    std::string finding;   // "" for none
   };
+  // A window function named without its window.
+  const std::string no_window =
+      "2:30: warning: Function gives no window (param0/start/x0/position, param1/end/y0): it reads as 0 to 0, an "
+      "empty window, and the trigger never fires";
   const Case cases[] = {
-      {"name=\"DIFFSUM\"", "",
+      {"name=\"DIFFSUM\" start=\"0\" end=\"-1\"", "",
        "2:46: warning: function 'DIFFSUM' gives the previous event's sum minus this event's: the opposite sign of "
        "the other DIFF functions"},
-      {"name=\"DIFFMEAN\"", "", ""},
+      {"name=\"DIFFMEAN\" start=\"0\" end=\"-1\"", "", ""},
+      {"name=\"MEAN\"", "", no_window},
+      {"name=\"VALUE\"", "", ""},  // a position, no window
+      {"name=\"MEAN\" start=\"5\" end=\"5\"", "",
+       "2:67: warning: Function end 5 equals start 5: the window is empty and the trigger fails, or, on a "
+       "spectrum that starts past 5, it runs to the end of the spectrum"},
       {"name=\"MEAN\" start=\"5\" end=\"2\"", "",
        "2:67: warning: Function end 2 is before start 5: the window is empty and the trigger fails, or, on a "
        "spectrum that starts past 2, it runs to the end of the spectrum"},
@@ -231,17 +241,18 @@ TEST(ToolCheck, FunctionBehavioursTheFileShows) {
       {"name=\"P2P\" start=\"100\" end=\"-1\"", "", ""},  // the rest of the spectrum
       {"name=\"VALUE\" start=\"5\" end=\"2\"", "", ""},   // one sample, no window
       {"name=\"RMS\"", "<UpperLimit value=\"2e19\"/>",
-       "2:93: warning: UpperLimit value 2e19 is beyond what RMS gives: it squares each sample in single precision "
-       "(STD does not), and a sample above 1.8e+19 makes it inf"},
+       no_window + "\n2:93: warning: UpperLimit value 2e19 is beyond what RMS gives: it squares each sample in single "
+                   "precision "
+                   "(STD does not), and a sample above 1.8e+19 makes it inf"},
       {"name=\"RMS\"", "<LowLimit value=\"1e-21\"/>",
-       "2:91: warning: LowLimit value 1e-21 is below what RMS resolves: it squares each sample in single "
-       "precision (STD does not), and samples below 1.1e-19 lose precision, below 2.6e-23 all of it"},
-      {"name=\"RMS\"", "<LowLimit value=\"0\"/><UpperLimit value=\"1e19\"/>", ""},
-      {"name=\"STD\"", "<LowLimit value=\"1e-21\"/><UpperLimit value=\"2e19\"/>", ""},
-      {"name=\"DIFFRMS\"", "<LowLimit value=\"1e-21\"/>", ""},  // a difference of two RMS values
+       no_window + "\n2:91: warning: LowLimit value 1e-21 is below what RMS resolves: it squares each sample in single "
+                   "precision (STD does not), and samples below 1.1e-19 lose precision, below 2.6e-23 all of it"},
+      {"name=\"RMS\"", "<LowLimit value=\"0\"/><UpperLimit value=\"1e19\"/>", no_window},
+      {"name=\"STD\"", "<LowLimit value=\"1e-21\"/><UpperLimit value=\"2e19\"/>", no_window},
+      {"name=\"DIFFRMS\"", "<LowLimit value=\"1e-21\"/>", no_window},  // a difference of two RMS values
       {"name=\"DIFFRMS\"", "<UpperLimit value=\"-2e19\"/>",
-       "2:97: warning: UpperLimit value -2e19 is beyond what RMS gives: it squares each sample in single "
-       "precision (STD does not), and a sample above 1.8e+19 makes it inf"},
+       no_window + "\n2:97: warning: UpperLimit value -2e19 is beyond what RMS gives: it squares each sample in single "
+                   "precision (STD does not), and a sample above 1.8e+19 makes it inf"},
   };
   for (const Case& c : cases) {
     std::string out;
@@ -249,9 +260,64 @@ TEST(ToolCheck, FunctionBehavioursTheFileShows) {
         check_text("<QAL3USERTRIGGERLIST>\n<USERTRIGGER><Chan name=\"C\"/><Function " + std::string(c.function) +
                        "/><Operation name=\"GT\"/>" + c.limits + "</USERTRIGGER>\n</QAL3USERTRIGGERLIST>\n",
                    out);
-    EXPECT_EQ(out, *c.finding ? std::string(c.finding) + "\n" : "") << c.function << c.limits;
-    EXPECT_EQ(rc, *c.finding ? 1 : 0) << c.function << c.limits;
+    EXPECT_EQ(out, c.finding.empty() ? "" : c.finding + "\n") << c.function << c.limits;
+    EXPECT_EQ(rc, c.finding.empty() ? 0 : 1) << c.function << c.limits;
   }
+}
+
+// A camera feature file: what its reader makes of each feature against
+// what the file says; findings on one line whatever the text holds.
+TEST(ToolCheck, CameraFeatureFiles) {
+  struct Case {
+    const char* features;  // inside RegisterDescription, from line 2
+    const char* findings;  // "" for none
+  };
+  const Case cases[] = {
+      {"<Integer Name=\"W\"><ToolTip>t</ToolTip><Description>d</Description>"
+       "<Extension><PvRename>V</PvRename></Extension></Integer>",
+       ""},
+      {"<Category Name=\"Root\"><pFeature>W</pFeature></Category><IntReg Name=\"R\"/>", ""},
+      {"<Boolean><ToolTip>t</ToolTip></Boolean>",
+       "2:1: warning: Boolean without a Name: the feature is read without a name, and the listings leave it out"},
+      {"<String Name=\"S\"><ToolTip>t</ToolTip></String>",
+       "2:1: warning: String 'S' is no feature type the reader knows (Undefined, Integer, Float, Enumeration, "
+       "Boolean, StringReg, Command, IntReg, Int64): it is not read"},
+      {"<Float Name=\"a\\b\"/><Float Name=\"a\\b\"/>",
+       "2:20: warning: Float 'a\\\\b': a feature of that name is already at line 2"},
+      {"<Command Name=\"C\"><ToolTip></ToolTip>\n<Description>d</Description></Command>",
+       "2:19: warning: Command 'C': its ToolTip is read as '\\n', where the file gives ''"},
+  };
+  for (const Case& c : cases) {
+    std::string out;
+    const int rc = check_text("<RegisterDescription>\n" + std::string(c.features) + "\n</RegisterDescription>\n", out);
+    EXPECT_EQ(out, *c.findings ? std::string(c.findings) + "\n" : "") << c.features;
+    EXPECT_EQ(rc, *c.findings ? 1 : 0) << c.features;
+  }
+}
+
+// A folder: the *.xml files below it in path order, but not through a
+// linked folder nor in hidden ones; the summary counts them by family.
+TEST(ToolCheck, FoldersAndTheirSummary) {
+  char tmpl[] = "/tmp/qal3-tree-XXXXXX";
+  const std::string dir = mkdtemp(tmpl);
+  const std::string setup = "cd " + dir +
+                            " && mkdir -p b/c .hidden && printf '<RegisterDescription><Integer Name=\"W\"/>"
+                            "</RegisterDescription>' > b/c/cam.XML && cp " +
+                            kExamples +
+                            "/triggers.xml a.xml && cp a.xml .hidden/h.xml && echo x > b/notes.txt && "
+                            "cp a.xml b/t.xml && ln -s b linked";
+  ASSERT_EQ(run_command(setup, nullptr), 0);
+  const nlohmann::json j = check_json(dir);
+  ASSERT_EQ(j["files"].size(), 3u) << j.dump();
+  EXPECT_EQ(j["files"][0]["file"], dir + "/a.xml");
+  EXPECT_EQ(j["files"][1]["file"], dir + "/b/c/cam.XML");
+  EXPECT_EQ(j["files"][2]["file"], dir + "/b/t.xml");
+  EXPECT_EQ(j["families"], nlohmann::json({{"GigE feature file", 1}, {"trigger list", 2}}));
+  std::string out, err;
+  EXPECT_EQ(check(dir, &out, &err), 0) << out;
+  EXPECT_EQ(out, "");
+  EXPECT_EQ(err, "qal3: check: 3 files (GigE feature file: 1, trigger list: 2), 0 errors, 0 warnings\n");
+  run_command("rm -rf " + dir, nullptr);
 }
 
 // Every writer's output over the edge values of a float: no finding, a

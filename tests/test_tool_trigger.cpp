@@ -154,6 +154,56 @@ TEST(ToolTrigger, TestSpectrumFormat) {
   EXPECT_TRUE(contains(err, "/nonexistent.txt"));
 }
 
+// --events: one spectrum a line, text or CSV, replayed in order so that a
+// DIFF function sees each event's predecessor; a summary per trigger.
+TEST(ToolTrigger, TestReplaysAFileOfEvents) {
+  TempFile list(kTwoTriggers);
+  TempFile text("# run 7\n10 0.5 1 2 3 4\n\n10 0.5\t1 2 5 4\n", ".txt");
+  TempFile csv("start,increment,s0,s1,s2,s3\n10,0.5,1,2,3,4\n10, 0.5, 1,2,5,4\n", ".CSV");
+  for (const TempFile* events : {&text, &csv}) {
+    std::string out, err;
+    ASSERT_EQ(trigger("test " + list.path() + " --events " + events->path(), &out, &err), 0) << err;
+    for (const char* line : {"1\t1\tS\t0\tSUM\t10\tGTE\tfires\n", "1\t2\tT\t0\tDIFFVALUE\t-\tTRUE\tfirst event\n",
+                             "2\t2\tT\t0\tDIFFVALUE\t2\tTRUE\tfires\n",
+                             "# trigger 1 (S SUM GTE): fires in 2 of 2 events\n"
+                             "# trigger 2 (T DIFFVALUE TRUE): fires in 1 of 2 events\n"})
+      EXPECT_TRUE(contains(out, line)) << events->path() << "\n" << out;
+  }
+  std::string out, err;
+  ASSERT_EQ(trigger("test --json " + list.path() + " --events " + csv.path(), &out, &err), 0) << err;
+  std::vector<std::string> records;
+  for (std::size_t at = 0, nl; (nl = out.find('\n', at)) != std::string::npos; at = nl + 1)
+    records.push_back(out.substr(at, nl - at));
+  ASSERT_EQ(records.size(), 5u) << out;
+  EXPECT_TRUE(contains(records[3], "\"event\":2") && contains(records[3], "\"result\":2.0")) << records[3];
+  EXPECT_EQ(records[4],
+            "{\"summary\":[{\"events\":2,\"fires\":2,\"trigger\":1},{\"events\":2,\"fires\":1,"
+            "\"trigger\":2}]}");
+  // --plot draws the chosen event only.
+  TempFile svg("", ".svg");
+  ASSERT_EQ(trigger("test " + list.path() + " --events " + text.path() + " --plot " + svg.path() + " --plot-event 2",
+                    &out, &err),
+            0)
+      << err;
+  EXPECT_TRUE(contains(svg.read(), "event 2, trigger 2") && !contains(svg.read(), "event 1, trigger"));
+  struct Bad {
+    std::string args, message;
+    int status;
+  };
+  TempFile bad("0 1 2\n1 x\n", ".txt");
+  const Bad bads[] = {
+      {"--events " + bad.path(), bad.path() + ": line 2: not a number: 'x'", 1},
+      {"--events " + text.path() + " --plot " + svg.path() + " --plot-event 3", "no event 3 to draw: there are 2", 1},
+      {"--events " + text.path() + " --plot-event x", "--plot-event: not an event number: 'x'", 2},
+      {"--events " + text.path() + " --value 1", "--events takes one file, and no other event", 2},
+      {"--events /nonexistent.txt", "/nonexistent.txt: No such file or directory", 1},
+  };
+  for (const Bad& b : bads) {
+    EXPECT_EQ(trigger("test " + list.path() + " " + b.args, &out, &err), b.status) << b.args;
+    EXPECT_TRUE(contains(err, b.message)) << b.args << "\n" << err;
+  }
+}
+
 // --plot: one panel per trigger evaluated on a spectrum, valid SVG that a
 // renderer turns into a picture.
 TEST(ToolTrigger, PlotOfTheExamplePulse) {

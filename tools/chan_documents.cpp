@@ -5,6 +5,7 @@
 #include <utility>
 
 #include "check_driver.h"
+#include "cli_forms.h"
 #include "record_fields.h"
 
 namespace chan_docs {
@@ -27,7 +28,7 @@ int parse_options(const cli::CommandInfo& command_info, int argc, char** argv, O
   const int st = cli::parse(command_info, argc, argv, o);
   if (st >= 0) return st;
   o.format = o.has("to") ? parse_format(o.value("to")) : 0;
-  if (o.format < 0) return cli::usage_error(cmd, "unknown format '" + o.value("to") + "'");
+  if (o.format < 0) return cli::usage_error(cmd, "unknown format '" + cli::one_line(o.value("to")) + "'");
   if (o.operands.empty()) return cli::usage_error(cmd, "no description document given");
   return cli::stdin_once(cmd, o.operands);
 }
@@ -66,9 +67,12 @@ bool read_documents(const Options& o, std::vector<chan_descr_2010*>* list, const
       ok = false;
   }
   bool fatal = false;
-  if (w.findings == Findings::warn)
-    for (const cli::Input& in : inputs)
+  for (const cli::Input& in : inputs) {
+    if (w.findings == Findings::warn)
       fatal = check::warn_dropped(in.name, in.text, o.has("strict"), o.quiet) || fatal;
+    else
+      check::warn_cut(in.name, in.text, o.quiet);
+  }
   if (fatal) return false;
   for (cli::Input& in : inputs) ok = parse_document(in, list, shift, w.combine == Combine::merge) && ok;
   return ok;
@@ -93,8 +97,13 @@ int cmd_chan_write(const cli::CommandInfo& command_info, int argc, char** argv) 
   chan_docs::List list;
   if (!chan_docs::read_documents(o, &list.items, w)) return cli::kBadDocument;
   const int mode = static_cast<int>(w.form);
-  return cli::write_document(out, "channel descriptions", [&](char* path) {
+  const int written = cli::write_document(out, "channel descriptions", [&](char* path) {
     return chan_docs::Chan::write(&list.items, path, mode, w.form == chan_docs::Form::xml ? o.format : 0, -1, nullptr,
                                   nullptr);
   });
+  if (written == cli::kOk && w.form == chan_docs::Form::xml && o.has("shift"))
+    cli::file_error(out.name(),
+                    "warning: event and data types written as masks (--shift): 'qal3 check' refuses them, and the "
+                    "readers take them for other types");
+  return written;
 }

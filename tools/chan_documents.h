@@ -40,9 +40,10 @@ bool parse_document(cli::Input& in, std::vector<chan_descr_2010*>* list, bool sh
 // How documents are combined into one list: appended as read, or merged
 // by property name.
 enum class Combine { append, merge };
-// Whether the findings of each document (what a conversion would drop or
-// change) are reported before it is read.
-enum class Findings { silent, warn };
+// Which findings of each document are reported before it is read: the
+// texts its reader cuts to their fields, or all (what a conversion would
+// drop or change).
+enum class Findings { cuts, warn };
 // What is written: the writer's modes.
 enum class Form : int { listing = 1, xml = 2, names = 3 };
 

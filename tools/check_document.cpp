@@ -27,6 +27,7 @@
 #include "hardened_reader.h"
 #include "qal3_xml_platform.h"
 #include "record_fields.h"
+#include "text_field.h"
 
 namespace check {
 
@@ -484,10 +485,11 @@ Node::Children::iterator& Node::Children::iterator::operator++() {
 // ---------------------------------------------------------------------------
 
 std::string format_finding(const std::string& file, const Finding& f) {
-  std::string out = file + ":";
+  using qal3::text::Backslash;
+  std::string out = qal3::text::one_line(file, Backslash::escaped) + ":";
   if (f.line > 0) out += std::to_string(f.line) + ":" + std::to_string(f.column) + ":";
   out += f.severity == Severity::kError ? " error: " : " warning: ";
-  return out + f.message;
+  return out + qal3::text::one_line(f.message, Backslash::escaped);
 }
 
 const std::vector<FamilyInfo>& families() {
@@ -501,6 +503,7 @@ const std::vector<FamilyInfo>& families() {
       {Family::kEnvDict, Description<qal3_env_index_dictionary_entry_2010>::root, "envdict.xsd",
        "environment index dictionary"},
       {Family::kTriggerList, Description<qal3_user_case_trigger>::root, "triggers.xsd", "trigger list"},
+      {Family::kGigE, Description<QAL3GigEFeature>::root, "gige.xsd", Description<QAL3GigEFeature>::document},
   };
   return kFamilies;
 }

@@ -26,10 +26,11 @@ struct Finding {
   bool from_schema = false;  // reported by the schema validation
 };
 
-// "FILE:LINE:COLUMN: error: message" (the position left out when unknown).
+// "FILE:LINE:COLUMN: error: message" (the position left out when unknown), on
+// one line (cli::one_line's rule: text_field.h, backslash escaped).
 std::string format_finding(const std::string& file, const Finding& f);
 
-enum class Family { kUnknown, kEventList, kChanDescriptions, kDaqVariables, kEnvDict, kTriggerList };
+enum class Family { kUnknown, kEventList, kChanDescriptions, kDaqVariables, kEnvDict, kTriggerList, kGigE };
 
 // Root element, schema file name and short name of each family.
 struct FamilyInfo {

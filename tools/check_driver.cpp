@@ -1,7 +1,10 @@
 #include "check_driver.h"
 
 #include <algorithm>
+#include <cctype>
 #include <cstdio>
+#include <filesystem>
+#include <system_error>
 
 namespace check {
 
@@ -18,7 +21,8 @@ Report check_document(const std::string& file, const std::string& bytes, const s
   Document doc(file, bytes);
   const bool readable = doc.read(schema_dir, report.findings);
   report.family = doc.family();
-  if (readable) check_rules(doc, options, report.findings);
+  if (options.cuts_only) report.findings.clear();
+  if (readable) check_rules(doc, bytes, options, report.findings);
   std::stable_sort(report.findings.begin(), report.findings.end(), [](const Finding& a, const Finding& b) {
     return a.line != b.line ? a.line < b.line : a.column < b.column;
   });
@@ -27,15 +31,75 @@ Report check_document(const std::string& file, const std::string& bytes, const s
   return report;
 }
 
+namespace {
+
+void print_warnings(const std::string& file, const std::vector<Finding>& findings, Severity severity) {
+  std::fflush(stdout);
+  for (Finding f : findings) {
+    f.severity = severity;
+    std::fprintf(stderr, "%s\n", format_finding(file, f).c_str());
+  }
+}
+
+}  // namespace
+
 bool warn_dropped(const std::string& file, const std::string& bytes, bool strict, bool quiet) {
   const Report report = check_document(file, bytes, schema_directory(), Options());
   if (quiet && !strict) return false;
-  std::fflush(stdout);
-  for (Finding f : report.findings) {
-    f.severity = strict ? Severity::kError : Severity::kWarning;
-    std::fprintf(stderr, "%s\n", format_finding(file, f).c_str());
-  }
+  print_warnings(file, report.findings, strict ? Severity::kError : Severity::kWarning);
   return strict && !report.findings.empty();
+}
+
+void warn_cut(const std::string& file, const std::string& bytes, bool quiet) {
+  if (quiet) return;
+  Options cuts;
+  cuts.cuts_only = true;
+  print_warnings(file, check_document(file, bytes, schema_directory(), cuts).findings, Severity::kWarning);
+}
+
+bool is_folder(const std::string& path) {
+  std::error_code ec;
+  return std::filesystem::is_directory(path, ec);
+}
+
+namespace {
+
+namespace fs = std::filesystem;
+
+bool is_xml_name(const std::string& name) {
+  static const char kXml[] = ".xml";
+  const std::size_t n = sizeof kXml - 1;
+  if (name.size() <= n) return false;
+  for (std::size_t i = 0; i < n; ++i)
+    if (std::tolower(static_cast<unsigned char>(name[name.size() - n + i])) != kXml[i]) return false;
+  return true;
+}
+
+void walk(const fs::path& folder, std::vector<std::string>& found,
+          std::vector<std::pair<std::string, std::string>>& unreadable) {
+  std::error_code ec;
+  std::vector<fs::directory_entry> entries;
+  for (fs::directory_iterator it(folder, ec), end; !ec && it != end; it.increment(ec)) entries.push_back(*it);
+  if (ec) unreadable.emplace_back(folder.string(), ec.message());
+  for (const fs::directory_entry& e : entries) {
+    const std::string name = e.path().filename().string();
+    if (name.empty() || name[0] == '.') continue;
+    std::error_code s;
+    if (e.is_symlink(s) ? false : e.is_directory(s))
+      walk(e.path(), found, unreadable);  // as deep as the file system nests folders
+    else if (is_xml_name(name) && e.is_regular_file(s))
+      found.push_back(e.path().string());
+  }
+}
+
+}  // namespace
+
+std::vector<std::string> documents_below(const std::string& folder,
+                                         std::vector<std::pair<std::string, std::string>>& unreadable) {
+  std::vector<std::string> found;
+  walk(folder, found, unreadable);
+  std::sort(found.begin(), found.end());
+  return found;
 }
 
 }  // namespace check

@@ -6,6 +6,7 @@
 
 #include <cstddef>
 #include <string>
+#include <utility>
 #include <vector>
 
 #include "check_rules.h"
@@ -31,6 +32,22 @@ Report check_document(const std::string& file, const std::string& bytes, const s
 // the conversion then writes nothing.
 // For the commands that convert or merge: they warn about what they drop.
 bool warn_dropped(const std::string& file, const std::string& bytes, bool strict, bool quiet);
+
+// Prints on standard error, as warnings in the form check gives them, each
+// text of `file` that its reader cuts to a record field; with `quiet`
+// nothing. For the commands that read documents without converting them.
+void warn_cut(const std::string& file, const std::string& bytes, bool quiet);
+
+// Whether `path` names a folder (through a symbolic link too).
+bool is_folder(const std::string& path);
+
+// The documents below the folder `folder`: the files whose names end in
+// ".xml" (in any case), in it and in the folders below it, but for the
+// folders reached through a symbolic link and the entries whose names start
+// with '.'; sorted by path. A folder that cannot be read is added to
+// `unreadable` as its path and the system's reason.
+std::vector<std::string> documents_below(const std::string& folder,
+                                         std::vector<std::pair<std::string, std::string>>& unreadable);
 
 }  // namespace check
 

@@ -3,12 +3,14 @@
 #include <algorithm>
 #include <cctype>
 #include <charconv>
+#include <climits>
 #include <cmath>
 #include <cstdio>
 #include <iterator>
 #include <limits>
 #include <map>
 #include <optional>
+#include <string_view>
 
 #include "event.h"
 #include "event_util.h"
@@ -16,9 +18,12 @@
 #include "parse_env_index_dictionary.h"
 #include "parse_ev_list.h"
 #include "pull_reader.h"
+#include "qal3_gige_descr.h"
+#include "qal3_messages.h"
 #include "record_fields.h"
 #include "trigger_facts.h"
 #include "trigger_parameters.h"
+#include "trigger_window.h"
 #include "user_case_trigger.h"
 
 namespace check {
@@ -185,8 +190,8 @@ std::string upper(std::string s) {
 // The findings of one document, with the positions of its nodes.
 class Checker {
  public:
-  Checker(const Document& doc, const Options& options, std::vector<Finding>& out)
-      : doc_(doc), options_(options), out_(out) {}
+  Checker(const Document& doc, std::string_view bytes, const Options& options, std::vector<Finding>& out)
+      : doc_(doc), bytes_(bytes), options_(options), out_(out) {}
 
   void run() {
     const Node root = doc_.root();
@@ -207,6 +212,9 @@ class Checker {
       case Family::kTriggerList:
         trigger_list(root);
         break;
+      case Family::kGigE:
+        features(root);
+        break;
       case Family::kUnknown:
         break;
     }
@@ -218,7 +226,11 @@ class Checker {
 
  private:
   void add(Position at, Severity severity, const std::string& message) {
-    out_.push_back({at.line, at.column, severity, message, false});
+    if (!options_.cuts_only) out_.push_back({at.line, at.column, severity, message, false});
+  }
+  // A text its reader cuts to its field.
+  void cut(Position at, const std::string& message) {
+    out_.push_back({at.line, at.column, Severity::kWarning, message, false});
   }
   // An error here says more than the schema's finding at the same place.
   void error(Position at, const std::string& message) {
@@ -241,7 +253,7 @@ class Checker {
     if (chars != text.size()) message += " (" + std::to_string(text.size()) + " bytes)";
     const bool split = (static_cast<unsigned char>(text[kept]) & 0xC0u) == 0x80u;
     message += " long: it is cut to " + std::to_string(characters(text, kept) - (split ? 1 : 0)) + " when read";
-    warning(at, split ? message + ", with part of the next" : message);
+    cut(at, split ? message + ", with part of the next" : message);
   }
 
   // Integer text of `n` within `range`; what lies outside is reported.
@@ -571,6 +583,127 @@ class Checker {
     }
   }
 
+  // --- camera feature files ---------------------------------------------------------
+
+  // What the feature file reader makes of the file, feature by feature,
+  // against what the file says: each element named by a feature type is
+  // one feature, in document order.
+  void features(const Node& root) {
+    using Feature = qal3::records::Description<QAL3GigEFeature>;
+    qal3::records::OwnedList<QAL3GigEFeature> read;
+    std::string said;  // the reader's first line, when it refuses the file
+    int failed = 1;
+    {
+      auto keep = [&said](const qal3_message& m) noexcept {
+        if (said.empty()) said.assign(m.text, m.length);
+      };
+      const qal3::ThreadMessageSink sink(keep);
+      std::string text(bytes_);
+      try {
+        failed = Feature::read_text(&text[0], text.size(), &read.items, {});
+      } catch (const std::exception& e) {
+        said = e.what();
+      }
+    }
+    if (failed) {
+      add({0, 0}, Severity::kError,
+          "the feature file reader does not read the file" + (said.empty() ? std::string() : ": " + said));
+      return;
+    }
+    std::vector<Node> elements;
+    feature_elements(root, false, elements);
+    if (elements.size() != read.items.size()) {
+      add({0, 0}, Severity::kError,
+          "the reader finds " + std::to_string(read.items.size()) + " features where the file has " +
+              std::to_string(elements.size()) + " feature elements");
+      return;
+    }
+    std::map<std::string, Node> names;
+    for (std::size_t i = 0; i < elements.size(); ++i) feature(elements[i], *read.items[i], names);
+  }
+
+  static int feature_type(std::string_view element) {
+    for (int t = 0; t < FEATURE_TYPE_MAX; ++t)
+      if (element == FeatureTags[t]) return t;
+    return -1;
+  }
+
+  // The feature elements below `n` in document order; an element outside
+  // every feature that carries a Name and what a feature's fields are read
+  // from is reported as a feature of no type the reader knows.
+  void feature_elements(const Node& n, bool inside, std::vector<Node>& out) {
+    for (const Node c : n.children()) {
+      const bool is_feature = feature_type(c.name()) >= 0;
+      if (is_feature)
+        out.push_back(c);
+      else if (!inside)
+        unknown_type(c);
+      feature_elements(c, inside || is_feature, out);  // bounded by the tree's depth limit
+    }
+  }
+
+  void unknown_type(const Node& e) {
+    const std::optional<Attribute> name = e.attribute(Attributes[ATTRIBUTE_NAME]);
+    if (!name) return;
+    bool fields = false;
+    for (const char* tag : MoreTags) fields = fields || e.child(tag);
+    if (!fields) return;
+    std::string types;
+    for (const char* t : FeatureTags) types += std::string(types.empty() ? "" : ", ") + t;
+    warning(e.tag(), std::string(e.name()) + " " + quoted(std::string(name->value)) +
+                         " is no feature type the reader knows (" + types + "): it is not read");
+  }
+
+  void feature(const Node& e, const QAL3GigEFeature& f, std::map<std::string, Node>& names) {
+    const std::string written_type(e.name());
+    if (feature_type(written_type) != f.type)
+      warning(e.tag(), written_type + " is read as a feature of type " + std::to_string(f.type));
+    const std::optional<Attribute> name = e.attribute(Attributes[ATTRIBUTE_NAME]);
+    if (!name) {
+      warning(e.tag(), written_type + " without a " + Attributes[ATTRIBUTE_NAME] +
+                           ": the feature is read without a name, and the listings leave it out");
+    } else {
+      const std::string label = written_type + " " + quoted(std::string(name->value));
+      if (f.name != name->value)
+        warning(doc_.attribute_position(e, *name), label + " is read with the name " + quoted(f.name));
+      const auto it = names.emplace(f.name, e);
+      if (!f.name.empty() && !it.second)
+        warning(e.tag(), label + ": a feature of that name is already at " + line_of(it.first->second));
+    }
+    const std::string what = written_type + (name ? " " + quoted(std::string(name->value)) : std::string());
+    text_read(e, MoreTags[MORE_TAGS_TOOLTIP], f.tooltip, what);
+    text_read(e, MoreTags[MORE_TAGS_DESCRIPTION], f.description, what);
+    // The alternative name: a PvRename's Name, else its text.
+    const Node rename = descendant(e, MoreTags[MORE_TAGS_PVRENAME]);
+    std::optional<Attribute> rename_name;
+    if (rename) rename_name = rename.attribute(Attributes[ATTRIBUTE_NAME]);
+    const std::string written = rename_name ? std::string(rename_name->value)
+                                : rename    ? std::string(rename.text())
+                                            : "";
+    if (f.extension != written)
+      warning(rename ? rename.tag() : e.tag(), what + ": its " + MoreTags[MORE_TAGS_PVRENAME] + " is read as " +
+                                                   quoted(f.extension) + ", where the file gives " + quoted(written));
+  }
+
+  // The text of element `tag` directly inside feature `e`, against `read`.
+  void text_read(const Node& e, const char* tag, const std::string& read, const std::string& what) {
+    const Node t = e.child(tag);
+    const std::string written = t ? std::string(t.text()) : std::string();
+    if (read != written)
+      warning(t ? t.tag() : e.tag(),
+              what + ": its " + tag + " is read as " + quoted(read) + ", where the file gives " + quoted(written));
+  }
+
+  // The first element named `tag` below `n`, not inside a feature nested in it.
+  static Node descendant(const Node& n, const char* tag) {
+    for (const Node c : n.children()) {
+      if (c.name() == tag) return c;
+      if (feature_type(c.name()) >= 0) continue;
+      if (const Node d = descendant(c, tag)) return d;
+    }
+    return {};
+  }
+
   // --- trigger lists -------------------------------------------------------------
 
   void trigger_list(const Node& root) {
@@ -654,21 +787,50 @@ class Checker {
   }
 
   // The window's end counts from the spectrum's start, whatever the
-  // window's own start: an end before the start gives an empty window, or,
+  // window's own start: an end at or before the start gives an empty window
+  // (on a spectrum whose axis starts at 0, as the evaluation selects it) or,
   // on a spectrum that starts past the end, a window that runs to the
   // spectrum's end. A negative end is the usual way to ask for the rest of
-  // a spectrum whose axis starts at 0, and is not reported.
+  // a spectrum whose axis starts at 0, and is not reported. A parameter the
+  // file does not give is the one a new record holds.
   void window_order(const Node& f) {
     std::optional<Attribute> start_attr, end_attr;
+    qal3::records::OwnedList<qal3_user_case_trigger> fresh;
+    const qal3_user_case_trigger& made = fresh.add();
+    float params[qal3::trigger::kParameters];
+    static_assert(sizeof params == sizeof made.fparam, "one parameter per attribute row");
+    std::copy(std::begin(made.fparam), std::end(made.fparam), params);
     const std::optional<float> start = parameter(f, 0, start_attr);
     const std::optional<float> end = parameter(f, 1, end_attr);
-    if (!start || !end || !(*end >= 0) || !(*end < *start)) return;
+    if ((start_attr && !start) || (end_attr && !end)) return;  // not numbers: reported as such
+    if (start) params[0] = *start;
+    if (end) params[1] = *end;
+    qal3::trigger::Window w;
+    if (!(params[1] >= 0) || !(params[1] <= params[0]) ||
+        qal3::trigger::select_window(params, 0.0f, 1.0f, INT_MAX, false, w))
+      return;
+    if (!start_attr && !end_attr) {
+      warning(f.tag(), "Function gives no window (" + parameter_names(0) + ", " + parameter_names(1) +
+                           "): it reads as " + shortest(params[0]) + " to " + shortest(params[1]) +
+                           ", an empty window, and the trigger never fires");
+      return;
+    }
+    if (!start_attr || !end_attr) return;
     const std::string end_text = trim(end_attr->value);
+    const std::string relation = params[1] < params[0] ? " is before " : " equals ";
     warning(doc_.attribute_position(f, *end_attr),
-            "Function " + std::string(end_attr->name) + " " + end_text + " is before " + std::string(start_attr->name) +
+            "Function " + std::string(end_attr->name) + " " + end_text + relation + std::string(start_attr->name) +
                 " " + trim(start_attr->value) +
                 ": the window is empty and the trigger fails, or, on a spectrum that starts past " + end_text +
                 ", it runs to the end of the spectrum");
+  }
+
+  // The attribute names that give parameter `index`, as "a, b or c".
+  static std::string parameter_names(std::size_t index) {
+    std::string names;
+    for (const char* name : qal3::trigger::kParameterAliases[index])
+      if (*name) names += std::string(names.empty() ? "" : "/") + name;
+    return names;
   }
 
   // RMS squares each sample in single precision: a square overflows above
@@ -764,6 +926,7 @@ class Checker {
   }
 
   const Document& doc_;
+  std::string_view bytes_;
   const Options& options_;
   std::vector<Finding>& out_;
   std::vector<Position> superseded_;
@@ -771,9 +934,9 @@ class Checker {
 
 }  // namespace
 
-void check_rules(const Document& doc, const Options& options, std::vector<Finding>& out) {
+void check_rules(const Document& doc, std::string_view bytes, const Options& options, std::vector<Finding>& out) {
   std::vector<Finding> found;
-  Checker checker(doc, options, found);
+  Checker checker(doc, bytes, options, found);
   checker.run();
   const auto superseded = [&](const Finding& f) {
     if (!f.from_schema) return false;

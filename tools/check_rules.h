@@ -1,11 +1,13 @@
 // What a schema cannot say about a configuration document: repeated keys,
 // texts longer than their record field, numbers out of range or beyond what
-// the writers keep, names the trigger registry does not know.
+// the writers keep, names the trigger registry does not know, and what a
+// camera feature file's reader makes of it.
 #ifndef QAL3_CHECK_RULES_H
 #define QAL3_CHECK_RULES_H
 
 #include <set>
 #include <string>
+#include <string_view>
 #include <vector>
 
 #include "check_document.h"
@@ -17,13 +19,16 @@ struct Options {
   std::set<std::string> known_names;
   // Warnings count as errors.
   bool strict = false;
+  // Only the texts a reader cuts to their record field are reported.
+  bool cuts_only = false;
 };
 
-// Runs the checks of the document's family on its tree and adds their
-// findings to `out`, which holds the schema's: a schema finding that a
-// check says better (the same fault, with what the reader makes of it) is
-// taken out.
-void check_rules(const Document& doc, const Options& options, std::vector<Finding>& out);
+// Runs the checks of the document's family on its tree (and, for a family
+// whose reader is asked what it makes of the document, on `bytes`, the
+// document's bytes) and adds their findings to `out`, which holds the
+// schema's: a schema finding that a check says better (the same fault,
+// with what the reader makes of it) is taken out.
+void check_rules(const Document& doc, std::string_view bytes, const Options& options, std::vector<Finding>& out);
 
 }  // namespace check
 

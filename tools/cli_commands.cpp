@@ -27,6 +27,7 @@ const OptionInfo kOptions[] = {
     {"slow", 0, "NAME=V[,...]"},   {"plot", 0, "FILE"},
     {"strict", 0, nullptr},        {"known", 0, "NAME[,NAME...]"},
     {"max-input-size", 0, "SIZE"}, {"follow-symlinks", 0, nullptr},
+    {"events", 0, "FILE"},         {"plot-event", 0, "N"},
 };
 
 const char kJsonHelp[] = "print one JSON document instead of text";
@@ -64,8 +65,8 @@ using chan_docs::Combine;
 using chan_docs::Findings;
 using chan_docs::Form;
 constexpr chan_docs::Writing kChanConvert{Combine::append, Findings::warn, Form::xml, true};
-constexpr chan_docs::Writing kChanListing{Combine::append, Findings::silent, Form::listing, false};
-constexpr chan_docs::Writing kChanNames{Combine::append, Findings::silent, Form::names, false};
+constexpr chan_docs::Writing kChanListing{Combine::append, Findings::cuts, Form::listing, false};
+constexpr chan_docs::Writing kChanNames{Combine::append, Findings::cuts, Form::names, false};
 constexpr chan_docs::Writing kChanMerge{Combine::merge, Findings::warn, Form::xml, false};
 
 std::vector<CommandInfo> make_commands() {
@@ -220,7 +221,8 @@ std::vector<CommandInfo> make_commands() {
                "[OPTION]... FILE EVENT...",
                "evaluate a trigger list against data given as files or values",
                "Reads the trigger list FILE and evaluates its triggers on each EVENT in turn. "
-               "Every EVENT is one block of channel data, given by --spectrum, --value or --slow. "
+               "Every EVENT is one block of channel data, given by --spectrum, --value or --slow; "
+               "or every line of the file of --events is one. "
                "Every trigger is evaluated on every event (the block's channel name is not "
                "compared); --channel NAME keeps only the triggers of channel NAME. Give several "
                "events to see the DIFF functions, which compare with the previous event and give "
@@ -237,11 +239,23 @@ std::vector<CommandInfo> make_commands() {
                "failed: no data, window outside the spectrum, wrong kind of data), 'first event' "
                "(a DIFF function has nothing to compare with yet) or 'invalid' (function or "
                "operation slot out of range).\n\n"
+               "Events file (--events): one spectrum per line, read one line at a time and evaluated "
+               "in order, so that the DIFF functions see each event's predecessor: the axis start, "
+               "the increment and the samples, separated by spaces or tabs; a FILE whose name ends "
+               "in '.csv' separates them by commas, and its first row may name the columns. '#' "
+               "starts a comment; blank lines are passed over; a line is bounded by "
+               "--max-input-size. Each event is labelled 'line L of FILE'. After the table, one "
+               "comment line per trigger says in how many of the events it fired. With --json, "
+               "each event and trigger is one JSON record on a line of its own (the fields of the "
+               "--json results and 'event'), and the last line is {\"summary\": [{\"trigger\", "
+               "\"fires\", \"events\"}, ...]}.\n\n"
                "--plot FILE draws every trigger evaluated on a spectrum into the SVG file FILE, one "
                "panel each: the samples of its subchannel against the axis, the window the trigger "
                "sets and the samples its function read, the function's value, the limits and the "
                "operation, and the verdict. MIN, MAX, MEAN and VALUE are drawn as levels of the "
-               "samples; any other value, with its limits, on a scale of its own beside them.\n\n"
+               "samples; any other value, with its limits, on a scale of its own beside them. "
+               "--plot-event N draws only event N (from 1); with --events, the first event unless "
+               "--plot-event is given.\n\n"
                "What the functions do that may surprise:\n"
                "  DIFFSUM      previous minus current sum: the opposite sign of the other DIFF "
                "functions (current minus previous)\n"
@@ -256,8 +270,10 @@ std::vector<CommandInfo> make_commands() {
                 {"slow",
                  "an event: a slow channel block with update values; a trigger finds the "
                  "value whose NAME equals its channel"},
+                {"events", "events: one spectrum per line of FILE (CSV when FILE ends in .csv), replayed in order"},
                 {"channel", "evaluate only the triggers of channel NAME"},
                 {"plot", "draw the evaluations on spectra into the SVG file FILE"},
+                {"plot-event", "draw only event N (from 1)"},
                 {"follow-symlinks",
                  "when the --plot FILE is a symbolic link, replace the file it "
                  "points to and keep the link (without it, the link itself is "
@@ -303,7 +319,7 @@ std::vector<CommandInfo> make_commands() {
                nullptr,
                cmd_gige});
   c.push_back({"check",
-               "[OPTION]... FILE...",
+               "[OPTION]... FILE|FOLDER...",
                "validate documents against their schemas and report mistakes",
                "Checks each FILE, a configuration document of one of these families, found by its "
                "root element:\n"
@@ -311,19 +327,31 @@ std::vector<CommandInfo> make_commands() {
                "  CHANDESCRIPTIONS     channel descriptions\n"
                "  DAQvariables         channel descriptions, DAQvariables format\n"
                "  ENVINDEXDICT         environment index dictionary\n"
-               "  QAL3USERTRIGGERLIST  trigger list\n\n"
+               "  QAL3USERTRIGGERLIST  trigger list\n"
+               "  RegisterDescription  GigE camera feature file\n\n"
+               "A FOLDER stands for the documents below it: the files named *.xml (in any case) in "
+               "it and in its folders, in the order of their paths; folders reached through a "
+               "symbolic link and names starting with '.' are passed over. After a folder, a "
+               "summary line on standard error counts the files of each family, the errors and "
+               "the warnings; --json gives the counts as 'families'.\n\n"
                "The document is validated against the family's XML Schema (installed in "
                "share/qal3/schema), then checked for what a schema cannot say: repeated properties, "
                "DAQ names and indexes, fields and trigger parameters given twice, texts longer "
                "than their field, numbers a float does not keep, event and data types out of "
                "range, function and operation names the trigger registry does not know or holds "
                "as free slots; and, as warnings, what a built-in trigger function does that the "
-               "file shows: DIFFSUM's sign (previous minus current), a window end before its start "
-               "(an empty window, or one that runs to the end of the spectrum), RMS limits beyond "
-               "what its single-precision squares hold.\n\n"
+               "file shows: DIFFSUM's sign (previous minus current), a window end before or equal "
+               "to its start (an empty window, or one that runs to the end of the spectrum), a "
+               "window function given no window at all (it never fires), RMS limits beyond what its "
+               "single-precision squares hold. A camera feature file is read by the library's "
+               "reader, and what it makes of each feature is compared with the file: features "
+               "without a name, elements of no feature type the reader knows that carry a name and "
+               "feature texts (they are not read), names used twice, and any name, type or text "
+               "read as other than written.\n\n"
                "Each finding is a line 'FILE:LINE:COLUMN: error|warning: message' on standard "
-               "output; a clean file gives no output. A file that cannot be read is reported on "
-               "standard error.",
+               "output, its texts on one line (a line feed shown as \\n, a backslash as \\\\); "
+               "a clean file gives no output. A file that cannot be read is reported on standard "
+               "error.",
                {{"known",
                  "function or operation names that a site registers itself; they are not "
                  "reported as unknown"},

@@ -8,30 +8,6 @@
 
 namespace cli {
 
-std::string one_line(const std::string& text) {
-  std::string out;
-  out.reserve(text.size());
-  for (char c : text) {
-    switch (c) {
-      case '\\':
-        out += "\\\\";
-        break;
-      case '\n':
-        out += "\\n";
-        break;
-      case '\r':
-        out += "\\r";
-        break;
-      case '\t':
-        out += "\\t";
-        break;
-      default:
-        out += c;
-    }
-  }
-  return out;
-}
-
 nlohmann::json json_float(float v) {
   if (!std::isfinite(v)) return nullptr;
   char buf[64];

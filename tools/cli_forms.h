@@ -5,12 +5,17 @@
 #include <cstddef>
 #include <nlohmann/json.hpp>
 #include <string>
+#include <string_view>
+
+#include "text_field.h"
 
 namespace cli {
 
-// `text` on one line: backslash, newline, carriage return and tab shown as
-// \\, \n, \r and \t.
-std::string one_line(const std::string& text);
+// `text` on one line, as every line the tool itself writes shows a text:
+// backslash, line feed, carriage return and tab shown as \\, \n, \r and \t.
+inline std::string one_line(std::string_view text) {
+  return qal3::text::one_line(text, qal3::text::Backslash::escaped);
+}
 
 // A float as JSON number: its shortest decimal text (null for NaN and the
 // infinities, as JSON has no such numbers).

@@ -6,6 +6,7 @@
 #include <cstring>
 #include <sstream>
 
+#include "check_document.h"
 #include "event_util.h"
 
 namespace cli {
@@ -193,6 +194,49 @@ std::string tool_help() {
   return out;
 }
 
+namespace {
+
+// The manual page's ENVIRONMENT, FILES and EXAMPLES.
+std::string man_environment() {
+  return ".SH ENVIRONMENT\n"
+         ".TP\n.B SOURCE_DATE_EPOCH\n"
+         "Seconds since 1970-01-01 00:00 UTC: the time that every document the tool\n"
+         "writes carries as its date, so that writing the same records twice gives\n"
+         "the same bytes.\n"
+         ".PP\n"
+         "No other variable is read: a scratch file is made in the folder of the file\n"
+         "it replaces, and a document read from standard input is handed to a reader\n"
+         "in an anonymous memory file, never in \\fBTMPDIR\\fR.\n";
+}
+
+std::string man_files() {
+  std::string m =
+      ".SH FILES\n"
+      "The XML Schemas that \\fBqal3 check\\fR validates against, looked for next to\n"
+      "the tool, in \\fIbin/../share/qal3/schema\\fR (installed in\n"
+      "\\fI/usr/share/qal3/schema\\fR by the package):\n";
+  for (const check::FamilyInfo& f : check::families())
+    m += ".TP\n.I " + roff(f.schema) + "\n" + roff(std::string(f.root) + ": " + f.name) + "\n";
+  return m;
+}
+
+std::string man_examples() {
+  static const char* const kExamples[][2] = {
+      {"qal3 check configuration/", "check every document below a folder, with a summary per family"},
+      {"qal3 chan convert \\-\\-to daqvars \\-o vars.xml chan.xml", "write channel descriptions as DAQvariables"},
+      {"qal3 chan print \\-\\-json chan.xml", "the channels as JSON"},
+      {"qal3 trigger test \\-\\-spectrum spectrum.txt triggers.xml", "evaluate a trigger list on one spectrum"},
+      {"qal3 trigger test \\-\\-events run.csv \\-\\-plot p.svg \\-\\-plot\\-event 7 triggers.xml",
+       "replay recorded events in order and draw event 7"},
+      {"qal3 gige camera.xml", "list a camera's features"},
+  };
+  std::string m = ".SH EXAMPLES\n";
+  for (const auto& e : kExamples) m += ".TP\n.B " + std::string(e[0]) + "\n" + roff(e[1]) + "\n";
+  return m;
+}
+
+}  // namespace
+
 std::string man_page() {
   std::string m =
       ".\\\" Made by qal3 --man from the same descriptions as qal3 --help.\n"
@@ -245,6 +289,10 @@ std::string man_page() {
   for (const std::string& line : split_lines(kUsualExit)) m += ".br\n" + roff(line) + "\n";
   m += ".PP\n\\fBqal3 chan select\\fR answers in its exit status: 0 yes, 1 no, 2 error.\n"
        "\\fBqal3 check\\fR exits 1 when a file has findings.\n";
+  m += man_environment() + man_files() + man_examples() +
+       ".SH SEE ALSO\n"
+       ".BR xmllint (1),\n"
+       ".BR git (1)\n";
   return m;
 }
 

@@ -7,6 +7,7 @@
 
 #include "chan_documents.h"
 #include "chan_selector.h"
+#include "check_driver.h"
 #include "cli_forms.h"
 #include "event_util.h"
 
@@ -47,8 +48,8 @@ int find_index(chan_selector& sel, const std::string& name) {
 }
 
 // Loads each document with its own set_descriptions call, so that a failed
-// document is named.
-bool load_selector(chan_selector& sel, const std::vector<std::string>& files, std::size_t max_input) {
+// document is named; each text a reader cuts is a warning (none with `quiet`).
+bool load_selector(chan_selector& sel, const std::vector<std::string>& files, std::size_t max_input, bool quiet) {
   bool ok = true;
   for (const std::string& f : files) {
     cli::Input in;
@@ -56,6 +57,7 @@ bool load_selector(chan_selector& sel, const std::vector<std::string>& files, st
       ok = false;
       continue;
     }
+    check::warn_cut(in.name, in.text, quiet);
     const auto load = [&sel](int mode, char* source) {
       sel.change_mode(mode);
       std::vector<char*> src{source};
@@ -83,21 +85,21 @@ int cmd_chan_select(const cli::CommandInfo& command_info, int argc, char** argv)
   const std::string q = args[0];
   if (std::find(std::begin(cli::kSelectQuestions), std::end(cli::kSelectQuestions), q) ==
       std::end(cli::kSelectQuestions))
-    return cli::usage_error(cmd, "unknown question '" + q + "'");
+    return cli::usage_error(cmd, "unknown question '" + cli::one_line(q) + "'");
   const std::size_t nargs = q == "in-event" ? 2 : 1;
   if (args.size() < 1 + nargs) return cli::usage_error(cmd, q + ": missing argument");
   if (args.size() == 1 + nargs) return cli::usage_error(cmd, "no description document given");
   int ev = -1;
   if (q == "in-event") {
     ev = parse_event_type(args[1]);
-    if (ev < 0) return cli::usage_error(cmd, "unknown event type '" + args[1] + "'");
+    if (ev < 0) return cli::usage_error(cmd, "unknown event type '" + cli::one_line(args[1]) + "'");
   }
   std::string chan = args[nargs];
   const std::vector<std::string> files(args.begin() + 1 + nargs, args.end());
   if (cli::stdin_once(cmd, files) >= 0) return kError;
 
   chan_selector sel;
-  if (!load_selector(sel, files, a.max_input)) return kError;
+  if (!load_selector(sel, files, a.max_input, a.quiet)) return kError;
   const int num = find_index(sel, chan);
   const bool known = num >= 0;
   nlohmann::json doc = {{"question", q}, {"channel", chan}, {"known", known}};
@@ -127,7 +129,7 @@ int cmd_chan_select(const cli::CommandInfo& command_info, int argc, char** argv)
     doc["answer"] = r;
     text = std::to_string(r) + "\n";
   }
-  if (!known) cli::file_error(cmd, "unknown channel '" + chan + "'");
+  if (!known) cli::file_error(cmd, "unknown channel '" + cli::one_line(chan) + "'");
   if (a.json)
     cli::print_json(doc);
   else if (!a.quiet)

@@ -1,9 +1,13 @@
 // qal3 trigger test: evaluate a trigger list on events given on the command
 // line (spectra, values, slow-control readings).
+#include <cctype>
+#include <cerrno>
+#include <charconv>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
 #include <memory>
+#include <optional>
 #include <sstream>
 #include <string>
 #include <utility>
@@ -101,17 +105,9 @@ bool parse_spectrum(const std::string& text, std::vector<Subchannel>& subs, std:
   return true;
 }
 
-bool spectrum_event(const std::string& arg, std::size_t max_input, Event& ev) {
-  cli::Input in;
-  if (!cli::read_input(arg, max_input, in)) return false;
-  const std::string& path = in.name;
-  const std::string& text = in.text;
-  std::vector<Subchannel> subs;
-  std::string error;
-  if (!parse_spectrum(text, subs, error)) {
-    cli::file_error(path, error);
-    return false;
-  }
+// The spectrum block of `subs` (each with its axis start and increment
+// first), named `name`; null when it cannot be built.
+Block spectrum_block(const std::string& name, const std::vector<Subchannel>& subs) {
   std::vector<qal3_spect_header_2010> headers;
   std::vector<const float*> samples;
   for (const Subchannel& s : subs) {
@@ -124,9 +120,22 @@ bool spectrum_event(const std::string& arg, std::size_t max_input, Event& ev) {
     headers.push_back(h);
     samples.push_back(s.numbers.data() + 2);
   }
+  return Block(qal3_evutl_make_spectrum(name.c_str(), QAL3_DATA_SPECTRUM, static_cast<int>(subs.size()), headers.data(),
+                                        samples.data()));
+}
+
+bool spectrum_event(const std::string& arg, std::size_t max_input, Event& ev) {
+  cli::Input in;
+  if (!cli::read_input(arg, max_input, in)) return false;
+  const std::string& path = in.name;
+  std::vector<Subchannel> subs;
+  std::string error;
+  if (!parse_spectrum(in.text, subs, error)) {
+    cli::file_error(path, error);
+    return false;
+  }
   ev.label = "spectrum " + path;
-  ev.block.reset(qal3_evutl_make_spectrum(path.c_str(), QAL3_DATA_SPECTRUM, static_cast<int>(subs.size()),
-                                          headers.data(), samples.data()));
+  ev.block = spectrum_block(path, subs);
   if (!ev.block) {
     cli::file_error(path, "spectrum block cannot be built");
     return false;
@@ -139,7 +148,7 @@ bool value_event(const std::string& arg, Event& ev) {
   for (const std::string& part : split(arg, ',')) {
     float v = 0;
     if (!parse_float(part, v)) {
-      cli::usage_error("trigger test", "--value: not a number: '" + part + "'");
+      cli::usage_error("trigger test", "--value: not a number: '" + cli::one_line(part) + "'");
       return false;
     }
     values.push_back(v);
@@ -159,7 +168,7 @@ bool slow_event(const std::string& arg, Event& ev) {
     const auto eq = part.rfind('=');
     qal3_upd_data_block_2010 u{};
     if (eq == std::string::npos || eq == 0 || !parse_float(part.substr(eq + 1), u.upd_ch_data)) {
-      cli::usage_error("trigger test", "--slow: expected NAME=VALUE, not '" + part + "'");
+      cli::usage_error("trigger test", "--slow: expected NAME=VALUE, not '" + cli::one_line(part) + "'");
       return false;
     }
     const std::string name = part.substr(0, eq);
@@ -248,6 +257,228 @@ int write_plot(cli::Output& out, const std::vector<plot::Panel>& panels) {
   return out.write(plot::render_svg(panels)) && out.commit() ? cli::kOk : cli::kBadDocument;
 }
 
+// ---------------------------------------------------------------------------
+// Replay: the events one after the other through every trigger of the list,
+// each trigger keeping what its DIFF function saw of the event before.
+
+class Replay {
+ public:
+  // Draws event `plot_event` (from 1; 0: every event) when `plot`.
+  Replay(trigger::TriggerList& list, const cli::Args& args, bool plot, std::size_t plot_event)
+      : list_(list), args_(args), plot_(plot), plot_event_(plot_event) {
+    if (args.has("channel")) channel_ = args.value("channel");
+    fires_.assign(list.records().size(), 0);
+  }
+
+  // Evaluates every trigger on event `event_no` and prints its lines (its
+  // JSON records with `json_lines`; else, with --json, keeps its record for
+  // the document).
+  void event(int event_no, const std::string& label, qal3_serv_block_subhead_2010* block, bool json_lines) {
+    ++events_;
+    nlohmann::json results = nlohmann::json::array();
+    std::string lines;
+    if (!args_.json) lines = "# event " + std::to_string(event_no) + ": " + cli::one_line(label) + "\n";
+    const bool drawn = plot_ && (plot_event_ == 0 || static_cast<std::size_t>(event_no) == plot_event_);
+    int n = 0;
+    for (qal3_user_case_trigger* t : list_.records()) {
+      ++n;
+      if (!t || (channel_ && *channel_ != t->channel)) continue;
+      const Verdict v = evaluate(n, block, *t);
+      if (std::strcmp(v.verdict, "fires") == 0) ++fires_[n - 1];
+      if (json_lines) {
+        nlohmann::json record = json_of(v);
+        record["event"] = event_no;
+        lines += record.dump(-1, ' ', false, nlohmann::json::error_handler_t::replace) + "\n";
+      } else if (args_.json) {
+        results.push_back(json_of(v));
+      } else {
+        lines += line_of(event_no, v);
+      }
+      plot::Panel panel;
+      const std::string title = "event " + std::to_string(event_no) + ", trigger " + std::to_string(n);
+      if (drawn && plot::make_panel(block, *t, title, v.verdict, panel)) panels_.push_back(std::move(panel));
+    }
+    if (args_.json && !json_lines)
+      json_events_.push_back({{"event", event_no}, {"label", label}, {"results", results}});
+    else
+      cli::put(lines);
+  }
+
+  // How often each trigger fired: comment lines, or one JSON record.
+  void summary(bool json_lines) const {
+    nlohmann::json counts = nlohmann::json::array();
+    std::string lines;
+    int n = 0;
+    for (const qal3_user_case_trigger* t : list_.records()) {
+      ++n;
+      if (!t || (channel_ && *channel_ != t->channel)) continue;
+      const std::size_t fired = fires_[n - 1];
+      if (json_lines)
+        counts.push_back({{"trigger", n}, {"fires", fired}, {"events", events_}});
+      else
+        lines += "# trigger " + std::to_string(n) + " (" + cli::one_line(cli::field_text(t->channel)) + " " +
+                 slot_name(qal3_get_function_string(t->function)) + " " +
+                 slot_name(qal3_get_operation_string(t->operation)) + "): fires in " + std::to_string(fired) + " of " +
+                 std::to_string(events_) + " events\n";
+    }
+    cli::put(json_lines ? nlohmann::json{{"summary", counts}}.dump() + "\n" : lines);
+  }
+
+  const nlohmann::json& json_events() const { return json_events_; }
+  const std::vector<plot::Panel>& panels() const { return panels_; }
+  std::size_t events() const { return events_; }
+
+ private:
+  trigger::TriggerList& list_;
+  const cli::Args& args_;
+  std::optional<std::string> channel_;
+  bool plot_;
+  std::size_t plot_event_;
+  std::size_t events_ = 0;
+  std::vector<std::size_t> fires_;  // per trigger of the list
+  nlohmann::json json_events_ = nlohmann::json::array();
+  std::vector<plot::Panel> panels_;
+};
+
+// The file of --events: one event a line, read one line at a time.
+class EventFile {
+ public:
+  // Opens `arg` ("-": standard input); a name ending in ".csv" is CSV.
+  explicit EventFile(const std::string& arg)
+      : name_(arg == "-" ? "<stdin>" : arg),
+        file_(arg == "-" ? stdin : std::fopen(arg.c_str(), "r"), arg == "-" ? &keep_open : &close),
+        csv_(is_csv(arg)) {}
+
+  bool open() const { return file_ != nullptr; }
+  const std::string& name() const { return name_; }
+  std::size_t line_number() const { return line_number_; }
+
+  // The next event's axis start, increment and samples; false at the end
+  // or on a fault, which `error` then says.
+  bool next(Subchannel& event, std::size_t limit, std::string& error) {
+    std::string line;
+    while (read_line(line, limit, error)) {
+      const auto hash = line.find('#');
+      if (hash != std::string::npos) line.erase(hash);
+      std::vector<std::string> fields;
+      if (csv_) {
+        fields = split(line, ',');
+      } else {
+        std::istringstream words(line);
+        for (std::string word; words >> word;) fields.push_back(word);
+      }
+      if (fields.size() == 1 && fields[0].find_first_not_of(" \t\r") == std::string::npos) continue;
+      if (fields.empty()) continue;
+      if (numbers(fields, event.numbers, error)) return true;
+      // The first row of a CSV file may name its columns.
+      if (csv_ && !seen_row_ && error.empty()) {
+        seen_row_ = true;
+        continue;
+      }
+      if (error.empty()) error = "line " + std::to_string(line_number_) + ": not a number";
+      return false;
+    }
+    return false;
+  }
+
+ private:
+  static int keep_open(std::FILE*) { return 0; }
+  static int close(std::FILE* f) { return f ? std::fclose(f) : 0; }
+
+  static bool is_csv(const std::string& arg) {
+    static const char kCsv[] = ".csv";
+    const std::size_t n = sizeof kCsv - 1;
+    if (arg.size() < n) return false;
+    for (std::size_t i = 0; i < n; ++i)
+      if (std::tolower(static_cast<unsigned char>(arg[arg.size() - n + i])) != kCsv[i]) return false;
+    return true;
+  }
+
+  // One line, its line feed left out; false at the end or on a fault.
+  bool read_line(std::string& line, std::size_t limit, std::string& error) {
+    line.clear();
+    char buf[4096];
+    bool any = false;
+    while (std::fgets(buf, sizeof buf, file_.get())) {
+      any = true;
+      line += buf;
+      if (!line.empty() && line.back() == '\n') {
+        line.pop_back();
+        break;
+      }
+      if (line.size() > limit) {
+        error = "line " + std::to_string(line_number_ + 1) + " is longer than the input limit of " +
+                std::to_string(limit) + " bytes";
+        return false;
+      }
+    }
+    if (std::ferror(file_.get())) error = std::strerror(errno);
+    if (!any || !error.empty()) return false;
+    ++line_number_;
+    return true;
+  }
+
+  // The fields as numbers: at least an axis start and an increment. False
+  // with `error` empty when a field is not a number.
+  bool numbers(const std::vector<std::string>& fields, std::vector<float>& out, std::string& error) {
+    out.clear();
+    for (const std::string& f : fields) {
+      float v = 0;
+      if (!parse_float(f, v)) {
+        if (seen_row_ || !csv_)
+          error = "line " + std::to_string(line_number_) + ": not a number: '" + cli::one_line(f) + "'";
+        return false;
+      }
+      out.push_back(v);
+    }
+    seen_row_ = true;
+    if (out.size() < 2) error = "line " + std::to_string(line_number_) + ": no axis start and increment";
+    return out.size() >= 2;
+  }
+
+  std::string name_;
+  std::unique_ptr<std::FILE, int (*)(std::FILE*)> file_;
+  bool csv_;
+  bool seen_row_ = false;
+  std::size_t line_number_ = 0;
+};
+
+// Replays the events of `arg`; the exit status.
+int replay_file(const std::string& arg, const cli::Args& args, Replay& replay) {
+  EventFile file(arg);
+  if (!file.open()) {
+    cli::file_error(arg, std::strerror(errno));
+    return cli::kBadDocument;
+  }
+  Subchannel event;
+  std::string error;
+  int event_no = 0;
+  while (file.next(event, args.max_input, error)) {
+    const std::string label = "line " + std::to_string(file.line_number()) + " of " + file.name();
+    const Block block = spectrum_block(file.name(), {event});
+    if (!block) {
+      error = "line " + std::to_string(file.line_number()) + ": spectrum block cannot be built";
+      break;
+    }
+    replay.event(++event_no, label, block.get(), args.json);
+  }
+  if (!error.empty()) {
+    cli::file_error(file.name(), error);
+    return cli::kBadDocument;
+  }
+  return cli::kOk;
+}
+
+// The event --plot draws: --plot-event N (from 1), else `otherwise`; 0 when
+// N is not an event number.
+std::size_t plot_event(const cli::Args& args, std::size_t otherwise) {
+  if (!args.has("plot-event")) return otherwise;
+  const std::string text = args.value("plot-event");
+  std::size_t n = 0;
+  const auto r = std::from_chars(text.data(), text.data() + text.size(), n);
+  return r.ec == std::errc() && r.ptr == text.data() + text.size() && !text.empty() ? n : 0;
+}
+
 }  // namespace
 
 int cmd_trigger_test(const cli::CommandInfo& command_info, int argc, char** argv) {
@@ -255,20 +486,27 @@ int cmd_trigger_test(const cli::CommandInfo& command_info, int argc, char** argv
   cli::Args args;
   const int st = cli::parse(command_info, argc, argv, args);
   if (st >= 0) return st;
-  const bool channel_given = args.has("channel");
-  const std::string channel = args.value("channel");
   std::vector<std::pair<std::string, std::string>> event_args;
   std::vector<std::string> inputs = args.operands;
   for (const auto& o : args.options) {
     if (o.first == "spectrum" || o.first == "value" || o.first == "slow") event_args.push_back(o);
-    if (o.first == "spectrum") inputs.push_back(o.second);
+    if (o.first == "spectrum" || o.first == "events") inputs.push_back(o.second);
   }
+  const bool replaying = args.has("events");
   if (args.operands.size() != 1) return cli::usage_error(cmd, "give exactly one trigger list");
   if (cli::stdin_once(cmd, inputs) >= 0) return cli::kUsage;
-  if (event_args.empty()) return cli::usage_error(cmd, "give at least one event (--spectrum, --value or --slow)");
+  if (event_args.empty() && !replaying)
+    return cli::usage_error(cmd, "give at least one event (--spectrum, --value, --slow or --events)");
+  if (replaying && (!event_args.empty() || inputs.size() != 2))
+    return cli::usage_error(cmd, "--events takes one file, and no other event");
   const std::string plot_file = args.value("plot");
   if (args.has("plot") && (plot_file.empty() || plot_file == "-"))
     return cli::usage_error(cmd, "--plot needs a file name (the table goes to standard output)");
+  // Without --plot-event, --events draws its first event, the other events every one.
+  const std::size_t drawn = plot_event(args, replaying ? 1 : std::size_t{0});
+  if (args.has("plot-event") && drawn == 0)
+    return cli::usage_error(cmd,
+                            "--plot-event: not an event number: '" + cli::one_line(args.value("plot-event")) + "'");
   // The picture's file is made first, so that a folder it cannot be made in
   // shows before any reading.
   cli::Output plot_out(plot_file, cli::links_option(args));
@@ -289,32 +527,22 @@ int cmd_trigger_test(const cli::CommandInfo& command_info, int argc, char** argv
   trigger::TriggerList list;
   if (!list.read(args.operands[0], args.max_input)) return cli::kBadDocument;
 
-  std::vector<plot::Panel> panels;
-  nlohmann::json json_events = nlohmann::json::array();
+  Replay replay(list, args, !plot_file.empty(), drawn);
   if (!args.json) cli::put("#event\ttrigger\tchannel\tsubchan\tfunction\tresult\toperation\tverdict\n");
-  for (std::size_t e = 0; e < events.size(); ++e) {
-    const int event_no = static_cast<int>(e + 1);
-    nlohmann::json results = nlohmann::json::array();
-    std::string lines = "# event " + std::to_string(event_no) + ": " + cli::one_line(events[e].label) + "\n";
-    int n = 0;
-    for (qal3_user_case_trigger* t : list.records()) {
-      ++n;
-      if (!t || (channel_given && channel != t->channel)) continue;
-      const Verdict v = evaluate(n, events[e].block.get(), *t);
-      if (args.json)
-        results.push_back(json_of(v));
-      else
-        lines += line_of(event_no, v);
-      plot::Panel panel;
-      const std::string title = "event " + std::to_string(event_no) + ", trigger " + std::to_string(n);
-      if (!plot_file.empty() && plot::make_panel(events[e].block.get(), *t, title, v.verdict, panel))
-        panels.push_back(std::move(panel));
-    }
-    if (args.json)
-      json_events.push_back({{"event", event_no}, {"label", events[e].label}, {"results", results}});
-    else
-      cli::put(lines);
+  int status = cli::kOk;
+  if (replaying) {
+    status = replay_file(args.value("events"), args, replay);
+    replay.summary(args.json);
+  } else {
+    for (std::size_t e = 0; e < events.size(); ++e)
+      replay.event(static_cast<int>(e + 1), events[e].label, events[e].block.get(), false);
+    if (args.json) cli::print_json({{"file", list.name()}, {"events", replay.json_events()}});
   }
-  if (args.json) cli::print_json({{"file", list.name()}, {"events", json_events}});
-  return plot_file.empty() ? cli::kOk : write_plot(plot_out, panels);
+  if (plot_file.empty() || status != cli::kOk) return status;
+  if (drawn > replay.events()) {
+    cli::file_error(plot_file,
+                    "no event " + std::to_string(drawn) + " to draw: there are " + std::to_string(replay.events()));
+    return cli::kBadDocument;
+  }
+  return write_plot(plot_out, replay.panels());
 }

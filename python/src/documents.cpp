@@ -215,6 +215,20 @@ py::list read_records(Source s, const Options& o = {}) {
   return out;
 }
 
+// Warns, as the channel description readers' bindings do, of each text of
+// the descriptions in `s` that the reader cut to its field.
+void warn_cut_texts(Source s) {
+  OwnedList<chan_descr_2010> list;
+  const MessageLog quiet;  // what the reader says of the document is said already
+  const int rc = s.in_memory ? Description<chan_descr_2010>::read_text(&s.text[0], s.text.size(), &list.items, {})
+                             : Description<chan_descr_2010>::read_file(&s.path[0], &list.items, {});
+  if (rc != 0) return;
+  CutCheck cuts;
+  for (const chan_descr_2010* r : list.items)
+    if (r) record_py(*r, cuts, owner_of(*r));
+  cuts.conclude(s);
+}
+
 // What a written list leaves to say: the channel description writer writes
 // a property once, the first description that has it; nothing for others.
 template <class R>
@@ -310,6 +324,7 @@ class Selector {
     const py::list messages = log.records(documents ? py::object(py::str("<string>")) : py::object(py::none()));
     if (failed) raise_error("channel descriptions could not be loaded", 1, messages, labels);
     warn_messages(messages);
+    for (py::handle l : labels) warn_cut_texts(documents ? from_text(l) : from_path(l));
   }
 
   int size() { return sel_.size(); }

@@ -379,6 +379,8 @@ def test_bytes_documents_are_decoded_by_their_declaration(tmp_path):
     (lambda v: qal3.parse_triggers(triggers_doc(v)), "description", 256),
     (lambda v: qal3.parse_chan(f"<CHANDESCRIPTIONS><CHANNEL><PROP>P</PROP><NAME>D</NAME>"
                                f"<UNITS>{v}</UNITS></CHANNEL></CHANDESCRIPTIONS>"), "units", 16),
+    (lambda v: qal3.ChanSelector(f"<CHANDESCRIPTIONS><CHANNEL><PROP>P</PROP><NAME>D</NAME>"
+                                 f"<UNITS>{v}</UNITS></CHANNEL></CHANDESCRIPTIONS>", documents=True), "units", 16),
 ])
 def test_every_cut_text_is_a_warning_in_whole_characters(make, field, size):
     exact = "x" * (size - 1)

@@ -1,21 +1,29 @@
-// A text field on a line of the libraries' listings and text files.
+// A text field on one line: the libraries' listings and text files, and the
+// tool's own lines.
 // Internal to libQAL3XML and libQAL3USERTRIG. Not installed.
 #ifndef QAL3_TEXT_FIELD_H
 #define QAL3_TEXT_FIELD_H
 
 #include <string>
+#include <string_view>
 
 namespace qal3 {
 namespace text {
 
+// How a backslash of the text is shown: as it is (the libraries' listings
+// and text files), or as \\ (the tool's lines, so that \n in them always
+// stands for a line feed).
+enum class Backslash { kept, escaped };
+
 // `s` with tab, line feed and carriage return, which would split a record
-// of a line- or tab-separated listing, shown as \t, \n and \r. Every other
-// byte stays as it is, so a field without those three is written unchanged.
-inline std::string one_line(const char* s) {
+// of a line- or tab-separated listing, shown as \t, \n and \r; a backslash
+// as `backslash` says. Every other byte stays as it is, so a field without
+// those is written unchanged.
+inline std::string one_line(std::string_view s, Backslash backslash = Backslash::kept) {
   std::string out;
-  if (!s) return out;
-  for (; *s; ++s) {
-    switch (*s) {
+  out.reserve(s.size());
+  for (const char c : s) {
+    switch (c) {
       case '\t':
         out += "\\t";
         break;
@@ -25,14 +33,24 @@ inline std::string one_line(const char* s) {
       case '\r':
         out += "\\r";
         break;
+      case '\\':
+        out += backslash == Backslash::escaped ? "\\\\" : "\\";
+        break;
       default:
-        out += *s;
+        out += c;
     }
   }
   return out;
 }
 
-inline std::string one_line(const std::string& s) { return one_line(s.c_str()); }
+// A C string field; null is the empty text.
+inline std::string one_line(const char* s, Backslash backslash = Backslash::kept) {
+  return one_line(std::string_view(s ? s : ""), backslash);
+}
+
+inline std::string one_line(const std::string& s, Backslash backslash = Backslash::kept) {
+  return one_line(std::string_view(s), backslash);
+}
 
 }  // namespace text
 }  // namespace qal3
