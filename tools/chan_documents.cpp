@@ -5,6 +5,7 @@
 #include <utility>
 
 #include "check_driver.h"
+#include "cli_clock.h"
 #include "record_fields.h"
 
 namespace chan_docs {
@@ -70,7 +71,10 @@ bool read_documents(const Options& o, std::vector<chan_descr_2010*>* list, const
     for (const cli::Input& in : inputs)
       fatal = check::warn_dropped(in.name, in.text, o.has("strict"), o.quiet) || fatal;
   if (fatal) return false;
-  for (cli::Input& in : inputs) ok = parse_document(in, list, shift, w.combine == Combine::merge) && ok;
+  for (cli::Input& in : inputs) {
+    cli::keep_date(o, in);
+    ok = parse_document(in, list, shift, w.combine == Combine::merge) && ok;
+  }
   return ok;
 }
 
