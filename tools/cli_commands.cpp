@@ -46,7 +46,9 @@ const char kFollowHelp[] =
     "(without it, the link itself is replaced by the new file)";
 
 // What a trigger list does not keep.
-const char kCreationText[] = "A trigger's Creation time is not read back from the list.";
+const char kCreationText[] =
+    "A trigger's Creation time is not read back from the list: each trigger gets the time it is read, "
+    "or the time --date or SOURCE_DATE_EPOCH fixes.";
 
 const char kStrictHelp[] = "fail, writing nothing, when a document has findings";
 
