@@ -16,8 +16,8 @@
 #include "cli_forms.h"
 #include "cli_input.h"
 #include "cli_output.h"
-#include "float_text.h"
 #include "record_fields.h"
+#include "record_text.h"
 
 namespace {
 
@@ -27,9 +27,9 @@ using qal3::records::Kind;
 // diff(1)'s exit statuses.
 enum DiffExit : int { kSame = 0, kDifferent = 1, kTrouble = 2 };
 
-// One value of a record: where it is ("units", "bits[1].bit_name") and its
-// text as read (numbers as the writers write them, so that two spellings of
-// one float are one text).
+// One value of a record: where it is (a field's name, bits[1].bit_name for
+// a field of a list's entry) and its text as read (numbers as the listings
+// show them, so that two spellings of one float are one text).
 struct Leaf {
   std::string path;
   std::string text;
@@ -55,9 +55,9 @@ struct Leaves {
   std::string at(std::size_t i) const { return path + "[" + std::to_string(i) + "]"; }
   template <class V>
   void integer(V v) const {
-    add(std::to_string(qal3::records::number_value(kind, v)));
+    add(cli::ValueText{kind}.integer(v));
   }
-  void real(float v) const { add(qal3::number::float_text(v)); }
+  void real(float v) const { add(cli::ValueText{kind}.real(v)); }
   template <std::size_t N>
   void reals(const float (&v)[N]) const {
     for (std::size_t i = 0; i < N; ++i) Leaves{at(i), kind, out}.real(v[i]);
