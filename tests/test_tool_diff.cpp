@@ -70,7 +70,8 @@ TEST(Reproducible, EveryFamilyTheSameBytes) {
   qal3("trigger convert --date=1700000000 " + kEx + "/triggers.xml", &triggers);
   EXPECT_NE(triggers.find("<Creation time=\"1700000000\"/>"), std::string::npos);
   // The families the tool does not write, through the library.
-  EXPECT_EQ(rewritten<qal3_ev_entry>("evlist_multi.xml", 1700000000), rewritten<qal3_ev_entry>("evlist_multi.xml", 1700000000));
+  EXPECT_EQ(rewritten<qal3_ev_entry>("evlist_multi.xml", 1700000000),
+            rewritten<qal3_ev_entry>("evlist_multi.xml", 1700000000));
   EXPECT_NE(rewritten<qal3_ev_entry>("evlist_multi.xml", 1700000000).find(iso), std::string::npos);
   EXPECT_EQ(rewritten<QAL3GigEFeature>("gige_camera.xml", 1), rewritten<QAL3GigEFeature>("gige_camera.xml", 2));
   // Times that are none.
@@ -80,8 +81,8 @@ TEST(Reproducible, EveryFamilyTheSameBytes) {
     EXPECT_NE(err.find("--date: '"), std::string::npos) << err;
   }
   std::string err;
-  EXPECT_EQ(run_command("env SOURCE_DATE_EPOCH=1e9 " + kTool + " envdict --xml - " + kEx + "/envdict.xml", nullptr, &err),
-            2);
+  EXPECT_EQ(
+      run_command("env SOURCE_DATE_EPOCH=1e9 " + kTool + " envdict --xml - " + kEx + "/envdict.xml", nullptr, &err), 2);
   EXPECT_NE(err.find("SOURCE_DATE_EPOCH: '1e9' is not"), std::string::npos) << err;
 }
 
@@ -99,7 +100,8 @@ TEST(Diff, PairsOfEveryFamily) {
   } rows[] = {
       // Event lists: by event type; field order, number spelling and the isodate are no change.
       {"<BMR><EVENT><TYPE>1</TYPE><TMASK>31</TMASK><PRIORITY>3</PRIORITY></EVENT><EVENT><TYPE>2</TYPE></EVENT></BMR>",
-       "<BMR>\n\t<isodate>2020-01-01T00:00:00</isodate>\n<EVENT><TYPE>1</TYPE><PRIORITY>4</PRIORITY><TMASK>0x1F</TMASK></EVENT>"
+       "<BMR>\n\t<isodate>2020-01-01T00:00:00</isodate>\n<EVENT><TYPE>1</TYPE><PRIORITY>4</PRIORITY><TMASK>0x1F</"
+       "TMASK></EVENT>"
        "<EVENT><TYPE>3</TYPE></EVENT></BMR>",
        1, "changed\tevtype=1\tpriority\t3\t4\nremoved\tevtype=2\nadded\tevtype=3\n"},
       // Channels: by property, across the two formats; list entries by position.
@@ -173,13 +175,16 @@ TEST(Diff, GitTextconv) {
   const TempFile dir("", ".d");
   const std::string repo = dir.path() + ".git-scratch";
   const std::string git = "cd " + repo + " && git -c user.name=t -c user.email=t@t ";
-  ASSERT_EQ(run_command("rm -rf " + repo + " && mkdir " + repo + " && cd " + repo + " && git init -q . && "
-                        "git config diff.qal3.textconv '" + kTool + " show' && "
-                        "echo '*.xml diff=qal3' > .gitattributes && cp " + kEx + "/envdict.xml d.xml"),
+  ASSERT_EQ(run_command("rm -rf " + repo + " && mkdir " + repo + " && cd " + repo +
+                        " && git init -q . && "
+                        "git config diff.qal3.textconv '" +
+                        kTool +
+                        " show' && "
+                        "echo '*.xml diff=qal3' > .gitattributes && cp " +
+                        kEx + "/envdict.xml d.xml"),
             0);
-  ASSERT_EQ(run_command(git + "add . && " + git + "commit -qm one && " + kTool +
-                        " envdict --xml d.xml --date=0 " + kEx + "/envdict.xml && sed -i '0,/0.005000/s//0.006/' d.xml && " +
-                        git + "commit -qam two"),
+  ASSERT_EQ(run_command(git + "add . && " + git + "commit -qm one && " + kTool + " envdict --xml d.xml --date=0 " +
+                        kEx + "/envdict.xml && sed -i '0,/0.005000/s//0.006/' d.xml && " + git + "commit -qam two"),
             0);
   for (const char* cmd : {"diff HEAD~1 HEAD", "log -p -1"}) {
     std::string out;

@@ -84,7 +84,8 @@ struct Leaves {
 template <class R>
 void leaves_of(const R& record, const std::string& prefix, std::vector<Leaf>& out) {
   qal3::records::for_each_field<R>([&](const auto& field) {
-    if (compared(field.kind)) qal3::records::visit_value(field.of(record), Leaves{prefix + field.name, field.kind, out});
+    if (compared(field.kind))
+      qal3::records::visit_value(field.of(record), Leaves{prefix + field.name, field.kind, out});
   });
 }
 
@@ -214,8 +215,7 @@ constexpr char kNone[] = "(none)";
 // Compares the documents and prints the differences; true when there are
 // some.
 bool report(const Document& old_doc, const Document& new_doc, bool json) {
-  nlohmann::json added = nlohmann::json::array(), removed = nlohmann::json::array(),
-                 changed = nlohmann::json::array();
+  nlohmann::json added = nlohmann::json::array(), removed = nlohmann::json::array(), changed = nlohmann::json::array();
   std::string lines;
   for (const auto& [identity, sides] : match(old_doc, new_doc)) {
     const std::size_t n = std::max(sides.first.size(), sides.second.size());
@@ -290,7 +290,8 @@ int cmd_show(const cli::CommandInfo& command_info, int argc, char** argv) {
   for (const auto& [identity, sides] : match(doc, Document{})) {
     for (std::size_t k = 0; k < sides.first.size(); ++k) {
       const std::string name = cli::one_line(label(identity, k, sides.first.size())) + "\t";
-      for (const Leaf& leaf : sides.first[k]->leaves) lines += name + leaf.path + "\t" + cli::one_line(leaf.text) + "\n";
+      for (const Leaf& leaf : sides.first[k]->leaves)
+        lines += name + leaf.path + "\t" + cli::one_line(leaf.text) + "\n";
     }
   }
   cli::put(lines);

@@ -435,8 +435,7 @@ void bind_documents(py::module_& m) {
       py::arg("text"), py::kw_only(), py::arg("layout") = "2010",
       parse_doc("Reads the environment index dictionary held in `text` (str or bytes).").c_str());
   m.def("write_envdict", &write_envdict, py::arg("entries"), py::kw_only(), py::arg("layout") = "2010",
-        py::arg("date") = py::none(),
-        "The environment index dictionary document of `entries`.");
+        py::arg("date") = py::none(), "The environment index dictionary document of `entries`.");
 
   bind_family<Trigger>(m, "triggers", "triggers", "Reads a trigger list: a list of Trigger.",
                        parse_doc("Reads the trigger list held in `text` (str or bytes)."),
