@@ -360,7 +360,7 @@ std::vector<CommandInfo> make_commands() {
                "(an entry of a list as bits[1].bit_name), a value a record lacks (a list of "
                "another length) is (none), and texts are on one line (\\\\, \\n, \\r and "
                "\\t for backslash, line feed, carriage return and tab).",
-               {{"json", kJsonHelp}},
+               {{"json", kJsonHelp}, {"max-input-size", kMaxInputHelp}},
                "0  the documents hold the same records\n"
                "1  they differ\n"
                "2  usage error, a document that cannot be read, or documents of different families\n",
