@@ -6,6 +6,7 @@
 
 #include "check_driver.h"
 #include "cli_forms.h"
+#include "cli_clock.h"
 #include "record_fields.h"
 
 namespace chan_docs {
@@ -74,7 +75,10 @@ bool read_documents(const Options& o, std::vector<chan_descr_2010*>* list, const
       check::warn_cut(in.name, in.text, o.quiet);
   }
   if (fatal) return false;
-  for (cli::Input& in : inputs) ok = parse_document(in, list, shift, w.combine == Combine::merge) && ok;
+  for (cli::Input& in : inputs) {
+    cli::keep_date(o, in);
+    ok = parse_document(in, list, shift, w.combine == Combine::merge) && ok;
+  }
   return ok;
 }
 

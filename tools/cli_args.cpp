@@ -10,6 +10,7 @@
 #include <cstring>
 #include <limits>
 
+#include "cli_clock.h"
 #include "cli_commands.h"
 #include "cli_help.h"
 #include "cli_messages.h"
@@ -126,7 +127,7 @@ int parse(const CommandInfo& command_info, int argc, char** argv, Args& args) {
     args.options.emplace_back(name, o->arg ? optarg : "");
   }
   for (int i = optind; i < argc; ++i) args.operands.push_back(argv[i]);
-  return -1;
+  return fix_clock(command_info, args);
 }
 
 }  // namespace cli

@@ -5,6 +5,7 @@
 
 #include "chan_documents.h"
 #include "cli_args.h"
+#include "cli_clock.h"
 #include "event.h"
 
 namespace cli {
@@ -28,6 +29,7 @@ const OptionInfo kOptions[] = {
     {"strict", 0, nullptr},        {"known", 0, "NAME[,NAME...]"},
     {"max-input-size", 0, "SIZE"}, {"follow-symlinks", 0, nullptr},
     {"events", 0, "FILE"},         {"plot-event", 0, "N"},
+    {"date", 0, "TIME"},           {"keep-date", 0, nullptr},
 };
 
 const char kJsonHelp[] = "print one JSON document instead of text";
@@ -50,7 +52,9 @@ const char kFollowHelp[] =
     "(without it, the link itself is replaced by the new file)";
 
 // What a trigger list does not keep.
-const char kCreationText[] = "A trigger's Creation time is not read back from the list.";
+const char kCreationText[] =
+    "A trigger's Creation time is not read back from the list: each trigger gets the time it is read, "
+    "or the time --date or SOURCE_DATE_EPOCH fixes.";
 
 const char kStrictHelp[] = "fail, writing nothing, when a document has findings";
 
@@ -114,7 +118,9 @@ std::vector<CommandInfo> make_commands() {
                 {"shift", "store event and data types as masks (type n becomes bit n) and write the masks"},
                 {"strict", kStrictHelp},
                 {"output", kOutputHelp},
-                {"follow-symlinks", kFollowHelp}},
+                {"follow-symlinks", kFollowHelp},
+                {"date", kDateHelp},
+                {"keep-date", kKeepDateHelp}},
                nullptr,
                cmd_chan_write,
                &kChanConvert});
@@ -150,7 +156,9 @@ std::vector<CommandInfo> make_commands() {
                 {"shift", "store event and data types as masks (type n becomes bit n) and write the masks"},
                 {"strict", kStrictHelp},
                 {"output", kOutputHelp},
-                {"follow-symlinks", kFollowHelp}},
+                {"follow-symlinks", kFollowHelp},
+                {"date", kDateHelp},
+                {"keep-date", kKeepDateHelp}},
                nullptr,
                cmd_chan_write,
                &kChanMerge});
@@ -214,7 +222,9 @@ std::vector<CommandInfo> make_commands() {
                {{"to", "xml or text", "xml text"},
                 {"strict", kStrictHelp},
                 {"output", kOutputHelp},
-                {"follow-symlinks", kFollowHelp}},
+                {"follow-symlinks", kFollowHelp},
+                {"date", kDateHelp},
+                {"keep-date", kKeepDateHelp}},
                nullptr,
                cmd_trigger_convert});
   c.push_back({"trigger test",
@@ -304,6 +314,8 @@ std::vector<CommandInfo> make_commands() {
                  "when the --xml or --text FILE is a symbolic link, replace the "
                  "file it points to and keep the link (without it, the link "
                  "itself is replaced)"},
+                {"date", kDateHelp},
+                {"keep-date", kKeepDateHelp},
                 {"json", kJsonHelp}},
                nullptr,
                cmd_envdict});
@@ -362,6 +374,42 @@ std::vector<CommandInfo> make_commands() {
                "1  a file has findings or cannot be read\n"
                "2  usage error\n",
                cmd_check});
+  c.push_back({"diff",
+               "[OPTION]... OLD NEW",
+               "compare two documents of one family record by record",
+               "Reads the documents OLD and NEW ('-': standard input, for one of them) through the "
+               "readers of their family, found by the root element (channel descriptions in either "
+               "format compare with each other), and reports what their records hold differently. "
+               "Formatting, the order of fields and of records, the spelling of a number that reads "
+               "as the same value, the isodate and a trigger's Creation time are not differences.\n\n"
+               "Records are matched by what identifies them: a channel by its property name, a "
+               "dictionary entry by its index, an event list entry by its event type, a feature by "
+               "its name, a trigger by its channel, subchannel and function slot. Records that "
+               "share these are matched by their order in each document and named with it (#1, "
+               "#2, ...).\n\n"
+               "Output, sorted by record: 'added<TAB>RECORD', 'removed<TAB>RECORD', and for each "
+               "field of a record that changed 'changed<TAB>RECORD<TAB>FIELD<TAB>OLD<TAB>NEW', one "
+               "line each; RECORD is its identity as FIELD=VALUE, FIELD a field as --json names it "
+               "(an entry of a list as bits[1].bit_name), a value a record lacks (a list of "
+               "another length) is (none), and texts are on one line (\\\\, \\n, \\r and "
+               "\\t for backslash, line feed, carriage return and tab).",
+               {{"json", kJsonHelp}, {"max-input-size", kMaxInputHelp}},
+               "0  the documents hold the same records\n"
+               "1  they differ\n"
+               "2  usage error, a document that cannot be read, or documents of different families\n",
+               cmd_diff});
+  c.push_back({"show",
+               "[OPTION]... FILE",
+               "print a document's records in the form diff compares",
+               "Reads FILE ('-': standard input) and prints one line per field of each record, "
+               "'RECORD<TAB>FIELD<TAB>VALUE', records sorted as diff sorts them and named as diff "
+               "names them, without the isodate and Creation times. Two documents that diff finds "
+               "the same give the same lines, so that 'qal3 show' serves as git's textconv for "
+               "configuration files (see the README). A file that is no configuration document, or "
+               "that cannot be read, is printed as it is after its reader's messages.",
+               {},
+               nullptr,
+               cmd_show});
   // Every command that reads documents bounds each one.
   for (CommandInfo& command_info : c)
     if (std::strstr(command_info.synopsis, "FILE")) command_info.options.push_back({"max-input-size", kMaxInputHelp});

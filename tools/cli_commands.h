@@ -75,5 +75,7 @@ int cmd_trigger_test(const cli::CommandInfo& command_info, int argc, char** argv
 int cmd_envdict(const cli::CommandInfo& command_info, int argc, char** argv);
 int cmd_gige(const cli::CommandInfo& command_info, int argc, char** argv);
 int cmd_check(const cli::CommandInfo& command_info, int argc, char** argv);
+int cmd_diff(const cli::CommandInfo& command_info, int argc, char** argv);
+int cmd_show(const cli::CommandInfo& command_info, int argc, char** argv);
 
 #endif  // QAL3_CLI_COMMANDS_H

@@ -8,6 +8,7 @@
 #include <vector>
 
 #include "check_driver.h"
+#include "cli_clock.h"
 #include "cli_commands.h"
 #include "cli_input.h"
 #include "cli_output.h"
@@ -132,6 +133,7 @@ int run(const Options& opt) {
   if (converting && !out.open()) return cli::kBadDocument;
   cli::Input in;
   if (!cli::read_input(opt.operands[0], opt.max_input, in)) return cli::kBadDocument;
+  cli::keep_date(opt, in);
   if (converting && check::warn_dropped(in.name, in.text, opt.has("strict"), opt.quiet)) return cli::kBadDocument;
   Dictionary<Entry> dict;
   if (!dict.read(in)) return cli::kBadDocument;

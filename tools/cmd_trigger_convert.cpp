@@ -2,6 +2,7 @@
 #include <string>
 
 #include "check_driver.h"
+#include "cli_clock.h"
 #include "trigger_list.h"
 #include "user_case_trigger.h"
 
@@ -19,6 +20,7 @@ int cmd_trigger_convert(const cli::CommandInfo& command_info, int argc, char** a
   if (!out.open()) return cli::kBadDocument;
   cli::Input in;
   if (!cli::read_input(args.operands[0], args.max_input, in)) return cli::kBadDocument;
+  cli::keep_date(args, in);  // before reading: the records' creation time is the clock's
   if (check::warn_dropped(in.name, in.text, args.has("strict"), args.quiet)) return cli::kBadDocument;
   trigger::TriggerList list;
   if (!list.read(in)) return cli::kBadDocument;

@@ -73,40 +73,47 @@ def _deliver(document, path):
     return None
 
 
-def write_evlist(entries: Iterable[EvEntry], path: Optional[_Path] = None) -> Optional[str]:
+def write_evlist(entries: Iterable[EvEntry], path: Optional[_Path] = None, *,
+                 date: Optional[int] = None) -> Optional[str]:
     """The event list (BMR) document of `entries` (EvEntry records), or None
-    once it has replaced the file `path`."""
-    return _deliver(_core.write_evlist(entries), path)
+    once it has replaced the file `path`. `date`: see write_chan."""
+    return _deliver(_core.write_evlist(entries, date=date), path)
 
 
 def write_chan(chans: Iterable[ChanDescr], path: Optional[_Path] = None, *,
-               format: str = "chandescr") -> Optional[str]:
+               format: str = "chandescr", date: Optional[int] = None) -> Optional[str]:
     """Channel descriptions as a CHANDESCRIPTIONS (format="chandescr") or
     DAQvariables (format="daqvars") document, or None once it has replaced
     the file `path`. A property is written once: descriptions that repeat a
     property name are dropped (the first one is written), and a
-    qal3.Warning names the repeated properties."""
-    return _deliver(_core.write_chan(chans, format=format), path)
+    qal3.Warning names the repeated properties. The isodate is the current
+    local time, or with `date` (seconds since 1970-01-01 UTC) that time in
+    UTC, the same in every time zone (as the tool's --date)."""
+    return _deliver(_core.write_chan(chans, format=format, date=date), path)
 
 
 def write_envdict(entries: Iterable[EnvIndexEntry], path: Optional[_Path] = None, *,
-                  layout: str = "2010") -> Optional[str]:
+                  layout: str = "2010", date: Optional[int] = None) -> Optional[str]:
     """The environment index dictionary, or None once it has replaced the
     file `path`; layout "2010" (property names up to 255 bytes) or "old"
-    (up to 79)."""
-    return _deliver(_core.write_envdict(entries, layout=layout), path)
+    (up to 79). `date`: see write_chan."""
+    return _deliver(_core.write_envdict(entries, layout=layout, date=date), path)
 
 
-def write_triggers(triggers: Iterable[Trigger], path: Optional[_Path] = None) -> Optional[str]:
+def write_triggers(triggers: Iterable[Trigger], path: Optional[_Path] = None, *,
+                   date: Optional[int] = None) -> Optional[str]:
     """The trigger list document of `triggers` (Trigger records), or None
-    once it has replaced the file `path`."""
-    return _deliver(_core.write_triggers(triggers), path)
+    once it has replaced the file `path`. `date`: see write_chan (each
+    trigger's Creation is its own `time`)."""
+    return _deliver(_core.write_triggers(triggers, date=date), path)
 
 
-def write_gige(features: Iterable[GigEFeature], path: Optional[_Path] = None) -> Optional[str]:
+def write_gige(features: Iterable[GigEFeature], path: Optional[_Path] = None, *,
+                date: Optional[int] = None) -> Optional[str]:
     """A GigE feature file holding `features` (GigEFeature records), or None
-    once it has replaced the file `path`."""
-    return _deliver(_core.write_gige(features), path)
+    once it has replaced the file `path`. `date` is taken as by write_chan;
+    a feature file holds no date."""
+    return _deliver(_core.write_gige(features, date=date), path)
 
 
 def evaluate(trigger: Trigger, samples, start: float = 0.0, inc: float = 1.0) -> Tuple[Any, Any]:

@@ -246,15 +246,27 @@ void after_writing(const std::vector<chan_descr_2010*>& list) {
          py::none());
 }
 
+// The time a write stamps: `date` (seconds since 1970-01-01 UTC), -1 (a
+// time the clock refuses) when time_t cannot hold it.
+time_t write_time(const py::object& date) {
+  const auto seconds = date.cast<long long>();
+  const auto t = static_cast<time_t>(seconds);
+  return static_cast<long long>(t) == seconds ? t : -1;
+}
+
 // The document of the family of R of the Python records `items`; what a
-// refused value leaves behind goes with the list.
+// refused value leaves behind goes with the list. The document is stamped
+// with `date` (see write_time), or the system clock's time when it is None.
 template <class R>
-py::str write_records(py::iterable items, const Options& o = {}) {
+py::str write_records(py::iterable items, const py::object& date, const Options& o = {}) {
+  const time_t when = date.is_none() ? 0 : write_time(date);
   OwnedList<R> list;
   for (py::handle x : items) fill_record(x, list.add());
   std::string doc;
   py::str out;
   {
+    const qal3::ThreadClock clock(date.is_none() ? nullptr : &when);
+    if (!clock.ok()) throw py::value_error("date must lie within the years 1970 to 9999 (UTC)");
     MessageLog log;
     const int rc = without_gil([&] { return Description<R>::write_text(&list.items, &doc, o); });
     out = written(log, rc, doc, Description<R>::document);
@@ -282,8 +294,8 @@ py::list read_envdict(Source s, const std::string& layout) {
   return layout_2010(layout) ? read_records<Env2010>(std::move(s)) : read_records<Env>(std::move(s));
 }
 
-py::str write_envdict(py::iterable entries, const std::string& layout) {
-  return layout_2010(layout) ? write_records<Env2010>(entries) : write_records<Env>(entries);
+py::str write_envdict(py::iterable entries, const std::string& layout, const py::object& date) {
+  return layout_2010(layout) ? write_records<Env2010>(entries, date) : write_records<Env>(entries, date);
 }
 
 // ---------------------------------------------------------------------------
@@ -392,7 +404,8 @@ void bind_family(py::module_& m, const std::string& name, const char* items, con
         read_doc);
   m.def(("parse_" + name).c_str(), [](py::object t) { return read_records<R>(from_text(t)); }, py::arg("text"),
         parse_doc.c_str());
-  m.def(("write_" + name).c_str(), [](py::iterable e) { return write_records<R>(e); }, py::arg(items), write_doc);
+  m.def(("write_" + name).c_str(), [](py::iterable e, const py::object& d) { return write_records<R>(e, d); },
+        py::arg(items), py::kw_only(), py::arg("date") = py::none(), write_doc);
 }
 
 }  // namespace
@@ -432,10 +445,10 @@ void bind_documents(py::module_& m) {
       parse_doc("Reads channel descriptions held in `text` (str or bytes).").c_str());
   m.def(
       "write_chan",
-      [](py::iterable c, const std::string& f) {
-        return write_records<Chan>(c, {false, false, daqvars(f)});
+      [](py::iterable c, const std::string& f, const py::object& d) {
+        return write_records<Chan>(c, d, {false, false, daqvars(f)});
       },
-      py::arg("chans"), py::kw_only(), py::arg("format") = "chandescr",
+      py::arg("chans"), py::kw_only(), py::arg("format") = "chandescr", py::arg("date") = py::none(),
       "The channel description document of `chans`; a property is written once: repeated "
       "ones are dropped (the first wins) and named in a qal3.Warning.");
 
@@ -447,7 +460,7 @@ void bind_documents(py::module_& m) {
       py::arg("text"), py::kw_only(), py::arg("layout") = "2010",
       parse_doc("Reads the environment index dictionary held in `text` (str or bytes).").c_str());
   m.def("write_envdict", &write_envdict, py::arg("entries"), py::kw_only(), py::arg("layout") = "2010",
-        "The environment index dictionary document of `entries`.");
+        py::arg("date") = py::none(), "The environment index dictionary document of `entries`.");
 
   bind_family<Trigger>(m, "triggers", "triggers", "Reads a trigger list: a list of Trigger.",
                        parse_doc("Reads the trigger list held in `text` (str or bytes)."),

@@ -99,6 +99,17 @@ def test_chan_descriptions_round_trip_in_both_formats(examples):
     assert again == daqvars
 
 
+@pytest.mark.parametrize("write, read, example", [
+    (qal3.write_evlist, qal3.read_evlist, "evlist_basic.xml"),
+    (qal3.write_envdict, qal3.read_envdict, "envdict.xml"),
+    (qal3.write_triggers, qal3.read_triggers, "triggers.xml")])
+def test_writers_stamp_the_date_given_in_utc(write, read, example, examples):
+    records = read(examples / example)
+    assert "<isodate>2023-11-14T22:13:20</isodate>" in write(records, date=1700000000)
+    with pytest.raises(ValueError, match="date"):
+        write(records, date=-1)
+
+
 def test_chan_record_counts_follow_the_lists():
     c = qal3.ChanDescr(prop_name="P", daq_name="D", bits=[qal3.BitDescr(0, "on", "powered")],
                        dims=[qal3.DimDescr(0, "t", "time", "us", [qal3.StatDescr(1, "m", "mean", "V")])])

@@ -153,21 +153,48 @@ std::string xml_escaped(const char* text) {
 
 void set_xml_header(std::string& str) { str.assign("<?xml version=\"1.0\" encoding=\"ISO-8859-1\" ?>\n"); }
 
+namespace {
+
+// The calling thread's fixed time, when it has one.
+struct Clock {
+  bool fixed = false;
+  time_t when = 0;
+};
+thread_local Clock t_clock;
+
+// `when` as "%FT%T" into the 40 bytes at `out` ("" when it has no such
+// text), in UTC or in local time.
+void format_isodate(char* out, time_t when, bool utc) {
+  struct tm broken {};
+  if (!(utc ? gmtime_r(&when, &broken) : localtime_r(&when, &broken)) || strftime(out, 40, "%FT%T", &broken) == 0)
+    out[0] = '\0';
+}
+
+}  // namespace
+
+// The last second of year 9999 in UTC: later times have no four-digit year.
+constexpr long long kLatestClock = 253402300799LL;
+
+extern "C" int qal3_set_thread_clock(const time_t* when) {
+  if (when && (*when < 0 || static_cast<long long>(*when) > kLatestClock)) return -1;
+  t_clock = when ? Clock{true, *when} : Clock{};
+  return 0;
+}
+
+extern "C" int qal3_get_thread_clock(time_t* when) {
+  if (when) *when = t_clock.fixed ? t_clock.when : time(nullptr);
+  return t_clock.fixed ? 1 : 0;
+}
+
 void create_isodate(char* isodate_str, time_t* t) {
-  if (!isodate_str) return;
-  const time_t when = t ? *t : time(nullptr);
-  struct tm local {};
-  if (!localtime_r(&when, &local)) {
-    isodate_str[0] = '\0';
-    return;
-  }
-  if (strftime(isodate_str, 40, "%FT%T", &local) == 0) isodate_str[0] = '\0';
+  if (isodate_str) format_isodate(isodate_str, t ? *t : time(nullptr), false);
 }
 
 void create_isodate(char* isodate_str) {
   if (!isodate_str) return;
-  time_t now = time(nullptr);
-  create_isodate(isodate_str, &now);
+  time_t now = 0;
+  const bool fixed = qal3_get_thread_clock(&now) != 0;
+  format_isodate(isodate_str, now, fixed);
 }
 
 void add_iso_date(std::string& str) {

@@ -30,15 +30,61 @@
 // "<?xml version=\"1.0\" encoding=\"ISO-8859-1\" ?>\n".
 QAL3_API void set_xml_header(std::string& str);
 
-// Appends "\t<isodate>...</isodate>\n" with the current local time.
+// Appends "\t<isodate>...</isodate>\n" with the time of
+// create_isodate(char*).
 QAL3_API void add_iso_date(std::string& str);
 
 // Writes the local time of *t as "%FT%T" (19 characters, at most 40 bytes
 // with the NUL) into isodate_str. Does nothing when isodate_str is null.
 QAL3_API void create_isodate(char* isodate_str, time_t* t);
 
-// As above for the current time.
+// As above for the calling thread's clock (qal3_set_thread_clock): the
+// current local time, or the fixed time in UTC, so that a fixed time gives
+// the same text in every time zone.
 QAL3_API void create_isodate(char* isodate_str);
+
+extern "C" {
+
+// Fixes the clock of the calling thread at *when (copied), for output that
+// is the same on every run; null gives the thread the system clock again,
+// which is every thread's clock until it is fixed. Other threads are not
+// affected. The clock is the time of every writer's isodate (written in
+// UTC while fixed) and the creation time a trigger list reader gives the
+// records it reads. Returns 0, or -1 (the clock unchanged) when *when lies
+// outside 1970-01-01T00:00:00 .. 9999-12-31T23:59:59 UTC, the times an
+// isodate writes.
+QAL3_API int qal3_set_thread_clock(const time_t* when);
+
+// The calling thread's time: stores its fixed time, or the system clock's
+// current time, into *when (when not null). Returns 1 when the clock is
+// fixed, 0 when it is the system clock.
+QAL3_API int qal3_get_thread_clock(time_t* when);
+
+}  // extern "C"
+
+namespace qal3 {
+
+// Fixes the calling thread's clock for the guard's lifetime and puts the
+// thread's previous clock back when it ends. Create and destroy it in the
+// same thread; guards nest.
+class ThreadClock {
+ public:
+  // `when` null: the system clock while the guard lives. A time the clock
+  // refuses leaves it as it was (ok() false).
+  explicit ThreadClock(const time_t* when)
+      : fixed_(qal3_get_thread_clock(&previous_) != 0), ok_(qal3_set_thread_clock(when) == 0) {}
+  ~ThreadClock() { qal3_set_thread_clock(fixed_ ? &previous_ : nullptr); }
+  ThreadClock(const ThreadClock&) = delete;
+  ThreadClock& operator=(const ThreadClock&) = delete;
+  bool ok() const { return ok_; }
+
+ private:
+  time_t previous_ = 0;
+  bool fixed_;
+  bool ok_;
+};
+
+}  // namespace qal3
 
 // ---------------------------------------------------------------------------
 // The element names of the CHANDESCRIPTIONS format.

@@ -12,6 +12,9 @@
 // line what it is (`doc`).
 // Every surface shows every field; a count (is_derived) is shown, never
 // taken. visit_value hands a member to the surface's function for its shape.
+// A family's record names in `identity` the fields that tell it from the
+// other records of its document (has_identity checks that they are fields);
+// records of equal identity are told apart by their order.
 #ifndef QAL3_RECORD_FIELDS_H
 #define QAL3_RECORD_FIELDS_H
 
@@ -29,6 +32,7 @@
 #include <utility>
 #include <vector>
 
+#include "chan_descr_internal.h"
 #include "descriptors.h"
 #include "document_limits.h"
 #include "event_util.h"
@@ -211,6 +215,19 @@ struct PlainReaders {
 template <class R>
 struct Description;
 
+// Whether every name in Description<R>::identity names a field of R.
+constexpr bool same_name(const char* a, const char* b) {
+  while (*a && *a == *b) ++a, ++b;
+  return *a == *b;
+}
+template <class R>
+constexpr bool has_identity() {
+  for (const char* id : Description<R>::identity)
+    if (!std::apply([&](const auto&... f) { return (same_name(f.name, id) || ...); }, Description<R>::fields))
+      return false;
+  return true;
+}
+
 // Whether each field's kind fits its member, and only numbers have an
 // initial value.
 template <class R>
@@ -308,6 +325,7 @@ struct Description<qal3_ev_entry> : PlainReaders<qal3_ev_entry, qal3_parse_ev_li
   }
   static E* make() { return new E(); }
   static constexpr auto clean = &qal3_clean_ev_list;
+  static constexpr const char* identity[] = {"evtype"};
   static constexpr auto fields =
       std::make_tuple(Field<&qal3_ev_entry::evtype>{"evtype", Kind::integer, "", {0, QAL3_EV_EVMAX}},
                       Field<&qal3_ev_entry::sb_list>{"sb_list", Kind::records},
@@ -371,6 +389,8 @@ struct Description<chan_descr_2010> {
   }
   static C* make() { return new C(); }
   static constexpr auto clean = &clean_chan_desr_list;
+  static constexpr const char* other_root = qal3::chan::kDaqRoot;  // the DAQvariables format
+  static constexpr const char* identity[] = {"prop_name"};
   static constexpr auto fields = std::make_tuple(
       Field<&C::stream>{"stream", Kind::integer}, Field<&C::ev_type>{"ev_type", Kind::unsigned_integer},
       Field<&C::count>{"count", Kind::integer}, Field<&C::dtype>{"dtype", Kind::type_code},
@@ -404,6 +424,7 @@ struct EnvDescription : PlainReaders<Entry, Read, ReadFile> {
     for (Entry* e : *list) std::free(e);
     list->clear();
   }
+  static constexpr const char* identity[] = {"index"};
   static constexpr auto fields =
       std::make_tuple(Field<&Entry::index>{"index", Kind::integer},
                       Field<&Entry::data, &decltype(Entry::data)::env_prop>{"env_prop", Kind::text},
@@ -445,6 +466,9 @@ struct Description<qal3_user_case_trigger>
     for (T* t : *list) QAL3_FREE_USER(t);
     list->clear();
   }
+  // No field is unique: triggers of one channel, subchannel and function
+  // are told apart by their order.
+  static constexpr const char* identity[] = {"channel", "subchannel", "function"};
   static constexpr auto fields = std::make_tuple(
       Field<&T::channel>{"channel", Kind::text}, Field<&T::subchannel>{"subchannel", Kind::integer},
       Field<&T::function>{"function", Kind::function_slot}, Field<&T::fparam>{"fparam", Kind::reals},
@@ -479,6 +503,7 @@ struct Description<QAL3GigEFeature> {
   }
   static G* make() { return new G(); }
   static constexpr auto clean = &qal3_clean_gige_descr;
+  static constexpr const char* identity[] = {"name"};
   // The reader refuses a file with a longer text or attribute value.
   static constexpr auto fields = std::make_tuple(
       Field<&G::type>{"type", Kind::integer, "FEATURE_TYPES index: 1 Integer, 2 Float, ...", {0, FEATURE_TYPE_MAX - 1}},

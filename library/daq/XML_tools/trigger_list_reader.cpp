@@ -10,6 +10,7 @@
 #include "boundary.h"
 #include "messages.h"
 #include "number_text.h"
+#include "parse_chan_descr.h"  // qal3_get_thread_clock
 #include "pull_reader.h"
 #include "record_fields.h"
 #include "trigger_facts.h"
@@ -182,7 +183,7 @@ class TriggerListBuilder {
     r->subchannel = 0;
     r->function = qal3::trigger::kDefaultFunction;
     r->operation = qal3::trigger::kDefaultOperation;
-    r->time = std::time(nullptr);
+    qal3_get_thread_clock(&r->time);
     current_ = std::move(r);
     return true;
   }

@@ -1,0 +1,197 @@
+// Reproducible output (a fixed clock) and qal3 diff / qal3 show: documents
+// compared record by record, also as git's textconv.
+#include <gtest/gtest.h>
+
+#include <cstdlib>
+#include <nlohmann/json.hpp>
+#include <string>
+#include <vector>
+
+#include "parse_chan_descr.h"
+#include "record_fields.h"
+#include "test_util.h"
+
+namespace {
+
+using testutil::run_command;
+using testutil::TempFile;
+
+const std::string kTool = testutil::tool_command();
+const std::string kEx = QAL3_EXAMPLES_DIR;
+
+int qal3(const std::string& args, std::string* out = nullptr, std::string* err = nullptr) {
+  return run_command(kTool + " " + args, out, err);
+}
+
+// The document the library writer of R makes of the example `file` under
+// the clock fixed at `when`.
+template <class R>
+std::string rewritten(const std::string& file, time_t when) {
+  qal3::records::OwnedList<R> list;
+  std::string path = kEx + "/" + file;
+  EXPECT_EQ(qal3::records::Description<R>::read_file(&path[0], &list.items, {}), 0) << file;
+  const qal3::ThreadClock clock(&when);
+  std::string doc;
+  EXPECT_EQ(qal3::records::Description<R>::write_text(&list.items, &doc, {}), 0) << file;
+  return doc;
+}
+
+// Every family written twice with the time fixed, in two time zones, by
+// SOURCE_DATE_EPOCH and by --date, gives the same bytes, stamped in UTC;
+// --keep-date writes the input's own isodate again.
+TEST(Reproducible, EveryFamilyTheSameBytes) {
+  const std::string env1 = "env TZ=UTC SOURCE_DATE_EPOCH=1700000000 ";
+  const std::string env2 = "env TZ=JST-9 SOURCE_DATE_EPOCH=5 ";
+  const std::string iso = "2023-11-14T22:13:20";  // 1700000000 in UTC
+  const struct {
+    std::string command;
+    bool dated;
+  } rows[] = {
+      {"chan convert --to chandescr " + kEx + "/chan_descriptions.xml", true},
+      {"chan convert --to daqvars " + kEx + "/chan_descriptions.xml", false},
+      {"chan merge " + kEx + "/chan_daqvariables.xml", true},
+      {"envdict --xml - " + kEx + "/envdict.xml", true},
+      {"trigger convert " + kEx + "/triggers.xml", true},
+  };
+  for (const auto& row : rows) {
+    std::string a, b, kept;
+    ASSERT_EQ(run_command(env1 + kTool + " " + row.command, &a), 0) << row.command;
+    ASSERT_EQ(run_command(env2 + kTool + " " + row.command + " --date=" + iso, &b), 0) << row.command;
+    EXPECT_EQ(a, b) << row.command;
+    EXPECT_EQ(a.find("<isodate>" + iso + "</isodate>") != std::string::npos, row.dated) << row.command;
+    if (!row.dated) continue;
+    const TempFile first(a);
+    const std::string again = row.command.substr(0, row.command.rfind(' ')) + " " + first.path() + " --keep-date";
+    ASSERT_EQ(run_command(env2 + kTool + " " + again, &kept), 0) << again;
+    EXPECT_EQ(kept, a) << again;
+  }
+  // A trigger's creation time is the clock's.
+  std::string triggers;
+  qal3("trigger convert --date=1700000000 " + kEx + "/triggers.xml", &triggers);
+  EXPECT_NE(triggers.find("<Creation time=\"1700000000\"/>"), std::string::npos);
+  // The families the tool does not write, through the library.
+  EXPECT_EQ(rewritten<qal3_ev_entry>("evlist_multi.xml", 1700000000),
+            rewritten<qal3_ev_entry>("evlist_multi.xml", 1700000000));
+  EXPECT_NE(rewritten<qal3_ev_entry>("evlist_multi.xml", 1700000000).find(iso), std::string::npos);
+  EXPECT_EQ(rewritten<QAL3GigEFeature>("gige_camera.xml", 1), rewritten<QAL3GigEFeature>("gige_camera.xml", 2));
+  // Times that are none.
+  for (const char* bad : {"--date=yesterday", "--date=2023-13-01T00:00:00", "--date=-5", "--date=99999999999999"}) {
+    std::string err;
+    EXPECT_EQ(qal3("trigger convert " + std::string(bad) + " " + kEx + "/triggers.xml", nullptr, &err), 2) << bad;
+    EXPECT_NE(err.find("--date: '"), std::string::npos) << err;
+  }
+  std::string err;
+  EXPECT_EQ(
+      run_command("env SOURCE_DATE_EPOCH=1e9 " + kTool + " envdict --xml - " + kEx + "/envdict.xml", nullptr, &err), 2);
+  EXPECT_NE(err.find("SOURCE_DATE_EPOCH: '1e9' is not"), std::string::npos) << err;
+}
+
+const std::string kChanOld =
+    "<CHANDESCRIPTIONS><CHANNEL><PROP>A/B</PROP><NAME>AB</NAME><UNITS>V</UNITS><EVTYPE>1</EVTYPE>"
+    "<BIT><BIT>0</BIT><BIT_NAME>on</BIT_NAME></BIT></CHANNEL>"
+    "<CHANNEL><PROP>GONE</PROP></CHANNEL></CHANDESCRIPTIONS>";
+
+// Pairs of documents of each family: qal3 diff's status and lines.
+TEST(Diff, PairsOfEveryFamily) {
+  const struct {
+    std::string old_doc, new_doc;
+    int status;
+    std::string lines;
+  } rows[] = {
+      // Event lists: by event type; field order, number spelling and the isodate are no change.
+      {"<BMR><EVENT><TYPE>1</TYPE><TMASK>31</TMASK><PRIORITY>3</PRIORITY></EVENT><EVENT><TYPE>2</TYPE></EVENT></BMR>",
+       "<BMR>\n\t<isodate>2020-01-01T00:00:00</isodate>\n<EVENT><TYPE>1</TYPE><PRIORITY>4</PRIORITY><TMASK>0x1F</"
+       "TMASK></EVENT>"
+       "<EVENT><TYPE>3</TYPE></EVENT></BMR>",
+       1, "changed\tevtype=1\tpriority\t3\t4\nremoved\tevtype=2\nadded\tevtype=3\n"},
+      // Channels: by property, across the two formats; list entries by position.
+      {kChanOld,
+       "<CHANDESCRIPTIONS><CHANNEL><EVTYPE>1</EVTYPE><NAME>AB</NAME><PROP>A/B</PROP><UNITS>m\\V\n</UNITS>"
+       "<BIT><BIT>0</BIT><BIT_NAME>on</BIT_NAME></BIT><BIT><BIT>1</BIT></BIT></CHANNEL></CHANDESCRIPTIONS>",
+       1,
+       "changed\tprop_name=A/B\tunits\tV\tm\\\\V\\n\nchanged\tprop_name=A/B\tbits[1].bit\t(none)\t1\n"
+       "changed\tprop_name=A/B\tbits[1].bit_name\t(none)\t\nchanged\tprop_name=A/B\tbits[1].bit_desc\t(none)\t\n"
+       "removed\tprop_name=GONE\n"},
+      {"<DAQvariables><DaqFloat><evType>4</evType><nexol>P</nexol><daqName>D</daqName><units>mbar</units>"
+       "</DaqFloat></DAQvariables>",
+       "<DAQvariables><DaqFloat><nexol>P</nexol><units>mbar</units><daqName>D</daqName><evType>4</evType>"
+       "</DaqFloat></DAQvariables>",
+       0, ""},
+      // Dictionaries: by index; 1.5 and 1.500000 are one float.
+      {"<ENVINDEXDICT><CHANNEL><INDEX>0</INDEX><PROP>T</PROP><DABS>1.5</DABS><DREL>0.1</DREL></CHANNEL></ENVINDEXDICT>",
+       "<ENVINDEXDICT><isodate>2024-03-18T09:30:00</isodate><CHANNEL><INDEX>0</INDEX><PROP>T</PROP>"
+       "<DREL>0.2</DREL><DABS>1.500000</DABS></CHANNEL></ENVINDEXDICT>",
+       1, "changed\tindex=0\tenv_ch_rel_delta\t0.100000\t0.200000\n"},
+      // Triggers: by channel, subchannel and function, then by order.
+      {"<QAL3USERTRIGGERLIST><USERTRIGGER><Chan name=\"C\" subchan=\"0\"/><Function name=\"MEAN\"/>"
+       "<LowLimit value=\"1\"/></USERTRIGGER><USERTRIGGER><Chan name=\"C\" subchan=\"0\"/>"
+       "<Function name=\"MEAN\"/><LowLimit value=\"2\"/></USERTRIGGER></QAL3USERTRIGGERLIST>",
+       "<QAL3USERTRIGGERLIST><USERTRIGGER><Chan name=\"C\" subchan=\"0\"/><Function name=\"MEAN\"/>"
+       "<LowLimit value=\"1.0\"/><Creation time=\"5\"/></USERTRIGGER><USERTRIGGER><Chan name=\"C\" subchan=\"0\"/>"
+       "<Function name=\"MEAN\"/><LowLimit value=\"3\"/></USERTRIGGER></QAL3USERTRIGGERLIST>",
+       1, "changed\tchannel=C subchannel=0 function=2 #2\tlow\t2.000000\t3.000000\n"},
+      // Features: by name.
+      {"<RegisterDescription><Integer Name=\"W\"><ToolTip>w</ToolTip></Integer><Float Name=\"G\"/>"
+       "</RegisterDescription>",
+       "<RegisterDescription><Float Name=\"G\"/><Integer Name=\"W\"><ToolTip>width</ToolTip></Integer>"
+       "</RegisterDescription>",
+       1, "changed\tname=W\ttooltip\tw\twidth\n"},
+  };
+  for (const auto& row : rows) {
+    const TempFile a(row.old_doc), b(row.new_doc);
+    std::string out, json;
+    EXPECT_EQ(qal3("diff " + a.path() + " " + b.path(), &out), row.status) << row.new_doc;
+    EXPECT_EQ(out, row.lines) << row.new_doc;
+    EXPECT_EQ(qal3("diff --json " + a.path() + " - < " + b.path(), &json), row.status);
+    EXPECT_EQ(nlohmann::json::parse(json)["same"], row.status == 0) << json;
+    std::string shown_a, shown_b;
+    qal3("show " + a.path(), &shown_a);
+    qal3("show " + b.path(), &shown_b);
+    EXPECT_EQ(shown_a == shown_b, row.status == 0) << shown_a << shown_b;
+  }
+}
+
+TEST(Diff, Trouble) {
+  const TempFile chan(kChanOld), dict("<ENVINDEXDICT/>"), broken("<BMR><EVENT>"), other("<html/>");
+  const struct {
+    std::string args, message;
+  } rows[] = {
+      {chan.path() + " " + dict.path(), "is channel descriptions and " + dict.path() + " environment index dictionary"},
+      {chan.path() + " " + broken.path(), broken.path()},
+      {other.path() + " " + chan.path(), other.path() + ":1:1: root element 'html'"},
+      {chan.path() + " /nonexistent.xml", "/nonexistent.xml"},
+      {chan.path(), "give two documents"},
+  };
+  for (const auto& row : rows) {
+    std::string err;
+    EXPECT_EQ(qal3("diff " + row.args, nullptr, &err), 2) << row.args;
+    EXPECT_NE(err.find(row.message), std::string::npos) << err;
+  }
+}
+
+// The README's two lines of git configuration and one of .gitattributes:
+// git diff and git log -p show what changed, and nothing else.
+TEST(Diff, GitTextconv) {
+  const TempFile dir("", ".d");
+  const std::string repo = dir.path() + ".git-scratch";
+  const std::string git = "cd " + repo + " && git -c user.name=t -c user.email=t@t ";
+  ASSERT_EQ(run_command("rm -rf " + repo + " && mkdir " + repo + " && cd " + repo +
+                        " && git init -q . && "
+                        "git config diff.qal3.textconv '" +
+                        kTool +
+                        " show' && "
+                        "echo '*.xml diff=qal3' > .gitattributes && cp " +
+                        kEx + "/envdict.xml d.xml"),
+            0);
+  ASSERT_EQ(run_command(git + "add . && " + git + "commit -qm one && " + kTool + " envdict --xml d.xml --date=0 " +
+                        kEx + "/envdict.xml && sed -i '0,/0.005000/s//0.006/' d.xml && " + git + "commit -qam two"),
+            0);
+  for (const char* cmd : {"diff HEAD~1 HEAD", "log -p -1"}) {
+    std::string out;
+    EXPECT_EQ(run_command(git + cmd + " | grep '^[-+][^-+]'", &out), 0) << cmd;
+    EXPECT_EQ(out, "-index=0\tenv_ch_rel_delta\t0.005000\n+index=0\tenv_ch_rel_delta\t0.006000\n") << cmd;
+  }
+  run_command("rm -rf " + repo);
+}
+
+}  // namespace
