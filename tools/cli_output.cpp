@@ -9,12 +9,13 @@
 #include <utility>
 
 #include "cli_files.h"
+#include "cli_forms.h"
 
 namespace cli {
 
 void file_error(const std::string& where, const std::string& message) {
   flush_stdout();
-  std::fprintf(stderr, "qal3: %s: %s\n", where.c_str(), message.c_str());
+  std::fprintf(stderr, "qal3: %s: %s\n", one_line(where).c_str(), message.c_str());
 }
 
 namespace {
