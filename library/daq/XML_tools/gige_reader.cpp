@@ -1,10 +1,7 @@
 // GigE feature file reader over the pull readers' parser, the feature walk of
 // a DOM (dump_nodes), printer and clean.
-#include <cstdio>
-#include <cstring>
 #include <memory>
 #include <string>
-#include <utility>
 #include <vector>
 #include <xercesc/dom/DOM.hpp>
 #include <xercesc/framework/XMLDocumentHandler.hpp>
@@ -54,9 +51,7 @@ class Local {
   ~Local() {
     if (s_) XMLString::release(&s_);
   }
-  bool valid() const { return s_ != nullptr; }
   const char* get() const { return s_ ? s_ : ""; }
-  bool equals(const char* other) const { return s_ && std::strcmp(s_, other) == 0; }
 
  private:
   char* s_;
@@ -138,7 +133,8 @@ class FeatureCollector {
   // A text node: it fills the first awaited field of the current feature.
   void text(const XMLCh* value) {
     started_ = nullptr;
-    if (std::string* field = awaited()) *field = Local(value).get();
+    std::string* field = value ? awaited() : nullptr;
+    if (field) *field = Local(value).get();
   }
 
   // Any other node.
