@@ -7,6 +7,7 @@
 #include <vector>
 
 #include "document_limits.h"
+#include "pull_reader.h"
 #include "qal3_gige_descr.h"
 #include "test_util.h"
 
@@ -145,6 +146,26 @@ TEST(GigERead, ExampleFilePrintsItsFeatures) {
   EXPECT_EQ(9u, f.v.size());
 }
 
+TEST(GigERead, DefaultAttributesAsThePullReadersTakeThem) {
+  for (const char* name : {"", " Name=\"own\""}) {
+    std::string xml =
+        "<!DOCTYPE RegisterDescription [<!ELEMENT RegisterDescription ANY><!ELEMENT Integer EMPTY>"
+        "<!ATTLIST Integer Name CDATA \"default\">]>" +
+        doc(std::string("<Integer") + name + "/>");
+    std::string pulled;
+    qal3::reader::read(
+        qal3::reader::Document::in_memory(&xml[0]), [](const char*) { return true; },
+        [&](const qal3::reader::Step& step) {
+          if (const char* v = step.attr("Name")) pulled = v;
+          return true;
+        });
+    Features f;
+    ASSERT_FALSE(read_doc(xml, f)) << name;
+    ASSERT_EQ(1u, f.v.size());
+    EXPECT_EQ(pulled, f[0].name) << name;
+  }
+}
+
 TEST(GigERead, NoFeaturesAndNullArguments) {
   Features f;
   EXPECT_FALSE(read_doc(doc("<Category Name=\"Root\"><ToolTip>x</ToolTip></Category>"), f));
@@ -171,6 +192,7 @@ TEST(GigEFailure, BrokenOrMissingFilesLeaveTheListAlone) {
       "",
       "not xml at all",
       "<RegisterDescription>&undefined;</RegisterDescription>",
+      "<!DOCTYPE RegisterDescription SYSTEM \"x.dtd\"><RegisterDescription>a&leak;b</RegisterDescription>",
       "<RegisterDescription/><second/>",
   };
   for (const char* xml : broken) {

@@ -1,12 +1,12 @@
-// GigE feature file reader over the Xerces DOM parser, printer and clean.
-#include <cstdio>
-#include <cstring>
+// GigE feature file reader over the pull readers' parser, the feature walk of
+// a DOM (dump_nodes), printer and clean.
 #include <memory>
 #include <string>
-#include <utility>
 #include <vector>
 #include <xercesc/dom/DOM.hpp>
-#include <xercesc/parsers/XercesDOMParser.hpp>
+#include <xercesc/framework/XMLDocumentHandler.hpp>
+#include <xercesc/framework/XMLPScanToken.hpp>
+#include <xercesc/internal/XMLScanner.hpp>
 #include <xercesc/sax/HandlerBase.hpp>
 #include <xercesc/sax/SAXParseException.hpp>
 #include <xercesc/util/OutOfMemoryException.hpp>
@@ -14,11 +14,11 @@
 #include <xercesc/util/XMLString.hpp>
 
 #include "boundary.h"
-#include "bounded_parser.h"
 #include "messages.h"
 #include "parser_memory.h"
 #include "qal3_gige_descr.h"
 #include "reading_scope.h"
+#include "sax_pull_common.h"
 #include "xerces_platform.h"
 
 namespace msg = qal3::messages;
@@ -51,9 +51,7 @@ class Local {
   ~Local() {
     if (s_) XMLString::release(&s_);
   }
-  bool valid() const { return s_ != nullptr; }
   const char* get() const { return s_ ? s_ : ""; }
-  bool equals(const char* other) const { return s_ && std::strcmp(s_, other) == 0; }
 
  private:
   char* s_;
@@ -67,51 +65,36 @@ bool dom_message(short code, std::string& text) {
   return true;
 }
 
+// True when the Xerces text `text` is the ASCII text `ascii`.
+bool spells(const XMLCh* text, const char* ascii) {
+  if (!text) return false;
+  for (; *ascii; ++text, ++ascii)
+    if (*text != static_cast<XMLCh>(static_cast<unsigned char>(*ascii))) return false;
+  return *text == 0;
+}
+
 // Index of `name` in `table`, or -1.
 template <std::size_t N>
-int find_in(const char* const (&table)[N], const Local& name) {
+int find_in(const char* const (&table)[N], const XMLCh* name) {
   for (std::size_t i = 0; i < N; ++i)
-    if (name.equals(table[i])) return static_cast<int>(i);
+    if (spells(name, table[i])) return static_cast<int>(i);
   return -1;
 }
 
-// ---------------------------------------------------------------- walking
+// ---------------------------------------------------------------- features
 
-// Builds the features of the nodes it is shown. A feature's fields come
-// only from its own element: its attributes, and the elements and text
-// inside it. Elements and text outside every feature element change
-// nothing; inside a feature nested in another, the inner one is filled.
+// Builds the features of the nodes of a document, shown in document order
+// (from a DOM or from the events of a scan). A feature's fields come only
+// from its own element: its attributes, and the elements and text inside
+// it. Elements and text outside every feature element change nothing;
+// inside a feature nested in another, the inner one is filled.
 class FeatureCollector {
  public:
   explicit FeatureCollector(std::vector<QAL3GigEFeature*>& out) : out_(out) {}
 
-  // Handles `node` itself; its children follow between enter and leave.
-  void visit(const DOMNode& node) {
+  // An element named `tag`; its "Name" attributes follow (name).
+  void element(const XMLCh* tag) {
     started_ = nullptr;
-    switch (node.getNodeType()) {
-      case DOMNode::ELEMENT_NODE:
-        on_element(node);
-        break;
-      case DOMNode::TEXT_NODE:
-        on_text(node);
-        break;
-      default:
-        break;
-    }
-  }
-
-  // The children of the node just visited are next.
-  void enter() { scopes_.push_back(started_ ? started_ : current()); }
-  // The children of the innermost entered node are done.
-  void leave() {
-    if (!scopes_.empty()) scopes_.pop_back();
-  }
-
- private:
-  QAL3GigEFeature* current() const { return scopes_.empty() ? nullptr : scopes_.back(); }
-
-  void on_element(const DOMNode& node) {
-    const Local tag(node.getNodeName());
     const int feature = find_in(FeatureTags, tag);
     if (feature >= 0) {
       started_ = start_feature(feature);
@@ -130,7 +113,49 @@ class FeatureCollector {
           break;
       }
     }
-    on_attributes(node, started_ ? started_ : current());
+  }
+
+  // A "Name" attribute of the element just shown: it names the feature
+  // while it has none, else fills an awaited extension; otherwise it is
+  // dropped.
+  void name(const XMLCh* value) {
+    QAL3GigEFeature* f = started_ ? started_ : current();
+    if (!f) return;
+    if (f->name == kUnknown)
+      f->name = Local(value).get();
+    else if (f->extension == kWaiting)
+      f->extension = Local(value).get();
+  }
+
+  // True when a text node shown now would fill a field.
+  bool awaits_text() const { return awaited() != nullptr; }
+
+  // A text node: it fills the first awaited field of the current feature.
+  void text(const XMLCh* value) {
+    started_ = nullptr;
+    std::string* field = value ? awaited() : nullptr;
+    if (field) *field = Local(value).get();
+  }
+
+  // Any other node.
+  void other() { started_ = nullptr; }
+
+  // The children of the node just shown are next.
+  void enter() { scopes_.push_back(started_ ? started_ : current()); }
+  // The children of the innermost entered node are done.
+  void leave() {
+    if (!scopes_.empty()) scopes_.pop_back();
+  }
+
+ private:
+  QAL3GigEFeature* current() const { return scopes_.empty() ? nullptr : scopes_.back(); }
+
+  std::string* awaited() const {
+    QAL3GigEFeature* f = current();
+    if (!f) return nullptr;
+    for (std::string* field : {&f->extension, &f->tooltip, &f->description})
+      if (*field == kWaiting) return field;
+    return nullptr;
   }
 
   QAL3GigEFeature* start_feature(int type) {
@@ -141,42 +166,37 @@ class FeatureCollector {
     return f.release();
   }
 
-  // A "Name" names the feature while it has none, else fills an awaited
-  // extension; otherwise it is dropped.
-  void on_attributes(const DOMNode& node, QAL3GigEFeature* f) {
-    const xercesc::DOMNamedNodeMap* attrs = node.getAttributes();
-    if (!attrs || !f) return;
-    const XMLSize_t n = attrs->getLength();
-    for (XMLSize_t i = 0; i < n; ++i) {
-      const DOMNode* attr = attrs->item(i);
-      if (!attr) continue;
-      if (!Local(attr->getNodeName()).equals(Attributes[ATTRIBUTE_NAME])) continue;
-      const Local value(attr->getNodeValue());
-      if (f->name == kUnknown)
-        f->name = value.get();
-      else if (f->extension == kWaiting)
-        f->extension = value.get();
-    }
-  }
-
-  void on_text(const DOMNode& node) {
-    QAL3GigEFeature* f = current();
-    const XMLCh* text = node.getNodeValue();
-    if (!f || !text) return;
-    for (std::string* field : {&f->extension, &f->tooltip, &f->description}) {
-      if (*field == kWaiting) {
-        *field = Local(text).get();
-        return;
-      }
-    }
-  }
-
   std::vector<QAL3GigEFeature*>& out_;
   // The feature each entered node's children belong to (null: none).
   std::vector<QAL3GigEFeature*> scopes_;
-  // The feature the node just visited started, if any.
+  // The feature the node just shown started, if any.
   QAL3GigEFeature* started_ = nullptr;
 };
+
+// ---------------------------------------------------------------- DOM walk
+
+// Shows `node` itself to `collector`; its children follow between enter
+// and leave.
+void visit(const DOMNode& node, FeatureCollector& collector) {
+  switch (node.getNodeType()) {
+    case DOMNode::ELEMENT_NODE: {
+      collector.element(node.getNodeName());
+      const xercesc::DOMNamedNodeMap* attrs = node.getAttributes();
+      const XMLSize_t n = attrs ? attrs->getLength() : 0;
+      for (XMLSize_t i = 0; i < n; ++i) {
+        const DOMNode* attr = attrs->item(i);
+        if (attr && spells(attr->getNodeName(), Attributes[ATTRIBUTE_NAME])) collector.name(attr->getNodeValue());
+      }
+      break;
+    }
+    case DOMNode::TEXT_NODE:
+      collector.text(node.getNodeValue());
+      break;
+    default:
+      collector.other();
+      break;
+  }
+}
 
 void report_dom_exception(const xercesc::DOMException& e) {
   std::string text;
@@ -187,7 +207,7 @@ void report_dom_exception(const xercesc::DOMException& e) {
 }
 
 // Walks `top` and its descendants in document order, depth first, without
-// recursion (deep files cannot exhaust the stack), from each node to its
+// recursion (deep trees cannot exhaust the stack), from each node to its
 // first child and next sibling, so that the walk is linear in the number of
 // nodes. A DOM exception while a node is handled abandons the rest of that
 // node's siblings; the walk goes on after their parent. True when the
@@ -198,7 +218,7 @@ bool walk(DOMNode* top, FeatureCollector& collector) {
   while (node) {
     DOMNode* child = nullptr;
     try {
-      collector.visit(*node);
+      visit(*node, collector);
       child = node->getFirstChild();
     } catch (const xercesc::DOMException& e) {
       report_dom_exception(e);
@@ -247,6 +267,84 @@ bool walk_list(DOMNodeList* nodes, FeatureCollector& collector) {
   }
   return false;
 }
+
+// ---------------------------------------------------------------- scan events
+
+// The scanner's events shown to a collector as the nodes a DOM parser
+// (text nodes merged, no entity reference nodes) makes of them: one text
+// node for each run of character data between other nodes, CDATA sections
+// and comments and processing instructions as other nodes, and the "Name"
+// attributes an element has, defaults from the DTD included. The text of a
+// node is kept only when a field awaits it.
+class ScanEvents : public xercesc::XMLDocumentHandler {
+ public:
+  explicit ScanEvents(FeatureCollector& collector) : collector_(collector) {}
+
+  void startElement(const xercesc::XMLElementDecl& decl, const unsigned int, const XMLCh* const,
+                    const xercesc::RefVectorOf<xercesc::XMLAttr>& attrs, const XMLSize_t count, const bool empty,
+                    const bool) override {
+    end_text();
+    collector_.element(decl.getFullName());
+    for (XMLSize_t i = 0; i < count; ++i) {
+      const xercesc::XMLAttr* a = attrs.elementAt(i);
+      if (spells(a->getQName(), Attributes[ATTRIBUTE_NAME])) collector_.name(a->getValue());
+    }
+    if (!empty) collector_.enter();
+  }
+  void endElement(const xercesc::XMLElementDecl&, const unsigned int, const bool, const XMLCh* const) override {
+    end_text();
+    collector_.leave();
+  }
+  void docCharacters(const XMLCh* const chars, const XMLSize_t length, const bool cdata) override {
+    if (cdata)
+      other();
+    else
+      add_text(chars, length);
+  }
+  void ignorableWhitespace(const XMLCh* const chars, const XMLSize_t length, const bool) override {
+    add_text(chars, length);
+  }
+  void docComment(const XMLCh* const) override { other(); }
+  void docPI(const XMLCh* const, const XMLCh* const) override { other(); }
+  void resetDocument() override {
+    in_text_ = false;
+    text_.clear();
+  }
+  void startDocument() override {}
+  void endDocument() override {}
+  void startEntityReference(const xercesc::XMLEntityDecl&) override {}
+  void endEntityReference(const xercesc::XMLEntityDecl&) override {}
+  // A document declares version 1.0 or 1.1 (or none); any other ends the
+  // read as a document model refuses it.
+  void XMLDecl(const XMLCh* const version, const XMLCh* const, const XMLCh* const, const XMLCh* const) override {
+    if (version && *version && !spells(version, "1.0") && !spells(version, "1.1"))
+      throw xercesc::DOMException(xercesc::DOMException::NOT_SUPPORTED_ERR);
+  }
+
+ private:
+  void add_text(const XMLCh* chars, XMLSize_t length) {
+    if (!in_text_) {
+      in_text_ = true;
+      keep_ = collector_.awaits_text();
+      text_.clear();
+    }
+    if (keep_) text_.append(chars, length);
+  }
+  void end_text() {
+    if (!in_text_) return;
+    in_text_ = false;
+    collector_.text(text_.c_str());
+  }
+  void other() {
+    end_text();
+    collector_.other();
+  }
+
+  FeatureCollector& collector_;
+  std::basic_string<XMLCh> text_;  // the open text node's text, when kept
+  bool in_text_ = false;           // a text node is open
+  bool keep_ = false;              // its text fills a field
+};
 
 // ---------------------------------------------------------------- reading
 
@@ -322,29 +420,73 @@ class Platform {
   bool started_ = false;
 };
 
-using DOMParser = qal3::xml::ParserWithOwnMemory<qal3::xerces::Bounded<xercesc::XercesDOMParser>>;
+using Parser = qal3::pull::PullParser;
 
-std::unique_ptr<DOMParser> make_parser(ErrorCounter& errors) {
-  // Over its own memory and stream list: what Xerces leaves behind when an
-  // allocation fails inside it goes with the parser.
-  auto parser = std::make_unique<DOMParser>();
-  parser->setValidationScheme(xercesc::XercesDOMParser::Val_Never);
-  parser->setDoNamespaces(false);
-  parser->setDoSchema(false);
-  parser->setValidationSchemaFullChecking(false);
-  parser->setCreateEntityReferenceNodes(false);
+// The pull readers' parser, set for feature files: not validating (a
+// DOCTYPE neither needs declarations nor loads anything), every parser
+// error counted by `errors`, element text capped, the scan shown to
+// `events`.
+std::unique_ptr<Parser> make_parser(ErrorCounter& errors, ScanEvents& events) {
+  std::unique_ptr<Parser> parser(qal3::pull::make_parser());
+  parser->setValidationScheme(xercesc::SAXParser::Val_Never);
   parser->setErrorHandler(&errors);
-  qal3::xerces::harden(*parser);  // feature files are not trusted
+  parser->installAdvDocHandler(&events);
   parser->cap_text(true);
   return parser;
 }
 
-// Parses `file_name`; prints the failure and returns false on any error.
-bool parse_file(DOMParser& parser, const ErrorCounter& errors, const char* file_name) {
+// The scanner behind a SAX parser, which offers it only to its subclasses
+// (and read-only; the scanner itself is not const).
+struct ScannerOf : xercesc::SAXParser {
+  static xercesc::XMLScanner& get(const xercesc::SAXParser& parser) {
+    const xercesc::XMLScanner& (xercesc::SAXParser::*scanner)() const = &ScannerOf::getScanner;
+    return const_cast<xercesc::XMLScanner&>((parser.*scanner)());
+  }
+};
+
+// Runs first() (a parseFirst). Xerces lets an exception of the scan's
+// set-up (an undecodable first line, ...) through parseFirst, where a
+// whole-document scan reports it as an error of the document: so it is here.
+template <class First>
+bool start(xercesc::XMLScanner& scanner, First&& first) {
   try {
-    qal3::xml::with_file_source(
-        parser, file_name, [&](const xercesc::InputSource& source) { parser.parse(source); },
-        [&] { parser.parse(file_name); });
+    return first();
+  } catch (const xercesc::XMLException& e) {
+    using Reporter = xercesc::XMLErrorReporter;
+    const Reporter::ErrTypes type = e.getErrorType();
+    const xercesc::XMLErrs::Codes code = type == Reporter::ErrType_Warning ? xercesc::XMLErrs::XMLException_Warning
+                                         : type >= Reporter::ErrType_Fatal ? xercesc::XMLErrs::XMLException_Fatal
+                                                                           : xercesc::XMLErrs::XMLException_Error;
+    try {
+      scanner.emitError(code, e.getCode(), e.getMessage());
+    } catch (const xercesc::XMLErrs::Codes&) {
+      // The scan ends after a fatal error: it has not begun.
+    }
+    return false;
+  }
+}
+
+// Scans `file_name` to its end or its first fatal error. Once the prolog
+// is read, every entity the document may use has been declared (an
+// external DTD is never read), so a reference to an undeclared one is an
+// error, as in a document without a DTD.
+void scan(Parser& parser, const char* file_name) {
+  xercesc::XMLScanner& scanner = ScannerOf::get(parser);
+  xercesc::XMLPScanToken token;
+  const bool started = qal3::xml::with_file_source(
+      parser, file_name,
+      [&](const xercesc::InputSource& source) { return start(scanner, [&] { return parser.parseFirst(source, token); }); },
+      [&] { return start(scanner, [&] { return parser.parseFirst(file_name, token); }); });
+  if (!started) return;
+  scanner.setHasNoDTD(true);
+  while (parser.parseNext(token)) {
+  }
+}
+
+// Reads `file_name`; prints the failure and returns false on any error.
+bool parse_file(Parser& parser, const ErrorCounter& errors, const char* file_name) {
+  try {
+    scan(parser, file_name);
   } catch (const xercesc::OutOfMemoryException&) {
     msg::print(msg::out, msg::error, msg::keep, "OutOfMemoryException\n");
     return false;
@@ -405,17 +547,12 @@ bool fill(const char* file_name, std::vector<QAL3GigEFeature*>& out) {
   FeatureList features;
   {
     ErrorCounter errors;
-    std::unique_ptr<DOMParser> parser = make_parser(errors);
+    FeatureCollector collector(features.items);
+    ScanEvents events(collector);
+    std::unique_ptr<Parser> parser = make_parser(errors, events);
     const bool parsed = parse_file(*parser, errors, file_name);
     msg::flush_default(msg::out);
     if (!parsed) return true;
-    xercesc::DOMDocument* doc = parser->getDocument();
-    if (!doc) {
-      msg::print(msg::out, msg::error, msg::flush, "An error occurred during parsing\n ");
-      return true;
-    }
-    FeatureCollector collector(features.items);
-    walk_list(doc->getChildNodes(), collector);
   }
   for (QAL3GigEFeature* f : features.items) {
     clear_sentinels(f->name);

@@ -67,10 +67,12 @@ class QAL3_API QAL3GigEFeature {
 // Reads the feature file `file_name`. On success `out` is emptied (records
 // it held are not destroyed: clean a reused list first) and receives one
 // new record per feature element, and the result is false. On any failure
-// (null argument, missing file, XML error, a document past one of the
-// readers' limits: entity expansion, text or attribute length, nesting) a
-// message is printed on standard output, `out` is left as it was and the
-// result is true. External entities and DTDs are never loaded.
+// (null argument, missing file, XML error, a reference to an undeclared
+// entity, a document past one of the readers' limits: entity expansion,
+// text or attribute length, nesting) a message is printed on standard
+// output, `out` is left as it was and the result is true. External entities
+// and DTDs are never loaded: an entity an external DTD would declare is
+// undeclared.
 QAL3_API bool qal3_fill_gige_descr(char* file_name, std::vector<QAL3GigEFeature*>* out);
 
 // Walks `nodes` and their descendants in document order, appending a

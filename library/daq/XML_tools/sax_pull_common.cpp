@@ -46,12 +46,10 @@ void report_no_start() {
 
 }  // namespace
 
-PullParser* make_parser(QAL3PullHandler& handler) {
+PullParser* make_parser() {
   // Over its own memory and stream list: what Xerces leaves behind when an
   // allocation fails inside it goes with the parser.
   auto parser = std::make_unique<PullParser>();
-  parser->setDocumentHandler(&handler);
-  parser->setErrorHandler(&handler);
   // The parser hands declarations to its DTD callbacks, where entity sizes
   // are bounded, only while a DTD handler is installed: one that does
   // nothing (stateless, shared).
@@ -63,6 +61,13 @@ PullParser* make_parser(QAL3PullHandler& handler) {
   parser->setValidationSchemaFullChecking(false);
   qal3::xerces::harden(*parser);
   return parser.release();
+}
+
+PullParser* make_parser(QAL3PullHandler& handler) {
+  PullParser* parser = make_parser();
+  parser->setDocumentHandler(&handler);
+  parser->setErrorHandler(&handler);
+  return parser;
 }
 
 namespace {

@@ -22,9 +22,11 @@ using PullParser = qal3::xml::ParserWithOwnMemory<qal3::xerces::Bounded<xercesc:
 
 // A SAX parser configured for the pull readers (automatic validation, no
 // namespaces or schema) that never loads external DTDs or entities and
-// enforces the document limits (xerces_platform.h); element text is capped
-// by `handler`, which is installed as document and error handler. Throws
-// only what Xerces throws on allocation.
+// enforces the document limits (xerces_platform.h), without document or
+// error handler. Throws only what Xerces throws on allocation.
+PullParser* make_parser();
+// The same with `handler` installed as document and error handler; it caps
+// element text.
 PullParser* make_parser(QAL3PullHandler& handler);
 
 // parseFirst over `source` or the file `path`; prints the start messages.
