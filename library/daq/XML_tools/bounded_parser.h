@@ -86,9 +86,9 @@ class Bounded : public Base {
     if (depth_ >= limits::kMaxDepth)
       refuse(widen("elements nested deeper than the limit of ") + number(limits::kMaxDepth) + widen(" levels"));
     check_name(decl.getFullName(), "element");
-    if (!decl.isDeclared() && decl.getObjectType() == xercesc::XMLElementDecl::Schema &&
-        decl.getId() > limits::kMaxUndeclaredNames)
-      refuse(widen("more element names undeclared in the schema than the limit of ") +
+    // The scanner numbers the names it keeps for undeclared elements from 1.
+    if (!decl.isDeclared() && decl.getId() > limits::kMaxUndeclaredNames)
+      refuse(widen("more distinct undeclared element names than the limit of ") +
              number(limits::kMaxUndeclaredNames));
     XMLSize_t defaulted = 0;
     for (XMLSize_t i = 0; i < count; ++i) {
@@ -100,7 +100,7 @@ class Bounded : public Base {
                number(limits::kMaxAttributeUnits) + widen(" characters"));
       if (!a->getSpecified()) defaulted += length;
     }
-    if (defaulted) charge_defaults(defaulted);
+    charge(defaulted);
     text_ = 0;
     if (!empty) ++depth_;
     Base::startElement(decl, uri, prefix, attrs, count, empty, root);
@@ -111,6 +111,11 @@ class Bounded : public Base {
     if (depth_ > 0) --depth_;
     text_ = 0;
     Base::endElement(decl, uri, root, prefix);
+  }
+
+  void startEntityReference(const xercesc::XMLEntityDecl& decl) override {
+    charge(0);
+    Base::startEntityReference(decl);
   }
 
   void docCharacters(const XMLCh* const chars, const XMLSize_t length, const bool cdata) override {
@@ -179,8 +184,9 @@ class Bounded : public Base {
              widen(" characters"));
   }
 
-  // Adds `units` of default attribute values to what the DTD added.
-  void charge_defaults(XMLSize_t units) {
+  // Adds `units` of default attribute values to what the DTD added, and
+  // holds the sum with the expansions made so far to the budget.
+  void charge(XMLSize_t units) {
     const xercesc::XMLScanner* s = scanner();
     const XMLSize_t count = s ? ExpansionsOfScanner::count(*s) : 0;
     const XMLSize_t expanded = count >= expansions_ ? count - expansions_ : count;

@@ -35,9 +35,10 @@ constexpr std::size_t kMaxNameUnits = 1024;
 // Characters of one message of the parser; a longer one is cut (names and
 // values it quotes may be read before their limits apply).
 constexpr std::size_t kMaxMessageUnits = 4 * kMaxNameUnits;
-// Distinct element names a document validated against a schema may use
-// that the schema does not declare. The parser keeps them in a table of
-// fixed size, where each new name is compared with those before it.
+// Distinct element names a document uses that its DTD or schema does not
+// declare (every name, in a document with neither). No format uses more
+// than a few dozen; the parser keeps each in a table, which for a schema has
+// a fixed size where each new name is compared with those before it.
 constexpr std::size_t kMaxUndeclaredNames = 1000;
 
 }  // namespace limits
