@@ -565,8 +565,10 @@ class ErrorCollector : public xc::DefaultHandler {
   }
 
  private:
+  // Schema findings past kMaxSchemaFindings are left out; fatal errors,
+  // which end the pass, never are.
   void add(const xc::SAXParseException& e, Severity severity, bool from_schema) {
-    if (count_++ == kMaxSchemaFindings) {
+    if (from_schema && count_++ == kMaxSchemaFindings) {
       Finding f;
       f.line = static_cast<int>(e.getLineNumber());
       f.column = static_cast<int>(e.getColumnNumber());
@@ -574,7 +576,7 @@ class ErrorCollector : public xc::DefaultHandler {
       f.from_schema = true;
       out_.push_back(f);
     }
-    if (count_ > kMaxSchemaFindings) return;
+    if (from_schema && count_ > kMaxSchemaFindings) return;
     Finding f;
     f.line = static_cast<int>(e.getLineNumber());
     f.column = static_cast<int>(e.getColumnNumber());
