@@ -9,6 +9,15 @@ linear and its entity expansion is bounded in size:
   siblings   as many records as fit, one after the other
   one-line   a legitimate document of many records on one line
   deep       thousands of nested elements inside a record
+  defaults   an attribute default of 1 Mi characters built from an entity,
+             taken by every one of as many elements as fit
+  names      as many distinct element names as fit
+  long-name  one element name as long as fits
+
+and the seeds of the cost target (fuzz_cost.cpp), a few bytes each that
+describe documents of up to megabytes: the shapes above whose cost grows
+faster than the document when a limit does not hold, and many attributes
+on one element.
 
 Run from anywhere: python3 fuzz/cost_seeds.py
 """
@@ -87,6 +96,12 @@ def documents(family):
     if family == 'gige':
         # As many features as fit, without names.
         docs['features'] = HEADER + '<%s>\n' % root + fill(lambda n: '<Integer/>', LIMIT - frame) + '</%s>\n' % root
+    default = ('<!DOCTYPE %s [<!ELEMENT %s ANY><!ELEMENT X ANY><!ENTITY e "%s"><!ATTLIST X a CDATA "%s">]>\n'
+               % (root, root, 'x' * 4000, '&e;' * 256))
+    docs['defaults'] = (HEADER + default + '<%s>' % root +
+                        '<X/>' * ((LIMIT - frame - len(default)) // 4) + '</%s>\n' % root)
+    docs['names'] = HEADER + '<%s>' % root + fill(lambda n: '<N%d/>' % n, LIMIT - frame) + '</%s>\n' % root
+    docs['long-name'] = HEADER + '<%s><%s/></%s>\n' % (root, 'N' * (LIMIT - frame - 8), root)
     levels = (LIMIT - frame - len(rec(0)) - 64) // len('<x></x>')
     first = holder.format(x='{x}')
     nest = '<x>' * levels + '</x>' * levels
@@ -95,6 +110,16 @@ def documents(family):
         data = doc.encode('latin-1')
         assert len(data) <= LIMIT, (family, name, len(data))
         yield name, data
+
+
+# The cost target's seeds: the power of two of the copies, head, unit, tail.
+COST = {
+    'defaults': (14, '<!DOCTYPE BMR [<!ELEMENT BMR ANY><!ELEMENT X ANY><!ENTITY e "%s">'
+                     '<!ATTLIST X a CDATA "%s">]><BMR>' % ('x' * 4000, '&e;' * 256), '<X/>', '</BMR>'),
+    'names': (17, '<BMR>', '<N#/>', '</BMR>'),
+    'long-name': (20, '<BMR><EVENT><', 'N', '/></EVENT></BMR>'),
+    'attributes': (14, '<BMR><EVENT', ' a#="1"', '/></BMR>'),
+}
 
 
 # The examples seed the targets that had no corpus before these seeds.
@@ -131,6 +156,13 @@ def main():
             with open(path, 'wb') as f:
                 f.write(data)
             print('%-18s %-19s %6d %s' % (target, name, len(data), os.path.basename(path)))
+    os.makedirs(os.path.join(corpus, 'cost'), exist_ok=True)
+    for name, (power, head, unit, tail) in COST.items():
+        data = bytes([power]) + ('%s\x01%s\x01%s' % (head, unit, tail)).encode('latin-1')
+        path = os.path.join(corpus, 'cost', hashlib.sha1(data).hexdigest())
+        with open(path, 'wb') as f:
+            f.write(data)
+        print('%-18s %-19s %6d %s' % ('cost', name, len(data), os.path.basename(path)))
     for target, families in TARGETS.items():
         os.makedirs(os.path.join(corpus, target), exist_ok=True)
         for family in families:

@@ -17,20 +17,11 @@ namespace {
 
 std::string schema_dir;
 
-std::string schemas_next_to_program() {
-  char exe[4096];
-  const ssize_t n = readlink("/proc/self/exe", exe, sizeof exe - 1);
-  if (n <= 0) return "schema";
-  std::string dir(exe, static_cast<size_t>(n));
-  dir.erase(dir.rfind('/'));
-  return dir + "/schema";
-}
-
 }  // namespace
 
 extern "C" int LLVMFuzzerInitialize(int*, char***) {
   fuzz::init();
-  schema_dir = schemas_next_to_program();
+  schema_dir = fuzz::schemas_next_to_program();
   // Without the schemas every input would end at "schema missing".
   const std::string probe = schema_dir + "/triggers.xsd";
   if (access(probe.c_str(), R_OK) != 0) {

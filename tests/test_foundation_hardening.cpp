@@ -161,6 +161,22 @@ TEST(Hardening, InternalEntitiesStillWork) {
   EXPECT_EQ(texts, "hello world");
 }
 
+// A small internal DTD's attribute default still supplies its value.
+TEST(Hardening, AttributeDefaultsStillApply) {
+  std::string doc = "<!DOCTYPE R [<!ELEMENT R (X)*><!ELEMENT X EMPTY><!ATTLIST X a CDATA \"d\">]><R><X/><X a=\"s\"/></R>";
+  SAX_Memory_Parser p(&doc[0]);
+  ASSERT_TRUE(p.init_ok());
+  ASSERT_EQ(p.start(), 0);
+  std::string values;
+  char* tag = nullptr;
+  char* value = nullptr;
+  char* a = nullptr;
+  char name[] = "a";
+  while (p.parse(&tag, &value) == 0)
+    if (tag && std::string(tag) == "X" && p.get_attr(name, &a) == 0) values += a;
+  EXPECT_EQ(values, "ds");
+}
+
 TEST(Hardening, MalformedAndTruncatedDocumentsFailCleanly) {
   const std::string good =
       "<?xml version=\"1.0\"?><BMR><EVENT><TYPE>1</TYPE><SBLOCK>S<CHLIST><CHAN>c</CHAN>"
@@ -188,6 +204,12 @@ TEST(Hardening, MalformedAndTruncatedDocumentsFailCleanly) {
       EXPECT_NE(qal3_parse_ev_list_read(&doc[0], &list), 0) << j;
       qal3_clean_ev_list(&list);
     }
+    // A file's data after a NUL that follows the root is refused, not dropped.
+    testutil::TempFile nul(good + std::string(1, '\0') + good);
+    std::string path = nul.path();
+    std::vector<qal3_ev_entry*> list;
+    EXPECT_NE(qal3_parse_ev_list_readf(&path[0], &list), 0);
+    qal3_clean_ev_list(&list);
   });
 }
 

@@ -605,8 +605,9 @@ TEST(ToolCheck, CostStaysLinearInTheInput) {
   for (int i = 0; i < 100000; ++i) siblings += "<EVENT><TYPE>1</TYPE></EVENT>\n";
   for (int i = 0; i < 100000; ++i) deep += "<EVENT>";
   const std::string entity = "<!DOCTYPE BMR [<!ENTITY e \"" + std::string(100000, 'x') + "\">]>";
-  std::string refs;
+  std::string refs, operations;
   for (int i = 0; i < 900; ++i) refs += "&e;";
+  for (int i = 0; i < 50000; ++i) operations += "<USERTRIGGER><Operation/></USERTRIGGER>";
   const struct {
     const char* what;
     std::string doc;
@@ -622,6 +623,14 @@ TEST(ToolCheck, CostStaysLinearInTheInput) {
        "document type declarations are not accepted"},
       {"long text", "<BMR><EVENT><TYPE>" + std::string(std::size_t{2} << 20, '1') + "</TYPE></EVENT></BMR>", 1,
        "longer than the limit of 1048576 characters"},
+      {"long name", "<BMR><EVENT><" + std::string(std::size_t{2} << 20, 'N') + "/></EVENT></BMR>", 1,
+       "element name longer than the limit of 1024 characters"},
+      {"attribute default", "<!DOCTYPE QAL3USERTRIGGERLIST [\n<!ATTLIST Operation name CDATA \"TRUE\">]>\n"
+       "<QAL3USERTRIGGERLIST>" + operations + "</QAL3USERTRIGGERLIST>", 1,
+       ":2:1: warning: the DTD gives attribute 'name' of 'Operation' the default value \"TRUE\": every Operation "
+       "element without the attribute is read as if it had name=\"TRUE\""},
+      {"data after a NUL", "<BMR><EVENT><TYPE>1</TYPE></EVENT></BMR>" + std::string(1, '\0') + "<BMR/>", 1,
+       "error: a NUL character after the root element ends the document before its input ends"},
   };
   for (const auto& c : kCases) {
     TempFile f(c.doc);

@@ -527,7 +527,8 @@ std::string schema_directory() {
 
 namespace {
 
-// Collects the errors of a pass; a document type declaration stops it.
+// Collects the errors of a pass; a document type declaration is an error
+// and ends the pass where it ends.
 class ErrorCollector : public xc::DefaultHandler {
  public:
   explicit ErrorCollector(std::vector<Finding>& out) : out_(out) {}
@@ -541,8 +542,10 @@ class ErrorCollector : public xc::DefaultHandler {
     fatal_ = true;
   }
   void startDTD(const XMLCh* const, const XMLCh* const, const XMLCh* const) override {
-    stop("document type declarations are not accepted");
+    note(here(), Severity::kError, "document type declarations are not accepted");
+    fatal_ = true;
   }
+  void endDTD() override { throw StopParsing{}; }
 
   bool fatal() const { return fatal_; }
 
@@ -552,17 +555,23 @@ class ErrorCollector : public xc::DefaultHandler {
     return {static_cast<int>(locator_->getLineNumber()), static_cast<int>(locator_->getColumnNumber())};
   }
 
+  // A finding of the checker's own at `at`.
+  void note(Position at, Severity severity, const std::string& message) {
+    out_.push_back({at.line, at.column, severity, message, false});
+  }
+
   // Ends the pass with an error here.
   [[noreturn]] void stop(const std::string& message) {
-    const Position at = here();
-    out_.push_back({at.line, at.column, Severity::kError, message, false});
+    note(here(), Severity::kError, message);
     fatal_ = true;
     throw StopParsing{};
   }
 
  private:
+  // Schema findings past kMaxSchemaFindings are left out; fatal errors,
+  // which end the pass, never are.
   void add(const xc::SAXParseException& e, Severity severity, bool from_schema) {
-    if (count_++ == kMaxSchemaFindings) {
+    if (from_schema && count_++ == kMaxSchemaFindings) {
       Finding f;
       f.line = static_cast<int>(e.getLineNumber());
       f.column = static_cast<int>(e.getColumnNumber());
@@ -570,7 +579,7 @@ class ErrorCollector : public xc::DefaultHandler {
       f.from_schema = true;
       out_.push_back(f);
     }
-    if (count_ > kMaxSchemaFindings) return;
+    if (from_schema && count_ > kMaxSchemaFindings) return;
     Finding f;
     f.line = static_cast<int>(e.getLineNumber());
     f.column = static_cast<int>(e.getColumnNumber());
@@ -586,10 +595,25 @@ class ErrorCollector : public xc::DefaultHandler {
   bool fatal_ = false;
 };
 
-// First pass: the name of the root element.
+// First pass: the name of the root element, and a warning for each
+// attribute default a DTD declares, at its declaration.
 class RootProbe : public ErrorCollector {
  public:
-  using ErrorCollector::ErrorCollector;
+  RootProbe(std::vector<Finding>& out, const Document::Source& source) : ErrorCollector(out), source_(source) {}
+
+  void attributeDecl(const XMLCh* const element, const XMLCh* const name, const XMLCh* const,
+                     const XMLCh* const mode, const XMLCh* const value) override {
+    const std::string how = to_utf8(mode);
+    if (!value || how == "#IMPLIED" || how == "#REQUIRED") return;
+    std::string text = to_utf8(value);
+    if (text.size() > kQuotedValue) text = text.substr(0, kQuotedValue) + "...";
+    const std::string e = to_utf8(element);
+    const std::string a = to_utf8(name);
+    note(declaration(here()), Severity::kWarning,
+         "the DTD gives attribute '" + a + "' of '" + e + "' the default value \"" + text + "\": every " + e +
+             " element without the attribute is read as if it had " + a + "=\"" + text + "\"");
+  }
+
   void startElement(const XMLCh* const, const XMLCh* const, const XMLCh* const qname, const xc::Attributes&) override {
     if (!seen_) {
       root_ = to_utf8(qname);
@@ -602,6 +626,17 @@ class RootProbe : public ErrorCollector {
   Position position() const { return position_; }
 
  private:
+  static constexpr std::size_t kQuotedValue = 40;  // bytes of a default value quoted in a warning
+
+  // The start of the attribute list declaration that ends at or before `p`.
+  Position declaration(Position p) const {
+    const std::size_t end = source_.offset(p);
+    const std::size_t start =
+        end == std::string::npos ? end : source_.bytes().substr(0, end).rfind("<!ATTLIST");
+    return start == std::string::npos ? p : source_.position(start);
+  }
+
+  const Document::Source& source_;
   bool seen_ = false;
   std::string root_;
   Position position_;
@@ -804,9 +839,10 @@ bool Document::read(const std::string& schema_dir, std::vector<Finding>& out) {
   const auto* data = reinterpret_cast<const XMLByte*>(bytes.data());
 
   // Pass 1: the root element decides the family.
-  RootProbe probe(out);
+  RootProbe probe(out, *source_);
   {
     auto reader = make_reader(probe);
+    reader->setDeclarationHandler(&probe);
     reader->setFeature(xc::XMLUni::fgSAX2CoreValidation, false);
     reader->setFeature(xc::XMLUni::fgXercesSchema, false);
     xc::MemBufInputSource input(data, bytes.size(), file_.c_str());

@@ -10,6 +10,9 @@
 #include <xercesc/framework/XMLAttr.hpp>
 #include <xercesc/framework/XMLErrorCodes.hpp>
 #include <xercesc/framework/XMLValidator.hpp>
+#include <xercesc/framework/XMLElementDecl.hpp>
+#include <xercesc/internal/ReaderMgr.hpp>
+#include <xercesc/internal/XMLReader.hpp>
 #include <xercesc/internal/XMLScanner.hpp>
 #include <xercesc/parsers/AbstractDOMParser.hpp>
 #include <xercesc/parsers/SAX2XMLReaderImpl.hpp>
@@ -34,14 +37,22 @@ inline XString widen(const char* ascii) {
   return s;
 }
 
-// The position of the scanner behind a SAX2 reader, which offers no way to
-// its scanner but through its validator (whose accessor is protected).
+// The scanner behind a SAX2 reader, which offers no way to it but through
+// its validator (whose accessor is protected).
 struct ScannerOfValidator : xercesc::XMLValidator {
-  static const xercesc::Locator* locator(const xercesc::XMLValidator* validator) {
+  static const xercesc::XMLScanner* scanner(const xercesc::XMLValidator* validator) {
     if (!validator) return nullptr;
-    const xercesc::XMLScanner* (xercesc::XMLValidator::*scanner)() const = &ScannerOfValidator::getScanner;
-    const xercesc::XMLScanner* s = (validator->*scanner)();
-    return s ? s->getLocator() : nullptr;
+    const xercesc::XMLScanner* (xercesc::XMLValidator::*get)() const = &ScannerOfValidator::getScanner;
+    return (validator->*get)();
+  }
+};
+
+// The entity expansions a scanner has made in the document it reads (a
+// protected count, kept by Xerces for its own limit).
+struct ExpansionsOfScanner : xercesc::XMLScanner {
+  static XMLSize_t count(const xercesc::XMLScanner& scanner) {
+    const XMLSize_t xercesc::XMLScanner::*expansions = &ExpansionsOfScanner::fEntityExpansionCount;
+    return scanner.*expansions;
   }
 };
 
@@ -49,6 +60,12 @@ struct ScannerOfValidator : xercesc::XMLValidator {
 // error handler receives a fatal error whose message names the limit, and
 // the scan ends as after any fatal error. Element text is capped only when
 // cap_text is set (the pull readers cap text themselves and read on).
+//
+// What the DTD adds to a document has one budget, kMaxAddedUnits: each
+// entity expansion counts as the most text it may add (kMaxEntityUnits), and
+// each attribute value an element takes from a declared default counts as
+// its length. A document then makes its reader do at most a fixed multiple
+// of its size plus that budget.
 template <class Base>
 class Bounded : public Base {
  public:
@@ -68,12 +85,22 @@ class Bounded : public Base {
                     const bool root) override {
     if (depth_ >= limits::kMaxDepth)
       refuse(widen("elements nested deeper than the limit of ") + number(limits::kMaxDepth) + widen(" levels"));
+    check_name(decl.getFullName(), "element");
+    // The scanner numbers the names it keeps for undeclared elements from 1.
+    if (!decl.isDeclared() && decl.getId() > limits::kMaxUndeclaredNames)
+      refuse(widen("more distinct undeclared element names than the limit of ") +
+             number(limits::kMaxUndeclaredNames));
+    XMLSize_t defaulted = 0;
     for (XMLSize_t i = 0; i < count; ++i) {
       const xercesc::XMLAttr* a = attrs.elementAt(i);
-      if (xercesc::XMLString::stringLen(a->getValue()) > limits::kMaxAttributeUnits)
+      check_name(a->getQName(), "attribute");
+      const XMLSize_t length = xercesc::XMLString::stringLen(a->getValue());
+      if (length > limits::kMaxAttributeUnits)
         refuse(widen("value of attribute '") + a->getQName() + widen("' longer than the limit of ") +
                number(limits::kMaxAttributeUnits) + widen(" characters"));
+      if (!a->getSpecified()) defaulted += length;
     }
+    charge(defaulted);
     text_ = 0;
     if (!empty) ++depth_;
     Base::startElement(decl, uri, prefix, attrs, count, empty, root);
@@ -86,6 +113,11 @@ class Bounded : public Base {
     Base::endElement(decl, uri, root, prefix);
   }
 
+  void startEntityReference(const xercesc::XMLEntityDecl& decl) override {
+    charge(0);
+    Base::startEntityReference(decl);
+  }
+
   void docCharacters(const XMLCh* const chars, const XMLSize_t length, const bool cdata) override {
     if (cap_text_) {
       text_ += length;
@@ -95,22 +127,73 @@ class Bounded : public Base {
     Base::docCharacters(chars, length, cdata);
   }
 
+  // The scanner stops at a NUL character as at the end of its input: a
+  // document whose input goes on is refused rather than cut short.
+  void endDocument() override {
+    const xercesc::XMLScanner* s = scanner();
+    const xercesc::XMLReader* r = s ? s->getReaderMgr()->getCurrentReader() : nullptr;
+    if (r && r->charsLeftInBuffer() != 0)
+      refuse(widen("a NUL character after the root element ends the document before its input ends"));
+    Base::endDocument();
+  }
+
+  // A message of the parser's quotes names and values as the document has
+  // them, before the limits above see them: one longer than kMaxMessageUnits
+  // is cut there, and ends in "...".
+  void error(const unsigned int code, const XMLCh* const domain, const xercesc::XMLErrorReporter::ErrTypes type,
+             const XMLCh* const text, const XMLCh* const system_id, const XMLCh* const public_id,
+             const XMLFileLoc line, const XMLFileLoc column) override {
+    if (!text || xercesc::XMLString::stringLen(text) <= limits::kMaxMessageUnits) {
+      Base::error(code, domain, type, text, system_id, public_id, line, column);
+      return;
+    }
+    const XString cut = XString(text, limits::kMaxMessageUnits) + widen("...");
+    Base::error(code, domain, type, cut.c_str(), system_id, public_id, line, column);
+  }
+
   void resetDocument() override {
     depth_ = 0;
     text_ = 0;
+    defaults_ = 0;
+    const xercesc::XMLScanner* s = scanner();
+    expansions_ = s ? ExpansionsOfScanner::count(*s) : 0;
     Base::resetDocument();
   }
 
  private:
   static XString number(XMLSize_t n) { return widen(std::to_string(n).c_str()); }
 
-  const xercesc::Locator* where() const {
+  const xercesc::XMLScanner* scanner() const {
     if constexpr (std::is_base_of<xercesc::SAXParser, Base>::value)
-      return this->getScanner().getLocator();
+      return &this->getScanner();
     else if constexpr (std::is_base_of<xercesc::AbstractDOMParser, Base>::value)
-      return this->getScanner()->getLocator();
+      return this->getScanner();
     else
-      return ScannerOfValidator::locator(this->getValidator());
+      return ScannerOfValidator::scanner(this->getValidator());
+  }
+
+  const xercesc::Locator* where() const {
+    const xercesc::XMLScanner* s = scanner();
+    return s ? s->getLocator() : nullptr;
+  }
+
+  // `kind`'s name `name` within kMaxNameUnits.
+  void check_name(const XMLCh* name, const char* kind) {
+    if (name && xercesc::XMLString::stringLen(name) > limits::kMaxNameUnits)
+      refuse(widen(kind) + widen(" name longer than the limit of ") + number(limits::kMaxNameUnits) +
+             widen(" characters"));
+  }
+
+  // Adds `units` of default attribute values to what the DTD added, and
+  // holds the sum with the expansions made so far to the budget.
+  void charge(XMLSize_t units) {
+    const xercesc::XMLScanner* s = scanner();
+    const XMLSize_t count = s ? ExpansionsOfScanner::count(*s) : 0;
+    const XMLSize_t expanded = count >= expansions_ ? count - expansions_ : count;
+    defaults_ += units;
+    if (defaults_ > limits::kMaxAddedUnits || expanded > (limits::kMaxAddedUnits - defaults_) / limits::kMaxEntityUnits)
+      refuse(widen("entities and default attribute values add more text than the limit of ") +
+             number(limits::kMaxAddedUnits) + widen(" characters"));
   }
 
   // Reports `message` as a fatal error at the scanner's position and ends
@@ -127,6 +210,8 @@ class Bounded : public Base {
 
   XMLSize_t depth_ = 0;
   XMLSize_t text_ = 0;
+  XMLSize_t defaults_ = 0;    // units of default attribute values taken
+  XMLSize_t expansions_ = 0;  // the scanner's expansion count when the document began
   bool cap_text_ = false;
 };
 
