@@ -2,7 +2,9 @@
 // records and the Python records of qal3._records.
 #include <cerrno>
 #include <cstring>
+#include <memory>
 #include <set>
+#include <stdexcept>
 #include <string>
 #include <vector>
 
@@ -316,6 +318,10 @@ class Selector {
   int is_channel_ml(int num) { return sel_.is_channel_ml(num); }
   int get_subchannels(int num) { return sel_.get_subchannels(num); }
 
+  // What a pickle keeps: the sources as given (paths are read again where
+  // it is loaded) and the options.
+  py::tuple state() const { return py::make_tuple(labels_, documents_, shift_); }
+
   std::string repr() {
     std::string out = "ChanSelector(";
     if (documents_)
@@ -441,6 +447,11 @@ shift=True (the default) shifts event types as the selector does in the DAQ.)")
            py::arg("shift") = true, "Loads the channel descriptions of `sources`; qal3.Error when they cannot be read.")
       .def("__len__", &Selector::size)
       .def("__repr__", &Selector::repr)
+      .def(py::pickle([](const Selector& s) { return s.state(); },
+                      [](const py::tuple& t) {
+                        if (t.size() != 3) throw std::runtime_error("not a pickled qal3.ChanSelector");
+                        return std::make_unique<Selector>(t[0], t[1].cast<bool>(), t[2].cast<bool>());
+                      }))
       .def("size", &Selector::size, "The number of channels.")
       .def("find_channel", &Selector::find_channel, py::arg("ev_type"), py::arg("chan"),
            "True when events of `ev_type` carry `chan` (also when nothing is loaded).")
