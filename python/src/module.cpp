@@ -127,6 +127,14 @@ int slot_named(std::string name, bool function, const char* field) {
   return slot;
 }
 
+// The slot `slot` gives: a number as it is, a name its registry slot (-1
+// when none has it).
+int slot_number(py::handle slot, bool function) {
+  if (!PyUnicode_Check(slot.ptr())) return static_cast<int>(int_in(slot, INT32_MIN, INT32_MAX, "slot"));
+  std::string name = text_of(slot, "slot");
+  return function ? qal3_get_function_index(&name[0]) : qal3_get_operation_index(&name[0]);
+}
+
 }  // namespace
 
 int slot_of(py::handle v, bool function, const char* registry, long long lo, long long hi) {
@@ -165,11 +173,11 @@ PYBIND11_MODULE(_core, m) {
       "operation_index", [](std::string name) { return qal3_get_operation_index(&name[0]); }, py::arg("name"),
       "Lowest operation slot named `name`; -1 if none.");
   m.def(
-      "function_name", [](int slot) { return to_py(qal3_get_function_string(slot)); }, py::arg("slot"),
-      "Name of function slot `slot`; \"UNKNOWN\" outside 0..31.");
+      "function_name", [](py::handle slot) { return to_py(qal3_get_function_string(slot_number(slot, true))); },
+      py::arg("slot"), "Name of function slot `slot` (a number, or a name as records hold it); \"UNKNOWN\" outside 0..31.");
   m.def(
-      "operation_name", [](int slot) { return to_py(qal3_get_operation_string(slot)); }, py::arg("slot"),
-      "Name of operation slot `slot`; \"UNKNOWN\" outside 0..31.");
+      "operation_name", [](py::handle slot) { return to_py(qal3_get_operation_string(slot_number(slot, false))); },
+      py::arg("slot"), "Name of operation slot `slot`, as function_name() names function slots.");
   m.def(
       "_refuse_free_slot",
       [](py::handle name, bool function, const std::string& field) {
