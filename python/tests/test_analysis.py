@@ -171,6 +171,7 @@ def test_replay_and_selector_pickle_with_their_state(examples):
         assert [copy.get_channel(i) for i in range(len(sel))] == [sel.get_channel(i) for i in range(len(sel))]
 
 
+@pytest.mark.filterwarnings("ignore::DeprecationWarning")  # the event loop library's, on start
 def test_replay_on_a_local_dask_cluster():
     pytest.importorskip("dask.array")
     distributed = pytest.importorskip("distributed")
