@@ -1,5 +1,6 @@
 // Readers and writers of every document family, between the libraries'
 // records and the Python records of qal3._records.
+#include <algorithm>
 #include <cerrno>
 #include <cstring>
 #include <memory>
@@ -300,7 +301,8 @@ class Selector {
     MessageLog log;
     const bool failed = sel_.set_descriptions(&args, &total);
     const py::list messages = log.records(documents ? py::object(py::str("<string>")) : py::object(py::none()));
-    if (failed) raise_error("channel descriptions could not be loaded", 1, messages, labels);
+    const bool absent = !documents && std::any_of(texts.begin(), texts.end(), missing);
+    if (failed) raise_error("channel descriptions could not be loaded", 1, messages, labels, absent);
     warn_messages(messages);
   }
 

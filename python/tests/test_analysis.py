@@ -187,3 +187,40 @@ def test_replay_on_a_local_dask_cluster():
         rest = client.submit(r.run, {c: a[30:] for c, a in rec.items()}, start, inc).result()
     assert_same(far, whole.fired, whole.value)
     assert_same(rest, whole.fired[30:], whole.value[30:])
+
+
+# --- records that behave ------------------------------------------------------------
+
+def test_a_trigger_is_itself_read_back_with_names_and_named_parameters(examples):
+    t = qal3.Trigger(channel="A", function="MEAN", operation="GT", low=0.1)
+    t.start, t.end, t.incr = 0.5, 4.0, 0.25
+    assert t.fparam[:3] == [0.5, 4.0, 0.25] and t.x0 == t.position == t.param0 == 0.5
+    assert t.low == np.float32(0.1) and "float32" in qal3.Trigger.__doc__
+    (back,) = qal3.parse_triggers(qal3.write_triggers([t]))
+    back.time = t.time
+    assert back == t and back.function == "MEAN"
+    assert qal3.Trigger(function=2, operation=qal3.operation_index("GT")) == qal3.Trigger(function="MEAN",
+                                                                                       operation="GT")
+    assert qal3.Trigger.from_dict(t.to_dict()) == t and t.to_dict()["function"] == "MEAN"
+    chan = qal3.read_chan(examples / "chan_descriptions.xml")[0]
+    assert type(chan).from_dict(chan.to_dict()) == chan and chan.to_dict()["nbits"] == len(chan.bits)
+    assert pickle.loads(pickle.dumps(t)) == t
+
+
+@pytest.mark.parametrize("record, field, value", [
+    (qal3.ChanDescr, "bits", ["x"]),
+    (qal3.ChanDescr, "stream", "x"),
+    (qal3.Trigger, "subchannel", 1.5),
+    (qal3.Trigger, "fparam", "abc"),
+    (qal3.EvEntry, "min_ev_time", 3),
+])
+def test_a_wrong_type_fails_when_the_record_is_made(record, field, value):
+    with pytest.raises(TypeError, match=field):
+        record(**{field: value})
+
+
+@pytest.mark.parametrize("codec", ["utf-16", "utf-16-le", "utf-16-be"])
+def test_parse_reads_utf16_bytes(examples, codec):
+    path = examples / "triggers.xml"
+    text = path.read_bytes().decode("latin-1").replace("ISO-8859-1", "UTF-16")
+    assert qal3.parse_triggers(text.encode(codec)) == qal3.read_triggers(path)

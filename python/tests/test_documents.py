@@ -322,7 +322,7 @@ def test_chan_selector_answers_from_files_and_documents(examples):
         assert sel.is_channel_slow(len(sel)) == -1
         slow = [i for i, c in enumerate(chans) if c.ev_type & 0x3C]
         assert slow and all(sel.is_channel_slow(i) == 1 for i in slow)
-    with pytest.raises(qal3.Error):
+    with pytest.raises(qal3.FileNotFound):
         qal3.ChanSelector([examples / "none.xml"])
 
 
