@@ -7,8 +7,8 @@ A recording maps channel names to arrays: 2-D spectra (events x samples) or
 loop in one piece; chunked arrays (dask arrays, HDF5 data sets) go in
 blocks of rows, so that only one block of each channel is in memory at a
 time. The Replay carries DIFF state from block to block, so the answers do
-not depend on the blocks. dask, h5py and pandas are imported only when a
-recording or a table needs them."""
+not depend on the blocks. numpy, dask, h5py and pandas are imported only
+when a recording or a table needs them: the package imports without them."""
 
 import contextlib
 import os
@@ -16,8 +16,6 @@ import warnings
 import zipfile
 from numbers import Real
 from typing import Any, Dict, List, Mapping, Union
-
-import numpy as np
 
 from ._records import Message, Warning  # noqa: A004 - qal3.Warning
 
@@ -83,6 +81,7 @@ def replay(triggers, recording, start: _Axis = 0.0, inc: _Axis = 1.0) -> ReplayT
 
 def run(replay, recording, start: _Axis = 0.0, inc: _Axis = 1.0, *, stacklevel: int = 2) -> ReplayTable:
     """Replay.run(): the replay's triggers over `recording`."""
+    import numpy as np
     triggers = replay.triggers
     channels = [t.channel for t in triggers]
     with _opened(recording) as find:
@@ -115,6 +114,7 @@ def run(replay, recording, start: _Axis = 0.0, inc: _Axis = 1.0, *, stacklevel: 
 @contextlib.contextmanager
 def _opened(recording):
     """Yields find(name): the array of channel `name` in `recording`, or None."""
+    import numpy as np
     if isinstance(recording, Mapping):
         yield recording.get
         return
@@ -157,11 +157,13 @@ def _group_find(group):
 
 def _lazy(a) -> bool:
     """Whether `a` is read block by block (dask arrays, HDF5 data sets)."""
+    import numpy as np
     return not isinstance(a, np.ndarray)
 
 
 def _checked(name: str, a):
     """`a` as an array (kept lazy when it is chunked), or ValueError naming the channel."""
+    import numpy as np
     if not (hasattr(a, "shape") and hasattr(a, "dtype") and hasattr(a, "__getitem__")):
         a = np.asarray(a)
     kind = np.dtype(a.dtype).kind
@@ -197,6 +199,7 @@ def _axis(given: _Axis, what: str, channel: str, data) -> float:
 def _blocks(events: int, data):
     """The ranges of rows read at a time: all of them when every array is in
     memory, else blocks of the smallest chunk of the chunked arrays."""
+    import numpy as np
     lazy = [a for a in data.values() if _lazy(a)]
     if not lazy:
         yield from ([range(0, events)] if events else [])
@@ -218,6 +221,7 @@ def _blocks(events: int, data):
 
 def _read(data, rows: range):
     """The rows `rows` of every channel, as numpy arrays."""
+    import numpy as np
     piece = {}
     dask_names = []
     for name, a in data.items():
