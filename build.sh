@@ -23,9 +23,12 @@
 set -euo pipefail
 cd "$(dirname "$0")"
 
+# The last four are optional for the qal3 Python module (chunked and cluster
+# replays, tables as DataFrames, HDF5 recordings); its tests use them.
 PACKAGES=(cmake make g++ pkg-config libxerces-c-dev libgtest-dev libbenchmark-dev locales
   libacl1-dev libattr1-dev acl nlohmann-json3-dev libxml2-utils librsvg2-bin
-  pybind11-dev python3-dev python3-numpy python3-pytest)
+  pybind11-dev python3-dev python3-numpy python3-pytest
+  python3-dask python3-distributed python3-pandas python3-h5py)
 # Making the Debian packages: dpkg-shlibdeps, the file utility CPack uses,
 # lintian to check them.
 DEB_PACKAGES=(dpkg-dev file lintian)

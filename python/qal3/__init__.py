@@ -21,8 +21,10 @@ output or error: each call sends them to its own thread's message sink.
 Reads and writes run without the GIL, so other threads run meanwhile.
 
 :func:`evaluate` replays a trigger over recorded spectra held in numpy
-arrays; :class:`Replay` does the same and keeps the state of DIFF functions
-from call to call.
+arrays; :func:`replay` replays a trigger list over a recording of many
+channels (numpy, ``.npz``, HDF5, dask) into a :class:`ReplayTable`;
+:class:`Replay` does both and keeps the state of DIFF functions from call
+to call.
 """
 
 import os
@@ -36,6 +38,7 @@ from ._core import (ChanSelector, Replay, __version__, function_index, function_
                     operation_index, operation_name, operations, parse_chan, parse_envdict,
                     parse_evlist, parse_gige, parse_triggers, read_chan, read_envdict,
                     read_evlist, read_gige, read_triggers)
+from ._replay import ReplayTable, replay
 
 # qal3.Warning under a name that `from qal3 import *` may bring in without
 # hiding the built-in Warning.
@@ -45,12 +48,12 @@ QAL3Warning = Warning
 __all__ = [
     "BitDescr", "ChanDescr", "ChanSelector", "DimDescr", "EnvIndexEntry", "Error", "EvEntry",
     "EvSbList", "FEATURE_TYPES", "FileNotFound", "GigEFeature", "Message", "QAL3Warning",
-    "RegistryEntry", "Replay", "StatDescr",
+    "RegistryEntry", "Replay", "ReplayTable", "StatDescr",
     "TimeStamp", "Trigger", "evaluate", "evaluate_slow", "evaluate_values",
     "function_index", "function_name", "functions", "operation_index", "operation_name",
     "operations", "parse_chan", "parse_envdict", "parse_evlist", "parse_gige",
     "parse_triggers", "read_chan", "read_envdict", "read_evlist", "read_gige",
-    "read_triggers", "write_chan", "write_envdict", "write_evlist", "write_gige",
+    "read_triggers", "replay", "write_chan", "write_envdict", "write_evlist", "write_gige",
     "write_triggers",
 ]
 

@@ -1,16 +1,18 @@
 # Types of the qal3._core extension.
 import os
-from typing import Dict, Iterable, List, Optional, Tuple, Union
+from typing import Any, Dict, Iterable, List, Mapping, Optional, Sequence, Tuple, Union
 
 import numpy as np
 import numpy.typing as npt
 
 from ._records import (ChanDescr, EnvIndexEntry, EvEntry, GigEFeature, RegistryEntry, Trigger)
+from ._replay import ReplayTable
 
 _Path = Union[str, bytes, os.PathLike]
 _Document = Union[str, bytes, bytearray, memoryview]
 _Array = npt.ArrayLike
 _Result = Tuple[npt.NDArray[np.bool_], npt.NDArray[np.float32]]
+_Axis = Union[float, Mapping[str, float]]
 
 __version__: str
 FEATURE_TYPES: Tuple[str, ...]
@@ -54,8 +56,12 @@ class ChanSelector:
     def get_subchannels(self, num: int) -> int: ...
 
 class Replay:
-    def __init__(self, trigger: Trigger) -> None: ...
+    def __init__(self, triggers: Union[Trigger, Sequence[Trigger]]) -> None: ...
     def spectra(self, samples: _Array, start: float = ..., inc: float = ...) -> _Result: ...
     def values(self, values: _Array) -> _Result: ...
     def slow(self, values: _Array) -> _Result: ...
+    def run(self, recording: Any, start: _Axis = ..., inc: _Axis = ...) -> ReplayTable: ...
+    @property
+    def triggers(self) -> List[Trigger]: ...
+    def __len__(self) -> int: ...
     def reset(self) -> None: ...

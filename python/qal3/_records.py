@@ -7,10 +7,16 @@ build time from the records' descriptions (module ``_record_classes``) and
 re-exported here; this module holds the records that are the module's own
 and the Python-only behaviour the made classes take from it."""
 
+import dataclasses
 import errno
+import functools
+import numbers
 import os
+import struct
+import typing
+from collections.abc import Iterable
 from dataclasses import dataclass
-from typing import Optional
+from typing import List, Optional, Union
 
 
 @dataclass(frozen=True)
@@ -114,20 +120,161 @@ class RegistryEntry:
 
 # --- behaviour of the records made from the descriptions ------------------------------
 
-class FreeSlotCheck:
-    """Base of the records with registry slot fields: a name of a free slot
-    (nothing registered there) in ``function`` or ``operation`` is refused
-    with ValueError when the record is made."""
+class Record:
+    """Base of the records made from the record descriptions.
+
+    Each field is checked when the record is made: a value of the wrong
+    type raises TypeError naming the field. Float fields take the float32
+    value the record holds (ValueError beyond the float32 range); a
+    registry slot number in ``function`` or ``operation`` becomes the name
+    of its slot when one is registered there, and the name of a free slot
+    is refused with ValueError. So a record equals itself read back."""
 
     def __post_init__(self):
-        from . import _core
-        for field_name, function in (("function", True), ("operation", False)):
-            name = getattr(self, field_name)
-            if isinstance(name, str):
-                _core._refuse_free_slot(name, function, field_name)
+        for name, check in _checks(type(self)).items():
+            value = getattr(self, name)
+            kept = check(name, value)
+            if kept is not value:
+                setattr(self, name, kept)
+
+    def to_dict(self) -> dict:
+        """The record as a dict: its fields, with the counts of its lists
+        and records of its own as dicts, as the tool's JSON gives them;
+        ``function`` and ``operation`` are names where a slot is registered."""
+        out = {}
+        for f in dataclasses.fields(self):
+            value = getattr(self, f.name)
+            if isinstance(getattr(type(self), "n" + f.name, None), property):
+                out["n" + f.name] = len(value)
+            if isinstance(value, Record):
+                value = value.to_dict()
+            elif isinstance(value, list):
+                value = [v.to_dict() if isinstance(v, Record) else v for v in value]
+            out[f.name] = value
+        return out
+
+    @classmethod
+    def from_dict(cls, d: dict):
+        """The record of a dict as to_dict() gives it (the tool's JSON of a
+        record less the keys it adds for show, such as a GigE feature's
+        position). Counts are checked against their lists, the slot names
+        the tool adds (``function_name``) are passed over, and any other key
+        that is no field raises TypeError."""
+        kw = {}
+        for f in dataclasses.fields(cls):
+            if f.name not in d:
+                continue
+            value, kind = d[f.name], _record_of(f.type)
+            if kind is not None:
+                value = ([kind.from_dict(v) if isinstance(v, dict) else v for v in value]
+                         if isinstance(value, list) else
+                         kind.from_dict(value) if isinstance(value, dict) else value)
+            kw[f.name] = value
+        for key in d.keys() - kw.keys():
+            if isinstance(getattr(cls, key, None), property) and key[1:] in kw:  # a count
+                if d[key] != len(kw[key[1:]]):
+                    raise ValueError(f"{key} is {d[key]}, but {key[1:]} holds {len(kw[key[1:]])} entries")
+            elif not (key.endswith("_name") and _checks(cls).get(key[:-5]) is _slot):  # the tool's slot names
+                raise TypeError(f"{cls.__name__} has no field {key!r}")
+        record = cls(**kw)
+        return record
+
+    def _parameter(self, index: int) -> float:
+        return self.fparam[index] if index < len(self.fparam) else 0.0
+
+    def _set_parameter(self, index: int, value) -> None:
+        value = _float32("fparam", value)
+        if len(self.fparam) <= index:
+            self.fparam.extend([0.0] * (index + 1 - len(self.fparam)))
+        self.fparam[index] = value
 
 
-# The made classes import FreeSlotCheck from here, so they come last; each
+def _type_name(value) -> str:
+    return type(value).__name__
+
+
+def _float32(name: str, value) -> float:
+    if isinstance(value, (str, bytes)) or not isinstance(value, numbers.Real):
+        raise TypeError(f"{name} must be a number, not {_type_name(value)}")
+    try:
+        return struct.unpack("f", struct.pack("f", value))[0]
+    except OverflowError:
+        raise ValueError(f"{name}: {value!r} lies beyond the float32 range") from None
+
+
+def _text(name: str, value):
+    if not isinstance(value, str):
+        raise TypeError(f"{name} must be a str, not {_type_name(value)}")
+    return value
+
+
+def _integer(name: str, value):
+    if not isinstance(value, numbers.Integral):
+        raise TypeError(f"{name} must be an int, not {_type_name(value)}")
+    return value
+
+
+def _slot(name: str, value):
+    from . import _core
+    function = name == "function"
+    if isinstance(value, str):
+        _core._refuse_free_slot(value, function, name)
+        return value
+    _integer(name, value)
+    slot_name = (_core.function_name if function else _core.operation_name)(int(value))
+    index = (_core.function_index if function else _core.operation_index)(slot_name)
+    if value < 0 or index != value:
+        return value  # outside the registry: the writers refuse it
+    try:
+        _core._refuse_free_slot(slot_name, function, name)
+    except ValueError:
+        return value  # a free slot keeps its number
+    return slot_name
+
+
+def _list_of(item_check):
+    def check(name, value):
+        if isinstance(value, (str, bytes)) or not isinstance(value, Iterable):
+            raise TypeError(f"{name} must be a list, not {_type_name(value)}")
+        entry = name + " entry"
+        return [item_check(entry, v) for v in value]
+    return check
+
+
+def _instance_of(cls):
+    def check(name, value):
+        if not isinstance(value, cls):
+            raise TypeError(f"{name} must be a {cls.__name__}, not {_type_name(value)}")
+        return value
+    return check
+
+
+_SIMPLE = {str: _text, int: _integer, float: _float32}
+
+
+def _record_of(annotation):
+    """The record class an annotation names (alone or as a list), or None."""
+    args = typing.get_args(annotation) or (annotation,)
+    return args[0] if isinstance(args[0], type) and issubclass(args[0], Record) else None
+
+
+def _check_of(annotation):
+    if annotation in _SIMPLE:
+        return _SIMPLE[annotation]
+    if typing.get_origin(annotation) is Union:
+        return _slot
+    if typing.get_origin(annotation) in (list, List):
+        (item,) = typing.get_args(annotation)
+        return _list_of(_check_of(item))
+    return _instance_of(annotation)
+
+
+@functools.lru_cache(maxsize=None)
+def _checks(cls):
+    return {f.name: _check_of(f.type) for f in dataclasses.fields(cls)}
+
+
+# The made classes import Record from here, so they come last; each
 # is imported "as" itself: re-exported for type checkers.
 from ._record_classes import BitDescr as BitDescr  # noqa: E402
 from ._record_classes import ChanDescr as ChanDescr  # noqa: E402

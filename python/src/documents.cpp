@@ -1,8 +1,11 @@
 // Readers and writers of every document family, between the libraries'
 // records and the Python records of qal3._records.
+#include <algorithm>
 #include <cerrno>
 #include <cstring>
+#include <memory>
 #include <set>
+#include <stdexcept>
 #include <string>
 #include <vector>
 
@@ -334,7 +337,8 @@ class Selector {
     MessageLog log;
     const bool failed = without_gil([&] { return sel_.set_descriptions(&args, &total); });
     const py::list messages = log.records(documents ? py::object(py::str("<string>")) : py::object(py::none()));
-    if (failed) raise_error("channel descriptions could not be loaded", 1, messages, labels);
+    const bool absent = !documents && std::any_of(texts.begin(), texts.end(), missing);
+    if (failed) raise_error("channel descriptions could not be loaded", 1, messages, labels, absent);
     warn_messages(messages);
     for (py::handle l : labels) warn_cut_texts(documents ? from_text(l) : from_path(l));
   }
@@ -352,6 +356,10 @@ class Selector {
   int is_channel_slow(int num) { return sel_.is_channel_slow(num); }
   int is_channel_ml(int num) { return sel_.is_channel_ml(num); }
   int get_subchannels(int num) { return sel_.get_subchannels(num); }
+
+  // What a pickle keeps: the sources as given (paths are read again where
+  // it is loaded) and the options.
+  py::tuple state() const { return py::make_tuple(labels_, documents_, shift_); }
 
   std::string repr() {
     std::string out = "ChanSelector(";
@@ -479,6 +487,11 @@ shift=True (the default) shifts event types as the selector does in the DAQ.)")
            py::arg("shift") = true, "Loads the channel descriptions of `sources`; qal3.Error when they cannot be read.")
       .def("__len__", &Selector::size)
       .def("__repr__", &Selector::repr)
+      .def(py::pickle([](const Selector& s) { return s.state(); },
+                      [](const py::tuple& t) {
+                        if (t.size() != 3) throw std::runtime_error("not a pickled qal3.ChanSelector");
+                        return std::make_unique<Selector>(t[0], t[1].cast<bool>(), t[2].cast<bool>());
+                      }))
       .def("size", &Selector::size, "The number of channels.")
       .def("find_channel", &Selector::find_channel, py::arg("ev_type"), py::arg("chan"),
            "True when events of `ev_type` carry `chan` (also when nothing is loaded).")

@@ -36,20 +36,50 @@ std::string text_of(py::handle value, const char* field) {
   return std::string(bytes);
 }
 
+namespace {
+
+// The UTF-16 codec of a document's first bytes, as an XML processor tells
+// it (a byte order mark, or "<?" in 16-bit units); nullptr for any other.
+const char* utf16_codec(const std::string& doc) {
+  if (doc.compare(0, 2, "\xFF\xFE") == 0 || doc.compare(0, 2, "\xFE\xFF") == 0) return "utf-16";
+  if (doc.compare(0, 4, std::string("<\0?\0", 4)) == 0) return "utf-16-le";
+  if (doc.compare(0, 4, std::string("\0<\0?", 4)) == 0) return "utf-16-be";
+  return nullptr;
+}
+
+// `doc` as UTF-8 with a declaration that says so.
+std::string utf8_document(py::handle text) {
+  std::string doc = text_of(text, "document");
+  declare_utf8(doc);
+  return doc;
+}
+
+}  // namespace
+
 std::string document_of(py::handle value) {
-  if (PyUnicode_Check(value.ptr())) {
-    std::string doc = text_of(value, "document");
-    declare_utf8(doc);
-    return doc;
-  }
-  if (PyBytes_Check(value.ptr())) return std::string(py::reinterpret_borrow<py::bytes>(value));
-  if (PyObject_CheckBuffer(value.ptr())) {
+  if (PyUnicode_Check(value.ptr())) return utf8_document(value);
+  std::string doc;
+  if (PyBytes_Check(value.ptr())) {
+    doc = std::string(py::reinterpret_borrow<py::bytes>(value));
+  } else if (PyObject_CheckBuffer(value.ptr())) {
     PyObject* b = PyBytes_FromObject(value.ptr());
     if (!b) throw py::error_already_set();
-    return std::string(py::reinterpret_steal<py::bytes>(b));
+    doc = std::string(py::reinterpret_steal<py::bytes>(b));
+  } else {
+    throw py::type_error("document must be a str or bytes, not " +
+                         std::string(py::str(py::type::of(value).attr("__name__"))));
   }
-  throw py::type_error("document must be a str or bytes, not " +
-                       std::string(py::str(py::type::of(value).attr("__name__"))));
+  // UTF-16 bytes are read as their text: the memory parser takes bytes of
+  // an 8-bit encoding.
+  if (const char* codec = utf16_codec(doc)) {
+    PyObject* text = PyUnicode_Decode(doc.data(), static_cast<Py_ssize_t>(doc.size()), codec, "strict");
+    if (!text) {
+      PyErr_Clear();
+      throw py::value_error(std::string("document: not ") + codec + " text throughout");
+    }
+    return utf8_document(py::reinterpret_steal<py::str>(text));
+  }
+  return doc;
 }
 
 std::string text_in(py::handle v, const Bounds& b, std::size_t most, const char* field) {
@@ -148,6 +178,14 @@ void replace_file(py::handle path, const py::bytes& data, bool follow_symlinks) 
   throw py::error_already_set();
 }
 
+// The slot `slot` gives: a number as it is, a name its registry slot (-1
+// when none has it).
+int slot_number(py::handle slot, bool function) {
+  if (!PyUnicode_Check(slot.ptr())) return static_cast<int>(int_in(slot, INT32_MIN, INT32_MAX, "slot"));
+  std::string name = text_of(slot, "slot");
+  return function ? qal3_get_function_index(&name[0]) : qal3_get_operation_index(&name[0]);
+}
+
 }  // namespace
 
 int slot_of(py::handle v, bool function, const char* registry, long long lo, long long hi) {
@@ -186,11 +224,11 @@ PYBIND11_MODULE(_core, m) {
       "operation_index", [](std::string name) { return qal3_get_operation_index(&name[0]); }, py::arg("name"),
       "Lowest operation slot named `name`; -1 if none.");
   m.def(
-      "function_name", [](int slot) { return to_py(qal3_get_function_string(slot)); }, py::arg("slot"),
-      "Name of function slot `slot`; \"UNKNOWN\" outside 0..31.");
+      "function_name", [](py::handle slot) { return to_py(qal3_get_function_string(slot_number(slot, true))); },
+      py::arg("slot"), "Name of function slot `slot` (a number, or a name as records hold it); \"UNKNOWN\" outside 0..31.");
   m.def(
-      "operation_name", [](int slot) { return to_py(qal3_get_operation_string(slot)); }, py::arg("slot"),
-      "Name of operation slot `slot`; \"UNKNOWN\" outside 0..31.");
+      "operation_name", [](py::handle slot) { return to_py(qal3_get_operation_string(slot_number(slot, false))); },
+      py::arg("slot"), "Name of operation slot `slot`, as function_name() names function slots.");
   m.def(
       "_refuse_free_slot",
       [](py::handle name, bool function, const std::string& field) {

@@ -4,9 +4,11 @@
 // record's description, with one attribute per field in the table's order:
 // its Python type and default follow from the field's kind, member type and
 // initial value,
-// the field's doc is a trailing comment, and a count field is a read-only
-// property counting its list. A record with a registry slot field derives
-// from qal3._records.FreeSlotCheck. Embedded records come before the
+// the field's doc is a trailing comment and a line of the class docstring
+// (with its bounds), and a count field is a read-only property counting its
+// list. Every class derives from qal3._records.Record; the trigger's
+// function parameters are also properties under the names the trigger list
+// reader takes for them (trigger_parameters.h). Embedded records come before the
 // records that hold them; a class named by several descriptions (the two
 // environment layouts) is written once, and must come out the same from each.
 //
@@ -28,6 +30,7 @@
 #include <vector>
 
 #include "record_fields.h"
+#include "trigger_parameters.h"
 
 namespace {
 
@@ -35,6 +38,7 @@ using qal3::records::Description;
 using qal3::records::Kind;
 
 constexpr std::size_t kWidth = 79;  // docstrings are wrapped to this many columns
+constexpr const char* kParagraph = "\x1f";  // a word that starts a docstring paragraph
 
 // `text` made a docstring body: a backslash, and a quote that would close the
 // string early, are escaped.
@@ -48,14 +52,20 @@ std::string escaped(const std::string& text) {
   return out;
 }
 
-// The docstring of `text` at `indent`, words wrapped to kWidth columns.
+// The docstring of `text` at `indent`, words wrapped to kWidth columns; a
+// word kParagraph in `text` starts a paragraph.
 std::string docstring(const std::string& text, const std::string& indent) {
   std::istringstream words(escaped(text));
   std::string out;
   std::string line = indent + "\"\"\"";
   bool empty = true;  // no word on `line` yet
   for (std::string word; words >> word; empty = false) {
-    if (!empty && line.size() + 1 + word.size() > kWidth) {
+    if (word == kParagraph) {
+      out += line + "\n\n";
+      line = indent;
+    } else if (line == indent) {
+      line += word;
+    } else if (!empty && line.size() + 1 + word.size() > kWidth) {
       out += line + "\n";
       line = indent + word;
     } else {
@@ -88,36 +98,40 @@ class Generator {
   void add() {
     std::string fields;
     std::string properties;
-    bool slots = false;
+    std::vector<std::string> described;  // the docstring's paragraphs on the fields
     std::vector<std::string> lists;
     std::vector<std::string> counts;
     qal3::records::for_each_field<R>([&](const auto& field) {
       using F = std::decay_t<decltype(field)>;
+      using V = typename F::template type<R>;
       const std::string name = field.name;
+      described.push_back("``" + name + "``: " + field_text<V>(field.kind, field.doc, field.bounds));
       if (qal3::records::is_derived(field.kind)) {
         counts.push_back(name);
         properties += count_property(name, field.doc);
         return;
       }
-      const Attribute a = attribute<typename F::template type<R>>(field.kind, field.initial);
+      const Attribute a = attribute<V>(field.kind, field.initial);
       if (field.kind == Kind::records || field.kind == Kind::texts) lists.push_back(name);
-      slots = slots || qal3::records::is_slot(field.kind);
       fields += "    " + name + ": " + a.type + " = " + a.value;
       if (*field.doc) fields += std::string("  # ") + field.doc;
       fields += "\n";
     });
+    if constexpr (std::is_same_v<R, qal3_user_case_trigger>) properties += parameter_properties();
     for (const std::string& count : counts)
       if (count.size() < 2 || count[0] != 'n' || std::find(lists.begin(), lists.end(), count.substr(1)) == lists.end())
         fail(Description<R>::name, count, "counts no list field of its record");
-    uses_check_ = uses_check_ || slots;
     const std::string name = Description<R>::name;
-    const std::string text = "\n\n@dataclass\nclass " + name + (slots ? "(FreeSlotCheck)" : "") + ":\n" +
-                             docstring(Description<R>::doc, "    ") + fields + properties;
-    const auto [it, fresh] = classes_.emplace(name, text);
-    if (fresh)
+    const std::string code = fields + properties;
+    const auto [it, fresh] = classes_.emplace(name, Class{Description<R>::doc, described, code});
+    if (fresh) {
       order_.push_back(name);
-    else if (it->second != text)
-      fail(name, "", "is described twice, differently");
+      return;
+    }
+    if (it->second.code != code) fail(name, "", "is described twice, differently");
+    // Bounds may differ from one description to the other: each is given.
+    for (std::size_t i = 0; i < described.size(); ++i)
+      if (it->second.described[i] != described[i]) it->second.described[i] += " Or, in the other layout: " + described[i];
   }
 
   // The module's source.
@@ -134,8 +148,13 @@ class Generator {
       out += "from typing import ";
       out += uses_list_ && uses_union_ ? "List, Union\n" : uses_list_ ? "List\n" : "Union\n";
     }
-    if (uses_check_) out += "\nfrom ._records import FreeSlotCheck\n";
-    for (const std::string& name : order_) out += classes_.at(name);
+    out += "\nfrom ._records import Record\n";
+    for (const std::string& name : order_) {
+      const Class& c = classes_.at(name);
+      std::string doc = c.doc;
+      for (const std::string& d : c.described) doc += std::string(" ") + kParagraph + " " + d;
+      out += "\n\n@dataclass\nclass " + name + "(Record):\n" + docstring(doc, "    ") + c.code;
+    }
     return out;
   }
 
@@ -148,6 +167,64 @@ class Generator {
     const std::string text = *doc ? sentence(doc) : "The number of entries of " + name.substr(1) + ".";
     return "\n    @property\n    def " + name + "(self) -> int:\n" + docstring(text, "        ") +
            "        return len(self." + name.substr(1) + ")\n";
+  }
+
+  // The docstring text of a field whose member is a V: its doc, bounds and
+  // what it holds.
+  template <class V>
+  static std::string field_text(Kind kind, const char* doc, const qal3::records::Bounds& b) {
+    using qal3::records::Bounds;
+    using qal3::records::Shape;
+    constexpr Shape shape = qal3::records::shape_of<V>();
+    std::string out = *doc ? sentence(doc) : "";
+    auto add = [&out](const std::string& s) { out += (out.empty() ? "" : " ") + s; };
+    using T = typename qal3::records::held<V>::type;
+    if constexpr (shape == Shape::number) {
+      if (!qal3::records::is_slot(kind)) add("An integer.");
+    } else if constexpr (shape == Shape::texts) {
+      add("A list of texts; each:");
+    } else if constexpr (shape == Shape::records) {
+      add(std::string("A list of ") + Description<T>::name + " records.");
+    } else if constexpr (shape == Shape::record) {
+      add(std::string("A ") + Description<V>::name + " record.");
+    }
+    if (qal3::records::is_slot(kind))
+      add(std::string("A name of the ") + (kind == Kind::function_slot ? "function registry" : "operation registry") +
+          ", or its slot number.");
+    if (qal3::records::is_derived(kind)) add("Read only.");
+    if (kind == Kind::unwritten) add("Held by no document: written by no writer, 0 when read.");
+    if constexpr (shape == Shape::real || shape == Shape::reals)
+      add(std::string(shape == Shape::reals ? "Float32 values: each" : "A float32 value: it") +
+          " reads back as the nearest float32 (0.1 as 0.10000000149011612).");
+    if constexpr (shape == Shape::text) add("At most " + std::to_string(std::extent_v<V> - 1) + " bytes of UTF-8.");
+    const bool text = shape == Shape::text || shape == Shape::string || shape == Shape::texts;
+    const std::string unit = !text ? "" : b.unit == qal3::records::Unit::bytes ? " bytes" : " UTF-16 units";
+    if (b.lo != Bounds::kUnset && b.hi != Bounds::kUnset)
+      add((text ? "Length " : "From ") + std::to_string(b.lo) + " to " + std::to_string(b.hi) + unit + ".");
+    else if (b.lo != Bounds::kUnset)
+      add("At least " + std::to_string(b.lo) + unit + ".");
+    else if (b.hi != Bounds::kUnset)
+      add("At most " + std::to_string(b.hi) + unit + ".");
+    return out;
+  }
+
+  // Properties for the trigger's function parameters, under each name the
+  // trigger list reader takes for them.
+  static std::string parameter_properties() {
+    using qal3::trigger::kParameterAliases;
+    std::string out;
+    for (int p = 0; p < qal3::trigger::kParameters; ++p)
+      for (const char* alias : kParameterAliases[p]) {
+        if (!*alias) continue;
+        const std::string at = std::to_string(p);
+        out += "\n    @property\n    def " + std::string(alias) + "(self) -> float:\n" +
+               docstring("Function parameter " + at + " (fparam[" + at + "]), the trigger list's attribute " +
+                             alias + "; a float32 value.",
+                         "        ") +
+               "        return self._parameter(" + at + ")\n\n    @" + alias + ".setter\n    def " + alias +
+               "(self, value: float) -> None:\n        self._set_parameter(" + at + ", value)\n";
+      }
+    return out;
   }
 
   // The Python type and default of a field of kind `kind` whose member is a V.
@@ -184,12 +261,16 @@ class Generator {
     return {"List[" + of + "]", "field(default_factory=list)"};
   }
 
-  std::map<std::string, std::string> classes_;  // name -> source
+  struct Class {
+    std::string doc;                     // the record's description
+    std::vector<std::string> described;  // its fields'
+    std::string code;                    // attributes and properties
+  };
+  std::map<std::string, Class> classes_;
   std::vector<std::string> order_;              // names, each after those it uses
   bool uses_field_ = false;
   bool uses_list_ = false;
   bool uses_union_ = false;
-  bool uses_check_ = false;
 };
 
 // Writes `text` to `path` whole or not at all; 0, or the errno of the failure.

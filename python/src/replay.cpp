@@ -1,18 +1,23 @@
-// Trigger replay: one trigger evaluated by the library over recorded events
-// held in numpy arrays. Each call builds one block of the event-utility
-// layout with the stand-in's builders and refreshes only its data from
-// event to event, so the loop allocates nothing per event and runs with
-// the GIL released.
+// Trigger replay: triggers evaluated by the library over recorded events
+// held in numpy arrays. Triggers that read the same data share one block of
+// the event-utility layout, built with the stand-in's builders; only its
+// data is refreshed from event to event, once for all of them, so the loop
+// allocates nothing per event, copies no data per trigger and runs with the
+// GIL released.
 #include <pybind11/numpy.h>
+#include <pybind11/stl.h>
 
 #include <cmath>
 #include <cstdint>
 #include <cstdlib>
 #include <cstring>
+#include <functional>
 #include <limits>
+#include <map>
 #include <memory>
 #include <mutex>
 #include <string>
+#include <tuple>
 #include <vector>
 
 #include "common.h"
@@ -33,6 +38,7 @@ constexpr float kNaN = std::numeric_limits<float>::quiet_NaN();
 struct FreeTrigger {
   void operator()(qal3_user_case_trigger* t) const { QAL3_FREE_USER(t); }
 };
+using TriggerPtr = std::unique_ptr<qal3_user_case_trigger, FreeTrigger>;
 struct FreeBlock {
   void operator()(qal3_serv_block_subhead_2010* b) const { qal3_evutl_free_block(b); }
 };
@@ -48,14 +54,13 @@ using Samples = py::array_t<float, py::array::c_style>;
 // The array `a` as a C-contiguous float32 array of one or two dimensions,
 // copied only when it is not one already. Other float and integer arrays
 // are converted to float32, as a DAQ block stores its samples.
-Samples float32(py::handle a, const char* what) {
+Samples float32(py::handle a, const std::string& what) {
   const py::array arr = py::array::ensure(a);
-  if (!arr) throw py::type_error(std::string(what) + " must be a numpy array");
+  if (!arr) throw py::type_error(what + " must be a numpy array");
   const char kind = arr.dtype().kind();
   if (kind != 'f' && kind != 'i' && kind != 'u')
-    throw py::type_error(std::string(what) + " must be a float or integer array, not " +
-                         std::string(py::str(arr.dtype())));
-  if (arr.ndim() != 1 && arr.ndim() != 2) throw py::value_error(std::string(what) + " must have one or two dimensions");
+    throw py::type_error(what + " must be a float or integer array, not " + std::string(py::str(arr.dtype())));
+  if (arr.ndim() != 1 && arr.ndim() != 2) throw py::value_error(what + " must have one or two dimensions");
   if (kind == 'f' && arr.itemsize() == 4) return Samples::ensure(arr);
   return Samples(py::array_t<float, py::array::c_style | py::array::forcecast>::ensure(arr));
 }
@@ -69,128 +74,249 @@ int checked_count(py::ssize_t n, const char* what) {
 // laid out, else 0 (where the trigger will not look).
 int placed(int subchannel) { return subchannel >= 0 && subchannel <= kMaxSubchannel ? subchannel : 0; }
 
+// The bits of `f`: axes compared as keys, NaN too.
+std::uint32_t bits(float f) {
+  std::uint32_t b;
+  std::memcpy(&b, &f, sizeof b);
+  return b;
+}
+
+// One block and the triggers that read it: `load(i)` puts event i into it.
+struct Group {
+  Block block;
+  std::function<void(py::ssize_t)> load;
+  std::vector<std::size_t> triggers;  // indices into the replay's list
+};
+
+// A block of spectra (one spectrum, or events x samples) of trigger `t`
+// on the axis start + i * inc.
+Group spectra_block(const qal3_user_case_trigger& t, const Samples& a, float start, float inc) {
+  const bool one = a.ndim() == 1;
+  const int ns = checked_count(one ? a.shape(0) : a.shape(1), "a spectrum");
+  const int sub = placed(t.subchannel);
+  std::vector<qal3_spect_header_2010> heads(static_cast<std::size_t>(sub) + 1, qal3_spect_header_2010{});
+  std::vector<const float*> rows(heads.size(), nullptr);
+  heads[sub] = {start, inc, ns, 1, 1.0f};
+  rows[sub] = a.data();
+  Group g{checked(qal3_evutl_make_spectrum(t.channel, QAL3_DATA_SPECTRUM, static_cast<int>(heads.size()),
+                                           heads.data(), rows.data())),
+          {}, {}};
+  float* dst = get_pointer_to_data_2010(g.block.get(), sub);
+  const float* src = a.data();
+  const std::size_t bytes = static_cast<std::size_t>(ns) * sizeof(float);
+  g.load = [dst, src, bytes, ns](py::ssize_t i) {
+    if (bytes) std::memcpy(dst, src + i * ns, bytes);
+  };
+  return g;
+}
+
+// A block of name/value data: one value per event (placed at the trigger's
+// subchannel) or events x subchannels.
+Group values_block(const qal3_user_case_trigger& t, const Samples& a) {
+  const bool per_event = a.ndim() == 1;
+  const int sub = placed(t.subchannel);
+  const int nsub = per_event ? sub + 1 : checked_count(a.shape(1), "a row of values");
+  std::vector<float> first(static_cast<std::size_t>(nsub), kNaN);
+  Group g{checked(qal3_evutl_make_namval(t.channel, nsub, first.data())), {}, {}};
+  float* dst = nsub > 0 ? get_pointer_to_data_2010(g.block.get(), 0) : nullptr;
+  const float* src = a.data();
+  g.load = [dst, src, per_event, sub, nsub](py::ssize_t i) {
+    if (per_event)
+      dst[sub] = src[i];
+    else if (nsub > 0)
+      std::memcpy(dst, src + i * nsub, static_cast<std::size_t>(nsub) * sizeof(float));
+  };
+  return g;
+}
+
+// A block of slow data: the trigger channel's update value in each event.
+Group slow_block(qal3_user_case_trigger& t, const Samples& a) {
+  qal3_upd_data_block_2010 upd{};
+  std::memcpy(upd.upd_prop, t.channel, sizeof upd.upd_prop);
+  Group g{checked(qal3_evutl_make_slow("slow", 1, &upd, 0, nullptr)), {}, {}};
+  qal3_upd_data_block_2010* found = nullptr;
+  find_upd_channel_2010(g.block.get(), &t, &found);
+  const float* src = a.data();
+  g.load = [found, src](py::ssize_t i) {
+    if (found) found->upd_ch_data = src[i];
+  };
+  return g;
+}
+
 class Replay {
  public:
-  explicit Replay(py::handle trigger) : t_(qal3::records::Description<qal3_user_case_trigger>::make()) {
-    fill_record(trigger, *t_);
-    prepare();
+  // One trigger (a record), or a list of them.
+  explicit Replay(py::handle triggers) {
+    single_ = !py::isinstance<py::list>(triggers) && !py::isinstance<py::tuple>(triggers);
+    if (single_) {
+      add(triggers);
+    } else {
+      for (py::handle t : triggers) add(t);
+    }
   }
 
-  // Events x samples (or one spectrum) on the axis start + i * inc.
   py::tuple spectra(py::handle samples, float start, float inc) {
     const Samples a = float32(samples, "samples");
-    const bool one = a.ndim() == 1;
-    const py::ssize_t n = one ? 1 : a.shape(0);
-    const int ns = checked_count(one ? a.shape(0) : a.shape(1), "a spectrum");
-    return run(n, [&](std::vector<Block>& keep) {
-      const int sub = placed(t_->subchannel);
-      std::vector<qal3_spect_header_2010> heads(static_cast<std::size_t>(sub) + 1, qal3_spect_header_2010{});
-      std::vector<const float*> rows(heads.size(), nullptr);
-      heads[sub] = {start, inc, ns, 1, 1.0f};
-      rows[sub] = a.data();
-      keep.push_back(checked(qal3_evutl_make_spectrum(t_->channel, QAL3_DATA_SPECTRUM, static_cast<int>(heads.size()),
-                                                      heads.data(), rows.data())));
-      float* dst = get_pointer_to_data_2010(keep.back().get(), sub);
-      const float* src = a.data();
-      const std::size_t bytes = static_cast<std::size_t>(ns) * sizeof(float);
-      return [dst, src, bytes, ns](py::ssize_t i) {
-        if (i > 0 && bytes) std::memcpy(dst, src + i * ns, bytes);
-      };
-    });
+    const py::ssize_t n = a.ndim() == 1 ? 1 : a.shape(0);
+    return one_column(n, [&] { return spectra_block(only(), a, start, inc); });
   }
-
-  // Name/value data: one value per event (placed at the trigger's
-  // subchannel) or events x subchannels.
   py::tuple values(py::handle values) {
     const Samples a = float32(values, "values");
-    const bool per_event = a.ndim() == 1;
-    const py::ssize_t n = a.shape(0);
-    return run(n, [&](std::vector<Block>& keep) {
-      const int sub = placed(t_->subchannel);
-      const int nsub = per_event ? sub + 1 : checked_count(a.shape(1), "a row of values");
-      std::vector<float> first(static_cast<std::size_t>(nsub), kNaN);
-      keep.push_back(checked(qal3_evutl_make_namval(t_->channel, nsub, first.data())));
-      float* dst = nsub > 0 ? get_pointer_to_data_2010(keep.back().get(), 0) : nullptr;
-      const float* src = a.data();
-      return [dst, src, per_event, sub, nsub](py::ssize_t i) {
-        if (per_event)
-          dst[sub] = src[i];
-        else if (nsub > 0)
-          std::memcpy(dst, src + i * nsub, static_cast<std::size_t>(nsub) * sizeof(float));
-      };
-    });
+    return one_column(a.shape(0), [&] { return values_block(only(), a); });
   }
-
-  // Slow data: the trigger channel's update value in each event.
   py::tuple slow(py::handle values) {
     const Samples a = float32(values, "values");
     if (a.ndim() != 1) throw py::value_error("slow values must have one dimension: one value per event");
-    return run(a.shape(0), [&](std::vector<Block>& keep) {
-      qal3_upd_data_block_2010 upd{};
-      std::memcpy(upd.upd_prop, t_->channel, sizeof upd.upd_prop);
-      keep.push_back(checked(qal3_evutl_make_slow("slow", 1, &upd, 0, nullptr)));
-      qal3_upd_data_block_2010* found = nullptr;
-      find_upd_channel_2010(keep.back().get(), t_.get(), &found);
-      const float* src = a.data();
-      return [found, src](py::ssize_t i) {
-        if (found) found->upd_ch_data = src[i];
-      };
-    });
+    return one_column(a.shape(0), [&] { return slow_block(only(), a); });
+  }
+
+  // The list over `events` events: `data[k]` is trigger k's array (2-D
+  // spectra on the axis starts[k] + i * incs[k], 1-D name/value data), or
+  // None when the recording has none. Triggers of the same channel given the
+  // same array, axis and subchannel share one block. Returns (fired, value) of shape
+  // (events, triggers); a trigger without data has False and NaN.
+  py::tuple run_arrays(py::ssize_t events, const py::list& data, const std::vector<float>& starts,
+                       const std::vector<float>& incs) {
+    const std::size_t nt = t_.size();
+    if (data.size() != nt || starts.size() != nt || incs.size() != nt)
+      throw py::value_error("one array, start and inc per trigger are needed");
+    std::map<PyObject*, Samples> arrays;  // each array converted once
+    std::map<std::tuple<std::string, PyObject*, std::uint32_t, std::uint32_t, int>, std::size_t> shared;
+    std::vector<Group> groups;
+    for (std::size_t k = 0; k < nt; ++k) {
+      const py::handle d = data[k];
+      if (d.is_none()) continue;
+      auto found = arrays.find(d.ptr());
+      if (found == arrays.end()) {
+        const std::string what = "the data of channel " + std::string(py::repr(channel(k)));
+        found = arrays.emplace(d.ptr(), float32(d, what)).first;
+        if (found->second.shape(0) != events) throw py::value_error(what + " does not hold one row per event");
+      }
+      const Samples& a = found->second;
+      const bool spectrum = a.ndim() == 2;
+      const auto key = std::make_tuple(std::string(t_[k]->channel, strnlen(t_[k]->channel, sizeof t_[k]->channel)),
+                                       d.ptr(), spectrum ? bits(starts[k]) : 0, spectrum ? bits(incs[k]) : 0,
+                                       placed(t_[k]->subchannel));
+      auto at = shared.find(key);
+      if (at == shared.end()) {
+        groups.push_back(spectrum ? spectra_block(*t_[k], a, starts[k], incs[k]) : values_block(*t_[k], a));
+        at = shared.emplace(key, groups.size() - 1).first;
+      }
+      groups[at->second].triggers.push_back(k);
+    }
+    return evaluate(events, groups);
   }
 
   std::string repr() {
     std::lock_guard<std::mutex> lock(busy_);
-    const py::str channel = to_py(t_->channel, strnlen(t_->channel, sizeof t_->channel));
-    std::string out = "Replay(channel=" + std::string(py::repr(channel)) +
-                      ", subchannel=" + std::to_string(t_->subchannel) +
-                      ", function=" + qal3_get_function_string(t_->function) +
-                      ", operation=" + qal3_get_operation_string(t_->operation);
-    if (t_->fprevresult) out += ", previous=" + std::string(py::repr(py::float_(*t_->fprevresult)));
+    if (!single_) return "Replay(" + std::to_string(t_.size()) + " triggers)";
+    const qal3_user_case_trigger* t = t_.front().get();
+    std::string out = "Replay(channel=" + std::string(py::repr(channel(0))) +
+                      ", subchannel=" + std::to_string(t->subchannel) +
+                      ", function=" + qal3_get_function_string(t->function) +
+                      ", operation=" + qal3_get_operation_string(t->operation);
+    if (t->fprevresult) out += ", previous=" + std::string(py::repr(py::float_(*t->fprevresult)));
     return out + ")";
   }
 
-  // Forgets the value DIFF functions compare the next event with.
+  // Forgets the values DIFF functions compare the next event with.
   void reset() {
     std::lock_guard<std::mutex> lock(busy_);
-    std::free(t_->fprevresult);
-    t_->fprevresult = nullptr;
-  }
-
- private:
-  void prepare() {
-    if (!t_->fresult) {
-      t_->fresult = static_cast<float*>(std::malloc(sizeof(float)));
-      if (!t_->fresult) throw std::bad_alloc();
+    for (TriggerPtr& t : t_) {
+      std::free(t->fprevresult);
+      t->fprevresult = nullptr;
     }
   }
 
-  // Runs the trigger over `n` events. `setup` builds the block (kept alive
-  // in `keep`) and returns the step that puts event i into it.
-  template <typename Setup>
-  py::tuple run(py::ssize_t n, Setup setup) {
-    py::array_t<bool> fired(n);
-    py::array_t<float> value(n);
-    if (n == 0) return py::make_tuple(fired, value);
-    std::vector<Block> keep;
-    auto load = setup(keep);
-    qal3_serv_block_subhead_2010* block = keep.back().get();
+  std::size_t size() const { return t_.size(); }
+  py::list triggers() const { return triggers_; }
+
+  // What a pickle keeps: the triggers, and each one's DIFF state.
+  py::tuple state() {
+    std::lock_guard<std::mutex> lock(busy_);
+    py::list previous;
+    for (const TriggerPtr& t : t_)
+      previous.append(t->fprevresult ? py::object(py::float_(*t->fprevresult)) : py::object(py::none()));
+    return py::make_tuple(single_ ? triggers_[0] : py::object(triggers_), previous);
+  }
+  static std::unique_ptr<Replay> from_state(const py::tuple& s) {
+    if (s.size() != 2) throw std::runtime_error("not a pickled qal3.Replay");
+    auto r = std::make_unique<Replay>(s[0]);
+    const py::list previous(s[1]);
+    if (previous.size() != r->t_.size()) throw std::runtime_error("not a pickled qal3.Replay");
+    for (std::size_t k = 0; k < previous.size(); ++k) {
+      if (previous[k].is_none()) continue;
+      auto* p = static_cast<float*>(std::malloc(sizeof(float)));
+      if (!p) throw std::bad_alloc();
+      *p = previous[k].cast<float>();
+      r->t_[k]->fprevresult = p;
+    }
+    return r;
+  }
+
+ private:
+  void add(py::handle trigger) {
+    TriggerPtr t(qal3::records::Description<qal3_user_case_trigger>::make());
+    fill_record(trigger, *t);
+    t->fresult = static_cast<float*>(std::malloc(sizeof(float)));
+    if (!t->fresult) throw std::bad_alloc();
+    t_.push_back(std::move(t));
+    triggers_.append(py::module_::import("copy").attr("deepcopy")(trigger));
+  }
+
+  py::str channel(std::size_t k) const {
+    return to_py(t_[k]->channel, strnlen(t_[k]->channel, sizeof t_[k]->channel));
+  }
+
+  qal3_user_case_trigger& only() {
+    if (t_.size() != 1)
+      throw py::value_error("a Replay of " + std::to_string(t_.size()) + " triggers replays a recording: use run()");
+    return *t_.front();
+  }
+
+  // One trigger's (fired, value) over `n` events of the block `make` builds.
+  template <typename Make>
+  py::tuple one_column(py::ssize_t n, Make make) {
+    only();
+    std::vector<Group> groups;
+    if (n > 0) {
+      groups.push_back(make());
+      groups.back().triggers.push_back(0);
+    }
+    const py::tuple both = evaluate(n, groups);
+    return py::make_tuple(both[0].attr("reshape")(n), both[1].attr("reshape")(n));
+  }
+
+  // Runs each group's triggers over `n` events into (n, triggers) tables.
+  py::tuple evaluate(py::ssize_t n, std::vector<Group>& groups) {
+    const auto nt = static_cast<py::ssize_t>(t_.size());
+    py::array_t<bool> fired({n, nt});
+    py::array_t<float> value({n, nt});
     bool* f = fired.mutable_data();
     float* v = value.mutable_data();
+    std::fill(f, f + n * nt, false);
+    std::fill(v, v + n * nt, kNaN);
+    if (groups.empty()) return py::make_tuple(fired, value);
     std::unique_ptr<MessageLog> log;
     {
       py::gil_scoped_release nogil;
       std::lock_guard<std::mutex> lock(busy_);
       // Errors only, each once: SUM writes a line per event.
       log = std::make_unique<MessageLog>(MessageLog::Keep::problems);
-      qal3_user_case_trigger* t = t_.get();
-      for (py::ssize_t i = 0; i < n; ++i) {
-        load(i);
-        *t->fresult = kNaN;
-        const bool primed = t->fprevresult != nullptr;
-        const int rc = qal3_is_trigger_on(block, t);
-        f[i] = rc == 1;
-        // A DIFF function's first result only records the value to compare with.
-        v[i] = (!primed && t->fprevresult) ? kNaN : *t->fresult;
+      for (Group& g : groups) {
+        qal3_serv_block_subhead_2010* block = g.block.get();
+        for (py::ssize_t i = 0; i < n; ++i) {
+          g.load(i);
+          for (const std::size_t k : g.triggers) {
+            qal3_user_case_trigger* t = t_[k].get();
+            *t->fresult = kNaN;
+            const bool primed = t->fprevresult != nullptr;
+            const int rc = qal3_is_trigger_on(block, t);
+            f[i * nt + static_cast<py::ssize_t>(k)] = rc == 1;
+            // A DIFF function's first result only records the value to compare with.
+            v[i * nt + static_cast<py::ssize_t>(k)] = (!primed && t->fprevresult) ? kNaN : *t->fresult;
+          }
+        }
       }
     }
     const py::list messages = log->records(py::none());
@@ -199,38 +325,56 @@ class Replay {
     return py::make_tuple(fired, value);
   }
 
-  std::unique_ptr<qal3_user_case_trigger, FreeTrigger> t_;
+  std::vector<TriggerPtr> t_;
+  py::list triggers_;  // copies of the records given, for run() and pickling
+  bool single_ = true;
   std::mutex busy_;
 };
 
 }  // namespace
 
 void bind_replay(py::module_& m) {
-  py::class_<Replay>(m, "Replay", R"(A trigger replayed over recorded events.
+  py::class_<Replay>(m, "Replay", R"(Triggers replayed over recorded events.
 
-DIFF functions keep the previous event's value from call to call, as they
-do in the DAQ, until reset(). The library's lines go to the replaying
-thread's own message sink, never to the console: the per-event lines are
-dropped, each distinct error comes back once as a qal3.Warning. Other
-threads' output is left alone, and replays in several threads run in
-parallel.)")
-      .def(py::init<py::handle>(), py::arg("trigger"),
-           "Replays `trigger` (a qal3.Trigger, or any object with its attributes; function and "
-           "operation may be registry names).")
+Replay(trigger) replays one trigger over arrays (spectra(), values(),
+slow()); Replay([trigger, ...]) replays a trigger list over a recording
+(run()). DIFF functions keep the previous event's value from call to call,
+as they do in the DAQ, until reset(); a Replay pickles with that state. The
+library's lines go to the replaying thread's own message sink, never to the
+console: the per-event lines are dropped, each distinct error comes back
+once as a qal3.Warning. Other threads' output is left alone, and replays in
+several threads run in parallel.)")
+      .def(py::init<py::handle>(), py::arg("triggers"),
+           "Replays `triggers`: a qal3.Trigger (or any object with its attributes; function and "
+           "operation may be registry names), or a list of them.")
       .def("spectra", &Replay::spectra, py::arg("samples"), py::arg("start") = 0.0f, py::arg("inc") = 1.0f,
            "Evaluates spectra (1-D: one event; 2-D: events x samples) on the axis "
            "start + i * inc. float32 is used as it is; other float and integer arrays are "
            "converted to float32 first, as the DAQ block stores its samples. Returns "
            "(fired, value) numpy arrays, one entry per event: bool, and the function's float32 "
-           "value (NaN where it gave none, as on a DIFF function's first event).")
+           "value (NaN where it gave none, as on a DIFF function's first event). For a Replay "
+           "of one trigger.")
       .def("values", &Replay::values, py::arg("values"),
            "Evaluates name/value data: 1-D (the trigger subchannel's value per event) "
            "or 2-D (events x subchannels), converted to float32 as spectra() does.")
       .def("slow", &Replay::slow, py::arg("values"),
            "Evaluates slow data: the update value of the trigger's channel, one per event "
            "(1-D, converted to float32 as spectra() does).")
+      .def(
+          "run",
+          [](py::object self, py::object recording, py::object start, py::object inc) {
+            return py::module_::import("qal3._replay").attr("run")(self, recording, start, inc);
+          },
+          py::arg("recording"), py::arg("start") = 0.0, py::arg("inc") = 1.0,
+          "Replays the triggers over `recording` (see qal3.replay) and returns a qal3.ReplayTable; "
+          "DIFF functions go on from the previous run().")
+      .def("_run_arrays", &Replay::run_arrays, py::arg("events"), py::arg("data"), py::arg("starts"),
+           py::arg("incs"))
+      .def_property_readonly("triggers", &Replay::triggers, "Copies of the triggers replayed, in order.")
+      .def("__len__", &Replay::size)
       .def("reset", &Replay::reset, "Forgets the previous event of DIFF functions.")
-      .def("__repr__", &Replay::repr);
+      .def("__repr__", &Replay::repr)
+      .def(py::pickle([](Replay& r) { return r.state(); }, &Replay::from_state));
 }
 
 }  // namespace qal3py

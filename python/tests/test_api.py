@@ -54,12 +54,15 @@ def test_replay_refuses_other_arrays(bad, error):
 
 @pytest.mark.parametrize("field, value", [("low", "1.0"), ("upper", None), ("fparam", ["x"])])
 def test_a_wrong_type_is_a_type_error_naming_the_field(field, value):
-    t = qal3.Trigger(channel="C", **{field: value})
+    with pytest.raises(TypeError, match=field):
+        qal3.Trigger(channel="C", **{field: value})
+    t = qal3.Trigger(channel="C")
+    setattr(t, field, value)  # set after making: the writers and the replay refuse it
     for call in (qal3.write_triggers, lambda t: qal3.Replay(t)):
         with pytest.raises(TypeError, match=field):
             call([t] if call is qal3.write_triggers else t)
     with pytest.raises(TypeError, match="env_ch_abs_delta"):
-        qal3.write_envdict([qal3.EnvIndexEntry(1, "P", "0.5")])
+        qal3.EnvIndexEntry(1, "P", "0.5")
 
 
 def test_replay_repr_shows_the_trigger_and_its_state():
