@@ -129,7 +129,7 @@ TEST(Diff, PairsOfEveryFamily) {
        "<QAL3USERTRIGGERLIST><USERTRIGGER><Chan name=\"C\" subchan=\"0\"/><Function name=\"MEAN\"/>"
        "<LowLimit value=\"1.0\"/><Creation time=\"5\"/></USERTRIGGER><USERTRIGGER><Chan name=\"C\" subchan=\"0\"/>"
        "<Function name=\"MEAN\"/><LowLimit value=\"3\"/></USERTRIGGER></QAL3USERTRIGGERLIST>",
-       1, "changed\tchannel=C subchannel=0 function=2 #2\tlow\t2.000000\t3.000000\n"},
+       1, "changed\tchannel=C subchannel=0 function=MEAN #2\tlow\t2.000000\t3.000000\n"},
       // Features: by name.
       {"<RegisterDescription><Integer Name=\"W\"><ToolTip>w</ToolTip></Integer><Float Name=\"G\"/>"
        "</RegisterDescription>",

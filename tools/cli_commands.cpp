@@ -391,7 +391,8 @@ std::vector<CommandInfo> make_commands() {
                "field of a record that changed 'changed<TAB>RECORD<TAB>FIELD<TAB>OLD<TAB>NEW', one "
                "line each; RECORD is its identity as FIELD=VALUE, FIELD a field as --json names it "
                "(an entry of a list as bits[1].bit_name), a value a record lacks (a list of "
-               "another length) is (none), and texts are on one line (\\\\, \\n, \\r and "
+               "another length) is (none), a trigger's function and operation are the names registered in their "
+               "slots, and texts are on one line (\\\\, \\n, \\r and "
                "\\t for backslash, line feed, carriage return and tab).",
                {{"json", kJsonHelp}, {"max-input-size", kMaxInputHelp}},
                "0  the documents hold the same records\n"

@@ -18,6 +18,7 @@
 #include "cli_output.h"
 #include "record_fields.h"
 #include "record_text.h"
+#include "user_case_trigger.h"
 
 namespace {
 
@@ -55,7 +56,13 @@ struct Leaves {
   std::string at(std::size_t i) const { return path + "[" + std::to_string(i) + "]"; }
   template <class V>
   void integer(V v) const {
-    add(cli::ValueText{kind}.integer(v));
+    add(qal3::records::is_slot(kind) ? slot_text(static_cast<int>(v)) : cli::ValueText{kind}.integer(v));
+  }
+  // A registry slot by the name registered there, or by its number.
+  std::string slot_text(int slot) const {
+    const char* name =
+        kind == Kind::function_slot ? qal3_get_function_string(slot) : qal3_get_operation_string(slot);
+    return name && *name ? name : std::to_string(slot);
   }
   void real(float v) const { add(cli::ValueText{kind}.real(v)); }
   template <std::size_t N>
