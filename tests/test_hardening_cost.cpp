@@ -42,10 +42,9 @@ struct Family {
   const char* root;
   Reader memory;  // null: the family reads files only
   Reader file;    // null: the family reads memory only
-  // What a read may allocate per byte of the document. The GigE reader
-  // builds a DOM tree first, some 60 bytes a node for each byte of a
-  // document of tiny elements; check validates and words a message for
-  // each schema error: linear still, with larger factors.
+  // What a read may allocate per byte of the document. check validates
+  // and words a message for each schema error: linear still, with a larger
+  // factor.
   std::size_t factor;
 };
 
@@ -99,7 +98,7 @@ const std::vector<Family>& families() {
          reader<qal3_env_index_dictionary_entry_2010>(parse_env_index_dict_readf_2010, env_clean), 8},
         {"trigger", "QAL3USERTRIGGERLIST", reader<qal3_user_case_trigger>(parse_trigger_list_read, trig_clean),
          reader<qal3_user_case_trigger>(parse_trigger_list_readf, trig_clean), 8},
-        {"gige", "RegisterDescription", nullptr, reader<QAL3GigEFeature>(qal3_fill_gige_descr, gige_clean), 64},
+        {"gige", "RegisterDescription", nullptr, reader<QAL3GigEFeature>(qal3_fill_gige_descr, gige_clean), 8},
         {"check", "BMR", check, nullptr, 48},
     };
   }();

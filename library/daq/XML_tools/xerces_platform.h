@@ -1,6 +1,6 @@
 // The process-wide Xerces platform and the hardening of every parser the
-// project builds (the pull parsers' SAX parser, the GigE reader's DOM
-// parser, the tool's SAX2 reader: hardened_reader.h). Internal to the
+// project builds (the readers' SAX parser and the tool's SAX2 reader:
+// hardened_reader.h). Internal to the
 // project; the platform is offered to other callers through
 // qal3_xml_platform.h.
 #ifndef QAL3_XERCES_PLATFORM_H
@@ -50,7 +50,7 @@ inline xercesc::SecurityManager& security_manager() {
 }
 
 // Untrusted documents: nothing is fetched from files or the network, and
-// entity expansion is bounded. For the SAX and the DOM parser alike.
+// entity expansion is bounded. For every parser the project builds.
 template <class Parser>
 void harden(Parser& parser) {
   parser.setDisableDefaultEntityResolution(true);
