@@ -5,6 +5,7 @@
 #ifndef QAL3_BOUNDED_PARSER_H
 #define QAL3_BOUNDED_PARSER_H
 
+#include <array>
 #include <string>
 #include <type_traits>
 #include <xercesc/framework/XMLAttr.hpp>
@@ -85,11 +86,13 @@ class Bounded : public Base {
                     const bool root) override {
     if (depth_ >= limits::kMaxDepth)
       refuse(widen("elements nested deeper than the limit of ") + number(limits::kMaxDepth) + widen(" levels"));
-    check_name(decl.getFullName(), "element");
-    // The scanner numbers the names it keeps for undeclared elements from 1.
-    if (!decl.isDeclared() && decl.getId() > limits::kMaxUndeclaredNames)
-      refuse(widen("more distinct undeclared element names than the limit of ") +
-             number(limits::kMaxUndeclaredNames));
+    if (!named_once(decl)) {
+      check_name(decl.getFullName(), "element");
+      // The scanner numbers the names it keeps for undeclared elements from 1.
+      if (!decl.isDeclared() && decl.getId() > limits::kMaxUndeclaredNames)
+        refuse(widen("more distinct undeclared element names than the limit of ") +
+               number(limits::kMaxUndeclaredNames));
+    }
     XMLSize_t defaulted = 0;
     for (XMLSize_t i = 0; i < count; ++i) {
       const xercesc::XMLAttr* a = attrs.elementAt(i);
@@ -155,6 +158,7 @@ class Bounded : public Base {
     depth_ = 0;
     text_ = 0;
     defaults_ = 0;
+    named_.fill(nullptr);
     const xercesc::XMLScanner* s = scanner();
     expansions_ = s ? ExpansionsOfScanner::count(*s) : 0;
     Base::resetDocument();
@@ -175,6 +179,19 @@ class Bounded : public Base {
   const xercesc::Locator* where() const {
     const xercesc::XMLScanner* s = scanner();
     return s ? s->getLocator() : nullptr;
+  }
+
+  // Whether `decl`'s name has passed the checks above in this document;
+  // notes it as passed when it has not (a failed check ends the scan). The
+  // scanner keeps one decl per name for the whole document, numbered within
+  // its pool; the first numbers are kept with the decl they were seen on, so
+  // a decl of another pool with the same number is checked anew.
+  bool named_once(const xercesc::XMLElementDecl& decl) {
+    const XMLSize_t id = decl.getId();
+    if (id >= named_.size()) return false;
+    if (named_[id] == &decl) return true;
+    named_[id] = &decl;
+    return false;
   }
 
   // `kind`'s name `name` within kMaxNameUnits.
@@ -213,6 +230,10 @@ class Bounded : public Base {
   XMLSize_t defaults_ = 0;    // units of default attribute values taken
   XMLSize_t expansions_ = 0;  // the scanner's expansion count when the document began
   bool cap_text_ = false;
+  // By decl number, the decls whose names have passed the checks; numbers
+  // within the undeclared-name limit only.
+  std::array<const xercesc::XMLElementDecl*, 64> named_{};
+  static_assert(64 <= limits::kMaxUndeclaredNames, "a noted decl is within the undeclared-name limit");
 };
 
 }  // namespace xerces
