@@ -194,11 +194,11 @@ class Bounded : public Base {
     return false;
   }
 
-  // The units of NUL-terminated `text` (names and values are short: a loop
-  // here costs less than a call).
+  // The units of NUL-terminated `text`, 0 for none (names and values are
+  // short: a loop here costs less than a call).
   static XMLSize_t units(const XMLCh* text) {
     XMLSize_t n = 0;
-    while (text[n] != 0) ++n;
+    while (text && text[n] != 0) ++n;
     return n;
   }
 
