@@ -5,6 +5,7 @@
 #ifndef QAL3_BOUNDED_PARSER_H
 #define QAL3_BOUNDED_PARSER_H
 
+#include <array>
 #include <string>
 #include <type_traits>
 #include <xercesc/framework/XMLAttr.hpp>
@@ -85,16 +86,18 @@ class Bounded : public Base {
                     const bool root) override {
     if (depth_ >= limits::kMaxDepth)
       refuse(widen("elements nested deeper than the limit of ") + number(limits::kMaxDepth) + widen(" levels"));
-    check_name(decl.getFullName(), "element");
-    // The scanner numbers the names it keeps for undeclared elements from 1.
-    if (!decl.isDeclared() && decl.getId() > limits::kMaxUndeclaredNames)
-      refuse(widen("more distinct undeclared element names than the limit of ") +
-             number(limits::kMaxUndeclaredNames));
+    if (!named_once(decl)) {
+      check_name(decl.getFullName(), "element");
+      // The scanner numbers the names it keeps for undeclared elements from 1.
+      if (!decl.isDeclared() && decl.getId() > limits::kMaxUndeclaredNames)
+        refuse(widen("more distinct undeclared element names than the limit of ") +
+               number(limits::kMaxUndeclaredNames));
+    }
     XMLSize_t defaulted = 0;
     for (XMLSize_t i = 0; i < count; ++i) {
       const xercesc::XMLAttr* a = attrs.elementAt(i);
       check_name(a->getQName(), "attribute");
-      const XMLSize_t length = xercesc::XMLString::stringLen(a->getValue());
+      const XMLSize_t length = units(a->getValue());
       if (length > limits::kMaxAttributeUnits)
         refuse(widen("value of attribute '") + a->getQName() + widen("' longer than the limit of ") +
                number(limits::kMaxAttributeUnits) + widen(" characters"));
@@ -155,6 +158,7 @@ class Bounded : public Base {
     depth_ = 0;
     text_ = 0;
     defaults_ = 0;
+    named_.fill(nullptr);
     const xercesc::XMLScanner* s = scanner();
     expansions_ = s ? ExpansionsOfScanner::count(*s) : 0;
     Base::resetDocument();
@@ -177,9 +181,30 @@ class Bounded : public Base {
     return s ? s->getLocator() : nullptr;
   }
 
+  // Whether `decl`'s name has passed the checks above in this document;
+  // notes it as passed when it has not (a failed check ends the scan). The
+  // scanner keeps one decl per name for the whole document, numbered within
+  // its pool; the first numbers are kept with the decl they were seen on, so
+  // a decl of another pool with the same number is checked anew.
+  bool named_once(const xercesc::XMLElementDecl& decl) {
+    const XMLSize_t id = decl.getId();
+    if (id >= named_.size()) return false;
+    if (named_[id] == &decl) return true;
+    named_[id] = &decl;
+    return false;
+  }
+
+  // The units of NUL-terminated `text`, 0 for none (names and values are
+  // short: a loop here costs less than a call).
+  static XMLSize_t units(const XMLCh* text) {
+    XMLSize_t n = 0;
+    while (text && text[n] != 0) ++n;
+    return n;
+  }
+
   // `kind`'s name `name` within kMaxNameUnits.
   void check_name(const XMLCh* name, const char* kind) {
-    if (name && xercesc::XMLString::stringLen(name) > limits::kMaxNameUnits)
+    if (name && units(name) > limits::kMaxNameUnits)
       refuse(widen(kind) + widen(" name longer than the limit of ") + number(limits::kMaxNameUnits) +
              widen(" characters"));
   }
@@ -213,6 +238,10 @@ class Bounded : public Base {
   XMLSize_t defaults_ = 0;    // units of default attribute values taken
   XMLSize_t expansions_ = 0;  // the scanner's expansion count when the document began
   bool cap_text_ = false;
+  // By decl number, the decls whose names have passed the checks; numbers
+  // within the undeclared-name limit only.
+  std::array<const xercesc::XMLElementDecl*, 64> named_{};
+  static_assert(64 <= limits::kMaxUndeclaredNames, "a noted decl is within the undeclared-name limit");
 };
 
 }  // namespace xerces

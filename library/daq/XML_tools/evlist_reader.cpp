@@ -54,6 +54,10 @@ EvListElement ev_list_element(const char* t) {
   return kIndex(t);
 }
 
+// Room made in a server block's channel list at its first channel: blocks
+// usually list a few channels, which then take one allocation.
+constexpr std::size_t kChannelsPerBlock = 4;
+
 // The element loop of one BMR document.
 class EventListBuilder {
  public:
@@ -122,7 +126,9 @@ class EventListBuilder {
         const std::size_t n = std::strlen(value);
         auto copy = std::make_unique<char[]>(n + 1);
         std::memcpy(copy.get(), value, n + 1);
-        latest_block_->ch_list->push_back(copy.get());
+        std::vector<char*>& channels = *latest_block_->ch_list;
+        if (channels.empty()) channels.reserve(kChannelsPerBlock);
+        channels.push_back(copy.get());
         copy.release();
         break;
       }
