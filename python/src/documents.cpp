@@ -415,8 +415,9 @@ void bind_family(py::module_& m, const std::string& name, const char* items, con
         read_doc);
   m.def(("parse_" + name).c_str(), [](py::object t) { return read_records<R>(from_text(t)); }, py::arg("text"),
         parse_doc.c_str());
-  m.def(("write_" + name).c_str(), [items](py::iterable e, const py::object& d) { return write_records<R>(e, items, d); },
-        py::arg(items), py::kw_only(), py::arg("date") = py::none(), write_doc);
+  m.def(("write_" + name).c_str(),
+        [items](py::iterable e, const py::object& d) { return write_records<R>(e, items, d); }, py::arg(items),
+        py::kw_only(), py::arg("date") = py::none(), write_doc);
 }
 
 }  // namespace
