@@ -31,10 +31,8 @@ namespace check {
 namespace {
 
 using qal3::records::Bounds;
-
-// The event types a mask holds, and the sub-block types.
-constexpr Bounds kMaskEventType{0, 31};
-constexpr Bounds kMaskBlockType{0, 62};
+using qal3::records::kMaskBlockType;
+using qal3::records::kMaskEventType;
 
 // The event types an event list entry takes.
 using EntryEventType = qal3::records::Field<&qal3_ev_entry::evtype>;

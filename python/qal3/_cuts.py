@@ -3,10 +3,9 @@ reported as qal3.Warning."""
 
 import os
 import stat
-import warnings
 from xml.parsers import expat
 
-from ._records import Message, Warning
+from ._records import Message, warn
 
 _SHOWN = 40  # characters of a cut text quoted in its warning
 
@@ -87,4 +86,4 @@ def warn_cuts(candidates, source, in_memory, document_name):
         where = f"{owner}: " if owner and owner != shown else ""
         text = (f"{where}{field} cut from {len(full)} to {len(shown)} characters "
                 f"(the field holds {size - 1} bytes): '{quoted}'")
-        warnings.warn(Warning(Message("stderr", "warning", document_name, 0, 0, text)), Warning, 2)
+        warn(Message("stderr", "warning", document_name, 0, 0, text))

@@ -13,7 +13,9 @@ import functools
 import numbers
 import os
 import struct
+import sys
 import typing
+import warnings
 from collections.abc import Iterable
 from dataclasses import dataclass
 from typing import List, Optional, Union
@@ -52,21 +54,19 @@ class Error(Exception):
     """A document could not be read or written.
 
     ``code`` is the library's result code, ``records`` the library's
-    messages (:class:`Message`), ``messages`` the same as text, one line
-    each, and ``source`` the path that was read or written (None for text)."""
+    messages (:class:`Message`), ``messages`` the same as a list of str, one
+    line each, and ``source`` the path that was read or written (None for
+    text). str() of the error is `what` followed by the lines."""
 
     def __init__(self, what: str, code: int = 1, messages=(), source=None):
-        if isinstance(messages, str):
-            records = []
-            text = messages
-        else:
-            records = list(messages)
-            text = "".join(f"{m}\n" for m in records)
-        super().__init__(what if not text else f"{what}\n{text.rstrip()}")
+        records = [] if isinstance(messages, str) else list(messages)
+        lines = messages.splitlines() if isinstance(messages, str) else [str(m) for m in records]
+        text = "\n".join(lines).rstrip()
+        super().__init__(f"{what}\n{text}" if text else what)
         self.what = what
         self.code = code
         self.records = records
-        self.messages = text
+        self.messages = lines
         self.source = source
 
 
@@ -103,6 +103,18 @@ class Warning(UserWarning):  # noqa: A001 - qal3.Warning, as the module names it
         self.line = message.line
         self.column = message.column
         self.text = message.text
+
+
+_PACKAGE = os.path.dirname(os.path.abspath(__file__))
+
+
+def warn(message: Message) -> None:
+    """Issues `message` as a qal3.Warning pointing at the line that called
+    into the package: the first frame outside it."""
+    frame, level = sys._getframe(1), 2
+    while frame is not None and os.path.dirname(os.path.abspath(frame.f_code.co_filename)) == _PACKAGE:
+        frame, level = frame.f_back, level + 1
+    warnings.warn(Warning(message), Warning, level)
 
 
 # --- the trigger registry ---------------------------------------------------------------

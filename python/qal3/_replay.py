@@ -12,12 +12,11 @@ when a recording or a table needs them: the package imports without them."""
 
 import contextlib
 import os
-import warnings
 import zipfile
 from numbers import Real
 from typing import Any, Dict, List, Mapping, Union
 
-from ._records import Message, Warning  # noqa: A004 - qal3.Warning
+from ._records import Message, warn
 
 # Rows of a block of an HDF5 data set stored without chunks: about this many
 # bytes of every channel together.
@@ -76,10 +75,10 @@ def replay(triggers, recording, start: _Axis = 0.0, inc: _Axis = 1.0) -> ReplayT
     FileNotFoundError or ValueError (naming the file) for a recording that
     cannot be opened."""
     from ._core import Replay
-    return run(Replay(list(triggers)), recording, start, inc, stacklevel=3)
+    return run(Replay(list(triggers)), recording, start, inc)
 
 
-def run(replay, recording, start: _Axis = 0.0, inc: _Axis = 1.0, *, stacklevel: int = 2) -> ReplayTable:
+def run(replay, recording, start: _Axis = 0.0, inc: _Axis = 1.0) -> ReplayTable:
     """Replay.run(): the replay's triggers over `recording`."""
     import numpy as np
     triggers = replay.triggers
@@ -95,7 +94,7 @@ def run(replay, recording, start: _Axis = 0.0, inc: _Axis = 1.0, *, stacklevel: 
                 data[name] = _checked(name, a)
         if missing:
             text = "the recording holds no channel " + ", ".join(repr(m) for m in missing)
-            warnings.warn(Warning(Message(kind="warning", text=text)), stacklevel=stacklevel)
+            warn(Message(kind="warning", text=text))
         events = _events(data)
         starts = [_axis(start, "start", c, data) for c in channels]
         incs = [_axis(inc, "inc", c, data) for c in channels]

@@ -260,11 +260,13 @@ time_t write_time(const py::object& date) {
 // The document of the family of R of the Python records `items`; what a
 // refused value leaves behind goes with the list. The document is stamped
 // with `date` (see write_time), or the system clock's time when it is None.
+// A record refused is named by its place in `items`, the argument `what`.
 template <class R>
-py::str write_records(py::iterable items, const py::object& date, const Options& o = {}) {
+py::str write_records(py::iterable items, const char* what, const py::object& date, const Options& o = {}) {
   const time_t when = date.is_none() ? 0 : write_time(date);
   OwnedList<R> list;
-  for (py::handle x : items) fill_record(x, list.add());
+  for (py::handle x : items)
+    filling(std::string(what) + "[" + std::to_string(list.items.size()) + "]", [&] { fill_record(x, list.add()); });
   std::string doc;
   py::str out;
   {
@@ -298,7 +300,8 @@ py::list read_envdict(Source s, const std::string& layout) {
 }
 
 py::str write_envdict(py::iterable entries, const std::string& layout, const py::object& date) {
-  return layout_2010(layout) ? write_records<Env2010>(entries, date) : write_records<Env>(entries, date);
+  return layout_2010(layout) ? write_records<Env2010>(entries, "entries", date)
+                             : write_records<Env>(entries, "entries", date);
 }
 
 // ---------------------------------------------------------------------------
@@ -412,8 +415,9 @@ void bind_family(py::module_& m, const std::string& name, const char* items, con
         read_doc);
   m.def(("parse_" + name).c_str(), [](py::object t) { return read_records<R>(from_text(t)); }, py::arg("text"),
         parse_doc.c_str());
-  m.def(("write_" + name).c_str(), [](py::iterable e, const py::object& d) { return write_records<R>(e, d); },
-        py::arg(items), py::kw_only(), py::arg("date") = py::none(), write_doc);
+  m.def(("write_" + name).c_str(),
+        [items](py::iterable e, const py::object& d) { return write_records<R>(e, items, d); }, py::arg(items),
+        py::kw_only(), py::arg("date") = py::none(), write_doc);
 }
 
 }  // namespace
@@ -454,7 +458,7 @@ void bind_documents(py::module_& m) {
   m.def(
       "write_chan",
       [](py::iterable c, const std::string& f, const py::object& d) {
-        return write_records<Chan>(c, d, {false, false, daqvars(f)});
+        return write_records<Chan>(c, "chans", d, {false, false, daqvars(f)});
       },
       py::arg("chans"), py::kw_only(), py::arg("format") = "chandescr", py::arg("date") = py::none(),
       "The channel description document of `chans`; a property is written once: repeated "

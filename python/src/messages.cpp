@@ -60,15 +60,13 @@ void raise_error(const std::string& what, int code, const py::list& messages, py
 
 void warn_messages(const py::list& messages) {
   if (messages.empty()) return;
-  const py::object warn = py::module_::import("warnings").attr("warn");
-  const py::object cls = qal3py::records().attr("Warning");
-  for (py::handle m : messages) warn(cls(m), cls, 1);
+  const py::object warn = qal3py::records().attr("warn");
+  for (py::handle m : messages) warn(m);
 }
 
 void warn(const std::string& text, py::handle document) {
   const py::object message = qal3py::records().attr("Message")("stderr", "warning", document, 0, 0, to_py(text));
-  const py::object cls = qal3py::records().attr("Warning");
-  py::module_::import("warnings").attr("warn")(cls(message), cls, 1);
+  qal3py::records().attr("warn")(message);
 }
 
 }  // namespace qal3py

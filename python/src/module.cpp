@@ -197,7 +197,11 @@ int slot_of(py::handle v, bool function, const char* registry, long long lo, lon
       throw py::value_error(std::string(registry) + " must lie in " + std::to_string(lo) + ".." + std::to_string(hi));
     return slot;
   }
-  return static_cast<int>(int_in(v, lo, hi, registry));
+  const int slot = static_cast<int>(int_in(v, lo, hi, registry));
+  if (qal3::trigger::slot_free(slot, function))
+    throw py::value_error(std::string(registry) + " " + std::to_string(slot) +
+                          " is a free registry slot: nothing is registered there");
+  return slot;
 }
 
 }  // namespace qal3py

@@ -199,6 +199,7 @@ class Generator {
     if constexpr (shape == Shape::text) add("At most " + std::to_string(std::extent_v<V> - 1) + " bytes of UTF-8.");
     const bool text = shape == Shape::text || shape == Shape::string || shape == Shape::texts;
     const std::string unit = !text ? "" : b.unit == qal3::records::Unit::bytes ? " bytes" : " UTF-16 units";
+    if (b.named) add("Not only white space: the reader drops a record without it.");
     if (b.lo != Bounds::kUnset && b.hi != Bounds::kUnset)
       add((text ? "Length " : "From ") + std::to_string(b.lo) + " to " + std::to_string(b.hi) + unit + ".");
     else if (b.lo != Bounds::kUnset)

@@ -55,14 +55,34 @@ std::string text_in(py::handle v, const Bounds& b, std::size_t most, const char*
 
 // The bytes of the text `v` for a field bounded by `b` (in its unit) and of
 // at most `most` bytes. ValueError names `field`.
+// A named text (Bounds::named) must hold more than white space, and every
+// text only characters an XML 1.0 document can hold.
 inline std::string text_value(py::handle v, const Bounds& b, std::size_t most, const char* field) {
-  if (b.unit == qal3::records::Unit::bytes) return text_in(v, b, most, field);
-  std::string s = text_in(v, {b.lo}, most, field);
+  const bool bytes = b.unit == qal3::records::Unit::bytes;
+  std::string s = text_in(v, bytes ? b : Bounds{b.lo}, most, field);
   const auto units = static_cast<long long>(qal3::records::text_length(b.unit, s.data(), s.size()));
-  if (b.hi != Bounds::kUnset && units > b.hi)
+  if (!bytes && b.hi != Bounds::kUnset && units > b.hi)
     throw py::value_error(std::string(field) + " is " + std::to_string(units) + " UTF-16 units long; at most " +
                           std::to_string(b.hi) + " fit");
+  if (b.named && s.find_first_not_of(" \t\n\r") == std::string::npos)
+    throw py::value_error(std::string(field) + " is only white space: the reader drops the record");
+  const std::size_t bad = qal3::records::first_unwritable(s.data(), s.size());
+  if (bad != s.size())
+    throw py::value_error(std::string(field) + " holds a character an XML document cannot hold at byte " +
+                          std::to_string(bad) + " (it is written as '?')");
   return s;
+}
+
+// Runs `fill`; a ValueError or TypeError it raises names `where` in front.
+template <class F>
+void filling(const std::string& where, F&& fill) {
+  try {
+    fill();
+  } catch (const py::value_error& e) {
+    throw py::value_error(where + ": " + e.what());
+  } catch (const py::type_error& e) {
+    throw py::type_error(where + ": " + e.what());
+  }
 }
 
 // Sets the count field of `record` that counts the list `list` (the count
@@ -99,6 +119,10 @@ struct ValueFrom {
   }
   void real(float& dst) const {
     dst = float_of(v, name);
+    const double given = PyFloat_AsDouble(v.ptr());  // a number: float_of took it
+    if (qal3::records::float_loses(given))
+      throw py::value_error(std::string(name) + " " + std::string(py::repr(v)) + " is beyond what a float holds: it " +
+                            (dst == 0 ? "becomes 0" : "becomes infinite"));
     const auto [lo, hi] = within(b, std::numeric_limits<long long>::min(), std::numeric_limits<long long>::max());
     if ((b.lo != Bounds::kUnset && !(dst >= lo)) || (b.hi != Bounds::kUnset && !(dst <= hi)))
       throw py::value_error(std::string(name) + " must lie in " + std::to_string(lo) + ".." + std::to_string(hi));
@@ -131,7 +155,7 @@ struct ValueFrom {
       dst.reserve(dst.size() + 1);
       dst.push_back(new T());
       set_count(owner, name, dst.size());
-      fill_record(item, *dst.back());
+      filling(std::string(name) + "[" + std::to_string(dst.size() - 1) + "]", [&] { fill_record(item, *dst.back()); });
     }
   }
   template <class T>

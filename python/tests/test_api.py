@@ -63,6 +63,24 @@ def test_a_wrong_type_is_a_type_error_naming_the_field(field, value):
             call([t] if call is qal3.write_triggers else t)
     with pytest.raises(TypeError, match="env_ch_abs_delta"):
         qal3.EnvIndexEntry(1, "P", "0.5")
+    for field, value in (("bits", ["x"]), ("stream", "x")):
+        with pytest.raises(TypeError, match=field):
+            qal3.ChanDescr(prop_name="P", **{field: value})
+
+
+def test_warnings_point_at_the_caller_and_errors_list_their_lines():
+    with pytest.warns(qal3.Warning) as caught:
+        qal3.write_chan([qal3.ChanDescr(prop_name="P"), qal3.ChanDescr(prop_name="P")])
+    assert [w.filename for w in caught] == [__file__]
+    with pytest.raises(qal3.Error) as error:
+        qal3.parse_triggers("<QAL3USERTRIGGERLIST><USERTRIGGER>")
+    lines = error.value.messages
+    assert lines and all(isinstance(line, str) for line in lines)
+    assert str(error.value) == error.value.what + "\n" + "\n".join(lines)
+    doc = " ".join(qal3.Trigger.__doc__.split())
+    for told in ("``pre_mode``: A number of events", "``post_mode``: A number of events", "``valid``: A flag",
+                 "``fparam``: The function's parameters"):
+        assert told in doc
 
 
 def test_replay_repr_shows_the_trigger_and_its_state():

@@ -18,6 +18,7 @@
 #ifndef QAL3_RECORD_FIELDS_H
 #define QAL3_RECORD_FIELDS_H
 
+#include <cmath>
 #include <cstddef>
 #include <cstdint>
 #include <cstdlib>
@@ -122,12 +123,14 @@ enum class Unit {
 // for numbers the least and the greatest value, for texts (text, string,
 // and each entry of texts) the fewest and the most `unit`s. A bound left
 // unset is the member's own: the range of its type, or its size less the
-// terminating NUL in bytes.
+// terminating NUL in bytes. A `named` text is what its reader needs to
+// keep the record: one of only white space counts as none.
 struct Bounds {
   static constexpr long long kUnset = std::numeric_limits<long long>::min();
   long long lo = kUnset;
   long long hi = kUnset;
   Unit unit = Unit::bytes;
+  bool named = false;
 };
 
 // A text of `least` and at most as many UTF-16 units as the readers take
@@ -136,25 +139,69 @@ constexpr Bounds reader_text(long long least) {
   return {least, static_cast<long long>(qal3::limits::kMaxTextUnits), Unit::utf16};
 }
 
-// The length in `unit` of the n bytes at `text` as the writers write them:
-// a well-formed UTF-8 sequence is its character (two UTF-16 units past
-// U+FFFF), any other byte the ISO-8859-1 character it stands for.
-inline std::size_t text_length(Unit unit, const char* text, std::size_t n) {
-  if (unit == Unit::bytes) return n;
+// The name of a record: without it (empty or white space) the reader drops
+// the record.
+constexpr Bounds kRecordName{1, Bounds::kUnset, Unit::bytes, true};
+
+// The numbers an event-type mask and a sub-block-type mask are made of, as
+// the readers shift them; a number outside reads as an empty mask.
+constexpr Bounds kMaskEventType{0, 31};
+constexpr Bounds kMaskBlockType{0, 62};
+
+// Calls f(code, bytes) for each character of the n bytes at `text` as the
+// writers write them: a well-formed UTF-8 sequence is its character, any
+// other byte the ISO-8859-1 character it stands for.
+template <class F>
+void for_each_character(const char* text, std::size_t n, F&& f) {
   static constexpr unsigned kLeast[] = {0, 0, 0x80, 0x800, 0x10000};  // by sequence length
   const auto* s = reinterpret_cast<const unsigned char*>(text);
-  std::size_t units = 0;
-  for (std::size_t i = 0; i < n; ++units) {
+  for (std::size_t i = 0; i < n;) {
     const unsigned c = s[i];
     const std::size_t len = c >= 0xC2 && c <= 0xDF ? 2 : c >= 0xE0 && c <= 0xEF ? 3 : c >= 0xF0 && c <= 0xF4 ? 4 : 1;
     unsigned cp = c & (0x7Fu >> len);
     std::size_t k = 1;
     while (k < len && i + k < n && (s[i + k] & 0xC0u) == 0x80u) cp = cp << 6 | (s[i + k++] & 0x3Fu);
     const bool whole = len > 1 && k == len && cp >= kLeast[len] && cp <= 0x10FFFF && (cp < 0xD800 || cp > 0xDFFF);
-    units += whole && cp > 0xFFFF;
-    i += whole ? len : 1;
+    const std::size_t used = whole ? len : 1;
+    f(whole ? cp : c, used);
+    i += used;
   }
+}
+
+// The length in `unit` of the n bytes at `text` as the writers write them
+// (for_each_character): one UTF-16 unit a character, two past U+FFFF.
+inline std::size_t text_length(Unit unit, const char* text, std::size_t n) {
+  if (unit == Unit::bytes) return n;
+  std::size_t units = 0;
+  for_each_character(text, n, [&](unsigned code, std::size_t) { units += code > 0xFFFF ? 2 : 1; });
   return units;
+}
+
+// Whether an XML 1.0 document can hold the character `code`: the writers
+// put '?' in place of any other (control characters but tab, line feed and
+// carriage return; U+FFFE and U+FFFF).
+constexpr bool xml_character(unsigned code) {
+  return code >= 0x20 ? code != 0xFFFE && code != 0xFFFF : code == '\t' || code == '\n' || code == '\r';
+}
+
+// The byte offset in the n bytes at `text` of the first character an XML
+// 1.0 document cannot hold; n when there is none.
+inline std::size_t first_unwritable(const char* text, std::size_t n) {
+  std::size_t at = 0, found = n;
+  for_each_character(text, n, [&](unsigned code, std::size_t len) {
+    if (found == n && !xml_character(code)) found = at;
+    at += len;
+  });
+  return found;
+}
+
+// Whether the float a real field holds loses the number `v`: a finite
+// number beyond the float's range becomes infinite, one other than 0 below
+// its least value becomes 0. Every float (infinities and NaN too) is
+// written so that it reads back as itself.
+inline bool float_loses(double v) {
+  const float f = static_cast<float>(v);
+  return std::isfinite(v) && (!std::isfinite(f) || (f == 0 && v != 0));
 }
 
 // A new zero-filled C heap record, as free() releases it.
@@ -370,8 +417,8 @@ template <>
 struct Description<chan_descr_2010> {
   static constexpr const char* name = "ChanDescr";
   static constexpr const char* doc =
-      "A channel description. ``dtype`` is signed (a masked data type is negative), as the channel "
-      "description writer writes it; the writers also take its unsigned form.";
+      "A channel description. Read with shift, ``ev_type`` and ``dtype`` are the masks their numbers "
+      "stand for (``dtype`` signed: a masked data type is negative), which the writers refuse.";
   static constexpr const char* root = "CHANDESCRIPTIONS";
   static constexpr const char* document = "channel descriptions";
   using C = chan_descr_2010;
@@ -392,11 +439,14 @@ struct Description<chan_descr_2010> {
   static constexpr const char* other_root = qal3::chan::kDaqRoot;  // the DAQvariables format
   static constexpr const char* identity[] = {"prop_name"};
   static constexpr auto fields = std::make_tuple(
-      Field<&C::stream>{"stream", Kind::integer}, Field<&C::ev_type>{"ev_type", Kind::unsigned_integer},
-      Field<&C::count>{"count", Kind::integer}, Field<&C::dtype>{"dtype", Kind::type_code},
-      Field<&C::db_key>{"db_key", Kind::integer, "", {}, -1}, Field<&C::prop_name>{"prop_name", Kind::text},
-      Field<&C::daq_name>{"daq_name", Kind::text}, Field<&C::prop_desc>{"prop_desc", Kind::text},
-      Field<&C::units>{"units", Kind::text}, Field<&C::max_size>{"max_size", Kind::integer, "", {}, 1},
+      Field<&C::stream>{"stream", Kind::integer},
+      Field<&C::ev_type>{"ev_type", Kind::unsigned_integer, "the event type's number", kMaskEventType},
+      Field<&C::count>{"count", Kind::integer},
+      Field<&C::dtype>{"dtype", Kind::type_code, "the data type's number", kMaskBlockType},
+      Field<&C::db_key>{"db_key", Kind::integer, "", {}, -1},
+      Field<&C::prop_name>{"prop_name", Kind::text, "", kRecordName}, Field<&C::daq_name>{"daq_name", Kind::text},
+      Field<&C::prop_desc>{"prop_desc", Kind::text}, Field<&C::units>{"units", Kind::text},
+      Field<&C::max_size>{"max_size", Kind::integer, "", {}, 1},
       Field<&C::nbits>{"nbits", Kind::count, "the number of described bits"}, Field<&C::bits>{"bits", Kind::records},
       Field<&C::ndims>{"ndims", Kind::count, "the number of dimensions"}, Field<&C::dims>{"dims", Kind::records},
       Field<&C::sb_name>{"sb_name", Kind::text}, Field<&C::set_point>{"set_point", Kind::integer},
@@ -426,8 +476,8 @@ struct EnvDescription : PlainReaders<Entry, Read, ReadFile> {
   }
   static constexpr const char* identity[] = {"index"};
   static constexpr auto fields =
-      std::make_tuple(Field<&Entry::index>{"index", Kind::integer},
-                      Field<&Entry::data, &decltype(Entry::data)::env_prop>{"env_prop", Kind::text},
+      std::make_tuple(Field<&Entry::index>{"index", Kind::integer, "", {0}},
+                      Field<&Entry::data, &decltype(Entry::data)::env_prop>{"env_prop", Kind::text, "", kRecordName},
                       Field<&Entry::data, &decltype(Entry::data)::env_ch_abs_delta>{"env_ch_abs_delta", Kind::real},
                       Field<&Entry::data, &decltype(Entry::data)::env_ch_rel_delta>{"env_ch_rel_delta", Kind::real});
 };
@@ -470,13 +520,26 @@ struct Description<qal3_user_case_trigger>
   // are told apart by their order.
   static constexpr const char* identity[] = {"channel", "subchannel", "function"};
   static constexpr auto fields = std::make_tuple(
-      Field<&T::channel>{"channel", Kind::text}, Field<&T::subchannel>{"subchannel", Kind::integer},
-      Field<&T::function>{"function", Kind::function_slot}, Field<&T::fparam>{"fparam", Kind::reals},
-      Field<&T::low>{"low", Kind::real}, Field<&T::upper>{"upper", Kind::real},
-      Field<&T::bitmask>{"bitmask", Kind::unsigned_integer}, Field<&T::operation>{"operation", Kind::operation_slot},
-      Field<&T::time>{"time", Kind::time}, Field<&T::description>{"description", Kind::text},
-      Field<&T::pre_mode>{"pre_mode", Kind::integer}, Field<&T::group>{"group", Kind::text},
-      Field<&T::post_mode>{"post_mode", Kind::integer}, Field<&T::valid>{"valid", Kind::unwritten});
+      Field<&T::channel>{"channel", Kind::text, "the channel the trigger watches"},
+      Field<&T::subchannel>{"subchannel", Kind::integer, "the subchannel of the channel's data it reads"},
+      Field<&T::function>{"function", Kind::function_slot, "what the trigger computes over the channel's data"},
+      Field<&T::fparam>{"fparam", Kind::reals,
+                        "the function's parameters: a window function reads 0 start and 1 end (microseconds on the "
+                        "axis) and 2 the increment (samples), VALUE 0 the position; the properties named after them "
+                        "(start, end, incr, ...) read and set the same values"},
+      Field<&T::low>{"low", Kind::real, "the low limit (LL) an operation compares the value with"},
+      Field<&T::upper>{"upper", Kind::real, "the upper limit (UL) an operation compares the value with"},
+      Field<&T::bitmask>{"bitmask", Kind::unsigned_integer, "the bit mask of the operations AND and BITS"},
+      Field<&T::operation>{"operation", Kind::operation_slot, "how the value is compared with the limits or the mask"},
+      Field<&T::time>{"time", Kind::time, "when the trigger was made, in seconds since 1970-01-01 UTC"},
+      Field<&T::description>{"description", Kind::text, "free text"},
+      Field<&T::pre_mode>{"pre_mode", Kind::integer,
+                          "a number of events kept for the application (PreMode); the evaluation does not use it"},
+      Field<&T::group>{"group", Kind::text, "the name of the trigger's group"},
+      Field<&T::post_mode>{"post_mode", Kind::integer,
+                           "a number of events kept for the application (PostMode); the evaluation does not use it"},
+      Field<&T::valid>{"valid", Kind::unwritten,
+                       "a flag kept for the application while the record lives; the evaluation does not use it"});
 };
 
 // --- GigE camera features ----------------------------------------------------------
