@@ -23,26 +23,49 @@ def _document(source, in_memory):
         return None
 
 
+def _after_blanks(line, column, text):
+    """Where the first character of `text` other than white space is, when
+    `text` starts at `line`, `column` (0-based, as expat counts)."""
+    for c in text:
+        if c == "\n":
+            line, column = line + 1, 0
+        elif c in " \t\r":
+            column += 1
+        else:
+            break
+    return line, column
+
+
 def _texts(data):
     """Every element text (as it is and stripped) and attribute value of the
-    document, UTF-8 encoded; None when this parser cannot read it."""
-    texts = set()
+    document, UTF-8 encoded, mapped to where it first starts (line and
+    column, 1-based: an element text at its first character other than
+    white space, an attribute value at its start tag); None when this parser
+    cannot read it."""
+    texts = {}
     stack = []
+    parser = expat.ParserCreate()
+
+    def note(text, line, column):
+        texts.setdefault(text.encode("utf-8", "surrogatepass"), (line, column + 1))
 
     def start(name, attrs):
         stack.append([])
-        texts.update(v.encode("utf-8", "surrogatepass") for v in attrs.values())
+        for v in attrs.values():
+            note(v, parser.CurrentLineNumber, parser.CurrentColumnNumber)
 
     def end(name):
-        text = "".join(stack.pop())
-        texts.add(text.encode("utf-8", "surrogatepass"))
-        texts.add(text.strip().encode("utf-8", "surrogatepass"))
+        chunks = stack.pop()
+        text = "".join(c for c, _, _ in chunks)
+        at = next((_after_blanks(line, column, c) for c, line, column in chunks if c.strip()),
+                  chunks[0][1:] if chunks else (parser.CurrentLineNumber, parser.CurrentColumnNumber))
+        note(text, *at)
+        note(text.strip(), *at)
 
     def chars(data):
         if stack:
-            stack[-1].append(data)
+            stack[-1].append((data, parser.CurrentLineNumber, parser.CurrentColumnNumber))
 
-    parser = expat.ParserCreate()
     parser.StartElementHandler = start
     parser.EndElementHandler = end
     parser.CharacterDataHandler = chars
@@ -63,6 +86,11 @@ def _whole(text):
     return text.decode("utf-8", "surrogateescape")
 
 
+def _quoted(text):
+    """`text` as a warning shows it: its first characters."""
+    return text[:_SHOWN] + ("…" if len(text) > _SHOWN else "")
+
+
 def warn_cuts(candidates, source, in_memory, document_name):
     """Warns of each candidate field (field, owner, kept bytes, field size)
     whose text in the document was longer than what the record kept."""
@@ -80,10 +108,10 @@ def warn_cuts(candidates, source, in_memory, document_name):
         longer = [t for t in by_start.get(kept[:8], ()) if len(t) > len(kept) and t.startswith(kept)]
         if not longer:
             continue
-        full = min(longer, key=len).decode("utf-8", "surrogateescape")
+        full = min(longer, key=len)
+        line, column = texts[full]
         shown = _whole(kept)
-        quoted = shown[:_SHOWN] + ("…" if len(shown) > _SHOWN else "")
-        where = f"{owner}: " if owner and owner != shown else ""
-        text = (f"{where}{field} cut from {len(full)} to {len(shown)} characters "
-                f"(the field holds {size - 1} bytes): '{quoted}'")
-        warn(Message("stderr", "warning", document_name, 0, 0, text))
+        where = f"{_quoted(owner)}: " if owner and owner != shown else ""
+        text = (f"{where}{field} cut from {len(full.decode('utf-8', 'surrogateescape'))} to {len(shown)} "
+                f"characters (the field holds {size - 1} bytes): '{_quoted(shown)}'")
+        warn(Message("stderr", "warning", document_name, line, column, text))

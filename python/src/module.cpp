@@ -227,9 +227,12 @@ PYBIND11_MODULE(_core, m) {
   m.def(
       "operation_index", [](std::string name) { return qal3_get_operation_index(&name[0]); }, py::arg("name"),
       "Lowest operation slot named `name`; -1 if none.");
+  static const std::string function_name_doc =
+      "Name of function slot `slot` (a number, or a name as records hold it); \"UNKNOWN\" outside 0.." +
+      std::to_string(qal3::trigger::kSlots - 1) + ".";
   m.def(
       "function_name", [](py::handle slot) { return to_py(qal3_get_function_string(slot_number(slot, true))); },
-      py::arg("slot"), "Name of function slot `slot` (a number, or a name as records hold it); \"UNKNOWN\" outside 0..31.");
+      py::arg("slot"), function_name_doc.c_str());
   m.def(
       "operation_name", [](py::handle slot) { return to_py(qal3_get_operation_string(slot_number(slot, false))); },
       py::arg("slot"), "Name of operation slot `slot`, as function_name() names function slots.");
