@@ -1,20 +1,21 @@
-// The C++ face of the QAL3 libraries, for C++17 programs: record lists that
-// own their records, readers and writers over std::string_view, results
-// that carry the library's code and the lines the call emitted, trigger
-// evaluation and registration. Header only, over the functions of the other
-// public headers: what a reader accepts, what a writer writes and what a
-// code means are theirs, as documented there.
-//
-// Errors are values: every call returns a Status or a Result, whose code is
-// the C-style function's and whose messages are that call's lines (with
-// their document and position), so that a program built without exceptions
-// can log each one. Where exceptions are enabled, value_or_throw() and
-// throw_if_failed() turn a failure into a qal3::Error.
-//
-// While a call runs, the calling thread's lines go to the call's result
-// instead of the thread's or the process's sink (the thread's sink is put
-// back when the call returns). Calls may run in several threads at once,
-// each thread with lists of its own, as the C-style functions may.
+/// \file
+/// The C++ face of the QAL3 libraries, for C++17 programs: record lists that
+/// own their records, readers and writers over std::string_view, results
+/// that carry the library's code and the lines the call emitted, trigger
+/// evaluation and registration. Header only, over the functions of the other
+/// public headers: what a reader accepts, what a writer writes and what a
+/// code means are theirs, as documented there.
+///
+/// Errors are values: every call returns a Status or a Result, whose code is
+/// the C-style function's and whose messages are that call's lines (with
+/// their document and position), so that a program built without exceptions
+/// can log each one. Where exceptions are enabled, value_or_throw() and
+/// throw_if_failed() turn a failure into a qal3::Error.
+///
+/// While a call runs, the calling thread's lines go to the call's result
+/// instead of the thread's or the process's sink (the thread's sink is put
+/// back when the call returns). Calls may run in several threads at once,
+/// each thread with lists of its own, as the C-style functions may.
 #ifndef QAL3_HPP
 #define QAL3_HPP
 
@@ -165,8 +166,11 @@ namespace detail {
 /// putting the thread's previous sink back when it ends.
 class Collector {
  public:
+  /// Starts collecting.
   Collector() : guard_(&Collector::keep, this) {}
+  /// Not copyable.
   Collector(const Collector&) = delete;
+  /// Not copyable.
   Collector& operator=(const Collector&) = delete;
 
   /// The lines collected so far, handed over.
@@ -338,6 +342,7 @@ class List {
 
   /// An empty list.
   List() = default;
+  /// Releases the records with the family's function.
   ~List() { Family<R>::release(records_); }
   /// Takes `other`'s records, leaving it empty.
   List(List&& other) noexcept : records_(std::move(other.records_)) { other.records_.clear(); }
@@ -349,7 +354,9 @@ class List {
     }
     return *this;
   }
+  /// Not copyable: the records have one owner.
   List(const List&) = delete;
+  /// Not copyable: the records have one owner.
   List& operator=(const List&) = delete;
 
   /// Number of records.
