@@ -146,10 +146,10 @@ TEST(CppFace, EvaluatesBuiltInAndRegisteredTriggers) {
            "\" start=\"0\" end=\"9\" incr=\"1\"/><Operation name=\"" + op + "\"/><LowLimit value=\"" + limit +
            "\"/><UpperLimit value=\"" + limit + "\"/></USERTRIGGER>";
   };
-  auto list = qal3::Triggers::parse("<QAL3USERTRIGGERLIST>" + trigger("MEAN", "GT", "3.5") +
-                                    trigger("MEAN", "GT", "4.5") + trigger("FACE_SEVEN", "FACE_ABOVE", "6") +
-                                    "</QAL3USERTRIGGERLIST>")
-                  .value_or_throw();
+  auto list =
+      qal3::Triggers::parse("<QAL3USERTRIGGERLIST>" + trigger("MEAN", "GT", "3.5") + trigger("MEAN", "GT", "4.5") +
+                            trigger("FACE_SEVEN", "FACE_ABOVE", "6") + "</QAL3USERTRIGGERLIST>")
+          .value_or_throw();
   ASSERT_EQ(list.size(), 3u);
   const struct {
     bool fires;

@@ -207,6 +207,14 @@ Status collect(Call&& call) {
   return Status(code, lines.take());
 }
 
+/// Runs `call(value)` (returning the C-style code) with the thread's lines
+/// collected; the result holds `value` as the call left it.
+template <class T, class Call>
+Result<T> collect(T value, Call&& call) {
+  Status s = collect([&] { return call(value); });
+  return Result<T>(std::move(s), std::move(value));
+}
+
 /// A text as the C-style functions take it: NUL-terminated, writable.
 class CText {
  public:
@@ -293,10 +301,10 @@ struct Family<qal3_env_index_dictionary_entry>
 /// The environment index dictionary, 2010 layout.
 template <>
 struct Family<qal3_env_index_dictionary_entry_2010>
-    : DictionaryFamily<qal3_env_index_dictionary_entry_2010, &parse_env_index_dict_list_read_2010,
-                       &parse_env_index_dict_readf_2010,
-                       static_cast<int (*)(std::vector<qal3_env_index_dictionary_entry_2010*>*, char*, int, int,
-                                           std::string*)>(&dump_env_index_dict_2010)> {};
+    : DictionaryFamily<
+          qal3_env_index_dictionary_entry_2010, &parse_env_index_dict_list_read_2010, &parse_env_index_dict_readf_2010,
+          static_cast<int (*)(std::vector<qal3_env_index_dictionary_entry_2010*>*, char*, int, int, std::string*)>(
+              &dump_env_index_dict_2010)> {};
 
 /// Trigger lists (user_case_trigger.h). A reader's failure flag is code 1.
 template <>
@@ -389,9 +397,7 @@ class List {
   template <class... Options>
   static Result<List> read_file(std::string_view path, Options... options) {
     detail::CText file(path);
-    List list;
-    Status s = detail::collect([&] { return Family<R>::read_file(file.get(), &list.records_, options...); });
-    return Result<List>(std::move(s), std::move(list));
+    return detail::collect(List(), [&](List& l) { return Family<R>::read_file(file.get(), &l.records_, options...); });
   }
 
   /// Reads the document `text` (all `text.size()` bytes up to a NUL) from
@@ -403,9 +409,8 @@ class List {
     detail::CText document(text);
     const std::string named(name);
     const ThreadMemoryDocument naming(named.c_str());
-    List list;
-    Status s = detail::collect([&] { return Family<R>::read_text(document.get(), &list.records_, options...); });
-    return Result<List>(std::move(s), std::move(list));
+    return detail::collect(List(),
+                           [&](List& l) { return Family<R>::read_text(document.get(), &l.records_, options...); });
   }
 
   /// Writes the family's XML document to the file at `path` (created or
@@ -421,9 +426,8 @@ class List {
   /// The family's XML document of the list, as write_file writes it.
   template <class... Options>
   Result<std::string> text(Options... options) const {
-    std::string out;
-    Status s = detail::collect([&] { return Family<R>::write(records_, nullptr, &out, options...); });
-    return Result<std::string>(std::move(s), std::move(out));
+    return detail::collect(std::string(),
+                           [&](std::string& out) { return Family<R>::write(records_, nullptr, &out, options...); });
   }
 
  private:
@@ -457,15 +461,12 @@ struct Evaluation {
 /// Code -1 when the trigger cannot be evaluated (a function or operation
 /// slot outside 0 .. 31), else 0 with whether it fires.
 inline Result<Evaluation> evaluate(qal3_serv_block_subhead_2010& block, qal3_user_case_trigger& trigger) {
-  int verdict = -1;
-  Status s = detail::collect([&] {
-    verdict = qal3_is_trigger_on(&block, &trigger);
+  return detail::collect(Evaluation(), [&](Evaluation& e) {
+    const int verdict = qal3_is_trigger_on(&block, &trigger);
+    e.fires = verdict == 1;
+    if (trigger.fresult) e.result = *trigger.fresult;
     return verdict < 0 ? verdict : 0;
   });
-  Evaluation e;
-  e.fires = verdict == 1;
-  if (trigger.fresult) e.result = *trigger.fresult;
-  return Result<Evaluation>(std::move(s), e);
 }
 
 /// Registers a site's own trigger function in the lowest free slot
@@ -473,23 +474,19 @@ inline Result<Evaluation> evaluate(qal3_serv_block_subhead_2010& block, qal3_use
 /// must stay alive while registered. A set-up step (see user_case_trigger.h).
 /// The value is the slot; code -1 when no slot is free.
 inline Result<int> add_user_function(pt2Fun function, const char* name, const char* help) {
-  int slot = -1;
-  Status s = detail::collect([&] {
+  return detail::collect(-1, [&](int& slot) {
     slot = qal3_add_user_function(function, const_cast<char*>(name), const_cast<char*>(help));
     return slot < 0 ? -1 : 0;
   });
-  return Result<int>(std::move(s), slot);
 }
 
 /// Registers a site's own trigger operation in the lowest free slot
 /// (qal3_add_user_operation), as add_user_function does.
 inline Result<int> add_user_operation(pt2Op operation, const char* name, const char* help) {
-  int slot = -1;
-  Status s = detail::collect([&] {
+  return detail::collect(-1, [&](int& slot) {
     slot = qal3_add_user_operation(operation, const_cast<char*>(name), const_cast<char*>(help));
     return slot < 0 ? -1 : 0;
   });
-  return Result<int>(std::move(s), slot);
 }
 
 }  // namespace qal3
