@@ -106,7 +106,8 @@ QAL3_API int qal3_message_write_default(const qal3_message* message);
 /// the default text of the parser's reports ("... at (file <name>, line ...").
 /// Null or empty removes the name: the records then carry no document, and
 /// the default texts keep the memory buffer's own id. Other threads are not
-/// affected; files read meanwhile keep their paths.
+/// affected; files read meanwhile keep their paths. A memory parser takes the
+/// name in force when it is built and when it starts (a reader does both).
 QAL3_API void qal3_set_thread_memory_document(const char* name);
 
 /// The calling thread's name for documents in memory, or null when none.
