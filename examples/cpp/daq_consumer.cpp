@@ -1,32 +1,29 @@
-// What a DAQ consumer does with the QAL3 libraries: load the channel
-// descriptions and ask which channels an event type wants, read a trigger
-// list, and evaluate the triggers on a block of channel data.
+// What a DAQ consumer does with the QAL3 libraries: check the library's
+// version, load the channel descriptions and ask which channels an event
+// type wants, read a trigger list, and evaluate the triggers on a block of
+// channel data. It uses the C++ face (qal3.hpp); its last part does one
+// read with the C-style calls the face is made of.
 //
 //   daq_consumer CHANNEL_DESCRIPTIONS.xml TRIGGERS.xml [EVENT_TYPE]
 //
 // Exit status: 0 done, 1 a document could not be read or a block built,
-// 2 usage error.
+// 2 usage error or a library of another major version.
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
 #include <memory>
-#include <string>
 #include <vector>
 
 #include "chan_selector.h"
-#include "event_util.h"
+#include "qal3.hpp"
 #include "qal3_evutl_blocks.h"
-#include "user_case_trigger.h"
 
 namespace {
 
-// Trigger records belong to the caller, also after a failed read.
-struct Triggers {
-  std::vector<qal3_user_case_trigger*> list;
-  ~Triggers() {
-    for (qal3_user_case_trigger* t : list) QAL3_FREE_USER(t);
-  }
-};
+// Every line of a call, with its document and position when it has them.
+void log_messages(const qal3::Status& status) {
+  for (const qal3::Message& m : status.messages()) std::fprintf(stderr, "%s\n", m.located().c_str());
+}
 
 // Blocks from the stand-in's builders are released with qal3_evutl_free_block.
 struct FreeBlock {
@@ -52,11 +49,27 @@ std::vector<Block> make_event() {
   return blocks;
 }
 
+// --- The C-style calls ----------------------------------------------------------
+// The same trigger list read without the face: the records are the caller's
+// to release (QAL3_FREE_USER), also after a failed read; true means failure.
+std::size_t count_triggers_c_style(char* path) {
+  std::vector<qal3_user_case_trigger*> list;
+  const bool failed = parse_trigger_list_readf(path, &list);
+  const std::size_t n = failed ? 0 : list.size();
+  for (qal3_user_case_trigger* t : list) QAL3_FREE_USER(t);
+  return n;
+}
+
 }  // namespace
 
 int main(int argc, char** argv) {
   if (argc < 3 || argc > 4) {
     std::fprintf(stderr, "usage: %s CHANNEL_DESCRIPTIONS.xml TRIGGERS.xml [EVENT_TYPE]\n", argv[0]);
+    return 2;
+  }
+  // 0. The library runs with the major version this program was built for.
+  if (qal3_version() / 10000 != QAL3_VERSION_MAJOR) {
+    std::fprintf(stderr, "built for QAL3 %s, running on %s\n", QAL3_VERSION_STRING, qal3_version_string());
     return 2;
   }
   const int ev_type = argc == 4 ? std::atoi(argv[3]) : QAL3_EV_NORMAL;
@@ -81,15 +94,16 @@ int main(int argc, char** argv) {
     std::printf("  %-20s %-36s %s\n", daq_name, prop, wanted ? "yes" : "no");
   }
 
-  // 2. The trigger list: true from the reader means a failed read.
-  Triggers triggers;
-  if (parse_trigger_list_readf(argv[2], &triggers.list)) {
+  // 2. The trigger list: the list owns its records; a failed read logs its
+  // messages with their positions.
+  auto triggers = qal3::Triggers::read_file(argv[2]);
+  log_messages(triggers);
+  if (!triggers) {
     std::fprintf(stderr, "%s: cannot read the trigger list\n", argv[2]);
     return 1;
   }
 
-  // 3. One event's blocks, and each trigger evaluated on its channel's block:
-  // 1 fires, 0 does not, -1 the trigger cannot be evaluated.
+  // 3. One event's blocks, and each trigger evaluated on its channel's block.
   const std::vector<Block> blocks = make_event();
   for (const Block& b : blocks) {
     if (!b) {
@@ -97,16 +111,22 @@ int main(int argc, char** argv) {
       return 1;
     }
   }
-  for (qal3_user_case_trigger* t : triggers.list) {
+  for (qal3_user_case_trigger* t : triggers.value()) {
     qal3_serv_block_subhead_2010* block = nullptr;
     for (const Block& b : blocks) {
       if (std::strcmp(b->chname, t->channel) == 0) block = b.get();
     }
-    const int verdict = block ? qal3_is_trigger_on(block, t) : -1;
+    const char* verdict = "cannot be evaluated";
+    if (block) {
+      const auto e = qal3::evaluate(*block, *t);
+      log_messages(e);
+      if (e) verdict = e.value().fires ? "fires" : "does not fire";
+    }
     std::printf("trigger %-14s sub %d %-8s %s\n", t->channel, t->subchannel, qal3_get_function_string(t->function),
-                verdict == 1   ? "fires"
-                : verdict == 0 ? "does not fire"
-                               : "cannot be evaluated");
+                verdict);
   }
+
+  // 4. The C-style calls give the same list.
+  std::printf("%zu triggers read with the C-style calls\n", count_triggers_c_style(argv[2]));
   return 0;
 }

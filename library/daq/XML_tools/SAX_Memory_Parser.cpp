@@ -4,6 +4,7 @@
 #include <cstring>
 #include <memory>
 
+#include "qal3_messages.h"
 #include "reading_scope.h"
 #include "sax_pull_common.h"
 #include "xerces_platform.h"
@@ -18,10 +19,11 @@ SAX_Memory_Parser::SAX_Memory_Parser(char* xml) {
     std::unique_ptr<MemParseHandlers> h(new MemParseHandlers);
     std::unique_ptr<qal3::pull::PullParser> p(qal3::pull::make_parser(*h));
     const char* text = xml ? xml : kEmptyDocument;
+    const char* named = qal3_get_thread_memory_document();
     // Its streams go on the parser's list (see parser_memory.h).
     memBufIS = new qal3::xml::KeepingSource<xercesc::MemBufInputSource>(
-        p->streams(), reinterpret_cast<const XMLByte*>(text), std::strlen(text), qal3::xerces::kMemoryBufferId, false,
-        xercesc::XMLPlatformUtils::fgMemoryManager);
+        p->streams(), reinterpret_cast<const XMLByte*>(text), std::strlen(text),
+        named ? named : qal3::xerces::kMemoryBufferId, false, xercesc::XMLPlatformUtils::fgMemoryManager);
     memBufIS->setCopyBufToStream(false);  // the caller keeps the buffer until the parser is gone
     parser = p.release();
     handler = h.release();

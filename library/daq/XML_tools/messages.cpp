@@ -45,6 +45,10 @@ struct Reading {
 
 thread_local Reading t_reading;
 
+// The name the calling thread gives its documents in memory (the caller's
+// text), or null.
+thread_local const char* t_memory_document = nullptr;
+
 }  // namespace
 
 namespace qal3 {
@@ -112,6 +116,10 @@ void qal3_get_thread_message_sink(qal3_message_sink* sink, void** user_data) {
   if (sink) *sink = t_thread_sink.sink;
   if (user_data) *user_data = t_thread_sink.user_data;
 }
+
+void qal3_set_thread_memory_document(const char* name) { t_memory_document = name && *name ? name : nullptr; }
+
+const char* qal3_get_thread_memory_document(void) { return t_memory_document; }
 
 int qal3_message_write_default(const qal3_message* m) {
   if (!m) return -1;

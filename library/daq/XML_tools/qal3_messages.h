@@ -52,7 +52,8 @@ typedef struct qal3_message {
   size_t length;             // strlen(text)
   const char* document;      // the document being read, named as the caller gave the
                              // path; null when the line concerns no file (documents read
-                             // from memory included)
+                             // from memory included, unless the calling thread named
+                             // them: qal3_set_thread_memory_document)
   long long line;            // position in `document` (1-based), 0 when none is known
   long long column;          // column of that position (1-based), 0 when none is known
   const char* default_text;  // the exact bytes written when no sink is installed
@@ -99,6 +100,19 @@ QAL3_API void qal3_message_emit(const qal3_message* message);
 // or -1 when `message` is null or the write failed.
 QAL3_API int qal3_message_write_default(const qal3_message* message);
 
+/// Names the documents the calling thread reads from memory, for their
+/// messages: `name` (not copied: it must stay alive and unchanged while it is
+/// set) stands where a file's path stands, in the records' `document` and in
+/// the default text of the parser's reports ("... at (file <name>, line ...").
+/// Null or empty removes the name: the records then carry no document, and
+/// the default texts keep the memory buffer's own id. Other threads are not
+/// affected; files read meanwhile keep their paths. A memory parser takes the
+/// name in force when it is built and when it starts (a reader does both).
+QAL3_API void qal3_set_thread_memory_document(const char* name);
+
+/// The calling thread's name for documents in memory, or null when none.
+QAL3_API const char* qal3_get_thread_memory_document(void);
+
 #ifdef __cplusplus
 }  // extern "C"
 
@@ -127,6 +141,26 @@ class ThreadMessageSink {
  private:
   qal3_message_sink previous_ = nullptr;
   void* previous_data_ = nullptr;
+};
+
+/// Names the calling thread's documents in memory for the guard's lifetime
+/// (qal3_set_thread_memory_document) and puts the previous name back when it
+/// ends. Create and destroy it in the same thread; guards nest.
+class ThreadMemoryDocument {
+ public:
+  /// `name` (null or empty: none) must outlive the guard.
+  explicit ThreadMemoryDocument(const char* name) : previous_(qal3_get_thread_memory_document()) {
+    qal3_set_thread_memory_document(name);
+  }
+  /// Puts the previous name back.
+  ~ThreadMemoryDocument() { qal3_set_thread_memory_document(previous_); }
+  /// Not copyable.
+  ThreadMemoryDocument(const ThreadMemoryDocument&) = delete;
+  /// Not copyable.
+  ThreadMemoryDocument& operator=(const ThreadMemoryDocument&) = delete;
+
+ private:
+  const char* previous_;
 };
 
 }  // namespace qal3

@@ -107,7 +107,7 @@ const xercesc::Locator* locator_of(xercesc::SAXParser& parser) {
 
 bool start(xercesc::SAXParser& parser, const xercesc::InputSource& source, xercesc::XMLPScanToken& token,
            QAL3PullHandler& handler) {
-  qal3::messages::begin_reading(&handler, nullptr, nullptr);
+  qal3::messages::begin_reading(&handler, qal3_get_thread_memory_document(), nullptr);
   return start_with(
       locator_of(parser), [&] { return parser.parseFirst(source, token); }, handler);
 }

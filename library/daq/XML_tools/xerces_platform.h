@@ -62,7 +62,8 @@ void harden(Parser& parser) {
 // be converted.
 std::string transcoded(const XMLCh* text);
 
-// The system id of every document the memory parser reads.
+// The system id of the documents the memory parser reads when the calling
+// thread has not named them (qal3_set_thread_memory_document).
 constexpr char kMemoryBufferId[] = "my_mem_info";
 
 }  // namespace xerces

@@ -1,0 +1,494 @@
+/// \file
+/// The C++ face of the QAL3 libraries, for C++17 programs: record lists that
+/// own their records, readers and writers over std::string_view, results
+/// that carry the library's code and the lines the call emitted, trigger
+/// evaluation and registration. Header only, over the functions of the other
+/// public headers: what a reader accepts, what a writer writes and what a
+/// code means are theirs, as documented there.
+///
+/// Errors are values: every call returns a Status or a Result, whose code is
+/// the C-style function's and whose messages are that call's lines (with
+/// their document and position), so that a program built without exceptions
+/// can log each one. Where exceptions are enabled, value_or_throw() and
+/// throw_if_failed() turn a failure into a qal3::Error.
+///
+/// While a call runs, the calling thread's lines go to the call's result
+/// instead of the thread's or the process's sink (the thread's sink is put
+/// back when the call returns). Calls may run in several threads at once,
+/// each thread with lists of its own, as the C-style functions may.
+#ifndef QAL3_HPP
+#define QAL3_HPP
+
+#include <cstddef>
+#include <cstdlib>
+#include <optional>
+#include <string>
+#include <string_view>
+#include <utility>
+#include <vector>
+#ifdef __cpp_exceptions
+#include <stdexcept>
+#endif
+
+#include "event.h"
+#include "event_util.h"
+#include "parse_chan_descr.h"
+#include "parse_env_index_dictionary.h"
+#include "parse_ev_list.h"
+#include "qal3_gige_descr.h"
+#include "qal3_messages.h"
+#include "qal3_version.h"
+#include "user_case_trigger.h"
+
+/// The C++ face of the QAL3 libraries.
+namespace qal3 {
+
+/// One line a call emitted: its qal3_message record, copied.
+struct Message {
+  int stream = QAL3_MESSAGE_STDOUT;  ///< a qal3_message_stream
+  int kind = QAL3_MESSAGE_INFO;      ///< a qal3_message_kind
+  std::string text;                  ///< the line without its newline
+  std::string document;              ///< the document being read, as the caller named it; empty when none
+  long long line = 0;                ///< 1-based line in the document, 0 when unknown
+  long long column = 0;              ///< 1-based column of that line, 0 when unknown
+
+  /// "document:line:column: text", each unknown part left out with its colon.
+  std::string located() const {
+    std::string out = document;
+    for (const long long n : {line, column}) {
+      if (n <= 0) continue;
+      if (!out.empty()) out += ':';
+      out += std::to_string(n);
+    }
+    return out.empty() ? text : out + ": " + text;
+  }
+
+  /// True for a reader's, writer's or the evaluation's error and for the
+  /// parser's errors and fatal errors.
+  bool is_error() const noexcept { return kind == QAL3_MESSAGE_ERROR || kind >= QAL3_MESSAGE_PARSER_ERROR; }
+};
+
+/// How a call of the C-style API ended: its code and the lines it emitted.
+class Status {
+ public:
+  /// A status of `code` with `messages`.
+  Status(int code, std::vector<Message> messages) noexcept : code_(code), messages_(std::move(messages)) {}
+
+  /// The C-style function's result (a failure flag as 1), 0 for success.
+  int code() const noexcept { return code_; }
+
+  /// The lines the call emitted, in order.
+  const std::vector<Message>& messages() const noexcept { return messages_; }
+
+  /// True when the call succeeded (code 0).
+  explicit operator bool() const noexcept { return code_ == 0; }
+
+  /// The first message that is_error(), or null when none is.
+  const Message* first_error() const noexcept {
+    for (const Message& m : messages_)
+      if (m.is_error()) return &m;
+    return nullptr;
+  }
+
+#ifdef __cpp_exceptions
+  /// Throws a qal3::Error of this status when the call failed.
+  void throw_if_failed() const;
+#endif
+
+ private:
+  int code_;
+  std::vector<Message> messages_;
+};
+
+#ifdef __cpp_exceptions
+/// A failed call as an exception: its code and its messages. what() is the
+/// first error message located(), else "QAL3 call failed with code N".
+class Error : public std::runtime_error {
+ public:
+  /// The failure `status`, copied.
+  explicit Error(const Status& status) : std::runtime_error(describe(status)), status_(status) {}
+
+  /// The C-style function's result.
+  int code() const noexcept { return status_.code(); }
+
+  /// The lines the call emitted.
+  const std::vector<Message>& messages() const noexcept { return status_.messages(); }
+
+ private:
+  static std::string describe(const Status& s) {
+    const Message* e = s.first_error();
+    return e ? e->located() : "QAL3 call failed with code " + std::to_string(s.code());
+  }
+  Status status_;
+};
+
+inline void Status::throw_if_failed() const {
+  if (code_ != 0) throw Error(*this);
+}
+#endif
+
+/// A Status with the call's value, which is there also after a failure
+/// (a reader's list then holds the records read before it).
+template <class T>
+class Result : public Status {
+ public:
+  /// The call's `status` with its `value`.
+  Result(Status status, T value) : Status(std::move(status)), value_(std::move(value)) {}
+
+  /// The value, whatever the code.
+  T& value() & noexcept { return value_; }
+  /// The value, whatever the code.
+  const T& value() const& noexcept { return value_; }
+  /// The value, moved out, whatever the code.
+  T&& value() && noexcept { return std::move(value_); }
+
+#ifdef __cpp_exceptions
+  /// The value; throws a qal3::Error when the call failed.
+  T& value_or_throw() & {
+    throw_if_failed();
+    return value_;
+  }
+  /// The value, moved out; throws a qal3::Error when the call failed.
+  T value_or_throw() && {
+    throw_if_failed();
+    return std::move(value_);
+  }
+#endif
+
+ private:
+  T value_;
+};
+
+/// Helpers of the face, not for direct use.
+namespace detail {
+
+/// Collects the calling thread's lines while it lives (a thread sink),
+/// putting the thread's previous sink back when it ends.
+class Collector {
+ public:
+  /// Starts collecting.
+  Collector() : guard_(&Collector::keep, this) {}
+  /// Not copyable.
+  Collector(const Collector&) = delete;
+  /// Not copyable.
+  Collector& operator=(const Collector&) = delete;
+
+  /// The lines collected so far, handed over.
+  std::vector<Message> take() noexcept { return std::move(messages_); }
+
+ private:
+  static void keep(const qal3_message* m, void* self) noexcept {
+#ifdef __cpp_exceptions
+    try {
+#endif
+      Message copy;
+      copy.stream = m->stream;
+      copy.kind = m->kind;
+      copy.text.assign(m->text, m->length);
+      if (m->document) copy.document = m->document;
+      copy.line = m->line;
+      copy.column = m->column;
+      static_cast<Collector*>(self)->messages_.push_back(std::move(copy));
+#ifdef __cpp_exceptions
+    } catch (...) {
+      // Out of memory: the line is lost, the call goes on.
+    }
+#endif
+  }
+  std::vector<Message> messages_;
+  ThreadMessageSink guard_;
+};
+
+/// Runs `call` (returning the C-style code) with the thread's lines collected.
+template <class Call>
+Status collect(Call&& call) {
+  Collector lines;
+  const int code = call();
+  return Status(code, lines.take());
+}
+
+/// Runs `call(value)` (returning the C-style code) with the thread's lines
+/// collected; the result holds `value` as the call left it.
+template <class T, class Call>
+Result<T> collect(T value, Call&& call) {
+  Status s = collect([&] { return call(value); });
+  return Result<T>(std::move(s), std::move(value));
+}
+
+/// A text as the C-style functions take it: NUL-terminated, writable.
+class CText {
+ public:
+  /// A copy of `text`.
+  explicit CText(std::string_view text) : text_(text) {}
+  /// The copy (bytes from a NUL on are not seen by a C-style function).
+  char* get() noexcept { return &text_[0]; }
+
+ private:
+  std::string text_;
+};
+
+}  // namespace detail
+
+/// How a family's records are released, read and written by the C-style
+/// API: one specialisation per record type, each only calling the family's
+/// own functions.
+template <class R>
+struct Family;
+
+/// Channel descriptions (parse_chan_descr.h). Readers take, after the
+/// document, `shift` and `delete_duplicated` (both false when left out);
+/// writers take the format (0 CHANDESCRIPTIONS, 1 DAQvariables; 0 when left out).
+template <>
+struct Family<chan_descr_2010> {
+  using List = std::vector<chan_descr_2010*>;  ///< the C-style list
+  /// Releases the records (clean_chan_desr_list).
+  static void release(List& list) { clean_chan_desr_list(&list); }
+  /// parse_descr_list_read.
+  static int read_text(char* xml, List* list, bool shift = false, bool delete_duplicated = false) {
+    return parse_descr_list_read(xml, list, shift, delete_duplicated);
+  }
+  /// parse_descr_list_readf.
+  static int read_file(char* path, List* list, bool shift = false, bool delete_duplicated = false) {
+    return parse_descr_list_readf(path, list, shift, delete_duplicated);
+  }
+  /// dump_chan_desr in mode 2 (the document; `out` starts empty).
+  static int write(const List& list, char* file, std::string* out, int format = 0) {
+    return dump_chan_desr(const_cast<List*>(&list), file, 2, format, -1, out);
+  }
+};
+
+/// Event lists (parse_ev_list.h).
+template <>
+struct Family<qal3_ev_entry> {
+  using List = std::vector<qal3_ev_entry*>;  ///< the C-style list
+  /// Releases the records (qal3_clean_ev_list).
+  static void release(List& list) { qal3_clean_ev_list(&list); }
+  /// qal3_parse_ev_list_read.
+  static int read_text(char* xml, List* list) { return qal3_parse_ev_list_read(xml, list); }
+  /// qal3_parse_ev_list_readf.
+  static int read_file(char* path, List* list) { return qal3_parse_ev_list_readf(path, list); }
+  /// qal3_write_ev_list.
+  static int write(const List& list, char* file, std::string* out) { return qal3_write_ev_list(&list, file, -1, out); }
+};
+
+/// The environment index dictionary of either layout
+/// (parse_env_index_dictionary.h): `E` is its entry type.
+template <class E, auto Read, auto ReadFile, auto Write>
+struct DictionaryFamily {
+  using List = std::vector<E*>;  ///< the C-style list
+  /// Releases the entries (free, as the header says).
+  static void release(List& list) {
+    for (E* e : list) std::free(e);
+    list.clear();
+  }
+  /// The family's memory reader.
+  static int read_text(char* xml, List* list) { return Read(xml, list); }
+  /// The family's file reader.
+  static int read_file(char* path, List* list) { return ReadFile(path, list); }
+  /// The family's writer: mode 3 into `out`, else mode 2 to the file.
+  static int write(const List& list, char* file, std::string* out) {
+    return Write(const_cast<List*>(&list), out ? nullptr : file, out ? 3 : 2, -1, out);
+  }
+};
+
+/// The environment index dictionary, old layout.
+template <>
+struct Family<qal3_env_index_dictionary_entry>
+    : DictionaryFamily<qal3_env_index_dictionary_entry, &parse_env_index_dict_list_read, &parse_env_index_dict_readf,
+                       static_cast<int (*)(std::vector<qal3_env_index_dictionary_entry*>*, char*, int, int,
+                                           std::string*)>(&dump_env_index_dict)> {};
+
+/// The environment index dictionary, 2010 layout.
+template <>
+struct Family<qal3_env_index_dictionary_entry_2010>
+    : DictionaryFamily<
+          qal3_env_index_dictionary_entry_2010, &parse_env_index_dict_list_read_2010, &parse_env_index_dict_readf_2010,
+          static_cast<int (*)(std::vector<qal3_env_index_dictionary_entry_2010*>*, char*, int, int, std::string*)>(
+              &dump_env_index_dict_2010)> {};
+
+/// Trigger lists (user_case_trigger.h). A reader's failure flag is code 1.
+template <>
+struct Family<qal3_user_case_trigger> {
+  using List = std::vector<qal3_user_case_trigger*>;  ///< the C-style list
+  /// Releases each record with QAL3_FREE_USER.
+  static void release(List& list) {
+    for (qal3_user_case_trigger* t : list) QAL3_FREE_USER(t);
+    list.clear();
+  }
+  /// parse_trigger_list_read.
+  static int read_text(char* xml, List* list) { return parse_trigger_list_read(xml, list) ? 1 : 0; }
+  /// parse_trigger_list_readf.
+  static int read_file(char* path, List* list) { return parse_trigger_list_readf(path, list) ? 1 : 0; }
+  /// dump_user_trigger_list: mode 3 into `out`, else mode 2 to the file.
+  static int write(const List& list, char* file, std::string* out) {
+    return dump_user_trigger_list(const_cast<List*>(&list), out ? nullptr : file, out ? 3 : 2, -1, out);
+  }
+};
+
+/// GigE camera features (qal3_gige_descr.h): read from files only. A
+/// reader's failure flag is code 1.
+template <>
+struct Family<QAL3GigEFeature> {
+  using List = std::vector<QAL3GigEFeature*>;  ///< the C-style list
+  /// Releases the records (qal3_clean_gige_descr).
+  static void release(List& list) { qal3_clean_gige_descr(&list); }
+  /// qal3_fill_gige_descr.
+  static int read_file(char* path, List* list) { return qal3_fill_gige_descr(path, list) ? 1 : 0; }
+  /// qal3_write_gige_descr.
+  static int write(const List& list, char* file, std::string* out) {
+    return qal3_write_gige_descr(&list, file, -1, out);
+  }
+};
+
+/// A list of a family's records that owns them: released by the family's
+/// own function when the list ends; movable, not copyable. `R` is the
+/// record type (see the aliases below).
+template <class R>
+class List {
+ public:
+  using Records = std::vector<R*>;  ///< the C-style list held
+
+  /// An empty list.
+  List() = default;
+  /// Releases the records with the family's function.
+  ~List() { Family<R>::release(records_); }
+  /// Takes `other`'s records, leaving it empty.
+  List(List&& other) noexcept : records_(std::move(other.records_)) { other.records_.clear(); }
+  /// Releases this list's records and takes `other`'s, leaving it empty.
+  List& operator=(List&& other) noexcept {
+    if (this != &other) {
+      Family<R>::release(records_);
+      records_.swap(other.records_);
+    }
+    return *this;
+  }
+  /// Not copyable: the records have one owner.
+  List(const List&) = delete;
+  /// Not copyable: the records have one owner.
+  List& operator=(const List&) = delete;
+
+  /// Number of records.
+  std::size_t size() const noexcept { return records_.size(); }
+  /// True when the list holds no record.
+  bool empty() const noexcept { return records_.empty(); }
+  /// Record `i` (0 .. size() - 1), still owned by the list.
+  R* operator[](std::size_t i) const noexcept { return records_[i]; }
+  /// The first record pointer.
+  typename Records::const_iterator begin() const noexcept { return records_.begin(); }
+  /// Past the last record pointer.
+  typename Records::const_iterator end() const noexcept { return records_.end(); }
+
+  /// The list for C-style calls; records put into it belong to the list and
+  /// must be allocated as the family's readers allocate them.
+  Records& records() noexcept { return records_; }
+  /// The list for C-style calls that only read it.
+  const Records& records() const noexcept { return records_; }
+  /// Hands every record over to the caller, who releases them as the
+  /// family's header says; the list is left empty.
+  Records release() noexcept {
+    Records out;
+    out.swap(records_);
+    return out;
+  }
+
+  /// Reads the document in the file at `path` with the family's file
+  /// reader; `options` go to it after the list (see Family). The code is
+  /// the reader's.
+  template <class... Options>
+  static Result<List> read_file(std::string_view path, Options... options) {
+    detail::CText file(path);
+    return detail::collect(List(), [&](List& l) { return Family<R>::read_file(file.get(), &l.records_, options...); });
+  }
+
+  /// Reads the document `text` (all `text.size()` bytes up to a NUL) from
+  /// memory with the family's memory reader; its messages name it `name`
+  /// (empty: no name, qal3_set_thread_memory_document); `options` go to the
+  /// reader after the list. Not for GigE features, which are read from files.
+  template <class... Options>
+  static Result<List> parse(std::string_view text, std::string_view name = {}, Options... options) {
+    detail::CText document(text);
+    const std::string named(name);
+    const ThreadMemoryDocument naming(named.c_str());
+    return detail::collect(List(),
+                           [&](List& l) { return Family<R>::read_text(document.get(), &l.records_, options...); });
+  }
+
+  /// Writes the family's XML document to the file at `path` (created or
+  /// truncated) with the family's writer; `options` go to it (see Family).
+  /// An empty path names no file: the writer then prints the document,
+  /// which arrives in messages(). The code is the writer's.
+  template <class... Options>
+  Status write_file(std::string_view path, Options... options) const {
+    detail::CText file(path);
+    return detail::collect([&] { return Family<R>::write(records_, file.get(), nullptr, options...); });
+  }
+
+  /// The family's XML document of the list, as write_file writes it.
+  template <class... Options>
+  Result<std::string> text(Options... options) const {
+    return detail::collect(std::string(),
+                           [&](std::string& out) { return Family<R>::write(records_, nullptr, &out, options...); });
+  }
+
+ private:
+  Records records_;
+};
+
+/// Channel descriptions (chan_descr_2010 records).
+using ChannelDescriptions = List<chan_descr_2010>;
+/// An event list (qal3_ev_entry records).
+using EventList = List<qal3_ev_entry>;
+/// An environment index dictionary, old layout.
+using EnvDictionary = List<qal3_env_index_dictionary_entry>;
+/// An environment index dictionary, 2010 layout.
+using EnvDictionary2010 = List<qal3_env_index_dictionary_entry_2010>;
+/// A trigger list (qal3_user_case_trigger records).
+using Triggers = List<qal3_user_case_trigger>;
+/// The features of a GigE camera feature file.
+using GigEFeatures = List<QAL3GigEFeature>;
+
+/// What the evaluation of a trigger on a block said.
+struct Evaluation {
+  /// The trigger fires.
+  bool fires = false;
+  /// The trigger's stored result (*fresult) after the call: the function's
+  /// value, or an earlier one when the function failed; none while the
+  /// record has no result.
+  std::optional<float> result;
+};
+
+/// Evaluates `trigger` on the channel data `block` (qal3_is_trigger_on).
+/// Code -1 when the trigger cannot be evaluated (a function or operation
+/// slot outside 0 .. 31), else 0 with whether it fires.
+inline Result<Evaluation> evaluate(qal3_serv_block_subhead_2010& block, qal3_user_case_trigger& trigger) {
+  return detail::collect(Evaluation(), [&](Evaluation& e) {
+    const int verdict = qal3_is_trigger_on(&block, &trigger);
+    e.fires = verdict == 1;
+    if (trigger.fresult) e.result = *trigger.fresult;
+    return verdict < 0 ? verdict : 0;
+  });
+}
+
+/// Registers a site's own trigger function in the lowest free slot
+/// (qal3_add_user_function). `name` and `help` are kept, not copied: they
+/// must stay alive while registered. A set-up step (see user_case_trigger.h).
+/// The value is the slot; code -1 when no slot is free.
+inline Result<int> add_user_function(pt2Fun function, const char* name, const char* help) {
+  return detail::collect(-1, [&](int& slot) {
+    slot = qal3_add_user_function(function, const_cast<char*>(name), const_cast<char*>(help));
+    return slot < 0 ? -1 : 0;
+  });
+}
+
+/// Registers a site's own trigger operation in the lowest free slot
+/// (qal3_add_user_operation), as add_user_function does.
+inline Result<int> add_user_operation(pt2Op operation, const char* name, const char* help) {
+  return detail::collect(-1, [&](int& slot) {
+    slot = qal3_add_user_operation(operation, const_cast<char*>(name), const_cast<char*>(help));
+    return slot < 0 ? -1 : 0;
+  });
+}
+
+}  // namespace qal3
+
+#endif  // QAL3_HPP
