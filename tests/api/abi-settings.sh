@@ -1,3 +1,4 @@
+# shellcheck shell=bash
 # What check-abi.sh and update-abi.sh share (sourced by both): the
 # libraries, how libabigail reads them, and the build their baselines are
 # made from.

@@ -7,7 +7,7 @@
 #     changed record layout (also of a record reached through a pointer or
 #     a container) fails;
 #   - added functions and variables, with the records only they use, and
-#     enumerators added to an enumeration pass;
+#     enumerators added at the end of an enumeration pass;
 #   - a library whose SONAME differs from its baseline's starts a new major
 #     version: that is reported and passes, and its baseline is to be
 #     regenerated (update-abi.sh).
@@ -22,6 +22,7 @@ set -euo pipefail
 
 build=${1:?usage: check-abi.sh BUILD_DIRECTORY}
 here=$(cd "$(dirname "$0")" && pwd)
+# shellcheck source=tests/api/abi-settings.sh
 . "$here/abi-settings.sh"
 abi_check_build "$build"
 

@@ -16,6 +16,7 @@ set -euo pipefail
 
 build=${1:?usage: update-abi.sh BUILD_DIRECTORY}
 here=$(cd "$(dirname "$0")" && pwd)
+# shellcheck source=tests/api/abi-settings.sh
 . "$here/abi-settings.sh"
 abi_check_build "$build"
 
