@@ -3,6 +3,9 @@
 #
 #   ./build.sh demo   install what is missing, build the tool, run it on the examples
 #   ./build.sh test   install what is missing, build, run the whole test suite
+#   ./build.sh abi    build the libraries as test does and compare their ABI
+#                     with the baselines in tests/api (tests/api/check-abi.sh;
+#                     tests/api/update-abi.sh regenerates them)
 #   ./build.sh asan   build and test under AddressSanitizer + UBSan (leaks fail)
 #   ./build.sh tsan   build and test under ThreadSanitizer (any report fails;
 #                     known harmless races inside Xerces: tests/tsan.supp)
@@ -23,10 +26,11 @@
 set -euo pipefail
 cd "$(dirname "$0")"
 
-# The last four are optional for the qal3 Python module (chunked and cluster
-# replays, tables as DataFrames, HDF5 recordings); its tests use them.
+# abigail-tools (abidw, abidiff) serves the ABI check. The last four are
+# optional for the qal3 Python module (chunked and cluster replays, tables
+# as DataFrames, HDF5 recordings); its tests use them.
 PACKAGES=(cmake make g++ pkg-config libxerces-c-dev libgtest-dev libbenchmark-dev locales
-  libacl1-dev libattr1-dev acl nlohmann-json3-dev libxml2-utils librsvg2-bin
+  libacl1-dev libattr1-dev acl nlohmann-json3-dev libxml2-utils librsvg2-bin abigail-tools
   pybind11-dev python3-dev python3-numpy python3-pytest
   python3-dask python3-distributed python3-pandas python3-h5py)
 # Making the Debian packages: dpkg-shlibdeps, the file utility CPack uses,
@@ -73,7 +77,8 @@ ensure_armhf() {
 build() {  # build <dir> [cmake options...]
   local dir=$1; shift
   cmake -S . -B "$dir" "$@" >/dev/null
-  cmake --build "$dir" -j"$JOBS" ${TARGET:+--target "$TARGET"}
+  # shellcheck disable=SC2086  # TARGET holds one target or several
+  cmake --build "$dir" -j"$JOBS" ${TARGET:+--target $TARGET}
 }
 
 # The Debian packages of one architecture: a build for /usr with Debian's
@@ -188,6 +193,11 @@ case "${1:-}" in
     ensure_packages
     build build -DCMAKE_BUILD_TYPE=RelWithDebInfo
     ctest --test-dir build --output-on-failure -j"$JOBS"
+    ;;
+  abi)
+    ensure_packages
+    TARGET="QAL3evutl QAL3XML QAL3USERTRIG" build build -DCMAKE_BUILD_TYPE=RelWithDebInfo
+    tests/api/check-abi.sh build
     ;;
   asan)
     ensure_packages
