@@ -42,7 +42,8 @@ struct qal3_evutl_env_dict {
   const qal3_evutl_env_dict_entry* entries;  ///< the entries
 };
 
-/// The builders return a block allocated in one piece of exactly its size
+/// \file
+/// \details The builders return a block allocated in one piece of exactly its size
 /// (sub-header plus data), or null when an argument is invalid or memory is
 /// short. Release it with qal3_evutl_free_block. `chname` may be null.
 

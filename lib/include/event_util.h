@@ -111,7 +111,7 @@ struct dim_params {
 struct qal3_user_case_trigger;
 
 // ---------------------------------------------------------------------------
-/// Operations of libQAL3evutl.
+// Operations of libQAL3evutl.
 
 /// Name of event type 0..32; never null, owned by the library ("UNKNOWN"
 /// outside the range).

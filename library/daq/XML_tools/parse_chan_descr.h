@@ -25,7 +25,7 @@
 #include "qal3_export.h"
 
 // ---------------------------------------------------------------------------
-/// Declaration and time stamps.
+// Declaration and time stamps.
 
 /// Replaces the content of `str` with the XML declaration line
 /// "<?xml version=\"1.0\" encoding=\"ISO-8859-1\" ?>\n".
@@ -89,7 +89,7 @@ class ThreadClock {
 }  // namespace qal3
 
 // ---------------------------------------------------------------------------
-/// The element names of the CHANDESCRIPTIONS format.
+// The element names of the CHANDESCRIPTIONS format.
 
 ///@{
 /// Number of rows and columns of `tags`.
@@ -106,7 +106,7 @@ constexpr int QAL3_CHAN_DESCR_TAG_COLS = 3;
 QAL3_API extern const char* const tags[QAL3_CHAN_DESCR_TAG_ROWS][QAL3_CHAN_DESCR_TAG_COLS];
 
 // ---------------------------------------------------------------------------
-/// Reader.
+// Reader.
 
 /// Reads the CHANDESCRIPTIONS or DAQvariables document `xml` (NUL-terminated,
 /// unchanged for the call) and appends one new record per new property to
@@ -137,7 +137,7 @@ QAL3_API int parse_descr_list_readf(char* file, std::vector<chan_descr_2010*>* l
 QAL3_API chan_descr_2010* find_chan_entry(std::vector<chan_descr_2010*>* list, char* prop);
 
 // ---------------------------------------------------------------------------
-/// Writer.
+// Writer.
 
 /// Writes *chdscr_list. `mode` 1: tab-separated listing to the file; 2: XML
 /// document (`format` 0 CHANDESCRIPTIONS, 1 DAQvariables) to the file, to `fd`
@@ -163,7 +163,7 @@ QAL3_API int dump_chan_desr_from_xml(char* xml, char* file_name, int mode, int f
 QAL3_API char* get_chan_descr_root_tag(int n, int m);
 
 // ---------------------------------------------------------------------------
-/// List utilities.
+// List utilities.
 
 ///@{
 /// New copies (allocated with `new`), or null when `in` is null. The dimension

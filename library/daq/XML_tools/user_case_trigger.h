@@ -34,7 +34,8 @@ struct qal3_user_case_trigger {
 };
 
 // ---------------------------------------------------------------------------
-/// Registry (trigger_registry.cpp) and evaluation (user_case_trigger.cpp).
+/// \file
+/// \details Registry (trigger_registry.cpp) and evaluation (user_case_trigger.cpp).
 ///
 /// A trigger names a function slot and an operation slot of two process-wide
 /// tables of 32 slots each. The tables start with the built-in functions
@@ -117,7 +118,8 @@ QAL3_API void qal3_user_trigger_set_ext_env_dictionary(char* ptr);
 QAL3_API int qal3_is_trigger_on(qal3_serv_block_subhead_2010* data, qal3_user_case_trigger* usert);
 
 // ---------------------------------------------------------------------------
-/// Trigger records and trigger list XML (trigger_list_reader.cpp, trigger_list_writer.cpp).
+/// \file
+/// \details Trigger records and trigger list XML (trigger_list_reader.cpp, trigger_list_writer.cpp).
 ///
 /// A trigger list is a document with the root element QAL3USERTRIGGERLIST
 /// holding one USERTRIGGER element per trigger, whose children Chan,
