@@ -19,21 +19,21 @@
 
 /// Structure kind of an event type (get_event_struct_type).
 enum QAL3_EV_STRUCT_TYPE : int32_t {
-  QAL3_EV_STRUCT_UNKNOWN = 0,
-  QAL3_EV_STRUCT_LOCAL = 1,
-  QAL3_EV_STRUCT_GLOBAL = 2,
-  QAL3_EV_STRUCT_ML = 3,
-  QAL3_EV_STRUCT_UNDEF = 4
+  QAL3_EV_STRUCT_UNKNOWN = 0,  ///< not an event type (outside 0..31)
+  QAL3_EV_STRUCT_LOCAL = 1,    ///< recorded per device: images, wire scans, MCP, spectra
+  QAL3_EV_STRUCT_GLOBAL = 2,   ///< the beam and slow events
+  QAL3_EV_STRUCT_ML = 3,       ///< the ML event types
+  QAL3_EV_STRUCT_UNDEF = 4     ///< an unassigned event type (28..31)
 };
 
 /// Kind of data a server block carries (get_data_structure_type).
 enum qal_daq_struct_type : int32_t {
-  QAL3_DATA_NAMVAL = 16,
-  QAL3_DATA_IMAGE = 22,
-  QAL3_DATA_IMAGE_EXT = 22,
-  QAL3_DATA_SLOW = 103,
-  QAL3_DATA_SPECTRUM = 1013,
-  QAL3_DATA_GSPECTRUM = 1015
+  QAL3_DATA_NAMVAL = 16,      ///< name/value: one float per subchannel
+  QAL3_DATA_IMAGE = 22,       ///< an image
+  QAL3_DATA_IMAGE_EXT = 22,   ///< an extended image (the code of QAL3_DATA_IMAGE)
+  QAL3_DATA_SLOW = 103,       ///< slow: update and environment values
+  QAL3_DATA_SPECTRUM = 1013,  ///< spectra, one per subchannel
+  QAL3_DATA_GSPECTRUM = 1015  ///< generic spectra, one per subchannel
 };
 
 ///@{

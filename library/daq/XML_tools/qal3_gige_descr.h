@@ -29,7 +29,7 @@ enum feature_tags {
   FEATURE_TYPE_COMMAND = 6,   ///< "Command"
   FEATURE_TYPE_REGISTER = 7,  ///< "IntReg"
   FEATURE_TYPE_LONG = 8,      ///< "Int64"
-  FEATURE_TYPE_MAX = 9
+  FEATURE_TYPE_MAX = 9        ///< the number of feature types
 };
 
 /// Elements that fill fields of the current (last) feature; MoreTags holds
@@ -39,13 +39,13 @@ enum more_tags {
   MORE_TAGS_PVRENAME = 1,     ///< "PvRename": its text or Name becomes the extension
   MORE_TAGS_TOOLTIP = 2,      ///< "ToolTip": its text becomes the tooltip
   MORE_TAGS_DESCRIPTION = 3,  ///< "Description": its text becomes the description
-  MORE_TAGS_MAX = 4
+  MORE_TAGS_MAX = 4           ///< the number of those elements
 };
 
 /// Attributes looked at; Attributes holds their names in this order.
 enum attribute_names {
   ATTRIBUTE_NAME = 0,  ///< "Name"
-  ATTRIBUTE_MAX = 1
+  ATTRIBUTE_MAX = 1    ///< the number of those attributes
 };
 
 /// The element names of feature_tags, by value.

@@ -31,7 +31,10 @@ extern "C" {
 #endif
 
 /// Where a line goes when no sink takes it.
-enum qal3_message_stream { QAL3_MESSAGE_STDOUT = 1, QAL3_MESSAGE_STDERR = 2 };
+enum qal3_message_stream {
+  QAL3_MESSAGE_STDOUT = 1,  ///< standard output
+  QAL3_MESSAGE_STDERR = 2   ///< standard error
+};
 
 /// What a line is.
 enum qal3_message_kind {

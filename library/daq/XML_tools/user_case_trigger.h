@@ -132,28 +132,28 @@ QAL3_API int qal3_is_trigger_on(qal3_serv_block_subhead_2010* data, qal3_user_ca
 
 /// Element kinds of a trigger list.
 enum qal3_user_trig_element {
-  USER_TRIG_ROOT = 0,
-  USER_TRIG_TRIGGER = 1,
-  USER_TRIG_CHANNEL = 2,
-  USER_TRIG_FUNC = 3,
-  USER_TRIG_OP = 4,
-  USER_TRIG_LL = 5,
-  USER_TRIG_UL = 6,
-  USER_TRIG_BIT_MASK = 7,
-  USER_TRIG_TIME = 8,
-  USER_TRIG_DESCR = 9,
-  USER_TRIG_PREMODE = 10,
-  USER_TRIG_GROUP = 11,
-  USER_TRIG_POSTMODE = 12,
-  USER_TRIG_VALID = 13
+  USER_TRIG_ROOT = 0,       ///< the root element, QAL3USERTRIGGERLIST
+  USER_TRIG_TRIGGER = 1,    ///< USERTRIGGER: one trigger
+  USER_TRIG_CHANNEL = 2,    ///< Chan
+  USER_TRIG_FUNC = 3,       ///< Function
+  USER_TRIG_OP = 4,         ///< Operation
+  USER_TRIG_LL = 5,         ///< LowLimit
+  USER_TRIG_UL = 6,         ///< UpperLimit
+  USER_TRIG_BIT_MASK = 7,   ///< BitMask
+  USER_TRIG_TIME = 8,       ///< Creation
+  USER_TRIG_DESCR = 9,      ///< Description
+  USER_TRIG_PREMODE = 10,   ///< PreMode
+  USER_TRIG_GROUP = 11,     ///< Group
+  USER_TRIG_POSTMODE = 12,  ///< PostMode
+  USER_TRIG_VALID = 13      ///< the record's valid flag (no element carries it)
 };
 
 /// Output modes of dump_user_trigger_list (its `mode` argument).
 enum qal3_user_trig_dump_mode {
-  USER_TRIG_DUMP_TO_SCREEN = 0,
-  USER_TRIG_DUMP_TXT_FILE = 1,
-  USER_TRIG_DUMP_XML_FILE = 2,
-  USER_TRIG_DUMP_XML_STRING = 3
+  USER_TRIG_DUMP_TO_SCREEN = 0,  ///< the records printed on standard output
+  USER_TRIG_DUMP_TXT_FILE = 1,   ///< text blocks to the file
+  USER_TRIG_DUMP_XML_FILE = 2,   ///< the XML document to the file and the descriptor
+  USER_TRIG_DUMP_XML_STRING = 3  ///< the XML document into the string
 };
 
 /// Releases a record with its result buffers; null is ignored.
