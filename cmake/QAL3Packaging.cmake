@@ -138,6 +138,13 @@ set(CPACK_COMPONENT_DOC_DESCRIPTION "QAL3 DAQ libraries: reference manual
 The HTML reference of the QAL3 libraries' C and C++ interface, made from
 the comments of the public headers, and the reference of the qal3 Python
 module.")
+if(TARGET qal3-reference)
+  # Registered with doc-base, as Debian's documentation packages are.
+  set(QAL3_REFERENCE_INSTALL_DIR ${CMAKE_INSTALL_FULL_DOCDIR}/html)
+  configure_file(cmake/deb/libqal3-doc.doc-base ${QAL3_DEB_DIR}/doc/doc-base @ONLY)
+  install(FILES ${QAL3_DEB_DIR}/doc/doc-base DESTINATION ${CMAKE_INSTALL_DATAROOTDIR}/doc-base
+    RENAME libqal3-doc COMPONENT doc EXCLUDE_FROM_ALL)
+endif()
 
 set(QAL3_DEB_COMPONENTS ${QAL3_DEB_LIB_COMPONENTS} dev tool)
 if(TARGET qal3_core)

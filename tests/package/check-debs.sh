@@ -119,7 +119,7 @@ remove_all() {
   for p in /usr/bin/qal3 /usr/include/qal3 /usr/lib/*/libQAL3* /usr/lib/*/cmake/QAL3 \
       /usr/lib/*/pkgconfig/QAL3* /usr/lib/python3/dist-packages/qal3 /usr/share/qal3 \
       /usr/share/man/man1/qal3.1.gz /usr/share/bash-completion/completions/qal3 \
-      /usr/share/doc/libqal3* /usr/share/doc/qal3 /usr/share/doc/python3-qal3 \
+      /usr/share/doc/libqal3* /usr/share/doc/qal3 /usr/share/doc/python3-qal3 /usr/share/doc-base/libqal3-doc \
       /usr/share/lintian/overrides/libqal3* /usr/share/lintian/overrides/qal3 \
       /usr/share/lintian/overrides/python3-qal3; do
     if [ -e "$p" ] || [ -L "$p" ]; then echo "left behind: $p"; left=1; fi
