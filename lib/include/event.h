@@ -12,10 +12,10 @@
 enum QAL3_EVTYPE : int32_t {
   QAL3_EV_HB = 0,
   QAL3_EV_NORMAL = 1,
-  QAL3_EV_BOR = 2,
-  QAL3_EV_EOR = 3,
-  QAL3_EV_ENV = 4,
-  QAL3_EV_UPD = 5,
+  QAL3_EV_BOR = 2,  ///< a slow event type (QAL3_SLOW_EVTYPE_MASK)
+  QAL3_EV_EOR = 3,  ///< a slow event type (QAL3_SLOW_EVTYPE_MASK)
+  QAL3_EV_ENV = 4,  ///< a slow event type (QAL3_SLOW_EVTYPE_MASK)
+  QAL3_EV_UPD = 5,  ///< a slow event type (QAL3_SLOW_EVTYPE_MASK)
   QAL3_EV_IMAGE = 6,
   QAL3_EV_WS = 7,
   QAL3_EV_MCP = 8,
@@ -38,11 +38,11 @@ enum QAL3_EVTYPE : int32_t {
   QAL3_EV_SPECTR_4 = 25,
   QAL3_EV_SPECTR_5 = 26,
   QAL3_EV_TOROID_ML = 27,
-  QAL3_EV_28 = 28,
-  QAL3_EV_29 = 29,
-  QAL3_EV_30 = 30,
-  QAL3_EV_31 = 31,
-  QAL3_EV_EVMAX = 32
+  QAL3_EV_28 = 28,    ///< unassigned
+  QAL3_EV_29 = 29,    ///< unassigned
+  QAL3_EV_30 = 30,    ///< unassigned
+  QAL3_EV_31 = 31,    ///< unassigned
+  QAL3_EV_EVMAX = 32  ///< the number of event types; not a type
 };
 
 /// Mask of the slow event types BOR, EOR, ENV and UPD.
@@ -79,7 +79,7 @@ enum QAL3_SUBBLOCK_TYPE : int32_t {
   QAL3_BLOCK_IMG_ROI3 = 26,
   QAL3_BLOCK_IMAGE_EXT = 27,
   QAL3_BLOCK_GENERIC_SPECT = 28,
-  QAL3_UPD_BLOCK_DONT_USE_31 = 31,
+  QAL3_UPD_BLOCK_DONT_USE_31 = 31,  ///< reserved: not to be used
   QAL3_UPD_BLOCK_2010 = 33,
   QAL3_ENV_DICT_BLOCK_2010 = 34,
   QAL3_ENV_BLOCK_2010 = 35,
@@ -104,7 +104,7 @@ enum QAL3_SUBBLOCK_TYPE : int32_t {
   QAL3_BLOCK_3CHAN_2010 = 60,
   QAL3_BLOCK_5CHAN_2010 = 61,
   QAL3_BLOCK_7CHAN_2010 = 62,
-  QAL3_BLOCK_MAX_2010 = 63
+  QAL3_BLOCK_MAX_2010 = 63  ///< one above the last 2010 type; not a type
 };
 
 /// Bit 31 of a sub-block-type mask: the other bits name 2010 types 32 + n.
