@@ -9,6 +9,8 @@
 #   ./build.sh asan   build and test under AddressSanitizer + UBSan (leaks fail)
 #   ./build.sh tsan   build and test under ThreadSanitizer (any report fails;
 #                     known harmless races inside Xerces: tests/tsan.supp)
+#   ./build.sh docs   build the reference manual (Doxygen; any warning fails)
+#                     into build/docs/reference/html/
 #   ./build.sh bench  build the benchmarks (Release) into build-bench/
 #   ./build.sh fuzz   where clang is present: build the fuzz targets and fuzz
 #                     each for FUZZ_SECONDS (20) over its committed corpus;
@@ -36,6 +38,8 @@ PACKAGES=(cmake make g++ pkg-config libxerces-c-dev libgtest-dev libbenchmark-de
 # Making the Debian packages: dpkg-shlibdeps, the file utility CPack uses,
 # lintian to check them.
 DEB_PACKAGES=(dpkg-dev file lintian)
+# The reference manual (./build.sh docs, and its Debian package).
+DOC_PACKAGES=(doxygen)
 # The 32-bit ARM cross build: compiler, emulator, armhf libraries (multiarch).
 ARMHF_PACKAGES=(g++-arm-linux-gnueabihf qemu-user libxerces-c-dev:armhf libgtest-dev:armhf
   libacl1-dev:armhf libattr1-dev:armhf)
@@ -210,6 +214,12 @@ case "${1:-}" in
     build build-tsan -DCMAKE_BUILD_TYPE=RelWithDebInfo -DQAL3_SANITIZE_THREAD=ON
     tsan_test
     ;;
+  docs)
+    ensure_packages
+    ensure_packages "${DOC_PACKAGES[@]}"
+    TARGET=qal3-reference build build -DCMAKE_BUILD_TYPE=RelWithDebInfo -DQAL3_BUILD_DOCS=ON
+    echo "Reference manual: build/docs/reference/html/index.html"
+    ;;
   bench)
     ensure_packages
     build build-bench -DCMAKE_BUILD_TYPE=Release -DQAL3_BUILD_BENCH=ON -DQAL3_BUILD_TESTS=OFF
@@ -229,8 +239,9 @@ case "${1:-}" in
     ;;
   deb)
     ensure_packages
-    ensure_packages "${DEB_PACKAGES[@]}"
-    deb_packages build-deb "$(dpkg --print-architecture)"
+    ensure_packages "${DEB_PACKAGES[@]}" "${DOC_PACKAGES[@]}"
+    deb_packages build-deb "$(dpkg --print-architecture)" -DQAL3_BUILD_DOCS=ON \
+      -DCMAKE_INSTALL_DOCDIR=share/doc/libqal3-doc
     ;;
   *)
     awk 'NR > 1 && !/^#/ { exit } NR > 1 { sub(/^# ?/, ""); print }' "$0" >&2

@@ -8,6 +8,8 @@
 #   libqal3-dev            headers, .so links, pkg-config files, CMake package
 #   qal3                   the tool, its manual page and completion, the schemas
 #   python3-qal3           the Python module (where it is built)
+#   libqal3-doc            the reference manual (with QAL3_BUILD_DOCS), in
+#                          /usr/share/doc/libqal3-doc/html (Architecture: all)
 #
 # Dependencies on other packages come from dpkg-shlibdeps. Each library
 # package ships a shlibs file naming the package that provides its SONAME;
@@ -127,9 +129,29 @@ The qal3 module reads and writes the DAQ configuration documents as
 dataclass records, answers the channel selector's questions and replays
 trigger lists over spectra held in numpy arrays.")
 
+# The manual is Debian's usual -doc package: the -dev package stays small
+# for build machines, and one package serves every architecture.
+set(CPACK_DEBIAN_DOC_PACKAGE_NAME libqal3-doc)
+qal3_deb_section(DOC doc foreign)
+set(CPACK_DEBIAN_DOC_PACKAGE_ARCHITECTURE all)
+set(CPACK_COMPONENT_DOC_DESCRIPTION "QAL3 DAQ libraries: reference manual
+The HTML reference of the QAL3 libraries' C and C++ interface, made from
+the comments of the public headers, and the reference of the qal3 Python
+module.")
+if(TARGET qal3-reference)
+  # Registered with doc-base, as Debian's documentation packages are.
+  set(QAL3_REFERENCE_INSTALL_DIR ${CMAKE_INSTALL_FULL_DOCDIR}/html)
+  configure_file(cmake/deb/libqal3-doc.doc-base ${QAL3_DEB_DIR}/doc/doc-base @ONLY)
+  install(FILES ${QAL3_DEB_DIR}/doc/doc-base DESTINATION ${CMAKE_INSTALL_DATAROOTDIR}/doc-base
+    RENAME libqal3-doc COMPONENT doc EXCLUDE_FROM_ALL)
+endif()
+
 set(QAL3_DEB_COMPONENTS ${QAL3_DEB_LIB_COMPONENTS} dev tool)
 if(TARGET qal3_core)
   list(APPEND QAL3_DEB_COMPONENTS python)
+endif()
+if(TARGET qal3-reference)
+  list(APPEND QAL3_DEB_COMPONENTS doc)
 endif()
 
 # Each package's copyright and changelog, installed by component

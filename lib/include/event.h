@@ -1,20 +1,21 @@
-// DAQ event format: event types, sub-block types, time stamps and the data
-// blocks of a server block. Plain records, 4-byte aligned, host byte order;
-// their sizes and offsets are part of the data stream format.
+/// \file
+/// DAQ event format: event types, sub-block types, time stamps and the data
+/// blocks of a server block. Plain records, 4-byte aligned, host byte order;
+/// their sizes and offsets are part of the data stream format.
 #ifndef QAL3_EVENT_H
 #define QAL3_EVENT_H
 
 #include <cstddef>
 #include <cstdint>
 
-// DAQ event types. 0..31 fit an event-type mask (bit n = type n).
+/// DAQ event types. 0..31 fit an event-type mask (bit n = type n).
 enum QAL3_EVTYPE : int32_t {
   QAL3_EV_HB = 0,
   QAL3_EV_NORMAL = 1,
-  QAL3_EV_BOR = 2,
-  QAL3_EV_EOR = 3,
-  QAL3_EV_ENV = 4,
-  QAL3_EV_UPD = 5,
+  QAL3_EV_BOR = 2,  ///< a slow event type (QAL3_SLOW_EVTYPE_MASK)
+  QAL3_EV_EOR = 3,  ///< a slow event type (QAL3_SLOW_EVTYPE_MASK)
+  QAL3_EV_ENV = 4,  ///< a slow event type (QAL3_SLOW_EVTYPE_MASK)
+  QAL3_EV_UPD = 5,  ///< a slow event type (QAL3_SLOW_EVTYPE_MASK)
   QAL3_EV_IMAGE = 6,
   QAL3_EV_WS = 7,
   QAL3_EV_MCP = 8,
@@ -37,18 +38,18 @@ enum QAL3_EVTYPE : int32_t {
   QAL3_EV_SPECTR_4 = 25,
   QAL3_EV_SPECTR_5 = 26,
   QAL3_EV_TOROID_ML = 27,
-  QAL3_EV_28 = 28,
-  QAL3_EV_29 = 29,
-  QAL3_EV_30 = 30,
-  QAL3_EV_31 = 31,
-  QAL3_EV_EVMAX = 32
+  QAL3_EV_28 = 28,    ///< unassigned
+  QAL3_EV_29 = 29,    ///< unassigned
+  QAL3_EV_30 = 30,    ///< unassigned
+  QAL3_EV_31 = 31,    ///< unassigned
+  QAL3_EV_EVMAX = 32  ///< the number of event types; not a type
 };
 
-// Mask of the slow event types BOR, EOR, ENV and UPD.
+/// Mask of the slow event types BOR, EOR, ENV and UPD.
 constexpr uint32_t QAL3_SLOW_EVTYPE_MASK = 0x3c;
 
-// Sub-block types of a DAQ event: the first layout (1..28, 31) and the 2010
-// layout (33..62). In a sub-block-type mask bit 31 marks the 2010 layout.
+/// Sub-block types of a DAQ event: the first layout (1..28, 31) and the 2010
+/// layout (33..62). In a sub-block-type mask bit 31 marks the 2010 layout.
 enum QAL3_SUBBLOCK_TYPE : int32_t {
   QAL3_UPD_BLOCK = 1,
   QAL3_ENV_DICT_BLOCK = 2,
@@ -78,7 +79,7 @@ enum QAL3_SUBBLOCK_TYPE : int32_t {
   QAL3_BLOCK_IMG_ROI3 = 26,
   QAL3_BLOCK_IMAGE_EXT = 27,
   QAL3_BLOCK_GENERIC_SPECT = 28,
-  QAL3_UPD_BLOCK_DONT_USE_31 = 31,
+  QAL3_UPD_BLOCK_DONT_USE_31 = 31,  ///< reserved: not to be used
   QAL3_UPD_BLOCK_2010 = 33,
   QAL3_ENV_DICT_BLOCK_2010 = 34,
   QAL3_ENV_BLOCK_2010 = 35,
@@ -103,98 +104,98 @@ enum QAL3_SUBBLOCK_TYPE : int32_t {
   QAL3_BLOCK_3CHAN_2010 = 60,
   QAL3_BLOCK_5CHAN_2010 = 61,
   QAL3_BLOCK_7CHAN_2010 = 62,
-  QAL3_BLOCK_MAX_2010 = 63
+  QAL3_BLOCK_MAX_2010 = 63  ///< one above the last 2010 type; not a type
 };
 
-// Bit 31 of a sub-block-type mask: the other bits name 2010 types 32 + n.
+/// Bit 31 of a sub-block-type mask: the other bits name 2010 types 32 + n.
 constexpr uint32_t QAL3_SUBBLOCK_MASK_2010 = 0x80000000u;
 
-// A time stamp: seconds and microseconds within the second.
+/// A time stamp: seconds and microseconds within the second.
 struct time_stamp {
-  uint32_t timeup;
-  uint32_t timelow;
+  uint32_t timeup;   ///< seconds
+  uint32_t timelow;  ///< microseconds within the second
 };
 
-// Axis of a spectrum: sample i lies at start + i * inc.
+/// Axis of a spectrum: sample i lies at start + i * inc.
 struct qal3_spect_header_2010 {
-  float start;
-  float inc;
-  int32_t ndata;
-  int32_t groups;
-  float group_inc;
+  float start;      ///< axis value of sample 0
+  float inc;        ///< axis step from one sample to the next
+  int32_t ndata;    ///< number of samples
+  int32_t groups;   ///< number of sample groups (written as DIM_GROUPS)
+  float group_inc;  ///< axis step from one group to the next (written as DIM_GROUP_INC)
 };
 
-// Frame header of an extended image.
+/// Frame header of an extended image.
 struct qal3_image_ext_frame_head {
-  int32_t width;
-  int32_t height;
-  int32_t aoi_width;
-  int32_t aoi_height;
-  int32_t x_start;
-  int32_t y_start;
-  int32_t bpp;
-  int32_t ebitpp;
-  int32_t hbin;
-  int32_t vbin;
-  int32_t source_format;
-  int32_t image_format;
-  uint32_t frame;
-  uint32_t event;
-  float scale_x;
-  float scale_y;
-  float image_rotation;
-  float fspare2;
-  float fspare3;
-  float fspare4;
-  int32_t image_flags;
-  int32_t ispare2;
-  int32_t ispare3;
-  int32_t ispare4;
-  int32_t length;
+  int32_t width;          ///< width of the image in pixels
+  int32_t height;         ///< height of the image in pixels
+  int32_t aoi_width;      ///< width of the area of interest (0: the image's width)
+  int32_t aoi_height;     ///< height of the area of interest (0: the image's height)
+  int32_t x_start;        ///< first column of the area of interest
+  int32_t y_start;        ///< first row of the area of interest
+  int32_t bpp;            ///< depth of a pixel (written as DIM_BPP)
+  int32_t ebitpp;         ///< significant depth of a pixel (written as DIM_EBITPP)
+  int32_t hbin;           ///< horizontal binning (written as DIM_XBIN)
+  int32_t vbin;           ///< vertical binning (written as DIM_YBIN)
+  int32_t source_format;  ///< pixel format of the camera
+  int32_t image_format;   ///< pixel format of the image
+  uint32_t frame;         ///< frame number
+  uint32_t event;         ///< event number of the frame
+  float scale_x;          ///< horizontal scale
+  float scale_y;          ///< vertical scale
+  float image_rotation;   ///< rotation of the image
+  float fspare2;          ///< spare; in axis parameters the axis start (written as DIM_START when above 0)
+  float fspare3;          ///< spare; in axis parameters the axis step (written as DIM_INC when above 0)
+  float fspare4;          ///< spare; in axis parameters the group step (written as DIM_GROUP_INC when above 0)
+  int32_t image_flags;    ///< flags of the image
+  int32_t ispare2;        ///< spare; in axis parameters the group count (written as DIM_GROUPS when above 0)
+  int32_t ispare3;        ///< spare; in axis parameters the sample count (written as DIM_NDATA when above 0)
+  int32_t ispare4;        ///< spare; in axis parameters whether pixels are unsigned (written as DIM_UNSIGNED unless -1)
+  int32_t length;         ///< number of bytes of pixels after the header
 };
 
-// One entry of the environment dictionary (names up to 79 characters).
+/// One entry of the environment dictionary (names up to 79 characters).
 struct qal3_env_dictionary_block {
-  char env_prop[80];
-  float env_ch_abs_delta;
-  float env_ch_rel_delta;
+  char env_prop[80];       ///< property name, NUL-terminated
+  float env_ch_abs_delta;  ///< absolute change of the value that counts as a change
+  float env_ch_rel_delta;  ///< relative change of the value that counts as a change
 };
 
-// One entry of the 2010 environment dictionary (names up to 255 characters).
+/// One entry of the 2010 environment dictionary (names up to 255 characters).
 struct qal3_env_dictionary_block_2010 {
-  char env_prop[256];
-  float env_ch_abs_delta;
-  float env_ch_rel_delta;
+  char env_prop[256];      ///< property name, NUL-terminated
+  float env_ch_abs_delta;  ///< absolute change of the value that counts as a change
+  float env_ch_rel_delta;  ///< relative change of the value that counts as a change
 };
 
-// Sub-header of one channel's data inside a server block; the data follows.
+/// Sub-header of one channel's data inside a server block; the data follows.
 struct qal3_serv_block_subhead_2010 {
-  char chname[256];
-  int32_t dtype;
-  int32_t error;
-  int32_t ldata;
+  char chname[256];  ///< channel name, NUL-terminated
+  int32_t dtype;     ///< data type code of the data
+  int32_t error;     ///< error code of the channel (0: none)
+  int32_t ldata;     ///< number of bytes of data after the sub-header
 };
 
-// One environment channel value.
+/// One environment channel value.
 struct qal3_env_data_block_2010 {
-  int32_t env_ch_idx;
-  int32_t env_ch_status;
-  time_stamp env_ch_time;
-  float env_ch_data;
+  int32_t env_ch_idx;      ///< index of the channel in the environment dictionary
+  int32_t env_ch_status;   ///< status of the value
+  time_stamp env_ch_time;  ///< time of the value
+  float env_ch_data;       ///< the value
 };
 
-// One update channel value.
+/// One update channel value.
 struct qal3_upd_data_block_2010 {
-  char upd_prop[256];
-  int32_t upd_ch_status;
-  time_stamp upd_ch_time;
-  float upd_ch_data;
+  char upd_prop[256];      ///< property name, NUL-terminated
+  int32_t upd_ch_status;   ///< status of the value
+  time_stamp upd_ch_time;  ///< time of the value
+  float upd_ch_data;       ///< the value
 };
 
-// Statistics of a spectrum: a mask over the 32 entries of val.
+/// Statistics of a spectrum: a mask over the 32 entries of val.
 struct qal3_spect_statistics_2010 {
-  uint32_t mask;
-  float val[32];
+  uint32_t mask;  ///< bit n set: val[n] holds a statistic
+  float val[32];  ///< the statistics
 };
 
 static_assert(sizeof(QAL3_EVTYPE) == 4 && sizeof(QAL3_SUBBLOCK_TYPE) == 4, "enums are 32-bit");

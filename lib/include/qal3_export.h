@@ -1,5 +1,6 @@
-// Export marker of the QAL3 shared libraries. They are built with hidden
-// visibility; only declarations marked QAL3_API belong to their interface.
+/// \file
+/// Export marker of the QAL3 shared libraries. They are built with hidden
+/// visibility; only declarations marked QAL3_API belong to their interface.
 #ifndef QAL3_EXPORT_H
 #define QAL3_EXPORT_H
 

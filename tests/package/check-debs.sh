@@ -5,8 +5,9 @@
 #   1. lintian: no error and no warning on any package (amd64 and armhf);
 #   2. the amd64 packages installed with apt-get, then, from the installed
 #      files alone: the tool runs and finds its schemas, its manual page and
-#      completion are in place, no installed binary has a run path, Debian's
-#      python3 imports qal3, and the C++ example (examples/cpp) builds through
+#      completion are in place, the reference manual is installed, no
+#      installed binary has a run path, Debian's python3 imports qal3, and
+#      the C++ example (examples/cpp) builds through
 #      find_package(QAL3) and through pkg-config and runs;
 #   3. the armhf library and -dev packages installed beside them (multiarch),
 #      the example cross-built against them and run under qemu;
@@ -73,6 +74,8 @@ check_installed() (
   test "$(man -w qal3)" = /usr/share/man/man1/qal3.1.gz
   man -P cat qal3 | grep evlist >/dev/null
   bash -c 'source /usr/share/bash-completion/completions/qal3 && complete -p qal3'
+  test -f /usr/share/doc/libqal3-doc/html/index.html
+  test -f /usr/share/doc/libqal3-doc/html/python/qal3.html
   local f multiarch
   multiarch=$(dpkg-architecture -qDEB_HOST_MULTIARCH)
   for f in /usr/bin/qal3 /usr/lib/"$multiarch"/libQAL3*.so.1 /usr/lib/python3/dist-packages/qal3/_core*.so; do
@@ -116,7 +119,7 @@ remove_all() {
   for p in /usr/bin/qal3 /usr/include/qal3 /usr/lib/*/libQAL3* /usr/lib/*/cmake/QAL3 \
       /usr/lib/*/pkgconfig/QAL3* /usr/lib/python3/dist-packages/qal3 /usr/share/qal3 \
       /usr/share/man/man1/qal3.1.gz /usr/share/bash-completion/completions/qal3 \
-      /usr/share/doc/libqal3* /usr/share/doc/qal3 /usr/share/doc/python3-qal3 \
+      /usr/share/doc/libqal3* /usr/share/doc/qal3 /usr/share/doc/python3-qal3 /usr/share/doc-base/libqal3-doc \
       /usr/share/lintian/overrides/libqal3* /usr/share/lintian/overrides/qal3 \
       /usr/share/lintian/overrides/python3-qal3; do
     if [ -e "$p" ] || [ -L "$p" ]; then echo "left behind: $p"; left=1; fi
