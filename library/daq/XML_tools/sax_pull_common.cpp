@@ -2,6 +2,7 @@
 // hardened SAX parser, the start and the end of the scan.
 #include "sax_pull_common.h"
 
+#include <dlfcn.h>
 #include <pthread.h>
 
 #include <cstdio>
@@ -76,10 +77,16 @@ void destroy(PullParser* parser) {
 // The parser each thread keeps between documents, under a thread key whose
 // destructor destroys it when the thread ends. (A thread_local object would
 // register its destructor with an allocation that ends the process when it
-// fails.) Nothing is kept when no key can be made.
+// fails.) The library stays loaded once the key is made, as the destructor
+// is its code. Nothing is kept when no key can be made.
 class KeptParsers {
  public:
-  KeptParsers() { made_ = pthread_key_create(&key_, [](void* p) { destroy(static_cast<PullParser*>(p)); }) == 0; }
+  KeptParsers() {
+    Dl_info self;
+    made_ = dladdr(reinterpret_cast<void*>(&destroy), &self) != 0 && self.dli_fname &&
+            dlopen(self.dli_fname, RTLD_LAZY | RTLD_NOLOAD | RTLD_NODELETE) != nullptr &&
+            pthread_key_create(&key_, [](void* p) { destroy(static_cast<PullParser*>(p)); }) == 0;
+  }
 
   // The calling thread's parser, no longer kept; or null.
   PullParser* take() const {
