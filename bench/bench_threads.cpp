@@ -1,8 +1,8 @@
 // Small-document reads per second with one and with two threads, each
 // thread reading with its own parser and list: how reading scales over the
-// cores. The documents are the 2 KB ones of bench_readers; each read builds
-// its parser, reads, destroys the parser and releases the records, all
-// timed. items_per_second counts the documents of all threads together.
+// cores. The documents are the 2 KB ones of bench_readers; each read takes
+// its thread's parser, reads, gives the parser back and releases the
+// records, all timed. items_per_second counts the documents of all threads together.
 #include <benchmark/benchmark.h>
 
 #include <cstdlib>

@@ -3,23 +3,16 @@
 
 #include "reading_scope.h"
 #include "sax_pull_common.h"
-#include "xerces_platform.h"
 
 SAX_File_Parser::SAX_File_Parser() {
-  if (!qal3::xerces::initialize_platform()) return;
-  try {
-    parser = qal3::pull::make_parser(handler);
-    init = true;
-  } catch (...) {
-    // Out of memory while building: the parser owns nothing.
-  }
+  parser = qal3::pull::take_parser(handler);
+  init = parser != nullptr;
 }
 
 SAX_File_Parser::~SAX_File_Parser() {
-  if (init) delete parser;
+  if (init) qal3::pull::give_back(static_cast<qal3::pull::PullParser*>(parser), !gotMore && handler.getErrorCount() == 0);
   handler.releaseAll();
   qal3::messages::end_reading(static_cast<QAL3PullHandler*>(&handler));
-  qal3::xerces::release_platform();
 }
 
 bool SAX_File_Parser::start(char* file) {

@@ -14,18 +14,23 @@ const char kEmptyDocument[] = "";
 }  // namespace
 
 SAX_Memory_Parser::SAX_Memory_Parser(char* xml) {
-  if (!qal3::xerces::initialize_platform()) return;
   try {
     std::unique_ptr<MemParseHandlers> h(new MemParseHandlers);
-    std::unique_ptr<qal3::pull::PullParser> p(qal3::pull::make_parser(*h));
-    const char* text = xml ? xml : kEmptyDocument;
-    const char* named = qal3_get_thread_memory_document();
-    // Its streams go on the parser's list (see parser_memory.h).
-    memBufIS = new qal3::xml::KeepingSource<xercesc::MemBufInputSource>(
-        p->streams(), reinterpret_cast<const XMLByte*>(text), std::strlen(text),
-        named ? named : qal3::xerces::kMemoryBufferId, false, xercesc::XMLPlatformUtils::fgMemoryManager);
+    qal3::pull::PullParser* p = qal3::pull::take_parser(*h);
+    if (!p) return;
+    try {
+      const char* text = xml ? xml : kEmptyDocument;
+      const char* named = qal3_get_thread_memory_document();
+      // Its streams go on the parser's list (see parser_memory.h).
+      memBufIS = new qal3::xml::KeepingSource<xercesc::MemBufInputSource>(
+          p->streams(), reinterpret_cast<const XMLByte*>(text), std::strlen(text),
+          named ? named : qal3::xerces::kMemoryBufferId, false, xercesc::XMLPlatformUtils::fgMemoryManager);
+    } catch (...) {
+      qal3::pull::give_back(p, false);
+      throw;
+    }
     memBufIS->setCopyBufToStream(false);  // the caller keeps the buffer until the parser is gone
-    parser = p.release();
+    parser = p;
     handler = h.release();
     init = true;
   } catch (...) {
@@ -36,12 +41,11 @@ SAX_Memory_Parser::SAX_Memory_Parser(char* xml) {
 SAX_Memory_Parser::~SAX_Memory_Parser() {
   if (init) {
     handler->resetTagValue();
-    delete parser;
+    qal3::pull::give_back(static_cast<qal3::pull::PullParser*>(parser), !gotMore && handler->getErrorCount() == 0);
     delete memBufIS;
   }
   qal3::messages::end_reading(static_cast<QAL3PullHandler*>(handler));
   delete handler;
-  qal3::xerces::release_platform();
 }
 
 bool SAX_Memory_Parser::start() {

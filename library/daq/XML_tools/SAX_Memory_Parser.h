@@ -9,12 +9,16 @@
 /// Documents are read without loading any external DTD or entity, and entity
 /// expansion is bounded: such documents end as an error.
 ///
-/// The Xerces platform. Every parser object (memory or file) makes one
-/// XMLPlatformUtils::Initialize call when it is built and one Terminate call
-/// when it is destroyed, so callers need not initialise Xerces. On top of
-/// that, the first initialisation that succeeds in the process (by either
-/// parser or by the GigE feature reader) takes one more reference, which the
-/// library keeps until the process ends. What a caller may rely on:
+/// The Xerces platform. Every parser object (memory or file) holds one
+/// platform reference while it lives (an XMLPlatformUtils::Initialize call
+/// when it is built, a Terminate call when it is destroyed), so callers need
+/// not initialise Xerces. On top of that, the first initialisation that
+/// succeeds in the process (by either parser or by the GigE feature reader)
+/// takes one more reference, which the library keeps until the process ends.
+/// Each thread keeps the Xerces parser of its last document read to its end
+/// without error (unless it grew past a bound) for its next document; the
+/// kept parser holds its object's reference until it is reused or the thread
+/// ends. What a caller may rely on:
 /// - Once a parser has been built, the platform stays initialised for the
 ///   rest of the process: later documents, small ones in particular, pay no
 ///   platform set-up or tear-down, whether or not another parser is alive.

@@ -159,9 +159,16 @@ class Bounded : public Base {
     text_ = 0;
     defaults_ = 0;
     named_.fill(nullptr);
+    Base::resetDocument();
+  }
+
+  // The scanner resets its expansion count after resetDocument, when it
+  // has a security manager; the count it holds when the document starts is
+  // the base of this document's expansions either way.
+  void startDocument() override {
     const xercesc::XMLScanner* s = scanner();
     expansions_ = s ? ExpansionsOfScanner::count(*s) : 0;
-    Base::resetDocument();
+    Base::startDocument();
   }
 
  private:

@@ -36,8 +36,8 @@
 namespace qal3 {
 namespace xml {
 
-// A Xerces memory manager that keeps its blocks on a list and releases
-// those still held when it is destroyed.
+// A Xerces memory manager that keeps its blocks on a list, counts the bytes
+// it hands out, and releases the blocks still held when it is destroyed.
 class ParserMemory final : public xercesc::MemoryManager {
  public:
   ParserMemory() = default;
@@ -59,6 +59,7 @@ class ParserMemory final : public xercesc::MemoryManager {
     void* raw = ::operator new(kHeader + size, std::nothrow);
     if (!raw) throw xercesc::OutOfMemoryException();
     Block* b = static_cast<Block*>(raw);
+    handed_out_ += size;
     b->prev = &head_;
     b->next = head_.next;
     head_.next->prev = b;
@@ -71,6 +72,13 @@ class ParserMemory final : public xercesc::MemoryManager {
     Block* b = reinterpret_cast<Block*>(static_cast<char*>(p) - kHeader);
     unlink(b);
     ::operator delete(b);
+  }
+
+  // Bytes handed out since the last call (or since the manager was built).
+  std::size_t take_handed_out() {
+    const std::size_t n = handed_out_;
+    handed_out_ = 0;
+    return n;
   }
 
  private:
@@ -89,6 +97,7 @@ class ParserMemory final : public xercesc::MemoryManager {
   }
 
   Block head_{&head_, &head_};
+  std::size_t handed_out_ = 0;
 };
 
 class KeptStream;
@@ -181,6 +190,9 @@ class ParserWithOwnMemory : private ParserMemoryOwner, public Parser {
 
   KeptStreams& streams() { return kept_streams; }
   xercesc::MemoryManager* memory() { return &parser_memory; }
+  // Bytes the parser took from its memory since the last call (or since
+  // it was built).
+  std::size_t take_handed_out() { return parser_memory.take_handed_out(); }
   // Where the scanner is in the document being read (its locator).
   const xercesc::Locator* locator() const { return this->getScanner().getLocator(); }
 };

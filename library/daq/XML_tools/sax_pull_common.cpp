@@ -2,6 +2,9 @@
 // hardened SAX parser, the start and the end of the scan.
 #include "sax_pull_common.h"
 
+#include <dlfcn.h>
+#include <pthread.h>
+
 #include <cstdio>
 #include <memory>
 #include <string>
@@ -63,11 +66,80 @@ PullParser* make_parser() {
   return parser.release();
 }
 
-PullParser* make_parser(QAL3PullHandler& handler) {
-  PullParser* parser = make_parser();
+namespace {
+
+// Destroys a parser taken out of use and gives back its platform reference.
+void destroy(PullParser* parser) {
+  delete parser;
+  qal3::xerces::release_platform();
+}
+
+// The parser each thread keeps between documents, under a thread key whose
+// destructor destroys it when the thread ends. (A thread_local object would
+// register its destructor with an allocation that ends the process when it
+// fails.) The library stays loaded once the key is made, as the destructor
+// is its code. Nothing is kept when no key can be made.
+class KeptParsers {
+ public:
+  KeptParsers() {
+    Dl_info self;
+    made_ = dladdr(reinterpret_cast<void*>(&destroy), &self) != 0 && self.dli_fname &&
+            dlopen(self.dli_fname, RTLD_LAZY | RTLD_NOLOAD | RTLD_NODELETE) != nullptr &&
+            pthread_key_create(&key_, [](void* p) { destroy(static_cast<PullParser*>(p)); }) == 0;
+  }
+
+  // The calling thread's parser, no longer kept; or null.
+  PullParser* take() const {
+    if (!made_) return nullptr;
+    auto* parser = static_cast<PullParser*>(pthread_getspecific(key_));
+    if (parser) pthread_setspecific(key_, nullptr);
+    return parser;
+  }
+  // Keeps `parser` for the calling thread if it keeps none.
+  bool keep(PullParser* parser) const {
+    return made_ && !pthread_getspecific(key_) && pthread_setspecific(key_, parser) == 0;
+  }
+
+ private:
+  pthread_key_t key_{};
+  bool made_ = false;
+};
+
+const KeptParsers& kept_parsers() {
+  static const KeptParsers kept;
+  return kept;
+}
+
+}  // namespace
+
+PullParser* take_parser(QAL3PullHandler& handler) {
+  PullParser* parser = kept_parsers().take();
+  if (!parser) {
+    if (!qal3::xerces::initialize_platform()) {
+      qal3::xerces::release_platform();
+      return nullptr;
+    }
+    try {
+      parser = make_parser();
+    } catch (...) {
+      // Out of memory while building: the parser owns nothing.
+      qal3::xerces::release_platform();
+      return nullptr;
+    }
+  }
   parser->setDocumentHandler(&handler);
   parser->setErrorHandler(&handler);
   return parser;
+}
+
+void give_back(PullParser* parser, bool clean) {
+  if (!parser) return;
+  if (parser->take_handed_out() <= kKeptParserBytes && clean) {
+    parser->setDocumentHandler(nullptr);
+    parser->setErrorHandler(nullptr);
+    if (kept_parsers().keep(parser)) return;
+  }
+  destroy(parser);
 }
 
 namespace {

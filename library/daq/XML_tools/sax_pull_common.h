@@ -25,9 +25,25 @@ using PullParser = qal3::xml::ParserWithOwnMemory<qal3::xerces::Bounded<xercesc:
 // enforces the document limits (xerces_platform.h), without document or
 // error handler. Throws only what Xerces throws on allocation.
 PullParser* make_parser();
-// The same with `handler` installed as document and error handler; it caps
-// element text.
-PullParser* make_parser(QAL3PullHandler& handler);
+
+// A parser for one document with `handler` installed as document and error
+// handler, holding one platform reference: the parser the calling thread
+// kept from an earlier document (see give_back), or a new one. Null when
+// the platform cannot be set up or memory runs out; no reference is held
+// then. A read that begins while another is in progress on the same thread
+// gets a new parser, as the busy one is not kept.
+PullParser* take_parser(QAL3PullHandler& handler);
+
+// Ends the use of a parser from take_parser (null: nothing). `clean`: its
+// document was read to its end without a counted error. A clean parser
+// that took at most kKeptParserBytes from its memory for the document is
+// kept, with its platform reference, for the thread's next document if the
+// thread keeps none; any other is destroyed and its reference given back.
+// What a parser keeps from one document to the next grows only while it
+// takes memory, so a kept parser holds no more than such documents need.
+void give_back(PullParser* parser, bool clean);
+// The reader of one document takes about 170 KiB, a new parser 50 KiB more.
+constexpr std::size_t kKeptParserBytes = 512 * 1024;
 
 // parseFirst over `source` or the file `path`; prints the start messages.
 // False on success, true on failure.
