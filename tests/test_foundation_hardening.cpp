@@ -12,6 +12,7 @@
 
 #include "SAX_File_Parser.h"
 #include "SAX_Memory_Parser.h"
+#include "document_limits.h"
 #include "parse_chan_descr.h"
 #include "parse_ev_list.h"
 #include "qal3_gige_descr.h"
@@ -149,6 +150,27 @@ TEST(Hardening, NestedEntitiesEndAsAnError) {
   testutil::capture_stderr([&] { rc = read_all(doc, texts); });
   EXPECT_GT(rc, 0);
   EXPECT_LT(texts.size(), 1u << 21);
+}
+
+// The expansion budget is each document's own, also when the thread's
+// parser is kept from one document to the next.
+TEST(Hardening, EachDocumentHasItsOwnExpansionBudget) {
+  const auto expanding = [](std::size_t n) {
+    std::string refs;
+    for (std::size_t i = 0; i < n; ++i) refs += "&e;";
+    return "<!DOCTYPE R [<!ELEMENT R (X)><!ELEMENT X (#PCDATA)><!ENTITY e \"x\">]><R><X>" + refs + "</X></R>";
+  };
+  const std::size_t limit = qal3::limits::kEntityExpansionLimit;
+  const struct {
+    std::size_t expansions;
+    bool read;
+  } documents[] = {{limit * 3 / 5, true}, {limit * 3 / 5, true}, {limit + 1, false}, {limit, true}};
+  for (const auto& d : documents) {
+    std::string texts;
+    int rc = 0;
+    testutil::capture_stderr([&] { rc = read_all(expanding(d.expansions), texts); });
+    EXPECT_EQ(rc == -1, d.read) << d.expansions << " expansions";
+  }
 }
 
 TEST(Hardening, InternalEntitiesStillWork) {
