@@ -88,7 +88,8 @@ class KeptParsers {
             pthread_key_create(&key_, [](void* p) { destroy(static_cast<PullParser*>(p)); }) == 0;
   }
 
-  // The calling thread's parser, no longer kept; or null.
+  // Hands over the calling thread's kept parser (the thread then keeps
+  // none), or null when it keeps none.
   PullParser* take() const {
     if (!made_) return nullptr;
     auto* parser = static_cast<PullParser*>(pthread_getspecific(key_));
