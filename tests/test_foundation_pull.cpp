@@ -99,6 +99,22 @@ TEST(PullParser, TextSplitByTheSaxLayerIsJoined) {
   // A CDATA section on its own is the element's text.
   EXPECT_EQ(tagged_steps("<R><P><![CDATA[a<b & c]]></P></R>"),
             (std::vector<Report>{{0, "R", "null"}, {0, "P", "null"}, {0, "P", "a<b & c"}, kEnd}));
+  // Text goes on past comments, instructions, CDATA sections and the
+  // expansions of entities; markup from an entity ends it.
+  const std::string dtd =
+      "<!DOCTYPE R [<!ENTITY e \"ab\"><!ENTITY m \"x<B/>\"><!ELEMENT R ANY><!ELEMENT P ANY>"
+      "<!ELEMENT B EMPTY>]>";
+  const struct {
+    const char* body;
+    const char* text;
+  } joined[] = {
+      {"a<!-- c -->b", "ab"}, {"a<?pi x?>b", "ab"}, {"a<![CDATA[<z>]]>b", "a<z>b"}, {"P&e;&e;<!--c-->&e;Q", "PabababQ"},
+      {"&e;", "ab"},          {"P&m;", "Px"}};
+  for (const auto& c : joined) {
+    const auto got = tagged_steps(dtd + "<R><P>" + c.body + "</P></R>");
+    ASSERT_GE(got.size(), 3u) << c.body;
+    EXPECT_EQ(got[2], (Report{0, "P", c.text})) << c.body;
+  }
   // Long texts arrive whole.
   const std::string long_text(100000, 'z');
   const auto got = tagged_steps("<R><P>" + long_text + "</P></R>");

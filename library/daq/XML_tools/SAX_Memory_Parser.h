@@ -3,8 +3,10 @@
 ///
 /// Each parse() call advances the SAX parser by one token and hands out the
 /// name of the current element, its text and (through get_attr) its
-/// attributes. Strings handed out belong to the parser and stay valid until
-/// the next parse() call or the parser's destruction.
+/// attributes. An element's text is handed out whole: a step reads on over
+/// the comments, processing instructions, CDATA sections and entity
+/// references within it. Strings handed out belong to the parser and stay
+/// valid until the next parse() call or the parser's destruction.
 ///
 /// Documents are read without loading any external DTD or entity, and entity
 /// expansion is bounded: such documents end as an error.

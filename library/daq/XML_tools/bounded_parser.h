@@ -9,9 +9,10 @@
 #include <string>
 #include <type_traits>
 #include <xercesc/framework/XMLAttr.hpp>
+#include <xercesc/framework/XMLElementDecl.hpp>
 #include <xercesc/framework/XMLErrorCodes.hpp>
 #include <xercesc/framework/XMLValidator.hpp>
-#include <xercesc/framework/XMLElementDecl.hpp>
+#include <xercesc/internal/EndOfEntityException.hpp>
 #include <xercesc/internal/ReaderMgr.hpp>
 #include <xercesc/internal/XMLReader.hpp>
 #include <xercesc/internal/XMLScanner.hpp>
@@ -140,12 +141,39 @@ class Bounded : public Base {
     Base::endDocument();
   }
 
+  // True when the element text that the scanner stopped in goes on: what
+  // follows is not an element's start or end tag but a comment, a
+  // processing instruction, a CDATA section, an entity reference or the
+  // rest of the text around the end of an entity. The entities read to
+  // their end are ended as the scanner ends them, with the same event.
+  bool text_goes_on() {
+    const xercesc::XMLScanner* s = scanner();
+    if (!s) return false;
+    // The scanner's own reader manager, reachable only as const.
+    auto& readers = const_cast<xercesc::ReaderMgr&>(*s->getReaderMgr());
+    XMLCh next = 0;
+    for (;;) {
+      try {
+        next = readers.peekNextChar();
+        break;
+      } catch (const xercesc::EndOfEntityException& end) {
+        this->endEntityReference(end.getEntity());
+      }
+    }
+    if (next != xercesc::chOpenAngle) return next != 0;
+    static const XMLCh kEndTag[] = {xercesc::chOpenAngle, xercesc::chForwardSlash, 0};
+    static const XMLCh kMarkup[] = {xercesc::chOpenAngle, xercesc::chBang, 0};
+    static const XMLCh kInstruction[] = {xercesc::chOpenAngle, xercesc::chQuestion, 0};
+    if (readers.peekString(kEndTag)) return false;
+    return readers.peekString(kMarkup) || readers.peekString(kInstruction);
+  }
+
   // A message of the parser's quotes names and values as the document has
   // them, before the limits above see them: one longer than kMaxMessageUnits
   // is cut there, and ends in "...".
   void error(const unsigned int code, const XMLCh* const domain, const xercesc::XMLErrorReporter::ErrTypes type,
-             const XMLCh* const text, const XMLCh* const system_id, const XMLCh* const public_id,
-             const XMLFileLoc line, const XMLFileLoc column) override {
+             const XMLCh* const text, const XMLCh* const system_id, const XMLCh* const public_id, const XMLFileLoc line,
+             const XMLFileLoc column) override {
     if (!text || xercesc::XMLString::stringLen(text) <= limits::kMaxMessageUnits) {
       Base::error(code, domain, type, text, system_id, public_id, line, column);
       return;

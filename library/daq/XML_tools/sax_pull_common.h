@@ -69,12 +69,15 @@ struct HandlerAccess {
     }
   }
   static int errors(const QAL3PullHandler& h) { return h.error_count; }
+  static bool text_open(const QAL3PullHandler& h) { return h.fTextPending; }
   static const char* tag(const QAL3PullHandler& h) { return h.tag; }
   static const char* value(const QAL3PullHandler& h) { return h.value; }
 };
 
 // One pull step (see SAX_Memory_Parser::parse). Inline, so that each
-// parser's parse() is the whole step.
+// parser's parse() is the whole step. The text of an element is one value
+// however the scanner splits it: the step reads on while it goes on. The
+// parser is one of take_parser's.
 inline int step(xercesc::SAXParser& parser, xercesc::XMLPScanToken& token, bool& gotMore, QAL3PullHandler& handler,
                 char** tag, char** value) {
   if (tag) *tag = nullptr;
@@ -83,6 +86,9 @@ inline int step(xercesc::SAXParser& parser, xercesc::XMLPScanToken& token, bool&
   if (!gotMore) return -1;
   try {
     gotMore = parser.parseNext(token);
+    while (gotMore && HandlerAccess::text_open(handler) && !HandlerAccess::errors(handler) &&
+           static_cast<PullParser&>(parser).text_goes_on())
+      gotMore = parser.parseNext(token);
   } catch (const xercesc::XMLException& e) {
     gotMore = next_failed(handler, e.getMessage());
   } catch (...) {
