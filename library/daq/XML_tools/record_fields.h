@@ -18,10 +18,12 @@
 #ifndef QAL3_RECORD_FIELDS_H
 #define QAL3_RECORD_FIELDS_H
 
+#include <cerrno>
 #include <cmath>
 #include <cstddef>
 #include <cstdint>
 #include <cstdlib>
+#include <cstring>
 #include <ctime>
 #include <limits>
 #include <memory>
@@ -555,7 +557,12 @@ struct Description<QAL3GigEFeature> {
   // memory file, which its lines name /proc/self/fd/N.
   static int read_text(char* text, std::size_t length, std::vector<G*>* list, const Options& o) {
     const io::MemoryDocument doc(text, length);
-    if (!doc.ok()) throw std::runtime_error("document could not be put in a memory file");
+    if (!doc.ok()) {
+      const int e = errno;
+      throw std::runtime_error(e == ENOENT
+                                   ? std::string(io::kNoDescriptorPaths)
+                                   : "document could not be put in a memory file: " + std::string(std::strerror(e)));
+    }
     std::string path = doc.path();
     return read_file(&path[0], list, o);
   }
