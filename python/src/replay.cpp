@@ -107,14 +107,13 @@ Span read_span(const qal3_user_case_trigger& t, int sub, float start, float inc,
   using qal3::trigger::Reads;
   const qal3::trigger::BuiltinFunction* f = qal3::trigger::builtin_in_slot(t.function);
   if (!f || t.subchannel != sub) return {0, ns};
-  const bool position = f->reads == Reads::position;
+  using qal3::trigger::select_window;
   qal3::trigger::Window w;
-  if (!qal3::trigger::select_window(t.fparam, start, inc, ns, position, w)) return {0, 0};
   switch (f->reads) {
     case Reads::window:
-      return {w.first, w.end};
+      return select_window(t.fparam, start, inc, ns, false, w) ? Span{w.first, w.end} : Span{0, 0};
     case Reads::position:
-      return {w.first, w.first + 1};
+      return select_window(t.fparam, start, inc, ns, true, w) ? Span{w.first, w.first + 1} : Span{0, 0};
   }
   return {0, ns};
 }
