@@ -1,12 +1,13 @@
 // Trigger replay: triggers evaluated by the library over recorded events
 // held in numpy arrays. Triggers that read the same data share one block of
 // the event-utility layout, built with the stand-in's builders; only its
-// data is refreshed from event to event, once for all of them, so the loop
-// allocates nothing per event, copies no data per trigger and runs with the
-// GIL released.
+// data is refreshed from event to event, once for all of them, and of a
+// spectrum only the samples they read, so the loop allocates nothing per
+// event, copies no data per trigger and runs with the GIL released.
 #include <pybind11/numpy.h>
 #include <pybind11/stl.h>
 
+#include <algorithm>
 #include <cmath>
 #include <cstdint>
 #include <cstdlib>
@@ -18,6 +19,7 @@
 #include <mutex>
 #include <string>
 #include <tuple>
+#include <utility>
 #include <vector>
 
 #include "common.h"
@@ -25,6 +27,8 @@
 #include "messages.h"
 #include "qal3_evutl_blocks.h"
 #include "record_conversion.h"
+#include "trigger_facts.h"
+#include "trigger_window.h"
 #include "user_case_trigger.h"
 
 namespace qal3py {
@@ -88,9 +92,58 @@ struct Group {
   std::vector<std::size_t> triggers;  // indices into the replay's list
 };
 
-// A block of spectra (one spectrum, or events x samples) of trigger `t`
-// on the axis start + i * inc.
-Group spectra_block(const qal3_user_case_trigger& t, const Samples& a, float start, float inc) {
+// Samples [first, end) of a spectrum.
+struct Span {
+  int first;
+  int end;
+};
+
+// The samples of subchannel `sub`'s spectrum of `ns` samples on the axis
+// start + i * inc that trigger `t` reads, as the library selects them: a
+// built-in function's window (its first sample for one reading a
+// position), nothing when that is empty; the whole spectrum for any other
+// function, and for a trigger of another subchannel.
+Span read_span(const qal3_user_case_trigger& t, int sub, float start, float inc, int ns) {
+  using qal3::trigger::Reads;
+  const qal3::trigger::BuiltinFunction* f = qal3::trigger::builtin_in_slot(t.function);
+  if (!f || t.subchannel != sub) return {0, ns};
+  using qal3::trigger::select_window;
+  qal3::trigger::Window w;
+  switch (f->reads) {
+    case Reads::window:
+      return select_window(t.fparam, start, inc, ns, false, w) ? Span{w.first, w.end} : Span{0, 0};
+    case Reads::position:
+      return select_window(t.fparam, start, inc, ns, true, w) ? Span{w.first, w.first + 1} : Span{0, 0};
+  }
+  return {0, ns};
+}
+
+// The samples any of `readers` reads, in order, as few spans as cover them.
+std::vector<Span> read_spans(const std::vector<const qal3_user_case_trigger*>& readers, int sub, float start,
+                             float inc, int ns) {
+  std::vector<Span> spans;
+  for (const qal3_user_case_trigger* t : readers) {
+    const Span s = read_span(*t, sub, start, inc, ns);
+    if (s.first < s.end) spans.push_back(s);
+  }
+  std::sort(spans.begin(), spans.end(), [](const Span& x, const Span& y) { return x.first < y.first; });
+  std::vector<Span> merged;
+  for (const Span& s : spans) {
+    if (!merged.empty() && s.first <= merged.back().end)
+      merged.back().end = std::max(merged.back().end, s.end);
+    else
+      merged.push_back(s);
+  }
+  return merged;
+}
+
+// A block of spectra (one spectrum, or events x samples) on the axis
+// start + i * inc, read by `readers` (triggers of one channel and
+// subchannel). It starts with the first event's spectrum whole; each event
+// refreshes the samples the readers read, the others are never read.
+Group spectra_block(const std::vector<const qal3_user_case_trigger*>& readers, const Samples& a, float start,
+                    float inc) {
+  const qal3_user_case_trigger& t = *readers.front();
   const bool one = a.ndim() == 1;
   const int ns = checked_count(one ? a.shape(0) : a.shape(1), "a spectrum");
   const int sub = placed(t.subchannel);
@@ -103,9 +156,10 @@ Group spectra_block(const qal3_user_case_trigger& t, const Samples& a, float sta
           {}, {}};
   float* dst = get_pointer_to_data_2010(g.block.get(), sub);
   const float* src = a.data();
-  const std::size_t bytes = static_cast<std::size_t>(ns) * sizeof(float);
-  g.load = [dst, src, bytes, ns](py::ssize_t i) {
-    if (bytes) std::memcpy(dst, src + i * ns, bytes);
+  g.load = [dst, src, ns, spans = read_spans(readers, sub, start, inc, ns)](py::ssize_t i) {
+    const float* row = src + i * ns;
+    for (const Span& s : spans)
+      std::memcpy(dst + s.first, row + s.first, static_cast<std::size_t>(s.end - s.first) * sizeof(float));
   };
   return g;
 }
@@ -158,7 +212,7 @@ class Replay {
   py::tuple spectra(py::handle samples, float start, float inc) {
     const Samples a = float32(samples, "samples");
     const py::ssize_t n = a.ndim() == 1 ? 1 : a.shape(0);
-    return one_column(n, [&] { return spectra_block(only(), a, start, inc); });
+    return one_column(n, [&] { return spectra_block({&only()}, a, start, inc); });
   }
   py::tuple values(py::handle values) {
     const Samples a = float32(values, "values");
@@ -182,7 +236,7 @@ class Replay {
       throw py::value_error("one array, start and inc per trigger are needed");
     std::map<PyObject*, Samples> arrays;  // each array converted once
     std::map<std::tuple<std::string, PyObject*, std::uint32_t, std::uint32_t, int>, std::size_t> shared;
-    std::vector<Group> groups;
+    std::vector<std::pair<const Samples*, std::vector<std::size_t>>> readers;  // of each block, in order
     for (std::size_t k = 0; k < nt; ++k) {
       const py::handle d = data[k];
       if (d.is_none()) continue;
@@ -192,17 +246,25 @@ class Replay {
         found = arrays.emplace(d.ptr(), float32(d, what)).first;
         if (found->second.shape(0) != events) throw py::value_error(what + " does not hold one row per event");
       }
-      const Samples& a = found->second;
-      const bool spectrum = a.ndim() == 2;
+      const bool spectrum = found->second.ndim() == 2;
       const auto key = std::make_tuple(std::string(t_[k]->channel, strnlen(t_[k]->channel, sizeof t_[k]->channel)),
                                        d.ptr(), spectrum ? bits(starts[k]) : 0, spectrum ? bits(incs[k]) : 0,
                                        placed(t_[k]->subchannel));
-      auto at = shared.find(key);
-      if (at == shared.end()) {
-        groups.push_back(spectrum ? spectra_block(*t_[k], a, starts[k], incs[k]) : values_block(*t_[k], a));
-        at = shared.emplace(key, groups.size() - 1).first;
+      const auto at = shared.emplace(key, readers.size());
+      if (at.second) readers.emplace_back(&found->second, std::vector<std::size_t>());
+      readers[at.first->second].second.push_back(k);
+    }
+    std::vector<Group> groups;
+    for (const auto& [a, ks] : readers) {
+      const std::size_t k = ks.front();
+      if (a->ndim() == 2) {
+        std::vector<const qal3_user_case_trigger*> ts;
+        for (const std::size_t j : ks) ts.push_back(t_[j].get());
+        groups.push_back(spectra_block(ts, *a, starts[k], incs[k]));
+      } else {
+        groups.push_back(values_block(*t_[k], *a));
       }
-      groups[at->second].triggers.push_back(k);
+      groups.back().triggers = ks;
     }
     return evaluate(events, groups);
   }

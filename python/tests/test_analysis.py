@@ -73,6 +73,20 @@ def test_the_table_equals_one_evaluate_per_trigger():
     assert_same(halves[1], fired[25:], value[25:])
 
 
+@pytest.mark.parametrize("reads", [
+    [("MEAN", [0.5, 1.0, 1.0]), ("DIFFMAX", [3.0, 4.0, 1.0])],       # disjoint windows
+    [("SUM", [0.0, 2.0, 1.0]), ("MIN", [1.0, 3.0, 2.0])],            # overlapping, with a step
+    [("VALUE", [4.5, 0.0, 0.0]), ("DIFFVALUE", [-1.0, 0.0, 0.0])],   # positions
+    [("P2P", [1.0, 1.5, 1.0]), ("STD", [-5.0, -2.0, 1.0])],          # and the whole spectrum
+])
+def test_triggers_sharing_a_spectrum_each_read_their_samples(reads):
+    rec = recording()
+    ts = [qal3.Trigger(channel="BEAM/Current", function=f, fparam=w, operation="GT", upper=0.0) for f, w in reads]
+    fired, value = expected(rec, ts)
+    start, inc = starts_incs()
+    assert_same(qal3.replay(ts, rec, start=start, inc=inc), fired, value)
+
+
 def _npz(tmp_path, rec):
     path = tmp_path / "rec.npz"
     np.savez(path, **rec)

@@ -148,6 +148,20 @@ inline bool slot_free(int slot, bool function) {
   return is_free_help(bare_help(function ? qal3_get_function_help(slot) : qal3_get_operation_help(slot), name));
 }
 
+// The built-in function that function slot `slot` holds, asked through the
+// exported registry functions: the slot's entry of kFunctions while the
+// slot has that built-in's name and help text, null for a slot past the
+// built-ins and for one a registration gave another name or help text (a
+// registration keeping both is taken for the built-in).
+inline const BuiltinFunction* builtin_in_slot(int slot) {
+  if (slot < 0 || static_cast<std::size_t>(slot) >= sizeof kFunctions / sizeof kFunctions[0]) return nullptr;
+  const BuiltinFunction& f = kFunctions[slot];
+  const char* name = qal3_get_function_string(slot);
+  if (std::strcmp(name, f.name) != 0 || std::strcmp(bare_help(qal3_get_function_help(slot), name), f.help) != 0)
+    return nullptr;
+  return &f;
+}
+
 }  // namespace trigger
 }  // namespace qal3
 
