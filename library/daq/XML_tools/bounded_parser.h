@@ -30,6 +30,41 @@
 namespace qal3 {
 namespace xerces {
 
+namespace detail {
+
+// A private data member of a Xerces class, named through an explicit
+// instantiation (where access is not checked) and read through member(Tag).
+template <class Tag, auto Member>
+struct Expose {
+  friend auto member(Tag) { return Member; }
+};
+struct ReaderIndex {
+  friend auto member(ReaderIndex);
+};
+struct ReaderAvail {
+  friend auto member(ReaderAvail);
+};
+struct ReaderChars {
+  friend auto member(ReaderChars);
+};
+template struct Expose<ReaderIndex, &xercesc::XMLReader::fCharIndex>;
+template struct Expose<ReaderAvail, &xercesc::XMLReader::fCharsAvail>;
+template struct Expose<ReaderChars, &xercesc::XMLReader::fCharBuf>;
+
+}  // namespace detail
+
+// How many characters `reader` holds transcoded past its position (0 for
+// none), with `chars` set to them: the buffer that XMLReader::peekString
+// compares against, read without its out-of-line call.
+inline XMLSize_t held_chars(const xercesc::XMLReader* reader, const XMLCh*& chars) {
+  if (!reader) return 0;
+  const XMLSize_t at = reader->*member(detail::ReaderIndex{});
+  const XMLSize_t avail = reader->*member(detail::ReaderAvail{});
+  if (at >= avail) return 0;
+  chars = (reader->*member(detail::ReaderChars{})) + at;
+  return avail - at;
+}
+
 using XString = std::basic_string<XMLCh>;
 
 // `ascii` widened to Xerces text.
@@ -151,6 +186,13 @@ class Bounded : public Base {
     if (!s) return false;
     // The scanner's own reader manager, reachable only as const.
     auto& readers = const_cast<xercesc::ReaderMgr&>(*s->getReaderMgr());
+    // The usual case, answered from the two characters the current reader
+    // holds next; with fewer held, the peeks below (which may end entities).
+    const XMLCh* held = nullptr;
+    if (held_chars(readers.getCurrentReader(), held) >= 2) {
+      if (held[0] != xercesc::chOpenAngle) return held[0] != 0;
+      return held[1] == xercesc::chBang || held[1] == xercesc::chQuestion;
+    }
     XMLCh next = 0;
     for (;;) {
       try {
