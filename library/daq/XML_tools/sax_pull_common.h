@@ -74,14 +74,13 @@ struct HandlerAccess {
   static const char* value(const QAL3PullHandler& h) { return h.value; }
 };
 
-// One pull step (see SAX_Memory_Parser::parse). Inline, so that each
-// parser's parse() is the whole step. The text of an element is one value
-// however the scanner splits it: the step reads on while it goes on. The
-// parser is one of take_parser's.
-inline int step(xercesc::SAXParser& parser, xercesc::XMLPScanToken& token, bool& gotMore, QAL3PullHandler& handler,
-                char** tag, char** value) {
-  if (tag) *tag = nullptr;
-  if (value) *value = nullptr;
+// Advances the parser by one pull step: the handler then holds the step's
+// name and text. 0, the error count when the document is to be abandoned,
+// or -1 once it is exhausted. The text of an element is one value however
+// the scanner splits it: the step reads on while it goes on. The parser is
+// one of take_parser's.
+inline int advance(xercesc::SAXParser& parser, xercesc::XMLPScanToken& token, bool& gotMore,
+                   QAL3PullHandler& handler) {
   HandlerAccess::begin_step(handler);
   if (!gotMore) return -1;
   try {
@@ -96,10 +95,36 @@ inline int step(xercesc::SAXParser& parser, xercesc::XMLPScanToken& token, bool&
   }
   handler.finishStep();
   if (!gotMore) reset_scanner(parser, token, handler);
-  if (const int errors = HandlerAccess::errors(handler)) return errors;
+  return HandlerAccess::errors(handler);
+}
+
+// One pull step (see SAX_Memory_Parser::parse). Inline, so that each
+// parser's parse() is the whole step.
+inline int step(xercesc::SAXParser& parser, xercesc::XMLPScanToken& token, bool& gotMore, QAL3PullHandler& handler,
+                char** tag, char** value) {
+  if (tag) *tag = nullptr;
+  if (value) *value = nullptr;
+  if (const int rc = advance(parser, token, gotMore, handler)) return rc;
   if (tag) *tag = const_cast<char*>(HandlerAccess::tag(handler));
   if (value) *value = const_cast<char*>(HandlerAccess::value(handler));
   return 0;
+}
+
+// Pull steps until one names an element (see SAX_Memory_Parser::parse_element):
+// the result of the last step, whose name and text only are handed out.
+inline int step_to_element(xercesc::SAXParser& parser, xercesc::XMLPScanToken& token, bool& gotMore,
+                           QAL3PullHandler& handler, char** tag, char** value) {
+  int rc = 0;
+  while ((rc = advance(parser, token, gotMore, handler)) == 0) {
+    if (const char* name = HandlerAccess::tag(handler)) {
+      *tag = const_cast<char*>(name);
+      if (value) *value = const_cast<char*>(HandlerAccess::value(handler));
+      return 0;
+    }
+  }
+  *tag = nullptr;
+  if (value) *value = nullptr;
+  return rc;
 }
 
 // Attribute lookup (see SAX_Memory_Parser::get_attr).
