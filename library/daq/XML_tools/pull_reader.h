@@ -6,6 +6,7 @@
 #define QAL3_PULL_READER_H
 
 #include <cstddef>
+#include <cstdint>
 #include <cstdio>
 #include <cstring>
 
@@ -44,28 +45,56 @@ class ElementNames {
     static_assert(N <= kMaxNames, "too many names for one table");
     for (std::size_t i = 0; i < N; ++i) {
       const std::size_t length = std::strlen(entries[i].name);
-      names_[i] = {entries[i].name, length, entries[i].element};
+      names_[i] = {entries[i].name, length, key(entries[i].name, length), entries[i].element};
       Bucket& b = buckets_[slot(entries[i].name[0], length)];
       b.items[b.size++] = static_cast<unsigned char>(i);
     }
   }
 
   E operator()(const char* tag) const {
-    std::size_t length = 0;
-    while (tag[length] != '\0') ++length;
+    const std::size_t length = std::strlen(tag);
     const Bucket& b = buckets_[slot(tag[0], length)];
-    for (std::size_t k = 0; k < b.size; ++k) {
-      const Name& n = names_[b.items[k]];
-      if (n.length == length && std::memcmp(n.name, tag, length) == 0) return n.element;
+    const Key k = key(tag, length);
+    for (std::size_t i = 0; i < b.size; ++i) {
+      const Name& n = names_[b.items[i]];
+      if (n.length == length && n.key.a == k.a && n.key.b == k.b &&
+          (length <= kKeyBytes || std::memcmp(n.name, tag, length) == 0))
+        return n.element;
     }
     return other_;
   }
 
  private:
   static constexpr std::size_t kMaxNames = 32;
+  // Two words of a name, read within its `length` bytes: its first and its
+  // last eight bytes (four when shorter; its first, middle and last byte
+  // when shorter still). Up to kKeyBytes, names of one length are equal
+  // exactly when their keys are; longer ones are compared whole.
+  static constexpr std::size_t kKeyBytes = 16;
+  struct Key {
+    std::uint64_t a, b;
+  };
+  static Key key(const char* s, std::size_t length) {
+    if (length >= 8) {
+      std::uint64_t a, b;
+      std::memcpy(&a, s, 8);
+      std::memcpy(&b, s + length - 8, 8);
+      return {a, b};
+    }
+    if (length >= 4) {
+      std::uint32_t a, b;
+      std::memcpy(&a, s, 4);
+      std::memcpy(&b, s + length - 4, 4);
+      return {a, b};
+    }
+    if (length == 0) return {0, 0};
+    const auto byte = [s](std::size_t i) { return static_cast<std::uint64_t>(static_cast<unsigned char>(s[i])); };
+    return {byte(0) | byte(length / 2) << 8 | byte(length - 1) << 16, 0};
+  }
   struct Name {
     const char* name;
     std::size_t length;
+    Key key;
     E element;
   };
   struct Bucket {
