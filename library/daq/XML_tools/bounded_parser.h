@@ -112,8 +112,7 @@ class Bounded : public Base {
 
   void entityDecl(const xercesc::DTDEntityDecl& decl, const bool is_pe, const bool ignored) override {
     if (!decl.isExternal() && decl.getValueLen() > limits::kMaxEntityUnits)
-      refuse(widen("entity '") + decl.getName() + widen("' is longer than the limit of ") +
-             number(limits::kMaxEntityUnits) + widen(" characters"));
+      refuse("entity '", decl.getName(), "' is longer than the limit of ", limits::kMaxEntityUnits, " characters");
     Base::entityDecl(decl, is_pe, ignored);
   }
 
@@ -121,13 +120,13 @@ class Bounded : public Base {
                     const xercesc::RefVectorOf<xercesc::XMLAttr>& attrs, const XMLSize_t count, const bool empty,
                     const bool root) override {
     if (depth_ >= limits::kMaxDepth)
-      refuse(widen("elements nested deeper than the limit of ") + number(limits::kMaxDepth) + widen(" levels"));
+      refuse("elements nested deeper than the limit of ", nullptr, "", limits::kMaxDepth, " levels");
     if (!named_once(decl)) {
       check_name(decl.getFullName(), "element");
       // The scanner numbers the names it keeps for undeclared elements from 1.
       if (!decl.isDeclared() && decl.getId() > limits::kMaxUndeclaredNames)
-        refuse(widen("more distinct undeclared element names than the limit of ") +
-               number(limits::kMaxUndeclaredNames));
+        refuse("more distinct undeclared element names than the limit of ", nullptr, "", limits::kMaxUndeclaredNames,
+               "");
     }
     XMLSize_t defaulted = 0;
     for (XMLSize_t i = 0; i < count; ++i) {
@@ -135,8 +134,8 @@ class Bounded : public Base {
       check_name(a->getQName(), "attribute");
       const XMLSize_t length = units(a->getValue());
       if (length > limits::kMaxAttributeUnits)
-        refuse(widen("value of attribute '") + a->getQName() + widen("' longer than the limit of ") +
-               number(limits::kMaxAttributeUnits) + widen(" characters"));
+        refuse("value of attribute '", a->getQName(), "' longer than the limit of ", limits::kMaxAttributeUnits,
+               " characters");
       if (!a->getSpecified()) defaulted += length;
     }
     charge(defaulted);
@@ -161,7 +160,7 @@ class Bounded : public Base {
     if (cap_text_) {
       text_ += length;
       if (text_ > limits::kMaxTextUnits)
-        refuse(widen("element text longer than the limit of ") + number(limits::kMaxTextUnits) + widen(" characters"));
+        refuse("element text longer than the limit of ", nullptr, "", limits::kMaxTextUnits, " characters");
     }
     Base::docCharacters(chars, length, cdata);
   }
@@ -282,8 +281,7 @@ class Bounded : public Base {
   // `kind`'s name `name` within kMaxNameUnits.
   void check_name(const XMLCh* name, const char* kind) {
     if (name && units(name) > limits::kMaxNameUnits)
-      refuse(widen(kind) + widen(" name longer than the limit of ") + number(limits::kMaxNameUnits) +
-             widen(" characters"));
+      refuse(kind, nullptr, " name longer than the limit of ", limits::kMaxNameUnits, " characters");
   }
 
   // Adds `units` of default attribute values to what the DTD added, and
@@ -294,8 +292,8 @@ class Bounded : public Base {
     const XMLSize_t expanded = count >= expansions_ ? count - expansions_ : count;
     defaults_ += units;
     if (defaults_ > limits::kMaxAddedUnits || expanded > (limits::kMaxAddedUnits - defaults_) / limits::kMaxEntityUnits)
-      refuse(widen("entities and default attribute values add more text than the limit of ") +
-             number(limits::kMaxAddedUnits) + widen(" characters"));
+      refuse("entities and default attribute values add more text than the limit of ", nullptr, "",
+             limits::kMaxAddedUnits, " characters");
   }
 
   // Reports `message` as a fatal error at the scanner's position and ends
@@ -308,6 +306,15 @@ class Bounded : public Base {
                 at && at->getPublicId() ? at->getPublicId() : xercesc::XMLUni::fgZeroLenString,
                 at ? at->getLineNumber() : 0, at ? at->getColumnNumber() : 0);
     throw xercesc::XMLErrs::EntityExpansionLimitExceeded;
+  }
+
+  // refuse() with the message "<head><name><middle><limit><tail>" (no name
+  // when null), made out of line: the checks that may refuse stay small.
+  [[noreturn]] __attribute__((noinline, cold)) void refuse(const char* head, const XMLCh* name, const char* middle,
+                                                           XMLSize_t limit, const char* tail) {
+    XString message = widen(head);
+    if (name) message += name;
+    refuse(message + widen(middle) + number(limit) + widen(tail));
   }
 
   XMLSize_t depth_ = 0;
