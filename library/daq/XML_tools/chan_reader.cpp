@@ -8,6 +8,7 @@
 // side, where the differences of the formats can be seen at a glance.
 #include <cstdint>
 #include <cstdio>
+#include <cstring>
 #include <memory>
 #include <new>
 #include <vector>
@@ -382,12 +383,17 @@ class ChanDescriptionsBuilder {
       : current_(current), shift_(shift), delete_duplicated_(delete_duplicated), flavor_(flavor) {}
 
   void element(const qal3::reader::Step& s) {
+    // A step without text matters only when it opens a CHANNEL.
+    if (!s.value) {
+      if (std::strcmp(s.tag, tag(T_CHANNEL)) == 0) current_.begin();
+      return;
+    }
     const ChanElement element = chan_element(s.tag);
     if (element == ChanElement::channel) {
       current_.begin();
       return;
     }
-    if (!current_.open() || !s.value) return;
+    if (!current_.open()) return;
     field(element, s.value);
   }
 
