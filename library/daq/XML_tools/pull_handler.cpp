@@ -152,24 +152,7 @@ void QAL3PullHandler::getTagValue(const char** t, const char** v) const {
 
 int QAL3PullHandler::getErrorCount() const { return error_count; }
 
-// Attribute names within one start tag are unique: Xerces reports a
-// repeated name as an error, after which no attribute is handed out. So
-// the search may begin after the last attribute found (readers ask in
-// document order) and still finds the one record of that name.
-const char* QAL3PullHandler::getAttr(char* name) const {
-  if (!name) return nullptr;
-  const std::size_t n = vattr.size();
-  std::size_t i = fAttrHint < n ? fAttrHint : 0;
-  for (std::size_t k = 0; k < n; ++k) {
-    const attr& a = *vattr[i];
-    if (a.name && a.name[0] == name[0] && std::strcmp(a.name, name) == 0) {
-      fAttrHint = i + 1;
-      return a.value;
-    }
-    if (++i == n) i = 0;
-  }
-  return nullptr;
-}
+const char* QAL3PullHandler::getAttr(char* name) const { return qal3::pull::HandlerAccess::attr(*this, name); }
 
 void QAL3PullHandler::releaseAttributes() { vattr.clear(); }
 

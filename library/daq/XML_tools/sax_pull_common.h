@@ -72,6 +72,36 @@ struct HandlerAccess {
   static bool text_open(const QAL3PullHandler& h) { return h.fTextPending; }
   static const char* tag(const QAL3PullHandler& h) { return h.tag; }
   static const char* value(const QAL3PullHandler& h) { return h.value; }
+
+  // QAL3PullHandler::getAttr. Attribute names within one start tag are
+  // unique: Xerces reports a repeated name as an error, after which no
+  // attribute is handed out. So the search may begin after the last
+  // attribute found (readers ask in document order) and still finds the
+  // one record of that name.
+  static const char* attr(const QAL3PullHandler& h, const char* name) {
+    if (!name) return nullptr;
+    const std::size_t n = h.vattr.size();
+    std::size_t i = h.fAttrHint < n ? h.fAttrHint : 0;
+    for (std::size_t k = 0; k < n; ++k) {
+      const ::attr& a = *h.vattr[i];
+      if (a.name && same_name(a.name, name)) {
+        h.fAttrHint = i + 1;
+        return a.value;
+      }
+      if (++i == n) i = 0;
+    }
+    return nullptr;
+  }
+
+ private:
+  // strcmp(a, b) == 0 for the short names of attributes, without a call.
+  static bool same_name(const char* a, const char* b) {
+    while (*a != '\0' && *a == *b) {
+      ++a;
+      ++b;
+    }
+    return *a == *b;
+  }
 };
 
 // Advances the parser by one pull step: the handler then holds the step's
@@ -131,7 +161,7 @@ inline int step_to_element(xercesc::SAXParser& parser, xercesc::XMLPScanToken& t
 inline int get_attr(const QAL3PullHandler& handler, char* name, char** value) {
   if (value) *value = nullptr;
   if (!name || HandlerAccess::errors(handler) != 0 || !value) return -1;
-  const char* found = handler.getAttr(name);
+  const char* found = HandlerAccess::attr(handler, name);
   if (!found) return -1;
   *value = const_cast<char*>(found);
   return 0;
