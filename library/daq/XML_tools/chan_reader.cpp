@@ -385,7 +385,7 @@ class ChanDescriptionsBuilder {
   void element(const qal3::reader::Step& s) {
     // A step without text matters only when it opens a CHANNEL.
     if (!s.value) {
-      if (std::strcmp(s.tag, tag(T_CHANNEL)) == 0) current_.begin();
+      if (qal3::reader::is_named(s.tag, tag(T_CHANNEL))) current_.begin();
       return;
     }
     const ChanElement element = chan_element(s.tag);

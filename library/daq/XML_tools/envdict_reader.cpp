@@ -80,7 +80,7 @@ class DictionaryBuilder {
   bool operator()(const Step& s) {
     // A step without text matters only when it opens a CHANNEL.
     if (!s.value) {
-      if (std::strcmp(s.tag, kChannel) == 0) on_channel();
+      if (qal3::reader::is_named(s.tag, kChannel)) on_channel();
       return true;
     }
     const DictElement element = dict_element(s.tag);

@@ -110,6 +110,10 @@ class ElementNames {
   E other_;
 };
 
+// strcmp(tag, name) == 0, with the first characters compared inline: most
+// tags that are not `name` differ there.
+inline bool is_named(const char* tag, const char* name) { return tag[0] == name[0] && std::strcmp(tag, name) == 0; }
+
 // One pull step that named an element: its name, its text (or null), and
 // the attributes of the most recent start tag.
 class Step {
