@@ -43,20 +43,29 @@ class ElementNames {
   template <std::size_t N>
   ElementNames(const Entry (&entries)[N], E other) : other_(other) {
     static_assert(N <= kMaxNames, "too many names for one table");
+    // The names sorted by slot (a counting sort): slot s holds
+    // names_[start_[s]] up to names_[start_[s + 1]].
+    std::size_t lengths[N];
     for (std::size_t i = 0; i < N; ++i) {
-      const std::size_t length = std::strlen(entries[i].name);
-      names_[i] = {entries[i].name, length, key(entries[i].name, length), entries[i].element};
-      Bucket& b = buckets_[slot(entries[i].name[0], length)];
-      b.items[b.size++] = static_cast<unsigned char>(i);
+      lengths[i] = std::strlen(entries[i].name);
+      ++start_[slot(entries[i].name[0], lengths[i]) + 1];
+    }
+    for (std::size_t s = 0; s < kSlots; ++s) start_[s + 1] += start_[s];
+    unsigned char next[kSlots];
+    for (std::size_t s = 0; s < kSlots; ++s) next[s] = start_[s];
+    for (std::size_t i = 0; i < N; ++i) {
+      const std::size_t length = lengths[i];
+      names_[next[slot(entries[i].name[0], length)]++] = {entries[i].name, length, key(entries[i].name, length),
+                                                          entries[i].element};
     }
   }
 
   E operator()(const char* tag) const {
     const std::size_t length = std::strlen(tag);
-    const Bucket& b = buckets_[slot(tag[0], length)];
+    const std::size_t s = slot(tag[0], length);
     const Key k = key(tag, length);
-    for (std::size_t i = 0; i < b.size; ++i) {
-      const Name& n = names_[b.items[i]];
+    for (std::size_t i = start_[s], end = start_[s + 1]; i < end; ++i) {
+      const Name& n = names_[i];
       if (n.length == length && n.key.a == k.a && n.key.b == k.b &&
           (length <= kKeyBytes || std::memcmp(n.name, tag, length) == 0))
         return n.element;
@@ -97,16 +106,13 @@ class ElementNames {
     Key key;
     E element;
   };
-  struct Bucket {
-    std::size_t size = 0;
-    unsigned char items[kMaxNames] = {};
-  };
+  static constexpr std::size_t kSlots = 64;
   static std::size_t slot(char first, std::size_t length) {
-    return (static_cast<unsigned char>(first) * 5u + length) & 63u;
+    return (static_cast<unsigned char>(first) * 5u + length) & (kSlots - 1);
   }
 
   Name names_[kMaxNames] = {};
-  Bucket buckets_[64];
+  unsigned char start_[kSlots + 1] = {};
   E other_;
 };
 
