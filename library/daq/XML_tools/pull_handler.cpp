@@ -175,33 +175,35 @@ void QAL3PullHandler::resetValue() { value = nullptr; }
 
 void QAL3PullHandler::countError() { ++error_count; }
 
+void QAL3PullHandler::flushText() { qal3::pull::HandlerAccess::flush_text(*this); }
+
 // Text gathered since the last event other than characters becomes the
 // element's value; text made only of blanks drops the element instead.
-void QAL3PullHandler::flushText() {
-  if (!fTextPending) return;
-  if (fTextTooLong) {
+void qal3::pull::HandlerAccess::flush_text(QAL3PullHandler& h) {
+  if (!h.fTextPending) return;
+  if (h.fTextTooLong) {
     static const char kTooLong[] = "\nError: element text longer than 1048576 characters\n";
     qal3::messages::deliver(qal3::messages::err, qal3::messages::parser_error, qal3::messages::flush, kTooLong,
                             sizeof kTooLong - 1);
-    ++error_count;
+    ++h.error_count;
   }
-  if (fTextWide) {
-    if (all_blank(fText.data(), fText.size())) {
-      value = nullptr;
-      tag = nullptr;
+  if (h.fTextWide) {
+    if (all_blank(h.fText.data(), h.fText.size())) {
+      h.value = nullptr;
+      h.tag = nullptr;
     } else {
-      fText.push_back(0);
-      value = transcode_into(fText.data(), fValueBuf);
-      if (!value) tag = nullptr;
+      h.fText.push_back(0);
+      h.value = transcode_into(h.fText.data(), h.fValueBuf);
+      if (!h.value) h.tag = nullptr;
     }
-  } else if (!fTextNonBlank) {
-    value = nullptr;
-    tag = nullptr;
+  } else if (!h.fTextNonBlank) {
+    h.value = nullptr;
+    h.tag = nullptr;
   } else {
-    reserve(fValueBuf, fNarrowLen + 1)[fNarrowLen] = '\0';
-    value = fValueBuf.data();
+    reserve(h.fValueBuf, h.fNarrowLen + 1)[h.fNarrowLen] = '\0';
+    h.value = h.fValueBuf.data();
   }
-  clearText();
+  h.clearText();
 }
 
 void QAL3PullHandler::characters(const XMLCh* chars, XMLSize_t length) {

@@ -72,6 +72,9 @@ struct HandlerAccess {
   static bool text_open(const QAL3PullHandler& h) { return h.fTextPending; }
   static const char* tag(const QAL3PullHandler& h) { return h.tag; }
   static const char* value(const QAL3PullHandler& h) { return h.value; }
+  // QAL3PullHandler::flushText, which the pull step calls directly rather
+  // than through the library's exported entry (pull_handler.cpp).
+  static void flush_text(QAL3PullHandler& h);
 
   // QAL3PullHandler::getAttr. Attribute names within one start tag are
   // unique: Xerces reports a repeated name as an error, after which no
@@ -123,7 +126,7 @@ inline int advance(xercesc::SAXParser& parser, xercesc::XMLPScanToken& token, bo
   } catch (...) {
     gotMore = next_failed(handler, nullptr);
   }
-  handler.finishStep();
+  if (HandlerAccess::text_open(handler)) HandlerAccess::flush_text(handler);
   if (!gotMore) reset_scanner(parser, token, handler);
   return HandlerAccess::errors(handler);
 }
