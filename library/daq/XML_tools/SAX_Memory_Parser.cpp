@@ -64,10 +64,7 @@ int SAX_Memory_Parser::parse(char** tag, char** value) {
 
 int SAX_Memory_Parser::parse_element(char** tag, char** value) {
   if (!init) return parse(tag, value);
-  for (;;) {
-    const int rc = qal3::pull::step(*parser, token, gotMore, *handler, tag, value);
-    if (rc != 0 || *tag) return rc;
-  }
+  return qal3::pull::step_to_element(*parser, token, gotMore, *handler, tag, value);
 }
 
 int SAX_Memory_Parser::get_attr(char* name, char** value) {

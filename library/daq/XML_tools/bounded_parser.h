@@ -30,6 +30,41 @@
 namespace qal3 {
 namespace xerces {
 
+namespace detail {
+
+// A private data member of a Xerces class, named through an explicit
+// instantiation (where access is not checked) and read through member(Tag).
+template <class Tag, auto Member>
+struct Expose {
+  friend auto member(Tag) { return Member; }
+};
+struct ReaderIndex {
+  friend auto member(ReaderIndex);
+};
+struct ReaderAvail {
+  friend auto member(ReaderAvail);
+};
+struct ReaderChars {
+  friend auto member(ReaderChars);
+};
+template struct Expose<ReaderIndex, &xercesc::XMLReader::fCharIndex>;
+template struct Expose<ReaderAvail, &xercesc::XMLReader::fCharsAvail>;
+template struct Expose<ReaderChars, &xercesc::XMLReader::fCharBuf>;
+
+}  // namespace detail
+
+// How many characters `reader` holds transcoded past its position (0 for
+// none), with `chars` set to them: the buffer that XMLReader::peekString
+// compares against, read without its out-of-line call.
+inline XMLSize_t held_chars(const xercesc::XMLReader* reader, const XMLCh*& chars) {
+  if (!reader) return 0;
+  const XMLSize_t at = reader->*member(detail::ReaderIndex{});
+  const XMLSize_t avail = reader->*member(detail::ReaderAvail{});
+  if (at >= avail) return 0;
+  chars = (reader->*member(detail::ReaderChars{})) + at;
+  return avail - at;
+}
+
 using XString = std::basic_string<XMLCh>;
 
 // `ascii` widened to Xerces text.
@@ -77,8 +112,7 @@ class Bounded : public Base {
 
   void entityDecl(const xercesc::DTDEntityDecl& decl, const bool is_pe, const bool ignored) override {
     if (!decl.isExternal() && decl.getValueLen() > limits::kMaxEntityUnits)
-      refuse(widen("entity '") + decl.getName() + widen("' is longer than the limit of ") +
-             number(limits::kMaxEntityUnits) + widen(" characters"));
+      refuse("entity '", decl.getName(), "' is longer than the limit of ", limits::kMaxEntityUnits, " characters");
     Base::entityDecl(decl, is_pe, ignored);
   }
 
@@ -86,13 +120,13 @@ class Bounded : public Base {
                     const xercesc::RefVectorOf<xercesc::XMLAttr>& attrs, const XMLSize_t count, const bool empty,
                     const bool root) override {
     if (depth_ >= limits::kMaxDepth)
-      refuse(widen("elements nested deeper than the limit of ") + number(limits::kMaxDepth) + widen(" levels"));
+      refuse("elements nested deeper than the limit of ", nullptr, "", limits::kMaxDepth, " levels");
     if (!named_once(decl)) {
       check_name(decl.getFullName(), "element");
       // The scanner numbers the names it keeps for undeclared elements from 1.
       if (!decl.isDeclared() && decl.getId() > limits::kMaxUndeclaredNames)
-        refuse(widen("more distinct undeclared element names than the limit of ") +
-               number(limits::kMaxUndeclaredNames));
+        refuse("more distinct undeclared element names than the limit of ", nullptr, "", limits::kMaxUndeclaredNames,
+               "");
     }
     XMLSize_t defaulted = 0;
     for (XMLSize_t i = 0; i < count; ++i) {
@@ -100,8 +134,8 @@ class Bounded : public Base {
       check_name(a->getQName(), "attribute");
       const XMLSize_t length = units(a->getValue());
       if (length > limits::kMaxAttributeUnits)
-        refuse(widen("value of attribute '") + a->getQName() + widen("' longer than the limit of ") +
-               number(limits::kMaxAttributeUnits) + widen(" characters"));
+        refuse("value of attribute '", a->getQName(), "' longer than the limit of ", limits::kMaxAttributeUnits,
+               " characters");
       if (!a->getSpecified()) defaulted += length;
     }
     charge(defaulted);
@@ -126,7 +160,7 @@ class Bounded : public Base {
     if (cap_text_) {
       text_ += length;
       if (text_ > limits::kMaxTextUnits)
-        refuse(widen("element text longer than the limit of ") + number(limits::kMaxTextUnits) + widen(" characters"));
+        refuse("element text longer than the limit of ", nullptr, "", limits::kMaxTextUnits, " characters");
     }
     Base::docCharacters(chars, length, cdata);
   }
@@ -151,6 +185,13 @@ class Bounded : public Base {
     if (!s) return false;
     // The scanner's own reader manager, reachable only as const.
     auto& readers = const_cast<xercesc::ReaderMgr&>(*s->getReaderMgr());
+    // The usual case, answered from the two characters the current reader
+    // holds next; with fewer held, the peeks below (which may end entities).
+    const XMLCh* held = nullptr;
+    if (held_chars(readers.getCurrentReader(), held) >= 2) {
+      if (held[0] != xercesc::chOpenAngle) return held[0] != 0;
+      return held[1] == xercesc::chBang || held[1] == xercesc::chQuestion;
+    }
     XMLCh next = 0;
     for (;;) {
       try {
@@ -240,8 +281,7 @@ class Bounded : public Base {
   // `kind`'s name `name` within kMaxNameUnits.
   void check_name(const XMLCh* name, const char* kind) {
     if (name && units(name) > limits::kMaxNameUnits)
-      refuse(widen(kind) + widen(" name longer than the limit of ") + number(limits::kMaxNameUnits) +
-             widen(" characters"));
+      refuse(kind, nullptr, " name longer than the limit of ", limits::kMaxNameUnits, " characters");
   }
 
   // Adds `units` of default attribute values to what the DTD added, and
@@ -252,8 +292,8 @@ class Bounded : public Base {
     const XMLSize_t expanded = count >= expansions_ ? count - expansions_ : count;
     defaults_ += units;
     if (defaults_ > limits::kMaxAddedUnits || expanded > (limits::kMaxAddedUnits - defaults_) / limits::kMaxEntityUnits)
-      refuse(widen("entities and default attribute values add more text than the limit of ") +
-             number(limits::kMaxAddedUnits) + widen(" characters"));
+      refuse("entities and default attribute values add more text than the limit of ", nullptr, "",
+             limits::kMaxAddedUnits, " characters");
   }
 
   // Reports `message` as a fatal error at the scanner's position and ends
@@ -266,6 +306,15 @@ class Bounded : public Base {
                 at && at->getPublicId() ? at->getPublicId() : xercesc::XMLUni::fgZeroLenString,
                 at ? at->getLineNumber() : 0, at ? at->getColumnNumber() : 0);
     throw xercesc::XMLErrs::EntityExpansionLimitExceeded;
+  }
+
+  // refuse() with the message "<head><name><middle><limit><tail>" (no name
+  // when null), made out of line: the checks that may refuse stay small.
+  [[noreturn]] __attribute__((noinline, cold)) void refuse(const char* head, const XMLCh* name, const char* middle,
+                                                           XMLSize_t limit, const char* tail) {
+    XString message = widen(head);
+    if (name) message += name;
+    refuse(message + widen(middle) + number(limit) + widen(tail));
   }
 
   XMLSize_t depth_ = 0;

@@ -48,10 +48,12 @@ void read_delta(const char* text, float& field) {
 // The element names of a dictionary that the reader acts on.
 enum class DictElement { channel, index, prop, dabs, drel, other };
 
+constexpr const char* kChannel = "CHANNEL";
+
 DictElement dict_element(const char* t) {
   using E = DictElement;
   static const qal3::reader::ElementNames<E>::Entry kNames[] = {
-      {"CHANNEL", E::channel}, {"INDEX", E::index}, {"PROP", E::prop}, {"DABS", E::dabs}, {"DREL", E::drel},
+      {kChannel, E::channel}, {"INDEX", E::index}, {"PROP", E::prop}, {"DABS", E::dabs}, {"DREL", E::drel},
   };
   static const qal3::reader::ElementNames<E> kIndex(kNames, E::other);
   return kIndex(t);
@@ -76,10 +78,15 @@ class DictionaryBuilder {
   int lost() const { return lost_; }
 
   bool operator()(const Step& s) {
+    // A step without text matters only when it opens a CHANNEL.
+    if (!s.value) {
+      if (qal3::reader::is_named(s.tag, kChannel)) on_channel();
+      return true;
+    }
     const DictElement element = dict_element(s.tag);
     if (element == DictElement::channel) {
       on_channel();
-    } else if (in_channel_ && s.value) {
+    } else if (in_channel_) {
       field(element, s.value);
     }
     return true;

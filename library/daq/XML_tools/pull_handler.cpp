@@ -84,48 +84,37 @@ inline const char* transcode_into(const XMLCh* text, std::vector<char>& buf) {
 }
 
 // Narrows `n` units of `src` into `dst` (no terminator). Returns false when
-// a unit is outside ASCII (what `dst` then holds is of no use); else true,
-// with `non_blank` set when a unit other than space, newline or tab occurs.
-inline bool narrow_ascii(const XMLCh* src, std::size_t n, char* dst, bool& non_blank) {
+// a unit is outside ASCII (what `dst` then holds is of no use); else true.
+inline bool narrow_ascii(const XMLCh* src, std::size_t n, char* dst) {
   std::size_t i = 0;
   XMLCh high = 0;
-  bool other = false;
 #if defined(__SSE2__)
   if (n >= 8) {
-    const __m128i zero = _mm_setzero_si128();
-    const __m128i space = _mm_set1_epi16(' ');
-    const __m128i newline = _mm_set1_epi16('\n');
-    const __m128i tab = _mm_set1_epi16('\t');
-    __m128i any = zero;                      // OR of all units
-    __m128i all_blank = _mm_set1_epi16(-1);  // lanes blank in every block
+    __m128i any = _mm_setzero_si128();  // OR of all units
     for (; i + 8 <= n; i += 8) {
       const __m128i v = _mm_loadu_si128(reinterpret_cast<const __m128i*>(src + i));
       any = _mm_or_si128(any, v);
-      const __m128i blank =
-          _mm_or_si128(_mm_or_si128(_mm_cmpeq_epi16(v, space), _mm_cmpeq_epi16(v, newline)), _mm_cmpeq_epi16(v, tab));
-      all_blank = _mm_and_si128(all_blank, blank);
       _mm_storel_epi64(reinterpret_cast<__m128i*>(dst + i), _mm_packus_epi16(v, v));
     }
     const __m128i high_bits = _mm_and_si128(any, _mm_set1_epi16(static_cast<short>(0xFF80)));
-    if (_mm_movemask_epi8(_mm_cmpeq_epi16(high_bits, zero)) != 0xFFFF) return false;
-    other = _mm_movemask_epi8(all_blank) != 0xFFFF;
+    if (_mm_movemask_epi8(_mm_cmpeq_epi16(high_bits, _mm_setzero_si128())) != 0xFFFF) return false;
   }
 #endif
   for (; i < n; ++i) {
     const XMLCh c = src[i];
     high |= c;
-    other |= (c != u' ') & (c != u'\n') & (c != u'\t');
     dst[i] = static_cast<char>(c);
   }
-  if (high >= 0x80) return false;
-  non_blank = other;
-  return true;
+  return high < 0x80;
 }
 
-// True when the text holds only spaces, newlines and tabs (or nothing).
-bool all_blank(const std::vector<XMLCh>& text) {
-  for (XMLCh c : text) {
-    if (c != u' ' && c != u'\n' && c != u'\t') return false;
+// True when the `n` units of `text` are only spaces, newlines and tabs (or
+// none). Text is seldom blank, so the search usually ends at its first unit.
+template <class Unit>
+bool all_blank(const Unit* text, std::size_t n) {
+  for (std::size_t i = 0; i < n; ++i) {
+    const Unit c = text[i];
+    if (c != Unit(' ') && c != Unit('\n') && c != Unit('\t')) return false;
   }
   return true;
 }
@@ -152,24 +141,7 @@ void QAL3PullHandler::getTagValue(const char** t, const char** v) const {
 
 int QAL3PullHandler::getErrorCount() const { return error_count; }
 
-// Attribute names within one start tag are unique: Xerces reports a
-// repeated name as an error, after which no attribute is handed out. So
-// the search may begin after the last attribute found (readers ask in
-// document order) and still finds the one record of that name.
-const char* QAL3PullHandler::getAttr(char* name) const {
-  if (!name) return nullptr;
-  const std::size_t n = vattr.size();
-  std::size_t i = fAttrHint < n ? fAttrHint : 0;
-  for (std::size_t k = 0; k < n; ++k) {
-    const attr& a = *vattr[i];
-    if (a.name && a.name[0] == name[0] && std::strcmp(a.name, name) == 0) {
-      fAttrHint = i + 1;
-      return a.value;
-    }
-    if (++i == n) i = 0;
-  }
-  return nullptr;
-}
+const char* QAL3PullHandler::getAttr(char* name) const { return qal3::pull::HandlerAccess::attr(*this, name); }
 
 void QAL3PullHandler::releaseAttributes() { vattr.clear(); }
 
@@ -203,33 +175,35 @@ void QAL3PullHandler::resetValue() { value = nullptr; }
 
 void QAL3PullHandler::countError() { ++error_count; }
 
+void QAL3PullHandler::flushText() { qal3::pull::HandlerAccess::flush_text(*this); }
+
 // Text gathered since the last event other than characters becomes the
 // element's value; text made only of blanks drops the element instead.
-void QAL3PullHandler::flushText() {
-  if (!fTextPending) return;
-  if (fTextTooLong) {
+void qal3::pull::HandlerAccess::flush_text(QAL3PullHandler& h) {
+  if (!h.fTextPending) return;
+  if (h.fTextTooLong) {
     static const char kTooLong[] = "\nError: element text longer than 1048576 characters\n";
     qal3::messages::deliver(qal3::messages::err, qal3::messages::parser_error, qal3::messages::flush, kTooLong,
                             sizeof kTooLong - 1);
-    ++error_count;
+    ++h.error_count;
   }
-  if (fTextWide) {
-    if (all_blank(fText)) {
-      value = nullptr;
-      tag = nullptr;
+  if (h.fTextWide) {
+    if (all_blank(h.fText.data(), h.fText.size())) {
+      h.value = nullptr;
+      h.tag = nullptr;
     } else {
-      fText.push_back(0);
-      value = transcode_into(fText.data(), fValueBuf);
-      if (!value) tag = nullptr;
+      h.fText.push_back(0);
+      h.value = transcode_into(h.fText.data(), h.fValueBuf);
+      if (!h.value) h.tag = nullptr;
     }
-  } else if (!fTextNonBlank) {
-    value = nullptr;
-    tag = nullptr;
+  } else if (!h.fTextNonBlank) {
+    h.value = nullptr;
+    h.tag = nullptr;
   } else {
-    reserve(fValueBuf, fNarrowLen + 1)[fNarrowLen] = '\0';
-    value = fValueBuf.data();
+    reserve(h.fValueBuf, h.fNarrowLen + 1)[h.fNarrowLen] = '\0';
+    h.value = h.fValueBuf.data();
   }
-  clearText();
+  h.clearText();
 }
 
 void QAL3PullHandler::characters(const XMLCh* chars, XMLSize_t length) {
@@ -243,10 +217,9 @@ void QAL3PullHandler::characters(const XMLCh* chars, XMLSize_t length) {
   fTextUnits += length;
   if (!fTextWide) {
     char* dst = reserve(fValueBuf, fNarrowLen + length + 1) + fNarrowLen;
-    bool non_blank = false;
-    if (narrow_ascii(chars, length, dst, non_blank)) {
+    if (narrow_ascii(chars, length, dst)) {
       fNarrowLen += length;
-      fTextNonBlank |= non_blank;
+      if (!fTextNonBlank) fTextNonBlank = !all_blank(dst, length);
       return;
     }
   }

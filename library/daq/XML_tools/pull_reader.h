@@ -6,6 +6,7 @@
 #define QAL3_PULL_READER_H
 
 #include <cstddef>
+#include <cstdint>
 #include <cstdio>
 #include <cstring>
 
@@ -42,44 +43,82 @@ class ElementNames {
   template <std::size_t N>
   ElementNames(const Entry (&entries)[N], E other) : other_(other) {
     static_assert(N <= kMaxNames, "too many names for one table");
+    // The names sorted by slot (a counting sort): slot s holds
+    // names_[start_[s]] up to names_[start_[s + 1]].
+    std::size_t lengths[N];
     for (std::size_t i = 0; i < N; ++i) {
-      const std::size_t length = std::strlen(entries[i].name);
-      names_[i] = {entries[i].name, length, entries[i].element};
-      Bucket& b = buckets_[slot(entries[i].name[0], length)];
-      b.items[b.size++] = static_cast<unsigned char>(i);
+      lengths[i] = std::strlen(entries[i].name);
+      ++start_[slot(entries[i].name[0], lengths[i]) + 1];
+    }
+    for (std::size_t s = 0; s < kSlots; ++s) start_[s + 1] += start_[s];
+    unsigned char next[kSlots];
+    for (std::size_t s = 0; s < kSlots; ++s) next[s] = start_[s];
+    for (std::size_t i = 0; i < N; ++i) {
+      const std::size_t length = lengths[i];
+      names_[next[slot(entries[i].name[0], length)]++] = {entries[i].name, length, key(entries[i].name, length),
+                                                          entries[i].element};
     }
   }
 
   E operator()(const char* tag) const {
-    std::size_t length = 0;
-    while (tag[length] != '\0') ++length;
-    const Bucket& b = buckets_[slot(tag[0], length)];
-    for (std::size_t k = 0; k < b.size; ++k) {
-      const Name& n = names_[b.items[k]];
-      if (n.length == length && std::memcmp(n.name, tag, length) == 0) return n.element;
+    const std::size_t length = std::strlen(tag);
+    const std::size_t s = slot(tag[0], length);
+    const Key k = key(tag, length);
+    for (std::size_t i = start_[s], end = start_[s + 1]; i < end; ++i) {
+      const Name& n = names_[i];
+      if (n.length == length && n.key.a == k.a && n.key.b == k.b &&
+          (length <= kKeyBytes || std::memcmp(n.name, tag, length) == 0))
+        return n.element;
     }
     return other_;
   }
 
  private:
   static constexpr std::size_t kMaxNames = 32;
+  // Two words of a name, read within its `length` bytes: its first and its
+  // last eight bytes (four when shorter; its first, middle and last byte
+  // when shorter still). Up to kKeyBytes, names of one length are equal
+  // exactly when their keys are; longer ones are compared whole.
+  static constexpr std::size_t kKeyBytes = 16;
+  struct Key {
+    std::uint64_t a, b;
+  };
+  static Key key(const char* s, std::size_t length) {
+    if (length >= 8) {
+      std::uint64_t a, b;
+      std::memcpy(&a, s, 8);
+      std::memcpy(&b, s + length - 8, 8);
+      return {a, b};
+    }
+    if (length >= 4) {
+      std::uint32_t a, b;
+      std::memcpy(&a, s, 4);
+      std::memcpy(&b, s + length - 4, 4);
+      return {a, b};
+    }
+    if (length == 0) return {0, 0};
+    const auto byte = [s](std::size_t i) { return static_cast<std::uint64_t>(static_cast<unsigned char>(s[i])); };
+    return {byte(0) | byte(length / 2) << 8 | byte(length - 1) << 16, 0};
+  }
   struct Name {
     const char* name;
     std::size_t length;
+    Key key;
     E element;
   };
-  struct Bucket {
-    std::size_t size = 0;
-    unsigned char items[kMaxNames] = {};
-  };
+  static constexpr std::size_t kSlots = 64;
   static std::size_t slot(char first, std::size_t length) {
-    return (static_cast<unsigned char>(first) * 5u + length) & 63u;
+    return (static_cast<unsigned char>(first) * 5u + length) & (kSlots - 1);
   }
 
   Name names_[kMaxNames] = {};
-  Bucket buckets_[64];
+  unsigned char start_[kSlots + 1] = {};
   E other_;
 };
+
+// strcmp(tag, name) == 0, with the first characters compared inline: most
+// tags that are not `name` differ there.
+inline bool is_named(const char* tag, const char* name) { return tag[0] == name[0] && std::strcmp(tag, name) == 0; }
 
 // One pull step that named an element: its name, its text (or null), and
 // the attributes of the most recent start tag.

@@ -72,16 +72,48 @@ struct HandlerAccess {
   static bool text_open(const QAL3PullHandler& h) { return h.fTextPending; }
   static const char* tag(const QAL3PullHandler& h) { return h.tag; }
   static const char* value(const QAL3PullHandler& h) { return h.value; }
+  // QAL3PullHandler::flushText, which the pull step calls directly rather
+  // than through the library's exported entry (pull_handler.cpp).
+  static void flush_text(QAL3PullHandler& h);
+
+  // QAL3PullHandler::getAttr. Attribute names within one start tag are
+  // unique: Xerces reports a repeated name as an error, after which no
+  // attribute is handed out. So the search may begin after the last
+  // attribute found (readers ask in document order) and still finds the
+  // one record of that name.
+  static const char* attr(const QAL3PullHandler& h, const char* name) {
+    if (!name) return nullptr;
+    const std::size_t n = h.vattr.size();
+    std::size_t i = h.fAttrHint < n ? h.fAttrHint : 0;
+    for (std::size_t k = 0; k < n; ++k) {
+      const ::attr& a = *h.vattr[i];
+      if (a.name && same_name(a.name, name)) {
+        h.fAttrHint = i + 1;
+        return a.value;
+      }
+      if (++i == n) i = 0;
+    }
+    return nullptr;
+  }
+
+ private:
+  // strcmp(a, b) == 0 for the short names of attributes, without a call.
+  static bool same_name(const char* a, const char* b) {
+    while (*a != '\0' && *a == *b) {
+      ++a;
+      ++b;
+    }
+    return *a == *b;
+  }
 };
 
-// One pull step (see SAX_Memory_Parser::parse). Inline, so that each
-// parser's parse() is the whole step. The text of an element is one value
-// however the scanner splits it: the step reads on while it goes on. The
-// parser is one of take_parser's.
-inline int step(xercesc::SAXParser& parser, xercesc::XMLPScanToken& token, bool& gotMore, QAL3PullHandler& handler,
-                char** tag, char** value) {
-  if (tag) *tag = nullptr;
-  if (value) *value = nullptr;
+// Advances the parser by one pull step: the handler then holds the step's
+// name and text. 0, the error count when the document is to be abandoned,
+// or -1 once it is exhausted. The text of an element is one value however
+// the scanner splits it: the step reads on while it goes on. The parser is
+// one of take_parser's.
+inline int advance(xercesc::SAXParser& parser, xercesc::XMLPScanToken& token, bool& gotMore,
+                   QAL3PullHandler& handler) {
   HandlerAccess::begin_step(handler);
   if (!gotMore) return -1;
   try {
@@ -94,19 +126,45 @@ inline int step(xercesc::SAXParser& parser, xercesc::XMLPScanToken& token, bool&
   } catch (...) {
     gotMore = next_failed(handler, nullptr);
   }
-  handler.finishStep();
+  if (HandlerAccess::text_open(handler)) HandlerAccess::flush_text(handler);
   if (!gotMore) reset_scanner(parser, token, handler);
-  if (const int errors = HandlerAccess::errors(handler)) return errors;
+  return HandlerAccess::errors(handler);
+}
+
+// One pull step (see SAX_Memory_Parser::parse). Inline, so that each
+// parser's parse() is the whole step.
+inline int step(xercesc::SAXParser& parser, xercesc::XMLPScanToken& token, bool& gotMore, QAL3PullHandler& handler,
+                char** tag, char** value) {
+  if (tag) *tag = nullptr;
+  if (value) *value = nullptr;
+  if (const int rc = advance(parser, token, gotMore, handler)) return rc;
   if (tag) *tag = const_cast<char*>(HandlerAccess::tag(handler));
   if (value) *value = const_cast<char*>(HandlerAccess::value(handler));
   return 0;
+}
+
+// Pull steps until one names an element (see SAX_Memory_Parser::parse_element):
+// the result of the last step, whose name and text only are handed out.
+inline int step_to_element(xercesc::SAXParser& parser, xercesc::XMLPScanToken& token, bool& gotMore,
+                           QAL3PullHandler& handler, char** tag, char** value) {
+  int rc = 0;
+  while ((rc = advance(parser, token, gotMore, handler)) == 0) {
+    if (const char* name = HandlerAccess::tag(handler)) {
+      *tag = const_cast<char*>(name);
+      if (value) *value = const_cast<char*>(HandlerAccess::value(handler));
+      return 0;
+    }
+  }
+  *tag = nullptr;
+  if (value) *value = nullptr;
+  return rc;
 }
 
 // Attribute lookup (see SAX_Memory_Parser::get_attr).
 inline int get_attr(const QAL3PullHandler& handler, char* name, char** value) {
   if (value) *value = nullptr;
   if (!name || HandlerAccess::errors(handler) != 0 || !value) return -1;
-  const char* found = handler.getAttr(name);
+  const char* found = HandlerAccess::attr(handler, name);
   if (!found) return -1;
   *value = const_cast<char*>(found);
   return 0;
