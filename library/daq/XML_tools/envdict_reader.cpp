@@ -39,9 +39,10 @@ void reset_entry(Entry& e) {
 int read_index(const char* text) { return qal3::number::clamp_to_int(qal3::number::to_long(text, nullptr)); }
 
 // A number as "%f" reads it; a text that is no number leaves `field`.
-void read_delta(const char* text, float& field) {
+// `dot_radix`: qal3::number::dot_is_radix().
+void read_delta(const char* text, float& field, bool dot_radix) {
   char* end = nullptr;
-  const float v = qal3::number::to_float(text, &end);
+  const float v = qal3::number::to_float(text, &end, dot_radix);
   if (end != text) field = v;
 }
 
@@ -104,10 +105,10 @@ class DictionaryBuilder {
         note_field(prop_seen_, index_seen_);
         break;
       case DictElement::dabs:
-        read_delta(v, entry_->data.env_ch_abs_delta);
+        read_delta(v, entry_->data.env_ch_abs_delta, dot_radix_);
         break;
       case DictElement::drel:
-        read_delta(v, entry_->data.env_ch_rel_delta);
+        read_delta(v, entry_->data.env_ch_rel_delta, dot_radix_);
         break;
       default:
         break;
@@ -147,6 +148,7 @@ class DictionaryBuilder {
   bool index_seen_ = false;
   bool prop_seen_ = false;
   bool appended_ = false;
+  const bool dot_radix_ = qal3::number::dot_is_radix();
 };
 
 template <class Entry>

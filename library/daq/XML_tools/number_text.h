@@ -27,13 +27,15 @@ inline int hex_value(char c) {
   return -1;
 }
 
-// True when the current locale's decimal point is ".", as strtof reads it.
+}  // namespace detail
+
+// True when the calling thread's locale has "." as its decimal point, as
+// strtof reads it. A reader asks once per call and passes the answer to
+// to_float: the locale does not change while a reader runs.
 inline bool dot_is_radix() {
   const char* radix = nl_langinfo(RADIXCHAR);
   return radix && radix[0] == '.' && radix[1] == '\0';
 }
-
-}  // namespace detail
 
 // `v` clamped to the int range, so that 64-bit and 32-bit hosts read the
 // same number.
@@ -98,11 +100,12 @@ inline unsigned long to_ulong(const char* text, char** end, int base) {
 // exponent or hexadecimal form following. Such a number is m / 10^k with m
 // and 10^k both exact floats, so one float division rounds it exactly as
 // strtof does (in every rounding mode, the sign being part of m).
-inline float to_float(const char* text, char** end) {
+// `dot_radix` is dot_is_radix() of the calling thread.
+inline float to_float(const char* text, char** end, bool dot_radix) {
 #if FLT_EVAL_METHOD == 0
   static constexpr float kPow10[] = {1e0f, 1e1f, 1e2f, 1e3f, 1e4f, 1e5f, 1e6f, 1e7f, 1e8f, 1e9f, 1e10f};
   // With another decimal point ("," say) strtof reads "1,5" as 1.5.
-  if (!detail::dot_is_radix()) return std::strtof(text, end);
+  if (!dot_radix) return std::strtof(text, end);
   const char* p = text;
   const bool negative = *p == '-';
   if (*p == '-' || *p == '+') ++p;
@@ -133,9 +136,13 @@ inline float to_float(const char* text, char** end) {
   const float signed_m = negative ? -static_cast<float>(m) : static_cast<float>(m);
   return signed_m / kPow10[fraction];
 #else
+  (void)dot_radix;
   return std::strtof(text, end);
 #endif
 }
+
+// to_float for one number: asks the locale itself.
+inline float to_float(const char* text, char** end) { return to_float(text, end, dot_is_radix()); }
 
 }  // namespace number
 }  // namespace qal3

@@ -57,10 +57,11 @@ void scan_pre_mode(const char* text, int& field) {
 }
 
 // "%f": a floating-point number after leading white space (nan and inf
-// included). A text that does not convert leaves `field`.
-void scan_float(const char* text, float& field) {
+// included). A text that does not convert leaves `field`. `dot_radix`:
+// qal3::number::dot_is_radix().
+void scan_float(const char* text, float& field, bool dot_radix) {
   char* end = nullptr;
-  const float v = qal3::number::to_float(text, &end);
+  const float v = qal3::number::to_float(text, &end, dot_radix);
   if (end != text) field = v;
 }
 
@@ -157,10 +158,10 @@ class TriggerListBuilder {
         }
         break;
       case TriggerElement::low_limit:
-        if (const char* v = s.attr("value")) scan_float(v, t.low);
+        if (const char* v = s.attr("value")) scan_float(v, t.low, dot_radix_);
         break;
       case TriggerElement::upper_limit:
-        if (const char* v = s.attr("value")) scan_float(v, t.upper);
+        if (const char* v = s.attr("value")) scan_float(v, t.upper, dot_radix_);
         break;
       case TriggerElement::bit_mask:
         if (const char* v = s.attr("mask")) scan_mask(v, t.bitmask);
@@ -188,12 +189,12 @@ class TriggerListBuilder {
     return true;
   }
 
-  static void read_function(const Step& s, qal3_user_case_trigger& t) {
+  void read_function(const Step& s, qal3_user_case_trigger& t) const {
     for (int i = 0; i < kParams; ++i) {
       for (const char* alias : qal3::trigger::kParameterAliases[i]) {
         if (alias[0] == '\0') break;
         if (const char* v = s.attr(alias)) {
-          scan_float(v, t.fparam[i]);
+          scan_float(v, t.fparam[i], dot_radix_);
           break;
         }
       }
@@ -207,6 +208,7 @@ class TriggerListBuilder {
   std::vector<qal3_user_case_trigger*>& list_;
   Record current_;
   bool allocation_failed_ = false;
+  const bool dot_radix_ = qal3::number::dot_is_radix();
 };
 
 bool read_trigger_list(const Document& doc, std::vector<qal3_user_case_trigger*>* list) {
