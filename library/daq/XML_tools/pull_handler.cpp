@@ -255,12 +255,17 @@ void QAL3PullHandler::resetDocument() {
 
 void QAL3PullHandler::startElement(const XMLCh* name, xercesc::AttributeList& attributes) {
   finishStep();
-  tag = transcode_into(name, fTagBuf);
-  ++fElementCount;
-  releaseAttributes();
+  qal3::pull::HandlerAccess::start_element(*this, transcode_into(name, fTagBuf), attributes);
+}
+
+void qal3::pull::HandlerAccess::start_element(QAL3PullHandler& h, const char* tag,
+                                              xercesc::AttributeList& attributes) {
+  h.tag = tag;
+  ++h.fElementCount;
+  h.releaseAttributes();
   const XMLSize_t n = attributes.getLength();
-  fAttrCount += static_cast<unsigned int>(n);
-  if (n != 0) storeAttributes(attributes, n);
+  h.fAttrCount += static_cast<unsigned int>(n);
+  if (n != 0) h.storeAttributes(attributes, n);
 }
 
 // Keeps the name and value of each attribute. Their type is not kept:

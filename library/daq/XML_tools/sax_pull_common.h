@@ -4,6 +4,9 @@
 #ifndef QAL3_SAX_PULL_COMMON_H
 #define QAL3_SAX_PULL_COMMON_H
 
+#include <cstddef>
+#include <cstdint>
+
 #include <xercesc/framework/XMLPScanToken.hpp>
 #include <xercesc/parsers/SAXParser.hpp>
 #include <xercesc/sax/InputSource.hpp>
@@ -75,6 +78,9 @@ struct HandlerAccess {
   // QAL3PullHandler::flushText, which the pull step calls directly rather
   // than through the library's exported entry (pull_handler.cpp).
   static void flush_text(QAL3PullHandler& h);
+  // The rest of QAL3PullHandler::startElement once the pending text is
+  // flushed and the element's name narrowed to `tag`.
+  static void start_element(QAL3PullHandler& h, const char* tag, xercesc::AttributeList& attributes);
 
   // QAL3PullHandler::getAttr. Attribute names within one start tag are
   // unique: Xerces reports a repeated name as an error, after which no
@@ -105,6 +111,63 @@ struct HandlerAccess {
     }
     return *a == *b;
   }
+};
+
+// The handler of a pull parser over a document in memory: `Handlers` with
+// each element name narrowed once per document. Its parser has namespaces
+// off, so every start tag of one name hands the handler the text of that
+// name's decl, which the scanner keeps for the whole document; the narrowed
+// name is found again by the address of that text (a direct-mapped table,
+// emptied when a document starts). A name longer than a slot holds, or not
+// ASCII, is narrowed by `Handlers` at each start tag.
+template <class Handlers>
+class NameCachingHandler final : public Handlers {
+ public:
+  void startElement(const XMLCh* name, xercesc::AttributeList& attributes) override {
+    this->finishStep();
+    const char* narrowed = cached(name);
+    if (!narrowed) {
+      Handlers::startElement(name, attributes);
+      return;
+    }
+    HandlerAccess::start_element(*this, narrowed, attributes);
+  }
+
+  void resetDocument() override {
+    for (Slot& s : slots_) s.key = nullptr;
+    Handlers::resetDocument();
+  }
+
+ private:
+  static constexpr std::size_t kSlots = 32;
+  static constexpr std::size_t kNameBytes = 32 - sizeof(const XMLCh*);
+  struct Slot {
+    const XMLCh* key = nullptr;  // the name's text, or null for an empty slot
+    char name[kNameBytes];       // its narrowed form, NUL-terminated
+  };
+
+  // The narrowed `name` from its slot, or narrowed into it; null when it
+  // does not fit or is not ASCII.
+  const char* cached(const XMLCh* name) {
+    if (!name) return nullptr;
+    Slot& s = slots_[(reinterpret_cast<std::uintptr_t>(name) >> 4) % kSlots];
+    if (s.key == name) return s.name;
+    s.key = nullptr;
+    XMLCh high = 0;
+    for (std::size_t i = 0; i < kNameBytes; ++i) {
+      const XMLCh c = name[i];
+      s.name[i] = static_cast<char>(c);
+      if (c == 0) {
+        if (high >= 0x80) return nullptr;
+        s.key = name;
+        return s.name;
+      }
+      high |= c;
+    }
+    return nullptr;
+  }
+
+  Slot slots_[kSlots];
 };
 
 // Advances the parser by one pull step: the handler then holds the step's
