@@ -1,5 +1,5 @@
 // The document limits (document_limits.h) enforced inside a Xerces parser
-// (SAXParser, XercesDOMParser or SAX2XMLReaderImpl), as the scanner reports
+// (SAXParser or SAX2XMLReaderImpl), as the scanner reports
 // each declaration and element, so that a document past a limit costs no
 // more than the part read up to it. Internal to libQAL3XML.
 #ifndef QAL3_BOUNDED_PARSER_H
@@ -16,7 +16,6 @@
 #include <xercesc/internal/ReaderMgr.hpp>
 #include <xercesc/internal/XMLReader.hpp>
 #include <xercesc/internal/XMLScanner.hpp>
-#include <xercesc/parsers/AbstractDOMParser.hpp>
 #include <xercesc/parsers/SAX2XMLReaderImpl.hpp>
 #include <xercesc/parsers/SAXParser.hpp>
 #include <xercesc/sax/Locator.hpp>
@@ -246,8 +245,6 @@ class Bounded : public Base {
   const xercesc::XMLScanner* scanner() const {
     if constexpr (std::is_base_of<xercesc::SAXParser, Base>::value)
       return &this->getScanner();
-    else if constexpr (std::is_base_of<xercesc::AbstractDOMParser, Base>::value)
-      return this->getScanner();
     else
       return ScannerOfValidator::scanner(this->getValidator());
   }
