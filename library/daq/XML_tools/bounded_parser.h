@@ -118,26 +118,10 @@ class Bounded : public Base {
   void startElement(const xercesc::XMLElementDecl& decl, const unsigned int uri, const XMLCh* const prefix,
                     const xercesc::RefVectorOf<xercesc::XMLAttr>& attrs, const XMLSize_t count, const bool empty,
                     const bool root) override {
-    if (depth_ >= limits::kMaxDepth)
-      refuse("elements nested deeper than the limit of ", nullptr, "", limits::kMaxDepth, " levels");
-    if (!named_once(decl)) {
-      check_name(decl.getFullName(), "element");
-      // The scanner numbers the names it keeps for undeclared elements from 1.
-      if (!decl.isDeclared() && decl.getId() > limits::kMaxUndeclaredNames)
-        refuse("more distinct undeclared element names than the limit of ", nullptr, "", limits::kMaxUndeclaredNames,
-               "");
-    }
-    XMLSize_t defaulted = 0;
-    for (XMLSize_t i = 0; i < count; ++i) {
-      const xercesc::XMLAttr* a = attrs.elementAt(i);
-      check_name(a->getQName(), "attribute");
-      const XMLSize_t length = units(a->getValue());
-      if (length > limits::kMaxAttributeUnits)
-        refuse("value of attribute '", a->getQName(), "' longer than the limit of ", limits::kMaxAttributeUnits,
-               " characters");
-      if (!a->getSpecified()) defaulted += length;
-    }
-    charge(defaulted);
+    if (count != 0 || depth_ >= limits::kMaxDepth || !named(decl))
+      check_start(decl, attrs, count);
+    else
+      charge(0);
     text_ = 0;
     if (!empty) ++depth_;
     Base::startElement(decl, uri, prefix, attrs, count, empty, root);
@@ -254,17 +238,47 @@ class Bounded : public Base {
     return s ? s->getLocator() : nullptr;
   }
 
-  // Whether `decl`'s name has passed the checks above in this document;
-  // notes it as passed when it has not (a failed check ends the scan). The
+  // The checks of a start tag that has attributes, is nested deep or has a
+  // name not yet checked in this document, and the charge for what the DTD
+  // added to it (out of line: most start tags need none of it).
+  __attribute__((noinline)) void check_start(const xercesc::XMLElementDecl& decl,
+                                             const xercesc::RefVectorOf<xercesc::XMLAttr>& attrs,
+                                             const XMLSize_t count) {
+    if (depth_ >= limits::kMaxDepth)
+      refuse("elements nested deeper than the limit of ", nullptr, "", limits::kMaxDepth, " levels");
+    if (!named(decl)) {
+      note_named(decl);
+      check_name(decl.getFullName(), "element");
+      // The scanner numbers the names it keeps for undeclared elements from 1.
+      if (!decl.isDeclared() && decl.getId() > limits::kMaxUndeclaredNames)
+        refuse("more distinct undeclared element names than the limit of ", nullptr, "", limits::kMaxUndeclaredNames,
+               "");
+    }
+    XMLSize_t defaulted = 0;
+    for (XMLSize_t i = 0; i < count; ++i) {
+      const xercesc::XMLAttr* a = attrs.elementAt(i);
+      check_name(a->getQName(), "attribute");
+      const XMLSize_t length = units(a->getValue());
+      if (length > limits::kMaxAttributeUnits)
+        refuse("value of attribute '", a->getQName(), "' longer than the limit of ", limits::kMaxAttributeUnits,
+               " characters");
+      if (!a->getSpecified()) defaulted += length;
+    }
+    charge(defaulted);
+  }
+
+  // Whether `decl`'s name has passed the checks above in this document. The
   // scanner keeps one decl per name for the whole document, numbered within
-  // its pool; the first numbers are kept with the decl they were seen on, so
-  // a decl of another pool with the same number is checked anew.
-  bool named_once(const xercesc::XMLElementDecl& decl) {
+  // its pool; the first numbers are kept with the decl they were seen on
+  // (note_named, before the checks: a failed check ends the scan), so a decl
+  // of another pool with the same number is checked anew.
+  bool named(const xercesc::XMLElementDecl& decl) const {
     const XMLSize_t id = decl.getId();
-    if (id >= named_.size()) return false;
-    if (named_[id] == &decl) return true;
-    named_[id] = &decl;
-    return false;
+    return id < named_.size() && named_[id] == &decl;
+  }
+  void note_named(const xercesc::XMLElementDecl& decl) {
+    const XMLSize_t id = decl.getId();
+    if (id < named_.size()) named_[id] = &decl;
   }
 
   // The units of NUL-terminated `text`, 0 for none (names and values are
