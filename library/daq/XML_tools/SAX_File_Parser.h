@@ -48,6 +48,8 @@ class QAL3_API SAX_File_Parser {
   ~SAX_File_Parser();
 
  private:
+  friend struct qal3::pull::HandlerAccess;
+
   bool init = false;
   bool gotMore = true;
   xercesc::SAXParser* parser = nullptr;

@@ -205,6 +205,8 @@ class QAL3_API SAX_Memory_Parser {
   ~SAX_Memory_Parser();
 
  private:
+  friend struct qal3::pull::HandlerAccess;
+
   bool init = false;
   bool gotMore = true;
   xercesc::MemBufInputSource* memBufIS = nullptr;

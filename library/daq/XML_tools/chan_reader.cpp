@@ -83,40 +83,35 @@ enum class ChanElement {
   other
 };
 
-// Which of them `t` names. Inlined into the element loop: a lookup there
-// pays no call frame.
-inline __attribute__((always_inline)) ChanElement chan_element(const char* t) {
-  using E = ChanElement;
-  static const qal3::reader::ElementNames<E>::Entry kNames[] = {
-      {tag(T_CHANNEL), E::channel},
-      {tag(T_EVTYPE), E::evtype},
-      {tag(T_STREAM), E::stream},
-      {tag(T_PROP), E::prop},
-      {tag(T_SB_NAME), E::sb_name},
-      {tag(T_DTYPE), E::dtype},
-      {tag(T_DB_KEY), E::db_key},
-      {tag(T_COUNT), E::count},
-      {tag(T_SETPOINT), E::setpoint},
-      {tag(T_NAME), E::name},
-      {tag(T_SUBSYSTEM), E::subsystem},
-      {tag(T_DESC), E::desc},
-      {tag(T_BIT_DESCR, C_DIM), E::dim_descr},
-      {tag(T_BIT_DESCR, C_STAT), E::stat_descr},
-      {tag(T_UNITS), E::units},
-      {tag(T_UNITS, C_DIM), E::dim_units},
-      {tag(T_UNITS, C_STAT), E::stat_units},
-      {tag(T_SIZE), E::size},
-      {tag(T_BIT, C_BIT), E::bit},
-      {tag(T_BIT_NAME, C_BIT), E::bit_name},
-      {tag(T_BIT_DESCR, C_BIT), E::bit_descr},
-      {tag(T_BIT, C_DIM), E::dim},
-      {tag(T_BIT_NAME, C_DIM), E::dim_name},
-      {tag(T_BIT, C_STAT), E::stat},
-      {tag(T_BIT_NAME, C_STAT), E::stat_name},
-  };
-  static const qal3::reader::ElementNames<E> kIndex(kNames, E::other);
-  return kIndex(t);
-}
+// Which of them a tag names.
+const qal3::reader::ElementNames<ChanElement>::Entry kChanNames[] = {
+    {tag(T_CHANNEL), ChanElement::channel},
+    {tag(T_EVTYPE), ChanElement::evtype},
+    {tag(T_STREAM), ChanElement::stream},
+    {tag(T_PROP), ChanElement::prop},
+    {tag(T_SB_NAME), ChanElement::sb_name},
+    {tag(T_DTYPE), ChanElement::dtype},
+    {tag(T_DB_KEY), ChanElement::db_key},
+    {tag(T_COUNT), ChanElement::count},
+    {tag(T_SETPOINT), ChanElement::setpoint},
+    {tag(T_NAME), ChanElement::name},
+    {tag(T_SUBSYSTEM), ChanElement::subsystem},
+    {tag(T_DESC), ChanElement::desc},
+    {tag(T_BIT_DESCR, C_DIM), ChanElement::dim_descr},
+    {tag(T_BIT_DESCR, C_STAT), ChanElement::stat_descr},
+    {tag(T_UNITS), ChanElement::units},
+    {tag(T_UNITS, C_DIM), ChanElement::dim_units},
+    {tag(T_UNITS, C_STAT), ChanElement::stat_units},
+    {tag(T_SIZE), ChanElement::size},
+    {tag(T_BIT, C_BIT), ChanElement::bit},
+    {tag(T_BIT_NAME, C_BIT), ChanElement::bit_name},
+    {tag(T_BIT_DESCR, C_BIT), ChanElement::bit_descr},
+    {tag(T_BIT, C_DIM), ChanElement::dim},
+    {tag(T_BIT_NAME, C_DIM), ChanElement::dim_name},
+    {tag(T_BIT, C_STAT), ChanElement::stat},
+    {tag(T_BIT_NAME, C_STAT), ChanElement::stat_name},
+};
+const qal3::reader::ElementNames<ChanElement> chan_element(kChanNames, ChanElement::other);
 
 // The element names of a DAQvariables channel that the reader acts on.
 enum class DaqElement {
@@ -137,27 +132,24 @@ enum class DaqElement {
   other
 };
 
-DaqElement daq_element(const char* t) {
-  using E = DaqElement;
-  static const qal3::reader::ElementNames<E>::Entry kNames[] = {
-      {"DaqFloat", E::daq_float},
-      {"DaqBits", E::daq_bits},
-      {"DaqFloatMatrix", E::daq_float_matrix},
-      {"bitTitle", E::bit_title},
-      {"dimension", E::dimension},
-      {"evType", E::ev_type},
-      {"nexol", E::nexol},
-      {"daqName", E::daq_name},
-      {"subSystem", E::sub_system},
-      {"setPoint", E::set_point},
-      {"description", E::description},
-      {"units", E::units},
-      {"lastIndex", E::last_index},
-      {"name", E::name},
-  };
-  static const qal3::reader::ElementNames<E> kIndex(kNames, E::other);
-  return kIndex(t);
-}
+// Which of them a tag names.
+const qal3::reader::ElementNames<DaqElement>::Entry kDaqNames[] = {
+    {"DaqFloat", DaqElement::daq_float},
+    {"DaqBits", DaqElement::daq_bits},
+    {"DaqFloatMatrix", DaqElement::daq_float_matrix},
+    {"bitTitle", DaqElement::bit_title},
+    {"dimension", DaqElement::dimension},
+    {"evType", DaqElement::ev_type},
+    {"nexol", DaqElement::nexol},
+    {"daqName", DaqElement::daq_name},
+    {"subSystem", DaqElement::sub_system},
+    {"setPoint", DaqElement::set_point},
+    {"description", DaqElement::description},
+    {"units", DaqElement::units},
+    {"lastIndex", DaqElement::last_index},
+    {"name", DaqElement::name},
+};
+const qal3::reader::ElementNames<DaqElement> daq_element(kDaqNames, DaqElement::other);
 
 // ---------------------------------------------------------------------------
 // Conversions and records.

@@ -51,14 +51,12 @@ enum class DictElement { channel, index, prop, dabs, drel, other };
 
 constexpr const char* kChannel = "CHANNEL";
 
-DictElement dict_element(const char* t) {
-  using E = DictElement;
-  static const qal3::reader::ElementNames<E>::Entry kNames[] = {
-      {kChannel, E::channel}, {"INDEX", E::index}, {"PROP", E::prop}, {"DABS", E::dabs}, {"DREL", E::drel},
-  };
-  static const qal3::reader::ElementNames<E> kIndex(kNames, E::other);
-  return kIndex(t);
-}
+// Which of them a tag names.
+const qal3::reader::ElementNames<DictElement>::Entry kDictNames[] = {
+    {kChannel, DictElement::channel}, {"INDEX", DictElement::index}, {"PROP", DictElement::prop},
+    {"DABS", DictElement::dabs},      {"DREL", DictElement::drel},
+};
+const qal3::reader::ElementNames<DictElement> dict_element(kDictNames, DictElement::other);
 
 // The element loop of one ENVINDEXDICT document. An entry goes into the
 // list once, when the second of its INDEX and PROP arrives; later fields up

@@ -42,17 +42,15 @@ void scan_number(const char* text, u_int& field) {
 // The element names of an event list that the reader acts on.
 enum class EvListElement { event, type, sblock, chan, chlist, tmask, mintimesec, mintimeusec, priority, other };
 
-// Which of them `t` names.
-EvListElement ev_list_element(const char* t) {
-  using E = EvListElement;
-  static const qal3::reader::ElementNames<E>::Entry kNames[] = {
-      {"EVENT", E::event},       {"TYPE", E::type},     {"TMASK", E::tmask},           {"SBLOCK", E::sblock},
-      {"CHAN", E::chan},         {"CHLIST", E::chlist}, {"MINTIMESEC", E::mintimesec}, {"MINTIMEUSEC", E::mintimeusec},
-      {"PRIORITY", E::priority},
-  };
-  static const qal3::reader::ElementNames<E> kIndex(kNames, E::other);
-  return kIndex(t);
-}
+// Which of them a tag names.
+const qal3::reader::ElementNames<EvListElement>::Entry kEvListNames[] = {
+    {"EVENT", EvListElement::event},           {"TYPE", EvListElement::type},
+    {"TMASK", EvListElement::tmask},           {"SBLOCK", EvListElement::sblock},
+    {"CHAN", EvListElement::chan},             {"CHLIST", EvListElement::chlist},
+    {"MINTIMESEC", EvListElement::mintimesec}, {"MINTIMEUSEC", EvListElement::mintimeusec},
+    {"PRIORITY", EvListElement::priority},
+};
+const qal3::reader::ElementNames<EvListElement> ev_list_element(kEvListNames, EvListElement::other);
 
 // Room made in a server block's channel list at its first channel: blocks
 // usually list a few channels, which then take one allocation.

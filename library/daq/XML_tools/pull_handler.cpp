@@ -177,16 +177,23 @@ void QAL3PullHandler::countError() { ++error_count; }
 
 void QAL3PullHandler::flushText() { qal3::pull::HandlerAccess::flush_text(*this); }
 
+namespace {
+
+// The message of a text past the limit, counted in `error_count`.
+__attribute__((noinline, cold)) void report_too_long(int& error_count) {
+  static const char kTooLong[] = "\nError: element text longer than 1048576 characters\n";
+  qal3::messages::deliver(qal3::messages::err, qal3::messages::parser_error, qal3::messages::flush, kTooLong,
+                          sizeof kTooLong - 1);
+  ++error_count;
+}
+
+}  // namespace
+
 // Text gathered since the last event other than characters becomes the
 // element's value; text made only of blanks drops the element instead.
-void qal3::pull::HandlerAccess::flush_text(QAL3PullHandler& h) {
+void qal3::pull::HandlerAccess::flush_other_text(QAL3PullHandler& h) {
   if (!h.fTextPending) return;
-  if (h.fTextTooLong) {
-    static const char kTooLong[] = "\nError: element text longer than 1048576 characters\n";
-    qal3::messages::deliver(qal3::messages::err, qal3::messages::parser_error, qal3::messages::flush, kTooLong,
-                            sizeof kTooLong - 1);
-    ++h.error_count;
-  }
+  if (h.fTextTooLong) report_too_long(h.error_count);
   if (h.fTextWide) {
     if (all_blank(h.fText.data(), h.fText.size())) {
       h.value = nullptr;
@@ -256,16 +263,6 @@ void QAL3PullHandler::resetDocument() {
 void QAL3PullHandler::startElement(const XMLCh* name, xercesc::AttributeList& attributes) {
   finishStep();
   qal3::pull::HandlerAccess::start_element(*this, transcode_into(name, fTagBuf), attributes);
-}
-
-void qal3::pull::HandlerAccess::start_element(QAL3PullHandler& h, const char* tag,
-                                              xercesc::AttributeList& attributes) {
-  h.tag = tag;
-  ++h.fElementCount;
-  h.releaseAttributes();
-  const XMLSize_t n = attributes.getLength();
-  h.fAttrCount += static_cast<unsigned int>(n);
-  if (n != 0) h.storeAttributes(attributes, n);
 }
 
 // Keeps the name and value of each attribute. Their type is not kept:

@@ -13,6 +13,7 @@
 #include "SAX_File_Parser.h"
 #include "SAX_Memory_Parser.h"
 #include "messages.h"
+#include "sax_pull_common.h"
 
 namespace qal3 {
 namespace reader {
@@ -28,7 +29,8 @@ struct Document {
 };
 
 // The element names a reader acts on, each with the value the reader
-// dispatches on; built once per reader (a function-local static). A lookup
+// dispatches on; a constant of the reader's file, built when the library is
+// loaded (a lookup then tests no guard of a function-local static). A lookup
 // compares only the names of the tag's first character and length, exact
 // and case-sensitive; `other` answers every name not in the table. The names
 // must outlive the table (string literals or the tag table).
@@ -127,19 +129,17 @@ class Step {
   const char* tag = nullptr;
   const char* value = nullptr;
 
-  // Attribute `name`, or null when absent (or after a counted parser error).
+  // Attribute `name`, or null when absent (or after a counted parser error);
+  // as the parser's get_attr.
   const char* attr(const char* name) const {
-    char* v = nullptr;
-    return lookup_(parser_, const_cast<char*>(name), &v) == 0 ? v : nullptr;
+    using qal3::pull::HandlerAccess;
+    return name && HandlerAccess::errors(*handler_) == 0 ? HandlerAccess::attr(*handler_, name) : nullptr;
   }
 
-  template <class Parser>
-  explicit Step(Parser& p)
-      : parser_(&p), lookup_([](void* q, char* n, char** v) { return static_cast<Parser*>(q)->get_attr(n, v); }) {}
+  explicit Step(const QAL3PullHandler& handler) : handler_(&handler) {}
 
  private:
-  void* parser_;
-  int (*lookup_)(void*, char*, char**);
+  const QAL3PullHandler* handler_;
 };
 
 // Result of one read.
@@ -154,6 +154,17 @@ struct Outcome {
 
 namespace detail {
 
+// parser.parse_element(tag, value): inside libQAL3XML, the step inlined
+// into the reading loop; elsewhere, the exported call.
+template <class Parser>
+int next_element(Parser& parser, char** tag, char** value) {
+#ifdef QAL3_XML_INSIDE
+  return qal3::pull::HandlerAccess::next_element(parser, tag, value);
+#else
+  return parser.parse_element(tag, value);
+#endif
+}
+
 template <class Parser, class Start, class Root, class Element>
 Outcome run(Parser& parser, Start start, Root& root, Element& element) {
   Outcome out;
@@ -166,8 +177,8 @@ Outcome run(Parser& parser, Start start, Root& root, Element& element) {
   if (start() || parser.parse(&tag, &value) != 0 || !root(static_cast<const char*>(tag))) {
     out.structural = 1;
   } else {
-    Step step(parser);
-    while (parser.parse_element(&tag, &value) == 0) {
+    Step step(qal3::pull::HandlerAccess::handler(parser));
+    while (next_element(parser, &tag, &value) == 0) {
       step.tag = tag;
       step.value = value;
       if (!element(step)) break;

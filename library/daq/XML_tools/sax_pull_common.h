@@ -1,5 +1,6 @@
-// Internals shared by the two pull parsers: the hardened SAX parser set-up,
-// the start and the pull step. Not installed. (The Xerces platform and the
+// Internals shared by the two pull parsers and the reading loop
+// (pull_reader.h): the hardened SAX parser set-up, the start and the pull
+// step. Not installed. (The Xerces platform and the
 // hardening shared with the GigE reader: xerces_platform.h.)
 #ifndef QAL3_SAX_PULL_COMMON_H
 #define QAL3_SAX_PULL_COMMON_H
@@ -9,9 +10,11 @@
 
 #include <xercesc/framework/XMLPScanToken.hpp>
 #include <xercesc/parsers/SAXParser.hpp>
+#include <xercesc/sax/AttributeList.hpp>
 #include <xercesc/sax/InputSource.hpp>
 #include <xercesc/util/XMLException.hpp>
 
+#include "SAX_File_Parser.h"
 #include "SAX_Memory_Parser.h"
 #include "bounded_parser.h"
 #include "parser_memory.h"
@@ -72,15 +75,45 @@ struct HandlerAccess {
     }
   }
   static int errors(const QAL3PullHandler& h) { return h.error_count; }
+  // The handler of pull parser `p`.
+  static QAL3PullHandler& handler(SAX_Memory_Parser& p) { return *p.handler; }
+  static QAL3PullHandler& handler(SAX_File_Parser& p) { return p.handler; }
+  // p.parse_element(tag, value) of a pull parser built without failure,
+  // inlined where the library's internal functions are at hand.
+  template <class Parser>
+  static int next_element(Parser& p, char** tag, char** value);
   static bool text_open(const QAL3PullHandler& h) { return h.fTextPending; }
   static const char* tag(const QAL3PullHandler& h) { return h.tag; }
   static const char* value(const QAL3PullHandler& h) { return h.value; }
   // QAL3PullHandler::flushText, which the pull step calls directly rather
-  // than through the library's exported entry (pull_handler.cpp).
-  static void flush_text(QAL3PullHandler& h);
+  // than through the library's exported entry: the usual text (narrowed,
+  // within the limit) here, any other by flush_other_text (pull_handler.cpp).
+  static void flush_text(QAL3PullHandler& h) {
+    if (h.fTextWide || h.fTextTooLong || !h.fTextPending) {
+      flush_other_text(h);
+      return;
+    }
+    if (h.fTextNonBlank) {
+      h.fValueBuf[h.fNarrowLen] = '\0';  // characters() made room for it
+      h.value = h.fValueBuf.data();
+    } else {
+      h.value = nullptr;  // blank text drops the element
+      h.tag = nullptr;
+    }
+    h.fNarrowLen = h.fTextUnits = 0;
+    h.fTextPending = h.fTextNonBlank = false;
+  }
+  static void flush_other_text(QAL3PullHandler& h);
   // The rest of QAL3PullHandler::startElement once the pending text is
   // flushed and the element's name narrowed to `tag`.
-  static void start_element(QAL3PullHandler& h, const char* tag, xercesc::AttributeList& attributes);
+  static void start_element(QAL3PullHandler& h, const char* tag, xercesc::AttributeList& attributes) {
+    h.tag = tag;
+    ++h.fElementCount;
+    h.vattr.clear();
+    const XMLSize_t n = attributes.getLength();
+    h.fAttrCount += static_cast<unsigned int>(n);
+    if (n != 0) h.storeAttributes(attributes, n);
+  }
 
   // QAL3PullHandler::getAttr. Attribute names within one start tag are
   // unique: Xerces reports a repeated name as an error, after which no
@@ -221,6 +254,11 @@ inline int step_to_element(xercesc::SAXParser& parser, xercesc::XMLPScanToken& t
   *tag = nullptr;
   if (value) *value = nullptr;
   return rc;
+}
+
+template <class Parser>
+int HandlerAccess::next_element(Parser& p, char** tag, char** value) {
+  return step_to_element(*p.parser, p.token, p.gotMore, handler(p), tag, value);
 }
 
 // Attribute lookup (see SAX_Memory_Parser::get_attr).

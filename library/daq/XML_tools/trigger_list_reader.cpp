@@ -98,19 +98,16 @@ enum class TriggerElement {
   other
 };
 
-TriggerElement trigger_element(const char* t) {
-  using E = TriggerElement;
-  static const qal3::reader::ElementNames<E>::Entry kNames[] = {
-      {"USERTRIGGER", E::trigger},     {"Chan", E::chan},
-      {"Description", E::description}, {"Group", E::group},
-      {"PreMode", E::pre_mode},        {"PostMode", E::post_mode},
-      {"Function", E::function},       {"Operation", E::operation},
-      {"LowLimit", E::low_limit},      {"UpperLimit", E::upper_limit},
-      {"BitMask", E::bit_mask},
-  };
-  static const qal3::reader::ElementNames<E> kIndex(kNames, E::other);
-  return kIndex(t);
-}
+// Which of them a tag names.
+const qal3::reader::ElementNames<TriggerElement>::Entry kTriggerNames[] = {
+    {"USERTRIGGER", TriggerElement::trigger},     {"Chan", TriggerElement::chan},
+    {"Description", TriggerElement::description}, {"Group", TriggerElement::group},
+    {"PreMode", TriggerElement::pre_mode},        {"PostMode", TriggerElement::post_mode},
+    {"Function", TriggerElement::function},       {"Operation", TriggerElement::operation},
+    {"LowLimit", TriggerElement::low_limit},      {"UpperLimit", TriggerElement::upper_limit},
+    {"BitMask", TriggerElement::bit_mask},
+};
+const qal3::reader::ElementNames<TriggerElement> trigger_element(kTriggerNames, TriggerElement::other);
 
 // The element handling of one trigger list document.
 class TriggerListBuilder {
