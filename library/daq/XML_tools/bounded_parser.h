@@ -115,6 +115,8 @@ class Bounded : public Base {
     Base::entityDecl(decl, is_pe, ignored);
   }
 
+  // A start tag without attributes, within the depth limit and of a name
+  // already checked in the document needs only the charge.
   void startElement(const xercesc::XMLElementDecl& decl, const unsigned int uri, const XMLCh* const prefix,
                     const xercesc::RefVectorOf<xercesc::XMLAttr>& attrs, const XMLSize_t count, const bool empty,
                     const bool root) override {
