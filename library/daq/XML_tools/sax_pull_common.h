@@ -1,7 +1,7 @@
 // Internals shared by the two pull parsers and the reading loop
 // (pull_reader.h): the hardened SAX parser set-up, the start and the pull
-// step. Not installed. (The Xerces platform and the
-// hardening shared with the GigE reader: xerces_platform.h.)
+// step. Not installed. (The Xerces platform and the hardening shared with
+// the GigE reader: xerces_platform.h.)
 #ifndef QAL3_SAX_PULL_COMMON_H
 #define QAL3_SAX_PULL_COMMON_H
 
