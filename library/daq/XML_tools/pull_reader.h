@@ -154,17 +154,6 @@ struct Outcome {
 
 namespace detail {
 
-// parser.parse_element(tag, value): inside libQAL3XML, the step inlined
-// into the reading loop; elsewhere, the exported call.
-template <class Parser>
-int next_element(Parser& parser, char** tag, char** value) {
-#ifdef QAL3_XML_INSIDE
-  return qal3::pull::HandlerAccess::next_element(parser, tag, value);
-#else
-  return parser.parse_element(tag, value);
-#endif
-}
-
 template <class Parser, class Start, class Root, class Element>
 Outcome run(Parser& parser, Start start, Root& root, Element& element) {
   Outcome out;
@@ -178,7 +167,15 @@ Outcome run(Parser& parser, Start start, Root& root, Element& element) {
     out.structural = 1;
   } else {
     Step step(qal3::pull::HandlerAccess::handler(parser));
-    while (next_element(parser, &tag, &value) == 0) {
+    // parser.parse_element: inside libQAL3XML the step inlined into this
+    // loop, elsewhere the exported call. (Each instantiation of run belongs
+    // to one reader's or program's own element type, so no two of them
+    // differ by this choice.)
+#ifdef QAL3_XML_INSIDE
+    while (qal3::pull::HandlerAccess::next_element(parser, &tag, &value) == 0) {
+#else
+    while (parser.parse_element(&tag, &value) == 0) {
+#endif
       step.tag = tag;
       step.value = value;
       if (!element(step)) break;
