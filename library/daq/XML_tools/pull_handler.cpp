@@ -177,38 +177,22 @@ void QAL3PullHandler::countError() { ++error_count; }
 
 void QAL3PullHandler::flushText() { qal3::pull::HandlerAccess::flush_text(*this); }
 
-namespace {
-
-// The message of a text past the limit, counted in `error_count`.
-__attribute__((noinline, cold)) void report_too_long(int& error_count) {
+__attribute__((noinline, cold)) void qal3::pull::HandlerAccess::report_too_long(QAL3PullHandler& h) {
   static const char kTooLong[] = "\nError: element text longer than 1048576 characters\n";
   qal3::messages::deliver(qal3::messages::err, qal3::messages::parser_error, qal3::messages::flush, kTooLong,
                           sizeof kTooLong - 1);
-  ++error_count;
+  ++h.error_count;
 }
 
-}  // namespace
-
-// Text gathered since the last event other than characters becomes the
-// element's value; text made only of blanks drops the element instead.
-void qal3::pull::HandlerAccess::flush_other_text(QAL3PullHandler& h) {
-  if (!h.fTextPending) return;
-  if (h.fTextTooLong) report_too_long(h.error_count);
-  if (h.fTextWide) {
-    if (all_blank(h.fText.data(), h.fText.size())) {
-      h.value = nullptr;
-      h.tag = nullptr;
-    } else {
-      h.fText.push_back(0);
-      h.value = transcode_into(h.fText.data(), h.fValueBuf);
-      if (!h.value) h.tag = nullptr;
-    }
-  } else if (!h.fTextNonBlank) {
+// The end of a text with a unit outside ASCII (see flush_text).
+void qal3::pull::HandlerAccess::flush_wide_text(QAL3PullHandler& h) {
+  if (all_blank(h.fText.data(), h.fText.size())) {
     h.value = nullptr;
     h.tag = nullptr;
   } else {
-    reserve(h.fValueBuf, h.fNarrowLen + 1)[h.fNarrowLen] = '\0';
-    h.value = h.fValueBuf.data();
+    h.fText.push_back(0);
+    h.value = transcode_into(h.fText.data(), h.fValueBuf);
+    if (!h.value) h.tag = nullptr;
   }
   h.clearText();
 }

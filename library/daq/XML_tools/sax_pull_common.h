@@ -86,24 +86,30 @@ struct HandlerAccess {
   static const char* tag(const QAL3PullHandler& h) { return h.tag; }
   static const char* value(const QAL3PullHandler& h) { return h.value; }
   // QAL3PullHandler::flushText, which the pull step calls directly rather
-  // than through the library's exported entry: the usual text (narrowed,
-  // within the limit) here, any other by flush_other_text (pull_handler.cpp).
+  // than through the library's exported entry. Text gathered since the last
+  // event other than characters becomes the element's value; blank text
+  // drops the element instead. Narrowed text ends here, text kept in UTF-16
+  // in flush_wide_text (pull_handler.cpp).
   static void flush_text(QAL3PullHandler& h) {
-    if (h.fTextWide || h.fTextTooLong || !h.fTextPending) {
-      flush_other_text(h);
+    if (!h.fTextPending) return;
+    if (h.fTextTooLong) report_too_long(h);
+    if (h.fTextWide) {
+      flush_wide_text(h);
       return;
     }
     if (h.fTextNonBlank) {
       h.fValueBuf[h.fNarrowLen] = '\0';  // characters() made room for it
       h.value = h.fValueBuf.data();
     } else {
-      h.value = nullptr;  // blank text drops the element
+      h.value = nullptr;
       h.tag = nullptr;
     }
     h.fNarrowLen = h.fTextUnits = 0;
-    h.fTextPending = h.fTextNonBlank = false;
+    h.fTextPending = h.fTextTooLong = h.fTextNonBlank = false;
   }
-  static void flush_other_text(QAL3PullHandler& h);
+  // The message of a text past the limit, counted as an error of `h`.
+  static void report_too_long(QAL3PullHandler& h);
+  static void flush_wide_text(QAL3PullHandler& h);
   // The rest of QAL3PullHandler::startElement once the pending text is
   // flushed and the element's name narrowed to `tag`.
   static void start_element(QAL3PullHandler& h, const char* tag, xercesc::AttributeList& attributes) {
