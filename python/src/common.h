@@ -8,6 +8,8 @@
 #include <cstddef>
 #include <cstdint>
 #include <string>
+#include <typeinfo>
+#include <utility>
 
 namespace qal3py {
 
@@ -25,12 +27,20 @@ py::str to_py(const std::string& s);
 // TypeError names `field` for anything else.
 std::string text_of(py::handle value, const char* field);
 
+// text_of for a text the libraries take as a C string: ValueError names
+// `field` when it holds a NUL (the libraries would read it cut there).
+std::string c_text(py::handle value, const char* field);
+
+// ValueError naming `field` when `s` holds a NUL character.
+void refuse_nul(const std::string& s, const char* field);
+
 // The bytes of a document given as text: a str is text, so its UTF-8
 // encoding is handed on with a declaration that says so (whatever encoding
 // the str's own declaration names); bytes (bytes, bytearray, any buffer)
 // are handed on as they are, to be decoded by their declaration as a
-// file's would be. TypeError for anything else.
-std::string document_of(py::handle value);
+// file's would be. TypeError for anything else; ValueError naming `field`
+// for a document holding a NUL character (UTF-16 bytes: once decoded).
+std::string document_of(py::handle value, const char* field = "text");
 
 // A number as the float32 a record field holds; TypeError names `field`
 // for anything that is not a number.
@@ -39,8 +49,38 @@ float float_of(py::handle value, const char* field);
 // Integer attribute checked against [lo, hi]; ValueError names the field.
 long long int_in(py::handle value, long long lo, long long hi, const char* field);
 
-// A file system path from str, bytes or os.PathLike.
-std::string path_of(py::handle path);
+// A file system path from str, bytes or os.PathLike; ValueError naming
+// `field` when it holds a NUL character.
+std::string path_of(py::handle path, const char* field = "path");
+
+// The C++ object of `self`, an instance of the bound class T. TypeError
+// when `self` is no T, or when its C++ object was never made: an instance
+// made by T.__new__ alone (a crafted pickle) has none until __init__ or
+// __setstate__ runs, and its memory must not be read.
+template <class T>
+T& made(py::handle self) {
+  const py::detail::type_info* type = py::detail::get_type_info(typeid(T));
+  if (!type || !py::isinstance<T>(self))
+    throw py::type_error(std::string("a method of ") + (type ? type->type->tp_name : "this class") + " needs one, not " +
+                         std::string(py::str(py::type::of(self).attr("__name__"))));
+  auto* inst = reinterpret_cast<py::detail::instance*>(self.ptr());
+  const py::detail::value_and_holder v = inst->get_value_and_holder(type, false);
+  if (!v.inst || !v.vh || !v.holder_constructed() || !v.value_ptr())
+    throw py::type_error(std::string(type->type->tp_name) + " object was never initialised (made by __new__ "
+                                                             "without __init__ or __setstate__)");
+  return *v.value_ptr<T>();
+}
+
+// The member function `f` of T as a method that refuses an instance
+// without its C++ object (see made).
+template <class T, class R, class... A>
+auto method(R (T::*f)(A...)) {
+  return [f](py::handle self, A... a) -> R { return (made<T>(self).*f)(std::forward<A>(a)...); };
+}
+template <class T, class R, class... A>
+auto method(R (T::*f)(A...) const) {
+  return [f](py::handle self, A... a) -> R { return (made<T>(self).*f)(std::forward<A>(a)...); };
+}
 
 // Bindings of each part.
 void bind_documents(py::module_& m);

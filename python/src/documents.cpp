@@ -38,8 +38,8 @@ bool missing(const std::string& path) {
 
 // A path is a file system path: a "file:" URL that names no file is a
 // missing file, as it is for the tool, never a URL for the parser to resolve.
-std::string local_path(py::handle path) {
-  std::string p = path_of(path);
+std::string local_path(py::handle path, const char* field = "path") {
+  std::string p = path_of(path, field);
   if (p.compare(0, 5, "file:") == 0 && missing(p)) {
     py::list messages;
     messages.append(records().attr("Message")("stderr", "error", path, 0, 0, "No such file or directory"));
@@ -249,12 +249,31 @@ void after_writing(const std::vector<chan_descr_2010*>& list) {
          py::none());
 }
 
-// The time a write stamps: `date` (seconds since 1970-01-01 UTC), -1 (a
-// time the clock refuses) when time_t cannot hold it.
+constexpr char kDateRange[] = "date must lie within the years 1970 to 9999 (UTC)";
+
+// The time a write stamps: `date` (an int: seconds since 1970-01-01 UTC),
+// -1 (a time the clock refuses) when time_t cannot hold it. TypeError for
+// anything but an int, ValueError beyond what a long long holds.
 time_t write_time(const py::object& date) {
-  const auto seconds = date.cast<long long>();
+  if (!PyLong_Check(date.ptr()) && !PyIndex_Check(date.ptr()))
+    throw py::type_error("date must be an int (seconds since 1970-01-01 UTC) or None, not " +
+                         std::string(py::str(py::type::of(date).attr("__name__"))));
+  const py::object index = py::reinterpret_steal<py::object>(PyNumber_Index(date.ptr()));
+  if (!index) throw py::error_already_set();
+  int overflow = 0;
+  const long long seconds = PyLong_AsLongLongAndOverflow(index.ptr(), &overflow);
+  if (seconds == -1 && PyErr_Occurred()) throw py::error_already_set();
+  if (overflow != 0) throw py::value_error(kDateRange);
   const auto t = static_cast<time_t>(seconds);
   return static_cast<long long>(t) == seconds ? t : -1;
+}
+
+// A new record at the end of `list`; the list grows geometrically, so
+// that n records cost O(n) (OwnedList::add alone reserves one more each).
+template <class R>
+R& appended(OwnedList<R>& list) {
+  room_for_one(list.items);
+  return list.add();
 }
 
 // The document of the family of R of the Python records `items`; what a
@@ -266,12 +285,12 @@ py::str write_records(py::iterable items, const char* what, const py::object& da
   const time_t when = date.is_none() ? 0 : write_time(date);
   OwnedList<R> list;
   for (py::handle x : items)
-    filling(std::string(what) + "[" + std::to_string(list.items.size()) + "]", [&] { fill_record(x, list.add()); });
+    filling(std::string(what) + "[" + std::to_string(list.items.size()) + "]", [&] { fill_record(x, appended(list)); });
   std::string doc;
   py::str out;
   {
     const qal3::ThreadClock clock(date.is_none() ? nullptr : &when);
-    if (!clock.ok()) throw py::value_error("date must lie within the years 1970 to 9999 (UTC)");
+    if (!clock.ok()) throw py::value_error(kDateRange);
     MessageLog log;
     const int rc = without_gil([&] { return Description<R>::write_text(&list.items, &doc, o); });
     out = written(log, rc, doc, Description<R>::document);
@@ -330,7 +349,7 @@ class Selector {
     std::vector<std::string> texts;
     py::list labels;
     for (py::handle s : source_list(sources, documents)) {
-      texts.push_back(documents ? document_of(s) : local_path(s));
+      texts.push_back(documents ? document_of(s, "sources") : local_path(s, "sources"));
       labels.append(s);
     }
     labels_ = labels;
@@ -377,7 +396,9 @@ class Selector {
   }
 
  private:
-  char* arg(const std::string& s) {
+  // `s` as the selector's C string argument (named `field`).
+  char* arg(const std::string& s, const char* field = "chan") {
+    refuse_nul(s, field);
     scratch_ = s;
     return &scratch_[0];
   }
@@ -489,29 +510,29 @@ documents=True the sources are documents (str or bytes) instead of paths.
 shift=True (the default) shifts event types as the selector does in the DAQ.)")
       .def(py::init<py::handle, bool, bool>(), py::arg("sources"), py::kw_only(), py::arg("documents") = false,
            py::arg("shift") = true, "Loads the channel descriptions of `sources`; qal3.Error when they cannot be read.")
-      .def("__len__", &Selector::size)
-      .def("__repr__", &Selector::repr)
-      .def(py::pickle([](const Selector& s) { return s.state(); },
+      .def("__len__", method(&Selector::size))
+      .def("__repr__", method(&Selector::repr))
+      .def(py::pickle([](py::handle self) { return made<Selector>(self).state(); },
                       [](const py::tuple& t) {
                         if (t.size() != 3) throw std::runtime_error("not a pickled qal3.ChanSelector");
                         return std::make_unique<Selector>(t[0], t[1].cast<bool>(), t[2].cast<bool>());
                       }))
-      .def("size", &Selector::size, "The number of channels.")
-      .def("find_channel", &Selector::find_channel, py::arg("ev_type"), py::arg("chan"),
+      .def("size", method(&Selector::size), "The number of channels.")
+      .def("find_channel", method(&Selector::find_channel), py::arg("ev_type"), py::arg("chan"),
            "True when events of `ev_type` carry `chan` (also when nothing is loaded).")
-      .def("get_event_type", &Selector::get_event_type, py::arg("chan"),
+      .def("get_event_type", method(&Selector::get_event_type), py::arg("chan"),
            "The event type mask of channel `chan`; 0 when nothing matches.")
-      .def("get_data_type", &Selector::get_data_type, py::arg("chan"),
+      .def("get_data_type", method(&Selector::get_data_type), py::arg("chan"),
            "The data type of the channel whose DAQ name is `chan`, else 0 (signed, as the "
            "channel description writer writes it).")
-      .def("get_channel", &Selector::get_channel, py::arg("num"), "The DAQ name of channel `num`, or None.")
-      .def("get_prop", &Selector::get_prop, py::arg("num"), "The property name of channel `num`, or None.")
-      .def("is_channel_slow", &Selector::is_channel_slow, py::arg("num"),
+      .def("get_channel", method(&Selector::get_channel), py::arg("num"), "The DAQ name of channel `num`, or None.")
+      .def("get_prop", method(&Selector::get_prop), py::arg("num"), "The property name of channel `num`, or None.")
+      .def("is_channel_slow", method(&Selector::is_channel_slow), py::arg("num"),
            "1 when channel `num` is slow (BOR, EOR, ENV or UPD), 0 when not, -1 when out of range or "
            "without event type.")
-      .def("is_channel_ml", &Selector::is_channel_ml, py::arg("num"),
+      .def("is_channel_ml", method(&Selector::is_channel_ml), py::arg("num"),
            "1 when channel `num` is an ML channel, 0 when not, -1 as for is_channel_slow.")
-      .def("get_subchannels", &Selector::get_subchannels, py::arg("num"),
+      .def("get_subchannels", method(&Selector::get_subchannels), py::arg("num"),
            "1 for a slow channel, else the number of dimensions of channel `num`; 0 when out of range.");
 }
 

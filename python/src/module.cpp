@@ -36,6 +36,18 @@ std::string text_of(py::handle value, const char* field) {
   return std::string(bytes);
 }
 
+void refuse_nul(const std::string& s, const char* field) {
+  const std::size_t at = s.find('\0');
+  if (at != std::string::npos)
+    throw py::value_error(std::string(field) + " holds a NUL character (at byte " + std::to_string(at) + ")");
+}
+
+std::string c_text(py::handle value, const char* field) {
+  std::string s = text_of(value, field);
+  refuse_nul(s, field);
+  return s;
+}
+
 namespace {
 
 // The UTF-16 codec of a document's first bytes, as an XML processor tells
@@ -48,16 +60,16 @@ const char* utf16_codec(const std::string& doc) {
 }
 
 // `doc` as UTF-8 with a declaration that says so.
-std::string utf8_document(py::handle text) {
-  std::string doc = text_of(text, "document");
+std::string utf8_document(py::handle text, const char* field) {
+  std::string doc = c_text(text, field);
   declare_utf8(doc);
   return doc;
 }
 
 }  // namespace
 
-std::string document_of(py::handle value) {
-  if (PyUnicode_Check(value.ptr())) return utf8_document(value);
+std::string document_of(py::handle value, const char* field) {
+  if (PyUnicode_Check(value.ptr())) return utf8_document(value, field);
   std::string doc;
   if (PyBytes_Check(value.ptr())) {
     doc = std::string(py::reinterpret_borrow<py::bytes>(value));
@@ -66,7 +78,7 @@ std::string document_of(py::handle value) {
     if (!b) throw py::error_already_set();
     doc = std::string(py::reinterpret_steal<py::bytes>(b));
   } else {
-    throw py::type_error("document must be a str or bytes, not " +
+    throw py::type_error(std::string(field) + " must be a str or bytes, not " +
                          std::string(py::str(py::type::of(value).attr("__name__"))));
   }
   // UTF-16 bytes are read as their text: the memory parser takes bytes of
@@ -75,10 +87,11 @@ std::string document_of(py::handle value) {
     PyObject* text = PyUnicode_Decode(doc.data(), static_cast<Py_ssize_t>(doc.size()), codec, "strict");
     if (!text) {
       PyErr_Clear();
-      throw py::value_error(std::string("document: not ") + codec + " text throughout");
+      throw py::value_error(std::string(field) + ": not " + codec + " text throughout");
     }
-    return utf8_document(py::reinterpret_steal<py::str>(text));
+    return utf8_document(py::reinterpret_steal<py::str>(text), field);
   }
+  refuse_nul(doc, field);
   return doc;
 }
 
@@ -93,7 +106,7 @@ std::string text_in(py::handle v, const Bounds& b, std::size_t most, const char*
     throw py::value_error(least == 1 ? std::string(field) + " must not be empty"
                                      : std::string(field) + " is " + std::to_string(s.size()) +
                                            " bytes long; at least " + std::to_string(least) + " are needed");
-  if (s.find('\0') != std::string::npos) throw py::value_error(std::string(field) + " holds a NUL character");
+  refuse_nul(s, field);
   return s;
 }
 
@@ -123,13 +136,17 @@ long long int_in(py::handle value, long long lo, long long hi, const char* field
   return v;
 }
 
-std::string path_of(py::handle path) {
+std::string path_of(py::handle path, const char* field) {
   const py::object p = py::module_::import("os").attr("fspath")(path);
-  if (PyBytes_Check(p.ptr())) return std::string(py::bytes(p));
-  PyObject* b = PyUnicode_EncodeFSDefault(p.ptr());
-  if (!b) throw py::error_already_set();
-  const std::string s(py::reinterpret_steal<py::bytes>(b));
-  if (s.find('\0') != std::string::npos) throw py::value_error("path holds a NUL character");
+  std::string s;
+  if (PyBytes_Check(p.ptr())) {
+    s = std::string(py::reinterpret_borrow<py::bytes>(p));
+  } else {
+    PyObject* b = PyUnicode_EncodeFSDefault(p.ptr());
+    if (!b) throw py::error_already_set();
+    s = std::string(py::reinterpret_steal<py::bytes>(b));
+  }
+  refuse_nul(s, field);
   return s;
 }
 
@@ -182,7 +199,7 @@ void replace_file(py::handle path, const py::bytes& data, bool follow_symlinks) 
 // when none has it).
 int slot_number(py::handle slot, bool function) {
   if (!PyUnicode_Check(slot.ptr())) return static_cast<int>(int_in(slot, INT32_MIN, INT32_MAX, "slot"));
-  std::string name = text_of(slot, "slot");
+  std::string name = c_text(slot, "slot");
   return function ? qal3_get_function_index(&name[0]) : qal3_get_operation_index(&name[0]);
 }
 
@@ -190,7 +207,7 @@ int slot_number(py::handle slot, bool function) {
 
 int slot_of(py::handle v, bool function, const char* registry, long long lo, long long hi) {
   if (PyUnicode_Check(v.ptr())) {
-    const std::string name = text_of(v, registry);
+    const std::string name = c_text(v, registry);
     const int slot = slot_named(name, function, registry);
     if (slot < 0) throw py::value_error("no " + std::string(registry) + " named '" + name + "' in the registry");
     if (slot < lo || slot > hi)
@@ -222,10 +239,20 @@ PYBIND11_MODULE(_core, m) {
       "operations", [] { return registry(false); },
       "The 32 operation slots of the trigger registry, as functions() lists the function slots.");
   m.def(
-      "function_index", [](std::string name) { return qal3_get_function_index(&name[0]); }, py::arg("name"),
+      "function_index",
+      [](std::string name) {
+        refuse_nul(name, "name");
+        return qal3_get_function_index(&name[0]);
+      },
+      py::arg("name"),
       "Lowest function slot named `name`; -1 if none.");
   m.def(
-      "operation_index", [](std::string name) { return qal3_get_operation_index(&name[0]); }, py::arg("name"),
+      "operation_index",
+      [](std::string name) {
+        refuse_nul(name, "name");
+        return qal3_get_operation_index(&name[0]);
+      },
+      py::arg("name"),
       "Lowest operation slot named `name`; -1 if none.");
   static const std::string function_name_doc =
       "Name of function slot `slot` (a number, or a name as records hold it); \"UNKNOWN\" outside 0.." +
@@ -239,7 +266,7 @@ PYBIND11_MODULE(_core, m) {
   m.def(
       "_refuse_free_slot",
       [](py::handle name, bool function, const std::string& field) {
-        slot_named(text_of(name, field.c_str()), function, field.c_str());
+        slot_named(c_text(name, field.c_str()), function, field.c_str());
       },
       py::arg("name"), py::arg("of_functions"), py::arg("field"),
       "ValueError when `name`, given to `field`, names a free slot of the function registry (`of_functions`) or "

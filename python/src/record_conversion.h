@@ -73,6 +73,13 @@ inline std::string text_value(py::handle v, const Bounds& b, std::size_t most, c
   return s;
 }
 
+// Room in `v` for one more element, so that the push_back that follows
+// cannot throw (and leak what it is given); `v` grows geometrically.
+template <class T>
+void room_for_one(std::vector<T>& v) {
+  if (v.size() == v.capacity()) v.reserve(std::max<std::size_t>(16, 2 * v.capacity()));
+}
+
 // Runs `fill`; a ValueError or TypeError it raises names `where` in front.
 template <class F>
 void filling(const std::string& where, F&& fill) {
@@ -144,7 +151,7 @@ struct ValueFrom {
     const std::string entry = std::string(name) + " entry";
     for (py::handle item : v) {
       const std::string s = text_value(item, b, std::string::npos, entry.c_str());
-      dst.reserve(dst.size() + 1);
+      room_for_one(dst);
       dst.push_back(new char[s.size() + 1]);
       std::memcpy(dst.back(), s.c_str(), s.size() + 1);
     }
@@ -152,7 +159,7 @@ struct ValueFrom {
   template <class T>
   void records(std::vector<T*>& dst) const {
     for (py::handle item : v) {
-      dst.reserve(dst.size() + 1);
+      room_for_one(dst);
       dst.push_back(new T());
       set_count(owner, name, dst.size());
       filling(std::string(name) + "[" + std::to_string(dst.size() - 1) + "]", [&] { fill_record(item, *dst.back()); });

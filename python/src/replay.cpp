@@ -34,6 +34,8 @@
 namespace qal3py {
 namespace {
 
+using namespace pybind11::literals;
+
 // Subchannel numbers beyond this are not laid out in a block: a trigger
 // asking for one finds no data, as it would in a real block.
 constexpr int kMaxSubchannel = 4095;
@@ -57,16 +59,20 @@ using Samples = py::array_t<float, py::array::c_style>;
 
 // The array `a` as a C-contiguous float32 array of one or two dimensions,
 // copied only when it is not one already. Other float and integer arrays
-// are converted to float32, as a DAQ block stores its samples.
+// are converted to float32, as a DAQ block stores its samples. numpy makes
+// the array and its copy, so that what it cannot do comes as its own
+// exception (MemoryError when the copy does not fit).
 Samples float32(py::handle a, const std::string& what) {
-  const py::array arr = py::array::ensure(a);
-  if (!arr) throw py::type_error(what + " must be a numpy array");
+  const py::module_ np = py::module_::import("numpy");
+  const py::array arr = np.attr("asarray")(a);
   const char kind = arr.dtype().kind();
   if (kind != 'f' && kind != 'i' && kind != 'u')
     throw py::type_error(what + " must be a float or integer array, not " + std::string(py::str(arr.dtype())));
   if (arr.ndim() != 1 && arr.ndim() != 2) throw py::value_error(what + " must have one or two dimensions");
-  if (kind == 'f' && arr.itemsize() == 4) return Samples::ensure(arr);
-  return Samples(py::array_t<float, py::array::c_style | py::array::forcecast>::ensure(arr));
+  const py::object copy = np.attr("ascontiguousarray")(arr, "dtype"_a = np.attr("float32"));
+  // Made as asked: taking it as it is cannot fail.
+  if (!Samples::check_(copy)) throw py::type_error(what + ": numpy gave no C-contiguous float32 array");
+  return py::reinterpret_borrow<Samples>(copy);
 }
 
 int checked_count(py::ssize_t n, const char* what) {
@@ -232,13 +238,19 @@ class Replay {
   py::tuple run_arrays(py::ssize_t events, const py::list& data, const std::vector<float>& starts,
                        const std::vector<float>& incs) {
     const std::size_t nt = t_.size();
-    if (data.size() != nt || starts.size() != nt || incs.size() != nt)
+    if (events < 0) throw py::value_error("events must not be negative");
+    const py::tuple data_held(data);  // each array held while it is read, whatever else holds it
+    if (data_held.size() != nt || starts.size() != nt || incs.size() != nt)
       throw py::value_error("one array, start and inc per trigger are needed");
+    if (events == 0) {  // no event: no block to build from a first one
+      std::vector<Group> none;
+      return evaluate(0, none);
+    }
     std::map<PyObject*, Samples> arrays;  // each array converted once
     std::map<std::tuple<std::string, PyObject*, std::uint32_t, std::uint32_t, int>, std::size_t> shared;
     std::vector<std::pair<const Samples*, std::vector<std::size_t>>> readers;  // of each block, in order
     for (std::size_t k = 0; k < nt; ++k) {
-      const py::handle d = data[k];
+      const py::handle d = data_held[k];
       if (d.is_none()) continue;
       auto found = arrays.find(d.ptr());
       if (found == arrays.end()) {
@@ -291,7 +303,7 @@ class Replay {
   }
 
   std::size_t size() const { return t_.size(); }
-  py::list triggers() const { return triggers_; }
+  py::list triggers() const { return py::list(triggers_); }  // a list of its own: triggers_ stays as made
 
   // What a pickle keeps: the triggers, and each one's DIFF state.
   py::tuple state() {
@@ -409,34 +421,35 @@ several threads run in parallel.)")
       .def(py::init<py::handle>(), py::arg("triggers"),
            "Replays `triggers`: a qal3.Trigger (or any object with its attributes; function and "
            "operation may be registry names), or a list of them.")
-      .def("spectra", &Replay::spectra, py::arg("samples"), py::arg("start") = 0.0f, py::arg("inc") = 1.0f,
+      .def("spectra", method(&Replay::spectra), py::arg("samples"), py::arg("start") = 0.0f, py::arg("inc") = 1.0f,
            "Evaluates spectra (1-D: one event; 2-D: events x samples) on the axis "
            "start + i * inc. float32 is used as it is; other float and integer arrays are "
            "converted to float32 first, as the DAQ block stores its samples. Returns "
            "(fired, value) numpy arrays, one entry per event: bool, and the function's float32 "
            "value (NaN where it gave none, as on a DIFF function's first event). For a Replay "
            "of one trigger.")
-      .def("values", &Replay::values, py::arg("values"),
+      .def("values", method(&Replay::values), py::arg("values"),
            "Evaluates name/value data: 1-D (the trigger subchannel's value per event) "
            "or 2-D (events x subchannels), converted to float32 as spectra() does.")
-      .def("slow", &Replay::slow, py::arg("values"),
+      .def("slow", method(&Replay::slow), py::arg("values"),
            "Evaluates slow data: the update value of the trigger's channel, one per event "
            "(1-D, converted to float32 as spectra() does).")
       .def(
           "run",
           [](py::object self, py::object recording, py::object start, py::object inc) {
+            made<Replay>(self);
             return py::module_::import("qal3._replay").attr("run")(self, recording, start, inc);
           },
           py::arg("recording"), py::arg("start") = 0.0, py::arg("inc") = 1.0,
           "Replays the triggers over `recording` (see qal3.replay) and returns a qal3.ReplayTable; "
           "DIFF functions go on from the previous run().")
-      .def("_run_arrays", &Replay::run_arrays, py::arg("events"), py::arg("data"), py::arg("starts"),
+      .def("_run_arrays", method(&Replay::run_arrays), py::arg("events"), py::arg("data"), py::arg("starts"),
            py::arg("incs"))
-      .def_property_readonly("triggers", &Replay::triggers, "Copies of the triggers replayed, in order.")
-      .def("__len__", &Replay::size)
-      .def("reset", &Replay::reset, "Forgets the previous event of DIFF functions.")
-      .def("__repr__", &Replay::repr)
-      .def(py::pickle([](Replay& r) { return r.state(); }, &Replay::from_state));
+      .def_property_readonly("triggers", method(&Replay::triggers), "Copies of the triggers replayed, in order.")
+      .def("__len__", method(&Replay::size))
+      .def("reset", method(&Replay::reset), "Forgets the previous event of DIFF functions.")
+      .def("__repr__", method(&Replay::repr))
+      .def(py::pickle([](py::handle self) { return made<Replay>(self).state(); }, &Replay::from_state));
 }
 
 }  // namespace qal3py
