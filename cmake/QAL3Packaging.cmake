@@ -84,6 +84,17 @@ file(WRITE ${QAL3_DEB_SHLIBS_ROOT}/DEBIAN/shlibs "${all_shlibs}")
 # QAL3PackagingPreBuild.cmake before the packages are made).
 file(GENERATE OUTPUT ${QAL3_DEB_DIR}/library-files.txt CONTENT "${lib_files}")
 
+# libQAL3XML reads two private members of a Xerces reader through the
+# layout of the headers it was built with (checked at run time against the
+# library's own peeks, bounded_parser.h): its package takes the Xerces
+# library of that upstream version only, whatever the Debian revision.
+string(REGEX MATCH "^([0-9]+)\\.([0-9]+)\\.([0-9]+)" xerces_version "${XercesC_VERSION}")
+if(xerces_version)
+  math(EXPR xerces_next_revision "${CMAKE_MATCH_3} + 1")
+  set(CPACK_DEBIAN_XML_PACKAGE_DEPENDS
+    "libxerces-c${CMAKE_MATCH_1}.${CMAKE_MATCH_2} (>= ${xerces_version}), libxerces-c${CMAKE_MATCH_1}.${CMAKE_MATCH_2} (<< ${CMAKE_MATCH_1}.${CMAKE_MATCH_2}.${xerces_next_revision}~)")
+endif()
+
 set(CPACK_DEBIAN_EVUTL_PACKAGE_PROVIDES "libqal3evutl1 (= ${QAL3_DEB_VERSION})")
 set(CPACK_COMPONENT_EVUTL_DESCRIPTION "QAL3 DAQ event utilities (stand-in library)
 This is a stand-in for the site's event-utility library: names of event and

@@ -208,4 +208,40 @@ TEST(Messages, ThreadSinksKeepToTheirThreads) {
   EXPECT_EQ(sinks[1].got.size(), static_cast<std::size_t>(kReads));  // one wrong root per read
 }
 
+// A read inside a sink leaves the line the sink was given as it was, and
+// the outer document's later lines keep its name and position.
+TEST(Messages, ReadInsideASinkLeavesTheOuterLineWhole) {
+  testutil::TempFile outer(  // two warnings
+      "<!DOCTYPE BMR [<!ELEMENT BMR ANY><!ATTLIST BMR a CDATA #IMPLIED><!ATTLIST BMR a CDATA #IMPLIED>\n"
+      "<!ATTLIST BMR b CDATA #IMPLIED><!ATTLIST BMR b CDATA #IMPLIED>]>\n<BMR/>\n");
+  struct Nesting {
+    std::vector<Record> got;
+    std::string outer_after_inner;
+  } seen;
+  const auto sink = [](const qal3_message* m, void* data) {
+    auto& s = *static_cast<Nesting*>(data);
+    const bool first = s.got.empty();
+    s.got.push_back({m->stream, m->kind, std::string(m->text, m->length), m->document ? m->document : "",
+                     m->document != nullptr, m->line, m->column, ""});
+    if (!first || !m->document) return;
+    EvList inner;
+    std::string doc = kBroken;
+    qal3_parse_ev_list_read(&doc[0], &inner.v);  // its own lines come back here
+    s.outer_after_inner = m->document;
+  };
+  {
+    qal3::ThreadMessageSink guard(static_cast<qal3_message_sink>(sink), &seen);
+    EvList list;
+    qal3_parse_ev_list_readf(outer.c_path(), &list.v);
+  }
+  EXPECT_EQ(seen.outer_after_inner, outer.path());
+  int outer_lines = 0;
+  for (const Record& r : seen.got) {
+    if (r.document != outer.path()) continue;
+    ++outer_lines;
+    EXPECT_GT(r.line, 0) << r.text;
+  }
+  EXPECT_GE(outer_lines, 2);
+}
+
 }  // namespace

@@ -54,15 +54,24 @@ template struct Expose<ReaderChars, &xercesc::XMLReader::fCharBuf>;
 
 // How many characters `reader` holds transcoded past its position (0 for
 // none), with `chars` set to them: the buffer that XMLReader::peekString
-// compares against, read without its out-of-line call.
+// compares against, read without its out-of-line call. The read follows
+// the layout of the Xerces headers of the build; held_chars_trusted says
+// whether the Xerces library of the process has it.
 inline XMLSize_t held_chars(const xercesc::XMLReader* reader, const XMLCh*& chars) {
   if (!reader) return 0;
   const XMLSize_t at = reader->*member(detail::ReaderIndex{});
   const XMLSize_t avail = reader->*member(detail::ReaderAvail{});
-  if (at >= avail) return 0;
+  if (at >= avail || avail > sizeof(reader->*member(detail::ReaderChars{})) / sizeof(XMLCh)) return 0;
   chars = (reader->*member(detail::ReaderChars{})) + at;
   return avail - at;
 }
+
+// Whether held_chars reads the readers of the Xerces library in this
+// process as that library's own (out-of-line) peeks do. Checked once, on a
+// reader the library builds over a known text; false (the peeks are used)
+// when they differ or the check cannot run. Defined in libQAL3XML, for its
+// pull parsers (SAXParser).
+bool held_chars_trusted();
 
 using XString = std::basic_string<XMLCh>;
 
@@ -108,6 +117,27 @@ class Bounded : public Base {
   using Base::Base;
 
   void cap_text(bool on) { cap_text_ = on; }
+
+  // False once a document declared an XML version other than 1.0: the
+  // scanner keeps it for the documents after, even for one that declares
+  // none, so such a parser is not to be used again.
+  bool reads_xml_1_0() const {
+    const xercesc::XMLScanner* s = scanner();
+    return !other_version_ && s && s->getXMLVersion() == xercesc::XMLReader::XMLV1_0;
+  }
+
+  // The scanner's reader manager (null without a scanner).
+  xercesc::ReaderMgr* reader_manager() {
+    const xercesc::XMLScanner* s = scanner();
+    return s ? const_cast<xercesc::ReaderMgr*>(s->getReaderMgr()) : nullptr;
+  }
+
+  void XMLDecl(const XMLCh* const version, const XMLCh* const encoding, const XMLCh* const standalone,
+               const XMLCh* const actual_encoding) override {
+    static const XMLCh kVersion10[] = {xercesc::chDigit_1, xercesc::chPeriod, xercesc::chDigit_0, 0};
+    if (version && *version && !xercesc::XMLString::equals(version, kVersion10)) other_version_ = true;
+    Base::XMLDecl(version, encoding, standalone, actual_encoding);
+  }
 
   void entityDecl(const xercesc::DTDEntityDecl& decl, const bool is_pe, const bool ignored) override {
     if (!decl.isExternal() && decl.getValueLen() > limits::kMaxEntityUnits)
@@ -173,7 +203,7 @@ class Bounded : public Base {
     // The usual case, answered from the two characters the current reader
     // holds next; with fewer held, the peeks below (which may end entities).
     const XMLCh* held = nullptr;
-    if (held_chars(readers.getCurrentReader(), held) >= 2) {
+    if (held_trusted_ && held_chars(readers.getCurrentReader(), held) >= 2) {
       if (held[0] != xercesc::chOpenAngle) return held[0] != 0;
       return held[1] == xercesc::chBang || held[1] == xercesc::chQuestion;
     }
@@ -222,6 +252,7 @@ class Bounded : public Base {
   void startDocument() override {
     const xercesc::XMLScanner* s = scanner();
     expansions_ = s ? ExpansionsOfScanner::count(*s) : 0;
+    if constexpr (std::is_base_of<xercesc::SAXParser, Base>::value) held_trusted_ = held_chars_trusted();
     Base::startDocument();
   }
 
@@ -335,6 +366,8 @@ class Bounded : public Base {
   XMLSize_t defaults_ = 0;    // units of default attribute values taken
   XMLSize_t expansions_ = 0;  // the scanner's expansion count when the document began
   bool cap_text_ = false;
+  bool other_version_ = false;
+  bool held_trusted_ = false;  // held_chars_trusted(), asked once per document
   // By decl number, the decls whose names have passed the checks; numbers
   // within the undeclared-name limit only.
   std::array<const xercesc::XMLElementDecl*, 64> named_{};

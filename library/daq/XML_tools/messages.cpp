@@ -43,7 +43,47 @@ struct Reading {
   const xercesc::Locator* locator = nullptr;
 };
 
-thread_local Reading t_reading;
+// The readings of this thread, innermost first: a read started inside a
+// message sink goes on top of the one whose line the sink is given, and
+// leaves that one's document text where it is. Ended readings wait on a
+// spare list for the next one, so a document costs no allocation.
+struct Readings {
+  std::forward_list<Reading> active;
+  std::forward_list<Reading> spare;
+
+  Reading* find(const void* owner) {
+    if (!owner) return nullptr;
+    for (Reading& r : active)
+      if (r.owner == owner) return &r;
+    return nullptr;
+  }
+  Reading* current() { return active.empty() || !active.front().owner ? nullptr : &active.front(); }
+  // A reading for `owner` on top (its own when it has one); null when
+  // memory runs out.
+  Reading* open(const void* owner) {
+    if (Reading* r = find(owner)) return r;
+    try {
+      if (spare.empty()) spare.emplace_front();
+    } catch (...) {
+      return nullptr;
+    }
+    active.splice_after(active.before_begin(), spare, spare.before_begin());
+    active.front().owner = owner;
+    return &active.front();
+  }
+  void close(const void* owner) {
+    for (auto before = active.before_begin(), at = active.begin(); at != active.end(); before = at++) {
+      if (at->owner != owner) continue;
+      at->owner = nullptr;
+      at->locator = nullptr;
+      at->named = false;
+      spare.splice_after(spare.before_begin(), active, before);
+      return;
+    }
+  }
+};
+
+thread_local Readings t_readings;
 
 // The name the calling thread gives its documents in memory (the caller's
 // text), or null.
@@ -55,31 +95,30 @@ namespace qal3 {
 namespace messages {
 
 void begin_reading(const void* owner, const char* document, const xercesc::Locator* locator) {
+  Reading* r = t_readings.open(owner);
+  if (!r) return;
   try {
-    t_reading.document.assign(document ? document : "");
+    r->document.assign(document ? document : "");
   } catch (...) {
-    t_reading.document.clear();
+    r->document.clear();
     document = nullptr;
   }
-  t_reading.owner = owner;
-  t_reading.named = document != nullptr;
-  t_reading.locator = locator;
+  r->named = document != nullptr;
+  r->locator = locator;
 }
 
 void set_position(const void* owner, const xercesc::Locator* locator) {
-  if (t_reading.owner == owner) t_reading.locator = locator;
+  if (Reading* r = t_readings.find(owner)) r->locator = locator;
 }
 
 void end_reading(const void* owner) {
-  if (t_reading.owner != owner) return;
-  t_reading.owner = nullptr;
-  t_reading.locator = nullptr;
-  t_reading.named = false;
+  if (owner) t_readings.close(owner);
 }
 
 bool reading(const void* owner, const char** document) {
-  if (!owner || t_reading.owner != owner) return false;
-  *document = t_reading.named ? t_reading.document.c_str() : nullptr;
+  const Reading* r = t_readings.find(owner);
+  if (!r) return false;
+  *document = r->named ? r->document.c_str() : nullptr;
   return true;
 }
 
@@ -154,9 +193,10 @@ void qal3_message_emit(const qal3_message* m) {
     r.text = "";
     r.length = 0;
   }
-  if (!r.document && r.line == 0 && t_reading.owner) {
-    r.document = t_reading.named ? t_reading.document.c_str() : nullptr;
-    if (const xercesc::Locator* at = t_reading.locator) {
+  const Reading* reading = t_readings.current();
+  if (!r.document && r.line == 0 && reading) {
+    r.document = reading->named ? reading->document.c_str() : nullptr;
+    if (const xercesc::Locator* at = reading->locator) {
       r.line = static_cast<long long>(at->getLineNumber());
       r.column = static_cast<long long>(at->getColumnNumber());
     }

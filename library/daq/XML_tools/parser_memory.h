@@ -37,7 +37,7 @@ namespace qal3 {
 namespace xml {
 
 // A Xerces memory manager that keeps its blocks on a list, counts the bytes
-// it hands out, and releases the blocks still held when it is destroyed.
+// it holds, and releases the blocks still held when it is destroyed.
 class ParserMemory final : public xercesc::MemoryManager {
  public:
   ParserMemory() = default;
@@ -59,7 +59,8 @@ class ParserMemory final : public xercesc::MemoryManager {
     void* raw = ::operator new(kHeader + size, std::nothrow);
     if (!raw) throw xercesc::OutOfMemoryException();
     Block* b = static_cast<Block*>(raw);
-    handed_out_ += size;
+    b->size = size;
+    held_ += size;
     b->prev = &head_;
     b->next = head_.next;
     head_.next->prev = b;
@@ -70,16 +71,13 @@ class ParserMemory final : public xercesc::MemoryManager {
   void deallocate(void* p) override {
     if (!p) return;
     Block* b = reinterpret_cast<Block*>(static_cast<char*>(p) - kHeader);
+    held_ -= b->size;
     unlink(b);
     ::operator delete(b);
   }
 
-  // Bytes handed out since the last call (or since the manager was built).
-  std::size_t take_handed_out() {
-    const std::size_t n = handed_out_;
-    handed_out_ = 0;
-    return n;
-  }
+  // Bytes handed out and not yet given back.
+  std::size_t held() const { return held_; }
 
  private:
   // The list links in front of each block, padded so that the block keeps
@@ -87,6 +85,7 @@ class ParserMemory final : public xercesc::MemoryManager {
   struct Block {
     Block* prev;
     Block* next;
+    std::size_t size;
   };
   static constexpr std::size_t kHeader =
       (sizeof(Block) + alignof(std::max_align_t) - 1) / alignof(std::max_align_t) * alignof(std::max_align_t);
@@ -96,8 +95,8 @@ class ParserMemory final : public xercesc::MemoryManager {
     b->next->prev = b->prev;
   }
 
-  Block head_{&head_, &head_};
-  std::size_t handed_out_ = 0;
+  Block head_{&head_, &head_, 0};
+  std::size_t held_ = 0;
 };
 
 class KeptStream;
@@ -190,9 +189,8 @@ class ParserWithOwnMemory : private ParserMemoryOwner, public Parser {
 
   KeptStreams& streams() { return kept_streams; }
   xercesc::MemoryManager* memory() { return &parser_memory; }
-  // Bytes the parser took from its memory since the last call (or since
-  // it was built).
-  std::size_t take_handed_out() { return parser_memory.take_handed_out(); }
+  // Bytes the parser holds in its memory.
+  std::size_t held_bytes() const { return parser_memory.held(); }
   // Where the scanner is in the document being read (its locator).
   const xercesc::Locator* locator() const { return this->getScanner().getLocator(); }
 };

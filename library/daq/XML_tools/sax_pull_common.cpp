@@ -11,10 +11,39 @@
 #include <xercesc/sax/HandlerBase.hpp>
 
 #include "messages.h"
+#include "qal3_xml_platform.h"
 #include "reading_scope.h"
 #include "xerces_platform.h"
 
 namespace qal3 {
+namespace xerces {
+
+bool held_chars_trusted() {
+  static const bool trusted = [] {
+    try {
+      std::unique_ptr<pull::PullParser> parser(pull::make_parser());
+      xercesc::ReaderMgr* readers = parser->reader_manager();
+      if (!readers) return false;
+      static const XMLCh kText[] = {xercesc::chOpenAngle, xercesc::chLatin_a, xercesc::chLatin_b, 0};
+      static const XMLCh kFirst[] = {xercesc::chOpenAngle, xercesc::chLatin_a, 0};
+      static const XMLCh kNone[] = {0};
+      // Built, filled and moved on by the library itself.
+      std::unique_ptr<xercesc::XMLReader> reader(readers->createIntEntReader(
+          kNone, xercesc::XMLReader::RefFrom_NonLiteral, xercesc::XMLReader::Type_General, kText, 3, false));
+      if (!reader || !reader->peekString(kFirst)) return false;
+      const XMLCh* chars = nullptr;
+      if (held_chars(reader.get(), chars) != 3 || chars[0] != kText[0] || chars[1] != kText[1]) return false;
+      if (!reader->skippedString(kFirst)) return false;
+      return held_chars(reader.get(), chars) == 1 && chars[0] == kText[2];
+    } catch (...) {
+      return false;
+    }
+  }();
+  return trusted;
+}
+
+}  // namespace xerces
+
 namespace pull {
 
 namespace {
@@ -113,6 +142,10 @@ const KeptParsers& kept_parsers() {
 
 }  // namespace
 
+void drop_kept_parser() {
+  if (PullParser* parser = kept_parsers().take()) destroy(parser);
+}
+
 PullParser* take_parser(QAL3PullHandler& handler) {
   PullParser* parser = kept_parsers().take();
   if (!parser) {
@@ -135,7 +168,9 @@ PullParser* take_parser(QAL3PullHandler& handler) {
 
 void give_back(PullParser* parser, bool clean) {
   if (!parser) return;
-  if (parser->take_handed_out() <= kKeptParserBytes && clean) {
+  // A document that declared XML 1.1 leaves its version in the scanner and
+  // its reader manager, where a document without a declaration finds it.
+  if (clean && parser->held_bytes() <= kKeptParserBytes && parser->reads_xml_1_0()) {
     parser->setDocumentHandler(nullptr);
     parser->setErrorHandler(nullptr);
     if (kept_parsers().keep(parser)) return;
@@ -220,3 +255,5 @@ void reset_scanner(xercesc::SAXParser& parser, xercesc::XMLPScanToken& token, QA
 
 }  // namespace pull
 }  // namespace qal3
+
+void qal3_xml_drop_thread_parser(void) { qal3::pull::drop_kept_parser(); }

@@ -42,14 +42,20 @@ PullParser* take_parser(QAL3PullHandler& handler);
 
 // Ends the use of a parser from take_parser (null: nothing). `clean`: its
 // document was read to its end without a counted error. A clean parser
-// that took at most kKeptParserBytes from its memory for the document is
-// kept, with its platform reference, for the thread's next document if the
+// that holds at most kKeptParserBytes of memory and reads its next
+// document as a new parser would (no XML 1.1 declaration seen) is kept,
+// with its platform reference, for the thread's next document if the
 // thread keeps none; any other is destroyed and its reference given back.
-// What a parser keeps from one document to the next grows only while it
-// takes memory, so a kept parser holds no more than such documents need.
+// Everything else a document leaves in the parser (entities, the DTD,
+// names, limits' counts, errors, the handler) is reset when the next one
+// starts. So each thread holds at most one idle parser of at most
+// kKeptParserBytes (50 to 80 KiB after a usual document, also after one of
+// megabytes) until it ends or calls drop_kept_parser.
 void give_back(PullParser* parser, bool clean);
-// The reader of one document takes about 170 KiB, a new parser 50 KiB more.
-constexpr std::size_t kKeptParserBytes = 512 * 1024;
+constexpr std::size_t kKeptParserBytes = 256 * 1024;
+
+// Destroys the parser the calling thread keeps, if any.
+void drop_kept_parser();
 
 // parseFirst over `source` or the file `path`; prints the start messages.
 // False on success, true on failure.
