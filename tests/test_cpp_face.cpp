@@ -101,6 +101,10 @@ TEST(CppFace, ResultCarriesCodeMessagesAndThrowsOnRequest) {
   }
   EXPECT_THROW(qal3::EventList::parse("<BMR>").value_or_throw(), qal3::Error);
   EXPECT_NO_THROW(qal3::EventList::parse("<BMR/>").value_or_throw());
+  // A loop over a temporary result's value walks a list it owns.
+  int entries = 0;
+  for (auto* e : qal3::EventList::read_file(kExamples + "/evlist_basic.xml").value()) entries += e != nullptr;
+  EXPECT_GT(entries, 0);
   // Lines of a call go to its result, not to the thread's sink, which is back afterwards.
   int seen = 0;
   auto count = [&seen](const qal3_message&) { ++seen; };

@@ -24,6 +24,7 @@
 #include <optional>
 #include <string>
 #include <string_view>
+#include <type_traits>
 #include <utility>
 #include <vector>
 #ifdef __cpp_exceptions
@@ -139,8 +140,9 @@ class Result : public Status {
   T& value() & noexcept { return value_; }
   /// The value, whatever the code.
   const T& value() const& noexcept { return value_; }
-  /// The value, moved out, whatever the code.
-  T&& value() && noexcept { return std::move(value_); }
+  /// The value, moved out, whatever the code: a value, so that a loop over
+  /// a temporary Result's value owns what it walks.
+  T value() && noexcept(std::is_nothrow_move_constructible<T>::value) { return std::move(value_); }
 
 #ifdef __cpp_exceptions
   /// The value; throws a qal3::Error when the call failed.
