@@ -45,17 +45,47 @@ ARMHF_PACKAGES=(g++-arm-linux-gnueabihf qemu-user libxerces-c-dev:armhf libgtest
   libacl1-dev:armhf libattr1-dev:armhf)
 JOBS=$(nproc 2>/dev/null || echo 2)
 
-ensure_packages() {  # ensure_packages [package...] (default: PACKAGES)
-  local missing=() wanted=("$@")
-  [ $# -eq 0 ] && wanted=("${PACKAGES[@]}")
-  for p in "${wanted[@]}"; do
-    dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q "install ok installed" || missing+=("$p")
+APT_LOG=$(mktemp)
+trap 'rm -f "$APT_LOG"' EXIT
+
+# apt-get update, tried three times with a pause between (a mirror may be
+# mid-sync for a while). Its messages go to $APT_LOG. Returns its status.
+apt_update() {
+  local try
+  for try in 1 2 3; do
+    apt-get update >"$APT_LOG" 2>&1 && return 0
+    [ "$try" -lt 3 ] && sleep $((try * 15))
   done
+  return 1
+}
+
+# The packages of "$@" not installed here.
+missing_packages() {
+  local p
+  for p in "$@"; do
+    dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q "install ok installed" || echo "$p"
+  done
+}
+
+# Installs "$@" (as root); without them from the current indexes, updates
+# the indexes (retried) and tries again, also when an index failed to
+# update: the ones that did may be enough. Returns apt-get's status; its
+# messages are in $APT_LOG.
+install_packages() {
+  export DEBIAN_FRONTEND=noninteractive
+  apt-get install -y "$@" >"$APT_LOG" 2>&1 && return 0
+  apt_update || true
+  apt-get install -y "$@" >>"$APT_LOG" 2>&1
+}
+
+ensure_packages() {  # ensure_packages [package...] (default: PACKAGES)
+  local missing wanted=("$@")
+  [ $# -eq 0 ] && wanted=("${PACKAGES[@]}")
+  mapfile -t missing < <(missing_packages "${wanted[@]}")
   [ ${#missing[@]} -eq 0 ] && return 0
   if [ "$(id -u)" -eq 0 ]; then
     echo "Installing: ${missing[*]}"
-    export DEBIAN_FRONTEND=noninteractive
-    apt-get install -y "${missing[@]}" >/dev/null 2>&1 || { apt-get update >/dev/null && apt-get install -y "${missing[@]}" >/dev/null; }
+    install_packages "${missing[@]}" || { tail -n 20 "$APT_LOG" >&2; exit 1; }
   else
     echo "Missing Debian packages: ${missing[*]}" >&2
     echo "Install them with: sudo apt-get install ${missing[*]}" >&2
@@ -64,7 +94,10 @@ ensure_packages() {  # ensure_packages [package...] (default: PACKAGES)
 }
 
 # Debian multiarch for armhf: the foreign architecture is added (as root)
-# before its packages can be installed.
+# before its packages can be installed. When they cannot be installed
+# because an index is missing or out of step with the amd64 packages
+# installed, says so in one line and ends the step (status 0); any other
+# failure to install them fails it.
 ensure_armhf() {
   ensure_packages
   if ! dpkg --print-foreign-architectures | grep -qx armhf; then
@@ -73,9 +106,24 @@ ensure_armhf() {
       exit 1
     fi
     dpkg --add-architecture armhf
-    apt-get update >/dev/null
+    apt_update || true
   fi
-  ensure_packages "${ARMHF_PACKAGES[@]}"
+  local missing
+  mapfile -t missing < <(missing_packages "${ARMHF_PACKAGES[@]}")
+  [ ${#missing[@]} -eq 0 ] && return 0
+  if [ "$(id -u)" -ne 0 ]; then
+    ensure_packages "${missing[@]}"
+  fi
+  echo "Installing: ${missing[*]}"
+  install_packages "${missing[@]}" && return 0
+  if grep -qE "unmet dependencies|Unable to locate package|has no installation candidate|Failed to fetch|Mirror sync in progress|Hash Sum mismatch|unexpected size" "$APT_LOG"; then
+    local why
+    why=$(grep -m1 -oE "Mirror sync in progress|Hash Sum mismatch|File has unexpected size|Failed to fetch [^ ]*|Unable to locate package [^ ]*|has no installation candidate|unmet dependencies" "$APT_LOG" | head -n1)
+    echo "armhf: SKIPPED: the armhf packages cannot be installed from Debian's indexes today ($why)"
+    exit 0
+  fi
+  tail -n 20 "$APT_LOG" >&2
+  exit 1
 }
 
 build() {  # build <dir> [cmake options...]
