@@ -4,13 +4,15 @@ the answers gathered in a table.
 
 A recording maps channel names to arrays: 2-D spectra (events x samples) or
 1-D name/value data (one value per event). Arrays held in memory go to the
-loop in one piece; chunked arrays (dask arrays, HDF5 data sets) go in
-blocks of rows, so that only one block of each channel is in memory at a
-time. The Replay carries DIFF state from block to block, so the answers do
-not depend on the blocks. numpy, dask, h5py and pandas are imported only
+loop in one piece; arrays read from elsewhere (dask arrays, HDF5 data
+sets, .npz members) go in blocks of rows of about _BLOCK_BYTES for all of
+them together, whatever their chunks, so that only one block of each
+channel is in memory at a time. The Replay carries DIFF state from block to
+block, so the answers do not depend on the blocks. numpy, dask, h5py and pandas are imported only
 when a recording or a table needs them: the package imports without them."""
 
 import contextlib
+import math
 import os
 import zipfile
 from numbers import Real
@@ -18,8 +20,9 @@ from typing import Any, Dict, List, Mapping, Union
 
 from ._records import Message, warn
 
-# Rows of a block of an HDF5 data set stored without chunks: about this many
-# bytes of every channel together.
+# Rows of a block: about this many bytes of every channel read block by
+# block together. A compressed HDF5 chunk is decompressed whole to read any
+# row of it: chunks of more bytes than this are refused.
 _BLOCK_BYTES = 64 << 20
 
 _Axis = Union[float, Mapping[str, float]]
@@ -99,8 +102,10 @@ def run(replay, recording, start: _Axis = 0.0, inc: _Axis = 1.0) -> ReplayTable:
         starts = [_axis(start, "start", c, data) for c in channels]
         incs = [_axis(inc, "inc", c, data) for c in channels]
         fired, value = [], []
+        dask_arrays = {n: a for n, a in data.items() if _lazy(a) and hasattr(a, "__dask_graph__")}
+        dask_rows = _DaskRows(dask_arrays, _step(events, data)) if dask_arrays and events else None
         for rows in _blocks(events, data):
-            piece = _read(data, rows)
+            piece = _read(data, rows, dask_rows)
             f, v = replay._run_arrays(rows.stop - rows.start, [piece.get(c) for c in channels], starts, incs)
             fired.append(f)
             value.append(v)
@@ -123,11 +128,12 @@ def _opened(recording):
             raise FileNotFoundError(2, "no recording at this path", path)
         if zipfile.is_zipfile(path):
             try:
-                npz = np.load(path, allow_pickle=False)
-            except (OSError, ValueError) as e:
+                npz = zipfile.ZipFile(path)
+            except (OSError, zipfile.BadZipFile) as e:
                 raise ValueError(f"{path}: not a readable .npz recording ({e})") from None
             with npz:
-                yield lambda name: npz[name] if name in npz.files else None
+                members = {m[:-4]: m for m in npz.namelist() if m.endswith(".npy")}
+                yield lambda name: _NpyMember(path, npz, members[name]) if name in members else None
             return
         try:
             import h5py
@@ -150,8 +156,109 @@ def _opened(recording):
 def _group_find(group):
     def find(name):
         item = group.get(name)
-        return item if item is not None and hasattr(item, "shape") else None
+        return _whole_chunks_fit(item) if item is not None and hasattr(item, "shape") else None
     return find
+
+
+def _whole_chunks_fit(ds):
+    """The HDF5 data set `ds`, reopened with a chunk cache that holds a row
+    of its chunks when they are compressed (so that each chunk is
+    decompressed once, however many blocks read it); ValueError naming its
+    file when such a row of chunks holds more than _BLOCK_BYTES: HDF5
+    decompresses a chunk whole to read any sample of it."""
+    chunks = getattr(ds, "chunks", None)
+    if not chunks or not all(isinstance(c, int) for c in chunks) or not hasattr(ds, "id"):
+        return ds
+    import h5py
+    import numpy as np
+    if ds.id.get_create_plist().get_nfilters() == 0:
+        return ds  # HDF5 reads the rows asked for, not whole chunks
+    across = math.prod(-(-n // c) for n, c in zip(ds.shape[1:], chunks[1:]))
+    band = across * math.prod(chunks) * np.dtype(ds.dtype).itemsize
+    if band > _BLOCK_BYTES:
+        raise ValueError(f"{ds.file.filename}: data set {ds.name!r} is stored in compressed chunks that hold "
+                         f"{band} bytes per row of chunks, decompressed whole to read any row; a replay reads "
+                         f"at most {_BLOCK_BYTES} bytes at a time")
+    access = h5py.h5p.create(h5py.h5p.DATASET_ACCESS)
+    access.set_chunk_cache(max(521, 16 * across + 1), band + (1 << 20), 0.75)
+    return h5py.Dataset(h5py.h5d.open(ds.file.id, ds.name.encode(), access))
+
+
+class _NpyMember:
+    """A member of an .npz file read row by row from its (decompressed)
+    stream, never whole: rows are read in order, each block as it is asked
+    for. Arrays stored in Fortran order are read whole when they hold at
+    most _BLOCK_BYTES, else refused (their rows are not together)."""
+
+    def __init__(self, path, npz, member):
+        import numpy as np
+        self._path, self._npz, self._member = path, npz, member
+        self._open()
+        self.shape, fortran, self.dtype = self._header
+        self._row = math.prod(self.shape[1:]) * self.dtype.itemsize
+        stored = self._npz.getinfo(self._member).file_size - self._stream.tell()
+        if self.shape and self._row * self.shape[0] > stored:
+            self._fail(f"holds {stored} bytes of data, not the {self._row * self.shape[0]} its shape needs")
+        if self._row > _BLOCK_BYTES:
+            self._fail(f"has rows of {self._row} bytes; a replay reads at most {_BLOCK_BYTES} bytes at a time")
+        if fortran and len(self.shape) > 1:
+            size = self._row * self.shape[0]
+            if size > _BLOCK_BYTES:
+                self._fail(f"stored in Fortran order, {size} bytes, read whole; a replay reads at most "
+                           f"{_BLOCK_BYTES} bytes at a time")
+            whole = np.frombuffer(self._take(size), self.dtype).reshape(self.shape[::-1]).T
+            self._whole = whole
+        else:
+            self._whole = None
+
+    def _fail(self, what):
+        raise ValueError(f"{self._path}: member {self._member!r} {what}")
+
+    def _open(self):
+        import numpy as np
+        fmt = np.lib.format
+        try:
+            self._stream = self._npz.open(self._member)
+            version = fmt.read_magic(self._stream)
+            if version == (1, 0):
+                self._header = fmt.read_array_header_1_0(self._stream)
+            elif version == (2, 0):
+                self._header = fmt.read_array_header_2_0(self._stream)
+            else:
+                self._fail(f"is an .npy file of version {version}, which a replay does not read")
+        except (OSError, ValueError, EOFError, zipfile.BadZipFile) as e:
+            if isinstance(e, ValueError) and str(e).startswith(str(self._path)):
+                raise
+            self._fail(f"is not a readable .npy array ({e})")
+        self._next = 0  # the row the stream is at
+
+    def _take(self, size):
+        try:
+            data = self._stream.read(size)
+        except (OSError, EOFError, zipfile.BadZipFile) as e:
+            self._fail(f"cannot be read ({e})")
+        if len(data) != size:
+            self._fail("ends before its last row")
+        return data
+
+    def __getitem__(self, rows):
+        import numpy as np
+        if self._whole is not None:
+            return self._whole[rows]
+        start, stop, step = rows.indices(self.shape[0]) if self.shape else (0, 0, 1)
+        if step != 1 or stop < start:
+            raise IndexError("rows of an .npz member are read by ranges")
+        if start < self._next:  # back to the start of the stream
+            self._stream.close()
+            self._open()
+        skip = start - self._next
+        while skip:
+            n = min(skip, max(1, _BLOCK_BYTES // max(1, self._row)))
+            self._take(n * self._row)
+            skip -= n
+        data = self._take((stop - start) * self._row)
+        self._next = stop
+        return np.frombuffer(data, self.dtype).reshape((stop - start,) + tuple(self.shape[1:]))
 
 
 def _lazy(a) -> bool:
@@ -195,43 +302,68 @@ def _axis(given: _Axis, what: str, channel: str, data) -> float:
     return float(given)
 
 
-def _blocks(events: int, data):
-    """The ranges of rows read at a time: all of them when every array is in
-    memory, else blocks of the smallest chunk of the chunked arrays."""
+def _step(events: int, data) -> int:
+    """The rows read at a time: all of them when every array is in memory,
+    else about _BLOCK_BYTES of the arrays read block by block together (as
+    float32 at least, as the loop takes them), whole chunks of HDF5 data
+    sets when their chunks are smaller."""
     import numpy as np
     lazy = [a for a in data.values() if _lazy(a)]
     if not lazy:
-        yield from ([range(0, events)] if events else [])
-        return
-    step = events
-    for a in lazy:
-        chunks = getattr(a, "chunks", None)
-        if chunks and isinstance(chunks[0], tuple):  # dask: the row chunks
-            step = min(step, max(chunks[0]))
-        elif chunks:  # HDF5: the chunk shape
-            step = min(step, chunks[0])
-        else:
-            row = max(1, int(np.prod(a.shape[1:], dtype=np.int64)) * np.dtype(a.dtype).itemsize)
-            step = min(step, max(1, _BLOCK_BYTES // (row * len(data))))
-    step = max(1, step)
+        return events
+    row = sum(max(1, math.prod(a.shape[1:])) * max(4, np.dtype(a.dtype).itemsize) for a in lazy)
+    step = max(1, _BLOCK_BYTES // row)
+    chunk = max((a.chunks[0] for a in lazy if isinstance(getattr(a, "chunks", None), tuple)
+                 and a.chunks and isinstance(a.chunks[0], int)), default=0)
+    if 0 < chunk <= step:
+        step -= step % chunk
+    return step
+
+
+def _blocks(events: int, data):
+    """The ranges of rows read at a time (see _step)."""
+    step = _step(events, data)
     for first in range(0, events, step):
         yield range(first, min(events, first + step))
 
 
-def _read(data, rows: range):
-    """The rows `rows` of every channel, as numpy arrays."""
+class _DaskRows:
+    """Blocks of rows of dask arrays: each array rechunked once into blocks
+    of `step` rows, and the graph of all of them optimised once; each block
+    is computed by the scheduler in force from the tasks it needs alone, so
+    that n blocks cost n small computations, never a walk of the whole
+    graph each."""
+
+    def __init__(self, arrays, step):
+        from dask.base import collections_to_dsk, get_scheduler
+        self.names = list(arrays)
+        blocks = [a.rechunk({0: step, **{axis: -1 for axis in range(1, a.ndim)}}) for a in arrays.values()]
+        self._step = step
+        self._keys = [b.__dask_keys__() for b in blocks]
+        self._graph = dict(collections_to_dsk(blocks, optimize_graph=True))
+        self._get = get_scheduler(collections=blocks)
+
+    def read(self, rows: range):
+        from dask.optimization import cull
+        import numpy as np
+        keys = []
+        for k in self._keys:
+            k = k[rows.start // self._step]
+            while isinstance(k, list):  # 2-D: the one block of columns
+                k = k[0]
+            keys.append(k)
+        graph, _ = cull(self._graph, keys)
+        return {n: np.asarray(b) for n, b in zip(self.names, self._get(graph, keys))}
+
+
+def _read(data, rows: range, dask_rows):
+    """The rows `rows` of every channel, as numpy arrays (those of the dask
+    arrays from `dask_rows`)."""
     import numpy as np
-    piece = {}
-    dask_names = []
+    piece = dask_rows.read(rows) if dask_rows else {}
     for name, a in data.items():
         if not _lazy(a):
             piece[name] = a[rows.start:rows.stop] if rows.start or rows.stop < len(a) else a
-        elif hasattr(a, "compute"):
-            dask_names.append(name)
-        else:
+        elif name not in piece:
             piece[name] = np.asarray(a[rows.start:rows.stop])
-    if dask_names:
-        import dask
-        for name, block in zip(dask_names, dask.compute(*(data[n][rows.start:rows.stop] for n in dask_names))):
-            piece[name] = np.asarray(block)
     return piece
