@@ -46,8 +46,7 @@ std::string value_text(const V& v, Kind kind) {
   if constexpr (s == Shape::number) {
     if (!qal3::records::is_slot(kind)) return cli::ValueText{kind}.integer(v);
     const int slot = static_cast<int>(v);
-    const char* name =
-        kind == Kind::function_slot ? qal3_get_function_string(slot) : qal3_get_operation_string(slot);
+    const char* name = kind == Kind::function_slot ? qal3_get_function_string(slot) : qal3_get_operation_string(slot);
     return name && *name ? name : std::to_string(slot);
   } else if constexpr (s == Shape::real) {
     return cli::ValueText{kind}.real(v);
@@ -191,8 +190,7 @@ struct Changes : Sink {
       return;
     }
     const auto cell = [](const std::string* t) { return t ? cli::one_line(*t) : std::string(kNone); };
-    lines.add("changed\t" + cli::one_line(name) + "\t" + path + "\t" + cell(old_text) + "\t" + cell(new_text) +
-              "\n");
+    lines.add("changed\t" + cli::one_line(name) + "\t" + path + "\t" + cell(old_text) + "\t" + cell(new_text) + "\n");
   }
 };
 
@@ -257,8 +255,10 @@ struct DocumentOf : Document {
     std::size_t i = 0, j = 0;
     while (i < old_keyed.size() || j < new_keyed.size()) {
       // The next identity of either document, with its records in each.
-      const bool in_old = i < old_keyed.size() && (j >= new_keyed.size() || old_keyed[i].identity <= new_keyed[j].identity);
-      const bool in_new = j < new_keyed.size() && (i >= old_keyed.size() || new_keyed[j].identity <= old_keyed[i].identity);
+      const bool in_old =
+          i < old_keyed.size() && (j >= new_keyed.size() || old_keyed[i].identity <= new_keyed[j].identity);
+      const bool in_new =
+          j < new_keyed.size() && (i >= old_keyed.size() || new_keyed[j].identity <= old_keyed[i].identity);
       const std::string& identity = in_old ? old_keyed[i].identity : new_keyed[j].identity;
       const std::size_t old_end = in_old ? run_end(old_keyed, i) : i;
       const std::size_t new_end = in_new ? run_end(new_keyed, j) : j;
@@ -267,12 +267,16 @@ struct DocumentOf : Document {
         const std::string name = label(identity, k, n);
         if (k >= n_new) {
           different = true;
-          if (json) removed.push_back(name);
-          else lines.add("removed\t" + cli::one_line(name) + "\n");
+          if (json)
+            removed.push_back(name);
+          else
+            lines.add("removed\t" + cli::one_line(name) + "\n");
         } else if (k >= n_old) {
           different = true;
-          if (json) added.push_back(name);
-          else lines.add("added\t" + cli::one_line(name) + "\n");
+          if (json)
+            added.push_back(name);
+          else
+            lines.add("added\t" + cli::one_line(name) + "\n");
         } else {
           Changes c(name, json, lines);
           for (const Pass pass : {Pass::old_side, Pass::new_only})
@@ -287,12 +291,12 @@ struct DocumentOf : Document {
     lines.flush();
     if (json)
       cli::print_json({{"old", name},
-                     {"new", newer.name},
-                     {"family", family()},
-                     {"same", !different},
-                     {"added", std::move(added)},
-                     {"removed", std::move(removed)},
-                     {"changed", std::move(changed)}});
+                       {"new", newer.name},
+                       {"family", family()},
+                       {"same", !different},
+                       {"added", std::move(added)},
+                       {"removed", std::move(removed)},
+                       {"changed", std::move(changed)}});
     return different;
   }
 
