@@ -172,6 +172,7 @@ TEST(ToolConventions, OutputReplacesAFileAsAnEditorDoes) {
   ASSERT_EQ(qal3(write + target), 0);
   ASSERT_EQ(lstat(target.c_str(), &st), 0);
   EXPECT_TRUE(S_ISREG(st.st_mode));
+  EXPECT_EQ(st.st_mode & 07777, 0600u);  // what the file it led to has
   EXPECT_EQ(testutil::read_file(real), "real\n");
   // --follow-symlinks replaces the target, in its folder, and keeps the link
   // (a relative one too).
@@ -190,7 +191,7 @@ TEST(ToolConventions, OutputReplacesAFileAsAnEditorDoes) {
     std::string err;
     // (LeakSanitizer, in the sanitizer build, cannot run under a tracer.)
     ASSERT_EQ(run_command("ASAN_OPTIONS=${ASAN_OPTIONS:+$ASAN_OPTIONS:}detect_leaks=0 strace -y -e "
-                          "trace=rename,renameat,renameat2,fsync " +
+                          "trace=rename,renameat,renameat2,fsync,fchmod,write,openat " +
                               kTool + " " + write + target,
                           nullptr, &err),
               0)
@@ -199,6 +200,10 @@ TEST(ToolConventions, OutputReplacesAFileAsAnEditorDoes) {
     ASSERT_NE(renamed, std::string::npos) << err;
     EXPECT_NE(err.find("fsync(", renamed), std::string::npos) << err;
     EXPECT_NE(err.find("<" + dir.path + ">", renamed), std::string::npos) << err;
+    // The new file is private when made, and has its mode before its bytes.
+    const std::size_t made = err.find("0600) = ");
+    ASSERT_NE(made, std::string::npos) << err;
+    EXPECT_LT(err.find("fchmod(", made), err.find("write(", made)) << err;
   }
 
   // An empty name is a usage error, and nothing is made.
@@ -318,6 +323,16 @@ TEST(ToolConventions, OutputKeepsWhatTheFileHasAndOnlyThat) {
   EXPECT_EQ(run_command(as_user + kTool + " trigger convert -q " + kTriggers + " -o " + target, nullptr, &err), 1);
   EXPECT_EQ(err, "qal3: " + target + ": Permission denied\n");
   EXPECT_EQ(testutil::read_file(target), "old\n");
+  // A link to it is judged as the link: replaced, the file left as it was;
+  // a folder that cannot be written is named as such.
+  ASSERT_EQ(run_command(in_dir + "ln -s out.xml link.xml"), 0);
+  EXPECT_EQ(run_command(as_user + kTool + " trigger convert -q " + kTriggers + " -o " + dir.path + "/link.xml"), 0);
+  EXPECT_EQ(run_command(in_dir + "[ -f link.xml ] && [ ! -L link.xml ] && [ $(stat -c %a link.xml) = 444 ]"), 0);
+  EXPECT_EQ(testutil::read_file(target), "old\n");
+  ASSERT_EQ(run_command(in_dir + "chmod 777 out.xml && chmod 555 ."), 0);
+  EXPECT_EQ(run_command(as_user + kTool + " trigger convert -q " + kTriggers + " -o " + target, nullptr, &err), 1);
+  EXPECT_EQ(err, "qal3: " + target + ": cannot make a file in its folder: Permission denied\n");
+  ASSERT_EQ(run_command(in_dir + "chmod 755 ."), 0);
 }
 
 TEST(ToolConventions, DashIsStandardInputAndOutput) {

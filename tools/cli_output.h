@@ -41,9 +41,11 @@ void file_error(const std::string& where, const std::string& message);
 // file the user may not write is refused; a file with other hard links is
 // replaced under this name only.
 //
-// A symbolic link at FILE is replaced by the new file (as `sed -i` does);
-// with Links::follow the file the link leads to is replaced, in its own
-// folder, and the link stays.
+// A symbolic link at FILE is replaced by the new file (as `sed -i` does),
+// which takes what the file the link led to has; the link is judged as the
+// link (its folder writable, whatever the mode of its file). With
+// Links::follow the file the link leads to is replaced, in its own folder,
+// and the link stays.
 class Output {
  public:
   using Links = qal3::io::Links;

@@ -91,19 +91,41 @@ class NewFile {
   }
   int fd() const { return fd_.get(); }
 
-  // Makes the file: nameless (O_TMPFILE) where the file system has it and
-  // /proc can give it a name later, else a named scratch file. The mode
-  // (0666) goes through the umask and the folder's default ACL.
+  // Makes the file, private (0600) from the start: nameless (O_TMPFILE)
+  // where the file system has it and /proc can give it a name later, else
+  // a named scratch file. It is to get what it keeps (keep_metadata, or
+  // take_new_name_access) before any byte of the document goes in.
   Outcome create() {
     if (descriptor_paths()) {
-      fd_.reset(::openat(dir_, ".", O_TMPFILE | O_WRONLY | O_CLOEXEC, 0666));
+      fd_.reset(::openat(dir_, ".", O_TMPFILE | O_WRONLY | O_CLOEXEC, 0600));
       if (fd_.ok()) return {};
       if (errno != EOPNOTSUPP && errno != EISDIR && errno != EINVAL) return failed();
+      nameless_ = false;
     }
-    return with_scratch_name([this](const char* name) {
-      fd_.reset(::openat(dir_, name, O_CREAT | O_EXCL | O_WRONLY | O_NOFOLLOW | O_CLOEXEC, 0666));
+    return with_scratch_name(scratch_, [this](const char* name) {
+      fd_.reset(::openat(dir_, name, O_CREAT | O_EXCL | O_WRONLY | O_NOFOLLOW | O_CLOEXEC, 0600));
       return fd_.ok();
     });
+  }
+
+  // Gives the file the access a new name in the folder gets: the mode 0666
+  // through the umask, or the folder's default ACL. They are learnt from an
+  // empty file made for the purpose and removed at once, so that the umask,
+  // which is the whole process's, is never changed.
+  Outcome take_new_name_access() {
+    Descriptor probe;
+    if (nameless_ && descriptor_paths()) probe.reset(::openat(dir_, ".", O_TMPFILE | O_WRONLY | O_CLOEXEC, 0666));
+    if (!probe.ok()) {
+      std::string name;
+      const Outcome o = with_scratch_name(name, [&](const char* n) {
+        probe.reset(::openat(dir_, n, O_CREAT | O_EXCL | O_WRONLY | O_NOFOLLOW | O_CLOEXEC, 0666));
+        return probe.ok();
+      });
+      if (o.failed()) return {o.error, "cannot learn the mode of a new file"};
+      ::unlinkat(dir_, name.c_str(), 0);
+    }
+    if (perm_copy_fd("", probe.get(), "", fd(), nullptr) != 0) return failed("cannot give the new file its mode");
+    return {};
   }
 
   // Gives the complete file the name `name` in the folder, replacing what
@@ -112,8 +134,9 @@ class NewFile {
   Outcome place(const std::string& name) {
     if (scratch_.empty()) {
       const std::string self = path_of(fd());
-      const Outcome linked = with_scratch_name(
-          [&](const char* scratch) { return ::linkat(AT_FDCWD, self.c_str(), dir_, scratch, AT_SYMLINK_FOLLOW) == 0; });
+      const Outcome linked = with_scratch_name(scratch_, [&](const char* scratch) {
+        return ::linkat(AT_FDCWD, self.c_str(), dir_, scratch, AT_SYMLINK_FOLLOW) == 0;
+      });
       if (linked.failed()) return {linked.error, "cannot give the new file a name"};
     }
     if (::renameat(dir_, scratch_.c_str(), dir_, name.c_str()) != 0) return failed();
@@ -123,13 +146,13 @@ class NewFile {
 
  private:
   // Runs `make(name)` with fresh scratch names until it succeeds (the name
-  // is then kept) or fails otherwise than for a name in use.
+  // is then kept in `kept`) or fails otherwise than for a name in use.
   template <class Make>
-  Outcome with_scratch_name(Make&& make) {
+  Outcome with_scratch_name(std::string& kept, Make&& make) {
     for (int tries = 0; tries < 100; ++tries) {
       std::string name = scratch_name();
       if (make(name.c_str())) {
-        scratch_ = std::move(name);
+        kept = std::move(name);
         return {};
       }
       if (errno != EEXIST) return failed();
@@ -139,7 +162,8 @@ class NewFile {
 
   int dir_;
   Descriptor fd_;
-  std::string scratch_;  // the file's name while it has a scratch one
+  std::string scratch_;   // the file's name while it has a scratch one
+  bool nameless_ = true;  // O_TMPFILE not refused by the file system
 };
 
 // The extended attributes copied: those `cp -a` copies (see attr_copy_fd),
@@ -182,28 +206,78 @@ Outcome write_through(Descriptor& fd, const char* data, std::size_t size) {
 
 }  // namespace
 
+namespace {
+
+// Whether `target` is itself a symbolic link that is replaced (not followed).
+bool replaced_link(const std::string& target, Links links) {
+  struct stat st {};
+  return links == Links::replace && ::lstat(target.c_str(), &st) == 0 && S_ISLNK(st.st_mode);
+}
+
+// The failure (errno) to make a new file where `target` is to be put:
+// blamed on its folder, or on that of the file its link leads to, unless
+// that folder is missing, which the reason alone says.
+Outcome folder_failure(const std::string& target, const std::string& destination) {
+  if (errno == ENOENT || errno == ENOTDIR) return failed();
+  return failed(target == destination ? "cannot make a file in its folder"
+                                      : "cannot make a file in the folder of the file the link leads to");
+}
+
+// What a symbolic link replaced (not followed) leads to, opened: a device
+// or FIFO to write through, or the regular file whose owner, ACL, mode and
+// attributes the new file takes (when it cannot be opened at all, the new
+// file is made as a new name). The link's file need not be writable: it is
+// not written, the link is replaced.
+Outcome open_link_end(const std::string& target, Descriptor& end, struct stat& st) {
+  end.reset(::open(target.c_str(), O_WRONLY | O_NOCTTY | O_CLOEXEC));
+  if (!end.ok()) {
+    const int write_error = errno;
+    if (write_error == ENOENT || write_error == ELOOP) return {};  // leads nowhere
+    if (write_error == EISDIR) return {EISDIR, "the link leads to a folder"};
+    end.reset(::open(target.c_str(), O_RDONLY | O_NONBLOCK | O_NOCTTY | O_CLOEXEC));
+    if (!end.ok()) return {};
+    if (::fstat(end.get(), &st) != 0) return failed();
+    if (!S_ISREG(st.st_mode)) {
+      end.reset(-1);
+      return {write_error, "cannot open what the link leads to"};
+    }
+    return {};
+  }
+  return ::fstat(end.get(), &st) == 0 ? Outcome{} : failed();
+}
+
+}  // namespace
+
 Outcome replace_file(const std::string& target, const char* data, std::size_t size, Links links) {
   std::string destination;
   if (!destination_of(target, links, destination)) return failed();
   // What is there, opened once: written only when it is no regular file.
-  const int nofollow = links == Links::follow ? O_NOFOLLOW : 0;
-  Descriptor old(::open(destination.c_str(), O_WRONLY | O_NOCTTY | O_CLOEXEC | nofollow));
+  Descriptor old;
   struct stat st {};
-  if (old.ok()) {
-    if (::fstat(old.get(), &st) != 0) return failed();
-    if (!S_ISREG(st.st_mode)) return write_through(old, data, size);
-  } else if (errno != ENOENT && !(errno == ELOOP && links == Links::replace)) {
-    return failed();
+  if (replaced_link(target, links)) {
+    const Outcome o = open_link_end(target, old, st);
+    if (o.failed()) return o;
+  } else {
+    old.reset(::open(destination.c_str(), O_WRONLY | O_NOCTTY | O_CLOEXEC | O_NOFOLLOW));
+    if (old.ok()) {
+      if (::fstat(old.get(), &st) != 0) return failed();
+    } else if (errno != ENOENT && !(errno == ELOOP && links == Links::replace)) {
+      return failed();
+    }
   }
+  if (old.ok() && !S_ISREG(st.st_mode)) return write_through(old, data, size);
   const auto where = split_path(destination);
   if (where.second.empty()) return {EISDIR, nullptr};
   const Descriptor dir(::open(where.first.c_str(), O_PATH | O_DIRECTORY | O_CLOEXEC));
-  if (!dir.ok()) return failed();
+  if (!dir.ok()) return folder_failure(target, destination);
+  // The new file is private until it has what it keeps; only then do the
+  // bytes go in.
   NewFile file(dir.get());
   Outcome o = file.create();
+  if (o.failed()) return errno = o.error, folder_failure(target, destination);
+  o = old.ok() ? keep_metadata(old.get(), st, file.fd()) : file.take_new_name_access();
   if (o.failed()) return o;
   if (!write_all(file.fd(), data, size)) return failed();
-  if (old.ok() && (o = keep_metadata(old.get(), st, file.fd())).failed()) return o;
   if (::fsync(file.fd()) != 0) return failed();
   if ((o = file.place(where.second)).failed()) return o;
   return sync_folder(where.first);
@@ -212,15 +286,19 @@ Outcome replace_file(const std::string& target, const char* data, std::size_t si
 Outcome check_replaceable(const std::string& target, Links links) {
   std::string destination;
   if (!destination_of(target, links, destination)) return failed();
+  // A link that is replaced is judged as a link: what it leads to is not
+  // written, so only a folder there stops it.
+  const bool link = replaced_link(target, links);
   struct stat st {};
   if (::stat(destination.c_str(), &st) == 0) {
-    if (S_ISDIR(st.st_mode)) return {EISDIR, nullptr};
+    if (S_ISDIR(st.st_mode)) return {EISDIR, link ? "the link leads to a folder" : nullptr};
     if (!S_ISREG(st.st_mode)) return {};  // a device or FIFO, written to
-    if (::faccessat(AT_FDCWD, destination.c_str(), W_OK, AT_EACCESS) != 0) return failed();
+    if (!link && ::faccessat(AT_FDCWD, destination.c_str(), W_OK, AT_EACCESS) != 0) return failed();
   } else if (errno != ENOENT && errno != ELOOP) {
     return failed();
   }
-  if (::faccessat(AT_FDCWD, split_path(destination).first.c_str(), W_OK | X_OK, AT_EACCESS) != 0) return failed();
+  if (::faccessat(AT_FDCWD, split_path(destination).first.c_str(), W_OK | X_OK, AT_EACCESS) != 0)
+    return folder_failure(target, destination);
   return {};
 }
 

@@ -33,15 +33,21 @@ struct Outcome {
 //   name until it is complete (O_TMPFILE, then a link under a scratch name
 //   that is renamed over the target at once; where the file system has no
 //   O_TMPFILE, or /proc is missing, a named scratch file ".qal3-XXXXXXXX"
-//   that a killed process may leave behind). It gets the owner and group of
-//   the file it replaces (as far as the system allows), its access control
-//   list, mode and extended attributes, but never its set-user-ID and
-//   set-group-ID bits nor its file capabilities; a new name gets the mode
-//   that the umask and the folder's default ACL give. It is synced before
-//   and the folder after the rename.
+//   that a killed process may leave behind). It is made private (0600) and
+//   gets, before any byte is written, the owner and group of the file it
+//   replaces (as far as the system allows), its access control list, mode
+//   and extended attributes, but never its set-user-ID and set-group-ID
+//   bits nor its file capabilities; a new name gets the mode that the umask
+//   and the folder's default ACL give. It is synced before and the folder
+//   after the rename.
 // - A file the caller may not write (as a shell redirection would find) is
 //   refused. A file with other hard links is replaced under this name only:
 //   the other names keep the old bytes.
+// - A symbolic link replaced (Links::replace) is judged as the link: its
+//   folder must be writable, the file it leads to need not be (it is not
+//   written); the new file takes what that file has when it can be opened,
+//   else what a new name gets. A link to a folder is refused.
+// - A failure to make the new file names the folder it was to be made in.
 // Safe to call from any thread; it never changes the umask.
 Outcome replace_file(const std::string& target, const char* data, std::size_t size, Links links);
 
