@@ -104,6 +104,23 @@ TEST(ToolTrigger, PrintAndConvert) {
   EXPECT_TRUE(contains(err, "/nonexistent/dir/out.xml"));
 }
 
+// A document's control characters (C0, DEL, C1) reach no terminal: the
+// listing, the test lines and the messages show them escaped. A NaN result
+// is "nan", whatever its sign bit.
+TEST(ToolTrigger, ControlCharactersAndNaNAreShownAsText) {
+  TempFile list(
+      "<?xml version=\"1.1\"?><QAL3USERTRIGGERLIST><USERTRIGGER><Chan name=\"&#27;[2J&#x9b;x&#127;\"/>"
+      "<Function name=\"VALUE\"/><Operation name=\"TRUE\"/></USERTRIGGER></QAL3USERTRIGGERLIST>");
+  const std::string shown = "\\x1b[2J\\u009bx\\x7f";
+  std::string out, err;
+  ASSERT_EQ(trigger("print " + list.path(), &out), 0);
+  EXPECT_TRUE(contains(out, " Channel: " + shown + "\tsubchannel: 0\n")) << out;
+  ASSERT_EQ(trigger("test " + list.path() + " --value -nan", &out), 0);
+  EXPECT_TRUE(contains(out, "1\t1\t" + shown + "\t0\tVALUE\tnan\tTRUE\tfires\n")) << out;
+  EXPECT_EQ(trigger("test " + list.path() + " --value '\x1b[2J'", &out, &err), 2);
+  EXPECT_TRUE(contains(err, "--value: not a number: '\\x1b[2J'")) << err;
+}
+
 TEST(ToolTrigger, BadTriggerListNamesTheFile) {
   TempFile wrong("<CHANDESCRIPTIONS/>");
   std::string out, err;

@@ -12,10 +12,17 @@
 namespace cli {
 
 // `text` on one line, as every line the tool itself writes shows a text:
-// backslash, line feed, carriage return and tab shown as \\, \n, \r and \t.
+// backslash, line feed, carriage return and tab shown as \\, \n, \r and \t,
+// every other control character as \xHH (C0, DEL) or \u00HH (C1, U+0080 to
+// U+009F in UTF-8), so that a document's text cannot act on a terminal.
 inline std::string one_line(std::string_view text) {
   return qal3::text::one_line(text, qal3::text::Backslash::escaped);
 }
+
+// A line the libraries made (a listing's line, a message), as the tool
+// passes it on: every control character but tab and line feed shown as
+// one_line shows it; backslashes and every other byte as they are.
+std::string printable(std::string_view line);
 
 // A float as JSON number: its shortest decimal text (null for NaN and the
 // infinities, as JSON has no such numbers).

@@ -140,7 +140,7 @@ Doctype doctype_of(const std::string& xml) {
 void document_error(const Input& in, std::size_t offset, const std::string& message) {
   const Position at = position_of(in.text, offset);
   flush_stdout();
-  std::fprintf(stderr, "%s:%lld:%lld: %s\n", one_line(in.name).c_str(), at.line, at.column, message.c_str());
+  std::fprintf(stderr, "%s:%lld:%lld: %s\n", one_line(in.name).c_str(), at.line, at.column, printable(message).c_str());
 }
 
 bool parse_input(Input& in, const char* what, const Reader& memory, const Reader& file) {

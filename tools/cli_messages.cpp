@@ -4,6 +4,7 @@
 #include <exception>
 #include <utility>
 
+#include "cli_forms.h"
 #include "cli_input.h"
 #include "cli_output.h"
 
@@ -17,6 +18,14 @@ std::string replaced(std::string text, const std::string& from, const std::strin
   for (std::size_t p = 0; (p = text.find(from, p)) != std::string::npos; p += to.size())
     text.replace(p, from.size(), to);
   return text;
+}
+
+// A message of the libraries on the one line it is given: line feeds in it
+// shown as \n, every other control character but tab as printable shows it.
+std::string one_line_message(const std::string& text) {
+  std::string out;
+  for (const char c : printable(text)) out += c == '\n' ? std::string("\\n") : std::string(1, c);
+  return out;
 }
 
 }  // namespace
@@ -44,7 +53,8 @@ void MessageRelay::relay(const qal3_message& m) {
   const bool listing = m.kind == QAL3_MESSAGE_LISTING && m.stream == QAL3_MESSAGE_STDOUT;
   if ((listing || m.kind == QAL3_MESSAGE_INFO) && scope.writing) return;
   if (listing) {
-    put(m.default_text ? std::string(m.default_text, m.default_length) : std::string(m.text, m.length) + "\n");
+    put(printable(m.default_text ? std::string_view(m.default_text, m.default_length)
+                                 : std::string(m.text, m.length) + "\n"));
     return;
   }
   if (m.kind == QAL3_MESSAGE_INFO && quiet_) return;
@@ -60,12 +70,12 @@ void MessageRelay::relay(const qal3_message& m) {
       column = scope.column;
     }
   }
-  std::string out = ours ? scope.name : m.document;
+  std::string out = one_line(ours ? scope.name : m.document);
   out += ":";
   if (line > 0) out += std::to_string(line) + ":" + std::to_string(column) + ":";
   out += " ";
   if (m.kind == QAL3_MESSAGE_PARSER_WARNING) out += "warning: ";
-  out += replaced(std::string(m.text, m.length), scope.library_path, scope.name) + "\n";
+  out += one_line_message(replaced(std::string(m.text, m.length), scope.library_path, scope.name)) + "\n";
   flush_stdout();
   std::fwrite(out.data(), 1, out.size(), stderr);
   if (ours) note_doctype(m, scope);
@@ -88,7 +98,7 @@ void MessageRelay::note_doctype(const qal3_message& m, Scope& scope) const {
   if (!note) return;
   scope.noted = true;
   const std::string out =
-      scope.name + ":" + std::to_string(d.line) + ":" + std::to_string(d.column) + ": note: " + note + "\n";
+      one_line(scope.name) + ":" + std::to_string(d.line) + ":" + std::to_string(d.column) + ": note: " + note + "\n";
   std::fwrite(out.data(), 1, out.size(), stderr);
 }
 

@@ -3,6 +3,7 @@
 #include <cctype>
 #include <cerrno>
 #include <charconv>
+#include <cmath>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
@@ -236,7 +237,10 @@ Verdict evaluate(int trigger_no, qal3_serv_block_subhead_2010* block, qal3_user_
 
 std::string line_of(int event_no, const Verdict& v) {
   char result[64] = "-";
-  if (v.has_result) std::snprintf(result, sizeof result, "%g", static_cast<double>(v.result));
+  // A NaN is "nan" whatever its sign bit (the JSON's null has none).
+  if (v.has_result)
+    std::snprintf(result, sizeof result, "%g",
+                  std::isnan(v.result) ? std::fabs(static_cast<double>(v.result)) : static_cast<double>(v.result));
   return std::to_string(event_no) + "\t" + std::to_string(v.trigger) + "\t" + cli::one_line(v.channel) + "\t" +
          std::to_string(v.subchannel) + "\t" + v.function + "\t" + result + "\t" + v.operation + "\t" + v.verdict +
          "\n";

@@ -9,6 +9,7 @@
 
 #include "cli_args.h"
 #include "cli_commands.h"
+#include "cli_forms.h"
 #include "cli_help.h"
 #include "cli_messages.h"
 #include "cli_output.h"
@@ -58,7 +59,7 @@ int run(int argc, char** argv) {
   if (first == "--bash-completion") return cli::put(cli::bash_completion()), cli::kOk;
   for (const CommandInfo& c : cli::commands())
     if (first == c.name && first.find(' ') == std::string::npos) return run_command(c, argc - 1, argv + 1);
-  std::fprintf(stderr, "qal3: unknown command '%s'\nTry 'qal3 --help'.\n", first.c_str());
+  std::fprintf(stderr, "qal3: unknown command '%s'\nTry 'qal3 --help'.\n", cli::one_line(first).c_str());
   return cli::kUsage;
 }
 
