@@ -7,6 +7,7 @@
 #include <string>
 
 #include "cli_commands.h"
+#include "cli_forms.h"
 #include "parse_chan_descr.h"
 #include "pull_reader.h"
 #include "qal3_messages.h"
@@ -58,16 +59,16 @@ int fix_clock(const CommandInfo& command_info, const Args& args) {
   const std::string text = given ? args.value("date") : epoch;
   time_t when = 0;
   if (!parse_epoch(text, when) && !(given && parse_iso(text, when)))
-    return usage_error(command_info.name, source + ": '" + text + "' is not " +
+    return usage_error(command_info.name, source + ": '" + one_line(text) + "' is not " +
                                               (given ? "a time (seconds since 1970-01-01 UTC, or YYYY-MM-DDTHH:MM:SS)"
                                                      : "a number of seconds since 1970-01-01 UTC"));
   if (qal3_set_thread_clock(&when) != 0)
-    return usage_error(command_info.name, source + ": '" + text + "' lies outside the years 1970 to 9999");
+    return usage_error(command_info.name, source + ": '" + one_line(text) + "' lies outside the years 1970 to 9999");
   return -1;
 }
 
-void keep_date(const Args& args, Input& in) {
-  if (!args.has("keep-date") || in.text.find('\0') != std::string::npos) return;
+bool keep_date(const Args& args, Input& in) {
+  if (!args.has("keep-date") || in.text.find('\0') != std::string::npos) return false;
   // The real read reports what is wrong with the document: this look stays quiet.
   auto drop = [](const qal3_message&) {};
   const qal3::ThreadMessageSink none(drop);
@@ -80,7 +81,29 @@ void keep_date(const Args& args, Input& in) {
         return false;
       });
   time_t when = 0;
-  if (parse_iso(date, when)) qal3_set_thread_clock(&when);
+  return parse_iso(date, when) && qal3_set_thread_clock(&when) == 0;
+}
+
+int fits_creation_time(const CommandInfo& command_info, const Args& args, const std::string* kept_from) {
+  constexpr long long kLatest = 4294967295LL;  // 2106-02-07T06:28:15 UTC
+  time_t when = 0;
+  if (qal3_get_thread_clock(&when) == 0) return -1;  // the system clock
+  const long long seconds = when;
+  if (seconds <= kLatest) return -1;
+  std::string text;
+  if (kept_from) {
+    char iso[32] = "";
+    struct tm t {};
+    if (gmtime_r(&when, &t)) std::strftime(iso, sizeof iso, "%Y-%m-%dT%H:%M:%S", &t);
+    text = "--keep-date: the isodate '" + std::string(iso) + "' of " + one_line(*kept_from);
+  } else {
+    const bool given = args.has("date");
+    const char* epoch = std::getenv("SOURCE_DATE_EPOCH");
+    text = given ? "--date: '" + one_line(args.value("date")) + "'"
+                 : "SOURCE_DATE_EPOCH: '" + one_line(epoch ? epoch : "") + "'";
+  }
+  return usage_error(command_info.name, text + " lies after 2106-02-07T06:28:15 UTC (" + std::to_string(kLatest) +
+                                            " seconds since 1970), the latest time a trigger's Creation time holds");
 }
 
 }  // namespace cli

@@ -18,8 +18,16 @@ extern const char kKeepDateHelp[];
 int fix_clock(const CommandInfo& command_info, const Args& args);
 
 // With --keep-date: fixes the clock at the isodate of the document `in`
-// (read through the library's parser) when it has one.
-void keep_date(const Args& args, Input& in);
+// (read through the library's parser) when it has one. Returns whether it
+// did.
+bool keep_date(const Args& args, Input& in);
+
+// For trigger lists, whose Creation time holds the seconds since 1970 in 32
+// bits (up to 2106-02-07T06:28:15 UTC): -1 to go on, or kUsage (reported,
+// naming --date or SOURCE_DATE_EPOCH, or --keep-date and the input named
+// `kept_from` when keep_date fixed the clock) when the clock is fixed at a
+// later time.
+int fits_creation_time(const CommandInfo& command_info, const Args& args, const std::string* kept_from = nullptr);
 
 }  // namespace cli
 

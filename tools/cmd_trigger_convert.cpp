@@ -14,13 +14,15 @@ int cmd_trigger_convert(const cli::CommandInfo& command_info, int argc, char** a
   if (to != "xml" && to != "text")
     return cli::usage_error(command_info.name, "--to must be xml or text, not '" + to + "'");
   if (args.operands.size() != 1) return cli::usage_error(command_info.name, "give exactly one trigger list");
+  if (cli::fits_creation_time(command_info, args) >= 0) return cli::kUsage;
   // The output is made first, so that a folder it cannot be made in shows
   // before any reading.
   cli::Output out(args.value("output"), cli::links_option(args));
   if (!out.open()) return cli::kBadDocument;
   cli::Input in;
   if (!cli::read_input(args.operands[0], args.max_input, in)) return cli::kBadDocument;
-  cli::keep_date(args, in);  // before reading: the records' creation time is the clock's
+  // Before reading: the records' creation time is the clock's.
+  if (cli::keep_date(args, in) && cli::fits_creation_time(command_info, args, &in.name) >= 0) return cli::kUsage;
   if (check::warn_dropped(in.name, in.text, args.has("strict"), args.quiet)) return cli::kBadDocument;
   trigger::TriggerList list;
   if (!list.read(in)) return cli::kBadDocument;
