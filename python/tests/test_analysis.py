@@ -2,6 +2,7 @@
 evaluate() per trigger, every form of recording, chunks, pickling, a local
 dask cluster."""
 import pickle
+import zipfile
 
 import numpy as np
 import pytest
@@ -93,12 +94,12 @@ def _npz(tmp_path, rec):
     return path
 
 
-def _hdf5(tmp_path, rec, chunks=None):
+def _hdf5(tmp_path, rec, chunks=None, compression=None):
     h5py = pytest.importorskip("h5py")
     path = tmp_path / "rec.h5"
     with h5py.File(path, "w") as f:
         for c, a in rec.items():
-            f.create_dataset(c, data=a, chunks=(chunks,) + a.shape[1:] if chunks else None)
+            f.create_dataset(c, data=a, chunks=(chunks,) + a.shape[1:] if chunks else None, compression=compression)
     return path
 
 
@@ -112,12 +113,44 @@ def _hdf5_group(tmp_path, rec):
     return h5py.File(_hdf5(tmp_path, rec, chunks=11), "r")
 
 
-@pytest.mark.parametrize("form", [_npz, _hdf5, _dask, _hdf5_group])
-def test_every_form_of_recording_gives_the_same_table(tmp_path, form):
+def _hdf5_gzip(tmp_path, rec):
+    return _hdf5(tmp_path, rec, chunks=3, compression="gzip")
+
+
+def _npz_short(tmp_path, rec):
+    """An .npz file whose first spectra's member ends before its shape does."""
+    path = _npz(tmp_path, rec)
+    with zipfile.ZipFile(path) as z:
+        members = {m: z.read(m) for m in z.namelist()}
+    with zipfile.ZipFile(path, "w", zipfile.ZIP_DEFLATED) as z:
+        for m, data in members.items():
+            z.writestr(m, data[:-100] if m == "BEAM/Current.npy" else data)
+    return path
+
+
+# Blocks of 2000 bytes: two events of every channel at a time.
+@pytest.mark.parametrize("block", [None, 2000])
+@pytest.mark.parametrize("form", [_npz, _hdf5, _dask, _hdf5_group, _hdf5_gzip])
+def test_every_form_of_recording_gives_the_same_table(tmp_path, monkeypatch, form, block):
+    if block:
+        monkeypatch.setattr(qal3._replay, "_BLOCK_BYTES", block)
     rec, ts = recording(), triggers()
     start, inc = starts_incs()
     want = qal3.replay(ts, rec, start=start, inc=inc)
     assert_same(qal3.replay(ts, form(tmp_path, rec), start=start, inc=inc), want.fired, want.value)
+
+
+@pytest.mark.parametrize("form, match", [
+    (lambda p, rec: _hdf5(p, rec, chunks=11, compression="gzip"),
+     r"rec.h5: data set '/BEAM/Current' is stored in compressed chunks that hold 5280 bytes .* at most 2000"),
+    (lambda p, rec: _npz(p, {c: np.asfortranarray(a) for c, a in rec.items()}),
+     r"rec.npz: member 'BEAM/Current.npy' stored in Fortran order, 28800 bytes, .* at most 2000"),
+    (_npz_short, r"rec.npz: member 'BEAM/Current.npy' holds 28700 bytes of data, not the 28800"),
+])
+def test_recordings_not_read_within_the_block_are_refused(tmp_path, monkeypatch, form, match):
+    monkeypatch.setattr(qal3._replay, "_BLOCK_BYTES", 2000)
+    with pytest.raises(ValueError, match=match):
+        qal3.replay(triggers(), form(tmp_path, recording()), *starts_incs())
 
 
 def test_a_missing_channel_is_reported():

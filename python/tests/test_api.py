@@ -46,7 +46,10 @@ def test_replay_takes_float_and_integer_arrays_as_float32(dtype):
 
 
 @pytest.mark.parametrize("bad, error", [(np.zeros((2, 2, 2)), ValueError), (np.float64(1.0), ValueError),
-                                        (np.array(["a"]), TypeError), (np.zeros(2, complex), TypeError)])
+                                        (np.array(["a"]), TypeError), (np.zeros(2, complex), TypeError),
+                                        # a copy that cannot be made
+                                        (np.broadcast_to(np.float32(1), (10**6, 10**6)), MemoryError),
+                                        (np.broadcast_to(np.int16(1), (10**6, 10**6)), MemoryError)])
 def test_replay_refuses_other_arrays(bad, error):
     with pytest.raises(error):
         qal3.evaluate(qal3.Trigger(channel="C"), bad)

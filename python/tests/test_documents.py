@@ -92,6 +92,32 @@ def test_writers_refuse_what_their_reader_or_check_would_not_keep(write, records
         write(records)
 
 
+_EVLIST = "<BMR><EVENT><name>E</name></EVENT></BMR>"
+
+
+@pytest.mark.parametrize("call, error, match", [
+    # A NUL would cut what the libraries get: texts, paths and names refuse it.
+    (lambda: qal3.parse_evlist(_EVLIST + "\0<junk/>"), ValueError, "text holds a NUL character"),
+    (lambda: qal3.parse_chan(b"<CHANDESCRIPTIONS/>\0x"), ValueError, "text holds a NUL"),
+    (lambda: qal3.parse_envdict(bytearray(b"<x/>\0")), ValueError, "text holds a NUL"),
+    (lambda: qal3.parse_triggers("\0"), ValueError, "text holds a NUL"),
+    (lambda: qal3.read_evlist(b"examples.xml\0.cfg"), ValueError, "path holds a NUL"),
+    (lambda: qal3.write_evlist([], b"victim.cfg\0.xml"), ValueError, "path holds a NUL"),
+    (lambda: qal3.ChanSelector(["a\0b"]), ValueError, "sources holds a NUL"),
+    (lambda: qal3.ChanSelector(["<x/>\0"], documents=True), ValueError, "sources holds a NUL"),
+    (lambda: qal3.function_index("MEAN\0x"), ValueError, "name holds a NUL"),
+    (lambda: qal3.function_name("MEAN\0x"), ValueError, "slot holds a NUL"),
+    (lambda: qal3.Trigger(function="MEAN\0x"), ValueError, "function holds a NUL"),
+    # date= is an int or None.
+    (lambda: qal3.write_evlist([], date="2020-01-01"), TypeError, "date must be an int .* not str"),
+    (lambda: qal3.write_triggers([], date=1.5), TypeError, "date must be an int"),
+    (lambda: qal3.write_chan([], date=1 << 70), ValueError, "date must lie within"),
+])
+def test_arguments_are_refused_naming_them(call, error, match):
+    with pytest.raises(error, match=match):
+        call()
+
+
 @pytest.mark.parametrize("text, fits", [("\u00e9" * _LIMIT, True), ("\u00e9" * (_LIMIT + 1), False),
                                         ("\U0001F600" * (_LIMIT // 2), True),
                                         ("a" + "\U0001F600" * (_LIMIT // 2), False),
