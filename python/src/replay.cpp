@@ -320,9 +320,10 @@ class Replay {
     if (previous.size() != r->t_.size()) throw std::runtime_error("not a pickled qal3.Replay");
     for (std::size_t k = 0; k < previous.size(); ++k) {
       if (previous[k].is_none()) continue;
+      const float value = float_of(previous[k], "the previous value of a pickled qal3.Replay");
       auto* p = static_cast<float*>(std::malloc(sizeof(float)));
       if (!p) throw std::bad_alloc();
-      *p = previous[k].cast<float>();
+      *p = value;
       r->t_[k]->fprevresult = p;
     }
     return r;
