@@ -61,8 +61,8 @@ template <class T>
 T& made(py::handle self) {
   const py::detail::type_info* type = py::detail::get_type_info(typeid(T));
   if (!type || !py::isinstance<T>(self))
-    throw py::type_error(std::string("a method of ") + (type ? type->type->tp_name : "this class") + " needs one, not " +
-                         std::string(py::str(py::type::of(self).attr("__name__"))));
+    throw py::type_error(std::string("the method needs a ") + (type ? type->type->tp_name : "bound object") +
+                         ", not " + std::string(py::str(py::type::of(self).attr("__name__"))));
   auto* inst = reinterpret_cast<py::detail::instance*>(self.ptr());
   const py::detail::value_and_holder v = inst->get_value_and_holder(type, false);
   if (!v.inst || !v.vh || !v.holder_constructed() || !v.value_ptr())
@@ -71,15 +71,22 @@ T& made(py::handle self) {
   return *v.value_ptr<T>();
 }
 
+// `self` of a method of T, taken as it is (made<T> checks it) and shown
+// in signatures as T.
+template <class T>
+struct Self {
+  py::handle obj;
+};
+
 // The member function `f` of T as a method that refuses an instance
 // without its C++ object (see made).
 template <class T, class R, class... A>
 auto method(R (T::*f)(A...)) {
-  return [f](py::handle self, A... a) -> R { return (made<T>(self).*f)(std::forward<A>(a)...); };
+  return [f](Self<T> self, A... a) -> R { return (made<T>(self.obj).*f)(std::forward<A>(a)...); };
 }
 template <class T, class R, class... A>
 auto method(R (T::*f)(A...) const) {
-  return [f](py::handle self, A... a) -> R { return (made<T>(self).*f)(std::forward<A>(a)...); };
+  return [f](Self<T> self, A... a) -> R { return (made<T>(self.obj).*f)(std::forward<A>(a)...); };
 }
 
 // Bindings of each part.
@@ -87,5 +94,22 @@ void bind_documents(py::module_& m);
 void bind_replay(py::module_& m);
 
 }  // namespace qal3py
+
+namespace pybind11 {
+namespace detail {
+template <class T>
+struct type_caster<qal3py::Self<T>> {
+  static constexpr auto name = make_caster<T>::name;
+  bool load(handle src, bool) {
+    value.obj = src;
+    return true;
+  }
+  template <class U>
+  using cast_op_type = qal3py::Self<T>;
+  operator qal3py::Self<T>() { return value; }
+  qal3py::Self<T> value;
+};
+}  // namespace detail
+}  // namespace pybind11
 
 #endif  // QAL3_PY_COMMON_H
