@@ -10,7 +10,7 @@ import pytest
 
 import qal3
 
-ROUNDS = 400
+ROUNDS = 1000
 DTYPES = [np.float32, np.float64, np.float16, np.longdouble, np.int8, np.uint64, bool, complex, object,
           ">f4", ">i4", "<U3", "M8[s]"]
 SIZES = [0, 1, 2, 3, 7]
