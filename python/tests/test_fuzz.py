@@ -89,7 +89,7 @@ def test_objects_never_initialised_are_refused_by_every_method(make):
             call(obj)
 
 
-class _Unpickler(pickle.Unpickler):
+class _Unpickler(pickle._Unpickler):  # memo in a dict: a mutated index costs no table of its size
     """Loads only the classes the pickles being mutated name."""
     allowed = set()
 
