@@ -118,7 +118,6 @@ def run(replay, recording, start: _Axis = 0.0, inc: _Axis = 1.0) -> ReplayTable:
 @contextlib.contextmanager
 def _opened(recording):
     """Yields find(name): the array of channel `name` in `recording`, or None."""
-    import numpy as np
     if isinstance(recording, Mapping):
         yield recording.get
         return
