@@ -61,17 +61,19 @@ inline XMLSize_t held_chars(const xercesc::XMLReader* reader, const XMLCh*& char
   if (!reader) return 0;
   const XMLSize_t at = reader->*member(detail::ReaderIndex{});
   const XMLSize_t avail = reader->*member(detail::ReaderAvail{});
-  if (at >= avail || avail > sizeof(reader->*member(detail::ReaderChars{})) / sizeof(XMLCh)) return 0;
+  if (at >= avail) return 0;
   chars = (reader->*member(detail::ReaderChars{})) + at;
   return avail - at;
 }
 
 // Whether held_chars reads the readers of the Xerces library in this
-// process as that library's own (out-of-line) peeks do. Checked once, on a
-// reader the library builds over a known text; false (the peeks are used)
-// when they differ or the check cannot run. Defined in libQAL3XML, for its
-// pull parsers (SAXParser).
-bool held_chars_trusted();
+// process as that library's own (out-of-line) peekString does. Decided
+// once per process, on the first `reader` asked about that holds two
+// characters or more: their held characters are peeked at through the
+// library. False until then, and when they differ (the peeks are used).
+// Null `reader`: only what is decided. Defined in libQAL3XML, for its pull
+// parsers (SAXParser).
+bool held_chars_trusted(xercesc::XMLReader* reader);
 
 using XString = std::basic_string<XMLCh>;
 
@@ -126,11 +128,6 @@ class Bounded : public Base {
     return !other_version_ && s && s->getXMLVersion() == xercesc::XMLReader::XMLV1_0;
   }
 
-  // The scanner's reader manager (null without a scanner).
-  xercesc::ReaderMgr* reader_manager() {
-    const xercesc::XMLScanner* s = scanner();
-    return s ? const_cast<xercesc::ReaderMgr*>(s->getReaderMgr()) : nullptr;
-  }
 
   void XMLDecl(const XMLCh* const version, const XMLCh* const encoding, const XMLCh* const standalone,
                const XMLCh* const actual_encoding) override {
@@ -203,7 +200,9 @@ class Bounded : public Base {
     // The usual case, answered from the two characters the current reader
     // holds next; with fewer held, the peeks below (which may end entities).
     const XMLCh* held = nullptr;
-    if (held_trusted_ && held_chars(readers.getCurrentReader(), held) >= 2) {
+    xercesc::XMLReader* current = readers.getCurrentReader();
+    if (!held_trusted_) held_trusted_ = held_chars_trusted(current);
+    if (held_trusted_ && held_chars(current, held) >= 2) {
       if (held[0] != xercesc::chOpenAngle) return held[0] != 0;
       return held[1] == xercesc::chBang || held[1] == xercesc::chQuestion;
     }
@@ -252,7 +251,7 @@ class Bounded : public Base {
   void startDocument() override {
     const xercesc::XMLScanner* s = scanner();
     expansions_ = s ? ExpansionsOfScanner::count(*s) : 0;
-    if constexpr (std::is_base_of<xercesc::SAXParser, Base>::value) held_trusted_ = held_chars_trusted();
+    if constexpr (std::is_base_of<xercesc::SAXParser, Base>::value) held_trusted_ = held_chars_trusted(nullptr);
     Base::startDocument();
   }
 
@@ -367,7 +366,7 @@ class Bounded : public Base {
   XMLSize_t expansions_ = 0;  // the scanner's expansion count when the document began
   bool cap_text_ = false;
   bool other_version_ = false;
-  bool held_trusted_ = false;  // held_chars_trusted(), asked once per document
+  bool held_trusted_ = false;  // held_chars_trusted(), as far as decided
   // By decl number, the decls whose names have passed the checks; numbers
   // within the undeclared-name limit only.
   std::array<const xercesc::XMLElementDecl*, 64> named_{};

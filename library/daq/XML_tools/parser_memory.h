@@ -17,6 +17,8 @@
 #ifndef QAL3_PARSER_MEMORY_H
 #define QAL3_PARSER_MEMORY_H
 
+#include <malloc.h>
+
 #include <cstddef>
 #include <cstdint>
 #include <new>
@@ -37,7 +39,9 @@ namespace qal3 {
 namespace xml {
 
 // A Xerces memory manager that keeps its blocks on a list, counts the bytes
-// it holds, and releases the blocks still held when it is destroyed.
+// it hands out and those it holds (as the C heap sizes its blocks: every
+// operator new here is malloc), and releases the blocks still held when it
+// is destroyed.
 class ParserMemory final : public xercesc::MemoryManager {
  public:
   ParserMemory() = default;
@@ -59,8 +63,8 @@ class ParserMemory final : public xercesc::MemoryManager {
     void* raw = ::operator new(kHeader + size, std::nothrow);
     if (!raw) throw xercesc::OutOfMemoryException();
     Block* b = static_cast<Block*>(raw);
-    b->size = size;
-    held_ += size;
+    handed_out_ += size;
+    held_ += malloc_usable_size(raw);
     b->prev = &head_;
     b->next = head_.next;
     head_.next->prev = b;
@@ -71,13 +75,20 @@ class ParserMemory final : public xercesc::MemoryManager {
   void deallocate(void* p) override {
     if (!p) return;
     Block* b = reinterpret_cast<Block*>(static_cast<char*>(p) - kHeader);
-    held_ -= b->size;
+    held_ -= malloc_usable_size(b);
     unlink(b);
     ::operator delete(b);
   }
 
-  // Bytes handed out and not yet given back.
+  // Bytes handed out and not yet given back (as the C heap counts them).
   std::size_t held() const { return held_; }
+
+  // Bytes handed out since the last call (or since the manager was built).
+  std::size_t take_handed_out() {
+    const std::size_t n = handed_out_;
+    handed_out_ = 0;
+    return n;
+  }
 
  private:
   // The list links in front of each block, padded so that the block keeps
@@ -85,7 +96,6 @@ class ParserMemory final : public xercesc::MemoryManager {
   struct Block {
     Block* prev;
     Block* next;
-    std::size_t size;
   };
   static constexpr std::size_t kHeader =
       (sizeof(Block) + alignof(std::max_align_t) - 1) / alignof(std::max_align_t) * alignof(std::max_align_t);
@@ -95,8 +105,9 @@ class ParserMemory final : public xercesc::MemoryManager {
     b->next->prev = b->prev;
   }
 
-  Block head_{&head_, &head_, 0};
+  Block head_{&head_, &head_};
   std::size_t held_ = 0;
+  std::size_t handed_out_ = 0;
 };
 
 class KeptStream;
@@ -191,6 +202,9 @@ class ParserWithOwnMemory : private ParserMemoryOwner, public Parser {
   xercesc::MemoryManager* memory() { return &parser_memory; }
   // Bytes the parser holds in its memory.
   std::size_t held_bytes() const { return parser_memory.held(); }
+  // Bytes the parser took from its memory since the last call (or since
+  // it was built).
+  std::size_t take_handed_out() { return parser_memory.take_handed_out(); }
   // Where the scanner is in the document being read (its locator).
   const xercesc::Locator* locator() const { return this->getScanner().getLocator(); }
 };

@@ -5,6 +5,7 @@
 #include <dlfcn.h>
 #include <pthread.h>
 
+#include <atomic>
 #include <cstdio>
 #include <memory>
 #include <string>
@@ -18,28 +19,34 @@
 namespace qal3 {
 namespace xerces {
 
-bool held_chars_trusted() {
-  static const bool trusted = [] {
-    try {
-      std::unique_ptr<pull::PullParser> parser(pull::make_parser());
-      xercesc::ReaderMgr* readers = parser->reader_manager();
-      if (!readers) return false;
-      static const XMLCh kText[] = {xercesc::chOpenAngle, xercesc::chLatin_a, xercesc::chLatin_b, 0};
-      static const XMLCh kFirst[] = {xercesc::chOpenAngle, xercesc::chLatin_a, 0};
-      static const XMLCh kNone[] = {0};
-      // Built, filled and moved on by the library itself.
-      std::unique_ptr<xercesc::XMLReader> reader(readers->createIntEntReader(
-          kNone, xercesc::XMLReader::RefFrom_NonLiteral, xercesc::XMLReader::Type_General, kText, 3, false));
-      if (!reader || !reader->peekString(kFirst)) return false;
-      const XMLCh* chars = nullptr;
-      if (held_chars(reader.get(), chars) != 3 || chars[0] != kText[0] || chars[1] != kText[1]) return false;
-      if (!reader->skippedString(kFirst)) return false;
-      return held_chars(reader.get(), chars) == 1 && chars[0] == kText[2];
-    } catch (...) {
-      return false;
-    }
-  }();
-  return trusted;
+bool held_chars_trusted(xercesc::XMLReader* reader) {
+  // 1 trusted, -1 not, 0 not yet decided: a fact of the process's Xerces
+  // library, the same whichever thread decides it.
+  static std::atomic<int> verdict{0};
+  const int known = verdict.load(std::memory_order_relaxed);
+  if (known != 0 || !reader) return known > 0;
+  const XMLCh* chars = nullptr;
+  const XMLSize_t held = held_chars(reader, chars);
+  if (held < 2) return false;
+  // The characters are looked at only within the reader's buffer.
+  const auto& buffer = reader->*member(detail::ReaderChars{});
+  constexpr std::size_t kBuffer = sizeof buffer / sizeof buffer[0];
+  if (chars < buffer || chars > buffer + kBuffer - 2) return false;
+  XMLCh probe[9] = {};
+  std::size_t n = 0;
+  while (n < 8 && n < held && chars + n < buffer + kBuffer && chars[n] != 0) {
+    probe[n] = chars[n];
+    ++n;
+  }
+  if (n < 2) return false;
+  bool same = false;
+  try {
+    same = reader->peekString(probe);
+  } catch (...) {
+    return false;
+  }
+  verdict.store(same ? 1 : -1, std::memory_order_relaxed);
+  return same;
 }
 
 }  // namespace xerces
@@ -170,7 +177,8 @@ void give_back(PullParser* parser, bool clean) {
   if (!parser) return;
   // A document that declared XML 1.1 leaves its version in the scanner and
   // its reader manager, where a document without a declaration finds it.
-  if (clean && parser->held_bytes() <= kKeptParserBytes && parser->reads_xml_1_0()) {
+  if (parser->take_handed_out() <= kKeptParserBytes && clean && parser->held_bytes() <= kKeptParserBytes &&
+      parser->reads_xml_1_0()) {
     parser->setDocumentHandler(nullptr);
     parser->setErrorHandler(nullptr);
     if (kept_parsers().keep(parser)) return;

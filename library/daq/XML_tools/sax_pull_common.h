@@ -42,10 +42,11 @@ PullParser* take_parser(QAL3PullHandler& handler);
 
 // Ends the use of a parser from take_parser (null: nothing). `clean`: its
 // document was read to its end without a counted error. A clean parser
-// that holds at most kKeptParserBytes of memory and reads its next
-// document as a new parser would (no XML 1.1 declaration seen) is kept,
-// with its platform reference, for the thread's next document if the
-// thread keeps none; any other is destroyed and its reference given back.
+// that took at most kKeptParserBytes for the document, holds at most that
+// much and reads its next document as a new parser would (no XML 1.1
+// declaration seen) is kept, with its platform reference, for the
+// thread's next document if the thread keeps none; any other is destroyed
+// and its reference given back.
 // Everything else a document leaves in the parser (entities, the DTD,
 // names, limits' counts, errors, the handler) is reset when the next one
 // starts. So each thread holds at most one idle parser of at most
@@ -195,8 +196,15 @@ class NameCachingHandler final : public Handlers {
   // does not fit or is not ASCII.
   const char* cached(const XMLCh* name) {
     if (!name) return nullptr;
-    Slot& s = slots_[(reinterpret_cast<std::uintptr_t>(name) >> 4) % kSlots];
-    if (s.key == name) return s.name;
+    // Two slots a name may take, found from the bits of its address that
+    // tell a pool's names apart: names that meet in one keep apart.
+    const std::uintptr_t address = reinterpret_cast<std::uintptr_t>(name);
+    const std::size_t at = ((address >> 4) ^ (address >> 9)) % kSlots;
+    Slot& first = slots_[at];
+    if (first.key == name) return first.name;
+    Slot& second = slots_[(at + 1) % kSlots];
+    if (second.key == name) return second.name;
+    Slot& s = first.key && !second.key ? second : first;
     s.key = nullptr;
     XMLCh high = 0;
     for (std::size_t i = 0; i < kNameBytes; ++i) {
