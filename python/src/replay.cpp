@@ -69,7 +69,7 @@ Samples float32(py::handle a, const std::string& what) {
   if (kind != 'f' && kind != 'i' && kind != 'u')
     throw py::type_error(what + " must be a float or integer array, not " + std::string(py::str(arr.dtype())));
   if (arr.ndim() != 1 && arr.ndim() != 2) throw py::value_error(what + " must have one or two dimensions");
-  const py::object copy = np.attr("ascontiguousarray")(arr, "dtype"_a = np.attr("float32"));
+  const py::object copy = np.attr("ascontiguousarray")(arr, np.attr("float32"));  // (a, dtype)
   // Made as asked: taking it as it is cannot fail.
   if (!Samples::check_(copy)) throw py::type_error(what + ": numpy gave no C-contiguous float32 array");
   return py::reinterpret_borrow<Samples>(copy);
