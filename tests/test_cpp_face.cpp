@@ -101,6 +101,19 @@ TEST(CppFace, ResultCarriesCodeMessagesAndThrowsOnRequest) {
   }
   EXPECT_THROW(qal3::EventList::parse("<BMR>").value_or_throw(), qal3::Error);
   EXPECT_NO_THROW(qal3::EventList::parse("<BMR/>").value_or_throw());
+  // A NUL in a text or a path is refused, never read as the end.
+  const std::string nul_path = kExamples + std::string("/evlist_basic.xml\0.bak", 22);
+  const auto refused = [](const qal3::Status& s) {
+    EXPECT_EQ(s.code(), 1);
+    ASSERT_EQ(s.messages().size(), 1u);
+    EXPECT_NE(s.messages().front().text.find("NUL"), std::string::npos);
+  };
+  refused(qal3::EventList::read_file(nul_path));
+  refused(qal3::EventList::parse(std::string("<BMR/>\0<x>", 10)));
+  TempFile target("keep");
+  const std::string nul_target = target.path() + std::string("\0.xml", 5);
+  EXPECT_EQ(qal3::EventList().write_file(nul_target).code(), 1);
+  EXPECT_EQ(testutil::read_file(target.path()), "keep");
   // A loop over a temporary result's value walks a list it owns.
   int entries = 0;
   for (auto* e : qal3::EventList::read_file(kExamples + "/evlist_basic.xml").value()) entries += e != nullptr;

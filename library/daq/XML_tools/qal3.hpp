@@ -224,10 +224,27 @@ class CText {
   explicit CText(std::string_view text) : text_(text) {}
   /// The copy (bytes from a NUL on are not seen by a C-style function).
   char* get() noexcept { return &text_[0]; }
+  /// Whether the text holds a NUL character, where a C-style function
+  /// would see it end.
+  bool cut() const noexcept { return text_.find('\0') != std::string::npos; }
 
  private:
   std::string text_;
 };
+
+/// Emits the error line "<what> holds a NUL character" (a call refused
+/// rather than reading its text cut short) and returns 1, the code of a
+/// reader or writer that could not start.
+inline int refuse_cut(const char* what) {
+  const std::string line = std::string(what) + " holds a NUL character";
+  qal3_message m{};
+  m.stream = QAL3_MESSAGE_STDERR;
+  m.kind = QAL3_MESSAGE_ERROR;
+  m.text = line.c_str();
+  m.length = line.size();
+  qal3_message_emit(&m);
+  return 1;
+}
 
 }  // namespace detail
 
@@ -395,14 +412,17 @@ class List {
 
   /// Reads the document in the file at `path` with the family's file
   /// reader; `options` go to it after the list (see Family). The code is
-  /// the reader's.
+  /// the reader's; a path holding a NUL character is refused with code 1.
   template <class... Options>
   static Result<List> read_file(std::string_view path, Options... options) {
     detail::CText file(path);
-    return detail::collect(List(), [&](List& l) { return Family<R>::read_file(file.get(), &l.records_, options...); });
+    return detail::collect(List(), [&](List& l) {
+      return file.cut() ? detail::refuse_cut("the path") : Family<R>::read_file(file.get(), &l.records_, options...);
+    });
   }
 
-  /// Reads the document `text` (all `text.size()` bytes up to a NUL) from
+  /// Reads the document `text` (all `text.size()` bytes; one holding a NUL
+  /// character is refused with code 1 and a line saying so) from
   /// memory with the family's memory reader; its messages name it `name`
   /// (empty: no name, qal3_set_thread_memory_document); `options` go to the
   /// reader after the list. Not for GigE features, which are read from files.
@@ -411,18 +431,23 @@ class List {
     detail::CText document(text);
     const std::string named(name);
     const ThreadMemoryDocument naming(named.c_str());
-    return detail::collect(List(),
-                           [&](List& l) { return Family<R>::read_text(document.get(), &l.records_, options...); });
+    return detail::collect(List(), [&](List& l) {
+      return document.cut() ? detail::refuse_cut("the document")
+                            : Family<R>::read_text(document.get(), &l.records_, options...);
+    });
   }
 
   /// Writes the family's XML document to the file at `path` (created or
   /// truncated) with the family's writer; `options` go to it (see Family).
   /// An empty path names no file: the writer then prints the document,
-  /// which arrives in messages(). The code is the writer's.
+  /// which arrives in messages(). The code is the writer's; a path holding
+  /// a NUL character is refused with code 1, and nothing is written.
   template <class... Options>
   Status write_file(std::string_view path, Options... options) const {
     detail::CText file(path);
-    return detail::collect([&] { return Family<R>::write(records_, file.get(), nullptr, options...); });
+    return detail::collect([&] {
+      return file.cut() ? detail::refuse_cut("the path") : Family<R>::write(records_, file.get(), nullptr, options...);
+    });
   }
 
   /// The family's XML document of the list, as write_file writes it.
