@@ -181,6 +181,21 @@ TEST(CppFace, EvaluatesBuiltInAndRegisteredTriggers) {
   }
   list[0]->function = 32;  // outside the slots: cannot be evaluated
   EXPECT_EQ(qal3::evaluate(*block, *list[0]).code(), -1);
+
+  // A DIFF function's first event has no value; the next one differs from it.
+  auto diff = qal3::Triggers::parse("<QAL3USERTRIGGERLIST>" + trigger("DIFFMEAN", "GT", "1") +
+                                    "</QAL3USERTRIGGERLIST>")
+                  .value_or_throw();
+  ASSERT_EQ(diff.size(), 1u);
+  for (const float level : {10.0f, 12.0f}) {
+    for (float& x : samples) x = level;
+    block.reset(qal3_evutl_make_spectrum("BEAM/Current", QAL3_DATA_SPECTRUM, 1, &axis, rows));
+    ASSERT_TRUE(block);
+    const auto e = qal3::evaluate(*block, *diff[0]).value_or_throw();
+    EXPECT_EQ(e.first_event, level == 10.0f);
+    EXPECT_EQ(e.result, level == 10.0f ? std::optional<float>() : std::optional<float>(2.0f));
+    EXPECT_EQ(e.fires, level == 12.0f);
+  }
 }
 
 TEST(CppFace, MemoryDocumentNameReachesDefaultTextAndRecords) {

@@ -478,20 +478,29 @@ using GigEFeatures = List<QAL3GigEFeature>;
 struct Evaluation {
   /// The trigger fires.
   bool fires = false;
-  /// The trigger's stored result (*fresult) after the call: the function's
-  /// value, or an earlier one when the function failed; none while the
-  /// record has no result.
+  /// The first event of a DIFF function (one that differs from the
+  /// previous event's value): it keeps its base value and has no result.
+  bool first_event = false;
+  /// The function's value in this event; none when the function gave none
+  /// (it failed, or the channel lacks what it reads) and on a first event.
   std::optional<float> result;
 };
 
 /// Evaluates `trigger` on the channel data `block` (qal3_is_trigger_on).
-/// Code -1 when the trigger cannot be evaluated (a function or operation
-/// slot outside 0 .. 31), else 0 with whether it fires.
+/// The trigger's previous result (fresult) is released first, so that a
+/// function that fails leaves none; a DIFF function's base value
+/// (fprevresult) is kept from event to event. Code -1 when the trigger
+/// cannot be evaluated (a function or operation slot outside 0 .. 31),
+/// else 0 with whether it fires.
 inline Result<Evaluation> evaluate(qal3_serv_block_subhead_2010& block, qal3_user_case_trigger& trigger) {
   return detail::collect(Evaluation(), [&](Evaluation& e) {
+    std::free(trigger.fresult);
+    trigger.fresult = nullptr;
+    const bool had_base = trigger.fprevresult != nullptr;
     const int verdict = qal3_is_trigger_on(&block, &trigger);
     e.fires = verdict == 1;
-    if (trigger.fresult) e.result = *trigger.fresult;
+    e.first_event = verdict == 0 && trigger.fresult && !had_base && trigger.fprevresult;
+    if (trigger.fresult && !e.first_event) e.result = *trigger.fresult;
     return verdict < 0 ? verdict : 0;
   });
 }
