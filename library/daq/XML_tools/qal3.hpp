@@ -506,9 +506,12 @@ inline Result<Evaluation> evaluate(qal3_serv_block_subhead_2010& block, qal3_use
 }
 
 /// Registers a site's own trigger function in the lowest free slot
-/// (qal3_add_user_function). `name` and `help` are kept, not copied: they
-/// must stay alive while registered. A set-up step (see user_case_trigger.h).
-/// The value is the slot; code -1 when no slot is free.
+/// (qal3_add_user_function); what the function receives and must do (its
+/// result in a malloc'd fresult, false when it holds one) is pt2Fun's
+/// contract in user_case_trigger.h, and examples/cpp/site_function.cpp
+/// shows one. `name` and `help` are kept, not copied: they must stay alive
+/// while registered. A set-up step (see user_case_trigger.h). The value is
+/// the slot; code -1 when no slot is free.
 inline Result<int> add_user_function(pt2Fun function, const char* name, const char* help) {
   return detail::collect(-1, [&](int& slot) {
     slot = qal3_add_user_function(function, const_cast<char*>(name), const_cast<char*>(help));

@@ -55,12 +55,74 @@ struct qal3_user_case_trigger {
 /// set-up steps and single-threaded by nature: do them before other threads
 /// read lists or evaluate triggers, or while none does, never alongside.
 
-/// A function: computes a result from the channel data `data` (the
-/// qal3_serv_block_subhead_2010 of the channel, untyped) into *usert->fresult.
-/// Returns false when a result was stored, true on failure.
+/// A trigger function, built in or a site's own (qal3_add_user_function,
+/// qal3_change_user_function). qal3_is_trigger_on calls it once per
+/// evaluation, in the evaluating thread; what it gets and must do:
+///
+/// - `data`: the block the evaluation was given, a
+///   qal3_serv_block_subhead_2010* (event.h) passed untyped, never null:
+///   the sub-header and `ldata` bytes of the channel's data, whose kind
+///   get_data_structure_type(sh->dtype) tells (event_util.h). Read it only
+///   through the event-utility functions of event_util.h, as the built-ins
+///   do (a site's libQAL3evutl lays blocks out its own way):
+///   get_pointer_to_data_2010(sh, usert->subchannel) gives the subchannel's
+///   floats (a spectrum's samples, a name/value block's one value),
+///   get_spect_params_for_data_type_2010 a spectrum's axis (sample i lies
+///   at start + i * inc) and its sample count `ndata`,
+///   find_upd_channel_2010 and find_slow_channel_2010 a slow channel's
+///   values, get_image_params_2010 an image. A null pointer or a nonzero
+///   code means the block holds no such data: return true. The block is
+///   the caller's and read-only; keep no pointer into it past the call.
+/// - `usert`: the trigger evaluated, never null. Read its definition
+///   (channel, subchannel, fparam, limits, bitmask); write only the three
+///   result buffers below. The other fields, and every other trigger, are
+///   not the function's to change.
+/// - `usert->fparam`: the 16 parameters the trigger list gave (param0 to
+///   param15). The built-ins read a window from the first three, as
+///   qal3_is_trigger_on describes: [0] start and [1] end on the axis (an
+///   end at or before start - inc runs to the last sample), [2] step in
+///   samples. A site function gives them the meaning its help text
+///   states, and computes its own sample indices from the axis (the
+///   library's window selection is internal).
+/// - `usert->fresult`: the result. While null, allocate it with
+///   std::malloc(sizeof(float)) (return true when that fails); then store
+///   the value in *fresult. It is released with std::free along with the
+///   trigger (QAL3_FREE_USER), and callers may free it and set it null
+///   between evaluations (qal3::evaluate does), so allocate it with malloc
+///   only and never free it or replace it yourself.
+/// - `usert->fprevresult`: the function's own state from one evaluation of
+///   the trigger to the next, as the DIFF built-ins keep the last event's
+///   value there: null until the function allocates it (std::malloc, one
+///   float), then kept with the trigger, released with it, and set back to
+///   null by callers that start afresh (the Python Replay's reset()).
+///   QAL3_USER_COPY does not copy it.
+/// - `usert->iresult`: an integer buffer with the same rules as
+///   fprevresult (std::malloc, released with the trigger); neither the
+///   built-ins nor the evaluation use it.
+/// - Returns false when *fresult holds this evaluation's value: the
+///   evaluation hands it to the trigger's operation (a false return with
+///   fresult null does not fire). Returns true when there is no value (no
+///   data, an empty window, a failed allocation, the first event of a DIFF
+///   function): the trigger does not fire, and whatever fresult holds is
+///   not this event's value.
+/// - It should not throw (an exception is caught at the evaluation: no
+///   value, no fire), and must not free or keep `data` or `usert`, change
+///   the registry, or touch another trigger.
+///   Lines go through qal3_message_emit (qal3_messages.h), so that they
+///   reach the caller's sink rather than a stream.
+/// - Threads: several threads may call it at once, each with its own
+///   triggers and blocks. Keep per-trigger state in the trigger's buffers,
+///   and lock any state of its own that threads share.
 typedef bool (*pt2Fun)(void* data, qal3_user_case_trigger* usert);
 
-/// An operation: true when the trigger fires for `result`.
+/// A trigger operation, built in or a site's own (qal3_add_user_operation,
+/// qal3_change_user_operation): true when the trigger fires. Called after
+/// the trigger's function returned false, in the evaluating thread, with
+/// the function's value (`result`, *fresult, possibly NaN), the trigger's
+/// `low` and `upper` limits and its `bitmask`. It should not throw (an
+/// exception counts as not firing); several threads may call it at once,
+/// so it is best a pure function of its arguments. The built-ins compare
+/// in single precision, and a NaN result never passes a comparison.
 typedef bool (*pt2Op)(float result, float low, float upper, u_int bitmask);
 
 /// Name of function slot `function`; "UNKNOWN" outside 0..31. The text is the
@@ -85,16 +147,22 @@ QAL3_API char* qal3_get_operation_help(int operation);
 QAL3_API int qal3_get_operation_index(char* op);
 ///@}
 
-/// Registers a function in the lowest free slot; returns the slot or -1 when
-/// no slot is free.
+/// Registers the function `pt` (see pt2Fun for what it must do) in the
+/// lowest free slot, under `name` (trigger lists name it so; keep it
+/// distinct from the other slots' names, as lookups find the lowest slot)
+/// and `description` (its help text: "undefined" would leave the slot
+/// free). Both are kept, not copied. Returns the slot or -1 when no slot is
+/// free. A set-up step (see "Threads" above).
 QAL3_API int qal3_add_user_function(pt2Fun pt, char* name, char* description);
 
-/// Registers an operation in the lowest free slot; returns the slot or -1.
+/// Registers the operation `pt` (see pt2Op) in the lowest free slot, as
+/// qal3_add_user_function does; returns the slot or -1.
 QAL3_API int qal3_add_user_operation(pt2Op pt, char* name, char* description);
 
 ///@{
-/// Replaces slot `indx` (built-in slots included); returns `indx`, or -1 when
-/// `indx` is outside 0..31.
+/// Replaces slot `indx` (built-in slots included) with `pt`, `name` and
+/// `description`, as the two above register them; returns `indx`, or -1
+/// when `indx` is outside 0..31. A set-up step.
 QAL3_API int qal3_change_user_function(pt2Fun pt, int indx, char* name, char* description);
 QAL3_API int qal3_change_user_operation(pt2Op pt, int indx, char* name, char* description);
 ///@}
