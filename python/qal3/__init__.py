@@ -25,6 +25,9 @@ arrays; :func:`replay` replays a trigger list over a recording of many
 channels (numpy, ``.npz``, HDF5, dask) into a :class:`ReplayTable`;
 :class:`Replay` does both and keeps the state of DIFF functions from call
 to call.
+
+:func:`add_function` registers a Python callable as a trigger function, for
+the triggers that name it.
 """
 
 import os
@@ -34,7 +37,8 @@ from ._records import (BitDescr, ChanDescr, DimDescr, EnvIndexEntry, Error, EvEn
                        EvSbList, FileNotFound, GigEFeature, Message, RegistryEntry, StatDescr,
                        TimeStamp, Trigger, Warning)
 from . import _core
-from ._core import (ChanSelector, Replay, __version__, function_index, function_name, functions,
+from ._core import (ChanSelector, Replay, __version__, add_function, change_function,
+                    function_index, function_name, functions,
                     operation_index, operation_name, operations, parse_chan, parse_envdict,
                     parse_evlist, parse_gige, parse_triggers, read_chan, read_envdict,
                     read_evlist, read_gige, read_triggers)
@@ -49,7 +53,7 @@ __all__ = [
     "BitDescr", "ChanDescr", "ChanSelector", "DimDescr", "EnvIndexEntry", "Error", "EvEntry",
     "EvSbList", "FEATURE_TYPES", "FileNotFound", "GigEFeature", "Message", "QAL3Warning",
     "RegistryEntry", "Replay", "ReplayTable", "StatDescr",
-    "TimeStamp", "Trigger", "evaluate", "evaluate_slow", "evaluate_values",
+    "TimeStamp", "Trigger", "add_function", "change_function", "evaluate", "evaluate_slow", "evaluate_values",
     "function_index", "function_name", "functions", "operation_index", "operation_name",
     "operations", "parse_chan", "parse_envdict", "parse_evlist", "parse_gige",
     "parse_triggers", "read_chan", "read_envdict", "read_evlist", "read_gige",

@@ -9,6 +9,7 @@
 #include "file_replace.h"
 #include "qal3_gige_descr.h"
 #include "record_conversion.h"
+#include "site_functions.h"
 #include "trigger_facts.h"
 #include "user_case_trigger.h"
 
@@ -277,4 +278,5 @@ PYBIND11_MODULE(_core, m) {
 
   bind_documents(m);
   bind_replay(m);
+  bind_site_functions(m);
 }

@@ -17,6 +17,7 @@
 #include <map>
 #include <memory>
 #include <mutex>
+#include <stdexcept>
 #include <string>
 #include <tuple>
 #include <utility>
@@ -27,6 +28,7 @@
 #include "messages.h"
 #include "qal3_evutl_blocks.h"
 #include "record_conversion.h"
+#include "site_functions.h"
 #include "trigger_facts.h"
 #include "trigger_window.h"
 #include "user_case_trigger.h"
@@ -282,7 +284,7 @@ class Replay {
   }
 
   std::string repr() {
-    std::lock_guard<std::mutex> lock(busy_);
+    const auto lock = hold();
     if (!single_) return "Replay(" + std::to_string(t_.size()) + " triggers)";
     const qal3_user_case_trigger* t = t_.front().get();
     std::string out = "Replay(channel=" + std::string(py::repr(channel(0))) +
@@ -295,7 +297,7 @@ class Replay {
 
   // Forgets the values DIFF functions compare the next event with.
   void reset() {
-    std::lock_guard<std::mutex> lock(busy_);
+    const auto lock = hold();
     for (TriggerPtr& t : t_) {
       std::free(t->fprevresult);
       t->fprevresult = nullptr;
@@ -307,7 +309,7 @@ class Replay {
 
   // What a pickle keeps: the triggers, and each one's DIFF state.
   py::tuple state() {
-    std::lock_guard<std::mutex> lock(busy_);
+    const auto lock = hold();
     py::list previous;
     for (const TriggerPtr& t : t_)
       previous.append(t->fprevresult ? py::object(py::float_(*t->fprevresult)) : py::object(py::none()));
@@ -337,6 +339,19 @@ class Replay {
     if (!t->fresult) throw std::bad_alloc();
     t_.push_back(std::move(t));
     triggers_.append(py::module_::import("copy").attr("deepcopy")(trigger));
+  }
+
+  // The replay's lock, taken with the GIL held: waited for without it, as
+  // a loop that holds the lock may be waiting for the GIL to call a Python
+  // function. RuntimeError from a Python function of the replay's own loop.
+  std::unique_lock<std::mutex> hold() {
+    if (looping_ == this) throw std::runtime_error("a Replay cannot be used by a function it is evaluating");
+    std::unique_lock<std::mutex> lock(busy_, std::try_to_lock);
+    if (!lock.owns_lock()) {
+      const py::gil_scoped_release nogil;
+      lock.lock();
+    }
+    return lock;
   }
 
   py::str channel(std::size_t k) const {
@@ -372,15 +387,18 @@ class Replay {
     std::fill(f, f + n * nt, false);
     std::fill(v, v + n * nt, kNaN);
     if (groups.empty()) return py::make_tuple(fired, value);
+    if (looping_ == this) throw std::runtime_error("a Replay cannot be used by a function it is evaluating");
     std::unique_ptr<MessageLog> log;
     {
       py::gil_scoped_release nogil;
       std::lock_guard<std::mutex> lock(busy_);
+      const Evaluating evaluating;  // no registration meanwhile
+      const Looping looping(this);
       // Errors only, each once: SUM writes a line per event.
       log = std::make_unique<MessageLog>(MessageLog::Keep::problems);
       for (Group& g : groups) {
         qal3_serv_block_subhead_2010* block = g.block.get();
-        for (py::ssize_t i = 0; i < n; ++i) {
+        for (py::ssize_t i = 0; i < n && !interrupted(); ++i) {
           g.load(i);
           for (const std::size_t k : g.triggers) {
             qal3_user_case_trigger* t = t_[k].get();
@@ -396,15 +414,26 @@ class Replay {
     }
     const py::list messages = log->records(py::none());
     log.reset();
+    raise_interruption();  // a Python function's KeyboardInterrupt ends the call
     warn_messages(messages);
     return py::make_tuple(fired, value);
   }
+
+  // The replay whose loop the thread runs (its Python functions run in it).
+  static thread_local const Replay* looping_;
+  struct Looping {
+    explicit Looping(const Replay* r) : outer(looping_) { looping_ = r; }
+    ~Looping() { looping_ = outer; }
+    const Replay* outer;
+  };
 
   std::vector<TriggerPtr> t_;
   py::list triggers_;  // copies of the records given, for run() and pickling
   bool single_ = true;
   std::mutex busy_;
 };
+
+thread_local const Replay* Replay::looping_ = nullptr;
 
 }  // namespace
 

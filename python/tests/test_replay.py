@@ -177,3 +177,82 @@ def test_replay_lets_other_threads_run():
     assert len(results) == 3
     for r in results[1:]:
         np.testing.assert_array_equal(r, results[0])
+
+
+SITE_FUNCTIONS = """
+import warnings
+import numpy as np, pytest, qal3
+
+def rms(samples, params, start, inc):
+    return np.sqrt(np.mean(np.square(samples, dtype=np.float64)))
+def at_position(samples, params, start, inc):   # VALUE's sample, from the axis
+    return samples[int((params[0] - start) / inc)]
+def picky(samples, params, start, inc):
+    if samples[0] > 5:
+        raise ValueError("a hot first sample")
+    return None if samples[0] < -5 else "text" if samples[0] == 0 else samples[0]
+for name, fn in (("PYRMS", rms), ("PYVALUE", at_position), ("PICKY", picky)):
+    qal3.add_function(name, fn, help="a Python function")
+assert qal3.functions()[16] == qal3.RegistryEntry(16, "PYRMS", "a Python function", False)
+
+x = np.random.default_rng(3).normal(0.0, 2.0, (8, 60)).astype(np.float32)
+x[1, 0], x[2, 0], x[3, 0], x[4, 0] = 9.0, 6.0, -7.0, 0.0
+# A built-in reading a narrow window of the same channel shares its block:
+# the Python function still sees every sample of every event.
+triggers = [qal3.Trigger(channel="C", function="PYRMS", operation="GT", upper=2.0),
+            qal3.Trigger(channel="C", function="MAX", fparam=[10.0, 11.0, 1.0], operation="TRUE"),
+            qal3.Trigger(channel="C", function="PYVALUE", fparam=[30.0], operation="TRUE"),
+            qal3.Trigger(channel="C", function="VALUE", fparam=[30.0], operation="TRUE")]
+table = qal3.replay(triggers, {"C": x}, start=10.0, inc=0.5)
+want = np.sqrt(np.mean(np.square(x, dtype=np.float64), axis=1)).astype(np.float32)
+np.testing.assert_array_equal(table.value[:, 0], want)
+np.testing.assert_array_equal(table.fired[:, 0], want > 2.0)
+np.testing.assert_array_equal(table.value[:, 1], x[:, :2].max(axis=1))
+np.testing.assert_array_equal(table.value[:, 2], table.value[:, 3])
+
+# An exception, None or a value that is no number: no value, and each
+# distinct error once as a qal3.Warning when the replay returns.
+with warnings.catch_warnings(record=True) as caught:
+    warnings.simplefilter("always")
+    fired, value = qal3.evaluate(qal3.Trigger(channel="C", function="PICKY", operation="TRUE"), x)
+assert fired.tolist() == [not np.isnan(v) for v in value]
+np.testing.assert_array_equal(value[:5], [x[0, 0], np.nan, np.nan, np.nan, np.nan])
+texts = sorted(str(w.message) for w in caught)
+assert len(texts) == 2, texts
+assert "PICKY (function slot 18): TypeError: its value must be a number, not str" in texts[0]
+assert "PICKY (function slot 18): ValueError: a hot first sample" in texts[1]
+
+# Refused: what cannot be called so, a taken name, a free slot's help text,
+# and any registration while a replay evaluates (the callable's own too).
+for args, error, match in [
+        (("BAD", 42), TypeError, "callable"),
+        (("BAD", lambda samples: 0.0), TypeError, "four arguments"),
+        (("MAX", rms), ValueError, "slot 1"),
+        (("BAD", rms, "undefined"), ValueError, "free slot"),
+        (("", rms), ValueError, "empty")]:
+    with pytest.raises(error, match=match):
+        qal3.add_function(*args)
+def registers(samples, params, start, inc):
+    qal3.add_function("LATE", rms)
+qal3.change_function(18, registers, "PICKY")
+with pytest.warns(qal3.Warning, match="RuntimeError: triggers are being evaluated"):
+    qal3.evaluate(qal3.Trigger(channel="C", function="PICKY", operation="TRUE"), x[:1])
+assert qal3.function_index("LATE") == -1
+
+# A KeyboardInterrupt ends the replay and is raised from it.
+def interrupted(samples, params, start, inc):
+    raise KeyboardInterrupt
+qal3.change_function(18, interrupted, "PICKY")
+with pytest.raises(KeyboardInterrupt):
+    qal3.evaluate(qal3.Trigger(channel="C", function="PICKY", operation="TRUE"), x)
+"""
+
+
+def test_python_functions_in_replays(tmp_path):
+    """Python callables as trigger functions, in a process of their own: the
+    registry is the process's, and the other tests count its free slots."""
+    script = tmp_path / "site_functions.py"
+    script.write_text(SITE_FUNCTIONS)
+    done = subprocess.run([sys.executable, str(script)], capture_output=True, text=True,
+                          env={**os.environ, "PYTHONPATH": os.pathsep.join(sys.path)})
+    assert done.returncode == 0, done.stderr
