@@ -191,6 +191,13 @@ class Record:
         record = cls(**kw)
         return record
 
+    @staticmethod
+    def _now() -> int:
+        """The calling thread's clock, which the readers stamp a record's
+        time with: the time of a new record."""
+        from . import _core
+        return _core._clock()
+
     def _parameter(self, index: int) -> float:
         return self.fparam[index] if index < len(self.fparam) else 0.0
 

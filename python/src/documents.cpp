@@ -455,6 +455,14 @@ void bind_documents(py::module_& m) {
       "names. bytes are read as a file's content, decoded as their declaration says.";
   const auto parse_doc = [](const char* what) { return std::string(what) + kText; };
 
+  m.def(
+      "_clock",
+      [] {
+        time_t now = 0;
+        qal3_get_thread_clock(&now);
+        return static_cast<long long>(now);
+      },
+      "The calling thread's clock, as the readers stamp the time of each record they make.");
   m.def("record_fields", &record_fields,
         "The fields of each record class of qal3._records, as the libraries' records name them: "
         "{class name: (field name, ...)}.");

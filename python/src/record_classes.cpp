@@ -3,8 +3,9 @@
 // (record_fields.h). Each class is a dataclass named and described by its
 // record's description, with one attribute per field in the table's order:
 // its Python type and default follow from the field's kind, member type and
-// initial value,
-// the field's doc is a trailing comment and a line of the class docstring
+// initial value (a time field's default is the time the record is made, and
+// records compare equal whatever their times, as the tool's diff compares
+// them), the field's doc is a trailing comment and a line of the class docstring
 // (with its bounds), and a count field is a read-only property counting its
 // list. Every class derives from qal3._records.Record; the trigger's
 // function parameters are also properties under the names the trigger list
@@ -199,7 +200,10 @@ class Generator {
     if constexpr (shape == Shape::text) add("At most " + std::to_string(std::extent_v<V> - 1) + " bytes of UTF-8.");
     const bool text = shape == Shape::text || shape == Shape::string || shape == Shape::texts;
     const std::string unit = !text ? "" : b.unit == qal3::records::Unit::bytes ? " bytes" : " UTF-16 units";
-    if (b.named) add("Not only white space: the reader drops a record without it.");
+    if (kind == Kind::time)
+      add("A new record holds the time it is made, as a record read holds the time it was read; records "
+          "compare equal whatever their times.");
+    if (b.named) add("Not blank (only spaces, tabs and line feeds): the reader drops a record without it.");
     if (b.lo != Bounds::kUnset && b.hi != Bounds::kUnset)
       add((text ? "Length " : "From ") + std::to_string(b.lo) + " to " + std::to_string(b.hi) + unit + ".");
     else if (b.lo != Bounds::kUnset)
@@ -247,9 +251,13 @@ class Generator {
     } else if constexpr (shape == Shape::real) {
       return {"float", "0.0"};
     } else if constexpr (shape == Shape::number) {
+      if (kind == Kind::time) {
+        uses_field_ = true;
+        return {"int", "field(default_factory=Record._now, compare=False)"};
+      }
       if (!qal3::records::is_slot(kind)) return {"int", std::to_string(initial)};
       uses_union_ = true;
-      return {"Union[int, str]", "0"};
+      return {"Union[int, str]", std::to_string(initial)};
     } else {
       add<V>();
       uses_field_ = true;

@@ -55,8 +55,9 @@ std::string text_in(py::handle v, const Bounds& b, std::size_t most, const char*
 
 // The bytes of the text `v` for a field bounded by `b` (in its unit) and of
 // at most `most` bytes. ValueError names `field`.
-// A named text (Bounds::named) must hold more than white space, and every
-// text only characters an XML 1.0 document can hold.
+// A named text (Bounds::named) must not be blank (records::is_blank: a
+// carriage return is no blank, it is written and read back), and every
+// text must hold only characters an XML 1.0 document can hold.
 inline std::string text_value(py::handle v, const Bounds& b, std::size_t most, const char* field) {
   const bool bytes = b.unit == qal3::records::Unit::bytes;
   std::string s = text_in(v, bytes ? b : Bounds{b.lo}, most, field);
@@ -64,8 +65,10 @@ inline std::string text_value(py::handle v, const Bounds& b, std::size_t most, c
   if (!bytes && b.hi != Bounds::kUnset && units > b.hi)
     throw py::value_error(std::string(field) + " is " + std::to_string(units) + " UTF-16 units long; at most " +
                           std::to_string(b.hi) + " fit");
-  if (b.named && s.find_first_not_of(" \t\n\r") == std::string::npos)
-    throw py::value_error(std::string(field) + " is only white space: the reader drops the record");
+  if (b.named && qal3::records::is_blank(s.data(), s.size()))
+    throw py::value_error(std::string(field) +
+                          " is only white space (spaces, tabs, line feeds), which the reader takes for no text: "
+                          "it keeps no record without one");
   const std::size_t bad = qal3::records::first_unwritable(s.data(), s.size());
   if (bad != s.size())
     throw py::value_error(std::string(field) + " holds a character an XML document cannot hold at byte " +

@@ -237,13 +237,14 @@ def same(a, b):
     ("chandescr", qal3.write_chan, qal3.parse_chan, "chandescriptions.xsd",
      [qal3.ChanDescr(ev_type=31, dtype=62, prop_name="P/\u00b5", daq_name="D", units="\u00b0C",
                      bits=[qal3.BitDescr(3, "Ready", "r")],
-                     dims=[qal3.DimDescr(0, "x", "d", "m", [qal3.StatDescr(1, "s", "sd", "u")])])]),
+                     dims=[qal3.DimDescr(0, "x", "d", "m", [qal3.StatDescr(1, "s", "sd", "u")])]),
+      qal3.ChanDescr(prop_name="\r", daq_name="E")]),  # a carriage return is no blank: written &#13;
     ("daqvars", lambda r: qal3.write_chan(r, format="daqvars"), qal3.parse_chan, "daqvariables.xsd",
      [qal3.ChanDescr(ev_type=31, prop_name="P", daq_name="D", max_size=4,
                      dims=[qal3.DimDescr(0, "x", "d", "m")]),
       qal3.ChanDescr(ev_type=2, prop_name="Q", daq_name="E", max_size=1, bits=[qal3.BitDescr(1, "B", "b")])]),
     ("envdict", qal3.write_envdict, qal3.parse_envdict, "envdict.xsd",
-     [qal3.EnvIndexEntry(i, f"P{i}", v, v) for i, v in enumerate(EDGES)]),
+     [qal3.EnvIndexEntry(i, f"P{i}", v, v) for i, v in enumerate(EDGES)] + [qal3.EnvIndexEntry(99, "\r")]),
     ("triggers", qal3.write_triggers, qal3.parse_triggers, "triggers.xsd",
      [qal3.Trigger(channel="C", function=1, operation=2, fparam=EDGES + [0.0] * 7, low=float("-inf"),
                    upper=float("nan"), description="\u2192")]),
@@ -269,8 +270,8 @@ def test_written_documents_pass_check_and_the_schema_and_read_back(tmp_path, exa
     if name == "daqvars":  # no keys; a bit's title is its description, read as its name
         records = [dataclasses.replace(r, db_key=-1, bits=[qal3.BitDescr(b.bit, b.bit_desc) for b in r.bits])
                    for r in records]
-    if name == "triggers":  # the writer stamps the time it writes
-        back = [dataclasses.replace(b, time=0) for b in back]
+    if name == "triggers":  # the reader stamps the time it reads
+        back = [dataclasses.replace(b, time=r.time) for b, r in zip(back, records)]
     assert same(back, records)
 
 

@@ -1,8 +1,9 @@
 // One description of each record family: its root element, its reader,
 // writer and cleaner, and the table of its fields (name as the records spell
-// it, kind, bounds). The tool's JSON, the Python conversions and
-// the checker's limits are made from these tables, so that no surface keeps
-// its own copy of a record's fields. Not installed.
+// it, kind, bounds, the value a new record holds). The tool's JSON, the
+// Python conversions and classes and the checker's limits are made from
+// these tables, so that no surface keeps its own copy of a record's fields.
+// Not installed.
 //
 // A field is Field<&R::member> (or Field<&R::block, &Block::member> for a
 // member of an embedded block); `of(record)` reaches the member, `type<R>`
@@ -43,6 +44,7 @@
 #include "parse_env_index_dictionary.h"
 #include "parse_ev_list.h"
 #include "qal3_gige_descr.h"
+#include "trigger_facts.h"
 #include "user_case_trigger.h"
 
 namespace qal3::records {
@@ -57,7 +59,8 @@ enum class Kind {
   unwritten,         // held by no document: a record read holds 0, the writers leave it out
   function_slot,     // slot of the trigger function registry; surfaces that take names also take its name
   operation_slot,    // slot of the trigger operation registry, as function_slot
-  time,              // time_t
+  time,              // time_t, when the record was made: a new record holds the calling thread's clock
+                     // (qal3_get_thread_clock) as the reader stamps each record it makes
   real,              // float
   reals,             // array of floats
   text,              // char array: NUL-terminated text, at most size - 1 bytes
@@ -126,7 +129,7 @@ enum class Unit {
 // and each entry of texts) the fewest and the most `unit`s. A bound left
 // unset is the member's own: the range of its type, or its size less the
 // terminating NUL in bytes. A `named` text is what its reader needs to
-// keep the record: one of only white space counts as none.
+// keep the record: a blank one (is_blank) counts as none.
 struct Bounds {
   static constexpr long long kUnset = std::numeric_limits<long long>::min();
   long long lo = kUnset;
@@ -141,9 +144,22 @@ constexpr Bounds reader_text(long long least) {
   return {least, static_cast<long long>(qal3::limits::kMaxTextUnits), Unit::utf16};
 }
 
-// The name of a record: without it (empty or white space) the reader drops
-// the record.
+// The name of a record: without it (empty or blank) the reader drops the
+// record.
 constexpr Bounds kRecordName{1, Bounds::kUnset, Unit::bytes, true};
+
+// The characters of a blank text: the pull readers take an element whose
+// text holds only these for one without text (pull_handler.cpp). A carriage return is no blank: a
+// document holds one only as a reference (&#13;, as the writers write it),
+// which the reader keeps.
+constexpr char kBlank[] = " \t\n";
+
+// Whether the n bytes at `text` are blank: none, or only kBlank characters.
+inline bool is_blank(const char* text, std::size_t n) {
+  for (std::size_t i = 0; i < n; ++i)
+    if (!std::memchr(kBlank, text[i], sizeof kBlank - 1)) return false;
+  return true;
+}
 
 // The numbers an event-type mask and a sub-block-type mask are made of, as
 // the readers shift them; a number outside reads as an empty mask.
@@ -226,7 +242,8 @@ struct Field {
   Kind kind;
   const char* doc = "";  // one line for the surfaces' record descriptions; may be empty
   Bounds bounds = {};
-  long long initial = 0;  // a number field's value in a new record (what a document without it reads as)
+  long long initial = 0;  // a number field's value in a new record (what a document without it reads as);
+                          // a time field's is the clock's (Kind::time)
 
   template <class R>
   static constexpr decltype(auto) of(R& r) {
@@ -338,6 +355,27 @@ decltype(auto) visit_value(V& v, To&& to) {
     return to.record(v);
 }
 
+// `record`, just allocated by its family (zero-filled or value-initialised),
+// given in each number field what a document without the field reads as:
+// the field's `initial` value, the calling thread's clock in a time field.
+// Returns `record`. Every family's `make` ends with it.
+template <class R>
+R* with_initial_values(R* record) {
+  for_each_field<R>([record](const auto& field) {
+    using V = typename std::decay_t<decltype(field)>::template type<R>;
+    if constexpr (shape_of<V>() == Shape::number) {
+      if (field.kind == Kind::time) {
+        time_t now = 0;
+        qal3_get_thread_clock(&now);
+        field.of(*record) = static_cast<V>(now);
+      } else if (field.initial != 0) {
+        field.of(*record) = static_cast<V>(field.initial);
+      }
+    }
+  });
+  return record;
+}
+
 // --- event lists -----------------------------------------------------------
 
 template <>
@@ -372,7 +410,7 @@ struct Description<qal3_ev_entry> : PlainReaders<qal3_ev_entry, qal3_parse_ev_li
   static int write_text(std::vector<E*>* list, std::string* doc, const Options&) {
     return write(list, nullptr, -1, doc);
   }
-  static E* make() { return new E(); }
+  static E* make() { return with_initial_values(new E()); }
   static constexpr auto clean = &qal3_clean_ev_list;
   static constexpr const char* identity[] = {"evtype"};
   static constexpr auto fields =
@@ -436,7 +474,7 @@ struct Description<chan_descr_2010> {
   static int write_text(std::vector<C*>* list, std::string* doc, const Options& o) {
     return write(list, nullptr, 2, o.daqvars, -1, doc, nullptr);
   }
-  static C* make() { return new C(); }
+  static C* make() { return with_initial_values(new C()); }
   static constexpr auto clean = &clean_chan_desr_list;
   static constexpr const char* other_root = qal3::chan::kDaqRoot;  // the DAQvariables format
   static constexpr const char* identity[] = {"prop_name"};
@@ -471,7 +509,7 @@ struct EnvDescription : PlainReaders<Entry, Read, ReadFile> {
   static int write_text(std::vector<Entry*>* list, std::string* doc, const Options&) {
     return Write(list, nullptr, 3, -1, doc);
   }
-  static Entry* make() { return zeroed<Entry>(); }
+  static Entry* make() { return with_initial_values(zeroed<Entry>()); }
   static void clean(std::vector<Entry*>* list) {
     for (Entry* e : *list) std::free(e);
     list->clear();
@@ -513,7 +551,7 @@ struct Description<qal3_user_case_trigger>
   static int write_text(std::vector<T*>* list, std::string* doc, const Options&) {
     return write(list, nullptr, USER_TRIG_DUMP_XML_STRING, -1, doc);
   }
-  static T* make() { return zeroed<T>(); }
+  static T* make() { return with_initial_values(zeroed<T>()); }
   static void clean(std::vector<T*>* list) {
     for (T* t : *list) QAL3_FREE_USER(t);
     list->clear();
@@ -524,7 +562,8 @@ struct Description<qal3_user_case_trigger>
   static constexpr auto fields = std::make_tuple(
       Field<&T::channel>{"channel", Kind::text, "the channel the trigger watches"},
       Field<&T::subchannel>{"subchannel", Kind::integer, "the subchannel of the channel's data it reads"},
-      Field<&T::function>{"function", Kind::function_slot, "what the trigger computes over the channel's data"},
+      Field<&T::function>{"function", Kind::function_slot, "what the trigger computes over the channel's data", {},
+                          trigger::kDefaultFunction},
       Field<&T::fparam>{"fparam", Kind::reals,
                         "the function's parameters: a window function reads 0 start and 1 end (microseconds on the "
                         "axis) and 2 the increment (samples), VALUE 0 the position; the properties named after them "
@@ -532,7 +571,8 @@ struct Description<qal3_user_case_trigger>
       Field<&T::low>{"low", Kind::real, "the low limit (LL) an operation compares the value with"},
       Field<&T::upper>{"upper", Kind::real, "the upper limit (UL) an operation compares the value with"},
       Field<&T::bitmask>{"bitmask", Kind::unsigned_integer, "the bit mask of the operations AND and BITS"},
-      Field<&T::operation>{"operation", Kind::operation_slot, "how the value is compared with the limits or the mask"},
+      Field<&T::operation>{"operation", Kind::operation_slot, "how the value is compared with the limits or the mask",
+                           {}, trigger::kDefaultOperation},
       Field<&T::time>{"time", Kind::time, "when the trigger was made, in seconds since 1970-01-01 UTC"},
       Field<&T::description>{"description", Kind::text, "free text"},
       Field<&T::pre_mode>{"pre_mode", Kind::integer,
@@ -571,7 +611,7 @@ struct Description<QAL3GigEFeature> {
   static int write_text(std::vector<G*>* list, std::string* doc, const Options&) {
     return write(list, nullptr, -1, doc);
   }
-  static G* make() { return new G(); }
+  static G* make() { return with_initial_values(new G()); }
   static constexpr auto clean = &qal3_clean_gige_descr;
   static constexpr const char* identity[] = {"name"};
   // The reader refuses a file with a longer text or attribute value.
