@@ -45,7 +45,7 @@ bool centroid(void* data, qal3_user_case_trigger* t) {
   const int end = to < 0.0 || to > n ? n : static_cast<int>(to);
   const int step = t->fparam[2] >= 1.0f ? static_cast<int>(std::min<double>(t->fparam[2], n)) : 1;
   double sum = 0.0, moment = 0.0;
-  for (int i = first; i < end; i += step) {
+  for (long long i = first; i < end; i += step) {
     sum += s[i];
     moment += (start + static_cast<double>(i) * inc) * s[i];
   }
