@@ -239,6 +239,19 @@ with pytest.warns(qal3.Warning, match="RuntimeError: triggers are being evaluate
     qal3.evaluate(qal3.Trigger(channel="C", function="PICKY", operation="TRUE"), x[:1])
 assert qal3.function_index("LATE") == -1
 
+# Replays in other threads call the Python function while this one asks
+# their Replay for its repr(): it waits for the loop without the GIL.
+import threading
+r = qal3.Replay(triggers[0])
+threads = [threading.Thread(target=r.spectra, args=(np.tile(x, (2000, 1)),)),
+           threading.Thread(target=qal3.evaluate, args=(triggers[0], np.tile(x, (2000, 1))))]
+for th in threads:
+    th.start()
+while any(th.is_alive() for th in threads):
+    assert repr(r).startswith("Replay(")
+for th in threads:
+    th.join()
+
 # A KeyboardInterrupt ends the replay and is raised from it.
 def interrupted(samples, params, start, inc):
     raise KeyboardInterrupt
@@ -253,6 +266,6 @@ def test_python_functions_in_replays(tmp_path):
     registry is the process's, and the other tests count its free slots."""
     script = tmp_path / "site_functions.py"
     script.write_text(SITE_FUNCTIONS)
-    done = subprocess.run([sys.executable, str(script)], capture_output=True, text=True,
+    done = subprocess.run([sys.executable, str(script)], capture_output=True, text=True, timeout=300,
                           env={**os.environ, "PYTHONPATH": os.pathsep.join(sys.path)})
     assert done.returncode == 0, done.stderr
