@@ -8,8 +8,8 @@
 
 #include <array>
 #include <cstdlib>
-#include <cstring>
 #include <deque>
+#include <iterator>
 #include <mutex>
 #include <stdexcept>
 #include <string>
@@ -83,8 +83,9 @@ bool samples_of(qal3_serv_block_subhead_2010* sh, qal3_user_case_trigger* t, con
     case QAL3_DATA_SPECTRUM:
     case QAL3_DATA_GSPECTRUM:
       s = get_pointer_to_data_2010(sh, t->subchannel);
-      return s && get_spect_params_for_data_type_2010(sh, &start, &inc, nullptr, &n, nullptr, nullptr, nullptr,
-                                                      t->subchannel) == 0 &&
+      return s &&
+             get_spect_params_for_data_type_2010(sh, &start, &inc, nullptr, &n, nullptr, nullptr, nullptr,
+                                                 t->subchannel) == 0 &&
              n > 0;
     case QAL3_DATA_NAMVAL:
       s = get_pointer_to_data_2010(sh, t->subchannel);
@@ -185,8 +186,7 @@ int register_function(int slot, py::handle fn, py::handle name_arg, py::handle h
   const std::string help = c_text(help_arg, "help");
   if (name.empty()) throw py::value_error("name must not be empty");
   if (name == "UNKNOWN") throw py::value_error("name 'UNKNOWN' is what the registry calls no slot");
-  if (qal3::trigger::is_free_help(help.c_str()))
-    throw py::value_error("help '" + help + "' is what a free slot holds");
+  if (qal3::trigger::is_free_help(help.c_str())) throw py::value_error("help '" + help + "' is what a free slot holds");
   const std::lock_guard<std::mutex> lock(gate);
   if (evaluating > 0)
     throw std::runtime_error("triggers are being evaluated: register functions before replays run, not during them");
@@ -274,8 +274,7 @@ take turns at the GIL while they call Python functions.)";
   m.def(
       "change_function",
       [](int slot, py::handle function, py::handle name, py::handle help) {
-        if (slot < 0 || slot >= kSlots)
-          throw py::value_error("slot must lie in 0.." + std::to_string(kSlots - 1));
+        if (slot < 0 || slot >= kSlots) throw py::value_error("slot must lie in 0.." + std::to_string(kSlots - 1));
         return register_function(slot, function, name, help);
       },
       py::arg("slot"), py::arg("function"), py::arg("name"), py::arg("help") = "",
