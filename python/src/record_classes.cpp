@@ -203,7 +203,7 @@ class Generator {
     if (kind == Kind::time)
       add("A new record holds the time it is made, as a record read holds the time it was read; records "
           "compare equal whatever their times.");
-    if (b.named) add("Not blank (only spaces, tabs and line feeds): the reader drops a record without it.");
+    if (b.named) add("Not blank (only spaces, tabs and line feeds): the reader takes a blank one for none.");
     if (b.lo != Bounds::kUnset && b.hi != Bounds::kUnset)
       add((text ? "Length " : "From ") + std::to_string(b.lo) + " to " + std::to_string(b.hi) + unit + ".");
     else if (b.lo != Bounds::kUnset)

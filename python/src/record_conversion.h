@@ -67,8 +67,8 @@ inline std::string text_value(py::handle v, const Bounds& b, std::size_t most, c
                           std::to_string(b.hi) + " fit");
   if (b.named && qal3::records::is_blank(s.data(), s.size()))
     throw py::value_error(std::string(field) +
-                          " is only white space (spaces, tabs, line feeds), which the reader takes for no text: "
-                          "it keeps no record without one");
+                          " is only white space (spaces, tabs, line feeds), which the reader takes for no "
+                          "name: what it names would not be read back");
   const std::size_t bad = qal3::records::first_unwritable(s.data(), s.size());
   if (bad != s.size())
     throw py::value_error(std::string(field) + " holds a character an XML document cannot hold at byte " +

@@ -63,6 +63,8 @@ def _holding(record, **fields):
 @pytest.mark.parametrize("write, records, error", [
     (qal3.write_evlist, [qal3.EvEntry(sb_list=[qal3.EvSbList("S\0")])], "sb_list.*NUL"),
     (qal3.write_evlist, [qal3.EvEntry(sb_list=[qal3.EvSbList("S", ["C", ""])])], "ch_list entry.*empty"),
+    (qal3.write_evlist, [qal3.EvEntry(sb_list=[qal3.EvSbList("S", ["C", "\n "])])], "ch_list entry is only white"),
+    (qal3.write_evlist, [qal3.EvEntry(sb_list=[qal3.EvSbList("\t")])], "sb_list is only white space"),
     (qal3.write_evlist, [qal3.EvEntry(sb_list=[qal3.EvSbList("S", ["C\0"])])], "ch_list entry.*NUL"),
     (qal3.write_evlist, [qal3.EvEntry(sb_list=[qal3.EvSbList("S", ["C" * (_LIMIT + 1)])])], "ch_list entry.*long"),
     (qal3.write_gige, [qal3.GigEFeature(len(qal3.FEATURE_TYPES), "F")], "type"),

@@ -129,7 +129,8 @@ enum class Unit {
 // and each entry of texts) the fewest and the most `unit`s. A bound left
 // unset is the member's own: the range of its type, or its size less the
 // terminating NUL in bytes. A `named` text is what its reader needs to
-// keep the record: a blank one (is_blank) counts as none.
+// keep the record (or, in a list of texts, the entry): a blank one
+// (is_blank) counts as none.
 struct Bounds {
   static constexpr long long kUnset = std::numeric_limits<long long>::min();
   long long lo = kUnset;
@@ -387,16 +388,20 @@ struct Description<time_stamp> {
                       Field<&time_stamp::timelow>{"timelow", Kind::unsigned_integer, "microseconds"});
 };
 
-// A server block name is never empty (the reader skips an empty one) and
-// at most 254 bytes: the reader keeps one less than the field holds. A
-// channel name is not empty and within the reader's text limit.
+// A server block name is neither empty nor blank (the reader skips such a
+// block, and gives its channels to the block before) and at most 254 bytes:
+// the reader keeps one less than the field holds. A channel name is neither
+// empty nor blank (the reader skips such a channel) and within the reader's
+// text limit.
 template <>
 struct Description<qal3_ev_sb_list> {
   static constexpr const char* name = "EvSbList";
   static constexpr const char* doc = "One server block of an event list entry; no channels means all.";
   static constexpr auto fields = std::make_tuple(
-      Field<&qal3_ev_sb_list::sb_list>{"sb_list", Kind::text, "", {1, sizeof(qal3_ev_sb_list::sb_list) - 2}},
-      Field<&qal3_ev_sb_list::ch_list>{"ch_list", Kind::texts, "", reader_text(1)});
+      Field<&qal3_ev_sb_list::sb_list>{
+          "sb_list", Kind::text, "", {1, sizeof(qal3_ev_sb_list::sb_list) - 2, Unit::bytes, true}},
+      Field<&qal3_ev_sb_list::ch_list>{
+          "ch_list", Kind::texts, "", {1, static_cast<long long>(qal3::limits::kMaxTextUnits), Unit::utf16, true}});
 };
 
 template <>
