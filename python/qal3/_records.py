@@ -140,7 +140,9 @@ class Record:
     value the record holds (ValueError beyond the float32 range); a
     registry slot number in ``function`` or ``operation`` becomes the name
     of its slot when one is registered there, and the name of a free slot
-    is refused with ValueError. So a record equals itself read back."""
+    is refused with ValueError. A time (a trigger's ``time``: when the
+    record was made or read) says when, not what, and takes no part in
+    comparisons. So a record equals itself read back."""
 
     def __post_init__(self):
         for name, check in _checks(type(self)).items():
