@@ -77,6 +77,10 @@ std::size_t kept_bytes(std::string_view text, Field f) {
   return qal3::reader::fitting_length(std::string(text).c_str(), f.size);
 }
 
+// Whether a reader takes `text` for no text (a carriage return, which a
+// document holds only as &#13;, is text).
+bool blank(std::string_view text) { return qal3::records::is_blank(text.data(), text.size()); }
+
 std::string trim(std::string_view s) {
   const auto b = s.find_first_not_of(" \t\r\n");
   if (b == std::string_view::npos) return {};
@@ -337,7 +341,7 @@ class Checker {
       error(sb.tag(), "server block without a name directly after its start tag: it is ignored");
       return;
     }
-    if (trim(sb.lead()).empty()) {
+    if (blank(sb.lead())) {
       error(sb.tag(), "server block name is only white space: write the name directly after <SBLOCK>");
     } else if (sb.lead() != trim(sb.lead()) && sb.has_children()) {
       warning(sb.value(),
@@ -414,7 +418,7 @@ class Checker {
       type_range(c.child("EVTYPE"), kMaskEventType, "event type", "as an event-type mask it reads as 0");
       type_range(c.child("DTYPE"), kMaskBlockType, "data type", "as a sub-block-type mask it reads as 0");
       Node name = c.child("NAME");
-      if (!name || trim(name.text()).empty())
+      if (!name || blank(name.text()))
         warning(name ? name.value() : c.tag(),
                 std::string("channel without a DAQ name: written as '") + qal3::kUndefinedName + "'");
       length(c.child("SB_NAME"), field(&chan_descr_2010::sb_name), "server block name");
@@ -522,7 +526,7 @@ class Checker {
     const std::optional<Attribute> a = bt.attribute("bit");
     if (!a || !parse_integer(a->value, bit)) return;  // the schema reports it
     number_once(bits, bit, bt, doc_.attribute_position(bt, "bit"), "bit");
-    if (trim(bt.text()).empty()) warning(bt.tag(), "bit " + std::to_string(bit) + " has no title");
+    if (blank(bt.text())) warning(bt.tag(), "bit " + std::to_string(bit) + " has no title");
     length(bt, field(&bit_descr::bit_name), "bit title");
   }
 

@@ -240,7 +240,7 @@ def same(a, b):
      [qal3.ChanDescr(ev_type=31, dtype=62, prop_name="P/\u00b5", daq_name="D", units="\u00b0C",
                      bits=[qal3.BitDescr(3, "Ready", "r")],
                      dims=[qal3.DimDescr(0, "x", "d", "m", [qal3.StatDescr(1, "s", "sd", "u")])]),
-      qal3.ChanDescr(prop_name="\r", daq_name="E")]),  # a carriage return is no blank: written &#13;
+      qal3.ChanDescr(prop_name="\r", daq_name="\r")]),  # a carriage return is no blank: written &#13;
     ("daqvars", lambda r: qal3.write_chan(r, format="daqvars"), qal3.parse_chan, "daqvariables.xsd",
      [qal3.ChanDescr(ev_type=31, prop_name="P", daq_name="D", max_size=4,
                      dims=[qal3.DimDescr(0, "x", "d", "m")]),
