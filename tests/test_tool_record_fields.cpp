@@ -100,6 +100,8 @@ TEST(ToolRecordFields, NoFieldNameIsWrittenByHandInTheToolOrTheModule) {
       {"tools/cmd_trigger_registry.cpp", "name"},  // a slot's name
       {"python/src/documents.cpp", "ev_type"},     // Selector.find_channel's argument
       {"python/src/module.cpp", "name"},           // the registry lookups' argument
+      {"python/src/site_functions.cpp", "name"},   // a registered function's arguments
+      {"python/src/site_functions.cpp", "function"},
   };
   namespace fs = std::filesystem;
   const fs::path root = fs::path(QAL3_TOOLS_DIR).parent_path();
