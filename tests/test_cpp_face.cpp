@@ -198,6 +198,62 @@ TEST(CppFace, EvaluatesBuiltInAndRegisteredTriggers) {
   }
 }
 
+// A replay: each trigger reads its own channel and subchannel, DIFF state
+// goes on from run to run and can be saved, and runs whose layout stays the
+// same reuse it with each run's own data.
+TEST(CppFace, ReplayReadsEachTriggersOwnDataAcrossRuns) {
+  const auto trigger = [](const char* chan, int sub, const char* fn, const char* end) {
+    return std::string("<USERTRIGGER><Chan name=\"") + chan + "\" subchan=\"" + std::to_string(sub) +
+           "\"/><Function name=\"" + fn + "\" start=\"0\" end=\"" + end +
+           "\" incr=\"1\"/><Operation name=\"GT\"/><UpperLimit value=\"1.5\"/></USERTRIGGER>";
+  };
+  auto list = qal3::Triggers::parse("<QAL3USERTRIGGERLIST>" + trigger("S", 0, "MAX", "-1") +
+                                    trigger("S", 1, "MAX", "-1") + trigger("S", 2, "MAX", "-1") +
+                                    trigger("T", 0, "DIFFVALUE", "0") + trigger("U", 0, "MAX", "-1") +
+                                    trigger("S", 0, "MAX", "9") + "</QAL3USERTRIGGERLIST>")
+                  .value_or_throw();
+  auto replay = qal3::Replay::of(list.records()).value_or_throw();
+  ASSERT_EQ(replay.size(), 6u);
+  // Two events: S subchannels 0 and 1 (two samples each), T one value.
+  const float s0[] = {1, 2, 0, 1}, s1[] = {5, 6, 7, 8}, t[] = {10, 12};
+  const std::vector<qal3_replay_data> data = {qal3::spectrum_data("S", 0, 0, 1, 2, s0, 2),
+                                              qal3::spectrum_data("S", 1, 0, 1, 2, s1, 2),
+                                              qal3::value_data("T", 0, t)};
+  using O = qal3::Outcome;
+  const auto first = replay.run(data, 2).value_or_throw();
+  const O expected[2][6] = {{O::fires, O::fires, O::no_data, O::first_event, O::no_data, O::no_result},
+                            {O::not_fired, O::fires, O::no_data, O::fires, O::no_data, O::no_result}};
+  const float values[2][2] = {{2, 6}, {1, 8}};
+  for (std::size_t e = 0; e < 2; ++e) {
+    for (std::size_t k = 0; k < 6; ++k) EXPECT_EQ(first.outcome(e, k), expected[e][k]) << e << " " << k;
+    EXPECT_EQ(first.value(e, 0), values[e][0]);
+    EXPECT_EQ(first.value(e, 1), values[e][1]);
+  }
+  EXPECT_EQ(first.value(1, 3), 2.0f);
+  EXPECT_FALSE(replay.finds(2, data));
+  EXPECT_TRUE(replay.finds(1, data));
+
+  // A second run goes on from the first's last event, on its own data.
+  const float t2[] = {11};
+  const float s0b[] = {3, 0}, s1b[] = {0, 0};
+  const std::vector<qal3_replay_data> next = {qal3::spectrum_data("S", 0, 0, 1, 2, s0b, 2),
+                                              qal3::spectrum_data("S", 1, 0, 1, 2, s1b, 2),
+                                              qal3::value_data("T", 0, t2)};
+  EXPECT_EQ(replay.previous(3), 12.0f);
+  const auto second = replay.run(next, 1).value_or_throw();
+  EXPECT_EQ(second.value(0, 0), 3.0f);
+  EXPECT_EQ(second.value(0, 3), -1.0f);
+  ASSERT_TRUE(replay.set_previous(3, std::nullopt));
+  EXPECT_EQ(replay.run(next, 1).value().outcome(0, 3), O::first_event);
+
+  // Data that cannot be replayed is refused with its reason.
+  const std::vector<qal3_replay_data> twice = {data[0], data[0]};
+  const auto refused = replay.run(twice, 1);
+  EXPECT_EQ(refused.code(), -1);
+  ASSERT_NE(refused.first_error(), nullptr);
+  EXPECT_NE(refused.first_error()->text.find("given twice"), std::string::npos);
+}
+
 TEST(CppFace, MemoryDocumentNameReachesDefaultTextAndRecords) {
   char bad[] = "<BMR><a></b></BMR>";
   std::vector<qal3_ev_entry*> list;

@@ -21,6 +21,7 @@
 
 #include <cstddef>
 #include <cstdlib>
+#include <memory>
 #include <optional>
 #include <string>
 #include <string_view>
@@ -38,6 +39,7 @@
 #include "parse_ev_list.h"
 #include "qal3_gige_descr.h"
 #include "qal3_messages.h"
+#include "qal3_replay.h"
 #include "qal3_version.h"
 #include "user_case_trigger.h"
 
@@ -474,8 +476,20 @@ using Triggers = List<qal3_user_case_trigger>;
 /// The features of a GigE camera feature file.
 using GigEFeatures = List<QAL3GigEFeature>;
 
+/// What one trigger did in one event (qal3_replay_outcome).
+enum class Outcome : signed char {
+  not_fired = QAL3_REPLAY_NOT_FIRED,      ///< a value; the operation said no
+  fires = QAL3_REPLAY_FIRES,              ///< a value; the operation said yes
+  first_event = QAL3_REPLAY_FIRST_EVENT,  ///< a DIFF function's first event: no value to judge
+  no_result = QAL3_REPLAY_NO_RESULT,      ///< the function gave no value
+  no_data = QAL3_REPLAY_NO_DATA,          ///< no data for the trigger's channel or subchannel
+  invalid = QAL3_REPLAY_INVALID           ///< a function or operation slot outside 0 .. 31
+};
+
 /// What the evaluation of a trigger on a block said.
 struct Evaluation {
+  /// The outcome.
+  Outcome outcome = Outcome::no_result;
   /// The trigger fires.
   bool fires = false;
   /// The first event of a DIFF function (one that differs from the
@@ -486,24 +500,128 @@ struct Evaluation {
   std::optional<float> result;
 };
 
-/// Evaluates `trigger` on the channel data `block` (qal3_is_trigger_on).
-/// The trigger's previous result (fresult) is released first, so that a
-/// function that fails leaves none; a DIFF function's base value
-/// (fprevresult) is kept from event to event. Code -1 when the trigger
-/// cannot be evaluated (a function or operation slot outside 0 .. 31),
-/// else 0 with whether it fires.
+/// Evaluates `trigger` on the channel data `block` as a replay does
+/// (qal3_replay_evaluate): a DIFF function's base value (fprevresult) is
+/// kept from event to event, and the trigger's fresult holds the value
+/// only when there is one. Code -1 when the trigger cannot be evaluated (a
+/// function or operation slot outside 0 .. 31), else 0.
 inline Result<Evaluation> evaluate(qal3_serv_block_subhead_2010& block, qal3_user_case_trigger& trigger) {
   return detail::collect(Evaluation(), [&](Evaluation& e) {
-    std::free(trigger.fresult);
-    trigger.fresult = nullptr;
-    const bool had_base = trigger.fprevresult != nullptr;
-    const int verdict = qal3_is_trigger_on(&block, &trigger);
-    e.fires = verdict == 1;
-    e.first_event = verdict == 0 && trigger.fresult && !had_base && trigger.fprevresult;
-    if (trigger.fresult && !e.first_event) e.result = *trigger.fresult;
-    return verdict < 0 ? verdict : 0;
+    float value = 0.0f;
+    e.outcome = static_cast<Outcome>(qal3_replay_evaluate(&block, &trigger, &value));
+    e.fires = e.outcome == Outcome::fires;
+    e.first_event = e.outcome == Outcome::first_event;
+    if (e.outcome == Outcome::fires || e.outcome == Outcome::not_fired) e.result = value;
+    return e.outcome == Outcome::invalid ? -1 : 0;
   });
 }
+
+/// A spectrum entry of a replay's data: `samples` floats per event on the
+/// axis start + i * inc, event e's row at data + e * stride (the data stay
+/// the caller's). `channel` null: for every trigger of a channel no other
+/// entry names.
+inline qal3_replay_data spectrum_data(const char* channel, int subchannel, float start, float inc,
+                                      std::size_t samples, const float* data, std::size_t stride) {
+  return qal3_replay_data{channel, subchannel, QAL3_REPLAY_SPECTRUM, start, inc, samples, data, stride};
+}
+
+/// A name/value entry of a replay's data: event e's value at data[e * stride].
+inline qal3_replay_data value_data(const char* channel, int subchannel, const float* data, std::size_t stride = 1) {
+  return qal3_replay_data{channel, subchannel, QAL3_REPLAY_VALUE, 0.0f, 0.0f, 1, data, stride};
+}
+
+/// A slow-control entry of a replay's data: channel `channel`'s update
+/// value, event e's at data[e * stride].
+inline qal3_replay_data slow_data(const char* channel, const float* data, std::size_t stride = 1) {
+  return qal3_replay_data{channel, 0, QAL3_REPLAY_SLOW, 0.0f, 0.0f, 1, data, stride};
+}
+
+/// The answers of a replay run: an outcome and a value (NaN where the
+/// function gave none) per event and trigger.
+struct ReplayTable {
+  /// The number of triggers (the row length).
+  std::size_t triggers = 0;
+  /// outcomes[e * triggers + k]: trigger k in event e.
+  std::vector<Outcome> outcomes;
+  /// values[e * triggers + k]: trigger k's value in event e, NaN when none.
+  std::vector<float> values;
+  /// The number of events.
+  std::size_t events() const noexcept { return triggers ? outcomes.size() / triggers : 0; }
+  /// Trigger k's outcome in event e.
+  Outcome outcome(std::size_t e, std::size_t k) const { return outcomes[e * triggers + k]; }
+  /// Trigger k's value in event e; none when it has none.
+  std::optional<float> value(std::size_t e, std::size_t k) const {
+    const Outcome o = outcome(e, k);
+    return o == Outcome::fires || o == Outcome::not_fired ? std::optional<float>(values[e * triggers + k])
+                                                          : std::nullopt;
+  }
+};
+
+/// A trigger list replayed over events (qal3_replay.h): each trigger reads
+/// its own channel and subchannel, and DIFF functions go on from run to
+/// run. Owns its qal3_replay; movable, not copyable. One thread at a time.
+class Replay {
+ public:
+  /// An empty replay (no triggers).
+  Replay() = default;
+
+  /// A replay of the records of `triggers` (copied). Code 1 when a record
+  /// is null or memory is short; the replay is then empty.
+  static Result<Replay> of(const std::vector<qal3_user_case_trigger*>& triggers) {
+    return detail::collect(Replay(), [&](Replay& r) {
+      r.replay_.reset(qal3_replay_new(triggers.data(), triggers.size()));
+      return r.replay_ || triggers.empty() ? 0 : 1;
+    });
+  }
+
+  /// The number of triggers.
+  std::size_t size() const noexcept { return qal3_replay_size(replay_.get()); }
+
+  /// Replays the triggers over `events` events of `data` (built with
+  /// spectrum_data, value_data, slow_data). The code is
+  /// qal3_replay_run's: -1, with the reason in messages(), when the data
+  /// cannot be replayed.
+  Result<ReplayTable> run(const std::vector<qal3_replay_data>& data, std::size_t events) {
+    return detail::collect(ReplayTable(), [&](ReplayTable& t) {
+      t.triggers = size();
+      t.outcomes.resize(events * t.triggers);
+      t.values.resize(events * t.triggers);
+      static_assert(sizeof(Outcome) == sizeof(signed char), "outcomes are stored as the C call writes them");
+      return qal3_replay_run(replay_.get(), data.data(), data.size(), events,
+                             reinterpret_cast<signed char*>(t.outcomes.data()), t.values.data());
+    });
+  }
+
+  /// Whether trigger `k` finds its data in `data`.
+  bool finds(std::size_t k, const std::vector<qal3_replay_data>& data) const {
+    return qal3_replay_finds(replay_.get(), k, data.data(), data.size()) == 1;
+  }
+
+  /// Trigger `k`'s previous value (what a DIFF function compares the next
+  /// event with); none when it has none.
+  std::optional<float> previous(std::size_t k) const {
+    float v = 0.0f;
+    return qal3_replay_get_previous(replay_.get(), k, &v) == 1 ? std::optional<float>(v) : std::nullopt;
+  }
+
+  /// Sets (or, with none, forgets) trigger `k`'s previous value; false when
+  /// `k` is out of range or memory is short.
+  bool set_previous(std::size_t k, std::optional<float> value) {
+    return qal3_replay_set_previous(replay_.get(), k, value ? &*value : nullptr) == 0;
+  }
+
+  /// Forgets every previous value.
+  void reset() noexcept { qal3_replay_reset(replay_.get()); }
+
+  /// The replay's own record of trigger `k` (read only), or null.
+  const qal3_user_case_trigger* trigger(std::size_t k) const noexcept { return qal3_replay_trigger(replay_.get(), k); }
+
+ private:
+  struct Free {
+    void operator()(qal3_replay* r) const noexcept { qal3_replay_free(r); }
+  };
+  std::unique_ptr<qal3_replay, Free> replay_;
+};
 
 /// Registers a site's own trigger function in the lowest free slot
 /// (qal3_add_user_function); what the function receives and must do (its
