@@ -11,6 +11,7 @@
 #include <cstring>
 #include <memory>
 #include <new>
+#include <string>
 #include <vector>
 
 #include "boundary.h"
@@ -52,6 +53,9 @@ namespace {
 
 using namespace qal3::chan;  // tag(), its rows and columns, the shared constants
 using qal3::reader::copy_text;
+
+// The characters of a name quoted in a reader's note.
+constexpr int kQuoted = 32;
 
 // The element names of a CHANDESCRIPTIONS channel that the reader acts on.
 enum class ChanElement {
@@ -268,7 +272,7 @@ class CurrentDescription {
   }
 
   // The end of the document: a description never appended is released.
-  void finish() { drop_unappended(); }
+  void finish() { drop_unappended(" (the document's last)"); }
 
   // True while a description is being read.
   bool open() const { return open_; }
@@ -283,15 +287,20 @@ class CurrentDescription {
   // already is merged into the listed one: event type and data type taken
   // where the listed one has none, streams ORed; with `or_merge` all three
   // are ORed.
-  void property(const char* value, bool merge, bool or_merge) {
-    if (appended_) return;
+  void property(const char* value, const char* tag, bool merge, bool or_merge) {
+    if (appended_) {
+      qal3::messages::note("%s given again for property '%.*s': ignored", tag, kQuoted, entry_->prop_name);
+      return;
+    }
     if (merge) {
       if (chan_descr_2010* listed = index_.find(value)) {
+        qal3::messages::note("property '%.*s' listed before: merged into the listed description%s", kQuoted, value,
+                             or_merge ? " (types and streams ORed)" : "");
         merge_into(*listed, or_merge);
         return;
       }
     }
-    copy_text(entry_->prop_name, value);
+    copy_text(entry_->prop_name, value, tag);
     list_.push_back(entry_);
     owned_.release();
     appended_ = true;
@@ -337,7 +346,9 @@ class CurrentDescription {
     open_ = false;
   }
 
-  void drop_unappended() {
+  // `which`: how the note names the description dropped.
+  void drop_unappended(const char* which = " (the one before this)") {
+    if (owned_) qal3::messages::note("channel description%s without a property: dropped", which);
     owned_.reset();
     if (!appended_) entry_ = nullptr;
     appended_ = false;
@@ -387,11 +398,11 @@ class ChanDescriptionsBuilder {
       return;
     }
     if (!current_.open()) return;
-    field(element, s.value);
+    field(element, s.value, s.tag);
   }
 
  private:
-  void field(ChanElement element, const char* v) {
+  void field(ChanElement element, const char* v, const char* tag) {
     chan_descr_2010& e = current_.entry();
     dim_descr* const dim = current_.dim();
     stat_descr* const stat = current_.stat();
@@ -403,10 +414,10 @@ class ChanDescriptionsBuilder {
         e.stream = read_int(v);
         break;
       case ChanElement::prop:
-        current_.property(v, delete_duplicated_, false);
+        current_.property(v, tag, delete_duplicated_, false);
         break;
       case ChanElement::sb_name:
-        copy_text(e.sb_name, v);
+        copy_text(e.sb_name, v, tag);
         break;
       case ChanElement::dtype:
         e.dtype = data_type_value(v, shift_);
@@ -421,32 +432,32 @@ class ChanDescriptionsBuilder {
         e.set_point = read_int(v);
         break;
       case ChanElement::name:
-        copy_text(e.daq_name, v);
+        copy_text(e.daq_name, v, tag);
         break;
       case ChanElement::subsystem:
-        copy_text(e.subsystem, v);
+        copy_text(e.subsystem, v, tag);
         break;
       case ChanElement::desc:
-        copy_text(e.prop_desc, v);
+        copy_text(e.prop_desc, v, tag);
         break;
       case ChanElement::dim_descr:
-        dim ? copy_text(dim->dim_desc, v) : copy_text(e.prop_desc, v);
+        dim ? copy_text(dim->dim_desc, v, tag) : copy_text(e.prop_desc, v, tag);
         break;
       case ChanElement::stat_descr:
         if (flavor_.stat_descr_fallback) {
-          dim&& stat ? copy_text(stat->stat_desc, v) : copy_text(e.prop_desc, v);
+          dim&& stat ? copy_text(stat->stat_desc, v, tag) : copy_text(e.prop_desc, v, tag);
         } else if (stat) {
-          copy_text(stat->stat_desc, v);
+          copy_text(stat->stat_desc, v, tag);
         }
         break;
       case ChanElement::units:
-        copy_text(e.units, v);
+        copy_text(e.units, v, tag);
         break;
       case ChanElement::dim_units:
-        if (dim) copy_text(dim->units, v);
+        if (dim) copy_text(dim->units, v, tag);
         break;
       case ChanElement::stat_units:
-        if (stat && (dim || !flavor_.stat_units_needs_dim)) copy_text(stat->units, v);
+        if (stat && (dim || !flavor_.stat_units_needs_dim)) copy_text(stat->units, v, tag);
         break;
       case ChanElement::size:
         e.max_size = read_int(v);
@@ -455,23 +466,23 @@ class ChanDescriptionsBuilder {
         current_.add_bit(read_int(v));
         break;
       case ChanElement::bit_name:
-        if (current_.bit()) copy_text(current_.bit()->bit_name, v);
+        if (current_.bit()) copy_text(current_.bit()->bit_name, v, tag);
         break;
       case ChanElement::bit_descr:
-        if (current_.bit()) copy_text(current_.bit()->bit_desc, v);
+        if (current_.bit()) copy_text(current_.bit()->bit_desc, v, tag);
         break;
       case ChanElement::dim:
         current_.add_dim(read_int(v));
         if (flavor_.dim_clears_stat) current_.forget_stat();
         break;
       case ChanElement::dim_name:
-        if (dim) copy_text(dim->dim_name, v);
+        if (dim) copy_text(dim->dim_name, v, tag);
         break;
       case ChanElement::stat:
         current_.add_stat(read_int(v));
         break;
       case ChanElement::stat_name:
-        if (stat) copy_text(stat->stat_name, v);
+        if (stat) copy_text(stat->stat_name, v, tag);
         break;
       case ChanElement::channel:
       case ChanElement::other:
@@ -520,7 +531,7 @@ class DaqVariablesBuilder {
       if (matrix_channel_) dimension(s);
       return;
     }
-    if (s.value) field(element, s.value);
+    if (s.value) field(element, s.value, s.tag);
   }
 
   // The end of the document: a bitTitle still waiting for its text.
@@ -538,7 +549,7 @@ class DaqVariablesBuilder {
     current_.add_dim(read_int(id));
   }
 
-  void field(DaqElement element, const char* v) {
+  void field(DaqElement element, const char* v, const char* tag) {
     chan_descr_2010& e = current_.entry();
     dim_descr* const dim = matrix_channel_ ? current_.dim() : nullptr;
     switch (element) {
@@ -546,31 +557,32 @@ class DaqVariablesBuilder {
         e.ev_type = event_type_value(v, shift_);
         break;
       case DaqElement::nexol:
-        current_.property(v, true, flavor_.or_merge_daq);
+        current_.property(v, tag, true, flavor_.or_merge_daq);
         break;
       case DaqElement::daq_name:
-        copy_text(e.daq_name, v);
+        copy_text(e.daq_name, v, tag);
         break;
       case DaqElement::sub_system:
-        copy_text(e.subsystem, v);
+        copy_text(e.subsystem, v, tag);
         break;
       case DaqElement::set_point:
         e.set_point = read_int(v);
         break;
       case DaqElement::description:
-        dim ? copy_text(dim->dim_desc, v) : copy_text(e.prop_desc, v);
+        dim ? copy_text(dim->dim_desc, v, tag) : copy_text(e.prop_desc, v, tag);
         break;
       case DaqElement::units:
-        dim ? copy_text(dim->units, v) : copy_text(e.units, v);
+        dim ? copy_text(dim->units, v, tag) : copy_text(e.units, v, tag);
         break;
       case DaqElement::last_index: {
         e.max_size = qal3::number::clamp_to_int(read_int(v) + 1LL);
         break;
       }
       case DaqElement::name:
-        if (dim) copy_text(dim->dim_name, v);
+        if (dim) copy_text(dim->dim_name, v, tag);
         break;
       default:
+        unkept(tag);
         break;
     }
   }
@@ -597,7 +609,7 @@ class DaqVariablesBuilder {
     }
     if (s.value) {
       // The element ends with its text.
-      if (has && current_.bit()) copy_text(current_.bit()->bit_name, s.value);
+      if (has && current_.bit()) copy_text(current_.bit()->bit_name, s.value, s.tag);
       pending_untitled_ = false;
       last_bit_title_ = false;
       return;
@@ -605,6 +617,20 @@ class DaqVariablesBuilder {
     last_bit_title_ = true;
     last_has_attr_ = has;
     last_bit_ = number;
+  }
+
+  // An element of a description that no record field keeps: noted once per
+  // name and document.
+  __attribute__((noinline, cold)) void unkept(const char* tag) {
+    if (!msg::sink_in_force()) return;
+    for (const std::string& n : unkept_)
+      if (n == tag) return;
+    try {
+      unkept_.emplace_back(tag);
+    } catch (...) {
+      return;
+    }
+    msg::note("%s: not kept by the channel description records (noted once per document)", tag);
   }
 
   // A bitTitle element that ended without text (memory reader message).
@@ -628,6 +654,7 @@ class DaqVariablesBuilder {
   bool last_has_attr_ = false;
   int last_bit_ = 0;
   bool pending_untitled_ = false;
+  std::vector<std::string> unkept_;  // names noted by unkept()
 };
 
 // ---------------------------------------------------------------------------

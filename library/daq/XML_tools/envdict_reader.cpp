@@ -99,7 +99,7 @@ class DictionaryBuilder {
         note_field(index_seen_, prop_seen_);
         break;
       case DictElement::prop:
-        qal3::reader::copy_text(entry_->data.env_prop, v);
+        qal3::reader::copy_text(entry_->data.env_prop, v, "PROP");
         note_field(prop_seen_, index_seen_);
         break;
       case DictElement::dabs:
@@ -113,7 +113,17 @@ class DictionaryBuilder {
     }
   }
 
+ public:
+  // The end of the document: a CHANNEL left without INDEX or PROP is noted.
+  void finish() const { note_dropped(); }
+
+ private:
+  void note_dropped() const {
+    if (in_channel_ && !appended_) msg::note("CHANNEL without %s: dropped", index_seen_ ? "PROP" : "INDEX");
+  }
+
   void on_channel() {
+    note_dropped();
     if (!entry_ || appended_) {
       entry_ = static_cast<Entry*>(std::calloc(1, sizeof(Entry)));
       appended_ = false;
@@ -155,7 +165,9 @@ int read_dictionary(const Document& doc, std::vector<Entry*>* list) {
   return qal3::guarded(1, [&] {
     DictionaryBuilder<Entry> builder(*list);
     const auto root = qal3::reader::root_is(qal3::records::Description<Entry>::root);
-    return qal3::reader::read(doc, root, builder).sum() + builder.lost();
+    const int sum = qal3::reader::read(doc, root, builder).sum();
+    builder.finish();
+    return sum + builder.lost();
   });
 }
 

@@ -85,6 +85,8 @@ class EventListBuilder {
     if (!value) return;
     const long t = qal3::number::to_long(value, nullptr);
     if (t < 0 || t > QAL3_EV_EVMAX) {
+      msg::note("TYPE %ld is out of range 0 to %d: no entry is made, what follows up to the next TYPE is dropped", t,
+                static_cast<int>(QAL3_EV_EVMAX));
       type_seen_ = false;
       return;
     }
@@ -111,6 +113,7 @@ class EventListBuilder {
         const std::size_t n = strnlen(value, 254);
         std::memcpy(block->sb_list, value, n);
         block->sb_list[n] = '\0';
+        if (value[n] != '\0') qal3::reader::note_cut("SBLOCK", 255, value, n);
         block->ch_list = channels.get();
         latest_entry_->sb_list->push_back(block.get());
         channels.release();
@@ -120,7 +123,10 @@ class EventListBuilder {
         break;
       }
       case EvListElement::chan: {
-        if (!chlist_open_ || !latest_block_) return;
+        if (!chlist_open_ || !latest_block_) {
+          msg::note("CHAN '%.32s' outside a channel list of a server block: dropped", value);
+          return;
+        }
         const std::size_t n = std::strlen(value);
         auto copy = std::make_unique<char[]>(n + 1);
         std::memcpy(copy.get(), value, n + 1);

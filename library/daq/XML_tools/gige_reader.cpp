@@ -110,6 +110,7 @@ class FeatureCollector {
           f->description = kWaiting;
           break;
         default:
+          unkept(tag, *f);
           break;
       }
     }
@@ -150,6 +151,22 @@ class FeatureCollector {
  private:
   QAL3GigEFeature* current() const { return scopes_.empty() ? nullptr : scopes_.back(); }
 
+  // An element inside feature `f` that no field of the records keeps:
+  // noted once per name and document.
+  __attribute__((noinline, cold)) void unkept(const XMLCh* tag, const QAL3GigEFeature& f) {
+    if (!msg::sink_in_force()) return;
+    try {
+      const std::string name = Local(tag).get();
+      for (const std::string& n : unkept_)
+        if (n == name) return;
+      unkept_.push_back(name);
+      msg::note("%s (first in feature '%.32s'): not kept by the feature records (noted once per document)",
+                name.c_str(), f.name.c_str());
+    } catch (...) {
+      // Out of memory: the note is lost.
+    }
+  }
+
   std::string* awaited() const {
     QAL3GigEFeature* f = current();
     if (!f) return nullptr;
@@ -171,6 +188,7 @@ class FeatureCollector {
   std::vector<QAL3GigEFeature*> scopes_;
   // The feature the node just shown started, if any.
   QAL3GigEFeature* started_ = nullptr;
+  std::vector<std::string> unkept_;  // names noted by unkept()
 };
 
 // ---------------------------------------------------------------- DOM walk

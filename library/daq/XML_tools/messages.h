@@ -24,7 +24,8 @@ enum Kind : int {
   error = QAL3_MESSAGE_ERROR,
   parser_warning = QAL3_MESSAGE_PARSER_WARNING,
   parser_error = QAL3_MESSAGE_PARSER_ERROR,
-  parser_fatal = QAL3_MESSAGE_PARSER_FATAL
+  parser_fatal = QAL3_MESSAGE_PARSER_FATAL,
+  reader_note = QAL3_MESSAGE_READER_NOTE
 };
 
 enum Flush : bool { keep = false, flush = true };
@@ -163,6 +164,24 @@ inline void put_line(Stream s, Kind k, Flush f, const char* text) { send(s, k, t
 // A line of a reader's or writer's own (an invalid argument, a failed write):
 // `line` as it stands, an error on standard output, flushed.
 inline void say(const char* line) { deliver(out, error, flush, line, std::strlen(line)); }
+
+// A reader's note of what it did to the document (printf(fmt, ...) without
+// its newline): a record of kind reader_note for a sink, at the parser's
+// position; with no sink in force nothing is formatted or written. For the
+// rare paths of the readers only (it is kept out of line).
+__attribute__((format(printf, 1, 2), noinline, cold)) inline void note(const char* fmt, ...) {
+  if (!sink_in_force()) return;
+  std::string text;
+  std::va_list args;
+  va_start(args, fmt);
+  try {
+    text = vformat(fmt, args);
+  } catch (...) {
+    text.clear();  // out of memory: the note is lost, the read goes on
+  }
+  va_end(args);
+  if (!text.empty()) send(err, reader_note, text.c_str(), text.size(), keep, "", 0);
+}
 
 // Flushes the stream when its lines go to the default output, for a flush
 // that follows lines written by earlier calls.

@@ -226,6 +226,28 @@ void copy_text(char (&dst)[N], const char* src) {
   dst[n] = '\0';
 }
 
+// The reader's note of a text of `what` (an element's name, or "attribute
+// NAME of ELEMENT") of which a field of `cap` bytes keeps `kept` bytes: the
+// lengths and the start of the text.
+__attribute__((noinline, cold)) inline void note_cut(const char* what, std::size_t cap, const char* src,
+                                                     std::size_t kept) {
+  if (!qal3::messages::sink_in_force()) return;
+  constexpr std::size_t kQuoted = 32;
+  const std::size_t length = std::strlen(src);
+  const std::size_t shown = fitting_length(src, kQuoted + 1);
+  qal3::messages::note("%s: text of %zu bytes cut to %zu (a field of %zu bytes): '%.*s%s'", what, length, kept, cap,
+                       static_cast<int>(shown), src, shown < length ? "..." : "");
+}
+
+// copy_text of a text of the document, noting a cut (note_cut) with `what`.
+template <std::size_t N>
+void copy_text(char (&dst)[N], const char* src, const char* what) {
+  const std::size_t n = fitting_length(src, N);
+  if (n) std::memcpy(dst, src, n);
+  dst[n] = '\0';
+  if (src && src[n] != '\0') note_cut(what, N, src, n);
+}
+
 // The usual wrong-root message: the tag found, then the root expected.
 constexpr const char* kWrongRoot = "WRONG root tag: '%s' must be '%s'\n";
 

@@ -68,7 +68,9 @@ struct Message {
 
   /// True for a reader's, writer's or the evaluation's error and for the
   /// parser's errors and fatal errors.
-  bool is_error() const noexcept { return kind == QAL3_MESSAGE_ERROR || kind >= QAL3_MESSAGE_PARSER_ERROR; }
+  bool is_error() const noexcept {
+    return kind == QAL3_MESSAGE_ERROR || kind == QAL3_MESSAGE_PARSER_ERROR || kind == QAL3_MESSAGE_PARSER_FATAL;
+  }
 };
 
 /// How a call of the C-style API ended: its code and the lines it emitted.

@@ -43,7 +43,11 @@ enum qal3_message_kind {
   QAL3_MESSAGE_ERROR = 2,           ///< a failure reported by a reader, writer or the evaluation
   QAL3_MESSAGE_PARSER_WARNING = 3,  ///< the XML parser's warning
   QAL3_MESSAGE_PARSER_ERROR = 4,    ///< the XML parser's error
-  QAL3_MESSAGE_PARSER_FATAL = 5     ///< the XML parser's fatal error: the document ends there
+  QAL3_MESSAGE_PARSER_FATAL = 5,    ///< the XML parser's fatal error: the document ends there
+  QAL3_MESSAGE_READER_NOTE = 6      ///< what a reader did to the document (a text cut to its field, an
+                                    ///< unknown name read as the default, a record dropped or merged, a
+                                    ///< field the records do not keep), at the parser's position; sinks
+                                    ///< only: its default_text is empty, so nothing is written without one
 };
 
 /// One line. Every pointer stays valid only during the sink's call: copy

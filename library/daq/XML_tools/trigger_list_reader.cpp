@@ -130,14 +130,14 @@ class TriggerListBuilder {
     qal3_user_case_trigger& t = *current_;
     switch (element) {
       case TriggerElement::chan:
-        if (const char* v = s.attr("name")) copy_text(t.channel, v);
+        if (const char* v = s.attr("name")) copy_text(t.channel, v, "attribute name of Chan");
         if (const char* v = s.attr("subchan")) scan_int(v, t.subchannel);
         break;
       case TriggerElement::description:
-        if (const char* v = s.attr("text")) copy_text(t.description, v);
+        if (const char* v = s.attr("text")) copy_text(t.description, v, "attribute text of Description");
         break;
       case TriggerElement::group:
-        if (const char* v = s.attr("name")) copy_text(t.group, v);
+        if (const char* v = s.attr("name")) copy_text(t.group, v, "attribute name of Group");
         break;
       case TriggerElement::pre_mode:
         if (const char* v = s.attr("events")) scan_pre_mode(v, t.pre_mode);
@@ -151,7 +151,10 @@ class TriggerListBuilder {
       case TriggerElement::operation:
         if (const char* v = s.attr("name")) {
           const int op = qal3_get_operation_index(const_cast<char*>(v));
-          if (op >= 0) t.operation = op;
+          if (op >= 0)
+            t.operation = op;
+          else
+            note_default("Operation", v, qal3_get_operation_string(t.operation));
         }
         break;
       case TriggerElement::low_limit:
@@ -186,6 +189,11 @@ class TriggerListBuilder {
     return true;
   }
 
+  // A name no registry slot has: the record keeps `kept`.
+  __attribute__((noinline, cold)) static void note_default(const char* element, const char* name, const char* kept) {
+    msg::note("%s '%.32s' names no registry slot: read as %s", element, name, kept ? kept : "");
+  }
+
   void read_function(const Step& s, qal3_user_case_trigger& t) const {
     for (int i = 0; i < kParams; ++i) {
       for (const char* alias : qal3::trigger::kParameterAliases[i]) {
@@ -198,7 +206,10 @@ class TriggerListBuilder {
     }
     if (const char* v = s.attr("name")) {
       const int f = qal3_get_function_index(const_cast<char*>(v));
-      if (f >= 0) t.function = f;
+      if (f >= 0)
+        t.function = f;
+      else
+        note_default("Function", v, qal3_get_function_string(t.function));
     }
   }
 
