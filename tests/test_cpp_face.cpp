@@ -81,6 +81,11 @@ TEST(CppFace, EachFamilyReadsWritesAndReportsPositions) {
   check_family<qal3::Triggers>("triggers.xml", "QAL3USERTRIGGERLIST");
   TempFile bad_gige("<RegisterDescription>\n<Integer Name=\"a\"></Float>\n</RegisterDescription>\n");
   check_family<qal3::GigEFeatures>({{kExamples + "/gige_camera.xml", "", "", true}, {bad_gige.path(), "", "", false}});
+  // The family a document's root names.
+  EXPECT_EQ(qal3::family_of(kExamples + "/gige_camera.xml").value().family, QAL3_FAMILY_GIGE);
+  const qal3::Result<qal3::DocumentFamily> other = qal3::family_of_text(std::string("<html/>\0", 8));
+  EXPECT_EQ(other.code(), 1);
+  EXPECT_EQ(other.value().root, "html");
 }
 
 TEST(CppFace, ResultCarriesCodeMessagesAndThrowsOnRequest) {

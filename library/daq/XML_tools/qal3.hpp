@@ -37,6 +37,7 @@
 #include "parse_chan_descr.h"
 #include "parse_env_index_dictionary.h"
 #include "parse_ev_list.h"
+#include "qal3_family.h"
 #include "qal3_gige_descr.h"
 #include "qal3_messages.h"
 #include "qal3_replay.h"
@@ -477,6 +478,55 @@ using EnvDictionary2010 = List<qal3_env_index_dictionary_entry_2010>;
 using Triggers = List<qal3_user_case_trigger>;
 /// The features of a GigE camera feature file.
 using GigEFeatures = List<QAL3GigEFeature>;
+
+/// A document's family and root element, as qal3_family.h finds them.
+struct DocumentFamily {
+  /// The family; QAL3_FAMILY_UNKNOWN when no root element was read or the
+  /// root names no family.
+  qal3_family family = QAL3_FAMILY_UNKNOWN;
+  /// The root element's name in UTF-8; empty when none was read.
+  std::string root;
+  /// Line and column (from 1) just past the root's start tag; 0 when no
+  /// root element was read.
+  long long line = 0;
+  /// See line.
+  long long column = 0;
+};
+
+/// Helpers of the face, not for direct use.
+namespace detail {
+/// The DocumentFamily of a family code and a root element; code 0 when
+/// the family is known, else 1.
+inline int family_found(qal3_family family, const qal3_root_element& root, DocumentFamily& out) {
+  out.family = family;
+  out.root = root.name;
+  out.line = root.line;
+  out.column = root.column;
+  return family == QAL3_FAMILY_UNKNOWN ? 1 : 0;
+}
+}  // namespace detail
+
+/// The family of the document in the file at `path` (qal3_family_of_file).
+/// Code 0 when the root element names a family, 1 when not (the root, when
+/// one was read, is still given); a path holding a NUL character is refused
+/// with code 1 and a line saying so.
+inline Result<DocumentFamily> family_of(std::string_view path) {
+  detail::CText file(path);
+  return detail::collect(DocumentFamily(), [&](DocumentFamily& out) {
+    if (file.cut()) return detail::refuse_cut("the path");
+    qal3_root_element root;
+    return detail::family_found(qal3_family_of_file(file.get(), &root), root, out);
+  });
+}
+
+/// The family of the document `text`, all its bytes (NUL bytes included,
+/// as UTF-16 holds them), as family_of gives it (qal3_family_of_text).
+inline Result<DocumentFamily> family_of_text(std::string_view text) {
+  return detail::collect(DocumentFamily(), [&](DocumentFamily& out) {
+    qal3_root_element root;
+    return detail::family_found(qal3_family_of_text(text.data(), text.size(), &root), root, out);
+  });
+}
 
 /// What one trigger did in one event (qal3_replay_outcome).
 enum class Outcome : signed char {
