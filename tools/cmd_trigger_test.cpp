@@ -1,5 +1,6 @@
-// qal3 trigger test: evaluate a trigger list on events given on the command
-// line (spectra, values, slow-control readings).
+// qal3 trigger test: replay a trigger list over events given on the command
+// line (spectra, values, slow-control readings) or in an events file, with
+// the library's replay.
 #include <cctype>
 #include <cerrno>
 #include <charconv>
@@ -7,7 +8,9 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <functional>
 #include <memory>
+#include <new>
 #include <optional>
 #include <sstream>
 #include <string>
@@ -17,6 +20,7 @@
 #include "cli_forms.h"
 #include "event_util.h"
 #include "qal3_evutl_blocks.h"
+#include "qal3_replay.h"
 #include "trigger_list.h"
 #include "trigger_plot.h"
 #include "user_case_trigger.h"
@@ -27,14 +31,29 @@ namespace {
 
 // The events, from the command line.
 
-struct BlockDeleter {
-  void operator()(qal3_serv_block_subhead_2010* b) const { qal3_evutl_free_block(b); }
+// One channel's (and subchannel's) data in an event; a channel that is not
+// named is the data of every trigger whose channel no entry names.
+struct Entry {
+  std::optional<std::string> channel;
+  int subchannel = 0;
+  int kind = QAL3_REPLAY_SPECTRUM;
+  float start = 0.0f;
+  float inc = 1.0f;
+  std::vector<float> samples;  // a value or slow reading: one
 };
-using Block = std::unique_ptr<qal3_serv_block_subhead_2010, BlockDeleter>;
 
 struct Event {
   std::string label;
-  Block block;
+  std::vector<Entry> entries;
+
+  // The entries as the replay takes them, pointing into this event.
+  std::vector<qal3_replay_data> data() const {
+    std::vector<qal3_replay_data> out;
+    for (const Entry& e : entries)
+      out.push_back({e.channel ? e.channel->c_str() : nullptr, e.subchannel, e.kind, e.start, e.inc,
+                     e.samples.size(), e.samples.data(), 0});
+    return out;
+  }
 };
 
 // Reads a whole number text as a float; false when anything but the number
@@ -106,23 +125,14 @@ bool parse_spectrum(const std::string& text, std::vector<Subchannel>& subs, std:
   return true;
 }
 
-// The spectrum block of `subs` (each with its axis start and increment
-// first), named `name`; null when it cannot be built.
-Block spectrum_block(const std::string& name, const std::vector<Subchannel>& subs) {
-  std::vector<qal3_spect_header_2010> headers;
-  std::vector<const float*> samples;
-  for (const Subchannel& s : subs) {
-    qal3_spect_header_2010 h{};
-    h.start = s.numbers[0];
-    h.inc = s.numbers[1];
-    h.ndata = static_cast<int32_t>(s.numbers.size() - 2);
-    h.groups = 1;
-    h.group_inc = 1.0f;
-    headers.push_back(h);
-    samples.push_back(s.numbers.data() + 2);
-  }
-  return Block(qal3_evutl_make_spectrum(name.c_str(), QAL3_DATA_SPECTRUM, static_cast<int>(subs.size()), headers.data(),
-                                        samples.data()));
+// The entries of the subchannels `subs` (each with its axis start and
+// increment first), for every trigger.
+std::vector<Entry> spectrum_entries(const std::vector<Subchannel>& subs) {
+  std::vector<Entry> out;
+  for (std::size_t i = 0; i < subs.size(); ++i)
+    out.push_back({std::nullopt, static_cast<int>(i), QAL3_REPLAY_SPECTRUM, subs[i].numbers[0], subs[i].numbers[1],
+                   std::vector<float>(subs[i].numbers.begin() + 2, subs[i].numbers.end())});
+  return out;
 }
 
 bool spectrum_event(const std::string& arg, std::size_t max_input, Event& ev) {
@@ -136,11 +146,7 @@ bool spectrum_event(const std::string& arg, std::size_t max_input, Event& ev) {
     return false;
   }
   ev.label = "spectrum " + path;
-  ev.block = spectrum_block(path, subs);
-  if (!ev.block) {
-    cli::file_error(path, "spectrum block cannot be built");
-    return false;
-  }
+  ev.entries = spectrum_entries(subs);
   return true;
 }
 
@@ -155,95 +161,87 @@ bool value_event(const std::string& arg, Event& ev) {
     values.push_back(v);
   }
   ev.label = "value " + arg;
-  ev.block.reset(qal3_evutl_make_namval("value", static_cast<int>(values.size()), values.data()));
-  if (!ev.block) {
-    cli::usage_error("trigger test", "--value: block cannot be built");
-    return false;
-  }
+  for (std::size_t i = 0; i < values.size(); ++i)
+    ev.entries.push_back({std::nullopt, static_cast<int>(i), QAL3_REPLAY_VALUE, 0.0f, 1.0f, {values[i]}});
   return true;
 }
 
 bool slow_event(const std::string& arg, Event& ev) {
-  std::vector<qal3_upd_data_block_2010> upd;
   for (const std::string& part : split(arg, ',')) {
     const auto eq = part.rfind('=');
-    qal3_upd_data_block_2010 u{};
-    if (eq == std::string::npos || eq == 0 || !parse_float(part.substr(eq + 1), u.upd_ch_data)) {
+    float value = 0.0f;
+    if (eq == std::string::npos || eq == 0 || !parse_float(part.substr(eq + 1), value)) {
       cli::usage_error("trigger test", "--slow: expected NAME=VALUE, not '" + cli::one_line(part) + "'");
       return false;
     }
-    const std::string name = part.substr(0, eq);
-    std::snprintf(u.upd_prop, sizeof u.upd_prop, "%s", name.c_str());
-    upd.push_back(u);
+    ev.entries.push_back({part.substr(0, eq), 0, QAL3_REPLAY_SLOW, 0.0f, 1.0f, {value}});
   }
   ev.label = "slow " + arg;
-  ev.block.reset(qal3_evutl_make_slow("slow", static_cast<int>(upd.size()), upd.data(), 0, nullptr));
-  if (!ev.block) {
-    cli::usage_error("trigger test", "--slow: block cannot be built");
-    return false;
-  }
   return true;
 }
 
 // ---------------------------------------------------------------------------
-// Evaluation.
+// Evaluation: the library's replay, one per trigger, so that each trigger's
+// lines go out under its own number.
 
-// The outcome of one trigger on one event.
+struct FreeReplay {
+  void operator()(qal3_replay* r) const { qal3_replay_free(r); }
+};
+using ReplayPtr = std::unique_ptr<qal3_replay, FreeReplay>;
+
+// The verdict shown for an outcome: the absence of the trigger's data and
+// a function that gave nothing both show as "no result".
+const char* verdict_of(int outcome) {
+  switch (outcome) {
+    case QAL3_REPLAY_FIRES:
+      return "fires";
+    case QAL3_REPLAY_NOT_FIRED:
+      return "does not fire";
+    case QAL3_REPLAY_FIRST_EVENT:
+      return "first event";
+    case QAL3_REPLAY_INVALID:
+      return "invalid";
+  }
+  return "no result";
+}
+
+// The outcome's name in --json records.
+const char* outcome_name(int outcome) {
+  switch (outcome) {
+    case QAL3_REPLAY_FIRES:
+      return "fires";
+    case QAL3_REPLAY_NOT_FIRED:
+      return "not_fired";
+    case QAL3_REPLAY_FIRST_EVENT:
+      return "first_event";
+    case QAL3_REPLAY_NO_DATA:
+      return "no_data";
+    case QAL3_REPLAY_INVALID:
+      return "invalid";
+  }
+  return "no_result";
+}
+
+// One trigger's outcome in one event.
 struct Verdict {
   int trigger = 0;
   std::string channel;
   int subchannel = 0;
   std::string function;
-  bool has_result = false;
-  float result = 0.0f;
+  std::optional<float> result;
   std::string operation;
-  const char* verdict = "";
+  int outcome = QAL3_REPLAY_NO_RESULT;
 };
 
-// Evaluates one trigger. The result buffer is dropped before each
-// evaluation so that a function that fails shows no result; what the
-// functions print goes to standard error.
-Verdict evaluate(int trigger_no, qal3_serv_block_subhead_2010* block, qal3_user_case_trigger& t) {
-  std::free(t.fresult);
-  t.fresult = nullptr;
-  const bool had_previous = t.fprevresult != nullptr;
-  int rc;
-  {
-    const cli::MessageScope scope("trigger " + std::to_string(trigger_no));
-    rc = qal3_is_trigger_on(block, &t);
-  }
-  Verdict v;
-  v.verdict = "does not fire";
-  if (rc < 0)
-    v.verdict = "invalid";
-  else if (rc == 1)
-    v.verdict = "fires";
-  else if (!t.fresult)
-    v.verdict = "no result";
-  else if (!had_previous && t.fprevresult)
-    v.verdict = "first event";
-  v.trigger = trigger_no;
-  v.channel = cli::field_text(t.channel);
-  v.subchannel = t.subchannel;
-  v.function = slot_name(qal3_get_function_string(t.function));
-  v.operation = slot_name(qal3_get_operation_string(t.operation));
-  // A DIFF function's first event has nothing to differ from: what it
-  // leaves is the base value it keeps, not a result (shown as "-", as the
-  // Python module shows NaN).
-  v.has_result = t.fresult != nullptr && std::strcmp(v.verdict, "first event") != 0;
-  if (v.has_result) v.result = *t.fresult;
-  return v;
-}
-
-std::string line_of(int event_no, const Verdict& v) {
+std::string line_of(std::size_t event_no, const Verdict& v) {
   char result[64] = "-";
   // A NaN is "nan" whatever its sign bit (the JSON's null has none).
-  if (v.has_result)
+  if (v.result)
     std::snprintf(result, sizeof result, "%g",
-                  std::isnan(v.result) ? std::fabs(static_cast<double>(v.result)) : static_cast<double>(v.result));
+                  std::isnan(*v.result) ? std::fabs(static_cast<double>(*v.result)) : static_cast<double>(*v.result));
   return std::to_string(event_no) + "\t" + std::to_string(v.trigger) + "\t" + cli::one_line(v.channel) + "\t" +
-         std::to_string(v.subchannel) + "\t" + v.function + "\t" + result + "\t" + v.operation + "\t" + v.verdict +
-         "\n";
+         std::to_string(v.subchannel) + "\t" + v.function + "\t" + result + "\t" + v.operation + "\t" +
+         verdict_of(v.outcome) + "\n";
 }
 
 nlohmann::json json_of(const Verdict& v) {
@@ -251,9 +249,10 @@ nlohmann::json json_of(const Verdict& v) {
           {"channel", v.channel},
           {"subchannel", v.subchannel},
           {"function", v.function},
-          {"result", v.has_result ? cli::json_float(v.result) : nlohmann::json(nullptr)},
+          {"result", v.result ? cli::json_float(*v.result) : nlohmann::json(nullptr)},
           {"operation", v.operation},
-          {"verdict", v.verdict}};
+          {"verdict", verdict_of(v.outcome)},
+          {"outcome", outcome_name(v.outcome)}};
 }
 
 // Writes the SVG picture of the panels to the open `out`, whole or not at all.
@@ -269,61 +268,75 @@ class Replay {
  public:
   // Draws event `plot_event` (from 1; 0: every event) when `plot`.
   Replay(trigger::TriggerList& list, const cli::Args& args, bool plot, std::size_t plot_event)
-      : list_(list), args_(args), plot_(plot), plot_event_(plot_event) {
-    if (args.has("channel")) channel_ = args.value("channel");
-    fires_.assign(list.records().size(), 0);
+      : args_(args), plot_(plot), plot_event_(plot_event) {
+    std::optional<std::string> channel;
+    if (args.has("channel")) channel = args.value("channel");
+    int n = 0;
+    for (qal3_user_case_trigger* t : list.records()) {
+      ++n;
+      if (!t || (channel && *channel != t->channel)) continue;
+      triggers_.push_back({n, t, ReplayPtr(qal3_replay_new(&t, 1)), 0});
+      if (!triggers_.back().replay) throw std::bad_alloc();
+    }
   }
 
-  // Evaluates every trigger on event `event_no` and prints its lines (its
-  // JSON records with `json_lines`; else, with --json, keeps its record for
-  // the document).
-  void event(int event_no, const std::string& label, qal3_serv_block_subhead_2010* block, bool json_lines) {
-    ++events_;
-    nlohmann::json results = nlohmann::json::array();
-    std::string lines;
-    if (!args_.json) lines = "# event " + std::to_string(event_no) + ": " + cli::one_line(label) + "\n";
-    const bool drawn = plot_ && (plot_event_ == 0 || static_cast<std::size_t>(event_no) == plot_event_);
-    int n = 0;
-    for (qal3_user_case_trigger* t : list_.records()) {
-      ++n;
-      if (!t || (channel_ && *channel_ != t->channel)) continue;
-      const Verdict v = evaluate(n, block, *t);
-      if (std::strcmp(v.verdict, "fires") == 0) ++fires_[n - 1];
-      if (json_lines) {
-        nlohmann::json record = json_of(v);
-        record["event"] = event_no;
-        lines += record.dump(-1, ' ', false, nlohmann::json::error_handler_t::replace) + "\n";
-      } else if (args_.json) {
-        results.push_back(json_of(v));
-      } else {
-        lines += line_of(event_no, v);
-      }
-      plot::Panel panel;
-      const std::string title = "event " + std::to_string(event_no) + ", trigger " + std::to_string(n);
-      if (drawn && plot::make_panel(block, *t, title, v.verdict, panel)) panels_.push_back(std::move(panel));
+  // Evaluates every trigger on the `events` events of `data` and prints
+  // their lines (JSON records with `json_lines`; else, with --json, keeps
+  // the events' records for the document). `label(e)` names event e of
+  // them. False when the library refused the data (it said why).
+  bool run(const std::vector<qal3_replay_data>& data, std::size_t events,
+           const std::function<std::string(std::size_t)>& label, bool json_lines) {
+    std::vector<signed char> outcomes(events * triggers_.size());
+    std::vector<float> values(outcomes.size());
+    for (std::size_t k = 0; k < triggers_.size(); ++k) {
+      One& one = triggers_[k];
+      const cli::MessageScope scope("trigger " + std::to_string(one.number));
+      if (qal3_replay_run(one.replay.get(), data.data(), data.size(), events, outcomes.data() + k * events,
+                          values.data() + k * events) != 0)
+        return false;
     }
-    if (args_.json && !json_lines)
-      json_events_.push_back({{"event", event_no}, {"label", label}, {"results", results}});
-    else
-      cli::put(lines);
+    for (std::size_t e = 0; e < events; ++e) {
+      const std::size_t event_no = ++events_;
+      nlohmann::json results = nlohmann::json::array();
+      std::string lines;
+      if (!args_.json) lines = "# event " + std::to_string(event_no) + ": " + cli::one_line(label(e)) + "\n";
+      const bool drawn = plot_ && (plot_event_ == 0 || event_no == plot_event_);
+      for (std::size_t k = 0; k < triggers_.size(); ++k) {
+        One& one = triggers_[k];
+        const Verdict v = verdict(one, outcomes[k * events + e], values[k * events + e]);
+        if (v.outcome == QAL3_REPLAY_FIRES) ++one.fires;
+        if (json_lines) {
+          nlohmann::json record = json_of(v);
+          record["event"] = event_no;
+          lines += record.dump(-1, ' ', false, nlohmann::json::error_handler_t::replace) + "\n";
+        } else if (args_.json) {
+          results.push_back(json_of(v));
+        } else {
+          lines += line_of(event_no, v);
+        }
+        if (drawn) draw(one, v, data, e, event_no);
+      }
+      if (args_.json && !json_lines)
+        json_events_.push_back({{"event", event_no}, {"label", label(e)}, {"results", results}});
+      else
+        cli::put(lines);
+    }
+    return true;
   }
 
   // How often each trigger fired: comment lines, or one JSON record.
   void summary(bool json_lines) const {
     nlohmann::json counts = nlohmann::json::array();
     std::string lines;
-    int n = 0;
-    for (const qal3_user_case_trigger* t : list_.records()) {
-      ++n;
-      if (!t || (channel_ && *channel_ != t->channel)) continue;
-      const std::size_t fired = fires_[n - 1];
+    for (const One& one : triggers_) {
+      const qal3_user_case_trigger* t = one.trigger;
       if (json_lines)
-        counts.push_back({{"trigger", n}, {"fires", fired}, {"events", events_}});
+        counts.push_back({{"trigger", one.number}, {"fires", one.fires}, {"events", events_}});
       else
-        lines += "# trigger " + std::to_string(n) + " (" + cli::one_line(cli::field_text(t->channel)) + " " +
+        lines += "# trigger " + std::to_string(one.number) + " (" + cli::one_line(cli::field_text(t->channel)) + " " +
                  slot_name(qal3_get_function_string(t->function)) + " " +
-                 slot_name(qal3_get_operation_string(t->operation)) + "): fires in " + std::to_string(fired) + " of " +
-                 std::to_string(events_) + " events\n";
+                 slot_name(qal3_get_operation_string(t->operation)) + "): fires in " + std::to_string(one.fires) +
+                 " of " + std::to_string(events_) + " events\n";
     }
     cli::put(json_lines ? nlohmann::json{{"summary", counts}}.dump() + "\n" : lines);
   }
@@ -333,20 +346,64 @@ class Replay {
   std::size_t events() const { return events_; }
 
  private:
-  trigger::TriggerList& list_;
+  struct One {
+    int number;                     // in the list, from 1
+    qal3_user_case_trigger* trigger;  // the list's record
+    ReplayPtr replay;
+    std::size_t fires;
+  };
+
+  static Verdict verdict(const One& one, int outcome, float value) {
+    const qal3_user_case_trigger& t = *one.trigger;
+    Verdict v;
+    v.trigger = one.number;
+    v.channel = cli::field_text(t.channel);
+    v.subchannel = t.subchannel;
+    v.function = slot_name(qal3_get_function_string(t.function));
+    v.operation = slot_name(qal3_get_operation_string(t.operation));
+    v.outcome = outcome;
+    if (outcome == QAL3_REPLAY_FIRES || outcome == QAL3_REPLAY_NOT_FIRED) v.result = value;
+    return v;
+  }
+
+  // The panel of trigger `one` in event `e` of `data`, when it has a spectrum.
+  void draw(const One& one, const Verdict& v, const std::vector<qal3_replay_data>& data, std::size_t e,
+            std::size_t event_no) {
+    struct FreeBlock {
+      void operator()(qal3_serv_block_subhead_2010* b) const { qal3_evutl_free_block(b); }
+    };
+    const std::unique_ptr<qal3_serv_block_subhead_2010, FreeBlock> block(
+        qal3_replay_block(data.data(), data.size(), e, one.trigger));
+    plot::Panel panel;
+    const std::string title = "event " + std::to_string(event_no) + ", trigger " + std::to_string(one.number);
+    if (plot::make_panel(block.get(), *one.trigger, title, verdict_of(v.outcome), v.result, panel))
+      panels_.push_back(std::move(panel));
+  }
+
   const cli::Args& args_;
-  std::optional<std::string> channel_;
   bool plot_;
   std::size_t plot_event_;
   std::size_t events_ = 0;
-  std::vector<std::size_t> fires_;  // per trigger of the list
+  std::vector<One> triggers_;
   nlohmann::json json_events_ = nlohmann::json::array();
   std::vector<plot::Panel> panels_;
 };
 
-// The file of --events: one event a line, read one line at a time.
+// The file of --events: one row of numbers a line, read one line at a time.
+// Its first row may name the columns: "channel", "subchannel" and "event"
+// columns say whose data a row is and which event it belongs to; the
+// other columns are the axis start, the increment and the samples.
 class EventFile {
  public:
+  // One row: its numbers, and the channel, subchannel and event it names.
+  struct Row {
+    std::optional<std::string> channel;
+    int subchannel = 0;
+    std::optional<std::string> event;
+    std::vector<float> numbers;  // start, increment, samples
+    std::size_t line = 0;
+  };
+
   // Opens `arg` ("-": standard input); a name ending in ".csv" is CSV.
   explicit EventFile(const std::string& arg)
       : name_(arg == "-" ? "<stdin>" : arg),
@@ -355,11 +412,9 @@ class EventFile {
 
   bool open() const { return file_ != nullptr; }
   const std::string& name() const { return name_; }
-  std::size_t line_number() const { return line_number_; }
 
-  // The next event's axis start, increment and samples; false at the end
-  // or on a fault, which `error` then says.
-  bool next(Subchannel& event, std::size_t limit, std::string& error) {
+  // The next row; false at the end or on a fault, which `error` then says.
+  bool next(Row& row, std::size_t limit, std::string& error) {
     std::string line;
     while (read_line(line, limit, error)) {
       const auto hash = line.find('#');
@@ -367,23 +422,26 @@ class EventFile {
       std::vector<std::string> fields;
       if (csv_) {
         fields = split(line, ',');
+        for (std::string& f : fields) f = trimmed(f);
       } else {
         std::istringstream words(line);
         for (std::string word; words >> word;) fields.push_back(word);
       }
-      if (fields.size() == 1 && fields[0].find_first_not_of(" \t\r") == std::string::npos) continue;
-      if (fields.empty()) continue;
-      if (numbers(fields, event.numbers, error)) return true;
+      if (fields.empty() || (fields.size() == 1 && fields[0].empty())) continue;
+      const bool first = !seen_row_;
+      seen_row_ = true;
+      if (first && header(fields)) continue;
+      if (fields_row(fields, first, row, error)) return true;
       // The first row of a CSV file may name its columns.
-      if (csv_ && !seen_row_ && error.empty()) {
-        seen_row_ = true;
-        continue;
-      }
+      if (first && csv_ && error.empty()) continue;
       if (error.empty()) error = "line " + std::to_string(line_number_) + ": not a number";
       return false;
     }
     return false;
   }
+
+  // Whether rows name their channel.
+  bool by_channel() const { return channel_col_ >= 0; }
 
  private:
   static int keep_open(std::FILE*) { return 0; }
@@ -398,7 +456,32 @@ class EventFile {
     return true;
   }
 
-  // One line, its line feed left out; false at the end or on a fault.
+  static std::string trimmed(const std::string& f) {
+    const auto b = f.find_first_not_of(" \t\r");
+    if (b == std::string::npos) return "";
+    return f.substr(b, f.find_last_not_of(" \t\r") - b + 1);
+  }
+
+  static std::string lower(std::string f) {
+    for (char& c : f) c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
+    return f;
+  }
+
+  // A first row naming the channel, subchannel or event columns: where
+  // they are. False for any other row.
+  bool header(const std::vector<std::string>& fields) {
+    for (std::size_t i = 0; i < fields.size(); ++i) {
+      const std::string name = lower(fields[i]);
+      int* col = name == "channel" ? &channel_col_ : name == "subchannel" ? &sub_col_ : name == "event" ? &event_col_
+                                                                                                     : nullptr;
+      if (col) *col = static_cast<int>(i);
+    }
+    return channel_col_ >= 0 || sub_col_ >= 0 || event_col_ >= 0;
+  }
+
+  // One line, its line feed left out; false at the end or on a fault. A
+  // line holding bytes no text has (a NUL, other control characters) is
+  // refused: binary recordings are read with --recording.
   bool read_line(std::string& line, std::size_t limit, std::string& error) {
     line.clear();
     char buf[4096];
@@ -419,25 +502,51 @@ class EventFile {
     if (std::ferror(file_.get())) error = std::strerror(errno);
     if (!any || !error.empty()) return false;
     ++line_number_;
+    for (const char c : line) {
+      const auto u = static_cast<unsigned char>(c);
+      if (u < 0x20 && c != '\t' && c != '\r') {
+        error = "line " + std::to_string(line_number_) +
+                ": not a text events file (it holds binary data; a recording is read with --recording)";
+        return false;
+      }
+    }
     return true;
   }
 
-  // The fields as numbers: at least an axis start and an increment. False
-  // with `error` empty when a field is not a number.
-  bool numbers(const std::vector<std::string>& fields, std::vector<float>& out, std::string& error) {
-    out.clear();
-    for (const std::string& f : fields) {
-      float v = 0;
-      if (!parse_float(f, v)) {
-        if (seen_row_ || !csv_)
-          error = "line " + std::to_string(line_number_) + ": not a number: '" + cli::one_line(f) + "'";
-        return false;
+  // The row of `fields`. False with `error` empty when a number field of
+  // the `first` row of a CSV file is not a number (it may name columns).
+  bool fields_row(const std::vector<std::string>& fields, bool first, Row& row, std::string& error) {
+    row = Row();
+    row.line = line_number_;
+    for (std::size_t i = 0; i < fields.size(); ++i) {
+      const int col = static_cast<int>(i);
+      if (col == channel_col_) {
+        row.channel = fields[i];
+      } else if (col == event_col_) {
+        row.event = fields[i];
+      } else if (col == sub_col_) {
+        const std::string& f = fields[i];
+        const auto r = std::from_chars(f.data(), f.data() + f.size(), row.subchannel);
+        if (r.ec != std::errc() || r.ptr != f.data() + f.size() || row.subchannel < 0) {
+          error = "line " + std::to_string(line_number_) + ": not a subchannel number: '" + cli::one_line(f) + "'";
+          return false;
+        }
+      } else {
+        float v = 0;
+        if (!parse_float(fields[i], v)) {
+          if (!first || !csv_ || by_channel())
+            error = "line " + std::to_string(line_number_) + ": not a number: '" + cli::one_line(fields[i]) + "'";
+          return false;
+        }
+        row.numbers.push_back(v);
       }
-      out.push_back(v);
     }
-    seen_row_ = true;
-    if (out.size() < 2) error = "line " + std::to_string(line_number_) + ": no axis start and increment";
-    return out.size() >= 2;
+    if (by_channel() && (!row.channel || row.channel->empty())) {
+      error = "line " + std::to_string(line_number_) + ": no channel name";
+      return false;
+    }
+    if (row.numbers.size() < 2) error = "line " + std::to_string(line_number_) + ": no axis start and increment";
+    return row.numbers.size() >= 2;
   }
 
   std::string name_;
@@ -445,7 +554,20 @@ class EventFile {
   bool csv_;
   bool seen_row_ = false;
   std::size_t line_number_ = 0;
+  int channel_col_ = -1;
+  int sub_col_ = -1;
+  int event_col_ = -1;
 };
+
+// Whether `row` starts a new event after the rows of `ev`: it names another
+// event, or a channel and subchannel the event already has.
+bool starts_event(const Event& ev, const std::optional<std::string>& ev_key, const EventFile::Row& row) {
+  if (ev.entries.empty()) return false;
+  if (row.event) return row.event != ev_key;
+  for (const Entry& e : ev.entries)
+    if (e.channel == row.channel && e.subchannel == row.subchannel) return true;
+  return false;
+}
 
 // Replays the events of `arg`; the exit status.
 int replay_file(const std::string& arg, const cli::Args& args, Replay& replay) {
@@ -454,23 +576,31 @@ int replay_file(const std::string& arg, const cli::Args& args, Replay& replay) {
     cli::file_error(arg, std::strerror(errno));
     return cli::kBadDocument;
   }
-  Subchannel event;
+  EventFile::Row row;
   std::string error;
-  int event_no = 0;
-  while (file.next(event, args.max_input, error)) {
-    const std::string label = "line " + std::to_string(file.line_number()) + " of " + file.name();
-    const Block block = spectrum_block(file.name(), {event});
-    if (!block) {
-      error = "line " + std::to_string(file.line_number()) + ": spectrum block cannot be built";
-      break;
-    }
-    replay.event(++event_no, label, block.get(), args.json);
+  Event ev;
+  std::optional<std::string> ev_key;
+  std::size_t first_line = 0, last_line = 0;
+  bool refused = false;
+  const auto flush = [&] {
+    if (ev.entries.empty()) return;
+    ev.label = (first_line == last_line ? "line " + std::to_string(first_line)
+                                        : "lines " + std::to_string(first_line) + "-" + std::to_string(last_line)) +
+               " of " + file.name();
+    refused = refused || !replay.run(ev.data(), 1, [&](std::size_t) { return ev.label; }, args.json);
+    ev.entries.clear();
+  };
+  while (!refused && file.next(row, args.max_input, error)) {
+    if (!file.by_channel() || starts_event(ev, ev_key, row)) flush();
+    if (ev.entries.empty()) first_line = row.line;
+    last_line = row.line;
+    ev_key = row.event;
+    ev.entries.push_back({row.channel, row.subchannel, QAL3_REPLAY_SPECTRUM, row.numbers[0], row.numbers[1],
+                          std::vector<float>(row.numbers.begin() + 2, row.numbers.end())});
   }
-  if (!error.empty()) {
-    cli::file_error(file.name(), error);
-    return cli::kBadDocument;
-  }
-  return cli::kOk;
+  if (!refused && error.empty()) flush();
+  if (!error.empty()) cli::file_error(file.name(), error);
+  return error.empty() && !refused ? cli::kOk : cli::kBadDocument;
 }
 
 // The event --plot draws: --plot-event N (from 1), else `otherwise`; 0 when
@@ -538,8 +668,9 @@ int cmd_trigger_test(const cli::CommandInfo& command_info, int argc, char** argv
     status = replay_file(args.value("events"), args, replay);
     replay.summary(args.json);
   } else {
-    for (std::size_t e = 0; e < events.size(); ++e)
-      replay.event(static_cast<int>(e + 1), events[e].label, events[e].block.get(), false);
+    for (const Event& ev : events) {
+      if (!replay.run(ev.data(), 1, [&](std::size_t) { return ev.label; }, false)) return cli::kBadDocument;
+    }
     if (args.json) cli::print_json({{"file", list.name()}, {"events", replay.json_events()}});
   }
   if (plot_file.empty() || status != cli::kOk) return status;

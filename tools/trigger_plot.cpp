@@ -672,7 +672,7 @@ Window evaluated_window(const std::string& function, const float* fparam, float 
 }
 
 bool make_panel(qal3_serv_block_subhead_2010* block, const qal3_user_case_trigger& t, const std::string& title,
-                const std::string& verdict, Panel& out) {
+                const std::string& verdict, std::optional<float> result, Panel& out) {
   if (!block) return false;
   const int kind = get_data_structure_type(static_cast<int>(block->dtype));
   if (kind != QAL3_DATA_SPECTRUM && kind != QAL3_DATA_GSPECTRUM) return false;
@@ -696,8 +696,8 @@ bool make_panel(qal3_serv_block_subhead_2010* block, const qal3_user_case_trigge
   out.low = t.low;
   out.upper = t.upper;
   out.bitmask = t.bitmask;
-  out.has_result = t.fresult != nullptr;
-  out.result = t.fresult ? *t.fresult : 0.0f;
+  out.has_result = result.has_value();
+  out.result = result.value_or(0.0f);
   out.verdict = verdict;
   out.axis_start = start;
   out.axis_inc = inc;

@@ -7,6 +7,7 @@
 #ifndef QAL3_TRIGGER_PLOT_H
 #define QAL3_TRIGGER_PLOT_H
 
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -56,10 +57,11 @@ struct Panel {
 // parameters (0 start, 1 end, 2 step in samples).
 Window evaluated_window(const std::string& function, const float* fparam, float start, float inc, int ndata);
 
-// Builds the panel of trigger `t`, evaluated on `block` with `verdict`;
+// Builds the panel of trigger `t`, evaluated on `block` with `verdict` and
+// `result` (none when the function gave none);
 // false when the block holds no spectrum for the trigger's subchannel.
 bool make_panel(qal3_serv_block_subhead_2010* block, const qal3_user_case_trigger& t, const std::string& title,
-                const std::string& verdict, Panel& out);
+                const std::string& verdict, std::optional<float> result, Panel& out);
 
 // The SVG document of the panels, one below the other.
 std::string render_svg(const std::vector<Panel>& panels);

@@ -114,6 +114,16 @@ QAL3_API int qal3_replay_run(qal3_replay* replay, const qal3_replay_data* data, 
 /// out of range or an argument is null.
 QAL3_API int qal3_replay_finds(const qal3_replay* replay, size_t k, const qal3_replay_data* data, size_t count);
 
+/// The block a replay lays out for `trigger` from event `event` of the
+/// `count` entries of `data`, with every sample of that event (for showing
+/// what the trigger read): a new block to release with
+/// qal3_evutl_free_block (qal3_evutl_blocks.h). Null when the trigger finds
+/// no data there, an argument is invalid (as qal3_replay_run refuses it) or
+/// memory is short.
+QAL3_API struct qal3_serv_block_subhead_2010* qal3_replay_block(const qal3_replay_data* data, size_t count,
+                                                                size_t event,
+                                                                const struct qal3_user_case_trigger* trigger);
+
 /// Trigger `k`'s state: its function's previous value (what a DIFF function
 /// compares the next event with). Returns 1 and stores it in *value when
 /// the trigger has one, 0 when it has none, -1 when `k` is out of range or

@@ -355,7 +355,8 @@ int qal3_replay_run(qal3_replay* replay, const qal3_replay_data* data, size_t co
         const size_t nt = replay->triggers.size();
         for (size_t e = 0; e < events; ++e) {
           for (const Copy& c : plan.copies)
-            std::memcpy(c.to, data[c.entry].data + e * data[c.entry].stride + c.first, c.count * sizeof(float));
+            std::memcpy(c.to + c.first, data[c.entry].data + e * data[c.entry].stride + c.first,
+                        c.count * sizeof(float));
           for (size_t k = 0; k < nt; ++k) {
             const Outcome o = plan.read[k] ? evaluate(plan.read[k], replay->triggers[k].get())
                                            : Outcome{valid_slots(*replay->triggers[k]) ? QAL3_REPLAY_NO_DATA
@@ -378,6 +379,24 @@ int qal3_replay_finds(const qal3_replay* replay, size_t k, const qal3_replay_dat
   return qal3::guarded(-1, [&] {
     const std::vector<Shape> shapes(data, data + count);
     return entries_read(shapes, *replay->triggers[k]).empty() ? 0 : 1;
+  });
+}
+
+qal3_serv_block_subhead_2010* qal3_replay_block(const qal3_replay_data* data, size_t count, size_t event,
+                                               const qal3_user_case_trigger* trigger) {
+  if (!trigger || (!data && count)) return nullptr;
+  return qal3::guarded<qal3_serv_block_subhead_2010*>(nullptr, [&]() -> qal3_serv_block_subhead_2010* {
+    const std::vector<Shape> shapes(data, data + count);
+    if (!refusal(shapes, data).empty()) return nullptr;
+    const std::vector<std::size_t> ids = entries_read(shapes, *trigger);
+    std::vector<qal3_replay_data> at(data, data + count);
+    for (qal3_replay_data& d : at) {
+      if (!d.data) return nullptr;
+      d.data += event * d.stride;
+    }
+    if (ids.empty()) return nullptr;
+    std::vector<Copy> unused;
+    return channel_block(shapes, ids, at.data(), {}, {}, unused).release();
   });
 }
 
