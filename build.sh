@@ -28,11 +28,14 @@
 set -euo pipefail
 cd "$(dirname "$0")"
 
-# abigail-tools (abidw, abidiff) serves the ABI check. The last four are
-# optional for the qal3 Python module (chunked and cluster replays, tables
-# as DataFrames, HDF5 recordings); its tests use them.
+# abigail-tools (abidw, abidiff) serves the ABI check. libhdf5-dev and
+# libzip-dev let the qal3 tool read HDF5 and .npz recordings (a build
+# without them reads neither). The last four are optional for the qal3
+# Python module (chunked and cluster replays, tables as DataFrames, HDF5
+# recordings); its tests use them.
 PACKAGES=(cmake make g++ pkg-config libxerces-c-dev libgtest-dev libbenchmark-dev locales
   libacl1-dev libattr1-dev acl nlohmann-json3-dev libxml2-utils librsvg2-bin abigail-tools
+  libhdf5-dev libzip-dev
   pybind11-dev python3-dev python3-numpy python3-pytest
   python3-dask python3-distributed python3-pandas python3-h5py)
 # Making the Debian packages: dpkg-shlibdeps, the file utility CPack uses,
@@ -41,6 +44,8 @@ DEB_PACKAGES=(dpkg-dev file lintian)
 # The reference manual (./build.sh docs, and its Debian package).
 DOC_PACKAGES=(doxygen)
 # The 32-bit ARM cross build: compiler, emulator, armhf libraries (multiarch).
+# Without HDF5 and libzip: libhdf5-dev is not multiarch (its armhf package
+# does not install beside the amd64 one), so that tool reads .npy only.
 ARMHF_PACKAGES=(g++-arm-linux-gnueabihf qemu-user libxerces-c-dev:armhf libgtest-dev:armhf
   libacl1-dev:armhf libattr1-dev:armhf)
 JOBS=$(nproc 2>/dev/null || echo 2)
