@@ -1,15 +1,17 @@
-"""A trigger list replayed over a recording: the recording's channels found,
-checked and handed to the C++ loop (qal3._core.Replay) block by block, and
-the answers gathered in a table.
+"""A trigger list replayed over a recording: the recording's channels and
+subchannels found, checked and handed to the library's replay
+(qal3._core.Replay) block by block, and the answers gathered in a table.
 
-A recording maps channel names to arrays: 2-D spectra (events x samples) or
-1-D name/value data (one value per event). Arrays held in memory go to the
-loop in one piece; arrays read from elsewhere (dask arrays, HDF5 data
-sets, .npz members) go in blocks of rows of about _BLOCK_BYTES for all of
-them together, whatever their chunks, so that only one block of each
-channel is in memory at a time. The Replay carries DIFF state from block to
-block, so the answers do not depend on the blocks. numpy, dask, h5py and pandas are imported only
-when a recording or a table needs them: the package imports without them."""
+A recording maps names to arrays: 2-D spectra (events x samples) or 1-D
+name/value data (one value per event). The name ``NAME`` is subchannel 0 of
+channel NAME, ``NAME[k]`` subchannel k. Arrays held in memory go to the loop
+in one piece; arrays read from elsewhere (dask arrays, HDF5 data sets, .npz
+members) go in blocks of rows of about _BLOCK_BYTES for all of them
+together, whatever their chunks, so that only one block of each channel is
+in memory at a time. The Replay carries DIFF state from block to block, so
+the answers do not depend on the blocks. numpy, dask, h5py and pandas are
+imported only when a recording or a table needs them: the package imports
+without them."""
 
 import contextlib
 import math
@@ -27,19 +29,25 @@ _BLOCK_BYTES = 64 << 20
 
 _Axis = Union[float, Mapping[str, float]]
 
+def _name(channel: str, subchannel: int) -> str:
+    """The name of a channel's subchannel in a recording."""
+    return channel if subchannel == 0 else f"{channel}[{subchannel}]"
+
 
 class ReplayTable:
     """The answers of a trigger list over a recording, one row per event.
 
-    ``fired`` (bool) and ``value`` (float32, NaN where the function gave
-    none) are numpy arrays of shape (events, triggers), the triggers in list
-    order; ``triggers`` are the triggers replayed and ``missing`` the
-    channels the recording does not hold (their triggers' columns are False
-    and NaN)."""
+    ``fired`` (bool), ``value`` (float32, NaN where the function gave none)
+    and ``outcome`` (int8, a :class:`qal3.Outcome` each) are numpy arrays of
+    shape (events, triggers), the triggers in list order; ``triggers`` are
+    the triggers replayed and ``missing`` the names (``NAME`` or
+    ``NAME[k]``) of the channels and subchannels the recording does not
+    hold (their triggers' columns are False, NaN and NO_DATA)."""
 
-    def __init__(self, fired, value, triggers, missing):
+    def __init__(self, fired, value, triggers, missing, outcome=None):
         self.fired = fired
         self.value = value
+        self.outcome = outcome
         self.triggers = triggers
         self.missing = missing
 
@@ -84,35 +92,45 @@ def replay(triggers, recording, start: _Axis = 0.0, inc: _Axis = 1.0) -> ReplayT
 def run(replay, recording, start: _Axis = 0.0, inc: _Axis = 1.0) -> ReplayTable:
     """Replay.run(): the replay's triggers over `recording`."""
     import numpy as np
+    from ._core import _MAX_SUBCHANNEL
     triggers = replay.triggers
-    channels = [t.channel for t in triggers]
+    wanted: Dict[str, Any] = {}  # name -> (trigger, subchannel), the first trigger that reads it
+    for k, t in enumerate(triggers):
+        if 0 <= t.subchannel <= _MAX_SUBCHANNEL:
+            wanted.setdefault(_name(t.channel, t.subchannel), (k, t.subchannel))
     with _opened(recording) as find:
         data: Dict[str, Any] = {}
-        missing: List[str] = []
-        for name in dict.fromkeys(channels):
+        for name, (k, sub) in wanted.items():
             a = find(name)
-            if a is None:
-                missing.append(name)
-            else:
+            if a is None and sub == 0:
+                a = find(f"{triggers[k].channel}[0]")
+            if a is not None:
                 data[name] = _checked(name, a)
+        held = [wanted[name] for name in data]
+        missing = list(dict.fromkeys(_name(triggers[k].channel, triggers[k].subchannel)
+                                     for k in replay._missing(held)))
         if missing:
             text = "the recording holds no channel " + ", ".join(repr(m) for m in missing)
             warn(Message(kind="warning", text=text))
         events = _events(data)
-        starts = [_axis(start, "start", c, data) for c in channels]
-        incs = [_axis(inc, "inc", c, data) for c in channels]
-        fired, value = [], []
+        axes = {name: tuple(_axis(given, what, name, triggers[wanted[name][0]].channel, data)
+                            for given, what in ((start, "start"), (inc, "inc"))) for name in data}
+        fired, value, outcome = [], [], []
         dask_arrays = {n: a for n, a in data.items() if _lazy(a) and hasattr(a, "__dask_graph__")}
         dask_rows = _DaskRows(dask_arrays, _step(events, data)) if dask_arrays and events else None
         for rows in _blocks(events, data):
             piece = _read(data, rows, dask_rows)
-            f, v = replay._run_arrays(rows.stop - rows.start, [piece.get(c) for c in channels], starts, incs)
+            entries = [(wanted[n][0], wanted[n][1], piece[n]) + axes[n] for n in data]
+            f, v, o = replay._run_entries(rows.stop - rows.start, entries)
             fired.append(f)
             value.append(v)
+            outcome.append(o)
     if len(fired) != 1:
-        fired = [np.concatenate(fired)] if fired else [np.zeros((0, len(channels)), bool)]
-        value = [np.concatenate(value)] if value else [np.zeros((0, len(channels)), np.float32)]
-    return ReplayTable(fired[0], value[0], triggers, missing)
+        n = len(triggers)
+        fired = [np.concatenate(fired)] if fired else [np.zeros((0, n), bool)]
+        value = [np.concatenate(value)] if value else [np.zeros((0, n), np.float32)]
+        outcome = [np.concatenate(outcome)] if outcome else [np.zeros((0, n), np.int8)]
+    return ReplayTable(fired[0], value[0], triggers, missing, outcome[0])
 
 
 @contextlib.contextmanager
@@ -288,16 +306,21 @@ def _events(data) -> int:
     return next(iter(counts.values()), 0)
 
 
-def _axis(given: _Axis, what: str, channel: str, data) -> float:
-    a = data.get(channel)
+def _axis(given: _Axis, what: str, name: str, channel: str, data) -> float:
+    """The axis `what` of the spectrum `name` (``NAME`` or ``NAME[k]``) of
+    `channel`: `given`, or its entry for the name, else for the channel."""
+    a = data.get(name)
     if a is None or len(a.shape) != 2:
         return 0.0
     if isinstance(given, Mapping):
-        if channel not in given:
-            raise ValueError(f"channel {channel!r}: {what} has no entry for this spectrum")
-        given = given[channel]
+        if name in given:
+            given = given[name]
+        elif channel in given:
+            given = given[channel]
+        else:
+            raise ValueError(f"channel {name!r}: {what} has no entry for this spectrum")
     if not isinstance(given, Real):
-        raise TypeError(f"channel {channel!r}: {what} must be a number")
+        raise TypeError(f"channel {name!r}: {what} must be a number")
     return float(given)
 
 

@@ -1,9 +1,5 @@
-// Trigger replay: triggers evaluated by the library over recorded events
-// held in numpy arrays. Triggers that read the same data share one block of
-// the event-utility layout, built with the stand-in's builders; only its
-// data is refreshed from event to event, once for all of them, and of a
-// spectrum only the samples they read, so the loop allocates nothing per
-// event, copies no data per trigger and runs with the GIL released.
+// Trigger replay: the library's replay (qal3_replay.h) over recorded events
+// held in numpy arrays, run with the GIL released.
 #include <pybind11/numpy.h>
 #include <pybind11/stl.h>
 
@@ -26,11 +22,9 @@
 #include "common.h"
 #include "event_util.h"
 #include "messages.h"
-#include "qal3_evutl_blocks.h"
+#include "qal3_replay.h"
 #include "record_conversion.h"
 #include "site_functions.h"
-#include "trigger_facts.h"
-#include "trigger_window.h"
 #include "user_case_trigger.h"
 
 namespace qal3py {
@@ -38,24 +32,21 @@ namespace {
 
 using namespace pybind11::literals;
 
-// Subchannel numbers beyond this are not laid out in a block: a trigger
-// asking for one finds no data, as it would in a real block.
-constexpr int kMaxSubchannel = 4095;
 constexpr float kNaN = std::numeric_limits<float>::quiet_NaN();
+constexpr int kMaxSubchannel = QAL3_REPLAY_MAX_SUBCHANNEL;
+// Events per call of the library's loop: between calls a Python function's
+// interruption is seen.
+constexpr py::ssize_t kEventsPerCall = 4096;
+
+struct FreeReplay {
+  void operator()(qal3_replay* r) const { qal3_replay_free(r); }
+};
+using ReplayPtr = std::unique_ptr<qal3_replay, FreeReplay>;
 
 struct FreeTrigger {
   void operator()(qal3_user_case_trigger* t) const { QAL3_FREE_USER(t); }
 };
 using TriggerPtr = std::unique_ptr<qal3_user_case_trigger, FreeTrigger>;
-struct FreeBlock {
-  void operator()(qal3_serv_block_subhead_2010* b) const { qal3_evutl_free_block(b); }
-};
-using Block = std::unique_ptr<qal3_serv_block_subhead_2010, FreeBlock>;
-
-Block checked(qal3_serv_block_subhead_2010* b) {
-  if (!b) throw std::bad_alloc();
-  return Block(b);
-}
 
 using Samples = py::array_t<float, py::array::c_style>;
 
@@ -77,268 +68,167 @@ Samples float32(py::handle a, const std::string& what) {
   return py::reinterpret_borrow<Samples>(copy);
 }
 
-int checked_count(py::ssize_t n, const char* what) {
-  if (n > INT32_MAX / 4) throw py::value_error(std::string(what) + " is too long for a block");
-  return static_cast<int>(n);
+// The outcome codes of the library, by name (qal3.Outcome is made of them).
+py::dict outcome_codes() {
+  py::dict d;
+  d["NOT_FIRED"] = int{QAL3_REPLAY_NOT_FIRED};
+  d["FIRES"] = int{QAL3_REPLAY_FIRES};
+  d["FIRST_EVENT"] = int{QAL3_REPLAY_FIRST_EVENT};
+  d["NO_RESULT"] = int{QAL3_REPLAY_NO_RESULT};
+  d["NO_DATA"] = int{QAL3_REPLAY_NO_DATA};
+  d["INVALID"] = int{QAL3_REPLAY_INVALID};
+  return d;
 }
 
-// The subchannel a block lays out for the trigger: its own when it can be
-// laid out, else 0 (where the trigger will not look).
-int placed(int subchannel) { return subchannel >= 0 && subchannel <= kMaxSubchannel ? subchannel : 0; }
-
-// The bits of `f`: axes compared as keys, NaN too.
-std::uint32_t bits(float f) {
-  std::uint32_t b;
-  std::memcpy(&b, &f, sizeof b);
-  return b;
-}
-
-// One block and the triggers that read it: `load(i)` puts event i into it.
-struct Group {
-  Block block;
-  std::function<void(py::ssize_t)> load;
-  std::vector<std::size_t> triggers;  // indices into the replay's list
+// One entry of data, its array held while it is read.
+struct Entry {
+  Samples array;
+  qal3_replay_data data;
 };
-
-// Samples [first, end) of a spectrum.
-struct Span {
-  int first;
-  int end;
-};
-
-// The samples of subchannel `sub`'s spectrum of `ns` samples on the axis
-// start + i * inc that trigger `t` reads, as the library selects them: a
-// built-in function's window (its first sample for one reading a
-// position), nothing when that is empty; the whole spectrum for any other
-// function, and for a trigger of another subchannel.
-Span read_span(const qal3_user_case_trigger& t, int sub, float start, float inc, int ns) {
-  using qal3::trigger::Reads;
-  const qal3::trigger::BuiltinFunction* f = qal3::trigger::builtin_in_slot(t.function);
-  if (!f || t.subchannel != sub) return {0, ns};
-  using qal3::trigger::select_window;
-  qal3::trigger::Window w;
-  switch (f->reads) {
-    case Reads::window:
-      return select_window(t.fparam, start, inc, ns, false, w) ? Span{w.first, w.end} : Span{0, 0};
-    case Reads::position:
-      return select_window(t.fparam, start, inc, ns, true, w) ? Span{w.first, w.first + 1} : Span{0, 0};
-  }
-  return {0, ns};
-}
-
-// The samples any of `readers` reads, in order, as few spans as cover them.
-std::vector<Span> read_spans(const std::vector<const qal3_user_case_trigger*>& readers, int sub, float start,
-                             float inc, int ns) {
-  std::vector<Span> spans;
-  for (const qal3_user_case_trigger* t : readers) {
-    const Span s = read_span(*t, sub, start, inc, ns);
-    if (s.first < s.end) spans.push_back(s);
-  }
-  std::sort(spans.begin(), spans.end(), [](const Span& x, const Span& y) { return x.first < y.first; });
-  std::vector<Span> merged;
-  for (const Span& s : spans) {
-    if (!merged.empty() && s.first <= merged.back().end)
-      merged.back().end = std::max(merged.back().end, s.end);
-    else
-      merged.push_back(s);
-  }
-  return merged;
-}
-
-// A block of spectra (one spectrum, or events x samples) on the axis
-// start + i * inc, read by `readers` (triggers of one channel and
-// subchannel). It starts with the first event's spectrum whole; each event
-// refreshes the samples the readers read, the others are never read.
-Group spectra_block(const std::vector<const qal3_user_case_trigger*>& readers, const Samples& a, float start,
-                    float inc) {
-  const qal3_user_case_trigger& t = *readers.front();
-  const bool one = a.ndim() == 1;
-  const int ns = checked_count(one ? a.shape(0) : a.shape(1), "a spectrum");
-  const int sub = placed(t.subchannel);
-  std::vector<qal3_spect_header_2010> heads(static_cast<std::size_t>(sub) + 1, qal3_spect_header_2010{});
-  std::vector<const float*> rows(heads.size(), nullptr);
-  heads[sub] = {start, inc, ns, 1, 1.0f};
-  rows[sub] = a.data();
-  Group g{checked(qal3_evutl_make_spectrum(t.channel, QAL3_DATA_SPECTRUM, static_cast<int>(heads.size()),
-                                           heads.data(), rows.data())),
-          {}, {}};
-  float* dst = get_pointer_to_data_2010(g.block.get(), sub);
-  const float* src = a.data();
-  g.load = [dst, src, ns, spans = read_spans(readers, sub, start, inc, ns)](py::ssize_t i) {
-    const float* row = src + i * ns;
-    for (const Span& s : spans)
-      std::memcpy(dst + s.first, row + s.first, static_cast<std::size_t>(s.end - s.first) * sizeof(float));
-  };
-  return g;
-}
-
-// A block of name/value data: one value per event (placed at the trigger's
-// subchannel) or events x subchannels.
-Group values_block(const qal3_user_case_trigger& t, const Samples& a) {
-  const bool per_event = a.ndim() == 1;
-  const int sub = placed(t.subchannel);
-  const int nsub = per_event ? sub + 1 : checked_count(a.shape(1), "a row of values");
-  std::vector<float> first(static_cast<std::size_t>(nsub), kNaN);
-  Group g{checked(qal3_evutl_make_namval(t.channel, nsub, first.data())), {}, {}};
-  float* dst = nsub > 0 ? get_pointer_to_data_2010(g.block.get(), 0) : nullptr;
-  const float* src = a.data();
-  g.load = [dst, src, per_event, sub, nsub](py::ssize_t i) {
-    if (per_event)
-      dst[sub] = src[i];
-    else if (nsub > 0)
-      std::memcpy(dst, src + i * nsub, static_cast<std::size_t>(nsub) * sizeof(float));
-  };
-  return g;
-}
-
-// A block of slow data: the trigger channel's update value in each event.
-Group slow_block(qal3_user_case_trigger& t, const Samples& a) {
-  qal3_upd_data_block_2010 upd{};
-  std::memcpy(upd.upd_prop, t.channel, sizeof upd.upd_prop);
-  Group g{checked(qal3_evutl_make_slow("slow", 1, &upd, 0, nullptr)), {}, {}};
-  qal3_upd_data_block_2010* found = nullptr;
-  find_upd_channel_2010(g.block.get(), &t, &found);
-  const float* src = a.data();
-  g.load = [found, src](py::ssize_t i) {
-    if (found) found->upd_ch_data = src[i];
-  };
-  return g;
-}
 
 class Replay {
  public:
   // One trigger (a record), or a list of them.
   explicit Replay(py::handle triggers) {
     single_ = !py::isinstance<py::list>(triggers) && !py::isinstance<py::tuple>(triggers);
+    std::vector<TriggerPtr> records;
     if (single_) {
-      add(triggers);
+      records.push_back(add(triggers));
     } else {
-      for (py::handle t : triggers) add(t);
+      for (py::handle t : triggers) records.push_back(add(t));
     }
+    std::vector<qal3_user_case_trigger*> list;
+    for (const TriggerPtr& t : records) list.push_back(t.get());
+    replay_.reset(qal3_replay_new(list.data(), list.size()));
+    if (!replay_ && !list.empty()) throw std::bad_alloc();
   }
 
   py::tuple spectra(py::handle samples, float start, float inc) {
     const Samples a = float32(samples, "samples");
-    const py::ssize_t n = a.ndim() == 1 ? 1 : a.shape(0);
-    return one_column(n, [&] { return spectra_block({&only()}, a, start, inc); });
+    const bool one = a.ndim() == 1;
+    const auto ns = static_cast<std::size_t>(one ? a.shape(0) : a.shape(1));
+    std::vector<Entry> entries;
+    if (laid_out(only().subchannel))
+      entries.push_back(
+          {a, {channel_of(only()), only().subchannel, QAL3_REPLAY_SPECTRUM, start, inc, ns, a.data(), ns}});
+    return one_column(one ? 1 : a.shape(0), entries);
   }
   py::tuple values(py::handle values) {
     const Samples a = float32(values, "values");
-    return one_column(a.shape(0), [&] { return values_block(only(), a); });
+    const qal3_user_case_trigger& t = only();
+    std::vector<Entry> entries;
+    if (a.ndim() == 1) {
+      if (laid_out(t.subchannel))
+        entries.push_back({a, {channel_of(t), t.subchannel, QAL3_REPLAY_VALUE, 0.0f, 1.0f, 1, a.data(), 1}});
+    } else {
+      const auto nsub = static_cast<std::size_t>(a.shape(1));
+      for (std::size_t j = 0; j < nsub && laid_out(static_cast<int>(j)); ++j)
+        entries.push_back(
+            {a, {channel_of(t), static_cast<int>(j), QAL3_REPLAY_VALUE, 0.0f, 1.0f, 1, a.data() + j, nsub}});
+    }
+    return one_column(a.shape(0), entries);
   }
   py::tuple slow(py::handle values) {
     const Samples a = float32(values, "values");
     if (a.ndim() != 1) throw py::value_error("slow values must have one dimension: one value per event");
-    return one_column(a.shape(0), [&] { return slow_block(only(), a); });
+    std::vector<Entry> entries;
+    entries.push_back({a, {channel_of(only()), 0, QAL3_REPLAY_SLOW, 0.0f, 1.0f, 1, a.data(), 1}});
+    return one_column(a.shape(0), entries);
   }
 
-  // The list over `events` events: `data[k]` is trigger k's array (2-D
-  // spectra on the axis starts[k] + i * incs[k], 1-D name/value data), or
-  // None when the recording has none. Triggers of the same channel given the
-  // same array, axis and subchannel share one block. Returns (fired, value) of shape
-  // (events, triggers); a trigger without data has False and NaN.
-  py::tuple run_arrays(py::ssize_t events, const py::list& data, const std::vector<float>& starts,
-                       const std::vector<float>& incs) {
-    const std::size_t nt = t_.size();
+  // The list over `events` events of `given`: (trigger, subchannel, array,
+  // start, inc) tuples, each the data of trigger k's channel at that
+  // subchannel (2-D spectra on the axis start + i * inc, 1-D name/value
+  // data, one row per event). Returns (fired, value, outcome) of shape
+  // (events, triggers).
+  py::tuple run_entries(py::ssize_t events, const py::list& given) {
     if (events < 0) throw py::value_error("events must not be negative");
-    const py::tuple data_held(data);  // each array held while it is read, whatever else holds it
-    if (data_held.size() != nt || starts.size() != nt || incs.size() != nt)
-      throw py::value_error("one array, start and inc per trigger are needed");
-    if (events == 0) {  // no event: no block to build from a first one
-      std::vector<Group> none;
-      return evaluate(0, none);
+    std::vector<Entry> entries;
+    for (py::handle item : given) {
+      const auto e = item.cast<std::tuple<std::size_t, int, py::object, float, float>>();
+      const qal3_user_case_trigger* t = qal3_replay_trigger(replay_.get(), std::get<0>(e));
+      if (!t) throw py::index_error("no such trigger");
+      const std::string what = "the data of channel " + std::string(py::repr(channel(std::get<0>(e))));
+      Samples a = float32(std::get<2>(e), what);
+      if (a.shape(0) != events) throw py::value_error(what + " does not hold one row per event");
+      const bool spectrum = a.ndim() == 2;
+      const auto ns = static_cast<std::size_t>(spectrum ? a.shape(1) : 1);
+      const qal3_replay_data d{channel_of(*t), std::get<1>(e),  spectrum ? QAL3_REPLAY_SPECTRUM : QAL3_REPLAY_VALUE,
+                               std::get<3>(e),  std::get<4>(e), ns,
+                               a.data(),        ns};
+      entries.push_back({std::move(a), d});
     }
-    std::map<PyObject*, Samples> arrays;  // each array converted once
-    std::map<std::tuple<std::string, PyObject*, std::uint32_t, std::uint32_t, int>, std::size_t> shared;
-    std::vector<std::pair<const Samples*, std::vector<std::size_t>>> readers;  // of each block, in order
-    for (std::size_t k = 0; k < nt; ++k) {
-      const py::handle d = data_held[k];
-      if (d.is_none()) continue;
-      auto found = arrays.find(d.ptr());
-      if (found == arrays.end()) {
-        const std::string what = "the data of channel " + std::string(py::repr(channel(k)));
-        found = arrays.emplace(d.ptr(), float32(d, what)).first;
-        if (found->second.shape(0) != events) throw py::value_error(what + " does not hold one row per event");
-      }
-      const bool spectrum = found->second.ndim() == 2;
-      const auto key = std::make_tuple(std::string(t_[k]->channel, strnlen(t_[k]->channel, sizeof t_[k]->channel)),
-                                       d.ptr(), spectrum ? bits(starts[k]) : 0, spectrum ? bits(incs[k]) : 0,
-                                       placed(t_[k]->subchannel));
-      const auto at = shared.emplace(key, readers.size());
-      if (at.second) readers.emplace_back(&found->second, std::vector<std::size_t>());
-      readers[at.first->second].second.push_back(k);
+    return evaluate(events, entries);
+  }
+
+  // The triggers that find no data in `given` (as run_entries takes it).
+  std::vector<std::size_t> missing(const py::list& given) {
+    std::vector<qal3_replay_data> data;
+    for (py::handle item : given) {
+      const auto e = item.cast<std::tuple<std::size_t, int>>();
+      const qal3_user_case_trigger* t = qal3_replay_trigger(replay_.get(), std::get<0>(e));
+      if (!t) throw py::index_error("no such trigger");
+      data.push_back({channel_of(*t), std::get<1>(e), QAL3_REPLAY_VALUE, 0.0f, 1.0f, 1, &kNaN, 0});
     }
-    std::vector<Group> groups;
-    for (const auto& [a, ks] : readers) {
-      const std::size_t k = ks.front();
-      if (a->ndim() == 2) {
-        std::vector<const qal3_user_case_trigger*> ts;
-        for (const std::size_t j : ks) ts.push_back(t_[j].get());
-        groups.push_back(spectra_block(ts, *a, starts[k], incs[k]));
-      } else {
-        groups.push_back(values_block(*t_[k], *a));
-      }
-      groups.back().triggers = ks;
-    }
-    return evaluate(events, groups);
+    std::vector<std::size_t> out;
+    for (std::size_t k = 0; k < size(); ++k)
+      if (qal3_replay_finds(replay_.get(), k, data.data(), data.size()) == 0) out.push_back(k);
+    return out;
   }
 
   std::string repr() {
     const auto lock = hold();
-    if (!single_) return "Replay(" + std::to_string(t_.size()) + " triggers)";
-    const qal3_user_case_trigger* t = t_.front().get();
+    if (!single_) return "Replay(" + std::to_string(size()) + " triggers)";
+    const qal3_user_case_trigger* t = qal3_replay_trigger(replay_.get(), 0);
     std::string out = "Replay(channel=" + std::string(py::repr(channel(0))) +
                       ", subchannel=" + std::to_string(t->subchannel) +
                       ", function=" + qal3_get_function_string(t->function) +
                       ", operation=" + qal3_get_operation_string(t->operation);
-    if (t->fprevresult) out += ", previous=" + std::string(py::repr(py::float_(*t->fprevresult)));
+    float previous = 0.0f;
+    if (qal3_replay_get_previous(replay_.get(), 0, &previous) == 1)
+      out += ", previous=" + std::string(py::repr(py::float_(previous)));
     return out + ")";
   }
 
   // Forgets the values DIFF functions compare the next event with.
   void reset() {
     const auto lock = hold();
-    for (TriggerPtr& t : t_) {
-      std::free(t->fprevresult);
-      t->fprevresult = nullptr;
-    }
+    qal3_replay_reset(replay_.get());
   }
 
-  std::size_t size() const { return t_.size(); }
+  std::size_t size() const { return qal3_replay_size(replay_.get()); }
   py::list triggers() const { return py::list(triggers_); }  // a list of its own: triggers_ stays as made
 
   // What a pickle keeps: the triggers, and each one's DIFF state.
   py::tuple state() {
     const auto lock = hold();
     py::list previous;
-    for (const TriggerPtr& t : t_)
-      previous.append(t->fprevresult ? py::object(py::float_(*t->fprevresult)) : py::object(py::none()));
+    for (std::size_t k = 0; k < size(); ++k) {
+      float v = 0.0f;
+      previous.append(qal3_replay_get_previous(replay_.get(), k, &v) == 1 ? py::object(py::float_(v))
+                                                                          : py::object(py::none()));
+    }
     return py::make_tuple(single_ ? triggers_[0] : py::object(triggers_), previous);
   }
   static std::unique_ptr<Replay> from_state(const py::tuple& s) {
     if (s.size() != 2) throw std::runtime_error("not a pickled qal3.Replay");
     auto r = std::make_unique<Replay>(s[0]);
     const py::list previous(s[1]);
-    if (previous.size() != r->t_.size()) throw std::runtime_error("not a pickled qal3.Replay");
+    if (previous.size() != r->size()) throw std::runtime_error("not a pickled qal3.Replay");
     for (std::size_t k = 0; k < previous.size(); ++k) {
       if (previous[k].is_none()) continue;
       const float value = float_of(previous[k], "the previous value of a pickled qal3.Replay");
-      auto* p = static_cast<float*>(std::malloc(sizeof(float)));
-      if (!p) throw std::bad_alloc();
-      *p = value;
-      r->t_[k]->fprevresult = p;
+      if (qal3_replay_set_previous(r->replay_.get(), k, &value) != 0) throw std::bad_alloc();
     }
     return r;
   }
 
  private:
-  void add(py::handle trigger) {
+  TriggerPtr add(py::handle trigger) {
     TriggerPtr t(qal3::records::Description<qal3_user_case_trigger>::make());
     fill_record(trigger, *t);
-    t->fresult = static_cast<float*>(std::malloc(sizeof(float)));
-    if (!t->fresult) throw std::bad_alloc();
-    t_.push_back(std::move(t));
     triggers_.append(py::module_::import("copy").attr("deepcopy")(trigger));
+    return t;
   }
 
   // The replay's lock, taken with the GIL held: waited for without it, as
@@ -354,41 +244,41 @@ class Replay {
     return lock;
   }
 
+  static const char* channel_of(const qal3_user_case_trigger& t) { return t.channel; }
+
+  // Whether a block can hold `subchannel`: a trigger asking for another
+  // finds no data, as it would in a real block.
+  static bool laid_out(int subchannel) { return subchannel >= 0 && subchannel <= kMaxSubchannel; }
+
   py::str channel(std::size_t k) const {
-    return to_py(t_[k]->channel, strnlen(t_[k]->channel, sizeof t_[k]->channel));
+    const qal3_user_case_trigger* t = qal3_replay_trigger(replay_.get(), k);
+    return to_py(t->channel, strnlen(t->channel, sizeof t->channel));
   }
 
-  qal3_user_case_trigger& only() {
-    if (t_.size() != 1)
-      throw py::value_error("a Replay of " + std::to_string(t_.size()) + " triggers replays a recording: use run()");
-    return *t_.front();
+  const qal3_user_case_trigger& only() const {
+    if (size() != 1)
+      throw py::value_error("a Replay of " + std::to_string(size()) + " triggers replays a recording: use run()");
+    return *qal3_replay_trigger(replay_.get(), 0);
   }
 
-  // One trigger's (fired, value) over `n` events of the block `make` builds.
-  template <typename Make>
-  py::tuple one_column(py::ssize_t n, Make make) {
+  // One trigger's (fired, value) over `n` events of `entries`.
+  py::tuple one_column(py::ssize_t n, std::vector<Entry>& entries) {
     only();
-    std::vector<Group> groups;
-    if (n > 0) {
-      groups.push_back(make());
-      groups.back().triggers.push_back(0);
-    }
-    const py::tuple both = evaluate(n, groups);
-    return py::make_tuple(both[0].attr("reshape")(n), both[1].attr("reshape")(n));
+    const py::tuple all = evaluate(n, entries);
+    return py::make_tuple(all[0].attr("reshape")(n), all[1].attr("reshape")(n));
   }
 
-  // Runs each group's triggers over `n` events into (n, triggers) tables.
-  py::tuple evaluate(py::ssize_t n, std::vector<Group>& groups) {
-    const auto nt = static_cast<py::ssize_t>(t_.size());
+  // Runs the triggers over `n` events of `entries` into (n, triggers) tables.
+  py::tuple evaluate(py::ssize_t n, const std::vector<Entry>& entries) {
+    const auto nt = static_cast<py::ssize_t>(size());
     py::array_t<bool> fired({n, nt});
     py::array_t<float> value({n, nt});
-    bool* f = fired.mutable_data();
-    float* v = value.mutable_data();
-    std::fill(f, f + n * nt, false);
-    std::fill(v, v + n * nt, kNaN);
-    if (groups.empty()) return py::make_tuple(fired, value);
+    py::array_t<std::int8_t> outcome({n, nt});
     if (looping_ == this) throw std::runtime_error("a Replay cannot be used by a function it is evaluating");
+    std::vector<qal3_replay_data> data;
+    for (const Entry& e : entries) data.push_back(e.data);
     std::unique_ptr<MessageLog> log;
+    int rc = 0;
     {
       py::gil_scoped_release nogil;
       std::lock_guard<std::mutex> lock(busy_);
@@ -396,27 +286,28 @@ class Replay {
       const Looping looping(this);
       // Errors only, each once: SUM writes a line per event.
       log = std::make_unique<MessageLog>(MessageLog::Keep::problems);
-      for (Group& g : groups) {
-        qal3_serv_block_subhead_2010* block = g.block.get();
-        for (py::ssize_t i = 0; i < n && !interrupted(); ++i) {
-          g.load(i);
-          for (const std::size_t k : g.triggers) {
-            qal3_user_case_trigger* t = t_[k].get();
-            *t->fresult = kNaN;
-            const bool primed = t->fprevresult != nullptr;
-            const int rc = qal3_is_trigger_on(block, t);
-            f[i * nt + static_cast<py::ssize_t>(k)] = rc == 1;
-            // A DIFF function's first result only records the value to compare with.
-            v[i * nt + static_cast<py::ssize_t>(k)] = (!primed && t->fprevresult) ? kNaN : *t->fresult;
-          }
-        }
+      auto* o = reinterpret_cast<signed char*>(outcome.mutable_data());
+      float* v = value.mutable_data();
+      for (py::ssize_t first = 0; first < n && rc == 0 && !interrupted(); first += kEventsPerCall) {
+        const py::ssize_t count = std::min(kEventsPerCall, n - first);
+        std::vector<qal3_replay_data> at = data;
+        for (qal3_replay_data& d : at) d.data += static_cast<std::size_t>(first) * d.stride;
+        rc = qal3_replay_run(replay_.get(), at.data(), at.size(), static_cast<std::size_t>(count), o + first * nt,
+                             v + first * nt);
       }
+      bool* f = fired.mutable_data();
+      for (py::ssize_t i = 0; i < n * nt; ++i) f[i] = o[i] == QAL3_REPLAY_FIRES;
     }
     const py::list messages = log->records(py::none());
     log.reset();
     raise_interruption();  // a Python function's KeyboardInterrupt ends the call
+    if (rc != 0) {
+      const std::string why = messages.empty() ? "the data cannot be replayed"
+                                               : std::string(py::str(messages[messages.size() - 1].attr("text")));
+      throw py::value_error(why);
+    }
     warn_messages(messages);
-    return py::make_tuple(fired, value);
+    return py::make_tuple(fired, value, outcome);
   }
 
   // The replay whose loop the thread runs (its Python functions run in it).
@@ -427,7 +318,7 @@ class Replay {
     const Replay* outer;
   };
 
-  std::vector<TriggerPtr> t_;
+  ReplayPtr replay_;
   py::list triggers_;  // copies of the records given, for run() and pickling
   bool single_ = true;
   std::mutex busy_;
@@ -438,6 +329,8 @@ thread_local const Replay* Replay::looping_ = nullptr;
 }  // namespace
 
 void bind_replay(py::module_& m) {
+  m.attr("_OUTCOMES") = outcome_codes();
+  m.attr("_MAX_SUBCHANNEL") = kMaxSubchannel;
   py::class_<Replay>(m, "Replay", R"(Triggers replayed over recorded events.
 
 Replay(trigger) replays one trigger over arrays (spectra(), values(),
@@ -473,8 +366,8 @@ several threads run in parallel.)")
           py::arg("recording"), py::arg("start") = 0.0, py::arg("inc") = 1.0,
           "Replays the triggers over `recording` (see qal3.replay) and returns a qal3.ReplayTable; "
           "DIFF functions go on from the previous run().")
-      .def("_run_arrays", method(&Replay::run_arrays), py::arg("events"), py::arg("data"), py::arg("starts"),
-           py::arg("incs"))
+      .def("_run_entries", method(&Replay::run_entries), py::arg("events"), py::arg("entries"))
+      .def("_missing", method(&Replay::missing), py::arg("entries"))
       .def_property_readonly("triggers", method(&Replay::triggers), "Copies of the triggers replayed, in order.")
       .def("__len__", method(&Replay::size))
       .def("reset", method(&Replay::reset), "Forgets the previous event of DIFF functions.")

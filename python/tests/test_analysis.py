@@ -17,6 +17,7 @@ def recording():
     rng = np.random.default_rng(3)
     return {
         "BEAM/Current": rng.normal(1.0, 2.0, (EVENTS, 120)).astype(np.float32),
+        "BEAM/Current[2]": rng.normal(2.0, 1.0, (EVENTS, 30)).astype(np.float32),  # its subchannel 2
         "BEAM/Profile": rng.normal(0.0, 1.0, (EVENTS, 40)),           # float64: read as float32
         "VAC/Status": rng.integers(0, 16, EVENTS).astype(np.int32),   # one value per event
     }
@@ -39,7 +40,7 @@ def expected(rec, ts):
     """One evaluate() per trigger: the columns the table must hold."""
     columns = []
     for t in ts:
-        data = rec[t.channel]
+        data = rec[t.channel if t.subchannel == 0 else f"{t.channel}[{t.subchannel}]"]
         if data.ndim == 2:
             start, inc = AXIS[t.channel]
             columns.append(qal3.evaluate(t, data, start=start, inc=inc))

@@ -63,10 +63,10 @@ def test_odd_arrays_replay_or_raise():
         replay = qal3.Replay(t)
         calls = [lambda: replay.spectra(a, number(rng), number(rng)), lambda: replay.values(a),
                  lambda: replay.slow(a), lambda: qal3.replay([t], {"C": a}, number(rng), number(rng)),
-                 lambda: replay._run_arrays(int(rng.choice([-1, 0, 1, 3])), [a], [0.0], [1.0])]
+                 lambda: replay._run_entries(int(rng.choice([-1, 0, 1, 3])), [(0, 0, a, 0.0, 1.0)])]
         result = settled(calls[rng.integers(len(calls))])
         if isinstance(result, tuple):
-            fired, value = result
+            fired, value = result[:2]
             assert fired.dtype == bool and value.dtype == np.float32 and fired.shape == value.shape
 
 
@@ -80,7 +80,7 @@ def test_objects_never_initialised_are_refused_by_every_method(make):
     ones = np.ones((2, 4), np.float32)
     calls = {qal3.Replay: [len, repr, pickle.dumps, lambda r: r.triggers, lambda r: r.reset(),
                            lambda r: r.spectra(ones), lambda r: r.values(ones), lambda r: r.slow(ones[0]),
-                           lambda r: r.run({"C": ones}), lambda r: r._run_arrays(2, [ones], [0.0], [1.0])],
+                           lambda r: r.run({"C": ones}), lambda r: r._run_entries(2, [(0, 0, ones, 0.0, 1.0)])],
              qal3.ChanSelector: [len, repr, pickle.dumps, lambda s: s.size(), lambda s: s.get_channel(0),
                                  lambda s: s.find_channel(1, "C"), lambda s: s.get_event_type("C")]}
     obj = make()

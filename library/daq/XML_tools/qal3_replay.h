@@ -55,6 +55,9 @@ enum qal3_replay_outcome {
   QAL3_REPLAY_INVALID = 5       ///< a function or operation slot outside 0..31: not evaluated
 };
 
+/// The last subchannel a replay's data may name.
+#define QAL3_REPLAY_MAX_SUBCHANNEL 4095
+
 /// What an entry of data holds.
 enum qal3_replay_kind {
   QAL3_REPLAY_SPECTRUM = 0,  ///< a spectrum: `samples` floats per event on the axis start + i * inc
@@ -66,7 +69,8 @@ enum qal3_replay_kind {
 typedef struct qal3_replay_data {
   const char* channel;  ///< the channel name, compared with the triggers' channel; null: the data of
                         ///< every trigger whose channel no named entry has (not for QAL3_REPLAY_SLOW)
-  int subchannel;       ///< spectra and name/value data: the subchannel, 0..4095; ignored for slow data
+  int subchannel;       ///< spectra and name/value data: the subchannel, 0..QAL3_REPLAY_MAX_SUBCHANNEL;
+                        ///< ignored for slow data
   int kind;             ///< a qal3_replay_kind
   float start;          ///< spectra: the axis value of sample 0
   float inc;            ///< spectra: the axis step from one sample to the next
@@ -101,7 +105,7 @@ QAL3_API const struct qal3_user_case_trigger* qal3_replay_trigger(const qal3_rep
 /// output may be null. DIFF functions go on from the previous run's last
 /// event. Returns 0; -1 with nothing evaluated when an argument is invalid
 /// (a null replay, null data with a nonzero count or events, an unknown
-/// kind, a subchannel outside 0..4095, a spectrum of more samples than
+/// kind, a subchannel outside 0..QAL3_REPLAY_MAX_SUBCHANNEL, a spectrum of more samples than
 /// allowed or with a null axis step, two entries for one channel and
 /// subchannel, one channel given two kinds, a slow entry without a name)
 /// or memory is short; the reason goes to the calling thread's messages

@@ -29,7 +29,7 @@
 
 namespace {
 
-constexpr int kMaxSubchannel = 4095;
+constexpr int kMaxSubchannel = QAL3_REPLAY_MAX_SUBCHANNEL;
 constexpr std::size_t kMaxSamples = 536870911;  // INT32_MAX / 4: a block's byte count stays an int
 constexpr float kNaN = std::numeric_limits<float>::quiet_NaN();
 
@@ -119,7 +119,7 @@ std::string refusal(const std::vector<Shape>& shapes, const qal3_replay_data* da
       return what + ": unknown kind " + std::to_string(s.kind);
     if (s.kind == QAL3_REPLAY_SLOW && !s.named) return what + ": slow data needs a channel name";
     if (s.subchannel < 0 || s.subchannel > kMaxSubchannel)
-      return what + ": subchannel " + std::to_string(s.subchannel) + " is outside 0..4095";
+      return what + ": subchannel " + std::to_string(s.subchannel) + " is outside 0.." + std::to_string(kMaxSubchannel);
     if (s.kind == QAL3_REPLAY_SPECTRUM && (s.samples > kMaxSamples || !(data[i].inc != 0.0f)))
       return what + (s.samples > kMaxSamples ? ": too many samples" : ": the axis step is 0 or NaN");
     for (std::size_t j = 0; j < i; ++j) {
@@ -348,7 +348,7 @@ int qal3_replay_run(qal3_replay* replay, const qal3_replay_data* data, size_t co
           }
         }
         Plan& plan = replay->plan;
-        if (plan.shapes != shapes) {
+        if (plan.read.size() != replay->triggers.size() || plan.shapes != shapes) {
           plan = Plan();
           plan = make_plan(std::move(shapes), data, replay->triggers);
         }
