@@ -92,6 +92,13 @@ TEST(Reproducible, EveryFamilyTheSameBytes) {
   EXPECT_NE(err.find("SOURCE_DATE_EPOCH: '4294967296' lies after 2106-02-07T06:28:15 UTC"), std::string::npos) << err;
 }
 
+// `ascii` in UTF-16 with its byte order mark, little or big endian.
+std::string utf16(const std::string& ascii, bool little) {
+  std::string out = little ? "\xFF\xFE" : "\xFE\xFF";
+  for (const char c : ascii) out += little ? std::string{c, '\0'} : std::string{'\0', c};
+  return out;
+}
+
 const std::string kChanOld =
     "<CHANDESCRIPTIONS><CHANNEL><PROP>A/B</PROP><NAME>AB</NAME><UNITS>V</UNITS><EVTYPE>1</EVTYPE>"
     "<BIT><BIT>0</BIT><BIT_NAME>on</BIT_NAME></BIT></CHANNEL>"
@@ -110,6 +117,12 @@ TEST(Diff, PairsOfEveryFamily) {
        "TMASK></EVENT>"
        "<EVENT><TYPE>3</TYPE></EVENT></BMR>",
        1, "changed\tevtype=1\tpriority\t3\t4\nremoved\tevtype=2\nadded\tevtype=3\n"},
+      // In UTF-16, with a declaration and a comment before the root.
+      {utf16("<?xml version=\"1.0\" encoding=\"UTF-16\"?>\n<!-- <x> -->\n<BMR><EVENT><TYPE>1</TYPE>"
+             "<PRIORITY>3</PRIORITY></EVENT></BMR>",
+             true),
+       "<BMR><EVENT><TYPE>1</TYPE><PRIORITY>4</PRIORITY></EVENT></BMR>", 1, "changed\tevtype=1\tpriority\t3\t4\n"},
+      {utf16("<BMR><EVENT><TYPE>1</TYPE></EVENT></BMR>", false), "<BMR><EVENT><TYPE>1</TYPE></EVENT></BMR>", 0, ""},
       // Channels: by property, across the two formats; list entries by position.
       {kChanOld,
        "<CHANDESCRIPTIONS><CHANNEL><EVTYPE>1</EVTYPE><NAME>AB</NAME><PROP>A/B</PROP><UNITS>m\\V\n</UNITS>"

@@ -493,17 +493,18 @@ std::string format_finding(const std::string& file, const Finding& f) {
 }
 
 const std::vector<FamilyInfo>& families() {
-  using qal3::records::Description;
-  // DAQvariables is the channel descriptions' other format: the same
-  // records, another root.
+  // The roots are the library's (qal3_family_root); DAQvariables is the
+  // channel descriptions' other format: the same records, another root.
+  const auto row = [](Family f, qal3_family code, const char* schema, const char* name) {
+    return FamilyInfo{f, qal3_family_root(code), schema, name, code};
+  };
   static const std::vector<FamilyInfo> kFamilies = {
-      {Family::kEventList, Description<qal3_ev_entry>::root, "evlist.xsd", "event list"},
-      {Family::kChanDescriptions, Description<chan_descr_2010>::root, "chandescriptions.xsd", "channel descriptions"},
-      {Family::kDaqVariables, "DAQvariables", "daqvariables.xsd", "DAQ variables"},
-      {Family::kEnvDict, Description<qal3_env_index_dictionary_entry_2010>::root, "envdict.xsd",
-       "environment index dictionary"},
-      {Family::kTriggerList, Description<qal3_user_case_trigger>::root, "triggers.xsd", "trigger list"},
-      {Family::kGigE, Description<QAL3GigEFeature>::root, "gige.xsd", Description<QAL3GigEFeature>::document},
+      row(Family::kEventList, QAL3_FAMILY_EVENT_LIST, "evlist.xsd", "event list"),
+      row(Family::kChanDescriptions, QAL3_FAMILY_CHAN_DESCRIPTIONS, "chandescriptions.xsd", "channel descriptions"),
+      row(Family::kDaqVariables, QAL3_FAMILY_DAQ_VARIABLES, "daqvariables.xsd", "DAQ variables"),
+      row(Family::kEnvDict, QAL3_FAMILY_ENV_DICT, "envdict.xsd", "environment index dictionary"),
+      row(Family::kTriggerList, QAL3_FAMILY_TRIGGER_LIST, "triggers.xsd", "trigger list"),
+      row(Family::kGigE, QAL3_FAMILY_GIGE, "gige.xsd", qal3::records::Description<QAL3GigEFeature>::document),
   };
   return kFamilies;
 }
@@ -861,8 +862,9 @@ bool Document::read(const std::string& schema_dir, std::vector<Finding>& out) {
     if (out.empty()) out.push_back({1, 1, Severity::kError, "no root element", false});
     return false;
   }
+  const qal3_family code = qal3_family_of_root(probe.root().c_str());
   for (const FamilyInfo& f : families())
-    if (probe.root() == f.root) family_ = f.family;
+    if (code != QAL3_FAMILY_UNKNOWN && f.code == code) family_ = f.family;
   if (family_ == Family::kUnknown) {
     std::string known;
     for (const FamilyInfo& f : families()) known += std::string(known.empty() ? "" : ", ") + f.root;

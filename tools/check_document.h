@@ -12,6 +12,8 @@
 #include <utility>
 #include <vector>
 
+#include "qal3_family.h"
+
 namespace check {
 
 enum class Severity { kWarning, kError };
@@ -32,12 +34,14 @@ std::string format_finding(const std::string& file, const Finding& f);
 
 enum class Family { kUnknown, kEventList, kChanDescriptions, kDaqVariables, kEnvDict, kTriggerList, kGigE };
 
-// Root element, schema file name and short name of each family.
+// Root element, schema file name and short name of each family, and the
+// library's code of it (qal3_family.h).
 struct FamilyInfo {
   Family family;
   const char* root;
   const char* schema;
   const char* name;
+  qal3_family code;
 };
 const std::vector<FamilyInfo>& families();
 const FamilyInfo* family_info(Family f);

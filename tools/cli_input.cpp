@@ -102,22 +102,39 @@ bool read_input(const std::string& arg, std::size_t limit, Input& in) {
   return false;
 }
 
-std::string root_element(const std::string& xml, std::size_t* at) {
-  for (std::size_t p = text_start(xml);; ++p) {
-    p = next_markup(xml, p);
-    if (p == std::string::npos || p + 1 >= xml.size()) return "";
-    if (xml[p + 1] != '!') {
-      std::size_t e = p + 1;
-      while (e < xml.size() && !std::strchr(" \t\r\n/>", xml[e])) ++e;
-      if (at) *at = p;
-      return xml.substr(p + 1, e - p - 1);
-    }
-    // A DOCTYPE, maybe with an internal subset.
-    const std::size_t close = xml.find('>', p);
-    const std::size_t open = xml.find('[', p);
-    p = open != std::string::npos && open < close ? xml.find("]", open) : close;
-    if (p == std::string::npos) return "";
+Root root_of(const Input& in) {
+  qal3_root_element found;
+  Root root;
+  root.family = qal3_family_of_text(in.text.data(), in.text.size(), &found);
+  root.name = found.name;
+  root.line = found.line;
+  root.column = found.column;
+  return root;
+}
+
+void root_error(const Input& in, const Root& root, const std::string& message) {
+  if (root.line == 0) return document_error(in, 0, message);
+  if (in.text.find('\0') != std::string::npos) {
+    flush_stdout();
+    std::fprintf(stderr, "%s:%lld:%lld: %s\n", one_line(in.name).c_str(), root.line, root.column,
+                 printable(message).c_str());
+    return;
   }
+  // The tag's end as a byte offset (lines end at line feeds, a character is
+  // a UTF-8 lead byte with its continuation bytes), then its '<': no '<'
+  // stands inside a start tag.
+  std::size_t p = text_start(in.text);
+  for (long long line = 1; line < root.line && p != std::string::npos; ++line) {
+    p = in.text.find('\n', p);
+    if (p != std::string::npos) ++p;
+  }
+  if (p == std::string::npos) return document_error(in, 0, message);
+  const auto continuation = [&](std::size_t i) { return (static_cast<unsigned char>(in.text[i]) & 0xC0u) == 0x80u; };
+  for (long long column = 1; column < root.column && p < in.text.size(); ++column)
+    for (++p; p < in.text.size() && continuation(p); ++p) {
+    }
+  const std::size_t lt = p == 0 ? std::string::npos : in.text.rfind('<', p - 1);
+  document_error(in, lt == std::string::npos ? 0 : lt, message);
 }
 
 Doctype doctype_of(const std::string& xml) {

@@ -8,6 +8,8 @@
 #include <functional>
 #include <string>
 
+#include "qal3_family.h"
+
 namespace cli {
 
 // A document named on the command line: a path, or "-" for standard input.
@@ -26,9 +28,21 @@ struct Input {
 // limit, when that fails.
 bool read_input(const std::string& arg, std::size_t limit, Input& in);
 
-// The name of the root element of an XML text, "" when none can be found;
-// `at` (when not null) gets the offset of its '<'.
-std::string root_element(const std::string& xml, std::size_t* at = nullptr);
+// The root element of a document and the family it names, as the library
+// finds them (qal3_family.h): QAL3_FAMILY_UNKNOWN, with an empty name when
+// no root element could be read.
+struct Root {
+  qal3_family family = QAL3_FAMILY_UNKNOWN;
+  std::string name;
+  long long line = 0;    // where the root's start tag ends, as the library counts
+  long long column = 0;  // (0 when no root was read)
+};
+Root root_of(const Input& in);
+
+// document_error at the '<' of the root's start tag (a document in an
+// encoding with NUL bytes: where the library saw the tag end; no root: the
+// start of the document).
+void root_error(const Input& in, const Root& root, const std::string& message);
 
 // Prints "NAME:LINE:COLUMN: message" on standard error, the position being
 // byte `offset` of the input's text.

@@ -345,25 +345,24 @@ std::unique_ptr<Document> read_records(cli::Input& in) {
   return doc;
 }
 
-// Reads the document `in` by the family its root element names; null
-// (message printed) when it is of none or cannot be read.
+// Reads the document `in` by the family the library finds its root element
+// to name; null (message printed) when it is of none or cannot be read.
 std::unique_ptr<Document> read_document(cli::Input& in) {
-  std::size_t at = 0;
-  const std::string root = cli::root_element(in.text, &at);
+  const cli::Root root = cli::root_of(in);
   bool found = false;
   std::unique_ptr<Document> doc;
   std::apply(
       [&](auto... family) {
-        ((!found && of_family<typename decltype(family)::type>(root)
+        ((!found && root.family != QAL3_FAMILY_UNKNOWN && of_family<typename decltype(family)::type>(root.name)
               ? (found = true, doc = read_records<typename decltype(family)::type>(in), true)
               : false),
          ...);
       },
       qal3::records::Families{});
   if (!found)
-    cli::document_error(in, at,
-                        root.empty() ? "no root element: not a configuration document"
-                                     : "root element '" + root + "' is of no configuration document family");
+    cli::root_error(in, root,
+                    root.name.empty() ? "no root element: not a configuration document"
+                                      : "root element '" + root.name + "' is of no configuration document family");
   return doc;
 }
 

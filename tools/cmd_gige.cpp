@@ -25,10 +25,12 @@ bool read_features(const std::string& arg, std::size_t max_input, std::string& n
   cli::Input in;
   if (!cli::read_input(arg, max_input, in)) return false;
   name = in.name;
-  std::size_t at = 0;
-  const std::string root = cli::root_element(in.text, &at);
-  if (!root.empty() && root != Feature::root) {
-    cli::document_error(in, at, "not a feature file: root element '" + root + "' must be '" + Feature::root + "'");
+  // The root as the library finds it; a document without one goes to the
+  // reader, which says why.
+  const cli::Root root = cli::root_of(in);
+  if (!root.name.empty() && root.family != QAL3_FAMILY_GIGE) {
+    cli::root_error(in, root,
+                    "not a feature file: root element '" + root.name + "' must be '" + Feature::root + "'");
     return false;
   }
   // The reader takes a path only: it reads the very bytes checked above.
