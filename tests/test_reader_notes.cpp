@@ -77,9 +77,9 @@ INSTANTIATE_TEST_SUITE_P(
         NoteCase{"chan_cut", read_as<Chan>,
                  "<CHANDESCRIPTIONS>\n<CHANNEL><PROP>P</PROP>\n<UNITS>" + kLong + "</UNITS></CHANNEL></CHANDESCRIPTIONS>",
                  3, "UNITS: text of 40 bytes cut to 15 (a field of 16 bytes): 'uuuu"},
-        NoteCase{"chan_merged", read_as<Chan>,
-                 "<CHANDESCRIPTIONS><CHANNEL><PROP>P</PROP></CHANNEL>\n<CHANNEL><PROP>P</PROP></CHANNEL>"
-                 "</CHANDESCRIPTIONS>",
+        NoteCase{"daqvariables_merged", read_as<Chan>,
+                 "<DAQvariables><DaqFloat><nexol>P</nexol></DaqFloat>\n<DaqFloat><nexol>P</nexol></DaqFloat>"
+                 "</DAQvariables>",
                  2, "property 'P' listed before: merged"},
         NoteCase{"chan_dropped", read_as<Chan>,
                  "<CHANDESCRIPTIONS><CHANNEL><UNITS>V</UNITS></CHANNEL>\n<CHANNEL><PROP>P</PROP></CHANNEL>"

@@ -125,15 +125,17 @@ TEST(ToolChan, MaskedTypesHaveTheWritersSign) {
   EXPECT_NE(xml.find("<DTYPE>-2147483646</DTYPE>"), std::string::npos) << xml;
 }
 
-// Every command that reads descriptions says which texts its reader cut,
-// where check says it; convert --shift says that its masks fail check.
+// Every command that reads descriptions says which texts its reader cut
+// (the reader's notes, where the parser was); convert --shift says that its
+// masks fail check.
 TEST(ToolChan, CutTextsAndMasksAreSaid) {
   testutil::TempFile doc("<CHANDESCRIPTIONS><CHANNEL><EVTYPE>1</EVTYPE><DTYPE>1</DTYPE><PROP>" + std::string(300, 'P') +
                          "</PROP><NAME>N</NAME><UNITS>" + std::string(21, 'u') +
                          "</UNITS></CHANNEL></CHANDESCRIPTIONS>");
-  const std::string cuts = doc.path() +
-                           ":1:68: warning: property is 300 characters long: it is cut to 255 when read\n" +
-                           doc.path() + ":1:396: warning: units is 21 characters long: it is cut to 15 when read\n";
+  const std::string cuts = doc.path() + ":1:368: warning: PROP: text of 300 bytes cut to 255 (a field of 256 bytes): '" +
+                           std::string(32, 'P') + "...'\n" + doc.path() +
+                           ":1:417: warning: UNITS: text of 21 bytes cut to 15 (a field of 16 bytes): '" +
+                           std::string(21, 'u') + "'\n";
   for (const char* command : {"print", "print --json", "listing", "names", "select event-type N"}) {
     std::string out, err;
     EXPECT_EQ(chan(std::string(command) + " " + doc.path(), &out, &err), 0) << command;

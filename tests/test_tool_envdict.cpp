@@ -58,21 +58,27 @@ TEST(ToolEnvdict, WarnsAboutCutNamesAndRepeatedIndexes) {
   EXPECT_EQ(0, rc);
 }
 
-// Every cut is a warning, in either layout; the warning counts characters
-// and quotes what was kept, never part of a character.
+// Every cut is a warning, in either layout: the reader's note when reading,
+// check's finding (and no note besides) when converting; the note quotes
+// whole characters.
 TEST(ToolEnvdict, EveryCutIsAWarning) {
   std::string mu;  // 'µ' in UTF-8: two bytes
   for (int i = 0; i < 150; ++i) mu += "\xC2\xB5";
   const struct {
     std::string name;
     const char* layout;
-    std::string warning;  // "" when nothing is cut
+    std::string note;     // "" when nothing is cut
+    std::string finding;  // check's, when converting
   } kCases[] = {
-      {std::string(90, 'p'), "--old-layout", "(90 characters) cut to 79 characters: '" + std::string(79, 'p') + "'"},
-      {std::string(90, 'p'), "", ""},
-      {mu.substr(0, 100), "--old-layout", "(50 characters) cut to 39 characters: '" + mu.substr(0, 78) + "'"},
-      {mu, "", "(150 characters) cut to 127 characters: '" + mu.substr(0, 254) + "'"},
-      {std::string(300, 'x'), "--2010", "(300 characters) cut to 255 characters: '" + std::string(255, 'x') + "'"},
+      {std::string(90, 'p'), "--old-layout", "PROP: text of 90 bytes cut to 79 (a field of 80 bytes): 'ppp",
+       "property is 90 characters long: readers of the old layout cut it to 79"},
+      {std::string(90, 'p'), "", "", ""},
+      {mu.substr(0, 100), "--old-layout",
+       "PROP: text of 100 bytes cut to 78 (a field of 80 bytes): '" + mu.substr(0, 32) + "...'",
+       "property is 50 characters long: readers of the old layout cut it to 39"},
+      {mu, "", "PROP: text of 300 bytes cut to 254 (a field of 256 bytes)", "it is cut to 127 when read"},
+      {std::string(300, 'x'), "--2010", "PROP: text of 300 bytes cut to 255 (a field of 256 bytes)",
+       "it is cut to 255 when read"},
   };
   for (const auto& c : kCases) {
     testutil::TempFile f("<?xml version=\"1.0\" encoding=\"UTF-8\"?><ENVINDEXDICT><CHANNEL><INDEX>7</INDEX><PROP>" +
@@ -82,11 +88,14 @@ TEST(ToolEnvdict, EveryCutIsAWarning) {
       std::string err;
       run(std::string(c.layout) + " " + action + " " + f.path(), &rc, &err);
       EXPECT_EQ(0, rc) << err;
-      const std::string line = "qal3: " + f.path() + ": warning: property name of index 7 " + c.warning + "\n";
-      if (c.warning.empty())
+      const bool converting = action != "--check";
+      if (c.note.empty()) {
         EXPECT_EQ(std::string::npos, err.find("cut to")) << err;
-      else
-        EXPECT_NE(std::string::npos, err.find(line)) << c.layout << " " << action << "\n" << err;
+        continue;
+      }
+      EXPECT_NE(std::string::npos, err.find(f.path() + ":1:")) << err;
+      EXPECT_EQ(std::string::npos != err.find(c.note), !converting) << c.layout << " " << action << "\n" << err;
+      EXPECT_EQ(std::string::npos != err.find(c.finding), converting) << c.layout << " " << action << "\n" << err;
     }
   }
 }

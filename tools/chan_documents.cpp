@@ -7,6 +7,7 @@
 #include "check_driver.h"
 #include "cli_forms.h"
 #include "cli_clock.h"
+#include "cli_messages.h"
 #include "record_fields.h"
 
 namespace chan_docs {
@@ -68,11 +69,9 @@ bool read_documents(const Options& o, std::vector<chan_descr_2010*>* list, const
       ok = false;
   }
   bool fatal = false;
-  for (const cli::Input& in : inputs) {
-    if (w.findings == Findings::warn)
-      fatal = check::warn_dropped(in.name, in.text, o.has("strict"), o.quiet) || fatal;
-    else
-      check::warn_cut(in.name, in.text, o.quiet);
+  if (w.findings == Findings::warn) {
+    for (const cli::Input& in : inputs) fatal = check::warn_dropped(in.name, in.text, o.has("strict"), o.quiet) || fatal;
+    cli::reader_notes_said();
   }
   if (fatal) return false;
   for (cli::Input& in : inputs) {

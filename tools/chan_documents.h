@@ -40,9 +40,9 @@ bool parse_document(cli::Input& in, std::vector<chan_descr_2010*>* list, bool sh
 // How documents are combined into one list: appended as read, or merged
 // by property name.
 enum class Combine { append, merge };
-// Which findings of each document are reported before it is read: the
-// texts its reader cuts to their fields, or all (what a conversion would
-// drop or change).
+// What is said of each document: the reader's notes alone (texts it cut,
+// records it dropped or merged), or check's findings, reported before it is
+// read (what a conversion would drop or change).
 enum class Findings { cuts, warn };
 // What is written: the writer's modes.
 enum class Form : int { listing = 1, xml = 2, names = 3 };

@@ -21,7 +21,6 @@ Report check_document(const std::string& file, const std::string& bytes, const s
   Document doc(file, bytes);
   const bool readable = doc.read(schema_dir, report.findings);
   report.family = doc.family();
-  if (options.cuts_only) report.findings.clear();
   if (readable) check_rules(doc, bytes, options, report.findings);
   std::stable_sort(report.findings.begin(), report.findings.end(), [](const Finding& a, const Finding& b) {
     return a.line != b.line ? a.line < b.line : a.column < b.column;
@@ -48,13 +47,6 @@ bool warn_dropped(const std::string& file, const std::string& bytes, bool strict
   if (quiet && !strict) return false;
   print_warnings(file, report.findings, strict ? Severity::kError : Severity::kWarning);
   return strict && !report.findings.empty();
-}
-
-void warn_cut(const std::string& file, const std::string& bytes, bool quiet) {
-  if (quiet) return;
-  Options cuts;
-  cuts.cuts_only = true;
-  print_warnings(file, check_document(file, bytes, schema_directory(), cuts).findings, Severity::kWarning);
 }
 
 bool is_folder(const std::string& path) {

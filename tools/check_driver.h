@@ -33,11 +33,6 @@ Report check_document(const std::string& file, const std::string& bytes, const s
 // For the commands that convert or merge: they warn about what they drop.
 bool warn_dropped(const std::string& file, const std::string& bytes, bool strict, bool quiet);
 
-// Prints on standard error, as warnings in the form check gives them, each
-// text of `file` that its reader cuts to a record field; with `quiet`
-// nothing. For the commands that read documents without converting them.
-void warn_cut(const std::string& file, const std::string& bytes, bool quiet);
-
 // Whether `path` names a folder (through a symbolic link too).
 bool is_folder(const std::string& path);
 

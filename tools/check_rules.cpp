@@ -228,11 +228,7 @@ class Checker {
 
  private:
   void add(Position at, Severity severity, const std::string& message) {
-    if (!options_.cuts_only) out_.push_back({at.line, at.column, severity, message, false});
-  }
-  // A text its reader cuts to its field.
-  void cut(Position at, const std::string& message) {
-    out_.push_back({at.line, at.column, Severity::kWarning, message, false});
+    out_.push_back({at.line, at.column, severity, message, false});
   }
   // An error here says more than the schema's finding at the same place.
   void error(Position at, const std::string& message) {
@@ -255,7 +251,7 @@ class Checker {
     if (chars != text.size()) message += " (" + std::to_string(text.size()) + " bytes)";
     const bool split = (static_cast<unsigned char>(text[kept]) & 0xC0u) == 0x80u;
     message += " long: it is cut to " + std::to_string(characters(text, kept) - (split ? 1 : 0)) + " when read";
-    cut(at, split ? message + ", with part of the next" : message);
+    warning(at, split ? message + ", with part of the next" : message);
   }
 
   // Integer text of `n` within `range`; what lies outside is reported.
@@ -597,7 +593,7 @@ class Checker {
     int failed = 1;
     {
       auto keep = [&said](const qal3_message& m) noexcept {
-        if (said.empty()) said.assign(m.text, m.length);
+        if (said.empty() && m.kind != QAL3_MESSAGE_READER_NOTE) said.assign(m.text, m.length);
       };
       const qal3::ThreadMessageSink sink(keep);
       std::string text(bytes_);

@@ -19,8 +19,6 @@ struct Options {
   std::set<std::string> known_names;
   // Warnings count as errors.
   bool strict = false;
-  // Only the texts a reader cuts to their record field are reported.
-  bool cuts_only = false;
 };
 
 // Runs the checks of the document's family on its tree (and, for a family

@@ -58,6 +58,7 @@ void MessageRelay::relay(const qal3_message& m) {
     return;
   }
   if (m.kind == QAL3_MESSAGE_INFO && quiet_) return;
+  if (m.kind == QAL3_MESSAGE_READER_NOTE && (quiet_ || !notes_)) return;
   const bool ours = !m.document || scope.library_path == m.document;
   long long line = m.line;
   long long column = m.column;
@@ -74,7 +75,7 @@ void MessageRelay::relay(const qal3_message& m) {
   out += ":";
   if (line > 0) out += std::to_string(line) + ":" + std::to_string(column) + ":";
   out += " ";
-  if (m.kind == QAL3_MESSAGE_PARSER_WARNING) out += "warning: ";
+  if (m.kind == QAL3_MESSAGE_PARSER_WARNING || m.kind == QAL3_MESSAGE_READER_NOTE) out += "warning: ";
   out += one_line_message(replaced(std::string(m.text, m.length), scope.library_path, scope.name)) + "\n";
   flush_stdout();
   std::fwrite(out.data(), 1, out.size(), stderr);
@@ -100,6 +101,10 @@ void MessageRelay::note_doctype(const qal3_message& m, Scope& scope) const {
   const std::string out =
       one_line(scope.name) + ":" + std::to_string(d.line) + ":" + std::to_string(d.column) + ": note: " + note + "\n";
   std::fwrite(out.data(), 1, out.size(), stderr);
+}
+
+void reader_notes_said() {
+  if (MessageRelay* relay = MessageRelay::current()) relay->set_notes(false);
 }
 
 MessageScope::MessageScope(std::string name, std::string library_path, Lines lines) : relay_(MessageRelay::current()) {

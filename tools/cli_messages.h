@@ -18,14 +18,15 @@ namespace cli {
 //   failed write shows in the stream's error flag, as for all data);
 // - the others: to standard error as "NAME:LINE:COLUMN: message" when they
 //   carry a position, else "NAME: message", NAME being the document as the
-//   user gave it (see MessageScope); parser warnings read "warning: ...";
+//   user gave it (see MessageScope); parser warnings and the readers'
+//   notes (what a reader did to the document) read "warning: ...";
 //   a line about a document read that comes without a position (such as a
 //   start that failed) gets the last one reported in it;
 // - when the parser refuses a document that has a DOCTYPE, one note says
 //   how such documents are read (their internal declarations are checked,
 //   external ones are not read);
-// - with quiet (-q), informational lines are dropped; errors and the
-//   parser's reports stay.
+// - with quiet (-q), informational lines and the readers' notes are
+//   dropped; errors and the parser's reports stay.
 class MessageRelay {
  public:
   MessageRelay();
@@ -36,6 +37,10 @@ class MessageRelay {
   static MessageRelay* current();
 
   void set_quiet(bool quiet) { quiet_ = quiet; }
+  // Whether the readers' notes are shown (they are unless quiet): off where
+  // a command has reported check's findings for its documents, which say
+  // the same of every text cut and record dropped.
+  void set_notes(bool shown) { notes_ = shown; }
 
  private:
   friend class MessageScope;
@@ -54,8 +59,14 @@ class MessageRelay {
 
   std::vector<Scope> scopes_;
   bool quiet_ = false;
+  bool notes_ = true;
   qal3::ThreadMessageSink guard_;
 };
+
+// The readers' notes are left out for the rest of the run (see
+// MessageRelay::set_notes): for a command that has reported check's
+// findings for its documents.
+void reader_notes_said();
 
 // While alive, the lines of the calling thread's relay (if any) are shown
 // under `name`: those about no document, a document in memory or

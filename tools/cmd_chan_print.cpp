@@ -65,7 +65,6 @@ int cmd_chan_print(const cli::CommandInfo& command_info, int argc, char** argv) 
       status = cli::kBadDocument;
       continue;
     }
-    check::warn_cut(in.name, in.text, o.quiet);
     if (!chan_docs::parse_document(in, &list.items, shift, false)) {
       status = cli::kBadDocument;
       continue;

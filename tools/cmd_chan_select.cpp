@@ -48,8 +48,8 @@ int find_index(chan_selector& sel, const std::string& name) {
 }
 
 // Loads each document with its own set_descriptions call, so that a failed
-// document is named; each text a reader cuts is a warning (none with `quiet`).
-bool load_selector(chan_selector& sel, const std::vector<std::string>& files, std::size_t max_input, bool quiet) {
+// document is named; the readers' notes (each text cut) are warnings.
+bool load_selector(chan_selector& sel, const std::vector<std::string>& files, std::size_t max_input) {
   bool ok = true;
   for (const std::string& f : files) {
     cli::Input in;
@@ -57,7 +57,6 @@ bool load_selector(chan_selector& sel, const std::vector<std::string>& files, st
       ok = false;
       continue;
     }
-    check::warn_cut(in.name, in.text, quiet);
     const auto load = [&sel](int mode, char* source) {
       sel.change_mode(mode);
       std::vector<char*> src{source};
@@ -99,7 +98,7 @@ int cmd_chan_select(const cli::CommandInfo& command_info, int argc, char** argv)
   if (cli::stdin_once(cmd, files) >= 0) return kError;
 
   chan_selector sel;
-  if (!load_selector(sel, files, a.max_input, a.quiet)) return kError;
+  if (!load_selector(sel, files, a.max_input)) return kError;
   const int num = find_index(sel, chan);
   const bool known = num >= 0;
   nlohmann::json doc = {{"question", q}, {"channel", chan}, {"known", known}};

@@ -9,6 +9,7 @@
 
 #include "check_driver.h"
 #include "cli_clock.h"
+#include "cli_messages.h"
 #include "cli_commands.h"
 #include "cli_input.h"
 #include "cli_output.h"
@@ -30,13 +31,6 @@ struct Options : cli::Args {
 // The readers and writer of each layout: Description<Entry>::read_text, read_file, write.
 using qal3::records::Description;
 
-// `text` without the white space around it.
-std::string trimmed(std::string_view text) {
-  const std::size_t b = text.find_first_not_of(" \t\r\n");
-  if (b == std::string_view::npos) return "";
-  return std::string(text.substr(b, text.find_last_not_of(" \t\r\n") - b + 1));
-}
-
 // A dictionary read from the command line's input; entries freed on exit.
 template <class Entry>
 struct Dictionary : qal3::records::OwnedList<Entry> {
@@ -48,48 +42,6 @@ struct Dictionary : qal3::records::OwnedList<Entry> {
         [this](char* path) { return D::read_file(path, &this->items, {}); });
   }
 };
-
-// The number of characters of a UTF-8 text (bytes that start one).
-std::size_t characters(const std::string& text) {
-  return static_cast<std::size_t>(
-      std::count_if(text.begin(), text.end(), [](char c) { return (static_cast<unsigned char>(c) & 0xC0u) != 0x80u; }));
-}
-
-// The property names of the document's entries as written.
-std::vector<std::string> written_names(const cli::Input& in) {
-  std::vector<std::string> names;
-  check::Document doc(in.name, in.text);
-  std::vector<check::Finding> ignored;  // the reader reports what matters
-  if (!doc.read(check::schema_directory(), ignored) || !doc.root()) return names;
-  for (const check::Node channel : doc.root().children()) {
-    const check::Node prop = channel.child("PROP");
-    if (channel.name() == "CHANNEL" && prop) names.push_back(trimmed(prop.text()));
-  }
-  return names;
-}
-
-// Warns about every property name the layout's field cut (the reader cuts
-// at whole UTF-8 characters): the name as kept and both lengths, counted
-// in characters.
-template <class Entry>
-void warn_cut_names(const cli::Input& in, const std::vector<Entry*>& kept) {
-  const std::size_t room = sizeof(kept[0]->data.env_prop) - 1;
-  std::vector<std::string> written;
-  bool looked = false;
-  for (const Entry* e : kept) {
-    const std::string name = cli::field_text(e->data.env_prop);
-    if (name.size() + 3 < room) continue;  // no cut left this much room
-    if (!looked) written = written_names(in);
-    looked = true;
-    for (const std::string& full : written) {
-      if (full.size() <= name.size() || full.compare(0, name.size(), name) != 0) continue;
-      cli::file_error(in.name, "warning: property name of index " + std::to_string(e->index) + " (" +
-                                   std::to_string(characters(full)) + " characters) cut to " +
-                                   std::to_string(characters(name)) + " characters: '" + cli::one_line(name) + "'");
-      break;
-    }
-  }
-}
 
 template <class Entry>
 int check(const cli::Input& in, const std::vector<Entry*>& entries, bool quiet) {
@@ -134,10 +86,12 @@ int run(const Options& opt) {
   cli::Input in;
   if (!cli::read_input(opt.operands[0], opt.max_input, in)) return cli::kBadDocument;
   cli::keep_date(opt, in);
-  if (converting && check::warn_dropped(in.name, in.text, opt.has("strict"), opt.quiet)) return cli::kBadDocument;
+  if (converting) {
+    if (check::warn_dropped(in.name, in.text, opt.has("strict"), opt.quiet)) return cli::kBadDocument;
+    cli::reader_notes_said();
+  }
   Dictionary<Entry> dict;
   if (!dict.read(in)) return cli::kBadDocument;
-  if (!opt.quiet) warn_cut_names(in, dict.items);
   switch (opt.action) {
     case Action::check:
       return check(in, dict.items, opt.quiet);

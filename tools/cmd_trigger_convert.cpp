@@ -3,6 +3,7 @@
 
 #include "check_driver.h"
 #include "cli_clock.h"
+#include "cli_messages.h"
 #include "trigger_list.h"
 #include "user_case_trigger.h"
 
@@ -24,6 +25,7 @@ int cmd_trigger_convert(const cli::CommandInfo& command_info, int argc, char** a
   // Before reading: the records' creation time is the clock's.
   if (cli::keep_date(args, in) && cli::fits_creation_time(command_info, args, &in.name) >= 0) return cli::kUsage;
   if (check::warn_dropped(in.name, in.text, args.has("strict"), args.quiet)) return cli::kBadDocument;
+  cli::reader_notes_said();
   trigger::TriggerList list;
   if (!list.read(in)) return cli::kBadDocument;
   const int mode = to == "xml" ? USER_TRIG_DUMP_XML_FILE : USER_TRIG_DUMP_TXT_FILE;
