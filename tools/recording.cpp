@@ -539,7 +539,9 @@ class NpzRecording final : public Recording {
     const zip_int64_t n = zip_get_num_entries(zip_.get(), 0);
     std::vector<std::uint64_t> rows;
     for (zip_int64_t i = 0; i < n; ++i) {
-      const char* raw = zip_get_name(zip_.get(), static_cast<zip_uint64_t>(i), ZIP_FL_ENC_GUESS);
+      // As the zip format says (and Python's zipfile reads): UTF-8 where
+      // flagged, else code page 437.
+      const char* raw = zip_get_name(zip_.get(), static_cast<zip_uint64_t>(i), ZIP_FL_ENC_STRICT);
       if (!raw) continue;
       const std::string name = raw;
       if (name.size() < 4 || name.compare(name.size() - 4, 4, ".npy") != 0) continue;
