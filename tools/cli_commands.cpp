@@ -30,6 +30,8 @@ const OptionInfo kOptions[] = {
     {"max-input-size", 0, "SIZE"}, {"follow-symlinks", 0, nullptr},
     {"events", 0, "FILE"},         {"plot-event", 0, "N"},
     {"date", 0, "TIME"},           {"keep-date", 0, nullptr},
+    {"recording", 0, "FILE"},      {"start", 0, "[NAME=]X"},
+    {"inc", 0, "[NAME=]X"},
 };
 
 const char kJsonHelp[] = "print one JSON document instead of text";
@@ -269,6 +271,14 @@ std::vector<CommandInfo> make_commands() {
                "--json results, whose 'outcome' is fires, not_fired, first_event, no_result, "
                "no_data or invalid, and 'event'), and the last line is {\"summary\": [{\"trigger\", "
                "\"fires\", \"events\"}, ...]}.\n\n"
+               "Recording (--recording): the channels of an HDF5 file (channel A/B is data set B of "
+               "group A), of an .npz archive (member A/B.npy) or of one .npy file (the channel "
+               "--channel names), as the Python module's qal3.replay reads them: an array named NAME "
+               "is subchannel 0 of channel NAME, one named NAME[k] subchannel k; a 2-D array holds "
+               "spectra (events x samples), a 1-D one a value per event. Every row is one event, "
+               "labelled 'row R of FILE' (R from 0, as the rows of the Python table). A trigger whose "
+               "channel or subchannel the recording lacks gives 'no result', and the recording's "
+               "name is warned about once.\n\n"
                "--plot FILE draws every trigger evaluated on a spectrum into the SVG file FILE, one "
                "panel each: the samples of its subchannel against the axis, the window the trigger "
                "sets and the samples its function read, the function's value, the limits and the "
@@ -291,6 +301,15 @@ std::vector<CommandInfo> make_commands() {
                  "an event: a slow channel block with update values; a trigger finds the "
                  "value whose NAME equals its channel"},
                 {"events", "events: one spectrum per line of FILE (CSV when FILE ends in .csv), replayed in order"},
+                {"recording",
+                 "events: the recording FILE (HDF5, .npz, or .npy with --channel naming its channel), "
+                 "each trigger on its own channel's data, replayed in order"},
+                {"start",
+                 "with --recording: sample 0 of the spectra lies at X on the axis (default 0); NAME=X for "
+                 "channel NAME or NAME[k] only; may be repeated"},
+                {"inc",
+                 "with --recording: the axis step between samples of the spectra (default 1); NAME=X as "
+                 "for --start"},
                 {"channel", "evaluate only the triggers of channel NAME"},
                 {"plot", "draw the evaluations on spectra into the SVG file FILE"},
                 {"plot-event", "draw only event N (from 1)"},

@@ -1,6 +1,7 @@
 // qal3 trigger test: replay a trigger list over events given on the command
 // line (spectra, values, slow-control readings) or in an events file, with
 // the library's replay.
+#include <algorithm>
 #include <cctype>
 #include <cerrno>
 #include <charconv>
@@ -21,6 +22,7 @@
 #include "event_util.h"
 #include "qal3_evutl_blocks.h"
 #include "qal3_replay.h"
+#include "recording.h"
 #include "trigger_list.h"
 #include "trigger_plot.h"
 #include "user_case_trigger.h"
@@ -603,6 +605,106 @@ int replay_file(const std::string& arg, const cli::Args& args, Replay& replay) {
   return error.empty() && !refused ? cli::kOk : cli::kBadDocument;
 }
 
+// The axis value --start or --inc gives a spectrum `name` of `channel`
+// (NAME[k] or NAME): NAME[k]=X, else NAME=X, else a plain X, else `given`.
+// False, with `error` set, for a value that is not a number.
+bool axis_of(const cli::Args& args, const char* option, const std::string& name, const std::string& channel,
+             float& given, std::string& error) {
+  std::optional<float> plain, of_channel, of_name;
+  for (const auto& o : args.options) {
+    if (o.first != option) continue;
+    const auto eq = o.second.rfind('=');
+    float v = 0.0f;
+    if (!parse_float(eq == std::string::npos ? o.second : o.second.substr(eq + 1), v)) {
+      error = std::string("--") + option + ": expected X or NAME=X, not '" + cli::one_line(o.second) + "'";
+      return false;
+    }
+    if (eq == std::string::npos)
+      plain = v;
+    else if (o.second.compare(0, eq, name) == 0 && eq == name.size())
+      of_name = v;
+    else if (o.second.compare(0, eq, channel) == 0 && eq == channel.size())
+      of_channel = v;
+  }
+  given = of_name ? *of_name : of_channel ? *of_channel : plain ? *plain : given;
+  return true;
+}
+
+// Replays the recording `path` block by block of events; the exit status.
+int replay_recording(const std::string& path, const cli::Args& args, trigger::TriggerList& list, Replay& replay) {
+  std::string error;
+  const std::unique_ptr<recording::Recording> rec =
+      recording::Recording::open(path, args.has("channel") ? args.value("channel") : "", error);
+  if (!rec) {
+    cli::file_error(path, error);
+    return cli::kBadDocument;
+  }
+  // The channels some trigger names, each with its own rows.
+  struct Read {
+    std::size_t channel;
+    std::vector<float> rows;
+    qal3_replay_data data;
+  };
+  std::vector<Read> reads;
+  for (std::size_t c = 0; c < rec->channels().size(); ++c) {
+    const recording::Channel& ch = rec->channels()[c];
+    bool named = false;
+    for (const qal3_user_case_trigger* t : list.records())
+      named = named || (t && cli::field_text(t->channel) == ch.name);
+    if (!named) continue;
+    const std::string name =
+        ch.subchannel == 0 ? ch.name : ch.name + "[" + std::to_string(ch.subchannel) + "]";
+    float start = 0.0f, inc = 1.0f;
+    if (ch.spectrum && (!axis_of(args, "start", name, ch.name, start, error) ||
+                        !axis_of(args, "inc", name, ch.name, inc, error)))
+      return cli::usage_error("trigger test", error);
+    reads.push_back({c, {}, {nullptr, ch.subchannel, ch.spectrum ? QAL3_REPLAY_SPECTRUM : QAL3_REPLAY_VALUE, start,
+                             inc, ch.samples, nullptr, ch.samples}});
+  }
+  // The triggers whose data the recording lacks, named once each.
+  {
+    std::vector<qal3_replay_data> probe;
+    for (const Read& r : reads) {
+      probe.push_back(r.data);
+      probe.back().channel = rec->channels()[r.channel].name.c_str();
+    }
+    std::vector<std::string> missing;
+    for (qal3_user_case_trigger* t : list.records()) {
+      if (!t || (args.has("channel") && args.value("channel") != t->channel)) continue;
+      const ReplayPtr one(qal3_replay_new(&t, 1));
+      if (!one || qal3_replay_finds(one.get(), 0, probe.data(), probe.size()) != 0) continue;
+      const std::string name = cli::field_text(t->channel) +
+                               (t->subchannel == 0 ? "" : "[" + std::to_string(t->subchannel) + "]");
+      if (std::find(missing.begin(), missing.end(), name) == missing.end()) missing.push_back(name);
+    }
+    for (const std::string& m : missing)
+      cli::file_error(path, "warning: the recording holds no channel '" + cli::one_line(m) + "'");
+  }
+  // Blocks of about 64 MiB of rows of every channel read.
+  std::size_t row_bytes = 0;
+  for (const Read& r : reads) row_bytes += std::max<std::size_t>(1, r.data.samples) * sizeof(float);
+  const std::size_t block = std::clamp<std::size_t>((std::size_t{64} << 20) / std::max<std::size_t>(1, row_bytes), 1, 4096);
+  for (Read& r : reads) r.rows.resize(block * std::max<std::size_t>(1, r.data.samples));
+  std::vector<qal3_replay_data> data;
+  for (std::size_t first = 0; first < rec->events(); first += block) {
+    const std::size_t count = std::min(block, rec->events() - first);
+    data.clear();
+    for (Read& r : reads) {
+      if (!rec->read(r.channel, first, count, r.rows.data(), error)) {
+        cli::file_error(path, error);
+        return cli::kBadDocument;
+      }
+      qal3_replay_data d = r.data;
+      d.channel = rec->channels()[r.channel].name.c_str();
+      d.data = r.rows.data();
+      data.push_back(d);
+    }
+    const auto label = [&](std::size_t e) { return "row " + std::to_string(first + e) + " of " + path; };
+    if (!replay.run(data, count, label, args.json)) return cli::kBadDocument;
+  }
+  return cli::kOk;
+}
+
 // The event --plot draws: --plot-event N (from 1), else `otherwise`; 0 when
 // N is not an event number.
 std::size_t plot_event(const cli::Args& args, std::size_t otherwise) {
@@ -626,13 +728,16 @@ int cmd_trigger_test(const cli::CommandInfo& command_info, int argc, char** argv
     if (o.first == "spectrum" || o.first == "value" || o.first == "slow") event_args.push_back(o);
     if (o.first == "spectrum" || o.first == "events") inputs.push_back(o.second);
   }
-  const bool replaying = args.has("events");
+  const bool recorded = args.has("recording");
+  const bool replaying = args.has("events") || recorded;
   if (args.operands.size() != 1) return cli::usage_error(cmd, "give exactly one trigger list");
   if (cli::stdin_once(cmd, inputs) >= 0) return cli::kUsage;
   if (event_args.empty() && !replaying)
     return cli::usage_error(cmd, "give at least one event (--spectrum, --value, --slow or --events)");
-  if (replaying && (!event_args.empty() || inputs.size() != 2))
-    return cli::usage_error(cmd, "--events takes one file, and no other event");
+  if (replaying && (!event_args.empty() || inputs.size() != (recorded ? 1u : 2u) || (recorded && args.has("events"))))
+    return cli::usage_error(cmd, "--events and --recording take one file, and no other event");
+  if (!recorded && (args.has("start") || args.has("inc")))
+    return cli::usage_error(cmd, "--start and --inc are the axes of a --recording's spectra");
   const std::string plot_file = args.value("plot");
   if (args.has("plot") && (plot_file.empty() || plot_file == "-"))
     return cli::usage_error(cmd, "--plot needs a file name (the table goes to standard output)");
@@ -665,7 +770,8 @@ int cmd_trigger_test(const cli::CommandInfo& command_info, int argc, char** argv
   if (!args.json) cli::put("#event\ttrigger\tchannel\tsubchan\tfunction\tresult\toperation\tverdict\n");
   int status = cli::kOk;
   if (replaying) {
-    status = replay_file(args.value("events"), args, replay);
+    status = recorded ? replay_recording(args.value("recording"), args, list, replay)
+                      : replay_file(args.value("events"), args, replay);
     replay.summary(args.json);
   } else {
     for (const Event& ev : events) {
