@@ -123,11 +123,14 @@ stand-in.")
 
 set(CPACK_DEBIAN_TOOL_PACKAGE_NAME qal3)
 qal3_deb_section(TOOL utils "")
+# The libraries the tool reads recordings with (libhdf5, libzip; where the
+# build found them, tools/CMakeLists.txt) come into its Depends through
+# dpkg-shlibdeps, as Xerces-C does.
 set(CPACK_COMPONENT_TOOL_DESCRIPTION "command-line tool for the QAL3 DAQ configuration documents
 The qal3 command reads, checks, converts and prints the DAQ configuration
 documents, asks the channel selector, and evaluates trigger lists on
-spectra. With its manual page, bash completion and the XML Schemas of the
-document families.")
+spectra and on recordings (HDF5, .npz, .npy). With its manual page, bash
+completion and the XML Schemas of the document families.")
 
 set(CPACK_DEBIAN_PYTHON_PACKAGE_NAME python3-qal3)
 qal3_deb_section(PYTHON python "")
