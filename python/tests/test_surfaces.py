@@ -87,3 +87,60 @@ def test_a_new_record_holds_what_a_document_without_its_fields_reads_as(parse, d
     read, made = read.to_dict(), make(**identity).to_dict()
     assert abs(read.pop("time", 0) - made.pop("time", 0)) <= 1  # the time each was made
     assert read == made
+
+
+# One trigger list over one recording of three events, one case a trigger:
+# the tool (an events file and the same recording as .npz), the module and
+# the C++ face give the same outcome and value to every trigger in every event.
+REPLAY_CASES = [  # (case, channel, subchannel, function, window, operation)
+    ("a window", "S", 0, "MEAN", (2, 5), "GT"),
+    ("a second subchannel of the channel", "S", 1, "MAX", (0, -1), "GT"),
+    ("a DIFF function's first event", "S", 0, "DIFFMAX", (0, -1), "GT"),
+    ("a missing channel", "NOPE", 0, "MEAN", (0, -1), "GT"),
+    ("a missing subchannel", "S", 3, "MEAN", (0, -1), "GT"),
+    ("a misspelt name", "S", 0, "MEANN", (0, -1), "GTT"),
+    ("a window past the spectrum", "S", 0, "MEAN", (20, 30), "GT"),
+    ("NaN data", "N", 0, "MAX", (0, -1), "GT"),
+]
+
+
+def test_a_replay_gives_the_same_outcomes_on_every_surface(tmp_path):
+    tool, face = os.environ.get("QAL3_TOOL"), os.environ.get("QAL3_REPLAY_FACE")
+    if not tool or not face:
+        pytest.skip("QAL3_TOOL and QAL3_REPLAY_FACE are not set (run the tests through ctest)")
+    triggers = "".join(
+        f'<USERTRIGGER><Chan name="{c}" subchan="{s}"/><Function name="{f}" start="{w[0]}" end="{w[1]}"/>'
+        f'<Operation name="{op}"/><UpperLimit value="1.5"/></USERTRIGGER>\n' for _, c, s, f, w, op in REPLAY_CASES)
+    (tmp_path / "t.xml").write_text(f"<QAL3USERTRIGGERLIST>\n{triggers}</QAL3USERTRIGGERLIST>\n")
+    rng = np.random.default_rng(7)
+    recording = {"S": rng.normal(1, 1, (3, 10)).astype(np.float32), "S[1]": rng.normal(2, 1, (3, 4)).astype(np.float32),
+                 "N": np.full((3, 5), np.nan, np.float32)}
+    np.savez(tmp_path / "r.npz", **recording)
+    rows = ["channel,subchannel,event,start,inc,samples"]
+    for e in range(3):
+        for name, a in recording.items():
+            channel, _, sub = name.partition("[")
+            rows.append(",".join([channel, sub.rstrip("]") or "0", str(e), "0", "1", *map(repr, a[e].tolist())]))
+    (tmp_path / "e.csv").write_text("\n".join(rows) + "\n")
+
+    with pytest.warns(qal3.Warning):
+        table = qal3.replay(qal3.read_triggers(tmp_path / "t.xml"), recording)
+    module = {(e, k): (int(table.outcome[e, k]), table.value[e, k]) for e in range(3) for k in range(len(REPLAY_CASES))}
+    assert table.missing == ["NOPE", "S[3]"]
+    out = subprocess.run([face, tmp_path / "t.xml", tmp_path / "e.csv"], capture_output=True, text=True, check=True)
+    surfaces = {"C++ face": {(int(e), int(k)): (int(o), np.float32(v)) for e, k, o, v in map(str.split, out.stdout.splitlines())}}
+    for source in (["--events", tmp_path / "e.csv"], ["--recording", tmp_path / "r.npz"]):
+        out = subprocess.run([tool, "trigger", "test", "--json", tmp_path / "t.xml", *source], capture_output=True,
+                             text=True, check=True).stdout
+        codes = {o.name.lower(): int(o) for o in qal3.Outcome}
+        surfaces[f"tool {source[0]}"] = {
+            (r["event"] - 1, r["trigger"] - 1): (codes[r["outcome"]], np.float32(np.nan if r["result"] is None else r["result"]))
+            for r in map(json.loads, out.splitlines()) if "summary" not in r}
+    for name, got in surfaces.items():
+        for (e, k), (outcome, value) in module.items():
+            case = f"{name}, {REPLAY_CASES[k][0]}, event {e}"
+            assert got[e, k][0] == outcome, case
+            assert got[e, k][1] == value or np.isnan(value) and np.isnan(got[e, k][1]), case
+    expected = {0: "NOT_FIRED FIRES", 2: "FIRST_EVENT", 3: "NO_DATA", 4: "NO_DATA", 6: "NO_RESULT", 7: "NOT_FIRED"}
+    for k, names in expected.items():
+        assert qal3.Outcome(module[0, k][0]).name in names.split(), REPLAY_CASES[k][0]
