@@ -65,32 +65,6 @@ Source from_text(py::handle text) {
 
 std::string name_of(const Source& s) { return s.in_memory ? "<string>" : s.path; }
 
-// Texts the readers keep in fixed-size fields: a field filled to within one
-// UTF-8 character of its size may hold a text the reader cut. After a read,
-// such fields are looked up in the document (qal3._cuts) and each text that
-// was cut comes as a qal3.Warning.
-class CutCheck {
- public:
-  // Notes `field` (a char array of `size` bytes) of the record `owner`.
-  template <std::size_t N>
-  void note(const char* field, const char (&text)[N], const std::string& owner = std::string()) {
-    const std::size_t n = strnlen(text, N);
-    if (n + 4 < N) return;
-    candidates_.append(py::make_tuple(field, to_py(owner), py::bytes(text, n), N));
-  }
-
-  // Warns of the noted fields whose text in `s` was longer.
-  void conclude(const Source& s) const {
-    if (candidates_.empty()) return;
-    const py::object doc = s.in_memory ? py::object(py::bytes(s.text)) : py::object(py::str(s.path));
-    const py::object name = s.in_memory ? py::object(py::str("<string>")) : s.label;
-    py::module_::import("qal3._cuts").attr("warn_cuts")(candidates_, doc, s.in_memory, name);
-  }
-
- private:
-  py::list candidates_;
-};
-
 // Runs the library call `call` with the GIL released: it touches no Python
 // object (the message log it fills is the thread's own).
 template <class Call>
@@ -103,14 +77,11 @@ auto without_gil(Call&& call) {
 // Records to Python, made from the records' field tables.
 
 template <class R>
-py::object record_py(const R& record, CutCheck& cuts, const std::string& owner);
+py::object record_py(const R& record);
 
-// One field's value; texts that may have been cut are noted in `cuts`.
+// One field's value.
 struct ValuePy {
   Kind kind;
-  const char* name;
-  CutCheck& cuts;
-  const std::string& owner;
 
   template <class V>
   py::object integer(V v) const {
@@ -125,7 +96,6 @@ struct ValuePy {
   }
   template <std::size_t N>
   py::object text(const char (&v)[N]) const {
-    cuts.note(name, v, owner);
     return to_py(v, strnlen(v, N));
   }
   py::object string(const std::string& v) const { return to_py(v); }
@@ -138,23 +108,23 @@ struct ValuePy {
   py::object records(const std::vector<T*>& v) const {
     py::list list;
     for (const T* x : v)
-      if (x) list.append(record_py(*x, cuts, owner));
+      if (x) list.append(record_py(*x));
     return list;
   }
   template <class T>
   py::object record(const T& v) const {
-    return record_py(v, cuts, owner);
+    return record_py(v);
   }
 };
 
 // The qal3._records record of `record`; the counts of lists are left to
 // the Python records, which count their lists.
 template <class R>
-py::object record_py(const R& record, CutCheck& cuts, const std::string& owner) {
+py::object record_py(const R& record) {
   py::dict kw;
   qal3::records::for_each_field<R>([&](const auto& field) {
     if (!qal3::records::is_derived(field.kind))
-      kw[field.name] = qal3::records::visit_value(field.of(record), ValuePy{field.kind, field.name, cuts, owner});
+      kw[field.name] = qal3::records::visit_value(field.of(record), ValuePy{field.kind});
   });
   return records().attr(qal3::records::Description<R>::name)(**kw);
 }
@@ -190,16 +160,6 @@ using qal3::records::Description;
 using qal3::records::Options;
 using qal3::records::OwnedList;
 
-// The record whose texts a cut text is reported in: a channel by its
-// property, no other.
-template <class R>
-std::string owner_of(const R&) {
-  return std::string();
-}
-std::string owner_of(const chan_descr_2010& c) {
-  return std::string(c.prop_name, strnlen(c.prop_name, sizeof c.prop_name));
-}
-
 // The records of the family of R read from `s`.
 template <class R>
 py::list read_records(Source s, const Options& o = {}) {
@@ -210,26 +170,10 @@ py::list read_records(Source s, const Options& o = {}) {
                        : Description<R>::read_file(&s.path[0], &list.items, o);
   });
   conclude(log, rc != 0, rc, s, Description<R>::document);
-  CutCheck cuts;
   py::list out;
   for (const R* r : list.items)
-    if (r) out.append(record_py(*r, cuts, owner_of(*r)));
-  cuts.conclude(s);
+    if (r) out.append(record_py(*r));
   return out;
-}
-
-// Warns, as the channel description readers' bindings do, of each text of
-// the descriptions in `s` that the reader cut to its field.
-void warn_cut_texts(Source s) {
-  OwnedList<chan_descr_2010> list;
-  const MessageLog quiet;  // what the reader says of the document is said already
-  const int rc = s.in_memory ? Description<chan_descr_2010>::read_text(&s.text[0], s.text.size(), &list.items, {})
-                             : Description<chan_descr_2010>::read_file(&s.path[0], &list.items, {});
-  if (rc != 0) return;
-  CutCheck cuts;
-  for (const chan_descr_2010* r : list.items)
-    if (r) record_py(*r, cuts, owner_of(*r));
-  cuts.conclude(s);
 }
 
 // What a written list leaves to say: the channel description writer writes
@@ -240,7 +184,7 @@ void after_writing(const std::vector<chan_descr_2010*>& list) {
   std::set<std::string> seen, repeated;
   std::string names;
   for (const chan_descr_2010* c : list) {
-    const std::string prop = owner_of(*c);
+    const std::string prop(c->prop_name, strnlen(c->prop_name, sizeof c->prop_name));
     if (!seen.insert(prop).second && repeated.insert(prop).second) names += (names.empty() ? "'" : ", '") + prop + "'";
   }
   if (!repeated.empty())
@@ -362,7 +306,6 @@ class Selector {
     const bool absent = !documents && std::any_of(texts.begin(), texts.end(), missing);
     if (failed) raise_error("channel descriptions could not be loaded", 1, messages, labels, absent);
     warn_messages(messages);
-    for (py::handle l : labels) warn_cut_texts(documents ? from_text(l) : from_path(l));
   }
 
   int size() { return sel_.size(); }

@@ -45,7 +45,11 @@ py::list MessageLog::records(py::handle memory_name) const {
       document = renamed != renames_.end() ? py::object(to_py(renamed->second)) : py::object(to_py(m.document));
     }
     const char* stream = m.stream == QAL3_MESSAGE_STDOUT ? kStreams[1] : kStreams[2];
-    const char* kind = m.kind >= 0 && m.kind <= QAL3_MESSAGE_PARSER_FATAL ? kKinds[m.kind] : "info";
+    // A reader's note (a text cut, a name read as the default, a record
+    // dropped or merged, a field not kept) is a warning.
+    const char* kind = m.kind >= 0 && m.kind <= QAL3_MESSAGE_PARSER_FATAL ? kKinds[m.kind]
+                       : m.kind == QAL3_MESSAGE_READER_NOTE               ? "warning"
+                                                                          : "info";
     out.append(cls(stream, kind, document, m.line, m.column, to_py(m.text)));
   }
   return out;

@@ -440,14 +440,14 @@ def test_bytes_documents_are_decoded_by_their_declaration(tmp_path):
 @pytest.mark.parametrize("make, field, size", [
     (lambda v: qal3.parse_envdict(
         f"<ENVINDEXDICT><CHANNEL><INDEX>1</INDEX><PROP>{v}</PROP></CHANNEL></ENVINDEXDICT>",
-        layout="old"), "env_prop", 80),
-    (lambda v: qal3.parse_triggers(triggers_doc(v)), "description", 256),
+        layout="old"), "PROP", 80),
+    (lambda v: qal3.parse_triggers(triggers_doc(v)), "attribute text of Description", 256),
     (lambda v: qal3.parse_chan(f"<CHANDESCRIPTIONS><CHANNEL><PROP>P</PROP><NAME>D</NAME>"
-                               f"<UNITS>{v}</UNITS></CHANNEL></CHANDESCRIPTIONS>"), "units", 16),
+                               f"<UNITS>{v}</UNITS></CHANNEL></CHANDESCRIPTIONS>"), "UNITS", 16),
     (lambda v: qal3.ChanSelector(f"<CHANDESCRIPTIONS><CHANNEL><PROP>P</PROP><NAME>D</NAME>"
-                                 f"<UNITS>{v}</UNITS></CHANNEL></CHANDESCRIPTIONS>", documents=True), "units", 16),
+                                 f"<UNITS>{v}</UNITS></CHANNEL></CHANDESCRIPTIONS>", documents=True), "UNITS", 16),
 ])
-def test_every_cut_text_is_a_warning_in_whole_characters(make, field, size):
+def test_every_cut_text_is_a_reader_warning_in_whole_characters(make, field, size):
     exact = "x" * (size - 1)
     with warnings.catch_warnings():
         warnings.simplefilter("error")
@@ -456,18 +456,18 @@ def test_every_cut_text_is_a_warning_in_whole_characters(make, field, size):
     with pytest.warns(qal3.Warning) as caught:
         make(long)
     (w,) = [w.message for w in caught if w.message.kind == "warning"]
-    kept = (size - 1) // 2
-    assert field in w.text and f"from {size} to {kept} characters" in w.text
-    assert "\udcc3" not in w.text and "é" in w.text
-    assert (w.line, w.column) > (1, 1)  # where the text starts, as the tool counts
+    kept = (size - 1) // 2 * 2  # bytes of whole characters
+    quoted = "é" * 16 + ("..." if size > 16 else "")  # 32 bytes of whole characters
+    assert w.text == f"{field}: text of {2 * size} bytes cut to {kept} (a field of {size} bytes): '{quoted}'"
+    assert (w.line, w.column) > (1, 1)  # where the parser is, as the tool counts
 
 
 def test_old_layout_names_cut_in_a_file_are_warnings_too(tmp_path):
     path = tmp_path / "d.xml"
     qal3.write_envdict([qal3.EnvIndexEntry(1, "P" * 200)], path)
-    with pytest.warns(qal3.Warning, match="env_prop cut from 200 to 79") as caught:
+    with pytest.warns(qal3.Warning, match=r"PROP: text of 200 bytes cut to 79 \(a field of 80 bytes\)") as caught:
         (e,) = qal3.read_envdict(path, layout="old")
-    assert e.env_prop == "P" * 79 and caught[0].message.document == path
+    assert e.env_prop == "P" * 79 and caught[0].message.document == str(path)
 
 
 # --- files replaced whole --------------------------------------------------------------
