@@ -109,6 +109,8 @@ class FeatureCollector {
         case MORE_TAGS_DESCRIPTION:
           f->description = kWaiting;
           break;
+        case MORE_TAGS_EXTENSION:
+          break;  // holds the PvRename
         default:
           unkept(tag, *f);
           break;
