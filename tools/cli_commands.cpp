@@ -327,7 +327,8 @@ std::vector<CommandInfo> make_commands() {
                "entries on standard output, converts it, or checks it.\n\n"
                "The entries are read in the 2010 layout unless --old-layout is given. A property "
                "name longer than the layout's field is cut at a whole UTF-8 character, and each cut "
-               "is a warning on standard error, naming the index and both lengths in characters.\n\n"
+               "is a warning on standard error: the reader's note, with the text's length, the field's size "
+               "and the start of the text.\n\n"
                "With --xml or --text the dictionary is first checked as 'qal3 check' does; its "
                "findings are printed on standard error as warnings, for they point at what the "
                "conversion drops or changes. With --strict they are errors, and nothing is written.",
