@@ -30,6 +30,7 @@ to call.
 the triggers that name it.
 """
 
+import enum
 import os
 from typing import Any, Iterable, Optional, Tuple, Union
 
@@ -51,12 +52,12 @@ QAL3Warning = Warning
 # Warning stays out: a star import must not shadow the built-in.
 __all__ = [
     "BitDescr", "ChanDescr", "ChanSelector", "DimDescr", "EnvIndexEntry", "Error", "EvEntry",
-    "EvSbList", "FEATURE_TYPES", "FileNotFound", "GigEFeature", "Message", "QAL3Warning",
+    "EvSbList", "FEATURE_TYPES", "Family", "FileNotFound", "GigEFeature", "Message", "QAL3Warning",
     "RegistryEntry", "Replay", "ReplayTable", "StatDescr",
     "TimeStamp", "Trigger", "add_function", "change_function", "evaluate", "evaluate_slow",
-    "evaluate_values",
+    "evaluate_values", "family",
     "function_index", "function_name", "functions", "operation_index", "operation_name",
-    "operations", "parse_chan", "parse_envdict", "parse_evlist", "parse_gige",
+    "operations", "parse_chan", "parse_envdict", "parse_evlist", "parse_family", "parse_gige",
     "parse_triggers", "read_chan", "read_envdict", "read_evlist", "read_gige",
     "read_triggers", "replay", "write_chan", "write_envdict", "write_evlist", "write_gige",
     "write_triggers",
@@ -66,6 +67,37 @@ _Path = Union[str, bytes, "os.PathLike[str]", "os.PathLike[bytes]"]
 
 # GigEFeature.type values: the element names that start a feature.
 FEATURE_TYPES = _core.FEATURE_TYPES
+
+
+class Family(enum.IntEnum):
+    """A document family, named by the document's root element as the
+    readers take it; the numbers are the libraries' (qal3_family.h)."""
+    UNKNOWN = 0  # no root element could be read, or a root of no family
+    EVENT_LIST = 1
+    CHAN_DESCRIPTIONS = 2
+    DAQ_VARIABLES = 3  # channel descriptions, DAQvariables format
+    ENV_DICT = 4
+    GIGE = 5
+    TRIGGER_LIST = 6
+
+    @property
+    def root(self) -> Optional[str]:
+        """The root element of the family's documents; None for UNKNOWN."""
+        return _core.family_root(self)
+
+
+def family(path: _Path) -> Family:
+    """The Family of the document in the file `path`, read only up to its
+    root's start tag, in any encoding the readers take; Family.UNKNOWN when
+    it is not XML or its root names no family. OSError when the file cannot
+    be opened."""
+    return Family(_core.family(path))
+
+
+def parse_family(text: Union[str, bytes, bytearray, memoryview]) -> Family:
+    """The Family of the document held in `text`: a str, or bytes in any
+    encoding the readers take (UTF-16 included), as family() names it."""
+    return Family(_core.parse_family(text))
 
 
 def _deliver(document, path):

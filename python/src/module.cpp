@@ -1,11 +1,15 @@
 // The qal3._core extension: conversions shared by the bindings, the trigger
 // registry, and the module definition.
+#include <fcntl.h>
+#include <unistd.h>
+
 #include <algorithm>
 #include <cstring>
 #include <string>
 
 #include "common.h"
 #include "document_text.h"
+#include "qal3_family.h"
 #include "file_replace.h"
 #include "qal3_gige_descr.h"
 #include "record_conversion.h"
@@ -204,6 +208,38 @@ int slot_number(py::handle slot, bool function) {
   return function ? qal3_get_function_index(&name[0]) : qal3_get_operation_index(&name[0]);
 }
 
+// The family of the document in the file `path` (the GIL released while
+// it is read); OSError (its subclass for the error number) when the file
+// cannot be opened.
+qal3_family family_of_file(py::handle path) {
+  const std::string p = path_of(path);
+  const int fd = ::open(p.c_str(), O_RDONLY | O_CLOEXEC);
+  if (fd < 0) {
+    PyErr_SetFromErrnoWithFilenameObject(PyExc_OSError, path.ptr());
+    throw py::error_already_set();
+  }
+  ::close(fd);
+  const py::gil_scoped_release nogil;
+  return qal3_family_of_file(p.c_str(), nullptr);
+}
+
+// The family of a document held in a str (as the parse_ functions take it)
+// or in bytes, which go to the library as they are (UTF-16 included).
+qal3_family family_of_document(py::handle text) {
+  if (PyUnicode_Check(text.ptr())) {
+    const std::string doc = document_of(text);
+    return qal3_family_of_text(doc.data(), doc.size(), nullptr);
+  }
+  if (!PyObject_CheckBuffer(text.ptr()))
+    throw py::type_error("text must be a str or bytes, not " +
+                         std::string(py::str(py::type::of(text).attr("__name__"))));
+  const py::buffer_info b = py::reinterpret_borrow<py::buffer>(text).request();
+  if (b.ndim != 1 || b.itemsize != 1 || (b.ndim == 1 && b.strides[0] != 1))
+    throw py::type_error("text must be a str or contiguous bytes");
+  const py::gil_scoped_release nogil;  // the buffer is held by `b`
+  return qal3_family_of_text(static_cast<const char*>(b.ptr), static_cast<std::size_t>(b.size), nullptr);
+}
+
 }  // namespace
 
 int slot_of(py::handle v, bool function, const char* registry, long long lo, long long hi) {
@@ -275,6 +311,26 @@ PYBIND11_MODULE(_core, m) {
 
   m.def("_replace_file", &replace_file, py::arg("path"), py::arg("data"), py::arg("follow_symlinks") = false,
         "Puts the bytes `data` at `path` whole, as the writers' `path` does.");
+
+  m.def(
+      "family_root",
+      [](int family) {
+        // Within the enum's values only: any other number names no family.
+        const char* root = family >= 0 && family <= QAL3_FAMILY_TRIGGER_LIST
+                               ? qal3_family_root(static_cast<qal3_family>(family))
+                               : nullptr;
+        return root ? py::object(to_py(root)) : py::object(py::none());
+      },
+      py::arg("family"), "The root element of the documents of `family` (a qal3_family number); None for none.");
+  m.def(
+      "family", [](py::handle path) { return static_cast<int>(family_of_file(path)); }, py::arg("path"),
+      "The family (a qal3_family number) of the document in the file `path`, named by its root element as "
+      "the readers take it (read only up to the root's start tag); 0 when it is not XML or its root names "
+      "no family. OSError when the file cannot be opened.");
+  m.def(
+      "parse_family", [](py::handle text) { return static_cast<int>(family_of_document(text)); }, py::arg("text"),
+      "The family of the document held in `text` (str, or bytes in any encoding the readers take, UTF-16 "
+      "included), as family() names it.");
 
   bind_documents(m);
   bind_replay(m);

@@ -157,3 +157,23 @@ def test_record_classes_have_the_libraries_fields():
     from qal3 import _records
     for name, names in _core.record_fields().items():
         assert tuple(f.name for f in fields(getattr(_records, name))) == names, name
+
+
+@pytest.mark.parametrize("doc, family", [
+    ("<BMR/>", qal3.Family.EVENT_LIST),
+    ('<?xml version="1.0" encoding="UTF-16"?>\n<DAQvariables/>', qal3.Family.DAQ_VARIABLES),
+    ('<?xml version="1.0" encoding="UTF-16"?>\n<QAL3USERTRIGGERLIST/>'.encode("utf-16"),
+     qal3.Family.TRIGGER_LIST),
+    (b"<!-- <BMR/> --><project/>", qal3.Family.UNKNOWN),
+    (b"<?xml version='1.0'?><BMR>", qal3.Family.EVENT_LIST),
+    (b"\x00not XML", qal3.Family.UNKNOWN),
+])
+def test_family_is_named_by_the_root_as_the_readers_take_it(tmp_path, doc, family):
+    assert qal3.parse_family(doc) == family
+    if isinstance(doc, bytes):
+        path = tmp_path / "doc.xml"
+        path.write_bytes(doc)
+        assert qal3.family(path) == family
+    assert (family.root is None) == (family == qal3.Family.UNKNOWN)
+    with pytest.raises(FileNotFoundError):
+        qal3.family(tmp_path / "none.xml")
