@@ -443,7 +443,10 @@ class NpyRecording final : public Recording {
       return true;
     };
     std::uint64_t rows = 0;
-    if (!read_npy_header(next, l, why) || !check_npy_layout(l, size, ch, rows, why)) return nullptr;
+    if (!read_npy_header(next, l, why) || !check_npy_layout(l, size, ch, rows, why)) {
+      why = "the .npy array " + why;
+      return nullptr;
+    }
     ch.where = "the .npy array";
     std::vector<Channel> channels{ch};
     std::size_t events = 0;
