@@ -49,6 +49,8 @@ TEST(Family, NamedByTheRootAsTheReadersTakeIt) {
       {"<project><BMR/></project>", QAL3_FAMILY_UNKNOWN, "project"},
       {"<q:BMR xmlns:q=\"u\"/>", QAL3_FAMILY_UNKNOWN, "q:BMR"},
       {"<bmr/>", QAL3_FAMILY_UNKNOWN, "bmr"},
+      // Named before the scan ends at what follows the root (here a NUL).
+      {std::string("<BMR/>\0", 7), QAL3_FAMILY_EVENT_LIST, "BMR"},
       // No root read: not XML, empty, ended or broken before the root's start tag ends.
       {"BMR", QAL3_FAMILY_UNKNOWN, ""},
       {"", QAL3_FAMILY_UNKNOWN, ""},

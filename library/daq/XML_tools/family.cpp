@@ -43,13 +43,21 @@ qal3_family family_named(const char* name) {
   return QAL3_FAMILY_UNKNOWN;
 }
 
-// The handler of a probe: the name of the first start tag in UTF-8, and
-// the parser's reports counted, never printed.
+// The handler of a probe: the name of the first start tag in UTF-8 and
+// where it ends, and the parser's reports counted, never printed.
 class RootProbe final : public QAL3PullHandler {
  public:
+  // The scanner's position, read while the tag is at hand: once the scan has
+  // ended (a fatal error in the same step) the scanner has none.
+  void locate_by(const xercesc::Locator* at) { at_ = at; }
+
   void startElement(const XMLCh* const name, xercesc::AttributeList&) override {
     if (seen_) return;
     seen_ = true;
+    if (at_) {
+      line_ = static_cast<long long>(at_->getLineNumber());
+      column_ = static_cast<long long>(at_->getColumnNumber());
+    }
     try {
       const xercesc::TranscodeToStr utf8(name, "UTF-8");
       const char* text = reinterpret_cast<const char*>(utf8.str());
@@ -71,8 +79,13 @@ class RootProbe final : public QAL3PullHandler {
   bool fatal() const { return fatal_; }
   int errors() const { return errors_; }
   const char* name() const { return name_; }
+  long long line() const { return line_; }
+  long long column() const { return column_; }
 
  private:
+  const xercesc::Locator* at_ = nullptr;
+  long long line_ = 0;
+  long long column_ = 0;
   bool seen_ = false;
   bool fatal_ = false;
   int errors_ = 0;
@@ -109,20 +122,15 @@ template <class First>
 qal3_family probe(qal3_root_element* root, First&& first) {
   if (root) *root = qal3_root_element{};
   RootProbe handler;
-  long long line = 0;
-  long long column = 0;
   {
     const ProbeParser parser(handler);
     if (!parser.get()) return QAL3_FAMILY_UNKNOWN;
+    handler.locate_by(parser.get()->locator());
     xercesc::XMLPScanToken token;
     try {
       if (first(*parser.get(), token))
         while (!handler.seen() && !handler.fatal() && parser.get()->parseNext(token)) {
         }
-      if (const xercesc::Locator* at = handler.seen() ? parser.get()->locator() : nullptr) {
-        line = static_cast<long long>(at->getLineNumber());
-        column = static_cast<long long>(at->getColumnNumber());
-      }
     } catch (...) {
       // A document that cannot be opened or started, or out of memory.
     }
@@ -135,8 +143,8 @@ qal3_family probe(qal3_root_element* root, First&& first) {
   if (!handler.seen()) return QAL3_FAMILY_UNKNOWN;
   if (root) {
     std::memcpy(root->name, handler.name(), sizeof root->name);
-    root->line = line;
-    root->column = column;
+    root->line = handler.line();
+    root->column = handler.column();
   }
   return family_named(handler.name());
 }
