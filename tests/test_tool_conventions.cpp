@@ -582,6 +582,10 @@ TEST(ToolConventions, GigeRefusesOtherDocumentsAndKeepsOneFeaturePerLine) {
                    "</RegisterDescription>");
   ASSERT_EQ(qal3("gige " + doctype.path(), &out, &err), 0) << err;
   EXPECT_EQ(out, "0\tCommand\t6\tGo\t\t\t\n" + doctype.path() + ": 1 features\n");
+  // A root of no family is read, as the library's reader reads it.
+  TempFile other("<Camera><Command Name=\"Go\"/></Camera>");
+  ASSERT_EQ(qal3("gige " + other.path(), &out, &err), 0) << err;
+  EXPECT_EQ(out, "0\tCommand\t6\tGo\t\t\t\n" + other.path() + ": 1 features\n");
 }
 
 TEST(ToolConventions, JsonDocumentsCarryEveryField) {

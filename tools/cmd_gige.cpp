@@ -25,10 +25,11 @@ bool read_features(const std::string& arg, std::size_t max_input, std::string& n
   cli::Input in;
   if (!cli::read_input(arg, max_input, in)) return false;
   name = in.name;
-  // The root as the library finds it; a document without one goes to the
-  // reader, which says why.
+  // The root as the library finds it: the reader takes any root but
+  // another family's, as the library's reader does; a document without one
+  // goes to the reader, which says why.
   const cli::Root root = cli::root_of(in);
-  if (!root.name.empty() && root.family != QAL3_FAMILY_GIGE) {
+  if (!root.name.empty() && root.family != QAL3_FAMILY_GIGE && root.family != QAL3_FAMILY_UNKNOWN) {
     cli::root_error(in, root,
                     "not a feature file: root element '" + root.name + "' must be '" + Feature::root + "'");
     return false;
