@@ -208,11 +208,17 @@ TEST(ToolTrigger, TestReplaysAFileOfEvents) {
     int status;
   };
   TempFile bad("0 1 2\n1 x\n", ".txt");
+  TempFile binary(std::string("\x93NUMPY\x01\x00v\x00{'descr': '<f4'}\n", 27), ".npy");
+  TempFile unnamed("channel,start,inc,s0\nS,0,1,2\n,0,1,3\n", ".csv");
   const Bad bads[] = {
+      {"--events " + binary.path(), binary.path() + ": line 1: not a text events file", 1},
+      {"--events " + unnamed.path(), unnamed.path() + ": line 3: no channel name", 1},
+      {"--recording " + text.path(), text.path() + ": not a recording", 1},
+      {"--value 1 --start 2", "--start and --inc are the axes of a --recording's spectra", 2},
       {"--events " + bad.path(), bad.path() + ": line 2: not a number: 'x'", 1},
       {"--events " + text.path() + " --plot " + svg.path() + " --plot-event 3", "no event 3 to draw: there are 2", 1},
       {"--events " + text.path() + " --plot-event x", "--plot-event: not an event number: 'x'", 2},
-      {"--events " + text.path() + " --value 1", "--events takes one file, and no other event", 2},
+      {"--events " + text.path() + " --value 1", "--events and --recording take one file, and no other event", 2},
       {"--events /nonexistent.txt", "/nonexistent.txt: No such file or directory", 1},
   };
   for (const Bad& b : bads) {

@@ -18,10 +18,12 @@
 #include <string>
 #include <vector>
 
+#include "qal3_replay.h"
+
 namespace recording {
 
-// The greatest subchannel of the NAME[k] form.
-constexpr int kMaxSubchannel = 4095;
+// The greatest subchannel of the NAME[k] form: the last a replay takes.
+constexpr int kMaxSubchannel = QAL3_REPLAY_MAX_SUBCHANNEL;
 
 struct Channel {
   std::string name;         // channel name, as triggers name it

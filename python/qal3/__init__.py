@@ -45,6 +45,10 @@ from ._core import (ChanSelector, Replay, __version__, add_function, change_func
                     read_evlist, read_gige, read_triggers)
 from ._replay import ReplayTable, replay
 
+#: What one trigger did in one event of a replay (ReplayTable.outcome): the
+#: library's outcome codes.
+Outcome = enum.IntEnum("Outcome", dict(_core._OUTCOMES), module=__name__)
+
 # qal3.Warning under a name that `from qal3 import *` may bring in without
 # hiding the built-in Warning.
 QAL3Warning = Warning
@@ -52,7 +56,8 @@ QAL3Warning = Warning
 # Warning stays out: a star import must not shadow the built-in.
 __all__ = [
     "BitDescr", "ChanDescr", "ChanSelector", "DimDescr", "EnvIndexEntry", "Error", "EvEntry",
-    "EvSbList", "FEATURE_TYPES", "Family", "FileNotFound", "GigEFeature", "Message", "QAL3Warning",
+    "EvSbList", "FEATURE_TYPES", "Family", "FileNotFound", "GigEFeature", "Message", "Outcome",
+    "QAL3Warning",
     "RegistryEntry", "Replay", "ReplayTable", "StatDescr",
     "TimeStamp", "Trigger", "add_function", "change_function", "evaluate", "evaluate_slow",
     "evaluate_values", "family",
