@@ -27,8 +27,11 @@ class Message:
 
     ``stream`` is where it would have gone ("stdout" or "stderr"), ``kind``
     what it is ("listing", "info", "error", "parser warning", "parser error",
-    "parser fatal error"; "warning" for the module's own reports of data kept
-    only in part, such as a text cut to fit its field), ``document`` the document read (the path as given,
+    "parser fatal error"; "warning" for what a reader did to the document (a
+    text cut to fit its field, an unknown function or operation name read as
+    the default, a record dropped or merged, a field the records do not keep)
+    and for the module's own reports of data kept only in part), ``document``
+    the document read (the path as given,
     "<string>" for text; None when the line concerns none), ``line`` and
     ``column`` the position in it (0 when unknown), ``text`` the line."""
     stream: str = "stderr"
