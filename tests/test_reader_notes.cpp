@@ -77,6 +77,9 @@ INSTANTIATE_TEST_SUITE_P(
         NoteCase{"chan_cut", read_as<Chan>,
                  "<CHANDESCRIPTIONS>\n<CHANNEL><PROP>P</PROP>\n<UNITS>" + kLong + "</UNITS></CHANNEL></CHANDESCRIPTIONS>",
                  3, "UNITS: text of 40 bytes cut to 15 (a field of 16 bytes): 'uuuu"},
+        NoteCase{"chan_orphan", read_as<Chan>,
+                 "<CHANDESCRIPTIONS><CHANNEL><PROP>P</PROP>\n<DIM_NAME>x</DIM_NAME></CHANNEL></CHANDESCRIPTIONS>", 2,
+                 "DIM_NAME without a DIM before it in the description: dropped"},
         NoteCase{"daqvariables_merged", read_as<Chan>,
                  "<DAQvariables><DaqFloat><nexol>P</nexol></DaqFloat>\n<DaqFloat><nexol>P</nexol></DaqFloat>"
                  "</DAQvariables>",

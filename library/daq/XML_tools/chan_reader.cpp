@@ -448,16 +448,24 @@ class ChanDescriptionsBuilder {
           dim&& stat ? copy_text(stat->stat_desc, v, tag) : copy_text(e.prop_desc, v, tag);
         } else if (stat) {
           copy_text(stat->stat_desc, v, tag);
+        } else {
+          outside(tag, "STAT");
         }
         break;
       case ChanElement::units:
         copy_text(e.units, v, tag);
         break;
       case ChanElement::dim_units:
-        if (dim) copy_text(dim->units, v, tag);
+        if (dim)
+          copy_text(dim->units, v, tag);
+        else
+          outside(tag, "DIM");
         break;
       case ChanElement::stat_units:
-        if (stat && (dim || !flavor_.stat_units_needs_dim)) copy_text(stat->units, v, tag);
+        if (stat && (dim || !flavor_.stat_units_needs_dim))
+          copy_text(stat->units, v, tag);
+        else
+          outside(tag, "STAT");
         break;
       case ChanElement::size:
         e.max_size = read_int(v);
@@ -466,28 +474,46 @@ class ChanDescriptionsBuilder {
         current_.add_bit(read_int(v));
         break;
       case ChanElement::bit_name:
-        if (current_.bit()) copy_text(current_.bit()->bit_name, v, tag);
+        if (current_.bit())
+          copy_text(current_.bit()->bit_name, v, tag);
+        else
+          outside(tag, "BIT");
         break;
       case ChanElement::bit_descr:
-        if (current_.bit()) copy_text(current_.bit()->bit_desc, v, tag);
+        if (current_.bit())
+          copy_text(current_.bit()->bit_desc, v, tag);
+        else
+          outside(tag, "BIT");
         break;
       case ChanElement::dim:
         current_.add_dim(read_int(v));
         if (flavor_.dim_clears_stat) current_.forget_stat();
         break;
       case ChanElement::dim_name:
-        if (dim) copy_text(dim->dim_name, v, tag);
+        if (dim)
+          copy_text(dim->dim_name, v, tag);
+        else
+          outside(tag, "DIM");
         break;
       case ChanElement::stat:
-        current_.add_stat(read_int(v));
+        if (!current_.add_stat(read_int(v))) outside(tag, "DIM");
         break;
       case ChanElement::stat_name:
-        if (stat) copy_text(stat->stat_name, v, tag);
+        if (stat)
+          copy_text(stat->stat_name, v, tag);
+        else
+          outside(tag, "STAT");
         break;
       case ChanElement::channel:
       case ChanElement::other:
         break;
     }
+  }
+
+  // An element whose record (`parent`: a BIT, DIM or STAT before it in the
+  // description) is missing: its text is dropped.
+  __attribute__((noinline, cold)) static void outside(const char* tag, const char* parent) {
+    msg::note("%s without a %s before it in the description: dropped", tag, parent);
   }
 
   CurrentDescription& current_;
