@@ -75,7 +75,7 @@ TEST(ToolMessages, DocumentsNamedAsGivenWithPositions) {
       {"chan print", "<FOO/>\n"},
       {"trigger print", "<?xml version=\"1.0\"?>\n<FOO/>\n"},
       {"envdict", "<FOO/>\n"},
-      {"gige", "\n<FOO/>\n"},
+      {"gige", "\n<BMR/>\n"},
       {"evlist", ""},
       {"trigger print", ""},
       {"gige", ""},

@@ -228,6 +228,8 @@ std::string man_examples() {
       {"qal3 trigger test \\-\\-spectrum spectrum.txt triggers.xml", "evaluate a trigger list on one spectrum"},
       {"qal3 trigger test \\-\\-events run.csv \\-\\-plot p.svg \\-\\-plot\\-event 7 triggers.xml",
        "replay recorded events in order and draw event 7"},
+      {"qal3 trigger test \\-\\-recording run.h5 \\-\\-start BEAM/Current[1]=100 \\-\\-inc 0.5 triggers.xml",
+       "replay a recording of several channels and subchannels, each trigger on its own data"},
       {"qal3 gige camera.xml", "list a camera's features"},
   };
   std::string m = ".SH EXAMPLES\n";
