@@ -16,6 +16,9 @@ threads at once (wall clock, each thread its own replays of MEAN and of SUM,
 which emits one library line per event), and their ratio. Run it on an
 otherwise idle machine with at least two cores.
 
+With --tool QAL3: the list below over one HDF5 file (h5py writes it), the
+tool's `trigger test --recording` against qal3.replay of the same file.
+
 With --list [BENCH_REPLAY_LOOP] [--events N]: a list of 32 triggers over 8
 channels x N events (10,000 by default) x 1,000 samples: qal3.replay against
 the same 32 replays one by one (qal3.evaluate, and the C++ loop when its
@@ -194,7 +197,31 @@ def list_replay(args):
           f"{two_threads / one_thread:.2f} x")
 
 
+def tool_replay(tool):
+    """The list over one HDF5 file: `qal3 trigger test --recording` (its
+    table to /dev/null) against qal3.replay of the same path, wall clock."""
+    import h5py
+    one = recording()
+    triggers = list_triggers()
+    with tempfile.TemporaryDirectory() as folder:
+        path, listed = os.path.join(folder, "run.h5"), os.path.join(folder, "triggers.xml")
+        with h5py.File(path, "w") as f:
+            for c in range(CHANNELS):
+                f[f"CH{c}"] = one
+        qal3.write_triggers(triggers, listed)
+        command = [tool, "trigger", "test", "-q", listed, "--recording", path, "--inc", "0.01"]
+        run = lambda: subprocess.run(command, stdout=subprocess.DEVNULL, check=True)  # noqa: E731
+        shown = wall_ms(run)
+        module = wall_ms(lambda: qal3.replay(triggers, path, inc=0.01))
+        print(f"{TRIGGERS} triggers x {CHANNELS} channels x {EVENTS} events x {SAMPLES} samples, HDF5")
+        print(f"qal3 trigger test --recording: {shown:9.1f} ms (wall, {EVENTS * TRIGGERS} table lines)")
+        print(f"qal3.replay of the file:       {module:9.1f} ms (wall)   tool / module = {shown / module:.2f}")
+
+
 def main():
+    if sys.argv[1:2] == ["--tool"] and len(sys.argv) == 3:
+        tool_replay(sys.argv[2])
+        return
     if sys.argv[1:] == ["--threads"]:
         scaling()
         return
