@@ -74,21 +74,12 @@ _Path = Union[str, bytes, "os.PathLike[str]", "os.PathLike[bytes]"]
 FEATURE_TYPES = _core.FEATURE_TYPES
 
 
-class Family(enum.IntEnum):
-    """A document family, named by the document's root element as the
-    readers take it; the numbers are the libraries' (qal3_family.h)."""
-    UNKNOWN = 0  # no root element could be read, or a root of no family
-    EVENT_LIST = 1
-    CHAN_DESCRIPTIONS = 2
-    DAQ_VARIABLES = 3  # channel descriptions, DAQvariables format
-    ENV_DICT = 4
-    GIGE = 5
-    TRIGGER_LIST = 6
-
-    @property
-    def root(self) -> Optional[str]:
-        """The root element of the family's documents; None for UNKNOWN."""
-        return _core.family_root(self)
+#: A document family, named by the document's root element as the readers
+#: take it (UNKNOWN: no root element could be read, or a root of no family);
+#: the libraries' numbers (qal3_family.h).
+Family = enum.IntEnum("Family", dict(_core._FAMILIES), module=__name__)
+Family.root = property(lambda self: _core.family_root(self),
+                       doc="The root element of the family's documents; None for UNKNOWN.")
 
 
 def family(path: _Path) -> Family:

@@ -312,6 +312,16 @@ PYBIND11_MODULE(_core, m) {
   m.def("_replace_file", &replace_file, py::arg("path"), py::arg("data"), py::arg("follow_symlinks") = false,
         "Puts the bytes `data` at `path` whole, as the writers' `path` does.");
 
+  // The family numbers of qal3_family.h by name (qal3.Family is made of them).
+  py::dict families;
+  families["UNKNOWN"] = int{QAL3_FAMILY_UNKNOWN};
+  families["EVENT_LIST"] = int{QAL3_FAMILY_EVENT_LIST};
+  families["CHAN_DESCRIPTIONS"] = int{QAL3_FAMILY_CHAN_DESCRIPTIONS};
+  families["DAQ_VARIABLES"] = int{QAL3_FAMILY_DAQ_VARIABLES};
+  families["ENV_DICT"] = int{QAL3_FAMILY_ENV_DICT};
+  families["GIGE"] = int{QAL3_FAMILY_GIGE};
+  families["TRIGGER_LIST"] = int{QAL3_FAMILY_TRIGGER_LIST};
+  m.attr("_FAMILIES") = families;
   m.def(
       "family_root",
       [](int family) {
