@@ -191,38 +191,30 @@ struct FreeReplay {
 };
 using ReplayPtr = std::unique_ptr<qal3_replay, FreeReplay>;
 
-// The verdict shown for an outcome: the absence of the trigger's data and
-// a function that gave nothing both show as "no result".
-const char* verdict_of(int outcome) {
-  switch (outcome) {
-    case QAL3_REPLAY_FIRES:
-      return "fires";
-    case QAL3_REPLAY_NOT_FIRED:
-      return "does not fire";
-    case QAL3_REPLAY_FIRST_EVENT:
-      return "first event";
-    case QAL3_REPLAY_INVALID:
-      return "invalid";
-  }
-  return "no result";
+// How an outcome shows: its verdict in the table (the absence of the
+// trigger's data and a function that gave nothing both show as "no
+// result") and its name in --json records.
+struct OutcomeText {
+  int outcome;
+  const char* verdict;
+  const char* name;
+};
+constexpr OutcomeText kOutcomeTexts[] = {
+    {QAL3_REPLAY_FIRES, "fires", "fires"},
+    {QAL3_REPLAY_NOT_FIRED, "does not fire", "not_fired"},
+    {QAL3_REPLAY_FIRST_EVENT, "first event", "first_event"},
+    {QAL3_REPLAY_NO_RESULT, "no result", "no_result"},
+    {QAL3_REPLAY_NO_DATA, "no result", "no_data"},
+    {QAL3_REPLAY_INVALID, "invalid", "invalid"},
+};
+
+const OutcomeText& text_of(int outcome) {
+  for (const OutcomeText& t : kOutcomeTexts)
+    if (t.outcome == outcome) return t;
+  return kOutcomeTexts[3];  // none other is given: no result
 }
 
-// The outcome's name in --json records.
-const char* outcome_name(int outcome) {
-  switch (outcome) {
-    case QAL3_REPLAY_FIRES:
-      return "fires";
-    case QAL3_REPLAY_NOT_FIRED:
-      return "not_fired";
-    case QAL3_REPLAY_FIRST_EVENT:
-      return "first_event";
-    case QAL3_REPLAY_NO_DATA:
-      return "no_data";
-    case QAL3_REPLAY_INVALID:
-      return "invalid";
-  }
-  return "no_result";
-}
+const char* verdict_of(int outcome) { return text_of(outcome).verdict; }
 
 // One trigger's outcome in one event.
 struct Verdict {
@@ -254,7 +246,7 @@ nlohmann::json json_of(const Verdict& v) {
           {"result", v.result ? cli::json_float(*v.result) : nlohmann::json(nullptr)},
           {"operation", v.operation},
           {"verdict", verdict_of(v.outcome)},
-          {"outcome", outcome_name(v.outcome)}};
+          {"outcome", text_of(v.outcome).name}};
 }
 
 // Writes the SVG picture of the panels to the open `out`, whole or not at all.
