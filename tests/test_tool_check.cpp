@@ -246,10 +246,12 @@ TEST(ToolCheck, FunctionBehavioursTheFileShows) {
                    "(STD does not), and a sample above 1.8e+19 makes it inf"},
       {"name=\"RMS\"", "<LowLimit value=\"1e-21\"/>",
        no_window + "\n2:91: warning: LowLimit value 1e-21 is below what RMS resolves: it squares each sample in single "
-                   "precision (STD does not), and samples below 1.1e-19 lose precision, below 2.6e-23 all of it"},
+                   "precision (STD does not), and samples below 1.1e-19 lose precision, below 2.6e-23 all of it\n"
+                   "2:91: warning: UpperLimit is not given, only LowLimit: GT fires when result > 0"},
       {"name=\"RMS\"", "<LowLimit value=\"0\"/><UpperLimit value=\"1e19\"/>", no_window},
       {"name=\"STD\"", "<LowLimit value=\"1e-21\"/><UpperLimit value=\"2e19\"/>", no_window},
-      {"name=\"DIFFRMS\"", "<LowLimit value=\"1e-21\"/>", no_window},  // a difference of two RMS values
+      {"name=\"DIFFRMS\"", "<LowLimit value=\"1e-21\"/>",  // a difference of two RMS values
+       no_window + "\n2:95: warning: UpperLimit is not given, only LowLimit: GT fires when result > 0"},
       {"name=\"DIFFRMS\"", "<UpperLimit value=\"-2e19\"/>",
        no_window + "\n2:97: warning: UpperLimit value -2e19 is beyond what RMS gives: it squares each sample in single "
                    "precision (STD does not), and a sample above 1.8e+19 makes it inf"},
@@ -262,6 +264,80 @@ TEST(ToolCheck, FunctionBehavioursTheFileShows) {
                    out);
     EXPECT_EQ(out, c.finding.empty() ? "" : c.finding + "\n") << c.function << c.limits;
     EXPECT_EQ(rc, c.finding.empty() ? 0 : 1) << c.function << c.limits;
+  }
+}
+
+// Limits and masks against what the trigger's operation compares, in the
+// words of its condition; none where the operation compares what is given.
+TEST(ToolCheck, WhatTheOperationCompares) {
+  const struct {
+    const char* trigger;  // after Chan and Function
+    const char* finding;  // "" for none
+  } cases[] = {
+      {"<Operation name=\"GT\"/><LowLimit value=\"5\"/>",
+       "2:93: warning: UpperLimit is not given, only LowLimit: GT fires when result > 0"},
+      {"<LowLimit value=\"5\"/>",
+       "2:1: error: USERTRIGGER without Operation: it reads as GT\n"
+       "2:71: warning: UpperLimit is not given, only LowLimit: GT fires when result > 0"},
+      {"<Operation name=\"LT\"/><UpperLimit value=\"5\"/>",
+       "2:95: warning: LowLimit is not given, only UpperLimit: LT fires when result < 0"},
+      {"<Operation name=\"GT\"/><UpperLimit value=\"5\"/>", ""},
+      {"<Operation name=\"GT\"/><LowLimit value=\"5\"/><UpperLimit value=\"7\"/>", ""},
+      {"<Operation name=\"INSIDE\"/><LowLimit value=\"5\"/><UpperLimit value=\"1\"/>",
+       "2:97: warning: LowLimit 5 is above UpperLimit 1: INSIDE fires when 5 < result < 1, which no number meets: it "
+       "never fires"},
+      {"<Operation name=\"INSIDEWITHLIMITS\"/><LowLimit value=\"2\"/><UpperLimit value=\"2\"/>", ""},
+      {"<Operation name=\"OUTSIDE\"/><LowLimit value=\"5\"/><UpperLimit value=\"1\"/>",
+       "2:98: warning: LowLimit 5 is above UpperLimit 1: OUTSIDE fires when result < 5 or > 1, which every number "
+       "meets: it always fires"},
+      {"<Operation name=\"INSIDE\"/><LowLimit value=\"5\"/>",
+       "2:97: warning: UpperLimit is not given, only LowLimit: INSIDE fires when 5 < result < 0, which no number "
+       "meets: it never fires"},
+      {"<Operation name=\"BITS\"/><BitMask mask=\"0x0\"/>",
+       "2:93: warning: BitMask 0x0 tests no bit: BITS fires when a bit of 0x0 is set"},
+      {"<Operation name=\"AND\"/>",
+       "2:71: warning: no BitMask, so the mask 0x0 tests no bit: AND fires when all bits of 0x0 are set"},
+      {"<Operation name=\"AND\"/><BitMask mask=\"0x4\"/>", ""},
+      {"<Operation name=\"TRUE\"/><LowLimit value=\"5\"/>", ""},
+  };
+  for (const auto& c : cases) {
+    std::string out;
+    check_text("<QAL3USERTRIGGERLIST>\n<USERTRIGGER><Chan name=\"C\"/><Function name=\"VALUE\"/>" +
+                   std::string(c.trigger) + "</USERTRIGGER>\n</QAL3USERTRIGGERLIST>\n",
+               out);
+    EXPECT_EQ(out, *c.finding ? std::string(c.finding) + "\n" : "") << c.trigger;
+  }
+}
+
+// Values out of their sense: a negative delta of a dictionary, an event
+// type listed again (one finding however often).
+TEST(ToolCheck, ValuesOutOfTheirSense) {
+  const struct {
+    std::string doc;
+    const char* finding;  // "" for none
+  } cases[] = {
+      {"<ENVINDEXDICT>\n<CHANNEL><INDEX>1</INDEX><PROP>A</PROP><DABS>-0.5</DABS></CHANNEL>\n</ENVINDEXDICT>\n",
+       "2:46: warning: DABS -0.5 is negative: as the absolute change of the value that counts as a change, it lets "
+       "every value count as changed"},
+      {"<ENVINDEXDICT>\n<CHANNEL><INDEX>1</INDEX><PROP>A</PROP><DREL>-1e-3</DREL></CHANNEL>\n</ENVINDEXDICT>\n",
+       "2:46: warning: DREL -1e-3 is negative: as the relative change of the value that counts as a change, it lets "
+       "every value count as changed"},
+      {"<ENVINDEXDICT>\n<CHANNEL><INDEX>1</INDEX><PROP>A</PROP><DABS>-0</DABS><DREL>-inf</DREL></CHANNEL>\n"
+       "</ENVINDEXDICT>\n",
+       ""},
+      {"<BMR>\n<EVENT><TYPE>1</TYPE></EVENT>\n<EVENT><TYPE>2</TYPE><TYPE>1</TYPE></EVENT>\n"
+       "<EVENT><TYPE>1</TYPE></EVENT>\n</BMR>\n",
+       "3:28: warning: event type 1 listed 3 times (first at line 2): the list is read with an entry for each"},
+      {"<BMR>\n<EVENT><TYPE>1</TYPE></EVENT>\n<EVENT><TYPE>40</TYPE></EVENT>\n<EVENT><TYPE>40</TYPE></EVENT>\n"
+       "</BMR>\n",
+       ""},
+  };
+  for (const auto& c : cases) {
+    std::string out;
+    check_text(c.doc, out);
+    EXPECT_TRUE(*c.finding ? contains(out, c.finding) && std::count(out.begin(), out.end(), '\n') == 1
+                           : !contains(out, "warning"))
+        << c.doc << out;
   }
 }
 

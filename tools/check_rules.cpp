@@ -6,11 +6,13 @@
 #include <climits>
 #include <cmath>
 #include <cstdio>
+#include <cstdlib>
 #include <iterator>
 #include <limits>
 #include <map>
 #include <optional>
 #include <string_view>
+#include <utility>
 
 #include "event.h"
 #include "event_util.h"
@@ -286,12 +288,35 @@ class Checker {
 
   // --- event lists ---------------------------------------------------------
 
+  // Where an event type is listed: its first and second TYPE, and how often.
+  struct Listed {
+    Node first, second;
+    std::size_t times = 0;
+  };
+
+  // An event type listed again: the reader makes an entry for each. One
+  // finding per type, at its second TYPE.
   void event_list(const Node& root) {
+    std::map<long long, Listed> types;
     for (const Node ev : root.children())
-      if (ev.name() == "EVENT") event(ev);
+      if (ev.name() == "EVENT") event(ev, types);
+    for (const auto& [type, listed] : types)
+      if (listed.times > 1)
+        warning(listed.second.value(), "event type " + std::to_string(type) + " listed " +
+                                           std::to_string(listed.times) + " times (first at " +
+                                           line_of(listed.first) + "): the list is read with an entry for each");
   }
 
-  void event(const Node& ev) {
+  void type_once(const Node& type, std::map<long long, Listed>& types) {
+    long long v = 0;
+    if (!parse_integer(type.text(), v) || v < kEntryEventType.lo || v > kEntryEventType.hi) return;
+    Listed& l = types[v];
+    if (l.times == 0) l.first = type;
+    if (l.times == 1) l.second = type;
+    ++l.times;
+  }
+
+  void event(const Node& ev, std::map<long long, Listed>& types) {
     // The reader walks the elements of an EVENT in document order whatever
     // their nesting; so does this check.
     std::vector<Node> flat;
@@ -303,6 +328,7 @@ class Checker {
       if (n.name() == "TYPE") {
         type_range(n, kEntryEventType, "event type",
                    "no entry is made and what follows up to the next TYPE is ignored");
+        type_once(n, types);
         block_open = list_open = false;
         entry_fields.clear();
       } else if (n.name() == "SBLOCK") {
@@ -557,9 +583,21 @@ class Checker {
                                     " characters long: readers of the old layout cut it to " +
                                     std::to_string(characters(prop.text(), kept_bytes(prop.text(), kOldProp))));
       }
-      for (const char* delta : {"DABS", "DREL"})
-        if (Node n = ch.child(delta)) kept_float(n.value(), delta, n.text());
+      for (const auto& [delta, what] : {std::pair<const char*, const char*>{"DABS", "absolute"}, {"DREL", "relative"}})
+        if (Node n = ch.child(delta)) {
+          kept_float(n.value(), delta, n.text());
+          negative_delta(n, delta, what);
+        }
     }
+  }
+
+  // A delta below zero: every change of the value is larger. An infinite
+  // one is taken as meant.
+  void negative_delta(const Node& n, const std::string& delta, const std::string& what) {
+    const std::optional<float> v = number(n.text());
+    if (v && std::isfinite(*v) && *v < 0)
+      warning(n.value(), delta + " " + trim(n.text()) + " is negative: as the " + what +
+                             " change of the value that counts as a change, it lets every value count as changed");
   }
 
   // A number read into a float: what the float does not keep.
@@ -725,6 +763,116 @@ class Checker {
     for (const char* limit : {"LowLimit", "UpperLimit"})
       if (Node l = t.child(limit))
         if (const std::optional<Attribute> a = l.attribute("value")) float_attribute(l, *a);
+    compared(t);
+  }
+
+  // A limit or mask as the trigger list reader takes it: the text given,
+  // when it is a number, else the value a new record holds.
+  struct Compared {
+    Node element;                      // the element giving it; none when not given
+    std::optional<Attribute> given;    // its attribute, when given
+    bool readable = true;              // false when given and no number
+    std::string text;                  // as the condition shows it
+  };
+
+  Compared limit(const Node& t, const char* name, float fresh, float& value) const {
+    Compared c;
+    c.element = t.child(name);
+    if (c.element) c.given = c.element.attribute("value");
+    value = fresh;
+    c.text = shortest(fresh);
+    if (!c.given) return c;
+    const std::optional<float> v = number(c.given->value);
+    c.readable = v.has_value();
+    if (v) {
+      value = *v;
+      c.text = trim(c.given->value);
+    }
+    return c;
+  }
+
+  // The built-in operation the reader takes for trigger `t`; null for a
+  // site's own, an unknown name (reported as such) or a changed slot.
+  const qal3::trigger::BuiltinOperation* operation_of(const Node& t, Node& op) const {
+    op = t.child("Operation");
+    int slot = qal3::trigger::kDefaultOperation;
+    if (op) {
+      const std::optional<Attribute> a = op.attribute("name");
+      if (!a) return nullptr;
+      if (options_.known_names.count(trim(a->value))) return nullptr;
+      slot = slot_of(std::string(a->value), false);
+    }
+    constexpr int kBuiltins = static_cast<int>(std::size(qal3::trigger::kOperations));
+    if (slot < 0 || slot >= kBuiltins) return nullptr;
+    const qal3::trigger::BuiltinOperation& b = qal3::trigger::kOperations[slot];
+    return std::string_view(qal3_get_operation_string(slot)) == b.name ? &b : nullptr;
+  }
+
+  // The operation's condition with the trigger's limits and mask in it.
+  static std::string condition(const qal3::trigger::BuiltinOperation& op, const std::string& low,
+                               const std::string& upper, const std::string& mask) {
+    std::string text = op.condition;
+    for (const auto& [mark, value] : {std::pair<std::string, std::string>{"{LL}", low}, {"{UL}", upper},
+                                      {"{mask}", mask}})
+      for (std::size_t at = 0; (at = text.find(mark, at)) != std::string::npos; at += value.size())
+        text.replace(at, mark.size(), value);
+    return std::string(op.name) + " " + text;
+  }
+
+  // What the trigger's operation compares against what the file gives: a
+  // compared limit not given while the other is, a low limit above the
+  // upper one, a mask that tests no bit.
+  void compared(const Node& t) {
+    Node op_node;
+    const qal3::trigger::BuiltinOperation* op = operation_of(t, op_node);
+    if (!op) return;
+    qal3::records::OwnedList<qal3_user_case_trigger> fresh;
+    const qal3_user_case_trigger& made = fresh.add();
+    float low = 0, upper = 0;
+    const Compared l = limit(t, "LowLimit", made.low, low);
+    const Compared u = limit(t, "UpperLimit", made.upper, upper);
+    if (!l.readable || !u.readable) return;  // reported as no number
+    const Node mask_node = t.child("BitMask");
+    const std::optional<Attribute> mask_attr = mask_node ? mask_node.attribute("mask") : std::nullopt;
+    unsigned mask = made.bitmask;
+    if (mask_attr) {
+      const std::string m = trim(mask_attr->value);
+      if (m.size() < 3 || m.compare(0, 2, "0x") != 0) return;  // the schema reports the form
+      char* end = nullptr;
+      mask = static_cast<unsigned>(std::strtoul(m.c_str() + 2, &end, 16));
+    }
+    char mask_text[16];
+    std::snprintf(mask_text, sizeof mask_text, "0x%X", mask);
+    const std::string fires = condition(*op, l.text, u.text, mask_text);
+    const Position at_op = op_node ? doc_.attribute_position(op_node, "name") : t.tag();
+    if (op->mask && mask == 0) {
+      warning(mask_attr ? doc_.attribute_position(mask_node, *mask_attr) : at_op,
+              (mask_attr ? std::string("BitMask ") + mask_text : "no BitMask, so the mask " + std::string(mask_text)) +
+                  " tests no bit: " + fires);
+      return;
+    }
+    std::string verdict;
+    if (op->low && op->upper && low > upper) {
+      // The condition puts the result between the limits, or outside them.
+      const std::string_view c = op->condition;
+      verdict = c.find("{LL}") < c.find("result") ? ", which no number meets: it never fires"
+                                                  : ", which every number meets: it always fires";
+    }
+    if (unset_limit(op->low, l, u, "LowLimit", fires + verdict) ||
+        unset_limit(op->upper, u, l, "UpperLimit", fires + verdict) || verdict.empty())
+      return;
+    warning(doc_.attribute_position(l.element, *l.given),
+            "LowLimit " + l.text + " is above UpperLimit " + u.text + ": " + fires + verdict);
+  }
+
+  // A limit the operation compares, not given, while the other is: the
+  // finding at the other's value.
+  bool unset_limit(bool compares, const Compared& self, const Compared& other, const char* name,
+                   const std::string& fires) {
+    if (!compares || self.given || !other.given) return false;
+    warning(doc_.attribute_position(other.element, *other.given),
+            std::string(name) + " is not given, only " + std::string(other.element.name()) + ": " + fires);
+    return true;
   }
 
   // Each parameter is read from the first of its names given; the others
