@@ -30,14 +30,14 @@ cd "$(dirname "$0")"
 
 # abigail-tools (abidw, abidiff) serves the ABI check. libhdf5-dev and
 # libzip-dev let the qal3 tool read HDF5 and .npz recordings (a build
-# without them reads neither). The last four are optional for the qal3
-# Python module (chunked and cluster replays, tables as DataFrames, HDF5
-# recordings); its tests use them.
+# without them reads neither). The last five are optional for the qal3
+# Python module (chunked and cluster replays, tables as DataFrames and
+# xarray Datasets, HDF5 recordings); its tests use them.
 PACKAGES=(cmake make g++ pkg-config libxerces-c-dev libgtest-dev libbenchmark-dev locales
   libacl1-dev libattr1-dev acl nlohmann-json3-dev libxml2-utils librsvg2-bin abigail-tools
   libhdf5-dev libzip-dev
   pybind11-dev python3-dev python3-numpy python3-pytest
-  python3-dask python3-distributed python3-pandas python3-h5py)
+  python3-dask python3-distributed python3-pandas python3-h5py python3-xarray)
 # Making the Debian packages: dpkg-shlibdeps, the file utility CPack uses,
 # lintian to check them.
 DEB_PACKAGES=(dpkg-dev file lintian)

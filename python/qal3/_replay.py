@@ -18,7 +18,7 @@ import math
 import os
 import zipfile
 from numbers import Real
-from typing import Any, Dict, List, Mapping, Union
+from typing import Any, Dict, List, Mapping, Optional, Union
 
 from ._records import Message, warn
 
@@ -40,9 +40,11 @@ class ReplayTable:
     ``fired`` (bool), ``value`` (float32, NaN where the function gave none)
     and ``outcome`` (int8, a :class:`qal3.Outcome` each) are numpy arrays of
     shape (events, triggers), the triggers in list order; ``triggers`` are
-    the triggers replayed and ``missing`` the names (``NAME`` or
-    ``NAME[k]``) of the channels and subchannels the recording does not
-    hold (their triggers' columns are False, NaN and NO_DATA)."""
+    the triggers replayed, ``labels`` a label for each (its index, channel,
+    subchannel, function and operation, and its description or group where
+    set) and ``missing`` the names (``NAME`` or ``NAME[k]``) of the channels
+    and subchannels the recording does not hold (their triggers' columns are
+    False, NaN and NO_DATA)."""
 
     def __init__(self, fired, value, triggers, missing, outcome=None):
         self.fired = fired
@@ -50,6 +52,7 @@ class ReplayTable:
         self.outcome = outcome
         self.triggers = triggers
         self.missing = missing
+        self._spectra = {}  # name -> (start, inc, samples) of the spectra read
 
     def __len__(self) -> int:
         return self.fired.shape[0]
@@ -59,78 +62,210 @@ class ReplayTable:
         extra = f", missing={self.missing!r}" if self.missing else ""
         return f"ReplayTable(events={events}, triggers={triggers}{extra})"
 
-    def to_frame(self):
-        """A pandas DataFrame, one row per event: columns ("fired", k) and
-        ("value", k) for trigger k (pandas must be installed)."""
+    @property
+    def labels(self) -> List[str]:
+        """One label per trigger, such as "2: BEAM/Current[1] P2P GT (bunch length)"."""
+        from ._core import function_name, operation_name
+        out = []
+        for k, t in enumerate(self.triggers):
+            words = f"{k}: {_name(t.channel, t.subchannel)} {function_name(t.function)} {operation_name(t.operation)}"
+            note = t.description or t.group
+            out.append(f"{words} ({note})" if note else words)
+        return out
+
+    def _columns(self):
+        """Per trigger: index, channel, subchannel, function, operation, description, group, label."""
+        from ._core import function_name, operation_name
+        return [(k, t.channel, t.subchannel, function_name(t.function), operation_name(t.operation),
+                 t.description, t.group, label) for k, (t, label) in enumerate(zip(self.triggers, self.labels))]
+
+    def to_frame(self, form: str = "wide"):
+        """A pandas DataFrame (pandas must be installed). ``form="wide"``:
+        one row per event, columns (quantity, trigger, label) for the
+        quantities fired, value and outcome; ``form="long"``: one row per
+        event and trigger, with the trigger's index, channel, subchannel,
+        function, operation, description and group beside fired, value and
+        outcome."""
+        import numpy as np
         import pandas as pd
-        frame = pd.concat({"fired": pd.DataFrame(self.fired), "value": pd.DataFrame(self.value)}, axis=1)
-        frame.index.name = "event"
-        frame.columns.names = [None, "trigger"]
+        events, n = self.fired.shape
+        if form == "wide":
+            columns = pd.MultiIndex.from_tuples(
+                [(q, k, label) for q in ("fired", "value", "outcome") for k, label in enumerate(self.labels)],
+                names=[None, "trigger", "label"])
+            frame = pd.concat({"fired": pd.DataFrame(self.fired), "value": pd.DataFrame(self.value),
+                               "outcome": pd.DataFrame(self.outcome)}, axis=1)
+            frame.columns = columns
+            frame.index.name = "event"
+            return frame
+        if form != "long":
+            raise ValueError(f"form must be 'wide' or 'long', not {form!r}")
+        info = self._columns()
+        frame = pd.DataFrame({
+            "event": np.repeat(np.arange(events), n),
+            **{name: np.tile(np.array([c[i] for c in info], dtype=object if i not in (0, 2) else None), events)
+               for i, name in enumerate(("trigger", "channel", "subchannel", "function", "operation", "description",
+                                         "group"))},
+            "fired": self.fired.reshape(-1), "value": self.value.reshape(-1), "outcome": self.outcome.reshape(-1)})
         return frame
 
+    def to_xarray(self):
+        """An xarray Dataset of fired, value and outcome over the dimensions
+        (event, trigger), the triggers' channel, subchannel, function,
+        operation, description, group and label as coordinates (xarray must
+        be installed)."""
+        import numpy as np
+        import xarray as xr
+        info = self._columns()
+        coords = {"event": np.arange(self.fired.shape[0]), "trigger": [c[0] for c in info]}
+        for i, name in enumerate(("channel", "subchannel", "function", "operation", "description", "group", "label")):
+            coords[name] = ("trigger", [c[i + 1] for c in info])
+        dims = ("event", "trigger")
+        return xr.Dataset({"fired": (dims, self.fired), "value": (dims, self.value),
+                           "outcome": (dims, self.outcome)}, coords=coords)
 
-def replay(triggers, recording, start: _Axis = 0.0, inc: _Axis = 1.0) -> ReplayTable:
+    def missing_warnings(self) -> List[str]:
+        """The warning of the names the recording lacks."""
+        return ["the recording holds no channel " + ", ".join(repr(m) for m in self.missing)] if self.missing else []
+
+    def empty_warnings(self, *_) -> List[str]:
+        """A warning per trigger that found its data but gave no value in any
+        event, with its likely cause."""
+        from ._core import _OUTCOMES, _window, function_index
+        events = self.fired.shape[0]
+        if not events or self.outcome is None:
+            return []
+        gave = (self.outcome != _OUTCOMES["NO_RESULT"]).any(axis=0)
+        out = []
+        for k, (t, label) in enumerate(zip(self.triggers, self.labels)):
+            if gave[k] or (self.outcome[:, k] == _OUTCOMES["NO_DATA"]).all():
+                continue
+            text = f"trigger {label} gave no value in any of the {events} events"
+            axis = self._spectra.get(_name(t.channel, t.subchannel))
+            slot = function_index(t.function) if isinstance(t.function, str) else t.function
+            if axis and _window(slot, list(t.fparam), *axis) is False:
+                first, step, samples = axis
+                ends = sorted((first, first + step * samples))
+                text += (f": window {t.fparam[0]:g} to {t.fparam[1]:g} selects no sample of the spectrum "
+                         f"({ends[0]:g} to {ends[1]:g}): are start and inc in the window's units?")
+            out.append(text)
+        return out
+
+
+def replay(triggers, recording, start: _Axis = 0.0, inc: _Axis = 1.0, *, client=None,
+           chunk: Optional[int] = None) -> ReplayTable:
     """Replays the trigger list `triggers` over `recording` and returns a
     :class:`ReplayTable`; ``Replay(triggers).run(recording, start, inc)``.
 
-    `recording` is a mapping of channel names to arrays (numpy, dask, or
+    `recording` is a mapping of names to arrays (numpy, dask, pandas, or
     anything numpy reads; 2-D: spectra, events x samples; 1-D: name/value
-    data, one value per event), the path of an ``.npz`` file or of an HDF5
-    file (h5py), or an open h5py file or group (a channel "A/B" is the data
-    set B of group A). Each trigger reads its own channel; sample i of a
-    spectrum lies at start + i * inc, `start` and `inc` being numbers or
-    dicts by channel name. A channel the recording lacks is reported in the
-    table's ``missing`` and by a qal3.Warning. ValueError (naming the
-    channel) for an array of the wrong shape or kind, channels with
-    different numbers of events, or a spectrum without its start or inc;
-    FileNotFoundError or ValueError (naming the file) for a recording that
-    cannot be opened."""
+    data, one value per event), a pandas DataFrame (its columns, one value
+    per event each), the path of an ``.npz`` file or of an HDF5 file (h5py),
+    or an open h5py file or group (a channel "A/B" is the data set B of
+    group A). The name ``NAME`` is subchannel 0 of channel NAME, ``NAME[k]``
+    its subchannel k; each trigger reads its own channel and subchannel.
+    Sample i of a spectrum lies at start + i * inc, `start` and `inc` being
+    numbers or dicts by name (``NAME[k]``, else ``NAME``), in the units of
+    the triggers' windows: a built-in function reads the samples from index
+    int((window start - start) / inc) up to, not including, index
+    int((window end - start) / inc) (to the last sample when the window end
+    lies before the spectrum's start), every window-step-th one. A channel or subchannel the
+    recording lacks is reported in the table's ``missing`` and by a
+    qal3.Warning; so is a trigger that gives no value in any event, with its
+    likely cause. ValueError (naming the channel) for an array of the wrong
+    shape or kind, channels with different numbers of events, or a spectrum
+    without its start or inc; FileNotFoundError or ValueError (naming the
+    file) for a recording that cannot be opened.
+
+    With `client` (a ``distributed.Client``, or the name of a local dask
+    scheduler: "threads", "processes", "sync"), the events are replayed in
+    blocks of `chunk` events (by default about 64 MB of the recording, and
+    at least two blocks per worker) on the client's workers, each worker
+    reading its own block: `recording` must then be a path (HDF5, ``.npz``)
+    or a mapping of dask arrays, so that no data travels through the
+    scheduler. The table equals the one of one process, DIFF functions
+    included. Functions registered from Python are not known to worker
+    processes."""
     from ._core import Replay
-    return run(Replay(list(triggers)), recording, start, inc)
+    return run(Replay(list(triggers)), recording, start, inc, client, chunk)
 
 
-def run(replay, recording, start: _Axis = 0.0, inc: _Axis = 1.0) -> ReplayTable:
-    """Replay.run(): the replay's triggers over `recording`."""
-    import numpy as np
+def wanted_names(triggers) -> Dict[str, Any]:
+    """Name -> (trigger, subchannel): the names the triggers read, each with
+    the first trigger that reads it."""
     from ._core import _MAX_SUBCHANNEL
-    triggers = replay.triggers
-    wanted: Dict[str, Any] = {}  # name -> (trigger, subchannel), the first trigger that reads it
+    wanted: Dict[str, Any] = {}
     for k, t in enumerate(triggers):
         if 0 <= t.subchannel <= _MAX_SUBCHANNEL:
             wanted.setdefault(_name(t.channel, t.subchannel), (k, t.subchannel))
+    return wanted
+
+
+def found(replay, find, wanted):
+    """The arrays `find` holds of the `wanted` names (checked, kept lazy),
+    and the names the replay's triggers read that it lacks."""
+    triggers = replay.triggers
+    data: Dict[str, Any] = {}
+    for name, (k, sub) in wanted.items():
+        a = find(name)
+        if a is None and sub == 0:
+            a = find(f"{triggers[k].channel}[0]")
+        if a is not None:
+            data[name] = _checked(name, a)
+    held = [wanted[name] for name in data]
+    missing = list(dict.fromkeys(_name(triggers[k].channel, triggers[k].subchannel)
+                                 for k in replay._missing(held)))
+    return data, missing
+
+
+def axes(start, inc, data, wanted, triggers):
+    """Name -> (start, inc) of every array of `data`."""
+    return {name: tuple(_axis(given, what, name, triggers[wanted[name][0]].channel, data)
+                        for given, what in ((start, "start"), (inc, "inc"))) for name in data}
+
+
+def run(replay, recording, start: _Axis = 0.0, inc: _Axis = 1.0, client=None, chunk=None) -> ReplayTable:
+    """Replay.run(): the replay's triggers over `recording`."""
+    if client is not None:
+        from ._parallel import run_on
+        table = run_on(replay, recording, start, inc, client, chunk)
+    else:
+        table = run_here(replay, recording, start, inc)
+    for m in table.missing_warnings() + table.empty_warnings(recording, start, inc):
+        warn(Message(kind="warning", text=m))
+    return table
+
+
+def run_here(replay, recording, start: _Axis = 0.0, inc: _Axis = 1.0, rows=None) -> ReplayTable:
+    """The replay in this process; only the events `rows` (a range) when given."""
+    import numpy as np
+    triggers = replay.triggers
+    wanted = wanted_names(triggers)
     with _opened(recording) as find:
-        data: Dict[str, Any] = {}
-        for name, (k, sub) in wanted.items():
-            a = find(name)
-            if a is None and sub == 0:
-                a = find(f"{triggers[k].channel}[0]")
-            if a is not None:
-                data[name] = _checked(name, a)
-        held = [wanted[name] for name in data]
-        missing = list(dict.fromkeys(_name(triggers[k].channel, triggers[k].subchannel)
-                                     for k in replay._missing(held)))
-        if missing:
-            text = "the recording holds no channel " + ", ".join(repr(m) for m in missing)
-            warn(Message(kind="warning", text=text))
+        data, missing = found(replay, find, wanted)
+        if rows is not None:
+            data = {n: np.asarray(a[rows.start:rows.stop]) for n, a in data.items()}
         events = _events(data)
-        axes = {name: tuple(_axis(given, what, name, triggers[wanted[name][0]].channel, data)
-                            for given, what in ((start, "start"), (inc, "inc"))) for name in data}
+        given_axes = axes(start, inc, data, wanted, triggers)
         fired, value, outcome = [], [], []
         dask_arrays = {n: a for n, a in data.items() if _lazy(a) and hasattr(a, "__dask_graph__")}
         dask_rows = _DaskRows(dask_arrays, _step(events, data)) if dask_arrays and events else None
-        for rows in _blocks(events, data):
-            piece = _read(data, rows, dask_rows)
-            entries = [(wanted[n][0], wanted[n][1], piece[n]) + axes[n] for n in data]
-            f, v, o = replay._run_entries(rows.stop - rows.start, entries)
+        for block in _blocks(events, data):
+            piece = _read(data, block, dask_rows)
+            entries = [(wanted[n][0], wanted[n][1], piece[n]) + given_axes[n] for n in data]
+            f, v, o = replay._run_entries(block.stop - block.start, entries)
             fired.append(f)
             value.append(v)
             outcome.append(o)
+        shapes = {n: tuple(a.shape[1:]) for n, a in data.items()}
     if len(fired) != 1:
         n = len(triggers)
         fired = [np.concatenate(fired)] if fired else [np.zeros((0, n), bool)]
         value = [np.concatenate(value)] if value else [np.zeros((0, n), np.float32)]
         outcome = [np.concatenate(outcome)] if outcome else [np.zeros((0, n), np.int8)]
-    return ReplayTable(fired[0], value[0], triggers, missing, outcome[0])
+    table = ReplayTable(fired[0], value[0], triggers, missing, outcome[0])
+    table._spectra = {n: given_axes[n] + shape for n, shape in shapes.items() if shape}
+    return table
 
 
 @contextlib.contextmanager
@@ -138,6 +273,9 @@ def _opened(recording):
     """Yields find(name): the array of channel `name` in `recording`, or None."""
     if isinstance(recording, Mapping):
         yield recording.get
+        return
+    if hasattr(recording, "columns") and hasattr(recording, "to_numpy"):  # a pandas DataFrame: its columns
+        yield lambda name: recording[name].to_numpy() if name in recording.columns else None
         return
     if isinstance(recording, (str, bytes, os.PathLike)):
         path = os.fsdecode(recording)
@@ -287,6 +425,8 @@ def _lazy(a) -> bool:
 def _checked(name: str, a):
     """`a` as an array (kept lazy when it is chunked), or ValueError naming the channel."""
     import numpy as np
+    if hasattr(a, "to_numpy") and not hasattr(a, "__dask_graph__"):  # pandas: its values, by position
+        a = a.to_numpy()
     if not (hasattr(a, "shape") and hasattr(a, "dtype") and hasattr(a, "__getitem__")):
         a = np.asarray(a)
     kind = np.dtype(a.dtype).kind

@@ -25,6 +25,8 @@
 #include "qal3_replay.h"
 #include "record_conversion.h"
 #include "site_functions.h"
+#include "trigger_facts.h"
+#include "trigger_window.h"
 #include "user_case_trigger.h"
 
 namespace qal3py {
@@ -199,27 +201,37 @@ class Replay {
   std::size_t size() const { return qal3_replay_size(replay_.get()); }
   py::list triggers() const { return py::list(triggers_); }  // a list of its own: triggers_ stays as made
 
-  // What a pickle keeps: the triggers, and each one's DIFF state.
-  py::tuple state() {
+  // Each trigger's DIFF state: its previous value, or None.
+  py::list previous() {
     const auto lock = hold();
-    py::list previous;
+    py::list out;
     for (std::size_t k = 0; k < size(); ++k) {
       float v = 0.0f;
-      previous.append(qal3_replay_get_previous(replay_.get(), k, &v) == 1 ? py::object(py::float_(v))
-                                                                          : py::object(py::none()));
+      out.append(qal3_replay_get_previous(replay_.get(), k, &v) == 1 ? py::object(py::float_(v))
+                                                                     : py::object(py::none()));
     }
-    return py::make_tuple(single_ ? triggers_[0] : py::object(triggers_), previous);
+    return out;
   }
+  // Sets each trigger's DIFF state from `previous` (as previous() gives it).
+  void restore(const py::list& previous) {
+    const auto lock = hold();
+    if (previous.size() != size()) throw py::value_error("one previous value (or None) per trigger is needed");
+    for (std::size_t k = 0; k < previous.size(); ++k) {
+      float value = 0.0f;
+      if (!previous[k].is_none()) value = float_of(previous[k], "a previous value");
+      if (qal3_replay_set_previous(replay_.get(), k, previous[k].is_none() ? nullptr : &value) != 0)
+        throw std::bad_alloc();
+    }
+  }
+
+  // What a pickle keeps: the triggers, and each one's DIFF state.
+  py::tuple state() { return py::make_tuple(single_ ? triggers_[0] : py::object(triggers_), previous()); }
   static std::unique_ptr<Replay> from_state(const py::tuple& s) {
     if (s.size() != 2) throw std::runtime_error("not a pickled qal3.Replay");
     auto r = std::make_unique<Replay>(s[0]);
     const py::list previous(s[1]);
     if (previous.size() != r->size()) throw std::runtime_error("not a pickled qal3.Replay");
-    for (std::size_t k = 0; k < previous.size(); ++k) {
-      if (previous[k].is_none()) continue;
-      const float value = float_of(previous[k], "the previous value of a pickled qal3.Replay");
-      if (qal3_replay_set_previous(r->replay_.get(), k, &value) != 0) throw std::bad_alloc();
-    }
+    r->restore(previous);
     return r;
   }
 
@@ -331,6 +343,20 @@ thread_local const Replay* Replay::looping_ = nullptr;
 void bind_replay(py::module_& m) {
   m.attr("_OUTCOMES") = outcome_codes();
   m.attr("_MAX_SUBCHANNEL") = kMaxSubchannel;
+  m.def(
+      "_window",
+      [](int function, const std::vector<float>& fparam, float start, float inc, int samples) -> py::object {
+        const qal3::trigger::BuiltinFunction* f = qal3::trigger::builtin_in_slot(function);
+        if (!f || fparam.size() < 3) return py::none();
+        qal3::trigger::Window w;
+        const bool position = f->reads == qal3::trigger::Reads::position;
+        if (!qal3::trigger::select_window(fparam.data(), start, inc, samples, position, w)) return py::bool_(false);
+        return py::make_tuple(w.first, position ? w.first + 1 : w.end);
+      },
+      py::arg("function"), py::arg("fparam"), py::arg("start"), py::arg("inc"), py::arg("samples"),
+      "The samples [first, end) the built-in function of slot `function` reads of a spectrum of `samples` "
+      "samples on the axis start + i * inc, as the library selects them; False when none; None for a slot "
+      "that holds no built-in function.");
   py::class_<Replay>(m, "Replay", R"(Triggers replayed over recorded events.
 
 Replay(trigger) replays one trigger over arrays (spectra(), values(),
@@ -359,13 +385,17 @@ several threads run in parallel.)")
            "(1-D, converted to float32 as spectra() does).")
       .def(
           "run",
-          [](py::object self, py::object recording, py::object start, py::object inc) {
+          [](py::object self, py::object recording, py::object start, py::object inc, py::object client,
+             py::object chunk) {
             made<Replay>(self);
-            return py::module_::import("qal3._replay").attr("run")(self, recording, start, inc);
+            return py::module_::import("qal3._replay").attr("run")(self, recording, start, inc, client, chunk);
           },
-          py::arg("recording"), py::arg("start") = 0.0, py::arg("inc") = 1.0,
+          py::arg("recording"), py::arg("start") = 0.0, py::arg("inc") = 1.0, py::kw_only(),
+          py::arg("client") = py::none(), py::arg("chunk") = py::none(),
           "Replays the triggers over `recording` (see qal3.replay) and returns a qal3.ReplayTable; "
           "DIFF functions go on from the previous run().")
+      .def("_previous", method(&Replay::previous))
+      .def("_restore", method(&Replay::restore), py::arg("previous"))
       .def("_run_entries", method(&Replay::run_entries), py::arg("events"), py::arg("entries"))
       .def("_missing", method(&Replay::missing), py::arg("entries"))
       .def_property_readonly("triggers", method(&Replay::triggers), "Copies of the triggers replayed, in order.")

@@ -10,7 +10,7 @@ import pytest
 import qal3
 
 EVENTS = 60
-AXIS = {"BEAM/Current": (-1.0, 0.05), "BEAM/Profile": (0.0, 0.5)}
+AXIS = {"BEAM/Current": (-1.0, 0.05), "BEAM/Current[2]": (0.0, 0.5), "BEAM/Profile": (0.0, 0.5)}
 
 
 def recording():
@@ -40,9 +40,10 @@ def expected(rec, ts):
     """One evaluate() per trigger: the columns the table must hold."""
     columns = []
     for t in ts:
-        data = rec[t.channel if t.subchannel == 0 else f"{t.channel}[{t.subchannel}]"]
+        name = t.channel if t.subchannel == 0 else f"{t.channel}[{t.subchannel}]"
+        data = rec[name]
         if data.ndim == 2:
-            start, inc = AXIS[t.channel]
+            start, inc = AXIS[name]
             columns.append(qal3.evaluate(t, data, start=start, inc=inc))
         else:
             columns.append(qal3.evaluate_values(t, data))
@@ -190,13 +191,43 @@ def test_bad_files_and_axes_name_them(tmp_path):
         qal3.replay(triggers(), recording(), start={"BEAM/Current": 0.0})
 
 
-def test_table_to_frame():
-    pytest.importorskip("pandas")
-    table = qal3.replay(triggers(), recording())
-    frame = table.to_frame()
-    assert frame.shape == (EVENTS, 2 * len(triggers()))
-    np.testing.assert_array_equal(frame["value"].to_numpy(), table.value)
-    np.testing.assert_array_equal(frame["fired"].to_numpy(), table.fired)
+def test_table_labels_frames_and_dataframe_recordings():
+    pd = pytest.importorskip("pandas")
+    ts = triggers()
+    ts[4].description = "vacuum bits"
+    rec = recording()
+    table = qal3.replay(ts, rec)
+    assert table.labels[2] == "2: BEAM/Current[2] RMS INSIDE" and table.labels[4] == "4: VAC/Status VALUE BITS (vacuum bits)"
+    wide = table.to_frame()
+    assert wide.shape == (EVENTS, 3 * len(ts)) and wide.columns.names == [None, "trigger", "label"]
+    np.testing.assert_array_equal(wide["value"].to_numpy(), table.value)
+    long = table.to_frame("long")
+    assert len(long) == EVENTS * len(ts) and long["channel"][2] == "BEAM/Current" and long["subchannel"][2] == 2
+    np.testing.assert_array_equal(long["outcome"].to_numpy(), table.outcome.reshape(-1))
+    # A DataFrame of name/value columns, and DataFrames as values of a mapping, are recordings.
+    framed = {c: pd.DataFrame(a) if a.ndim == 2 else a for c, a in rec.items()}
+    framed["VAC/Status"] = pd.DataFrame({"VAC/Status": rec["VAC/Status"]})["VAC/Status"]
+    np.testing.assert_array_equal(qal3.replay(ts, framed).outcome, table.outcome)
+    only = qal3.replay([ts[4]], pd.DataFrame({"VAC/Status": rec["VAC/Status"]}))
+    np.testing.assert_array_equal(only.value[:, 0], table.value[:, 4])
+    xr = pytest.importorskip("xarray")
+    ds = table.to_xarray()
+    assert isinstance(ds, xr.Dataset) and ds["value"].dims == ("event", "trigger") and ds["subchannel"].values[2] == 2
+
+
+@pytest.mark.parametrize("change, match", [
+    (lambda ts, rec: rec.pop("BEAM/Profile"), "holds no channel 'BEAM/Profile'"),
+    (lambda ts, rec: setattr(ts[0], "fparam", [500.0, 900.0, 1.0]),
+     r"trigger 0: BEAM/Current MEAN GT gave no value in any of the 60 events: window 500 to 900 selects no "
+     r"sample of the spectrum \(-1 to 5\): are start and inc in the window's units\?"),
+])
+def test_results_that_cannot_be_right_are_named(change, match):
+    rec, ts = recording(), triggers()
+    change(ts, rec)
+    start, inc = starts_incs()
+    with pytest.warns(qal3.Warning, match=match) as caught:
+        qal3.replay(ts, rec, start=start, inc=inc)
+    assert caught[0].filename == __file__
 
 
 def test_replay_and_selector_pickle_with_their_state(examples):
@@ -219,22 +250,57 @@ def test_replay_and_selector_pickle_with_their_state(examples):
         assert [copy.get_channel(i) for i in range(len(sel))] == [sel.get_channel(i) for i in range(len(sel))]
 
 
+def _with_failures(rec):
+    """The recording with events where the spectra are NaN, so that DIFF
+    functions go on from an event several events back."""
+    rec = dict(rec)
+    for c in ("BEAM/Current", "BEAM/Profile"):
+        rec[c] = rec[c].copy()
+        rec[c][np.random.default_rng(9).random(EVENTS) < 0.4] = np.nan
+    return rec
+
+
 @pytest.mark.filterwarnings("ignore::DeprecationWarning")  # the event loop library's, on start
-def test_replay_on_a_local_dask_cluster():
+@pytest.mark.parametrize("scheduler", ["threads", "cluster"])
+def test_a_replay_on_a_client_equals_the_one_in_process(tmp_path, scheduler):
     pytest.importorskip("dask.array")
-    distributed = pytest.importorskip("distributed")
-    rec, ts = recording(), triggers()
+    rec, ts = _with_failures(recording()), triggers()
     start, inc = starts_incs()
     whole = qal3.replay(ts, rec, start=start, inc=inc)
+    path = _hdf5(tmp_path, rec)
+
+    def check(client):
+        # Blocks of 7 events: DIFF histories cross block edges, also after failed events.
+        for source in (path, _dask(tmp_path, rec)):
+            r = qal3.Replay(ts)
+            table = r.run(source, start=start, inc=inc, client=client, chunk=7)
+            assert_same(table, whole.fired, whole.value)
+            np.testing.assert_array_equal(table.outcome, whole.outcome)
+        # The replay goes on from where the blocks left it.
+        twice = qal3.replay(ts, {c: np.concatenate([a, a[:5]]) for c, a in rec.items()}, start=start, inc=inc)
+        more = r.run({c: a[:5] for c, a in rec.items()}, start=start, inc=inc)
+        assert_same(more, twice.fired[EVENTS:], twice.value[EVENTS:])
+
+    if scheduler == "threads":
+        check("threads")
+        return
+    distributed = pytest.importorskip("distributed")
     with distributed.LocalCluster(n_workers=2, threads_per_worker=1, processes=True, host="127.0.0.1",
                                   dashboard_address=None) as cluster, distributed.Client(cluster) as client:
-        # The whole list on a worker, and a Replay carried to a worker mid-way.
-        far = client.submit(qal3.replay, ts, _dask(None, rec), start, inc).result()
-        r = qal3.Replay(ts)
-        r.run({c: a[:30] for c, a in rec.items()}, start=start, inc=inc)
-        rest = client.submit(r.run, {c: a[30:] for c, a in rec.items()}, start, inc).result()
-    assert_same(far, whole.fired, whole.value)
-    assert_same(rest, whole.fired[30:], whole.value[30:])
+        check(client)
+
+
+@pytest.mark.parametrize("recording_of, chunk, error, match", [
+    (lambda rec: rec, None, TypeError, "reads its recording in the workers"),
+    (lambda rec: "/nonexistent.h5", None, FileNotFoundError, "no recording at this path"),
+    (lambda rec: rec, 0, ValueError, "chunk must be a whole number"),
+])
+def test_a_replay_on_a_client_refuses_what_it_cannot_split(tmp_path, recording_of, chunk, error, match):
+    pytest.importorskip("dask")
+    rec = recording()
+    source = recording_of(rec) if chunk is None else _hdf5(tmp_path, rec)
+    with pytest.raises(error, match=match):
+        qal3.replay(triggers(), source, client="sync", chunk=chunk)
 
 
 # --- records that behave ------------------------------------------------------------
