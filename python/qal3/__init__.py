@@ -30,9 +30,9 @@ to call.
 the triggers that name it.
 """
 
-import enum
-import os
-from typing import Any, Iterable, Optional, Tuple, Union
+import enum as _enum
+import os as _os
+from typing import Any as _Any, Iterable as _Iterable, Optional as _Optional, Tuple as _Tuple, Union as _Union
 
 from ._records import (BitDescr, ChanDescr, DimDescr, EnvIndexEntry, Error, EvEntry,
                        EvSbList, FileNotFound, GigEFeature, Message, RegistryEntry, StatDescr,
@@ -47,7 +47,7 @@ from ._replay import ReplayTable, replay
 
 #: What one trigger did in one event of a replay (ReplayTable.outcome): the
 #: library's outcome codes.
-Outcome = enum.IntEnum("Outcome", dict(_core._OUTCOMES), module=__name__)
+Outcome = _enum.IntEnum("Outcome", dict(_core._OUTCOMES), module=__name__)
 
 # qal3.Warning under a name that `from qal3 import *` may bring in without
 # hiding the built-in Warning.
@@ -68,7 +68,7 @@ __all__ = [
     "write_triggers",
 ]
 
-_Path = Union[str, bytes, "os.PathLike[str]", "os.PathLike[bytes]"]
+_Path = _Union[str, bytes, "_os.PathLike[str]", "_os.PathLike[bytes]"]
 
 # GigEFeature.type values: the element names that start a feature.
 FEATURE_TYPES = _core.FEATURE_TYPES
@@ -77,7 +77,7 @@ FEATURE_TYPES = _core.FEATURE_TYPES
 #: A document family, named by the document's root element as the readers
 #: take it (UNKNOWN: no root element could be read, or a root of no family);
 #: the libraries' numbers (qal3_family.h).
-Family = enum.IntEnum("Family", dict(_core._FAMILIES), module=__name__)
+Family = _enum.IntEnum("Family", dict(_core._FAMILIES), module=__name__)
 Family.root = property(lambda self: _core.family_root(self),
                        doc="The root element of the family's documents; None for UNKNOWN.")
 
@@ -90,7 +90,7 @@ def family(path: _Path) -> Family:
     return Family(_core.family(path))
 
 
-def parse_family(text: Union[str, bytes, bytearray, memoryview]) -> Family:
+def parse_family(text: _Union[str, bytes, bytearray, memoryview]) -> Family:
     """The Family of the document held in `text`: a str, or bytes in any
     encoding the readers take (UTF-16 included), as family() names it."""
     return Family(_core.parse_family(text))
@@ -101,7 +101,7 @@ def _deliver(document, path):
     documentation) and returns None."""
     if path is None:
         return document
-    if not os.fspath(path):
+    if not _os.fspath(path):
         raise ValueError("path must not be empty")
     # The writers put out ASCII (other characters as references); Latin-1
     # gives each character back as its byte.
@@ -109,15 +109,15 @@ def _deliver(document, path):
     return None
 
 
-def write_evlist(entries: Iterable[EvEntry], path: Optional[_Path] = None, *,
-                 date: Optional[int] = None) -> Optional[str]:
+def write_evlist(entries: _Iterable[EvEntry], path: _Optional[_Path] = None, *,
+                 date: _Optional[int] = None) -> _Optional[str]:
     """The event list (BMR) document of `entries` (EvEntry records), or None
     once it has replaced the file `path`. `date`: see write_chan."""
     return _deliver(_core.write_evlist(entries, date=date), path)
 
 
-def write_chan(chans: Iterable[ChanDescr], path: Optional[_Path] = None, *,
-               format: str = "chandescr", date: Optional[int] = None) -> Optional[str]:
+def write_chan(chans: _Iterable[ChanDescr], path: _Optional[_Path] = None, *,
+               format: str = "chandescr", date: _Optional[int] = None) -> _Optional[str]:
     """Channel descriptions as a CHANDESCRIPTIONS (format="chandescr") or
     DAQvariables (format="daqvars") document, or None once it has replaced
     the file `path`. A property is written once: descriptions that repeat a
@@ -128,31 +128,31 @@ def write_chan(chans: Iterable[ChanDescr], path: Optional[_Path] = None, *,
     return _deliver(_core.write_chan(chans, format=format, date=date), path)
 
 
-def write_envdict(entries: Iterable[EnvIndexEntry], path: Optional[_Path] = None, *,
-                  layout: str = "2010", date: Optional[int] = None) -> Optional[str]:
+def write_envdict(entries: _Iterable[EnvIndexEntry], path: _Optional[_Path] = None, *,
+                  layout: str = "2010", date: _Optional[int] = None) -> _Optional[str]:
     """The environment index dictionary, or None once it has replaced the
     file `path`; layout "2010" (property names up to 255 bytes) or "old"
     (up to 79). `date`: see write_chan."""
     return _deliver(_core.write_envdict(entries, layout=layout, date=date), path)
 
 
-def write_triggers(triggers: Iterable[Trigger], path: Optional[_Path] = None, *,
-                   date: Optional[int] = None) -> Optional[str]:
+def write_triggers(triggers: _Iterable[Trigger], path: _Optional[_Path] = None, *,
+                   date: _Optional[int] = None) -> _Optional[str]:
     """The trigger list document of `triggers` (Trigger records), or None
     once it has replaced the file `path`. `date`: see write_chan (each
     trigger's Creation is its own `time`)."""
     return _deliver(_core.write_triggers(triggers, date=date), path)
 
 
-def write_gige(features: Iterable[GigEFeature], path: Optional[_Path] = None, *,
-                date: Optional[int] = None) -> Optional[str]:
+def write_gige(features: _Iterable[GigEFeature], path: _Optional[_Path] = None, *,
+                date: _Optional[int] = None) -> _Optional[str]:
     """A GigE feature file holding `features` (GigEFeature records), or None
     once it has replaced the file `path`. `date` is taken as by write_chan;
     a feature file holds no date."""
     return _deliver(_core.write_gige(features, date=date), path)
 
 
-def evaluate(trigger: Trigger, samples, start: float = 0.0, inc: float = 1.0) -> Tuple[Any, Any]:
+def evaluate(trigger: Trigger, samples, start: float = 0.0, inc: float = 1.0) -> _Tuple[_Any, _Any]:
     """Replays `trigger` over spectra: `samples` is 1-D (one event) or 2-D
     (events x samples); sample i lies at start + i * inc on the axis.
     float32 is used as it is; float64 and integer arrays are converted to
@@ -163,14 +163,14 @@ def evaluate(trigger: Trigger, samples, start: float = 0.0, inc: float = 1.0) ->
     return Replay(trigger).spectra(samples, start, inc)
 
 
-def evaluate_values(trigger: Trigger, values) -> Tuple[Any, Any]:
+def evaluate_values(trigger: Trigger, values) -> _Tuple[_Any, _Any]:
     """Replays `trigger` over name/value data: 1-D (the value of the
     trigger's subchannel per event) or 2-D (events x subchannels),
     converted to float32 as evaluate() does."""
     return Replay(trigger).values(values)
 
 
-def evaluate_slow(trigger: Trigger, values) -> Tuple[Any, Any]:
+def evaluate_slow(trigger: Trigger, values) -> _Tuple[_Any, _Any]:
     """Replays `trigger` over slow data: the update value of the trigger's
     channel in each event (1-D, converted to float32 as evaluate() does)."""
     return Replay(trigger).slow(values)

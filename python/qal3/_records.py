@@ -10,9 +10,10 @@ and the Python-only behaviour the made classes take from it."""
 import dataclasses
 import errno
 import functools
+import inspect
+import math
 import numbers
 import os
-import struct
 import sys
 import typing
 import warnings
@@ -140,7 +141,11 @@ class Record:
 
     Each field is checked when the record is made: a value of the wrong
     type raises TypeError naming the field. Float fields take the float32
-    value the record holds (ValueError beyond the float32 range); a
+    value the record holds; a number the field cannot hold (beyond the
+    float32 range, a number other than 0 that becomes 0, outside the
+    field's bounds: the libraries' facts, as the writers check them)
+    raises ValueError naming the field and the number, while infinities
+    and NaN are held and written as they are. A
     registry slot number in ``function`` or ``operation`` becomes the name
     of its slot when one is registered there, and the name of a free slot
     is refused with ValueError. A time (a trigger's ``time``: when the
@@ -168,15 +173,20 @@ class Record:
             elif isinstance(value, list):
                 value = [v.to_dict() if isinstance(v, Record) else v for v in value]
             out[f.name] = value
+        for name, index in getattr(self, "_PARAMETERS", {}).items():
+            out[name] = self._parameter(index)
         return out
 
     @classmethod
     def from_dict(cls, d: dict):
-        """The record of a dict as to_dict() gives it (the tool's JSON of a
-        record less the keys it adds for show, such as a GigE feature's
-        position). Counts are checked against their lists, the slot names
-        the tool adds (``function_name``) are passed over, and any other key
-        that is no field raises TypeError."""
+        """The record of a dict as to_dict() gives it, or as the tool's JSON
+        gives it less the keys it adds for show (such as a GigE feature's
+        position). Counts are checked against their lists; a slot's name
+        as the tool adds it (``function_name``, ``operation_name``) gives
+        the slot, and must name the slot the field gives when both are
+        there; named parameters (``start``, ...) are taken as the
+        constructor takes them. Any other key that is no field raises
+        TypeError naming it."""
         kw = {}
         for f in dataclasses.fields(cls):
             if f.name not in d:
@@ -187,14 +197,18 @@ class Record:
                          if isinstance(value, list) else
                          kind.from_dict(value) if isinstance(value, dict) else value)
             kw[f.name] = value
-        for key in d.keys() - kw.keys():
-            if isinstance(getattr(cls, key, None), property) and key[1:] in kw:  # a count
+        parameters = getattr(cls, "_PARAMETERS", {})
+        for key in sorted(d.keys() - kw.keys()):
+            if key in parameters:
+                kw[key] = d[key]
+            elif isinstance(getattr(cls, key, None), property) and key[1:] in kw:  # a count
                 if d[key] != len(kw[key[1:]]):
                     raise ValueError(f"{key} is {d[key]}, but {key[1:]} holds {len(kw[key[1:]])} entries")
-            elif not (key.endswith("_name") and _checks(cls).get(key[:-5]) is _slot):  # the tool's slot names
+            elif key.endswith("_name") and _checks(cls).get(key[:-5]) is _slot:  # a slot by its name
+                _slot_by_name(kw, key[:-5], d[key])
+            else:
                 raise TypeError(f"{cls.__name__} has no field {key!r}")
-        record = cls(**kw)
-        return record
+        return cls(**kw)
 
     @staticmethod
     def _now() -> int:
@@ -203,11 +217,28 @@ class Record:
         from . import _core
         return _core._clock()
 
+    def _take_parameters(self, given: dict, fparam_given: bool) -> None:
+        """Sets the function parameters `given` by name ({name: value});
+        with `fparam_given` each must agree with fparam instead."""
+        taken = {}
+        for name, value in given.items():
+            index = self._PARAMETERS[name]
+            value = _real(type(self).__name__, "fparam")(name, value)
+            if index in taken and not _same_float(taken[index][1], value):
+                raise ValueError(f"{taken[index][0]} {taken[index][1]!r} and {name} {value!r} both give "
+                                 f"fparam[{index}]")
+            taken.setdefault(index, (name, value))
+        for index, (name, value) in taken.items():
+            if not fparam_given:
+                self._set_parameter(index, value, name)
+            elif not _same_float(self._parameter(index), value):
+                raise ValueError(f"{name} {value!r} and fparam[{index}] {self._parameter(index)!r} differ")
+
     def _parameter(self, index: int) -> float:
         return self.fparam[index] if index < len(self.fparam) else 0.0
 
-    def _set_parameter(self, index: int, value) -> None:
-        value = _float32("fparam", value)
+    def _set_parameter(self, index: int, value, name: str = "fparam") -> None:
+        value = _real(type(self).__name__, "fparam")(name, value)
         if len(self.fparam) <= index:
             self.fparam.extend([0.0] * (index + 1 - len(self.fparam)))
         self.fparam[index] = value
@@ -217,13 +248,71 @@ def _type_name(value) -> str:
     return type(value).__name__
 
 
-def _float32(name: str, value) -> float:
-    if isinstance(value, (str, bytes)) or not isinstance(value, numbers.Real):
-        raise TypeError(f"{name} must be a number, not {_type_name(value)}")
-    try:
-        return struct.unpack("f", struct.pack("f", value))[0]
-    except OverflowError:
-        raise ValueError(f"{name}: {value!r} lies beyond the float32 range") from None
+@functools.lru_cache(maxsize=None)
+def _real(record: str, field: str):
+    """The check of the float field `field` of the record class `record`:
+    the float32 value the field holds, or ValueError when it cannot hold
+    the number (asking the module, and so the libraries' facts)."""
+    def check(name, value):
+        if isinstance(value, (str, bytes)) or not isinstance(value, numbers.Real):
+            raise TypeError(f"{name} must be a number, not {_type_name(value)}")
+        from . import _core
+        return _core._real(record, field, value, name)
+    return check
+
+
+def _same_float(a: float, b: float) -> bool:
+    """Whether `a` and `b` are one float32 value (NaN the same as NaN)."""
+    if math.isnan(a) or math.isnan(b):
+        return math.isnan(a) and math.isnan(b)
+    return a == b and math.copysign(1.0, a) == math.copysign(1.0, b)
+
+
+def _named_parameters(names: dict):
+    """The decorator that has a record class's constructor take its
+    function parameters by their `names` ({name: index in fparam}) as
+    keyword arguments. Each sets its parameter; given with fparam, or with
+    another name of the same parameter, it must agree (ValueError)."""
+    def decorate(cls):
+        made = cls.__init__
+        init_fields = [f.name for f in dataclasses.fields(cls) if f.init]
+        at = init_fields.index("fparam")
+
+        @functools.wraps(made)
+        def __init__(self, *args, **kw):
+            given = {name: kw.pop(name) for name in list(kw) if name in names}
+            given = {name: value for name, value in given.items() if value is not None}
+            made(self, *args, **kw)
+            self._take_parameters(given, "fparam" in kw or len(args) > at)
+
+        signature = inspect.signature(made)
+        extra = [inspect.Parameter(n, inspect.Parameter.KEYWORD_ONLY, default=None,
+                                   annotation=Optional[float]) for n in names]
+        __init__.__signature__ = signature.replace(parameters=[*signature.parameters.values(), *extra])
+        cls.__init__ = __init__
+        cls._PARAMETERS = dict(names)
+        return cls
+    return decorate
+
+
+def _slot_by_name(kw: dict, field: str, name) -> None:
+    """Puts the slot `name` (as the tool's ``<field>_name`` gives it) in
+    `kw` as `field`, or checks that the slot kw holds there is the one it
+    names (ValueError when they differ)."""
+    if not isinstance(name, str):
+        raise TypeError(f"{field}_name must be a str, not {_type_name(name)}")
+    if field not in kw:
+        kw[field] = name
+        return
+    from . import _core
+    kept = _slot(field, kw[field])
+    if isinstance(kept, numbers.Integral):  # a free slot or one outside the registry
+        try:
+            kept = (_core.function_name if field == "function" else _core.operation_name)(int(kept))
+        except (ValueError, OverflowError):
+            pass
+    if kept != name:
+        raise ValueError(f"{field} {kw[field]!r} and {field}_name {name!r} name different slots")
 
 
 def _text(name: str, value):
@@ -273,7 +362,7 @@ def _instance_of(cls):
     return check
 
 
-_SIMPLE = {str: _text, int: _integer, float: _float32}
+_SIMPLE = {str: _text, int: _integer}
 
 
 def _record_of(annotation):
@@ -282,20 +371,22 @@ def _record_of(annotation):
     return args[0] if isinstance(args[0], type) and issubclass(args[0], Record) else None
 
 
-def _check_of(annotation):
+def _check_of(cls, field: str, annotation):
+    if annotation is float:
+        return _real(cls.__name__, field)
     if annotation in _SIMPLE:
         return _SIMPLE[annotation]
     if typing.get_origin(annotation) is Union:
         return _slot
     if typing.get_origin(annotation) in (list, List):
         (item,) = typing.get_args(annotation)
-        return _list_of(_check_of(item))
+        return _list_of(_check_of(cls, field, item))
     return _instance_of(annotation)
 
 
 @functools.lru_cache(maxsize=None)
 def _checks(cls):
-    return {f.name: _check_of(f.type) for f in dataclasses.fields(cls)}
+    return {f.name: _check_of(cls, f.name, f.type) for f in dataclasses.fields(cls)}
 
 
 # The made classes import Record from here, so they come last; each

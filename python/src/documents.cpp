@@ -386,6 +386,37 @@ void bind_family(py::module_& m, const std::string& name, const char* items, con
 
 }  // namespace
 
+// The float the real field `field` of R's records (R named `record`) holds
+// for `v`, checked as the writers' conversion checks it (real_value), a
+// refusal naming `shown`; false when R has no such real field.
+template <class R>
+bool real_of(const std::string& record, const std::string& field, py::handle v, const char* shown, float& out) {
+  bool found = false;
+  if (record != qal3::records::Description<R>::name) return false;
+  qal3::records::for_each_field<R>([&](const auto& f) {
+    using V = typename std::decay_t<decltype(f)>::template type<R>;
+    constexpr auto shape = qal3::records::shape_of<V>();
+    if constexpr (shape == qal3::records::Shape::real || shape == qal3::records::Shape::reals)
+      if (field == f.name) {
+        out = real_value(v, f.bounds, shown);
+        found = true;
+      }
+  });
+  return found;
+}
+
+// _core._real: see its docstring.
+float real_field(const std::string& record, const std::string& field, py::handle v, py::object shown) {
+  const std::string name = shown.is_none() ? field : std::string(py::str(shown));
+  bool found = false;
+  float out = 0;
+  qal3::records::for_each_family_record([&](auto tag) {
+    found = real_of<typename decltype(tag)::type>(record, field, v, name.c_str(), out) || found;
+  });
+  if (!found) throw py::key_error(record + " has no float field " + field);
+  return out;
+}
+
 // ---------------------------------------------------------------------------
 
 void bind_documents(py::module_& m) {
@@ -406,6 +437,11 @@ void bind_documents(py::module_& m) {
         return static_cast<long long>(now);
       },
       "The calling thread's clock, as the readers stamp the time of each record they make.");
+  m.def("_real", &real_field, py::arg("record"), py::arg("field"), py::arg("value"), py::arg("shown") = py::none(),
+        "The float32 value the float field `field` (or an entry of it) of the record class `record` holds for the "
+        "number `value`, as a float. ValueError, naming `shown` (else the field) and the value, when the field "
+        "cannot hold it: beyond the float range, a number other than 0 that becomes 0, outside the field's bounds "
+        "(infinities and NaN are held); TypeError when it is no number; KeyError when there is no such field.");
   m.def("record_fields", &record_fields,
         "The fields of each record class of qal3._records, as the libraries' records name them: "
         "{class name: (field name, ...)}.");

@@ -8,8 +8,9 @@
 // them), the field's doc is a trailing comment and a line of the class docstring
 // (with its bounds), and a count field is a read-only property counting its
 // list. Every class derives from qal3._records.Record; the trigger's
-// function parameters are also properties under the names the trigger list
-// reader takes for them (trigger_parameters.h). Embedded records come before the
+// function parameters are also properties and keyword arguments of the
+// constructor (qal3._records._named_parameters) under the names the trigger
+// list reader takes for them (trigger_parameters.h). Embedded records come before the
 // records that hold them; a class named by several descriptions (the two
 // environment layouts) is written once, and must come out the same from each.
 //
@@ -118,13 +119,18 @@ class Generator {
       if (*field.doc) fields += std::string("  # ") + field.doc;
       fields += "\n";
     });
-    if constexpr (std::is_same_v<R, qal3_user_case_trigger>) properties += parameter_properties();
+    std::string decorators;
+    if constexpr (std::is_same_v<R, qal3_user_case_trigger>) {
+      properties += parameter_properties();
+      decorators = "@_named_parameters(" + parameter_names() + ")\n";
+      uses_parameters_ = true;
+    }
     for (const std::string& count : counts)
       if (count.size() < 2 || count[0] != 'n' || std::find(lists.begin(), lists.end(), count.substr(1)) == lists.end())
         fail(Description<R>::name, count, "counts no list field of its record");
     const std::string name = Description<R>::name;
     const std::string code = fields + properties;
-    const auto [it, fresh] = classes_.emplace(name, Class{Description<R>::doc, described, code});
+    const auto [it, fresh] = classes_.emplace(name, Class{Description<R>::doc, described, decorators, code});
     if (fresh) {
       order_.push_back(name);
       return;
@@ -149,12 +155,12 @@ class Generator {
       out += "from typing import ";
       out += uses_list_ && uses_union_ ? "List, Union\n" : uses_list_ ? "List\n" : "Union\n";
     }
-    out += "\nfrom ._records import Record\n";
+    out += uses_parameters_ ? "\nfrom ._records import Record, _named_parameters\n" : "\nfrom ._records import Record\n";
     for (const std::string& name : order_) {
       const Class& c = classes_.at(name);
       std::string doc = c.doc;
       for (const std::string& d : c.described) doc += std::string(" ") + kParagraph + " " + d;
-      out += "\n\n@dataclass\nclass " + name + "(Record):\n" + docstring(doc, "    ") + c.code;
+      out += "\n\n" + c.decorators + "@dataclass\nclass " + name + "(Record):\n" + docstring(doc, "    ") + c.code;
     }
     return out;
   }
@@ -227,9 +233,20 @@ class Generator {
                              alias + "; a float32 value.",
                          "        ") +
                "        return self._parameter(" + at + ")\n\n    @" + alias + ".setter\n    def " + alias +
-               "(self, value: float) -> None:\n        self._set_parameter(" + at + ", value)\n";
+               "(self, value: float) -> None:\n        self._set_parameter(" + at + ", value, \"" + alias + "\")\n";
       }
     return out;
+  }
+
+  // The trigger's parameter names as a Python dict {name: parameter}, in
+  // the order of trigger_parameters.h.
+  static std::string parameter_names() {
+    using qal3::trigger::kParameterAliases;
+    std::string out;
+    for (int p = 0; p < qal3::trigger::kParameters; ++p)
+      for (const char* alias : kParameterAliases[p])
+        if (*alias) out += std::string(out.empty() ? "" : ", ") + "\"" + alias + "\": " + std::to_string(p);
+    return "{" + out + "}";
   }
 
   // The Python type and default of a field of kind `kind` whose member is a V.
@@ -273,6 +290,7 @@ class Generator {
   struct Class {
     std::string doc;                     // the record's description
     std::vector<std::string> described;  // its fields'
+    std::string decorators;              // lines before @dataclass
     std::string code;                    // attributes and properties
   };
   std::map<std::string, Class> classes_;
@@ -280,6 +298,7 @@ class Generator {
   bool uses_field_ = false;
   bool uses_list_ = false;
   bool uses_union_ = false;
+  bool uses_parameters_ = false;  // a class takes named parameters (_named_parameters)
 };
 
 // Writes `text` to `path` whole or not at all; 0, or the errno of the failure.

@@ -76,6 +76,33 @@ inline std::string text_value(py::handle v, const Bounds& b, std::size_t most, c
   return s;
 }
 
+// The float a real field bounded by `b` holds for the number `v`: refused
+// (ValueError naming `field` and `v`) when the float loses it
+// (records::float_loses: beyond its range, or a number other than 0 that
+// becomes 0) or it lies outside `b`. Infinities and NaN are kept. TypeError
+// when `v` is no number.
+inline float real_value(py::handle v, const Bounds& b, const char* field) {
+  auto refuse = [&](const char* becomes) {
+    return py::value_error(std::string(field) + " " + std::string(py::repr(v)) +
+                           " is beyond what a float holds: it " + becomes);
+  };
+  if (PyLong_Check(v.ptr())) {  // an int beyond a double's range is beyond a float's
+    PyFloat_AsDouble(v.ptr());
+    if (PyErr_Occurred() && PyErr_ExceptionMatches(PyExc_OverflowError)) {
+      PyErr_Clear();
+      throw refuse("becomes infinite");
+    }
+    PyErr_Clear();
+  }
+  const float dst = float_of(v, field);
+  const double given = PyFloat_AsDouble(v.ptr());  // a number: float_of took it
+  if (qal3::records::float_loses(given)) throw refuse(dst == 0 ? "becomes 0" : "becomes infinite");
+  const auto [lo, hi] = within(b, std::numeric_limits<long long>::min(), std::numeric_limits<long long>::max());
+  if ((b.lo != Bounds::kUnset && !(dst >= lo)) || (b.hi != Bounds::kUnset && !(dst <= hi)))
+    throw py::value_error(std::string(field) + " must lie in " + std::to_string(lo) + ".." + std::to_string(hi));
+  return dst;
+}
+
 // Room in `v` for one more element, so that the push_back that follows
 // cannot throw (and leak what it is given); `v` grows geometrically.
 template <class T>
@@ -127,16 +154,7 @@ struct ValueFrom {
     else
       dst = static_cast<V>(int_in(v, lo, hi, name));
   }
-  void real(float& dst) const {
-    dst = float_of(v, name);
-    const double given = PyFloat_AsDouble(v.ptr());  // a number: float_of took it
-    if (qal3::records::float_loses(given))
-      throw py::value_error(std::string(name) + " " + std::string(py::repr(v)) + " is beyond what a float holds: it " +
-                            (dst == 0 ? "becomes 0" : "becomes infinite"));
-    const auto [lo, hi] = within(b, std::numeric_limits<long long>::min(), std::numeric_limits<long long>::max());
-    if ((b.lo != Bounds::kUnset && !(dst >= lo)) || (b.hi != Bounds::kUnset && !(dst <= hi)))
-      throw py::value_error(std::string(name) + " must lie in " + std::to_string(lo) + ".." + std::to_string(hi));
-  }
+  void real(float& dst) const { dst = real_value(v, b, name); }
   template <std::size_t N>
   void reals(float (&dst)[N]) const {
     const py::list values(py::reinterpret_borrow<py::object>(v));

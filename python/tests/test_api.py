@@ -4,6 +4,7 @@ import ast
 import inspect
 import os
 import pathlib
+import re
 import subprocess
 import sys
 
@@ -138,6 +139,8 @@ def test_star_import_keeps_the_builtin_warning():
     exec("from qal3 import *", scope)
     assert "Warning" not in scope and scope["QAL3Warning"] is qal3.Warning
     assert issubclass(qal3.Warning, UserWarning)
+    # the namespace holds what it exports and private names only
+    assert {n for n in dir(qal3) if not n.startswith("_")} == set(qal3.__all__) | {"Warning"}
 
 
 def test_the_replay_example_writes_only_where_it_is_told(tmp_path, examples):
@@ -177,3 +180,49 @@ def test_family_is_named_by_the_root_as_the_readers_take_it(tmp_path, doc, famil
     assert (family.root is None) == (family == qal3.Family.UNKNOWN)
     with pytest.raises(FileNotFoundError):
         qal3.family(tmp_path / "none.xml")
+
+
+ZEROS = [0.0] * 16
+NEW, FROM_DICT = qal3.Trigger, qal3.Trigger.from_dict
+
+
+@pytest.mark.parametrize("make, given, want", [
+    # what to_dict gives of the record made, or the error
+    (NEW, dict(start=2, end=4.5, incr=1, form=3), dict(fparam=[2.0, 4.5, 1.0, 0.0, 3.0] + ZEROS[5:], x0=2.0, a=1.0)),
+    (NEW, dict(fparam=[0.5], position=0.5, param0=0.5, end=None), dict(start=0.5, fparam=[0.5])),
+    (FROM_DICT, {"start": 3, "param15": 1}, dict(fparam=[3.0] + ZEROS[1:15] + [1.0], position=3.0)),
+    (FROM_DICT, {"function_name": "MAX", "operation_name": "GT"}, dict(function="MAX", operation="GT")),
+    (FROM_DICT, {"function": 1, "function_name": "MAX", "operation": 0, "operation_name": "GT"},
+     dict(function="MAX", operation="GT")),
+    (FROM_DICT, {"function": 20, "function_name": "FUNC20"}, dict(function=20)),  # a free slot, as the tool shows it
+    (FROM_DICT, {"function": 2, "function_name": "MAX"}, (ValueError, "function 2 and function_name 'MAX' name")),
+    (FROM_DICT, {"operation_name": 3}, (TypeError, "operation_name must be a str")),
+    (FROM_DICT, {"start_time": 1}, (TypeError, "no field 'start_time'")),
+    (NEW, dict(start=1, x0=2), (ValueError, r"start 1.0 and x0 2.0 both give fparam\[0\]")),
+    (NEW, dict(fparam=[1.0], end=2), (ValueError, r"end 2.0 and fparam\[1\] 0.0 differ")),
+    (FROM_DICT, {"fparam": [1.0], "start": 2}, (ValueError, r"start 2.0 and fparam\[0\] 1.0 differ")),
+])
+def test_named_parameters_and_the_tools_slot_names_are_taken(make, given, want):
+    if isinstance(want, tuple):
+        with pytest.raises(want[0], match=want[1]):
+            make(**given) if make is NEW else make(given)
+        return
+    t = make(**given) if make is NEW else make(given)
+    d = t.to_dict()
+    assert {k: d[k] for k in want} == want
+    assert qal3.Trigger.from_dict(d) == t
+
+
+@pytest.mark.parametrize("make, field, value, message", [
+    (qal3.Trigger, "low", 1e39, "low 1e+39 is beyond what a float holds: it becomes infinite"),
+    (qal3.Trigger, "upper", -1e-50, "upper -1e-50 is beyond what a float holds: it becomes 0"),
+    (qal3.Trigger, "fparam", [0.0, 1e-46], "fparam entry 1e-46 is beyond what a float holds: it becomes 0"),
+    (qal3.Trigger, "start", 10**39, "start 1000000000000000000000000000000000000000 is beyond"),
+    (qal3.Trigger, "halfwidthY", -3.5e38, "halfwidthY -3.5e+38 is beyond"),
+    (qal3.EnvIndexEntry, "env_ch_abs_delta", 1e-300, "env_ch_abs_delta 1e-300 is beyond"),
+    (qal3.EnvIndexEntry, "env_ch_rel_delta", 10**400, "env_ch_rel_delta 1000"),
+])
+def test_a_float_field_refuses_what_it_cannot_hold(make, field, value, message):
+    for call in (lambda: make(**{field: value}), lambda: make.from_dict({field: value})):
+        with pytest.raises(ValueError, match=re.escape(message)):
+            call()
