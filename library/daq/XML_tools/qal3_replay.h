@@ -104,9 +104,10 @@ QAL3_API const struct qal3_user_case_trigger* qal3_replay_trigger(const qal3_rep
 /// where it gave none (outcomes other than NOT_FIRED and FIRES). Either
 /// output may be null. DIFF functions go on from the previous run's last
 /// event. Returns 0; -1 with nothing evaluated when an argument is invalid
-/// (a null replay, null data with a nonzero count or events, an unknown
-/// kind, a subchannel outside 0..QAL3_REPLAY_MAX_SUBCHANNEL, a spectrum of more samples than
-/// allowed or with a null axis step, two entries for one channel and
+/// (a null replay, null data with a nonzero count, an entry without data
+/// in a run of events, an unknown kind, a subchannel outside
+/// 0..QAL3_REPLAY_MAX_SUBCHANNEL, a spectrum of more samples than allowed
+/// or with an axis step of 0 or NaN, two entries for one channel and
 /// subchannel, one channel given two kinds, a slow entry without a name)
 /// or memory is short; the reason goes to the calling thread's messages
 /// (qal3_messages.h) as an error line.
