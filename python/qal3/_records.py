@@ -139,6 +139,9 @@ class RegistryEntry:
 class Record:
     """Base of the records made from the record descriptions.
 
+    A trigger also takes its function parameters by name (``start=...``):
+    see to_dict and from_dict.
+
     Each field is checked when the record is made: a value of the wrong
     type raises TypeError naming the field. Float fields take the float32
     value the record holds; a number the field cannot hold (beyond the
@@ -162,7 +165,9 @@ class Record:
     def to_dict(self) -> dict:
         """The record as a dict: its fields, with the counts of its lists
         and records of its own as dicts, as the tool's JSON gives them;
-        ``function`` and ``operation`` are names where a slot is registered."""
+        ``function`` and ``operation`` are names where a slot is registered.
+        A trigger's function parameters also come under each of their names
+        (``param0``, ``start``, ...), as the properties give them."""
         out = {}
         for f in dataclasses.fields(self):
             value = getattr(self, f.name)
@@ -181,10 +186,10 @@ class Record:
     def from_dict(cls, d: dict):
         """The record of a dict as to_dict() gives it, or as the tool's JSON
         gives it less the keys it adds for show (such as a GigE feature's
-        position). Counts are checked against their lists; a slot's name
-        as the tool adds it (``function_name``, ``operation_name``) gives
-        the slot, and must name the slot the field gives when both are
-        there; named parameters (``start``, ...) are taken as the
+        position). Counts are checked against their lists; a field's name
+        form as the tool adds it (``function_name``, ``operation_name``, a
+        GigE feature's ``type_name``) gives the field, and must name what
+        the field gives when both are there; named parameters (``start``, ...) are taken as the
         constructor takes them. Any other key that is no field raises
         TypeError naming it."""
         kw = {}
@@ -206,6 +211,8 @@ class Record:
                     raise ValueError(f"{key} is {d[key]}, but {key[1:]} holds {len(kw[key[1:]])} entries")
             elif key.endswith("_name") and _checks(cls).get(key[:-5]) is _slot:  # a slot by its name
                 _slot_by_name(kw, key[:-5], d[key])
+            elif key.endswith("_name") and (cls.__name__, key[:-5]) in _INDEX_NAMES:  # a number by its name
+                _index_by_name(kw, key[:-5], d[key], _INDEX_NAMES[cls.__name__, key[:-5]]())
             else:
                 raise TypeError(f"{cls.__name__} has no field {key!r}")
         return cls(**kw)
@@ -293,6 +300,29 @@ def _named_parameters(names: dict):
         cls._PARAMETERS = dict(names)
         return cls
     return decorate
+
+
+def _feature_types():
+    from . import _core
+    return _core.FEATURE_TYPES
+
+
+# Number fields the tool's JSON also gives by name (as "<field>_name"): the
+# names, by number.
+_INDEX_NAMES = {("GigEFeature", "type"): _feature_types}
+
+
+def _index_by_name(kw: dict, field: str, name, names) -> None:
+    """Puts the number `name` stands for in `names` in `kw` as `field`, or
+    checks that the number kw holds there is the one it names."""
+    if not isinstance(name, str):
+        raise TypeError(f"{field}_name must be a str, not {_type_name(name)}")
+    if name not in names:
+        raise ValueError(f"{field}_name {name!r} is none of {', '.join(names)}")
+    if field not in kw:
+        kw[field] = names.index(name)
+    elif kw[field] != names.index(name):
+        raise ValueError(f"{field} {kw[field]!r} and {field}_name {name!r} differ")
 
 
 def _slot_by_name(kw: dict, field: str, name) -> None:

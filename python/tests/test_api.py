@@ -196,6 +196,10 @@ NEW, FROM_DICT = qal3.Trigger, qal3.Trigger.from_dict
      dict(function="MAX", operation="GT")),
     (FROM_DICT, {"function": 20, "function_name": "FUNC20"}, dict(function=20)),  # a free slot, as the tool shows it
     (FROM_DICT, {"function": 2, "function_name": "MAX"}, (ValueError, "function 2 and function_name 'MAX' name")),
+    (qal3.GigEFeature.from_dict, {"type": 2, "type_name": qal3.FEATURE_TYPES[2], "name": "F"}, dict(type=2)),
+    (qal3.GigEFeature.from_dict, {"type_name": qal3.FEATURE_TYPES[1]}, dict(type=1)),
+    (qal3.GigEFeature.from_dict, {"type": 2, "type_name": qal3.FEATURE_TYPES[1]}, (ValueError, "type 2 and type_n")),
+    (qal3.GigEFeature.from_dict, {"type_name": "Nothing"}, (ValueError, "type_name 'Nothing' is none of")),
     (FROM_DICT, {"operation_name": 3}, (TypeError, "operation_name must be a str")),
     (FROM_DICT, {"start_time": 1}, (TypeError, "no field 'start_time'")),
     (NEW, dict(start=1, x0=2), (ValueError, r"start 1.0 and x0 2.0 both give fparam\[0\]")),
@@ -210,7 +214,7 @@ def test_named_parameters_and_the_tools_slot_names_are_taken(make, given, want):
     t = make(**given) if make is NEW else make(given)
     d = t.to_dict()
     assert {k: d[k] for k in want} == want
-    assert qal3.Trigger.from_dict(d) == t
+    assert type(t).from_dict(d) == t
 
 
 @pytest.mark.parametrize("make, field, value, message", [
