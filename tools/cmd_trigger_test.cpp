@@ -52,8 +52,8 @@ struct Event {
   std::vector<qal3_replay_data> data() const {
     std::vector<qal3_replay_data> out;
     for (const Entry& e : entries)
-      out.push_back({e.channel ? e.channel->c_str() : nullptr, e.subchannel, e.kind, e.start, e.inc,
-                     e.samples.size(), e.samples.data(), 0});
+      out.push_back({e.channel ? e.channel->c_str() : nullptr, e.subchannel, e.kind, e.start, e.inc, e.samples.size(),
+                     e.samples.data(), 0});
     return out;
   }
 };
@@ -341,7 +341,7 @@ class Replay {
 
  private:
   struct One {
-    int number;                     // in the list, from 1
+    int number;                       // in the list, from 1
     qal3_user_case_trigger* trigger;  // the list's record
     ReplayPtr replay;
     std::size_t fires;
@@ -466,8 +466,10 @@ class EventFile {
   bool header(const std::vector<std::string>& fields) {
     for (std::size_t i = 0; i < fields.size(); ++i) {
       const std::string name = lower(fields[i]);
-      int* col = name == "channel" ? &channel_col_ : name == "subchannel" ? &sub_col_ : name == "event" ? &event_col_
-                                                                                                     : nullptr;
+      int* col = name == "channel"      ? &channel_col_
+                 : name == "subchannel" ? &sub_col_
+                 : name == "event"      ? &event_col_
+                                        : nullptr;
       if (col) *col = static_cast<int>(i);
     }
     return channel_col_ >= 0 || sub_col_ >= 0 || event_col_ >= 0;
@@ -581,7 +583,8 @@ int replay_file(const std::string& arg, const cli::Args& args, Replay& replay) {
     ev.label = (first_line == last_line ? "line " + std::to_string(first_line)
                                         : "lines " + std::to_string(first_line) + "-" + std::to_string(last_line)) +
                " of " + file.name();
-    refused = refused || !replay.run(ev.data(), 1, [&](std::size_t) { return ev.label; }, args.json);
+    refused = refused || !replay.run(
+                             ev.data(), 1, [&](std::size_t) { return ev.label; }, args.json);
     ev.entries.clear();
   };
   while (!refused && file.next(row, args.max_input, error)) {
@@ -644,14 +647,15 @@ int replay_recording(const std::string& path, const cli::Args& args, trigger::Tr
     for (const qal3_user_case_trigger* t : list.records())
       named = named || (t && cli::field_text(t->channel) == ch.name);
     if (!named) continue;
-    const std::string name =
-        ch.subchannel == 0 ? ch.name : ch.name + "[" + std::to_string(ch.subchannel) + "]";
+    const std::string name = ch.subchannel == 0 ? ch.name : ch.name + "[" + std::to_string(ch.subchannel) + "]";
     float start = 0.0f, inc = 1.0f;
-    if (ch.spectrum && (!axis_of(args, "start", name, ch.name, start, error) ||
-                        !axis_of(args, "inc", name, ch.name, inc, error)))
+    if (ch.spectrum &&
+        (!axis_of(args, "start", name, ch.name, start, error) || !axis_of(args, "inc", name, ch.name, inc, error)))
       return cli::usage_error("trigger test", error);
-    reads.push_back({c, {}, {nullptr, ch.subchannel, ch.spectrum ? QAL3_REPLAY_SPECTRUM : QAL3_REPLAY_VALUE, start,
-                             inc, ch.samples, nullptr, ch.samples}});
+    reads.push_back({c,
+                     {},
+                     {nullptr, ch.subchannel, ch.spectrum ? QAL3_REPLAY_SPECTRUM : QAL3_REPLAY_VALUE, start, inc,
+                      ch.samples, nullptr, ch.samples}});
   }
   // The triggers whose data the recording lacks, named once each.
   {
@@ -665,8 +669,8 @@ int replay_recording(const std::string& path, const cli::Args& args, trigger::Tr
       if (!t || (args.has("channel") && args.value("channel") != t->channel)) continue;
       const ReplayPtr one(qal3_replay_new(&t, 1));
       if (!one || qal3_replay_finds(one.get(), 0, probe.data(), probe.size()) != 0) continue;
-      const std::string name = cli::field_text(t->channel) +
-                               (t->subchannel == 0 ? "" : "[" + std::to_string(t->subchannel) + "]");
+      const std::string name =
+          cli::field_text(t->channel) + (t->subchannel == 0 ? "" : "[" + std::to_string(t->subchannel) + "]");
       if (std::find(missing.begin(), missing.end(), name) == missing.end()) missing.push_back(name);
     }
     for (const std::string& m : missing)
@@ -675,7 +679,8 @@ int replay_recording(const std::string& path, const cli::Args& args, trigger::Tr
   // Blocks of about 64 MiB of rows of every channel read.
   std::size_t row_bytes = 0;
   for (const Read& r : reads) row_bytes += std::max<std::size_t>(1, r.data.samples) * sizeof(float);
-  const std::size_t block = std::clamp<std::size_t>((std::size_t{64} << 20) / std::max<std::size_t>(1, row_bytes), 1, 4096);
+  const std::size_t block =
+      std::clamp<std::size_t>((std::size_t{64} << 20) / std::max<std::size_t>(1, row_bytes), 1, 4096);
   for (Read& r : reads) r.rows.resize(block * std::max<std::size_t>(1, r.data.samples));
   std::vector<qal3_replay_data> data;
   for (std::size_t first = 0; first < rec->events(); first += block) {
@@ -767,7 +772,9 @@ int cmd_trigger_test(const cli::CommandInfo& command_info, int argc, char** argv
     replay.summary(args.json);
   } else {
     for (const Event& ev : events) {
-      if (!replay.run(ev.data(), 1, [&](std::size_t) { return ev.label; }, false)) return cli::kBadDocument;
+      if (!replay.run(
+              ev.data(), 1, [&](std::size_t) { return ev.label; }, false))
+        return cli::kBadDocument;
     }
     if (args.json) cli::print_json({{"file", list.name()}, {"events", replay.json_events()}});
   }

@@ -155,9 +155,14 @@ class Replay {
       if (a.shape(0) != events) throw py::value_error(what + " does not hold one row per event");
       const bool spectrum = a.ndim() == 2;
       const auto ns = static_cast<std::size_t>(spectrum ? a.shape(1) : 1);
-      const qal3_replay_data d{channel_of(*t), std::get<1>(e),  spectrum ? QAL3_REPLAY_SPECTRUM : QAL3_REPLAY_VALUE,
-                               std::get<3>(e),  std::get<4>(e), ns,
-                               a.data(),        ns};
+      const qal3_replay_data d{channel_of(*t),
+                               std::get<1>(e),
+                               spectrum ? QAL3_REPLAY_SPECTRUM : QAL3_REPLAY_VALUE,
+                               std::get<3>(e),
+                               std::get<4>(e),
+                               ns,
+                               a.data(),
+                               ns};
       entries.push_back({std::move(a), d});
     }
     return evaluate(events, entries);

@@ -572,8 +572,8 @@ inline Result<Evaluation> evaluate(qal3_serv_block_subhead_2010& block, qal3_use
 /// axis start + i * inc, event e's row at data + e * stride (the data stay
 /// the caller's). `channel` null: for every trigger of a channel no other
 /// entry names.
-inline qal3_replay_data spectrum_data(const char* channel, int subchannel, float start, float inc,
-                                      std::size_t samples, const float* data, std::size_t stride) {
+inline qal3_replay_data spectrum_data(const char* channel, int subchannel, float start, float inc, std::size_t samples,
+                                      const float* data, std::size_t stride) {
   return qal3_replay_data{channel, subchannel, QAL3_REPLAY_SPECTRUM, start, inc, samples, data, stride};
 }
 

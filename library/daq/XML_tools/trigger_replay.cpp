@@ -3,8 +3,6 @@
 // in event-utility blocks (one per channel, holding its subchannels), keeps
 // them while the data's layout stays the same, and per event copies into
 // them only the samples the triggers read.
-#include "qal3_replay.h"
-
 #include <algorithm>
 #include <cmath>
 #include <cstdint>
@@ -22,6 +20,7 @@
 #include "event_util.h"
 #include "messages.h"
 #include "qal3_evutl_blocks.h"
+#include "qal3_replay.h"
 #include "trigger_builtins.h"
 #include "trigger_facts.h"
 #include "trigger_window.h"
@@ -358,10 +357,10 @@ int qal3_replay_run(qal3_replay* replay, const qal3_replay_data* data, size_t co
             std::memcpy(c.to + c.first, data[c.entry].data + e * data[c.entry].stride + c.first,
                         c.count * sizeof(float));
           for (size_t k = 0; k < nt; ++k) {
-            const Outcome o = plan.read[k] ? evaluate(plan.read[k], replay->triggers[k].get())
-                                           : Outcome{valid_slots(*replay->triggers[k]) ? QAL3_REPLAY_NO_DATA
-                                                                                       : QAL3_REPLAY_INVALID,
-                                                     kNaN};
+            const Outcome o =
+                plan.read[k]
+                    ? evaluate(plan.read[k], replay->triggers[k].get())
+                    : Outcome{valid_slots(*replay->triggers[k]) ? QAL3_REPLAY_NO_DATA : QAL3_REPLAY_INVALID, kNaN};
             if (outcomes) outcomes[e * nt + k] = static_cast<signed char>(o.outcome);
             if (values) values[e * nt + k] = o.value;
           }
@@ -383,7 +382,7 @@ int qal3_replay_finds(const qal3_replay* replay, size_t k, const qal3_replay_dat
 }
 
 qal3_serv_block_subhead_2010* qal3_replay_block(const qal3_replay_data* data, size_t count, size_t event,
-                                               const qal3_user_case_trigger* trigger) {
+                                                const qal3_user_case_trigger* trigger) {
   if (!trigger || (!data && count)) return nullptr;
   return qal3::guarded<qal3_serv_block_subhead_2010*>(nullptr, [&]() -> qal3_serv_block_subhead_2010* {
     const std::vector<Shape> shapes(data, data + count);
