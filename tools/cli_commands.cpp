@@ -31,7 +31,7 @@ const OptionInfo kOptions[] = {
     {"events", 0, "FILE"},         {"plot-event", 0, "N"},
     {"date", 0, "TIME"},           {"keep-date", 0, nullptr},
     {"recording", 0, "FILE"},      {"start", 0, "[NAME=]X"},
-    {"inc", 0, "[NAME=]X"},
+    {"inc", 0, "[NAME=]X"},        {"exclude", 0, "GLOB"},
 };
 
 const char kJsonHelp[] = "print one JSON document instead of text";
@@ -374,7 +374,11 @@ std::vector<CommandInfo> make_commands() {
                "  RegisterDescription  GigE camera feature file\n\n"
                "A FOLDER stands for the documents below it: the files named *.xml (in any case) in "
                "it and in its folders, in the order of their paths; folders reached through a "
-               "symbolic link and names starting with '.' are passed over. After a folder, a "
+               "symbolic link and names starting with '.' are passed over, and so are the files "
+               "--exclude leaves out. A file found there whose root element is no family's (another "
+               "tool's XML) is skipped, said so on standard error ('FILE: skipped: ...'; --json lists "
+               "it under 'skipped'), and counted nowhere; named on the command line, it is an error. "
+               "After a folder, a "
                "summary line on standard error counts the files of each family, the errors and "
                "the warnings; --json gives the counts as 'families'.\n\n"
                "The document is validated against the family's XML Schema (installed in "
@@ -398,11 +402,15 @@ std::vector<CommandInfo> make_commands() {
                {{"known",
                  "function or operation names that a site registers itself; they are not "
                  "reported as unknown"},
-                {"strict", "report warnings as errors"},
+                {"strict", "report warnings as errors: they then fail the check too"},
+                {"exclude",
+                 "leave out the files below a FOLDER whose path below it, or whose base name, "
+                 "matches GLOB (fnmatch(3): '*' matches '/' too, so DIR/* leaves out all below DIR); "
+                 "may be given again. Files named on the command line are always checked"},
                 {"json", "print the findings as one JSON document"},
                 {"quiet", "print no findings: only the exit status tells"}},
-               "0  every file is clean\n"
-               "1  a file has findings or cannot be read\n"
+               "0  no file has errors (warnings are printed, and pass)\n"
+               "1  a file has errors or cannot be read; with --strict, warnings too\n"
                "2  usage error\n",
                cmd_check});
   c.push_back({"diff",

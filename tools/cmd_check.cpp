@@ -1,5 +1,7 @@
 // qal3 check: validates configuration documents against their schemas and
 // reports what the lenient readers would silently take differently.
+#include <fnmatch.h>
+
 #include <algorithm>
 #include <map>
 #include <set>
@@ -30,13 +32,16 @@ bool parse_name_list(const std::string& text, std::set<std::string>& out) {
 }
 
 // Returns -1 when the arguments are good, else the exit status.
-int parse_options(const cli::CommandInfo& command_info, int argc, char** argv, cli::Args& args, check::Options& check) {
+int parse_options(const cli::CommandInfo& command_info, int argc, char** argv, cli::Args& args, check::Options& check,
+                  std::vector<std::string>& excludes) {
   const int st = cli::parse(command_info, argc, argv, args);
   if (st >= 0) return st;
   check.strict = args.has("strict");
-  for (const auto& opt : args.options)
+  for (const auto& opt : args.options) {
     if (opt.first == "known" && !parse_name_list(opt.second, check.known_names))
       return cli::usage_error(command_info.name, "--known: empty name in '" + cli::one_line(opt.second) + "'");
+    if (opt.first == "exclude") excludes.push_back(opt.second);
+  }
   if (args.operands.empty()) return cli::usage_error(command_info.name, "give at least one file");
   if (cli::stdin_once(command_info.name, args.operands) >= 0) return cli::kUsage;
   return -1;
@@ -63,22 +68,50 @@ nlohmann::json report_json(const std::string& name, const check::Report& report)
   return entry;
 }
 
+// A file to check: named on the command line, or found below a folder.
+struct Target {
+  std::string path;
+  bool found = false;  // below a folder
+};
+
+// Whether the file `path`, found below `folder`, matches one of `globs`
+// (fnmatch(3), no flags) by its path below the folder or by its base name.
+bool excluded(const std::string& folder, const std::string& path, const std::vector<std::string>& globs) {
+  std::string below = path.compare(0, folder.size(), folder) == 0 ? path.substr(folder.size()) : path;
+  below.erase(0, below.find_first_not_of('/'));
+  const std::string base = path.substr(path.rfind('/') + 1);
+  for (const std::string& glob : globs)
+    if (fnmatch(glob.c_str(), below.c_str(), 0) == 0 || fnmatch(glob.c_str(), base.c_str(), 0) == 0) return true;
+  return false;
+}
+
 // The files named by the operands, a folder standing for the documents
-// below it; a folder that cannot be read is an error of the run.
-std::vector<std::string> files_of(const std::vector<std::string>& operands, bool& folders, std::size_t& errors) {
-  std::vector<std::string> files;
+// below it but those `excludes` leaves out; a folder that cannot be read is
+// an error of the run.
+std::vector<Target> files_of(const std::vector<std::string>& operands, const std::vector<std::string>& excludes,
+                             bool& folders, std::size_t& errors) {
+  std::vector<Target> files;
   for (const std::string& arg : operands) {
     if (arg == "-" || !check::is_folder(arg)) {
-      files.push_back(arg);
+      files.push_back({arg, false});
       continue;
     }
     folders = true;
     std::vector<std::pair<std::string, std::string>> unreadable;
-    for (std::string& f : check::documents_below(arg, unreadable)) files.push_back(std::move(f));
+    for (std::string& f : check::documents_below(arg, unreadable))
+      if (!excluded(arg, f, excludes)) files.push_back({std::move(f), true});
     for (const auto& u : unreadable) cli::file_error(u.first, u.second);
     errors += unreadable.size();
   }
   return files;
+}
+
+// The root element of a document found below a folder when it is no
+// family's: such a file is passed over. "" for any other document, and for
+// one without a root element (the check reports that).
+std::string foreign_root(const cli::Input& in) {
+  const cli::Root root = cli::root_of(in);
+  return root.family == QAL3_FAMILY_UNKNOWN ? root.name : std::string();
 }
 
 // "N of WHAT", WHAT in the plural but for one.
@@ -104,33 +137,45 @@ std::string summary(std::size_t files, const std::map<std::string, std::size_t>&
 int cmd_check(const cli::CommandInfo& command_info, int argc, char** argv) {
   cli::Args args;
   check::Options options;
-  const int rc = parse_options(command_info, argc, argv, args, options);
+  std::vector<std::string> excludes;
+  const int rc = parse_options(command_info, argc, argv, args, options, excludes);
   if (rc >= 0) return rc;
 
   const std::string schema_dir = check::schema_directory();
   bool folders = false;
   std::size_t errors = 0;
   std::size_t warnings = 0;
-  const std::vector<std::string> paths = files_of(args.operands, folders, errors);
-  bool clean = errors == 0;
+  const std::vector<Target> targets = files_of(args.operands, excludes, folders, errors);
+  std::size_t checked = 0;
   std::map<std::string, std::size_t> per_family;
   nlohmann::json files = nlohmann::json::array();
-  for (const std::string& arg : paths) {
+  nlohmann::json skipped = nlohmann::json::array();
+  for (const Target& target : targets) {
     cli::Input in;
-    if (!cli::read_input(arg, args.max_input, in)) {
+    if (!cli::read_input(target.path, args.max_input, in)) {
       if (args.json) files.push_back({{"file", in.name}, {"error", in.error}});
+      ++checked;
       ++errors;  // a file that cannot be read is an error of the run
       ++per_family["unread"];
-      clean = false;
       continue;
     }
     const std::string& name = in.name;
+    if (target.found) {
+      const std::string root = foreign_root(in);
+      if (!root.empty()) {  // another tool's XML file: counted nowhere
+        if (args.json)
+          skipped.push_back({{"file", name}, {"root", root}});
+        else if (!args.quiet)
+          cli::file_error(name, "skipped: root element '" + cli::one_line(root) + "' is no family's");
+        continue;
+      }
+    }
+    ++checked;
     const check::Report report = check::check_document(name, in.text, schema_dir, options);
     const check::FamilyInfo* info = check::family_info(report.family);
     ++per_family[info ? info->name : "unknown"];
     errors += report.errors();
     warnings += report.warnings();
-    if (!report.findings.empty()) clean = false;
     if (args.json) {
       files.push_back(report_json(name, report));
     } else if (!args.quiet) {
@@ -139,9 +184,13 @@ int cmd_check(const cli::CommandInfo& command_info, int argc, char** argv) {
       cli::put(lines);
     }
   }
-  if (args.json && !args.quiet)
-    cli::print_json({{"files", files}, {"families", per_family}, {"errors", errors}, {"warnings", warnings}});
-  else if (folders && !args.quiet)
-    cli::file_error(command_info.name, summary(paths.size(), per_family, errors, warnings));
-  return clean ? cli::kOk : cli::kBadDocument;
+  if (args.json && !args.quiet) {
+    nlohmann::json result = {{"files", files}, {"families", per_family}, {"errors", errors}, {"warnings", warnings}};
+    if (!skipped.empty()) result["skipped"] = skipped;
+    cli::print_json(result);
+  } else if (folders && !args.quiet) {
+    cli::file_error(command_info.name, summary(checked, per_family, errors, warnings));
+  }
+  // Warnings alone pass; --strict made them errors.
+  return errors == 0 ? cli::kOk : cli::kBadDocument;
 }
