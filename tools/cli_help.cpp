@@ -290,7 +290,7 @@ std::string man_page() {
   m += ".SH EXIT STATUS\n";
   for (const std::string& line : split_lines(kUsualExit)) m += ".br\n" + roff(line) + "\n";
   m += ".PP\n\\fBqal3 chan select\\fR answers in its exit status: 0 yes, 1 no, 2 error.\n"
-       "\\fBqal3 check\\fR exits 1 when a file has findings.\n";
+       "\\fBqal3 check\\fR exits 1 when a file has errors; warnings alone pass, unless \\fB\\-\\-strict\\fR.\n";
   m += man_environment() + man_files() + man_examples() +
        ".SH SEE ALSO\n"
        ".BR xmllint (1),\n"
