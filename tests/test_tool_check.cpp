@@ -342,6 +342,81 @@ TEST(ToolCheck, ValuesOutOfTheirSense) {
   }
 }
 
+// Findings across the files of a folder, each at one place and naming the
+// other; none for a file alone or for what the folder agrees on.
+TEST(ToolCheck, AcrossTheFilesOfAFolder) {
+  const std::string chan =
+      "<CHANDESCRIPTIONS>\n<CHANNEL><DB_KEY>1</DB_KEY><PROP>A/B/C</PROP><NAME>ABC</NAME></CHANNEL>\n"
+      "<CHANNEL><PROP>B3</PROP><NAME>BEE</NAME></CHANNEL>\n</CHANDESCRIPTIONS>\n";
+  const auto trigger = [](const std::string& channel) {
+    return "<QAL3USERTRIGGERLIST>\n<USERTRIGGER><Chan name=\"" + channel +
+           "\"/><Function name=\"VALUE\"/><Operation name=\"GT\"/><UpperLimit value=\"1\"/></USERTRIGGER>\n"
+           "</QAL3USERTRIGGERLIST>\n";
+  };
+  const auto events = [](const std::string& channel) {
+    return "<BMR>\n<EVENT><TYPE>1</TYPE><SBLOCK>S<CHLIST><CHAN>" + channel + "</CHAN></CHLIST></SBLOCK></EVENT>\n</BMR>\n";
+  };
+  const auto dict = [](const std::string& prop) {
+    return "<ENVINDEXDICT>\n<CHANNEL><INDEX>1</INDEX><PROP>" + prop + "</PROP></CHANNEL>\n</ENVINDEXDICT>\n";
+  };
+  const struct {
+    std::string second;  // b.xml, beside a.xml holding `chan`
+    const char* finding;  // the one finding expected, "" for none
+  } cases[] = {
+      // A property or DAQ name described again, differently.
+      {"<CHANDESCRIPTIONS>\n<CHANNEL><DB_KEY>2</DB_KEY><PROP>A/B/C</PROP><NAME>XYZ</NAME></CHANNEL>\n"
+       "</CHANDESCRIPTIONS>\n",
+       "b.xml:2:34: warning: property 'A/B/C' is described at a.xml:2:34 with DAQ name 'ABC' and DB key '1', here "
+       "with DAQ name 'XYZ' and DB key '2': a merge keeps the description of the file given first and drops the "
+       "other"},
+      {"<DAQvariables>\n<DaqFloat><nexol>A/B/C</nexol><daqName>XYZ</daqName></DaqFloat>\n</DAQvariables>\n",
+       "b.xml:2:18: warning: property 'A/B/C' is described at a.xml:2:34 with DAQ name 'ABC', here with DAQ name "
+       "'XYZ': a merge keeps the description of the file given first and drops the other"},
+      {"<CHANDESCRIPTIONS>\n<CHANNEL><PROP>D</PROP><NAME>BEE</NAME></CHANNEL>\n</CHANDESCRIPTIONS>\n",
+       "b.xml:2:30: warning: DAQ name 'BEE' names property 'D' here and property 'B3' at a.xml:3:31: a merge keeps "
+       "both under one DAQ name"},
+      {"<CHANDESCRIPTIONS>\n<CHANNEL><DB_KEY>1</DB_KEY><PROP>A/B/C</PROP><NAME>ABC</NAME></CHANNEL>\n"
+       "</CHANDESCRIPTIONS>\n",
+       ""},
+      // A name no description has.
+      {trigger("NO/SUCH/CHANNEL"),
+       "b.xml:2:26: warning: trigger channel 'NO/SUCH/CHANNEL' is no property or DAQ name of the channel "
+       "descriptions checked (the first at a.xml:2:34): the trigger reads a channel no description names"},
+      {trigger("B33"),
+       "b.xml:2:26: warning: trigger channel 'B33' is no property or DAQ name of the channel descriptions checked: "
+       "the trigger reads a channel no description names; did you mean 'B3' (a.xml:3:16)?"},
+      {trigger("ABC"), ""},
+      {"<QAL3USERTRIGGERLIST>\n<USERTRIGGER><Chan name=\"X\"/><Function name=\"VALUE\"/><Operation name=\"TRUE\"/>"
+       "</USERTRIGGER>\n<USERTRIGGER><Chan name=\"X\"/><Function name=\"VALUE\"/><Operation name=\"TRUE\"/>"
+       "</USERTRIGGER>\n</QAL3USERTRIGGERLIST>\n",
+       "b.xml:2:26: warning: trigger channel 'X' (2 times, the first here) is no property or DAQ name of the channel "
+       "descriptions checked (the first at a.xml:2:34): the trigger reads a channel no description names"},
+      {events("A/B/D"),
+       "b.xml:2:45: warning: event list channel 'A/B/D' is no property or DAQ name of the channel descriptions "
+       "checked: the event list asks for a channel no description names; did you mean 'A/B/C' (a.xml:2:34)?"},
+      {events("B3"), ""},
+      // A dictionary's environment channels need no description, but for a
+      // name one character or its case away from a described one.
+      {dict("a/b/c"),
+       "b.xml:2:32: warning: dictionary property 'a/b/c' is no property or DAQ name of the channel descriptions "
+       "checked: the dictionary numbers a property no description names; did you mean 'A/B/C' (a.xml:2:34)?"},
+      {dict("HALL/TEMPERATURE"), ""},
+  };
+  char tmpl[] = "/tmp/qal3-across-XXXXXX";
+  const std::string dir = mkdtemp(tmpl);
+  for (const auto& c : cases) {
+    std::ofstream(dir + "/a.xml") << chan;
+    std::ofstream(dir + "/b.xml") << c.second;
+    std::string out;
+    run_command("cd " + dir + " && " + kTool + " check a.xml b.xml", &out);
+    EXPECT_EQ(out, *c.finding ? std::string(c.finding) + "\n" : "") << c.second;
+    std::ofstream(dir + "/a.xml") << "<CHANDESCRIPTIONS/>\n";  // a folder without descriptions
+    run_command("cd " + dir + " && " + kTool + " check .", &out);
+    EXPECT_EQ(out, "") << c.second;
+  }
+  run_command("rm -rf " + dir, nullptr);
+}
+
 // A camera feature file: what its reader makes of each feature against
 // what the file says; findings on one line whatever the text holds.
 TEST(ToolCheck, CameraFeatureFiles) {

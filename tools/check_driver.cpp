@@ -6,6 +6,8 @@
 #include <filesystem>
 #include <system_error>
 
+#include "check_folder.h"
+
 namespace check {
 
 std::size_t Report::errors() const {
@@ -22,6 +24,7 @@ Report check_document(const std::string& file, const std::string& bytes, const s
   const bool readable = doc.read(schema_dir, report.findings);
   report.family = doc.family();
   if (readable) check_rules(doc, bytes, options, report.findings);
+  if (readable && options.folder) options.folder->add(file, doc);
   std::stable_sort(report.findings.begin(), report.findings.end(), [](const Finding& a, const Finding& b) {
     return a.line != b.line ? a.line < b.line : a.column < b.column;
   });

@@ -14,11 +14,16 @@
 
 namespace check {
 
+class Folder;  // check_folder.h
+
 struct Options {
   // Function and operation names a site registers itself.
   std::set<std::string> known_names;
   // Warnings count as errors.
   bool strict = false;
+  // Takes the names of each document checked, for the findings across
+  // documents; not owned, none when null.
+  Folder* folder = nullptr;
 };
 
 // Runs the checks of the document's family on its tree (and, for a family

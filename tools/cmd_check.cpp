@@ -10,6 +10,7 @@
 #include <vector>
 
 #include "check_driver.h"
+#include "check_folder.h"
 #include "cli_commands.h"
 #include "cli_forms.h"
 #include "cli_input.h"
@@ -132,6 +133,25 @@ std::string summary(std::size_t files, const std::map<std::string, std::size_t>&
   return text + ", " + count(errors, "error") + ", " + count(warnings, "warning");
 }
 
+// Adds the findings across the documents to the run's counts and reports
+// them: after the files' own in text, in the entry of their file in JSON.
+void folder_findings(const check::Folder& folder, const cli::Args& args, bool strict, nlohmann::json& files,
+                     std::size_t& errors, std::size_t& warnings) {
+  std::map<std::string, std::size_t> entry;
+  for (std::size_t i = 0; i < files.size(); ++i) entry.emplace(files[i]["file"].get<std::string>(), i);
+  std::string lines;
+  for (auto& [file, f] : folder.findings()) {
+    if (strict) f.severity = check::Severity::kError;
+    ++(f.severity == check::Severity::kError ? errors : warnings);
+    const auto it = entry.find(file);
+    if (args.json && it != entry.end())
+      files[it->second]["findings"].push_back(finding_json(f));
+    else if (!args.json && !args.quiet)
+      lines += check::format_finding(file, f) + "\n";
+  }
+  cli::put(lines);
+}
+
 }  // namespace
 
 int cmd_check(const cli::CommandInfo& command_info, int argc, char** argv) {
@@ -140,6 +160,8 @@ int cmd_check(const cli::CommandInfo& command_info, int argc, char** argv) {
   std::vector<std::string> excludes;
   const int rc = parse_options(command_info, argc, argv, args, options, excludes);
   if (rc >= 0) return rc;
+  check::Folder folder;
+  options.folder = &folder;
 
   const std::string schema_dir = check::schema_directory();
   bool folders = false;
@@ -184,6 +206,7 @@ int cmd_check(const cli::CommandInfo& command_info, int argc, char** argv) {
       cli::put(lines);
     }
   }
+  folder_findings(folder, args, options.strict, files, errors, warnings);
   if (args.json && !args.quiet) {
     nlohmann::json result = {{"files", files}, {"families", per_family}, {"errors", errors}, {"warnings", warnings}};
     if (!skipped.empty()) result["skipped"] = skipped;
