@@ -414,6 +414,19 @@ TEST(ToolCheck, AcrossTheFilesOfAFolder) {
     run_command("cd " + dir + " && " + kTool + " check .", &out);
     EXPECT_EQ(out, "") << c.second;
   }
+  // Names are looked up, never compared pairwise: 50000 of each in time.
+  std::string many_chan = "<CHANDESCRIPTIONS>\n", many_triggers = "<QAL3USERTRIGGERLIST>\n";
+  for (int i = 0; i < 50000; ++i) {
+    const std::string name = "LINAC/SECTOR/DEVICE." + std::to_string(i) + "/PROPERTY";
+    many_chan += "<CHANNEL><PROP>" + name + "</PROP><NAME>N" + std::to_string(i) + "</NAME></CHANNEL>\n";
+    many_triggers += "<USERTRIGGER><Chan name=\"" + name +
+                     "\"/><Function name=\"VALUE\"/><Operation name=\"TRUE\"/></USERTRIGGER>\n";
+  }
+  std::ofstream(dir + "/a.xml") << many_chan + "</CHANDESCRIPTIONS>\n";
+  std::ofstream(dir + "/b.xml") << many_triggers + "</QAL3USERTRIGGERLIST>\n";
+  std::string out;
+  EXPECT_EQ(run_command("ulimit -t 30; cd " + dir + " && " + kTool + " check a.xml b.xml", &out), 0);
+  EXPECT_EQ(out, "");
   run_command("rm -rf " + dir, nullptr);
 }
 

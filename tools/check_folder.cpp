@@ -115,11 +115,19 @@ void Folder::describe(const Described& d) {
 }
 
 void Folder::know(const std::string& name, const Place& place) {
-  if (!known_.emplace(name, place).second) return;
-  const std::string u = upper(name);
-  upper_.emplace(u, std::make_pair(name, place));
-  for (std::size_t i = 0; i < u.size(); ++i)
-    shortened_.emplace(std::string(u).erase(i, 1), std::make_pair(name, place));
+  if (known_.emplace(name, place).second) known_order_.push_back(name);
+}
+
+Folder::NearIndex Folder::near_index() const {
+  NearIndex index;
+  for (const std::string& name : known_order_) {
+    const Place& place = known_.at(name);
+    const std::string u = upper(name);
+    index.upper.emplace(u, std::make_pair(name, place));
+    for (std::size_t i = 0; i < u.size(); ++i)
+      index.shortened.emplace(std::string(u).erase(i, 1), std::make_pair(name, place));
+  }
+  return index;
 }
 
 // A name is reported once for each kind of reference, at its first place.
@@ -137,15 +145,15 @@ std::string Folder::where(const Place& p) const {
   return files_[p.file] + ":" + std::to_string(p.at.line) + ":" + std::to_string(p.at.column);
 }
 
-const std::pair<std::string, Folder::Place>* Folder::near(const std::string& name) const {
+const std::pair<std::string, Folder::Place>* Folder::near(const NearIndex& index, const std::string& name) {
   const std::string u = upper(name);
-  for (const auto* map : {&upper_, &shortened_}) {  // another case; a character left out
+  for (const auto* map : {&index.upper, &index.shortened}) {  // another case; a character left out
     const auto it = map->find(u);
     if (it != map->end()) return &it->second;
   }
   for (std::size_t i = 0; i < u.size(); ++i) {  // a character more; one different or swapped
     const std::string shorter = std::string(u).erase(i, 1);
-    for (const auto* map : {&upper_, &shortened_}) {
+    for (const auto* map : {&index.upper, &index.shortened}) {
       const auto it = map->find(shorter);
       if (it != map->end()) return &it->second;
     }
@@ -153,7 +161,7 @@ const std::pair<std::string, Folder::Place>* Folder::near(const std::string& nam
   return nullptr;
 }
 
-Finding Folder::unknown(Kind kind, const Reference& r) const {
+Finding Folder::unknown(Kind kind, const Reference& r, const std::pair<std::string, Place>* n) const {
   static const char* const kWhat[] = {"trigger channel", "event list channel", "dictionary property"};
   static const char* const kConsequence[] = {
       "the trigger reads a channel no description names",
@@ -161,7 +169,6 @@ Finding Folder::unknown(Kind kind, const Reference& r) const {
       "the dictionary numbers a property no description names",
   };
   const int k = static_cast<int>(kind);
-  const auto* n = near(r.name);
   std::string message = std::string(kWhat[k]) + " " + quoted(r.name) +
                         (r.times > 1 ? " (" + std::to_string(r.times) + " times, the first here)" : "") +
                         " is no property or DAQ name of the channel descriptions checked" +
@@ -189,13 +196,16 @@ std::vector<std::pair<std::string, Finding>> Folder::findings() const {
     add(again.place, "DAQ name " + quoted(again.daq_name) + " names property " + quoted(again.property) +
                          " here and property " + quoted(first.property) + " at " + where(first.place) +
                          ": a merge keeps both under one DAQ name");
+  std::optional<NearIndex> index;
   if (descriptions_)
     for (const auto& [kind, r] : references_) {
       if (known_.count(r.name)) continue;
+      if (!index) index = near_index();
+      const auto* n = near(*index, r.name);
       // A dictionary numbers environment channels that descriptions need
       // not describe: only a name a description nearly has is a mistake.
-      if (kind == Kind::dictionary && !near(r.name)) continue;
-      found.push_back({r.place, unknown(kind, r)});
+      if (kind == Kind::dictionary && !n) continue;
+      found.push_back({r.place, unknown(kind, r, n)});
     }
   std::stable_sort(found.begin(), found.end(), [](const auto& a, const auto& b) {
     const Place &x = a.first, &y = b.first;

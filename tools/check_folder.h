@@ -51,17 +51,22 @@ class Folder {
   void know(const std::string& name, const Place& place);
   void refer(Kind kind, const Place& place, std::string name);
   std::string where(const Place& p) const;
+  // Each known name in upper case, and with one character left out: made
+  // only when a name is looked up that no description has.
+  struct NearIndex {
+    std::unordered_map<std::string, std::pair<std::string, Place>> upper, shortened;
+  };
+  NearIndex near_index() const;
   // A described name equal to `name` but for case, or for one character
   // more, less or different (or two swapped); null when none.
-  const std::pair<std::string, Place>* near(const std::string& name) const;
-  Finding unknown(Kind kind, const Reference& r) const;
+  static const std::pair<std::string, Place>* near(const NearIndex& index, const std::string& name);
+  Finding unknown(Kind kind, const Reference& r, const std::pair<std::string, Place>* near) const;
 
   std::vector<std::string> files_;
   std::unordered_map<std::string, Described> properties_;  // the first description of each
   std::unordered_map<std::string, Described> daq_names_;
   std::unordered_map<std::string, Place> known_;  // properties and DAQ names
-  // Each known name in upper case, and with one character left out.
-  std::unordered_map<std::string, std::pair<std::string, Place>> upper_, shortened_;
+  std::vector<std::string> known_order_;          // the same, in the order described
   std::vector<std::pair<Described, Described>> differing_;               // (first, again) of a property
   std::vector<std::pair<Described, Described>> shared_names_;             // (first, again) of a DAQ name
   std::vector<std::pair<Kind, Reference>> references_;  // one per kind and name
