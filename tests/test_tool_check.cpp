@@ -414,6 +414,13 @@ TEST(ToolCheck, AcrossTheFilesOfAFolder) {
     run_command("cd " + dir + " && " + kTool + " check .", &out);
     EXPECT_EQ(out, "") << c.second;
   }
+  // In JSON, in the entry of the file the finding is at, and counted.
+  std::ofstream(dir + "/a.xml") << chan;
+  std::ofstream(dir + "/b.xml") << trigger("B33");
+  const nlohmann::json j = check_json(dir);
+  ASSERT_EQ(j["files"].size(), 2u);
+  EXPECT_EQ(j["files"][1]["findings"].size(), 1u) << j.dump();
+  EXPECT_EQ(j["warnings"], 1);
   // Names are looked up, never compared pairwise: 50000 of each in time.
   std::string many_chan = "<CHANDESCRIPTIONS>\n", many_triggers = "<QAL3USERTRIGGERLIST>\n";
   for (int i = 0; i < 50000; ++i) {
