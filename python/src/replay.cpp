@@ -350,16 +350,17 @@ void bind_replay(py::module_& m) {
   m.attr("_MAX_SUBCHANNEL") = kMaxSubchannel;
   m.def(
       "_window",
-      [](int function, const std::vector<float>& fparam, float start, float inc, int samples) -> py::object {
-        const qal3::trigger::BuiltinFunction* f = qal3::trigger::builtin_in_slot(function);
-        if (!f || fparam.size() < 3) return py::none();
+      [](int slot, const std::vector<float>& parameters, float start, float inc, int samples) -> py::object {
+        const qal3::trigger::BuiltinFunction* f = qal3::trigger::builtin_in_slot(slot);
+        if (!f || parameters.size() < 3) return py::none();
         qal3::trigger::Window w;
         const bool position = f->reads == qal3::trigger::Reads::position;
-        if (!qal3::trigger::select_window(fparam.data(), start, inc, samples, position, w)) return py::bool_(false);
+        if (!qal3::trigger::select_window(parameters.data(), start, inc, samples, position, w)) return py::bool_(false);
         return py::make_tuple(w.first, position ? w.first + 1 : w.end);
       },
-      py::arg("function"), py::arg("fparam"), py::arg("start"), py::arg("inc"), py::arg("samples"),
-      "The samples [first, end) the built-in function of slot `function` reads of a spectrum of `samples` "
+      py::arg("slot"), py::arg("parameters"), py::arg("start"), py::arg("inc"), py::arg("samples"),
+      "The samples [first, end) the built-in function of slot `slot` reads, with the trigger parameters "
+      "`parameters`, of a spectrum of `samples` "
       "samples on the axis start + i * inc, as the library selects them; False when none; None for a slot "
       "that holds no built-in function.");
   py::class_<Replay>(m, "Replay", R"(Triggers replayed over recorded events.
