@@ -609,8 +609,8 @@ class NpzRecording final : public Recording {
     return true;
   }
 
-  // Puts the member's stream at byte `target`; `scratch` (kBlockBytes) is
-  // used to read past bytes.
+  // Puts the member's stream at byte `target`; a stream that cannot seek
+  // reads the bytes before it into `scratch` (kBlockBytes) and drops them.
   bool seek(Member& m, std::uint64_t target, unsigned char* scratch, std::string& why) {
     if (m.stream && m.at == target) return true;
     if (m.stream && m.stored && target <= static_cast<std::uint64_t>(std::numeric_limits<zip_int64_t>::max()) &&
