@@ -17,17 +17,6 @@ inline std::string text(const uint8_t* data, size_t size) {
   return std::string(reinterpret_cast<const char*>(data), size).c_str();
 }
 
-// The "schema" folder next to this program, where the build puts copies of
-// the schemas for the targets that check documents.
-inline std::string schemas_next_to_program() {
-  char exe[4096];
-  const ssize_t n = readlink("/proc/self/exe", exe, sizeof exe - 1);
-  if (n <= 0) return "schema";
-  std::string dir(exe, static_cast<size_t>(n));
-  dir.erase(dir.rfind('/'));
-  return dir + "/schema";
-}
-
 // Holds one Xerces platform reference for the harness's life. (Run the
 // fuzzers with -close_fd_mask=3 to silence the libraries' messages.)
 inline void init() { xercesc::XMLPlatformUtils::Initialize(); }

@@ -3,18 +3,16 @@
 // the input is HEAD \x01 UNIT \x01 TAIL after one byte k, and the document is
 // HEAD, then 2^(k % 21) copies of UNIT (each '#' in a copy replaced by the
 // copy's number), then TAIL, at most 16 MB. The event list reader reads it
-// and `qal3 check` checks it.
+// and the checking library checks it.
 #include <cstdint>
 #include <string>
 #include <vector>
 
-#include "check_driver.h"
 #include "fuzz_common.h"
 #include "parse_ev_list.h"
+#include "qal3_check.h"
 
 namespace {
-
-std::string schema_dir;
 
 constexpr std::size_t kMaxDocument = std::size_t{16} << 20;
 
@@ -43,7 +41,6 @@ std::string document(const uint8_t* data, size_t size) {
 
 extern "C" int LLVMFuzzerInitialize(int*, char***) {
   fuzz::init();
-  schema_dir = fuzz::schemas_next_to_program();
   return 0;
 }
 
@@ -54,6 +51,9 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   std::vector<qal3_ev_entry*> list;
   qal3_parse_ev_list_read(&doc[0], &list);
   qal3_clean_ev_list(&list);
-  (void)check::check_document("input.xml", bytes, schema_dir, check::Options());
+  if (qal3_checker* checker = qal3_check_new()) {
+    (void)qal3_check_text(checker, "input.xml", bytes.data(), bytes.size());
+    qal3_check_free(checker);
+  }
   return 0;
 }

@@ -80,7 +80,7 @@ const std::vector<Family>& families() {
       const std::string bytes(text);
       check::Document document("cost.xml", bytes);
       std::vector<check::Finding> findings;
-      document.read(check::schema_directory(), findings);
+      document.read(findings);
       return std::any_of(findings.begin(), findings.end(),
                          [](const check::Finding& f) { return f.severity == check::Severity::kError; });
     };
@@ -213,11 +213,10 @@ TEST(ReadCost, CheckHoldsSmallElementsCompactly) {
   const std::string doc =
       "<?xml version=\"1.0\"?><BMR>" +
       repeat("<EVENT><TYPE>1</TYPE><SBLOCK>B<CHLIST><CHAN>C.1/X</CHAN></CHLIST></SBLOCK></EVENT>", 25000) + "</BMR>";
-  const std::string schemas = check::schema_directory();
   const std::size_t before = allocfault::heap_in_use();
   check::Document document("events.xml", doc);
   std::vector<check::Finding> findings;
-  ASSERT_TRUE(document.read(schemas, findings));
+  ASSERT_TRUE(document.read(findings));
   EXPECT_TRUE(findings.empty());
   const std::size_t held = allocfault::heap_in_use() - before;
   EXPECT_LE(held, 3 * doc.size()) << "input " << doc.size() << " bytes";

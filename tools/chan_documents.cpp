@@ -4,7 +4,7 @@
 #include <cstring>
 #include <utility>
 
-#include "check_driver.h"
+#include "cli_check.h"
 #include "cli_forms.h"
 #include "cli_clock.h"
 #include "cli_messages.h"
@@ -70,7 +70,7 @@ bool read_documents(const Options& o, std::vector<chan_descr_2010*>* list, const
   }
   bool fatal = false;
   if (w.findings == Findings::warn) {
-    for (const cli::Input& in : inputs) fatal = check::warn_dropped(in.name, in.text, o.has("strict"), o.quiet) || fatal;
+    for (const cli::Input& in : inputs) fatal = cli::warn_dropped(in.name, in.text, o.has("strict"), o.quiet) || fatal;
     cli::reader_notes_said();
   }
   if (fatal) return false;

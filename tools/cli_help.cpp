@@ -6,7 +6,7 @@
 #include <cstring>
 #include <sstream>
 
-#include "check_document.h"
+#include "qal3_check.h"
 #include "event_util.h"
 
 namespace cli {
@@ -215,8 +215,10 @@ std::string man_files() {
       "The XML Schemas that \\fBqal3 check\\fR validates against, looked for next to\n"
       "the tool, in \\fIbin/../share/qal3/schema\\fR (installed in\n"
       "\\fI/usr/share/qal3/schema\\fR by the package):\n";
-  for (const check::FamilyInfo& f : check::families())
-    m += ".TP\n.I " + roff(f.schema) + "\n" + roff(std::string(f.root) + ": " + f.name) + "\n";
+  // Every family, in the order of their codes.
+  for (auto f = QAL3_FAMILY_EVENT_LIST; qal3_family_root(f); f = static_cast<qal3_family>(f + 1))
+    m += ".TP\n.I " + roff(qal3_check_schema(f, nullptr, nullptr)) + "\n" +
+         roff(std::string(qal3_family_root(f)) + ": " + qal3_family_name(f)) + "\n";
   return m;
 }
 

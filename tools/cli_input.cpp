@@ -86,6 +86,10 @@ bool reported(const Input& in, const char* what, bool ok) {
 
 }  // namespace
 
+std::string too_large(std::size_t limit) {
+  return "larger than the input limit of " + size_text(limit) + " (--max-input-size changes it)";
+}
+
 bool read_input(const std::string& arg, std::size_t limit, Input& in) {
   in.from_stdin = arg == "-";
   in.name = in.from_stdin ? "<stdin>" : arg;
@@ -95,7 +99,7 @@ bool read_input(const std::string& arg, std::size_t limit, Input& in) {
   const ReadResult result = fd < 0 ? ReadResult::kFailed : read_bounded(fd, limit, in.text);
   if (result == ReadResult::kDone) return true;
   in.error = result == ReadResult::kTooLarge
-                 ? "larger than the input limit of " + size_text(limit) + " (--max-input-size changes it)"
+                 ? too_large(limit)
                  : std::strerror(errno);
   in.text = std::string();
   file_error(in.name, in.error);

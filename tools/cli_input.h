@@ -20,6 +20,9 @@ struct Input {
   std::string error;  // why it could not be read ("" when it was)
 };
 
+// Why an input larger than `limit` bytes is not read.
+std::string too_large(std::size_t limit);
+
 // Reads the whole of `arg` (a path or "-"), once, through one descriptor:
 // files, pipes, FIFOs and terminals alike. More than `limit` bytes (a
 // regular file larger than that, or a stream that goes past it) is refused

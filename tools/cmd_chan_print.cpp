@@ -4,7 +4,6 @@
 #include <vector>
 
 #include "chan_documents.h"
-#include "check_driver.h"
 #include "record_json.h"
 
 namespace {

@@ -7,7 +7,6 @@
 
 #include "chan_documents.h"
 #include "chan_selector.h"
-#include "check_driver.h"
 #include "cli_forms.h"
 #include "event_util.h"
 

@@ -1,16 +1,14 @@
 // qal3 check: validates configuration documents against their schemas and
 // reports what the lenient readers would silently take differently.
-#include <fnmatch.h>
-
 #include <algorithm>
+#include <new>
 #include <map>
 #include <set>
 #include <string>
 #include <utility>
 #include <vector>
 
-#include "check_driver.h"
-#include "check_folder.h"
+#include "cli_check.h"
 #include "cli_commands.h"
 #include "cli_forms.h"
 #include "cli_input.h"
@@ -32,87 +30,36 @@ bool parse_name_list(const std::string& text, std::set<std::string>& out) {
   }
 }
 
-// Returns -1 when the arguments are good, else the exit status.
-int parse_options(const cli::CommandInfo& command_info, int argc, char** argv, cli::Args& args, check::Options& check,
-                  std::vector<std::string>& excludes) {
+// Sets `checker` up from the arguments: -1 when they are good, else the
+// exit status.
+int parse_options(const cli::CommandInfo& command_info, int argc, char** argv, cli::Args& args,
+                  qal3_checker* checker) {
   const int st = cli::parse(command_info, argc, argv, args);
   if (st >= 0) return st;
-  check.strict = args.has("strict");
+  qal3_check_set_strict(checker, args.has("strict"));
+  qal3_check_set_max_bytes(checker, args.max_input);
   for (const auto& opt : args.options) {
-    if (opt.first == "known" && !parse_name_list(opt.second, check.known_names))
+    std::set<std::string> names;
+    if (opt.first == "known" && !parse_name_list(opt.second, names))
       return cli::usage_error(command_info.name, "--known: empty name in '" + cli::one_line(opt.second) + "'");
-    if (opt.first == "exclude") excludes.push_back(opt.second);
+    for (const std::string& name : names) qal3_check_know(checker, name.c_str());
+    if (opt.first == "exclude") qal3_check_exclude(checker, opt.second.c_str());
   }
   if (args.operands.empty()) return cli::usage_error(command_info.name, "give at least one file");
   if (cli::stdin_once(command_info.name, args.operands) >= 0) return cli::kUsage;
   return -1;
 }
 
-nlohmann::json finding_json(const check::Finding& f) {
-  nlohmann::json j = {{"severity", f.severity == check::Severity::kError ? "error" : "warning"},
+nlohmann::json finding_json(const qal3_check_finding& f) {
+  nlohmann::json j = {{"severity", f.severity == QAL3_CHECK_ERROR ? "error" : "warning"},
                       {"message", f.message},
-                      {"source", f.from_schema ? "schema" : "check"}};
+                      {"code", f.code},
+                      {"source", std::string(f.code) == "schema" ? "schema" : "check"}};
   if (f.line > 0) {
     j["line"] = f.line;
     j["column"] = f.column;
   }
   return j;
-}
-
-nlohmann::json report_json(const std::string& name, const check::Report& report) {
-  nlohmann::json entry = {{"file", name}, {"findings", nlohmann::json::array()}};
-  if (const check::FamilyInfo* info = check::family_info(report.family)) {
-    entry["family"] = info->name;
-    entry["root"] = info->root;
-  }
-  for (const check::Finding& f : report.findings) entry["findings"].push_back(finding_json(f));
-  return entry;
-}
-
-// A file to check: named on the command line, or found below a folder.
-struct Target {
-  std::string path;
-  bool found = false;  // below a folder
-};
-
-// Whether the file `path`, found below `folder`, matches one of `globs`
-// (fnmatch(3), no flags) by its path below the folder or by its base name.
-bool excluded(const std::string& folder, const std::string& path, const std::vector<std::string>& globs) {
-  std::string below = path.compare(0, folder.size(), folder) == 0 ? path.substr(folder.size()) : path;
-  below.erase(0, below.find_first_not_of('/'));
-  const std::string base = path.substr(path.rfind('/') + 1);
-  for (const std::string& glob : globs)
-    if (fnmatch(glob.c_str(), below.c_str(), 0) == 0 || fnmatch(glob.c_str(), base.c_str(), 0) == 0) return true;
-  return false;
-}
-
-// The files named by the operands, a folder standing for the documents
-// below it but those `excludes` leaves out; a folder that cannot be read is
-// an error of the run.
-std::vector<Target> files_of(const std::vector<std::string>& operands, const std::vector<std::string>& excludes,
-                             bool& folders, std::size_t& errors) {
-  std::vector<Target> files;
-  for (const std::string& arg : operands) {
-    if (arg == "-" || !check::is_folder(arg)) {
-      files.push_back({arg, false});
-      continue;
-    }
-    folders = true;
-    std::vector<std::pair<std::string, std::string>> unreadable;
-    for (std::string& f : check::documents_below(arg, unreadable))
-      if (!excluded(arg, f, excludes)) files.push_back({std::move(f), true});
-    for (const auto& u : unreadable) cli::file_error(u.first, u.second);
-    errors += unreadable.size();
-  }
-  return files;
-}
-
-// The root element of a document found below a folder when it is no
-// family's: such a file is passed over. "" for any other document, and for
-// one without a root element (the check reports that).
-std::string foreign_root(const cli::Input& in) {
-  const cli::Root root = cli::root_of(in);
-  return root.family == QAL3_FAMILY_UNKNOWN ? root.name : std::string();
 }
 
 // "N of WHAT", WHAT in the plural but for one.
@@ -133,87 +80,133 @@ std::string summary(std::size_t files, const std::map<std::string, std::size_t>&
   return text + ", " + count(errors, "error") + ", " + count(warnings, "warning");
 }
 
-// Adds the findings across the documents to the run's counts and reports
-// them: after the files' own in text, in the entry of their file in JSON.
-void folder_findings(const check::Folder& folder, const cli::Args& args, bool strict, nlohmann::json& files,
-                     std::size_t& errors, std::size_t& warnings) {
-  std::map<std::string, std::size_t> entry;
-  for (std::size_t i = 0; i < files.size(); ++i) entry.emplace(files[i]["file"].get<std::string>(), i);
-  std::string lines;
-  for (auto& [file, f] : folder.findings()) {
-    if (strict) f.severity = check::Severity::kError;
-    ++(f.severity == check::Severity::kError ? errors : warnings);
-    const auto it = entry.find(file);
-    if (args.json && it != entry.end())
-      files[it->second]["findings"].push_back(finding_json(f));
-    else if (!args.json && !args.quiet)
-      lines += check::format_finding(file, f) + "\n";
+// What the checker found, as the tool shows it.
+class Run {
+ public:
+  Run(const qal3_checker* checker, const cli::Args& args) : checker_(checker), args_(args) {}
+
+  // Standard input, read by the tool: its reading failed.
+  void unread_stdin(const cli::Input& in) {
+    ++checked_;
+    ++errors_;
+    ++per_family_["unread"];
+    if (args_.json) stdin_failure_ = {{"file", in.name}, {"error", in.error}};
   }
-  cli::put(lines);
-}
+
+  // Reports the documents given so far, each with its own findings, then
+  // the findings across them; returns the exit status.
+  int report(bool folders, const std::string& command) {
+    const std::size_t documents = qal3_check_document_count(checker_);
+    std::vector<std::vector<const qal3_check_finding*>> own(documents);
+    std::vector<const qal3_check_finding*> across;
+    for (std::size_t i = 0, n = qal3_check_finding_count(checker_); i < n; ++i) {
+      const qal3_check_finding* f = qal3_check_finding_at(checker_, i);
+      (f->across ? across : own[f->document]).push_back(f);
+    }
+    std::vector<std::size_t> entry(documents, kNone);
+    if (!stdin_failure_.is_null()) files_.push_back(stdin_failure_);
+    for (std::size_t d = 0; d < documents; ++d) document(*qal3_check_document_at(checker_, d), own[d], entry[d]);
+    std::string lines;
+    for (const qal3_check_finding* f : across)
+      if (args_.json && entry[f->document] != kNone)
+        files_[entry[f->document]]["findings"].push_back(finding_json(*f));
+      else if (!args_.json && !args_.quiet)
+        lines += cli::finding_line(*f) + "\n";
+    cli::put(lines);
+    errors_ += qal3_check_count(checker_, QAL3_CHECK_ERROR);
+    const std::size_t warnings = qal3_check_count(checker_, QAL3_CHECK_WARNING);
+    if (args_.json && !args_.quiet) {
+      nlohmann::json result = {
+          {"files", files_}, {"families", per_family_}, {"errors", errors_}, {"warnings", warnings}};
+      if (!skipped_.empty()) result["skipped"] = skipped_;
+      cli::print_json(result);
+    } else if (folders && !args_.quiet) {
+      cli::file_error(command, summary(checked_, per_family_, errors_, warnings));
+    }
+    // Warnings alone pass; --strict made them errors.
+    return errors_ == 0 ? cli::kOk : cli::kBadDocument;
+  }
+
+ private:
+  static constexpr std::size_t kNone = static_cast<std::size_t>(-1);
+
+  void document(const qal3_check_document& d, const std::vector<const qal3_check_finding*>& findings,
+                std::size_t& entry) {
+    switch (d.state) {
+      case QAL3_CHECK_UNREADABLE_FOLDER:
+        cli::file_error(d.name, d.reason);
+        return;
+      case QAL3_CHECK_SKIPPED:  // another tool's XML file: counted nowhere
+        if (args_.json)
+          skipped_.push_back({{"file", d.name}, {"root", d.root}});
+        else if (!args_.quiet)
+          cli::file_error(d.name, "skipped: root element '" + cli::one_line(d.root) + "' is no family's");
+        return;
+      case QAL3_CHECK_UNREADABLE:
+      case QAL3_CHECK_TOO_LARGE: {
+        const std::string why = d.state == QAL3_CHECK_TOO_LARGE ? cli::too_large(args_.max_input) : d.reason;
+        cli::file_error(d.name, why);
+        if (args_.json) files_.push_back({{"file", d.name}, {"error", why}});
+        ++checked_;
+        ++per_family_["unread"];
+        return;
+      }
+      case QAL3_CHECK_CHECKED:
+        break;
+    }
+    ++checked_;
+    const char* family = qal3_family_name(d.family);
+    ++per_family_[family ? family : "unknown"];
+    if (args_.json) {
+      nlohmann::json e = {{"file", d.name}, {"findings", nlohmann::json::array()}};
+      if (family) {
+        e["family"] = family;
+        e["root"] = qal3_family_root(d.family);
+      }
+      for (const qal3_check_finding* f : findings) e["findings"].push_back(finding_json(*f));
+      entry = files_.size();
+      files_.push_back(std::move(e));
+    } else if (!args_.quiet) {
+      std::string lines;
+      for (const qal3_check_finding* f : findings) lines += cli::finding_line(*f) + "\n";
+      cli::put(lines);
+    }
+  }
+
+  const qal3_checker* checker_;
+  const cli::Args& args_;
+  std::size_t checked_ = 0;
+  std::size_t errors_ = 0;
+  std::map<std::string, std::size_t> per_family_;
+  nlohmann::json files_ = nlohmann::json::array();
+  nlohmann::json skipped_ = nlohmann::json::array();
+  nlohmann::json stdin_failure_;
+};
 
 }  // namespace
 
 int cmd_check(const cli::CommandInfo& command_info, int argc, char** argv) {
   cli::Args args;
-  check::Options options;
-  std::vector<std::string> excludes;
-  const int rc = parse_options(command_info, argc, argv, args, options, excludes);
+  const cli::Checker checker = cli::new_checker();
+  const int rc = parse_options(command_info, argc, argv, args, checker.get());
   if (rc >= 0) return rc;
-  check::Folder folder;
-  options.folder = &folder;
-
-  const std::string schema_dir = check::schema_directory();
+  Run run(checker.get(), args);
   bool folders = false;
-  std::size_t errors = 0;
-  std::size_t warnings = 0;
-  const std::vector<Target> targets = files_of(args.operands, excludes, folders, errors);
-  std::size_t checked = 0;
-  std::map<std::string, std::size_t> per_family;
-  nlohmann::json files = nlohmann::json::array();
-  nlohmann::json skipped = nlohmann::json::array();
-  for (const Target& target : targets) {
-    cli::Input in;
-    if (!cli::read_input(target.path, args.max_input, in)) {
-      if (args.json) files.push_back({{"file", in.name}, {"error", in.error}});
-      ++checked;
-      ++errors;  // a file that cannot be read is an error of the run
-      ++per_family["unread"];
-      continue;
+  for (const std::string& arg : args.operands) {
+    int found = 0;
+    if (arg == "-") {
+      cli::Input in;
+      if (cli::read_input(arg, args.max_input, in))
+        found = qal3_check_text(checker.get(), in.name.c_str(), in.text.data(), in.text.size());
+      else
+        run.unread_stdin(in);
+    } else if (cli::is_folder(arg)) {
+      folders = true;
+      found = qal3_check_folder(checker.get(), arg.c_str());
+    } else {
+      found = qal3_check_file(checker.get(), arg.c_str());
     }
-    const std::string& name = in.name;
-    if (target.found) {
-      const std::string root = foreign_root(in);
-      if (!root.empty()) {  // another tool's XML file: counted nowhere
-        if (args.json)
-          skipped.push_back({{"file", name}, {"root", root}});
-        else if (!args.quiet)
-          cli::file_error(name, "skipped: root element '" + cli::one_line(root) + "' is no family's");
-        continue;
-      }
-    }
-    ++checked;
-    const check::Report report = check::check_document(name, in.text, schema_dir, options);
-    const check::FamilyInfo* info = check::family_info(report.family);
-    ++per_family[info ? info->name : "unknown"];
-    errors += report.errors();
-    warnings += report.warnings();
-    if (args.json) {
-      files.push_back(report_json(name, report));
-    } else if (!args.quiet) {
-      std::string lines;
-      for (const check::Finding& f : report.findings) lines += check::format_finding(name, f) + "\n";
-      cli::put(lines);
-    }
+    if (found < 0) throw std::bad_alloc();
   }
-  folder_findings(folder, args, options.strict, files, errors, warnings);
-  if (args.json && !args.quiet) {
-    nlohmann::json result = {{"files", files}, {"families", per_family}, {"errors", errors}, {"warnings", warnings}};
-    if (!skipped.empty()) result["skipped"] = skipped;
-    cli::print_json(result);
-  } else if (folders && !args.quiet) {
-    cli::file_error(command_info.name, summary(checked, per_family, errors, warnings));
-  }
-  // Warnings alone pass; --strict made them errors.
-  return errors == 0 ? cli::kOk : cli::kBadDocument;
+  return run.report(folders, command_info.name);
 }

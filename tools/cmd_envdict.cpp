@@ -7,7 +7,7 @@
 #include <string_view>
 #include <vector>
 
-#include "check_driver.h"
+#include "cli_check.h"
 #include "cli_clock.h"
 #include "cli_messages.h"
 #include "cli_commands.h"
@@ -87,7 +87,7 @@ int run(const Options& opt) {
   if (!cli::read_input(opt.operands[0], opt.max_input, in)) return cli::kBadDocument;
   cli::keep_date(opt, in);
   if (converting) {
-    if (check::warn_dropped(in.name, in.text, opt.has("strict"), opt.quiet)) return cli::kBadDocument;
+    if (cli::warn_dropped(in.name, in.text, opt.has("strict"), opt.quiet)) return cli::kBadDocument;
     cli::reader_notes_said();
   }
   Dictionary<Entry> dict;

@@ -1,7 +1,7 @@
 // qal3 trigger convert: write a trigger list as XML or as text.
 #include <string>
 
-#include "check_driver.h"
+#include "cli_check.h"
 #include "cli_clock.h"
 #include "cli_messages.h"
 #include "trigger_list.h"
@@ -24,7 +24,7 @@ int cmd_trigger_convert(const cli::CommandInfo& command_info, int argc, char** a
   if (!cli::read_input(args.operands[0], args.max_input, in)) return cli::kBadDocument;
   // Before reading: the records' creation time is the clock's.
   if (cli::keep_date(args, in) && cli::fits_creation_time(command_info, args, &in.name) >= 0) return cli::kUsage;
-  if (check::warn_dropped(in.name, in.text, args.has("strict"), args.quiet)) return cli::kBadDocument;
+  if (cli::warn_dropped(in.name, in.text, args.has("strict"), args.quiet)) return cli::kBadDocument;
   cli::reader_notes_said();
   trigger::TriggerList list;
   if (!list.read(in)) return cli::kBadDocument;

@@ -21,17 +21,19 @@ using qal3::records::Description;
 struct Root {
   const char* name;
   qal3_family family;
+  const char* family_name;
 };
 
 // The root element each family's reader takes (record_fields.h); both
 // layouts of the dictionary have one root.
 constexpr Root kRoots[] = {
-    {Description<qal3_ev_entry>::root, QAL3_FAMILY_EVENT_LIST},
-    {Description<chan_descr_2010>::root, QAL3_FAMILY_CHAN_DESCRIPTIONS},
-    {Description<chan_descr_2010>::other_root, QAL3_FAMILY_DAQ_VARIABLES},
-    {Description<qal3_env_index_dictionary_entry_2010>::root, QAL3_FAMILY_ENV_DICT},
-    {Description<QAL3GigEFeature>::root, QAL3_FAMILY_GIGE},
-    {Description<qal3_user_case_trigger>::root, QAL3_FAMILY_TRIGGER_LIST},
+    {Description<qal3_ev_entry>::root, QAL3_FAMILY_EVENT_LIST, Description<qal3_ev_entry>::document},
+    {Description<chan_descr_2010>::root, QAL3_FAMILY_CHAN_DESCRIPTIONS, Description<chan_descr_2010>::document},
+    {Description<chan_descr_2010>::other_root, QAL3_FAMILY_DAQ_VARIABLES, "DAQ variables"},
+    {Description<qal3_env_index_dictionary_entry_2010>::root, QAL3_FAMILY_ENV_DICT,
+     Description<qal3_env_index_dictionary_entry_2010>::document},
+    {Description<QAL3GigEFeature>::root, QAL3_FAMILY_GIGE, Description<QAL3GigEFeature>::document},
+    {Description<qal3_user_case_trigger>::root, QAL3_FAMILY_TRIGGER_LIST, Description<qal3_user_case_trigger>::document},
 };
 static_assert(qal3::records::same_name(Description<qal3_env_index_dictionary_entry>::root,
                                        Description<qal3_env_index_dictionary_entry_2010>::root),
@@ -186,5 +188,11 @@ qal3_family qal3_family_of_root(const char* name) {
 const char* qal3_family_root(qal3_family family) {
   for (const Root& r : kRoots)
     if (r.family == family) return r.name;
+  return nullptr;
+}
+
+const char* qal3_family_name(qal3_family family) {
+  for (const Root& r : kRoots)
+    if (r.family == family) return r.family_name;
   return nullptr;
 }

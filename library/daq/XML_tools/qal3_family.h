@@ -70,6 +70,12 @@ QAL3_API qal3_family qal3_family_of_root(const char* name);
 /// QAL3_FAMILY_UNKNOWN and for a value that is no family.
 QAL3_API const char* qal3_family_root(qal3_family family);
 
+/// The family's name in words ("event list", "channel descriptions", "DAQ
+/// variables", "environment index dictionary", "GigE feature file",
+/// "trigger list"), a static string; null for QAL3_FAMILY_UNKNOWN and for a
+/// value that is no family.
+QAL3_API const char* qal3_family_name(qal3_family family);
+
 #ifdef __cplusplus
 }
 #endif

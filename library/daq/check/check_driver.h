@@ -1,11 +1,11 @@
 // Checking one document: reading it, validating it against its family's
-// schema and running the rules; and the findings as the converting
-// commands report them.
+// schema and running the rules; and the documents below a folder.
 #ifndef QAL3_CHECK_DRIVER_H
 #define QAL3_CHECK_DRIVER_H
 
 #include <cstddef>
 #include <string>
+#include <string_view>
 #include <utility>
 #include <vector>
 
@@ -22,16 +22,8 @@ struct Report {
 };
 
 // Reads `bytes` (the document named `file`), validates it against the
-// schema of its family in `schema_dir` and checks it.
-Report check_document(const std::string& file, const std::string& bytes, const std::string& schema_dir,
-                      const Options& options);
-
-// Prints the findings of `file` on standard error, in the form check gives
-// them: as warnings, or as errors with `strict`; with `quiet` (and not
-// `strict`) nothing is printed. True when `strict` and something was found:
-// the conversion then writes nothing.
-// For the commands that convert or merge: they warn about what they drop.
-bool warn_dropped(const std::string& file, const std::string& bytes, bool strict, bool quiet);
+// schema of its family and checks it.
+Report check_document(const std::string& file, std::string_view bytes, const Options& options);
 
 // Whether `path` names a folder (through a symbolic link too).
 bool is_folder(const std::string& path);
@@ -43,6 +35,10 @@ bool is_folder(const std::string& path);
 // `unreadable` as its path and the system's reason.
 std::vector<std::string> documents_below(const std::string& folder,
                                          std::vector<std::pair<std::string, std::string>>& unreadable);
+
+// Whether the file `path`, found below `folder`, matches one of `globs`
+// (fnmatch(3), no flags) by its path below the folder or by its base name.
+bool excluded(const std::string& folder, const std::string& path, const std::vector<std::string>& globs);
 
 }  // namespace check
 

@@ -493,18 +493,17 @@ std::string format_finding(const std::string& file, const Finding& f) {
 }
 
 const std::vector<FamilyInfo>& families() {
-  // The roots are the library's (qal3_family_root); DAQvariables is the
-  // channel descriptions' other format: the same records, another root.
-  const auto row = [](Family f, qal3_family code, const char* schema, const char* name) {
-    return FamilyInfo{f, qal3_family_root(code), schema, name, code};
+  // The roots and names are the library's (qal3_family.h).
+  const auto row = [](Family f, qal3_family code, const char* schema) {
+    return FamilyInfo{f, qal3_family_root(code), schema, qal3_family_name(code), code};
   };
   static const std::vector<FamilyInfo> kFamilies = {
-      row(Family::kEventList, QAL3_FAMILY_EVENT_LIST, "evlist.xsd", "event list"),
-      row(Family::kChanDescriptions, QAL3_FAMILY_CHAN_DESCRIPTIONS, "chandescriptions.xsd", "channel descriptions"),
-      row(Family::kDaqVariables, QAL3_FAMILY_DAQ_VARIABLES, "daqvariables.xsd", "DAQ variables"),
-      row(Family::kEnvDict, QAL3_FAMILY_ENV_DICT, "envdict.xsd", "environment index dictionary"),
-      row(Family::kTriggerList, QAL3_FAMILY_TRIGGER_LIST, "triggers.xsd", "trigger list"),
-      row(Family::kGigE, QAL3_FAMILY_GIGE, "gige.xsd", qal3::records::Description<QAL3GigEFeature>::document),
+      row(Family::kEventList, QAL3_FAMILY_EVENT_LIST, "evlist.xsd"),
+      row(Family::kChanDescriptions, QAL3_FAMILY_CHAN_DESCRIPTIONS, "chandescriptions.xsd"),
+      row(Family::kDaqVariables, QAL3_FAMILY_DAQ_VARIABLES, "daqvariables.xsd"),
+      row(Family::kEnvDict, QAL3_FAMILY_ENV_DICT, "envdict.xsd"),
+      row(Family::kTriggerList, QAL3_FAMILY_TRIGGER_LIST, "triggers.xsd"),
+      row(Family::kGigE, QAL3_FAMILY_GIGE, "gige.xsd"),
   };
   return kFamilies;
 }
@@ -513,14 +512,6 @@ const FamilyInfo* family_info(Family f) {
   for (const FamilyInfo& i : families())
     if (i.family == f) return &i;
   return nullptr;
-}
-
-std::string schema_directory() {
-  char exe[4096];
-  const ssize_t n = ::readlink("/proc/self/exe", exe, sizeof exe - 1);
-  std::string dir = n > 0 ? std::string(exe, static_cast<std::size_t>(n)) : std::string();
-  dir.erase(dir.rfind('/') == std::string::npos ? 0 : dir.rfind('/'));
-  return dir + "/../share/qal3/schema";
 }
 
 // ---------------------------------------------------------------------------
@@ -543,7 +534,7 @@ class ErrorCollector : public xc::DefaultHandler {
     fatal_ = true;
   }
   void startDTD(const XMLCh* const, const XMLCh* const, const XMLCh* const) override {
-    note(here(), Severity::kError, "document type declarations are not accepted");
+    note(here(), Severity::kError, "doctype", "document type declarations are not accepted");
     fatal_ = true;
   }
   void endDTD() override { throw StopParsing{}; }
@@ -557,13 +548,13 @@ class ErrorCollector : public xc::DefaultHandler {
   }
 
   // A finding of the checker's own at `at`.
-  void note(Position at, Severity severity, const std::string& message) {
-    out_.push_back({at.line, at.column, severity, message, false});
+  void note(Position at, Severity severity, const char* code, const std::string& message) {
+    out_.push_back({at.line, at.column, severity, message, false, code});
   }
 
-  // Ends the pass with an error here.
-  [[noreturn]] void stop(const std::string& message) {
-    note(here(), Severity::kError, message);
+  // Ends the pass with an error of kind `code` here.
+  [[noreturn]] void stop(const char* code, const std::string& message) {
+    note(here(), Severity::kError, code, message);
     fatal_ = true;
     throw StopParsing{};
   }
@@ -587,6 +578,7 @@ class ErrorCollector : public xc::DefaultHandler {
     f.severity = severity;
     f.message = to_utf8(e.getMessage());
     f.from_schema = from_schema;
+    if (!from_schema) f.code = "not-well-formed";
     out_.push_back(f);
   }
 
@@ -610,7 +602,7 @@ class RootProbe : public ErrorCollector {
     if (text.size() > kQuotedValue) text = text.substr(0, kQuotedValue) + "...";
     const std::string e = to_utf8(element);
     const std::string a = to_utf8(name);
-    note(declaration(here()), Severity::kWarning,
+    note(declaration(here()), Severity::kWarning, "dtd-default",
          "the DTD gives attribute '" + a + "' of '" + e + "' the default value \"" + text + "\": every " + e +
              " element without the attribute is read as if it had " + a + "=\"" + text + "\"");
   }
@@ -713,7 +705,7 @@ class TreeBuilder : public ErrorCollector {
     const std::size_t lead_bytes = utf8_.size();
     append_utf8(utf8_, text + lead, length - lead);
     const std::uint32_t id = tree_.add_text(utf8_, lead_bytes);
-    if (id == Tree::kFull) stop("the document is too large to check");
+    if (id == Tree::kFull) stop("too-large", "the document is too large to check");
     return id;
   }
 
@@ -792,11 +784,11 @@ void guarded(Body&& body, std::vector<Finding>& out) {
     body();
   } catch (const StopParsing&) {
   } catch (const xc::OutOfMemoryException&) {
-    out.push_back({0, 0, Severity::kError, "out of memory while reading the document", false});
+    out.push_back({0, 0, Severity::kError, "out of memory while reading the document", false, "resources"});
   } catch (const xc::XMLException& e) {
-    out.push_back({static_cast<int>(e.getSrcLine()), 0, Severity::kError, to_utf8(e.getMessage()), false});
+    out.push_back({static_cast<int>(e.getSrcLine()), 0, Severity::kError, to_utf8(e.getMessage()), false, "not-well-formed"});
   } catch (const xc::SAXException& e) {
-    out.push_back({0, 0, Severity::kError, to_utf8(e.getMessage()), false});
+    out.push_back({0, 0, Severity::kError, to_utf8(e.getMessage()), false, "not-well-formed"});
   }
 }
 
@@ -834,7 +826,7 @@ Position Document::attribute_position(const Node& node, std::string_view attr) c
   return a ? attribute_position(node, *a) : node.tag();
 }
 
-bool Document::read(const std::string& schema_dir, std::vector<Finding>& out) {
+bool Document::read(std::vector<Finding>& out) {
   Platform platform;
   const std::string_view bytes = source_->bytes();
   const auto* data = reinterpret_cast<const XMLByte*>(bytes.data());
@@ -859,7 +851,7 @@ bool Document::read(const std::string& schema_dir, std::vector<Finding>& out) {
         out);
   }
   if (!probe.seen()) {
-    if (out.empty()) out.push_back({1, 1, Severity::kError, "no root element", false});
+    if (out.empty()) out.push_back({1, 1, Severity::kError, "no root element", false, "no-root"});
     return false;
   }
   const qal3_family code = qal3_family_of_root(probe.root().c_str());
@@ -871,13 +863,13 @@ bool Document::read(const std::string& schema_dir, std::vector<Finding>& out) {
     const std::size_t lt = source_->tag_start(source_->offset(probe.position()));
     const Position at = lt == std::string::npos ? probe.position() : source_->position(lt);
     out.push_back(
-        {at.line, at.column, Severity::kError, "root element '" + probe.root() + "' is none of " + known, false});
+        {at.line, at.column, Severity::kError, "root element '" + probe.root() + "' is none of " + known, false, "unknown-root"});
     return false;
   }
 
   // Pass 2: validation against our schema only, and the tree.
   if (bytes.size() >= Tree::kNoOffset) {
-    out.push_back({0, 0, Severity::kError, "the document is too large to check", false});
+    out.push_back({0, 0, Severity::kError, "the document is too large to check", false, "too-large"});
     return false;
   }
   std::vector<Finding> found;
@@ -893,23 +885,25 @@ bool Document::read(const std::string& schema_dir, std::vector<Finding>& out) {
   // Repeated indexes are reported by the checks, with the first occurrence.
   reader->setFeature(xc::XMLUni::fgXercesIdentityConstraintChecking, false);
 
-  const std::string schema = schema_dir + "/" + family_info(family_)->schema;
+  const char* const schema = family_info(family_)->schema;
+  const std::string_view schema_bytes = schema_text(schema);
   std::vector<Finding> schema_errors;
   ErrorCollector schema_handler(schema_errors);
   reader->setErrorHandler(&schema_handler);
   const xc::Grammar* grammar = nullptr;
   guarded(
       [&] {
-        // Given as an input source: entity resolution is off for documents.
-        const std::unique_ptr<XMLCh[], void (*)(XMLCh*)> path(xc::XMLString::transcode(schema.c_str()),
-                                                              [](XMLCh* p) { xc::XMLString::release(&p); });
-        xc::LocalFileInputSource in(path.get());
+        // The library's own copy, given as an input source: entity
+        // resolution is off for documents.
+        xc::MemBufInputSource in(reinterpret_cast<const XMLByte*>(schema_bytes.data()), schema_bytes.size(),
+                                 schema);
+        in.setCopyBufToStream(false);
         grammar = reader->loadGrammar(in, xc::Grammar::SchemaGrammarType, true);
       },
       schema_errors);
   if (!grammar || !schema_errors.empty()) {
     std::string why = schema_errors.empty() ? "" : ": " + schema_errors.front().message;
-    out.push_back({0, 0, Severity::kError, "schema " + schema + " cannot be loaded" + why, false});
+    out.push_back({0, 0, Severity::kError, "schema " + std::string(schema) + " cannot be loaded" + why, false, "resources"});
     return false;
   }
   reader->setErrorHandler(&builder);

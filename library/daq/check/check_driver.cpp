@@ -1,8 +1,9 @@
 #include "check_driver.h"
 
+#include <fnmatch.h>
+
 #include <algorithm>
 #include <cctype>
-#include <cstdio>
 #include <filesystem>
 #include <system_error>
 
@@ -17,11 +18,10 @@ std::size_t Report::errors() const {
 
 std::size_t Report::warnings() const { return findings.size() - errors(); }
 
-Report check_document(const std::string& file, const std::string& bytes, const std::string& schema_dir,
-                      const Options& options) {
+Report check_document(const std::string& file, std::string_view bytes, const Options& options) {
   Report report;
   Document doc(file, bytes);
-  const bool readable = doc.read(schema_dir, report.findings);
+  const bool readable = doc.read(report.findings);
   report.family = doc.family();
   if (readable) check_rules(doc, bytes, options, report.findings);
   if (readable && options.folder) options.folder->add(file, doc);
@@ -31,25 +31,6 @@ Report check_document(const std::string& file, const std::string& bytes, const s
   if (options.strict)
     for (Finding& f : report.findings) f.severity = Severity::kError;
   return report;
-}
-
-namespace {
-
-void print_warnings(const std::string& file, const std::vector<Finding>& findings, Severity severity) {
-  std::fflush(stdout);
-  for (Finding f : findings) {
-    f.severity = severity;
-    std::fprintf(stderr, "%s\n", format_finding(file, f).c_str());
-  }
-}
-
-}  // namespace
-
-bool warn_dropped(const std::string& file, const std::string& bytes, bool strict, bool quiet) {
-  const Report report = check_document(file, bytes, schema_directory(), Options());
-  if (quiet && !strict) return false;
-  print_warnings(file, report.findings, strict ? Severity::kError : Severity::kWarning);
-  return strict && !report.findings.empty();
 }
 
 bool is_folder(const std::string& path) {
@@ -95,6 +76,15 @@ std::vector<std::string> documents_below(const std::string& folder,
   walk(folder, found, unreadable);
   std::sort(found.begin(), found.end());
   return found;
+}
+
+bool excluded(const std::string& folder, const std::string& path, const std::vector<std::string>& globs) {
+  std::string below = path.compare(0, folder.size(), folder) == 0 ? path.substr(folder.size()) : path;
+  below.erase(0, below.find_first_not_of('/'));
+  const std::string base = path.substr(path.rfind('/') + 1);
+  for (const std::string& glob : globs)
+    if (fnmatch(glob.c_str(), below.c_str(), 0) == 0 || fnmatch(glob.c_str(), base.c_str(), 0) == 0) return true;
+  return false;
 }
 
 }  // namespace check

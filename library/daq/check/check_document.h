@@ -26,6 +26,8 @@ struct Finding {
   Severity severity = Severity::kError;
   std::string message;
   bool from_schema = false;  // reported by the schema validation
+  // The kind of finding, a static string (qal3_check_finding::code).
+  const char* code = "schema";
 };
 
 // "FILE:LINE:COLUMN: error: message" (the position left out when unknown), on
@@ -133,11 +135,10 @@ class Document {
   Document(const Document&) = delete;
   Document& operator=(const Document&) = delete;
 
-  // Finds the family, validates against its schema in `schema_dir` and
-  // builds the tree. Findings go to `out`; false when the document could
-  // not be read far enough for further checks (not well-formed, unknown
-  // root element, schema missing).
-  bool read(const std::string& schema_dir, std::vector<Finding>& out);
+  // Finds the family, validates against its schema and builds the tree.
+  // Findings go to `out`; false when the document could not be read far
+  // enough for further checks (not well-formed, unknown root element).
+  bool read(std::vector<Finding>& out);
 
   Family family() const { return family_; }
   // The root element; none before read() or when the document has none.
@@ -158,9 +159,10 @@ class Document {
   std::unique_ptr<Tree> tree_;
 };
 
-// The directory holding the installed schemas: <executable>/../share/qal3/schema
-// (the build tree has a copy in the same place, next to the built tool).
-std::string schema_directory();
+// The text of the schema file named `name` (FamilyInfo::schema), as the
+// library holds it (made from the project's schema folder); empty for a
+// name of none.
+std::string_view schema_text(std::string_view name);
 
 }  // namespace check
 

@@ -229,15 +229,18 @@ class Checker {
   const std::vector<Position>& superseded() const { return superseded_; }
 
  private:
-  void add(Position at, Severity severity, const std::string& message) {
-    out_.push_back({at.line, at.column, severity, message, false});
+  // A finding of kind `code` (qal3_check_finding::code).
+  void add(Position at, Severity severity, const char* code, const std::string& message) {
+    out_.push_back({at.line, at.column, severity, message, false, code});
   }
   // An error here says more than the schema's finding at the same place.
-  void error(Position at, const std::string& message) {
-    add(at, Severity::kError, message);
+  void error(Position at, const char* code, const std::string& message) {
+    add(at, Severity::kError, code, message);
     superseded_.push_back(at);
   }
-  void warning(Position at, const std::string& message) { add(at, Severity::kWarning, message); }
+  void warning(Position at, const char* code, const std::string& message) {
+    add(at, Severity::kWarning, code, message);
+  }
 
   static std::string line_of(const Node& n) { return "line " + std::to_string(n.tag().line); }
 
@@ -253,7 +256,7 @@ class Checker {
     if (chars != text.size()) message += " (" + std::to_string(text.size()) + " bytes)";
     const bool split = (static_cast<unsigned char>(text[kept]) & 0xC0u) == 0x80u;
     message += " long: it is cut to " + std::to_string(characters(text, kept) - (split ? 1 : 0)) + " when read";
-    warning(at, split ? message + ", with part of the next" : message);
+    warning(at, "cut", split ? message + ", with part of the next" : message);
   }
 
   // Integer text of `n` within `range`; what lies outside is reported.
@@ -261,7 +264,7 @@ class Checker {
     long long v = 0;
     if (!n || !parse_integer(n.text(), v)) return;  // the schema reports the form
     if (v < range.lo || v > range.hi)
-      error(n.value(), what + " " + std::to_string(v) + " is out of range " + std::to_string(range.lo) + " to " +
+      error(n.value(), "out-of-range", what + " " + std::to_string(v) + " is out of range " + std::to_string(range.lo) + " to " +
                            std::to_string(range.hi) + ": " + consequence);
   }
 
@@ -269,7 +272,7 @@ class Checker {
   // start tag, in place of the schema's finding at the end tag.
   void needed(const Node& parent, const char* child, const std::string& consequence) {
     if (parent.child(child)) return;
-    error(parent.tag(), std::string(parent.name()) + " without " + child + ": " + consequence);
+    error(parent.tag(), "missing", std::string(parent.name()) + " without " + child + ": " + consequence);
     superseded_.push_back(parent.after_end());
   }
 
@@ -281,7 +284,7 @@ class Checker {
       if (std::find(fields.begin(), fields.end(), c.name()) == fields.end()) continue;
       const auto it = seen.emplace(c.name(), c);
       if (it.second) continue;
-      warning(c.tag(), std::string(c.name()) + " given again (first at " + line_of(it.first->second) + "): the " +
+      warning(c.tag(), "repeated", std::string(c.name()) + " given again (first at " + line_of(it.first->second) + "): the " +
                            (c.name() == first_read ? "first" : "last") + " one is read");
     }
   }
@@ -302,7 +305,7 @@ class Checker {
       if (ev.name() == "EVENT") event(ev, types);
     for (const auto& [type, listed] : types)
       if (listed.times > 1)
-        warning(listed.second.value(), "event type " + std::to_string(type) + " listed " +
+        warning(listed.second.value(), "listed-twice", "event type " + std::to_string(type) + " listed " +
                                            std::to_string(listed.times) + " times (first at " +
                                            line_of(listed.first) + "): the list is read with an entry for each");
   }
@@ -336,16 +339,16 @@ class Checker {
         block_open = !n.lead().empty();
         list_open = false;
       } else if (n.name() == "CHLIST") {
-        if (!block_open) warning(n.tag(), "channel list without a server block before it: ignored");
+        if (!block_open) warning(n.tag(), "ignored", "channel list without a server block before it: ignored");
         list_open = block_open;
       } else if (n.name() == "CHAN") {
-        if (!list_open) warning(n.tag(), "channel " + quoted(trim(n.text())) + " outside a channel list: ignored");
+        if (!list_open) warning(n.tag(), "ignored", "channel " + quoted(trim(n.text())) + " outside a channel list: ignored");
       } else if (n.name() == "TMASK" || n.name() == "MINTIMESEC" || n.name() == "MINTIMEUSEC" ||
                  n.name() == "PRIORITY") {
         unsigned_number(n);
         const auto it = entry_fields.emplace(n.name(), n);
         if (!it.second)
-          warning(n.tag(), std::string(n.name()) + " given again for one event type (first at " +
+          warning(n.tag(), "repeated", std::string(n.name()) + " given again for one event type (first at " +
                                line_of(it.first->second) + "): the last one is read");
       }
     }
@@ -360,13 +363,13 @@ class Checker {
 
   void server_block(const Node& sb) {
     if (sb.lead().empty()) {
-      error(sb.tag(), "server block without a name directly after its start tag: it is ignored");
+      error(sb.tag(), "block-name", "server block without a name directly after its start tag: it is ignored");
       return;
     }
     if (blank(sb.lead())) {
-      error(sb.tag(), "server block name is only white space: write the name directly after <SBLOCK>");
+      error(sb.tag(), "block-name", "server block name is only white space: write the name directly after <SBLOCK>");
     } else if (sb.lead() != trim(sb.lead()) && sb.has_children()) {
-      warning(sb.value(),
+      warning(sb.value(), "block-name",
               "white space around the server block name " + quoted(trim(sb.lead())) + " becomes part of the name");
     }
     length_of(sb.lead(), sb.value(), kServerBlockName, "server block name");
@@ -377,7 +380,7 @@ class Checker {
     if (t.size() > 2 && t[0] == '0' && t[1] == 'x') return;  // eight hex digits at most (schema)
     long long v = 0;
     if (parse_integer(t, v) && v > 0xFFFFFFFFLL)
-      error(n.value(), std::string(n.name()) + " " + t + " does not fit in 32 bits");
+      error(n.value(), "out-of-range", std::string(n.name()) + " " + t + " does not fit in 32 bits");
   }
 
   // --- channel descriptions --------------------------------------------------
@@ -395,12 +398,12 @@ class Checker {
     const std::string_view daq = name ? name.text() : std::string_view();
     if (prop && !prop.text().empty()) {
       const auto it = props.emplace(prop.text(), channel);
-      if (!it.second) warning(prop.value(), repeated_property_message(channel, prop, daq, merge, it.first->second));
+      if (!it.second) warning(prop.value(), "repeated-key", repeated_property_message(channel, prop, daq, merge, it.first->second));
     }
     if (!daq.empty()) {
       const auto it = names.emplace(daq, channel);
       if (!it.second)
-        warning(name.value(), "DAQ name " + quoted(std::string(daq)) + " already used at " + line_of(it.first->second));
+        warning(name.value(), "repeated-key", "DAQ name " + quoted(std::string(daq)) + " already used at " + line_of(it.first->second));
     }
   }
 
@@ -441,7 +444,7 @@ class Checker {
       type_range(c.child("DTYPE"), kMaskBlockType, "data type", "as a sub-block-type mask it reads as 0");
       Node name = c.child("NAME");
       if (!name || blank(name.text()))
-        warning(name ? name.value() : c.tag(),
+        warning(name ? name.value() : c.tag(), "missing",
                 std::string("channel without a DAQ name: written as '") + qal3::kUndefinedName + "'");
       length(c.child("SB_NAME"), field(&chan_descr_2010::sb_name), "server block name");
       length(c.child("PROP"), field(&chan_descr_2010::prop_name), "property");
@@ -484,7 +487,7 @@ class Checker {
       if (n.name() != element) continue;
       long long v = 0;
       if (!parse_integer(n.lead(), v)) {
-        error(n.lead().empty() || trim(n.lead()).empty() ? n.tag() : n.value(),
+        error(n.lead().empty() || trim(n.lead()).empty() ? n.tag() : n.value(), "not-a-number",
               what + " number " + quoted(trim(n.lead())) + " is not a number: it reads as 0");
         continue;
       }
@@ -494,7 +497,7 @@ class Checker {
 
   void number_once(std::map<long long, Node>& seen, long long v, const Node& n, Position at, const std::string& what) {
     const auto it = seen.emplace(v, n);
-    if (!it.second) warning(at, what + " " + std::to_string(v) + " already described at " + line_of(it.first->second));
+    if (!it.second) warning(at, "repeated-key", what + " " + std::to_string(v) + " already described at " + line_of(it.first->second));
   }
 
   // --- DAQ variables -----------------------------------------------------------
@@ -523,7 +526,7 @@ class Checker {
       long long first = 0;
       Node fi = c.child("firstIndex");
       if (fi && parse_integer(fi.text(), first) && first != 0)
-        warning(fi.value(), "firstIndex " + std::to_string(first) +
+        warning(fi.value(), "not-read", "firstIndex " + std::to_string(first) +
                                 " is not read: the number of values is lastIndex + 1, and the writers write 0");
       std::map<long long, Node> bits;
       std::map<long long, Node> dims;
@@ -548,7 +551,7 @@ class Checker {
     const std::optional<Attribute> a = bt.attribute("bit");
     if (!a || !parse_integer(a->value, bit)) return;  // the schema reports it
     number_once(bits, bit, bt, doc_.attribute_position(bt, "bit"), "bit");
-    if (blank(bt.text())) warning(bt.tag(), "bit " + std::to_string(bit) + " has no title");
+    if (blank(bt.text())) warning(bt.tag(), "missing", "bit " + std::to_string(bit) + " has no title");
     length(bt, field(&bit_descr::bit_name), "bit title");
   }
 
@@ -568,18 +571,18 @@ class Checker {
       if (index && parse_integer(index.text(), v)) {
         const auto it = indexes.emplace(v, ch);
         if (!it.second)
-          error(index.value(), "index " + std::to_string(v) + " already used at " + line_of(it.first->second));
+          error(index.value(), "repeated-key", "index " + std::to_string(v) + " already used at " + line_of(it.first->second));
       }
       Node prop = ch.child("PROP");
       if (prop && !prop.text().empty()) {
         const auto it = props.emplace(prop.text(), ch);
         if (!it.second)
-          warning(prop.value(),
+          warning(prop.value(), "repeated-key",
                   "property " + quoted(std::string(prop.text())) + " already listed at " + line_of(it.first->second));
         if (prop.text().size() >= kProp.size)
           length(prop, kProp, "property");
         else if (prop.text().size() >= kOldProp.size)
-          warning(prop.value(), "property is " + std::to_string(characters(prop.text(), prop.text().size())) +
+          warning(prop.value(), "cut", "property is " + std::to_string(characters(prop.text(), prop.text().size())) +
                                     " characters long: readers of the old layout cut it to " +
                                     std::to_string(characters(prop.text(), kept_bytes(prop.text(), kOldProp))));
       }
@@ -596,7 +599,7 @@ class Checker {
   void negative_delta(const Node& n, const std::string& delta, const std::string& what) {
     const std::optional<float> v = number(n.text());
     if (v && std::isfinite(*v) && *v < 0)
-      warning(n.value(), delta + " " + trim(n.text()) + " is negative: as the " + what +
+      warning(n.value(), "negative", delta + " " + trim(n.text()) + " is negative: as the " + what +
                              " change of the value that counts as a change, it lets every value count as changed");
   }
 
@@ -608,13 +611,13 @@ class Checker {
       case FloatFate::kept:
         return;
       case FloatFate::overflow:
-        error(at, what + " " + text + " is beyond the range of a float: it reads as " + (v < 0 ? "-inf" : "inf"));
+        error(at, "float-range", what + " " + text + " is beyond the range of a float: it reads as " + (v < 0 ? "-inf" : "inf"));
         return;
       case FloatFate::underflow:
-        warning(at, what + " " + text + " is too small for a float: it reads as " + (std::signbit(v) ? "-0" : "0"));
+        warning(at, "float-precision", what + " " + text + " is too small for a float: it reads as " + (std::signbit(v) ? "-0" : "0"));
         return;
       case FloatFate::rounded:
-        warning(at, what + " " + text + " has more digits than a float keeps: it reads as " + shortest(v));
+        warning(at, "float-precision", what + " " + text + " has more digits than a float keeps: it reads as " + shortest(v));
         return;
     }
   }
@@ -642,14 +645,14 @@ class Checker {
       }
     }
     if (failed) {
-      add({0, 0}, Severity::kError,
+      add({0, 0}, Severity::kError, "reader",
           "the feature file reader does not read the file" + (said.empty() ? std::string() : ": " + said));
       return;
     }
     std::vector<Node> elements;
     feature_elements(root, false, elements);
     if (elements.size() != read.items.size()) {
-      add({0, 0}, Severity::kError,
+      add({0, 0}, Severity::kError, "reader",
           "the reader finds " + std::to_string(read.items.size()) + " features where the file has " +
               std::to_string(elements.size()) + " feature elements");
       return;
@@ -686,25 +689,25 @@ class Checker {
     if (!fields) return;
     std::string types;
     for (const char* t : FeatureTags) types += std::string(types.empty() ? "" : ", ") + t;
-    warning(e.tag(), std::string(e.name()) + " " + quoted(std::string(name->value)) +
+    warning(e.tag(), "feature", std::string(e.name()) + " " + quoted(std::string(name->value)) +
                          " is no feature type the reader knows (" + types + "): it is not read");
   }
 
   void feature(const Node& e, const QAL3GigEFeature& f, std::map<std::string, Node>& names) {
     const std::string written_type(e.name());
     if (feature_type(written_type) != f.type)
-      warning(e.tag(), written_type + " is read as a feature of type " + std::to_string(f.type));
+      warning(e.tag(), "feature", written_type + " is read as a feature of type " + std::to_string(f.type));
     const std::optional<Attribute> name = e.attribute(Attributes[ATTRIBUTE_NAME]);
     if (!name) {
-      warning(e.tag(), written_type + " without a " + Attributes[ATTRIBUTE_NAME] +
+      warning(e.tag(), "feature", written_type + " without a " + Attributes[ATTRIBUTE_NAME] +
                            ": the feature is read without a name, and the listings leave it out");
     } else {
       const std::string label = written_type + " " + quoted(std::string(name->value));
       if (f.name != name->value)
-        warning(doc_.attribute_position(e, *name), label + " is read with the name " + quoted(f.name));
+        warning(doc_.attribute_position(e, *name), "feature", label + " is read with the name " + quoted(f.name));
       const auto it = names.emplace(f.name, e);
       if (!f.name.empty() && !it.second)
-        warning(e.tag(), label + ": a feature of that name is already at " + line_of(it.first->second));
+        warning(e.tag(), "feature", label + ": a feature of that name is already at " + line_of(it.first->second));
     }
     const std::string what = written_type + (name ? " " + quoted(std::string(name->value)) : std::string());
     text_read(e, MoreTags[MORE_TAGS_TOOLTIP], f.tooltip, what);
@@ -717,7 +720,7 @@ class Checker {
                                 : rename    ? std::string(rename.text())
                                             : "";
     if (f.extension != written)
-      warning(rename ? rename.tag() : e.tag(), what + ": its " + MoreTags[MORE_TAGS_PVRENAME] + " is read as " +
+      warning(rename ? rename.tag() : e.tag(), "feature", what + ": its " + MoreTags[MORE_TAGS_PVRENAME] + " is read as " +
                                                    quoted(f.extension) + ", where the file gives " + quoted(written));
   }
 
@@ -726,7 +729,7 @@ class Checker {
     const Node t = e.child(tag);
     const std::string written = t ? std::string(t.text()) : std::string();
     if (read != written)
-      warning(t ? t.tag() : e.tag(),
+      warning(t ? t.tag() : e.tag(), "feature",
               what + ": its " + tag + " is read as " + quoted(read) + ", where the file gives " + quoted(written));
   }
 
@@ -846,7 +849,7 @@ class Checker {
     const std::string fires = condition(*op, l.text, u.text, mask_text);
     const Position at_op = op_node ? doc_.attribute_position(op_node, "name") : t.tag();
     if (op->mask && mask == 0) {
-      warning(mask_attr ? doc_.attribute_position(mask_node, *mask_attr) : at_op,
+      warning(mask_attr ? doc_.attribute_position(mask_node, *mask_attr) : at_op, "mask-empty",
               (mask_attr ? std::string("BitMask ") + mask_text : "no BitMask, so the mask " + std::string(mask_text)) +
                   " tests no bit: " + fires);
       return;
@@ -861,7 +864,7 @@ class Checker {
     if (unset_limit(op->low, l, u, "LowLimit", fires + verdict) ||
         unset_limit(op->upper, u, l, "UpperLimit", fires + verdict) || verdict.empty())
       return;
-    warning(doc_.attribute_position(l.element, *l.given),
+    warning(doc_.attribute_position(l.element, *l.given), "limits-crossed",
             "LowLimit " + l.text + " is above UpperLimit " + u.text + ": " + fires + verdict);
   }
 
@@ -870,7 +873,7 @@ class Checker {
   bool unset_limit(bool compares, const Compared& self, const Compared& other, const char* name,
                    const std::string& fires) {
     if (!compares || self.given || !other.given) return false;
-    warning(doc_.attribute_position(other.element, *other.given),
+    warning(doc_.attribute_position(other.element, *other.given), "limit-unset",
             std::string(name) + " is not given, only " + std::string(other.element.name()) + ": " + fires);
     return true;
   }
@@ -887,7 +890,7 @@ class Checker {
           read = a;
           float_attribute(f, *a);
         } else {
-          warning(doc_.attribute_position(f, a->name), "Function " + std::string(a->name) + " " + trim(a->value) +
+          warning(doc_.attribute_position(f, a->name), "not-read", "Function " + std::string(a->name) + " " + trim(a->value) +
                                                            " is not read: " + std::string(read->name) +
                                                            " gives the same parameter and is read");
         }
@@ -903,7 +906,7 @@ class Checker {
     if (!name || options_.known_names.count(trim(name->value))) return;
     const std::string function = trim(name->value);
     if (function == "DIFFSUM")
-      warning(doc_.attribute_position(f, *name),
+      warning(doc_.attribute_position(f, *name), "diffsum-sign",
               "function 'DIFFSUM' gives the previous event's sum minus this event's: the opposite sign of the "
               "other DIFF functions");
     const qal3::trigger::BuiltinFunction* builtin = qal3::trigger::builtin_function(function);
@@ -956,7 +959,7 @@ class Checker {
         qal3::trigger::select_window(params, 0.0f, 1.0f, INT_MAX, false, w))
       return;
     if (!start_attr && !end_attr) {
-      warning(f.tag(), "Function gives no window (" + parameter_names(0) + ", " + parameter_names(1) +
+      warning(f.tag(), "window", "Function gives no window (" + parameter_names(0) + ", " + parameter_names(1) +
                            "): it reads as " + shortest(params[0]) + " to " + shortest(params[1]) +
                            ", an empty window, and the trigger never fires");
       return;
@@ -964,7 +967,7 @@ class Checker {
     if (!start_attr || !end_attr) return;
     const std::string end_text = trim(end_attr->value);
     const std::string relation = params[1] < params[0] ? " is before " : " equals ";
-    warning(doc_.attribute_position(f, *end_attr),
+    warning(doc_.attribute_position(f, *end_attr), "window",
             "Function " + std::string(end_attr->name) + " " + end_text + relation + std::string(start_attr->name) +
                 " " + trim(start_attr->value) +
                 ": the window is empty and the trigger fails, or, on a spectrum that starts past " + end_text +
@@ -989,10 +992,10 @@ class Checker {
     const std::string what = std::string(l.name()) + " " + std::string(a.name) + " " + trim(a.value);
     const std::string why = " squares each sample in single precision (STD does not)";
     if (std::fabs(*v) > kLargest)
-      warning(doc_.attribute_position(l, a),
+      warning(doc_.attribute_position(l, a), "float-range",
               what + " is beyond what RMS gives: it" + why + ", and a sample above 1.8e+19 makes it inf");
     else if (small_too && *v != 0 && std::fabs(*v) < kSmallest)
-      warning(doc_.attribute_position(l, a), what + " is below what RMS resolves: it" + why +
+      warning(doc_.attribute_position(l, a), "float-precision", what + " is below what RMS resolves: it" + why +
                                                  ", and samples below 1.1e-19 lose precision, below 2.6e-23 all of it");
   }
 
@@ -1016,7 +1019,7 @@ class Checker {
     const int slot = slot_of(name, function);
     if (slot >= 0 && !qal3::trigger::slot_free(slot, function)) return;
     if (slot >= 0) {
-      error(doc_.attribute_position(n, "name"),
+      error(doc_.attribute_position(n, "name"), "unknown-name",
             kind + " " + quoted(name) + " names a free registry slot: " +
                 (function ? "it always fails, and the trigger never fires" : "the trigger never fires") + known);
       return;
@@ -1025,7 +1028,7 @@ class Checker {
         kind + " " + quoted(name) + " is not in the registry: the trigger reads as " + default_name(function);
     const std::string suggestion = closest(name, function);
     if (!suggestion.empty()) message += "; did you mean " + quoted(suggestion) + "?";
-    error(doc_.attribute_position(n, "name"), message + known);
+    error(doc_.attribute_position(n, "name"), "unknown-name", message + known);
   }
 
   // The slot the reader finds for `name`; -1 when none.

@@ -175,25 +175,25 @@ Finding Folder::unknown(Kind kind, const Reference& r, const std::pair<std::stri
                         (n ? std::string() : " (the first at " + where(first_description_) + ")") + ": " +
                         kConsequence[k];
   if (n) message += "; did you mean " + quoted(n->first) + " (" + where(n->second) + ")?";
-  return {r.place.at.line, r.place.at.column, Severity::kWarning, message, false};
+  return {r.place.at.line, r.place.at.column, Severity::kWarning, message, false, "undescribed"};
 }
 
 std::vector<std::pair<std::string, Finding>> Folder::findings() const {
   std::vector<std::pair<Place, Finding>> found;
-  const auto add = [&found](const Place& p, std::string message) {
-    found.push_back({p, Finding{p.at.line, p.at.column, Severity::kWarning, std::move(message), false}});
+  const auto add = [&found](const Place& p, const char* code, std::string message) {
+    found.push_back({p, Finding{p.at.line, p.at.column, Severity::kWarning, std::move(message), false, code}});
   };
   for (const auto& [first, again] : differing_) {
     std::string what = "DAQ name " + quoted(again.daq_name);
     if (first.has_db_key && again.has_db_key && first.db_key != again.db_key)
       what += " and DB key " + quoted(again.db_key);
-    add(again.place, "property " + quoted(again.property) + " is described at " + where(first.place) +
+    add(again.place, "described-differently", "property " + quoted(again.property) + " is described at " + where(first.place) +
                          " with DAQ name " + quoted(first.daq_name) +
                          (again.has_db_key && first.has_db_key ? " and DB key " + quoted(first.db_key) : "") +
                          ", here with " + what + ": a merge keeps the description of the file given first and drops the other");
   }
   for (const auto& [first, again] : shared_names_)
-    add(again.place, "DAQ name " + quoted(again.daq_name) + " names property " + quoted(again.property) +
+    add(again.place, "shared-daq-name", "DAQ name " + quoted(again.daq_name) + " names property " + quoted(again.property) +
                          " here and property " + quoted(first.property) + " at " + where(first.place) +
                          ": a merge keeps both under one DAQ name");
   std::optional<NearIndex> index;
