@@ -2,7 +2,8 @@
 /// The C++ face of the QAL3 libraries, for C++17 programs: record lists that
 /// own their records, readers and writers over std::string_view, results
 /// that carry the library's code and the lines the call emitted, trigger
-/// evaluation and registration. Header only, over the functions of the other
+/// evaluation, replay and registration, and the checker (qal3::check; it
+/// needs libQAL3CHECK linked). Header only, over the functions of the other
 /// public headers: what a reader accepts, what a writer writes and what a
 /// code means are theirs, as documented there.
 ///
@@ -22,6 +23,7 @@
 #include <cstddef>
 #include <cstdlib>
 #include <memory>
+#include <new>
 #include <optional>
 #include <string>
 #include <string_view>
@@ -37,6 +39,7 @@
 #include "parse_chan_descr.h"
 #include "parse_env_index_dictionary.h"
 #include "parse_ev_list.h"
+#include "qal3_check.h"
 #include "qal3_family.h"
 #include "qal3_gige_descr.h"
 #include "qal3_messages.h"
@@ -205,6 +208,15 @@ class Collector {
   std::vector<Message> messages_;
   ThreadMessageSink guard_;
 };
+
+/// Throws std::bad_alloc, or aborts in a program built without exceptions.
+[[noreturn]] inline void out_of_memory() {
+#ifdef __cpp_exceptions
+  throw std::bad_alloc();
+#else
+  std::abort();
+#endif
+}
 
 /// Runs `call` (returning the C-style code) with the thread's lines collected.
 template <class Call>
@@ -526,6 +538,139 @@ inline Result<DocumentFamily> family_of_text(std::string_view text) {
     qal3_root_element root;
     return detail::family_found(qal3_family_of_text(text.data(), text.size(), &root), root, out);
   });
+}
+
+/// How grave a finding of the checker is (qal3_check_severity).
+enum class Severity : int {
+  warning = QAL3_CHECK_WARNING,  ///< the document is read, but not as written
+  error = QAL3_CHECK_ERROR,      ///< the document is refused, or read with a part lost or wrong
+};
+
+/// One thing the checker found (qal3_check_finding), copied.
+struct Finding {
+  std::string document;                ///< the document's name, as given or found
+  long long line = 0;                  ///< from 1; 0 when the finding has no position
+  long long column = 0;                ///< from 1, in characters; 0 when the finding has no position
+  Severity severity = Severity::error; ///< how grave
+  std::string code;                    ///< the kind of finding (qal3_check_finding::code)
+  std::string message;                 ///< what was found and what the library does with it
+  bool across = false;                 ///< a finding across the documents, naming the other place
+
+  /// The line `qal3 check` prints: "FILE:LINE:COLUMN: error: message".
+  std::string located() const {
+    qal3_check_finding f{};
+    f.file = document.c_str();
+    f.line = line;
+    f.column = column;
+    f.severity = static_cast<qal3_check_severity>(severity);
+    f.message = message.c_str();
+    std::string out(qal3_check_format(&f, nullptr, 0), '\0');
+    qal3_check_format(&f, &out[0], out.size() + 1);
+    return out;
+  }
+};
+
+/// A document the checker was given (qal3_check_document), copied.
+struct CheckedDocument {
+  std::string name;                              ///< as given, or the path found below a folder
+  qal3_family family = QAL3_FAMILY_UNKNOWN;      ///< by its root element
+  qal3_check_state state = QAL3_CHECK_CHECKED;   ///< what became of it
+  std::string root;                              ///< its root element's name; empty when none was read
+  std::string reason;                            ///< why it could not be read; empty otherwise
+};
+
+/// What to check documents with.
+struct CheckOptions {
+  bool strict = false;                ///< every finding is an error
+  std::vector<std::string> known;     ///< trigger function and operation names the site registers itself
+  std::vector<std::string> exclude;   ///< globs of files to leave out of a folder (qal3_check_exclude)
+  unsigned long long max_bytes = 0;   ///< the largest file read; 0 for the library's default
+};
+
+/// The documents checked together and their findings: each document's own,
+/// in the order given, then those across the documents.
+struct CheckReport {
+  std::vector<CheckedDocument> documents;  ///< in the order given (a folder's by path)
+  std::vector<Finding> findings;           ///< the documents' own, then those across them
+
+  /// The findings of `severity`.
+  std::size_t count(Severity severity) const noexcept {
+    std::size_t n = 0;
+    for (const Finding& f : findings) n += f.severity == severity;
+    return n;
+  }
+  /// True when nothing was found that is an error: what a program asks
+  /// before it takes a configuration.
+  bool passes() const noexcept { return count(Severity::error) == 0; }
+};
+
+/// A checker (qal3_check.h) over any number of documents given as text,
+/// files and folders. Movable, not copyable; one thread at a time. Link
+/// libQAL3CHECK (QAL3::QAL3CHECK).
+class Checker {
+ public:
+  /// A checker set up with `options`. Throws std::bad_alloc (or aborts,
+  /// without exceptions) when memory runs out.
+  explicit Checker(const CheckOptions& options = CheckOptions()) : checker_(qal3_check_new()) {
+    if (!checker_) detail::out_of_memory();
+    qal3_check_set_strict(checker_.get(), options.strict);
+    if (options.max_bytes) qal3_check_set_max_bytes(checker_.get(), options.max_bytes);
+    for (const std::string& name : options.known) qal3_check_know(checker_.get(), name.c_str());
+    for (const std::string& glob : options.exclude) qal3_check_exclude(checker_.get(), glob.c_str());
+  }
+
+  /// Checks `text`, all its bytes, as the document `name`. Returns the
+  /// errors found in it; -1 when memory runs out.
+  int text(std::string_view text, const std::string& name = "<text>") {
+    return qal3_check_text(checker_.get(), name.c_str(), text.data(), text.size());
+  }
+
+  /// Checks the file or the documents below the folder at `path`. Returns
+  /// the errors found; -1 for a path holding a NUL character, or when
+  /// memory runs out.
+  int path(const std::string& path) {
+    if (path.find('\0') != std::string::npos) return -1;
+    const int found = qal3_check_folder(checker_.get(), path.c_str());
+    return found >= 0 ? found : qal3_check_file(checker_.get(), path.c_str());
+  }
+
+  /// What has been found so far, copied.
+  CheckReport report() const {
+    CheckReport r;
+    for (std::size_t i = 0, n = qal3_check_document_count(checker_.get()); i < n; ++i) {
+      const qal3_check_document& d = *qal3_check_document_at(checker_.get(), i);
+      r.documents.push_back({d.name, d.family, d.state, d.root, d.reason});
+    }
+    for (std::size_t i = 0, n = qal3_check_finding_count(checker_.get()); i < n; ++i) {
+      const qal3_check_finding& f = *qal3_check_finding_at(checker_.get(), i);
+      r.findings.push_back({f.file, f.line, f.column, static_cast<Severity>(f.severity), f.code, f.message,
+                            f.across != 0});
+    }
+    return r;
+  }
+
+ private:
+  struct Free {
+    void operator()(qal3_checker* c) const noexcept { qal3_check_free(c); }
+  };
+  std::unique_ptr<qal3_checker, Free> checker_;
+};
+
+/// Checks the file or the documents below the folder at `path`, as
+/// `qal3 check PATH` does.
+inline CheckReport check(const std::string& path, const CheckOptions& options = CheckOptions()) {
+  Checker c(options);
+  c.path(path);
+  return c.report();
+}
+
+/// Checks the document `text` held in memory, named `name` in the findings:
+/// what a server asks of a new configuration before it takes it.
+inline CheckReport check_text(std::string_view text, const std::string& name = "<text>",
+                              const CheckOptions& options = CheckOptions()) {
+  Checker c(options);
+  c.text(text, name);
+  return c.report();
 }
 
 /// What one trigger did in one event (qal3_replay_outcome).
