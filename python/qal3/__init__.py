@@ -28,6 +28,10 @@ to call.
 
 :func:`add_function` registers a Python callable as a trigger function, for
 the triggers that name it.
+
+:func:`check` checks documents (files, folders, texts) together as
+``qal3 check`` does and returns a :class:`CheckReport` of :class:`Finding`
+records, each with the library's code and :class:`Severity`.
 """
 
 import enum as _enum
@@ -44,6 +48,7 @@ from ._core import (ChanSelector, Replay, __version__, add_function, change_func
                     parse_evlist, parse_gige, parse_triggers, read_chan, read_envdict,
                     read_evlist, read_gige, read_triggers)
 from ._replay import ReplayTable, replay
+from ._check import CheckedDocument, CheckReport, CheckState, Finding, Severity, check
 
 #: What one trigger did in one event of a replay (ReplayTable.outcome): the
 #: library's outcome codes.
@@ -55,11 +60,12 @@ QAL3Warning = Warning
 
 # Warning stays out: a star import must not shadow the built-in.
 __all__ = [
-    "BitDescr", "ChanDescr", "ChanSelector", "DimDescr", "EnvIndexEntry", "Error", "EvEntry",
-    "EvSbList", "FEATURE_TYPES", "Family", "FileNotFound", "GigEFeature", "Message", "Outcome",
+    "BitDescr", "ChanDescr", "ChanSelector", "CheckReport", "CheckState", "CheckedDocument", "DimDescr",
+    "EnvIndexEntry", "Error", "EvEntry",
+    "EvSbList", "FEATURE_TYPES", "Family", "FileNotFound", "Finding", "GigEFeature", "Message", "Outcome",
     "QAL3Warning",
-    "RegistryEntry", "Replay", "ReplayTable", "StatDescr",
-    "TimeStamp", "Trigger", "add_function", "change_function", "evaluate", "evaluate_slow",
+    "RegistryEntry", "Replay", "ReplayTable", "Severity", "StatDescr",
+    "TimeStamp", "Trigger", "add_function", "change_function", "check", "evaluate", "evaluate_slow",
     "evaluate_values", "family",
     "function_index", "function_name", "functions", "operation_index", "operation_name",
     "operations", "parse_chan", "parse_envdict", "parse_evlist", "parse_family", "parse_gige",

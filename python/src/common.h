@@ -92,6 +92,7 @@ auto method(R (T::*f)(A...) const) {
 // Bindings of each part.
 void bind_documents(py::module_& m);
 void bind_replay(py::module_& m);
+void bind_check(py::module_& m);
 
 }  // namespace qal3py
 
