@@ -178,6 +178,52 @@ TEST(Diff, PairsOfEveryFamily) {
   }
 }
 
+// What the readers do not keep: a change of it is a difference of its own
+// kind, which --records-only leaves out; comments and blanks are none.
+TEST(Diff, WhatTheReadersDoNotKeep) {
+  const std::string reg = "<RegisterDescription><IntReg Name=\"R\"><Address>0x100</Address></IntReg>"
+                          "<Integer Name=\"W\"/></RegisterDescription>";
+  const std::string daq =
+      "<DAQvariables><DaqFloat><nexol>P</nexol><DBKey>1</DBKey><sbName>S</sbName><freq>1</freq></DaqFloat>"
+      "</DAQvariables>";
+  const auto with = [](std::string doc, const std::string& from, const std::string& to) {
+    return doc.replace(doc.find(from), from.size(), to);
+  };
+  const struct {
+    std::string old_doc, new_doc, options;
+    int status;
+    std::string lines;  // with OLD and NEW for the two files' names
+  } rows[] = {
+      {reg, with(reg, "0x100", "0x104"), "", 1,
+       "unread\tOLD:1 / NEW:1\t/RegisterDescription/IntReg/Address\t0x100\t0x104\n"},
+      {reg, with(reg, "0x100", "0x104"), "--records-only ", 0, ""},
+      {daq, with(with(with(daq, "<DBKey>1", "<DBKey>2"), ">S<", ">T<"), "<freq>1", "<freq>5"), "", 1,
+       "unread\tOLD:1 / NEW:1\t/DAQvariables/DaqFloat/DBKey\t1\t2\n"
+       "unread\tOLD:1 / NEW:1\t/DAQvariables/DaqFloat/sbName\tS\tT\n"
+       "unread\tOLD:1 / NEW:1\t/DAQvariables/DaqFloat/freq\t1\t5\n"},
+      // An unread element added; a read one changed is the records' alone.
+      {daq, with(with(daq, "</DaqFloat>", "<firstIndex>0</firstIndex></DaqFloat>"), ">P<", ">Q<"), "", 1,
+       "removed\tprop_name=P\nadded\tprop_name=Q\n"
+       "unread\tOLD:- / NEW:1\t/DAQvariables/DaqFloat/firstIndex\t(none)\t0\n"},
+      {reg, with(with(reg, "<Address>", "<!-- moved? -->\n<?pi x?><Address>"), "<Integer", "<!-- W -->\n<Integer"), "",
+       0, ""},
+      {reg, with(with(reg, "<Address>0x100", "\n  <Address>\n\t0x100  "), "<Integer", "\n\n  <Integer"), "", 0,
+       ""},
+  };
+  for (const auto& row : rows) {
+    const TempFile a(row.old_doc), b(row.new_doc);
+    std::string out, json, expected = row.lines;
+    for (const auto& [from, to] : {std::pair<std::string, std::string>{"OLD:", a.path() + ":"}, {"NEW:", b.path() + ":"}})
+      for (std::size_t at; (at = expected.find(from)) != std::string::npos;) expected.replace(at, from.size(), to);
+    EXPECT_EQ(qal3("diff " + row.options + a.path() + " " + b.path(), &out, &json), row.status) << row.new_doc;
+    EXPECT_EQ(out, expected) << row.new_doc;
+    EXPECT_EQ(qal3("diff --json " + row.options + a.path() + " " + b.path(), &json, &out), row.status);
+    const nlohmann::json doc = nlohmann::json::parse(json);
+    EXPECT_EQ(doc["same"], row.status == 0) << json;
+    EXPECT_EQ(doc.contains("unread"), row.options.empty()) << json;
+  }
+}
+
 TEST(Diff, Trouble) {
   const TempFile chan(kChanOld), dict("<ENVINDEXDICT/>"), broken("<BMR><EVENT>"), other("<html/>");
   const struct {
@@ -218,6 +264,26 @@ TEST(Diff, GitTextconv) {
     EXPECT_EQ(run_command(git + cmd + " | grep '^[-+][^-+]'", &out), 0) << cmd;
     EXPECT_EQ(out, "-index=0\tenv_ch_rel_delta\t0.005000\n+index=0\tenv_ch_rel_delta\t0.006000\n") << cmd;
   }
+  run_command("rm -rf " + repo);
+}
+
+// A camera register moved: git's diff through the README's textconv shows
+// it, though no record changes.
+TEST(Diff, GitTextconvShowsUnread) {
+  if (run_command("git --version") != 0) GTEST_SKIP() << "no git";
+  const TempFile dir("", ".d");
+  const std::string repo = dir.path() + ".git-unread";
+  const std::string git = "cd " + repo + " && git -c user.name=t -c user.email=t@t ";
+  ASSERT_EQ(run_command("rm -rf " + repo + " && mkdir " + repo + " && cd " + repo + " && git init -q . && " +
+                        "git config diff.qal3.textconv '" + kTool + " show' && echo '*.xml diff=qal3' > .gitattributes" +
+                        " && cp " + kEx + "/gige_camera.xml g.xml && " + git + "add . && " + git + "commit -qm one" +
+                        " && sed -i 's/0x0100/0x0104/' g.xml && " + git + "commit -qam two"),
+            0);
+  std::string out;
+  EXPECT_EQ(run_command(git + "show HEAD 2>/dev/null | grep '^[-+][^-+]'", &out), 0);
+  EXPECT_EQ(out,
+            "-unread\t/RegisterDescription/IntReg/Address\t0x0100\n"
+            "+unread\t/RegisterDescription/IntReg/Address\t0x0104\n");
   run_command("rm -rf " + repo);
 }
 

@@ -32,6 +32,7 @@ const OptionInfo kOptions[] = {
     {"date", 0, "TIME"},           {"keep-date", 0, nullptr},
     {"recording", 0, "FILE"},      {"start", 0, "[NAME=]X"},
     {"inc", 0, "[NAME=]X"},        {"exclude", 0, "GLOB"},
+    {"records-only", 0, nullptr},
 };
 
 const char kJsonHelp[] = "print one JSON document instead of text";
@@ -424,7 +425,7 @@ std::vector<CommandInfo> make_commands() {
                cmd_check});
   c.push_back({"diff",
                "[OPTION]... OLD NEW",
-               "compare two documents of one family record by record",
+               "compare two documents of one family record by record, and what the readers do not keep",
                "Reads the documents OLD and NEW ('-': standard input, for one of them) through the "
                "readers of their family, found by the root element (channel descriptions in either "
                "format compare with each other), and reports what their records hold differently. "
@@ -435,15 +436,38 @@ std::vector<CommandInfo> make_commands() {
                "its name, a trigger by its channel, subchannel and function slot. Records that "
                "share these are matched by their order in each document and named with it (#1, "
                "#2, ...).\n\n"
+               "Beside the records, the element trees of both documents are compared, so that a "
+               "change the readers do not keep shows too: a camera register's Address, a "
+               "DAQvariables DBKey, sbName or freq, an attribute no reader looks at, an element "
+               "added or removed that no reader reads. Element names, attributes and texts count; "
+               "comments, processing instructions, texts of blanks only between elements and the "
+               "blanks around a text do not. Elements are paired by their path: by name and by "
+               "position among the children of the same name. A difference on an element or "
+               "attribute that a reader keeps is left to the records. The trees of the two channel "
+               "description formats are not compared with each other.\n\n"
                "Output, sorted by record: 'added<TAB>RECORD', 'removed<TAB>RECORD', and for each "
                "field of a record that changed 'changed<TAB>RECORD<TAB>FIELD<TAB>OLD<TAB>NEW', one "
                "line each; RECORD is its identity as FIELD=VALUE, FIELD a field as --json names it "
                "(an entry of a list as bits[1].bit_name), a value a record lacks (a list of "
                "another length) is (none), a trigger's function and operation are the names registered in their "
                "slots, and texts are on one line (\\\\, \\n, \\r and "
-               "\\t for backslash, line feed, carriage return and tab).",
-               {{"json", kJsonHelp}, {"max-input-size", kMaxInputHelp}},
-               "0  the documents hold the same records\n"
+               "\\t for backslash, line feed, carriage return and tab). Then, by path, "
+               "each difference not read into the records: "
+               "'unread<TAB>OLD:LINE / NEW:LINE<TAB>PATH<TAB>OLD<TAB>NEW', PATH as "
+               "/ROOT/ELEMENT[N]/ELEMENT@ATTRIBUTE ([N] counts from 1 among children of one name, "
+               "where there are several), LINE where the start tag ends ('-' on the side without "
+               "it), a value not there (none), and an element added or removed whole as its text "
+               "or <NAME>.",
+               {{"records-only",
+                 "compare the records only, as the readers see the documents: no unread lines, "
+                 "and they do not count for the exit status"},
+                {"json",
+                 "print one JSON document instead of text; the differences not read into the "
+                 "records are in 'unread', each with 'path', 'old', 'new', 'old_line' and "
+                 "'new_line' (null where there is none)"},
+                {"max-input-size", kMaxInputHelp}},
+               "0  the documents hold the same records, and (without --records-only) their trees "
+               "differ in nothing else\n"
                "1  they differ\n"
                "2  usage error, a document that cannot be read, or documents of different families\n",
                cmd_diff});
@@ -452,10 +476,14 @@ std::vector<CommandInfo> make_commands() {
                "print a document's records in the form diff compares",
                "Reads FILE ('-': standard input) and prints one line per field of each record, "
                "'RECORD<TAB>FIELD<TAB>VALUE', records sorted as diff sorts them and named as diff "
-               "names them, without the isodate and Creation times. Two documents that diff finds "
-               "the same give the same lines, so that 'qal3 show' serves as git's textconv for "
-               "configuration files (see the README). A file that is no configuration document, or "
-               "that cannot be read, is printed as it is after its reader's messages.",
+               "names them, without the isodate and Creation times. Then, in document order, one "
+               "line 'unread<TAB>PATH<TAB>VALUE' for each text and attribute the readers do not "
+               "keep, PATH as diff names it (an element's text at its path, an attribute at "
+               "PATH@NAME; an element no reader reads is listed with all it holds). Two documents "
+               "that diff finds the same give the same lines, so that 'qal3 show' serves as git's "
+               "textconv for configuration files (see the README). A file that is no "
+               "configuration document, or that cannot be read, is printed as it is after its "
+               "reader's messages.",
                {},
                nullptr,
                cmd_show});

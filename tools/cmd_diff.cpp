@@ -1,15 +1,30 @@
 // qal3 diff and qal3 show: documents compared record by record, and the
-// canonical form of one document, both made from the record descriptions.
-// The records are walked field by field as they are compared or shown: no
-// value is kept beyond the line it makes.
+// canonical form of one document, both made from the record descriptions;
+// beside the records, what the readers do not keep, from the documents'
+// element trees. The records are walked field by field as they are
+// compared or shown: no value is kept beyond the line it makes.
+#include <xercesc/framework/MemBufInputSource.hpp>
+#include <xercesc/sax/Locator.hpp>
+#include <xercesc/sax/SAXParseException.hpp>
+#include <xercesc/sax2/Attributes.hpp>
+#include <xercesc/sax2/DefaultHandler.hpp>
+#include <xercesc/util/OutOfMemoryException.hpp>
+#include <xercesc/util/TransService.hpp>
+#include <xercesc/util/XMLUni.hpp>
+
 #include <algorithm>
+#include <cstdint>
 #include <cstdio>
 #include <cstring>
 #include <exception>
+#include <functional>
+#include <limits>
 #include <memory>
 #include <string>
+#include <string_view>
 #include <tuple>
 #include <type_traits>
+#include <unordered_map>
 #include <utility>
 #include <vector>
 
@@ -17,6 +32,8 @@
 #include "cli_forms.h"
 #include "cli_input.h"
 #include "cli_output.h"
+#include "hardened_reader.h"
+#include "qal3_xml_platform.h"
 #include "record_fields.h"
 #include "record_text.h"
 #include "user_case_trigger.h"
@@ -204,14 +221,382 @@ struct Shown : Sink {
   }
 };
 
+// ---------------------------------------------------------------------------
+// What the readers do not keep: the element trees of both documents,
+// compared beside the records. A tree holds element names, attributes and
+// text (blanks around a text, and texts of blanks only, dropped); comments
+// and processing instructions are not kept.
+
+constexpr std::uint32_t kNoNode = std::numeric_limits<std::uint32_t>::max();
+
+struct Element {
+  std::string name;
+  std::string text;
+  std::vector<std::pair<std::string, std::string>> attributes;  // sorted by name
+  std::vector<std::uint32_t> children;
+  long long line = 0;  // where the start tag ends
+};
+
+struct Tree {
+  std::vector<Element> elements;  // [0] the root, when read
+};
+
+// The characters a text's blanks are made of.
+constexpr char kTextBlanks[] = " \t\r\n";
+
+std::string trimmed(const std::string& s) {
+  const std::size_t from = s.find_first_not_of(kTextBlanks);
+  if (from == std::string::npos) return std::string();
+  return s.substr(from, s.find_last_not_of(kTextBlanks) - from + 1);
+}
+
+std::string utf8(const XMLCh* text) {
+  if (!text) return std::string();
+  xercesc::TranscodeToStr out(text, "UTF-8");
+  return std::string(reinterpret_cast<const char*>(out.str()), out.length());
+}
+
+struct StopTree {};
+
+// Builds a Tree from the events of the hardened reader; a document type
+// declaration ends the reading as an error.
+class TreeBuilder : public xercesc::DefaultHandler {
+ public:
+  explicit TreeBuilder(Tree& tree) : tree_(tree) {}
+  void setDocumentLocator(const xercesc::Locator* const locator) override { locator_ = locator; }
+  void startElement(const XMLCh* const, const XMLCh* const, const XMLCh* const qname,
+                    const xercesc::Attributes& attrs) override {
+    const auto at = static_cast<std::uint32_t>(tree_.elements.size());
+    if (!open_.empty()) tree_.elements[open_.back()].children.push_back(at);
+    tree_.elements.emplace_back();
+    Element& e = tree_.elements.back();
+    e.name = utf8(qname);
+    e.line = locator_ ? static_cast<long long>(locator_->getLineNumber()) : 0;
+    for (XMLSize_t i = 0; i < attrs.getLength(); ++i)
+      e.attributes.emplace_back(utf8(attrs.getQName(i)), utf8(attrs.getValue(i)));
+    std::sort(e.attributes.begin(), e.attributes.end());
+    open_.push_back(at);
+  }
+  void endElement(const XMLCh* const, const XMLCh* const, const XMLCh* const) override {
+    std::string& text = tree_.elements[open_.back()].text;
+    text = trimmed(text);
+    open_.pop_back();
+  }
+  void characters(const XMLCh* const chars, const XMLSize_t length) override {
+    if (open_.empty()) return;
+    xercesc::TranscodeToStr out(chars, length, "UTF-8");
+    tree_.elements[open_.back()].text.append(reinterpret_cast<const char*>(out.str()), out.length());
+  }
+  void startDTD(const XMLCh* const, const XMLCh* const, const XMLCh* const) override {
+    error_ = "document type declarations are not accepted";
+    throw StopTree{};
+  }
+  void fatalError(const xercesc::SAXParseException& e) override {
+    error_ = "line " + std::to_string(e.getLineNumber()) + ": " + utf8(e.getMessage());
+    throw StopTree{};
+  }
+  const std::string& error() const { return error_; }
+
+ private:
+  Tree& tree_;
+  const xercesc::Locator* locator_ = nullptr;
+  std::vector<std::uint32_t> open_;
+  std::string error_;
+};
+
+// The XML platform, held for the life of one object.
+class Platform {
+ public:
+  Platform() : held_(qal3_xml_platform_acquire() != 0) {}
+  ~Platform() { qal3_xml_platform_release(); }
+  Platform(const Platform&) = delete;
+  Platform& operator=(const Platform&) = delete;
+  bool held() const { return held_; }
+
+ private:
+  bool held_;
+};
+
+// Reads the element tree of `text` with the hardened reader; false, with
+// the reason in `error`, when it cannot be read.
+bool read_tree(const std::string& text, const std::string& name, Tree& tree, std::string& error) {
+  Platform platform;
+  if (!platform.held()) return error = "the XML parser cannot be set up", false;
+  TreeBuilder builder(tree);
+  try {
+    auto reader = qal3::xerces::make_hardened_reader();
+    reader->setFeature(xercesc::XMLUni::fgSAX2CoreValidation, false);
+    reader->setFeature(xercesc::XMLUni::fgXercesSchema, false);
+    reader->setFeature(xercesc::XMLUni::fgXercesLoadSchema, false);
+    reader->setContentHandler(&builder);
+    reader->setErrorHandler(&builder);
+    reader->setLexicalHandler(&builder);
+    xercesc::MemBufInputSource input(reinterpret_cast<const XMLByte*>(text.data()), text.size(), name.c_str());
+    input.setCopyBufToStream(false);  // the text outlives the parse
+    reader->parse(input);
+  } catch (const StopTree&) {
+  } catch (const xercesc::OutOfMemoryException&) {
+    error = "out of memory";
+  } catch (const xercesc::XMLException& e) {
+    error = utf8(e.getMessage());
+  } catch (const xercesc::SAXException& e) {
+    error = utf8(e.getMessage());
+  }
+  if (error.empty() && !builder.error().empty()) error = builder.error();
+  if (error.empty() && tree.elements.empty()) error = "no root element";
+  return error.empty();
+}
+
+// What a reader makes of an element: the root, a record, a field of a
+// record, something it passes over for a reason the records state (the
+// isodate, a trigger's Creation time), or nothing.
+enum class Role { root, record, field, passed, unread };
+
+// The elements a family's reader keeps, by name: records and their
+// fields; `attributes` says which attributes of them it keeps.
+struct Keeps {
+  std::vector<const char*> roots;
+  std::vector<const char*> records;
+  std::vector<const char*> fields;
+  enum class Attributes { none, name_only, of_fields } attributes;
+  bool records_anywhere;  // a record may stand at any depth, not only under the root
+};
+
+const Keeps* keeps_of(const std::string& root) {
+  static const Keeps kKeeps[] = {
+      {{"CHANDESCRIPTIONS"},
+       {"CHANNEL"},
+       {"EVTYPE", "STREAM", "PROP", "NAME", "DESC", "UNITS", "DIM_UNITS", "STAT_UNITS", "SIZE", "BIT", "DIM",
+        "STAT", "BIT_NAME", "DIM_NAME", "STAT_NAME", "BIT_DESCR", "DIM_DESCR", "STAT_DESCR", "SB_NAME", "DTYPE",
+        "COUNT", "SETPOINT", "SUBSYSTEM", "DB_KEY"},
+       Keeps::Attributes::none,
+       false},
+      {{"DAQvariables"},
+       {"DaqFloat", "DaqBits", "DaqFloatMatrix"},
+       {"bitTitle", "dimension", "evType", "nexol", "daqName", "subSystem", "setPoint", "description", "units",
+        "lastIndex", "name"},
+       Keeps::Attributes::none,
+       false},
+      {{"ENVINDEXDICT"}, {"CHANNEL"}, {"INDEX", "PROP", "DABS", "DREL"}, Keeps::Attributes::none, false},
+      {{"BMR"},
+       {"EVENT"},
+       {"TYPE", "TMASK", "SBLOCK", "CHAN", "CHLIST", "MINTIMESEC", "MINTIMEUSEC", "PRIORITY"},
+       Keeps::Attributes::none,
+       false},
+      {{"QAL3USERTRIGGERLIST"},
+       {"USERTRIGGER"},
+       {"Chan", "Description", "Group", "PreMode", "PostMode", "Function", "Operation", "LowLimit", "UpperLimit",
+        "BitMask"},
+       Keeps::Attributes::of_fields,
+       false},
+      {{"RegisterDescription"},
+       {"Undefined", "Integer", "Float", "Enumeration", "Boolean", "StringReg", "Command", "IntReg", "Int64"},
+       {"Extension", "PvRename", "ToolTip", "Description"},
+       Keeps::Attributes::name_only,
+       true},
+  };
+  for (const Keeps& k : kKeeps)
+    for (const char* r : k.roots)
+      if (root == r) return &k;
+  return nullptr;
+}
+
+bool listed(const std::vector<const char*>& names, const std::string& name) {
+  for (const char* n : names)
+    if (name == n) return true;
+  return false;
+}
+
+// The role of an element named `name` whose parent has `parent` role, at
+// `depth` (the root at 0), where a record encloses it or not.
+Role role_of(const Keeps& k, Role parent, bool in_record, const std::string& name, std::size_t depth) {
+  if (depth == 0) return Role::root;
+  if (parent == Role::unread || parent == Role::passed) return parent;
+  if (depth == 1 && name == "isodate") return Role::passed;
+  if (parent == Role::record && name == "Creation" && listed(k.records, "USERTRIGGER")) return Role::passed;
+  if (listed(k.records, name) && (k.records_anywhere || parent == Role::root)) return Role::record;
+  if (in_record && listed(k.fields, name)) return Role::field;
+  return Role::unread;
+}
+
+bool attribute_kept(const Keeps& k, Role role, const std::string& attribute) {
+  if (role == Role::passed) return true;
+  switch (k.attributes) {
+    case Keeps::Attributes::none:
+      return false;
+    case Keeps::Attributes::name_only:
+      return (role == Role::record || role == Role::field) && attribute == "Name";
+    case Keeps::Attributes::of_fields:
+      return role == Role::field;
+  }
+  return false;
+}
+
+// The text of an element is kept with it when the element is a record or
+// a field; the root's text is nothing the readers look at either.
+bool text_kept(Role role) { return role == Role::record || role == Role::field || role == Role::passed; }
+
+// A difference of the trees that the records do not show: where (lines are
+// 0 on a side that does not have it), what (a path of element names, with
+// [N] among same-named siblings and @ATTRIBUTE) and the two values (null:
+// not there).
+struct Unread {
+  long long old_line, new_line;
+  std::string path;
+  const std::string* old_value;
+  const std::string* new_value;
+};
+
+// Each same-named sibling, as [position] when there are several.
+struct Siblings {
+  // name -> the children of that name, in order, on each side
+  std::unordered_map<std::string_view, std::pair<std::vector<std::uint32_t>, std::vector<std::uint32_t>>> by_name;
+  std::vector<std::string_view> order;  // names in the order first seen
+
+  void add(const Tree& t, const std::vector<std::uint32_t>& children, bool new_side) {
+    for (const std::uint32_t c : children) {
+      const std::string_view name = t.elements[c].name;
+      auto it = by_name.find(name);
+      if (it == by_name.end()) {
+        it = by_name.emplace(name, decltype(it->second)()).first;
+        order.push_back(name);
+      }
+      (new_side ? it->second.second : it->second.first).push_back(c);
+    }
+  }
+};
+
+std::string step(std::string_view name, std::size_t k, std::size_t n) {
+  std::string s(name);
+  if (n > 1) s += "[" + std::to_string(k + 1) + "]";
+  return s;
+}
+
+// Compares the trees of two documents of one root and hands each
+// difference the records do not show to `out`. Elements are paired by their
+// path: by name and position among the same-named children of paired
+// parents. Each element is visited once, each sibling name hashed once.
+class TreeDiff {
+ public:
+  TreeDiff(const Tree& a, const Tree& b, const Keeps& keeps, std::function<void(const Unread&)> out)
+      : a_(a), b_(b), k_(keeps), out_(std::move(out)) {}
+
+  // The differences of the two trees.
+  void run() {
+    std::string path = "/" + a_.elements[0].name;
+    pair(0, 0, Role::root, false, 0, path);
+  }
+
+  // Everything of the first tree that the readers do not keep, each text
+  // and attribute as a new value; an element they do not keep whole with
+  // all it holds.
+  void list() {
+    listing_ = true;
+    std::string path = "/" + a_.elements[0].name;
+    lone(a_, 0, true, Role::root, false, 0, path);
+  }
+
+ private:
+  void report(long long la, long long lb, const std::string& path, const std::string* va, const std::string* vb) {
+    out_({la, lb, path, va, vb});
+  }
+
+  // One element on one side only: reported whole when the readers do not
+  // keep it; else its attributes and children that they do not keep.
+  void lone(const Tree& t, std::uint32_t e, bool new_side, Role parent, bool in_record, std::size_t depth,
+            std::string& path) {
+    const Element& el = t.elements[e];
+    const Role role = role_of(k_, parent, in_record, el.name, depth);
+    if (role == Role::passed) return;
+    const long long line = el.line;
+    if (role == Role::unread && !listing_) {
+      const std::string value = el.text.empty() ? "<" + el.name + ">" : el.text;
+      new_side ? report(0, line, path, nullptr, &value) : report(line, 0, path, &value, nullptr);
+      return;
+    }
+    if (role == Role::unread) report(0, line, path, nullptr, &el.text);
+    const std::size_t at = path.size();
+    for (const auto& attr : el.attributes)
+      if (!attribute_kept(k_, role, attr.first)) {
+        path += "@" + attr.first;
+        new_side ? report(0, line, path, nullptr, &attr.second) : report(line, 0, path, &attr.second, nullptr);
+        path.resize(at);
+      }
+    Siblings s;
+    s.add(t, el.children, false);
+    for (const std::string_view name : s.order) {
+      const auto& list = s.by_name[name].first;
+      for (std::size_t i = 0; i < list.size(); ++i) {
+        path += "/" + step(name, i, list.size());
+        lone(t, list[i], new_side, role, in_record || role == Role::record, depth + 1, path);
+        path.resize(at);
+      }
+    }
+  }
+
+  void pair(std::uint32_t ea, std::uint32_t eb, Role parent, bool in_record, std::size_t depth, std::string& path) {
+    const Element& x = a_.elements[ea];
+    const Element& y = b_.elements[eb];
+    const Role role = role_of(k_, parent, in_record, x.name, depth);
+    if (role == Role::passed) return;
+    if (!text_kept(role) && x.text != y.text)
+      report(x.line, y.line, path, x.text.empty() && role == Role::unread ? nullptr : &x.text,
+             y.text.empty() && role == Role::unread ? nullptr : &y.text);
+    const std::size_t at = path.size();
+    // Attributes, both sorted by name.
+    std::size_t i = 0, j = 0;
+    while (i < x.attributes.size() || j < y.attributes.size()) {
+      const bool in_x = i < x.attributes.size() && (j >= y.attributes.size() || x.attributes[i].first <= y.attributes[j].first);
+      const bool in_y = j < y.attributes.size() && (i >= x.attributes.size() || y.attributes[j].first <= x.attributes[i].first);
+      const std::string& name = in_x ? x.attributes[i].first : y.attributes[j].first;
+      const std::string* va = in_x ? &x.attributes[i].second : nullptr;
+      const std::string* vb = in_y ? &y.attributes[j].second : nullptr;
+      if (!attribute_kept(k_, role, name) && !(va && vb && *va == *vb)) {
+        path += "@" + name;
+        report(x.line, y.line, path, va, vb);
+        path.resize(at);
+      }
+      i += in_x;
+      j += in_y;
+    }
+    Siblings s;
+    s.add(a_, x.children, false);
+    s.add(b_, y.children, true);
+    const bool inner = in_record || role == Role::record;
+    for (const std::string_view name : s.order) {
+      const auto& lists = s.by_name[name];
+      const std::size_t n = std::max(lists.first.size(), lists.second.size());
+      for (std::size_t k = 0; k < n; ++k) {
+        path += "/" + step(name, k, n);
+        if (k < lists.first.size() && k < lists.second.size())
+          pair(lists.first[k], lists.second[k], role, inner, depth + 1, path);
+        else if (k < lists.first.size())
+          lone(a_, lists.first[k], false, role, inner, depth + 1, path);
+        else
+          lone(b_, lists.second[k], true, role, inner, depth + 1, path);
+        path.resize(at);
+      }
+    }
+  }
+
+  const Tree& a_;
+  const Tree& b_;
+  const Keeps& k_;
+  std::function<void(const Unread&)> out_;
+  bool listing_ = false;
+};
+
 // A document read: its name, its family (as messages call it) and records.
 struct Document {
   std::string name;  // as the user gave it
   virtual ~Document() = default;
   virtual const char* family() const = 0;
   // Compares this (old) document with `newer`, of the same family, and
-  // prints the differences; true when there are some.
-  virtual bool report(const Document& newer, bool json) const = 0;
+  // prints the differences of the records, then `unread` (lines, or with
+  // `json` an array; null: none are looked for); true when the records
+  // differ.
+  virtual bool report(const Document& newer, bool json, const std::string* unread_lines,
+                      const nlohmann::json* unread) const = 0;
   // Prints every record's values, by identity.
   virtual void show() const = 0;
 };
@@ -244,7 +629,8 @@ struct DocumentOf : Document {
     return to;
   }
 
-  bool report(const Document& newer, bool json) const override {
+  bool report(const Document& newer, bool json, const std::string* unread_lines,
+              const nlohmann::json* unread) const override {
     const std::vector<Keyed>& old_keyed = keyed;
     const std::vector<Keyed>& new_keyed = static_cast<const DocumentOf<R>&>(newer).keyed;
     nlohmann::json added = nlohmann::json::array(), removed = nlohmann::json::array(),
@@ -288,15 +674,19 @@ struct DocumentOf : Document {
       i = old_end;
       j = new_end;
     }
+    if (unread_lines) lines.add(*unread_lines);
     lines.flush();
-    if (json)
-      cli::print_json({{"old", name},
-                       {"new", newer.name},
-                       {"family", family()},
-                       {"same", !different},
-                       {"added", std::move(added)},
-                       {"removed", std::move(removed)},
-                       {"changed", std::move(changed)}});
+    if (json) {
+      nlohmann::json doc = {{"old", name},
+                            {"new", newer.name},
+                            {"family", family()},
+                            {"same", !different && !(unread && !unread->empty())},
+                            {"added", std::move(added)},
+                            {"removed", std::move(removed)},
+                            {"changed", std::move(changed)}};
+      if (unread) doc["unread"] = *unread;
+      cli::print_json(doc);
+    }
     return different;
   }
 
@@ -366,16 +756,28 @@ std::unique_ptr<Document> read_document(cli::Input& in) {
   return doc;
 }
 
+// The text of a value of an unread difference on one line; (none) when
+// there is none.
+std::string unread_cell(const std::string* v) { return v ? cli::one_line(*v) : std::string(kNone); }
+
 int diff(const cli::CommandInfo& command_info, int argc, char** argv) {
   cli::Args args;
   const int st = cli::parse(command_info, argc, argv, args);
   if (st >= 0) return st;
   if (args.operands.size() != 2) return cli::usage_error(command_info.name, "give two documents: OLD and NEW");
   if (cli::stdin_once(command_info.name, args.operands) >= 0) return cli::kUsage;
+  const bool records_only = args.has("records-only");
   std::unique_ptr<Document> docs[2];
+  Tree trees[2];
   for (int i = 0; i < 2; ++i) {
     cli::Input in;
     if (!cli::read_input(args.operands[i], args.max_input, in) || !(docs[i] = read_document(in))) return kTrouble;
+    std::string error;
+    if (!records_only && !read_tree(in.text, in.name, trees[i], error)) {
+      cli::flush_stdout();
+      std::fprintf(stderr, "qal3 diff: %s: %s\n", cli::one_line(in.name).c_str(), cli::one_line(error).c_str());
+      return kTrouble;
+    }
   }
   if (std::strcmp(docs[0]->family(), docs[1]->family()) != 0) {
     cli::flush_stdout();
@@ -384,7 +786,37 @@ int diff(const cli::CommandInfo& command_info, int argc, char** argv) {
                  docs[1]->family());
     return kTrouble;
   }
-  return docs[0]->report(*docs[1], args.json) ? kDifferent : kSame;
+  // The trees of one family's two formats differ throughout: only their
+  // records are compared.
+  const Keeps* keeps = records_only ? nullptr : keeps_of(trees[0].elements[0].name);
+  if (keeps && trees[0].elements[0].name != trees[1].elements[0].name) keeps = nullptr;
+  std::string lines;
+  nlohmann::json unread = nlohmann::json::array();
+  std::size_t n_unread = 0;
+  if (keeps) {
+    const std::string where[2] = {cli::one_line(docs[0]->name), cli::one_line(docs[1]->name)};
+    const auto at = [](const std::string& file, long long line) {
+      return file + ":" + (line > 0 ? std::to_string(line) : std::string("-"));
+    };
+    TreeDiff(trees[0], trees[1], *keeps, [&](const Unread& u) {
+      ++n_unread;
+      if (args.json) {
+        const auto value = [](const std::string* t) { return t ? nlohmann::json(*t) : nlohmann::json(); };
+        const auto line = [](long long n) { return n > 0 ? nlohmann::json(n) : nlohmann::json(); };
+        unread.push_back({{"path", u.path},
+                          {"old", value(u.old_value)},
+                          {"new", value(u.new_value)},
+                          {"old_line", line(u.old_line)},
+                          {"new_line", line(u.new_line)}});
+      } else {
+        lines += "unread\t" + at(where[0], u.old_line) + " / " + at(where[1], u.new_line) + "\t" +
+                 cli::one_line(u.path) + "\t" + unread_cell(u.old_value) + "\t" + unread_cell(u.new_value) + "\n";
+      }
+    }).run();
+  }
+  const bool records_differ =
+      docs[0]->report(*docs[1], args.json, keeps ? &lines : nullptr, records_only ? nullptr : &unread);
+  return records_differ || n_unread > 0 ? kDifferent : kSame;
 }
 
 }  // namespace
@@ -399,8 +831,20 @@ int cmd_show(const cli::CommandInfo& command_info, int argc, char** argv) {
   const std::unique_ptr<Document> doc = read_document(in);
   // Anything else is shown as it is, so that a textconv never fails.
   if (!doc) return cli::put(in.text), cli::kOk;
+  // What the readers do not keep follows the records, so that a change of
+  // it shows too; a document the tree reader refuses shows its records only.
+  Tree tree;
+  std::string error;
+  const Keeps* keeps = nullptr;
+  if (read_tree(in.text, in.name, tree, error)) keeps = keeps_of(tree.elements[0].name);
   in.text = std::string();
   doc->show();
+  if (keeps) {
+    Lines lines;
+    TreeDiff(tree, tree, *keeps, [&](const Unread& u) {
+      lines.add("unread\t" + cli::one_line(u.path) + "\t" + cli::one_line(*u.new_value) + "\n");
+    }).list();
+  }
   return cli::kOk;
 }
 
