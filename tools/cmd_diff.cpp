@@ -25,6 +25,7 @@
 #include <tuple>
 #include <type_traits>
 #include <unordered_map>
+#include <unordered_set>
 #include <utility>
 #include <vector>
 
@@ -189,18 +190,27 @@ class Lines {
 
 constexpr char kNone[] = "(none)";
 
-// The changes of one pair of records, as lines and as JSON.
+// A value changed from `old_text` to `new_text`, as one key.
+std::string change_key(const std::string& old_text, const std::string& new_text) {
+  return old_text + '\0' + new_text;
+}
+
+// The changes of one pair of records, as lines and as JSON; each change of
+// one value to another is noted in `seen`.
 struct Changes : Sink {
   const std::string& name;  // the record's label
   bool json;
   Lines& lines;
+  std::unordered_set<std::string>& seen;
   nlohmann::json fields = nlohmann::json::array();
   bool any = false;
-  Changes(const std::string& n, bool j, Lines& l) : name(n), json(j), lines(l) {}
+  Changes(const std::string& n, bool j, Lines& l, std::unordered_set<std::string>& s)
+      : name(n), json(j), lines(l), seen(s) {}
 
   void value(const std::string& path, const std::string* old_text, const std::string* new_text) override {
     if (old_text && new_text && *old_text == *new_text) return;
     any = true;
+    if (old_text && new_text) seen.insert(change_key(*old_text, *new_text));
     if (json) {
       const auto value = [](const std::string* t) { return t ? nlohmann::json(*t) : nlohmann::json(); };
       fields.push_back({{"field", path}, {"old", value(old_text)}, {"new", value(new_text)}});
@@ -586,17 +596,22 @@ class TreeDiff {
   bool listing_ = false;
 };
 
+// What a diff adds after the records (Document::report).
+using Unreads =
+    std::function<bool(const std::unordered_set<std::string>& shown, Lines& lines, nlohmann::json& json_list)>;
+
 // A document read: its name, its family (as messages call it) and records.
 struct Document {
   std::string name;  // as the user gave it
   virtual ~Document() = default;
   virtual const char* family() const = 0;
   // Compares this (old) document with `newer`, of the same family, and
-  // prints the differences of the records, then `unread` (lines, or with
-  // `json` an array; null: none are looked for); true when the records
-  // differ.
-  virtual bool report(const Document& newer, bool json, const std::string* unread_lines,
-                      const nlohmann::json* unread) const = 0;
+  // prints the differences of the records, then (unless `unread` is null)
+  // what `unread` adds: it is given every change of one value to another
+  // that the records show (change_key), the lines and, with `json`, the
+  // array to fill, and says whether it found any. True when the records
+  // differ or `unread` found some.
+  virtual bool report(const Document& newer, bool json, const Unreads* unread) const = 0;
   // Prints every record's values, by identity.
   virtual void show() const = 0;
 };
@@ -629,8 +644,8 @@ struct DocumentOf : Document {
     return to;
   }
 
-  bool report(const Document& newer, bool json, const std::string* unread_lines,
-              const nlohmann::json* unread) const override {
+  bool report(const Document& newer, bool json, const Unreads* unread) const override {
+    std::unordered_set<std::string> seen;
     const std::vector<Keyed>& old_keyed = keyed;
     const std::vector<Keyed>& new_keyed = static_cast<const DocumentOf<R>&>(newer).keyed;
     nlohmann::json added = nlohmann::json::array(), removed = nlohmann::json::array(),
@@ -664,7 +679,7 @@ struct DocumentOf : Document {
           else
             lines.add("added\t" + cli::one_line(name) + "\n");
         } else {
-          Changes c(name, json, lines);
+          Changes c(name, json, lines, seen);
           for (const Pass pass : {Pass::old_side, Pass::new_only})
             walk(old_keyed[i + k].record, new_keyed[j + k].record, path, pass, c);
           different = different || c.any;
@@ -674,17 +689,18 @@ struct DocumentOf : Document {
       i = old_end;
       j = new_end;
     }
-    if (unread_lines) lines.add(*unread_lines);
+    nlohmann::json unread_json = nlohmann::json::array();
+    if (unread && (*unread)(seen, lines, unread_json)) different = true;
     lines.flush();
     if (json) {
       nlohmann::json doc = {{"old", name},
                             {"new", newer.name},
                             {"family", family()},
-                            {"same", !different && !(unread && !unread->empty())},
+                            {"same", !different},
                             {"added", std::move(added)},
                             {"removed", std::move(removed)},
                             {"changed", std::move(changed)}};
-      if (unread) doc["unread"] = *unread;
+      if (unread) doc["unread"] = std::move(unread_json);
       cli::print_json(doc);
     }
     return different;
@@ -790,33 +806,34 @@ int diff(const cli::CommandInfo& command_info, int argc, char** argv) {
   // records are compared.
   const Keeps* keeps = records_only ? nullptr : keeps_of(trees[0].elements[0].name);
   if (keeps && trees[0].elements[0].name != trees[1].elements[0].name) keeps = nullptr;
-  std::string lines;
-  nlohmann::json unread = nlohmann::json::array();
-  std::size_t n_unread = 0;
-  if (keeps) {
-    const std::string where[2] = {cli::one_line(docs[0]->name), cli::one_line(docs[1]->name)};
-    const auto at = [](const std::string& file, long long line) {
-      return file + ":" + (line > 0 ? std::to_string(line) : std::string("-"));
-    };
+  const std::string where[2] = {cli::one_line(docs[0]->name), cli::one_line(docs[1]->name)};
+  const auto at = [](const std::string& file, long long line) {
+    return file + ":" + (line > 0 ? std::to_string(line) : std::string("-"));
+  };
+  // A difference of two values that some record shows changing the same
+  // way is the records' (a reader that keeps more than the table says).
+  const Unreads unreads = [&](const std::unordered_set<std::string>& shown, Lines& lines, nlohmann::json& list) {
+    if (!keeps) return false;
+    bool any = false;
     TreeDiff(trees[0], trees[1], *keeps, [&](const Unread& u) {
-      ++n_unread;
+      if (u.old_value && u.new_value && shown.count(change_key(*u.old_value, *u.new_value))) return;
+      any = true;
       if (args.json) {
         const auto value = [](const std::string* t) { return t ? nlohmann::json(*t) : nlohmann::json(); };
         const auto line = [](long long n) { return n > 0 ? nlohmann::json(n) : nlohmann::json(); };
-        unread.push_back({{"path", u.path},
-                          {"old", value(u.old_value)},
-                          {"new", value(u.new_value)},
-                          {"old_line", line(u.old_line)},
-                          {"new_line", line(u.new_line)}});
+        list.push_back({{"path", u.path},
+                        {"old", value(u.old_value)},
+                        {"new", value(u.new_value)},
+                        {"old_line", line(u.old_line)},
+                        {"new_line", line(u.new_line)}});
       } else {
-        lines += "unread\t" + at(where[0], u.old_line) + " / " + at(where[1], u.new_line) + "\t" +
-                 cli::one_line(u.path) + "\t" + unread_cell(u.old_value) + "\t" + unread_cell(u.new_value) + "\n";
+        lines.add("unread\t" + at(where[0], u.old_line) + " / " + at(where[1], u.new_line) + "\t" +
+                  cli::one_line(u.path) + "\t" + unread_cell(u.old_value) + "\t" + unread_cell(u.new_value) + "\n");
       }
     }).run();
-  }
-  const bool records_differ =
-      docs[0]->report(*docs[1], args.json, keeps ? &lines : nullptr, records_only ? nullptr : &unread);
-  return records_differ || n_unread > 0 ? kDifferent : kSame;
+    return any;
+  };
+  return docs[0]->report(*docs[1], args.json, records_only ? nullptr : &unreads) ? kDifferent : kSame;
 }
 
 }  // namespace
