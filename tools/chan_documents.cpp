@@ -2,7 +2,9 @@
 #include "chan_documents.h"
 
 #include <cstring>
+#include <string>
 #include <utility>
+#include <vector>
 
 #include "cli_check.h"
 #include "cli_forms.h"
@@ -53,10 +55,18 @@ bool parse_document(cli::Input& in, std::vector<chan_descr_2010*>* list, bool sh
 
 namespace {
 
-// Reads the documents into one list. With Findings::warn the findings of
-// each are reported first, and with --strict they fail the run before any
-// is parsed.
-bool read_documents(const Options& o, std::vector<chan_descr_2010*>* list, const Writing& w) {
+// A document read into the list: its name and the records it appended
+// (from `first` up to `last`).
+struct Read {
+  std::string name;
+  std::size_t first;
+  std::size_t last;
+};
+
+// Reads the documents into one list, each noted in *reads. With
+// Findings::warn the findings of each are reported first, and with --strict
+// they fail the run before any is parsed.
+bool read_documents(const Options& o, std::vector<chan_descr_2010*>* list, const Writing& w, std::vector<Read>* reads) {
   // The names table names data types stored as masks.
   const bool shift = o.has("shift") || w.form == Form::names;
   bool ok = true;
@@ -76,9 +86,28 @@ bool read_documents(const Options& o, std::vector<chan_descr_2010*>* list, const
   if (fatal) return false;
   for (cli::Input& in : inputs) {
     cli::keep_date(o, in);
+    const std::size_t first = list->size();
     ok = parse_document(in, list, shift, w.combine == Combine::merge) && ok;
+    reads->push_back({in.name, first, list->size()});
   }
   return ok;
+}
+
+// Says for each document what its records lose in the format `o` writes
+// (records::losses): as warnings, nothing with -q; as errors with --strict,
+// and then true: nothing is to be written.
+bool say_losses(const Options& o, const std::vector<chan_descr_2010*>& list, const std::vector<Read>& reads) {
+  const qal3::records::Options to{false, false, o.format == 1};
+  const bool strict = o.has("strict");
+  bool lost = false;
+  for (const Read& r : reads) {
+    for (const qal3::records::Loss& loss : qal3::records::losses(list, to, r.first, r.last)) {
+      lost = true;
+      if (strict || !o.quiet)
+        cli::file_error(r.name, (strict ? "error: " : "warning: ") + qal3::records::loss_line<chan_descr_2010>(loss, to));
+    }
+  }
+  return strict && lost;
 }
 
 }  // namespace
@@ -88,7 +117,9 @@ bool read_documents(const Options& o, std::vector<chan_descr_2010*>* list, const
 // Reads the documents into one list and writes it in the form of the
 // command's row to o.out or standard output, whole or not at all. The
 // output is made first, so that a folder it cannot be made in shows before
-// any reading.
+// any reading. A document is written only after what its records lose in
+// the format written has been said (an error with --strict, which writes
+// nothing).
 int cmd_chan_write(const cli::CommandInfo& command_info, int argc, char** argv) {
   const chan_docs::Writing& w = *command_info.writing;
   chan_docs::Options o;
@@ -98,7 +129,9 @@ int cmd_chan_write(const cli::CommandInfo& command_info, int argc, char** argv) 
   cli::Output out(o.value("output"), cli::links_option(o));
   if (!out.open()) return cli::kBadDocument;
   chan_docs::List list;
-  if (!chan_docs::read_documents(o, &list.items, w)) return cli::kBadDocument;
+  std::vector<chan_docs::Read> reads;
+  if (!chan_docs::read_documents(o, &list.items, w, &reads)) return cli::kBadDocument;
+  if (w.form == chan_docs::Form::xml && chan_docs::say_losses(o, list.items, reads)) return cli::kBadDocument;
   const int mode = static_cast<int>(w.form);
   const int written = cli::write_document(out, "channel descriptions", [&](char* path) {
     return chan_docs::Chan::write(&list.items, path, mode, w.form == chan_docs::Form::xml ? o.format : 0, -1, nullptr,

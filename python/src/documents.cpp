@@ -224,6 +224,8 @@ R& appended(OwnedList<R>& list) {
 // refused value leaves behind goes with the list. The document is stamped
 // with `date` (see write_time), or the system clock's time when it is None.
 // A record refused is named by its place in `items`, the argument `what`.
+// What the records lose in the format written (records::losses) is said in
+// a qal3.Warning per field.
 template <class R>
 py::str write_records(py::iterable items, const char* what, const py::object& date, const Options& o = {}) {
   const time_t when = date.is_none() ? 0 : write_time(date);
@@ -240,6 +242,9 @@ py::str write_records(py::iterable items, const char* what, const py::object& da
     out = written(log, rc, doc, Description<R>::document);
   }
   after_writing(list.items);
+  if constexpr (qal3::records::has_formats<R>::value)
+    for (const qal3::records::Loss& loss : qal3::records::losses(list.items, o))
+      warn(qal3::records::loss_line<R>(loss, o), py::none());
   return out;
 }
 
@@ -470,7 +475,9 @@ void bind_documents(py::module_& m) {
       },
       py::arg("chans"), py::kw_only(), py::arg("format") = "chandescr", py::arg("date") = py::none(),
       "The channel description document of `chans`; a property is written once: repeated "
-      "ones are dropped (the first wins) and named in a qal3.Warning.");
+      "ones are dropped (the first wins) and named in a qal3.Warning. A field the format cannot hold "
+      "for some of them (DAQvariables: stream, count, dtype, statistics, ...) is named in a qal3.Warning "
+      "with the number of descriptions that lose it.");
 
   m.def(
       "read_envdict", [](py::object p, const std::string& l) { return read_envdict(from_path(p), l); }, py::arg("path"),

@@ -127,6 +127,8 @@ enum class DaqElement {
   ev_type,
   nexol,
   daq_name,
+  db_key,
+  sb_name,
   sub_system,
   set_point,
   description,
@@ -146,6 +148,8 @@ const qal3::reader::ElementNames<DaqElement>::Entry kDaqNames[] = {
     {"evType", DaqElement::ev_type},
     {"nexol", DaqElement::nexol},
     {"daqName", DaqElement::daq_name},
+    {"DBKey", DaqElement::db_key},
+    {"sbName", DaqElement::sb_name},
     {"subSystem", DaqElement::sub_system},
     {"setPoint", DaqElement::set_point},
     {"description", DaqElement::description},
@@ -524,8 +528,9 @@ class ChanDescriptionsBuilder {
 
 // ---------------------------------------------------------------------------
 // DAQvariables: one DaqFloat, DaqBits or DaqFloatMatrix element per
-// description; bits as bitTitle elements with a "bit" attribute, dimensions
-// as dimension elements with an "id" attribute.
+// description; bits as bitTitle elements with a "bit" attribute (the title
+// is read as the bit's name and description), dimensions as dimension
+// elements with an "id" attribute.
 class DaqVariablesBuilder {
  public:
   DaqVariablesBuilder(CurrentDescription& current, bool shift, Flavor flavor)
@@ -588,6 +593,12 @@ class DaqVariablesBuilder {
       case DaqElement::daq_name:
         copy_text(e.daq_name, v, tag);
         break;
+      case DaqElement::db_key:
+        e.db_key = read_int(v);
+        break;
+      case DaqElement::sb_name:
+        copy_text(e.sb_name, v, tag);
+        break;
       case DaqElement::sub_system:
         copy_text(e.subsystem, v, tag);
         break;
@@ -634,8 +645,13 @@ class DaqVariablesBuilder {
       }
     }
     if (s.value) {
-      // The element ends with its text.
-      if (has && current_.bit()) copy_text(current_.bit()->bit_name, s.value, s.tag);
+      // The element ends with its text: the bit's one title, which the
+      // writer writes from its description. The name, the shorter field,
+      // notes a cut for both.
+      if (has && current_.bit()) {
+        copy_text(current_.bit()->bit_desc, s.value);
+        copy_text(current_.bit()->bit_name, s.value, s.tag);
+      }
       pending_untitled_ = false;
       last_bit_title_ = false;
       return;

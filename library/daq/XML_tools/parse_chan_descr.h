@@ -118,6 +118,8 @@ QAL3_API extern const char* const tags[QAL3_CHAN_DESCR_TAG_ROWS][QAL3_CHAN_DESCR
 /// list at most once: a further "PROP" (or "nexol") element of a channel
 /// already appended is ignored. Property lookups use an index of the list
 /// built for the call, with the answers of find_chan_entry (first match).
+/// A DAQvariables "bitTitle" text is read as the bit's name and its
+/// description (the writer writes the description as the title).
 /// Returns 0 on success, 2 when `list` is null, 1 when the parser cannot be
 /// initialised, else the structural error (1: start, first step or root
 /// failed; else the number of "No attribute" messages) plus the parser's

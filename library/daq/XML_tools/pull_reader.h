@@ -14,6 +14,7 @@
 #include "SAX_Memory_Parser.h"
 #include "messages.h"
 #include "sax_pull_common.h"
+#include "text_field.h"
 
 namespace qal3 {
 namespace reader {
@@ -203,19 +204,8 @@ Outcome read(const Document& doc, Root&& root, Element&& element) {
       parser, [&] { return parser.start(doc.source); }, root, element);
 }
 
-// How many bytes of the text `src` a field of `cap` bytes (its NUL included)
-// keeps: all when they fit, else at most cap - 1 and never the first bytes
-// of a UTF-8 character (the form of the parsers' text) whose last bytes would
-// be cut off.
-inline std::size_t fitting_length(const char* src, std::size_t cap) {
-  if (!src || cap == 0) return 0;
-  std::size_t n = strnlen(src, cap);
-  if (n < cap) return n;
-  n = cap - 1;
-  const auto continuation = [&](std::size_t i) { return (static_cast<unsigned char>(src[i]) & 0xC0u) == 0x80u; };
-  for (int back = 0; back < 3 && n > 0 && continuation(n); ++back) --n;
-  return continuation(n) ? cap - 1 : n;
-}
+// How many bytes of the text `src` a field of `cap` bytes keeps.
+using qal3::text::fitting_length;
 
 // Copies what a field of N bytes keeps of `src` (fitting_length) into `dst`
 // and terminates it. Reads no further than that, so `src` may be a full field.

@@ -31,8 +31,10 @@
 #include <new>
 #include <stdexcept>
 #include <string>
+#include <string_view>
 #include <tuple>
 #include <type_traits>
+#include <unordered_set>
 #include <utility>
 #include <vector>
 
@@ -44,6 +46,7 @@
 #include "parse_env_index_dictionary.h"
 #include "parse_ev_list.h"
 #include "qal3_gige_descr.h"
+#include "text_field.h"
 #include "trigger_facts.h"
 #include "user_case_trigger.h"
 
@@ -260,6 +263,30 @@ struct Options {
   bool shift = false;    // channel descriptions: shift event types as the selector does
   bool merge = false;    // channel descriptions: merge repeated properties
   bool daqvars = false;  // channel descriptions: write the DAQvariables format
+};
+
+// A field that a document format does not hold for every record: `field`
+// names it as the records do (a field of a listed or embedded record after
+// the list's name and a '.', as "dims.stats"), `where` which values or
+// records ("" for all; read after the field's name), `loses` whether the
+// record holds something there that a document of the format drops or reads
+// back otherwise.
+template <class R>
+struct Unheld {
+  const char* field;
+  const char* where;
+  bool (*loses)(const R&);
+};
+
+// What a document format of a family holds: its name (the root element),
+// how messages name one record, and the fields it does not hold for every
+// record (`count` entries at `unheld`; none: it holds every field).
+template <class R>
+struct Holding {
+  const char* format;
+  const char* record;
+  const Unheld<R>* unheld;
+  std::size_t count;
 };
 
 // The text and file entry points of a family whose readers take the
@@ -496,6 +523,58 @@ struct Description<chan_descr_2010> {
       Field<&C::ndims>{"ndims", Kind::count, "the number of dimensions"}, Field<&C::dims>{"dims", Kind::records},
       Field<&C::sb_name>{"sb_name", Kind::text}, Field<&C::set_point>{"set_point", Kind::integer},
       Field<&C::subsystem>{"subsystem", Kind::text});
+
+  // Whether a bit's name is other than what a DAQvariables document gives
+  // back for it: its one title, written from bit_desc, cut to the name.
+  static bool title_apart(const bit_descr& b) {
+    const std::size_t n = qal3::text::fitting_length(b.bit_desc, sizeof b.bit_name);
+    return strnlen(b.bit_name, sizeof b.bit_name) != n || std::memcmp(b.bit_name, b.bit_desc, n) != 0;
+  }
+  // Whether `list` holds a record (not null) for which `test` is true.
+  template <class T, class F>
+  static bool any(const std::vector<T*>& list, F&& test) {
+    for (const T* t : list)
+      if (t && test(*t)) return true;
+    return false;
+  }
+  static constexpr auto kAll = [](const auto&) { return true; };
+
+  // What a DAQvariables document does not hold: stream, count, data type
+  // and statistics at all; a size below 1 (it reads back as 1); bits but in
+  // a channel of size 1 (a DaqBits), dimensions but in a channel of another
+  // size (a DaqFloatMatrix); of a bit its title alone, its bit_desc, read
+  // back as its name too. A CHANDESCRIPTIONS document holds every field.
+  static constexpr Unheld<C> kDaqvarsUnheld[] = {
+      {"stream", "", [](const C& c) { return c.stream != 0; }},
+      {"count", "", [](const C& c) { return c.count != 0; }},
+      {"dtype", "", [](const C& c) { return c.dtype != 0; }},
+      {"max_size", "below 1", [](const C& c) { return c.max_size < 1; }},
+      {"bits", "in a channel whose max_size is not 1",
+       [](const C& c) { return c.max_size != 1 && any(c.bits, kAll); }},
+      {"bits.bit_name", "other than its bit_desc",
+       [](const C& c) { return c.max_size == 1 && any(c.bits, title_apart); }},
+      {"dims", "in a channel whose max_size is 1", [](const C& c) { return c.max_size == 1 && any(c.dims, kAll); }},
+      {"dims.stats", "", [](const C& c) {
+         return c.max_size != 1 && any(c.dims, [](const dim_descr& d) { return any(d.stats, kAll); });
+       }}};
+
+  // The format the writers write with `o`.
+  static Holding<C> holding(const Options& o) {
+    if (!o.daqvars) return {root, "channel", nullptr, 0};
+    return {other_root, "channel", kDaqvarsUnheld, sizeof kDaqvarsUnheld / sizeof *kDaqvarsUnheld};
+  }
+
+  // Calls f(i, record) for each record of `list` (at i) that the writers
+  // write: not null, and the first of its property.
+  template <class F>
+  static void for_each_written(const std::vector<C*>& list, F&& f) {
+    std::unordered_set<std::string_view> seen;
+    seen.reserve(list.size());
+    for (std::size_t i = 0; i < list.size(); ++i) {
+      const C* c = list[i];
+      if (c && seen.emplace(c->prop_name, strnlen(c->prop_name, sizeof c->prop_name)).second) f(i, *c);
+    }
+  }
 };
 
 // --- environment index dictionary, both layouts ---------------------------------
@@ -627,6 +706,95 @@ struct Description<QAL3GigEFeature> {
       Field<&G::tooltip>{"tooltip", Kind::string, "", reader_text(0)},
       Field<&G::description>{"description", Kind::string, "", reader_text(0)});
 };
+
+// --- what the formats hold --------------------------------------------------
+
+// Whether the first n characters of `path` are the name `name`.
+constexpr bool names(const char* path, std::size_t n, const char* name) {
+  for (std::size_t i = 0; i < n; ++i)
+    if (path[i] != name[i]) return false;
+  return name[n] == '\0';
+}
+
+template <class R>
+constexpr bool has_field(const char* path);
+
+template <class R, class F>
+constexpr bool field_has(const F& f, const char* path, std::size_t n) {
+  if (!names(path, n, f.name)) return false;
+  if (path[n] == '\0') return true;
+  using V = typename F::template type<R>;
+  if constexpr (shape_of<V>() == Shape::record || shape_of<V>() == Shape::records)
+    return has_field<typename held<V>::type>(path + n + 1);
+  else
+    return false;
+}
+
+// Whether `path` names a field of R, as Unheld::field does.
+template <class R>
+constexpr bool has_field(const char* path) {
+  std::size_t n = 0;
+  while (path[n] && path[n] != '.') ++n;
+  return std::apply([&](const auto&... f) { return (field_has<R>(f, path, n) || ...); }, Description<R>::fields);
+}
+
+static_assert(
+    [] {
+      for (const auto& u : Description<chan_descr_2010>::kDaqvarsUnheld)
+        if (!has_field<chan_descr_2010>(u.field)) return false;
+      return true;
+    }(),
+    "a field DAQvariables does not hold is no field of the channel descriptions");
+
+// Whether R's family has more than one document format (Description<R>::holding).
+template <class R, class = void>
+struct has_formats : std::false_type {};
+template <class R>
+struct has_formats<R, std::void_t<decltype(Description<R>::holding(Options{}))>> : std::true_type {};
+
+// A field the format a writer writes in does not hold for every record,
+// and how many records lose it.
+struct Loss {
+  const char* field;  // as Unheld::field
+  const char* where;  // as Unheld::where
+  std::size_t records;
+};
+
+// What the records of `list` from `first` up to `last` (at most the list's
+// end) lose when they are written with `o`: for each field the format does
+// not hold for every record (Holding), in the order of its entries, how
+// many of the records the writer writes (for_each_written) lose it; a field
+// none loses is left out. Empty for a family of one format.
+template <class R>
+std::vector<Loss> losses(const std::vector<R*>& list, const Options& o, std::size_t first = 0,
+                         std::size_t last = std::numeric_limits<std::size_t>::max()) {
+  std::vector<Loss> out;
+  if constexpr (has_formats<R>::value) {
+    const Holding<R> h = Description<R>::holding(o);
+    if (h.count == 0) return out;
+    std::vector<std::size_t> lost(h.count);
+    Description<R>::for_each_written(list, [&](std::size_t i, const R& r) {
+      if (i < first || i >= last) return;
+      for (std::size_t k = 0; k < h.count; ++k) lost[k] += h.unheld[k].loses(r) ? 1 : 0;
+    });
+    for (std::size_t k = 0; k < h.count; ++k)
+      if (lost[k] > 0) out.push_back({h.unheld[k].field, h.unheld[k].where, lost[k]});
+  }
+  return out;
+}
+
+// The line that says `loss` of the format written with `o`, as the tool and
+// the Python module give it: "DAQvariables cannot hold stream: 6 channels
+// lose it".
+template <class R>
+std::string loss_line(const Loss& loss, const Options& o) {
+  static_assert(has_formats<R>::value, "a family of one format loses nothing");
+  const Holding<R> h = Description<R>::holding(o);
+  std::string line = std::string(h.format) + " cannot hold " + loss.field;
+  if (*loss.where) line += std::string(" ") + loss.where;
+  const bool one = loss.records == 1;
+  return line + ": " + std::to_string(loss.records) + " " + h.record + (one ? " loses it" : "s lose it");
+}
 
 // --- owning records ----------------------------------------------------------------
 

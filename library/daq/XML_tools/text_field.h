@@ -1,10 +1,11 @@
 // A text field on one line: the libraries' listings and text files, and the
-// tool's own lines.
+// tool's own lines; what a text field of a record keeps of a text.
 // Internal to libQAL3XML and libQAL3USERTRIG. Not installed.
 #ifndef QAL3_TEXT_FIELD_H
 #define QAL3_TEXT_FIELD_H
 
 #include <cstddef>
+#include <cstring>
 #include <string>
 #include <string_view>
 
@@ -83,6 +84,20 @@ inline std::string one_line(const char* s, Backslash backslash = Backslash::kept
 
 inline std::string one_line(const std::string& s, Backslash backslash = Backslash::kept) {
   return one_line(std::string_view(s), backslash);
+}
+
+// How many bytes of the text `src` a field of `cap` bytes (its NUL included)
+// keeps: all when they fit, else at most cap - 1 and never the first bytes
+// of a UTF-8 character (the form of the parsers' text) whose last bytes would
+// be cut off.
+inline std::size_t fitting_length(const char* src, std::size_t cap) {
+  if (!src || cap == 0) return 0;
+  std::size_t n = strnlen(src, cap);
+  if (n < cap) return n;
+  n = cap - 1;
+  const auto continuation = [&](std::size_t i) { return (static_cast<unsigned char>(src[i]) & 0xC0u) == 0x80u; };
+  for (int back = 0; back < 3 && n > 0 && continuation(n); ++back) --n;
+  return continuation(n) ? cap - 1 : n;
 }
 
 }  // namespace text
