@@ -195,7 +195,7 @@ TEST(Diff, WhatTheReadersDoNotKeep) {
     std::string lines;  // with OLD and NEW for the two files' names
   } rows[] = {
       {reg, with(reg, "0x100", "0x104"), "", 1,
-       "unread\tOLD:1 / NEW:1\t/RegisterDescription/IntReg/Address\t0x100\t0x104\n"},
+       "unread\tOLD:1 / NEW:1\t/RegisterDescription/IntReg[@Name=R]/Address\t0x100\t0x104\n"},
       {reg, with(reg, "0x100", "0x104"), "--records-only ", 0, ""},
       {daq, with(daq, "<freq>1", "<freq>5"), "", 1, "unread\tOLD:1 / NEW:1\t/DAQvariables/DaqFloat/freq\t1\t5\n"},
       // Each change shows once, by the records or beside them (~: each line's end, once).
@@ -292,8 +292,8 @@ TEST(Diff, GitTextconvShowsUnread) {
   std::string out;
   EXPECT_EQ(run_command(git + "show HEAD 2>/dev/null | grep '^[-+][^-+]'", &out), 0);
   EXPECT_EQ(out,
-            "-unread\t/RegisterDescription/IntReg/Address\t0x0100\n"
-            "+unread\t/RegisterDescription/IntReg/Address\t0x0104\n");
+            "-unread\t/RegisterDescription/IntReg[@Name=WidthReg]/Address\t0x0100\n"
+            "+unread\t/RegisterDescription/IntReg[@Name=WidthReg]/Address\t0x0104\n");
   run_command("rm -rf " + repo);
 }
 

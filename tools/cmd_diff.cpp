@@ -457,15 +457,25 @@ struct Unread {
   const std::string* new_value;
 };
 
-// Each same-named sibling, as [position] when there are several.
+// What pairs an element with its counterpart among its siblings: its name,
+// and its Name attribute where it has one (a camera feature or register),
+// as NAME[@Name=VALUE].
+std::string sibling_key(const Element& e) {
+  for (const auto& attr : e.attributes)
+    if (attr.first == "Name") return e.name + "[@Name=" + attr.second + "]";
+  return e.name;
+}
+
+// The children of an element, grouped by key (sibling_key), each group in
+// document order; [position] tells apart those of one key.
 struct Siblings {
-  // name -> the children of that name, in order, on each side
-  std::unordered_map<std::string_view, std::pair<std::vector<std::uint32_t>, std::vector<std::uint32_t>>> by_name;
-  std::vector<std::string_view> order;  // names in the order first seen
+  // key -> the children of that key, in order, on each side
+  std::unordered_map<std::string, std::pair<std::vector<std::uint32_t>, std::vector<std::uint32_t>>> by_name;
+  std::vector<std::string> order;  // keys in the order first seen
 
   void add(const Tree& t, const std::vector<std::uint32_t>& children, bool new_side) {
     for (const std::uint32_t c : children) {
-      const std::string_view name = t.elements[c].name;
+      const std::string name = sibling_key(t.elements[c]);
       auto it = by_name.find(name);
       if (it == by_name.end()) {
         it = by_name.emplace(name, decltype(it->second)()).first;
@@ -484,8 +494,8 @@ std::string step(std::string_view name, std::size_t k, std::size_t n) {
 
 // Compares the trees of two documents of one root and hands each
 // difference the records do not show to `out`. Elements are paired by their
-// path: by name and position among the same-named children of paired
-// parents. Each element is visited once, each sibling name hashed once.
+// path: by key (sibling_key) and position among the children of that key
+// of paired parents. Each element is visited once, each sibling name hashed once.
 class TreeDiff {
  public:
   TreeDiff(const Tree& a, const Tree& b, const Keeps& keeps, std::function<void(const Unread&)> out)
@@ -534,7 +544,7 @@ class TreeDiff {
       }
     Siblings s;
     s.add(t, el.children, false);
-    for (const std::string_view name : s.order) {
+    for (const std::string& name : s.order) {
       const auto& list = s.by_name[name].first;
       for (std::size_t i = 0; i < list.size(); ++i) {
         path += "/" + step(name, i, list.size());
@@ -573,7 +583,7 @@ class TreeDiff {
     s.add(a_, x.children, false);
     s.add(b_, y.children, true);
     const bool inner = in_record || role == Role::record;
-    for (const std::string_view name : s.order) {
+    for (const std::string& name : s.order) {
       const auto& lists = s.by_name[name];
       const std::size_t n = std::max(lists.first.size(), lists.second.size());
       for (std::size_t k = 0; k < n; ++k) {
