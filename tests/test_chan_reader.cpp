@@ -449,8 +449,8 @@ TEST_P(BothReaders, EveryDaqvariablesField) {
   EXPECT_EQ(d->ev_type, 7u);
   EXPECT_STREQ(d->prop_name, "P/M");
   EXPECT_STREQ(d->daq_name, "M1");
-  EXPECT_EQ(d->db_key, -1);      // not read
-  EXPECT_STREQ(d->sb_name, "");  // not read
+  EXPECT_EQ(d->db_key, 44);
+  EXPECT_STREQ(d->sb_name, "SB");
   EXPECT_EQ(d->set_point, 1);
   EXPECT_STREQ(d->subsystem, "RF");
   EXPECT_STREQ(d->prop_desc, "matrix");
@@ -520,7 +520,7 @@ TEST_P(BothReaders, BitTitleMakesOneBitRecord) {
   ASSERT_EQ(g[0]->bits.size(), 3u);
   EXPECT_EQ(g[0]->bits[0]->bit, 3);
   EXPECT_STREQ(g[0]->bits[0]->bit_name, "Ready");
-  EXPECT_STREQ(g[0]->bits[0]->bit_desc, "");
+  EXPECT_STREQ(g[0]->bits[0]->bit_desc, "Ready");  // the one title, as the writer writes it
   EXPECT_STREQ(g[0]->bits[1]->bit_name, "Busy");
   EXPECT_EQ(g[0]->bits[2]->bit, 4);
   EXPECT_STREQ(g[0]->bits[2]->bit_name, "Again");

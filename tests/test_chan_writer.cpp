@@ -258,19 +258,19 @@ TEST(ChanWriterDaqvariables, ReadsBackAsFarAsTheFormatCarries) {
   EXPECT_EQ(r->stream, 0);
   EXPECT_EQ(r->dtype, 0u);
   EXPECT_EQ(r->count, 0);
-  EXPECT_EQ(r->db_key, -1);
-  EXPECT_STREQ(r->sb_name, "");
+  EXPECT_EQ(r->db_key, 77);
+  EXPECT_STREQ(r->sb_name, "SB");
   ASSERT_EQ(r->ndims, 1);
   EXPECT_EQ(r->dims[0]->dim, 2);
   EXPECT_STREQ(r->dims[0]->dim_name, "x");
   EXPECT_STREQ(r->dims[0]->units, "mm");
   EXPECT_STREQ(r->dims[0]->dim_desc, "x axis");
   EXPECT_EQ(r->dims[0]->nstats, 0);
-  // bit titles: the description is written and read into the name
+  // bit titles: the description is written and read into the name and the description
   ASSERT_EQ(back[1]->nbits, 1);
   EXPECT_EQ(back[1]->bits[0]->bit, 5);
   EXPECT_STREQ(back[1]->bits[0]->bit_name, "desc5");
-  EXPECT_STREQ(back[1]->bits[0]->bit_desc, "");
+  EXPECT_STREQ(back[1]->bits[0]->bit_desc, "desc5");
 }
 
 // --- escaping: markup characters in record text read back as they were ---------------------

@@ -89,8 +89,8 @@ INSTANTIATE_TEST_SUITE_P(
                  "</CHANDESCRIPTIONS>",
                  2, "without a property: dropped"},
         NoteCase{"daqvariables_unkept", read_as<Chan>,
-                 "<DAQvariables><DaqFloat><nexol>P</nexol>\n<DBKey>7</DBKey></DaqFloat></DAQvariables>", 2,
-                 "DBKey: not kept"},
+                 "<DAQvariables><DaqFloat><nexol>P</nexol>\n<freq>1</freq></DaqFloat></DAQvariables>", 2,
+                 "freq: not kept"},
         NoteCase{"envdict_cut", read_as<Dict>,
                  "<ENVINDEXDICT><CHANNEL><INDEX>1</INDEX>\n<PROP>" + std::string(90, 'p') +
                      "</PROP></CHANNEL></ENVINDEXDICT>",

@@ -110,6 +110,69 @@ TEST(ToolChan, ConvertsBothWaysKeepingTheCarriedFields) {
   EXPECT_NE(out.find("<bitTitle bit=\"1\">Interlock fault</bitTitle>"), std::string::npos);
 }
 
+// A conversion says each field the format written cannot hold and how many
+// channels lose it; one that loses nothing says nothing. A DAQvariables
+// document converted again keeps its keys, server blocks and bit titles.
+TEST(ToolChan, ConversionsSayWhatTheFormatCannotHold) {
+  const testutil::TempFile chandescr(
+      "<CHANDESCRIPTIONS>\n"
+      "<CHANNEL><STREAM>1</STREAM><EVTYPE>1</EVTYPE><DTYPE>3</DTYPE><PROP>A</PROP><NAME>a</NAME><SIZE>1</SIZE>"
+      "<BIT>0<BIT_NAME>on</BIT_NAME><BIT_DESCR>Power on</BIT_DESCR></BIT></CHANNEL>\n"
+      "<CHANNEL><STREAM>2</STREAM><EVTYPE>1</EVTYPE><PROP>B</PROP><NAME>b</NAME><SIZE>8</SIZE>"
+      "<DIM>0<DIM_NAME>x</DIM_NAME><STAT>0<STAT_NAME>mean</STAT_NAME></STAT></DIM></CHANNEL>\n"
+      "<CHANNEL><EVTYPE>1</EVTYPE><PROP>C</PROP><NAME>c</NAME><SIZE>1</SIZE>"
+      "<DIM>0<DIM_NAME>y</DIM_NAME></DIM></CHANNEL>\n"
+      "</CHANDESCRIPTIONS>\n");
+  const testutil::TempFile daqvars(
+      "<DAQvariables>\n"
+      "<DaqBits><evType>4</evType><nexol>VAC/P</nexol><daqName>VAC.P</daqName><DBKey>6001</DBKey>"
+      "<sbName>VACUUM</sbName><bitTitle bit=\"0\">Valve open</bitTitle></DaqBits>\n"
+      "<DaqFloatMatrix><evType>1</evType><nexol>VAC/S</nexol><daqName>VAC.S</daqName><lastIndex>9</lastIndex>"
+      "<dimension id=\"0\"><name>t</name></dimension></DaqFloatMatrix>\n"
+      "</DAQvariables>\n");
+  const std::string c = chandescr.path(), d = daqvars.path();
+  const auto says = [](const std::string& doc, const std::vector<std::string>& lines) {
+    std::string out;
+    for (const std::string& l : lines) out += "qal3: " + doc + ": " + l + "\n";
+    return out;
+  };
+  const std::vector<std::string> to_daqvars = {
+      "DAQvariables cannot hold stream: 2 channels lose it",
+      "DAQvariables cannot hold dtype: 1 channel loses it",
+      "DAQvariables cannot hold bits.bit_name other than its bit_desc: 1 channel loses it",
+      "DAQvariables cannot hold dims in a channel whose max_size is 1: 1 channel loses it",
+      "DAQvariables cannot hold dims.stats: 1 channel loses it"};
+  std::vector<std::string> warned, refused;
+  for (const std::string& l : to_daqvars) {
+    warned.push_back("warning: " + l);
+    refused.push_back("error: " + l);
+  }
+  struct Case {
+    std::string args;
+    int status;
+    std::string err;
+    std::string written;  // a part of standard output ("": nothing written)
+  } cases[] = {
+      {"--to daqvars " + d, 0, "", "<DBKey>6001</DBKey>\n<setPoint>0</setPoint>\n<sbName>VACUUM</sbName>"},
+      {"--to daqvars " + d, 0, "", "<bitTitle bit=\"0\">Valve open</bitTitle>"},
+      {"--to chandescr " + d, 0, "", "<BIT_NAME>Valve open</BIT_NAME>\n<BIT_DESCR>Valve open</BIT_DESCR>"},
+      {"--to chandescr " + c, 0, "", "<STAT_NAME>mean</STAT_NAME>"},
+      {"--to daqvars " + c, 0, says(c, warned), "<DAQvariables>"},
+      {"--to daqvars -q " + c, 0, "", "<DAQvariables>"},
+      {"--to daqvars --strict " + c, 1, says(c, refused), ""},
+      {"--to daqvars " + d + " " + c, 0, says(c, warned), "<DAQvariables>"},
+  };
+  for (const Case& k : cases) {
+    std::string out, err;
+    EXPECT_EQ(chan("convert " + k.args, &out, &err), k.status) << k.args;
+    EXPECT_EQ(err, k.err) << k.args;
+    if (k.written.empty())
+      EXPECT_EQ(out, "") << k.args;
+    else
+      EXPECT_NE(out.find(k.written), std::string::npos) << k.args << "\n" << out;
+  }
+}
+
 // A data type with bit 31 (type 33 read with --shift) has one sign in --json,
 // in Python and in the written document; event types stay unsigned, as in
 // Python.
@@ -145,7 +208,7 @@ TEST(ToolChan, CutTextsAndMasksAreSaid) {
   }
   testutil::TempFile masks;
   std::string out, err;
-  ASSERT_EQ(chan("convert -s --to daqvars -o " + masks.path() + " " + kLinac, &out, &err), 0);
+  ASSERT_EQ(chan("convert -s -q --to daqvars -o " + masks.path() + " " + kLinac, &out, &err), 0);
   EXPECT_EQ(err, "qal3: " + masks.path() +
                      ": warning: event and data types written as masks (--shift): 'qal3 check' refuses them, and the "
                      "readers take them for other types\n");
