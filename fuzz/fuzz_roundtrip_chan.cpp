@@ -93,9 +93,9 @@ void compare_full(const chan_descr_2010* a, const chan_descr_2010* b, const std:
   }
 }
 
-// What a DAQvariables document carries: event type, property, DAQ name, set
-// point, subsystem, description, units, the size when it is above 1, bits
-// (description as name) of a bit channel, dimensions without statistics of
+// What a DAQvariables document carries: event type, property, DAQ name, key,
+// server block, set point, subsystem, description, units, the size when it is
+// above 1, bits (description as name and description) of a bit channel, dimensions without statistics of
 // a matrix channel; everything else reads back with its default.
 void compare_daqvars(const chan_descr_2010* a, const chan_descr_2010* b, const std::string& doc) {
   SAME_INT(ev_type);
@@ -106,8 +106,9 @@ void compare_daqvars(const chan_descr_2010* a, const chan_descr_2010* b, const s
   SAME_STR(prop_desc);
   SAME_STR(units);
   if (b->max_size != (a->max_size > 1 ? a->max_size : 1)) mismatch("max_size", a, doc);
-  if (b->stream != 0 || b->dtype != 0 || b->count != 0 || b->db_key != -1 || b->sb_name[0])
-    mismatch("fields the format does not carry", a, doc);
+  SAME_INT(db_key);
+  SAME_STR(sb_name);
+  if (b->stream != 0 || b->dtype != 0 || b->count != 0) mismatch("fields the format does not carry", a, doc);
   const bool matrix = a->max_size != 1;
   // Bits of a "DaqBits" element, as the reader sees the "bitTitle" elements:
   // an element without text is reported twice, so an element that follows
@@ -116,6 +117,7 @@ void compare_daqvars(const chan_descr_2010* a, const chan_descr_2010* b, const s
   struct Bit {
     int bit;
     std::string name;
+    std::string desc;
   };
   std::vector<Bit> bits;
   if (!matrix) {
@@ -124,8 +126,11 @@ void compare_daqvars(const chan_descr_2010* a, const chan_descr_2010* b, const s
     for (const bit_descr* x : a->bits) {
       const std::string text = fuzz::carried(x->bit_desc);
       const bool same = chain && last == x->bit;
-      if (!same) bits.push_back({x->bit, std::string()});
-      if (!text.empty()) bits.back().name = fuzz::fitted(text, sizeof x->bit_name);
+      if (!same) bits.push_back({x->bit, std::string(), std::string()});
+      if (!text.empty()) {
+        bits.back().name = fuzz::fitted(text, sizeof x->bit_name);
+        bits.back().desc = fuzz::fitted(text, sizeof x->bit_desc);
+      }
       chain = text.empty();
       last = x->bit;
     }
@@ -134,7 +139,8 @@ void compare_daqvars(const chan_descr_2010* a, const chan_descr_2010* b, const s
   if (b->nbits != nbits || b->bits.size() != static_cast<size_t>(nbits)) mismatch("nbits", a, doc);
   for (int i = 0; i < nbits; ++i) {
     const bit_descr* y = b->bits[i];
-    if (bits[i].bit != y->bit || bits[i].name != y->bit_name || y->bit_desc[0]) mismatch("bit", a, doc);
+    if (bits[i].bit != y->bit || bits[i].name != y->bit_name || bits[i].desc != y->bit_desc)
+      mismatch("bit", a, doc);
   }
   const int ndims = matrix ? a->ndims : 0;
   if (b->ndims != ndims || b->dims.size() != static_cast<size_t>(ndims)) mismatch("ndims", a, doc);
