@@ -5,6 +5,7 @@
 #                          event-utility library (Provides: libqal3evutl1)
 #   libqal3xml1            libQAL3XML.so.1
 #   libqal3usertrig1       libQAL3USERTRIG.so.1
+#   libqal3check1          libQAL3CHECK.so.1
 #   libqal3-dev            headers, .so links, pkg-config files, CMake package
 #   qal3                   the tool, its manual page and completion, the schemas
 #   python3-qal3           the Python module (where it is built)
@@ -58,7 +59,8 @@ endfunction()
 # Package name and the shlibs line of each library component.
 set(QAL3_DEB_LIBS evutl QAL3evutl libqal3evutl1-standin libqal3evutl1
                   xml QAL3XML libqal3xml1 libqal3xml1
-                  usertrig QAL3USERTRIG libqal3usertrig1 libqal3usertrig1)
+                  usertrig QAL3USERTRIG libqal3usertrig1 libqal3usertrig1
+                  check QAL3CHECK libqal3check1 libqal3check1)
 set(QAL3_DEB_DIR ${PROJECT_BINARY_DIR}/deb)
 set(QAL3_DEB_SHLIBS_ROOT ${QAL3_DEB_DIR}/shlibs-root)
 set(all_shlibs "")
@@ -108,18 +110,23 @@ dictionary and GigE camera feature files.")
 set(CPACK_COMPONENT_USERTRIG_DESCRIPTION "QAL3 DAQ user trigger engine
 User-case triggers: the function and operation registry, evaluation of a
 trigger against a block of DAQ data, and trigger lists as XML.")
+set(CPACK_COMPONENT_CHECK_DESCRIPTION "QAL3 DAQ configuration document checker
+Checks the DAQ configuration documents against their XML Schemas, built
+into the library, and against what their readers would take otherwise than
+written, each document alone and the documents together; every finding is
+a record with its place and a stable code.")
 
 set(CPACK_DEBIAN_DEV_PACKAGE_NAME libqal3-dev)
 qal3_deb_section(DEV libdevel same)
 # The -dev package holds no program: its dependencies are what its links,
 # pkg-config files and CMake package name.
 set(CPACK_DEBIAN_DEV_PACKAGE_DEPENDS
-  "libqal3xml1 (= ${QAL3_DEB_VERSION}), libqal3usertrig1 (= ${QAL3_DEB_VERSION}), libqal3evutl1 (= ${QAL3_DEB_VERSION}), libxerces-c-dev")
+  "libqal3xml1 (= ${QAL3_DEB_VERSION}), libqal3usertrig1 (= ${QAL3_DEB_VERSION}), libqal3check1 (= ${QAL3_DEB_VERSION}), libqal3evutl1 (= ${QAL3_DEB_VERSION}), libxerces-c-dev")
 set(CPACK_COMPONENT_DEV_DESCRIPTION "QAL3 DAQ libraries: development files
 Headers, shared library links, pkg-config files (QAL3XML, QAL3USERTRIG,
-QAL3evutl) and the CMake package (find_package(QAL3)) of the QAL3 XML
-configuration layer, the user trigger engine and the event-utility
-stand-in.")
+QAL3CHECK, QAL3evutl) and the CMake package (find_package(QAL3)) of the
+QAL3 XML configuration layer, the user trigger engine, the document
+checker and the event-utility stand-in.")
 
 set(CPACK_DEBIAN_TOOL_PACKAGE_NAME qal3)
 qal3_deb_section(TOOL utils "")

@@ -5,12 +5,14 @@
 #   1. lintian: no error and no warning on any package (amd64 and armhf);
 #   2. the amd64 packages installed with apt-get, then, from the installed
 #      files alone: the tool runs and finds its schemas, its manual page and
-#      completion are in place, the reference manual is installed, no
-#      installed binary has a run path, Debian's python3 imports qal3, and
+#      completion are in place, the reference manual is installed, each
+#      library is installed without a run path (the tool and the Python
+#      module have none either), Debian's python3 imports qal3, and
 #      the C++ example (examples/cpp) builds through
 #      find_package(QAL3) and through pkg-config and runs;
 #   3. the armhf library and -dev packages installed beside them (multiarch),
-#      the example cross-built against them and run under qemu;
+#      each library there without a run path, the example cross-built
+#      against them and run under qemu;
 #   4. everything purged, and nothing of the packages left.
 #
 # The packages are removed again however the checks end, so that no later
@@ -28,6 +30,8 @@ fi
 [ "$(id -u)" -eq 0 ] || { echo "$0: run as root (it installs and removes the packages)" >&2; exit 1; }
 export DEBIAN_FRONTEND=noninteractive
 WORK=$(mktemp -d)
+# The shared libraries the library packages install.
+LIBRARIES=(libQAL3evutl.so.1 libQAL3XML.so.1 libQAL3USERTRIG.so.1 libQAL3CHECK.so.1)
 
 step() {  # step NAME COMMAND...: runs it (stopping at its first failure), then reports how long it took
   local name=$1 start=$SECONDS status
@@ -54,6 +58,14 @@ purge() {
 }
 trap 'purge; rm -rf "$WORK"' EXIT
 
+no_run_path() {  # no_run_path FILE...: each file is installed and has no run path
+  local f
+  for f in "$@"; do
+    [ -e "$f" ] || { echo "$f is not installed"; return 1; }
+    if readelf -d "$f" | grep -E 'RPATH|RUNPATH'; then echo "$f has a run path"; return 1; fi
+  done
+}
+
 lint() {
   lintian --fail-on error,warning "${AMD64[@]}" "${ARMHF_ALL[@]}" 2>&1 | { grep -v 'running with root privileges' || true; }
 }
@@ -76,11 +88,9 @@ check_installed() (
   bash -c 'source /usr/share/bash-completion/completions/qal3 && complete -p qal3'
   test -f /usr/share/doc/libqal3-doc/html/index.html
   test -f /usr/share/doc/libqal3-doc/html/python/qal3.html
-  local f multiarch
+  local multiarch
   multiarch=$(dpkg-architecture -qDEB_HOST_MULTIARCH)
-  for f in /usr/bin/qal3 /usr/lib/"$multiarch"/libQAL3*.so.1 /usr/lib/python3/dist-packages/qal3/_core*.so; do
-    if readelf -d "$f" | grep -E 'RPATH|RUNPATH'; then echo "$f has a run path"; exit 1; fi
-  done
+  no_run_path /usr/bin/qal3 "${LIBRARIES[@]/#//usr/lib/$multiarch/}" /usr/lib/python3/dist-packages/qal3/_core*.so
   env -u PYTHONPATH /usr/bin/python3 -c \
     "import qal3, sys; e = qal3.read_evlist(sys.argv[1]); print(qal3.__file__, len(e), 'entries')" \
     "$SRC/examples/evlist_basic.xml" | grep '^/usr/lib/python3/dist-packages/qal3/'
@@ -96,10 +106,7 @@ check_armhf() (
   apt-get install -y "${ARMHF[@]/#/./}" >/dev/null
   cd "$WORK"
   set -x
-  local f
-  for f in /usr/lib/arm-linux-gnueabihf/libQAL3*.so.1; do
-    if readelf -d "$f" | grep -E 'RPATH|RUNPATH'; then echo "$f has a run path"; exit 1; fi
-  done
+  no_run_path "${LIBRARIES[@]/#//usr/lib/arm-linux-gnueabihf/}"
   cmake -S "$SRC/examples/cpp" -B armhf -DCMAKE_TOOLCHAIN_FILE="$SRC/cmake/toolchain-armhf.cmake" >/dev/null
   cmake --build armhf >/dev/null
   file armhf/daq_consumer | grep 'ARM, EABI5' >/dev/null
