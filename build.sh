@@ -253,7 +253,7 @@ case "${1:-}" in
     ;;
   abi)
     ensure_packages
-    TARGET="QAL3evutl QAL3XML QAL3USERTRIG" build build -DCMAKE_BUILD_TYPE=RelWithDebInfo
+    TARGET="QAL3evutl QAL3XML QAL3USERTRIG QAL3CHECK" build build -DCMAKE_BUILD_TYPE=RelWithDebInfo
     tests/api/check-abi.sh build
     ;;
   asan)

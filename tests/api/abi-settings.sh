@@ -3,7 +3,7 @@
 # libraries, how libabigail reads them, and the build their baselines are
 # made from.
 
-ABI_LIBRARIES=(libQAL3XML libQAL3USERTRIG libQAL3evutl)
+ABI_LIBRARIES=(libQAL3XML libQAL3USERTRIG libQAL3CHECK libQAL3evutl)
 # A library is read with its public headers (<build>/include/qal3, given
 # with the build): types declared elsewhere that no public declaration
 # reaches are left out, and so are the symbols abi.suppr names.

@@ -11,7 +11,7 @@ set -euo pipefail
 build=${1:?usage: update-symbols.sh BUILD_DIRECTORY}
 here=$(cd "$(dirname "$0")" && pwd)
 
-for name in libQAL3XML libQAL3USERTRIG libQAL3evutl; do
+for name in libQAL3XML libQAL3USERTRIG libQAL3CHECK libQAL3evutl; do
   lib="$build/$name.so"
   if [ ! -e "$lib" ]; then
     echo "no $lib: build the libraries first" >&2
