@@ -1,8 +1,9 @@
 // What a DAQ consumer does with the QAL3 libraries: check the library's
 // version, load the channel descriptions and ask which channels an event
-// type wants, read a trigger list, and evaluate the triggers on a block of
-// channel data. It uses the C++ face (qal3.hpp); its last part does one
-// read with the C-style calls the face is made of.
+// type wants, read a trigger list, validate a new one held in memory before
+// swapping to it, and evaluate the triggers on a block of channel data. It
+// uses the C++ face (qal3.hpp); its last part does one read with the
+// C-style calls the face is made of.
 //
 //   daq_consumer CHANNEL_DESCRIPTIONS.xml TRIGGERS.xml [EVENT_TYPE]
 //
@@ -11,7 +12,11 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <fstream>
 #include <memory>
+#include <sstream>
+#include <string>
+#include <utility>
 #include <vector>
 
 #include "chan_selector.h"
@@ -23,6 +28,14 @@ namespace {
 // Every line of a call, with its document and position when it has them.
 void log_messages(const qal3::Status& status) {
   for (const qal3::Message& m : status.messages()) std::fprintf(stderr, "%s\n", m.located().c_str());
+}
+
+// A file's bytes; empty when it cannot be read.
+std::string read_text(const char* path) {
+  std::ifstream in(path, std::ios::binary);
+  std::ostringstream text;
+  text << in.rdbuf();
+  return text.str();
 }
 
 // Blocks from the stand-in's builders are released with qal3_evutl_free_block.
@@ -103,7 +116,24 @@ int main(int argc, char** argv) {
     return 1;
   }
 
-  // 3. One event's blocks, and each trigger evaluated on its channel's block.
+  // 3. A new trigger list arrives in memory (here the same file's bytes): the
+  // checker validates it before the server swaps to it, and each finding is
+  // logged as `qal3 check` prints it. A list with errors is refused.
+  const std::string next_text = read_text(argv[2]);
+  const qal3::CheckReport report = qal3::check_text(next_text, argv[2]);
+  for (const qal3::Finding& f : report.findings) std::fprintf(stderr, "%s\n", f.located().c_str());
+  bool swapped = false;
+  if (report.passes()) {
+    auto next = qal3::Triggers::parse(next_text, argv[2]);
+    log_messages(next);
+    if (next) {
+      triggers = std::move(next);
+      swapped = true;
+    }
+  }
+  std::printf("new trigger list %s\n", swapped ? "checked and swapped to" : "refused: the running one stays");
+
+  // 4. One event's blocks, and each trigger evaluated on its channel's block.
   const std::vector<Block> blocks = make_event();
   for (const Block& b : blocks) {
     if (!b) {
@@ -126,7 +156,7 @@ int main(int argc, char** argv) {
                 verdict);
   }
 
-  // 4. The C-style calls give the same list.
+  // 5. The C-style calls give the same list.
   std::printf("%zu triggers read with the C-style calls\n", count_triggers_c_style(argv[2]));
   return 0;
 }
