@@ -369,9 +369,14 @@ TEST(ToolCheck, AcrossTheFilesOfAFolder) {
        "b.xml:2:34: warning: property 'A/B/C' is described at a.xml:2:34 with DAQ name 'ABC' and DB key '1', here "
        "with DAQ name 'XYZ' and DB key '2': a merge keeps the description of the file given first and drops the "
        "other"},
-      {"<DAQvariables>\n<DaqFloat><nexol>A/B/C</nexol><daqName>XYZ</daqName></DaqFloat>\n</DAQvariables>\n",
+      {"<DAQvariables>\n<DaqFloat><nexol>A/B/C</nexol><daqName>XYZ</daqName><DBKey>1</DBKey></DaqFloat>\n"
+       "</DAQvariables>\n",
        "b.xml:2:18: warning: property 'A/B/C' is described at a.xml:2:34 with DAQ name 'ABC', here with DAQ name "
        "'XYZ': a merge keeps the description of the file given first and drops the other"},
+      {"<DAQvariables>\n<DaqFloat><nexol>A/B/C</nexol><daqName>ABC</daqName></DaqFloat>\n</DAQvariables>\n",
+       "b.xml:2:18: warning: property 'A/B/C' is described at a.xml:2:34 with DAQ name 'ABC' and DB key '1', here "
+       "with DAQ name 'ABC' and DB key '-1': a merge keeps the description of the file given first and drops the "
+       "other"},
       {"<CHANDESCRIPTIONS>\n<CHANNEL><PROP>D</PROP><NAME>BEE</NAME></CHANNEL>\n</CHANDESCRIPTIONS>\n",
        "b.xml:2:30: warning: DAQ name 'BEE' names property 'D' here and property 'B3' at a.xml:3:31: a merge keeps "
        "both under one DAQ name"},

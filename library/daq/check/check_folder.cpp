@@ -5,6 +5,8 @@
 #include <optional>
 #include <string_view>
 
+#include "number_text.h"
+
 namespace check {
 
 namespace {
@@ -28,6 +30,12 @@ std::string child_text(const Node& n, const char* name, Position& at) {
   if (!c) return {};
   at = c.value();
   return trim(c.text());
+}
+
+// A DB key as the channel readers read it: -1 when there is none.
+std::string db_key_of(const std::string& text) {
+  if (text.empty()) return "-1";
+  return std::to_string(qal3::number::clamp_to_int(qal3::number::to_long(text.c_str(), nullptr)));
 }
 
 void flatten(const Node& n, std::vector<Node>& out) {
@@ -56,8 +64,7 @@ void Folder::add(const std::string& file, const Document& doc) {
         Position prop_at, name_at, key_at;
         d.property = child_text(c, chan ? "PROP" : "nexol", prop_at);
         d.daq_name = child_text(c, chan ? "NAME" : "daqName", name_at);
-        d.has_db_key = chan;  // the other format's reader leaves its DBKey
-        if (chan) d.db_key = child_text(c, "DB_KEY", key_at);
+        d.db_key = db_key_of(child_text(c, chan ? "DB_KEY" : "DBKey", key_at));
         if (d.property.empty()) continue;  // not read
         d.place = place(prop_at);
         if (!descriptions_) first_description_ = d.place;
@@ -110,8 +117,7 @@ void Folder::describe(const Described& d) {
   if (it.second) return;
   const Described& first = it.first->second;
   if (first.place.file == d.place.file) return;
-  const bool keys = first.has_db_key && d.has_db_key && first.db_key != d.db_key;
-  if (first.daq_name != d.daq_name || keys) differing_.emplace_back(first, d);
+  if (first.daq_name != d.daq_name || first.db_key != d.db_key) differing_.emplace_back(first, d);
 }
 
 void Folder::know(const std::string& name, const Place& place) {
@@ -185,11 +191,10 @@ std::vector<std::pair<std::string, Finding>> Folder::findings() const {
   };
   for (const auto& [first, again] : differing_) {
     std::string what = "DAQ name " + quoted(again.daq_name);
-    if (first.has_db_key && again.has_db_key && first.db_key != again.db_key)
-      what += " and DB key " + quoted(again.db_key);
+    if (first.db_key != again.db_key) what += " and DB key " + quoted(again.db_key);
     add(again.place, "described-differently", "property " + quoted(again.property) + " is described at " + where(first.place) +
                          " with DAQ name " + quoted(first.daq_name) +
-                         (again.has_db_key && first.has_db_key ? " and DB key " + quoted(first.db_key) : "") +
+                         (first.db_key != again.db_key ? " and DB key " + quoted(first.db_key) : "") +
                          ", here with " + what + ": a merge keeps the description of the file given first and drops the other");
   }
   for (const auto& [first, again] : shared_names_)

@@ -36,8 +36,7 @@ class Folder {
   // A property or DAQ name as one channel description gives it.
   struct Described {
     Place place;
-    std::string property, daq_name, db_key;
-    bool has_db_key = false;  // the format's reader reads one
+    std::string property, daq_name, db_key;  // db_key as the reader reads it
   };
   // A name another document looks up in the descriptions.
   struct Reference {

@@ -505,10 +505,9 @@ class Checker {
   void daq_variables(const Node& root) {
     // Every read of this format merges a repeated property.
     static const Merge kMerge{{"evType"}, "reading"};
-    // The fields the reader takes (DBKey, sbName, firstIndex and freq it
-    // does not read).
-    static const std::vector<std::string> kFields = {"evType",    "nexol",       "daqName", "setPoint",
-                                                     "subSystem", "description", "units",   "lastIndex"};
+    // The fields the reader takes (firstIndex and freq it does not read).
+    static const std::vector<std::string> kFields = {"evType",      "nexol", "daqName",   "setPoint", "subSystem",
+                                                     "description", "units", "lastIndex", "DBKey",    "sbName"};
     std::map<std::string_view, Node> props;
     std::map<std::string_view, Node> names;
     for (const Node ch : root.children()) {
@@ -523,6 +522,7 @@ class Checker {
       length(c.child("subSystem"), field(&chan_descr_2010::subsystem), "subsystem");
       length(c.child("description"), field(&chan_descr_2010::prop_desc), "description");
       length(c.child("units"), field(&chan_descr_2010::units), "units");
+      length(c.child("sbName"), field(&chan_descr_2010::sb_name), "server block name");
       long long first = 0;
       Node fi = c.child("firstIndex");
       if (fi && parse_integer(fi.text(), first) && first != 0)
