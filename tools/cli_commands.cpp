@@ -2,6 +2,7 @@
 #include "cli_commands.h"
 
 #include <cstring>
+#include <deque>
 
 #include "chan_documents.h"
 #include "cli_args.h"
@@ -32,7 +33,7 @@ const OptionInfo kOptions[] = {
     {"date", 0, "TIME"},           {"keep-date", 0, nullptr},
     {"recording", 0, "FILE"},      {"start", 0, "[NAME=]X"},
     {"inc", 0, "[NAME=]X"},        {"exclude", 0, "GLOB"},
-    {"records-only", 0, nullptr},
+    {"records-only", 0, nullptr},  {"in-place", 'i', nullptr},
 };
 
 const char kJsonHelp[] = "print one JSON document instead of text";
@@ -53,6 +54,57 @@ const char kOutputHelp[] =
 const char kFollowHelp[] =
     "when the output FILE is a symbolic link, replace the file it points to and keep the link "
     "(without it, the link itself is replaced by the new file)";
+
+// The edit commands of a family ("trigger set", "trigger add", "trigger
+// drop"), `identity` saying which fields tell its records apart.
+// A text that lives as long as the command table.
+const char* kept(std::string text) {
+  static std::deque<std::string> texts;
+  texts.push_back(std::move(text));
+  return texts.back().c_str();
+}
+
+void add_edit_commands(std::vector<CommandInfo>& c, const char* family, const char* what, const char* identity,
+                       const char* example, bool layouts) {
+  static const std::string kKeeps =
+      "Only the bytes of the change are rewritten: the document keeps its comments, layout, encoding, date and "
+      "the spelling of every value the edit does not touch; a value the edit writes is spelt as the writers "
+      "spell it, and an element the document left out is added in the layout of its neighbours. The result "
+      "must read back as the records with the edit and nothing else, or the edit is refused and nothing is "
+      "written. Without -i or -o the document goes to standard output.";
+  static const std::string kSelector =
+      "SELECTOR is a record's position in the document (1 for the first, as 'qal3 show' counts them), or "
+      "FIELD=VALUE[,FIELD=VALUE...] over the records' fields (the fields of 'print --json'; ";
+  static const std::string kFields =
+      "FIELD=VALUE names a field as 'print --json' does; a trigger's function parameters also by their "
+      "attribute names (start, end, incr, ...) or as fparam[N], functions and operations by name. A value the "
+      "field cannot hold exactly (a text too long, a number out of range or beyond a float) is refused.";
+  const std::string base = family;
+  std::vector<OptionUse> options = {{"in-place", "write the result over FILE (atomically, as -o does)"},
+                                    {"output", kOutputHelp},
+                                    {"follow-symlinks", kFollowHelp}};
+  if (layouts) options.push_back({"old-layout", "read and write the old layout"});
+  std::vector<OptionUse> with_all = options;
+  with_all.insert(with_all.begin(), {"all", "apply the edit to every record the selector picks"});
+  const std::string ex = std::string("Example: ") + example;
+  c.push_back({kept((base + " set").c_str()), "[OPTION]... FILE SELECTOR FIELD=VALUE...",
+               kept(("set fields of a record of " + std::string(what)).c_str()),
+               "Sets each FIELD of the record SELECTOR picks in FILE ('-': standard input) to VALUE. " + kSelector +
+                   identity + " tell the records apart). A selector that picks no record, or more than one "
+                   "without --all, is refused and lists the records it picks.\n\n" + kFields + "\n\n" + kKeeps +
+                   "\n\n" + ex,
+               with_all, nullptr, cmd_edit});
+  c.push_back({kept((base + " add").c_str()), "[OPTION]... FILE FIELD=VALUE...",
+               kept(("add a record to " + std::string(what)).c_str()),
+               "Adds a record after the last one of FILE, made as a new record (every field at the value a "
+               "document without it reads as) with each FIELD set to VALUE. " + kFields + "\n\n" + kKeeps,
+               options, nullptr, cmd_edit});
+  c.push_back({kept((base + " drop").c_str()), "[OPTION]... FILE SELECTOR",
+               kept(("drop records of " + std::string(what)).c_str()),
+               "Removes the record SELECTOR picks from FILE, with its line. " + kSelector + identity +
+                   " tell the records apart); --all drops every record it picks.\n\n" + kKeeps,
+               with_all, nullptr, cmd_edit});
+}
 
 // What a trigger list does not keep.
 const char kCreationText[] =
@@ -186,6 +238,8 @@ std::vector<CommandInfo> make_commands() {
                "1  no, or the channel is unknown\n"
                "2  usage error, a document could not be read, or the answer could not be written\n",
                cmd_chan_select});
+  add_edit_commands(c, "chan", "channel descriptions", "prop_name",
+                    "qal3 chan set -i vacuum.xml prop_name=VAC/Gauge1 units=mbar", false);
   c.push_back({"trigger",
                "ACTION [OPTION]... ARG...",
                "list the trigger registry; print, convert and test trigger lists",
@@ -230,6 +284,8 @@ std::vector<CommandInfo> make_commands() {
                 {"keep-date", kKeepDateHelp}},
                nullptr,
                cmd_trigger_convert});
+  add_edit_commands(c, "trigger", "a trigger list", "channel, subchannel and function",
+                    "qal3 trigger set -i triggers.xml channel=BEAM/Current,function=MEAN upper=4 start=1.5", false);
   c.push_back({"trigger test",
                "[OPTION]... FILE EVENT...",
                "evaluate a trigger list against data given as files or values",
@@ -350,6 +406,8 @@ std::vector<CommandInfo> make_commands() {
                 {"json", kJsonHelp}},
                nullptr,
                cmd_envdict});
+  add_edit_commands(c, "envdict", "an environment index dictionary", "index",
+                    "qal3 envdict set -i envdict.xml index=12 env_ch_abs_delta=0.5", true);
   c.push_back({"gige",
                "[OPTION]... FILE...",
                "list the features of a GigE camera feature file",

@@ -66,6 +66,7 @@ std::vector<const CommandInfo*> members(const std::string& group);
 // chan_documents.cpp), named in the command table (cli_commands.cpp).
 int cmd_evlist(const cli::CommandInfo& command_info, int argc, char** argv);
 int cmd_chan_print(const cli::CommandInfo& command_info, int argc, char** argv);
+int cmd_edit(const cli::CommandInfo& command_info, int argc, char** argv);
 int cmd_chan_write(const cli::CommandInfo& command_info, int argc, char** argv);
 int cmd_chan_select(const cli::CommandInfo& command_info, int argc, char** argv);
 int cmd_trigger_registry(const cli::CommandInfo& command_info, int argc, char** argv);

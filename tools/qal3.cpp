@@ -41,7 +41,14 @@ int answered(int argc, char** argv, const std::string& help) {
 // handler, or for a group the member named by argv[1] (with the group's
 // help for -h, --help and help, and --version). Returns the exit status.
 int run_command(const CommandInfo& command_info, int argc, char** argv) {
-  if (command_info.run) return command_info.run(command_info, argc, argv);
+  if (command_info.run) {
+    // A command may have members too ("envdict set"): its first word names one.
+    if (argc >= 2)
+      for (const CommandInfo* member : cli::members(command_info.name))
+        if (std::string(command_info.name) + " " + argv[1] == member->name)
+          return run_command(*member, argc - 1, argv + 1);
+    return command_info.run(command_info, argc, argv);
+  }
   const int status = answered(argc, argv, cli::help_text(command_info));
   if (status >= 0) return status;
   const std::string word = argv[1];

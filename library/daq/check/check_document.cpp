@@ -445,6 +445,13 @@ Position Node::tag() const {
   return lt == std::string::npos ? after : source.position_before(after, end, lt);
 }
 
+std::size_t Node::tag_offset() const {
+  const std::size_t end = after_start_offset();
+  return end == std::string::npos ? end : tree_->source().tag_start(end);
+}
+std::size_t Node::after_start_offset() const { return tree_->offset(tree_->elements[index_].after_start); }
+std::size_t Node::after_end_offset() const { return tree_->offset(tree_->elements[index_].after_end); }
+
 Position Node::value() const {
   const Document::Source& source = tree_->source();
   const std::size_t value = source.first_non_blank(tree_->offset(tree_->elements[index_].after_start));

@@ -86,6 +86,12 @@ class Node {
   Position value() const;        // the first non-blank character of the element's text
   Position after_start() const;  // just after the start tag, as Xerces reports it
   Position after_end() const;    // just after the end tag
+  // The same as byte offsets in the source: the '<' of the start tag, just
+  // after the start tag, just after the end tag (for an empty-element tag,
+  // both after it); npos where not known.
+  std::size_t tag_offset() const;
+  std::size_t after_start_offset() const;
+  std::size_t after_end_offset() const;
 
   std::size_t attribute_count() const;
   Attribute attribute_at(std::size_t i) const;
