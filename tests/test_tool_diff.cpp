@@ -157,6 +157,19 @@ TEST(Diff, PairsOfEveryFamily) {
        "<LowLimit value=\"1.0\"/><Creation time=\"5\"/></USERTRIGGER><USERTRIGGER><Chan name=\"C\" subchan=\"0\"/>"
        "<Function name=\"MEAN\"/><LowLimit value=\"3\"/></USERTRIGGER></QAL3USERTRIGGERLIST>",
        1, "changed\tchannel=C subchannel=0 function=MEAN #2\tlow\t2.000000\t3.000000\n"},
+      // A parameter by its function's name for it, from or to the reader's default; the
+      // defaults spelled out are none.
+      {"<QAL3USERTRIGGERLIST><USERTRIGGER><Chan name=\"C\"/><Function name=\"MAX\" start=\"0\"/>"
+       "<Operation name=\"GT\"/></USERTRIGGER></QAL3USERTRIGGERLIST>",
+       "<QAL3USERTRIGGERLIST><USERTRIGGER><Chan name=\"C\"/><Function name=\"MAX\" end=\"5\" param9=\"1\"/>"
+       "<Operation name=\"LT\"/></USERTRIGGER></QAL3USERTRIGGERLIST>",
+       1,
+       "changed\tchannel=C subchannel=0 function=MAX\tend\t0.000000\t5.000000\n"
+       "changed\tchannel=C subchannel=0 function=MAX\tfparam[9]\t0.000000\t1.000000\n"
+       "changed\tchannel=C subchannel=0 function=MAX\toperation\tGT\tLT\n"},
+      {"<QAL3USERTRIGGERLIST><USERTRIGGER><Chan name=\"C\"/><Function start=\"0\" param7=\"0.0\"/>"
+       "<Operation name=\"GT\"/></USERTRIGGER></QAL3USERTRIGGERLIST>",
+       "<QAL3USERTRIGGERLIST><USERTRIGGER><Chan name=\"C\"/></USERTRIGGER></QAL3USERTRIGGERLIST>", 0, ""},
       // Features: by name.
       {"<RegisterDescription><Integer Name=\"W\"><ToolTip>w</ToolTip></Integer><Float Name=\"G\"/>"
        "</RegisterDescription>",
@@ -176,6 +189,43 @@ TEST(Diff, PairsOfEveryFamily) {
     qal3("show " + b.path(), &shown_b);
     EXPECT_EQ(shown_a == shown_b, row.status == 0) << shown_a << shown_b;
   }
+}
+
+// show names a trigger's parameters as its function does and leaves out
+// the values the reader gives a trigger that does not set them.
+TEST(Show, TriggerParametersByNameDefaultsLeftOut) {
+  const struct {
+    std::string trigger, label, lines;  // lines: the function's, its parameters' and the operation's
+  } rows[] = {
+      {"<Function name=\"MAX\" start=\"1\" end=\"5\" param5=\"2\"/><Operation name=\"LT\"/>", "function=MAX",
+       "function\tMAX\nstart\t1.000000\nend\t5.000000\nfparam[5]\t2.000000\n|operation\tLT\n"},
+      {"<Function name=\"VALUE\" x0=\"3\" y0=\"-1\" form=\"7\"/>", "function=VALUE",
+       "function\tVALUE\nposition\t3.000000\ny0\t-1.000000\nfparam[4]\t7.000000\n|"},
+      {"<Function name=\"DIFFSUM\" incr=\"2\" halfwidthY=\"4\" form=\"1\"/>", "function=DIFFSUM",
+       "function\tDIFFSUM\nincr\t2.000000\nhalfwidthY\t4.000000\nform\t1.000000\n|"},
+      {"<Function param0=\"0\"/><Operation name=\"GT\"/>", "function=MEAN", "|"},
+  };
+  for (const auto& row : rows) {
+    const TempFile doc("<QAL3USERTRIGGERLIST><USERTRIGGER><Chan name=\"C\"/>" + row.trigger +
+                       "</USERTRIGGER></QAL3USERTRIGGERLIST>");
+    // Every line but those of the row is a field's own.
+    const std::string label = "channel=C subchannel=0 " + row.label + "\t";
+    std::string expected = "channel\tC\nsubchannel\t0\n" + row.lines.substr(0, row.lines.find('|')) +
+                           "low\t0.000000\nupper\t0.000000\nbitmask\t0\n" + row.lines.substr(row.lines.find('|') + 1) +
+                           "description\t\npre_mode\t0\ngroup\t\npost_mode\t0\n";
+    for (std::size_t at = 0; at < expected.size(); at = expected.find('\n', at) + 1) expected.insert(at, label);
+    std::string out;
+    EXPECT_EQ(qal3("show " + doc.path(), &out), 0);
+    EXPECT_EQ(out, expected) << row.trigger;
+  }
+  // diff --json names a parameter as the lines do.
+  const TempFile a("<QAL3USERTRIGGERLIST><USERTRIGGER><Chan name=\"C\"/><Function name=\"SUM\"/></USERTRIGGER>"
+                   "</QAL3USERTRIGGERLIST>"),
+      b("<QAL3USERTRIGGERLIST><USERTRIGGER><Chan name=\"C\"/><Function name=\"SUM\" incr=\"3\"/></USERTRIGGER>"
+        "</QAL3USERTRIGGERLIST>");
+  std::string json;
+  EXPECT_EQ(qal3("diff --json " + a.path() + " " + b.path(), &json), 1);
+  EXPECT_EQ(nlohmann::json::parse(json)["changed"][0]["fields"][0]["field"], "incr") << json;
 }
 
 // What the readers do not keep: a change of it is a difference of its own

@@ -2,7 +2,10 @@
 // canonical form of one document, both made from the record descriptions;
 // beside the records, what the readers do not keep, from the documents'
 // element trees. The records are walked field by field as they are
-// compared or shown: no value is kept beyond the line it makes.
+// compared or shown: no value is kept beyond the line it makes. A trigger's
+// function parameters go by the names its function gives them; show leaves
+// out a value at what the reader gives a document that does not set it,
+// where the library states that value.
 #include <xercesc/framework/MemBufInputSource.hpp>
 #include <xercesc/sax/Locator.hpp>
 #include <xercesc/sax/SAXParseException.hpp>
@@ -20,6 +23,7 @@
 #include <functional>
 #include <limits>
 #include <memory>
+#include <optional>
 #include <string>
 #include <string_view>
 #include <tuple>
@@ -37,6 +41,7 @@
 #include "qal3_xml_platform.h"
 #include "record_fields.h"
 #include "record_text.h"
+#include "trigger_facts.h"
 #include "user_case_trigger.h"
 
 namespace {
@@ -76,13 +81,54 @@ std::string value_text(const V& v, Kind kind) {
   }
 }
 
+// What the library states of a record's values beyond its description:
+// the name of an entry of a list of numbers (empty: FIELD[N]) and the text
+// of the value the reader gives a value that a document does not set
+// (none: not stated). For most records, nothing.
+template <class R>
+struct Stated {
+  explicit Stated(const R&) {}
+  std::string entry_name(Kind, std::size_t) const { return std::string(); }
+  std::optional<std::string> preset(Kind) const { return std::nullopt; }
+};
+
+// A trigger: a function parameter by the name its built-in function gives
+// it; a parameter, the function and the operation at the reader's defaults.
+template <>
+struct Stated<qal3_user_case_trigger> {
+  const qal3::trigger::BuiltinFunction* builtin;  // null: the slot holds no built-in
+  explicit Stated(const qal3_user_case_trigger& t) : builtin(qal3::trigger::builtin_in_slot(t.function)) {}
+  std::string entry_name(Kind kind, std::size_t i) const {
+    const char* name = kind == Kind::reals && builtin && i < static_cast<std::size_t>(qal3::trigger::kParameters)
+                           ? qal3::trigger::parameter_name(*builtin, static_cast<int>(i))
+                           : nullptr;
+    return name ? name : std::string();
+  }
+  std::optional<std::string> preset(Kind kind) const {
+    switch (kind) {
+      case Kind::reals:
+        return value_text(qal3::trigger::kDefaultParameter, kind);
+      case Kind::function_slot:
+        return value_text(qal3::trigger::kDefaultFunction, kind);
+      case Kind::operation_slot:
+        return value_text(qal3::trigger::kDefaultOperation, kind);
+      default:
+        return std::nullopt;
+    }
+  }
+};
+
 // Takes the values of a record's fields, each named by its path (a field's
-// name; bits[1].bit_name for a field of a list's entry).
+// name; bits[1].bit_name for a field of a list's entry; a trigger's
+// parameter by its function's name for it, else fparam[N]).
 struct Sink {
   virtual ~Sink() = default;
   // A value at `path`: its text in the old record and in the new one, null
-  // on a side that has no value there (a list of another length).
-  virtual void value(const std::string& path, const std::string* old_text, const std::string* new_text) = 0;
+  // on a side that has no value there (a list of another length); `preset`
+  // is the text of the reader's value for it when unset, null where the
+  // library states none.
+  virtual void value(const std::string& path, const std::string* old_text, const std::string* new_text,
+                     const std::string* preset) = 0;
 };
 
 // Which values a walk hands to its sink: those the old side has (in its
@@ -92,24 +138,21 @@ enum class Pass { old_side, new_only };
 template <class R>
 void walk(const R* a, const R* b, std::string& path, Pass pass, Sink& sink);
 
-// Walks one member, of the old and the new record (null: not there), at
-// `path`; `path` is as it was on return.
+// Walks one member (not a list of numbers: walk names their entries), of
+// the old and the new record (null: not there), at `path`, with the text of
+// its preset value (null: none); `path` is as it was on return.
 template <class V>
-void walk_value(const V* a, const V* b, Kind kind, std::string& path, Pass pass, Sink& sink) {
+void walk_value(const V* a, const V* b, Kind kind, std::string& path, Pass pass, Sink& sink,
+                const std::string* preset) {
   if (!(pass == Pass::old_side ? a : b)) return;
   constexpr Shape s = qal3::records::shape_of<V>();
+  static_assert(s != Shape::reals, "walk names the entries of a list of numbers");
   const std::size_t at = path.size();
   if constexpr (s == Shape::number || s == Shape::real || s == Shape::text || s == Shape::string) {
     if (pass == Pass::new_only && a) return;
     const std::string old_text = a ? value_text(*a, kind) : std::string();
     const std::string new_text = b ? value_text(*b, kind) : std::string();
-    sink.value(path, a ? &old_text : nullptr, b ? &new_text : nullptr);
-  } else if constexpr (s == Shape::reals) {
-    for (std::size_t i = 0; i < std::extent_v<V>; ++i) {
-      path += "[" + std::to_string(i) + "]";
-      walk_value(a ? &(*a)[i] : nullptr, b ? &(*b)[i] : nullptr, kind, path, pass, sink);
-      path.resize(at);
-    }
+    sink.value(path, a ? &old_text : nullptr, b ? &new_text : nullptr, preset);
   } else if constexpr (s == Shape::texts || s == Shape::records) {
     using L = std::remove_cv_t<std::remove_reference_t<decltype(qal3::records::list_in(*a))>>;
     const L* la = a ? &qal3::records::list_in(*a) : nullptr;
@@ -121,7 +164,7 @@ void walk_value(const V* a, const V* b, Kind kind, std::string& path, Pass pass,
         if (pass == Pass::old_side ? i < na : i >= na) {
           const std::string old_text = i < na && (*la)[i] ? (*la)[i] : "";
           const std::string new_text = i < nb && (*lb)[i] ? (*lb)[i] : "";
-          sink.value(path, i < na ? &old_text : nullptr, i < nb ? &new_text : nullptr);
+          sink.value(path, i < na ? &old_text : nullptr, i < nb ? &new_text : nullptr, nullptr);
         }
       } else {
         path += '.';
@@ -136,15 +179,33 @@ void walk_value(const V* a, const V* b, Kind kind, std::string& path, Pass pass,
   }
 }
 
+// Walks a record, of the old and the new side (null: not there). Records
+// paired share their identity, so what the library states of the one is
+// what it states of the other.
 template <class R>
 void walk(const R* a, const R* b, std::string& path, Pass pass, Sink& sink) {
-  if (pass == Pass::old_side ? !a : !b) return;
+  const R* of = pass == Pass::old_side ? a : b;
+  if (!of) return;
+  const Stated<R> stated(*of);
   qal3::records::for_each_field<R>([&](const auto& field) {
     if (!compared(field.kind)) return;
+    const std::optional<std::string> preset = stated.preset(field.kind);
     const std::size_t at = path.size();
-    path += field.name;
-    walk_value(a ? &field.of(*a) : nullptr, b ? &field.of(*b) : nullptr, field.kind, path, pass, sink);
-    path.resize(at);
+    using V = std::remove_cv_t<std::remove_reference_t<decltype(field.of(*of))>>;
+    if constexpr (qal3::records::shape_of<V>() == Shape::reals) {
+      for (std::size_t i = 0; i < std::extent_v<V>; ++i) {
+        const std::string name = stated.entry_name(field.kind, i);
+        path += name.empty() ? std::string(field.name) + "[" + std::to_string(i) + "]" : name;
+        walk_value(a ? &field.of(*a)[i] : nullptr, b ? &field.of(*b)[i] : nullptr, field.kind, path, pass, sink,
+                   preset ? &*preset : nullptr);
+        path.resize(at);
+      }
+    } else {
+      path += field.name;
+      walk_value(a ? &field.of(*a) : nullptr, b ? &field.of(*b) : nullptr, field.kind, path, pass, sink,
+                 preset ? &*preset : nullptr);
+      path.resize(at);
+    }
   });
 }
 
@@ -207,7 +268,8 @@ struct Changes : Sink {
   Changes(const std::string& n, bool j, Lines& l, std::unordered_set<std::string>& s)
       : name(n), json(j), lines(l), seen(s) {}
 
-  void value(const std::string& path, const std::string* old_text, const std::string* new_text) override {
+  void value(const std::string& path, const std::string* old_text, const std::string* new_text,
+             const std::string*) override {
     if (old_text && new_text && *old_text == *new_text) return;
     any = true;
     if (old_text && new_text) seen.insert(change_key(*old_text, *new_text));
@@ -221,12 +283,16 @@ struct Changes : Sink {
   }
 };
 
-// The values of one record as show lists them.
+// The values of one record as show lists them: a value whose text is its
+// preset's is left out, so that two records show the same lines exactly
+// when their values have the same texts.
 struct Shown : Sink {
   const std::string& name;  // the record's label, on one line, with its tab
   Lines& lines;
   Shown(const std::string& n, Lines& l) : name(n), lines(l) {}
-  void value(const std::string& path, const std::string* old_text, const std::string*) override {
+  void value(const std::string& path, const std::string* old_text, const std::string*,
+             const std::string* preset) override {
+    if (preset && *old_text == *preset) return;
     lines.add(name + path + "\t" + cli::one_line(*old_text) + "\n");
   }
 };

@@ -1,9 +1,10 @@
 // What the trigger library states once, for itself and for whatever shows
 // or checks its work (the tool, the Python module): the registry's slots and
 // when one is free, the built-in functions and operations in slot order with
-// what each reads and compares, what the trigger list reader takes for a
-// trigger that names no function or operation, and the name written for a
-// channel without one. Header only (constexpr tables, inline functions over
+// what each reads and compares, the names a function gives its parameters,
+// what the trigger list reader takes for a trigger that names no function
+// or operation or sets no parameter, and the name written for a channel
+// without one. Header only (constexpr tables, inline functions over
 // the exported registry functions), so that front ends linking the shared
 // libraries use it without further exports. Internal to the project.
 #ifndef QAL3_TRIGGER_FACTS_H
@@ -11,8 +12,10 @@
 
 #include <cstddef>
 #include <cstring>
+#include <iterator>
 #include <string_view>
 
+#include "trigger_parameters.h"
 #include "user_case_trigger.h"
 
 namespace qal3 {
@@ -116,6 +119,42 @@ inline constexpr BuiltinOperation kOperations[] = {
 // an Operation element: MEAN and GT.
 constexpr int kDefaultFunction = 2;
 constexpr int kDefaultOperation = 0;
+
+// The value the trigger list reader gives a function parameter that a
+// trigger does not set.
+constexpr float kDefaultParameter = 0.0f;
+
+// The names a built-in function gives its parameters, parameter 0 onwards,
+// by what it reads (its help text's list): each one of the trigger list's
+// attributes for that parameter (kParameterAliases). A function names no
+// parameter past its list.
+inline constexpr const char* kWindowParameterNames[] = {"start", "end", "incr", "halfwidthY", "form"};
+inline constexpr const char* kPositionParameterNames[] = {"position", "y0"};
+
+// Whether `name` is one of the attributes of parameter `p`.
+constexpr bool is_parameter_alias(int p, const char* name) {
+  for (const char* alias : kParameterAliases[p]) {
+    std::size_t i = 0;
+    while (alias[i] && alias[i] == name[i]) ++i;
+    if (*alias && alias[i] == name[i]) return true;
+  }
+  return false;
+}
+template <std::size_t N>
+constexpr bool are_parameter_aliases(const char* const (&names)[N]) {
+  for (std::size_t p = 0; p < N; ++p)
+    if (p >= static_cast<std::size_t>(kParameters) || !is_parameter_alias(static_cast<int>(p), names[p])) return false;
+  return true;
+}
+static_assert(are_parameter_aliases(kWindowParameterNames) && are_parameter_aliases(kPositionParameterNames),
+              "a parameter's name is an attribute the reader takes for it");
+
+// The name built-in `f` gives its parameter `p`; null when it names none.
+inline const char* parameter_name(const BuiltinFunction& f, int p) {
+  if (f.reads == Reads::window)
+    return p >= 0 && p < static_cast<int>(std::size(kWindowParameterNames)) ? kWindowParameterNames[p] : nullptr;
+  return p >= 0 && p < static_cast<int>(std::size(kPositionParameterNames)) ? kPositionParameterNames[p] : nullptr;
+}
 
 // The built-in named `name`; null when none is.
 template <class Builtin, std::size_t N>
