@@ -19,6 +19,7 @@ namespace chan_docs {
 // --to names.
 struct Options : cli::Args {
   int format = 0;  // 0 CHANDESCRIPTIONS, 1 DAQvariables
+  bool json_input = false;  // --from json: the documents are the tool's JSON of channels
 };
 
 // The descriptions read by a command, released on every path.

@@ -34,6 +34,7 @@ const OptionInfo kOptions[] = {
     {"recording", 0, "FILE"},      {"start", 0, "[NAME=]X"},
     {"inc", 0, "[NAME=]X"},        {"exclude", 0, "GLOB"},
     {"records-only", 0, nullptr},  {"in-place", 'i', nullptr},
+    {"from", 0, "FORMAT"},
 };
 
 const char kJsonHelp[] = "print one JSON document instead of text";
@@ -111,6 +112,18 @@ const char kCreationText[] =
     "A trigger's Creation time is not read back from the list: each trigger gets the time it is read, "
     "or the time --date or SOURCE_DATE_EPOCH fixes.";
 
+// The converting commands' --from, and what it reads.
+const char kFromHelp[] =
+    "xml (the default) or json: read the records from the JSON the tool prints with --json (as 'qal3 ... "
+    "--json FILE | jq ... | qal3 ... --from json -'); each value is checked as a writer needs it, and one "
+    "that does not fit its field is refused, naming its place (triggers[0].low)";
+const char kFromText[] =
+    "With --from json the input is the JSON the tool prints for the family (the records under their field "
+    "names; a document of several files, or the list of records alone, is taken too): no XML is checked. "
+    "What the JSON gives twice must agree: a slot and its name (function and function_name), fparam and "
+    "a parameter's names (start, end, ...), a list and its count; a value alone is taken. A field left out "
+    "is what a document without it reads as, and a trigger's time is the time of reading.";
+
 const char kStrictHelp[] = "fail, writing nothing, when a document has findings";
 
 // What the converting commands say of the findings of their documents.
@@ -168,8 +181,9 @@ std::vector<CommandInfo> make_commands() {
                "DAQvariables carries no data type, stream, count, database key, server block name "
                "or statistics; bit titles are written from bit descriptions, so a DAQvariables "
                "document written again puts each bit's former description into its title.\n\n" +
-                   std::string(kFindingsText),
+                   std::string(kFindingsText) + "\n\n" + kFromText,
                {{"to", "chandescr (CHANDESCRIPTIONS) or daqvars (DAQvariables)", "chandescr daqvars"},
+                {"from", kFromHelp, "xml json"},
                 {"shift", "store event and data types as masks (type n becomes bit n) and write the masks"},
                 {"strict", kStrictHelp},
                 {"output", kOutputHelp},
@@ -275,8 +289,9 @@ std::vector<CommandInfo> make_commands() {
                "the default) or as text (--to text: per trigger a line with channel, subchannel "
                "and function, a line of parameters, a line with the operation and a line with low "
                "limit, upper limit and bit mask). " +
-                   std::string(kCreationText) + "\n\n" + kFindingsText,
+                   std::string(kCreationText) + "\n\n" + kFindingsText + "\n\n" + kFromText,
                {{"to", "xml or text", "xml text"},
+                {"from", kFromHelp, "xml json"},
                 {"strict", kStrictHelp},
                 {"output", kOutputHelp},
                 {"follow-symlinks", kFollowHelp},
@@ -388,7 +403,8 @@ std::vector<CommandInfo> make_commands() {
                "and the start of the text.\n\n"
                "With --xml or --text the dictionary is first checked as 'qal3 check' does; its "
                "findings are printed on standard error as warnings, for they point at what the "
-               "conversion drops or changes. With --strict they are errors, and nothing is written.",
+               "conversion drops or changes. With --strict they are errors, and nothing is written.\n\n" +
+                   std::string(kFromText) + " The JSON's layout, when it names one, must be the one read.",
                {{"2010", "use the 2010 layout (property names up to 255 bytes), the default"},
                 {"old-layout", "use the old layout, whose property names keep 79 bytes"},
                 {"check",
@@ -396,6 +412,7 @@ std::vector<CommandInfo> make_commands() {
                  "more than once"},
                 {"xml", "write the dictionary as an XML document to FILE ('-': standard output)"},
                 {"text", "write one tab-separated line per entry to FILE ('-': standard output)"},
+                {"from", kFromHelp, "xml json"},
                 {"strict", "with --xml or --text: fail, writing nothing, when the dictionary has findings"},
                 {"follow-symlinks",
                  "when the --xml or --text FILE is a symbolic link, replace the "

@@ -16,14 +16,19 @@
 #include "parse_env_index_dictionary.h"
 #include "record_fields.h"
 #include "record_json.h"
+#include "record_json_read.h"
 
 namespace {
 
 enum class Action { list, check, xml, text };
 
+// The member of the JSON document that names the layout.
+constexpr char kLayout[] = "layout";
+
 // The command line, with the layout and the action it asks for.
 struct Options : cli::Args {
   bool layout_2010 = true;
+  bool json_input = false;  // --from json
   Action action = Action::list;
   std::string out;
 };
@@ -65,7 +70,7 @@ template <class Entry>
 nlohmann::json to_json(const cli::Input& in, const std::vector<Entry*>& entries, bool layout_2010) {
   nlohmann::json list = nlohmann::json::array();
   for (const Entry* e : entries) list.push_back(cli::record_json(*e));
-  return {{"file", in.name}, {"layout", layout_2010 ? "2010" : "old"}, {"entries", list}};
+  return {{cli::kJsonFile, in.name}, {kLayout, layout_2010 ? "2010" : "old"}, {cli::json_list<Entry>(), list}};
 }
 
 // Writes the dictionary (mode 2 XML, 1 text) to the open `out`, whole or
@@ -85,12 +90,24 @@ int run(const Options& opt) {
   if (converting && !out.open()) return cli::kBadDocument;
   cli::Input in;
   if (!cli::read_input(opt.operands[0], opt.max_input, in)) return cli::kBadDocument;
+  Dictionary<Entry> dict;
+  if (opt.json_input) {
+    // The entries' layout is the command's: a document of the other layout
+    // is refused, for its names may not fit.
+    const std::string layout = opt.layout_2010 ? "2010" : "old";
+    const auto same_layout = [&](const nlohmann::json& doc) {
+      if (doc.contains(kLayout) && doc.at(kLayout) != layout)
+        throw cli::JsonRefusal(kLayout, doc.at(kLayout).dump() + " is not the layout read (" + layout +
+                                            (opt.layout_2010 ? "; --old-layout reads the old one)" : ")"));
+    };
+    if (!cli::records_from_document(in, &dict.items, {kLayout}, same_layout)) return cli::kBadDocument;
+    return write(out, dict.items, opt.action == Action::xml ? 2 : 1);
+  }
   cli::keep_date(opt, in);
   if (converting) {
     if (cli::warn_dropped(in.name, in.text, opt.has("strict"), opt.quiet)) return cli::kBadDocument;
     cli::reader_notes_said();
   }
-  Dictionary<Entry> dict;
   if (!dict.read(in)) return cli::kBadDocument;
   switch (opt.action) {
     case Action::check:
@@ -136,6 +153,9 @@ int parse_options(const cli::CommandInfo& command_info, int argc, char** argv, O
     return cli::usage_error(command_info.name, "--strict goes with --xml or --text");
   if (opt.json && opt.action != Action::list)
     return cli::usage_error(command_info.name, "--json lists the entries: not with --check, --xml or --text");
+  if (!cli::input_format(command_info, opt, &opt.json_input)) return cli::kUsage;
+  if (opt.json_input && opt.action != Action::xml && opt.action != Action::text)
+    return cli::usage_error(command_info.name, "--from json goes with --xml or --text");
   if (opt.operands.empty()) return cli::usage_error(command_info.name, "no dictionary given");
   if (opt.operands.size() > 1) return cli::usage_error(command_info.name, "only one dictionary at a time");
   return -1;

@@ -14,6 +14,38 @@ namespace cli {
 template <class R>
 nlohmann::json record_json(const R& record);
 
+// The members of the tool's JSON documents around the records: the file a
+// document's records come from, the list of such documents, and the member
+// that lists a family's records (json_list<R>: "triggers", ...).
+constexpr char kJsonFile[] = "file";
+constexpr char kJsonFiles[] = "files";
+template <class R>
+constexpr const char* json_list();
+template <>
+constexpr const char* json_list<qal3_ev_entry>() {
+  return "entries";
+}
+template <>
+constexpr const char* json_list<chan_descr_2010>() {
+  return "channels";
+}
+template <>
+constexpr const char* json_list<qal3_env_index_dictionary_entry_2010>() {
+  return "entries";
+}
+template <>
+constexpr const char* json_list<qal3_env_index_dictionary_entry>() {
+  return "entries";
+}
+template <>
+constexpr const char* json_list<qal3_user_case_trigger>() {
+  return "triggers";
+}
+template <>
+constexpr const char* json_list<QAL3GigEFeature>() {
+  return "features";
+}
+
 // One field's value as JSON: numbers in the sign the writers give them.
 struct ValueJson {
   qal3::records::Kind kind;
