@@ -8,6 +8,7 @@
 #include "cli_args.h"
 #include "cli_clock.h"
 #include "event.h"
+#include "record_fields.h"
 
 namespace cli {
 
@@ -65,7 +66,18 @@ const char* kept(std::string text) {
   return texts.back().c_str();
 }
 
-void add_edit_commands(std::vector<CommandInfo>& c, const char* family, const char* what, const char* identity,
+// The fields that tell a family's records apart, as a phrase: "channel,
+// subchannel and function".
+template <class R>
+std::string identity_of() {
+  const auto& names = qal3::records::Description<R>::identity;
+  const std::size_t n = sizeof names / sizeof *names;
+  std::string out;
+  for (std::size_t i = 0; i < n; ++i) out += (i == 0 ? "" : i + 1 == n ? " and " : ", ") + std::string(names[i]);
+  return out;
+}
+
+void add_edit_commands(std::vector<CommandInfo>& c, const char* family, const char* what, const std::string& identity,
                        const char* example, bool layouts) {
   static const std::string kKeeps =
       "Only the bytes of the change are rewritten: the document keeps its comments, layout, encoding, date and "
@@ -252,7 +264,7 @@ std::vector<CommandInfo> make_commands() {
                "1  no, or the channel is unknown\n"
                "2  usage error, a document could not be read, or the answer could not be written\n",
                cmd_chan_select});
-  add_edit_commands(c, "chan", "channel descriptions", "prop_name",
+  add_edit_commands(c, "chan", "channel descriptions", identity_of<chan_descr_2010>(),
                     "qal3 chan set -i vacuum.xml prop_name=VAC/Gauge1 units=mbar", false);
   c.push_back({"trigger",
                "ACTION [OPTION]... ARG...",
@@ -299,7 +311,7 @@ std::vector<CommandInfo> make_commands() {
                 {"keep-date", kKeepDateHelp}},
                nullptr,
                cmd_trigger_convert});
-  add_edit_commands(c, "trigger", "a trigger list", "channel, subchannel and function",
+  add_edit_commands(c, "trigger", "a trigger list", identity_of<qal3_user_case_trigger>(),
                     "qal3 trigger set -i triggers.xml channel=BEAM/Current,function=MEAN upper=4 start=1.5", false);
   c.push_back({"trigger test",
                "[OPTION]... FILE EVENT...",
@@ -423,7 +435,8 @@ std::vector<CommandInfo> make_commands() {
                 {"json", kJsonHelp}},
                nullptr,
                cmd_envdict});
-  add_edit_commands(c, "envdict", "an environment index dictionary", "index",
+  add_edit_commands(c, "envdict", "an environment index dictionary",
+                    identity_of<qal3_env_index_dictionary_entry_2010>(),
                     "qal3 envdict set -i envdict.xml index=12 env_ch_abs_delta=0.5", true);
   c.push_back({"gige",
                "[OPTION]... FILE...",

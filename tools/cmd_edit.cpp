@@ -21,11 +21,6 @@ Action action_of(const std::string& name) {
   return Action::set;
 }
 
-template <class R>
-qal3::edit::Outcome run(const cli::Input& in, const qal3::edit::Request& request, const qal3::records::Options& o) {
-  return qal3::edit::edit<R>(in.name, in.text, request, o);
-}
-
 }  // namespace
 
 int cmd_edit(const cli::CommandInfo& command_info, int argc, char** argv) {
@@ -54,21 +49,18 @@ int cmd_edit(const cli::CommandInfo& command_info, int argc, char** argv) {
   cli::Input in;
   if (!cli::read_input(args.operands[0], args.max_input, in)) return cli::kBadDocument;
   const cli::Root root = cli::root_of(in);
-  qal3::records::Options options;
-  qal3::edit::Outcome result;
-  if (name.rfind("trigger", 0) == 0 && root.family == QAL3_FAMILY_TRIGGER_LIST) {
-    result = run<qal3_user_case_trigger>(in, request, options);
-  } else if (name.rfind("chan", 0) == 0 &&
-             (root.family == QAL3_FAMILY_CHAN_DESCRIPTIONS || root.family == QAL3_FAMILY_DAQ_VARIABLES)) {
-    options.daqvars = root.family == QAL3_FAMILY_DAQ_VARIABLES;
-    result = run<chan_descr_2010>(in, request, options);
-  } else if (name.rfind("envdict", 0) == 0 && root.family == QAL3_FAMILY_ENV_DICT) {
-    result = args.has("old-layout") ? run<qal3_env_index_dictionary_entry>(in, request, options)
-                                    : run<qal3_env_index_dictionary_entry_2010>(in, request, options);
-  } else {
+  // The command's family: its first word.
+  const bool mine = name.rfind("trigger", 0) == 0   ? root.family == QAL3_FAMILY_TRIGGER_LIST
+                    : name.rfind("chan", 0) == 0    ? root.family == QAL3_FAMILY_CHAN_DESCRIPTIONS ||
+                                                       root.family == QAL3_FAMILY_DAQ_VARIABLES
+                    : name.rfind("envdict", 0) == 0 ? root.family == QAL3_FAMILY_ENV_DICT
+                                                    : false;
+  if (!mine) {
     cli::root_error(in, root, "not a document this command edits");
     return cli::kBadDocument;
   }
+  const qal3::edit::Outcome result =
+      qal3::edit::edit_document(root.family, in.name, in.text, request, args.has("old-layout"));
   if (!result.error.empty()) {
     if (result.line > 0) {
       cli::flush_stdout();

@@ -32,6 +32,9 @@ the triggers that name it.
 :func:`check` checks documents (files, folders, texts) together as
 ``qal3 check`` does and returns a :class:`CheckReport` of :class:`Finding`
 records, each with the library's code and :class:`Severity`.
+
+:func:`edit` sets fields of, adds and drops records of a document in its
+file, as ``qal3 trigger set`` does, rewriting only the bytes of the change.
 """
 
 import enum as _enum
@@ -49,6 +52,7 @@ from ._core import (ChanSelector, Replay, __version__, add_function, change_func
                     read_evlist, read_gige, read_triggers)
 from ._replay import ReplayTable, replay
 from ._check import CheckedDocument, CheckReport, CheckState, Finding, Severity, check
+from ._edit import edit
 
 #: What one trigger did in one event of a replay (ReplayTable.outcome): the
 #: library's outcome codes.
@@ -65,7 +69,7 @@ __all__ = [
     "EvSbList", "FEATURE_TYPES", "Family", "FileNotFound", "Finding", "GigEFeature", "Message", "Outcome",
     "QAL3Warning",
     "RegistryEntry", "Replay", "ReplayTable", "Severity", "StatDescr",
-    "TimeStamp", "Trigger", "add_function", "change_function", "check", "evaluate", "evaluate_slow",
+    "TimeStamp", "Trigger", "add_function", "change_function", "check", "edit", "evaluate", "evaluate_slow",
     "evaluate_values", "family",
     "function_index", "function_name", "functions", "operation_index", "operation_name",
     "operations", "parse_chan", "parse_envdict", "parse_evlist", "parse_family", "parse_gige",

@@ -93,6 +93,7 @@ auto method(R (T::*f)(A...) const) {
 void bind_documents(py::module_& m);
 void bind_replay(py::module_& m);
 void bind_check(py::module_& m);
+void bind_edit(py::module_& m);
 
 }  // namespace qal3py
 

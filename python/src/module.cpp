@@ -345,5 +345,6 @@ PYBIND11_MODULE(_core, m) {
   bind_documents(m);
   bind_replay(m);
   bind_check(m);
+  bind_edit(m);
   bind_site_functions(m);
 }

@@ -4,6 +4,7 @@
 #include <cstring>
 
 #include "check_driver.h"
+#include "qal3_family.h"
 #include "user_case_trigger.h"
 
 namespace qal3::edit::detail {
@@ -155,3 +156,29 @@ bool parse_selector(const std::string& selector, std::size_t& position, std::vec
 }
 
 }  // namespace qal3::edit::detail
+
+namespace qal3::edit {
+
+Outcome edit_document(int family, const std::string& file, std::string_view bytes, const Request& request,
+                      bool old_layout) {
+  records::Options options;
+  switch (family) {
+    case QAL3_FAMILY_TRIGGER_LIST:
+      return edit<qal3_user_case_trigger>(file, bytes, request, options);
+    case QAL3_FAMILY_DAQ_VARIABLES:
+      options.daqvars = true;
+      return edit<chan_descr_2010>(file, bytes, request, options);
+    case QAL3_FAMILY_CHAN_DESCRIPTIONS:
+      return edit<chan_descr_2010>(file, bytes, request, options);
+    case QAL3_FAMILY_ENV_DICT:
+      return old_layout ? edit<qal3_env_index_dictionary_entry>(file, bytes, request, options)
+                        : edit<qal3_env_index_dictionary_entry_2010>(file, bytes, request, options);
+    default: {
+      Outcome out;
+      out.error = "not a trigger list, channel descriptions or an environment index dictionary";
+      return out;
+    }
+  }
+}
+
+}  // namespace qal3::edit

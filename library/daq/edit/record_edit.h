@@ -61,6 +61,13 @@ template <class R>
 Outcome edit(const std::string& file, std::string_view bytes, const Request& request,
              const records::Options& options = {});
 
+// edit<R> for the record of a document of `family` (qal3_family.h): trigger
+// lists, channel descriptions (either format) and environment index
+// dictionaries (the old layout with `old_layout`). Any other family is
+// refused.
+Outcome edit_document(int family, const std::string& file, std::string_view bytes, const Request& request,
+                      bool old_layout);
+
 // --- implementation -------------------------------------------------------------
 
 namespace detail {
