@@ -70,6 +70,30 @@ def test_tool_and_module_read_the_same_fields(tmp_path, examples, document, read
             agree(s, held, f"{document}[{i}]")
 
 
+@pytest.mark.parametrize("document, read, write, convert, key", [
+    ("triggers.xml", qal3.read_triggers, qal3.write_triggers, ["trigger", "convert"], "triggers"),
+    ("plot_hard_triggers.xml", qal3.read_triggers, qal3.write_triggers, ["trigger", "convert"], "triggers"),
+    ("chan_descriptions.xml", qal3.read_chan, qal3.write_chan, ["chan", "convert", "--to", "chandescr"], "channels"),
+    ("envdict.xml", qal3.read_envdict, qal3.write_envdict, ["envdict", "--xml", "-"], "entries"),
+    ("envdict.xml", old_layout, lambda r, p: qal3.write_envdict(r, p, layout="old"),
+     ["envdict", "--old-layout", "--xml", "-"], "entries"),
+])
+def test_the_tool_writes_the_modules_dicts(tmp_path, examples, document, read, write, convert, key):
+    """to_dict() as the tool's --from json takes it: the records the module writes."""
+    tool = os.environ.get("QAL3_TOOL")
+    if not tool:
+        pytest.skip("QAL3_TOOL is not set (run the tests through ctest)")
+    with warnings.catch_warnings():
+        warnings.simplefilter("ignore")
+        records = read(examples / document)
+        given = json.dumps({key: [r.to_dict() for r in records]})
+        written = subprocess.run([tool, *convert, "--from", "json", "-"], input=given.encode(), capture_output=True,
+                                 check=True).stdout
+        (tmp_path / "tool.xml").write_bytes(written)
+        write(records, tmp_path / "module.xml")
+        assert read(tmp_path / "tool.xml") == read(tmp_path / "module.xml")
+
+
 _ENVDICT = "<ENVINDEXDICT><CHANNEL><INDEX>3</INDEX><PROP>P</PROP></CHANNEL></ENVINDEXDICT>"
 
 
