@@ -76,6 +76,32 @@ bool check_text(const std::string& text, std::size_t max_bytes, const records::B
   return true;
 }
 
+std::vector<std::string_view> top_names(std::string_view xml) {
+  std::vector<std::string_view> names;
+  int depth = 0;
+  for (std::size_t i = xml.find('<'); i != std::string_view::npos; i = xml.find('<', i)) {
+    const bool closing = i + 1 < xml.size() && xml[i + 1] == '/';
+    const bool other = i + 1 < xml.size() && (xml[i + 1] == '?' || xml[i + 1] == '!');
+    std::size_t end = i + 1;
+    for (char quote = 0; end < xml.size() && (quote || xml[end] != '>'); ++end)
+      if (xml[end] == '"' || xml[end] == '\'') quote = quote == xml[end] ? 0 : quote ? quote : xml[end];
+    if (end >= xml.size()) break;
+    if (!other) {
+      if (closing) {
+        --depth;
+      } else {
+        if (depth == 1) {
+          const std::size_t name_end = xml.find_first_of(" \t\r\n/>", i + 1);
+          names.push_back(xml.substr(i + 1, name_end - i - 1));
+        }
+        if (xml[end - 1] != '/') ++depth;
+      }
+    }
+    i = end + 1;
+  }
+  return names;
+}
+
 std::string new_error(std::string_view before, std::string_view bytes) {
   std::set<std::string> had;
   for (const check::Finding& f : check::check_document("", before, {}).findings)

@@ -85,6 +85,10 @@ bool split(const std::string& assignment, std::string& field, std::string& value
 bool parse_selector(const std::string& selector, std::size_t& position, std::vector<std::string>& pairs,
                     std::string& why);
 
+// The names of the elements in the root element of `xml`, a writer's own
+// document (no comments, attribute values quoted), in order.
+std::vector<std::string_view> top_names(std::string_view xml);
+
 // The first error `check` finds in `bytes` that it does not find in
 // `before` (compared by message); empty when there is none.
 std::string new_error(std::string_view before, std::string_view bytes);
@@ -245,9 +249,9 @@ Outcome edit(const std::string& file, std::string_view bytes, const Request& req
   };
   // One clock for every read and write of the edit, so that the texts
   // compare equal where the records do.
-  time_t now = 0;
-  qal3_get_thread_clock(&now);
-  const ThreadClock clock(&now);
+  time_t clock_time = 0;
+  qal3_get_thread_clock(&clock_time);
+  const ThreadClock clock(&clock_time);
   // The edit reads the document more than once, and trial documents: their
   // readers' lines say nothing of the user's document.
   auto discard = [](const qal3_message&) {};
@@ -266,34 +270,26 @@ Outcome edit(const std::string& file, std::string_view bytes, const Request& req
       if (f.severity == check::Severity::kError) return refuse(f.message, {f.line, f.column});
     return refuse("cannot be read");
   }
-  // The elements that hold records: those the writer writes for records.
-  std::string old_text;
-  if (D::write_text(&list.items, &old_text, options) != 0) return refuse("the records cannot be written");
-  check::Document old_tree("", old_text);
-  std::vector<check::Finding> ignored;
-  old_tree.read(ignored);
-  // What the writer writes besides records (the date).
+  // The elements that hold records: those the writer writes for records
+  // (its own text, scanned), less what it writes besides (the date).
+  std::string old_text, empty_text;
   std::vector<R*> none;
-  std::string empty_text;
-  D::write_text(&none, &empty_text, options);
-  check::Document empty_tree("", empty_text);
-  empty_tree.read(ignored);
-  std::set<std::string> other_names;
-  for (const check::Node c : empty_tree.root().children()) other_names.insert(std::string(c.name()));
+  if (D::write_text(&list.items, &old_text, options) != 0 || D::write_text(&none, &empty_text, options) != 0)
+    return refuse("the records cannot be written");
   std::set<std::string_view> record_names;
-  for (const check::Node c : old_tree.root().children())
-    if (!other_names.count(std::string(c.name()))) record_names.insert(c.name());
-  std::vector<check::Node> elements, written;
+  const std::vector<std::string_view> other = detail::top_names(empty_text);
+  const std::set<std::string_view> other_names(other.begin(), other.end());
+  std::size_t written = 0;
+  for (std::string_view n : detail::top_names(old_text))
+    if (!other_names.count(n)) record_names.insert(n), ++written;
+  std::vector<check::Node> elements;
   for (const check::Node c : tree.root().children())
     if (record_names.count(c.name())) elements.push_back(c);
-  for (const check::Node c : old_tree.root().children())
-    if (record_names.count(c.name())) written.push_back(c);
   if (elements.size() != list.items.size())
     return refuse(std::to_string(elements.size()) + " elements hold records and the reader keeps " +
                   std::to_string(list.items.size()) + " (records merged or dropped): edit the document by hand");
-  if (written.size() != list.items.size())
-    return refuse("the writer writes " + std::to_string(written.size()) + " of the " +
-                  std::to_string(list.items.size()) +
+  if (written != list.items.size())
+    return refuse("the writer writes " + std::to_string(written) + " of the " + std::to_string(list.items.size()) +
                   " records (it leaves out a repeated name): edit the document by hand");
 
   // The records the selector picks.
@@ -354,6 +350,15 @@ Outcome edit(const std::string& file, std::string_view bytes, const Request& req
     }
   }
 
+  // The picked records as the writer writes them, before and after.
+  const auto write_picked = [&](std::string& text) {
+    std::vector<R*> some;
+    for (std::size_t i : picked) some.push_back(i < list.items.size() ? list.items[i] : list.items.back());
+    return D::write_text(&some, &text, options) == 0;
+  };
+  std::string before_text, after_text;
+  if (request.action == Action::set && !write_picked(before_text)) return refuse("the records cannot be written");
+
   // The records as they are to be.
   for (const std::string& a : request.assignments) {
     std::string f, v, why;
@@ -375,24 +380,34 @@ Outcome edit(const std::string& file, std::string_view bytes, const Request& req
     D::clean(&gone);
   }
   std::string new_text;
-  if (D::write_text(&list.items, &new_text, options) != 0) return refuse("the records cannot be written");
-  check::Document new_tree("", new_text);
-  new_tree.read(ignored);
-  std::vector<check::Node> rewritten;
-  for (const check::Node c : new_tree.root().children())
-    if (!other_names.count(std::string(c.name()))) rewritten.push_back(c);
+  if (D::write_text(&list.items, &new_text, options) != 0 ||
+      (request.action != Action::drop && !write_picked(after_text)))
+    return refuse("the records cannot be written");
+  std::vector<check::Finding> ignored;
+  check::Document before_tree("", before_text), after_tree("", after_text);
+  std::vector<check::Node> was, now;
+  if (request.action == Action::set) before_tree.read(ignored);
+  if (request.action != Action::drop) after_tree.read(ignored);
+  for (const auto& [t, nodes] : {std::pair<const check::Document*, std::vector<check::Node>*>{&before_tree, &was},
+                                 {&after_tree, &now}})
+    if (t->root())
+      for (const check::Node c : t->root().children())
+        if (!other_names.count(c.name())) nodes->push_back(c);
+  if ((request.action == Action::set && (was.size() != picked.size() || now.size() != picked.size())) ||
+      (request.action == Action::add && now.size() != 1))
+    return refuse("the writer does not write the records picked one for one: edit the document by hand");
 
   std::vector<Change> changes;
   std::string why;
   if (request.action == Action::drop) {
     for (std::size_t i : picked) changes.push_back(removal({bytes, elements[i]}));
   } else if (request.action == Action::set) {
-    for (std::size_t i : picked)
-      if (!record_changes({bytes, elements[i]}, {old_text, written[i]}, {new_text, rewritten[i]}, changes, why))
-        return refuse(why, elements[i].tag());
+    for (std::size_t k = 0; k < picked.size(); ++k)
+      if (!record_changes({bytes, elements[picked[k]]}, {before_text, was[k]}, {after_text, now[k]}, changes, why))
+        return refuse(why, elements[picked[k]].tag());
   } else {
-    const std::string added = detail::without_defaults<R>(element_text({new_text, rewritten.back()}), empty_text,
-                                                          *list.items.back(), options);
+    const std::string added =
+        detail::without_defaults<R>(element_text({after_text, now.front()}), empty_text, *list.items.back(), options);
     if (!elements.empty()) {
       changes.push_back(insertion({bytes, elements.back()}, added, false));
     } else {
