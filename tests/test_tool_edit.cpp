@@ -123,10 +123,15 @@ TEST(ToolEdit, ChangesOnlyTheBytesOfTheEdit) {
 }
 
 TEST(ToolEdit, RefusesAndChangesNothing) {
+  const std::string repeated =  // the writer leaves the second X/Y out
+      "<CHANDESCRIPTIONS>\n<CHANNEL><PROP>X/Y</PROP></CHANNEL>\n<CHANNEL><PROP>X/Y</PROP></CHANNEL>\n"
+      "</CHANDESCRIPTIONS>\n";
+  const std::string broken = kTriggers.substr(0, kTriggers.size() / 2);
   const struct {
     std::string command;  // as above
     const char* message;  // part of standard error
     int status;
+    const std::string& doc = kTriggers;
   } cases[] = {
       {"trigger set 3 low=1", "no record 3: the document holds 2", 1},
       {"trigger set channel=A/B low=1", "2 records match channel=A/B", 1},
@@ -140,15 +145,17 @@ TEST(ToolEdit, RefusesAndChangesNothing) {
       {"trigger set 1 low", "'low' is no FIELD=VALUE", 1},
       {"trigger set 1", "give FILE SELECTOR FIELD=VALUE", 2},
       {"chan set 1 low=1", "not a document this command edits", 1},
+      {"chan set 2 units=V", "the writer writes 1 of the 2 records", 1, repeated},
+      {"trigger set 1 low=1", "cannot be read", 1, broken},
   };
   for (const auto& c : cases) {
-    TempFile f(kTriggers);
+    TempFile f(c.doc);
     const std::size_t space = c.command.find(' ', c.command.find(' ') + 1);
     const std::string args = c.command.substr(0, space) + " -i " + f.path() +
                              (space == std::string::npos ? "" : c.command.substr(space));
     std::string err;
     EXPECT_EQ(run_command(kTool + " " + args, nullptr, &err), c.status) << c.command;
     EXPECT_NE(err.find(c.message), std::string::npos) << c.command << ": " << err;
-    EXPECT_EQ(f.read(), kTriggers) << c.command;
+    EXPECT_EQ(f.read(), c.doc) << c.command;
   }
 }

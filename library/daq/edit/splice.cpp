@@ -176,6 +176,10 @@ bool attribute_changes(const Source& at, const Source& was, const Source& now, s
     const check::Attribute a = now.node.attribute_at(i);
     const std::optional<check::Attribute> w = was.node.attribute(a.name);
     if (w && w->value == a.value) continue;
+    if (a.value_offset == npos || value_end(now.bytes, a.value_offset) == npos) {
+      why = "attribute " + std::string(a.name) + " not found in the writer's text";
+      return false;
+    }
     const std::string text = portable(now.bytes.substr(a.value_offset, value_end(now.bytes, a.value_offset) - a.value_offset),
                                       a.value, true);
     std::optional<check::Attribute> found;
@@ -238,6 +242,7 @@ std::string element_text(const Source& s) {
 
 Change removal(const Source& at) {
   std::size_t from = at.node.tag_offset(), to = at.node.after_end_offset();
+  if (from == npos || to == npos || to > at.bytes.size()) return {npos, npos, {}};  // refused by applied()
   std::size_t b = from;
   while (b > 0 && blank(at.bytes[b - 1])) --b;
   std::size_t e = to;
