@@ -54,6 +54,10 @@ const std::string kDict =
     "<CHANNEL><INDEX>2</INDEX><PROP>T/2</PROP></CHANNEL>\n"
     "</ENVINDEXDICT>\n";
 
+const std::string kDaq =
+    "<?xml version=\"1.0\" encoding=\"ISO-8859-1\" ?>\n"
+    "<DAQvariables>\n<DaqFloat><nexol>X/Y</nexol><units>mm</units></DaqFloat>\n</DAQvariables>\n";
+
 // `text` with each (from, to) replaced once, in order.
 std::string replaced(std::string text, const std::vector<std::pair<std::string, std::string>>& changes) {
   for (const auto& [from, to] : changes) {
@@ -99,6 +103,7 @@ TEST(ToolEdit, ChangesOnlyTheBytesOfTheEdit) {
       {kChan, "chan drop prop_name=X/Y",
        {{"<CHANNEL>\n<PROP>X/Y</PROP>\n<NAME>XY</NAME>\n<UNITS>mm</UNITS>\n<SIZE>1</SIZE>\n</CHANNEL>\n", ""}}},
       {kChan, "chan add prop_name=N/P", {{"</CHANNEL>\n</C", "</CHANNEL>\n<CHANNEL>\n<PROP>N/P</PROP>\n</CHANNEL>\n</C"}}},
+      {kDaq, "chan set 1 units=V", {{"<units>mm</units>", "<units>V</units>"}}},
       {kDict, "envdict set index=1 env_ch_abs_delta=0.5 env_prop=T/9",
        {{"<PROP>T/1</PROP><DABS>0.1</DABS>", "<PROP>T/9</PROP><DABS>0.500000</DABS>"}}},
       {kDict, "envdict drop 2", {{"<CHANNEL><INDEX>2</INDEX><PROP>T/2</PROP></CHANNEL>\n", ""}}},
@@ -147,6 +152,7 @@ TEST(ToolEdit, RefusesAndChangesNothing) {
       {"chan set 1 low=1", "not a document this command edits", 1},
       {"chan set 2 units=V", "the writer writes 1 of the 2 records", 1, repeated},
       {"trigger set 1 low=1", "cannot be read", 1, broken},
+      {"chan set 1 stream=3", "DAQvariables cannot hold stream: 1 channel loses it", 1, kDaq},
   };
   for (const auto& c : cases) {
     TempFile f(c.doc);

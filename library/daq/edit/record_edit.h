@@ -358,6 +358,16 @@ Outcome edit(const std::string& file, std::string_view bytes, const Request& req
   };
   std::string before_text, after_text;
   if (request.action == Action::set && !write_picked(before_text)) return refuse("the records cannot be written");
+  // What the document's format cannot hold of the picked records: an edit
+  // may not add to it.
+  const auto picked_losses = [&] {
+    std::vector<R*> some;
+    for (std::size_t i : picked)
+      if (i < list.items.size()) some.push_back(list.items[i]);
+    return records::losses(some, options);
+  };
+  const std::vector<records::Loss> lost_before =
+      request.action == Action::set ? picked_losses() : std::vector<records::Loss>();
 
   // The records as they are to be.
   for (const std::string& a : request.assignments) {
@@ -372,6 +382,16 @@ Outcome edit(const std::string& file, std::string_view bytes, const Request& req
     }
   }
   if (request.action == Action::add && picked.empty()) picked.push_back(list.items.size()), list.add();
+  if constexpr (records::has_formats<R>::value) {
+    if (request.action != Action::drop)
+      for (const records::Loss& now_lost : picked_losses()) {
+        std::size_t had = 0;
+        for (const records::Loss& l : lost_before)
+          if (std::string_view(l.field) == now_lost.field && std::string_view(l.where) == now_lost.where)
+            had = l.records;
+        if (now_lost.records > had) return refuse(records::loss_line<R>(now_lost, options));
+      }
+  }
   if (request.action == Action::drop) {
     std::vector<R*> kept, gone;
     for (std::size_t i = 0; i < list.items.size(); ++i)
