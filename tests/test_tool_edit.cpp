@@ -70,11 +70,18 @@ std::string replaced(std::string text, const std::vector<std::pair<std::string, 
 
 }  // namespace
 
+// `text` with its line ends as CR LF.
+std::string crlf(std::string text) {
+  for (std::size_t at = 0; (at = text.find('\n', at)) != std::string::npos; at += 2) text.insert(at, "\r");
+  return text;
+}
+
 TEST(ToolEdit, ChangesOnlyTheBytesOfTheEdit) {
   const struct {
     const std::string& doc;
     std::string command;  // "trigger set SELECTOR FIELD=VALUE": FILE goes after the command's two words
     std::vector<std::pair<std::string, std::string>> changes;
+    bool crlf = false;  // the document's and the changes' lines end with CR LF
   } cases[] = {
       {kTriggers, "trigger set 1 upper=4 start=1.5",
        {{"start=\"2\"", "start=\"1.500000\""}, {"value=\"3.5\"", "value=\"4.000000\""}}},
@@ -97,6 +104,9 @@ TEST(ToolEdit, ChangesOnlyTheBytesOfTheEdit) {
          "  </USERTRIGGER>\n  <USERTRIGGER>\n    <Chan name=\"C/D\"/>\n    <Function name=\"MEAN\"/>\n"
          "    <Operation name=\"LT\"/>\n"
          "    <UpperLimit value=\"2.000000\"/>\n  </USERTRIGGER>\n</Q"}}},
+      {kTriggers, "trigger set 1 group=g",
+       {{"value=\"3.5\"/>\n", "value=\"3.5\"/>\n    <Group name=\"g\"/>\n"}},
+       true},
       {kChan, "chan set prop_name=X/Z units=V daq_name=XZ2",
        {{"<NAME>XZ</NAME>", "<NAME>XZ2</NAME>\n<UNITS>V</UNITS>"}}},
       {kChan, "chan set 1 units=", {{"<UNITS>mm</UNITS>", "<UNITS></UNITS>"}}},
@@ -111,12 +121,16 @@ TEST(ToolEdit, ChangesOnlyTheBytesOfTheEdit) {
        {{"</CHANNEL>\n</E", "</CHANNEL>\n<CHANNEL><INDEX>3</INDEX><PROP>T/3</PROP></CHANNEL>\n</E"}}},
   };
   for (const auto& c : cases) {
-    TempFile f(c.doc);
+    const std::string doc = c.crlf ? crlf(c.doc) : c.doc;
+    auto changes = c.changes;
+    for (auto& [from, to] : changes)
+      if (c.crlf) from = crlf(from), to = crlf(to);
+    TempFile f(doc);
     const std::size_t space = c.command.find(' ', c.command.find(' ') + 1);
     const std::string args = c.command.substr(0, space) + " " + f.path() + c.command.substr(space);
     std::string out, err;
     EXPECT_EQ(run_command(kTool + " " + args, &out, &err), 0) << c.command << ": " << err;
-    EXPECT_EQ(out, replaced(c.doc, c.changes)) << c.command;
+    EXPECT_EQ(out, replaced(doc, changes)) << c.command;
     // In place, the same bytes; and check accepts the result.
     EXPECT_EQ(run_command(kTool + " " + c.command.substr(0, space) + " -i " + f.path() + c.command.substr(space),
                           nullptr, &err),

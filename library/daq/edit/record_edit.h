@@ -434,7 +434,7 @@ Outcome edit(const std::string& file, std::string_view bytes, const Request& req
       const std::size_t end = tree.root().after_end_offset();
       const std::size_t close = end == std::string::npos ? end : bytes.rfind("</", end - 1);
       if (close == std::string::npos) return refuse("the root element has no end tag to add a record before");
-      changes.push_back({close, close, added + "\n"});
+      changes.push_back({close, close, added + line_end(bytes)});
     }
   }
   if (!applied(bytes, changes, out.document)) return refuse("the changes overlap");

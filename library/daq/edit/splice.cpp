@@ -139,8 +139,9 @@ bool same_tree(const Node& a, const Node& b) {
 }
 
 // `raw` (a writer's element, its first line at the start) laid out with
-// each line after the first at `base` plus one `step` per open element.
-std::string laid_out(std::string_view raw, const std::string& base, const std::string& step) {
+// each line after the first at `base` plus one `step` per open element,
+// its lines ended by `eol`.
+std::string laid_out(std::string_view raw, const std::string& base, const std::string& step, const std::string& eol) {
   std::string out;
   int depth = 0;
   bool line_start = false;
@@ -156,8 +157,12 @@ std::string laid_out(std::string_view raw, const std::string& base, const std::s
       --i;
       continue;
     }
-    out += c;
-    if (c == '\n') line_start = true;
+    if (c == '\n') {
+      out += eol;
+      line_start = true;
+    } else {
+      out += c;
+    }
     if (c == '<' && i + 1 < raw.size()) {
       if (raw[i + 1] == '/') {
         --depth;
@@ -254,8 +259,14 @@ Change removal(const Source& at) {
   return {from, to, {}};
 }
 
+std::string line_end(std::string_view bytes) {
+  const std::size_t n = bytes.find('\n');
+  return n != npos && n > 0 && bytes[n - 1] == '\r' ? "\r\n" : "\n";
+}
+
 Change insertion(const Source& beside, const std::string& raw, bool before) {
   const std::optional<std::string> indent = indent_of(beside);
+  const std::string eol = line_end(beside.bytes);
   if (!indent) {
     const std::size_t at = before ? beside.node.tag_offset() : beside.node.after_end_offset();
     return {at, at, raw};
@@ -263,9 +274,15 @@ Change insertion(const Source& beside, const std::string& raw, bool before) {
   // The writer's element as the document lays out `beside`: on one line
   // when its children share its line, else nested by the document's step.
   const bool one_line = beside.node.has_children() && !indent_of({beside.bytes, *beside.node.children().begin()});
-  const std::string text = one_line ? on_one_line(raw) : laid_out(raw, *indent, step_under(beside));
-  if (before) return {beside.node.tag_offset(), beside.node.tag_offset(), text + "\n" + *indent};
-  return {beside.node.after_end_offset(), beside.node.after_end_offset(), "\n" + *indent + text};
+  const std::string text = one_line ? on_one_line(raw) : laid_out(raw, *indent, step_under(beside), eol);
+  if (before) return {beside.node.tag_offset(), beside.node.tag_offset(), text + eol + *indent};
+  // After the element's line end, so that a line ended by CR LF stays whole.
+  std::size_t at = beside.node.after_end_offset();
+  if (at == npos) return {at, at, {}};
+  std::size_t e = at;
+  while (e < beside.bytes.size() && blank(beside.bytes[e])) ++e;
+  if (beside.bytes.compare(e, eol.size(), eol) == 0) return {e + eol.size(), e + eol.size(), *indent + text + eol};
+  return {at, at, eol + *indent + text};
 }
 
 bool record_changes(const Source& at, const Source& was, const Source& now, std::vector<Change>& out,

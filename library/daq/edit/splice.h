@@ -44,6 +44,10 @@ Change removal(const Source& at);
 // `beside`'s line.
 Change insertion(const Source& beside, const std::string& element, bool before);
 
+// The line end the document uses: "\r\n" when its first line ends so,
+// else "\n".
+std::string line_end(std::string_view bytes);
+
 // The text of element `s`, from its start tag to its end tag.
 std::string element_text(const Source& s);
 
