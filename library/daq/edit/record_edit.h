@@ -369,19 +369,19 @@ Outcome edit(const std::string& file, std::string_view bytes, const Request& req
   const std::vector<records::Loss> lost_before =
       request.action == Action::set ? picked_losses() : std::vector<records::Loss>();
 
-  // The records as they are to be.
+  // The records as they are to be: an added one is a new record at the end.
+  if (request.action == Action::add) {
+    picked.push_back(list.items.size());
+    list.add();
+  }
   for (const std::string& a : request.assignments) {
     std::string f, v, why;
     if (!detail::split(a, f, v)) return refuse("'" + a + "' is no FIELD=VALUE");
-    if (request.action == Action::add) {
-      if (picked.empty()) picked.push_back(list.items.size()), list.add();
-      if (!assign(*list.items.back(), f, v, why)) return refuse(f + ": " + why);
-    } else if (request.action == Action::set) {
-      for (std::size_t i : picked)
-        if (!assign(*list.items[i], f, v, why)) return refuse(f + ": " + why, elements[i].tag());
-    }
+    if (request.action == Action::drop) continue;
+    for (std::size_t i : picked)
+      if (!assign(*list.items[i], f, v, why))
+        return request.action == Action::add ? refuse(f + ": " + why) : refuse(f + ": " + why, elements[i].tag());
   }
-  if (request.action == Action::add && picked.empty()) picked.push_back(list.items.size()), list.add();
   if constexpr (records::has_formats<R>::value) {
     if (request.action != Action::drop)
       for (const records::Loss& now_lost : picked_losses()) {

@@ -293,7 +293,7 @@ bool record_changes(const Source& at, const Source& was, const Source& now, std:
     return true;
   }
   Node last_present;  // the last child of `at` met in the writer's order
-  std::vector<std::pair<Node, Node>> pending;  // writer's children waiting for a place: (now, nothing)
+  std::vector<Node> pending;  // the writer's children that go before the first of `at`
   for (const Node c : now.node.children()) {
     const int k = occurrence(now.node, c);
     const Node w = nth_child(was.node, c.name(), k);
@@ -312,16 +312,16 @@ bool record_changes(const Source& at, const Source& was, const Source& now, std:
     if (last_present) {
       out.push_back(insertion({at.bytes, last_present}, element_text({now.bytes, c}), false));
     } else {
-      pending.push_back({c, Node()});
+      pending.push_back(c);
     }
   }
-  for (const auto& p : pending) {
+  for (const Node p : pending) {
     const Node first = at.node.has_children() ? *at.node.children().begin() : Node();
     if (!first) {
-      why = "no element in " + std::string(at.node.name()) + " to place " + std::string(p.first.name()) + " beside";
+      why = "no element in " + std::string(at.node.name()) + " to place " + std::string(p.name()) + " beside";
       return false;
     }
-    out.push_back(insertion({at.bytes, first}, element_text({now.bytes, p.first}), true));
+    out.push_back(insertion({at.bytes, first}, element_text({now.bytes, p}), true));
   }
   for (const Node w : was.node.children()) {
     const int k = occurrence(was.node, w);
