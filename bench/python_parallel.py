@@ -6,8 +6,8 @@ a local dask cluster of two worker processes (qal3.replay(..., client=)).
 
 The recording, 8 channels x N events x 1,000 float32 samples (64,000 events:
 2 GB), is written first (h5py) into DIR (default: a temporary folder); the
-list is 32 triggers, four per channel: three MEANs and one DIFFMEAN over a
-window. For each N: wall-clock time in one process and on the cluster
+list is 32 triggers, four per channel: three MEANs and one DIFFMEAN over
+samples 200 to 500 or so (the windows of bench/python_replay.py --list). For each N: wall-clock time in one process and on the cluster
 (medians of 3), their ratio, and the peak resident memory of the process
 and of each worker (ru_maxrss)."""
 import os
@@ -26,7 +26,7 @@ CHANNELS, SAMPLES = 8, 1000
 
 def triggers():
     return [qal3.Trigger(channel=f"CH{k % CHANNELS}", function="DIFFMEAN" if k >= 24 else "MEAN",
-                         fparam=[0.02 + 0.01 * (k // CHANNELS), 0.05 + 0.01 * (k // CHANNELS), 1.0],
+                         fparam=[2.0 + 0.1 * (k // CHANNELS), 5.0 + 0.1 * (k // CHANNELS), 1.0],
                          operation="INSIDE", low=-0.5, upper=0.5) for k in range(4 * CHANNELS)]
 
 

@@ -1,21 +1,26 @@
 """A trigger list replayed on a dask client, in blocks of events that the
 workers read themselves.
 
-Each block is replayed twice over at most, and the second time over one
-event or a few: first every block from the replay's state (the first block)
-or from none (the others), in parallel; then, for each block and each
-trigger that a block before left a previous value to, the events up to that
-trigger's first value in the block again, from that value. A DIFF function's
-state after a block is its last value in the block, or, when it gave none
-there, the state the block started with; so the second pass makes every
-block's table what one process gives, bit for bit, while the first pass
-does all the reading."""
+Each block but the first is read from one event before it: that event
+gives a DIFF function the state it has there in one process whenever the
+function gives a value in it, which is the usual case, and then the block's
+table is what one process gives, bit for bit. A block is replayed a second
+time only for the triggers that gave no value in that event and that a block
+before left a previous value to, and only over the events up to such a
+trigger's first value in the block, from that value. A DIFF function's
+state after a block is its last value there, or, when it gave none, the
+state the block started with. The first pass does all the reading."""
 
 import os
 import warnings
 from typing import Any, Dict, List, Optional
 
 from ._replay import _BLOCK_BYTES, ReplayTable, _opened, _events, axes, found, run_here, wanted_names
+
+
+# What a worker reads at a time of its block: a worker process is handed
+# block after block, and each block's buffer is memory it touches anew.
+_TASK_READ_BYTES = 8 << 20
 
 
 def run_on(replay, recording, start, inc, client, chunk: Optional[int]) -> ReplayTable:
@@ -27,16 +32,21 @@ def run_on(replay, recording, start, inc, client, chunk: Optional[int]) -> Repla
     step = _chunk(chunk, events, row_bytes, _workers(client))
     blocks = [range(first, min(events, first + step)) for first in range(0, events, step)]
     initial = replay._previous()
+    # Each block but the first from the event before it (see above).
     first_pass = dask.compute(*[dask.delayed(_replay_block, pure=False)(
-        triggers, _part(source, rows), start, inc, initial if i == 0 else None) for i, rows in enumerate(blocks)],
-        scheduler=client)
+        triggers, _part(source, range(rows.start - (i > 0), rows.stop)), start, inc, initial if i == 0 else None)
+        for i, rows in enumerate(blocks)], scheduler=client)
+    from ._core import _OUTCOMES
+    given = [o[0] == _OUTCOMES["FIRST_EVENT"] if i else None for i, (_, _, o, _) in enumerate(first_pass)]
+    first_pass = [(f[1:], v[1:], o[1:], left) if i else (f, v, o, left)
+                  for i, (f, v, o, left) in enumerate(first_pass)]
     # The state each block starts with: what the blocks before left.
     states: List[List[Any]] = [initial]
     for _, _, _, left in first_pass[:-1]:
         states.append([after if after is not None else before for before, after in zip(states[-1], left)])
     redo = []
     for i, (rows, (_, _, outcome, _)) in enumerate(zip(blocks, first_pass)):
-        ks = [k for k, p in enumerate(states[i]) if i and p is not None]
+        ks = [k for k, p in enumerate(states[i]) if i and p is not None and not given[i][k]]
         ends = {k: _first_value(outcome[:, k]) for k in ks}
         ks = [k for k in ks if ends[k] is not None]
         if ks:
@@ -75,8 +85,9 @@ def _first_value(outcomes):
 def _describe(replay, recording, start, inc):
     """What the workers are given to read (a path, or the dask arrays by
     name), the number of events, the names missing, the spectra's axes and
-    the bytes of one event of every array read. Only the arrays' shapes are
-    read here."""
+    the bytes a block holds whole in a worker per event: every array's of
+    a dask block, the table's of a block read from a file (read piece by
+    piece). Only the arrays' shapes are read here."""
     if isinstance(recording, (str, bytes, os.PathLike)):
         source = os.fsdecode(recording)
     elif hasattr(recording, "items") and all(hasattr(a, "__dask_graph__") for a in recording.values()):
@@ -94,6 +105,8 @@ def _describe(replay, recording, start, inc):
         given = axes(start, inc, data, wanted, triggers)
         spectra = {n: given[n] + tuple(a.shape[1:]) for n, a in data.items() if len(a.shape) == 2}
         row_bytes = sum(max(1, int(np.prod(a.shape[1:]))) * max(4, np.dtype(a.dtype).itemsize) for a in data.values())
+    if isinstance(source, str):  # a worker reads its block piece by piece: only its table is whole
+        row_bytes = len(triggers) * (np.dtype(bool).itemsize + np.dtype(np.float32).itemsize + 1)
     if isinstance(source, dict):
         source = {n: source[n] if n in source else source[n + "[0]"] for n in data}  # as found: NAME or NAME[0]
     return source, events, missing, spectra, row_bytes
@@ -108,8 +121,8 @@ def _workers(client) -> int:
 
 
 def _chunk(chunk, events: int, row_bytes: int, workers: int) -> int:
-    """Events per block: `chunk`, else about _BLOCK_BYTES of the recording,
-    and at least two blocks per worker."""
+    """Events per block: `chunk`, else at most _BLOCK_BYTES held whole in a
+    worker (`row_bytes` per event), and at least two blocks per worker."""
     if chunk is not None:
         if isinstance(chunk, bool) or not isinstance(chunk, int) or chunk < 1:
             raise ValueError(f"chunk must be a whole number of events, at least 1, not {chunk!r}")
@@ -136,5 +149,5 @@ def _replay_block(triggers, part, start, inc, previous):
         replay._restore(list(previous))
     with warnings.catch_warnings():
         warnings.simplefilter("ignore")
-        table = run_here(replay, recording, start, inc, rows)
+        table = run_here(replay, recording, start, inc, rows, _TASK_READ_BYTES)
     return table.fired, table.value, table.outcome, replay._previous()

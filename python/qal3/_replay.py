@@ -236,22 +236,24 @@ def run(replay, recording, start: _Axis = 0.0, inc: _Axis = 1.0, client=None, ch
     return table
 
 
-def run_here(replay, recording, start: _Axis = 0.0, inc: _Axis = 1.0, rows=None) -> ReplayTable:
-    """The replay in this process; only the events `rows` (a range) when given."""
+def run_here(replay, recording, start: _Axis = 0.0, inc: _Axis = 1.0, rows=None,
+             block_bytes: int = _BLOCK_BYTES) -> ReplayTable:
+    """The replay in this process; only the events `rows` (a range) when
+    given. Arrays not in memory are read about `block_bytes` at a time."""
     import numpy as np
     triggers = replay.triggers
     wanted = wanted_names(triggers)
     with _opened(recording) as find:
         data, missing = found(replay, find, wanted)
-        if rows is not None:
-            data = {n: np.asarray(a[rows.start:rows.stop]) for n, a in data.items()}
         events = _events(data)
         given_axes = axes(start, inc, data, wanted, triggers)
         fired, value, outcome = [], [], []
+        step = _step(events, data, block_bytes)
         dask_arrays = {n: a for n, a in data.items() if _lazy(a) and hasattr(a, "__dask_graph__")}
-        dask_rows = _DaskRows(dask_arrays, _step(events, data)) if dask_arrays and events else None
-        for block in _blocks(events, data):
-            piece = _read(data, block, dask_rows)
+        dask_rows = _DaskRows(dask_arrays, step) if dask_arrays and events and rows is None else None
+        buffers: Dict[str, Any] = {}
+        for block in _blocks(range(events) if rows is None else rows, step):
+            piece = _read(data, block, dask_rows, buffers)
             entries = [(wanted[n][0], wanted[n][1], piece[n]) + given_axes[n] for n in data]
             f, v, o = replay._run_entries(block.stop - block.start, entries)
             fired.append(f)
@@ -464,9 +466,9 @@ def _axis(given: _Axis, what: str, name: str, channel: str, data) -> float:
     return float(given)
 
 
-def _step(events: int, data) -> int:
+def _step(events: int, data, block_bytes: int = _BLOCK_BYTES) -> int:
     """The rows read at a time: all of them when every array is in memory,
-    else about _BLOCK_BYTES of the arrays read block by block together (as
+    else about `block_bytes` of the arrays read block by block together (as
     float32 at least, as the loop takes them), whole chunks of HDF5 data
     sets when their chunks are smaller."""
     import numpy as np
@@ -474,7 +476,7 @@ def _step(events: int, data) -> int:
     if not lazy:
         return events
     row = sum(max(1, math.prod(a.shape[1:])) * max(4, np.dtype(a.dtype).itemsize) for a in lazy)
-    step = max(1, _BLOCK_BYTES // row)
+    step = max(1, block_bytes // row)
     chunk = max((a.chunks[0] for a in lazy if isinstance(getattr(a, "chunks", None), tuple)
                  and a.chunks and isinstance(a.chunks[0], int)), default=0)
     if 0 < chunk <= step:
@@ -482,11 +484,10 @@ def _step(events: int, data) -> int:
     return step
 
 
-def _blocks(events: int, data):
-    """The ranges of rows read at a time (see _step)."""
-    step = _step(events, data)
-    for first in range(0, events, step):
-        yield range(first, min(events, first + step))
+def _blocks(rows: range, step: int):
+    """`rows` in ranges of `step` rows (see _step)."""
+    for first in range(rows.start, rows.stop, step):
+        yield range(first, min(rows.stop, first + step))
 
 
 class _DaskRows:
@@ -518,14 +519,31 @@ class _DaskRows:
         return {n: np.asarray(b) for n, b in zip(self.names, self._get(graph, keys))}
 
 
-def _read(data, rows: range, dask_rows):
+def _read(data, rows: range, dask_rows, buffers):
     """The rows `rows` of every channel, as numpy arrays (those of the dask
-    arrays from `dask_rows`)."""
+    arrays from `dask_rows`, those of HDF5 data sets in `buffers`)."""
     import numpy as np
     piece = dask_rows.read(rows) if dask_rows else {}
     for name, a in data.items():
         if not _lazy(a):
             piece[name] = a[rows.start:rows.stop] if rows.start or rows.stop < len(a) else a
+        elif hasattr(a, "read_direct"):
+            piece[name] = _read_into(buffers, name, a, rows)
         elif name not in piece:
             piece[name] = np.asarray(a[rows.start:rows.stop])
     return piece
+
+
+def _read_into(buffers, name: str, ds, rows: range):
+    """The rows `rows` of the HDF5 data set `ds`, read into the run's buffer
+    for `name`: one buffer serves every block, since memory the process has
+    not touched before costs a page fault per page, more than reading it."""
+    import numpy as np
+    n = rows.stop - rows.start
+    buffer = buffers.get(name)
+    if buffer is None or buffer.shape[0] < n:
+        buffer = buffers[name] = np.empty((n,) + tuple(ds.shape[1:]), ds.dtype)
+    out = buffer[:n]
+    if n:
+        ds.read_direct(out, np.s_[rows.start:rows.stop], np.s_[0:n])
+    return out
