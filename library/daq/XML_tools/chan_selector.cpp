@@ -235,6 +235,7 @@ int chan_selector::is_channel_ml(int num) {
   for (int i = 0; i < kEventTypes; ++i) {
     if (!bit_set(mask, i)) continue;
     const int kind = get_event_struct_type(i);
+    // Codes 10 to 15 are the further ML layouts an event-utility library may report; the bundled one reports only 3.
     if (kind == QAL3_EV_STRUCT_ML || (kind >= 10 && kind <= 15) || ml_name) return 1;
   }
   return 0;
