@@ -270,7 +270,7 @@ case "${1:-}" in
   docs)
     ensure_packages
     ensure_packages "${DOC_PACKAGES[@]}"
-    TARGET=qal3-reference build build -DCMAKE_BUILD_TYPE=RelWithDebInfo -DQAL3_BUILD_DOCS=ON
+    TARGET=docs build build -DCMAKE_BUILD_TYPE=RelWithDebInfo -DQAL3_BUILD_DOCS=ON
     echo "Reference manual: build/docs/reference/html/index.html"
     ;;
   bench)
