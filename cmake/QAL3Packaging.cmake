@@ -56,11 +56,14 @@ function(qal3_deb_section comp section multiarch)
   set(CPACK_DEBIAN_${comp}_PACKAGE_SECTION "${section}" PARENT_SCOPE)
 endfunction()
 
-# Package name and the shlibs line of each library component.
-set(QAL3_DEB_LIBS evutl QAL3evutl libqal3evutl1-standin libqal3evutl1
-                  xml QAL3XML libqal3xml1 libqal3xml1
-                  usertrig QAL3USERTRIG libqal3usertrig1 libqal3usertrig1
-                  check QAL3CHECK libqal3check1 libqal3check1)
+# Package name and the shlibs line of each library component. A library
+# package's name carries the major version, as its SONAME does (.so.N,
+# qal3_add_library): a new major version renames them all here.
+set(so ${PROJECT_VERSION_MAJOR})
+set(QAL3_DEB_LIBS evutl QAL3evutl libqal3evutl${so}-standin libqal3evutl${so}
+                  xml QAL3XML libqal3xml${so} libqal3xml${so}
+                  usertrig QAL3USERTRIG libqal3usertrig${so} libqal3usertrig${so}
+                  check QAL3CHECK libqal3check${so} libqal3check${so})
 set(QAL3_DEB_DIR ${PROJECT_BINARY_DIR}/deb)
 set(QAL3_DEB_SHLIBS_ROOT ${QAL3_DEB_DIR}/shlibs-root)
 set(all_shlibs "")
@@ -97,12 +100,12 @@ if(xerces_version)
     "libxerces-c${CMAKE_MATCH_1}.${CMAKE_MATCH_2} (>= ${xerces_version}), libxerces-c${CMAKE_MATCH_1}.${CMAKE_MATCH_2} (<< ${CMAKE_MATCH_1}.${CMAKE_MATCH_2}.${xerces_next_revision}~)")
 endif()
 
-set(CPACK_DEBIAN_EVUTL_PACKAGE_PROVIDES "libqal3evutl1 (= ${QAL3_DEB_VERSION})")
+set(CPACK_DEBIAN_EVUTL_PACKAGE_PROVIDES "libqal3evutl${so} (= ${QAL3_DEB_VERSION})")
 set(CPACK_COMPONENT_EVUTL_DESCRIPTION "QAL3 DAQ event utilities (stand-in library)
 This is a stand-in for the site's event-utility library: names of event and
 sub-block types, structure kinds, access to channel data in a server block,
 and builders of such blocks. A site installs its own library package, which
-provides libqal3evutl1, in its place.")
+provides libqal3evutl${so}, in its place.")
 set(CPACK_COMPONENT_XML_DESCRIPTION "QAL3 DAQ XML configuration layer
 Readers and writers of the DAQ configuration documents over Xerces-C: channel
 descriptions, the channel selector, event lists, the environment index
@@ -121,7 +124,7 @@ qal3_deb_section(DEV libdevel same)
 # The -dev package holds no program: its dependencies are what its links,
 # pkg-config files and CMake package name.
 set(CPACK_DEBIAN_DEV_PACKAGE_DEPENDS
-  "libqal3xml1 (= ${QAL3_DEB_VERSION}), libqal3usertrig1 (= ${QAL3_DEB_VERSION}), libqal3check1 (= ${QAL3_DEB_VERSION}), libqal3evutl1 (= ${QAL3_DEB_VERSION}), libxerces-c-dev")
+  "libqal3xml${so} (= ${QAL3_DEB_VERSION}), libqal3usertrig${so} (= ${QAL3_DEB_VERSION}), libqal3check${so} (= ${QAL3_DEB_VERSION}), libqal3evutl${so} (= ${QAL3_DEB_VERSION}), libxerces-c-dev")
 set(CPACK_COMPONENT_DEV_DESCRIPTION "QAL3 DAQ libraries: development files
 Headers, shared library links, pkg-config files (QAL3XML, QAL3USERTRIG,
 QAL3CHECK, QAL3evutl) and the CMake package (find_package(QAL3)) of the
@@ -188,10 +191,14 @@ foreach(comp ${QAL3_DEB_COMPONENTS})
   install(FILES cmake/deb/copyright ${QAL3_DEB_DIR}/changelog.Debian.gz
     DESTINATION ${CMAKE_INSTALL_DATAROOTDIR}/doc/${package}
     COMPONENT ${comp} EXCLUDE_FROM_ALL)
-  # lintian's overrides: the common ones, and the package's own.
+  # lintian's overrides: the common ones, the libraries' and the component's
+  # own (files named by component, so that a new major version renames none).
   set(sources ${PROJECT_SOURCE_DIR}/cmake/deb/lintian-overrides)
-  if(EXISTS ${PROJECT_SOURCE_DIR}/cmake/deb/${package}.lintian-overrides)
-    list(APPEND sources ${PROJECT_SOURCE_DIR}/cmake/deb/${package}.lintian-overrides)
+  if(comp IN_LIST QAL3_DEB_LIB_COMPONENTS)
+    list(APPEND sources ${PROJECT_SOURCE_DIR}/cmake/deb/library.lintian-overrides)
+  endif()
+  if(EXISTS ${PROJECT_SOURCE_DIR}/cmake/deb/${comp}.lintian-overrides)
+    list(APPEND sources ${PROJECT_SOURCE_DIR}/cmake/deb/${comp}.lintian-overrides)
   endif()
   set(overrides "")
   foreach(source ${sources})

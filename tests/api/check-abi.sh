@@ -49,8 +49,9 @@ for name in "${ABI_LIBRARIES[@]}"; do
   elif (( rc & 12 )); then
     cat "$report"
     echo "$name: the ABI of $old changed (above, $( ((rc & 8)) && echo incompatible || echo changed types))."
-    echo "  Within $old only additions are allowed; any other change needs a new SONAME"
-    echo "  (the major version, project(QAL3 VERSION ...)) and a new baseline (update-abi.sh)."
+    echo "  Within $old only additions are allowed; any other change needs a new major version:"
+    echo "  follow \"A new major version\" in docs/ARCHITECTURE.md (project version, changelog,"
+    echo "  README, then the baselines with update-abi.sh and update-symbols.sh)."
     status=1
   else
     echo "$name: the ABI of $old is kept"

@@ -30,8 +30,10 @@ fi
 [ "$(id -u)" -eq 0 ] || { echo "$0: run as root (it installs and removes the packages)" >&2; exit 1; }
 export DEBIAN_FRONTEND=noninteractive
 WORK=$(mktemp -d)
-# The shared libraries the library packages install.
-LIBRARIES=(libQAL3evutl.so.1 libQAL3XML.so.1 libQAL3USERTRIG.so.1 libQAL3CHECK.so.1)
+# The shared libraries the library packages install: .so.N of the project's
+# major version.
+MAJOR=$(sed -n 's/^project(QAL3 VERSION \([0-9]*\)\..*/\1/p' CMakeLists.txt)
+LIBRARIES=(libQAL3evutl.so.$MAJOR libQAL3XML.so.$MAJOR libQAL3USERTRIG.so.$MAJOR libQAL3CHECK.so.$MAJOR)
 
 step() {  # step NAME COMMAND...: runs it (stopping at its first failure), then reports how long it took
   local name=$1 start=$SECONDS status
