@@ -209,6 +209,21 @@ TEST_P(BothReaders, TextsAreCutToTheirArrays) {
   EXPECT_EQ(std::string(g[0]->bits[0]->bit_desc), d90.substr(0, 79));
   EXPECT_EQ(std::string(g[0]->dims[0]->units), u20.substr(0, 15));
   EXPECT_EQ(std::string(g[0]->dims[0]->dim_desc), d90.substr(0, 79));
+
+  // An element's text is read up to the parser's limit; one character more is an error.
+  for (const std::size_t length : {qal3::limits::kMaxTextUnits, qal3::limits::kMaxTextUnits + 1}) {
+    ListGuard big;
+    std::string err;
+    const bool over = length > qal3::limits::kMaxTextUnits;
+    const int rc = read(GetParam(), chandoc("<CHANNEL><PROP>" + std::string(length, 'p') + "</PROP></CHANNEL>"),
+                        &big.list, false, false, nullptr, &err);
+    EXPECT_EQ(rc != 0, over) << length;
+    EXPECT_EQ(err.find("element text longer than 1048576 characters") != std::string::npos, over) << err;
+    if (!over) {
+      ASSERT_EQ(big.size(), 1u);
+      EXPECT_EQ(std::string(big[0]->prop_name), p300.substr(0, 255));
+    }
+  }
 }
 
 TEST_P(BothReaders, ShiftMakesMasks) {
