@@ -191,10 +191,35 @@ TEST(EventListWriter, WrittenListReadsBackToTheSameRecords) {
       "<BMR><EVENT><TYPE>32</TYPE><TMASK>0xFFFFFFFF</TMASK><PRIORITY>7</PRIORITY>"
       "<MINTIMESEC>4294967295</MINTIMESEC><MINTIMEUSEC>9</MINTIMEUSEC>"
       "<SBLOCK>A&amp;&lt;\xC2\xB5<CHLIST><CHAN>c1 \"q\"</CHAN><CHAN>c2</CHAN></CHLIST></SBLOCK>"
-      "<SBLOCK>B</SBLOCK></EVENT><EVENT><TYPE>0</TYPE></EVENT></BMR>");
+      "<SBLOCK>B</SBLOCK></EVENT><EVENT><TYPE>0</TYPE><TMASK>0x1a2B</TMASK></EVENT></BMR>");
   ASSERT_EQ(in.list.size(), 2u);
   std::string doc;
   ASSERT_EQ(qal3_write_ev_list(&in.list, nullptr, -1, &doc), 0);
+  // The trigger mask in upper-case hexadecimal after 0x, every other number in decimal.
+  EXPECT_EQ(undated(doc),
+            "<?xml version=\"1.0\" encoding=\"ISO-8859-1\" ?>\n"
+            "<BMR>\n"
+            "\t<EVENT>\n"
+            "\t\t<TYPE>32</TYPE>\n"
+            "\t\t<TMASK>0xFFFFFFFF</TMASK>\n"
+            "\t\t<MINTIMESEC>4294967295</MINTIMESEC>\n"
+            "\t\t<MINTIMEUSEC>9</MINTIMEUSEC>\n"
+            "\t\t<PRIORITY>7</PRIORITY>\n"
+            "\t\t<SBLOCK>A&amp;&lt;&#181;<CHLIST>\n"
+            "\t\t\t\t<CHAN>c1 &quot;q&quot;</CHAN>\n"
+            "\t\t\t\t<CHAN>c2</CHAN>\n"
+            "\t\t\t</CHLIST>\n"
+            "\t\t</SBLOCK>\n"
+            "\t\t<SBLOCK>B</SBLOCK>\n"
+            "\t</EVENT>\n"
+            "\t<EVENT>\n"
+            "\t\t<TYPE>0</TYPE>\n"
+            "\t\t<TMASK>0x1A2B</TMASK>\n"
+            "\t\t<MINTIMESEC>0</MINTIMESEC>\n"
+            "\t\t<MINTIMEUSEC>0</MINTIMEUSEC>\n"
+            "\t\t<PRIORITY>0</PRIORITY>\n"
+            "\t</EVENT>\n"
+            "</BMR>\n");
   EvList back(doc);
   ASSERT_EQ(back.rc, 0);
   ASSERT_EQ(back.list.size(), in.list.size());
