@@ -310,6 +310,14 @@ TEST(TriggerOperations, ComparisonsRangesAndBitMasks) {
       {AND, 4294967040.0f, 0, 0, 0xFF, 0},
       {BITS, 4294967040.0f, 0, 0, 0xFF00, 1},
       {AND, 2147483648.0f, 0, 0, 0x80000000u, 1},
+      // From 2^32 up every bit is set. 2^32 - 1 has no float of its own: it rounds to 2^32.
+      {AND, 4294967295.0f, 0, 0, 0xFFFFFFFFu, 1},
+      {BITS, 4294967295.0f, 0, 0, 0x1, 1},
+      {AND, 4294967296.0f, 0, 0, 0xFFFFFFFFu, 1},
+      {BITS, 4294967296.0f, 0, 0, 0x1, 1},
+      {AND, 4294967808.0f, 0, 0, 0x80000001u, 1},
+      {BITS, 4294967808.0f, 0, 0, 0x1, 1},
+      {BITS, 1e30f, 0, 0, 0x1, 1},
   };
   Judge judge;
   for (const auto& c : cases)
