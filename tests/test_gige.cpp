@@ -6,6 +6,10 @@
 #include <string>
 #include <vector>
 
+#include <xercesc/dom/DOM.hpp>
+#include <xercesc/parsers/XercesDOMParser.hpp>
+#include <xercesc/util/PlatformUtils.hpp>
+
 #include "document_limits.h"
 #include "pull_reader.h"
 #include "qal3_gige_descr.h"
@@ -144,6 +148,29 @@ TEST(GigERead, ExampleFilePrintsItsFeatures) {
   qal3_clean_gige_descr(&f.v);
   ASSERT_FALSE(qal3_fill_gige_descr(&path[0], &f.v));
   EXPECT_EQ(9u, f.v.size());
+
+  // dump_nodes over the caller's DOM gives the same records, except that a
+  // string the file leaves empty keeps its placeholder ("Unknown", "Waiting").
+  Features dom;
+  xercesc::XMLPlatformUtils::Initialize();
+  {
+    xercesc::XercesDOMParser parser;
+    parser.parse(path.c_str());
+    ASSERT_NE(parser.getDocument(), nullptr);
+    EXPECT_FALSE(dump_nodes(parser.getDocument()->getChildNodes(), &dom.v));
+  }
+  xercesc::XMLPlatformUtils::Terminate();
+  ASSERT_EQ(f.v.size(), dom.v.size());
+  for (std::size_t i = 0; i < f.v.size(); ++i) {
+    EXPECT_EQ(f[i].type, dom[i].type) << i;
+    const std::string* read[] = {&f[i].name, &f[i].extension, &f[i].tooltip, &f[i].description};
+    const std::string* walked[] = {&dom[i].name, &dom[i].extension, &dom[i].tooltip, &dom[i].description};
+    for (int k = 0; k < 4; ++k) {
+      const bool placeholder = *walked[k] == "Unknown" || *walked[k] == "Waiting";
+      EXPECT_EQ(*read[k], placeholder ? "" : *walked[k]) << i << " " << k;
+    }
+  }
+  EXPECT_EQ(dom[1].tooltip, "Unknown");
 }
 
 TEST(GigERead, DefaultAttributesAsThePullReadersTakeThem) {

@@ -55,7 +55,8 @@ QAL3_API extern const char* const MoreTags[MORE_TAGS_MAX];
 /// The attribute names of attribute_names, by value.
 QAL3_API extern const char* const Attributes[ATTRIBUTE_MAX];
 
-/// One camera feature. Strings are empty when the file gives nothing.
+/// One camera feature. Strings are empty when the file gives nothing (as
+/// qal3_fill_gige_descr reads it; dump_nodes leaves placeholders).
 class QAL3_API QAL3GigEFeature {
  public:
   QAL3GigEFeature();
@@ -83,7 +84,11 @@ QAL3_API bool qal3_fill_gige_descr(char* file_name, std::vector<QAL3GigEFeature*
 /// feature to `out` for every feature element and filling each feature from
 /// its element's attributes and from the elements and text inside it (the
 /// innermost feature when features nest); what stands outside every feature
-/// element fills nothing. True when a DOM exception ended the walk of
+/// element fills nothing. Unlike qal3_fill_gige_descr it leaves the
+/// placeholders of the strings in the records: a string nothing filled reads
+/// "Unknown", and one whose element ("PvRename", "ToolTip", "Description")
+/// came without text after it reads "Waiting"; qal3_fill_gige_descr turns
+/// both into the empty string. True when a DOM exception ended the walk of
 /// `nodes` (or when `out` or `nodes` is null).
 QAL3_API bool dump_nodes(XERCES_CPP_NAMESPACE::DOMNodeList* nodes, std::vector<QAL3GigEFeature*>* out);
 
