@@ -46,8 +46,10 @@ struct BuiltinFunction {
   const char* name;
   const char* help;
   Reads reads;
-  bool level;  // its value is a level of the samples, comparable with them
-  bool diff;   // the change since the last event in which it had a value
+  bool level;             // its value is a level of the samples, comparable with them
+  bool diff;              // the change since the last event in which it had a value
+  bool reversed = false;  // a diff whose change is the last value minus this event's
+  bool squares = false;   // squares each sample in single precision
 };
 
 #define QAL3_WINDOW_PARAMETERS \
@@ -59,7 +61,7 @@ inline constexpr BuiltinFunction kFunctions[] = {
     {"MIN", "minimum value  in a spectrum/image  " QAL3_WINDOW_PARAMETERS, Reads::window, true, false},
     {"MAX", "maximum value  in a spectrum/image  " QAL3_WINDOW_PARAMETERS, Reads::window, true, false},
     {"MEAN", "mean value    in a spectrum/image   " QAL3_WINDOW_PARAMETERS, Reads::window, true, false},
-    {"RMS", "root mean square  in a spectrum/image  " QAL3_WINDOW_PARAMETERS, Reads::window, false, false},
+    {"RMS", "root mean square  in a spectrum/image  " QAL3_WINDOW_PARAMETERS, Reads::window, false, false, false, true},
     {"STD", "standard deviation in a spectrum/image " QAL3_WINDOW_PARAMETERS, Reads::window, false, false},
     {"SUM", "sum of values  in a spectrum/image  " QAL3_WINDOW_PARAMETERS, Reads::window, false, false},
     {"VALUE", "value in a selected position " QAL3_POSITION_PARAMETERS, Reads::position, true, false},
@@ -71,11 +73,11 @@ inline constexpr BuiltinFunction kFunctions[] = {
     {"DIFFMEAN", "difference of mean value with previous event in a spectrum/image   " QAL3_WINDOW_PARAMETERS,
      Reads::window, false, true},
     {"DIFFRMS", "difference of root mean square with previous event in a spectrum/image  " QAL3_WINDOW_PARAMETERS,
-     Reads::window, false, true},
+     Reads::window, false, true, false, true},
     {"DIFFSTD", "difference of root standard deviation with previous event in a spectrum/image " QAL3_WINDOW_PARAMETERS,
      Reads::window, false, true},
     {"DIFFSUM", "difference of sum of values with previous event in a spectrum/image  " QAL3_WINDOW_PARAMETERS,
-     Reads::window, false, true},
+     Reads::window, false, true, true},
     {"DIFFVALUE", "difference of value in a selected position  with previous event " QAL3_POSITION_PARAMETERS,
      Reads::position, false, true},
     {"DIFFP2P", "difference of peak to peak with previous event in a spectrum/image " QAL3_WINDOW_PARAMETERS,

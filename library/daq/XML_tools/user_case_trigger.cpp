@@ -209,9 +209,9 @@ bool base_function(void* data, qal3_user_case_trigger* usert, Reduction r, Reads
 
 // The base function, then the change since the last event in which the base
 // function succeeded; the first success only records the raw value. The
-// change is this event's value minus the last one, but for DIFFSUM: the
-// last sum minus this event's.
-bool diff_function(void* data, qal3_user_case_trigger* usert, Reduction r, Reads reads) {
+// change is this event's value minus the last one, or, `reversed`, the last
+// one minus this event's.
+bool diff_function(void* data, qal3_user_case_trigger* usert, Reduction r, Reads reads, bool reversed) {
   if (!data || !usert) return true;
   if (base_function(data, usert, r, reads)) return true;
   const float cur = *usert->fresult;
@@ -224,7 +224,7 @@ bool diff_function(void* data, qal3_user_case_trigger* usert, Reduction r, Reads
   }
   const float prev = *usert->fprevresult;
   *usert->fprevresult = cur;
-  *usert->fresult = r == Reduction::sum ? prev - cur : cur - prev;
+  *usert->fresult = reversed ? prev - cur : cur - prev;
   return false;
 }
 
@@ -242,7 +242,8 @@ static_assert(std::size(kReductions) == std::size(kFunctions), "one reduction pe
 
 bool evaluate_builtin(void* d, qal3_user_case_trigger* u, std::size_t slot) {
   const BuiltinFunction& f = kFunctions[slot];
-  return f.diff ? diff_function(d, u, kReductions[slot], f.reads) : base_function(d, u, kReductions[slot], f.reads);
+  return f.diff ? diff_function(d, u, kReductions[slot], f.reads, f.reversed)
+                : base_function(d, u, kReductions[slot], f.reads);
 }
 
 // Free function slots: nothing to compute, so the trigger never fires.

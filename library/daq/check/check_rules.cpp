@@ -899,22 +899,22 @@ class Checker {
   }
 
   // What a built-in function does that the file shows and its reader may
-  // not expect: DIFFSUM's sign, a window that ends before it starts, RMS
-  // limits beyond what its single-precision squares hold.
+  // not expect: a reversed sign, a window that ends before it starts,
+  // limits beyond what single-precision squares hold.
   void behaviours(const Node& t, const Node& f) {
     const std::optional<Attribute> name = f.attribute("name");
     if (!name || options_.known_names.count(trim(name->value))) return;
-    const std::string function = trim(name->value);
-    if (function == "DIFFSUM")
+    const qal3::trigger::BuiltinFunction* builtin = qal3::trigger::builtin_function(trim(name->value));
+    if (!builtin) return;
+    if (builtin->reversed)
       warning(doc_.attribute_position(f, *name), "diffsum-sign",
-              "function 'DIFFSUM' gives the previous event's sum minus this event's: the opposite sign of the "
-              "other DIFF functions");
-    const qal3::trigger::BuiltinFunction* builtin = qal3::trigger::builtin_function(function);
-    if (builtin && builtin->reads == qal3::trigger::Reads::window) window_order(f);
-    if (function == "RMS" || function == "DIFFRMS")
+              "function '" + std::string(builtin->name) +
+                  "' gives the previous event's sum minus this event's: the opposite sign of the other DIFF functions");
+    if (builtin->reads == qal3::trigger::Reads::window) window_order(f);
+    if (builtin->squares)
       for (const char* limit : {"LowLimit", "UpperLimit"})
         if (const Node l = t.child(limit))
-          if (const std::optional<Attribute> a = l.attribute("value")) rms_limit(l, *a, function == "RMS");
+          if (const std::optional<Attribute> a = l.attribute("value")) rms_limit(l, *a, !builtin->diff);
   }
 
   // Parameter `index` of a Function as the reader takes it (the first of its
@@ -983,7 +983,8 @@ class Checker {
   }
 
   // RMS squares each sample in single precision: a square overflows above
-  // sqrt(FLT_MAX) and loses precision below sqrt(FLT_MIN). STD does not.
+  // sqrt(FLT_MAX) and loses precision below sqrt(FLT_MIN) (`small_too`: a
+  // limit of a level, not of a change). STD does not.
   void rms_limit(const Node& l, const Attribute& a, bool small_too) {
     const std::optional<float> v = number(a.value);
     if (!v || !std::isfinite(*v)) return;
