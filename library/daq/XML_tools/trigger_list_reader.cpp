@@ -26,6 +26,7 @@ using qal3::reader::Document;
 using qal3::reader::Step;
 
 constexpr int kParams = qal3::trigger::kParameters;
+using namespace qal3::trigger::names;
 
 // ---------------------------------------------------------------------------
 // Small helpers.
@@ -100,12 +101,12 @@ enum class TriggerElement {
 
 // Which of them a tag names.
 const qal3::reader::ElementNames<TriggerElement>::Entry kTriggerNames[] = {
-    {"USERTRIGGER", TriggerElement::trigger},     {"Chan", TriggerElement::chan},
-    {"Description", TriggerElement::description}, {"Group", TriggerElement::group},
-    {"PreMode", TriggerElement::pre_mode},        {"PostMode", TriggerElement::post_mode},
-    {"Function", TriggerElement::function},       {"Operation", TriggerElement::operation},
-    {"LowLimit", TriggerElement::low_limit},      {"UpperLimit", TriggerElement::upper_limit},
-    {"BitMask", TriggerElement::bit_mask},
+    {kRecordTag, TriggerElement::trigger},           {kChan.tag, TriggerElement::chan},
+    {kDescription.tag, TriggerElement::description}, {kGroup.tag, TriggerElement::group},
+    {kPreMode.tag, TriggerElement::pre_mode},        {kPostMode.tag, TriggerElement::post_mode},
+    {kFunction.tag, TriggerElement::function},       {kOperation.tag, TriggerElement::operation},
+    {kLowLimit.tag, TriggerElement::low_limit},      {kUpperLimit.tag, TriggerElement::upper_limit},
+    {kBitMask.tag, TriggerElement::bit_mask},
 };
 const qal3::reader::ElementNames<TriggerElement> trigger_element(kTriggerNames, TriggerElement::other);
 
@@ -130,41 +131,41 @@ class TriggerListBuilder {
     qal3_user_case_trigger& t = *current_;
     switch (element) {
       case TriggerElement::chan:
-        if (const char* v = s.attr("name")) copy_text(t.channel, v, "attribute name of Chan");
-        if (const char* v = s.attr("subchan")) scan_int(v, t.subchannel);
+        if (const char* v = s.attr(kChan.value)) copy_text(t.channel, v, "attribute name of Chan");
+        if (const char* v = s.attr(kSubchannel)) scan_int(v, t.subchannel);
         break;
       case TriggerElement::description:
-        if (const char* v = s.attr("text")) copy_text(t.description, v, "attribute text of Description");
+        if (const char* v = s.attr(kDescription.value)) copy_text(t.description, v, "attribute text of Description");
         break;
       case TriggerElement::group:
-        if (const char* v = s.attr("name")) copy_text(t.group, v, "attribute name of Group");
+        if (const char* v = s.attr(kGroup.value)) copy_text(t.group, v, "attribute name of Group");
         break;
       case TriggerElement::pre_mode:
-        if (const char* v = s.attr("events")) scan_pre_mode(v, t.pre_mode);
+        if (const char* v = s.attr(kPreMode.value)) scan_pre_mode(v, t.pre_mode);
         break;
       case TriggerElement::post_mode:
-        if (const char* v = s.attr("events")) scan_int(v, t.post_mode);
+        if (const char* v = s.attr(kPostMode.value)) scan_int(v, t.post_mode);
         break;
       case TriggerElement::function:
         read_function(s, t);
         break;
       case TriggerElement::operation:
-        if (const char* v = s.attr("name")) {
+        if (const char* v = s.attr(kOperation.value)) {
           const int op = qal3_get_operation_index(const_cast<char*>(v));
           if (op >= 0)
             t.operation = op;
           else
-            note_default("Operation", v, qal3_get_operation_string(t.operation));
+            note_default(kOperation.tag, v, qal3_get_operation_string(t.operation));
         }
         break;
       case TriggerElement::low_limit:
-        if (const char* v = s.attr("value")) scan_float(v, t.low, dot_radix_);
+        if (const char* v = s.attr(kLowLimit.value)) scan_float(v, t.low, dot_radix_);
         break;
       case TriggerElement::upper_limit:
-        if (const char* v = s.attr("value")) scan_float(v, t.upper, dot_radix_);
+        if (const char* v = s.attr(kUpperLimit.value)) scan_float(v, t.upper, dot_radix_);
         break;
       case TriggerElement::bit_mask:
-        if (const char* v = s.attr("mask")) scan_mask(v, t.bitmask);
+        if (const char* v = s.attr(kBitMask.value)) scan_mask(v, t.bitmask);
         break;
       default:
         break;
@@ -204,12 +205,12 @@ class TriggerListBuilder {
         }
       }
     }
-    if (const char* v = s.attr("name")) {
+    if (const char* v = s.attr(kFunction.value)) {
       const int f = qal3_get_function_index(const_cast<char*>(v));
       if (f >= 0)
         t.function = f;
       else
-        note_default("Function", v, qal3_get_function_string(t.function));
+        note_default(kFunction.tag, v, qal3_get_function_string(t.function));
     }
   }
 

@@ -20,9 +20,9 @@ namespace msg = qal3::messages;
 namespace {
 
 using qal3::number::float_text;
+using namespace qal3::trigger::names;
 
 constexpr const char* kRoot = qal3::records::Description<qal3_user_case_trigger>::root;
-constexpr const char* kTrigger = "USERTRIGGER";
 constexpr int kParams = qal3::trigger::kParameters;
 static_assert(sizeof(qal3_user_case_trigger::fparam) == kParams * sizeof(float), "a parameter per attribute");
 
@@ -51,33 +51,37 @@ void add_element(std::string& body, const char* tag, std::vector<const char*> na
   for (const std::string& s : values) v.push_back(const_cast<char*>(s.c_str()));
   START_TAG_ATTRN(body, tag, &at, &v);
 }
+// Appends element `e` with `value` in its value's attribute.
+void add_element(std::string& body, const ListElement& e, const std::string& value) {
+  add_element(body, e.tag, {e.value}, {value});
+}
 
 // The function and its parameters, each under its first attribute name.
 void add_function_element(std::string& body, const qal3_user_case_trigger& t) {
-  std::vector<const char*> names{"name"};
+  std::vector<const char*> names{kFunction.value};
   std::vector<std::string> values{xml_escaped(function_name(t.function))};
   for (int i = 0; i < kParams; ++i) {
     names.push_back(qal3::trigger::kParameterAliases[i][0]);
     values.push_back(float_text(t.fparam[i]));
   }
-  add_element(body, "Function", names, values);
+  add_element(body, kFunction.tag, names, values);
 }
 
 // The XML block of one record.
 void add_xml_block(std::string& body, const qal3_user_case_trigger& t) {
-  START_TAGN(body, kTrigger);
-  add_element(body, "Chan", {"name", "subchan"}, {xml_escaped(t.channel), format("%d", t.subchannel)});
+  START_TAGN(body, kRecordTag);
+  add_element(body, kChan.tag, {kChan.value, kSubchannel}, {xml_escaped(t.channel), format("%d", t.subchannel)});
   add_function_element(body, t);
-  add_element(body, "Operation", {"name"}, {xml_escaped(operation_name(t.operation))});
-  add_element(body, "LowLimit", {"value"}, {float_text(t.low)});
-  add_element(body, "UpperLimit", {"value"}, {float_text(t.upper)});
-  add_element(body, "BitMask", {"mask"}, {format("0x%X", t.bitmask)});
-  add_element(body, "Creation", {"time"}, {format("%u", static_cast<unsigned>(t.time))});
-  add_element(body, "Description", {"text"}, {xml_escaped(t.description)});
-  add_element(body, "PreMode", {"events"}, {format("%u", static_cast<unsigned>(t.pre_mode))});
-  add_element(body, "PostMode", {"events"}, {format("%d", t.post_mode)});
-  add_element(body, "Group", {"name"}, {xml_escaped(t.group)});
-  END_TAGN(body, kTrigger);
+  add_element(body, kOperation, xml_escaped(operation_name(t.operation)));
+  add_element(body, kLowLimit, float_text(t.low));
+  add_element(body, kUpperLimit, float_text(t.upper));
+  add_element(body, kBitMask, format("0x%X", t.bitmask));
+  add_element(body, kCreation, format("%u", static_cast<unsigned>(t.time)));
+  add_element(body, kDescription, xml_escaped(t.description));
+  add_element(body, kPreMode, format("%u", static_cast<unsigned>(t.pre_mode)));
+  add_element(body, kPostMode, format("%d", t.post_mode));
+  add_element(body, kGroup, xml_escaped(t.group));
+  END_TAGN(body, kRecordTag);
 }
 
 std::string parameters_line(const qal3_user_case_trigger& t) {

@@ -1,6 +1,7 @@
-// The attribute names of a trigger's function parameters: the reader of
-// trigger lists and the tool's checks read them from here. Header only;
-// internal to the project, not installed.
+// The element and attribute names of a trigger list, its function
+// parameters' among them: the trigger list reader and writer and the
+// checker take them from here. Header only; internal to the project, not
+// installed.
 #ifndef QAL3_TRIGGER_PARAMETERS_H
 #define QAL3_TRIGGER_PARAMETERS_H
 
@@ -32,6 +33,24 @@ constexpr const char* const kParameterAliases[kParameters][kParameterNames] = {
     {"param15", "", "", "", ""},
 };
 
+namespace names {
+
+// An element of a trigger record and the attribute that holds its value.
+struct ListElement {
+  const char* tag;
+  const char* value;
+};
+
+// A record's element, and the elements in it in the order the writer writes
+// them; Chan also gives the subchannel in kSubchannel.
+constexpr char kRecordTag[] = "USERTRIGGER";
+constexpr ListElement kChan{"Chan", "name"}, kFunction{"Function", "name"}, kOperation{"Operation", "name"},
+    kLowLimit{"LowLimit", "value"}, kUpperLimit{"UpperLimit", "value"}, kBitMask{"BitMask", "mask"},
+    kCreation{"Creation", "time"}, kDescription{"Description", "text"}, kPreMode{"PreMode", "events"},
+    kPostMode{"PostMode", "events"}, kGroup{"Group", "name"};
+constexpr char kSubchannel[] = "subchan";
+
+}  // namespace names
 }  // namespace trigger
 }  // namespace qal3
 

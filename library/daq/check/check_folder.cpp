@@ -6,6 +6,7 @@
 #include <string_view>
 
 #include "number_text.h"
+#include "trigger_parameters.h"
 
 namespace check {
 
@@ -83,8 +84,9 @@ void Folder::add(const std::string& file, const Document& doc) {
     }
     case Family::kTriggerList:
       for (const Node t : root.children()) {
-        const Node chan = t.name() == "USERTRIGGER" ? t.child("Chan") : Node();
-        const std::optional<Attribute> a = chan ? chan.attribute("name") : std::nullopt;
+        namespace names = qal3::trigger::names;
+        const Node chan = t.name() == names::kRecordTag ? t.child(names::kChan.tag) : Node();
+        const std::optional<Attribute> a = chan ? chan.attribute(names::kChan.value) : std::nullopt;
         if (a) refer(Kind::trigger, place(doc.attribute_position(chan, *a)), trim(a->value));
       }
       break;

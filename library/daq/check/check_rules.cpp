@@ -35,6 +35,7 @@ namespace {
 using qal3::records::Bounds;
 using qal3::records::kMaskBlockType;
 using qal3::records::kMaskEventType;
+using namespace qal3::trigger::names;
 
 // The event types an event list entry takes.
 using EntryEventType = qal3::records::Field<&qal3_ev_entry::evtype>;
@@ -747,25 +748,25 @@ class Checker {
 
   void trigger_list(const Node& root) {
     for (const Node t : root.children())
-      if (t.name() == "USERTRIGGER") trigger(t);
+      if (t.name() == kRecordTag) trigger(t);
   }
 
   void trigger(const Node& t) {
-    needed(t, "Chan", "its channel name is empty");
-    needed(t, "Function", "it reads as " + default_name(true));
-    needed(t, "Operation", "it reads as " + default_name(false));
-    text_attribute(t.child("Chan"), "name", field(&qal3_user_case_trigger::channel), "channel name");
-    text_attribute(t.child("Description"), "text", field(&qal3_user_case_trigger::description), "description");
-    text_attribute(t.child("Group"), "name", field(&qal3_user_case_trigger::group), "group name");
-    if (Node f = t.child("Function")) {
+    needed(t, kChan.tag, "its channel name is empty");
+    needed(t, kFunction.tag, "it reads as " + default_name(true));
+    needed(t, kOperation.tag, "it reads as " + default_name(false));
+    text_attribute(t, kChan, field(&qal3_user_case_trigger::channel), "channel name");
+    text_attribute(t, kDescription, field(&qal3_user_case_trigger::description), "description");
+    text_attribute(t, kGroup, field(&qal3_user_case_trigger::group), "group name");
+    if (Node f = t.child(kFunction.tag)) {
       registry_name(f, true);
       parameters(f);
       behaviours(t, f);
     }
-    if (Node op = t.child("Operation")) registry_name(op, false);
-    for (const char* limit : {"LowLimit", "UpperLimit"})
-      if (Node l = t.child(limit))
-        if (const std::optional<Attribute> a = l.attribute("value")) float_attribute(l, *a);
+    if (Node op = t.child(kOperation.tag)) registry_name(op, false);
+    for (const ListElement& limit : {kLowLimit, kUpperLimit})
+      if (Node l = t.child(limit.tag))
+        if (const std::optional<Attribute> a = l.attribute(limit.value)) float_attribute(l, *a);
     compared(t);
   }
 
@@ -778,10 +779,10 @@ class Checker {
     std::string text;                  // as the condition shows it
   };
 
-  Compared limit(const Node& t, const char* name, float fresh, float& value) const {
+  Compared limit(const Node& t, const ListElement& e, float fresh, float& value) const {
     Compared c;
-    c.element = t.child(name);
-    if (c.element) c.given = c.element.attribute("value");
+    c.element = t.child(e.tag);
+    if (c.element) c.given = c.element.attribute(e.value);
     value = fresh;
     c.text = shortest(fresh);
     if (!c.given) return c;
@@ -797,10 +798,10 @@ class Checker {
   // The built-in operation the reader takes for trigger `t`; null for a
   // site's own, an unknown name (reported as such) or a changed slot.
   const qal3::trigger::BuiltinOperation* operation_of(const Node& t, Node& op) const {
-    op = t.child("Operation");
+    op = t.child(kOperation.tag);
     int slot = qal3::trigger::kDefaultOperation;
     if (op) {
-      const std::optional<Attribute> a = op.attribute("name");
+      const std::optional<Attribute> a = op.attribute(kOperation.value);
       if (!a) return nullptr;
       if (options_.known_names.count(trim(a->value))) return nullptr;
       slot = slot_of(std::string(a->value), false);
@@ -832,11 +833,11 @@ class Checker {
     qal3::records::OwnedList<qal3_user_case_trigger> fresh;
     const qal3_user_case_trigger& made = fresh.add();
     float low = 0, upper = 0;
-    const Compared l = limit(t, "LowLimit", made.low, low);
-    const Compared u = limit(t, "UpperLimit", made.upper, upper);
+    const Compared l = limit(t, kLowLimit, made.low, low);
+    const Compared u = limit(t, kUpperLimit, made.upper, upper);
     if (!l.readable || !u.readable) return;  // reported as no number
-    const Node mask_node = t.child("BitMask");
-    const std::optional<Attribute> mask_attr = mask_node ? mask_node.attribute("mask") : std::nullopt;
+    const Node mask_node = t.child(kBitMask.tag);
+    const std::optional<Attribute> mask_attr = mask_node ? mask_node.attribute(kBitMask.value) : std::nullopt;
     unsigned mask = made.bitmask;
     if (mask_attr) {
       const std::string m = trim(mask_attr->value);
@@ -847,7 +848,7 @@ class Checker {
     char mask_text[16];
     std::snprintf(mask_text, sizeof mask_text, "0x%X", mask);
     const std::string fires = condition(*op, l.text, u.text, mask_text);
-    const Position at_op = op_node ? doc_.attribute_position(op_node, "name") : t.tag();
+    const Position at_op = op_node ? doc_.attribute_position(op_node, kOperation.value) : t.tag();
     if (op->mask && mask == 0) {
       warning(mask_attr ? doc_.attribute_position(mask_node, *mask_attr) : at_op, "mask-empty",
               (mask_attr ? std::string("BitMask ") + mask_text : "no BitMask, so the mask " + std::string(mask_text)) +
@@ -861,8 +862,8 @@ class Checker {
       verdict = c.find("{LL}") < c.find("result") ? ", which no number meets: it never fires"
                                                   : ", which every number meets: it always fires";
     }
-    if (unset_limit(op->low, l, u, "LowLimit", fires + verdict) ||
-        unset_limit(op->upper, u, l, "UpperLimit", fires + verdict) || verdict.empty())
+    if (unset_limit(op->low, l, u, kLowLimit.tag, fires + verdict) ||
+        unset_limit(op->upper, u, l, kUpperLimit.tag, fires + verdict) || verdict.empty())
       return;
     warning(doc_.attribute_position(l.element, *l.given), "limits-crossed",
             "LowLimit " + l.text + " is above UpperLimit " + u.text + ": " + fires + verdict);
@@ -902,7 +903,7 @@ class Checker {
   // not expect: a reversed sign, a window that ends before it starts,
   // limits beyond what single-precision squares hold.
   void behaviours(const Node& t, const Node& f) {
-    const std::optional<Attribute> name = f.attribute("name");
+    const std::optional<Attribute> name = f.attribute(kFunction.value);
     if (!name || options_.known_names.count(trim(name->value))) return;
     const qal3::trigger::BuiltinFunction* builtin = qal3::trigger::builtin_function(trim(name->value));
     if (!builtin) return;
@@ -912,9 +913,9 @@ class Checker {
                   "' gives the previous event's sum minus this event's: the opposite sign of the other DIFF functions");
     if (builtin->reads == qal3::trigger::Reads::window) window_order(f);
     if (builtin->squares)
-      for (const char* limit : {"LowLimit", "UpperLimit"})
-        if (const Node l = t.child(limit))
-          if (const std::optional<Attribute> a = l.attribute("value")) rms_limit(l, *a, !builtin->diff);
+      for (const ListElement& limit : {kLowLimit, kUpperLimit})
+        if (const Node l = t.child(limit.tag))
+          if (const std::optional<Attribute> a = l.attribute(limit.value)) rms_limit(l, *a, !builtin->diff);
   }
 
   // Parameter `index` of a Function as the reader takes it (the first of its
@@ -1000,10 +1001,11 @@ class Checker {
                                                  ", and samples below 1.1e-19 lose precision, below 2.6e-23 all of it");
   }
 
-  void text_attribute(Node n, const std::string& attr, Field f, const std::string& what) {
+  void text_attribute(const Node& t, const ListElement& e, Field f, const std::string& what) {
+    const Node n = t.child(e.tag);
     if (!n) return;
-    if (const std::optional<Attribute> a = n.attribute(attr))
-      length_of(a->value, doc_.attribute_position(n, attr), f, what);
+    if (const std::optional<Attribute> a = n.attribute(e.value))
+      length_of(a->value, doc_.attribute_position(n, e.value), f, what);
   }
 
   void float_attribute(const Node& n, const Attribute& a) {
@@ -1011,7 +1013,8 @@ class Checker {
   }
 
   void registry_name(const Node& n, bool function) {
-    const std::optional<Attribute> a = n.attribute("name");
+    const char* const attr = (function ? kFunction : kOperation).value;
+    const std::optional<Attribute> a = n.attribute(attr);
     if (!a) return;  // the schema reports it
     const std::string name = trim(a->value);
     if (name.empty() || options_.known_names.count(name)) return;
@@ -1020,7 +1023,7 @@ class Checker {
     const int slot = slot_of(name, function);
     if (slot >= 0 && !qal3::trigger::slot_free(slot, function)) return;
     if (slot >= 0) {
-      error(doc_.attribute_position(n, "name"), "unknown-name",
+      error(doc_.attribute_position(n, attr), "unknown-name",
             kind + " " + quoted(name) + " names a free registry slot: " +
                 (function ? "it always fails, and the trigger never fires" : "the trigger never fires") + known);
       return;
@@ -1029,7 +1032,7 @@ class Checker {
         kind + " " + quoted(name) + " is not in the registry: the trigger reads as " + default_name(function);
     const std::string suggestion = closest(name, function);
     if (!suggestion.empty()) message += "; did you mean " + quoted(suggestion) + "?";
-    error(doc_.attribute_position(n, "name"), "unknown-name", message + known);
+    error(doc_.attribute_position(n, attr), "unknown-name", message + known);
   }
 
   // The slot the reader finds for `name`; -1 when none.
