@@ -197,21 +197,13 @@ struct ValueFrom {
     for (std::size_t i = 0; i < v.size(); ++i) {
       dst.reserve(dst.size() + 1);  // in the list before it is filled: the cleaner releases it on a refusal
       dst.push_back(qal3::records::with_initial_values(new T()));
-      set_count(dst.size());
+      qal3::records::set_count(owner, name, dst.size());
       fill(v[i], *dst.back(), path + "[" + std::to_string(i) + "]");
     }
   }
   template <class T>
   void record(T& dst) const {
     fill(v, dst, path);
-  }
-  // The count field named as the list with an "n" in front, if there is one.
-  void set_count(std::size_t n) const {
-    const std::string count = std::string("n") + name;
-    qal3::records::for_each_field<R>([&](const auto& field) {
-      if constexpr (std::is_same_v<std::remove_reference_t<decltype(field.of(owner))>, int>)
-        if (field.kind == Kind::count && count == field.name) field.of(owner) = static_cast<int>(n);
-    });
   }
 };
 
@@ -295,22 +287,22 @@ template <class R>
 void fill(const Json& j, R& record, const std::string& path) {
   if (!j.is_object()) refuse(path, "must be an object, not " + type_of(j));
   const std::string at = path.empty() ? "" : path + ".";
-  std::vector<std::string> counts;
+  std::vector<std::pair<std::string, std::string>> counts;  // each count and its list
   qal3::records::for_each_field<R>([&](const auto& field) {
     if (!j.contains(field.name)) return;
     if (qal3::records::is_derived(field.kind)) {
-      counts.push_back(field.name);
+      counts.emplace_back(field.name, field.counts);
       return;
     }
     const std::string where = at + field.name;
     qal3::records::visit_value(field.of(record),
                                ValueFrom<R>{j.at(field.name), record, field.kind, field.name, field.bounds, where});
   });
-  for (const std::string& count : counts) {  // a count counts its list
+  for (const auto& [count, list] : counts) {
     const Json& n = j.at(count);
-    const std::size_t has = list_length(record, count.substr(1));
+    const std::size_t has = list_length(record, list);
     if (!n.is_number_integer() || n.get<long long>() < 0 || static_cast<std::size_t>(n.get<long long>()) != has)
-      refuse(at + count, n.dump() + " does not count " + count.substr(1) + ", which holds " + std::to_string(has));
+      refuse(at + count, n.dump() + " does not count " + list + ", which holds " + std::to_string(has));
   }
   for (const auto& member : j.items()) {
     bool field = false;

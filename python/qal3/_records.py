@@ -155,6 +155,8 @@ class Record:
     record was made or read) says when, not what, and takes no part in
     comparisons. So a record equals itself read back."""
 
+    _COUNTS = {}  # {list field: the count field counting it}, as the record's description gives them
+
     def __post_init__(self):
         for name, check in _checks(type(self)).items():
             value = getattr(self, name)
@@ -171,8 +173,8 @@ class Record:
         out = {}
         for f in dataclasses.fields(self):
             value = getattr(self, f.name)
-            if isinstance(getattr(type(self), "n" + f.name, None), property):
-                out["n" + f.name] = len(value)
+            if f.name in self._COUNTS:
+                out[self._COUNTS[f.name]] = len(value)
             if isinstance(value, Record):
                 value = value.to_dict()
             elif isinstance(value, list):
@@ -203,12 +205,13 @@ class Record:
                          kind.from_dict(value) if isinstance(value, dict) else value)
             kw[f.name] = value
         parameters = getattr(cls, "_PARAMETERS", {})
+        counted = {count: name for name, count in cls._COUNTS.items()}
         for key in sorted(d.keys() - kw.keys()):
             if key in parameters:
                 kw[key] = d[key]
-            elif isinstance(getattr(cls, key, None), property) and key[1:] in kw:  # a count
-                if d[key] != len(kw[key[1:]]):
-                    raise ValueError(f"{key} is {d[key]}, but {key[1:]} holds {len(kw[key[1:]])} entries")
+            elif counted.get(key) in kw:  # a count
+                if d[key] != len(kw[counted[key]]):
+                    raise ValueError(f"{key} is {d[key]}, but {counted[key]} holds {len(kw[counted[key]])} entries")
             elif key.endswith("_name") and _checks(cls).get(key[:-5]) is _slot:  # a slot by its name
                 _slot_by_name(kw, key[:-5], d[key])
             elif key.endswith("_name") and (cls.__name__, key[:-5]) in _INDEX_NAMES:  # a number by its name

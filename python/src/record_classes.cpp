@@ -102,15 +102,15 @@ class Generator {
     std::string properties;
     std::vector<std::string> described;  // the docstring's paragraphs on the fields
     std::vector<std::string> lists;
-    std::vector<std::string> counts;
+    std::vector<std::pair<std::string, std::string>> counts;  // each count and its list
     qal3::records::for_each_field<R>([&](const auto& field) {
       using F = std::decay_t<decltype(field)>;
       using V = typename F::template type<R>;
       const std::string name = field.name;
       described.push_back("``" + name + "``: " + field_text<V>(field.kind, field.doc, field.bounds));
       if (qal3::records::is_derived(field.kind)) {
-        counts.push_back(name);
-        properties += count_property(name, field.doc);
+        counts.emplace_back(name, field.counts);
+        properties += count_property(name, field.counts, field.doc);
         return;
       }
       const Attribute a = attribute<V>(field.kind, field.initial);
@@ -125,9 +125,13 @@ class Generator {
       decorators = "@_named_parameters(" + parameter_names() + ")\n";
       uses_parameters_ = true;
     }
-    for (const std::string& count : counts)
-      if (count.size() < 2 || count[0] != 'n' || std::find(lists.begin(), lists.end(), count.substr(1)) == lists.end())
+    std::string counted;  // the class's _COUNTS: {list: its count}
+    for (const auto& [count, list] : counts) {
+      if (std::find(lists.begin(), lists.end(), list) == lists.end())
         fail(Description<R>::name, count, "counts no list field of its record");
+      counted += (counted.empty() ? "" : ", ") + ("\"" + list + "\": \"" + count + "\"");
+    }
+    if (!counted.empty()) properties += "\n    _COUNTS = {" + counted + "}\n";
     const std::string name = Description<R>::name;
     const std::string code = fields + properties;
     const auto [it, fresh] = classes_.emplace(name, Class{Description<R>::doc, described, decorators, code});
@@ -170,10 +174,10 @@ class Generator {
     throw std::runtime_error(record + (field.empty() ? "" : "." + field) + " " + what);
   }
 
-  static std::string count_property(const std::string& name, const char* doc) {
-    const std::string text = *doc ? sentence(doc) : "The number of entries of " + name.substr(1) + ".";
+  static std::string count_property(const std::string& name, const std::string& list, const char* doc) {
+    const std::string text = *doc ? sentence(doc) : "The number of entries of " + list + ".";
     return "\n    @property\n    def " + name + "(self) -> int:\n" + docstring(text, "        ") +
-           "        return len(self." + name.substr(1) + ")\n";
+           "        return len(self." + list + ")\n";
   }
 
   // The docstring text of a field whose member is a V: its doc, bounds and

@@ -122,17 +122,6 @@ void filling(const std::string& where, F&& fill) {
   }
 }
 
-// Sets the count field of `record` that counts the list `list` (the count
-// is named as the list with an "n" in front) to `n`, if there is one.
-template <class R>
-void set_count(R& record, const char* list, std::size_t n) {
-  const std::string name = std::string("n") + list;
-  qal3::records::for_each_field<R>([&](const auto& field) {
-    if constexpr (std::is_same_v<std::remove_reference_t<decltype(field.of(record))>, int>)
-      if (field.kind == Kind::count && name == field.name) field.of(record) = static_cast<int>(n);
-  });
-}
-
 // One field's value from the Python value `v`. What a list holds is
 // allocated as the record family's cleaner releases it (new, new[] for C
 // strings) and put in the list before it is filled, so that the cleaner
@@ -182,7 +171,7 @@ struct ValueFrom {
     for (py::handle item : v) {
       room_for_one(dst);
       dst.push_back(new T());
-      set_count(owner, name, dst.size());
+      qal3::records::set_count(owner, name, dst.size());
       filling(std::string(name) + "[" + std::to_string(dst.size() - 1) + "]", [&] { fill_record(item, *dst.back()); });
     }
   }

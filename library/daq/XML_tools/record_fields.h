@@ -248,6 +248,7 @@ struct Field {
   Bounds bounds = {};
   long long initial = 0;  // a number field's value in a new record (what a document without it reads as);
                           // a time field's is the clock's (Kind::time)
+  const char* counts = "";  // a count's list: the name of the field of its record that it counts
 
   template <class R>
   static constexpr decltype(auto) of(R& r) {
@@ -339,6 +340,16 @@ template <class R, class F>
 void for_each_field(F&& f) {
   static_assert(kinds_fit<R>(), "a field's kind does not fit its member");
   std::apply([&](const auto&... field) { (f(field), ...); }, Description<R>::fields);
+}
+
+// Sets the count field of `record` that counts its list field `list` to
+// `n`, if there is one.
+template <class R>
+void set_count(R& record, std::string_view list, std::size_t n) {
+  for_each_field<R>([&](const auto& field) {
+    if constexpr (std::is_same_v<std::remove_reference_t<decltype(field.of(record))>, int>)
+      if (field.kind == Kind::count && list == field.counts) field.of(record) = static_cast<int>(n);
+  });
 }
 
 // The list a list field `v` holds, directly or by pointer: a null pointer
@@ -480,7 +491,7 @@ struct Description<dim_descr> {
   static constexpr auto fields = std::make_tuple(
       Field<&dim_descr::dim>{"dim", Kind::integer}, Field<&dim_descr::dim_name>{"dim_name", Kind::text},
       Field<&dim_descr::dim_desc>{"dim_desc", Kind::text}, Field<&dim_descr::units>{"units", Kind::text},
-      Field<&dim_descr::nstats>{"nstats", Kind::count, "the number of statistics"},
+      Field<&dim_descr::nstats>{"nstats", Kind::count, "the number of statistics", {}, 0, "stats"},
       Field<&dim_descr::stats>{"stats", Kind::records});
 };
 
@@ -510,19 +521,20 @@ struct Description<chan_descr_2010> {
   static constexpr auto clean = &clean_chan_desr_list;
   static constexpr const char* other_root = qal3::chan::kDaqRoot;  // the DAQvariables format
   static constexpr const char* identity[] = {"prop_name"};
-  static constexpr auto fields = std::make_tuple(
-      Field<&C::stream>{"stream", Kind::integer},
-      Field<&C::ev_type>{"ev_type", Kind::unsigned_integer, "the event type's number", kMaskEventType},
-      Field<&C::count>{"count", Kind::integer},
-      Field<&C::dtype>{"dtype", Kind::type_code, "the data type's number", kMaskBlockType},
-      Field<&C::db_key>{"db_key", Kind::integer, "", {}, -1},
-      Field<&C::prop_name>{"prop_name", Kind::text, "", kRecordName}, Field<&C::daq_name>{"daq_name", Kind::text},
-      Field<&C::prop_desc>{"prop_desc", Kind::text}, Field<&C::units>{"units", Kind::text},
-      Field<&C::max_size>{"max_size", Kind::integer, "", {}, 1},
-      Field<&C::nbits>{"nbits", Kind::count, "the number of described bits"}, Field<&C::bits>{"bits", Kind::records},
-      Field<&C::ndims>{"ndims", Kind::count, "the number of dimensions"}, Field<&C::dims>{"dims", Kind::records},
-      Field<&C::sb_name>{"sb_name", Kind::text}, Field<&C::set_point>{"set_point", Kind::integer},
-      Field<&C::subsystem>{"subsystem", Kind::text});
+  static constexpr auto fields =
+      std::make_tuple(Field<&C::stream>{"stream", Kind::integer},
+                      Field<&C::ev_type>{"ev_type", Kind::unsigned_integer, "the event type's number", kMaskEventType},
+                      Field<&C::count>{"count", Kind::integer},
+                      Field<&C::dtype>{"dtype", Kind::type_code, "the data type's number", kMaskBlockType},
+                      Field<&C::db_key>{"db_key", Kind::integer, "", {}, -1},
+                      Field<&C::prop_name>{"prop_name", Kind::text, "", kRecordName},
+                      Field<&C::daq_name>{"daq_name", Kind::text}, Field<&C::prop_desc>{"prop_desc", Kind::text},
+                      Field<&C::units>{"units", Kind::text}, Field<&C::max_size>{"max_size", Kind::integer, "", {}, 1},
+                      Field<&C::nbits>{"nbits", Kind::count, "the number of described bits", {}, 0, "bits"},
+                      Field<&C::bits>{"bits", Kind::records},
+                      Field<&C::ndims>{"ndims", Kind::count, "the number of dimensions", {}, 0, "dims"},
+                      Field<&C::dims>{"dims", Kind::records}, Field<&C::sb_name>{"sb_name", Kind::text},
+                      Field<&C::set_point>{"set_point", Kind::integer}, Field<&C::subsystem>{"subsystem", Kind::text});
 
   // Whether a bit's name is other than what a DAQvariables document gives
   // back for it: its one title, written from bit_desc, cut to the name.
