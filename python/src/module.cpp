@@ -268,13 +268,17 @@ PYBIND11_MODULE(_core, m) {
   py::tuple feature_types(static_cast<std::size_t>(FEATURE_TYPE_MAX));
   for (int i = 0; i < FEATURE_TYPE_MAX; ++i) feature_types[i] = to_py(FeatureTags[i]);
   m.attr("FEATURE_TYPES") = feature_types;
+  const std::string slots = "The " + std::to_string(qal3::trigger::kSlots);
+  static const std::string functions_doc =
+      slots +
+      " function slots of the trigger registry: RegistryEntry(slot, name, help, free); "
+      "free slots hold no function.";
+  static const std::string operations_doc =
+      slots + " operation slots of the trigger registry, as functions() lists the function slots.";
   m.def(
-      "functions", [] { return registry(true); },
-      "The 32 function slots of the trigger registry: RegistryEntry(slot, name, help, free); "
-      "free slots hold no function.");
+      "functions", [] { return registry(true); }, functions_doc.c_str());
   m.def(
-      "operations", [] { return registry(false); },
-      "The 32 operation slots of the trigger registry, as functions() lists the function slots.");
+      "operations", [] { return registry(false); }, operations_doc.c_str());
   m.def(
       "function_index",
       [](std::string name) {
