@@ -15,7 +15,7 @@ const char kEmptyDocument[] = "";
 
 SAX_Memory_Parser::SAX_Memory_Parser(char* xml) {
   try {
-    std::unique_ptr<MemParseHandlers> h(new qal3::pull::NameCachingHandler<MemParseHandlers>);
+    std::unique_ptr<MemParseHandlers> h(qal3::pull::make_memory_handler());
     qal3::pull::PullParser* p = qal3::pull::take_parser(*h);
     if (!p) return;
     try {

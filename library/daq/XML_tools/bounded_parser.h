@@ -16,7 +16,6 @@
 #include <xercesc/internal/ReaderMgr.hpp>
 #include <xercesc/internal/XMLReader.hpp>
 #include <xercesc/internal/XMLScanner.hpp>
-#include <xercesc/parsers/SAX2XMLReaderImpl.hpp>
 #include <xercesc/parsers/SAXParser.hpp>
 #include <xercesc/sax/Locator.hpp>
 #include <xercesc/util/RefVectorOf.hpp>
@@ -28,52 +27,6 @@
 
 namespace qal3 {
 namespace xerces {
-
-namespace detail {
-
-// A private data member of a Xerces class, named through an explicit
-// instantiation (where access is not checked) and read through member(Tag).
-template <class Tag, auto Member>
-struct Expose {
-  friend auto member(Tag) { return Member; }
-};
-struct ReaderIndex {
-  friend auto member(ReaderIndex);
-};
-struct ReaderAvail {
-  friend auto member(ReaderAvail);
-};
-struct ReaderChars {
-  friend auto member(ReaderChars);
-};
-template struct Expose<ReaderIndex, &xercesc::XMLReader::fCharIndex>;
-template struct Expose<ReaderAvail, &xercesc::XMLReader::fCharsAvail>;
-template struct Expose<ReaderChars, &xercesc::XMLReader::fCharBuf>;
-
-}  // namespace detail
-
-// How many characters `reader` holds transcoded past its position (0 for
-// none), with `chars` set to them: the buffer that XMLReader::peekString
-// compares against, read without its out-of-line call. The read follows
-// the layout of the Xerces headers of the build; held_chars_trusted says
-// whether the Xerces library of the process has it.
-inline XMLSize_t held_chars(const xercesc::XMLReader* reader, const XMLCh*& chars) {
-  if (!reader) return 0;
-  const XMLSize_t at = reader->*member(detail::ReaderIndex{});
-  const XMLSize_t avail = reader->*member(detail::ReaderAvail{});
-  if (at >= avail) return 0;
-  chars = (reader->*member(detail::ReaderChars{})) + at;
-  return avail - at;
-}
-
-// Whether held_chars reads the readers of the Xerces library in this
-// process as that library's own (out-of-line) peekString does. Decided
-// once per process, on the first `reader` asked about that holds two
-// characters or more: their held characters are peeked at through the
-// library. False until then, and when they differ (the peeks are used).
-// Null `reader`: only what is decided. Defined in libQAL3XML, for its pull
-// parsers (SAXParser).
-bool held_chars_trusted(xercesc::XMLReader* reader);
 
 using XString = std::basic_string<XMLCh>;
 
@@ -127,7 +80,6 @@ class Bounded : public Base {
     const xercesc::XMLScanner* s = scanner();
     return !other_version_ && s && s->getXMLVersion() == xercesc::XMLReader::XMLV1_0;
   }
-
 
   void XMLDecl(const XMLCh* const version, const XMLCh* const encoding, const XMLCh* const standalone,
                const XMLCh* const actual_encoding) override {
@@ -192,34 +144,34 @@ class Bounded : public Base {
   // processing instruction, a CDATA section, an entity reference or the
   // rest of the text around the end of an entity. The entities read to
   // their end are ended as the scanner ends them, with the same event.
-  bool text_goes_on() {
+  // `blank`: the text so far is blank, and a start tag rather than an end
+  // tag is likely next (the answer is the same; only the peeks differ).
+  bool text_goes_on(bool blank) {
     const xercesc::XMLScanner* s = scanner();
     if (!s) return false;
     // The scanner's own reader manager, reachable only as const.
     auto& readers = const_cast<xercesc::ReaderMgr&>(*s->getReaderMgr());
-    // The usual case, answered from the two characters the current reader
-    // holds next; with fewer held, the peeks below (which may end entities).
-    const XMLCh* held = nullptr;
-    xercesc::XMLReader* current = readers.getCurrentReader();
-    if (!held_trusted_) held_trusted_ = held_chars_trusted(current);
-    if (held_trusted_ && held_chars(current, held) >= 2) {
-      if (held[0] != xercesc::chOpenAngle) return held[0] != 0;
-      return held[1] == xercesc::chBang || held[1] == xercesc::chQuestion;
-    }
+    // The usual case: the current reader holds the next character, peeked
+    // at inline; without one, the manager's peek (which may end entities).
     XMLCh next = 0;
-    for (;;) {
-      try {
-        next = readers.peekNextChar();
-        break;
-      } catch (const xercesc::EndOfEntityException& end) {
-        this->endEntityReference(end.getEntity());
+    xercesc::XMLReader* current = readers.getCurrentReader();
+    if (current && current->charsLeftInBuffer() != 0) {
+      current->peekNextChar(next);
+    } else {
+      for (;;) {
+        try {
+          next = readers.peekNextChar();
+          break;
+        } catch (const xercesc::EndOfEntityException& end) {
+          this->endEntityReference(end.getEntity());
+        }
       }
     }
     if (next != xercesc::chOpenAngle) return next != 0;
     static const XMLCh kEndTag[] = {xercesc::chOpenAngle, xercesc::chForwardSlash, 0};
     static const XMLCh kMarkup[] = {xercesc::chOpenAngle, xercesc::chBang, 0};
     static const XMLCh kInstruction[] = {xercesc::chOpenAngle, xercesc::chQuestion, 0};
-    if (readers.peekString(kEndTag)) return false;
+    if (!blank && readers.peekString(kEndTag)) return false;
     return readers.peekString(kMarkup) || readers.peekString(kInstruction);
   }
 
@@ -251,7 +203,6 @@ class Bounded : public Base {
   void startDocument() override {
     const xercesc::XMLScanner* s = scanner();
     expansions_ = s ? ExpansionsOfScanner::count(*s) : 0;
-    if constexpr (std::is_base_of<xercesc::SAXParser, Base>::value) held_trusted_ = held_chars_trusted(nullptr);
     Base::startDocument();
   }
 
@@ -366,7 +317,6 @@ class Bounded : public Base {
   XMLSize_t expansions_ = 0;  // the scanner's expansion count when the document began
   bool cap_text_ = false;
   bool other_version_ = false;
-  bool held_trusted_ = false;  // held_chars_trusted(), as far as decided
   // By decl number, the decls whose names have passed the checks; numbers
   // within the undeclared-name limit only.
   std::array<const xercesc::XMLElementDecl*, 64> named_{};

@@ -190,8 +190,8 @@ struct ParserMemoryOwner {
   KeptStreams kept_streams;  // destroyed first: its streams may use the memory
 };
 
-// A Xerces parser (SAXParser, XercesDOMParser) built over a ParserMemory and
-// a KeptStreams list of its own. Both are a base constructed before the
+// A Xerces SAXParser (or a class derived from it) built over a ParserMemory
+// and a KeptStreams list of its own. Both are a base constructed before the
 // parser and destroyed after it, also when the parser's constructor throws.
 template <class Parser>
 class ParserWithOwnMemory : private ParserMemoryOwner, public Parser {

@@ -1,6 +1,9 @@
 // QAL3PullHandler: the SAX callbacks reduced to the state of one pull step,
 // shared by SAX_Memory_Parser and SAX_File_Parser (declared in
-// SAX_Memory_Parser.h).
+// SAX_Memory_Parser.h; what the pull step runs inline: pull_handler.h).
+#include "pull_handler.h"
+
+#include <cstdint>
 #include <cstdio>
 #include <cstring>
 #include <memory>
@@ -10,11 +13,8 @@
 #include <xercesc/util/XMLString.hpp>
 #include <xercesc/util/XMLUni.hpp>
 
-#include "SAX_File_Parser.h"
-#include "SAX_Memory_Parser.h"
 #include "messages.h"
 #include "reading_scope.h"
-#include "sax_pull_common.h"
 #include "xerces_platform.h"
 
 #if defined(__SSE2__)
@@ -244,6 +244,16 @@ void QAL3PullHandler::resetDocument() {
   clearText();
 }
 
+void qal3::pull::HandlerAccess::start_element(QAL3PullHandler& h, const char* tag,
+                                              xercesc::AttributeList& attributes) {
+  h.tag = tag;
+  ++h.fElementCount;
+  h.vattr.clear();
+  const XMLSize_t n = attributes.getLength();
+  h.fAttrCount += static_cast<unsigned int>(n);
+  if (n != 0) h.storeAttributes(attributes, n);
+}
+
 void QAL3PullHandler::startElement(const XMLCh* name, xercesc::AttributeList& attributes) {
   finishStep();
   qal3::pull::HandlerAccess::start_element(*this, transcode_into(name, fTagBuf), attributes);
@@ -311,3 +321,72 @@ void QAL3PullHandler::error(const xercesc::SAXParseException& exc) { report("\nE
 void QAL3PullHandler::fatalError(const xercesc::SAXParseException& exc) { report("\nFatal Error at (file ", exc); }
 
 void QAL3PullHandler::warning(const xercesc::SAXParseException& exc) { report("\nWarning at (file ", exc); }
+
+namespace {
+
+// The handler of a pull parser over a document in memory: MemParseHandlers
+// with each element name narrowed once per document. Its parser has
+// namespaces off, so every start tag of one name hands the handler the text
+// of that name's decl, which the scanner keeps for the whole document; the
+// narrowed name is found again by the address of that text (a direct-mapped
+// table, emptied when a document starts). A name longer than a slot holds,
+// or not ASCII, is narrowed at each start tag.
+class NameCachingHandler final : public MemParseHandlers {
+ public:
+  void startElement(const XMLCh* name, xercesc::AttributeList& attributes) override {
+    finishStep();
+    const char* narrowed = cached(name);
+    if (!narrowed) {
+      MemParseHandlers::startElement(name, attributes);
+      return;
+    }
+    qal3::pull::HandlerAccess::start_element(*this, narrowed, attributes);
+  }
+
+  void resetDocument() override {
+    for (Slot& s : slots_) s.key = nullptr;
+    MemParseHandlers::resetDocument();
+  }
+
+ private:
+  static constexpr std::size_t kSlots = 32;
+  static constexpr std::size_t kNameBytes = 32 - sizeof(const XMLCh*);
+  struct Slot {
+    const XMLCh* key = nullptr;  // the name's text, or null for an empty slot
+    char name[kNameBytes];       // its narrowed form, NUL-terminated
+  };
+
+  // The narrowed `name` from its slot, or narrowed into it; null when it
+  // does not fit or is not ASCII.
+  const char* cached(const XMLCh* name) {
+    if (!name) return nullptr;
+    // Two slots a name may take, found from the bits of its address that
+    // tell a pool's names apart: names that meet in one keep apart.
+    const std::uintptr_t address = reinterpret_cast<std::uintptr_t>(name);
+    const std::size_t at = ((address >> 4) ^ (address >> 9)) % kSlots;
+    Slot& first = slots_[at];
+    if (first.key == name) return first.name;
+    Slot& second = slots_[(at + 1) % kSlots];
+    if (second.key == name) return second.name;
+    Slot& s = first.key && !second.key ? second : first;
+    s.key = nullptr;
+    XMLCh high = 0;
+    for (std::size_t i = 0; i < kNameBytes; ++i) {
+      const XMLCh c = name[i];
+      s.name[i] = static_cast<char>(c);
+      if (c == 0) {
+        if (high >= 0x80) return nullptr;
+        s.key = name;
+        return s.name;
+      }
+      high |= c;
+    }
+    return nullptr;
+  }
+
+  Slot slots_[kSlots];
+};
+
+}  // namespace
+
+MemParseHandlers* qal3::pull::make_memory_handler() { return new NameCachingHandler; }

@@ -5,7 +5,6 @@
 #include <dlfcn.h>
 #include <pthread.h>
 
-#include <atomic>
 #include <cstdio>
 #include <memory>
 #include <string>
@@ -17,40 +16,6 @@
 #include "xerces_platform.h"
 
 namespace qal3 {
-namespace xerces {
-
-bool held_chars_trusted(xercesc::XMLReader* reader) {
-  // 1 trusted, -1 not, 0 not yet decided: a fact of the process's Xerces
-  // library, the same whichever thread decides it.
-  static std::atomic<int> verdict{0};
-  const int known = verdict.load(std::memory_order_relaxed);
-  if (known != 0 || !reader) return known > 0;
-  const XMLCh* chars = nullptr;
-  const XMLSize_t held = held_chars(reader, chars);
-  if (held < 2) return false;
-  // The characters are looked at only within the reader's buffer.
-  const auto& buffer = reader->*member(detail::ReaderChars{});
-  constexpr std::size_t kBuffer = sizeof buffer / sizeof buffer[0];
-  if (chars < buffer || chars > buffer + kBuffer - 2) return false;
-  XMLCh probe[9] = {};
-  std::size_t n = 0;
-  while (n < 8 && n < held && chars + n < buffer + kBuffer && chars[n] != 0) {
-    probe[n] = chars[n];
-    ++n;
-  }
-  if (n < 2) return false;
-  bool same = false;
-  try {
-    same = reader->peekString(probe);
-  } catch (...) {
-    return false;
-  }
-  verdict.store(same ? 1 : -1, std::memory_order_relaxed);
-  return same;
-}
-
-}  // namespace xerces
-
 namespace pull {
 
 namespace {

@@ -1,16 +1,14 @@
 // Internals shared by the two pull parsers and the reading loop
 // (pull_reader.h): the hardened SAX parser set-up, the start and the pull
-// step. Not installed. (The Xerces platform and the hardening shared with
-// the GigE reader: xerces_platform.h.)
+// step (its handler's part: pull_handler.h). Not installed. (The Xerces
+// platform and the hardening shared with the GigE reader: xerces_platform.h.)
 #ifndef QAL3_SAX_PULL_COMMON_H
 #define QAL3_SAX_PULL_COMMON_H
 
 #include <cstddef>
-#include <cstdint>
 
 #include <xercesc/framework/XMLPScanToken.hpp>
 #include <xercesc/parsers/SAXParser.hpp>
-#include <xercesc/sax/AttributeList.hpp>
 #include <xercesc/sax/InputSource.hpp>
 #include <xercesc/util/XMLException.hpp>
 
@@ -18,6 +16,7 @@
 #include "SAX_Memory_Parser.h"
 #include "bounded_parser.h"
 #include "parser_memory.h"
+#include "pull_handler.h"
 
 namespace qal3 {
 namespace pull {
@@ -71,158 +70,6 @@ bool next_failed(QAL3PullHandler& handler, const XMLCh* message);
 // carry the document but no position.
 void reset_scanner(xercesc::SAXParser& parser, xercesc::XMLPScanToken& token, QAL3PullHandler& handler);
 
-// The handler state that the pull step reads and resets.
-struct HandlerAccess {
-  static void begin_step(QAL3PullHandler& h) {
-    if (h.end_flag || h.value) {
-      h.tag = nullptr;
-      h.value = nullptr;
-      h.vattr.clear();
-      h.end_flag = false;
-    }
-  }
-  static int errors(const QAL3PullHandler& h) { return h.error_count; }
-  // The handler of pull parser `p`.
-  static QAL3PullHandler& handler(SAX_Memory_Parser& p) { return *p.handler; }
-  static QAL3PullHandler& handler(SAX_File_Parser& p) { return p.handler; }
-  // p.parse_element(tag, value) of a pull parser built without failure,
-  // inlined where the library's internal functions are at hand.
-  template <class Parser>
-  static int next_element(Parser& p, char** tag, char** value);
-  static bool text_open(const QAL3PullHandler& h) { return h.fTextPending; }
-  static const char* tag(const QAL3PullHandler& h) { return h.tag; }
-  static const char* value(const QAL3PullHandler& h) { return h.value; }
-  // QAL3PullHandler::flushText, which the pull step calls directly rather
-  // than through the library's exported entry. Text gathered since the last
-  // event other than characters becomes the element's value; blank text
-  // drops the element instead. Narrowed text ends here, text kept in UTF-16
-  // in flush_wide_text (pull_handler.cpp).
-  static void flush_text(QAL3PullHandler& h) {
-    if (!h.fTextPending) return;
-    if (h.fTextTooLong) report_too_long(h);
-    if (h.fTextWide) {
-      flush_wide_text(h);
-      return;
-    }
-    if (h.fTextNonBlank) {
-      h.fValueBuf[h.fNarrowLen] = '\0';  // characters() made room for it
-      h.value = h.fValueBuf.data();
-    } else {
-      h.value = nullptr;
-      h.tag = nullptr;
-    }
-    h.fNarrowLen = h.fTextUnits = 0;
-    h.fTextPending = h.fTextTooLong = h.fTextNonBlank = false;
-  }
-  // The message of a text past the limit, counted as an error of `h`.
-  static void report_too_long(QAL3PullHandler& h);
-  static void flush_wide_text(QAL3PullHandler& h);
-  // The rest of QAL3PullHandler::startElement once the pending text is
-  // flushed and the element's name narrowed to `tag`.
-  static void start_element(QAL3PullHandler& h, const char* tag, xercesc::AttributeList& attributes) {
-    h.tag = tag;
-    ++h.fElementCount;
-    h.vattr.clear();
-    const XMLSize_t n = attributes.getLength();
-    h.fAttrCount += static_cast<unsigned int>(n);
-    if (n != 0) h.storeAttributes(attributes, n);
-  }
-
-  // QAL3PullHandler::getAttr. Attribute names within one start tag are
-  // unique: Xerces reports a repeated name as an error, after which no
-  // attribute is handed out. So the search may begin after the last
-  // attribute found (readers ask in document order) and still finds the
-  // one record of that name.
-  static const char* attr(const QAL3PullHandler& h, const char* name) {
-    if (!name) return nullptr;
-    const std::size_t n = h.vattr.size();
-    std::size_t i = h.fAttrHint < n ? h.fAttrHint : 0;
-    for (std::size_t k = 0; k < n; ++k) {
-      const ::attr& a = *h.vattr[i];
-      if (a.name && same_name(a.name, name)) {
-        h.fAttrHint = i + 1;
-        return a.value;
-      }
-      if (++i == n) i = 0;
-    }
-    return nullptr;
-  }
-
- private:
-  // strcmp(a, b) == 0 for the short names of attributes, without a call.
-  static bool same_name(const char* a, const char* b) {
-    while (*a != '\0' && *a == *b) {
-      ++a;
-      ++b;
-    }
-    return *a == *b;
-  }
-};
-
-// The handler of a pull parser over a document in memory: `Handlers` with
-// each element name narrowed once per document. Its parser has namespaces
-// off, so every start tag of one name hands the handler the text of that
-// name's decl, which the scanner keeps for the whole document; the narrowed
-// name is found again by the address of that text (a direct-mapped table,
-// emptied when a document starts). A name longer than a slot holds, or not
-// ASCII, is narrowed by `Handlers` at each start tag.
-template <class Handlers>
-class NameCachingHandler final : public Handlers {
- public:
-  void startElement(const XMLCh* name, xercesc::AttributeList& attributes) override {
-    this->finishStep();
-    const char* narrowed = cached(name);
-    if (!narrowed) {
-      Handlers::startElement(name, attributes);
-      return;
-    }
-    HandlerAccess::start_element(*this, narrowed, attributes);
-  }
-
-  void resetDocument() override {
-    for (Slot& s : slots_) s.key = nullptr;
-    Handlers::resetDocument();
-  }
-
- private:
-  static constexpr std::size_t kSlots = 32;
-  static constexpr std::size_t kNameBytes = 32 - sizeof(const XMLCh*);
-  struct Slot {
-    const XMLCh* key = nullptr;  // the name's text, or null for an empty slot
-    char name[kNameBytes];       // its narrowed form, NUL-terminated
-  };
-
-  // The narrowed `name` from its slot, or narrowed into it; null when it
-  // does not fit or is not ASCII.
-  const char* cached(const XMLCh* name) {
-    if (!name) return nullptr;
-    // Two slots a name may take, found from the bits of its address that
-    // tell a pool's names apart: names that meet in one keep apart.
-    const std::uintptr_t address = reinterpret_cast<std::uintptr_t>(name);
-    const std::size_t at = ((address >> 4) ^ (address >> 9)) % kSlots;
-    Slot& first = slots_[at];
-    if (first.key == name) return first.name;
-    Slot& second = slots_[(at + 1) % kSlots];
-    if (second.key == name) return second.name;
-    Slot& s = first.key && !second.key ? second : first;
-    s.key = nullptr;
-    XMLCh high = 0;
-    for (std::size_t i = 0; i < kNameBytes; ++i) {
-      const XMLCh c = name[i];
-      s.name[i] = static_cast<char>(c);
-      if (c == 0) {
-        if (high >= 0x80) return nullptr;
-        s.key = name;
-        return s.name;
-      }
-      high |= c;
-    }
-    return nullptr;
-  }
-
-  Slot slots_[kSlots];
-};
-
 // Advances the parser by one pull step: the handler then holds the step's
 // name and text. 0, the error count when the document is to be abandoned,
 // or -1 once it is exhausted. The text of an element is one value however
@@ -235,7 +82,7 @@ inline int advance(xercesc::SAXParser& parser, xercesc::XMLPScanToken& token, bo
   try {
     gotMore = parser.parseNext(token);
     while (gotMore && HandlerAccess::text_open(handler) && !HandlerAccess::errors(handler) &&
-           static_cast<PullParser&>(parser).text_goes_on())
+           static_cast<PullParser&>(parser).text_goes_on(HandlerAccess::text_blank(handler)))
       gotMore = parser.parseNext(token);
   } catch (const xercesc::XMLException& e) {
     gotMore = next_failed(handler, e.getMessage());
