@@ -3,6 +3,9 @@
 // evaluation, registration, named memory documents and the version.
 #include <gtest/gtest.h>
 
+#include <sys/resource.h>
+
+#include <csignal>
 #include <cstdlib>
 #include <cstring>
 #include <memory>
@@ -119,6 +122,20 @@ TEST(CppFace, ResultCarriesCodeMessagesAndThrowsOnRequest) {
   const std::string nul_target = target.path() + std::string("\0.xml", 5);
   EXPECT_EQ(qal3::EventList().write_file(nul_target).code(), 1);
   EXPECT_EQ(testutil::read_file(target.path()), "keep");
+  // A write that fails half-way (past the file size limit) leaves the old file whole.
+  const auto events = qal3::EventList::read_file(kExamples + "/evlist_basic.xml").value_or_throw();
+  rlimit limit{};
+  ASSERT_EQ(getrlimit(RLIMIT_FSIZE, &limit), 0);
+  const rlimit small{16, limit.rlim_max};
+  const auto old_handler = std::signal(SIGXFSZ, SIG_IGN);
+  ASSERT_EQ(setrlimit(RLIMIT_FSIZE, &small), 0);
+  const qal3::Status cut = events.write_file(target.path());
+  setrlimit(RLIMIT_FSIZE, &limit);
+  std::signal(SIGXFSZ, old_handler);
+  EXPECT_EQ(cut.code(), 1);
+  EXPECT_EQ(testutil::read_file(target.path()), "keep");
+  ASSERT_TRUE(events.write_file(target.path()));
+  EXPECT_EQ(testutil::read_file(target.path()).rfind("<?xml", 0), 0u);
   // A loop over a temporary result's value walks a list it owns.
   int entries = 0;
   for (auto* e : qal3::EventList::read_file(kExamples + "/evlist_basic.xml").value()) entries += e != nullptr;

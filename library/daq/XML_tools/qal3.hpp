@@ -249,11 +249,9 @@ class CText {
   std::string text_;
 };
 
-/// Emits the error line "<what> holds a NUL character" (a call refused
-/// rather than reading its text cut short) and returns 1, the code of a
-/// reader or writer that could not start.
-inline int refuse_cut(const char* what) {
-  const std::string line = std::string(what) + " holds a NUL character";
+/// Emits `line` as an error line on the error stream and returns 1, the code
+/// of a reader or writer that could not start.
+inline int error_line(const std::string& line) {
   qal3_message m{};
   m.stream = QAL3_MESSAGE_STDERR;
   m.kind = QAL3_MESSAGE_ERROR;
@@ -261,6 +259,18 @@ inline int refuse_cut(const char* what) {
   m.length = line.size();
   qal3_message_emit(&m);
   return 1;
+}
+
+/// Emits the error line "<what> holds a NUL character" (a call refused
+/// rather than reading its text cut short) and returns 1.
+inline int refuse_cut(const char* what) { return error_line(std::string(what) + " holds a NUL character"); }
+
+/// Puts `document` at `path` with qal3_replace_file: 0, or 1 with the
+/// error line "<path>: <reason>".
+inline int replace_file(const char* path, const std::string& document) {
+  char reason[1024];
+  if (qal3_replace_file(path, document.data(), document.size(), reason, sizeof reason) == 0) return 0;
+  return error_line(std::string(path) + ": " + reason);
 }
 
 }  // namespace detail
@@ -454,16 +464,23 @@ class List {
     });
   }
 
-  /// Writes the family's XML document to the file at `path` (created or
-  /// truncated) with the family's writer; `options` go to it (see Family).
-  /// An empty path names no file: the writer then prints the document,
-  /// which arrives in messages(). The code is the writer's; a path holding
-  /// a NUL character is refused with code 1, and nothing is written.
+  /// Writes the family's XML document (as text() makes it; `options` go to
+  /// the family's writer, see Family) to the file at `path`, which it
+  /// replaces whole as qal3_replace_file does: on failure the file is left
+  /// as it was. An empty path names no file: the writer then prints the
+  /// document, which arrives in messages(). The code is the writer's when
+  /// the document cannot be made; 1, with an error line "<path>: <reason>",
+  /// when the file cannot be replaced; a path holding a NUL character is
+  /// refused with code 1, and nothing is written.
   template <class... Options>
   Status write_file(std::string_view path, Options... options) const {
     detail::CText file(path);
     return detail::collect([&] {
-      return file.cut() ? detail::refuse_cut("the path") : Family<R>::write(records_, file.get(), nullptr, options...);
+      if (file.cut()) return detail::refuse_cut("the path");
+      if (path.empty()) return Family<R>::write(records_, file.get(), nullptr, options...);
+      std::string document;
+      const int code = Family<R>::write(records_, nullptr, &document, options...);
+      return code != 0 ? code : detail::replace_file(file.get(), document);
     });
   }
 

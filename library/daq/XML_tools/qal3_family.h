@@ -11,6 +11,9 @@
 /// only as far as the root element's start tag: what follows is neither
 /// read nor judged. Nothing is printed or sent to a message sink.
 ///
+/// qal3_replace_file puts a document's bytes at a path whole, as the C++
+/// face's writers do.
+///
 /// Calls may run in several threads at once. Usable from C and C++.
 #ifndef QAL3_FAMILY_H
 #define QAL3_FAMILY_H
@@ -75,6 +78,19 @@ QAL3_API const char* qal3_family_root(qal3_family family);
 /// "trigger list"), a static string; null for QAL3_FAMILY_UNKNOWN and for a
 /// value that is no family.
 QAL3_API const char* qal3_family_name(qal3_family family);
+
+/// Puts the `size` bytes at `data` at `path` whole or not at all, as the
+/// tool's -o and the Python writers do: a new file in the folder of `path`
+/// takes the bytes and is renamed over it, with the owner, group, access
+/// control list, mode (less the set-user-ID and set-group-ID bits) and
+/// extended attributes of the file it replaces; a symbolic link at `path`
+/// is replaced, not followed; other names of a file with several hard links
+/// keep the old bytes. A device or FIFO at `path` is written in place. 0
+/// when done; otherwise an error number (EINVAL for a null or empty `path`,
+/// or null `data` with a non-zero `size`), the file at `path` is left as it
+/// was, and `reason` (null for none) receives why, one NUL-terminated line
+/// cut to `reason_size` bytes. Prints nothing; `data` is only read.
+QAL3_API int qal3_replace_file(const char* path, const char* data, size_t size, char* reason, size_t reason_size);
 
 #ifdef __cplusplus
 }
