@@ -2,7 +2,6 @@
 // good and bad documents with the messages' positions, round trips, moves;
 // evaluation, registration, named memory documents and the version.
 #include <gtest/gtest.h>
-
 #include <sys/resource.h>
 
 #include <csignal>

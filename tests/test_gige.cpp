@@ -5,7 +5,6 @@
 #include <chrono>
 #include <string>
 #include <vector>
-
 #include <xercesc/dom/DOM.hpp>
 #include <xercesc/parsers/XercesDOMParser.hpp>
 #include <xercesc/util/PlatformUtils.hpp>
