@@ -89,10 +89,10 @@ file(WRITE ${QAL3_DEB_SHLIBS_ROOT}/DEBIAN/shlibs "${all_shlibs}")
 # QAL3PackagingPreBuild.cmake before the packages are made).
 file(GENERATE OUTPUT ${QAL3_DEB_DIR}/library-files.txt CONTENT "${lib_files}")
 
-# libQAL3XML reads two private members of a Xerces reader through the
-# layout of the headers it was built with (checked at run time against the
-# library's own peeks, bounded_parser.h): its package takes the Xerces
-# library of that upstream version only, whatever the Debian revision.
+# libQAL3XML reads the Xerces scanner's count of entity expansions (a
+# protected member, bounded_parser.h) through the layout of the headers it
+# was built with: its package takes the Xerces library of that upstream
+# version only, whatever the Debian revision.
 string(REGEX MATCH "^([0-9]+)\\.([0-9]+)\\.([0-9]+)" xerces_version "${XercesC_VERSION}")
 if(xerces_version)
   math(EXPR xerces_next_revision "${CMAKE_MATCH_3} + 1")
