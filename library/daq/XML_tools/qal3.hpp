@@ -697,7 +697,7 @@ enum class Outcome : signed char {
   first_event = QAL3_REPLAY_FIRST_EVENT,  ///< a DIFF function's first event: no value to judge
   no_result = QAL3_REPLAY_NO_RESULT,      ///< the function gave no value
   no_data = QAL3_REPLAY_NO_DATA,          ///< no data for the trigger's channel or subchannel
-  invalid = QAL3_REPLAY_INVALID           ///< a function or operation slot outside 0 .. 31
+  invalid = QAL3_REPLAY_INVALID           ///< a function or operation slot outside the registry's tables (user_case_trigger.h)
 };
 
 /// What the evaluation of a trigger on a block said.
@@ -718,7 +718,7 @@ struct Evaluation {
 /// (qal3_replay_evaluate): a DIFF function's base value (fprevresult) is
 /// kept from event to event, and the trigger's fresult holds the value
 /// only when there is one. Code -1 when the trigger cannot be evaluated (a
-/// function or operation slot outside 0 .. 31), else 0.
+/// function or operation slot outside the registry's tables), else 0.
 inline Result<Evaluation> evaluate(qal3_serv_block_subhead_2010& block, qal3_user_case_trigger& trigger) {
   return detail::collect(Evaluation(), [&](Evaluation& e) {
     float value = 0.0f;
