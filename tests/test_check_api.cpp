@@ -10,9 +10,14 @@
 #include <memory>
 #include <string>
 #include <thread>
+#include <tuple>
+#include <type_traits>
 #include <vector>
 
+#include "check_document.h"
+#include "qal3.hpp"
 #include "qal3_check.h"
+#include "record_fields.h"
 #include "test_util.h"
 
 namespace {
@@ -208,6 +213,55 @@ TEST(CheckApi, CheckersRunInThreads) {
   for (std::thread& t : threads) t.join();
   for (size_t n : found) EXPECT_EQ(n, found[0]);
   EXPECT_GT(found[0], 0u);
+}
+
+// Every record family of the descriptions (record_fields.h) is in every
+// table that names families: the checker's, with a schema file, the xmllint
+// script's, the root lookup of qal3_family.h and the C++ face.
+namespace registry {
+
+template <class T, class = void>
+struct complete : std::false_type {};
+template <class T>
+struct complete<T, std::void_t<decltype(sizeof(T))>> : std::true_type {};
+
+template <class D, class = void>
+struct other_root {
+  static constexpr const char* value = nullptr;
+};
+template <class D>
+struct other_root<D, std::void_t<decltype(D::other_root)>> {
+  static constexpr const char* value = D::other_root;
+};
+
+void expect_root_in_tables(const char* root, const std::string& xmllint) {
+  SCOPED_TRACE(root);
+  const auto& families = check::families();
+  const auto info = std::find_if(families.begin(), families.end(),
+                                 [&](const check::FamilyInfo& f) { return std::strcmp(f.root, root) == 0; });
+  ASSERT_NE(info, families.end()) << "no row in check::families()";
+  EXPECT_TRUE(fs::exists(fs::path(QAL3_SCHEMA_DIR) / info->schema)) << info->schema;
+  EXPECT_NE(xmllint.find(std::string(root) + ") echo " + info->schema), std::string::npos) << "xmllint script";
+  EXPECT_EQ(qal3_family_of_root(root), info->code);
+}
+
+}  // namespace registry
+
+TEST(FamilyRegistry, EveryFamilyIsInEveryTableThatNamesFamilies) {
+  const std::string xmllint = testutil::read_file(
+      (fs::path(QAL3_SCHEMA_DIR) / ".." / "tests" / "schema" / "validate_with_xmllint.sh").string());
+  std::apply(
+      [&](auto... tag) {
+        const auto one = [&](auto t) {
+          using R = typename decltype(t)::type;
+          using D = qal3::records::Description<R>;
+          static_assert(registry::complete<qal3::Family<R>>::value, "a family of the descriptions lacks qal3::Family");
+          registry::expect_root_in_tables(D::root, xmllint);
+          if (const char* other = registry::other_root<D>::value) registry::expect_root_in_tables(other, xmllint);
+        };
+        (one(tag), ...);
+      },
+      qal3::records::Families{});
 }
 
 }  // namespace
