@@ -12,6 +12,8 @@
 #   ./build.sh docs   build the reference manual (Doxygen; any warning fails)
 #                     into build/docs/reference/html/
 #   ./build.sh bench  build the benchmarks (Release) into build-bench/
+#   ./build.sh format check that every C++ source is in the style of
+#                     .clang-format (clang-format -i puts one back in it)
 #   ./build.sh fuzz   where clang is present: build the fuzz targets and fuzz
 #                     each for FUZZ_SECONDS (20) over its committed corpus;
 #                     any finding fails (its input is kept in build-fuzz/findings/)
@@ -276,6 +278,11 @@ case "${1:-}" in
   bench)
     ensure_packages
     build build-bench -DCMAKE_BUILD_TYPE=Release -DQAL3_BUILD_BENCH=ON -DQAL3_BUILD_TESTS=OFF
+    ;;
+  format)
+    ensure_packages clang-format
+    git ls-files -z -- '*.cpp' '*.h' '*.hpp' | xargs -0 clang-format --dry-run -Werror
+    echo "Every C++ source is formatted."
     ;;
   fuzz)
     have_libfuzzer || exit 0  # no clang with libFuzzer here: nothing to do

@@ -25,7 +25,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   std::string action;
   words >> action;
   qal3::edit::Request request;
-  request.action = action == "add" ? qal3::edit::Action::add
+  request.action = action == "add"    ? qal3::edit::Action::add
                    : action == "drop" ? qal3::edit::Action::drop
                                       : qal3::edit::Action::set;
   if (request.action != qal3::edit::Action::add) words >> request.selector;

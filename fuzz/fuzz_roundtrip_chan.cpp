@@ -139,8 +139,7 @@ void compare_daqvars(const chan_descr_2010* a, const chan_descr_2010* b, const s
   if (b->nbits != nbits || b->bits.size() != static_cast<size_t>(nbits)) mismatch("nbits", a, doc);
   for (int i = 0; i < nbits; ++i) {
     const bit_descr* y = b->bits[i];
-    if (bits[i].bit != y->bit || bits[i].name != y->bit_name || bits[i].desc != y->bit_desc)
-      mismatch("bit", a, doc);
+    if (bits[i].bit != y->bit || bits[i].name != y->bit_name || bits[i].desc != y->bit_desc) mismatch("bit", a, doc);
   }
   const int ndims = matrix ? a->ndims : 0;
   if (b->ndims != ndims || b->dims.size() != static_cast<size_t>(ndims)) mismatch("ndims", a, doc);

@@ -204,8 +204,7 @@ TEST(CppFace, EvaluatesBuiltInAndRegisteredTriggers) {
   EXPECT_EQ(qal3::evaluate(*block, *list[0]).code(), -1);
 
   // A DIFF function's first event has no value; the next one differs from it.
-  auto diff = qal3::Triggers::parse("<QAL3USERTRIGGERLIST>" + trigger("DIFFMEAN", "GT", "1") +
-                                    "</QAL3USERTRIGGERLIST>")
+  auto diff = qal3::Triggers::parse("<QAL3USERTRIGGERLIST>" + trigger("DIFFMEAN", "GT", "1") + "</QAL3USERTRIGGERLIST>")
                   .value_or_throw();
   ASSERT_EQ(diff.size(), 1u);
   for (const float level : {10.0f, 12.0f}) {
@@ -228,18 +227,17 @@ TEST(CppFace, ReplayReadsEachTriggersOwnDataAcrossRuns) {
            "\"/><Function name=\"" + fn + "\" start=\"0\" end=\"" + end +
            "\" incr=\"1\"/><Operation name=\"GT\"/><UpperLimit value=\"1.5\"/></USERTRIGGER>";
   };
-  auto list = qal3::Triggers::parse("<QAL3USERTRIGGERLIST>" + trigger("S", 0, "MAX", "-1") +
-                                    trigger("S", 1, "MAX", "-1") + trigger("S", 2, "MAX", "-1") +
-                                    trigger("T", 0, "DIFFVALUE", "0") + trigger("U", 0, "MAX", "-1") +
-                                    trigger("S", 0, "MAX", "9") + "</QAL3USERTRIGGERLIST>")
-                  .value_or_throw();
+  auto list =
+      qal3::Triggers::parse("<QAL3USERTRIGGERLIST>" + trigger("S", 0, "MAX", "-1") + trigger("S", 1, "MAX", "-1") +
+                            trigger("S", 2, "MAX", "-1") + trigger("T", 0, "DIFFVALUE", "0") +
+                            trigger("U", 0, "MAX", "-1") + trigger("S", 0, "MAX", "9") + "</QAL3USERTRIGGERLIST>")
+          .value_or_throw();
   auto replay = qal3::Replay::of(list.records()).value_or_throw();
   ASSERT_EQ(replay.size(), 6u);
   // Two events: S subchannels 0 and 1 (two samples each), T one value.
   const float s0[] = {1, 2, 0, 1}, s1[] = {5, 6, 7, 8}, t[] = {10, 12};
   const std::vector<qal3_replay_data> data = {qal3::spectrum_data("S", 0, 0, 1, 2, s0, 2),
-                                              qal3::spectrum_data("S", 1, 0, 1, 2, s1, 2),
-                                              qal3::value_data("T", 0, t)};
+                                              qal3::spectrum_data("S", 1, 0, 1, 2, s1, 2), qal3::value_data("T", 0, t)};
   using O = qal3::Outcome;
   const auto first = replay.run(data, 2).value_or_throw();
   const O expected[2][6] = {{O::fires, O::fires, O::no_data, O::first_event, O::no_data, O::no_result},

@@ -185,7 +185,8 @@ TEST(Hardening, InternalEntitiesStillWork) {
 
 // A small internal DTD's attribute default still supplies its value.
 TEST(Hardening, AttributeDefaultsStillApply) {
-  std::string doc = "<!DOCTYPE R [<!ELEMENT R (X)*><!ELEMENT X EMPTY><!ATTLIST X a CDATA \"d\">]><R><X/><X a=\"s\"/></R>";
+  std::string doc =
+      "<!DOCTYPE R [<!ELEMENT R (X)*><!ELEMENT X EMPTY><!ATTLIST X a CDATA \"d\">]><R><X/><X a=\"s\"/></R>";
   SAX_Memory_Parser p(&doc[0]);
   ASSERT_TRUE(p.init_ok());
   ASSERT_EQ(p.start(), 0);

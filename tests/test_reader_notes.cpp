@@ -74,9 +74,10 @@ using Dict = qal3_env_index_dictionary_entry;
 INSTANTIATE_TEST_SUITE_P(
     Families, ReaderNotes,
     ::testing::Values(
-        NoteCase{"chan_cut", read_as<Chan>,
-                 "<CHANDESCRIPTIONS>\n<CHANNEL><PROP>P</PROP>\n<UNITS>" + kLong + "</UNITS></CHANNEL></CHANDESCRIPTIONS>",
-                 3, "UNITS: text of 40 bytes cut to 15 (a field of 16 bytes): 'uuuu"},
+        NoteCase{
+            "chan_cut", read_as<Chan>,
+            "<CHANDESCRIPTIONS>\n<CHANNEL><PROP>P</PROP>\n<UNITS>" + kLong + "</UNITS></CHANNEL></CHANDESCRIPTIONS>", 3,
+            "UNITS: text of 40 bytes cut to 15 (a field of 16 bytes): 'uuuu"},
         NoteCase{"chan_orphan", read_as<Chan>,
                  "<CHANDESCRIPTIONS><CHANNEL><PROP>P</PROP>\n<DIM_NAME>x</DIM_NAME></CHANNEL></CHANDESCRIPTIONS>", 2,
                  "DIM_NAME without a DIM before it in the description: dropped"},
@@ -99,18 +100,19 @@ INSTANTIATE_TEST_SUITE_P(
                  "<ENVINDEXDICT><CHANNEL><INDEX>1</INDEX></CHANNEL>\n<CHANNEL><INDEX>2</INDEX><PROP>Q</PROP>"
                  "</CHANNEL></ENVINDEXDICT>",
                  2, "CHANNEL without PROP: dropped"},
-        NoteCase{"evlist_type", read_as<qal3_ev_entry>,
-                 "<BMR><EVENT><TYPE>x</TYPE>\n<TYPE>99</TYPE></EVENT></BMR>", 2, "TYPE 99 is out of range"},
-        NoteCase{"evlist_block_cut", read_as<qal3_ev_entry>,
-                 "<BMR><EVENT><TYPE>x</TYPE><TYPE>1</TYPE>\n<SBLOCK>" + std::string(300, 'b') +
-                     "</SBLOCK></EVENT></BMR>",
-                 2, "SBLOCK: text of 300 bytes cut to 254"},
+        NoteCase{"evlist_type", read_as<qal3_ev_entry>, "<BMR><EVENT><TYPE>x</TYPE>\n<TYPE>99</TYPE></EVENT></BMR>", 2,
+                 "TYPE 99 is out of range"},
+        NoteCase{
+            "evlist_block_cut", read_as<qal3_ev_entry>,
+            "<BMR><EVENT><TYPE>x</TYPE><TYPE>1</TYPE>\n<SBLOCK>" + std::string(300, 'b') + "</SBLOCK></EVENT></BMR>", 2,
+            "SBLOCK: text of 300 bytes cut to 254"},
         NoteCase{"trigger_function", read_as<qal3_user_case_trigger>,
-                 "<QAL3USERTRIGGERLIST><USERTRIGGER>\n<Function name=\"NOSUCH\"/></USERTRIGGER></QAL3USERTRIGGERLIST>", 2,
-                 "Function 'NOSUCH' names no registry slot: read as MEAN"},
-        NoteCase{"trigger_operation", read_as<qal3_user_case_trigger>,
-                 "<QAL3USERTRIGGERLIST><USERTRIGGER>\n\n<Operation name=\"NOSUCH\"/></USERTRIGGER></QAL3USERTRIGGERLIST>", 3,
-                 "Operation 'NOSUCH' names no registry slot: read as GT"},
+                 "<QAL3USERTRIGGERLIST><USERTRIGGER>\n<Function name=\"NOSUCH\"/></USERTRIGGER></QAL3USERTRIGGERLIST>",
+                 2, "Function 'NOSUCH' names no registry slot: read as MEAN"},
+        NoteCase{
+            "trigger_operation", read_as<qal3_user_case_trigger>,
+            "<QAL3USERTRIGGERLIST><USERTRIGGER>\n\n<Operation name=\"NOSUCH\"/></USERTRIGGER></QAL3USERTRIGGERLIST>", 3,
+            "Operation 'NOSUCH' names no registry slot: read as GT"},
         NoteCase{"trigger_cut", read_as<qal3_user_case_trigger>,
                  "<QAL3USERTRIGGERLIST><USERTRIGGER>\n<Group name=\"" + std::string(300, 'g') +
                      "\"/></USERTRIGGER></QAL3USERTRIGGERLIST>",
@@ -120,8 +122,9 @@ INSTANTIATE_TEST_SUITE_P(
 // A camera feature file: the register's Address is not kept (the GigE reader
 // reads from a file; its notes come without a position).
 TEST(ReaderNotes, GigEFeatureFieldsNotKeptAreNoted) {
-  testutil::TempFile file("<RegisterDescription><IntReg Name=\"R\"><Address>0x10</Address></IntReg>"
-                          "</RegisterDescription>");
+  testutil::TempFile file(
+      "<RegisterDescription><IntReg Name=\"R\"><Address>0x10</Address></IntReg>"
+      "</RegisterDescription>");
   std::vector<std::string> notes;
   auto sink = [&notes](const qal3_message& m) {
     if (m.kind == QAL3_MESSAGE_READER_NOTE) notes.emplace_back(m.text, m.length);

@@ -94,12 +94,15 @@ std::vector<std::string> documents(const Family& family) {
     std::sort(names.begin(), names.end());
     for (const std::string& n : names) out.push_back(testutil::read_file(dir + "/" + n));
   }
-  for (const char* example : {"evlist_basic.xml", "evlist_multi.xml", "chan_descriptions.xml",
-                              "chan_daqvariables.xml", "envdict.xml", "triggers.xml", "plot_hard_triggers.xml"})
+  for (const char* example : {"evlist_basic.xml", "evlist_multi.xml", "chan_descriptions.xml", "chan_daqvariables.xml",
+                              "envdict.xml", "triggers.xml", "plot_hard_triggers.xml"})
     out.push_back(testutil::read_file(std::string(QAL3_EXAMPLES_DIR) + "/" + example));
   // Texts that XML 1.0 and 1.1 read apart: a control character by
   // reference, C1 controls as they are (NEL is a line end in 1.1).
-  for (const char* text : {"&#1;", "\xc2\x96", "a\xc2\x85" "b", "\xe2\x80\xa8"})
+  for (const char* text : {"&#1;", "\xc2\x96",
+                           "a\xc2\x85"
+                           "b",
+                           "\xe2\x80\xa8"})
     out.push_back(std::string("<BMR><ENTRY><EVENT_TYPE>") + text + "</EVENT_TYPE></ENTRY></BMR>");
   return out;
 }
@@ -125,8 +128,7 @@ TEST(CarryOver, EveryDocumentReadsAsOnAFreshThread) {
       on_new_thread([&] {
         for (std::size_t p = 0; p < poison.size(); ++p) {
           outcome_of([&](std::string* r) { return kFamilies[0].read(poison[p], r); });  // the thread's one parser
-          ASSERT_EQ(outcome_of(read), fresh) << family.name << " after poison " << p << " of:\n"
-                                             << doc.substr(0, 400);
+          ASSERT_EQ(outcome_of(read), fresh) << family.name << " after poison " << p << " of:\n" << doc.substr(0, 400);
         }
       });
     }

@@ -137,8 +137,7 @@ TEST(ToolChan, ConversionsSayWhatTheFormatCannotHold) {
     return out;
   };
   const std::vector<std::string> to_daqvars = {
-      "DAQvariables cannot hold stream: 2 channels lose it",
-      "DAQvariables cannot hold dtype: 1 channel loses it",
+      "DAQvariables cannot hold stream: 2 channels lose it", "DAQvariables cannot hold dtype: 1 channel loses it",
       "DAQvariables cannot hold bits.bit_name other than its bit_desc: 1 channel loses it",
       "DAQvariables cannot hold dims in a channel whose max_size is 1: 1 channel loses it",
       "DAQvariables cannot hold dims.stats: 1 channel loses it"};
@@ -195,10 +194,10 @@ TEST(ToolChan, CutTextsAndMasksAreSaid) {
   testutil::TempFile doc("<CHANDESCRIPTIONS><CHANNEL><EVTYPE>1</EVTYPE><DTYPE>1</DTYPE><PROP>" + std::string(300, 'P') +
                          "</PROP><NAME>N</NAME><UNITS>" + std::string(21, 'u') +
                          "</UNITS></CHANNEL></CHANDESCRIPTIONS>");
-  const std::string cuts = doc.path() + ":1:368: warning: PROP: text of 300 bytes cut to 255 (a field of 256 bytes): '" +
-                           std::string(32, 'P') + "...'\n" + doc.path() +
-                           ":1:417: warning: UNITS: text of 21 bytes cut to 15 (a field of 16 bytes): '" +
-                           std::string(21, 'u') + "'\n";
+  const std::string cuts =
+      doc.path() + ":1:368: warning: PROP: text of 300 bytes cut to 255 (a field of 256 bytes): '" +
+      std::string(32, 'P') + "...'\n" + doc.path() +
+      ":1:417: warning: UNITS: text of 21 bytes cut to 15 (a field of 16 bytes): '" + std::string(21, 'u') + "'\n";
   for (const char* command : {"print", "print --json", "listing", "names", "select event-type N"}) {
     std::string out, err;
     EXPECT_EQ(chan(std::string(command) + " " + doc.path(), &out, &err), 0) << command;

@@ -354,13 +354,14 @@ TEST(ToolCheck, AcrossTheFilesOfAFolder) {
            "</QAL3USERTRIGGERLIST>\n";
   };
   const auto events = [](const std::string& channel) {
-    return "<BMR>\n<EVENT><TYPE>1</TYPE><SBLOCK>S<CHLIST><CHAN>" + channel + "</CHAN></CHLIST></SBLOCK></EVENT>\n</BMR>\n";
+    return "<BMR>\n<EVENT><TYPE>1</TYPE><SBLOCK>S<CHLIST><CHAN>" + channel +
+           "</CHAN></CHLIST></SBLOCK></EVENT>\n</BMR>\n";
   };
   const auto dict = [](const std::string& prop) {
     return "<ENVINDEXDICT>\n<CHANNEL><INDEX>1</INDEX><PROP>" + prop + "</PROP></CHANNEL>\n</ENVINDEXDICT>\n";
   };
   const struct {
-    std::string second;  // b.xml, beside a.xml holding `chan`
+    std::string second;   // b.xml, beside a.xml holding `chan`
     const char* finding;  // the one finding expected, "" for none
   } cases[] = {
       // A property or DAQ name described again, differently.
@@ -522,7 +523,8 @@ TEST(ToolCheck, FolderStatusesExclusionsAndForeignFiles) {
       {"--exclude=bad.xml t", 0, warn, skip + "qal3: check: 1 file (trigger list: 1), 0 errors, 1 warning\n"},
       {"--strict --exclude=bad.xml t", 1, "t/warn.xml:2:46: error: function 'DIFFSUM'",
        skip + "qal3: check: 1 file (trigger list: 1), 1 error, 0 warnings\n"},
-      {"--exclude='sub/*' --exclude=pom.xml t", 0, warn, "qal3: check: 1 file (trigger list: 1), 0 errors, 1 warning\n"},
+      {"--exclude='sub/*' --exclude=pom.xml t", 0, warn,
+       "qal3: check: 1 file (trigger list: 1), 0 errors, 1 warning\n"},
       {"--exclude='s*' t", 0, warn, skip + "qal3: check: 1 file (trigger list: 1), 0 errors, 1 warning\n"},
       {"t", 1, "t/sub/bad.xml:2:46: error: function 'MEANN'",
        skip + "qal3: check: 2 files (trigger list: 2), 1 error, 1 warning\n"},
@@ -857,8 +859,11 @@ TEST(ToolCheck, CostStaysLinearInTheInput) {
        "longer than the limit of 1048576 characters"},
       {"long name", "<BMR><EVENT><" + std::string(std::size_t{2} << 20, 'N') + "/></EVENT></BMR>", 1,
        "element name longer than the limit of 1024 characters"},
-      {"attribute default", "<!DOCTYPE QAL3USERTRIGGERLIST [\n<!ATTLIST Operation name CDATA \"TRUE\">]>\n"
-       "<QAL3USERTRIGGERLIST>" + operations + "</QAL3USERTRIGGERLIST>", 1,
+      {"attribute default",
+       "<!DOCTYPE QAL3USERTRIGGERLIST [\n<!ATTLIST Operation name CDATA \"TRUE\">]>\n"
+       "<QAL3USERTRIGGERLIST>" +
+           operations + "</QAL3USERTRIGGERLIST>",
+       1,
        ":2:1: warning: the DTD gives attribute 'name' of 'Operation' the default value \"TRUE\": every Operation "
        "element without the attribute is read as if it had name=\"TRUE\""},
       {"data after a NUL", "<BMR><EVENT><TYPE>1</TYPE></EVENT></BMR>" + std::string(1, '\0') + "<BMR/>", 1,

@@ -578,8 +578,9 @@ TEST(ToolConventions, GigeRefusesOtherDocumentsAndKeepsOneFeaturePerLine) {
   EXPECT_EQ(out, "0\tFloat\t2\tGain\t\tfirst line\\nsecond\\tline\t\n1\tCommand\t6\tGo\t\t\t\n" + cam.path() +
                      ": 2 features\n");
   // A root the library finds behind markup-like text in the DOCTYPE.
-  TempFile doctype("<!DOCTYPE RegisterDescription [<!ENTITY e \"]<x>\">]><RegisterDescription><Command Name=\"Go\"/>"
-                   "</RegisterDescription>");
+  TempFile doctype(
+      "<!DOCTYPE RegisterDescription [<!ENTITY e \"]<x>\">]><RegisterDescription><Command Name=\"Go\"/>"
+      "</RegisterDescription>");
   ASSERT_EQ(qal3("gige " + doctype.path(), &out, &err), 0) << err;
   EXPECT_EQ(out, "0\tCommand\t6\tGo\t\t\t\n" + doctype.path() + ": 1 features\n");
   // A root of no family is read, as the library's reader reads it.

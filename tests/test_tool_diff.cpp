@@ -219,8 +219,9 @@ TEST(Show, TriggerParametersByNameDefaultsLeftOut) {
     EXPECT_EQ(out, expected) << row.trigger;
   }
   // diff --json names a parameter as the lines do.
-  const TempFile a("<QAL3USERTRIGGERLIST><USERTRIGGER><Chan name=\"C\"/><Function name=\"SUM\"/></USERTRIGGER>"
-                   "</QAL3USERTRIGGERLIST>"),
+  const TempFile a(
+      "<QAL3USERTRIGGERLIST><USERTRIGGER><Chan name=\"C\"/><Function name=\"SUM\"/></USERTRIGGER>"
+      "</QAL3USERTRIGGERLIST>"),
       b("<QAL3USERTRIGGERLIST><USERTRIGGER><Chan name=\"C\"/><Function name=\"SUM\" incr=\"3\"/></USERTRIGGER>"
         "</QAL3USERTRIGGERLIST>");
   std::string json;
@@ -231,8 +232,9 @@ TEST(Show, TriggerParametersByNameDefaultsLeftOut) {
 // What the readers do not keep: a change of it is a difference of its own
 // kind, which --records-only leaves out; comments and blanks are none.
 TEST(Diff, WhatTheReadersDoNotKeep) {
-  const std::string reg = "<RegisterDescription><IntReg Name=\"R\"><Address>0x100</Address></IntReg>"
-                          "<Integer Name=\"W\"/></RegisterDescription>";
+  const std::string reg =
+      "<RegisterDescription><IntReg Name=\"R\"><Address>0x100</Address></IntReg>"
+      "<Integer Name=\"W\"/></RegisterDescription>";
   const std::string daq =
       "<DAQvariables><DaqFloat><nexol>P</nexol><DBKey>1</DBKey><sbName>S</sbName><freq>1</freq></DaqFloat>"
       "</DAQvariables>";
@@ -257,13 +259,13 @@ TEST(Diff, WhatTheReadersDoNotKeep) {
        "unread\tOLD:- / NEW:1\t/DAQvariables/DaqFloat/firstIndex\t(none)\t0\n"},
       {reg, with(with(reg, "<Address>", "<!-- moved? -->\n<?pi x?><Address>"), "<Integer", "<!-- W -->\n<Integer"), "",
        0, ""},
-      {reg, with(with(reg, "<Address>0x100", "\n  <Address>\n\t0x100  "), "<Integer", "\n\n  <Integer"), "", 0,
-       ""},
+      {reg, with(with(reg, "<Address>0x100", "\n  <Address>\n\t0x100  "), "<Integer", "\n\n  <Integer"), "", 0, ""},
   };
   for (const auto& row : rows) {
     const TempFile a(row.old_doc), b(row.new_doc);
     std::string out, json, expected = row.lines;
-    for (const auto& [from, to] : {std::pair<std::string, std::string>{"OLD:", a.path() + ":"}, {"NEW:", b.path() + ":"}})
+    for (const auto& [from, to] :
+         {std::pair<std::string, std::string>{"OLD:", a.path() + ":"}, {"NEW:", b.path() + ":"}})
       for (std::size_t at; (at = expected.find(from)) != std::string::npos;) expected.replace(at, from.size(), to);
     EXPECT_EQ(qal3("diff " + row.options + a.path() + " " + b.path(), &out, &json), row.status) << row.new_doc;
     if (expected[0] != '~') {
@@ -334,11 +336,12 @@ TEST(Diff, GitTextconvShowsUnread) {
   const TempFile dir("", ".d");
   const std::string repo = dir.path() + ".git-unread";
   const std::string git = "cd " + repo + " && git -c user.name=t -c user.email=t@t ";
-  ASSERT_EQ(run_command("rm -rf " + repo + " && mkdir " + repo + " && cd " + repo + " && git init -q . && " +
-                        "git config diff.qal3.textconv '" + kTool + " show' && echo '*.xml diff=qal3' > .gitattributes" +
-                        " && cp " + kEx + "/gige_camera.xml g.xml && " + git + "add . && " + git + "commit -qm one" +
-                        " && sed -i 's/0x0100/0x0104/' g.xml && " + git + "commit -qam two"),
-            0);
+  ASSERT_EQ(
+      run_command("rm -rf " + repo + " && mkdir " + repo + " && cd " + repo + " && git init -q . && " +
+                  "git config diff.qal3.textconv '" + kTool + " show' && echo '*.xml diff=qal3' > .gitattributes" +
+                  " && cp " + kEx + "/gige_camera.xml g.xml && " + git + "add . && " + git + "commit -qm one" +
+                  " && sed -i 's/0x0100/0x0104/' g.xml && " + git + "commit -qam two"),
+      0);
   std::string out;
   EXPECT_EQ(run_command(git + "show HEAD 2>/dev/null | grep '^[-+][^-+]'", &out), 0);
   EXPECT_EQ(out,

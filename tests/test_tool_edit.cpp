@@ -83,41 +83,52 @@ TEST(ToolEdit, ChangesOnlyTheBytesOfTheEdit) {
     std::vector<std::pair<std::string, std::string>> changes;
     bool crlf = false;  // the document's and the changes' lines end with CR LF
   } cases[] = {
-      {kTriggers, "trigger set 1 upper=4 start=1.5",
+      {kTriggers,
+       "trigger set 1 upper=4 start=1.5",
        {{"start=\"2\"", "start=\"1.500000\""}, {"value=\"3.5\"", "value=\"4.000000\""}}},
-      {kTriggers, "trigger set channel=A/B,subchannel=1 low=1 function=MIN",
+      {kTriggers,
+       "trigger set channel=A/B,subchannel=1 low=1 function=MIN",
        {{"\"MAX\"", "\"MIN\""},
         {"    <Operation name=\"GT\"/>\n", "    <Operation name=\"GT\"/>\n    <LowLimit value=\"1.000000\"/>\n"}}},
-      {kTriggers, "trigger set --all channel=A/B group=beam",
+      {kTriggers,
+       "trigger set --all channel=A/B group=beam",
        {{"value=\"3.5\"/>\n", "value=\"3.5\"/>\n    <Group name=\"beam\"/>\n"},
         {"value=\"5\"/>\n", "value=\"5\"/>\n    <Group name=\"beam\"/>\n"}}},
-      {kTriggers, "trigger set 2 'description=caf\xc3\xa9&<'",
+      {kTriggers,
+       "trigger set 2 'description=caf\xc3\xa9&<'",
        {{"    <UpperLimit value=\"5\"/>\n  </",
          "    <UpperLimit value=\"5\"/>\n    <Description text=\"caf&#233;&amp;&lt;\"/>\n  </"}}},
-      {kTriggers, "trigger drop 1",
-       {{"  <USERTRIGGER>\n    <Chan name=\"A/B\" subchan=\"0\"/>\n    <Function name=\"MEAN\" start=\"2\" end=\"5\"/>\n"
+      {kTriggers,
+       "trigger drop 1",
+       {{"  <USERTRIGGER>\n    <Chan name=\"A/B\" subchan=\"0\"/>\n    <Function name=\"MEAN\" start=\"2\" "
+         "end=\"5\"/>\n"
          "    <Operation name=\"INSIDE\"/>\n    <LowLimit value=\"0.25\"/>\n    <UpperLimit value=\"3.5\"/>\n"
          "  </USERTRIGGER>\n",
          ""}}},
-      {kTriggers, "trigger add channel=C/D operation=LT upper=2",
+      {kTriggers,
+       "trigger add channel=C/D operation=LT upper=2",
        {{"  </USERTRIGGER>\n</Q",
          "  </USERTRIGGER>\n  <USERTRIGGER>\n    <Chan name=\"C/D\"/>\n    <Function name=\"MEAN\"/>\n"
          "    <Operation name=\"LT\"/>\n"
          "    <UpperLimit value=\"2.000000\"/>\n  </USERTRIGGER>\n</Q"}}},
-      {kTriggers, "trigger set 1 group=g",
-       {{"value=\"3.5\"/>\n", "value=\"3.5\"/>\n    <Group name=\"g\"/>\n"}},
-       true},
-      {kChan, "chan set prop_name=X/Z units=V daq_name=XZ2",
+      {kTriggers, "trigger set 1 group=g", {{"value=\"3.5\"/>\n", "value=\"3.5\"/>\n    <Group name=\"g\"/>\n"}}, true},
+      {kChan,
+       "chan set prop_name=X/Z units=V daq_name=XZ2",
        {{"<NAME>XZ</NAME>", "<NAME>XZ2</NAME>\n<UNITS>V</UNITS>"}}},
       {kChan, "chan set 1 units=", {{"<UNITS>mm</UNITS>", "<UNITS></UNITS>"}}},
-      {kChan, "chan drop prop_name=X/Y",
+      {kChan,
+       "chan drop prop_name=X/Y",
        {{"<CHANNEL>\n<PROP>X/Y</PROP>\n<NAME>XY</NAME>\n<UNITS>mm</UNITS>\n<SIZE>1</SIZE>\n</CHANNEL>\n", ""}}},
-      {kChan, "chan add prop_name=N/P", {{"</CHANNEL>\n</C", "</CHANNEL>\n<CHANNEL>\n<PROP>N/P</PROP>\n</CHANNEL>\n</C"}}},
+      {kChan,
+       "chan add prop_name=N/P",
+       {{"</CHANNEL>\n</C", "</CHANNEL>\n<CHANNEL>\n<PROP>N/P</PROP>\n</CHANNEL>\n</C"}}},
       {kDaq, "chan set 1 units=V", {{"<units>mm</units>", "<units>V</units>"}}},
-      {kDict, "envdict set index=1 env_ch_abs_delta=0.5 env_prop=T/9",
+      {kDict,
+       "envdict set index=1 env_ch_abs_delta=0.5 env_prop=T/9",
        {{"<PROP>T/1</PROP><DABS>0.1</DABS>", "<PROP>T/9</PROP><DABS>0.500000</DABS>"}}},
       {kDict, "envdict drop 2", {{"<CHANNEL><INDEX>2</INDEX><PROP>T/2</PROP></CHANNEL>\n", ""}}},
-      {kDict, "envdict add index=3 env_prop=T/3",
+      {kDict,
+       "envdict add index=3 env_prop=T/3",
        {{"</CHANNEL>\n</E", "</CHANNEL>\n<CHANNEL><INDEX>3</INDEX><PROP>T/3</PROP></CHANNEL>\n</E"}}},
   };
   for (const auto& c : cases) {
@@ -171,8 +182,8 @@ TEST(ToolEdit, RefusesAndChangesNothing) {
   for (const auto& c : cases) {
     TempFile f(c.doc);
     const std::size_t space = c.command.find(' ', c.command.find(' ') + 1);
-    const std::string args = c.command.substr(0, space) + " -i " + f.path() +
-                             (space == std::string::npos ? "" : c.command.substr(space));
+    const std::string args =
+        c.command.substr(0, space) + " -i " + f.path() + (space == std::string::npos ? "" : c.command.substr(space));
     std::string err;
     EXPECT_EQ(run_command(kTool + " " + args, nullptr, &err), c.status) << c.command;
     EXPECT_NE(err.find(c.message), std::string::npos) << c.command << ": " << err;

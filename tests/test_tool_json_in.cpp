@@ -43,11 +43,13 @@ TEST(ToolJsonIn, PrintedJsonConvertsToTheSameRecords) {
     ASSERT_EQ(run_command(kTool + " " + r.print + " " + example, &json, &err), 0) << r.print << err;
     ASSERT_EQ(run_command(kTool + " " + r.convert + " -q " + example, &direct, &err), 0) << r.convert << err;
     EXPECT_EQ(from_json(std::string(r.convert) + " --from json -", json, &xml, &err), 0)
-        << r.convert << " " << r.example << "\n" << err;
+        << r.convert << " " << r.example << "\n"
+        << err;
     const TempFile of_xml(direct), of_json(xml);
     std::string diff;
     EXPECT_EQ(run_command(kTool + " diff --records-only " + of_xml.path() + " " + of_json.path(), &diff, &err), 0)
-        << r.convert << " " << r.example << "\n" << diff << err;
+        << r.convert << " " << r.example << "\n"
+        << diff << err;
   }
 }
 
@@ -63,7 +65,8 @@ TEST(ToolJsonIn, ValuesGivenOnceAreTakenAndTwiceMustAgree) {
   const Row rows[] = {
       // taken: a name alone, a parameter by its name, the list of records alone, a document of files
       {convert, one + R"("function_name": "MAX", "start": 3}]})", 0, R"(<Function name="MAX" param0="3.000000")"},
-      {convert, R"([{"channel": "C", "operation": "INSIDE", "x0": 2, "fparam": [2]}])", 0, R"(<Operation name="INSIDE"/>)"},
+      {convert, R"([{"channel": "C", "operation": "INSIDE", "x0": 2, "fparam": [2]}])", 0,
+       R"(<Operation name="INSIDE"/>)"},
       {"chan convert --to chandescr --from json -", R"({"files": [{"file": "a", "channels": [{"prop_name": "P"}]}]})",
        0, "<PROP>P</PROP>"},
       // refused, naming the place
@@ -80,8 +83,8 @@ TEST(ToolJsonIn, ValuesGivenOnceAreTakenAndTwiceMustAgree) {
       {convert, one + R"("subchannel": 3000000000}]})", 1, "triggers[0].subchannel: 3000000000 is out of range"},
       {convert, R"({"triggers": [)", 1, "<stdin>:1:15: not JSON: syntax error"},
       {convert, std::string(300, '[') + std::string(300, ']'), 1, "nested deeper than 256 levels"},
-      {"chan convert --to chandescr --from json -", R"({"channels": [{"prop_name": "P", "nbits": 2, "bits": []}]})",
-       1, "channels[0].nbits: 2 does not count bits, which holds 0"},
+      {"chan convert --to chandescr --from json -", R"({"channels": [{"prop_name": "P", "nbits": 2, "bits": []}]})", 1,
+       "channels[0].nbits: 2 does not count bits, which holds 0"},
       {"chan convert --to chandescr --from json -", R"({"channels": [{"prop_name": " "}]})", 1,
        "channels[0].prop_name: is only white space"},
       {"envdict --old-layout --from json --xml - -", R"({"layout": "2010", "entries": []})", 1,

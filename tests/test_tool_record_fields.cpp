@@ -93,9 +93,9 @@ TEST(ToolRecordFields, NoFieldNameIsWrittenByHandInTheToolOrTheModule) {
       {"tools/cmd_diff.cpp", "description"},       // DAQvariables element names the
       {"tools/cmd_diff.cpp", "units"},             // reader keeps, not record fields
       {"tools/cmd_diff.cpp", "name"},
-      {"python/src/documents.cpp", "ev_type"},     // Selector.find_channel's argument
-      {"python/src/module.cpp", "name"},           // the registry lookups' argument
-      {"python/src/site_functions.cpp", "name"},   // a registered function's arguments
+      {"python/src/documents.cpp", "ev_type"},    // Selector.find_channel's argument
+      {"python/src/module.cpp", "name"},          // the registry lookups' argument
+      {"python/src/site_functions.cpp", "name"},  // a registered function's arguments
       {"python/src/site_functions.cpp", "function"},
   };
   namespace fs = std::filesystem;

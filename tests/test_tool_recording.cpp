@@ -120,35 +120,50 @@ std::vector<Case> cases() {
   std::vector<Case> c;
   c.push_back({"float32 spectrum in an .npy",
                [](const std::string& p) {
-                 write(p, npy("{'descr': '<f4', 'fortran_order': False, 'shape': (3, 4), }",
-                              bytes_of<float>(kSpectrum)));
+                 write(p,
+                       npy("{'descr': '<f4', 'fortran_order': False, 'shape': (3, 4), }", bytes_of<float>(kSpectrum)));
                },
-               "spec", "", {{"spec", 0, true, 4, kSpectrum}}});
+               "spec",
+               "",
+               {{"spec", 0, true, 4, kSpectrum}}});
   c.push_back({"big-endian int16 values, subchannel from NAME[3]",
                [](const std::string& p) {
                  write(p, npy("{'descr': '>i2', 'fortran_order': True, 'shape': (3,), }",
                               bytes_of<std::int16_t>(kShorts, true)));
                },
-               "v[3]", "", {{"v", 3, false, 1, kShorts}}});
-  c.push_back({"an .npy without its channel's name",
-               [](const std::string& p) { write(p, npy("{'descr': '<f4', 'fortran_order': False, 'shape': (0,), }", "")); },
-               "", "an .npy file holds one channel; name it", {}});
+               "v[3]",
+               "",
+               {{"v", 3, false, 1, kShorts}}});
+  c.push_back(
+      {"an .npy without its channel's name",
+       [](const std::string& p) { write(p, npy("{'descr': '<f4', 'fortran_order': False, 'shape': (0,), }", "")); },
+       "",
+       "an .npy file holds one channel; name it",
+       {}});
   c.push_back({"truncated .npy",
                [](const std::string& p) {
                  write(p, npy("{'descr': '<f4', 'fortran_order': False, 'shape': (4,), }", bytes_of<float>({1, 2})));
                },
-               "x", "holds 8 bytes of data, not the 16 its shape needs", {}});
+               "x",
+               "holds 8 bytes of data, not the 16 its shape needs",
+               {}});
   c.push_back({"shape whose byte count overflows",
                [](const std::string& p) {
                  write(p, npy("{'descr': '<f8', 'fortran_order': False, 'shape': (4294967296, 4294967296), }", ""));
                },
-               "x", "has a shape too large for any file", {}});
+               "x",
+               "has a shape too large for any file",
+               {}});
   c.push_back({"header longer than 64 KiB",
                [](const std::string& p) { write(p, std::string("\x93NUMPY\x02\x00\x00\x00\x02\x00", 12) + "{"); },
-               "x", "has an .npy header of 131072 bytes", {}});
+               "x",
+               "has an .npy header of 131072 bytes",
+               {}});
   c.push_back({"text file",
                [](const std::string& p) { write(p, "channel spec\x1b[31m 1 2 3\n"); },
-               "", "not a recording: neither an HDF5 file, an .npz archive nor an .npy array", {}});
+               "",
+               "not a recording: neither an HDF5 file, an .npz archive nor an .npy array",
+               {}});
   c.push_back({"HDF5 signature without HDF5 behind it",
                [](const std::string& p) { write(p, std::string("\x89HDF\r\n\x1a\n", 8) + std::string(600, '\x07')); },
                "",
@@ -159,32 +174,48 @@ std::vector<Case> cases() {
 #endif
                {}});
 #ifdef QAL3_RECORDING_NPZ
-  c.push_back({".npz: members by name and subchannel, stored and deflated",
-               [](const std::string& p) {
-                 write_zip(p, {{"spec.npy", npy("{'descr': '<f8', 'fortran_order': False, 'shape': (3, 4), }",
-                                                bytes_of<double>(kSpectrum)), true},
-                               {"A/B[3].npy", npy("{'descr': '|u1', 'fortran_order': False, 'shape': (3,), }",
-                                                  bytes_of<std::uint8_t>({0, 128, 255}))},
-                               {"wide.npy", npy("{'descr': '>i8', 'fortran_order': False, 'shape': (3,), }",
-                                                bytes_of<std::int64_t>(kWide, true)), true},
-                               {"notes.txt", "not an array"}});
-               },
-               "", "",
-               {{"spec", 0, true, 4, kSpectrum}, {"A/B", 3, false, 1, {0, 128, 255}}, {"wide", 0, false, 1, kWide}}});
+  c.push_back(
+      {".npz: members by name and subchannel, stored and deflated",
+       [](const std::string& p) {
+         write_zip(
+             p,
+             {{"spec.npy",
+               npy("{'descr': '<f8', 'fortran_order': False, 'shape': (3, 4), }", bytes_of<double>(kSpectrum)), true},
+              {"A/B[3].npy",
+               npy("{'descr': '|u1', 'fortran_order': False, 'shape': (3,), }", bytes_of<std::uint8_t>({0, 128, 255}))},
+              {"wide.npy",
+               npy("{'descr': '>i8', 'fortran_order': False, 'shape': (3,), }", bytes_of<std::int64_t>(kWide, true)),
+               true},
+              {"notes.txt", "not an array"}});
+       },
+       "",
+       "",
+       {{"spec", 0, true, 4, kSpectrum}, {"A/B", 3, false, 1, {0, 128, 255}}, {"wide", 0, false, 1, kWide}}});
   c.push_back({"zip archive without .npy members",
-               [](const std::string& p) { write_zip(p, {{"notes.txt", "hello"}}); },
-               "", "not a recording: a zip archive without .npy members", {}});
-  c.push_back({".npz member with a bad header",
-               [](const std::string& p) { write_zip(p, {{"bad.npy", npy("{'descr': '<f4', 'shape': [3]}", "")}}); },
-               "", "member 'bad.npy' has a malformed shape in its .npy header", {}});
-  c.push_back({".npz members with different row counts",
                [](const std::string& p) {
-                 write_zip(p, {{"a.npy", npy("{'descr': '<f4', 'fortran_order': False, 'shape': (3,), }",
-                                             bytes_of<float>({1, 2, 3}))},
-                               {"b.npy", npy("{'descr': '<f4', 'fortran_order': False, 'shape': (2,), }",
-                                             bytes_of<float>({1, 2}))}});
+                 write_zip(p, {{"notes.txt", "hello"}});
                },
-               "", "different numbers of events: member 'a.npy' holds 3, member 'b.npy' holds 2", {}});
+               "",
+               "not a recording: a zip archive without .npy members",
+               {}});
+  c.push_back({".npz member with a bad header",
+               [](const std::string& p) {
+                 write_zip(p, {{"bad.npy", npy("{'descr': '<f4', 'shape': [3]}", "")}});
+               },
+               "",
+               "member 'bad.npy' has a malformed shape in its .npy header",
+               {}});
+  c.push_back(
+      {".npz members with different row counts",
+       [](const std::string& p) {
+         write_zip(
+             p,
+             {{"a.npy", npy("{'descr': '<f4', 'fortran_order': False, 'shape': (3,), }", bytes_of<float>({1, 2, 3}))},
+              {"b.npy", npy("{'descr': '<f4', 'fortran_order': False, 'shape': (2,), }", bytes_of<float>({1, 2}))}});
+       },
+       "",
+       "different numbers of events: member 'a.npy' holds 3, member 'b.npy' holds 2",
+       {}});
 #endif
 #ifdef QAL3_RECORDING_HDF5
   c.push_back({"HDF5: group path A/B[3], byte orders, compression; others skipped",
@@ -202,7 +233,8 @@ std::vector<Case> cases() {
                  H5Gclose(g);
                  H5Fclose(f);
                },
-               "", "",
+               "",
+               "",
                {{"A/B", 3, false, 1, kShorts}, {"A/wide", 0, false, 1, kWide}, {"spec", 0, true, 4, kSpectrum}}});
   c.push_back({"HDF5 data set of subchannel 4096, a control character in its name",
                [](const std::string& p) {
@@ -210,7 +242,9 @@ std::vector<Case> cases() {
                  h5_set(f, "x\x1b[4096]", H5T_NATIVE_FLOAT, {1}, {1});
                  H5Fclose(f);
                },
-               "", "data set '/x\\x1b[4096]': 'x\\x1b[4096]' names subchannel 4096, not one of 0..4095", {}});
+               "",
+               "data set '/x\\x1b[4096]': 'x\\x1b[4096]' names subchannel 4096, not one of 0..4095",
+               {}});
   c.push_back({"HDF5 data sets with different row counts",
                [](const std::string& p) {
                  const hid_t f = H5Fcreate(p.c_str(), H5F_ACC_TRUNC, H5P_DEFAULT, H5P_DEFAULT);
@@ -218,7 +252,9 @@ std::vector<Case> cases() {
                  h5_set(f, "b", H5T_NATIVE_FLOAT, {2, 2}, {1, 2, 3, 4});
                  H5Fclose(f);
                },
-               "", "different numbers of events: data set '/a' holds 3, data set '/b' holds 2", {}});
+               "",
+               "different numbers of events: data set '/a' holds 3, data set '/b' holds 2",
+               {}});
 #endif
   return c;
 }

@@ -7,8 +7,8 @@
 #include <vector>
 
 #include "cli_check.h"
-#include "cli_forms.h"
 #include "cli_clock.h"
+#include "cli_forms.h"
 #include "cli_messages.h"
 #include "record_fields.h"
 #include "record_json_read.h"
@@ -116,7 +116,8 @@ bool say_losses(const Options& o, const std::vector<chan_descr_2010*>& list, con
     for (const qal3::records::Loss& loss : qal3::records::losses(list, to, r.first, r.last)) {
       lost = true;
       if (strict || !o.quiet)
-        cli::file_error(r.name, (strict ? "error: " : "warning: ") + qal3::records::loss_line<chan_descr_2010>(loss, to));
+        cli::file_error(r.name,
+                        (strict ? "error: " : "warning: ") + qal3::records::loss_line<chan_descr_2010>(loss, to));
     }
   }
   return strict && lost;

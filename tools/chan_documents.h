@@ -18,7 +18,7 @@ namespace chan_docs {
 // The command line of a chan command that reads documents, with the format
 // --to names.
 struct Options : cli::Args {
-  int format = 0;  // 0 CHANDESCRIPTIONS, 1 DAQvariables
+  int format = 0;           // 0 CHANDESCRIPTIONS, 1 DAQvariables
   bool json_input = false;  // --from json: the documents are the tool's JSON of channels
 };
 

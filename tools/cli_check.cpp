@@ -2,8 +2,8 @@
 
 #include <cstdio>
 #include <filesystem>
-#include <system_error>
 #include <new>
+#include <system_error>
 
 #include "cli_output.h"
 

@@ -103,14 +103,16 @@ void add_edit_commands(std::vector<CommandInfo>& c, const char* family, const ch
   c.push_back({kept((base + " set").c_str()), "[OPTION]... FILE SELECTOR FIELD=VALUE...",
                kept(("set fields of a record of " + std::string(what)).c_str()),
                "Sets each FIELD of the record SELECTOR picks in FILE ('-': standard input) to VALUE. " + kSelector +
-                   identity + " tell the records apart). A selector that picks no record, or more than one "
-                   "without --all, is refused and lists the records it picks.\n\n" + kFields + "\n\n" + kKeeps +
-                   "\n\n" + ex,
+                   identity +
+                   " tell the records apart). A selector that picks no record, or more than one "
+                   "without --all, is refused and lists the records it picks.\n\n" +
+                   kFields + "\n\n" + kKeeps + "\n\n" + ex,
                with_all, nullptr, cmd_edit});
   c.push_back({kept((base + " add").c_str()), "[OPTION]... FILE FIELD=VALUE...",
                kept(("add a record to " + std::string(what)).c_str()),
                "Adds a record after the last one of FILE, made as a new record (every field at the value a "
-               "document without it reads as) with each FIELD set to VALUE. " + kFields + "\n\n" + kKeeps,
+               "document without it reads as) with each FIELD set to VALUE. " +
+                   kFields + "\n\n" + kKeeps,
                options, nullptr, cmd_edit});
   c.push_back({kept((base + " drop").c_str()), "[OPTION]... FILE SELECTOR",
                kept(("drop records of " + std::string(what)).c_str()),

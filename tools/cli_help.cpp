@@ -6,8 +6,8 @@
 #include <cstring>
 #include <sstream>
 
-#include "qal3_check.h"
 #include "event_util.h"
+#include "qal3_check.h"
 
 namespace cli {
 

@@ -98,9 +98,7 @@ bool read_input(const std::string& arg, std::size_t limit, Input& in) {
   in.error.clear();
   const ReadResult result = fd < 0 ? ReadResult::kFailed : read_bounded(fd, limit, in.text);
   if (result == ReadResult::kDone) return true;
-  in.error = result == ReadResult::kTooLarge
-                 ? too_large(limit)
-                 : std::strerror(errno);
+  in.error = result == ReadResult::kTooLarge ? too_large(limit) : std::strerror(errno);
   in.text = std::string();
   file_error(in.name, in.error);
   return false;

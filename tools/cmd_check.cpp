@@ -1,8 +1,8 @@
 // qal3 check: validates configuration documents against their schemas and
 // reports what the lenient readers would silently take differently.
 #include <algorithm>
-#include <new>
 #include <map>
+#include <new>
 #include <set>
 #include <string>
 #include <utility>
@@ -32,8 +32,7 @@ bool parse_name_list(const std::string& text, std::set<std::string>& out) {
 
 // Sets `checker` up from the arguments: -1 when they are good, else the
 // exit status.
-int parse_options(const cli::CommandInfo& command_info, int argc, char** argv, cli::Args& args,
-                  qal3_checker* checker) {
+int parse_options(const cli::CommandInfo& command_info, int argc, char** argv, cli::Args& args, qal3_checker* checker) {
   const int st = cli::parse(command_info, argc, argv, args);
   if (st >= 0) return st;
   qal3_check_set_strict(checker, args.has("strict"));

@@ -6,15 +6,6 @@
 // function parameters go by the names its function gives them; show leaves
 // out a value at what the reader gives a document that does not set it,
 // where the library states that value.
-#include <xercesc/framework/MemBufInputSource.hpp>
-#include <xercesc/sax/Locator.hpp>
-#include <xercesc/sax/SAXParseException.hpp>
-#include <xercesc/sax2/Attributes.hpp>
-#include <xercesc/sax2/DefaultHandler.hpp>
-#include <xercesc/util/OutOfMemoryException.hpp>
-#include <xercesc/util/TransService.hpp>
-#include <xercesc/util/XMLUni.hpp>
-
 #include <algorithm>
 #include <cstdint>
 #include <cstdio>
@@ -32,6 +23,14 @@
 #include <unordered_set>
 #include <utility>
 #include <vector>
+#include <xercesc/framework/MemBufInputSource.hpp>
+#include <xercesc/sax/Locator.hpp>
+#include <xercesc/sax/SAXParseException.hpp>
+#include <xercesc/sax2/Attributes.hpp>
+#include <xercesc/sax2/DefaultHandler.hpp>
+#include <xercesc/util/OutOfMemoryException.hpp>
+#include <xercesc/util/TransService.hpp>
+#include <xercesc/util/XMLUni.hpp>
 
 #include "cli_commands.h"
 #include "cli_forms.h"
@@ -252,9 +251,7 @@ class Lines {
 constexpr char kNone[] = "(none)";
 
 // A value changed from `old_text` to `new_text`, as one key.
-std::string change_key(const std::string& old_text, const std::string& new_text) {
-  return old_text + '\0' + new_text;
-}
+std::string change_key(const std::string& old_text, const std::string& new_text) { return old_text + '\0' + new_text; }
 
 // The changes of one pair of records, as lines and as JSON; each change of
 // one value to another is noted in `seen`.
@@ -442,9 +439,9 @@ const Keeps* keeps_of(const std::string& root) {
   static const Keeps kKeeps[] = {
       {{"CHANDESCRIPTIONS"},
        {"CHANNEL"},
-       {"EVTYPE", "STREAM", "PROP", "NAME", "DESC", "UNITS", "DIM_UNITS", "STAT_UNITS", "SIZE", "BIT", "DIM",
-        "STAT", "BIT_NAME", "DIM_NAME", "STAT_NAME", "BIT_DESCR", "DIM_DESCR", "STAT_DESCR", "SB_NAME", "DTYPE",
-        "COUNT", "SETPOINT", "SUBSYSTEM", "DB_KEY"},
+       {"EVTYPE",    "STREAM",     "PROP",    "NAME",  "DESC",     "UNITS",    "DIM_UNITS", "STAT_UNITS",
+        "SIZE",      "BIT",        "DIM",     "STAT",  "BIT_NAME", "DIM_NAME", "STAT_NAME", "BIT_DESCR",
+        "DIM_DESCR", "STAT_DESCR", "SB_NAME", "DTYPE", "COUNT",    "SETPOINT", "SUBSYSTEM", "DB_KEY"},
        Keeps::Attributes::none,
        false},
       {{"DAQvariables"},
@@ -632,8 +629,10 @@ class TreeDiff {
     // Attributes, both sorted by name.
     std::size_t i = 0, j = 0;
     while (i < x.attributes.size() || j < y.attributes.size()) {
-      const bool in_x = i < x.attributes.size() && (j >= y.attributes.size() || x.attributes[i].first <= y.attributes[j].first);
-      const bool in_y = j < y.attributes.size() && (i >= x.attributes.size() || y.attributes[j].first <= x.attributes[i].first);
+      const bool in_x =
+          i < x.attributes.size() && (j >= y.attributes.size() || x.attributes[i].first <= y.attributes[j].first);
+      const bool in_y =
+          j < y.attributes.size() && (i >= x.attributes.size() || y.attributes[j].first <= x.attributes[i].first);
       const std::string& name = in_x ? x.attributes[i].first : y.attributes[j].first;
       const std::string* va = in_x ? &x.attributes[i].second : nullptr;
       const std::string* vb = in_y ? &y.attributes[j].second : nullptr;

@@ -50,9 +50,9 @@ int cmd_edit(const cli::CommandInfo& command_info, int argc, char** argv) {
   if (!cli::read_input(args.operands[0], args.max_input, in)) return cli::kBadDocument;
   const cli::Root root = cli::root_of(in);
   // The command's family: its first word.
-  const bool mine = name.rfind("trigger", 0) == 0   ? root.family == QAL3_FAMILY_TRIGGER_LIST
-                    : name.rfind("chan", 0) == 0    ? root.family == QAL3_FAMILY_CHAN_DESCRIPTIONS ||
-                                                       root.family == QAL3_FAMILY_DAQ_VARIABLES
+  const bool mine = name.rfind("trigger", 0) == 0 ? root.family == QAL3_FAMILY_TRIGGER_LIST
+                    : name.rfind("chan", 0) == 0
+                        ? root.family == QAL3_FAMILY_CHAN_DESCRIPTIONS || root.family == QAL3_FAMILY_DAQ_VARIABLES
                     : name.rfind("envdict", 0) == 0 ? root.family == QAL3_FAMILY_ENV_DICT
                                                     : false;
   if (!mine) {

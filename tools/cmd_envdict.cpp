@@ -9,9 +9,9 @@
 
 #include "cli_check.h"
 #include "cli_clock.h"
-#include "cli_messages.h"
 #include "cli_commands.h"
 #include "cli_input.h"
+#include "cli_messages.h"
 #include "cli_output.h"
 #include "parse_env_index_dictionary.h"
 #include "record_fields.h"

@@ -30,8 +30,7 @@ bool read_features(const std::string& arg, std::size_t max_input, std::string& n
   // goes to the reader, which says why.
   const cli::Root root = cli::root_of(in);
   if (!root.name.empty() && root.family != QAL3_FAMILY_GIGE && root.family != QAL3_FAMILY_UNKNOWN) {
-    cli::root_error(in, root,
-                    "not a feature file: root element '" + root.name + "' must be '" + Feature::root + "'");
+    cli::root_error(in, root, "not a feature file: root element '" + root.name + "' must be '" + Feature::root + "'");
     return false;
   }
   // The reader takes a path only: it reads the very bytes checked above.

@@ -100,8 +100,7 @@ inline float real_of(const Json& v, const Bounds& b, const std::string& path) {
   if (v.is_null()) return std::numeric_limits<float>::quiet_NaN();
   if (!v.is_number()) refuse(path, "must be a number or null, not " + type_of(v));
   const double d = v.get<double>();
-  if (!std::isfinite(d) || qal3::records::float_loses(d))
-    refuse(path, v.dump() + " is beyond what a float holds");
+  if (!std::isfinite(d) || qal3::records::float_loses(d)) refuse(path, v.dump() + " is beyond what a float holds");
   const float f = static_cast<float>(d);
   if ((b.lo != Bounds::kUnset && !(f >= b.lo)) || (b.hi != Bounds::kUnset && !(f <= b.hi)))
     refuse(path, "must lie in " + std::to_string(b.lo) + ".." + std::to_string(b.hi));
@@ -122,8 +121,10 @@ inline std::string text_of(const Json& v, const Bounds& b, std::size_t most, con
   if (bytes && most != std::string::npos) hi = std::min(hi, static_cast<long long>(most));
   if (b.lo != Bounds::kUnset && length < b.lo)
     refuse(path, "is " + std::to_string(length) + unit + " long; at least " + std::to_string(b.lo) + " needed");
-  if (length > hi) refuse(path, "is " + std::to_string(length) + unit + " long; at most " + std::to_string(hi) + " fit");
-  if (s.size() > most) refuse(path, "is " + std::to_string(s.size()) + " bytes long; at most " + std::to_string(most) + " fit");
+  if (length > hi)
+    refuse(path, "is " + std::to_string(length) + unit + " long; at most " + std::to_string(hi) + " fit");
+  if (s.size() > most)
+    refuse(path, "is " + std::to_string(s.size()) + " bytes long; at most " + std::to_string(most) + " fit");
   if (b.named && qal3::records::is_blank(s.data(), s.size()))
     refuse(path, "is only white space, which the reader takes for no name");
   const std::size_t bad = qal3::records::first_unwritable(s.data(), s.size());
@@ -173,7 +174,8 @@ struct ValueFrom {
   template <std::size_t N>
   void reals(float (&dst)[N]) const {
     if (!v.is_array()) refuse(path, "must be an array, not " + type_of(v));
-    if (v.size() > N) refuse(path, "holds " + std::to_string(v.size()) + " numbers; at most " + std::to_string(N) + " fit");
+    if (v.size() > N)
+      refuse(path, "holds " + std::to_string(v.size()) + " numbers; at most " + std::to_string(N) + " fit");
     for (std::size_t i = 0; i < v.size(); ++i) dst[i] = real_of(v[i], b, path + "[" + std::to_string(i) + "]");
   }
   template <std::size_t N>
@@ -369,7 +371,8 @@ bool records_from_document(const Input& in, std::vector<R*>* list, const std::ve
       if (!o.is_object()) json_read::refuse(at, "must be an object, not " + json_read::type_of(o));
       if (!o.contains(key)) json_read::refuse(at, "has no member \"" + key + "\" listing the records");
       for (const auto& m : o.items())
-        if (m.key() != key && m.key() != kJsonFile && (!top || std::find(others.begin(), others.end(), m.key()) == others.end()))
+        if (m.key() != key && m.key() != kJsonFile &&
+            (!top || std::find(others.begin(), others.end(), m.key()) == others.end()))
           json_read::refuse((at.empty() ? "" : at + ".") + m.key(), "is no member of the tool's JSON");
       records_from_json(o.at(key), (at.empty() ? "" : at + ".") + key, list);
     };

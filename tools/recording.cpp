@@ -36,7 +36,7 @@ std::size_t Recording::find(const std::string& name, int subchannel) const {
 
 namespace {
 
-constexpr std::size_t kBlockBytes = 64 * 1024;       // one read or conversion step
+constexpr std::size_t kBlockBytes = 64 * 1024;        // one read or conversion step
 constexpr std::uint32_t kMaxHeaderBytes = 64 * 1024;  // an .npy header's dict
 constexpr std::size_t kShownBytes = 200;              // of a name quoted in a message
 
@@ -56,7 +56,10 @@ std::string shown(const std::string& text) {
   while (i < n && out.size() < kShownBytes) {
     const unsigned char c = s[i];
     if (c < 0x80) {
-      if (c < 0x20 || c == 0x7f) escape(c); else out += static_cast<char>(c);
+      if (c < 0x20 || c == 0x7f)
+        escape(c);
+      else
+        out += static_cast<char>(c);
       ++i;
       continue;
     }
@@ -65,7 +68,10 @@ std::string shown(const std::string& text) {
     if (c > 0xf4 || len == 0 || i + len > n) len = 0;
     std::uint32_t cp = len ? (c & (0x7f >> len)) : 0;
     for (std::size_t k = 1; k < len; ++k) {
-      if ((s[i + k] & 0xc0) != 0x80) { len = 0; break; }
+      if ((s[i + k] & 0xc0) != 0x80) {
+        len = 0;
+        break;
+      }
       cp = (cp << 6) | (s[i + k] & 0x3f);
     }
     const bool bad = len == 0 || cp < 0xa0 || (len == 3 && cp < 0x800) || (len == 4 && cp < 0x10000) ||
@@ -98,8 +104,8 @@ bool split_name(const std::string& text, std::string& name, int& subchannel, std
       for (char d : digits) {
         value = value * 10 + (d - '0');
         if (value > kMaxSubchannel) {
-          why = quoted(text) + " names subchannel " + shown(digits) + ", not one of 0.." +
-                std::to_string(kMaxSubchannel);
+          why =
+              quoted(text) + " names subchannel " + shown(digits) + ", not one of 0.." + std::to_string(kMaxSubchannel);
           return false;
         }
       }
@@ -118,7 +124,9 @@ bool split_name(const std::string& text, std::string& name, int& subchannel, std
 class Fd {
  public:
   explicit Fd(int fd) : fd_(fd) {}
-  ~Fd() { if (fd_ >= 0) ::close(fd_); }
+  ~Fd() {
+    if (fd_ >= 0) ::close(fd_);
+  }
   Fd(const Fd&) = delete;
   Fd& operator=(const Fd&) = delete;
   int get() const { return fd_; }
@@ -180,36 +188,57 @@ void convert(const unsigned char* src, std::size_t n, const Dtype& d, float* out
   }
   const bool s = d.swap;
   switch (d.kind * 16 + d.width) {
-    case 'f' * 16 + 4: convert_as<float>(src, n, s, out); break;
-    case 'f' * 16 + 8: convert_as<double>(src, n, s, out); break;
-    case 'i' * 16 + 1: convert_as<std::int8_t>(src, n, s, out); break;
-    case 'i' * 16 + 2: convert_as<std::int16_t>(src, n, s, out); break;
-    case 'i' * 16 + 4: convert_as<std::int32_t>(src, n, s, out); break;
-    case 'i' * 16 + 8: convert_as<std::int64_t>(src, n, s, out); break;
-    case 'u' * 16 + 1: convert_as<std::uint8_t>(src, n, s, out); break;
-    case 'u' * 16 + 2: convert_as<std::uint16_t>(src, n, s, out); break;
-    case 'u' * 16 + 4: convert_as<std::uint32_t>(src, n, s, out); break;
-    case 'u' * 16 + 8: convert_as<std::uint64_t>(src, n, s, out); break;
-    default: break;  // refused when the array was opened
+    case 'f' * 16 + 4:
+      convert_as<float>(src, n, s, out);
+      break;
+    case 'f' * 16 + 8:
+      convert_as<double>(src, n, s, out);
+      break;
+    case 'i' * 16 + 1:
+      convert_as<std::int8_t>(src, n, s, out);
+      break;
+    case 'i' * 16 + 2:
+      convert_as<std::int16_t>(src, n, s, out);
+      break;
+    case 'i' * 16 + 4:
+      convert_as<std::int32_t>(src, n, s, out);
+      break;
+    case 'i' * 16 + 8:
+      convert_as<std::int64_t>(src, n, s, out);
+      break;
+    case 'u' * 16 + 1:
+      convert_as<std::uint8_t>(src, n, s, out);
+      break;
+    case 'u' * 16 + 2:
+      convert_as<std::uint16_t>(src, n, s, out);
+      break;
+    case 'u' * 16 + 4:
+      convert_as<std::uint32_t>(src, n, s, out);
+      break;
+    case 'u' * 16 + 8:
+      convert_as<std::uint64_t>(src, n, s, out);
+      break;
+    default:
+      break;  // refused when the array was opened
   }
 }
 
 // Whether first + count rows lie in `events`; else `error` says so.
 bool rows_fit(std::size_t first, std::size_t count, std::size_t events, std::string& error) {
   if (first <= events && count <= events - first) return true;
-  error = "events " + std::to_string(first) + " to " + std::to_string(first + count) +
-          " asked of a recording of " + std::to_string(events);
+  error = "events " + std::to_string(first) + " to " + std::to_string(first + count) + " asked of a recording of " +
+          std::to_string(events);
   return false;
 }
 
 // Refuses (false, `why`) channels of different event counts and two
 // arrays of one channel and subchannel; sets `events`.
-bool check_channels(const std::vector<Channel>& channels, const std::vector<std::uint64_t>& rows,
-                    std::size_t& events, std::string& why) {
+bool check_channels(const std::vector<Channel>& channels, const std::vector<std::uint64_t>& rows, std::size_t& events,
+                    std::string& why) {
   for (std::size_t i = 0; i < channels.size(); ++i) {
     if (rows[i] != rows[0]) {
-      why = "channels hold different numbers of events: " + channels[0].where + " holds " +
-            std::to_string(rows[0]) + ", " + channels[i].where + " holds " + std::to_string(rows[i]);
+      why = "channels hold different numbers of events: " + channels[0].where + " holds " + std::to_string(rows[0]) +
+            ", " + channels[i].where + " holds " + std::to_string(rows[i]);
       return false;
     }
     if (rows[i] > std::numeric_limits<std::size_t>::max()) {
@@ -248,14 +277,25 @@ struct NpyLayout {
 class DictText {
  public:
   explicit DictText(const std::string& s) : s_(s) {}
-  void skip() { while (i_ < s_.size() && (s_[i_] == ' ' || s_[i_] == '\t' || s_[i_] == '\n' || s_[i_] == '\r')) ++i_; }
+  void skip() {
+    while (i_ < s_.size() && (s_[i_] == ' ' || s_[i_] == '\t' || s_[i_] == '\n' || s_[i_] == '\r')) ++i_;
+  }
   bool eat(char c) {
     skip();
-    if (i_ < s_.size() && s_[i_] == c) { ++i_; return true; }
+    if (i_ < s_.size() && s_[i_] == c) {
+      ++i_;
+      return true;
+    }
     return false;
   }
-  bool peek(char c) { skip(); return i_ < s_.size() && s_[i_] == c; }
-  bool at_end() { skip(); return i_ == s_.size(); }
+  bool peek(char c) {
+    skip();
+    return i_ < s_.size() && s_[i_] == c;
+  }
+  bool at_end() {
+    skip();
+    return i_ == s_.size();
+  }
   // A quoted string without escapes.
   bool string(std::string& out) {
     skip();
@@ -323,13 +363,16 @@ bool parse_npy_dict(const std::string& text, NpyLayout& l, std::string& why) {
       std::string d;
       if (!t.string(d)) return why = "holds structured or object data, which is not read", false;
       if (!parse_descr(d, l.dtype)) {
-        return why = "holds data of type " + quoted(d) +
-                     "; float32, float64 and integers of 1, 2, 4 or 8 bytes are read", false;
+        return why =
+                   "holds data of type " + quoted(d) + "; float32, float64 and integers of 1, 2, 4 or 8 bytes are read",
+               false;
       }
       descr = true;
     } else if (key == "fortran_order" && !fortran) {
-      if (t.word("True")) l.fortran = true;
-      else if (!t.word("False")) return why = "has a malformed .npy header", false;
+      if (t.word("True"))
+        l.fortran = true;
+      else if (!t.word("False"))
+        return why = "has a malformed .npy header", false;
       fortran = true;
     } else if (key == "shape" && !shape) {
       if (!t.tuple(l.shape)) return why = "has a malformed shape in its .npy header", false;
@@ -361,11 +404,13 @@ bool read_npy_header(Next&& next, NpyLayout& l, std::string& why) {
     start = 12;
   } else {
     return why = "is an .npy array of version " + std::to_string(major) + "." + std::to_string(minor) +
-                 ", which is not read", false;
+                 ", which is not read",
+           false;
   }
   if (length > kMaxHeaderBytes) {
     return why = "has an .npy header of " + std::to_string(length) + " bytes; at most " +
-                 std::to_string(kMaxHeaderBytes) + " are read", false;
+                 std::to_string(kMaxHeaderBytes) + " are read",
+           false;
   }
   std::string text(length, '\0');
   if (length && !next(reinterpret_cast<unsigned char*>(&text[0]), length)) {
@@ -380,7 +425,8 @@ bool read_npy_header(Next&& next, NpyLayout& l, std::string& why) {
 bool check_npy_layout(const NpyLayout& l, std::uint64_t size, Channel& ch, std::uint64_t& rows, std::string& why) {
   const std::size_t dims = l.shape.size();
   if (dims != 1 && dims != 2) {
-    return why = "has " + std::to_string(dims) + " dimensions; 2 (events x samples) or 1 (one value per event) are read",
+    return why =
+               "has " + std::to_string(dims) + " dimensions; 2 (events x samples) or 1 (one value per event) are read",
            false;
   }
   if (l.fortran && dims == 2 && l.shape[0] > 1 && l.shape[1] > 1) {
@@ -393,7 +439,8 @@ bool check_npy_layout(const NpyLayout& l, std::uint64_t size, Channel& ch, std::
   const std::uint64_t stored = size > l.data_offset ? size - l.data_offset : 0;
   if (bytes > stored) {
     return why = "holds " + std::to_string(stored) + " bytes of data, not the " + std::to_string(bytes) +
-                 " its shape needs", false;
+                 " its shape needs",
+           false;
   }
   if (dims == 2 && l.shape[1] > std::numeric_limits<std::size_t>::max() / 8) {
     return why = "has rows too long for this machine", false;
@@ -701,7 +748,7 @@ struct Found {
   std::string path;  // from the root group, without the leading '/'
   int dims = 1;
   hsize_t shape[2] = {0, 1};
-  Dtype dtype;        // the memory type it is read as
+  Dtype dtype;            // the memory type it is read as
   std::size_t cache = 0;  // bytes of a row of its compressed chunks (0: none)
 };
 
@@ -743,12 +790,18 @@ bool describe(hid_t obj, Found& f) {
 hid_t memory_type(const Dtype& d) {
   const bool u = d.kind == 'u';
   switch (d.kind == 'f' ? 16 + d.width : d.width) {
-    case 1: return u ? H5T_NATIVE_UINT8 : H5T_NATIVE_INT8;
-    case 2: return u ? H5T_NATIVE_UINT16 : H5T_NATIVE_INT16;
-    case 4: return u ? H5T_NATIVE_UINT32 : H5T_NATIVE_INT32;
-    case 8: return u ? H5T_NATIVE_UINT64 : H5T_NATIVE_INT64;
-    case 16 + 4: return H5T_NATIVE_FLOAT;
-    default: return H5T_NATIVE_DOUBLE;
+    case 1:
+      return u ? H5T_NATIVE_UINT8 : H5T_NATIVE_INT8;
+    case 2:
+      return u ? H5T_NATIVE_UINT16 : H5T_NATIVE_INT16;
+    case 4:
+      return u ? H5T_NATIVE_UINT32 : H5T_NATIVE_INT32;
+    case 8:
+      return u ? H5T_NATIVE_UINT64 : H5T_NATIVE_INT64;
+    case 16 + 4:
+      return H5T_NATIVE_FLOAT;
+    default:
+      return H5T_NATIVE_DOUBLE;
   }
 }
 
@@ -785,7 +838,8 @@ class Hdf5Recording final : public Recording {
 #if H5_VERSION_GE(1, 10, 7)
     H5Pset_file_locking(fapl.get(), true, true);  // where the file system has no locks, none
 #endif
-    std::unique_ptr<Hdf5Recording> r(new Hdf5Recording(H5Id(H5Fopen(path.c_str(), H5F_ACC_RDONLY, fapl.get()), H5Fclose)));
+    std::unique_ptr<Hdf5Recording> r(
+        new Hdf5Recording(H5Id(H5Fopen(path.c_str(), H5F_ACC_RDONLY, fapl.get()), H5Fclose)));
     if (!r->file_) return why = h5_reason(), nullptr;
     Walk walk;
     if (H5Lvisit(r->file_.get(), H5_INDEX_NAME, H5_ITER_INC, visit_link, &walk) < 0) {
@@ -857,8 +911,7 @@ class Hdf5Recording final : public Recording {
         H5Pset_chunk_cache(dapl.get(), 521 + 16 * (f.cache / 1024), f.cache + (1u << 20), 0.75);
         cache_left -= f.cache;
       }
-      Set s{H5Id(H5Dopen2(file_.get(), f.path.c_str(), dapl ? dapl.get() : H5P_DEFAULT), H5Dclose), f.dtype,
-            f.dims};
+      Set s{H5Id(H5Dopen2(file_.get(), f.path.c_str(), dapl ? dapl.get() : H5P_DEFAULT), H5Dclose), f.dtype, f.dims};
       if (!s.id) return why = ch.where + " cannot be opened (" + h5_reason() + ")", false;
       sets_.push_back(std::move(s));
       channels_.push_back(std::move(ch));
@@ -914,8 +967,10 @@ std::unique_ptr<Recording> Recording::open(const std::string& path, const std::s
   error.clear();
   Fd fd(::open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NOCTTY));
   struct stat st;
-  if (fd.get() < 0 || ::fstat(fd.get(), &st) != 0) return error = "not a recording: " + std::string(std::strerror(errno)), nullptr;
-  if (!S_ISREG(st.st_mode)) return error = "not a recording: not a regular file (a recording is read in place)", nullptr;
+  if (fd.get() < 0 || ::fstat(fd.get(), &st) != 0)
+    return error = "not a recording: " + std::string(std::strerror(errno)), nullptr;
+  if (!S_ISREG(st.st_mode))
+    return error = "not a recording: not a regular file (a recording is read in place)", nullptr;
   const std::uint64_t size = static_cast<std::uint64_t>(st.st_size);
   std::string why;
   std::unique_ptr<Recording> r;

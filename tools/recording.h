@@ -52,8 +52,7 @@ class Recording {
   // with the library's reason) when it cannot open; a build without HDF5
   // or libzip says "this build of qal3 reads no HDF5 recordings" / "... no
   // .npz recordings".
-  static std::unique_ptr<Recording> open(const std::string& path, const std::string& npy_channel,
-                                         std::string& error);
+  static std::unique_ptr<Recording> open(const std::string& path, const std::string& npy_channel, std::string& error);
 
   // The channels, in the order of the file (HDF5: by name, group by group).
   const std::vector<Channel>& channels() const { return channels_; }

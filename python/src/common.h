@@ -61,13 +61,14 @@ template <class T>
 T& made(py::handle self) {
   const py::detail::type_info* type = py::detail::get_type_info(typeid(T));
   if (!type || !py::isinstance<T>(self))
-    throw py::type_error(std::string("the method needs a ") + (type ? type->type->tp_name : "bound object") +
-                         ", not " + std::string(py::str(py::type::of(self).attr("__name__"))));
+    throw py::type_error(std::string("the method needs a ") + (type ? type->type->tp_name : "bound object") + ", not " +
+                         std::string(py::str(py::type::of(self).attr("__name__"))));
   auto* inst = reinterpret_cast<py::detail::instance*>(self.ptr());
   const py::detail::value_and_holder v = inst->get_value_and_holder(type, false);
   if (!v.inst || !v.vh || !v.holder_constructed() || !v.value_ptr())
-    throw py::type_error(std::string(type->type->tp_name) + " object was never initialised (made by __new__ "
-                                                             "without __init__ or __setstate__)");
+    throw py::type_error(std::string(type->type->tp_name) +
+                         " object was never initialised (made by __new__ "
+                         "without __init__ or __setstate__)");
   return *v.value_ptr<T>();
 }
 

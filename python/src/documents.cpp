@@ -415,9 +415,8 @@ float real_field(const std::string& record, const std::string& field, py::handle
   const std::string name = shown.is_none() ? field : std::string(py::str(shown));
   bool found = false;
   float out = 0;
-  qal3::records::for_each_family_record([&](auto tag) {
-    found = real_of<typename decltype(tag)::type>(record, field, v, name.c_str(), out) || found;
-  });
+  qal3::records::for_each_family_record(
+      [&](auto tag) { found = real_of<typename decltype(tag)::type>(record, field, v, name.c_str(), out) || found; });
   if (!found) throw py::key_error(record + " has no float field " + field);
   return out;
 }

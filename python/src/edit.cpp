@@ -1,10 +1,10 @@
 // Editing a document record by record: the record editor of the tool's
 // set, add and drop (record_edit.h) over the bytes given from Python, run
 // with the GIL released.
+#include <pybind11/stl.h>
+
 #include <string>
 #include <vector>
-
-#include <pybind11/stl.h>
 
 #include "common.h"
 #include "qal3_family.h"

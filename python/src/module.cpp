@@ -9,8 +9,8 @@
 
 #include "common.h"
 #include "document_text.h"
-#include "qal3_family.h"
 #include "file_replace.h"
+#include "qal3_family.h"
 #include "qal3_gige_descr.h"
 #include "record_conversion.h"
 #include "site_functions.h"
@@ -285,16 +285,14 @@ PYBIND11_MODULE(_core, m) {
         refuse_nul(name, "name");
         return qal3_get_function_index(&name[0]);
       },
-      py::arg("name"),
-      "Lowest function slot named `name`; -1 if none.");
+      py::arg("name"), "Lowest function slot named `name`; -1 if none.");
   m.def(
       "operation_index",
       [](std::string name) {
         refuse_nul(name, "name");
         return qal3_get_operation_index(&name[0]);
       },
-      py::arg("name"),
-      "Lowest operation slot named `name`; -1 if none.");
+      py::arg("name"), "Lowest operation slot named `name`; -1 if none.");
   static const std::string function_name_doc =
       "Name of function slot `slot` (a number, or a name as records hold it); \"UNKNOWN\" outside 0.." +
       std::to_string(qal3::trigger::kSlots - 1) + ".";

@@ -39,7 +39,7 @@ namespace {
 using qal3::records::Description;
 using qal3::records::Kind;
 
-constexpr std::size_t kWidth = 79;  // docstrings are wrapped to this many columns
+constexpr std::size_t kWidth = 79;          // docstrings are wrapped to this many columns
 constexpr const char* kParagraph = "\x1f";  // a word that starts a docstring paragraph
 
 // `text` made a docstring body: a backslash, and a quote that would close the
@@ -142,7 +142,8 @@ class Generator {
     if (it->second.code != code) fail(name, "", "is described twice, differently");
     // Bounds may differ from one description to the other: each is given.
     for (std::size_t i = 0; i < described.size(); ++i)
-      if (it->second.described[i] != described[i]) it->second.described[i] += " Or, in the other layout: " + described[i];
+      if (it->second.described[i] != described[i])
+        it->second.described[i] += " Or, in the other layout: " + described[i];
   }
 
   // The module's source.
@@ -159,7 +160,8 @@ class Generator {
       out += "from typing import ";
       out += uses_list_ && uses_union_ ? "List, Union\n" : uses_list_ ? "List\n" : "Union\n";
     }
-    out += uses_parameters_ ? "\nfrom ._records import Record, _named_parameters\n" : "\nfrom ._records import Record\n";
+    out +=
+        uses_parameters_ ? "\nfrom ._records import Record, _named_parameters\n" : "\nfrom ._records import Record\n";
     for (const std::string& name : order_) {
       const Class& c = classes_.at(name);
       std::string doc = c.doc;
@@ -233,8 +235,8 @@ class Generator {
         if (!*alias) continue;
         const std::string at = std::to_string(p);
         out += "\n    @property\n    def " + std::string(alias) + "(self) -> float:\n" +
-               docstring("Function parameter " + at + " (fparam[" + at + "]), the trigger list's attribute " +
-                             alias + "; a float32 value.",
+               docstring("Function parameter " + at + " (fparam[" + at + "]), the trigger list's attribute " + alias +
+                             "; a float32 value.",
                          "        ") +
                "        return self._parameter(" + at + ")\n\n    @" + alias + ".setter\n    def " + alias +
                "(self, value: float) -> None:\n        self._set_parameter(" + at + ", value, \"" + alias + "\")\n";
@@ -298,7 +300,7 @@ class Generator {
     std::string code;                    // attributes and properties
   };
   std::map<std::string, Class> classes_;
-  std::vector<std::string> order_;              // names, each after those it uses
+  std::vector<std::string> order_;  // names, each after those it uses
   bool uses_field_ = false;
   bool uses_list_ = false;
   bool uses_union_ = false;

@@ -83,8 +83,8 @@ inline std::string text_value(py::handle v, const Bounds& b, std::size_t most, c
 // when `v` is no number.
 inline float real_value(py::handle v, const Bounds& b, const char* field) {
   auto refuse = [&](const char* becomes) {
-    return py::value_error(std::string(field) + " " + std::string(py::repr(v)) +
-                           " is beyond what a float holds: it " + becomes);
+    return py::value_error(std::string(field) + " " + std::string(py::repr(v)) + " is beyond what a float holds: it " +
+                           becomes);
   };
   if (PyLong_Check(v.ptr())) {  // an int beyond a double's range is beyond a float's
     PyFloat_AsDouble(v.ptr());

@@ -10,7 +10,8 @@ SAX_File_Parser::SAX_File_Parser() {
 }
 
 SAX_File_Parser::~SAX_File_Parser() {
-  if (init) qal3::pull::give_back(static_cast<qal3::pull::PullParser*>(parser), !gotMore && handler.getErrorCount() == 0);
+  if (init)
+    qal3::pull::give_back(static_cast<qal3::pull::PullParser*>(parser), !gotMore && handler.getErrorCount() == 0);
   handler.releaseAll();
   qal3::messages::end_reading(static_cast<QAL3PullHandler*>(&handler));
 }

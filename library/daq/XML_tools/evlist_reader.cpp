@@ -44,10 +44,14 @@ enum class EvListElement { event, type, sblock, chan, chlist, tmask, mintimesec,
 
 // Which of them a tag names.
 const qal3::reader::ElementNames<EvListElement>::Entry kEvListNames[] = {
-    {"EVENT", EvListElement::event},           {"TYPE", EvListElement::type},
-    {"TMASK", EvListElement::tmask},           {"SBLOCK", EvListElement::sblock},
-    {"CHAN", EvListElement::chan},             {"CHLIST", EvListElement::chlist},
-    {"MINTIMESEC", EvListElement::mintimesec}, {"MINTIMEUSEC", EvListElement::mintimeusec},
+    {"EVENT", EvListElement::event},
+    {"TYPE", EvListElement::type},
+    {"TMASK", EvListElement::tmask},
+    {"SBLOCK", EvListElement::sblock},
+    {"CHAN", EvListElement::chan},
+    {"CHLIST", EvListElement::chlist},
+    {"MINTIMESEC", EvListElement::mintimesec},
+    {"MINTIMEUSEC", EvListElement::mintimeusec},
     {"PRIORITY", EvListElement::priority},
 };
 const qal3::reader::ElementNames<EvListElement> ev_list_element(kEvListNames, EvListElement::other);

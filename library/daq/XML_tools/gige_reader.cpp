@@ -495,7 +495,9 @@ void scan(Parser& parser, const char* file_name) {
   xercesc::XMLPScanToken token;
   const bool started = qal3::xml::with_file_source(
       parser, file_name,
-      [&](const xercesc::InputSource& source) { return start(scanner, [&] { return parser.parseFirst(source, token); }); },
+      [&](const xercesc::InputSource& source) {
+        return start(scanner, [&] { return parser.parseFirst(source, token); });
+      },
       [&] { return start(scanner, [&] { return parser.parseFirst(file_name, token); }); });
   if (!started) return;
   scanner.setHasNoDTD(true);

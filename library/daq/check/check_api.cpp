@@ -1,13 +1,11 @@
 // The checker of qal3_check.h: documents given as text, files or folders,
 // their findings and those across them, as records.
-#include "qal3_check.h"
-
 #include <fcntl.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
-#include <cerrno>
 #include <algorithm>
+#include <cerrno>
 #include <cstring>
 #include <deque>
 #include <new>
@@ -19,6 +17,7 @@
 
 #include "check_driver.h"
 #include "check_folder.h"
+#include "qal3_check.h"
 
 namespace {
 
@@ -264,9 +263,9 @@ const qal3_check_document* qal3_check_document_at(const qal3_checker* checker, s
 
 size_t qal3_check_finding_count(const qal3_checker* checker) {
   if (!checker || guarded([&] {
-        checker->refresh();
-        return 0;
-      }) < 0)
+                    checker->refresh();
+                    return 0;
+                  }) < 0)
     return 0;
   return checker->records.size();
 }

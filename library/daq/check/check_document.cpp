@@ -601,8 +601,8 @@ class RootProbe : public ErrorCollector {
  public:
   RootProbe(std::vector<Finding>& out, const Document::Source& source) : ErrorCollector(out), source_(source) {}
 
-  void attributeDecl(const XMLCh* const element, const XMLCh* const name, const XMLCh* const,
-                     const XMLCh* const mode, const XMLCh* const value) override {
+  void attributeDecl(const XMLCh* const element, const XMLCh* const name, const XMLCh* const, const XMLCh* const mode,
+                     const XMLCh* const value) override {
     const std::string how = to_utf8(mode);
     if (!value || how == "#IMPLIED" || how == "#REQUIRED") return;
     std::string text = to_utf8(value);
@@ -631,8 +631,7 @@ class RootProbe : public ErrorCollector {
   // The start of the attribute list declaration that ends at or before `p`.
   Position declaration(Position p) const {
     const std::size_t end = source_.offset(p);
-    const std::size_t start =
-        end == std::string::npos ? end : source_.bytes().substr(0, end).rfind("<!ATTLIST");
+    const std::size_t start = end == std::string::npos ? end : source_.bytes().substr(0, end).rfind("<!ATTLIST");
     return start == std::string::npos ? p : source_.position(start);
   }
 
@@ -793,7 +792,8 @@ void guarded(Body&& body, std::vector<Finding>& out) {
   } catch (const xc::OutOfMemoryException&) {
     out.push_back({0, 0, Severity::kError, "out of memory while reading the document", false, "resources"});
   } catch (const xc::XMLException& e) {
-    out.push_back({static_cast<int>(e.getSrcLine()), 0, Severity::kError, to_utf8(e.getMessage()), false, "not-well-formed"});
+    out.push_back(
+        {static_cast<int>(e.getSrcLine()), 0, Severity::kError, to_utf8(e.getMessage()), false, "not-well-formed"});
   } catch (const xc::SAXException& e) {
     out.push_back({0, 0, Severity::kError, to_utf8(e.getMessage()), false, "not-well-formed"});
   }
@@ -869,8 +869,8 @@ bool Document::read(std::vector<Finding>& out) {
     for (const FamilyInfo& f : families()) known += std::string(known.empty() ? "" : ", ") + f.root;
     const std::size_t lt = source_->tag_start(source_->offset(probe.position()));
     const Position at = lt == std::string::npos ? probe.position() : source_->position(lt);
-    out.push_back(
-        {at.line, at.column, Severity::kError, "root element '" + probe.root() + "' is none of " + known, false, "unknown-root"});
+    out.push_back({at.line, at.column, Severity::kError, "root element '" + probe.root() + "' is none of " + known,
+                   false, "unknown-root"});
     return false;
   }
 
@@ -902,15 +902,15 @@ bool Document::read(std::vector<Finding>& out) {
       [&] {
         // The library's own copy, given as an input source: entity
         // resolution is off for documents.
-        xc::MemBufInputSource in(reinterpret_cast<const XMLByte*>(schema_bytes.data()), schema_bytes.size(),
-                                 schema);
+        xc::MemBufInputSource in(reinterpret_cast<const XMLByte*>(schema_bytes.data()), schema_bytes.size(), schema);
         in.setCopyBufToStream(false);
         grammar = reader->loadGrammar(in, xc::Grammar::SchemaGrammarType, true);
       },
       schema_errors);
   if (!grammar || !schema_errors.empty()) {
     std::string why = schema_errors.empty() ? "" : ": " + schema_errors.front().message;
-    out.push_back({0, 0, Severity::kError, "schema " + std::string(schema) + " cannot be loaded" + why, false, "resources"});
+    out.push_back(
+        {0, 0, Severity::kError, "schema " + std::string(schema) + " cannot be loaded" + why, false, "resources"});
     return false;
   }
   reader->setErrorHandler(&builder);

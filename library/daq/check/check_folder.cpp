@@ -59,7 +59,8 @@ void Folder::add(const std::string& file, const Document& doc) {
     case Family::kDaqVariables: {
       const bool chan = doc.family() == Family::kChanDescriptions;
       for (const Node c : root.children()) {
-        if (chan ? c.name() != "CHANNEL" : c.name() != "DaqFloat" && c.name() != "DaqBits" && c.name() != "DaqFloatMatrix")
+        if (chan ? c.name() != "CHANNEL"
+                 : c.name() != "DaqFloat" && c.name() != "DaqBits" && c.name() != "DaqFloatMatrix")
           continue;
         Described d;
         Position prop_at, name_at, key_at;
@@ -141,8 +142,8 @@ Folder::NearIndex Folder::near_index() const {
 // A name is reported once for each kind of reference, at its first place.
 void Folder::refer(Kind kind, const Place& place, std::string name) {
   if (name.empty()) return;
-  const auto it = referred_.emplace(std::string(1, static_cast<char>('0' + static_cast<int>(kind))) + name,
-                                    references_.size());
+  const auto it =
+      referred_.emplace(std::string(1, static_cast<char>('0' + static_cast<int>(kind))) + name, references_.size());
   if (it.second)
     references_.emplace_back(kind, Reference{place, std::move(name)});
   else
@@ -194,15 +195,15 @@ std::vector<std::pair<std::string, Finding>> Folder::findings() const {
   for (const auto& [first, again] : differing_) {
     std::string what = "DAQ name " + quoted(again.daq_name);
     if (first.db_key != again.db_key) what += " and DB key " + quoted(again.db_key);
-    add(again.place, "described-differently", "property " + quoted(again.property) + " is described at " + where(first.place) +
-                         " with DAQ name " + quoted(first.daq_name) +
-                         (first.db_key != again.db_key ? " and DB key " + quoted(first.db_key) : "") +
-                         ", here with " + what + ": a merge keeps the description of the file given first and drops the other");
+    add(again.place, "described-differently",
+        "property " + quoted(again.property) + " is described at " + where(first.place) + " with DAQ name " +
+            quoted(first.daq_name) + (first.db_key != again.db_key ? " and DB key " + quoted(first.db_key) : "") +
+            ", here with " + what + ": a merge keeps the description of the file given first and drops the other");
   }
   for (const auto& [first, again] : shared_names_)
-    add(again.place, "shared-daq-name", "DAQ name " + quoted(again.daq_name) + " names property " + quoted(again.property) +
-                         " here and property " + quoted(first.property) + " at " + where(first.place) +
-                         ": a merge keeps both under one DAQ name");
+    add(again.place, "shared-daq-name",
+        "DAQ name " + quoted(again.daq_name) + " names property " + quoted(again.property) + " here and property " +
+            quoted(first.property) + " at " + where(first.place) + ": a merge keeps both under one DAQ name");
   std::optional<NearIndex> index;
   if (descriptions_)
     for (const auto& [kind, r] : references_) {

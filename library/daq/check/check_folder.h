@@ -64,13 +64,13 @@ class Folder {
   std::vector<std::string> files_;
   std::unordered_map<std::string, Described> properties_;  // the first description of each
   std::unordered_map<std::string, Described> daq_names_;
-  std::unordered_map<std::string, Place> known_;  // properties and DAQ names
-  std::vector<std::string> known_order_;          // the same, in the order described
-  std::vector<std::pair<Described, Described>> differing_;               // (first, again) of a property
-  std::vector<std::pair<Described, Described>> shared_names_;             // (first, again) of a DAQ name
-  std::vector<std::pair<Kind, Reference>> references_;  // one per kind and name
-  std::unordered_map<std::string, std::size_t> referred_;  // kind and name: index in references_
-  bool descriptions_ = false;  // some document describes channels
+  std::unordered_map<std::string, Place> known_;               // properties and DAQ names
+  std::vector<std::string> known_order_;                       // the same, in the order described
+  std::vector<std::pair<Described, Described>> differing_;     // (first, again) of a property
+  std::vector<std::pair<Described, Described>> shared_names_;  // (first, again) of a DAQ name
+  std::vector<std::pair<Kind, Reference>> references_;         // one per kind and name
+  std::unordered_map<std::string, std::size_t> referred_;      // kind and name: index in references_
+  bool descriptions_ = false;                                  // some document describes channels
   Place first_description_;
 };
 

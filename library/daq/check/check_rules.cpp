@@ -265,8 +265,9 @@ class Checker {
     long long v = 0;
     if (!n || !parse_integer(n.text(), v)) return;  // the schema reports the form
     if (v < range.lo || v > range.hi)
-      error(n.value(), "out-of-range", what + " " + std::to_string(v) + " is out of range " + std::to_string(range.lo) + " to " +
-                           std::to_string(range.hi) + ": " + consequence);
+      error(n.value(), "out-of-range",
+            what + " " + std::to_string(v) + " is out of range " + std::to_string(range.lo) + " to " +
+                std::to_string(range.hi) + ": " + consequence);
   }
 
   // A child the reader needs; without it, `consequence`. Reported at the
@@ -285,8 +286,9 @@ class Checker {
       if (std::find(fields.begin(), fields.end(), c.name()) == fields.end()) continue;
       const auto it = seen.emplace(c.name(), c);
       if (it.second) continue;
-      warning(c.tag(), "repeated", std::string(c.name()) + " given again (first at " + line_of(it.first->second) + "): the " +
-                           (c.name() == first_read ? "first" : "last") + " one is read");
+      warning(c.tag(), "repeated",
+              std::string(c.name()) + " given again (first at " + line_of(it.first->second) + "): the " +
+                  (c.name() == first_read ? "first" : "last") + " one is read");
     }
   }
 
@@ -306,9 +308,9 @@ class Checker {
       if (ev.name() == "EVENT") event(ev, types);
     for (const auto& [type, listed] : types)
       if (listed.times > 1)
-        warning(listed.second.value(), "listed-twice", "event type " + std::to_string(type) + " listed " +
-                                           std::to_string(listed.times) + " times (first at " +
-                                           line_of(listed.first) + "): the list is read with an entry for each");
+        warning(listed.second.value(), "listed-twice",
+                "event type " + std::to_string(type) + " listed " + std::to_string(listed.times) + " times (first at " +
+                    line_of(listed.first) + "): the list is read with an entry for each");
   }
 
   void type_once(const Node& type, std::map<long long, Listed>& types) {
@@ -343,14 +345,16 @@ class Checker {
         if (!block_open) warning(n.tag(), "ignored", "channel list without a server block before it: ignored");
         list_open = block_open;
       } else if (n.name() == "CHAN") {
-        if (!list_open) warning(n.tag(), "ignored", "channel " + quoted(trim(n.text())) + " outside a channel list: ignored");
+        if (!list_open)
+          warning(n.tag(), "ignored", "channel " + quoted(trim(n.text())) + " outside a channel list: ignored");
       } else if (n.name() == "TMASK" || n.name() == "MINTIMESEC" || n.name() == "MINTIMEUSEC" ||
                  n.name() == "PRIORITY") {
         unsigned_number(n);
         const auto it = entry_fields.emplace(n.name(), n);
         if (!it.second)
-          warning(n.tag(), "repeated", std::string(n.name()) + " given again for one event type (first at " +
-                               line_of(it.first->second) + "): the last one is read");
+          warning(n.tag(), "repeated",
+                  std::string(n.name()) + " given again for one event type (first at " + line_of(it.first->second) +
+                      "): the last one is read");
       }
     }
   }
@@ -399,12 +403,14 @@ class Checker {
     const std::string_view daq = name ? name.text() : std::string_view();
     if (prop && !prop.text().empty()) {
       const auto it = props.emplace(prop.text(), channel);
-      if (!it.second) warning(prop.value(), "repeated-key", repeated_property_message(channel, prop, daq, merge, it.first->second));
+      if (!it.second)
+        warning(prop.value(), "repeated-key", repeated_property_message(channel, prop, daq, merge, it.first->second));
     }
     if (!daq.empty()) {
       const auto it = names.emplace(daq, channel);
       if (!it.second)
-        warning(name.value(), "repeated-key", "DAQ name " + quoted(std::string(daq)) + " already used at " + line_of(it.first->second));
+        warning(name.value(), "repeated-key",
+                "DAQ name " + quoted(std::string(daq)) + " already used at " + line_of(it.first->second));
     }
   }
 
@@ -498,7 +504,9 @@ class Checker {
 
   void number_once(std::map<long long, Node>& seen, long long v, const Node& n, Position at, const std::string& what) {
     const auto it = seen.emplace(v, n);
-    if (!it.second) warning(at, "repeated-key", what + " " + std::to_string(v) + " already described at " + line_of(it.first->second));
+    if (!it.second)
+      warning(at, "repeated-key",
+              what + " " + std::to_string(v) + " already described at " + line_of(it.first->second));
   }
 
   // --- DAQ variables -----------------------------------------------------------
@@ -527,8 +535,9 @@ class Checker {
       long long first = 0;
       Node fi = c.child("firstIndex");
       if (fi && parse_integer(fi.text(), first) && first != 0)
-        warning(fi.value(), "not-read", "firstIndex " + std::to_string(first) +
-                                " is not read: the number of values is lastIndex + 1, and the writers write 0");
+        warning(fi.value(), "not-read",
+                "firstIndex " + std::to_string(first) +
+                    " is not read: the number of values is lastIndex + 1, and the writers write 0");
       std::map<long long, Node> bits;
       std::map<long long, Node> dims;
       for (const Node sub : c.children()) {
@@ -572,7 +581,8 @@ class Checker {
       if (index && parse_integer(index.text(), v)) {
         const auto it = indexes.emplace(v, ch);
         if (!it.second)
-          error(index.value(), "repeated-key", "index " + std::to_string(v) + " already used at " + line_of(it.first->second));
+          error(index.value(), "repeated-key",
+                "index " + std::to_string(v) + " already used at " + line_of(it.first->second));
       }
       Node prop = ch.child("PROP");
       if (prop && !prop.text().empty()) {
@@ -583,9 +593,10 @@ class Checker {
         if (prop.text().size() >= kProp.size)
           length(prop, kProp, "property");
         else if (prop.text().size() >= kOldProp.size)
-          warning(prop.value(), "cut", "property is " + std::to_string(characters(prop.text(), prop.text().size())) +
-                                    " characters long: readers of the old layout cut it to " +
-                                    std::to_string(characters(prop.text(), kept_bytes(prop.text(), kOldProp))));
+          warning(prop.value(), "cut",
+                  "property is " + std::to_string(characters(prop.text(), prop.text().size())) +
+                      " characters long: readers of the old layout cut it to " +
+                      std::to_string(characters(prop.text(), kept_bytes(prop.text(), kOldProp))));
       }
       for (const auto& [delta, what] : {std::pair<const char*, const char*>{"DABS", "absolute"}, {"DREL", "relative"}})
         if (Node n = ch.child(delta)) {
@@ -600,8 +611,9 @@ class Checker {
   void negative_delta(const Node& n, const std::string& delta, const std::string& what) {
     const std::optional<float> v = number(n.text());
     if (v && std::isfinite(*v) && *v < 0)
-      warning(n.value(), "negative", delta + " " + trim(n.text()) + " is negative: as the " + what +
-                             " change of the value that counts as a change, it lets every value count as changed");
+      warning(n.value(), "negative",
+              delta + " " + trim(n.text()) + " is negative: as the " + what +
+                  " change of the value that counts as a change, it lets every value count as changed");
   }
 
   // A number read into a float: what the float does not keep.
@@ -612,13 +624,16 @@ class Checker {
       case FloatFate::kept:
         return;
       case FloatFate::overflow:
-        error(at, "float-range", what + " " + text + " is beyond the range of a float: it reads as " + (v < 0 ? "-inf" : "inf"));
+        error(at, "float-range",
+              what + " " + text + " is beyond the range of a float: it reads as " + (v < 0 ? "-inf" : "inf"));
         return;
       case FloatFate::underflow:
-        warning(at, "float-precision", what + " " + text + " is too small for a float: it reads as " + (std::signbit(v) ? "-0" : "0"));
+        warning(at, "float-precision",
+                what + " " + text + " is too small for a float: it reads as " + (std::signbit(v) ? "-0" : "0"));
         return;
       case FloatFate::rounded:
-        warning(at, "float-precision", what + " " + text + " has more digits than a float keeps: it reads as " + shortest(v));
+        warning(at, "float-precision",
+                what + " " + text + " has more digits than a float keeps: it reads as " + shortest(v));
         return;
     }
   }
@@ -690,8 +705,9 @@ class Checker {
     if (!fields) return;
     std::string types;
     for (const char* t : FeatureTags) types += std::string(types.empty() ? "" : ", ") + t;
-    warning(e.tag(), "feature", std::string(e.name()) + " " + quoted(std::string(name->value)) +
-                         " is no feature type the reader knows (" + types + "): it is not read");
+    warning(e.tag(), "feature",
+            std::string(e.name()) + " " + quoted(std::string(name->value)) + " is no feature type the reader knows (" +
+                types + "): it is not read");
   }
 
   void feature(const Node& e, const QAL3GigEFeature& f, std::map<std::string, Node>& names) {
@@ -700,8 +716,9 @@ class Checker {
       warning(e.tag(), "feature", written_type + " is read as a feature of type " + std::to_string(f.type));
     const std::optional<Attribute> name = e.attribute(Attributes[ATTRIBUTE_NAME]);
     if (!name) {
-      warning(e.tag(), "feature", written_type + " without a " + Attributes[ATTRIBUTE_NAME] +
-                           ": the feature is read without a name, and the listings leave it out");
+      warning(e.tag(), "feature",
+              written_type + " without a " + Attributes[ATTRIBUTE_NAME] +
+                  ": the feature is read without a name, and the listings leave it out");
     } else {
       const std::string label = written_type + " " + quoted(std::string(name->value));
       if (f.name != name->value)
@@ -721,8 +738,9 @@ class Checker {
                                 : rename    ? std::string(rename.text())
                                             : "";
     if (f.extension != written)
-      warning(rename ? rename.tag() : e.tag(), "feature", what + ": its " + MoreTags[MORE_TAGS_PVRENAME] + " is read as " +
-                                                   quoted(f.extension) + ", where the file gives " + quoted(written));
+      warning(rename ? rename.tag() : e.tag(), "feature",
+              what + ": its " + MoreTags[MORE_TAGS_PVRENAME] + " is read as " + quoted(f.extension) +
+                  ", where the file gives " + quoted(written));
   }
 
   // The text of element `tag` directly inside feature `e`, against `read`.
@@ -773,10 +791,10 @@ class Checker {
   // A limit or mask as the trigger list reader takes it: the text given,
   // when it is a number, else the value a new record holds.
   struct Compared {
-    Node element;                      // the element giving it; none when not given
-    std::optional<Attribute> given;    // its attribute, when given
-    bool readable = true;              // false when given and no number
-    std::string text;                  // as the condition shows it
+    Node element;                    // the element giving it; none when not given
+    std::optional<Attribute> given;  // its attribute, when given
+    bool readable = true;            // false when given and no number
+    std::string text;                // as the condition shows it
   };
 
   Compared limit(const Node& t, const ListElement& e, float fresh, float& value) const {
@@ -816,8 +834,8 @@ class Checker {
   static std::string condition(const qal3::trigger::BuiltinOperation& op, const std::string& low,
                                const std::string& upper, const std::string& mask) {
     std::string text = op.condition;
-    for (const auto& [mark, value] : {std::pair<std::string, std::string>{"{LL}", low}, {"{UL}", upper},
-                                      {"{mask}", mask}})
+    for (const auto& [mark, value] :
+         {std::pair<std::string, std::string>{"{LL}", low}, {"{UL}", upper}, {"{mask}", mask}})
       for (std::size_t at = 0; (at = text.find(mark, at)) != std::string::npos; at += value.size())
         text.replace(at, mark.size(), value);
     return std::string(op.name) + " " + text;
@@ -891,9 +909,9 @@ class Checker {
           read = a;
           float_attribute(f, *a);
         } else {
-          warning(doc_.attribute_position(f, a->name), "not-read", "Function " + std::string(a->name) + " " + trim(a->value) +
-                                                           " is not read: " + std::string(read->name) +
-                                                           " gives the same parameter and is read");
+          warning(doc_.attribute_position(f, a->name), "not-read",
+                  "Function " + std::string(a->name) + " " + trim(a->value) +
+                      " is not read: " + std::string(read->name) + " gives the same parameter and is read");
         }
       }
     }
@@ -960,9 +978,10 @@ class Checker {
         qal3::trigger::select_window(params, 0.0f, 1.0f, INT_MAX, false, w))
       return;
     if (!start_attr && !end_attr) {
-      warning(f.tag(), "window", "Function gives no window (" + parameter_names(0) + ", " + parameter_names(1) +
-                           "): it reads as " + shortest(params[0]) + " to " + shortest(params[1]) +
-                           ", an empty window, and the trigger never fires");
+      warning(f.tag(), "window",
+              "Function gives no window (" + parameter_names(0) + ", " + parameter_names(1) + "): it reads as " +
+                  shortest(params[0]) + " to " + shortest(params[1]) +
+                  ", an empty window, and the trigger never fires");
       return;
     }
     if (!start_attr || !end_attr) return;
@@ -997,8 +1016,9 @@ class Checker {
       warning(doc_.attribute_position(l, a), "float-range",
               what + " is beyond what RMS gives: it" + why + ", and a sample above 1.8e+19 makes it inf");
     else if (small_too && *v != 0 && std::fabs(*v) < kSmallest)
-      warning(doc_.attribute_position(l, a), "float-precision", what + " is below what RMS resolves: it" + why +
-                                                 ", and samples below 1.1e-19 lose precision, below 2.6e-23 all of it");
+      warning(doc_.attribute_position(l, a), "float-precision",
+              what + " is below what RMS resolves: it" + why +
+                  ", and samples below 1.1e-19 lose precision, below 2.6e-23 all of it");
   }
 
   void text_attribute(const Node& t, const ListElement& e, Field f, const std::string& what) {

@@ -34,10 +34,10 @@ typedef enum qal3_check_severity {
 
 /// What became of a document given to a checker. The values are stable.
 typedef enum qal3_check_state {
-  QAL3_CHECK_CHECKED = 0,    ///< read and checked (its findings may include errors)
-  QAL3_CHECK_UNREADABLE = 1, ///< the file could not be read: the system's reason is in `reason`
-  QAL3_CHECK_TOO_LARGE = 2,  ///< the file is larger than the checker's limit (qal3_check_set_max_bytes)
-  QAL3_CHECK_SKIPPED = 3,    ///< found below a folder, with a root element of no family: not checked
+  QAL3_CHECK_CHECKED = 0,           ///< read and checked (its findings may include errors)
+  QAL3_CHECK_UNREADABLE = 1,        ///< the file could not be read: the system's reason is in `reason`
+  QAL3_CHECK_TOO_LARGE = 2,         ///< the file is larger than the checker's limit (qal3_check_set_max_bytes)
+  QAL3_CHECK_SKIPPED = 3,           ///< found below a folder, with a root element of no family: not checked
   QAL3_CHECK_UNREADABLE_FOLDER = 4  ///< a folder below the one given could not be read: the reason is in `reason`
 } qal3_check_state;
 
@@ -54,11 +54,11 @@ typedef struct qal3_check_document {
 /// One thing found. Its strings belong to the checker and stay valid until
 /// it is freed.
 typedef struct qal3_check_finding {
-  size_t document;                ///< index of the document it is in (qal3_check_document_at)
-  const char* file;               ///< that document's name; never null
-  long long line;                 ///< from 1; 0 when the finding has no position
-  long long column;               ///< from 1, in characters; 0 when the finding has no position
-  qal3_check_severity severity;   ///< QAL3_CHECK_ERROR for every finding of a strict checker
+  size_t document;               ///< index of the document it is in (qal3_check_document_at)
+  const char* file;              ///< that document's name; never null
+  long long line;                ///< from 1; 0 when the finding has no position
+  long long column;              ///< from 1, in characters; 0 when the finding has no position
+  qal3_check_severity severity;  ///< QAL3_CHECK_ERROR for every finding of a strict checker
   /// The kind of finding, a stable static name. The file: "unreadable",
   /// "too-large", "resources" (memory ran out). The XML: "not-well-formed",
   /// "doctype", "dtd-default", "no-root", "unknown-root", "schema" (the
@@ -70,8 +70,8 @@ typedef struct qal3_check_finding {
   /// "mask-empty", "window", "diffsum-sign". Across the documents:
   /// "undescribed", "described-differently", "shared-daq-name".
   const char* code;
-  const char* message;            ///< what was found and what the library does with it, in UTF-8
-  int across;                     ///< non-zero for a finding across the documents (it names the other place)
+  const char* message;  ///< what was found and what the library does with it, in UTF-8
+  int across;           ///< non-zero for a finding across the documents (it names the other place)
 } qal3_check_finding;
 
 /// A checker (opaque).

@@ -19,8 +19,9 @@ bool parse_integer(const std::string& text, long long lo, long long hi, long lon
     v = std::strtoll(s, &end, 0);
   } else {
     const unsigned long long u = std::strtoull(s, &end, 0);
-    v = u > static_cast<unsigned long long>(std::numeric_limits<long long>::max()) ? std::numeric_limits<long long>::max()
-                                                                                    : static_cast<long long>(u);
+    v = u > static_cast<unsigned long long>(std::numeric_limits<long long>::max())
+            ? std::numeric_limits<long long>::max()
+            : static_cast<long long>(u);
     if (u > static_cast<unsigned long long>(std::numeric_limits<long long>::max())) errno = ERANGE;
   }
   if (text.empty() || end == s || *end != '\0' || std::isspace(static_cast<unsigned char>(text[0]))) {
@@ -133,7 +134,8 @@ int slot_of(const std::string& text, bool function) {
   long long n = 0;
   std::string why;
   if (!parse_integer(text, 0, 31, n, why)) return -1;
-  const char* name = function ? qal3_get_function_string(static_cast<int>(n)) : qal3_get_operation_string(static_cast<int>(n));
+  const char* name =
+      function ? qal3_get_function_string(static_cast<int>(n)) : qal3_get_operation_string(static_cast<int>(n));
   std::string named = name ? name : "";
   // A free slot has no function to name it by.
   slot = function ? qal3_get_function_index(named.data()) : qal3_get_operation_index(named.data());

@@ -207,12 +207,12 @@ bool assign(R& r, const std::string& name, const std::string& text, std::string&
         }
         long long lo = field.bounds.lo != records::Bounds::kUnset ? field.bounds.lo
                        : field.kind == Kind::type_code            ? std::numeric_limits<std::int32_t>::min()
-                                                                  : static_cast<long long>(std::numeric_limits<V>::min());
+                                                       : static_cast<long long>(std::numeric_limits<V>::min());
         long long hi = field.bounds.hi != records::Bounds::kUnset ? field.bounds.hi
                        : field.kind == Kind::type_code
                            ? static_cast<long long>(std::numeric_limits<std::uint32_t>::max())
-                           : static_cast<long long>(std::min<unsigned long long>(std::numeric_limits<V>::max(),
-                                                                                 std::numeric_limits<long long>::max()));
+                           : static_cast<long long>(std::min<unsigned long long>(
+                                 std::numeric_limits<V>::max(), std::numeric_limits<long long>::max()));
         long long v = 0;
         if (!detail::parse_integer(text, lo, hi, v, why)) return;
         field.of(r) = static_cast<V>(v);
@@ -237,8 +237,7 @@ bool assign(R& r, const std::string& name, const std::string& text, std::string&
 }
 
 template <class R>
-Outcome edit(const std::string& file, std::string_view bytes, const Request& request,
-             const records::Options& options) {
+Outcome edit(const std::string& file, std::string_view bytes, const Request& request, const records::Options& options) {
   using D = records::Description<R>;
   Outcome out;
   const auto refuse = [&out](std::string why, check::Position at = {}) {
@@ -408,8 +407,8 @@ Outcome edit(const std::string& file, std::string_view bytes, const Request& req
   std::vector<check::Node> was, now;
   if (request.action == Action::set) before_tree.read(ignored);
   if (request.action != Action::drop) after_tree.read(ignored);
-  for (const auto& [t, nodes] : {std::pair<const check::Document*, std::vector<check::Node>*>{&before_tree, &was},
-                                 {&after_tree, &now}})
+  for (const auto& [t, nodes] :
+       {std::pair<const check::Document*, std::vector<check::Node>*>{&before_tree, &was}, {&after_tree, &now}})
     if (t->root())
       for (const check::Node c : t->root().children())
         if (!other_names.count(c.name())) nodes->push_back(c);

@@ -46,21 +46,37 @@ std::string ascii_escaped(std::string_view utf8, bool attribute) {
     const auto c = static_cast<unsigned char>(utf8[i]);
     if (c < 0x80) {
       switch (c) {
-        case '&': out += "&amp;"; break;
-        case '<': out += "&lt;"; break;
-        case '>': out += "&gt;"; break;
-        case '"': out += attribute ? "&quot;" : "\""; break;
-        case '\r': out += "&#13;"; break;
-        case '\n': out += attribute ? "&#10;" : "\n"; break;
-        case '\t': out += attribute ? "&#9;" : "\t"; break;
-        default: out += static_cast<char>(c);
+        case '&':
+          out += "&amp;";
+          break;
+        case '<':
+          out += "&lt;";
+          break;
+        case '>':
+          out += "&gt;";
+          break;
+        case '"':
+          out += attribute ? "&quot;" : "\"";
+          break;
+        case '\r':
+          out += "&#13;";
+          break;
+        case '\n':
+          out += attribute ? "&#10;" : "\n";
+          break;
+        case '\t':
+          out += attribute ? "&#9;" : "\t";
+          break;
+        default:
+          out += static_cast<char>(c);
       }
       ++i;
       continue;
     }
     const int n = c >= 0xF0 ? 4 : c >= 0xE0 ? 3 : 2;
     unsigned code = c & (0x3F >> (n - 1));
-    for (int k = 1; k < n && i + k < utf8.size(); ++k) code = (code << 6) | (static_cast<unsigned char>(utf8[i + k]) & 0x3F);
+    for (int k = 1; k < n && i + k < utf8.size(); ++k)
+      code = (code << 6) | (static_cast<unsigned char>(utf8[i + k]) & 0x3F);
     out += "&#" + std::to_string(code) + ";";
     i += static_cast<std::size_t>(n);
   }
@@ -185,8 +201,8 @@ bool attribute_changes(const Source& at, const Source& was, const Source& now, s
       why = "attribute " + std::string(a.name) + " not found in the writer's text";
       return false;
     }
-    const std::string text = portable(now.bytes.substr(a.value_offset, value_end(now.bytes, a.value_offset) - a.value_offset),
-                                      a.value, true);
+    const std::string text = portable(
+        now.bytes.substr(a.value_offset, value_end(now.bytes, a.value_offset) - a.value_offset), a.value, true);
     std::optional<check::Attribute> found;
     for (std::string_view name : spellings(a.name))
       if ((found = at.node.attribute(name))) break;
@@ -292,7 +308,7 @@ bool record_changes(const Source& at, const Source& was, const Source& now, std:
     text_change(at, was, now, out);
     return true;
   }
-  Node last_present;  // the last child of `at` met in the writer's order
+  Node last_present;          // the last child of `at` met in the writer's order
   std::vector<Node> pending;  // the writer's children that go before the first of `at`
   for (const Node c : now.node.children()) {
     const int k = occurrence(now.node, c);

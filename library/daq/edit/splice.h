@@ -32,8 +32,7 @@ struct Source {
 // same record's element in two texts of one writer. False, with `why`,
 // when a change cannot be made in place (a position the tree does not
 // know).
-bool record_changes(const Source& at, const Source& was, const Source& now, std::vector<Change>& out,
-                    std::string& why);
+bool record_changes(const Source& at, const Source& was, const Source& now, std::vector<Change>& out, std::string& why);
 
 // The changes that remove element `at` with the blanks that lead its line
 // and the line end after it, when it stands on lines of its own.

@@ -565,13 +565,13 @@ enum class Severity : int {
 
 /// One thing the checker found (qal3_check_finding), copied.
 struct Finding {
-  std::string document;                ///< the document's name, as given or found
-  long long line = 0;                  ///< from 1; 0 when the finding has no position
-  long long column = 0;                ///< from 1, in characters; 0 when the finding has no position
-  Severity severity = Severity::error; ///< how grave
-  std::string code;                    ///< the kind of finding (qal3_check_finding::code)
-  std::string message;                 ///< what was found and what the library does with it
-  bool across = false;                 ///< a finding across the documents, naming the other place
+  std::string document;                 ///< the document's name, as given or found
+  long long line = 0;                   ///< from 1; 0 when the finding has no position
+  long long column = 0;                 ///< from 1, in characters; 0 when the finding has no position
+  Severity severity = Severity::error;  ///< how grave
+  std::string code;                     ///< the kind of finding (qal3_check_finding::code)
+  std::string message;                  ///< what was found and what the library does with it
+  bool across = false;                  ///< a finding across the documents, naming the other place
 
   /// The line `qal3 check` prints: "FILE:LINE:COLUMN: error: message".
   std::string located() const {
@@ -589,19 +589,19 @@ struct Finding {
 
 /// A document the checker was given (qal3_check_document), copied.
 struct CheckedDocument {
-  std::string name;                              ///< as given, or the path found below a folder
-  qal3_family family = QAL3_FAMILY_UNKNOWN;      ///< by its root element
-  qal3_check_state state = QAL3_CHECK_CHECKED;   ///< what became of it
-  std::string root;                              ///< its root element's name; empty when none was read
-  std::string reason;                            ///< why it could not be read; empty otherwise
+  std::string name;                             ///< as given, or the path found below a folder
+  qal3_family family = QAL3_FAMILY_UNKNOWN;     ///< by its root element
+  qal3_check_state state = QAL3_CHECK_CHECKED;  ///< what became of it
+  std::string root;                             ///< its root element's name; empty when none was read
+  std::string reason;                           ///< why it could not be read; empty otherwise
 };
 
 /// What to check documents with.
 struct CheckOptions {
-  bool strict = false;                ///< every finding is an error
-  std::vector<std::string> known;     ///< trigger function and operation names the site registers itself
-  std::vector<std::string> exclude;   ///< globs of files to leave out of a folder (qal3_check_exclude)
-  unsigned long long max_bytes = 0;   ///< the largest file read; 0 for the library's default
+  bool strict = false;               ///< every finding is an error
+  std::vector<std::string> known;    ///< trigger function and operation names the site registers itself
+  std::vector<std::string> exclude;  ///< globs of files to leave out of a folder (qal3_check_exclude)
+  unsigned long long max_bytes = 0;  ///< the largest file read; 0 for the library's default
 };
 
 /// The documents checked together and their findings: each document's own,
@@ -660,8 +660,8 @@ class Checker {
     }
     for (std::size_t i = 0, n = qal3_check_finding_count(checker_.get()); i < n; ++i) {
       const qal3_check_finding& f = *qal3_check_finding_at(checker_.get(), i);
-      r.findings.push_back({f.file, f.line, f.column, static_cast<Severity>(f.severity), f.code, f.message,
-                            f.across != 0});
+      r.findings.push_back(
+          {f.file, f.line, f.column, static_cast<Severity>(f.severity), f.code, f.message, f.across != 0});
     }
     return r;
   }
@@ -697,7 +697,7 @@ enum class Outcome : signed char {
   first_event = QAL3_REPLAY_FIRST_EVENT,  ///< a DIFF function's first event: no value to judge
   no_result = QAL3_REPLAY_NO_RESULT,      ///< the function gave no value
   no_data = QAL3_REPLAY_NO_DATA,          ///< no data for the trigger's channel or subchannel
-  invalid = QAL3_REPLAY_INVALID           ///< a function or operation slot outside the registry's tables (user_case_trigger.h)
+  invalid = QAL3_REPLAY_INVALID  ///< a function or operation slot outside the registry's tables (user_case_trigger.h)
 };
 
 /// What the evaluation of a trigger on a block said.

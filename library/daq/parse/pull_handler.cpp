@@ -244,8 +244,7 @@ void QAL3PullHandler::resetDocument() {
   clearText();
 }
 
-void qal3::pull::HandlerAccess::start_element(QAL3PullHandler& h, const char* tag,
-                                              xercesc::AttributeList& attributes) {
+void qal3::pull::HandlerAccess::start_element(QAL3PullHandler& h, const char* tag, xercesc::AttributeList& attributes) {
   h.tag = tag;
   ++h.fElementCount;
   h.vattr.clear();

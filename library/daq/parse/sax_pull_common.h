@@ -6,7 +6,6 @@
 #define QAL3_SAX_PULL_COMMON_H
 
 #include <cstddef>
-
 #include <xercesc/framework/XMLPScanToken.hpp>
 #include <xercesc/parsers/SAXParser.hpp>
 #include <xercesc/sax/InputSource.hpp>
@@ -75,8 +74,7 @@ void reset_scanner(xercesc::SAXParser& parser, xercesc::XMLPScanToken& token, QA
 // or -1 once it is exhausted. The text of an element is one value however
 // the scanner splits it: the step reads on while it goes on. The parser is
 // one of take_parser's.
-inline int advance(xercesc::SAXParser& parser, xercesc::XMLPScanToken& token, bool& gotMore,
-                   QAL3PullHandler& handler) {
+inline int advance(xercesc::SAXParser& parser, xercesc::XMLPScanToken& token, bool& gotMore, QAL3PullHandler& handler) {
   HandlerAccess::begin_step(handler);
   if (!gotMore) return -1;
   try {

@@ -1,7 +1,5 @@
 // The family of a document, named by its root element: the pull readers'
 // parser, stopped at the root's start tag.
-#include "qal3_family.h"
-
 #include <cstring>
 #include <xercesc/framework/MemBufInputSource.hpp>
 #include <xercesc/framework/XMLPScanToken.hpp>
@@ -10,6 +8,7 @@
 #include "boundary.h"
 #include "parser_memory.h"
 #include "pull_reader.h"
+#include "qal3_family.h"
 #include "record_fields.h"
 #include "sax_pull_common.h"
 #include "xerces_platform.h"
@@ -33,7 +32,8 @@ constexpr Root kRoots[] = {
     {Description<qal3_env_index_dictionary_entry_2010>::root, QAL3_FAMILY_ENV_DICT,
      Description<qal3_env_index_dictionary_entry_2010>::document},
     {Description<QAL3GigEFeature>::root, QAL3_FAMILY_GIGE, Description<QAL3GigEFeature>::document},
-    {Description<qal3_user_case_trigger>::root, QAL3_FAMILY_TRIGGER_LIST, Description<qal3_user_case_trigger>::document},
+    {Description<qal3_user_case_trigger>::root, QAL3_FAMILY_TRIGGER_LIST,
+     Description<qal3_user_case_trigger>::document},
 };
 static_assert(qal3::records::same_name(Description<qal3_env_index_dictionary_entry>::root,
                                        Description<qal3_env_index_dictionary_entry_2010>::root),
@@ -181,9 +181,7 @@ qal3_family qal3_family_of_text(const char* text, std::size_t length, qal3_root_
   });
 }
 
-qal3_family qal3_family_of_root(const char* name) {
-  return name ? family_named(name) : QAL3_FAMILY_UNKNOWN;
-}
+qal3_family qal3_family_of_root(const char* name) { return name ? family_named(name) : QAL3_FAMILY_UNKNOWN; }
 
 const char* qal3_family_root(qal3_family family) {
   for (const Root& r : kRoots)

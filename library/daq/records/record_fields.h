@@ -246,8 +246,8 @@ struct Field {
   Kind kind;
   const char* doc = "";  // one line for the surfaces' record descriptions; may be empty
   Bounds bounds = {};
-  long long initial = 0;  // a number field's value in a new record (what a document without it reads as);
-                          // a time field's is the clock's (Kind::time)
+  long long initial = 0;    // a number field's value in a new record (what a document without it reads as);
+                            // a time field's is the clock's (Kind::time)
   const char* counts = "";  // a count's list: the name of the field of its record that it counts
 
   template <class R>
@@ -561,8 +561,7 @@ struct Description<chan_descr_2010> {
       {"count", "", [](const C& c) { return c.count != 0; }},
       {"dtype", "", [](const C& c) { return c.dtype != 0; }},
       {"max_size", "below 1", [](const C& c) { return c.max_size < 1; }},
-      {"bits", "in a channel whose max_size is not 1",
-       [](const C& c) { return c.max_size != 1 && any(c.bits, kAll); }},
+      {"bits", "in a channel whose max_size is not 1", [](const C& c) { return c.max_size != 1 && any(c.bits, kAll); }},
       {"bits.bit_name", "other than its bit_desc",
        [](const C& c) { return c.max_size == 1 && any(c.bits, title_apart); }},
       {"dims", "in a channel whose max_size is 1", [](const C& c) { return c.max_size == 1 && any(c.dims, kAll); }},
@@ -658,7 +657,10 @@ struct Description<qal3_user_case_trigger>
   static constexpr auto fields = std::make_tuple(
       Field<&T::channel>{"channel", Kind::text, "the channel the trigger watches"},
       Field<&T::subchannel>{"subchannel", Kind::integer, "the subchannel of the channel's data it reads"},
-      Field<&T::function>{"function", Kind::function_slot, "what the trigger computes over the channel's data", {},
+      Field<&T::function>{"function",
+                          Kind::function_slot,
+                          "what the trigger computes over the channel's data",
+                          {},
                           trigger::kDefaultFunction},
       Field<&T::fparam>{"fparam", Kind::reals,
                         "the function's parameters: a window function reads 0 start and 1 end (microseconds on the "
@@ -667,8 +669,11 @@ struct Description<qal3_user_case_trigger>
       Field<&T::low>{"low", Kind::real, "the low limit (LL) an operation compares the value with"},
       Field<&T::upper>{"upper", Kind::real, "the upper limit (UL) an operation compares the value with"},
       Field<&T::bitmask>{"bitmask", Kind::unsigned_integer, "the bit mask of the operations AND and BITS"},
-      Field<&T::operation>{"operation", Kind::operation_slot, "how the value is compared with the limits or the mask",
-                           {}, trigger::kDefaultOperation},
+      Field<&T::operation>{"operation",
+                           Kind::operation_slot,
+                           "how the value is compared with the limits or the mask",
+                           {},
+                           trigger::kDefaultOperation},
       Field<&T::time>{"time", Kind::time, "when the trigger was made, in seconds since 1970-01-01 UTC"},
       Field<&T::description>{"description", Kind::text, "free text"},
       Field<&T::pre_mode>{"pre_mode", Kind::integer,
