@@ -13,6 +13,7 @@
 #include <vector>
 
 #include "parse_env_index_dictionary.h"
+#include "qal3.hpp"
 #include "test_util.h"
 
 using testutil::capture_stderr;
@@ -27,10 +28,8 @@ using New = qal3_env_index_dictionary_entry_2010;
 // Entries freed with free(), as callers do.
 template <class Entry>
 struct List {
-  std::vector<Entry*> v;
-  ~List() {
-    for (Entry* e : v) std::free(e);
-  }
+  qal3::List<Entry> owned;
+  std::vector<Entry*>& v = owned.records();
   void add(int index, const std::string& prop, float dabs, float drel) {
     auto* e = static_cast<Entry*>(std::calloc(1, sizeof(Entry)));
     e->index = index;

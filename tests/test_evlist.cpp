@@ -5,18 +5,19 @@
 #include <vector>
 
 #include "parse_ev_list.h"
+#include "qal3.hpp"
 #include "test_util.h"
 
 namespace {
 
 struct EvList {
-  std::vector<qal3_ev_entry*> list;
+  qal3::List<qal3_ev_entry> owned;
+  std::vector<qal3_ev_entry*>& list = owned.records();
   int rc = 0;
   std::string err;
   explicit EvList(std::string doc) {
     err = testutil::capture_stderr([&] { rc = qal3_parse_ev_list_read(&doc[0], &list); });
   }
-  ~EvList() { qal3_clean_ev_list(&list); }
   std::string print() {
     return testutil::capture_stdout([&] { qal3_print_ev_list(&list); });
   }

@@ -18,6 +18,7 @@
 
 #include "parse_chan_descr.h"
 #include "parse_env_index_dictionary.h"
+#include "qal3.hpp"
 #include "test_util.h"
 #include "user_case_trigger.h"
 
@@ -80,7 +81,8 @@ std::string without_date(std::string doc) {
 // --- channel descriptions ---------------------------------------------------
 
 struct ChanList {
-  std::vector<chan_descr_2010*> list;
+  qal3::List<chan_descr_2010> owned;
+  std::vector<chan_descr_2010*>& list = owned.records();
   explicit ChanList(int n) {
     for (int i = 0; i < n; ++i) {
       auto* c = new chan_descr_2010();
@@ -92,7 +94,6 @@ struct ChanList {
       list.push_back(c);
     }
   }
-  ~ChanList() { clean_chan_desr_list(&list); }
 };
 
 TEST(WriteFaults, ChannelDescriptions) {

@@ -9,6 +9,7 @@
 #include <vector>
 
 #include "parse_ev_list.h"
+#include "qal3.hpp"
 #include "qal3_messages.h"
 #include "test_util.h"
 
@@ -38,8 +39,8 @@ struct Collector {
 };
 
 struct EvList {
-  std::vector<qal3_ev_entry*> v;
-  ~EvList() { qal3_clean_ev_list(&v); }
+  qal3::List<qal3_ev_entry> owned;
+  std::vector<qal3_ev_entry*>& v = owned.records();
 };
 
 const char kBroken[] = "<BMR>\n  <ENTRY>\n    <EVENT_TYPE>1</EVENT_TYPE\n</BMR>\n";

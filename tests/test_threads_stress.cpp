@@ -35,6 +35,7 @@
 #include "parse_chan_descr.h"
 #include "parse_env_index_dictionary.h"
 #include "parse_ev_list.h"
+#include "qal3.hpp"
 #include "qal3_evutl_blocks.h"
 #include "qal3_gige_descr.h"
 #include "test_util.h"
@@ -166,8 +167,8 @@ std::string file_text(const std::string& path) { return normalised(testutil::rea
 // ------------------------------------------------------------------ lists
 
 struct ChanList {
-  std::vector<chan_descr_2010*> v;
-  ~ChanList() { clean_chan_desr_list(&v); }
+  qal3::List<chan_descr_2010> owned;
+  std::vector<chan_descr_2010*>& v = owned.records();
   std::string xml(int format = 0) {
     std::string s;
     const int rc = dump_chan_desr(&v, nullptr, 2, format, -1, &s);
@@ -176,8 +177,8 @@ struct ChanList {
 };
 
 struct EvList {
-  std::vector<qal3_ev_entry*> v;
-  ~EvList() { qal3_clean_ev_list(&v); }
+  qal3::List<qal3_ev_entry> owned;
+  std::vector<qal3_ev_entry*>& v = owned.records();
   std::string text() const {
     std::ostringstream o;
     for (const qal3_ev_entry* e : v) {
@@ -197,17 +198,13 @@ struct EvList {
 
 template <class Entry>
 struct EnvList {
-  std::vector<Entry*> v;
-  ~EnvList() {
-    for (Entry* e : v) std::free(e);
-  }
+  qal3::List<Entry> owned;
+  std::vector<Entry*>& v = owned.records();
 };
 
 struct TriggerList {
-  std::vector<qal3_user_case_trigger*> v;
-  ~TriggerList() {
-    for (qal3_user_case_trigger* t : v) QAL3_FREE_USER(t);
-  }
+  qal3::List<qal3_user_case_trigger> owned;
+  std::vector<qal3_user_case_trigger*>& v = owned.records();
   std::string xml() {
     std::string s;
     const int rc = dump_user_trigger_list(&v, nullptr, USER_TRIG_DUMP_XML_STRING, -1, &s);
@@ -216,8 +213,8 @@ struct TriggerList {
 };
 
 struct GigEList {
-  std::vector<QAL3GigEFeature*> v;
-  ~GigEList() { qal3_clean_gige_descr(&v); }
+  qal3::List<QAL3GigEFeature> owned;
+  std::vector<QAL3GigEFeature*>& v = owned.records();
   std::string text() const {
     std::string s;
     for (const QAL3GigEFeature* f : v)

@@ -6,6 +6,7 @@
 #include <string>
 #include <vector>
 
+#include "qal3.hpp"
 #include "test_util.h"
 #include "user_case_trigger.h"
 
@@ -23,10 +24,8 @@ int trigger(const std::string& args, std::string* out, std::string* err = nullpt
 }
 
 struct OwnedList {
-  std::vector<qal3_user_case_trigger*> v;
-  ~OwnedList() {
-    for (auto* t : v) QAL3_FREE_USER(t);
-  }
+  qal3::List<qal3_user_case_trigger> owned;
+  std::vector<qal3_user_case_trigger*>& v = owned.records();
 };
 
 bool contains(const std::string& text, const std::string& part) { return text.find(part) != std::string::npos; }
