@@ -8,6 +8,7 @@
 #include <vector>
 
 #include "parse_chan_descr.h"
+#include "qal3.hpp"
 
 namespace chantest {
 
@@ -15,8 +16,8 @@ using List = std::vector<chan_descr_2010*>;
 
 // A description list released with clean_chan_desr_list when it goes.
 struct ListGuard {
-  List list;
-  ~ListGuard() { clean_chan_desr_list(&list); }
+  qal3::List<chan_descr_2010> owned;
+  List& list = owned.records();
   chan_descr_2010* operator[](std::size_t i) const { return list.at(i); }
   std::size_t size() const { return list.size(); }
 };

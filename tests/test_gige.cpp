@@ -11,6 +11,7 @@
 
 #include "document_limits.h"
 #include "pull_reader.h"
+#include "qal3.hpp"
 #include "qal3_gige_descr.h"
 #include "test_util.h"
 
@@ -21,8 +22,8 @@ namespace {
 
 // A feature list destroyed with the library's clean function.
 struct Features {
-  std::vector<QAL3GigEFeature*> v;
-  ~Features() { qal3_clean_gige_descr(&v); }
+  qal3::List<QAL3GigEFeature> owned;
+  std::vector<QAL3GigEFeature*>& v = owned.records();
   const QAL3GigEFeature& operator[](std::size_t i) const { return *v.at(i); }
 };
 

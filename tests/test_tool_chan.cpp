@@ -6,6 +6,7 @@
 #include <vector>
 
 #include "parse_chan_descr.h"
+#include "qal3.hpp"
 #include "test_util.h"
 
 namespace {
@@ -22,11 +23,11 @@ int chan(const std::string& args, std::string* out = nullptr, std::string* err =
 
 // A document file read into a list, released at the end.
 struct Doc {
-  std::vector<chan_descr_2010*> list;
+  qal3::List<chan_descr_2010> owned;
+  std::vector<chan_descr_2010*>& list = owned.records();
   explicit Doc(const std::string& path) {
     rc = parse_descr_list_readf(const_cast<char*>(path.c_str()), &list, false, false);
   }
-  ~Doc() { clean_chan_desr_list(&list); }
   int rc;
 };
 

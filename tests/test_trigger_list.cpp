@@ -18,6 +18,7 @@
 #include <thread>
 #include <vector>
 
+#include "qal3.hpp"
 #include "test_util.h"
 #include "user_case_trigger.h"
 
@@ -31,10 +32,8 @@ using List = std::vector<qal3_user_case_trigger*>;
 
 // A list that releases its records.
 struct OwnedList {
-  List v;
-  ~OwnedList() {
-    for (auto* t : v) QAL3_FREE_USER(t);
-  }
+  qal3::List<qal3_user_case_trigger> owned;
+  List& v = owned.records();
   qal3_user_case_trigger& operator[](std::size_t i) { return *v.at(i); }
 };
 
