@@ -12,7 +12,6 @@
 #include <cstring>
 #include <exception>
 #include <functional>
-#include <limits>
 #include <memory>
 #include <optional>
 #include <string>
@@ -300,8 +299,6 @@ struct Shown : Sink {
 // text (blanks around a text, and texts of blanks only, dropped); comments
 // and processing instructions are not kept.
 
-constexpr std::uint32_t kNoNode = std::numeric_limits<std::uint32_t>::max();
-
 struct Element {
   std::string name;
   std::string text;
@@ -368,7 +365,7 @@ class TreeBuilder : public xercesc::DefaultHandler {
     error_ = "line " + std::to_string(e.getLineNumber()) + ": " + utf8(e.getMessage());
     throw StopTree{};
   }
-  const std::string& error() const { return error_; }
+  const std::string& failure() const { return error_; }
 
  private:
   Tree& tree_;
@@ -415,7 +412,7 @@ bool read_tree(const std::string& text, const std::string& name, Tree& tree, std
   } catch (const xercesc::SAXException& e) {
     error = utf8(e.getMessage());
   }
-  if (error.empty() && !builder.error().empty()) error = builder.error();
+  if (error.empty() && !builder.failure().empty()) error = builder.failure();
   if (error.empty() && tree.elements.empty()) error = "no root element";
   return error.empty();
 }
@@ -834,10 +831,8 @@ std::unique_ptr<Document> read_document(cli::Input& in) {
   std::unique_ptr<Document> doc;
   std::apply(
       [&](auto... family) {
-        ((!found && root.family != QAL3_FAMILY_UNKNOWN && of_family<typename decltype(family)::type>(root.name)
-              ? (found = true, doc = read_records<typename decltype(family)::type>(in), true)
-              : false),
-         ...);
+        found = (... || (root.family != QAL3_FAMILY_UNKNOWN && of_family<typename decltype(family)::type>(root.name) &&
+                         (doc = read_records<typename decltype(family)::type>(in), true)));
       },
       qal3::records::Families{});
   if (!found)
