@@ -45,6 +45,7 @@
 #include "parse_chan_descr.h"
 #include "parse_env_index_dictionary.h"
 #include "parse_ev_list.h"
+#include "qal3.hpp"
 #include "qal3_gige_descr.h"
 #include "text_field.h"
 #include "trigger_facts.h"
@@ -290,22 +291,32 @@ struct Holding {
   std::size_t count;
 };
 
-// The text and file entry points of a family whose readers take the
-// document and the list.
-template <class R, auto Read, auto ReadFile>
-struct PlainReaders {
-  static int read_text(char* text, std::size_t, std::vector<R*>* list, const Options&) { return Read(text, list); }
-  static int read_file(char* path, std::vector<R*>* list, const Options&) { return ReadFile(path, list); }
+// What a family's description takes from the face's qal3::Family<R>, so
+// that the two never part: the cleaner, and the readers and the document
+// writer over Options. A family whose readers take options, or whose
+// records are read from files only, gives its own readers.
+template <class R>
+struct FromFamily {
+  using Public = qal3::Family<R>;
+  static void clean(std::vector<R*>* list) { Public::release(*list); }
+  static int read_text(char* text, std::size_t, std::vector<R*>* list, const Options&) {
+    return Public::read_text(text, list);
+  }
+  static int read_file(char* path, std::vector<R*>* list, const Options&) { return Public::read_file(path, list); }
+  static int write_text(std::vector<R*>* list, std::string* doc, const Options&) {
+    return Public::write(*list, nullptr, doc);
+  }
 };
 
-// Specialised for each record below. A family's record also has the entry
-// points, each over a list of records of the family:
+// Specialised for each record below. A family's record also has, from
+// FromFamily, the entry points over a list of records of the family:
 //   int read_text(char* text, std::size_t length, std::vector<R*>*, const Options&)
 //   int read_file(char* path, std::vector<R*>*, const Options&)
 //   int write_text(std::vector<R*>*, std::string* document, const Options&)
-// (0 on success, else the reader's or writer's error code), `write` (the
-// writer with all its destinations and forms), `make` (a new record, as
-// `clean` releases it), `clean`, `root` and `document` (what the family's
+//   void clean(std::vector<R*>*)
+// (0 on success, else the reader's or writer's error code), and `write`
+// (the writer with all its destinations and forms), `make` (a new record,
+// as `clean` releases it), `root` and `document` (what the family's
 // documents are called in messages).
 template <class R>
 struct Description;
@@ -443,18 +454,14 @@ struct Description<qal3_ev_sb_list> {
 };
 
 template <>
-struct Description<qal3_ev_entry> : PlainReaders<qal3_ev_entry, qal3_parse_ev_list_read, qal3_parse_ev_list_readf> {
+struct Description<qal3_ev_entry> : FromFamily<qal3_ev_entry> {
   static constexpr const char* name = "EvEntry";
   static constexpr const char* doc = "One wanted event type; no server blocks means the full event.";
   static constexpr const char* root = "BMR";
   static constexpr const char* document = "event list";
   using E = qal3_ev_entry;
   static constexpr auto write = &qal3_write_ev_list;
-  static int write_text(std::vector<E*>* list, std::string* doc, const Options&) {
-    return write(list, nullptr, -1, doc);
-  }
   static E* make() { return with_initial_values(new E()); }
-  static constexpr auto clean = &qal3_clean_ev_list;
   static constexpr const char* identity[] = {"evtype"};
   static constexpr auto fields =
       std::make_tuple(Field<&qal3_ev_entry::evtype>{"evtype", Kind::integer, "", {0, QAL3_EV_EVMAX}},
@@ -497,7 +504,7 @@ struct Description<dim_descr> {
 
 // Root CHANDESCRIPTIONS, or DAQvariables in the other format.
 template <>
-struct Description<chan_descr_2010> {
+struct Description<chan_descr_2010> : FromFamily<chan_descr_2010> {
   static constexpr const char* name = "ChanDescr";
   static constexpr const char* doc =
       "A channel description. Read with shift, ``ev_type`` and ``dtype`` are the masks their numbers "
@@ -506,19 +513,18 @@ struct Description<chan_descr_2010> {
   static constexpr const char* document = "channel descriptions";
   using C = chan_descr_2010;
   static int read_text(char* text, std::size_t, std::vector<C*>* list, const Options& o) {
-    return parse_descr_list_read(text, list, o.shift, o.merge);
+    return Public::read_text(text, list, o.shift, o.merge);
   }
   static int read_file(char* path, std::vector<C*>* list, const Options& o) {
-    return parse_descr_list_readf(path, list, o.shift, o.merge);
+    return Public::read_file(path, list, o.shift, o.merge);
   }
   static constexpr auto write =
       static_cast<int (*)(std::vector<C*>*, char*, int, int, int, std::string*, std::vector<dim_params*>*)>(
           &dump_chan_desr);
   static int write_text(std::vector<C*>* list, std::string* doc, const Options& o) {
-    return write(list, nullptr, 2, o.daqvars, -1, doc, nullptr);
+    return Public::write(*list, nullptr, doc, o.daqvars);
   }
   static C* make() { return with_initial_values(new C()); }
-  static constexpr auto clean = &clean_chan_desr_list;
   static constexpr const char* other_root = qal3::chan::kDaqRoot;  // the DAQvariables format
   static constexpr const char* identity[] = {"prop_name"};
   static constexpr auto fields =
@@ -591,9 +597,9 @@ struct Description<chan_descr_2010> {
 // --- environment index dictionary, both layouts ---------------------------------
 
 // Entries are calloc'ed; `clean` frees them and empties the list. Each
-// layout has its text reader `Read`, file reader `ReadFile` and writer.
-template <class Entry, auto Read, auto ReadFile, int (*Write)(std::vector<Entry*>*, char*, int, int, std::string*)>
-struct EnvDescription : PlainReaders<Entry, Read, ReadFile> {
+// layout has its writer `Write`.
+template <class Entry, int (*Write)(std::vector<Entry*>*, char*, int, int, std::string*)>
+struct EnvDescription : FromFamily<Entry> {
   static constexpr const char* name = "EnvIndexEntry";
   static constexpr const char* doc =
       "One numbered environment channel; ``env_prop`` and the deltas are the fields of the entry's data "
@@ -601,14 +607,7 @@ struct EnvDescription : PlainReaders<Entry, Read, ReadFile> {
   static constexpr const char* root = "ENVINDEXDICT";
   static constexpr const char* document = "environment index dictionary";
   static constexpr auto write = Write;
-  static int write_text(std::vector<Entry*>* list, std::string* doc, const Options&) {
-    return Write(list, nullptr, 3, -1, doc);
-  }
   static Entry* make() { return with_initial_values(zeroed<Entry>()); }
-  static void clean(std::vector<Entry*>* list) {
-    for (Entry* e : *list) std::free(e);
-    list->clear();
-  }
   static constexpr const char* identity[] = {"index"};
   static constexpr auto fields =
       std::make_tuple(Field<&Entry::index>{"index", Kind::integer, "", {0}},
@@ -619,21 +618,18 @@ struct EnvDescription : PlainReaders<Entry, Read, ReadFile> {
 
 template <>
 struct Description<qal3_env_index_dictionary_entry>
-    : EnvDescription<qal3_env_index_dictionary_entry, parse_env_index_dict_list_read, parse_env_index_dict_readf,
-                     dump_env_index_dict> {};
+    : EnvDescription<qal3_env_index_dictionary_entry, dump_env_index_dict> {};
 
 template <>
 struct Description<qal3_env_index_dictionary_entry_2010>
-    : EnvDescription<qal3_env_index_dictionary_entry_2010, parse_env_index_dict_list_read_2010,
-                     parse_env_index_dict_readf_2010, dump_env_index_dict_2010> {};
+    : EnvDescription<qal3_env_index_dictionary_entry_2010, dump_env_index_dict_2010> {};
 
 // --- trigger lists -------------------------------------------------------------
 
 // Triggers are zero-filled C heap records released with QAL3_FREE_USER
 // (`clean` releases a list's and empties it).
 template <>
-struct Description<qal3_user_case_trigger>
-    : PlainReaders<qal3_user_case_trigger, parse_trigger_list_read, parse_trigger_list_readf> {
+struct Description<qal3_user_case_trigger> : FromFamily<qal3_user_case_trigger> {
   static constexpr const char* name = "Trigger";
   static constexpr const char* doc =
       "A user-case trigger. ``function`` and ``operation`` are registry slots; the writers and the replay "
@@ -643,14 +639,7 @@ struct Description<qal3_user_case_trigger>
   static constexpr const char* document = "trigger list";
   using T = qal3_user_case_trigger;
   static constexpr auto write = &dump_user_trigger_list;
-  static int write_text(std::vector<T*>* list, std::string* doc, const Options&) {
-    return write(list, nullptr, USER_TRIG_DUMP_XML_STRING, -1, doc);
-  }
   static T* make() { return with_initial_values(zeroed<T>()); }
-  static void clean(std::vector<T*>* list) {
-    for (T* t : *list) QAL3_FREE_USER(t);
-    list->clear();
-  }
   // No field is unique: triggers of one channel, subchannel and function
   // are told apart by their order.
   static constexpr const char* identity[] = {"channel", "subchannel", "function"};
@@ -688,7 +677,7 @@ struct Description<qal3_user_case_trigger>
 // --- GigE camera features ----------------------------------------------------------
 
 template <>
-struct Description<QAL3GigEFeature> {
+struct Description<QAL3GigEFeature> : FromFamily<QAL3GigEFeature> {
   static constexpr const char* name = "GigEFeature";
   static constexpr const char* doc = "One feature of a GigE camera feature file.";
   static constexpr const char* root = "RegisterDescription";
@@ -707,13 +696,8 @@ struct Description<QAL3GigEFeature> {
     std::string path = doc.path();
     return read_file(&path[0], list, o);
   }
-  static int read_file(char* path, std::vector<G*>* list, const Options&) { return qal3_fill_gige_descr(path, list); }
   static constexpr auto write = &qal3_write_gige_descr;
-  static int write_text(std::vector<G*>* list, std::string* doc, const Options&) {
-    return write(list, nullptr, -1, doc);
-  }
   static G* make() { return with_initial_values(new G()); }
-  static constexpr auto clean = &qal3_clean_gige_descr;
   static constexpr const char* identity[] = {"name"};
   // The reader refuses a file with a longer text or attribute value.
   static constexpr auto fields = std::make_tuple(
