@@ -7,15 +7,16 @@
 //    the records the module would accept are written by the family's writer
 //    (as its record description names it), read back, and must be the same
 //    as far as the documents carry them;
-//  - every family: each text field of a record read must end within its
-//    field, so that the module can turn it into a str (and back: it
-//    refuses texts that fill the field).
+//  - every family (records::Families): each text field of a record read
+//    must end within its field, so that the module can turn it into a str
+//    (and back: it refuses texts that fill the field).
 #include <algorithm>
 #include <cstdint>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
 #include <string>
+#include <tuple>
 #include <type_traits>
 #include <vector>
 
@@ -171,7 +172,7 @@ void gige_round_trip(const std::string& input) {
   }
 }
 
-// --- the other families: texts end within their fields
+// --- every family: texts end within their fields
 
 // Reads `input` and checks the texts of every record read.
 template <class R>
@@ -194,9 +195,8 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   const std::string input = fuzz::text(data, size);
   evlist_round_trip(input);
   gige_round_trip(input);
-  texts_of<qal3_env_index_dictionary_entry>(input);
-  texts_of<qal3_env_index_dictionary_entry_2010>(input);
-  texts_of<qal3_user_case_trigger>(input);
-  texts_of<chan_descr_2010>(input, {(input.size() & 1) != 0});
+  std::apply(
+      [&](auto... family) { (texts_of<typename decltype(family)::type>(input, {(input.size() & 1) != 0}), ...); },
+      qal3::records::Families{});
   return 0;
 }

@@ -7,7 +7,9 @@
 #include <cstring>
 #include <filesystem>
 #include <fstream>
+#include <map>
 #include <memory>
+#include <set>
 #include <string>
 #include <thread>
 #include <tuple>
@@ -217,7 +219,8 @@ TEST(CheckApi, CheckersRunInThreads) {
 
 // Every record family of the descriptions (record_fields.h) is in every
 // table that names families: the checker's, with a schema file, the xmllint
-// script's, the root lookup of qal3_family.h and the C++ face.
+// script's, the root lookup of qal3_family.h and the C++ face; and the fuzz
+// corpora of the targets that walk every family hold a document of it.
 namespace registry {
 
 template <class T, class = void>
@@ -225,14 +228,15 @@ struct complete : std::false_type {};
 template <class T>
 struct complete<T, std::void_t<decltype(sizeof(T))>> : std::true_type {};
 
-template <class D, class = void>
-struct other_root {
-  static constexpr const char* value = nullptr;
-};
-template <class D>
-struct other_root<D, std::void_t<decltype(D::other_root)>> {
-  static constexpr const char* value = D::other_root;
-};
+// The family codes of the documents of the fuzz corpus `name`.
+std::set<int> corpus_families(const char* name) {
+  std::set<int> out;
+  for (const auto& e : fs::directory_iterator(fs::path(QAL3_SCHEMA_DIR) / ".." / "fuzz" / "corpus" / name)) {
+    const std::string doc = testutil::read_file(e.path().string());
+    out.insert(qal3_family_of_text(doc.data(), doc.size(), nullptr));
+  }
+  return out;
+}
 
 void expect_root_in_tables(const char* root, const std::string& xmllint) {
   SCOPED_TRACE(root);
@@ -243,6 +247,11 @@ void expect_root_in_tables(const char* root, const std::string& xmllint) {
   EXPECT_TRUE(fs::exists(fs::path(QAL3_SCHEMA_DIR) / info->schema)) << info->schema;
   EXPECT_NE(xmllint.find(std::string(root) + ") echo " + info->schema), std::string::npos) << "xmllint script";
   EXPECT_EQ(qal3_family_of_root(root), info->code);
+  for (const char* corpus : {"py_records", "check"}) {
+    static std::map<std::string, std::set<int>> found;
+    if (!found.count(corpus)) found[corpus] = corpus_families(corpus);
+    EXPECT_EQ(found[corpus].count(info->code), 1u) << "no document in fuzz/corpus/" << corpus;
+  }
 }
 
 }  // namespace registry
@@ -257,7 +266,7 @@ TEST(FamilyRegistry, EveryFamilyIsInEveryTableThatNamesFamilies) {
           using D = qal3::records::Description<R>;
           static_assert(registry::complete<qal3::Family<R>>::value, "a family of the descriptions lacks qal3::Family");
           registry::expect_root_in_tables(D::root, xmllint);
-          if (const char* other = registry::other_root<D>::value) registry::expect_root_in_tables(other, xmllint);
+          if (const char* other = D::other_root) registry::expect_root_in_tables(other, xmllint);
         };
         (one(tag), ...);
       },

@@ -8,6 +8,7 @@
 #include <algorithm>
 #include <cstddef>
 #include <cstdlib>
+#include <cstring>
 #include <functional>
 #include <string>
 #include <vector>
@@ -16,22 +17,10 @@
 #include "check_document.h"
 #include "check_rules.h"
 #include "document_limits.h"
-#include "parse_chan_descr.h"
-#include "parse_env_index_dictionary.h"
-#include "parse_ev_list.h"
-#include "qal3_gige_descr.h"
+#include "record_fields.h"
 #include "test_util.h"
-#include "user_case_trigger.h"
 
 namespace {
-
-// A list of records of type T, destroyed with the reader's own clean-up.
-template <class T>
-struct Records {
-  std::vector<T*> v;
-  std::function<void(std::vector<T*>*)> clean;
-  ~Records() { clean(&v); }
-};
 
 // Reads `text` (a document, or the path of a file holding it); true when
 // the reader refused it.
@@ -40,41 +29,36 @@ using Reader = std::function<bool(char* text)>;
 struct Family {
   const char* name;
   const char* root;
-  Reader memory;  // null: the family reads files only
-  Reader file;    // null: the family reads memory only
+  Reader memory;
+  Reader file;  // null: the family reads memory only
   // What a read may allocate per byte of the document. check validates
   // and words a message for each schema error: linear still, with a larger
   // factor.
   std::size_t factor;
 };
 
-template <class T, class Read, class Clean>
-Reader reader(Read read, Clean clean) {
-  return [read, clean](char* text) {
-    Records<T> r{{}, clean};
-    return static_cast<bool>(read(text, &r.v));
+// The reader of the family of R, from memory or from a file.
+template <class R>
+Reader reader(bool from_file) {
+  using D = qal3::records::Description<R>;
+  return [from_file](char* text) {
+    qal3::records::OwnedList<R> list;
+    return (from_file ? D::read_file(text, &list.items, {}) : D::read_text(text, std::strlen(text), &list.items, {})) !=
+           0;
   };
 }
 
+// Every family under each of its roots, and check.
 const std::vector<Family>& families() {
   static const std::vector<Family> all = [] {
-    auto ev_clean = [](std::vector<qal3_ev_entry*>* l) { qal3_clean_ev_list(l); };
-    auto chan_clean = [](std::vector<chan_descr_2010*>* l) { clean_chan_desr_list(l); };
-    auto chan_read = [](char* x, std::vector<chan_descr_2010*>* l) {
-      return parse_descr_list_read(x, l, false, false);
+    std::vector<Family> out;
+    const auto add = [&](auto tag) {
+      using R = typename decltype(tag)::type;
+      using D = qal3::records::Description<R>;
+      for (const char* root : {D::root, D::other_root})
+        if (root) out.push_back({D::document, root, reader<R>(false), reader<R>(true), 8});
     };
-    auto chan_readf = [](char* f, std::vector<chan_descr_2010*>* l) {
-      return parse_descr_list_readf(f, l, false, false);
-    };
-    auto env_clean = [](auto* l) {
-      for (auto* e : *l) std::free(e);
-      l->clear();
-    };
-    auto trig_clean = [](std::vector<qal3_user_case_trigger*>* l) {
-      for (auto* t : *l) QAL3_FREE_USER(t);
-      l->clear();
-    };
-    auto gige_clean = [](std::vector<QAL3GigEFeature*>* l) { qal3_clean_gige_descr(l); };
+    std::apply([&](auto... tag) { (add(tag), ...); }, qal3::records::Families{});
     // check refuses a document when it finds an error in it.
     Reader check = [](char* text) {
       const std::string bytes(text);
@@ -84,23 +68,8 @@ const std::vector<Family>& families() {
       return std::any_of(findings.begin(), findings.end(),
                          [](const check::Finding& f) { return f.severity == check::Severity::kError; });
     };
-    return std::vector<Family>{
-        {"evlist", "BMR", reader<qal3_ev_entry>(qal3_parse_ev_list_read, ev_clean),
-         reader<qal3_ev_entry>(qal3_parse_ev_list_readf, ev_clean), 8},
-        {"chan", "CHANDESCRIPTIONS", reader<chan_descr_2010>(chan_read, chan_clean),
-         reader<chan_descr_2010>(chan_readf, chan_clean), 8},
-        {"daqvariables", "DAQvariables", reader<chan_descr_2010>(chan_read, chan_clean),
-         reader<chan_descr_2010>(chan_readf, chan_clean), 8},
-        {"envdict", "ENVINDEXDICT", reader<qal3_env_index_dictionary_entry>(parse_env_index_dict_list_read, env_clean),
-         reader<qal3_env_index_dictionary_entry>(parse_env_index_dict_readf, env_clean), 8},
-        {"envdict2010", "ENVINDEXDICT",
-         reader<qal3_env_index_dictionary_entry_2010>(parse_env_index_dict_list_read_2010, env_clean),
-         reader<qal3_env_index_dictionary_entry_2010>(parse_env_index_dict_readf_2010, env_clean), 8},
-        {"trigger", "QAL3USERTRIGGERLIST", reader<qal3_user_case_trigger>(parse_trigger_list_read, trig_clean),
-         reader<qal3_user_case_trigger>(parse_trigger_list_readf, trig_clean), 8},
-        {"gige", "RegisterDescription", nullptr, reader<QAL3GigEFeature>(qal3_fill_gige_descr, gige_clean), 8},
-        {"check", "BMR", check, nullptr, 48},
-    };
+    out.push_back({"check", "BMR", check, nullptr, 48});
+    return out;
   }();
   return all;
 }

@@ -40,11 +40,10 @@ std::string outcome_of(const std::function<int(std::string*)>& read) {
 
 template <class R>
 int read_family(const std::string& document, std::string* records) {
-  std::vector<R*> list;
+  rec::OwnedList<R> list;
   std::string text = document;
-  const int code = rec::Description<R>::read_text(&text[0], text.size(), &list, rec::Options{});
-  if (!list.empty()) rec::Description<R>::write_text(&list, records, rec::Options{});
-  rec::Description<R>::clean(&list);
+  const int code = rec::Description<R>::read_text(&text[0], text.size(), &list.items, rec::Options{});
+  if (!list.items.empty()) rec::Description<R>::write_text(&list.items, records, rec::Options{});
   return code;
 }
 
@@ -54,13 +53,27 @@ struct Family {
   int (*read)(const std::string&, std::string*);
 };
 
-const Family kFamilies[] = {
-    {"evlist", {"evlist", "pull_parser"}, read_family<qal3_ev_entry>},
-    {"chan", {"chan_descr", "chan_load"}, read_family<chan_descr_2010>},
-    {"envdict", {"envdict"}, read_family<qal3_env_index_dictionary_entry>},
-    {"envdict2010", {"envdict"}, read_family<qal3_env_index_dictionary_entry_2010>},
-    {"trigger", {"trigger_list"}, read_family<qal3_user_case_trigger>},
+// The fuzz corpora of the documents of each root element.
+const std::vector<std::pair<std::string, std::vector<const char*>>> kCorpora = {
+    {"BMR", {"evlist", "pull_parser"}}, {"CHANDESCRIPTIONS", {"chan_descr", "chan_load"}},
+    {"ENVINDEXDICT", {"envdict"}},      {"QAL3USERTRIGGERLIST", {"trigger_list"}},
+    {"RegisterDescription", {"gige"}},
 };
+
+// Every family, the event list first; a family whose root has no corpus
+// fails the test.
+std::vector<Family> families() {
+  std::vector<Family> out;
+  const auto add = [&](auto tag) {
+    using R = typename decltype(tag)::type;
+    const char* root = rec::Description<R>::root;
+    const auto c = std::find_if(kCorpora.begin(), kCorpora.end(), [&](const auto& e) { return e.first == root; });
+    if (c == kCorpora.end()) ADD_FAILURE() << root << " has no corpus here";
+    out.push_back({root, c == kCorpora.end() ? std::vector<const char*>{} : c->second, read_family<R>});
+  };
+  std::apply([&](auto... tag) { (add(tag), ...); }, rec::Families{});
+  return out;
+}
 
 // Documents that leave the most in a parser: another version, another
 // encoding, a DTD with entities and defaults, a failed document, a large one.
@@ -95,7 +108,7 @@ std::vector<std::string> documents(const Family& family) {
     for (const std::string& n : names) out.push_back(testutil::read_file(dir + "/" + n));
   }
   for (const char* example : {"evlist_basic.xml", "evlist_multi.xml", "chan_descriptions.xml", "chan_daqvariables.xml",
-                              "envdict.xml", "triggers.xml", "plot_hard_triggers.xml"})
+                              "envdict.xml", "triggers.xml", "plot_hard_triggers.xml", "gige_camera.xml"})
     out.push_back(testutil::read_file(std::string(QAL3_EXAMPLES_DIR) + "/" + example));
   // Texts that XML 1.0 and 1.1 read apart: a control character by
   // reference, C1 controls as they are (NEL is a line end in 1.1).
@@ -120,14 +133,15 @@ void on_new_thread(F&& f) {
 
 TEST(CarryOver, EveryDocumentReadsAsOnAFreshThread) {
   const std::vector<std::string> poison = poisons();
-  for (const Family& family : kFamilies) {
+  const std::vector<Family> all = families();
+  for (const Family& family : all) {
     for (const std::string& doc : documents(family)) {
       const auto read = [&](std::string* records) { return family.read(doc, records); };
       std::string fresh;
       on_new_thread([&] { fresh = outcome_of(read); });
       on_new_thread([&] {
         for (std::size_t p = 0; p < poison.size(); ++p) {
-          outcome_of([&](std::string* r) { return kFamilies[0].read(poison[p], r); });  // the thread's one parser
+          outcome_of([&](std::string* r) { return all[0].read(poison[p], r); });  // the thread's one parser
           ASSERT_EQ(outcome_of(read), fresh) << family.name << " after poison " << p << " of:\n" << doc.substr(0, 400);
         }
       });

@@ -794,18 +794,10 @@ struct DocumentOf : Document {
 };
 
 // Whether `root` is a root element of the family of R.
-template <class D, class = void>
-struct OtherRoot {
-  static bool is(const std::string&) { return false; }
-};
-template <class D>
-struct OtherRoot<D, std::void_t<decltype(D::other_root)>> {
-  static bool is(const std::string& root) { return root == D::other_root; }
-};
 template <class R>
 bool of_family(const std::string& root) {
   using D = Description<R>;
-  return root == D::root || OtherRoot<D>::is(root);
+  return root == D::root || (D::other_root && root == D::other_root);
 }
 
 template <class R>

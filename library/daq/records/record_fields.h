@@ -298,6 +298,7 @@ struct Holding {
 template <class R>
 struct FromFamily {
   using Public = qal3::Family<R>;
+  static constexpr const char* other_root = nullptr;  // the root of a second format, if any
   static void clean(std::vector<R*>* list) { Public::release(*list); }
   static int read_text(char* text, std::size_t, std::vector<R*>* list, const Options&) {
     return Public::read_text(text, list);
@@ -525,7 +526,7 @@ struct Description<chan_descr_2010> : FromFamily<chan_descr_2010> {
     return Public::write(*list, nullptr, doc, o.daqvars);
   }
   static C* make() { return with_initial_values(new C()); }
-  static constexpr const char* other_root = qal3::chan::kDaqRoot;  // the DAQvariables format
+  static constexpr const char* other_root = qal3::chan::kDaqRoot;  // DAQvariables
   static constexpr const char* identity[] = {"prop_name"};
   static constexpr auto fields =
       std::make_tuple(Field<&C::stream>{"stream", Kind::integer},
