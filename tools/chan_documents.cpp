@@ -47,14 +47,7 @@ bool parse_descriptions(cli::Input& in, const cli::Reader& memory, const cli::Re
 }
 
 bool parse_document(cli::Input& in, std::vector<chan_descr_2010*>* list, bool shift, bool merge) {
-  return parse_descriptions(
-      in,
-      [&](char* xml) {
-        return Chan::read_text(xml, std::strlen(xml), list, {shift, merge});
-      },
-      [&](char* path) {
-        return Chan::read_file(path, list, {shift, merge});
-      });
+  return cli::read_records(in, list, {shift, merge}, true);
 }
 
 namespace {

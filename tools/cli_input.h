@@ -5,10 +5,13 @@
 #define QAL3_CLI_INPUT_H
 
 #include <cstddef>
+#include <cstring>
 #include <functional>
 #include <string>
+#include <vector>
 
 #include "qal3_family.h"
+#include "record_fields.h"
 
 namespace cli {
 
@@ -75,6 +78,21 @@ using Reader = std::function<long(char*)>;
 // read" is printed and false returned.
 bool parse_input(Input& in, const char* what, const Reader& memory, const Reader& file);
 bool parse_input(Input& in, const char* what, const Reader& file);
+
+// parse_input with the readers of the family of R (its record description)
+// into `list`, under `what` (the family's document name when null). `by_path`:
+// a named file goes to the path reader, whose details differ; standard
+// input still goes to the memory reader.
+template <class R>
+bool read_records(Input& in, std::vector<R*>* list, const qal3::records::Options& options = {}, bool by_path = false,
+                  const char* what = nullptr) {
+  using D = qal3::records::Description<R>;
+  const Reader file = [&](char* path) { return D::read_file(path, list, options); };
+  if (!what) what = D::document;
+  if (by_path && !in.from_stdin) return parse_input(in, what, file);
+  return parse_input(
+      in, what, [&](char* xml) { return D::read_text(xml, std::strlen(xml), list, options); }, file);
+}
 
 }  // namespace cli
 

@@ -802,15 +802,11 @@ bool of_family(const std::string& root) {
 
 template <class R>
 std::unique_ptr<Document> read_records(cli::Input& in) {
-  using D = Description<R>;
   auto doc = std::make_unique<DocumentOf<R>>();
   doc->name = in.name;
   auto& list = doc->list;
   // A named file is read by the file reader, as the chan commands read it.
-  const auto file = [&](char* path) { return D::read_file(path, &list.items, {}); };
-  const auto text = [&](char* xml) { return D::read_text(xml, std::strlen(xml), &list.items, {}); };
-  if (!(in.from_stdin ? cli::parse_input(in, D::document, text, file) : cli::parse_input(in, D::document, file)))
-    return nullptr;
+  if (!cli::read_records(in, &list.items, {}, true)) return nullptr;
   doc->sort();
   return doc;
 }

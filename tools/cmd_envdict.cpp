@@ -40,12 +40,7 @@ using qal3::records::Description;
 template <class Entry>
 struct Dictionary : qal3::records::OwnedList<Entry> {
   // False (message printed) when the dictionary cannot be read.
-  bool read(cli::Input& in) {
-    using D = Description<Entry>;
-    return cli::parse_input(
-        in, "dictionary", [this](char* xml) { return D::read_text(xml, std::strlen(xml), &this->items, {}); },
-        [this](char* path) { return D::read_file(path, &this->items, {}); });
-  }
+  bool read(cli::Input& in) { return cli::read_records(in, &this->items, {}, false, "dictionary"); }
 };
 
 template <class Entry>

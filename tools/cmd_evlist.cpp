@@ -11,8 +11,6 @@
 
 namespace {
 
-using Entry = qal3::records::Description<qal3_ev_entry>;
-
 // The entries of one list, freed on every path.
 using EventList = qal3::records::OwnedList<qal3_ev_entry>;
 
@@ -34,9 +32,7 @@ int cmd_evlist(const cli::CommandInfo& command_info, int argc, char** argv) {
       continue;
     }
     EventList list;
-    if (!cli::parse_input(
-            in, "event list", [&](char* xml) { return Entry::read_text(xml, std::strlen(xml), &list.items, {}); },
-            [&](char* path) { return Entry::read_file(path, &list.items, {}); })) {
+    if (!cli::read_records(in, &list.items)) {
       status = cli::kBadDocument;
       continue;
     }

@@ -180,47 +180,26 @@ void convert_as(const unsigned char* src, std::size_t n, bool swap, float* out) 
   }
 }
 
+// The elements an array may hold, each with its conversion to float32.
+struct ElementType {
+  char kind;
+  unsigned width;
+  void (*as)(const unsigned char*, std::size_t, bool, float*);
+};
+constexpr ElementType kElementTypes[] = {{'f', 4, convert_as<float>},         {'f', 8, convert_as<double>},
+                                         {'i', 1, convert_as<std::int8_t>},   {'i', 2, convert_as<std::int16_t>},
+                                         {'i', 4, convert_as<std::int32_t>},  {'i', 8, convert_as<std::int64_t>},
+                                         {'u', 1, convert_as<std::uint8_t>},  {'u', 2, convert_as<std::uint16_t>},
+                                         {'u', 4, convert_as<std::uint32_t>}, {'u', 8, convert_as<std::uint64_t>}};
+
 // `n` elements of type `d` at `src` into `out` as float32.
 void convert(const unsigned char* src, std::size_t n, const Dtype& d, float* out) {
   if (d.kind == 'f' && d.width == 4 && !d.swap) {
     std::memcpy(out, src, n * 4);
     return;
   }
-  const bool s = d.swap;
-  switch (d.kind * 16 + d.width) {
-    case 'f' * 16 + 4:
-      convert_as<float>(src, n, s, out);
-      break;
-    case 'f' * 16 + 8:
-      convert_as<double>(src, n, s, out);
-      break;
-    case 'i' * 16 + 1:
-      convert_as<std::int8_t>(src, n, s, out);
-      break;
-    case 'i' * 16 + 2:
-      convert_as<std::int16_t>(src, n, s, out);
-      break;
-    case 'i' * 16 + 4:
-      convert_as<std::int32_t>(src, n, s, out);
-      break;
-    case 'i' * 16 + 8:
-      convert_as<std::int64_t>(src, n, s, out);
-      break;
-    case 'u' * 16 + 1:
-      convert_as<std::uint8_t>(src, n, s, out);
-      break;
-    case 'u' * 16 + 2:
-      convert_as<std::uint16_t>(src, n, s, out);
-      break;
-    case 'u' * 16 + 4:
-      convert_as<std::uint32_t>(src, n, s, out);
-      break;
-    case 'u' * 16 + 8:
-      convert_as<std::uint64_t>(src, n, s, out);
-      break;
-    default:
-      break;  // refused when the array was opened
-  }
+  for (const ElementType& t : kElementTypes)  // another type was refused when the array was opened
+    if (t.kind == d.kind && t.width == d.width) return t.as(src, n, d.swap, out);
 }
 
 // Whether first + count rows lie in `events`; else `error` says so.
@@ -342,8 +321,8 @@ bool parse_descr(const std::string& d, Dtype& out) {
   if (d.size() != 3 || (d[0] != '<' && d[0] != '>' && d[0] != '|')) return false;
   const char kind = d[1];
   const unsigned width = static_cast<unsigned>(d[2] - '0');
-  const bool fits = (kind == 'f' && (width == 4 || width == 8)) ||
-                    ((kind == 'i' || kind == 'u') && (width == 1 || width == 2 || width == 4 || width == 8));
+  const bool fits = std::any_of(std::begin(kElementTypes), std::end(kElementTypes),
+                                [&](const ElementType& t) { return t.kind == kind && t.width == width; });
   if (!fits || (d[0] == '|' && width != 1)) return false;
   out.kind = kind;
   out.width = width;

@@ -12,9 +12,7 @@ bool TriggerList::read(const std::string& arg, std::size_t max_input) {
 
 bool TriggerList::read(cli::Input& in) {
   name_ = in.name;
-  return cli::parse_input(
-      in, "trigger list", [this](char* xml) { return Triggers::read_text(xml, std::strlen(xml), &list_.items, {}); },
-      [this](char* path) { return Triggers::read_file(path, &list_.items, {}); });
+  return cli::read_records(in, &list_.items);
 }
 
 }  // namespace trigger
