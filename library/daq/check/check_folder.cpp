@@ -5,23 +5,13 @@
 #include <optional>
 #include <string_view>
 
+#include "check_rules.h"
 #include "number_text.h"
 #include "trigger_parameters.h"
 
 namespace check {
 
 namespace {
-
-std::string trim(std::string_view s) {
-  const auto b = s.find_first_not_of(" \t\r\n");
-  if (b == std::string_view::npos) return {};
-  return std::string(s.substr(b, s.find_last_not_of(" \t\r\n") - b + 1));
-}
-
-std::string upper(std::string s) {
-  for (char& c : s) c = static_cast<char>(std::toupper(static_cast<unsigned char>(c)));
-  return s;
-}
 
 std::string quoted(const std::string& s) { return "'" + s + "'"; }
 

@@ -84,13 +84,6 @@ std::size_t kept_bytes(std::string_view text, Field f) {
 // document holds only as &#13;, is text).
 bool blank(std::string_view text) { return qal3::records::is_blank(text.data(), text.size()); }
 
-std::string trim(std::string_view s) {
-  const auto b = s.find_first_not_of(" \t\r\n");
-  if (b == std::string_view::npos) return {};
-  const auto e = s.find_last_not_of(" \t\r\n");
-  return std::string(s.substr(b, e - b + 1));
-}
-
 // A whole decimal integer (white space around it allowed); false otherwise.
 bool parse_integer(std::string_view text, long long& out) {
   std::string t = trim(text);
@@ -175,22 +168,7 @@ FloatFate float_fate(const std::string& text, float& value) {
   return parse_decimal(buf, back) && back == written ? FloatFate::kept : FloatFate::rounded;
 }
 
-// The shortest text that reads back as `v`.
-std::string shortest(float v) {
-  char buf[32];
-  for (int digits = 1; digits <= 9; ++digits) {
-    std::snprintf(buf, sizeof buf, "%.*g", digits, static_cast<double>(v));
-    if (qal3::number::reads_back(buf, v)) break;
-  }
-  return buf;
-}
-
 std::string quoted(const std::string& s) { return "'" + s + "'"; }
-
-std::string upper(std::string s) {
-  for (char& c : s) c = static_cast<char>(std::toupper(static_cast<unsigned char>(c)));
-  return s;
-}
 
 // The findings of one document, with the positions of its nodes.
 class Checker {
@@ -632,8 +610,9 @@ class Checker {
                 what + " " + text + " is too small for a float: it reads as " + (std::signbit(v) ? "-0" : "0"));
         return;
       case FloatFate::rounded:
-        warning(at, "float-precision",
-                what + " " + text + " has more digits than a float keeps: it reads as " + shortest(v));
+        warning(
+            at, "float-precision",
+            what + " " + text + " has more digits than a float keeps: it reads as " + qal3::number::shortest_text(v));
         return;
     }
   }
@@ -802,7 +781,7 @@ class Checker {
     c.element = t.child(e.tag);
     if (c.element) c.given = c.element.attribute(e.value);
     value = fresh;
-    c.text = shortest(fresh);
+    c.text = qal3::number::shortest_text(fresh);
     if (!c.given) return c;
     const std::optional<float> v = number(c.given->value);
     c.readable = v.has_value();
@@ -980,7 +959,7 @@ class Checker {
     if (!start_attr && !end_attr) {
       warning(f.tag(), "window",
               "Function gives no window (" + parameter_names(0) + ", " + parameter_names(1) + "): it reads as " +
-                  shortest(params[0]) + " to " + shortest(params[1]) +
+                  qal3::number::shortest_text(params[0]) + " to " + qal3::number::shortest_text(params[1]) +
                   ", an empty window, and the trigger never fires");
       return;
     }
@@ -1106,6 +1085,18 @@ class Checker {
 };
 
 }  // namespace
+
+std::string trim(std::string_view s) {
+  const auto b = s.find_first_not_of(" \t\r\n");
+  if (b == std::string_view::npos) return {};
+  const auto e = s.find_last_not_of(" \t\r\n");
+  return std::string(s.substr(b, e - b + 1));
+}
+
+std::string upper(std::string s) {
+  for (char& c : s) c = static_cast<char>(std::toupper(static_cast<unsigned char>(c)));
+  return s;
+}
 
 void check_rules(const Document& doc, std::string_view bytes, const Options& options, std::vector<Finding>& out) {
   std::vector<Finding> found;

@@ -33,6 +33,13 @@ struct Options {
 // with what the reader makes of it) is taken out.
 void check_rules(const Document& doc, std::string_view bytes, const Options& options, std::vector<Finding>& out);
 
+// `s` without the white space (space, tab, carriage return, newline)
+// around it.
+std::string trim(std::string_view s);
+
+// `s` with its ASCII letters in upper case.
+std::string upper(std::string s);
+
 }  // namespace check
 
 #endif  // QAL3_CHECK_RULES_H

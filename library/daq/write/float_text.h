@@ -38,6 +38,17 @@ inline bool reads_back(const char* text, float v) {
   return end != text && *end == '\0' && same_float(back, v);
 }
 
+// The shortest "%g" text that reads back as `v` (nine significant digits
+// always identify a float).
+inline std::string shortest_text(float v) {
+  char buf[32];
+  for (int digits = 1; digits <= 9; ++digits) {
+    std::snprintf(buf, sizeof buf, "%.*g", digits, static_cast<double>(v));
+    if (reads_back(buf, v)) break;
+  }
+  return buf;
+}
+
 inline std::string float_text(float v, FloatForm form = FloatForm::fixed) {
   // "%f" of the largest float takes 46 characters.
   char buf[64];
@@ -46,14 +57,7 @@ inline std::string float_text(float v, FloatForm form = FloatForm::fixed) {
     std::snprintf(buf, sizeof buf, "%f", d);
   else
     std::snprintf(buf, sizeof buf, "%e", d);
-  if (reads_back(buf, v)) return buf;
-  // Nine significant digits always identify a float.
-  for (int digits = 1; digits < 9; ++digits) {
-    std::snprintf(buf, sizeof buf, "%.*g", digits, d);
-    if (reads_back(buf, v)) return buf;
-  }
-  std::snprintf(buf, sizeof buf, "%.9g", d);
-  return buf;
+  return reads_back(buf, v) ? buf : shortest_text(v);
 }
 
 }  // namespace number
