@@ -13,7 +13,7 @@ state the block started with. The first pass does all the reading."""
 
 import os
 import warnings
-from typing import Any, Dict, List, Optional
+from typing import Any, List, Optional
 
 from ._replay import _BLOCK_BYTES, ReplayTable, _opened, _events, axes, found, run_here, wanted_names
 

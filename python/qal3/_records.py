@@ -422,15 +422,6 @@ def _checks(cls):
     return {f.name: _check_of(cls, f.name, f.type) for f in dataclasses.fields(cls)}
 
 
-# The made classes import Record from here, so they come last; each
-# is imported "as" itself: re-exported for type checkers.
-from ._record_classes import BitDescr as BitDescr  # noqa: E402
-from ._record_classes import ChanDescr as ChanDescr  # noqa: E402
-from ._record_classes import DimDescr as DimDescr  # noqa: E402
-from ._record_classes import EnvIndexEntry as EnvIndexEntry  # noqa: E402
-from ._record_classes import EvEntry as EvEntry  # noqa: E402
-from ._record_classes import EvSbList as EvSbList  # noqa: E402
-from ._record_classes import GigEFeature as GigEFeature  # noqa: E402
-from ._record_classes import StatDescr as StatDescr  # noqa: E402
-from ._record_classes import TimeStamp as TimeStamp  # noqa: E402
-from ._record_classes import Trigger as Trigger  # noqa: E402
+# The made classes import Record from here, so they come last; their
+# __all__ re-exports every one of them, for type checkers too.
+from ._record_classes import *  # noqa: E402,F401,F403

@@ -162,6 +162,8 @@ class Generator {
     }
     out +=
         uses_parameters_ ? "\nfrom ._records import Record, _named_parameters\n" : "\nfrom ._records import Record\n";
+    out += "\n__all__ = [";
+    for (const std::string& name : order_) out += "\"" + name + (&name == &order_.back() ? "\"]\n" : "\", ");
     for (const std::string& name : order_) {
       const Class& c = classes_.at(name);
       std::string doc = c.doc;
