@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <optional>
 
+#include "attr_tags_functions.h"
 #include "trigger_parameters.h"
 
 namespace qal3::edit {
@@ -38,59 +39,12 @@ std::string step_under(const Source& s) {
   return "\t";
 }
 
-// The text with every character outside ASCII as a character reference and
-// the markup characters escaped: fits a document in any encoding.
-std::string ascii_escaped(std::string_view utf8, bool attribute) {
-  std::string out;
-  for (std::size_t i = 0; i < utf8.size();) {
-    const auto c = static_cast<unsigned char>(utf8[i]);
-    if (c < 0x80) {
-      switch (c) {
-        case '&':
-          out += "&amp;";
-          break;
-        case '<':
-          out += "&lt;";
-          break;
-        case '>':
-          out += "&gt;";
-          break;
-        case '"':
-          out += attribute ? "&quot;" : "\"";
-          break;
-        case '\r':
-          out += "&#13;";
-          break;
-        case '\n':
-          out += attribute ? "&#10;" : "\n";
-          break;
-        case '\t':
-          out += attribute ? "&#9;" : "\t";
-          break;
-        default:
-          out += static_cast<char>(c);
-      }
-      ++i;
-      continue;
-    }
-    const int n = c >= 0xF0 ? 4 : c >= 0xE0 ? 3 : 2;
-    unsigned code = c & (0x3F >> (n - 1));
-    for (int k = 1; k < n && i + k < utf8.size(); ++k)
-      code = (code << 6) | (static_cast<unsigned char>(utf8[i + k]) & 0x3F);
-    out += "&#" + std::to_string(code) + ";";
-    i += static_cast<std::size_t>(n);
-  }
-  return out;
-}
-
-bool ascii(std::string_view s) {
-  return std::all_of(s.begin(), s.end(), [](char c) { return static_cast<unsigned char>(c) < 0x80; });
-}
-
-// The writer's spelling of a value (raw) when it fits any document, else the
-// value (decoded) escaped so that it does.
-std::string portable(std::string_view raw, std::string_view decoded, bool attribute) {
-  return ascii(raw) ? std::string(raw) : ascii_escaped(decoded, attribute);
+// The writer's spelling of a value (raw). The writers put out ASCII alone
+// (xml_escape), which fits a document in any encoding; a value of other
+// bytes is escaped from its text (decoded) as they escape it.
+std::string portable(std::string_view raw, std::string_view decoded) {
+  const bool ascii = std::all_of(raw.begin(), raw.end(), [](char c) { return static_cast<unsigned char>(c) < 0x80; });
+  return ascii ? std::string(raw) : xml_escaped(std::string(decoded).c_str());
 }
 
 // The end of an attribute value starting at `value` (its closing quote).
@@ -201,8 +155,8 @@ bool attribute_changes(const Source& at, const Source& was, const Source& now, s
       why = "attribute " + std::string(a.name) + " not found in the writer's text";
       return false;
     }
-    const std::string text = portable(
-        now.bytes.substr(a.value_offset, value_end(now.bytes, a.value_offset) - a.value_offset), a.value, true);
+    const std::string text =
+        portable(now.bytes.substr(a.value_offset, value_end(now.bytes, a.value_offset) - a.value_offset), a.value);
     std::optional<check::Attribute> found;
     for (std::string_view name : spellings(a.name))
       if ((found = at.node.attribute(name))) break;
@@ -231,7 +185,7 @@ bool attribute_changes(const Source& at, const Source& was, const Source& now, s
 void text_change(const Source& at, const Source& was, const Source& now, std::vector<Change>& out) {
   if (was.node.text() == now.node.text()) return;
   const auto [nb, ne] = content(now);
-  const std::string text = portable(now.bytes.substr(nb, ne - nb), now.node.text(), false);
+  const std::string text = portable(now.bytes.substr(nb, ne - nb), now.node.text());
   const auto [b, e] = content(at);
   if (empty_tag(at)) {
     const std::size_t a = at.node.after_start_offset();
