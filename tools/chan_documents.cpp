@@ -1,7 +1,6 @@
 // The channel description commands' common part.
 #include "chan_documents.h"
 
-#include <cstring>
 #include <string>
 #include <utility>
 #include <vector>

@@ -1,7 +1,6 @@
 // qal3 envdict: print, convert and check environment index dictionaries.
 #include <algorithm>
 #include <cstdlib>
-#include <cstring>
 #include <map>
 #include <string>
 #include <string_view>
@@ -33,7 +32,7 @@ struct Options : cli::Args {
   std::string out;
 };
 
-// The readers and writer of each layout: Description<Entry>::read_text, read_file, write.
+// The writer of each layout: Description<Entry>::write.
 using qal3::records::Description;
 
 // A dictionary read from the command line's input; entries freed on exit.

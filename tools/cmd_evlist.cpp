@@ -1,5 +1,4 @@
 // qal3 evlist: read and print event lists.
-#include <cstring>
 #include <string>
 
 #include "cli_commands.h"
@@ -8,13 +7,6 @@
 #include "parse_ev_list.h"
 #include "record_fields.h"
 #include "record_json.h"
-
-namespace {
-
-// The entries of one list, freed on every path.
-using EventList = qal3::records::OwnedList<qal3_ev_entry>;
-
-}  // namespace
 
 int cmd_evlist(const cli::CommandInfo& command_info, int argc, char** argv) {
   cli::Args args;
@@ -31,7 +23,7 @@ int cmd_evlist(const cli::CommandInfo& command_info, int argc, char** argv) {
       status = cli::kBadDocument;
       continue;
     }
-    EventList list;
+    qal3::records::OwnedList<qal3_ev_entry> list;  // freed on every path
     if (!cli::read_records(in, &list.items)) {
       status = cli::kBadDocument;
       continue;

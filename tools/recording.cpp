@@ -768,20 +768,10 @@ bool describe(hid_t obj, Found& f) {
 // The native memory type a data set of element `d` is read as.
 hid_t memory_type(const Dtype& d) {
   const bool u = d.kind == 'u';
-  switch (d.kind == 'f' ? 16 + d.width : d.width) {
-    case 1:
-      return u ? H5T_NATIVE_UINT8 : H5T_NATIVE_INT8;
-    case 2:
-      return u ? H5T_NATIVE_UINT16 : H5T_NATIVE_INT16;
-    case 4:
-      return u ? H5T_NATIVE_UINT32 : H5T_NATIVE_INT32;
-    case 8:
-      return u ? H5T_NATIVE_UINT64 : H5T_NATIVE_INT64;
-    case 16 + 4:
-      return H5T_NATIVE_FLOAT;
-    default:
-      return H5T_NATIVE_DOUBLE;
-  }
+  if (d.kind == 'f') return d.width == 4 ? H5T_NATIVE_FLOAT : H5T_NATIVE_DOUBLE;
+  if (d.width == 1) return u ? H5T_NATIVE_UINT8 : H5T_NATIVE_INT8;
+  if (d.width == 2) return u ? H5T_NATIVE_UINT16 : H5T_NATIVE_INT16;
+  return d.width == 4 ? (u ? H5T_NATIVE_UINT32 : H5T_NATIVE_INT32) : (u ? H5T_NATIVE_UINT64 : H5T_NATIVE_INT64);
 }
 
 struct Walk {

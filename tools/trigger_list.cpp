@@ -1,7 +1,6 @@
 // The trigger list commands' common part.
 #include "trigger_list.h"
 
-#include <cstring>
 
 namespace trigger {
 
