@@ -1,7 +1,6 @@
 // The trigger list commands' common part.
 #include "trigger_list.h"
 
-
 namespace trigger {
 
 bool TriggerList::read(const std::string& arg, std::size_t max_input) {
