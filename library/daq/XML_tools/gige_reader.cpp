@@ -18,6 +18,7 @@
 #include "parser_memory.h"
 #include "qal3_gige_descr.h"
 #include "reading_scope.h"
+#include "record_fields.h"
 #include "sax_pull_common.h"
 #include "xerces_platform.h"
 
@@ -548,15 +549,6 @@ class ReadingScope {
   ReadingScope& operator=(const ReadingScope&) = delete;
 };
 
-// Owns the features of a read until they are handed to the caller.
-struct FeatureList {
-  std::vector<QAL3GigEFeature*> items;
-  FeatureList() = default;
-  FeatureList(const FeatureList&) = delete;
-  FeatureList& operator=(const FeatureList&) = delete;
-  ~FeatureList() { qal3_clean_gige_descr(&items); }
-};
-
 void clear_sentinels(std::string& s) {
   if (s == kUnknown || s == kWaiting) s.clear();
 }
@@ -566,7 +558,7 @@ bool fill(const char* file_name, std::vector<QAL3GigEFeature*>& out) {
   const ReadingScope reading(file_name);
   Platform platform;
   if (!platform.start()) return true;
-  FeatureList features;
+  qal3::records::OwnedList<QAL3GigEFeature> features;  // until handed to the caller
   {
     ErrorCounter errors;
     FeatureCollector collector(features.items);

@@ -319,7 +319,7 @@ struct Family<qal3_ev_entry> {
 
 /// The environment index dictionary of either layout
 /// (parse_env_index_dictionary.h): `E` is its entry type.
-template <class E, auto Read, auto ReadFile, auto Write>
+template <class E, auto Read, auto ReadFile, int (*Write)(std::vector<E*>*, char*, int, int, std::string*)>
 struct DictionaryFamily {
   using List = std::vector<E*>;  ///< the C-style list
   /// Releases the entries (free, as the header says).
@@ -341,16 +341,13 @@ struct DictionaryFamily {
 template <>
 struct Family<qal3_env_index_dictionary_entry>
     : DictionaryFamily<qal3_env_index_dictionary_entry, &parse_env_index_dict_list_read, &parse_env_index_dict_readf,
-                       static_cast<int (*)(std::vector<qal3_env_index_dictionary_entry*>*, char*, int, int,
-                                           std::string*)>(&dump_env_index_dict)> {};
+                       &dump_env_index_dict> {};
 
 /// The environment index dictionary, 2010 layout.
 template <>
 struct Family<qal3_env_index_dictionary_entry_2010>
-    : DictionaryFamily<
-          qal3_env_index_dictionary_entry_2010, &parse_env_index_dict_list_read_2010, &parse_env_index_dict_readf_2010,
-          static_cast<int (*)(std::vector<qal3_env_index_dictionary_entry_2010*>*, char*, int, int, std::string*)>(
-              &dump_env_index_dict_2010)> {};
+    : DictionaryFamily<qal3_env_index_dictionary_entry_2010, &parse_env_index_dict_list_read_2010,
+                       &parse_env_index_dict_readf_2010, &dump_env_index_dict_2010> {};
 
 /// Trigger lists (user_case_trigger.h). A reader's failure flag is code 1.
 template <>
