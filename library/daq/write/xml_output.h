@@ -40,7 +40,6 @@ class File {
     error_ = 0;
     return file_ != nullptr;
   }
-  bool is_open() const { return file_ != nullptr; }
   FILE* get() const { return file_; }
 
   // Writes the whole text.
