@@ -45,7 +45,7 @@
 #include "parse_chan_descr.h"
 #include "parse_env_index_dictionary.h"
 #include "parse_ev_list.h"
-#include "qal3.hpp"
+#include "qal3_families.hpp"
 #include "qal3_gige_descr.h"
 #include "text_field.h"
 #include "trigger_facts.h"
@@ -291,7 +291,7 @@ struct Holding {
   std::size_t count;
 };
 
-// What a family's description takes from the face's qal3::Family<R>, so
+// What a family's description takes from the public qal3::Family<R>, so
 // that the two never part: the cleaner, and the readers and the document
 // writer over Options. A family whose readers take options, or whose
 // records are read from files only, gives its own readers.
